@@ -1,0 +1,41 @@
+# Set-up and everyday commands. Each target installs what is missing, configures, builds, runs.
+JOBS ?= $(shell nproc)
+REL  := build/rel
+ASAN := build/asan
+export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
+
+.PHONY: deps rel asan test test-rel test-asan demo install clean
+
+deps:
+	@scripts/install-deps.sh
+
+rel: deps
+	cmake -S . -B $(REL) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(REL) -j $(JOBS)
+
+asan: deps
+	cmake -S . -B $(ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQMX_SANITIZE=ON -DQMX_BUILD_BENCHMARKS=OFF
+	cmake --build $(ASAN) -j $(JOBS)
+
+test-rel: rel
+	cd $(REL) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: asan
+	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite, in a release build and under AddressSanitizer + UBSan.
+test: test-rel test-asan
+
+demo: rel
+	@if [ -x $(REL)/bin/qmx ]; then \
+	  rm -f build/demo.qmz && $(REL)/bin/qmx demo build/demo.qmz && $(REL)/bin/qmx ls -l build/demo.qmz; \
+	else \
+	  $(REL)/bin/qmx_example build/example.qmz; \
+	fi
+
+install: rel
+	cmake --install $(REL) --prefix $(or $(PREFIX),/usr/local)
+
+clean:
+	rm -rf build

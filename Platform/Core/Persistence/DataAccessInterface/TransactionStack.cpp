@@ -1,0 +1,73 @@
+#include "TransactionStack.h"
+
+namespace Quellmar {
+
+namespace {
+// Gives the constructor to make_shared without making it public.
+struct ConstructibleStack : TransactionStack {
+    ConstructibleStack() = default;
+};
+}  // namespace
+
+std::shared_ptr<TransactionStack> TransactionStack::create() {
+    return std::make_shared<ConstructibleStack>();
+}
+
+TransactionStack::~TransactionStack() { destroyAll(); }
+
+void TransactionStack::destroyAll() {
+    // Newest first, so locks outlive the creations they protect. Popping before destroying
+    // keeps the stack consistent if a destructor looks at it.
+    while (!m_entries.empty()) {
+        std::unique_ptr<AtomicTransaction> last = std::move(m_entries.back().transaction);
+        m_entries.pop_back();
+        last.reset();
+    }
+}
+
+bool TransactionStack::revert() {
+    bool all = true;
+    for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
+        try {
+            if (!it->transaction->revert()) all = false;
+        } catch (...) {
+            all = false;  // keep undoing the rest; a revert must not strand older work
+        }
+    }
+    destroyAll();
+    return all;
+}
+
+void TransactionStack::pushLock(LockingTransaction* lock) {
+    std::unique_ptr<LockingTransaction> owned(lock);
+    if (!owned) return;
+    for (const Entry& held : m_entries) {
+        if (held.lock && !held.lock->isCompatible(owned.get())) return;  // already covered
+    }
+    owned->lock();  // on throw `owned` releases whatever the lock took
+    m_entries.reserve(m_entries.size() + 1);
+    LockingTransaction* raw = owned.get();
+    m_entries.push_back(Entry{std::unique_ptr<AtomicTransaction>(owned.release()), raw});
+}
+
+void TransactionStack::push(AtomicTransaction* transaction) {
+    std::unique_ptr<AtomicTransaction> owned(transaction);
+    if (!owned) return;
+    m_entries.reserve(m_entries.size() + 1);
+    m_entries.push_back(Entry{std::move(owned), nullptr});
+}
+
+void TransactionStack::setErrorMessage(const std::string& message) { m_errorMessage = message; }
+
+std::string TransactionStack::getErrorMessage() const { return m_errorMessage; }
+
+void TransactionStack::commit() { destroyAll(); }
+
+std::size_t TransactionStack::lockCount() const {
+    std::size_t n = 0;
+    for (const Entry& e : m_entries)
+        if (e.lock) ++n;
+    return n;
+}
+
+}  // namespace Quellmar

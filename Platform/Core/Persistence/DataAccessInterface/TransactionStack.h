@@ -1,0 +1,62 @@
+#ifndef QUELLMAR_TRANSACTIONSTACK_H
+#define QUELLMAR_TRANSACTIONSTACK_H
+
+#include "Transactions.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Quellmar {
+
+// The host's unit of work: the locks and undoable transactions enlisted by data access
+// objects, in the order they were pushed. The stack owns everything it is given.
+//
+// Ending the unit: revert() undoes every transaction (newest first) and then destroys them;
+// commit() and the destructor destroy them (newest first) without undoing, so lock
+// destructors commit and close their files. A stack is used by one thread.
+class TransactionStack {
+public:
+    static std::shared_ptr<TransactionStack> create();
+
+    virtual ~TransactionStack();
+    TransactionStack(const TransactionStack&) = delete;
+    TransactionStack& operator=(const TransactionStack&) = delete;
+
+    // Undoes and destroys every transaction, newest first; true when every revert succeeded.
+    virtual bool revert();
+    // Takes ownership of `lock` at once, also when this throws. Every held lock is asked
+    // `isCompatible(lock)`: an exception leaves the stack as it was; a false answer means the
+    // request is already covered and `lock` is dropped untaken. Otherwise `lock->lock()` runs;
+    // if it throws, `lock` is destroyed and the exception passes on.
+    virtual void pushLock(LockingTransaction* lock);
+    // Takes ownership of `transaction`.
+    virtual void push(AtomicTransaction* transaction);
+    virtual void setErrorMessage(const std::string& message);
+    virtual std::string getErrorMessage() const;
+
+    // Ends the unit of work without undoing it.
+    void commit();
+
+    std::size_t size() const { return m_entries.size(); }
+    std::size_t lockCount() const;
+    bool empty() const { return m_entries.empty(); }
+
+protected:
+    TransactionStack() = default;
+
+private:
+    struct Entry {
+        std::unique_ptr<AtomicTransaction> transaction;
+        LockingTransaction* lock;  // same object when it is a lock, else null
+    };
+    void destroyAll();
+
+    std::vector<Entry> m_entries;
+    std::string m_errorMessage;
+};
+
+}  // namespace Quellmar
+
+#endif

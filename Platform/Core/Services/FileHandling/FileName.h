@@ -1,0 +1,29 @@
+#ifndef QUELLMAR_FILENAME_H
+#define QUELLMAR_FILENAME_H
+
+#include <string>
+
+namespace Quellmar {
+
+// A file's path as the host named it. No normalisation: the text is what goes to the system.
+class FileName {
+public:
+    FileName() = default;
+    explicit FileName(std::string path) : m_path(std::move(path)) {}
+
+    const std::string& toString() const { return m_path; }
+    bool empty() const { return m_path.empty(); }
+    // The part after the last '/', or the whole path.
+    std::string baseName() const;
+    // The last extension without its dot ("qmz" for "a/b.qmz"), or empty.
+    std::string extension() const;
+
+    bool operator==(const FileName& other) const { return m_path == other.m_path; }
+
+private:
+    std::string m_path;
+};
+
+}  // namespace Quellmar
+
+#endif
