@@ -161,6 +161,8 @@ int QMXLlistAttributes(int loc, const char* path, int* count, char*** names);
 int QMXLgetOpenObjectCount(void);
 /* Number of live handles in the handle table. */
 int QMXLgetHandleCount(void);
+/* References held on a live handle; negative for an unknown or closed handle. */
+int QMXLgetHandleReferenceCount(int handle);
 
 #ifdef __cplusplus
 }
