@@ -56,6 +56,13 @@ std::vector<int> HandleTable::fileHandles() const {
     return out;
 }
 
+int HandleTable::datatypeCount() const {
+    int count = 0;
+    for (const auto& [handle, e] : m_entries)
+        if (e.kind == Kind::Datatype) ++count;
+    return count;
+}
+
 void HandleTable::closeAll() {
     std::vector<int> files;
     for (auto it = m_entries.begin(); it != m_entries.end();) {

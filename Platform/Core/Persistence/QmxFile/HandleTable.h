@@ -45,6 +45,7 @@ public:
     std::vector<int> handlesOfFile(int file, bool objectsOnly) const;
     std::vector<int> fileHandles() const;
     int size() const { return static_cast<int>(m_entries.size()); }
+    int datatypeCount() const;
     // Closes everything: objects first, then files.
     void closeAll();
 

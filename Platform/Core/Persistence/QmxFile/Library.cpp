@@ -16,19 +16,6 @@ std::atomic<bool> g_exiting{false};
 std::atomic<bool> g_flushing{true};
 bool g_initialised = false;
 
-// Identifiers HDF5 keeps for itself (predefined types, default property lists), so that
-// the open-object count starts at zero.
-struct Baseline {
-    long long types = 0;
-    long long spaces = 0;
-    long long lists = 0;
-} g_baseline;
-
-long long members(H5I_type_t type) {
-    hsize_t n = 0;
-    return H5Inmembers(type, &n) < 0 ? 0 : static_cast<long long>(n);
-}
-
 // Constructed when the library is loaded, after HDF5 has registered its own exit handler
 // (H5open does that), so this destructor runs before HDF5 shuts down: it marks the process
 // as exiting and closes what is still open while HDF5 can still write it.
@@ -51,9 +38,6 @@ void ensureInitialised() {
     g_initialised = true;
     H5open();
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-    g_baseline.types = members(H5I_DATATYPE);
-    g_baseline.spaces = members(H5I_DATASPACE);
-    g_baseline.lists = members(H5I_GENPROP_LST);
 }
 
 bool isExiting() { return g_exiting; }
@@ -80,14 +64,12 @@ extern "C" int QMXLsetflush(int on) {
 extern "C" int QMXLgetOpenObjectCount(void) {
     Call call("QMXLgetOpenObjectCount");
     if (call.exiting()) return 0;
-    // Files, groups, datasets and attributes, plus transient types, spaces and property
-    // lists above what HDF5 itself keeps.
-    long long count = members(H5I_FILE) + members(H5I_GROUP) + members(H5I_DATASET) +
-                      members(H5I_ATTR);
-    count += members(H5I_DATATYPE) - g_baseline.types;
-    count += members(H5I_DATASPACE) - g_baseline.spaces;
-    count += members(H5I_GENPROP_LST) - g_baseline.lists;
-    return static_cast<int>(count);
+    // Files, groups, datasets, committed types and attributes of every open file, whoever
+    // opened them, plus the compound types of the handle table. Transient types, spaces
+    // and property lists never outlive the call that made them.
+    const ssize_t inFiles = H5Fget_obj_count(static_cast<hid_t>(H5F_OBJ_ALL), H5F_OBJ_ALL);
+    if (inFiles < 0) return call.failHdf5("cannot count the open objects");
+    return static_cast<int>(inFiles) + HandleTable::instance().datatypeCount();
 }
 
 extern "C" int QMXLgetHandleCount(void) {
