@@ -10,6 +10,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -84,6 +85,7 @@ int run(const Options& o) {
     writeMarkdown(md, rows);
     std::cout << md.str();
     if (!o.outDir.empty()) {
+        std::filesystem::create_directories(o.outDir);
         std::ostringstream csv, dat;
         writeCsv(csv, rows, o.reps);
         writePlotData(dat, rows);
