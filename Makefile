@@ -5,7 +5,7 @@ ASAN := build/asan
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: deps rel asan test test-rel test-asan demo install clean bench
+.PHONY: deps rel asan tsan test test-rel test-asan demo install clean bench
 
 deps:
 	@scripts/install-deps.sh
@@ -23,6 +23,15 @@ test-rel: rel
 
 test-asan: asan
 	cd $(ASAN) && ctest --output-on-failure -j $(JOBS)
+
+# The threaded and multi-process tests under ThreadSanitizer.
+TSAN := build/tsan
+tsan: deps
+	cmake -S . -B $(TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQMX_TSAN=ON -DQMX_BUILD_BENCHMARKS=OFF
+	cmake --build $(TSAN) -j $(JOBS)
+	cd $(TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+TSAN_TESTS ?= Concurrency|MultiProcess|Registry|Thread
 
 # The whole suite, in a release build and under AddressSanitizer + UBSan.
 test: test-rel test-asan

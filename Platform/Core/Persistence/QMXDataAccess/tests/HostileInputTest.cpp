@@ -1,0 +1,260 @@
+// Every public DAO operation with arguments a careless or hostile caller passes. Each case must
+// end in the exception named for it, and the file must hold exactly what it held before.
+#include "DAOExceptions.h"
+#include "QMXClassComposer.h"
+#include "QMXL.h"
+#include "SessionFixture.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace Quellmar;
+using Quellmar::testing::Session;
+
+namespace {
+
+enum class Expect {
+    OutOfRange,       // std::out_of_range "invalid string position"
+    InvalidArgument,  // QminvalidArgument
+    DataSource,       // DataSourceException
+    DataAccess,       // DataAccessViolationException
+    Stack,            // the std::shared_ptr<TransactionStack> itself
+    Nothing           // no exception; the call is harmless
+};
+
+struct Case {
+    const char* what;
+    std::function<void(Session&)> call;
+    Expect expect;
+};
+
+const std::string kNul = std::string("b\0x", 3);  // "b" followed by a NUL and more
+
+struct Record {  // a member of the test's compound vectors
+    int id;
+    double xyz[3];
+};
+
+// A composer of another kind than the library's.
+struct ForeignComposer : ClassComposer {
+    ForeignComposer() : ClassComposer(8) {}
+    void registerMember(const char*, unsigned long long, ClassMemberTypes::tag,
+                        unsigned long long) override {}
+    void registerMember(const char*, unsigned long long, ClassMemberTypes::tag) override {}
+};
+
+std::vector<double> kValues{1, 2, 3, 4, 5};
+
+std::vector<Case> cases() {
+    const auto obj = testing::makeObject("hostile");
+    return {
+        // Blob DAO.
+        {"blob create: name of separators", [=](Session& s) { s.blobs.create("g", "/./", obj); }, Expect::OutOfRange},
+        {"blob create: empty name", [=](Session& s) { s.blobs.create("g", "", obj); }, Expect::DataAccess},
+        {"blob create: NUL in name", [=](Session& s) { s.blobs.create("g", kNul, obj); }, Expect::InvalidArgument},
+        {"blob create: NUL in group", [=](Session& s) { s.blobs.create(std::string("g\0h", 3), "n", obj); }, Expect::InvalidArgument},
+        {"blob create: over an existing object", [=](Session& s) { s.blobs.create("g", "b", obj); }, Expect::DataAccess},
+        {"blob create: no buffer", [](Session& s) { s.blobs.create("g", "new", SerializationTransferObject()); }, Expect::DataAccess},
+        {"blob update: no buffer", [](Session& s) { s.blobs.update("g", "b", SerializationTransferObject()); }, Expect::DataAccess},
+        {"blob update: NUL in name", [=](Session& s) { s.blobs.update("g", kNul, obj); }, Expect::InvalidArgument},
+        {"blob update: missing object", [=](Session& s) { s.blobs.update("g", "missing", obj); }, Expect::DataAccess},
+        {"blob read: NUL in name", [](Session& s) { SerializationTransferObject o; s.blobs.read("g", kNul, o); }, Expect::InvalidArgument},
+        {"blob read: missing object", [](Session& s) { SerializationTransferObject o; s.blobs.read("g", "missing", o); }, Expect::DataAccess},
+        {"blob read: name of separators", [](Session& s) { SerializationTransferObject o; s.blobs.read("g", "..", o); }, Expect::OutOfRange},
+        {"blob exists: NUL in name", [](Session& s) { s.blobs.exists("g", kNul); }, Expect::InvalidArgument},
+        {"blob remove: NUL in name", [](Session& s) { s.blobs.remove("g", kNul); }, Expect::InvalidArgument},
+        {"blob remove: missing object", [](Session& s) { s.blobs.remove("g", "missing"); }, Expect::DataAccess},
+        {"blob remove: empty name", [](Session& s) { s.blobs.remove("g", ""); }, Expect::DataAccess},
+        {"blob attribute: missing group", [](Session& s) { int v = 0; s.blobs.readGroupDataVersion("nogroup", v); }, Expect::DataAccess},
+        {"blob attribute: NUL in group", [](Session& s) { s.blobs.updateGroupDataId(std::string("g\0", 2), "x"); }, Expect::InvalidArgument},
+        {"blob createGroup: NUL in group", [](Session& s) { s.blobs.createGroup(std::string("g\0z", 3), 1); }, Expect::InvalidArgument},
+        // Vector DAO.
+        {"vector create: negative count", [](Session& s) { s.vectors.create("vg", "x", VT_DOUBLE, -1, kValues.data()); }, Expect::DataAccess},
+        {"vector create: null data", [](Session& s) { s.vectors.create("vg", "x", VT_DOUBLE, 5, nullptr); }, Expect::DataAccess},
+        {"vector create: unknown type", [](Session& s) { s.vectors.create("vg", "x", static_cast<tagVectorDataTypes>(4), 5, kValues.data()); }, Expect::InvalidArgument},
+        {"vector create: name of separators", [](Session& s) { s.vectors.create("vg", "//", VT_DOUBLE, 5, kValues.data()); }, Expect::OutOfRange},
+        {"vector create: NUL in name", [](Session& s) { s.vectors.create("vg", std::string("v\0x", 3), VT_DOUBLE, 5, kValues.data()); }, Expect::InvalidArgument},
+        {"vector create: over an existing vector", [](Session& s) { s.vectors.create("vg", "v", VT_DOUBLE, 5, kValues.data()); }, Expect::DataAccess},
+        {"vector read: null data", [](Session& s) { s.vectors.read("vg", "v", VT_DOUBLE, nullptr); }, Expect::DataAccess},
+        {"vector read: NUL in name", [](Session& s) { double d[5]; s.vectors.read("vg", std::string("v\0", 2), VT_DOUBLE, d); }, Expect::InvalidArgument},
+        {"vector update: negative count", [](Session& s) { s.vectors.update("vg", "v", VT_DOUBLE, -5, kValues.data()); }, Expect::DataAccess},
+        {"vector update: null data", [](Session& s) { s.vectors.update("vg", "v", VT_DOUBLE, 5, nullptr); }, Expect::DataAccess},
+        {"vector remove: NUL in path", [](Session& s) { s.vectors.remove(std::string("vg\0", 3), "v"); }, Expect::InvalidArgument},
+        {"vector readMany: NUL in a name", [](Session& s) { std::vector<std::vector<unsigned char>> r; s.vectors.readMany("vg", {std::string("v\0", 2)}, r); }, Expect::InvalidArgument},
+        {"vector compound create: foreign composer", [](Session& s) { ForeignComposer c; Record r{}; s.vectors.create("vg", "c", c, 1, &r); }, Expect::InvalidArgument},
+        {"vector compound create: negative count", [](Session& s) {
+             QMXClassComposer c(sizeof(Record));
+             c & triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32};
+             Record r{};
+             s.vectors.create("vg", "c", c, -3, &r);
+         }, Expect::Stack},
+        {"vector compound create: over an existing vector", [](Session& s) {
+             QMXClassComposer c(sizeof(Record));
+             c & triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32};
+             Record r{};
+             s.vectors.create("vg", "v", c, 1, &r);
+         }, Expect::Stack},
+        // Array DAO.
+        {"array create: rows x cols overflow", [](Session& s) { s.arrays.create("vg", "big", VT_INT32, 65536, 65536, kValues.data()); }, Expect::InvalidArgument},
+        {"array create: negative rows", [](Session& s) { s.arrays.create("vg", "neg", VT_INT32, -2, 3, kValues.data()); }, Expect::InvalidArgument},
+        {"array create: null data", [](Session& s) { s.arrays.create("vg", "nul", VT_INT32, 2, 2, nullptr); }, Expect::DataSource},
+        {"array create: over an existing array", [](Session& s) { s.arrays.create("vg", "arr", VT_INT32, 1, 1, kValues.data()); }, Expect::DataSource},
+        {"array update: overflow", [](Session& s) { s.arrays.update("vg", "arr", VT_INT32, INT_MAX, 2, kValues.data()); }, Expect::InvalidArgument},
+        {"array update: NUL in name", [](Session& s) { s.arrays.update("vg", std::string("arr\0", 4), VT_INT32, 1, 1, kValues.data()); }, Expect::InvalidArgument},
+    };
+}
+
+// What a file holds, as text: every member's path, kind, attribute names and stored size, and
+// the bytes of every blob.
+void snapshot(int file, const std::string& path, std::string& out) {
+    int count = 0;
+    char** names = nullptr;
+    int* kinds = nullptr;
+    ASSERT_GE(QMXLlistGroup(file, path.c_str(), &count, &names, &kinds), 0) << path;
+    for (int i = 0; i < count; ++i) {
+        const std::string child = (path == "/" ? "" : path) + "/" + names[i];
+        out += child + " kind " + std::to_string(kinds[i]);
+        int nattr = 0;
+        char** attrs = nullptr;
+        if (QMXLlistAttributes(file, child.c_str(), &nattr, &attrs) >= 0) {
+            for (int a = 0; a < nattr; ++a) out += std::string(" @") + attrs[a];
+            QMXLreleaseStrings(nattr, attrs);
+            QMXLreleaseArray(&attrs);
+        }
+        if (kinds[i] == QMXL_KIND_GROUP || kinds[i] == QMXL_KIND_OBJECT_GROUP) {
+            out += "\n";
+            snapshot(file, child, out);
+        } else {
+            long long size = -1;
+            QMXLgetSizeOfDataset(file, path.c_str(), names[i], &size);
+            out += " size " + std::to_string(size);
+            if (kinds[i] == QMXL_KIND_OPAQUE && size > 0) {
+                std::string bytes(static_cast<size_t>(size), '\0');
+                QMXLreadOpaqueData(file, path.c_str(), names[i], bytes.data());
+                out += " bytes " + bytes;
+            }
+            out += "\n";
+        }
+    }
+    QMXLreleaseStrings(count, names);
+    QMXLreleaseArray(&names);
+    QMXLreleaseArray(&kinds);
+}
+
+std::string snapshotOf(const std::string& path) {
+    const int file = QMXLopenFileReadOnly(path.c_str());
+    EXPECT_GT(file, 0);
+    std::string out;
+    snapshot(file, "/", out);
+    QMXLcloseFile(file);
+    return out;
+}
+
+// Runs one case in a unit of work that is then reverted, as a host would after a failure.
+std::string outcome(const Case& c, Session& s) {
+    try {
+        c.call(s);
+        return "nothing";
+    } catch (const std::out_of_range& e) {
+        return std::string("out_of_range: ") + e.what();
+    } catch (const QminvalidArgument& e) {
+        return std::string("invalid argument: ") + e.what();
+    } catch (const DataSourceException& e) {
+        return std::string("data source: ") + e.what();
+    } catch (const DataAccessViolationException& e) {
+        return std::string("data access: ") + e.what();
+    } catch (const std::shared_ptr<TransactionStack>& stack) {
+        return "stack: " + stack->getErrorMessage();
+    } catch (const std::exception& e) {
+        return std::string("other: ") + e.what();
+    }
+}
+
+const char* prefixOf(Expect e) {
+    switch (e) {
+        case Expect::OutOfRange: return "out_of_range";
+        case Expect::InvalidArgument: return "invalid argument";
+        case Expect::DataSource: return "data source";
+        case Expect::DataAccess: return "data access";
+        case Expect::Stack: return "stack";
+        case Expect::Nothing: return "nothing";
+    }
+    return "?";
+}
+
+}  // namespace
+
+TEST(HostileInput, EveryOperationRefusesBadArgumentsAndLeavesTheFileAlone) {
+    testing::TempDir dir;
+    const std::string file = dir.file("hostile.qmz");
+    {
+        Session s(file);
+        s.blobs.createGroup("g", 1);
+        s.blobs.create("g", "b", testing::makeObject("original bytes"));
+        s.vectors.create("vg", "v", VT_DOUBLE, 5, kValues.data());
+        const int cells[4] = {1, 2, 3, 4};
+        s.arrays.create("vg", "arr", VT_INT32, 2, 2, cells);
+    }
+    const std::string before = snapshotOf(file);
+    ASSERT_NE(before.find("original bytes"), std::string::npos);
+
+    for (const Case& c : cases()) {
+        std::string got;
+        {
+            Session s(file);
+            got = outcome(c, s);
+            s.stack->revert();
+        }
+        EXPECT_EQ(got.rfind(prefixOf(c.expect), 0), 0u) << c.what << ": got " << got;
+        EXPECT_EQ(snapshotOf(file), before) << c.what << " changed the file";
+    }
+}
+
+TEST(HostileInput, LongNamesRoundTripOrAreRefusedCleanly) {
+    testing::TempDir dir;
+    const std::string file = dir.file("long.qmz");
+    for (size_t length : {255u, 4096u, 70000u}) {
+        const std::string name(length, 'n');
+        Session s(file);
+        s.blobs.createGroup("g", 1);
+        try {
+            s.blobs.create("g", name, testing::makeObject("long"));
+        } catch (const DataAccessViolationException&) {
+            EXPECT_FALSE(s.blobs.exists("g", name)) << length;
+            continue;
+        }
+        SerializationTransferObject o;
+        s.blobs.read("g", name, o);
+        EXPECT_EQ(testing::bytesOf(o), "long") << length;
+    }
+    std::string after = snapshotOf(file);  // still walkable
+    EXPECT_NE(after.find("/g"), std::string::npos);
+}
+
+TEST(HostileInput, UnboundDaosAndVanishedFilesFailClearly) {
+    testing::TempDir dir;
+    const std::string file = dir.file("gone.qmz");
+    Session s(file);
+    s.blobs.createGroup("g", 1);
+    s.stack->commit();
+
+    QMXBlobDAO unbound;
+    SerializationTransferObject o;
+    EXPECT_THROW(unbound.read("g", "b", o), DataSourceException);
+    QMXVectorDAO vectors;
+    vectors.setContext(s.stack);
+    EXPECT_THROW(vectors.exists("g", "v"), DataSourceException);
+    s.blobs.setDataSource(nullptr);
+    EXPECT_THROW(s.blobs.exists("g", "b"), DataSourceException);
+
+    // The storage still exists but its file was removed behind its back.
+    ASSERT_EQ(std::remove(file.c_str()), 0);
+    EXPECT_THROW(s.vectors.exists("g", "v"), DAOException);
+}
