@@ -180,7 +180,7 @@ TEST_F(ArrayDAOTest, RefusedCreationIsUndoneAndKeepsTheArrayThatStoodThere) {
     expectShape("/dup/a", 2, 3);
 }
 
-TEST_F(ArrayDAOTest, RefusedCreationRemovesWhatItMade) {
+TEST_F(ArrayDAOTest, CreationWithoutDataLeavesNothingBehind) {
     QMXClassComposer composer = cellComposer();
     EXPECT_THROW(dao.create("half", "typed", VT_DOUBLE, 2, 2, nullptr), DataSourceException);
     EXPECT_TRUE(stack->empty());

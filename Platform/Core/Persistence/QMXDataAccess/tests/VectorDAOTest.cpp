@@ -416,9 +416,15 @@ TEST_F(VectorDAOTest, FailedCompoundCreationThrowsTheStackAndKeepsWhatStoodBefor
     expectSame(back, first);
 }
 
-TEST_F(VectorDAOTest, RevertingAFailedCompoundCreationRemovesWhatItMade) {
+TEST_F(VectorDAOTest, RevertingTheStackUndoesACompoundCreation) {
     QMXClassComposer composer = recordComposer();
-    // Records without data: the dataset can be made, its contents cannot be written.
+    const std::vector<Record> values = records(4, 3);
+    ASSERT_TRUE(dao.create("c", "undone", composer, 4, values.data()));
+    EXPECT_TRUE(stack->revert());
+    EXPECT_FALSE(dao.exists("c", "undone"));
+    endUnit();
+
+    // Without data nothing can be made, and reverting removes nothing else.
     bool thrownStack = false;
     try {
         dao.create("c", "halfway", composer, 5, nullptr);
@@ -428,6 +434,7 @@ TEST_F(VectorDAOTest, RevertingAFailedCompoundCreationRemovesWhatItMade) {
     ASSERT_TRUE(thrownStack);
     stack->revert();
     EXPECT_FALSE(dao.exists("c", "halfway"));
+    EXPECT_TRUE(dao.existsGroup("c"));
 }
 
 TEST_F(VectorDAOTest, CompoundCreationWithARefusedDatatypeThrowsTheStack) {
