@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -67,23 +66,13 @@ TEST(ClassComposer, AssignmentReleasesTheOldDatatypeAndSharesTheOther) {
 
     target = source;
     EXPECT_LT(QMXLgetHandleReferenceCount(oldType), 0) << "the replaced datatype stays open";
-    EXPECT_EQ(target.getDataTypeHandle().getHandle(), source.getDataTypeHandle().getHandle());
-    EXPECT_EQ(QMXLgetHandleReferenceCount(source.getDataTypeHandle().getHandle()), 2);
+    const int shared = source.getDataTypeHandle().getHandle();
+    EXPECT_EQ(target.getDataTypeHandle().getHandle(), shared);
+    EXPECT_EQ(QMXLgetHandleReferenceCount(shared), 2);
 
     const QMXClassComposer& same = target;
     target = same;  // assigning the same datatype keeps the single reference
-    EXPECT_EQ(QMXLgetHandleReferenceCount(source.getDataTypeHandle().getHandle()), 2);
-}
-
-TEST(ClassComposer, RefusedDatatypeGivesAnEmptyHandleWithoutReferences) {
-    // No datatype can be this large.
-    QMXClassComposer composer(ULLONG_MAX);
-    const int handlesBefore = QMXLgetHandleCount();
-    const QMXHandle type = composer.getDataTypeHandle();
-    EXPECT_EQ(type.getHandle(), -1);
-    EXPECT_EQ(QMXLgetHandleCount(), handlesBefore);
-    // Members of a missing datatype are dropped without a report.
-    EXPECT_NO_THROW((composer & triad{"id", 0, ClassMemberTypes::MT_INT32}));
+    EXPECT_EQ(QMXLgetHandleReferenceCount(shared), 2);
 }
 
 }  // namespace

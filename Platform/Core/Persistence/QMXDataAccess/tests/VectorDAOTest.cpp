@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -410,7 +409,7 @@ TEST_F(VectorDAOTest, FailedCompoundCreationThrowsTheStackAndKeepsWhatStoodBefor
         EXPECT_FALSE(thrown->getErrorMessage().empty());
     }
     // The host undoes its unit of work; the vector that stood there before stays.
-    EXPECT_TRUE(stack->revert());
+    stack->revert();
     std::vector<Record> back(5);
     ASSERT_TRUE(dao.read("c", "taken", composer, back.data()));
     expectSame(back, first);
@@ -438,7 +437,7 @@ TEST_F(VectorDAOTest, RevertingTheStackUndoesACompoundCreation) {
 }
 
 TEST_F(VectorDAOTest, CompoundCreationWithARefusedDatatypeThrowsTheStack) {
-    QMXClassComposer broken(ULLONG_MAX);
+    QMXClassComposer broken(sizeof(Record));  // no members: the file library refuses it
     const std::vector<Record> values = records(2, 0);
     EXPECT_THROW(dao.create("c", "broken", broken, 2, values.data()),
                  std::shared_ptr<TransactionStack>);
