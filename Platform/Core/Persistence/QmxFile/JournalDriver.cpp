@@ -1,6 +1,7 @@
 #include "JournalDriver.h"
 
 #include "JournaledFile.h"
+#include "Library.h"
 
 #include <H5FDpublic.h>
 #include <H5FDsec2.h>
@@ -14,7 +15,6 @@
 namespace Quellmar::qmxfile {
 namespace {
 
-std::atomic<bool> s_sync{true};
 std::atomic<bool> s_enabled{true};
 std::atomic<hid_t> s_driverId{H5I_INVALID_HID};
 std::mutex s_registerLock;
@@ -228,8 +228,7 @@ herr_t setContainerDriver(hid_t fapl) {
     return H5Pset_driver(fapl, id, nullptr);
 }
 
-void setJournalSync(bool on) { s_sync = on; }
-bool journalSync() { return s_sync; }
+bool journalSync() { return flushingEnabled(); }
 void setJournalEnabled(bool on) { s_enabled = on; }
 bool journalEnabled() { return s_enabled; }
 std::string lastJournalError() { return t_lastError; }

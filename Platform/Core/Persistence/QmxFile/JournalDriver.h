@@ -24,8 +24,7 @@ hid_t journalDriverId();
 herr_t setContainerDriver(hid_t fapl);
 
 // Whether commits sync the journal before overwriting and the container before deleting the
-// journal (power-loss safe) or skip the syncs (process-crash safe only). Follows QMXLsetflush.
-void setJournalSync(bool on);
+// journal (power-loss safe) or skip the syncs (process-crash safe only): QMXLsetflush decides.
 bool journalSync();
 
 // Switches the journal off for files opened afterwards. Only for tools that measure what the
