@@ -31,7 +31,8 @@ FileName QMXGenericDAOFactory::getFileName() const {
 
 bool QMXGenericDAOFactory::assignFileVersionToExtension(int version,
                                                         int (*predicate)(const char*)) {
-    return QMXLassignCurrentQMFileVersionForExtensions(version, predicate) != 0;
+    // Negative results are failures too, not only 0.
+    return QMXLassignCurrentQMFileVersionForExtensions(version, predicate) > 0;
 }
 
 QMXDataAccessPort::QMXDataAccessPort() = default;

@@ -147,28 +147,22 @@ TEST_F(GenericDAOFactoryTest, ExclusiveAfterSharedOnOneStackIsRefused) {
 TEST_F(GenericDAOFactoryTest, EndToEndCommit) {
     const std::string path = file("unit.qmz");
     {
-        auto stack = TransactionStack::create();
-        const UserContext context(stack, UserContext::ReadWrite);
-        QMXGenericDAOFactory factory(descriptorFor(path), &context);
+        testing::Unit unit = testing::openUnit(path);
         NoteDAO dao;
-        dao.setDataSource(factory.getStorage());
-        dao.setContext(stack);
+        unit.bind(dao);
         dao.write("/results", "first", "one");
         dao.write("//results/", "second.", "two");
-        EXPECT_EQ(stack->lockCount(), 1u);  // the DAO's locks are covered by the factory's
-        EXPECT_EQ(stack->getErrorMessage(), "Error creating note.");
-        stack->commit();
-        EXPECT_EQ(factory.getStorage()->getHandleToStorage(), -1);
+        EXPECT_EQ(unit.stack->lockCount(), 1u);  // the DAO's locks are covered by the factory's
+        EXPECT_EQ(unit.stack->getErrorMessage(), "Error creating note.");
+        unit.stack->commit();
+        EXPECT_EQ(unit.storage()->getHandleToStorage(), -1);
     }
     EXPECT_EQ(QMXRegistryInspector::keysFor(path).size(), 0u);
 
-    auto stack = TransactionStack::create();
-    const UserContext context(stack, UserContext::ReadOnly);
-    QMXGenericDAOFactory factory(descriptorFor(path), &context);
-    EXPECT_TRUE(readOnly(factory.getStorage()));
+    testing::Unit unit = testing::openUnit(path, UserContext::ReadOnly);
+    EXPECT_TRUE(readOnly(unit.storage()));
     NoteDAO dao;
-    dao.setDataSource(factory.getStorage());
-    dao.setContext(stack);
+    unit.bind(dao);
     EXPECT_EQ(dao.read("results", "first"), "one");
     EXPECT_EQ(dao.read("results", "second"), "two");
     EXPECT_THROW(dao.write("results", "third", "refused"), InvalidTransaction);
@@ -177,32 +171,58 @@ TEST_F(GenericDAOFactoryTest, EndToEndCommit) {
 TEST_F(GenericDAOFactoryTest, EndToEndRevert) {
     const std::string path = file("undo.qmz");
     {
-        auto stack = TransactionStack::create();
-        const UserContext context(stack, UserContext::ReadWrite);
-        QMXGenericDAOFactory factory(descriptorFor(path), &context);
+        testing::Unit first = testing::openUnit(path);
         NoteDAO dao;
-        dao.setDataSource(factory.getStorage());
-        dao.setContext(stack);
+        first.bind(dao);
         dao.write("results", "kept", "stays");
-        stack->commit();
+        first.stack->commit();
 
-        auto undo = TransactionStack::create();
-        const UserContext again(undo, UserContext::ReadWrite);
-        QMXGenericDAOFactory second(descriptorFor(path), &again);
-        dao.setContext(undo);
+        testing::Unit second = testing::openUnit(path);
+        second.bind(dao);
         dao.write("results", "dropped", "goes");
         EXPECT_TRUE(dao.exists("results", "dropped"));
-        EXPECT_TRUE(undo->revert());
+        EXPECT_TRUE(second.stack->revert());
         EXPECT_EQ(dao.getHandleToStorage(), -1);
     }
-    auto stack = TransactionStack::create();
-    const UserContext context(stack, UserContext::ReadOnly);
-    QMXGenericDAOFactory factory(descriptorFor(path), &context);
+    testing::Unit unit = testing::openUnit(path, UserContext::ReadOnly);
     NoteDAO dao;
-    dao.setDataSource(factory.getStorage());
-    dao.setContext(stack);
+    unit.bind(dao);
     EXPECT_EQ(dao.read("results", "kept"), "stays");
     EXPECT_FALSE(dao.exists("results", "dropped"));
+}
+
+TEST_F(GenericDAOFactoryTest, EndToEndNative) {
+    const std::string path = file("unit.h5");
+    {
+        testing::Unit unit = testing::openUnit(path, UserContext::ReadWrite, /*native=*/true);
+        NoteDAO dao;
+        unit.bind(dao);
+        dao.write("native", "item", "plain HDF5");
+        unit.stack->commit();
+    }
+    testing::Unit unit = testing::openUnit(path, UserContext::ReadOnly, true);
+    NoteDAO dao;
+    unit.bind(dao);
+    EXPECT_EQ(dao.read("native", "item"), "plain HDF5");
+}
+
+int endsWithVtest(const char* name) {
+    const std::string text = name ? name : "";
+    return text.size() >= 6 && text.compare(text.size() - 6, 6, ".vtest") == 0 ? 1 : 0;
+}
+
+TEST_F(GenericDAOFactoryTest, FileVersionForExtensions) {
+    // Refusals of the file library (negative results) are not reported as success.
+    EXPECT_FALSE(QMXGenericDAOFactory::assignFileVersionToExtension(7, nullptr));
+    EXPECT_FALSE(QMXGenericDAOFactory::assignFileVersionToExtension(0, &endsWithVtest));
+    EXPECT_TRUE(QMXGenericDAOFactory::assignFileVersionToExtension(7, &endsWithVtest));
+
+    const int handle = QMXLcreateFile(file("a.vtest").c_str());
+    ASSERT_GT(handle, 0);
+    int version = 0;
+    EXPECT_EQ(QMXLgetQMVersionOfLibraryByFileHandle(handle, &version), 1);
+    EXPECT_EQ(version, 7);
+    QMXLcloseAllFileHandlesForFile(handle);
 }
 
 TEST_F(GenericDAOFactoryTest, AccessPortIsInert) {

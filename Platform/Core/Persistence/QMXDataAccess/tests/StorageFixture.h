@@ -6,9 +6,12 @@
 #include "DataSourceDescriptor.h"
 #include "Logging.h"
 #include "Mutex.h"
+#include "QMXGenericDAOFactory.h"
 #include "QMXL.h"
 #include "QMXPersistentStorage.h"
 #include "TempDir.h"
+#include "TransactionStack.h"
+#include "UserContext.h"
 
 #include <gtest/gtest.h>
 
@@ -110,6 +113,32 @@ inline void makeContainer(const std::string& path, bool native = false) {
     const int h = native ? QMXLcreateNativeHDF5(path.c_str()) : QMXLcreateFile(path.c_str());
     ASSERT_GT(h, 0) << path;
     ASSERT_GE(QMXLcloseAllFileHandlesForFile(h), 0);
+}
+
+// A host's unit of work on one file: its stack, and a factory that locked the file on it.
+// Bind DAOs with bind(); end the unit with stack->commit() or stack->revert().
+struct Unit {
+    std::shared_ptr<TransactionStack> stack;
+    std::shared_ptr<DataSourceDescriptor> descriptor;
+    std::unique_ptr<QMXGenericDAOFactory> factory;
+
+    std::shared_ptr<QMXPersistentStorage> storage() const { return factory->getStorage(); }
+    template <class DAO>
+    void bind(DAO& dao) const {
+        dao.setDataSource(factory->getStorage());
+        dao.setContext(stack);
+    }
+};
+
+inline Unit openUnit(const std::string& path,
+                     UserContext::AccessIntent intent = UserContext::ReadWrite,
+                     bool native = false) {
+    Unit unit;
+    unit.stack = TransactionStack::create();
+    unit.descriptor = descriptorFor(path, false, false, native);
+    const UserContext context(unit.stack, intent);
+    unit.factory = std::make_unique<QMXGenericDAOFactory>(unit.descriptor, &context);
+    return unit;
 }
 
 // A temporary directory and a log capture for one test.

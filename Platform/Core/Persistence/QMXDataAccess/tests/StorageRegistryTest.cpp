@@ -2,10 +2,19 @@
 #include "DAOExceptions.h"
 #include "StorageFixture.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 
 #include <atomic>
 #include <thread>
+
+// Counts the load-time registration with the file library.
+std::atomic<int> g_registrations{0};
+extern "C" int QMXLregister(void) {
+    ++g_registrations;
+    static auto real = reinterpret_cast<int (*)()>(dlsym(RTLD_NEXT, "QMXLregister"));
+    return real();
+}
 
 namespace Quellmar {
 namespace {
@@ -56,6 +65,29 @@ TEST_F(StorageRegistryTest, SameNameOnOneThreadSharesOneStorage) {
     EXPECT_EQ(log.count(LogLevel::Debug, added), 1);
     EXPECT_EQ(third->getHandleToStorage(), -1);
     EXPECT_TRUE(log.texts(LogLevel::Info).empty());
+}
+
+TEST_F(StorageRegistryTest, LoadTimeSetUp) {
+    EXPECT_EQ(g_registrations.load(), 1);  // once, when the library was loaded
+
+    // Each storage source file logs through its own logger, named by its path.
+    const std::string path = file("loggers.qmz");
+    auto storage = QMXPersistentStorage::MakeDriver(descriptorFor(path));
+    storage.reset();
+    auto loggerOf = [&](const std::string& prefix) {
+        for (const auto& line : log.lines())
+            if (line.text.rfind(prefix, 0) == 0) return line.logger;
+        return std::string("(no line)");
+    };
+    auto endsWith = [](const std::string& text, const std::string& tail) {
+        return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    EXPECT_TRUE(endsWith(loggerOf(added), "/QMXPersistentStorage.cpp")) << loggerOf(added);
+    EXPECT_TRUE(endsWith(loggerOf("File[  : "), "/QMXPersistentStorageImplementation.cpp"));
+    EXPECT_TRUE(endsWith(loggerOf("*** Persistence: created handle"), "/QMXPersistentStorageDriver.cpp"));
+    for (const auto& line : log.lines())
+        EXPECT_NE(line.function.find("Quellmar::"), std::string::npos) << line.function;
+    EXPECT_EQ(g_registrations.load(), 1);
 }
 
 TEST_F(StorageRegistryTest, TwoThreadsGetTwoStorages) {
