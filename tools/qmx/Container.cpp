@@ -1,7 +1,6 @@
 #include "Container.h"
 
 #include "Cli.h"
-#include "DAOExceptions.h"
 #include "Diagnostics.h"
 #include "Handle.h"
 #include "UserContext.h"
