@@ -90,7 +90,9 @@ void Walk::checkFormat(bool native) {
     int library = 0;
     if (blobs.getQMVersionOfLibrary(library)) m_result.libraryVersion = library;
     if (!blobs.getQMVersion(version)) {
-        problem("/", "format version unreadable: " + fileLibraryError());
+        // A plain HDF5 file has no container version to hold.
+        if (native) warning("/", "no format version (a plain HDF5 file)");
+        else problem("/", "format version unreadable: " + fileLibraryError());
         return;
     }
     m_result.formatVersion = version;
