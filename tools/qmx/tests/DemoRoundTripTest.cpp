@@ -28,7 +28,7 @@ TEST_F(QmxTool, LsShowsEveryKindWithSizesShapesAndMembers) {
     EXPECT_TRUE(r.err.empty()) << r.err;
     for (const char* expected :
          {"models/", "object group, version 3", "gearbox", "opaque, 2048 bytes", "housing",
-          "opaque, 640 bytes", "notes", "string, 60 bytes", "materials/", "object group, version 1",
+          "opaque, 640 bytes", "notes", "string, 58 bytes", "materials/", "object group, version 1",
           "Design/", "object group (design), version 1", "Layout", "opaque, 512 bytes",
           "results/", "temperatures", "vector, 24 x float64", "pressures", "vector, 24 x float32",
           "counts", "vector, 6 x int32", "flags", "vector, 8 x uint8", "ids", "vector, 4 x uint64",
@@ -81,7 +81,7 @@ print(o["/models"]["attributes"]["MaximumIdentifierValue"])
     EXPECT_EQ(facts,
               "object group 3 MDL-2041\n"
               "opaque 2048\n"
-              "string 60\n"
+              "string 58\n"
               "array 4 3 float64\n"
               "24 float64\n"
               "id:int32:1,position:float64:3,weight:float32:1,flag:uint8:1\n"
