@@ -103,6 +103,15 @@ void Walk::checkFormat(bool native) {
 }
 
 void Walk::checkEntry(const Node& node) {
+    if (node.kind == QMXL_KIND_UNKNOWN) {
+        // Listed but not told apart: damaged, or a kind of object this library never writes.
+        std::vector<AttributeValue> attributes;
+        if (!readAttributes(m_container->file(), node.path, false, attributes))
+            problem(node.path, "cannot be opened (damaged?): " + fileLibraryError());
+        else
+            warning(node.path, "unknown kind of entry; not checked");
+        return;
+    }
     checkAttributes(node);
     switch (node.kind) {
         case QMXL_KIND_GROUP: ++m_result.groups; break;
@@ -111,7 +120,7 @@ void Walk::checkEntry(const Node& node) {
         case QMXL_KIND_STRING: ++m_result.objects; checkBlob(node); break;
         case QMXL_KIND_TYPED:
         case QMXL_KIND_COMPOUND: ++m_result.vectors; checkVector(node); break;
-        default: warning(node.path, "unknown kind of entry; not checked"); break;
+        default: break;
     }
 }
 

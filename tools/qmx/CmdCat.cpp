@@ -76,9 +76,10 @@ int runCat(const Args& args) {
     Container container(file, Access::Read, args.has("--native"));
     Inspector inspector(container);
     const int kind = inspector.kindOf(path);
-    if (kind == QMXL_KIND_UNKNOWN) throw Failure(file + ": " + path + ": no such vector or array");
+    if (kind == kNoEntry) throw Failure(file + ": " + path + ": no such vector or array");
+    if (kind == QMXL_KIND_UNKNOWN) throw Failure(file + ": " + path + ": cannot be opened (damaged?)");
     if (kind != QMXL_KIND_TYPED && kind != QMXL_KIND_COMPOUND)
-        throw Failure(file + ": " + path + ": is a " + kindName(kind) + ", not a vector" +
+        throw Failure(file + ": " + path + ": is " + kindPhrase(kind) + ", not a vector" +
                       (kind == QMXL_KIND_OPAQUE || kind == QMXL_KIND_STRING ? " (use 'qmx get')" : ""));
     requireAddressable(file, path, name);
 

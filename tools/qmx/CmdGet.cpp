@@ -22,9 +22,10 @@ int runGet(const Args& args) {
     Container container(file, Access::Read, args.has("--native"));
     Inspector inspector(container);
     const int kind = inspector.kindOf(path);
-    if (kind == QMXL_KIND_UNKNOWN) throw Failure(file + ": " + path + ": no such object");
+    if (kind == kNoEntry) throw Failure(file + ": " + path + ": no such object");
+    if (kind == QMXL_KIND_UNKNOWN) throw Failure(file + ": " + path + ": cannot be opened (damaged?)");
     if (kind != QMXL_KIND_OPAQUE && kind != QMXL_KIND_STRING)
-        throw Failure(file + ": " + path + ": is a " + kindName(kind) +
+        throw Failure(file + ": " + path + ": is " + kindPhrase(kind) +
                       ", not an object" + (kind == QMXL_KIND_TYPED || kind == QMXL_KIND_COMPOUND
                                                ? " (use 'qmx cat')"
                                                : ""));

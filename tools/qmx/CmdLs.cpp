@@ -135,7 +135,7 @@ int runLs(const Args& args) {
     Inspector inspector(container);
 
     const int startKind = inspector.kindOf(start);
-    if (startKind == QMXL_KIND_UNKNOWN) throw Failure(path + ": " + start + ": no such group or object");
+    if (startKind == kNoEntry) throw Failure(path + ": " + start + ": no such group or object");
 
     int problems = 0;
     const auto onProblem = [&](const std::string& where, const std::string& what) {

@@ -57,14 +57,14 @@ int runPut(const Args& args) {
     Container container(file, Access::Write, args.has("--native"));
     Inspector inspector(container);
     const int groupKind = inspector.kindOf(group);
-    if (groupKind != QMXL_KIND_UNKNOWN && groupKind != QMXL_KIND_OBJECT_GROUP)
-        throw Failure(file + ": " + group + ": is a " + kindName(groupKind) + ", not an object group");
+    if (groupKind != kNoEntry && groupKind != QMXL_KIND_OBJECT_GROUP)
+        throw Failure(file + ": " + group + ": is " + kindPhrase(groupKind) + ", not an object group");
 
-    const int existing = groupKind == QMXL_KIND_UNKNOWN ? QMXL_KIND_UNKNOWN : inspector.kindOf(path);
+    const int existing = groupKind == kNoEntry ? kNoEntry : inspector.kindOf(path);
     int kind = args.has("--string") ? QMXL_KIND_STRING : QMXL_KIND_OPAQUE;
-    if (existing != QMXL_KIND_UNKNOWN) {
+    if (existing != kNoEntry) {
         if (existing != QMXL_KIND_OPAQUE && existing != QMXL_KIND_STRING)
-            throw Failure(file + ": " + path + ": exists and is a " + kindName(existing) +
+            throw Failure(file + ": " + path + ": exists and is " + kindPhrase(existing) +
                           ", not an object");
         if (args.has("--string") && existing != QMXL_KIND_STRING)
             throw Failure(file + ": " + path + ": exists as an opaque object; it stays opaque");
@@ -73,12 +73,12 @@ int runPut(const Args& args) {
 
     const SerializationTransferObject object(bytes);
     try {
-        writeBlob(container, group, name, kind, existing == QMXL_KIND_UNKNOWN, groupVersion, object);
+        writeBlob(container, group, name, kind, existing == kNoEntry, groupVersion, object);
     } catch (...) {
         container.revert();
         throw;
     }
-    std::cout << (existing == QMXL_KIND_UNKNOWN ? "created " : "replaced ") << path << ": "
+    std::cout << (existing == kNoEntry ? "created " : "replaced ") << path << ": "
               << bytes->size() << " bytes (" << kindName(kind) << ")\n";
     return kExitOk;
 }

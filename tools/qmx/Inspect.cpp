@@ -33,10 +33,10 @@ int Inspector::kindOf(const std::string& path) {
     const auto slash = path.rfind('/');
     const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
     std::vector<GroupMember> members;
-    if (!listGroup(file, parent, members)) return QMXL_KIND_UNKNOWN;
+    if (!listGroup(file, parent, members)) return kNoEntry;
     for (const GroupMember& m : members)
         if (m.name == path.substr(slash + 1)) return m.kind;
-    return QMXL_KIND_UNKNOWN;
+    return kNoEntry;
 }
 
 Description Inspector::describe(const Node& node) {

@@ -29,6 +29,8 @@ struct Description {
     std::string summary() const;  // "array, 3 x 4 int32"
 };
 
+constexpr int kNoEntry = -1;
+
 // The vector DAO addresses a group by its path without the leading separator.
 std::string daoGroup(const std::string& groupPath);
 
@@ -36,7 +38,8 @@ class Inspector {
 public:
     explicit Inspector(const Container& container);
     Description describe(const Node& node);
-    // Kind of the object at path ("/" included); QMXL_KIND_UNKNOWN when it does not exist.
+    // Kind of the entry at path ("/" included): kNoEntry when nothing of that name is listed,
+    // QMXL_KIND_UNKNOWN when it is listed but cannot be told (damaged, or foreign).
     int kindOf(const std::string& path);
 
 private:

@@ -53,6 +53,16 @@ const char* kindName(int kind) {
     }
 }
 
+std::string kindPhrase(int kind) {
+    switch (kind) {
+        case QMXL_KIND_OBJECT_GROUP: return "an object group";
+        case QMXL_KIND_OPAQUE: return "an opaque object";
+        case QMXL_KIND_STRING: return "a string object";
+        case QMXL_KIND_UNKNOWN: return "an entry of unknown kind";
+        default: return std::string("a ") + kindName(kind);
+    }
+}
+
 std::string joinPath(const std::string& group, const std::string& name) {
     return group == "/" ? "/" + name : group + "/" + name;
 }

@@ -19,6 +19,8 @@ struct Node {
 };
 
 const char* kindName(int kind);
+// The kind with its article, for messages: "an object group", "a vector".
+std::string kindPhrase(int kind);
 
 std::string joinPath(const std::string& group, const std::string& name);
 
