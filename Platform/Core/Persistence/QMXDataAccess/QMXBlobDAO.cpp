@@ -45,8 +45,7 @@ std::shared_ptr<TransactionStack> QMXBlobDAO::enlist(const std::string& errorTex
                                                      bool exclusive) {
     requireDataSource();
     std::shared_ptr<TransactionStack> stack = getContext();
-    std::string text = errorText;
-    stack->setErrorMessage(text);
+    stack->setErrorMessage(errorText);
     if (exclusive) {
         stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
     } else {
