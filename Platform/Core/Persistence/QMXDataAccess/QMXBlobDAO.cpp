@@ -56,12 +56,8 @@ std::shared_ptr<TransactionStack> QMXBlobDAO::enlist(const std::string& errorTex
 
 bool QMXBlobDAO::itemExists(int file, const std::string& group, const std::string& name) {
     const std::string path = group + "/" + name;
-    DatasetHandle dataset(QMXLopenDataset(file, path.c_str()));
-    if (dataset.isValid()) {
-        return true;
-    }
-    GroupHandle subgroup(QMXLopenGroup(file, path.c_str()));
-    return subgroup.isValid();
+    const DatasetHandle dataset(QMXLopenDataset(file, path.c_str()));
+    return dataset.isValid();
 }
 
 // ---- Public operations on objects -------------------------------------------------------

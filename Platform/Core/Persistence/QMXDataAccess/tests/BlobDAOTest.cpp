@@ -243,7 +243,7 @@ TEST(BlobFailures, LibraryFailuresCarryItsLastMessage) {
         {"remove", [&] { dao.remove("nowhere", "x"); }},
         {"update", [&] { dao.update("", "missing", transfer({1})); }},
         {"read", [&] { dao.read("nowhere", "x", object); }},
-        {"create", [&] { dao.create("nowhere", "x", transfer({1})); }},
+        {"create", [&] { dao.create("", "item", transfer({2})); }},
         {"createGroup", [&] { dao.createGroup("item/sub", 1); }},
     };
     for (const auto& [what, call] : calls) {

@@ -79,6 +79,17 @@ inline std::vector<Member> listGroup(const std::string& file, const std::string&
     return members;
 }
 
+// Makes an object group with no attributes of its own.
+inline bool makeObjectGroup(const std::string& file, const std::string& group) {
+    const int handle = QMXLopenFile(file.c_str());
+    if (handle <= 0) return false;
+    const int g = QMXLcreateOpaqueDataGroup(handle, group.c_str());
+    if (g > 0) QMXLcloseObject(g);
+    QMXLflushMetadata(handle);
+    QMXLcloseFile(handle);
+    return g > 0;
+}
+
 // Writes an integer attribute on an object group the way older files carry some values.
 inline bool writeIntAttribute(const std::string& file, const std::string& group,
                               const std::string& name, int value) {
