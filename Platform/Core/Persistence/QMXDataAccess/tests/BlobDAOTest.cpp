@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -212,6 +213,77 @@ TEST(BlobFailures, WithoutDataSourceNothingIsTouched) {
     EXPECT_EQ(text, "");
 }
 
+// Under a host's shared lock, operations that only read go ahead and every writing one asks
+// for an exclusive lock, which the stack refuses; each names its failure text first.
+TEST(BlobFrame, LockKindsAndErrorTexts) {
+    TempDir dir;
+    const std::string file = dir.file("frame.qmz");
+    {
+        Session s(file);
+        QMXBlobDAO dao;
+        s.bind(dao);
+        dao.createGroup("g", 1);
+        dao.create("g", "o", transfer({1}));
+    }
+    Session s(file, UserContext::ReadOnly);
+    QMXBlobDAO dao;
+    s.bind(dao);
+    SerializationTransferObject object = transfer({1});
+    std::string text;
+    int number = 0;
+    unsigned long long value = 0;
+    unsigned short high = 0;
+    const std::string create = "Error creating binary array.";
+    const std::string validate = "Error validating binary array.";
+    struct Case {
+        const char* what;
+        bool exclusive;
+        std::string text;
+        std::function<void()> call;
+    };
+    const std::vector<Case> cases = {
+        {"create", true, create, [&] { dao.create("g", "n", object); }},
+        {"createGroup", true, create, [&] { dao.createGroup("h", 1); }},
+        {"read", false, "Error reading binary array.", [&] { dao.read("g", "o", object); }},
+        {"update", true, "Error updating binary array.", [&] { dao.update("g", "o", object); }},
+        {"remove", true, "Error removing array.", [&] { dao.remove("g", "o"); }},
+        {"exists", false, validate, [&] { dao.exists("g", "o"); }},
+        {"existsGroup", false, validate, [&] { dao.existsGroup("g"); }},
+        {"readGroupDataVersion", false, validate, [&] { dao.readGroupDataVersion("g", number); }},
+        {"updateGroupDataVersion", true, validate, [&] { dao.updateGroupDataVersion("g", 2); }},
+        {"readGroupDataId", false, validate, [&] { dao.readGroupDataId("g", text); }},
+        {"updateGroupDataId", true, validate, [&] { dao.updateGroupDataId("g", "i"); }},
+        {"readChainGangValue", false, validate, [&] { dao.readChainGangValue("g", text); }},
+        {"updateChainGangValue", true, validate, [&] { dao.updateChainGangValue("g", "h"); }},
+        {"readMaxIdentifierValue", false, validate,
+         [&] { dao.readMaxIdentifierValue("g", value, high); }},
+        {"updateMaxIdentifierValue", true, validate,
+         [&] { dao.updateMaxIdentifierValue("g", 1, 1); }},
+        {"readFileCreationSoftwareRevision", false, validate,
+         [&] { dao.readFileCreationSoftwareRevision("g", text); }},
+        {"updateFileCreationSoftwareRevision", true, validate,
+         [&] { dao.updateFileCreationSoftwareRevision("g", "r"); }},
+        {"readFileLastModifiedSoftwareRevision", false, validate,
+         [&] { dao.readFileLastModifiedSoftwareRevision("g", text); }},
+        {"updateFileLastModifiedSoftwareRevision", true, validate,
+         [&] { dao.updateFileLastModifiedSoftwareRevision("g", "r"); }},
+        {"getQMVersion", false, validate, [&] { dao.getQMVersion(number); }},
+        {"getQMVersionOfLibrary", false, validate, [&] { dao.getQMVersionOfLibrary(number); }},
+        {"updateQMVersionToCurrent", true, create, [&] { dao.updateQMVersionToCurrent(); }},
+    };
+    for (const Case& c : cases) {
+        s.stack->setErrorMessage("");
+        if (c.exclusive) {
+            EXPECT_EQ(messageOf<InvalidTransaction>(c.call), "Incompatible locking requests.")
+                << c.what;
+        } else {
+            EXPECT_NO_THROW(c.call()) << c.what;
+        }
+        EXPECT_EQ(s.stack->getErrorMessage(), c.text) << c.what;
+    }
+    EXPECT_EQ(s.stack->size(), 1u);  // reads were covered by the host's lock
+}
+
 TEST(BlobFailures, TransferObjectWithoutBufferIsRefusedBeforeAnythingHappens) {
     TempDir dir;
     const std::string file = dir.file("nobuffer.qmz");
@@ -386,61 +458,59 @@ TEST(BlobLarge, QuarterGigabyteRoundTrip) {
 namespace Quellmar {
 namespace {
 
-// Throughput of a quarter-gigabyte object beside a plain file write and read of the same bytes.
-// Run by hand: BlobDAOTest --gtest_also_run_disabled_tests --gtest_filter='*Throughput*'
+// Throughput of a quarter-gigabyte object beside a plain file write and read of the same bytes,
+// best of three alternating rounds. Run by hand:
+//   BlobDAOTest --gtest_also_run_disabled_tests --gtest_filter='*Throughput*'
 TEST(BlobLarge, DISABLED_ThroughputBesidePlainFile) {
     using Clock = std::chrono::steady_clock;
+    using Seconds = std::chrono::duration<double>;
     TempDir dir;
     const std::size_t size = 256u << 20;
     auto bytes = std::make_shared<Bytes>(pattern(size, 13));
-    const double mib = static_cast<double>(size) / (1 << 20);
-    auto rate = [&](Clock::duration d) {
-        return mib / std::chrono::duration<double>(d).count();
-    };
-
-    const std::string plain = dir.file("plain.bin");
-    auto t0 = Clock::now();
-    {
-        std::FILE* f = std::fopen(plain.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        ASSERT_EQ(std::fwrite(bytes->data(), 1, size, f), size);
-        std::fclose(f);
-    }
-    const auto plainWrite = Clock::now() - t0;
-    Bytes plainBack(size);
-    t0 = Clock::now();
-    {
-        std::FILE* f = std::fopen(plain.c_str(), "rb");
-        ASSERT_NE(f, nullptr);
-        ASSERT_EQ(std::fread(plainBack.data(), 1, size, f), size);
-        std::fclose(f);
-    }
-    const auto plainRead = Clock::now() - t0;
-
-    const std::string file = dir.file("large.qmz");
-    t0 = Clock::now();
-    {
-        Session s(file);
-        QMXBlobDAO dao;
-        s.bind(dao);
-        dao.create("", "large", SerializationTransferObject(bytes, 1u << 20));
-    }
-    const auto daoWrite = Clock::now() - t0;
     auto target = std::make_shared<Bytes>(size);
-    SerializationTransferObject back(target);
-    t0 = Clock::now();
-    {
-        Session s(file, UserContext::ReadOnly);
-        QMXBlobDAO dao;
-        s.bind(dao);
-        dao.read("", "large", back);
+    const std::string plain = dir.file("plain.bin");
+    const std::string file = dir.file("large.qmz");
+    auto timed = [](const std::function<void()>& work) {
+        const auto start = Clock::now();
+        work();
+        return Seconds(Clock::now() - start).count();
+    };
+    double best[4] = {1e9, 1e9, 1e9, 1e9};
+    for (int round = 0; round < 3; ++round) {
+        std::remove(plain.c_str());
+        std::remove(file.c_str());
+        best[0] = std::min(best[0], timed([&] {
+            std::FILE* f = std::fopen(plain.c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            ASSERT_EQ(std::fwrite(bytes->data(), 1, size, f), size);
+            std::fclose(f);
+        }));
+        best[1] = std::min(best[1], timed([&] {
+            Session s(file);
+            QMXBlobDAO dao;
+            s.bind(dao);
+            dao.create("", "large", SerializationTransferObject(bytes, 1u << 20));
+        }));
+        best[2] = std::min(best[2], timed([&] {
+            std::FILE* f = std::fopen(plain.c_str(), "rb");
+            ASSERT_NE(f, nullptr);
+            ASSERT_EQ(std::fread(target->data(), 1, size, f), size);
+            std::fclose(f);
+        }));
+        SerializationTransferObject back(target);
+        best[3] = std::min(best[3], timed([&] {
+            Session s(file, UserContext::ReadOnly);
+            QMXBlobDAO dao;
+            s.bind(dao);
+            dao.read("", "large", back);
+        }));
+        EXPECT_TRUE(*target == *bytes);
     }
-    const auto daoRead = Clock::now() - t0;
-    EXPECT_TRUE(*target == *bytes);
-    std::printf("256 MiB   plain write %.0f MiB/s, create %.0f MiB/s (%.2fx)\n",
-                rate(plainWrite), rate(daoWrite), rate(daoWrite) / rate(plainWrite));
-    std::printf("256 MiB   plain read  %.0f MiB/s, read   %.0f MiB/s (%.2fx)\n", rate(plainRead),
-                rate(daoRead), rate(daoRead) / rate(plainRead));
+    const double mib = static_cast<double>(size) / (1 << 20);
+    std::printf("256 MiB write: plain %.0f MiB/s, create %.0f MiB/s, ratio %.2f\n",
+                mib / best[0], mib / best[1], best[0] / best[1]);
+    std::printf("256 MiB read:  plain %.0f MiB/s, read   %.0f MiB/s, ratio %.2f\n",
+                mib / best[2], mib / best[3], best[2] / best[3]);
 }
 
 }  // namespace
