@@ -5,7 +5,7 @@ ASAN := build/asan
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: deps rel asan test test-rel test-asan demo install clean
+.PHONY: deps rel asan test test-rel test-asan demo install clean bench
 
 deps:
 	@scripts/install-deps.sh
@@ -39,3 +39,20 @@ install: rel
 
 clean:
 	rm -rf build
+
+# Benchmarks: a Release build of qmx_bench, one run with the default sizes; the table goes to
+# stdout and build/bench/results.md, with build/bench/results.csv and build/bench/throughput.png.
+BENCH_BUILD := build/bench-rel
+BENCH_OUT   := build/bench
+
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BUILD_TESTS=OFF -DQMX_BUILD_BENCHMARKS=ON
+	cmake --build $(BENCH_BUILD) --target qmx_bench -j $(JOBS)
+	@# A failed contender still leaves the table and the chart of the others, then fails make.
+	rm -rf $(BENCH_OUT)/scratch; \
+	$(BENCH_BUILD)/bin/qmx_bench --out $(BENCH_OUT) --dir $(BENCH_OUT)/scratch $(BENCH_FLAGS); \
+	rc=$$?; rm -rf $(BENCH_OUT)/scratch; \
+	gnuplot -e "datafile='$(BENCH_OUT)/results.dat'; outfile='$(BENCH_OUT)/throughput.png'" \
+	  bench/throughput.gp || rc=1; \
+	echo "Results: $(BENCH_OUT)/results.md $(BENCH_OUT)/results.csv $(BENCH_OUT)/throughput.png"; \
+	exit $$rc
