@@ -16,7 +16,8 @@
 #include <thread>
 
 using namespace Quellmar;
-using Quellmar::testing::Session;
+namespace qt = Quellmar::testing;
+using qt::Session;
 
 namespace {
 
@@ -44,7 +45,7 @@ int writer(const std::string& file, int process, const std::string& log) {
                 continue;
             }
             try {
-                s->blobs.create(group, "o" + std::to_string(i), testing::makeObject(payload(process, i)));
+                s->blobs.create(group, "o" + std::to_string(i), qt::makeObject(payload(process, i)));
                 s->stack->commit();
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "process %d: %s\n", process, e.what());
@@ -62,7 +63,7 @@ int writer(const std::string& file, int process, const std::string& log) {
 }  // namespace
 
 TEST(MultiProcess, TwoWritersLandEveryCommittedObject) {
-    testing::TempDir dir;
+    qt::TempDir dir;
     const std::string file = dir.file("shared.qmz");
     {
         Session s(file);
@@ -90,7 +91,7 @@ TEST(MultiProcess, TwoWritersLandEveryCommittedObject) {
         for (int i : logged) {
             SerializationTransferObject object;
             s.blobs.read("p" + std::to_string(p), "o" + std::to_string(i), object);
-            EXPECT_EQ(testing::bytesOf(object), payload(p, i));
+            EXPECT_EQ(qt::bytesOf(object), payload(p, i));
         }
     }
 }
