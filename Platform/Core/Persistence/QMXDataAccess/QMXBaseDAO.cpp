@@ -1,5 +1,7 @@
 #include "QMXBaseDAO.h"
 
+#include "QmException.h"
+
 #include "QMXL.h"
 
 #include <algorithm>
@@ -29,8 +31,16 @@ bool QMXBaseDAO::checkFile() { return storage != nullptr; }
 
 int QMXBaseDAO::getHandleToStorage() const { return storage ? storage->getHandleToStorage() : -1; }
 
+void QMXBaseDAO::refuseEmbeddedNul(const std::string& name) {
+    // The file library takes NUL-terminated names: everything after a NUL would silently be
+    // dropped and the call would address another object.
+    if (name.find('\0') != std::string::npos)
+        throw QminvalidArgument("Name contains a NUL character.");
+}
+
 void QMXBaseDAO::getStrippedName(const std::string& name, std::string& result) {
     static const char* const kSeparators = "/.";
+    refuseEmbeddedNul(name);
     if (name.size() < 2) {
         if (&result != &name) result = name;
         return;

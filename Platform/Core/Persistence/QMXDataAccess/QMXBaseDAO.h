@@ -43,6 +43,9 @@ protected:
     // non-separator + 1) leaves them out. Names shorter than 2 characters are kept. Throws
     // std::out_of_range "invalid string position" for a longer name of separators only.
     static void getStrippedName(const std::string& name, std::string& result);
+    // Throws QminvalidArgument "Name contains a NUL character." for a name the file library
+    // would cut short.
+    static void refuseEmbeddedNul(const std::string& name);
 
 private:
     std::shared_ptr<QMXPersistentStorage> storage;

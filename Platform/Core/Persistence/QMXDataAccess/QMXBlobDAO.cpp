@@ -148,6 +148,7 @@ std::string QMXBlobDAO::root() {
 }
 
 void QMXBlobDAO::getPath(const std::string& group, std::string& path) {
+    refuseEmbeddedNul(group);
     path = root();
     const std::size_t first = group.find_first_not_of("/.");
     if (first == std::string::npos) {
