@@ -2,10 +2,43 @@
 #define QUELLMAR_QMEXCEPTION_H
 
 #include <exception>
-#include <source_location>
 #include <string>
+#if __has_include(<source_location>)
+#include <source_location>
+#endif
 
 namespace Quellmar {
+
+#if defined(__cpp_lib_source_location)
+using SourceLocation = std::source_location;
+#else
+// clang 14 with libstdc++ 12 ships <source_location> without the class; the builtins it is
+// made of exist in both compilers.
+class SourceLocation {
+public:
+    static constexpr SourceLocation current(const char* file = __builtin_FILE(),
+                                            const char* function = __builtin_FUNCTION(),
+                                            unsigned line = __builtin_LINE(),
+                                            unsigned column = __builtin_COLUMN()) noexcept {
+        SourceLocation where;
+        where.m_file = file;
+        where.m_function = function;
+        where.m_line = line;
+        where.m_column = column;
+        return where;
+    }
+    constexpr const char* file_name() const noexcept { return m_file; }
+    constexpr const char* function_name() const noexcept { return m_function; }
+    constexpr unsigned line() const noexcept { return m_line; }
+    constexpr unsigned column() const noexcept { return m_column; }
+
+private:
+    const char* m_file = "";
+    const char* m_function = "";
+    unsigned m_line = 0;
+    unsigned m_column = 0;
+};
+#endif
 
 // Root of every exception the platform throws. The message is fixed English text.
 class QmException : public std::exception {
@@ -32,13 +65,13 @@ private:
 class QminvalidArgument : public QmException {
 public:
     explicit QminvalidArgument(std::string message,
-                               std::source_location where = std::source_location::current())
+                               SourceLocation where = SourceLocation::current())
         : QmException(std::move(message)), m_where(where) {}
 
-    const std::source_location& where() const noexcept { return m_where; }
+    const SourceLocation& where() const noexcept { return m_where; }
 
 private:
-    std::source_location m_where;
+    SourceLocation m_where;
 };
 
 }  // namespace Quellmar
