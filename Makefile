@@ -39,3 +39,36 @@ install: rel
 
 clean:
 	rm -rf build
+
+# ---- Damaged files: fuzzing and the mutation run ------------------------------------------
+# The fuzz target needs clang with libFuzzer; its tree is instrumented throughout (QMX_FUZZ).
+# FUZZ_SECONDS bounds the fuzzer; COPIES is the number of damaged copies `qmx check` judges.
+FUZZ         := build/fuzz
+FUZZ_SECONDS ?= 300
+COPIES       ?= 2400
+.PHONY: fuzz fuzz-build fuzz-run mutation-run
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQMX_FUZZ=ON -DQMX_BUILD_BENCHMARKS=OFF
+	cmake --build $(FUZZ) -j $(JOBS) --target qmx_fuzz_container qmx_fuzz_seeds
+
+# Seeds: the seed writer's containers and a `qmx demo` file. Crashes are collected, not fatal,
+# so one run lists all of them (artifacts in $(FUZZ)/artifacts, each replayable by passing it
+# to the fuzz target).
+fuzz-run: fuzz-build rel
+	mkdir -p $(FUZZ)/seeds $(FUZZ)/corpus $(FUZZ)/artifacts
+	$(FUZZ)/bin/qmx_fuzz_seeds $(FUZZ)/seeds
+	rm -f $(FUZZ)/seeds/demo.qmz && $(REL)/bin/qmx demo $(FUZZ)/seeds/demo.qmz
+	ASAN_OPTIONS=detect_leaks=1 $(FUZZ)/bin/qmx_fuzz_container -max_total_time=$(FUZZ_SECONDS) \
+	  -fork=$(JOBS) -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -timeout=20 \
+	  -rss_limit_mb=2048 -max_len=65536 -artifact_prefix=$(FUZZ)/artifacts/ \
+	  $(FUZZ)/corpus $(FUZZ)/seeds
+	@echo "crash, timeout and out-of-memory inputs:"; ls $(FUZZ)/artifacts
+
+mutation-run: rel
+	rm -f build/mutation-original.qmz && $(REL)/bin/qmx demo build/mutation-original.qmz
+	/usr/bin/python3 fuzz/mutation_run.py --qmx $(REL)/bin/qmx --original build/mutation-original.qmz \
+	  --copies $(COPIES) --keep build/mutation-wrong
+
+fuzz: fuzz-run mutation-run
