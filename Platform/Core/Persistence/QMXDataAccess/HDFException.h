@@ -1,0 +1,28 @@
+#ifndef QUELLMAR_HDFEXCEPTION_H
+#define QUELLMAR_HDFEXCEPTION_H
+
+#include "DAOExceptions.h"
+
+#include <string>
+
+namespace Quellmar {
+
+// A file-library failure. The message is followed by the library's error stack as it was when
+// the exception was built, one entry per line, each after a tab.
+class HDFException : public DAOException {
+public:
+    HDFException();
+    explicit HDFException(const std::string& message);
+    HDFException(const HDFException&) = default;
+    HDFException(HDFException&&) noexcept = default;
+    HDFException& operator=(const HDFException&) = default;
+    HDFException& operator=(HDFException&&) noexcept = default;
+    ~HDFException() override = default;
+
+private:
+    void formatStack();
+};
+
+}  // namespace Quellmar
+
+#endif

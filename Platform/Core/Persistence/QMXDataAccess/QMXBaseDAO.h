@@ -1,0 +1,54 @@
+#ifndef QUELLMAR_QMXBASEDAO_H
+#define QUELLMAR_QMXBASEDAO_H
+
+#include "QMXPersistentStorage.h"
+#include "TransactionStack.h"
+
+#include <memory>
+#include <string>
+
+namespace Quellmar {
+
+// Common base of every DAO: binds one storage (shared) and the host's transaction stack (not
+// owned), and gives derived operations their first steps: the data-source test, the stack to
+// work on, the file handle and the trimming of names.
+class QMXBaseDAO {
+public:
+    QMXBaseDAO() = default;
+    QMXBaseDAO(const QMXBaseDAO&) = default;
+    QMXBaseDAO& operator=(const QMXBaseDAO&) = default;
+    virtual ~QMXBaseDAO();
+
+    // Replaces the storage binding; an empty pointer unbinds.
+    virtual void setDataSource(std::shared_ptr<QMXPersistentStorage> storage);
+    // Keeps a weak reference to the stack; the DAO never owns it.
+    virtual void setContext(std::shared_ptr<TransactionStack> stack);
+
+    // The host's stack, or a new empty stack (a different one on every call) when the host's
+    // stack is gone or was never set.
+    std::shared_ptr<TransactionStack> getContext();
+
+    // The file library's last error text, empty when it has none.
+    static std::string getLastErrorMessage();
+
+protected:
+    // Whether a storage is bound; the file itself is not looked at.
+    bool checkFile();
+    // The bound storage's current file handle; -1 while the file is closed or nothing is bound.
+    int getHandleToStorage() const;
+    std::shared_ptr<QMXPersistentStorage> getStorage() const { return storage; }
+
+    // Trims '/' and '.' from a name as stored names have always been trimmed: leading
+    // separators go; trailing ones only as far as a result length of (index of the last
+    // non-separator + 1) leaves them out. Names shorter than 2 characters are kept. Throws
+    // std::out_of_range "invalid string position" for a longer name of separators only.
+    static void getStrippedName(const std::string& name, std::string& result);
+
+private:
+    std::shared_ptr<QMXPersistentStorage> storage;
+    std::weak_ptr<TransactionStack> context;
+};
+
+}  // namespace Quellmar
+
+#endif

@@ -1,0 +1,117 @@
+#ifndef QUELLMAR_QMXTRANSACTIONS_H
+#define QUELLMAR_QMXTRANSACTIONS_H
+
+#include "QMXHandles.h"
+#include "Transactions.h"
+
+#include <memory>
+#include <string>
+
+namespace Quellmar {
+
+class QMXPersistentStorage;
+
+// A file lock on a storage: while in force the file is open read-write (exclusive) or
+// read-only (shared); ending it commits and closes the file. The host's transaction stack
+// takes, relates and ends locks; the library only builds them.
+class QMXLockTransaction : public LockingTransaction {
+public:
+    // Throws DataSourceException "No storage defined!" for an empty pointer.
+    explicit QMXLockTransaction(std::shared_ptr<QMXPersistentStorage> storage);
+    QMXLockTransaction(const QMXLockTransaction&) = default;
+    QMXLockTransaction(QMXLockTransaction&& other) noexcept;
+    QMXLockTransaction& operator=(const QMXLockTransaction&) = default;
+    QMXLockTransaction& operator=(QMXLockTransaction&& other) noexcept;
+    ~QMXLockTransaction() override = default;
+
+    // Always true; commits and closes the file when the lock is in force.
+    bool revert() override;
+    // Opens the file in this lock's mode. The lock counts as in force even when this throws
+    // (HDFException "Driver check failed!"), so ending it still commits and closes.
+    void lock() override;
+    // Whether `other` still needs taking: true for another data source, false when this lock
+    // covers it. Throws InvalidTransaction "Incompatible locking requests." for a foreign
+    // transaction or an exclusive request against this shared lock.
+    bool isCompatible(const LockingTransaction* other) const override;
+
+    bool isLocked() const { return locked; }
+    const std::shared_ptr<QMXPersistentStorage>& getStorage() const { return storage; }
+
+protected:
+    // The end of a lock in force: commit, then close. Results are not looked at.
+    void release();
+
+private:
+    std::shared_ptr<QMXPersistentStorage> storage;
+    bool locked;
+};
+
+// Write access: the file open read-write.
+class ExclusiveFileLockTransaction : public QMXLockTransaction {
+public:
+    explicit ExclusiveFileLockTransaction(std::shared_ptr<QMXPersistentStorage> storage);
+    ExclusiveFileLockTransaction(const ExclusiveFileLockTransaction&) = default;
+    ExclusiveFileLockTransaction& operator=(const ExclusiveFileLockTransaction&) = default;
+    // Ends a lock still in force.
+    ~ExclusiveFileLockTransaction() override;
+
+    bool isExclusive() const override { return true; }
+};
+
+// Read access: the file open read-only.
+class SharedFileLockTransaction : public QMXLockTransaction {
+public:
+    explicit SharedFileLockTransaction(std::shared_ptr<QMXPersistentStorage> storage);
+    SharedFileLockTransaction(const SharedFileLockTransaction&) = default;
+    SharedFileLockTransaction& operator=(const SharedFileLockTransaction&) = default;
+    // Ends a lock still in force.
+    ~SharedFileLockTransaction() override;
+
+    bool isExclusive() const override { return false; }
+};
+
+// Switches the file library's flushing off, process-wide, until reverted or destroyed. Switches
+// do not nest: the first one to end switches flushing on for all.
+class DisableFlushingTransaction : public AtomicTransaction {
+public:
+    DisableFlushingTransaction();
+    // A copy does not switch flushing off, but its end switches it on.
+    DisableFlushingTransaction(const DisableFlushingTransaction& other);
+    DisableFlushingTransaction& operator=(const DisableFlushingTransaction& other);
+    ~DisableFlushingTransaction() override;
+
+    bool revert() override;
+};
+
+// Undoes the creation of one dataset: revert() removes `name` from the group at `path`. The
+// creating DAO fills in `path` and `name`. Holds a reference of its own on the file handle.
+class QMXCreationTransaction : public AtomicTransaction {
+public:
+    // Throws DataSourceException "Could not increase reference to handle" when the library
+    // refuses the reference; a handle of 0 or less is held as -1.
+    explicit QMXCreationTransaction(int fileHandle);
+    ~QMXCreationTransaction() override = default;
+
+    // True exactly when the dataset was removed; never throws.
+    bool revert() override;
+
+    GroupHandle file;
+    std::string path;
+    std::string name;
+};
+
+// Undoes the creation of a serialized object (blob DAOs).
+class BlobCreation : public QMXCreationTransaction {
+public:
+    explicit BlobCreation(int fileHandle) : QMXCreationTransaction(fileHandle) {}
+};
+
+// Undoes the creation of a vector or array (vector DAOs).
+class VectorCreation : public QMXCreationTransaction {
+public:
+    explicit VectorCreation(int fileHandle) : QMXCreationTransaction(fileHandle) {}
+};
+
+}  // namespace Quellmar
+
+#endif

@@ -1,0 +1,113 @@
+// Opaque data items (blobs) and string datasets: one byte per element, sized in bytes.
+#include "ItemAccess.h"
+#include "QMXL.h"
+
+using namespace Quellmar::qmxfile;
+
+namespace {
+
+Hid typeOf(ItemKind kind) { return kind == ItemKind::Opaque ? makeOpaqueType() : makeStringType(); }
+
+int create(const char* function, ItemKind kind, int file, const char* group, const char* name,
+           int compression, int chunk, long long size, const char* data) {
+    Call call(function);
+    auto item = itemRef(call, file, group, name);
+    if (!item || !checkCount(call, size, data) || !writable(call, *item->loc, item->path.text())) return -1;
+    if (compression < 0 || compression > 9)
+        return call.fail("compression level " + std::to_string(compression) + " is not in 0..9");
+    if (!checkAbsent(call, *item)) return -1;
+    Hid type = typeOf(kind);
+    if (!type) return call.failHdf5("cannot make the item type");
+    LayoutRequest request;
+    request.count = static_cast<hsize_t>(size);
+    request.compression = compression;
+    request.chunk = chunk;
+    if (createItem(item->loc->id.get(), item->path, type.get(), type.get(), data, request) < 0)
+        return call.failHdf5("cannot create " + std::string(nameOfKind(kind)) + " " + item->where() + " of " +
+                             std::to_string(size) + " bytes");
+    return 1;
+}
+
+int update(const char* function, ItemKind kind, int file, const char* group, const char* name,
+           long long size, const char* data) {
+    Call call(function);
+    auto item = itemRef(call, file, group, name);
+    if (!item || !checkCount(call, size, data) || !writable(call, *item->loc, item->path.text())) return -1;
+    {
+        Hid dataset = openItem(call, *item, kind);
+        if (!dataset) return -1;
+    }
+    Hid type = typeOf(kind);
+    if (!type) return call.failHdf5("cannot make the item type");
+    if (updateItem(item->loc->id.get(), item->path, type.get(), static_cast<hsize_t>(size), data) < 0)
+        return call.failHdf5("cannot update " + item->where() + " to " + std::to_string(size) + " bytes");
+    return 1;
+}
+
+int read(const char* function, ItemKind kind, int file, const char* group, const char* name, char* buffer) {
+    Call call(function);
+    auto item = itemRef(call, file, group, name);
+    if (!item) return -1;
+    Hid dataset = openItem(call, *item, kind);
+    if (!dataset) return -1;
+    const long long size = elementCount(dataset.get());
+    if (size < 0) return call.failHdf5("cannot read the size of " + item->where());
+    if (size > 0 && !buffer) return call.fail("no buffer given (null pointer) for " + item->where());
+    Hid type = typeOf(kind);
+    if (!type) return call.failHdf5("cannot make the item type");
+    if (readItem(dataset.get(), type.get(), buffer) < 0) return call.failHdf5("cannot read " + item->where());
+    return 1;
+}
+
+int size(const char* function, ItemKind kind, int file, const char* group, const char* name, long long* bytes) {
+    Call call(function);
+    auto item = itemRef(call, file, group, name);
+    if (!item || !call.out(bytes, "size")) return -1;
+    Hid dataset = openItem(call, *item, kind);
+    if (!dataset) return -1;
+    const long long count = elementCount(dataset.get());
+    if (count < 0) return call.failHdf5("cannot read the size of " + item->where());
+    *bytes = count;
+    return 1;
+}
+
+}  // namespace
+
+extern "C" int QMXLcreateCompressedOpaqueData(int file, const char* group, const char* name, int compression,
+                                              int chunk, long long size, const char* data) {
+    return create("QMXLcreateCompressedOpaqueData", ItemKind::Opaque, file, group, name, compression, chunk,
+                  size, data);
+}
+
+extern "C" int QMXLupdateOpaqueData(int file, const char* group, const char* name, long long size,
+                                    const char* data) {
+    return update("QMXLupdateOpaqueData", ItemKind::Opaque, file, group, name, size, data);
+}
+
+extern "C" int QMXLreadOpaqueData(int file, const char* group, const char* name, char* buffer) {
+    return read("QMXLreadOpaqueData", ItemKind::Opaque, file, group, name, buffer);
+}
+
+extern "C" int QMXLgetSizeOfOpaqueData(int file, const char* group, const char* name, long long* bytes) {
+    return size("QMXLgetSizeOfOpaqueData", ItemKind::Opaque, file, group, name, bytes);
+}
+
+extern "C" int QMXLcreateCompressedStringDataset(int file, const char* group, const char* name,
+                                                 int compression, int chunk, long long size,
+                                                 const char* data) {
+    return create("QMXLcreateCompressedStringDataset", ItemKind::String, file, group, name, compression, chunk,
+                  size, data);
+}
+
+extern "C" int QMXLupdateStringDataset(int file, const char* group, const char* name, long long size,
+                                       const char* data) {
+    return update("QMXLupdateStringDataset", ItemKind::String, file, group, name, size, data);
+}
+
+extern "C" int QMXLreadStringDataset(int file, const char* group, const char* name, char* buffer) {
+    return read("QMXLreadStringDataset", ItemKind::String, file, group, name, buffer);
+}
+
+extern "C" int QMXLgetSizeOfStringDataset(int file, const char* group, const char* name, long long* bytes) {
+    return size("QMXLgetSizeOfStringDataset", ItemKind::String, file, group, name, bytes);
+}

@@ -1,0 +1,178 @@
+#include "DataItems.h"
+
+#include "Objects.h"
+
+#include <vector>
+
+namespace Quellmar::qmxfile {
+
+namespace {
+
+// Tags of our opaque type: other programs see what the bytes are.
+constexpr const char* kOpaqueTag = "QMZ:blob";
+
+Hid makeSpace(hsize_t count) { return Hid(H5Screate_simple(1, &count, nullptr)); }
+
+herr_t write(hid_t dataset, hid_t memoryType, hsize_t count, const void* data) {
+    if (count == 0) return 0;
+    return H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
+}
+
+herr_t copyAttribute(hid_t from, const char* name, const H5A_info_t*, void* target) {
+    Hid attribute(H5Aopen(from, name, H5P_DEFAULT));
+    Hid type(attribute ? H5Aget_type(attribute.get()) : H5I_INVALID_HID);
+    Hid space(attribute ? H5Aget_space(attribute.get()) : H5I_INVALID_HID);
+    if (!type || !space) return -1;
+    const hssize_t points = H5Sget_simple_extent_npoints(space.get());
+    if (points < 0) return -1;
+    std::vector<unsigned char> buffer(H5Tget_size(type.get()) * static_cast<size_t>(points) + 1);
+    if (H5Aread(attribute.get(), type.get(), buffer.data()) < 0) return -1;
+    const hid_t to = *static_cast<hid_t*>(target);
+    Hid copy(H5Acreate2(to, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT));
+    herr_t status = copy ? H5Awrite(copy.get(), type.get(), buffer.data()) : -1;
+    if (H5Tdetect_class(type.get(), H5T_VLEN) > 0 || H5Tis_variable_str(type.get()) > 0)
+        H5Dvlen_reclaim(type.get(), space.get(), H5P_DEFAULT, buffer.data());
+    return status;
+}
+
+}  // namespace
+
+ItemKind kindOfType(hid_t type) {
+    switch (H5Tget_class(type)) {
+    case H5T_OPAQUE: return H5Tget_size(type) == 1 ? ItemKind::Opaque : ItemKind::Other;
+    case H5T_STRING: return H5Tget_size(type) == 1 && H5Tis_variable_str(type) == 0 ? ItemKind::String : ItemKind::Other;
+    case H5T_INTEGER:
+    case H5T_FLOAT: return ItemKind::Typed;
+    case H5T_COMPOUND: return ItemKind::Compound;
+    default: return ItemKind::Other;
+    }
+}
+
+const char* nameOfKind(ItemKind kind) {
+    switch (kind) {
+    case ItemKind::Opaque: return "an opaque data item";
+    case ItemKind::String: return "a string dataset";
+    case ItemKind::Typed: return "a typed dataset";
+    case ItemKind::Compound: return "a compound dataset";
+    default: return "a dataset of a foreign type";
+    }
+}
+
+Hid makeOpaqueType() {
+    Hid type(H5Tcreate(H5T_OPAQUE, 1));
+    if (type && H5Tset_tag(type.get(), kOpaqueTag) < 0) return Hid();
+    return type;
+}
+
+Hid makeStringType() {
+    Hid type(H5Tcopy(H5T_C_S1));
+    if (!type || H5Tset_size(type.get(), 1) < 0 || H5Tset_strpad(type.get(), H5T_STR_NULLPAD) < 0)
+        return Hid();
+    return type;
+}
+
+herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
+                  const void* data, const LayoutRequest& request) {
+    ErrorKeeper keeper;
+    Path parent = path;
+    parent.parts.pop_back();
+    if (makeGroups(loc, parent) < 0) {
+        keeper.capture();
+        return -1;
+    }
+    Hid dcpl = makeCreationProperties(request);
+    Hid space = makeSpace(request.count);
+    if (!dcpl || !space) {
+        keeper.capture();
+        return -1;
+    }
+    Hid dataset(H5Dcreate2(loc, path.text().c_str(), fileType, space.get(), H5P_DEFAULT, dcpl.get(),
+                           H5P_DEFAULT));
+    if (!dataset) {
+        keeper.capture();
+        return -1;
+    }
+    if (write(dataset.get(), memoryType, request.count, data) < 0) {
+        keeper.capture();
+        // No half-written item stays behind.
+        dataset.close();
+        H5Ldelete(loc, path.text().c_str(), H5P_DEFAULT);
+        return -1;
+    }
+    if (dataset.close() < 0) {
+        keeper.capture();
+        return -1;
+    }
+    return 0;
+}
+
+herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, const void* data) {
+    ErrorKeeper keeper;
+    Hid old(H5Dopen2(loc, path.text().c_str(), H5P_DEFAULT));
+    if (!old) {
+        keeper.capture();
+        return -1;
+    }
+    const long long stored = elementCount(old.get());
+    if (stored < 0) {
+        keeper.capture();
+        return -1;
+    }
+    if (static_cast<hsize_t>(stored) == count) {
+        if (write(old.get(), memoryType, count, data) < 0 || old.close() < 0) {
+            keeper.capture();
+            return -1;
+        }
+        return 0;
+    }
+    // Another size: lay the item out anew (a small item may become large and the other way
+    // round), keep its type, compression and attributes, and swap the links at the end so
+    // that a failure leaves the old item in place.
+    Hid type(H5Dget_type(old.get()));
+    Hid dcpl = makeCreationProperties(requestOf(old.get(), count));
+    Hid space = makeSpace(count);
+    if (!type || !dcpl || !space) {
+        keeper.capture();
+        return -1;
+    }
+    Hid fresh(H5Dcreate_anon(loc, type.get(), space.get(), dcpl.get(), H5P_DEFAULT));
+    hid_t target = fresh.get();
+    if (!fresh || write(fresh.get(), memoryType, count, data) < 0 ||
+        H5Aiterate2(old.get(), H5_INDEX_NAME, H5_ITER_NATIVE, nullptr, copyAttribute, &target) < 0) {
+        keeper.capture();
+        return -1;
+    }
+    old.close();
+    const std::string name = path.text();
+    const std::string spare = name + ".~replaced";
+    if (H5Lmove(loc, name.c_str(), loc, spare.c_str(), H5P_DEFAULT, H5P_DEFAULT) < 0) {
+        keeper.capture();
+        return -1;
+    }
+    if (H5Olink(fresh.get(), loc, name.c_str(), H5P_DEFAULT, H5P_DEFAULT) < 0) {
+        keeper.capture();
+        H5Lmove(loc, spare.c_str(), loc, name.c_str(), H5P_DEFAULT, H5P_DEFAULT);
+        return -1;
+    }
+    if (H5Ldelete(loc, spare.c_str(), H5P_DEFAULT) < 0 || fresh.close() < 0) {
+        keeper.capture();
+        return -1;
+    }
+    return 0;
+}
+
+herr_t readItem(hid_t dataset, hid_t memoryType, void* data) {
+    const long long count = elementCount(dataset);
+    if (count < 0) return -1;
+    if (count == 0) return 0;
+    return H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
+}
+
+long long elementCount(hid_t dataset) {
+    Hid space(H5Dget_space(dataset));
+    if (!space) return -1;
+    const hssize_t points = H5Sget_simple_extent_npoints(space.get());
+    return points < 0 ? -1 : static_cast<long long>(points);
+}
+
+}  // namespace Quellmar::qmxfile

@@ -1,0 +1,199 @@
+// Typed datasets (numbers of one VarDataType), compound datasets, and what applies to any
+// dataset.
+#include "ItemAccess.h"
+#include "QMXL.h"
+#include "TypeCodes.h"
+
+using namespace Quellmar::qmxfile;
+
+namespace {
+
+bool checkCompression(Call& call, int compression) {
+    if (compression >= 0 && compression <= 9) return true;
+    call.fail("compression level " + std::to_string(compression) + " is not in 0..9");
+    return false;
+}
+
+// A compound datatype made by QMXLcreateCompoundType.
+Entry* datatypeEntry(Call& call, int datatype) {
+    Entry* e = call.entry(datatype);
+    if (e && e->kind != Kind::Datatype) {
+        call.fail("handle " + std::to_string(datatype) + " is not a datatype");
+        return nullptr;
+    }
+    if (e && H5Tget_nmembers(e->id.get()) <= 0) {
+        call.fail("compound datatype " + std::to_string(datatype) + " has no members");
+        return nullptr;
+    }
+    return e;
+}
+
+int createDataset(Call& call, const ItemRef& item, hid_t fileType, hid_t memoryType, int compression,
+                  long long chunk, long long count, const void* data) {
+    if (!checkCompression(call, compression) || !checkCount(call, count, data) ||
+        !writable(call, *item.loc, item.path.text()) || !checkAbsent(call, item))
+        return -1;
+    LayoutRequest request;
+    request.count = static_cast<hsize_t>(count);
+    request.elementSize = H5Tget_size(fileType);
+    request.compression = compression;
+    request.chunk = chunk;
+    if (createItem(item.loc->id.get(), item.path, fileType, memoryType, data, request) < 0)
+        return call.failHdf5("cannot create dataset " + item.where() + " of " + std::to_string(count) + " elements");
+    return 1;
+}
+
+int updateDataset(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryType, long long count,
+                  const void* data) {
+    if (!checkCount(call, count, data) || !writable(call, *item.loc, item.path.text())) return -1;
+    {
+        Hid dataset = openItem(call, item, kind);
+        if (!dataset) return -1;
+    }
+    if (updateItem(item.loc->id.get(), item.path, memoryType, static_cast<hsize_t>(count), data) < 0)
+        return call.failHdf5("cannot update " + item.where() + " to " + std::to_string(count) + " elements");
+    return 1;
+}
+
+int readDataset(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryType, void* data) {
+    Hid dataset = openItem(call, item, kind);
+    if (!dataset) return -1;
+    const long long count = elementCount(dataset.get());
+    if (count < 0) return call.failHdf5("cannot read the size of " + item.where());
+    if (count > 0 && !data) return call.fail("no buffer given (null pointer) for " + item.where());
+    if (readItem(dataset.get(), memoryType, data) < 0) return call.failHdf5("cannot read " + item.where());
+    return 1;
+}
+
+}  // namespace
+
+extern "C" int QMXLopenDataset(int file, const char* path) {
+    Call call("QMXLopenDataset");
+    auto item = itemRef(call, file, path);
+    if (!item) return -1;
+    Hid dataset = openItem(call, *item, std::nullopt);
+    return dataset ? addObject(call, *item->loc, std::move(dataset), Kind::Dataset) : -1;
+}
+
+extern "C" int QMXLremoveDataset(int loc, const char* path) {
+    Call call("QMXLremoveDataset");
+    auto item = itemRef(call, loc, path);
+    if (!item || !writable(call, *item->loc, item->path.text())) return -1;
+    const Found found = findObject(item->loc->id.get(), item->path);
+    if (found == Found::Missing) return call.fail("dataset " + item->where() + " does not exist");
+    if (found == Found::Error) return call.failHdf5("cannot look up " + item->where());
+    if (found != Found::Dataset) return call.fail(item->where() + " is not a dataset");
+    if (H5Ldelete(item->loc->id.get(), item->path.text().c_str(), H5P_DEFAULT) < 0)
+        return call.failHdf5("cannot remove dataset " + item->where());
+    return 1;
+}
+
+extern "C" int QMXLgetSizeOfDataset(int file, const char* group, const char* name, long long* bytes) {
+    Call call("QMXLgetSizeOfDataset");
+    auto item = itemRef(call, file, group, name);
+    if (!item || !call.out(bytes, "size")) return -1;
+    Hid dataset = openItem(call, *item, std::nullopt);
+    if (!dataset) return -1;
+    const long long count = elementCount(dataset.get());
+    Hid type(H5Dget_type(dataset.get()));
+    if (count < 0 || !type) return call.failHdf5("cannot read the size of " + item->where());
+    *bytes = count * static_cast<long long>(H5Tget_size(type.get()));
+    return 1;
+}
+
+extern "C" int QMXLgetDatasetInfo(int file, const char* group, const char* name, long long* count, int* type) {
+    Call call("QMXLgetDatasetInfo");
+    auto item = itemRef(call, file, group, name);
+    if (!item || !call.out(count, "element count") || !call.out(type, "type code")) return -1;
+    Hid dataset = openItem(call, *item, std::nullopt);
+    if (!dataset) return -1;
+    const long long n = elementCount(dataset.get());
+    Hid stored(H5Dget_type(dataset.get()));
+    if (n < 0 || !stored) return call.failHdf5("cannot describe " + item->where());
+    *count = n;
+    *type = kindOfType(stored.get()) == ItemKind::Typed ? codeOfType(stored.get()) : -1;
+    return 1;
+}
+
+extern "C" int QMXLcreateTypedDataset(int file, const char* group, const char* name, int compression,
+                                      long long chunk, int /*fixed*/, int type, long long count,
+                                      const void* data) {
+    Call call("QMXLcreateTypedDataset");
+    auto item = itemRef(call, file, group, name);
+    if (!item) return -1;
+    if (type == QMXL_AS_STORED) return call.fail("a new dataset needs an element type, not -1 (as stored)");
+    const hid_t fileType = fileTypeOf(type);
+    if (fileType < 0) return call.fail("unknown element type code " + std::to_string(type));
+    return createDataset(call, *item, fileType, memoryTypeOf(type), compression, chunk, count, data);
+}
+
+extern "C" int QMXLupdateTypedDataset(int file, const char* group, const char* name, int type,
+                                      long long count, const void* data) {
+    Call call("QMXLupdateTypedDataset");
+    auto item = itemRef(call, file, group, name);
+    if (!item) return -1;
+    Hid asStored;
+    hid_t memoryType = memoryTypeOf(type);
+    if (type == QMXL_AS_STORED) {
+        Hid dataset = openItem(call, *item, ItemKind::Typed);
+        Hid stored(dataset ? H5Dget_type(dataset.get()) : H5I_INVALID_HID);
+        if (!dataset) return -1;
+        asStored = Hid(stored ? H5Tget_native_type(stored.get(), H5T_DIR_ASCEND) : H5I_INVALID_HID);
+        if (!asStored) return call.failHdf5("cannot read the type of " + item->where());
+        memoryType = asStored.get();
+    }
+    if (memoryType < 0) return call.fail("unknown element type code " + std::to_string(type));
+    return updateDataset(call, *item, ItemKind::Typed, memoryType, count, data);
+}
+
+extern "C" int QMXLreadTypedDataset(int file, const char* group, const char* name, int type, void* data) {
+    Call call("QMXLreadTypedDataset");
+    auto item = itemRef(call, file, group, name);
+    if (!item) return -1;
+    Hid asStored;
+    hid_t memoryType = memoryTypeOf(type);
+    if (type == QMXL_AS_STORED) {
+        Hid dataset = openItem(call, *item, ItemKind::Typed);
+        Hid stored(dataset ? H5Dget_type(dataset.get()) : H5I_INVALID_HID);
+        if (!dataset) return -1;
+        asStored = Hid(stored ? H5Tget_native_type(stored.get(), H5T_DIR_ASCEND) : H5I_INVALID_HID);
+        if (!asStored) return call.failHdf5("cannot read the type of " + item->where());
+        memoryType = asStored.get();
+    }
+    if (memoryType < 0) return call.fail("unknown element type code " + std::to_string(type));
+    return readDataset(call, *item, ItemKind::Typed, memoryType, data);
+}
+
+extern "C" int QMXLcreateObjectDataset(int file, const char* group, const char* name, int compression,
+                                       long long chunk, int /*fixed*/, int datatype, int flag,
+                                       long long count, const void* data) {
+    Call call("QMXLcreateObjectDataset");
+    auto item = itemRef(call, file, group, name);
+    if (!item) return -1;
+    Entry* type = datatypeEntry(call, datatype);
+    if (!type) return -1;
+    // With the flag set the records are stored without the padding of their memory layout.
+    Hid fileType(H5Tcopy(type->id.get()));
+    if (!fileType || (flag && H5Tpack(fileType.get()) < 0))
+        return call.failHdf5("cannot derive the stored type of datatype " + std::to_string(datatype));
+    return createDataset(call, *item, fileType.get(), type->id.get(), compression, chunk, count, data);
+}
+
+extern "C" int QMXLupdateObjectDataset(int file, const char* group, const char* name, int datatype,
+                                       long long count, const void* data) {
+    Call call("QMXLupdateObjectDataset");
+    auto item = itemRef(call, file, group, name);
+    if (!item) return -1;
+    Entry* type = datatypeEntry(call, datatype);
+    if (!type) return -1;
+    return updateDataset(call, *item, ItemKind::Compound, type->id.get(), count, data);
+}
+
+extern "C" int QMXLreadObjectDataset(int file, const char* group, const char* name, int datatype, void* data) {
+    Call call("QMXLreadObjectDataset");
+    auto item = itemRef(call, file, group, name);
+    if (!item) return -1;
+    Entry* type = datatypeEntry(call, datatype);
+    if (!type) return -1;
+    return readDataset(call, *item, ItemKind::Compound, type->id.get(), data);
+}

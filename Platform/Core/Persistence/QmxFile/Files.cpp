@@ -1,0 +1,169 @@
+#include "Call.h"
+#include "FileAccess.h"
+#include "Format.h"
+#include "Library.h"
+#include "Memory.h"
+#include "QMXL.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+using namespace Quellmar::qmxfile;
+
+namespace {
+
+// HDF5 looks for its signature at 0 and at every power of two from 512 on.
+bool hasHdf5Signature(const std::string& name, long long size) {
+    static const char kSignature[8] = {'\211', 'H', 'D', 'F', '\r', '\n', '\032', '\n'};
+    std::ifstream in(name, std::ios::binary);
+    for (long long offset = 0; offset + 8 <= size; offset = offset ? offset * 2 : 512) {
+        char buffer[8] = {};
+        in.seekg(offset);
+        if (!in.read(buffer, 8)) return false;
+        if (std::memcmp(buffer, kSignature, 8) == 0) return true;
+    }
+    return false;
+}
+
+// Explains a failed open or create better than HDF5's stack alone.
+int failOpen(Call& call, const std::string& name, bool writable, bool creating) {
+    const std::string what = std::string(creating ? "cannot create file " : "cannot open file ") +
+                             quoted(name) + (creating ? "" : writable ? " for writing" : " for reading");
+    struct stat st {};
+    if (!creating && ::stat(name.c_str(), &st) != 0)
+        return call.fail(what + ": " + std::strerror(errno));
+    if (!creating && S_ISDIR(st.st_mode)) return call.fail(what + ": it is a directory");
+    if (!creating && !hasHdf5Signature(name, st.st_size))
+        return call.fail(what + ": it is not an HDF5 file");
+    return call.failHdf5(what);
+}
+
+int registerFile(Call& call, Hid id, const std::string& name, bool readOnly, bool native) {
+    auto info = std::make_shared<FileInfo>();
+    info->name = name;
+    info->readOnly = readOnly;
+    info->native = native;
+    const int handle = HandleTable::instance().add(std::move(id), Kind::File, 0, std::move(info));
+    return handle > 0 ? handle : call.fail("no handle values left in this process");
+}
+
+int openFile(const char* function, const char* name, bool writable, bool native) {
+    Call call(function);
+    if (!call.text(name, "file name")) return -1;
+    Hid id = openFileId(name, writable);
+    if (!id) return failOpen(call, name, writable, false);
+    return registerFile(call, std::move(id), name, !writable, native);
+}
+
+int createFile(const char* function, const char* name, bool native) {
+    Call call(function);
+    if (!call.text(name, "file name")) return -1;
+    Hid id = createFileId(name);
+    if (!id) return failOpen(call, name, true, true);
+    if (!native && writeMarker(id.get(), formatVersionFor(name)) < 0)
+        return call.failHdf5("cannot write the container marker into " + quoted(name));
+    return registerFile(call, std::move(id), name, false, native);
+}
+
+Entry* fileEntry(Call& call, int file) {
+    Entry* e = call.entry(file);
+    if (e && e->kind != Kind::File) {
+        call.fail("handle " + std::to_string(file) + " is not a file");
+        return nullptr;
+    }
+    return e;
+}
+
+}  // namespace
+
+extern "C" int QMXLcreateFile(const char* name) { return createFile("QMXLcreateFile", name, false); }
+extern "C" int QMXLcreateNativeHDF5(const char* name) {
+    return createFile("QMXLcreateNativeHDF5", name, true);
+}
+extern "C" int QMXLopenFile(const char* name) { return openFile("QMXLopenFile", name, true, false); }
+extern "C" int QMXLopenFileReadOnly(const char* name) {
+    return openFile("QMXLopenFileReadOnly", name, false, false);
+}
+extern "C" int QMXLopenNativeHDF5(const char* name) {
+    return openFile("QMXLopenNativeHDF5", name, true, true);
+}
+extern "C" int QMXLopenNativeHDF5ReadOnly(const char* name) {
+    return openFile("QMXLopenNativeHDF5ReadOnly", name, false, true);
+}
+
+extern "C" int QMXLcloseFile(int file) {
+    Call call("QMXLcloseFile");
+    if (call.exiting()) return 1;
+    Entry* e = fileEntry(call, file);
+    if (!e) return -1;
+    const std::string name = e->info->name;
+    if (HandleTable::instance().drop(file) < 0) return call.failHdf5("closing " + quoted(name) + " failed");
+    return 1;
+}
+
+extern "C" int QMXLisQMZFileNoLock(int file) {
+    Call call("QMXLisQMZFileNoLock");
+    Entry* e = fileEntry(call, file);
+    if (!e) return -1;
+    // Native files are accepted by their own entry points: the storage asks the same
+    // question of both drivers' handles.
+    if (e->info->native) return 1;
+    const int marked = hasMarker(e->id.get());
+    return marked < 0 ? call.failHdf5("cannot look for the container marker in " + quoted(e->info->name)) : marked;
+}
+
+extern "C" int QMXLisFileReadOnly(int file) {
+    Call call("QMXLisFileReadOnly");
+    Entry* e = fileEntry(call, file);
+    return e ? (e->info->readOnly ? 1 : 0) : -1;
+}
+
+extern "C" int QMXLgetFileName(int file, char** name) {
+    Call call("QMXLgetFileName");
+    if (!call.out(name, "file name")) return -1;
+    *name = nullptr;
+    Entry* e = call.entry(file);
+    if (!e) return -1;
+    if (!e->info) return call.fail("handle " + std::to_string(file) + " belongs to no file");
+    *name = allocateString(e->info->name);
+    return *name ? 1 : call.fail("out of memory");
+}
+
+extern "C" int QMXLcloseOpenedObjectsForFile(int file) {
+    Call call("QMXLcloseOpenedObjectsForFile");
+    if (call.exiting()) return 1;
+    Entry* e = call.entry(file);
+    if (!e) return -1;
+    if (e->kind == Kind::Datatype) return call.fail("handle " + std::to_string(file) + " belongs to no file");
+    HandleTable& table = HandleTable::instance();
+    bool failed = false;
+    for (int handle : table.handlesOfFile(e->file, true))
+        if (table.closeNow(handle) < 0) failed = true;
+    return failed ? call.failHdf5("closing an object failed") : 1;
+}
+
+extern "C" int QMXLcloseAllFileHandlesForFile(int file) {
+    Call call("QMXLcloseAllFileHandlesForFile");
+    if (call.exiting()) return 1;
+    Entry* e = fileEntry(call, file);
+    if (!e) return -1;
+    const std::string name = e->info->name;
+    // Every reference goes, copies held by transactions included.
+    if (HandleTable::instance().closeNow(file) < 0) return call.failHdf5("closing " + quoted(name) + " failed");
+    return 1;
+}
+
+extern "C" int QMXLflushMetadata(int file) {
+    Call call("QMXLflushMetadata");
+    Entry* e = call.entry(file);
+    if (!e) return -1;
+    if (!e->info) return call.fail("handle " + std::to_string(file) + " belongs to no file");
+    if (!flushingEnabled() || e->info->readOnly) return 1;
+    if (H5Fflush(e->id.get(), H5F_SCOPE_LOCAL) < 0)
+        return call.failHdf5("flushing " + quoted(e->info->name) + " failed");
+    return 1;
+}

@@ -1,0 +1,24 @@
+#include "Hid.h"
+
+namespace Quellmar::qmxfile {
+
+herr_t closeId(hid_t id) {
+    if (id < 0) return 0;
+    switch (H5Iget_type(id)) {
+    case H5I_FILE: return H5Fclose(id);
+    case H5I_GROUP: return H5Gclose(id);
+    case H5I_DATASET: return H5Dclose(id);
+    case H5I_DATATYPE: return H5Tclose(id);
+    case H5I_DATASPACE: return H5Sclose(id);
+    case H5I_ATTR: return H5Aclose(id);
+    case H5I_GENPROP_LST: return H5Pclose(id);
+    default: return H5Idec_ref(id) < 0 ? -1 : 0;
+    }
+}
+
+herr_t Hid::close() {
+    if (m_id < 0) return 0;
+    return closeId(std::exchange(m_id, H5I_INVALID_HID));
+}
+
+}  // namespace Quellmar::qmxfile

@@ -1,0 +1,53 @@
+#include "Layout.h"
+
+#include <algorithm>
+
+namespace Quellmar::qmxfile {
+
+Hid makeCreationProperties(const LayoutRequest& r) {
+    Hid dcpl(H5Pcreate(H5P_DATASET_CREATE));
+    if (!dcpl) return dcpl;
+    // Data are always written right after creation: filling first would write them twice.
+    if (H5Pset_fill_time(dcpl.get(), H5D_FILL_TIME_NEVER) < 0) return Hid();
+    const hsize_t bytes = r.count * r.elementSize;
+    if (r.compression > 0 && r.count > 0) {
+        // A chunk never exceeds the data, so a large chunk value cannot allocate space the
+        // data do not fill.
+        hsize_t chunk = r.chunk > 0 ? std::min<hsize_t>(static_cast<hsize_t>(r.chunk), r.count) : r.count;
+        chunk = std::min<hsize_t>(chunk, std::max<hsize_t>(1, kMaxChunkBytes / std::max<size_t>(1, r.elementSize)));
+        if (H5Pset_chunk(dcpl.get(), 1, &chunk) < 0) return Hid();
+        // Shuffling groups the bytes of multi-byte numbers: smaller and faster than deflate alone.
+        if (r.elementSize > 1 && H5Pset_shuffle(dcpl.get()) < 0) return Hid();
+        if (H5Pset_deflate(dcpl.get(), static_cast<unsigned>(std::min(r.compression, 9))) < 0) return Hid();
+        return dcpl;
+    }
+    if (bytes <= kCompactLimit) {
+        if (H5Pset_layout(dcpl.get(), H5D_COMPACT) < 0) return Hid();
+        return dcpl;
+    }
+    if (H5Pset_layout(dcpl.get(), H5D_CONTIGUOUS) < 0) return Hid();
+    return dcpl;
+}
+
+LayoutRequest requestOf(hid_t dataset, hsize_t count) {
+    LayoutRequest r;
+    r.count = count;
+    Hid type(H5Dget_type(dataset));
+    r.elementSize = type ? H5Tget_size(type.get()) : 1;
+    Hid dcpl(H5Dget_create_plist(dataset));
+    if (!dcpl || H5Pget_layout(dcpl.get()) != H5D_CHUNKED) return r;
+    hsize_t chunk = 0;
+    if (H5Pget_chunk(dcpl.get(), 1, &chunk) == 1) r.chunk = static_cast<long long>(chunk);
+    const int filters = H5Pget_nfilters(dcpl.get());
+    for (int i = 0; i < filters; ++i) {
+        unsigned flags = 0;
+        size_t nvalues = 1;
+        unsigned values[1] = {0};
+        if (H5Pget_filter2(dcpl.get(), static_cast<unsigned>(i), &flags, &nvalues, values, 0, nullptr,
+                           nullptr) == H5Z_FILTER_DEFLATE)
+            r.compression = nvalues > 0 ? static_cast<int>(values[0]) : 6;
+    }
+    return r;
+}
+
+}  // namespace Quellmar::qmxfile

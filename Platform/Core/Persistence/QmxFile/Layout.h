@@ -1,0 +1,29 @@
+#ifndef QUELLMAR_QMXFILE_LAYOUT_H
+#define QUELLMAR_QMXFILE_LAYOUT_H
+
+#include "Hid.h"
+
+namespace Quellmar::qmxfile {
+
+// How a dataset is asked to be stored.
+struct LayoutRequest {
+    hsize_t count = 0;        // elements
+    size_t elementSize = 1;   // bytes per element in the file
+    int compression = 0;      // deflate level 0..9
+    long long chunk = 0;      // wanted elements per chunk, 0 or less: library's choice
+};
+
+// Data up to this size is kept in the dataset's object header (compact layout): one read
+// brings header and data, and nothing is lost to allocation when files are reopened often.
+inline constexpr hsize_t kCompactLimit = 16 * 1024;
+// Chunks are never larger than HDF5's default chunk cache.
+inline constexpr hsize_t kMaxChunkBytes = 1024 * 1024;
+
+// The dataset creation properties of the layout policy (see FORMAT.md).
+Hid makeCreationProperties(const LayoutRequest& request);
+// The request that made an existing dataset, with a new element count.
+LayoutRequest requestOf(hid_t dataset, hsize_t count);
+
+}  // namespace Quellmar::qmxfile
+
+#endif

@@ -1,0 +1,97 @@
+#include "Memory.h"
+
+#include "Call.h"
+#include "QMXL.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <unordered_set>
+
+namespace Quellmar::qmxfile {
+
+namespace {
+
+std::unordered_set<void*>& tracked() {
+    static auto* set = new std::unordered_set<void*>;
+    return *set;
+}
+
+}  // namespace
+
+char* allocateString(const std::string& text) {
+    auto* buffer = static_cast<char*>(std::malloc(text.size() + 1));
+    if (!buffer) return nullptr;
+    std::memcpy(buffer, text.data(), text.size());
+    buffer[text.size()] = '\0';
+    tracked().insert(buffer);
+    return buffer;
+}
+
+char** allocateStrings(const std::vector<std::string>& texts) {
+    auto** list = static_cast<char**>(allocateArray((texts.size() + 1) * sizeof(char*)));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        list[i] = allocateString(texts[i]);
+        if (!list[i]) {
+            for (std::size_t j = 0; j < i; ++j) releaseTracked(list[j]);
+            releaseTracked(list);
+            return nullptr;
+        }
+    }
+    list[texts.size()] = nullptr;
+    return list;
+}
+
+void* allocateArray(std::size_t bytes) {
+    void* buffer = std::calloc(1, bytes ? bytes : 1);
+    if (buffer) tracked().insert(buffer);
+    return buffer;
+}
+
+bool releaseTracked(void* pointer) {
+    if (!pointer || tracked().erase(pointer) == 0) return false;
+    std::free(pointer);
+    return true;
+}
+
+bool isTracked(void* pointer) { return pointer && tracked().count(pointer) != 0; }
+
+std::size_t trackedBufferCount() { return tracked().size(); }
+
+}  // namespace Quellmar::qmxfile
+
+using namespace Quellmar::qmxfile;
+
+extern "C" int QMXLreleaseString(char** text) {
+    Call call("QMXLreleaseString");
+    if (!text) return call.fail("no string address given");
+    if (!*text) return 0;
+    const bool ours = releaseTracked(*text);
+    *text = nullptr;
+    return ours ? 1 : call.fail("the string was not handed out by this library or was released before");
+}
+
+extern "C" int QMXLreleaseStrings(int count, char** list) {
+    Call call("QMXLreleaseStrings");
+    if (count < 0) return call.fail("negative count " + std::to_string(count));
+    if (count == 0) return 0;
+    if (!list) return call.fail("no list given");
+    if (!isTracked(list)) return call.fail("the list was not handed out by this library or was released before");
+    // Entries are cleared so that a second release through a copy of the list finds nothing.
+    int released = 0;
+    for (int i = 0; i < count; ++i) {
+        if (list[i] && releaseTracked(list[i])) ++released;
+        list[i] = nullptr;
+    }
+    return released;
+}
+
+extern "C" int QMXLreleaseArray(void* addressOfArrayPointer) {
+    Call call("QMXLreleaseArray");
+    if (!addressOfArrayPointer) return call.fail("no array address given");
+    void** slot = static_cast<void**>(addressOfArrayPointer);
+    if (!*slot) return 0;
+    const bool ours = releaseTracked(*slot);
+    *slot = nullptr;
+    return ours ? 1 : call.fail("the array was not handed out by this library or was released before");
+}

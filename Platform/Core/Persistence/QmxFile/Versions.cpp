@@ -1,0 +1,101 @@
+#include "AttributeIO.h"
+#include "Call.h"
+#include "Format.h"
+#include "QMXL.h"
+
+#include <vector>
+
+namespace Quellmar::qmxfile {
+
+namespace {
+
+struct Assignment {
+    int version;
+    int (*predicate)(const char*);
+};
+
+std::vector<Assignment>& assignments() {
+    static auto* list = new std::vector<Assignment>;
+    return *list;
+}
+
+}  // namespace
+
+int formatVersionFor(const std::string& fileName) {
+    // The latest assignment wins, so a host can override an earlier one.
+    const auto& list = assignments();
+    for (auto it = list.rbegin(); it != list.rend(); ++it)
+        if (it->predicate(fileName.c_str())) return it->version;
+    return kFormatVersion;
+}
+
+herr_t writeMarker(hid_t file, int version) {
+    if (setStringAttribute(file, kMarkerAttribute, kMarkerText) < 0) return -1;
+    return setScalarAttribute(file, kVersionAttribute, H5T_STD_I32LE, H5T_NATIVE_INT, &version);
+}
+
+int hasMarker(hid_t file) {
+    const htri_t exists = attributeExists(file, kMarkerAttribute);
+    if (exists <= 0) return exists < 0 ? -1 : 0;
+    const auto text = readStringAttribute(file, kMarkerAttribute);
+    return text && *text == kMarkerText ? 1 : 0;
+}
+
+}  // namespace Quellmar::qmxfile
+
+using namespace Quellmar::qmxfile;
+
+namespace {
+
+Entry* fileEntry(Call& call, int file) {
+    Entry* e = call.entry(file);
+    if (e && e->kind != Kind::File) {
+        call.fail("handle " + std::to_string(file) + " is not a file");
+        return nullptr;
+    }
+    return e;
+}
+
+}  // namespace
+
+extern "C" int QMXLgetQMVersionOfFile(int file, int* version) {
+    Call call("QMXLgetQMVersionOfFile");
+    Entry* e = fileEntry(call, file);
+    if (!e || !call.out(version, "version")) return -1;
+    const htri_t exists = attributeExists(e->id.get(), kVersionAttribute);
+    if (exists < 0) return call.failHdf5("cannot look for the format version of " + quoted(e->info->name));
+    if (exists == 0) return call.fail("file " + quoted(e->info->name) + " carries no format version");
+    int value = 0;
+    if (readScalarAttribute(e->id.get(), kVersionAttribute, H5T_NATIVE_INT, &value) < 0)
+        return call.failHdf5("cannot read the format version of " + quoted(e->info->name));
+    *version = value;
+    return 1;
+}
+
+extern "C" int QMXLgetQMVersionOfLibraryByFileHandle(int file, int* version) {
+    Call call("QMXLgetQMVersionOfLibraryByFileHandle");
+    Entry* e = fileEntry(call, file);
+    if (!e || !call.out(version, "version")) return -1;
+    *version = formatVersionFor(e->info->name);
+    return 1;
+}
+
+extern "C" int QMXLupdateQMVersionOfFile(int file, int version) {
+    Call call("QMXLupdateQMVersionOfFile");
+    Entry* e = fileEntry(call, file);
+    if (!e) return -1;
+    if (version < 1) return call.fail("refusing the invalid format version " + std::to_string(version));
+    if (e->info->native) return call.fail("native HDF5 file " + quoted(e->info->name) + " carries no format version");
+    if (e->info->readOnly) return call.fail("file " + quoted(e->info->name) + " is open read-only");
+    if (setScalarAttribute(e->id.get(), kVersionAttribute, H5T_STD_I32LE, H5T_NATIVE_INT, &version) < 0)
+        return call.failHdf5("cannot write the format version of " + quoted(e->info->name));
+    return 1;
+}
+
+extern "C" int QMXLassignCurrentQMFileVersionForExtensions(int version, int (*predicate)(const char* name)) {
+    Call call("QMXLassignCurrentQMFileVersionForExtensions");
+    if (version < 1) return call.fail("refusing the invalid format version " + std::to_string(version));
+    if (!predicate) return call.fail("no predicate given (null pointer)");
+    assignments().push_back({version, predicate});
+    return 1;
+}

@@ -1,0 +1,202 @@
+#include "TestFiles.h"
+
+#include <sys/stat.h>
+
+using namespace Quellmar::testing;
+
+TEST(Files, CreatedContainerIsMarkedAndReopens) {
+    TempDir dir;
+    const std::string path = dir.file("a.qmz");
+    int file = QMXLcreateFile(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    EXPECT_EQ(QMXLisQMZFileNoLock(file), 1);
+    EXPECT_EQ(QMXLisFileReadOnly(file), 0);
+    EXPECT_EQ(QMXLcloseFile(file), 1);
+
+    file = QMXLopenFileReadOnly(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    EXPECT_EQ(QMXLisQMZFileNoLock(file), 1);
+    EXPECT_EQ(QMXLisFileReadOnly(file), 1);
+    char* name = nullptr;
+    ASSERT_EQ(QMXLgetFileName(file, &name), 1);
+    EXPECT_EQ(std::string(name), path);
+    QMXLreleaseString(&name);
+    EXPECT_EQ(name, nullptr);
+    EXPECT_EQ(QMXLcloseFile(file), 1);
+}
+
+TEST(Files, NativeFilesPassTheContainerTestOnlyThroughNativeEntryPoints) {
+    TempDir dir;
+    const std::string path = dir.file("n.h5");
+    int file = QMXLcreateNativeHDF5(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    EXPECT_EQ(QMXLisQMZFileNoLock(file), 1);
+    int version = 0;
+    EXPECT_LT(QMXLupdateQMVersionOfFile(file, 3), 0);
+    EXPECT_LT(QMXLgetQMVersionOfFile(file, &version), 0);
+    QMXLcloseFile(file);
+
+    file = QMXLopenFile(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    EXPECT_EQ(QMXLisQMZFileNoLock(file), 0);
+    QMXLcloseFile(file);
+
+    for (int native : {QMXLopenNativeHDF5(path.c_str()), QMXLopenNativeHDF5ReadOnly(path.c_str())}) {
+        ASSERT_GT(native, 0) << lastError();
+        EXPECT_EQ(QMXLisQMZFileNoLock(native), 1);
+        QMXLcloseFile(native);
+    }
+}
+
+TEST(Files, FilesThatAreNotHdf5FailWithAClearMessage) {
+    TempDir dir;
+    const std::string text = dir.file("text.qmz");
+    writeFile(text, std::string(4096, 'x'));
+    EXPECT_LT(QMXLopenFile(text.c_str()), 0);
+    EXPECT_NE(lastError().find("not an HDF5 file"), std::string::npos) << lastError();
+    EXPECT_NE(lastError().find(text), std::string::npos) << lastError();
+    EXPECT_LT(QMXLopenNativeHDF5ReadOnly(text.c_str()), 0);
+
+    const std::string empty = dir.file("empty.qmz");
+    writeFile(empty, "");
+    EXPECT_LT(QMXLopenFileReadOnly(empty.c_str()), 0);
+    EXPECT_NE(lastError().find("not an HDF5 file"), std::string::npos) << lastError();
+
+    const std::string missing = dir.file("missing.qmz");
+    EXPECT_LT(QMXLopenFile(missing.c_str()), 0);
+    EXPECT_NE(lastError().find("No such file"), std::string::npos) << lastError();
+    EXPECT_LT(QMXLopenFile(dir.path().c_str()), 0);
+    EXPECT_NE(lastError().find("directory"), std::string::npos) << lastError();
+
+    // A damaged container: the signature is there, the rest is cut off.
+    const std::string cut = dir.file("cut.qmz");
+    int file = QMXLcreateFile(cut.c_str());
+    ASSERT_GT(file, 0);
+    QMXLcloseFile(file);
+    writeFile(cut, readFile(cut).substr(0, 100));
+    EXPECT_LT(QMXLopenFile(cut.c_str()), 0);
+    EXPECT_NE(lastError().find(cut), std::string::npos) << lastError();
+
+    EXPECT_LT(QMXLcreateFile(dir.file("no/such/dir.qmz").c_str()), 0);
+    EXPECT_NE(lastError().find("cannot create file"), std::string::npos) << lastError();
+}
+
+TEST(Files, BadArgumentsFailWithoutCrashing) {
+    EXPECT_LT(QMXLcreateFile(nullptr), 0);
+    EXPECT_LT(QMXLcreateFile(""), 0);
+    EXPECT_NE(lastError().find("empty file name"), std::string::npos) << lastError();
+    EXPECT_LT(QMXLopenFile(nullptr), 0);
+    EXPECT_LT(QMXLopenFileReadOnly(""), 0);
+    EXPECT_LT(QMXLcreateNativeHDF5(nullptr), 0);
+    EXPECT_LT(QMXLopenNativeHDF5(""), 0);
+    for (int handle : {0, -1, 12345678}) {
+        EXPECT_LT(QMXLcloseFile(handle), 0);
+        EXPECT_LT(QMXLisQMZFileNoLock(handle), 0);
+        EXPECT_LT(QMXLisFileReadOnly(handle), 0);
+        EXPECT_LT(QMXLflushMetadata(handle), 0);
+        EXPECT_LT(QMXLcloseOpenedObjectsForFile(handle), 0);
+        EXPECT_LT(QMXLcloseAllFileHandlesForFile(handle), 0);
+        char* name = nullptr;
+        EXPECT_LT(QMXLgetFileName(handle, &name), 0);
+        EXPECT_EQ(name, nullptr);
+    }
+    EXPECT_NE(lastError().find("12345678"), std::string::npos) << lastError();
+    EXPECT_LT(QMXLgetFileName(1, nullptr), 0);
+}
+
+TEST(Files, ReadOnlyFilesRefuseChanges) {
+    TempDir dir;
+    const std::string path = dir.file("r.qmz");
+    int file = QMXLcreateFile(path.c_str());
+    ASSERT_GT(file, 0);
+    ASSERT_EQ(QMXLcreatePathToGroup(file, "/g"), 1);
+    QMXLcloseFile(file);
+    file = QMXLopenFileReadOnly(path.c_str());
+    ASSERT_GT(file, 0);
+    EXPECT_LT(QMXLcreatePathToGroup(file, "/h"), 0);
+    EXPECT_NE(lastError().find("read-only"), std::string::npos) << lastError();
+    EXPECT_LT(QMXLcreateCompressedOpaqueData(file, "/g", "x", 0, 0, 1, "a"), 0);
+    const int one = 1;
+    EXPECT_LT(QMXLsetAttribute(file, "a", &one), 0);
+    EXPECT_LT(QMXLupdateQMVersionOfFile(file, 2), 0);
+    EXPECT_EQ(QMXLflushMetadata(file), 1);
+    QMXLcloseFile(file);
+}
+
+TEST(Files, ClosingWithFlushingOffStillWritesEverything) {
+    TempDir dir;
+    const std::string path = dir.file("f.qmz");
+    int file = QMXLcreateFile(path.c_str());
+    ASSERT_GT(file, 0);
+    ASSERT_EQ(QMXLsetflush(0), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "x", 0, 0, 3, "abc"), 1);
+    EXPECT_EQ(QMXLflushMetadata(file), 1);
+    QMXLcloseFile(file);
+    QMXLsetflush(1);
+    file = QMXLopenFileReadOnly(path.c_str());
+    ASSERT_GT(file, 0);
+    char buffer[3] = {};
+    EXPECT_EQ(QMXLreadOpaqueData(file, "/", "x", buffer), 1);
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+    QMXLcloseFile(file);
+}
+
+TEST(Files, FlushMakesDataVisibleToAnotherReader) {
+    TempDir dir;
+    const std::string path = dir.file("v.qmz");
+    int file = QMXLcreateFile(path.c_str());
+    ASSERT_GT(file, 0);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "x", 0, 0, 3, "abc"), 1);
+    ASSERT_EQ(QMXLflushMetadata(file), 1);
+    // A copy of the bytes on disk is a complete container once flushed.
+    const std::string copy = dir.file("copy.qmz");
+    writeFile(copy, readFile(path));
+    int other = QMXLopenFileReadOnly(copy.c_str());
+    ASSERT_GT(other, 0) << lastError();
+    long long size = -1;
+    EXPECT_EQ(QMXLgetSizeOfOpaqueData(other, "/", "x", &size), 1);
+    EXPECT_EQ(size, 3);
+    QMXLcloseFile(other);
+    QMXLcloseFile(file);
+}
+
+TEST(Versions, FormatVersionIsWrittenReadAndAssignedByName) {
+    TempDir dir;
+    const std::string path = dir.file("v.qmz");
+    int file = QMXLcreateFile(path.c_str());
+    ASSERT_GT(file, 0);
+    int version = 0;
+    ASSERT_EQ(QMXLgetQMVersionOfFile(file, &version), 1);
+    EXPECT_EQ(version, 1);
+    ASSERT_EQ(QMXLgetQMVersionOfLibraryByFileHandle(file, &version), 1);
+    EXPECT_EQ(version, 1);
+    EXPECT_LT(QMXLupdateQMVersionOfFile(file, 0), 0);
+    EXPECT_LT(QMXLupdateQMVersionOfFile(file, -4), 0);
+    ASSERT_EQ(QMXLupdateQMVersionOfFile(file, 5), 1);
+    QMXLcloseFile(file);
+    file = QMXLopenFileReadOnly(path.c_str());
+    ASSERT_EQ(QMXLgetQMVersionOfFile(file, &version), 1);
+    EXPECT_EQ(version, 5);
+    EXPECT_LT(QMXLgetQMVersionOfFile(file, nullptr), 0);
+    QMXLcloseFile(file);
+
+    EXPECT_LT(QMXLassignCurrentQMFileVersionForExtensions(3, nullptr), 0);
+    EXPECT_LT(QMXLassignCurrentQMFileVersionForExtensions(0, [](const char*) { return 1; }), 0);
+    ASSERT_EQ(QMXLassignCurrentQMFileVersionForExtensions(7, [](const char* name) {
+                  const std::string n = name;
+                  return n.size() > 4 && n.substr(n.size() - 4) == ".qmv" ? 1 : 0;
+              }),
+              1);
+    const std::string other = dir.file("w.qmv");
+    file = QMXLcreateFile(other.c_str());
+    ASSERT_GT(file, 0);
+    ASSERT_EQ(QMXLgetQMVersionOfFile(file, &version), 1);
+    EXPECT_EQ(version, 7);
+    ASSERT_EQ(QMXLgetQMVersionOfLibraryByFileHandle(file, &version), 1);
+    EXPECT_EQ(version, 7);
+    QMXLcloseFile(file);
+    file = QMXLopenFile(path.c_str());
+    ASSERT_EQ(QMXLgetQMVersionOfLibraryByFileHandle(file, &version), 1);
+    EXPECT_EQ(version, 1);
+    QMXLcloseFile(file);
+}

@@ -1,0 +1,61 @@
+#ifndef QUELLMAR_BENCH_LIBRARYHOST_H
+#define QUELLMAR_BENCH_LIBRARYHOST_H
+
+// The library's contenders exist only once its DAOs are part of the build.
+#if __has_include("QMXGenericDAOFactory.h") && __has_include("QMXBlobDAO.h")
+#define QMX_BENCH_BLOBS 1
+#else
+#define QMX_BENCH_BLOBS 0
+#endif
+#if QMX_BENCH_BLOBS && __has_include("QMXVectorDAO.h")
+#define QMX_BENCH_VECTORS 1
+#else
+#define QMX_BENCH_VECTORS 0
+#endif
+#if QMX_BENCH_VECTORS && __has_include("QMXArrayDAO.h") && __has_include("QMXClassComposer.h")
+#define QMX_BENCH_ARRAYS 1
+#else
+#define QMX_BENCH_ARRAYS 0
+#endif
+
+#if QMX_BENCH_BLOBS
+
+#include "DataSourceDescriptor.h"
+#include "QMXGenericDAOFactory.h"
+#include "TransactionStack.h"
+#include "UserContext.h"
+
+#include <memory>
+#include <string>
+
+namespace Quellmar::bench {
+
+// One unit of work as a host runs it: its own transaction stack, a factory that opens and
+// locks the container, and DAOs bound to both. The work ends with commit(), which ends the
+// stack's transactions and so commits and closes the file.
+class HostSession {
+public:
+    HostSession(const std::string& path, bool readOnly);
+    HostSession(const HostSession&) = delete;
+    HostSession& operator=(const HostSession&) = delete;
+
+    template <class Dao>
+    void bind(Dao& dao) {
+        dao.setDataSource(m_factory.getStorage());
+        dao.setContext(m_stack);
+    }
+    void commit() { m_stack->commit(); }
+
+private:
+    std::shared_ptr<TransactionStack> m_stack;
+    UserContext m_context;
+    QMXGenericDAOFactory m_factory;
+};
+
+// The library's handle and identifier tables are empty again.
+long libraryOpenHandles();
+
+}  // namespace Quellmar::bench
+
+#endif
+#endif

@@ -1,0 +1,41 @@
+#ifndef QUELLMAR_BENCH_OPTIONS_H
+#define QUELLMAR_BENCH_OPTIONS_H
+
+#include <set>
+#include <string>
+
+namespace Quellmar::bench {
+
+// Sizes and run settings; the defaults are the published workloads.
+struct Options {
+    bool smoke = false;
+    int reps = 5;
+    int warmup = 1;
+    std::string outDir;   // results.md, results.csv, results.dat go here when set
+    std::string scratch;  // where the contenders' files live; a fresh temporary dir when empty
+    std::set<std::string> only;  // workload ids to run; all when empty
+
+    int w1Count = 10000;
+    int w1Size = 100;
+    long long w2Bytes = 256LL << 20;
+    long long w3Count = 10'000'000;
+    int w3Level = 6;
+    int w4Count = 1000;
+    int w4Size = 1000;
+    int w5Count = 1000;
+    int w5Size = 100;
+    long long w6Records = 1'000'000;
+    int w6Rows = 1000;
+    int w6Cols = 1000;
+
+    bool wants(const std::string& id) const { return only.empty() || only.count(id) > 0; }
+};
+
+// Parses the command line; throws std::invalid_argument with a usage hint on bad input.
+// `--smoke` switches to tiny sizes and one repetition; flags after it still apply.
+Options parseOptions(int argc, char** argv);
+const char* usage();
+
+}  // namespace Quellmar::bench
+
+#endif
