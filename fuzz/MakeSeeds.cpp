@@ -2,6 +2,7 @@
 // the fuzz target, and the originals the damaged-file tests start from.
 #include "QMXL.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
