@@ -10,7 +10,9 @@ must be caught.
 """
 import argparse
 import collections
+import functools
 import hashlib
+import multiprocessing
 import os
 import random
 import signal
@@ -121,6 +123,19 @@ def touches(spans, ranges):
     return any(a < d and c < b for a, b in spans for c, d in ranges)
 
 
+def judge_copy(original, reference, ranges, qmx, seed, scratch, kinds, n):
+    """Damages copy n (the same way for the same seed) and judges it both ways."""
+    rng = random.Random(seed * 1000003 + n)
+    kind = kinds[n % len(kinds)]
+    data, spans = damage(original, rng, kind)
+    path = os.path.join(scratch, "copy-%05d.qmz" % n)
+    with open(path, "wb") as out:
+        out.write(data)
+    truth = truth_in_child(path, reference)
+    rc, text = run_check(qmx, path)
+    return n, kind, touches(spans, ranges), truth, rc, text, path
+
+
 def run_check(qmx, path):
     try:
         done = subprocess.run([qmx, "check", path], capture_output=True, timeout=CHECK_SECONDS)
@@ -139,6 +154,7 @@ def main():
     parser.add_argument("--copies", type=int, default=2400)
     parser.add_argument("--seed", type=int, default=11)
     parser.add_argument("--keep", help="directory that keeps every copy qmx got wrong")
+    parser.add_argument("--jobs", type=int, default=2)
     args = parser.parse_args()
 
     original = open(args.original, "rb").read()
@@ -148,44 +164,36 @@ def main():
     if rc != "0":
         sys.exit("qmx check fails on the intact original (%s): %s" % (rc, text))
 
-    rng = random.Random(args.seed)
     kinds = ["flip", "truncate", "zero"]
     rows = collections.OrderedDict((k, collections.Counter()) for k in kinds + ["raw data", "all"])
     wrong = []
     with tempfile.TemporaryDirectory(prefix="qmx-mutation-") as scratch:
-        for n in range(args.copies):
-            kind = kinds[n % len(kinds)]
-            data, spans = damage(original, rng, kind)
-            path = os.path.join(scratch, "copy-%05d.qmz" % n)
-            with open(path, "wb") as out:
-                out.write(data)
-            truth = truth_in_child(path, reference)
-            verdict = truth.split(":")[0]
-            rc, text = run_check(args.qmx, path)
-            outcome = ("qmx " + rc) if rc in ("0", "1") else "qmx crash/hang"
-            expected = "0" if verdict == "identical" else "1"
-            ok = rc == expected
-            if rc == "1" and not text:
-                ok = False  # a failure must say what failed
-            keys = [kind, "all"] + (["raw data"] if touches(spans, ranges) else [])
-            for key in keys:
-                rows[key]["copies"] += 1
-                rows[key][verdict] += 1
-                rows[key][outcome] += 1
-                rows[key]["right" if ok else "wrong"] += 1
-                if verdict != "identical" and rc == "0":
-                    rows[key]["missed"] += 1
-                if verdict == "identical" and rc == "1":
-                    rows[key]["false alarm"] += 1
-                if truth == "unreadable:hang" or truth.startswith("unreadable:signal"):
-                    rows[key]["reader crash/hang"] += 1
-            if not ok:
-                wrong.append((n, kind, truth, rc, text.splitlines()[:1]))
-                if args.keep:
-                    os.makedirs(args.keep, exist_ok=True)
-                    os.replace(path, os.path.join(args.keep, os.path.basename(path)))
-                    continue
-            os.remove(path)
+        job = functools.partial(judge_copy, original, reference, ranges, args.qmx, args.seed, scratch, kinds)
+        with multiprocessing.Pool(args.jobs) as pool:
+            for n, kind, raw, truth, rc, text, path in pool.imap(job, range(args.copies), chunksize=4):
+                verdict = truth.split(":")[0]
+                outcome = ("qmx " + rc) if rc in ("0", "1") else "qmx crash/hang"
+                expected = "0" if verdict == "identical" else "1"
+                ok = rc == expected and not (rc == "1" and not text)  # a failure must say what failed
+                keys = [kind, "all"] + (["raw data"] if raw else [])
+                for key in keys:
+                    rows[key]["copies"] += 1
+                    rows[key][verdict] += 1
+                    rows[key][outcome] += 1
+                    rows[key]["right" if ok else "wrong"] += 1
+                    if verdict != "identical" and rc == "0":
+                        rows[key]["missed"] += 1
+                    if verdict == "identical" and rc == "1":
+                        rows[key]["false alarm"] += 1
+                    if truth == "unreadable:hang" or truth.startswith("unreadable:signal"):
+                        rows[key]["reader crash/hang"] += 1
+                if not ok:
+                    wrong.append((n, kind, truth, rc, text.splitlines()[:2]))
+                    if args.keep:
+                        os.makedirs(args.keep, exist_ok=True)
+                        os.replace(path, os.path.join(args.keep, os.path.basename(path)))
+                        continue
+                os.remove(path)
 
     columns = ["copies", "identical", "changed", "unreadable", "reader crash/hang", "qmx 0", "qmx 1",
                "qmx crash/hang", "missed", "false alarm", "right", "wrong"]
