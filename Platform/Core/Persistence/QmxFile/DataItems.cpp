@@ -9,9 +9,6 @@ namespace Quellmar::qmxfile {
 
 namespace {
 
-// Tags of our opaque type: other programs see what the bytes are.
-constexpr const char* kOpaqueTag = "QMZ:blob";
-
 Hid makeSpace(hsize_t count) { return Hid(H5Screate_simple(1, &count, nullptr)); }
 
 herr_t write(hid_t dataset, hid_t memoryType, hsize_t count, const void* data) {
@@ -43,9 +40,9 @@ const char* nameOfKind(ItemKind kind) {
 }
 
 Hid makeOpaqueType() {
-    Hid type(H5Tcreate(H5T_OPAQUE, 1));
-    if (type && H5Tset_tag(type.get(), kOpaqueTag) < 0) return Hid();
-    return type;
+    // Untagged: HDF5 converts only between opaque types of equal tags, and generic readers
+    // (h5py) read untagged ones directly.
+    return Hid(H5Tcreate(H5T_OPAQUE, 1));
 }
 
 Hid makeStringType() {
