@@ -29,7 +29,7 @@ public:
     // Throws DataSourceException "No storage defined!" when the factory holds no storage.
     FileName getFileName() const;
 
-    // Hands both arguments to the file library; false exactly when it answers 0.
+    // Hands both arguments to the file library; true when it accepted them.
     static bool assignFileVersionToExtension(int version, int (*predicate)(const char*));
 
 private:

@@ -1,5 +1,7 @@
 #include "FileAccess.h"
 
+#include "JournalDriver.h"
+
 namespace Quellmar::qmxfile {
 
 Hid makeFileAccessProperties(const std::string& /*name*/, bool /*writable*/) {
@@ -9,7 +11,8 @@ Hid makeFileAccessProperties(const std::string& /*name*/, bool /*writable*/) {
     // readers of damaged files far more often. File locking stays on: without it a second
     // writer's committed data was seen to vanish.
     if (H5Pset_libver_bounds(fapl.get(), H5F_LIBVER_EARLIEST, H5F_LIBVER_LATEST) < 0 ||
-        H5Pset_file_locking(fapl.get(), true, true) < 0)
+        H5Pset_file_locking(fapl.get(), true, true) < 0 ||
+        setContainerDriver(fapl.get()) < 0)  // crash-safe commits; see JournalDriver.h
         return Hid();
     return fapl;
 }

@@ -1,0 +1,68 @@
+#include "QMXPersistentStorage.h"
+
+#include "DAOExceptions.h"
+#include "QMXL.h"
+#include "QMXLogLine.h"
+
+#include <boost/lexical_cast.hpp>
+
+namespace Quellmar {
+
+namespace {
+const Logging s_log(__FILE__);
+
+// The file library is told once, when this library is loaded, that a user has arrived.
+[[maybe_unused]] const int s_registered = QMXLregister();
+}  // namespace
+
+std::map<std::string, std::weak_ptr<QMXPersistentStorage>> QMXPersistentStorage::s_drivers;
+// Recursive: a storage dropped while the registry is held (a failed wrap in MakeDriver) takes
+// the lock again from its destructor.
+synchronization::Mutex QMXPersistentStorage::s_lock(true);
+
+std::string QMXPersistentStorage::stringise(const DataSourceDescriptor& descriptor,
+                                            std::thread::id thread) {
+    return descriptor.getResourceName() + "|" + boost::lexical_cast<std::string>(thread);
+}
+
+QMXPersistentStorage::QMXPersistentStorage(std::shared_ptr<const DataSourceDescriptor>& descriptor)
+    : QMXPersistentStorageImplementation(descriptor), creator(std::this_thread::get_id()) {}
+
+std::shared_ptr<QMXPersistentStorage> QMXPersistentStorage::MakeDriver(
+    std::shared_ptr<const DataSourceDescriptor> descriptor) {
+    if (!descriptor) throw DataSourceException("No datasource defined!");
+    const std::string key = stringise(*descriptor, std::this_thread::get_id());
+
+    synchronization::ScopedLock guard(s_lock);
+    auto entry = s_drivers.find(key);
+    if (entry != s_drivers.end()) {
+        if (std::shared_ptr<QMXPersistentStorage> live = entry->second.lock()) return live;
+    }
+    // Built under the lock, so no two opens or creations run at once in the process.
+    std::shared_ptr<QMXPersistentStorage> storage(new QMXPersistentStorage(descriptor));
+    if (entry != s_drivers.end())
+        entry->second = storage;  // reuse the expired entry
+    else
+        s_drivers.emplace(key, storage);
+    QMX_DEBUG(s_log, "*** Persistence: Added new driver for " << descriptor->getResourceName()
+                                                               << " and hold a total of "
+                                                               << s_drivers.size() << " drivers.");
+    return storage;
+}
+
+QMXPersistentStorage::~QMXPersistentStorage() {
+    // The file is closed outside the registry lock; only the bookkeeping runs under it.
+    close();
+    const std::shared_ptr<const DataSourceDescriptor> descriptor = getDescriptor();
+    const std::string key = stringise(*descriptor, creator);
+
+    synchronization::ScopedLock guard(s_lock);
+    auto entry = s_drivers.find(key);
+    // A live entry belongs to a newer storage of the creator thread: leave it.
+    if (entry != s_drivers.end() && entry->second.expired()) s_drivers.erase(entry);
+    QMX_DEBUG(s_log, "*** Persistence: " << descriptor->getResourceName()
+                                          << " removed from drivers. Currently holding "
+                                          << s_drivers.size() << " drivers.");
+}
+
+}  // namespace Quellmar

@@ -1,0 +1,100 @@
+#include "QMXTransactions.h"
+
+#include "DAOExceptions.h"
+#include "HDFException.h"
+#include "QMXL.h"
+#include "QMXPersistentStorage.h"
+
+namespace Quellmar {
+
+// ---- Locks ---------------------------------------------------------------------------------
+
+QMXLockTransaction::QMXLockTransaction(std::shared_ptr<QMXPersistentStorage> source)
+    : storage(std::move(source)), locked(false) {
+    if (!storage) throw DataSourceException("No storage defined!");
+}
+
+QMXLockTransaction::QMXLockTransaction(QMXLockTransaction&& other) noexcept
+    : LockingTransaction(other), storage(std::move(other.storage)), locked(other.locked) {}
+
+QMXLockTransaction& QMXLockTransaction::operator=(QMXLockTransaction&& other) noexcept {
+    LockingTransaction::operator=(other);
+    storage = std::move(other.storage);
+    locked = other.locked;
+    return *this;
+}
+
+void QMXLockTransaction::lock() {
+    // In force from here on: even a failed open must be committed and closed at the end.
+    locked = true;
+    if (!storage->checkDriver(isExclusive())) throw HDFException("Driver check failed!");
+}
+
+void QMXLockTransaction::release() {
+    if (!locked) return;
+    // A moved-from lock has no storage left to release.
+    if (storage) {
+        storage->commit();
+        storage->closeFile();
+    }
+    locked = false;
+}
+
+bool QMXLockTransaction::revert() {
+    release();
+    return true;
+}
+
+bool QMXLockTransaction::isCompatible(const LockingTransaction* other) const {
+    const auto* held = dynamic_cast<const QMXLockTransaction*>(other);
+    if (held == nullptr || !held->storage || !storage)
+        throw InvalidTransaction("Incompatible locking requests.");
+    if (*held->storage->getDescriptor() != *storage->getDescriptor()) return true;
+    if (!isExclusive() && other->isExclusive())
+        throw InvalidTransaction("Incompatible locking requests.");
+    return false;
+}
+
+ExclusiveFileLockTransaction::ExclusiveFileLockTransaction(
+    std::shared_ptr<QMXPersistentStorage> storage)
+    : QMXLockTransaction(std::move(storage)) {}
+
+ExclusiveFileLockTransaction::~ExclusiveFileLockTransaction() { release(); }
+
+SharedFileLockTransaction::SharedFileLockTransaction(std::shared_ptr<QMXPersistentStorage> storage)
+    : QMXLockTransaction(std::move(storage)) {}
+
+SharedFileLockTransaction::~SharedFileLockTransaction() { release(); }
+
+// ---- Flushing ------------------------------------------------------------------------------
+
+DisableFlushingTransaction::DisableFlushingTransaction() { QMXLsetflush(0); }
+
+DisableFlushingTransaction::DisableFlushingTransaction(const DisableFlushingTransaction& other)
+    : AtomicTransaction(other) {}
+
+DisableFlushingTransaction& DisableFlushingTransaction::operator=(
+    const DisableFlushingTransaction& other) {
+    AtomicTransaction::operator=(other);
+    return *this;
+}
+
+DisableFlushingTransaction::~DisableFlushingTransaction() { QMXLsetflush(1); }
+
+bool DisableFlushingTransaction::revert() {
+    QMXLsetflush(1);
+    return true;
+}
+
+// ---- Creations -----------------------------------------------------------------------------
+
+QMXCreationTransaction::QMXCreationTransaction(int fileHandle) { file.copyHandle(fileHandle); }
+
+bool QMXCreationTransaction::revert() {
+    GroupHandle group(QMXLopenGroup(file.getHandle(), path.c_str()));
+    const int removed = QMXLremoveDataset(group.getHandle(), name.c_str());
+    group.closeHandle();
+    return removed > 0;
+}
+
+}  // namespace Quellmar

@@ -1,0 +1,124 @@
+// Binding a DAO to a storage and a stack, finding the stack, and trimming names.
+#include "NoteDAO.h"
+#include "StorageFixture.h"
+
+#include <stdexcept>
+
+namespace Quellmar {
+namespace {
+
+using testing::descriptorFor;
+using testing::NoteDAO;
+
+class BaseDAOTest : public testing::StorageTest {};
+
+TEST_F(BaseDAOTest, ContextIsTheHostsStackOrANewOneEveryCall) {
+    NoteDAO dao;
+    auto first = dao.getContext();
+    auto second = dao.getContext();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
+    EXPECT_NE(first.get(), second.get());
+    EXPECT_TRUE(first->empty());
+
+    auto host = TransactionStack::create();
+    dao.setContext(host);
+    EXPECT_EQ(dao.getContext().get(), host.get());
+    EXPECT_EQ(dao.getContext().get(), host.get());
+    host.reset();  // the DAO never kept it alive
+    auto orphan = dao.getContext();
+    EXPECT_NE(orphan, nullptr);
+    EXPECT_NE(orphan.get(), dao.getContext().get());
+
+    dao.setContext(TransactionStack::create());  // nobody else holds it: expired at once
+    auto a = dao.getContext();
+    EXPECT_NE(a.get(), dao.getContext().get());
+
+    auto again = TransactionStack::create();
+    dao.setContext(again);
+    EXPECT_EQ(dao.getContext().get(), again.get());
+}
+
+TEST_F(BaseDAOTest, UnboundDAOFailsBeforeTouchingAnything) {
+    NoteDAO dao;
+    auto host = TransactionStack::create();
+    dao.setContext(host);
+    EXPECT_FALSE(dao.checkFile());
+    EXPECT_EQ(dao.getHandleToStorage(), -1);
+    try {
+        dao.write("/g", "n", "text");
+        FAIL() << "no exception";
+    } catch (const DataSourceException& e) {
+        EXPECT_STREQ(e.what(), "No datasource defined!");
+    }
+    EXPECT_TRUE(host->empty());
+    EXPECT_EQ(host->getErrorMessage(), "");
+}
+
+TEST_F(BaseDAOTest, BindingIsSharedByCopiesAndReleasedInTheEnd) {
+    const std::string path = file("bound.qmz");
+    std::weak_ptr<QMXPersistentStorage> watch;
+    {
+        auto copy = std::make_unique<NoteDAO>();
+        {
+            NoteDAO dao;
+            dao.setDataSource(QMXPersistentStorage::MakeDriver(descriptorFor(path)));
+            watch = dao.getStorage();
+            EXPECT_TRUE(dao.checkFile());
+            EXPECT_EQ(dao.getHandleToStorage(), watch.lock()->getHandleToStorage());
+            *copy = dao;
+            EXPECT_EQ(copy->getStorage(), dao.getStorage());
+        }
+        EXPECT_FALSE(watch.expired()) << "the copy's share did not keep the storage";
+        copy->write("/notes", "kept", "still open");
+        copy->setDataSource(nullptr);  // unbinds and lets go
+        EXPECT_FALSE(copy->checkFile());
+        EXPECT_TRUE(watch.expired());
+    }
+    EXPECT_EQ(QMXLgetHandleCount(), 0);
+}
+
+TEST_F(BaseDAOTest, StrippedNames) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},          {"/", "/"},         {".", "."},           {"ab", "ab"},
+        {"/a", "a"},       {"a/", "a"},        {"abc//", "abc"},     {"/abc", "abc"},
+        {"/abc/", "abc/"}, {"./abc/.", "abc/."}, {"//x.y//", "x.y//"}, {"a.b", "a.b"},
+    };
+    for (const auto& [in, out] : cases) {
+        std::string result = "previous";
+        NoteDAO::getStrippedName(in, result);
+        EXPECT_EQ(result, out) << "input '" << in << "'";
+        std::string same = in;  // one string as both arguments
+        NoteDAO::getStrippedName(same, same);
+        EXPECT_EQ(same, out) << "input '" << in << "' in place";
+    }
+    for (const std::string in : {"//", "..", "./.", "/./"}) {
+        std::string result = "untouched";
+        try {
+            NoteDAO::getStrippedName(in, result);
+            ADD_FAILURE() << "no exception for '" << in << "'";
+        } catch (const std::out_of_range& e) {
+            EXPECT_STREQ(e.what(), "invalid string position");
+        }
+        EXPECT_EQ(result, "untouched");
+    }
+}
+
+// With the host's stack gone every operation works on a stack of its own; its creation is not
+// undone when that stack ends, and its lock commits and closes the file.
+TEST_F(BaseDAOTest, WorkOnATemporaryStackSurvives) {
+    const std::string path = file("temporary.qmz");
+    {
+        NoteDAO dao;
+        dao.setDataSource(QMXPersistentStorage::MakeDriver(descriptorFor(path)));
+        dao.write("notes", "first", "hello");
+        EXPECT_EQ(dao.getHandleToStorage(), -1) << "the temporary stack's lock left the file open";
+        EXPECT_EQ(dao.read("notes", "first"), "hello");
+    }
+    NoteDAO reader;
+    reader.setDataSource(QMXPersistentStorage::MakeDriver(descriptorFor(path, /*readOnly=*/true)));
+    EXPECT_EQ(reader.read("/notes/", "first"), "hello");
+}
+
+}  // namespace
+}  // namespace Quellmar

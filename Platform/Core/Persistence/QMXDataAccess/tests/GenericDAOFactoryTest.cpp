@@ -1,0 +1,235 @@
+// From a descriptor and a user context to a locked storage, and whole units of work through it.
+#include "DAOExceptions.h"
+#include "NoteDAO.h"
+#include "QMXGenericDAOFactory.h"
+#include "StorageFixture.h"
+
+namespace Quellmar {
+namespace {
+
+using testing::descriptorFor;
+using testing::makeContainer;
+using testing::NoteDAO;
+
+class GenericDAOFactoryTest : public testing::StorageTest {
+protected:
+    static bool readOnly(const std::shared_ptr<QMXPersistentStorage>& s) {
+        return QMXLisFileReadOnly(s->getHandleToStorage()) == 1;
+    }
+};
+
+TEST_F(GenericDAOFactoryTest, WithoutDescriptorOrContext) {
+    QMXGenericDAOFactory empty(nullptr, nullptr);
+    EXPECT_EQ(empty.getStorage(), nullptr);
+    EXPECT_THROW(empty.getFileName(), DataSourceException);
+    NoteDAO dao;
+    dao.setDataSource(empty.getStorage());
+    try {
+        dao.read("g", "n");
+        FAIL() << "no exception";
+    } catch (const DataSourceException& e) {
+        EXPECT_STREQ(e.what(), "No datasource defined!");
+    }
+
+    // A descriptor alone: the storage, but no lock.
+    const std::string path = file("plain.qmz");
+    makeContainer(path);
+    QMXGenericDAOFactory factory(descriptorFor(path), nullptr);
+    ASSERT_TRUE(factory.getStorage());
+    EXPECT_EQ(factory.getStorage()->getHandleToStorage(), -1);
+    EXPECT_EQ(factory.getFileName().toString(), path);
+}
+
+TEST_F(GenericDAOFactoryTest, DeadStackFailsFirst) {
+    const std::string path = file("never.qmz");
+    auto descriptor = descriptorFor(path);
+    std::weak_ptr<TransactionStack> dead = TransactionStack::create();
+    const UserContext context(dead, UserContext::ReadOnly);
+    const std::size_t registered = QMXRegistryInspector::size();
+    try {
+        QMXGenericDAOFactory factory(descriptor, &context);
+        FAIL() << "no exception";
+    } catch (const InvalidTransaction& e) {
+        EXPECT_STREQ(e.what(), "Unable to access transaction stack.");
+    }
+    EXPECT_FALSE(descriptor->getReadOnly());
+    EXPECT_EQ(QMXRegistryInspector::size(), registered);
+    EXPECT_EQ(testing::fileSize(path), -1);
+
+    // A live stack but no descriptor is refused cleanly too.
+    auto stack = TransactionStack::create();
+    const UserContext live(stack, UserContext::ReadWrite);
+    EXPECT_THROW(QMXGenericDAOFactory(nullptr, &live), DataSourceException);
+    EXPECT_TRUE(stack->empty());
+}
+
+TEST_F(GenericDAOFactoryTest, IntentChoosesTheLock) {
+    const std::string path = file("intent.qmz");
+    makeContainer(path);
+    {
+        auto stack = TransactionStack::create();
+        auto descriptor = descriptorFor(path);
+        const UserContext context(stack, UserContext::ReadOnly);
+        QMXGenericDAOFactory factory(descriptor, &context);
+        EXPECT_TRUE(descriptor->getReadOnly());
+        EXPECT_EQ(stack->lockCount(), 1u);
+        EXPECT_TRUE(readOnly(factory.getStorage()));
+    }
+    {
+        auto stack = TransactionStack::create();
+        auto descriptor = descriptorFor(path);
+        const UserContext context(stack, UserContext::ReadWrite);
+        QMXGenericDAOFactory factory(descriptor, &context);
+        EXPECT_FALSE(descriptor->getReadOnly());
+        EXPECT_EQ(stack->lockCount(), 1u);
+        EXPECT_FALSE(readOnly(factory.getStorage()));
+        // The lock lives on the stack, not in the factory.
+        auto storage = factory.getStorage();
+        { QMXGenericDAOFactory gone(factory); }
+        EXPECT_GT(storage->getHandleToStorage(), 0);
+        stack->commit();
+        EXPECT_EQ(storage->getHandleToStorage(), -1);
+    }
+}
+
+TEST_F(GenericDAOFactoryTest, ReadOnlyIntentOnAMissingFile) {
+    const std::string path = file("absent.qmz");
+    auto stack = TransactionStack::create();
+    const UserContext reader(stack, UserContext::ReadOnly);
+    try {
+        QMXGenericDAOFactory factory(descriptorFor(path), &reader);
+        FAIL() << "no exception";
+    } catch (const DataSourceException& e) {
+        EXPECT_STREQ(e.what(), "Cannot access datasource");
+    }
+    EXPECT_TRUE(stack->empty());
+
+    // Unless this thread's registry already holds a storage for the name.
+    auto writerStack = TransactionStack::create();
+    const UserContext writer(writerStack, UserContext::ReadWrite);
+    QMXGenericDAOFactory creating(descriptorFor(path), &writer);
+    writerStack->commit();
+    QMXGenericDAOFactory reading(descriptorFor(path), &reader);
+    EXPECT_EQ(reading.getStorage(), creating.getStorage());
+    EXPECT_TRUE(readOnly(reading.getStorage()));
+}
+
+TEST_F(GenericDAOFactoryTest, TwoFactoriesShareOneStorageAndOneLock) {
+    const std::string path = file("twice.qmz");
+    auto stack = TransactionStack::create();
+    const UserContext context(stack, UserContext::ReadWrite);
+    QMXGenericDAOFactory first(descriptorFor(path), &context);
+    QMXGenericDAOFactory second(descriptorFor(path), &context);
+    EXPECT_EQ(first.getStorage(), second.getStorage());
+    EXPECT_EQ(stack->lockCount(), 1u);  // the second exclusive lock is covered by the first
+
+    const UserContext reader(stack, UserContext::ReadOnly);
+    QMXGenericDAOFactory third(descriptorFor(path), &reader);  // shared under exclusive: covered
+    EXPECT_EQ(stack->lockCount(), 1u);
+}
+
+TEST_F(GenericDAOFactoryTest, ExclusiveAfterSharedOnOneStackIsRefused) {
+    const std::string path = file("upgrade.qmz");
+    makeContainer(path);
+    auto stack = TransactionStack::create();
+    const UserContext reader(stack, UserContext::ReadOnly);
+    const UserContext writer(stack, UserContext::ReadWrite);
+    QMXGenericDAOFactory shared(descriptorFor(path), &reader);
+    try {
+        QMXGenericDAOFactory exclusive(descriptorFor(path), &writer);
+        FAIL() << "no exception";
+    } catch (const InvalidTransaction& e) {
+        EXPECT_STREQ(e.what(), "Incompatible locking requests.");
+    }
+    EXPECT_EQ(stack->lockCount(), 1u);
+}
+
+TEST_F(GenericDAOFactoryTest, EndToEndCommit) {
+    const std::string path = file("unit.qmz");
+    {
+        testing::Unit unit = testing::openUnit(path);
+        NoteDAO dao;
+        unit.bind(dao);
+        dao.write("/results", "first", "one");
+        dao.write("//results/", "second.", "two");
+        EXPECT_EQ(unit.stack->lockCount(), 1u);  // the DAO's locks are covered by the factory's
+        EXPECT_EQ(unit.stack->getErrorMessage(), "Error creating note.");
+        unit.stack->commit();
+        EXPECT_EQ(unit.storage()->getHandleToStorage(), -1);
+    }
+    EXPECT_EQ(QMXRegistryInspector::keysFor(path).size(), 0u);
+
+    testing::Unit unit = testing::openUnit(path, UserContext::ReadOnly);
+    EXPECT_TRUE(readOnly(unit.storage()));
+    NoteDAO dao;
+    unit.bind(dao);
+    EXPECT_EQ(dao.read("results", "first"), "one");
+    EXPECT_EQ(dao.read("results", "second"), "two");
+    EXPECT_THROW(dao.write("results", "third", "refused"), InvalidTransaction);
+}
+
+TEST_F(GenericDAOFactoryTest, EndToEndRevert) {
+    const std::string path = file("undo.qmz");
+    {
+        testing::Unit first = testing::openUnit(path);
+        NoteDAO dao;
+        first.bind(dao);
+        dao.write("results", "kept", "stays");
+        first.stack->commit();
+
+        testing::Unit second = testing::openUnit(path);
+        second.bind(dao);
+        dao.write("results", "dropped", "goes");
+        EXPECT_TRUE(dao.exists("results", "dropped"));
+        EXPECT_TRUE(second.stack->revert());
+        EXPECT_EQ(dao.getHandleToStorage(), -1);
+    }
+    testing::Unit unit = testing::openUnit(path, UserContext::ReadOnly);
+    NoteDAO dao;
+    unit.bind(dao);
+    EXPECT_EQ(dao.read("results", "kept"), "stays");
+    EXPECT_FALSE(dao.exists("results", "dropped"));
+}
+
+TEST_F(GenericDAOFactoryTest, EndToEndNative) {
+    const std::string path = file("unit.h5");
+    {
+        testing::Unit unit = testing::openUnit(path, UserContext::ReadWrite, /*native=*/true);
+        NoteDAO dao;
+        unit.bind(dao);
+        dao.write("native", "item", "plain HDF5");
+        unit.stack->commit();
+    }
+    testing::Unit unit = testing::openUnit(path, UserContext::ReadOnly, true);
+    NoteDAO dao;
+    unit.bind(dao);
+    EXPECT_EQ(dao.read("native", "item"), "plain HDF5");
+}
+
+int endsWithVtest(const char* name) {
+    const std::string text = name ? name : "";
+    return text.size() >= 6 && text.compare(text.size() - 6, 6, ".vtest") == 0 ? 1 : 0;
+}
+
+TEST_F(GenericDAOFactoryTest, FileVersionForExtensions) {
+    // Refusals of the file library (negative results) are not reported as success.
+    EXPECT_FALSE(QMXGenericDAOFactory::assignFileVersionToExtension(7, nullptr));
+    EXPECT_FALSE(QMXGenericDAOFactory::assignFileVersionToExtension(0, &endsWithVtest));
+    EXPECT_TRUE(QMXGenericDAOFactory::assignFileVersionToExtension(7, &endsWithVtest));
+
+    const int handle = QMXLcreateFile(file("a.vtest").c_str());
+    ASSERT_GT(handle, 0);
+    int version = 0;
+    EXPECT_EQ(QMXLgetQMVersionOfLibraryByFileHandle(handle, &version), 1);
+    EXPECT_EQ(version, 7);
+    QMXLcloseAllFileHandlesForFile(handle);
+}
+
+TEST_F(GenericDAOFactoryTest, AccessPortIsInert) {
+    QMXDataAccessPort a;
+    QMXDataAccessPort b;
+    EXPECT_EQ(&(a = b), &a);
+}
+
+}  // namespace
+}  // namespace Quellmar

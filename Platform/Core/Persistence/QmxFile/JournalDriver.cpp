@@ -1,0 +1,236 @@
+#include "JournalDriver.h"
+
+#include "JournaledFile.h"
+#include "Library.h"
+
+#include <H5FDpublic.h>
+#include <H5FDsec2.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <new>
+#include <sys/types.h>
+
+namespace Quellmar::qmxfile {
+namespace {
+
+std::atomic<bool> s_enabled{true};
+std::atomic<hid_t> s_driverId{H5I_INVALID_HID};
+std::mutex s_registerLock;
+thread_local std::string t_lastError;
+
+// The largest address an off_t can reach, as for sec2.
+constexpr haddr_t kMaxAddress = (static_cast<haddr_t>(1) << (8 * sizeof(off_t) - 1)) - 1;
+
+// What HDF5 holds for an open file: its public part first, then ours.
+struct DriverFile {
+    H5FD_t pub;
+    JournaledFile* file;
+    haddr_t eoa;
+};
+
+JournaledFile& impl(const H5FD_t* f) { return *reinterpret_cast<const DriverFile*>(f)->file; }
+DriverFile& outer(H5FD_t* f) { return *reinterpret_cast<DriverFile*>(f); }
+
+void report(const char* function, hid_t minor, const std::string& message) {
+    t_lastError = message;
+    H5Epush2(H5E_DEFAULT, __FILE__, function, __LINE__, H5E_ERR_CLS, H5E_VFL, minor, "%s",
+             message.c_str());
+}
+
+bool overflows(haddr_t addr, size_t size, haddr_t eoa) {
+    return addr == HADDR_UNDEF || addr > kMaxAddress || size > kMaxAddress - addr ||
+           addr + size > eoa;
+}
+
+H5FD_t* driverOpen(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
+    if (!name || !*name) {
+        report(__func__, H5E_BADVALUE, "invalid file name");
+        return nullptr;
+    }
+    if (maxaddr == 0 || maxaddr == HADDR_UNDEF || maxaddr > kMaxAddress) {
+        report(__func__, H5E_BADRANGE, "bogus maximum address");
+        return nullptr;
+    }
+    try {
+        std::string error;
+        std::unique_ptr<JournaledFile> file = JournaledFile::open(name, flags, error);
+        if (!file) {
+            report(__func__, H5E_CANTOPENFILE, error);
+            return nullptr;
+        }
+        auto* result = new DriverFile{};
+        result->file = file.release();
+        result->eoa = 0;
+        t_lastError.clear();
+        return &result->pub;
+    } catch (const std::bad_alloc&) {
+        report(__func__, H5E_CANTALLOC, "out of memory opening a file");
+        return nullptr;
+    }
+}
+
+herr_t driverClose(H5FD_t* f) {
+    DriverFile* d = &outer(f);
+    const bool committed = d->file->commit();
+    if (!committed) report(__func__, H5E_CANTCLOSEFILE, d->file->error());
+    delete d->file;
+    delete d;
+    return committed ? 0 : -1;
+}
+
+int driverCompare(const H5FD_t* a, const H5FD_t* b) {
+    const JournaledFile& x = impl(a);
+    const JournaledFile& y = impl(b);
+    if (x.device() != y.device()) return x.device() < y.device() ? -1 : 1;
+    if (x.inode() != y.inode()) return x.inode() < y.inode() ? -1 : 1;
+    return 0;
+}
+
+herr_t driverQuery(const H5FD_t*, unsigned long* flags) {
+    // Not POSIX_COMPAT_HANDLE: writes past the driver would bypass the journal.
+    if (flags) {
+        *flags = H5FD_FEAT_AGGREGATE_METADATA | H5FD_FEAT_ACCUMULATE_METADATA |
+                 H5FD_FEAT_DATA_SIEVE | H5FD_FEAT_AGGREGATE_SMALLDATA;
+    }
+    return 0;
+}
+
+haddr_t driverGetEoa(const H5FD_t* f, H5FD_mem_t) { return reinterpret_cast<const DriverFile*>(f)->eoa; }
+
+herr_t driverSetEoa(H5FD_t* f, H5FD_mem_t, haddr_t addr) {
+    outer(f).eoa = addr;
+    return 0;
+}
+
+haddr_t driverGetEof(const H5FD_t* f, H5FD_mem_t) { return impl(f).eof(); }
+
+herr_t driverGetHandle(H5FD_t* f, hid_t, void** handle) {
+    if (!handle) {
+        report(__func__, H5E_BADVALUE, "file handle not valid");
+        return -1;
+    }
+    *handle = outer(f).file->descriptor();
+    return 0;
+}
+
+herr_t driverRead(H5FD_t* f, H5FD_mem_t, hid_t, haddr_t addr, size_t size, void* buffer) {
+    if (overflows(addr, size, outer(f).eoa)) {
+        report(__func__, H5E_OVERFLOW, "address overflow reading the file");
+        return -1;
+    }
+    try {
+        if (outer(f).file->read(addr, size, buffer)) return 0;
+        report(__func__, H5E_READERROR, outer(f).file->error());
+    } catch (const std::bad_alloc&) {
+        report(__func__, H5E_CANTALLOC, "out of memory reading the file");
+    }
+    return -1;
+}
+
+herr_t driverWrite(H5FD_t* f, H5FD_mem_t, hid_t, haddr_t addr, size_t size, const void* buffer) {
+    if (overflows(addr, size, outer(f).eoa)) {
+        report(__func__, H5E_OVERFLOW, "address overflow writing the file");
+        return -1;
+    }
+    try {
+        if (outer(f).file->write(addr, size, buffer)) return 0;
+        report(__func__, H5E_WRITEERROR, outer(f).file->error());
+    } catch (const std::bad_alloc&) {
+        report(__func__, H5E_CANTALLOC, "out of memory writing the file");
+    }
+    return -1;
+}
+
+herr_t driverFlush(H5FD_t* f, hid_t, hbool_t) {
+    try {
+        if (outer(f).file->flush()) return 0;
+        report(__func__, H5E_WRITEERROR, outer(f).file->error());
+    } catch (const std::bad_alloc&) {
+        report(__func__, H5E_CANTALLOC, "out of memory flushing the file");
+    }
+    return -1;
+}
+
+herr_t driverTruncate(H5FD_t* f, hid_t, hbool_t) {
+    DriverFile& d = outer(f);
+    if (d.eoa == d.file->eof()) return 0;
+    try {
+        if (d.file->truncate(d.eoa)) return 0;
+        report(__func__, H5E_SEEKERROR, d.file->error());
+    } catch (const std::bad_alloc&) {
+        report(__func__, H5E_CANTALLOC, "out of memory truncating the file");
+    }
+    return -1;
+}
+
+herr_t driverLock(H5FD_t* f, hbool_t rw) {
+    if (outer(f).file->lock(rw != 0)) return 0;
+    report(__func__, H5E_CANTLOCKFILE, outer(f).file->error());
+    return -1;
+}
+
+herr_t driverUnlock(H5FD_t* f) {
+    if (outer(f).file->unlock()) return 0;
+    report(__func__, H5E_CANTUNLOCKFILE, outer(f).file->error());
+    return -1;
+}
+
+herr_t driverTerminate() {
+    s_driverId = H5I_INVALID_HID;
+    return 0;
+}
+
+H5FD_class_t makeClass() {
+    H5FD_class_t c{};
+    c.name = "qmx_journal";
+    c.maxaddr = kMaxAddress;
+    c.fc_degree = H5F_CLOSE_WEAK;
+    c.terminate = driverTerminate;
+    c.open = driverOpen;
+    c.close = driverClose;
+    c.cmp = driverCompare;
+    c.query = driverQuery;
+    c.get_eoa = driverGetEoa;
+    c.set_eoa = driverSetEoa;
+    c.get_eof = driverGetEof;
+    c.get_handle = driverGetHandle;
+    c.read = driverRead;
+    c.write = driverWrite;
+    c.flush = driverFlush;
+    c.truncate = driverTruncate;
+    c.lock = driverLock;
+    c.unlock = driverUnlock;
+    const H5FD_mem_t map[] = H5FD_FLMAP_DICHOTOMY;
+    for (int i = 0; i < H5FD_MEM_NTYPES; ++i) c.fl_map[i] = map[i];
+    return c;
+}
+
+const H5FD_class_t s_class = makeClass();
+
+}  // namespace
+
+hid_t journalDriverId() {
+    std::lock_guard<std::mutex> guard(s_registerLock);
+    hid_t id = s_driverId.load();
+    if (id < 0 || H5Iis_valid(id) <= 0) {
+        id = H5FDregister(&s_class);
+        s_driverId = id;
+    }
+    return id;
+}
+
+herr_t setContainerDriver(hid_t fapl) {
+    if (!s_enabled) return H5Pset_fapl_sec2(fapl);
+    const hid_t id = journalDriverId();
+    if (id < 0) return -1;
+    return H5Pset_driver(fapl, id, nullptr);
+}
+
+bool journalSync() { return flushingEnabled(); }
+void setJournalEnabled(bool on) { s_enabled = on; }
+bool journalEnabled() { return s_enabled; }
+std::string lastJournalError() { return t_lastError; }
+
+}  // namespace Quellmar::qmxfile

@@ -1,0 +1,420 @@
+#include "JournaledFile.h"
+
+#include "Journal.h"
+#include "JournalDriver.h"
+
+#include <hdf5.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace Quellmar::qmxfile {
+namespace {
+
+constexpr uint64_t kPage = journal::kPageSize;
+// Held-back overwrites are written out once they reach this size.
+constexpr size_t kMaxHeldBytes = 8u << 20;
+// Journaling pages ahead of a shrink goes in batches of this many pages.
+constexpr uint64_t kPagesPerBatch = 256;
+// Opens retry when the file changes under them (a rollback, a removal, a replacement).
+constexpr int kOpenAttempts = 8;
+
+std::string inUse(const std::string& name) { return "File " + name + " is in use by another process"; }
+
+// The files this process has open through the driver. HDF5 opens a file a second time before
+// noticing that it already has it open; that second open must not lock or roll back, since
+// the journal it would find is this process's own.
+std::mutex s_openLock;
+std::set<std::pair<dev_t, ino_t>> s_open;
+
+bool isOpenHere(dev_t device, ino_t inode) {
+    std::lock_guard<std::mutex> guard(s_openLock);
+    return s_open.count({device, inode}) != 0;
+}
+
+}  // namespace
+
+JournaledFile::JournaledFile(std::string name, bool writable)
+    : m_name(std::move(name)), m_writable(writable) {}
+
+JournaledFile::~JournaledFile() {
+    if (m_enlisted) {
+        std::lock_guard<std::mutex> guard(s_openLock);
+        s_open.erase({m_device, m_inode});
+    }
+}
+
+std::unique_ptr<JournaledFile> JournaledFile::open(const std::string& name, unsigned flags,
+                                                   std::string& error) {
+    const bool writable = (flags & H5F_ACC_RDWR) != 0;
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        std::unique_ptr<JournaledFile> file(new JournaledFile(name, writable));
+        const Step step = writable ? file->openWriter((flags & H5F_ACC_CREAT) != 0,
+                                                      (flags & H5F_ACC_EXCL) != 0,
+                                                      (flags & H5F_ACC_TRUNC) != 0)
+                                   : file->openReader();
+        if (step == Step::Done) return file;
+        if (step == Step::Failed) {
+            error = file->m_error;
+            return nullptr;
+        }
+    }
+    error = inUse(name);
+    return nullptr;
+}
+
+JournaledFile::Step JournaledFile::fail(std::string message) {
+    m_error = std::move(message);
+    return Step::Failed;
+}
+
+bool JournaledFile::ioFailure(const std::string& what) {
+    m_error = what + " " + m_name + ": " + errnoText(errno);
+    m_failed = true;
+    return false;
+}
+
+JournaledFile::Step JournaledFile::openDescriptor(int flags) {
+    m_fd = UniqueFd(::open(m_name.c_str(), flags | O_CLOEXEC, 0666));
+    if (!m_fd.valid()) {
+        if (errno == ENOENT) return Step::Retry;
+        return fail("cannot open " + m_name + ": " + errnoText(errno));
+    }
+    m_fdValue = m_fd.get();
+    struct stat st {};
+    if (::fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
+    m_eof = static_cast<uint64_t>(st.st_size);
+    m_shadow = isOpenHere(m_device, m_inode);
+    return Step::Done;
+}
+
+bool JournaledFile::sameFileStillAtName() const {
+    struct stat st {};
+    return ::stat(m_name.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode;
+}
+
+void JournaledFile::enlist() {
+    std::lock_guard<std::mutex> guard(s_openLock);
+    s_open.insert({m_device, m_inode});
+    m_enlisted = true;
+}
+
+JournaledFile::Step JournaledFile::openReader() {
+    Step step = openDescriptor(O_RDONLY);
+    if (step == Step::Retry) return fail("cannot open " + m_name + ": " + errnoText(ENOENT));
+    if (step != Step::Done || m_shadow) return step;
+    // Lock first, then look for a journal: a writer holds its lock for as long as its journal
+    // is live, so a journal seen under our lock was left by a writer that died.
+    if (!tryLock(m_fd.get(), false)) return fail(inUse(m_name));
+    if (!sameFileStillAtName()) return Step::Retry;
+    if (!fileExists(journal::journalName(m_name))) {
+        enlist();
+        return Step::Done;
+    }
+    m_fd.reset();
+    UniqueFd writable(::open(m_name.c_str(), O_RDWR | O_CLOEXEC));
+    if (!writable.valid()) {
+        if (errno == ENOENT) return Step::Retry;
+        if (errno == EACCES || errno == EPERM || errno == EROFS)
+            return fail("File " + m_name +
+                        " needs recovery from an interrupted transaction but cannot be written");
+        return fail("cannot open " + m_name + ": " + errnoText(errno));
+    }
+    if (!tryLock(writable.get(), true)) return fail(inUse(m_name));
+    const journal::RecoveryResult result = journal::rollBack(m_name, writable.get());
+    if (!result.ok) return fail(result.error);
+    return Step::Retry;
+}
+
+JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool truncate) {
+    if (!fileExists(m_name)) {
+        if (!create) return fail("cannot open " + m_name + ": " + errnoText(ENOENT));
+        return createNew();
+    }
+    if (exclusive) return fail("cannot create " + m_name + ": " + errnoText(EEXIST));
+    const Step step = openDescriptor(O_RDWR);
+    if (step != Step::Done || m_shadow) return step;
+    if (!tryLock(m_fd.get(), true)) return fail(inUse(m_name));
+    if (!sameFileStillAtName()) return Step::Retry;
+    if (fileExists(journal::journalName(m_name))) {
+        const journal::RecoveryResult result = journal::rollBack(m_name, m_fd.get());
+        if (!result.ok) return fail(result.error);
+        if (result.what == journal::Recovery::Removed) return Step::Retry;
+        struct stat st {};
+        if (::fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
+        m_eof = static_cast<uint64_t>(st.st_size);
+    }
+    m_originalLength = m_eof;
+    m_journaled.assign((m_originalLength + kPage - 1) / kPage, false);
+    enlist();
+    if (truncate && m_originalLength > 0 && !this->truncate(0)) return Step::Failed;
+    return Step::Done;
+}
+
+JournaledFile::Step JournaledFile::createNew() {
+    // The journal comes first, so that a container that exists is always covered by it.
+    const std::string jname = journal::journalName(m_name);
+    UniqueFd jfd(::open(jname.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!jfd.valid()) {
+        if (errno != EEXIST) return fail("cannot create journal " + jname + ": " + errnoText(errno));
+        UniqueFd old(::open(jname.c_str(), O_RDWR | O_CLOEXEC));
+        if (!old.valid()) return Step::Retry;
+        if (!tryLock(old.get(), true)) return fail(inUse(m_name));
+        if (fileExists(m_name)) return Step::Retry;  // the open path rolls it back
+        // Left by a creation that died before the container existed: nothing to undo.
+        if (::unlink(jname.c_str()) != 0 && errno != ENOENT)
+            return fail("cannot remove journal " + jname + ": " + errnoText(errno));
+        return Step::Retry;
+    }
+    if (!tryLock(jfd.get(), true)) return fail(inUse(m_name));
+    m_journal = std::move(jfd);
+    if (!startJournal(true) || !syncJournal()) {
+        ::unlink(jname.c_str());
+        return fail(m_error);
+    }
+    m_fd = UniqueFd(::open(m_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!m_fd.valid()) {
+        const int error = errno;
+        ::unlink(jname.c_str());
+        if (error == EEXIST) return Step::Retry;
+        return fail("cannot create " + m_name + ": " + errnoText(error));
+    }
+    m_fdValue = m_fd.get();
+    struct stat st {};
+    if (::fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
+    m_eof = 0;
+    m_originalLength = 0;
+    if (!tryLock(m_fd.get(), true)) return fail(inUse(m_name));
+    enlist();
+    return Step::Done;
+}
+
+bool JournaledFile::startJournal(bool created) {
+    if (!m_journal.valid()) {
+        const std::string jname = journal::journalName(m_name);
+        // We hold the container's exclusive lock and rolled back any journal at open, so a
+        // file of this name now is stale.
+        m_journal = UniqueFd(::open(jname.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        if (!m_journal.valid()) return ioFailure("cannot create the journal of");
+        tryLock(m_journal.get(), true);
+    }
+    journal::Header header;
+    header.created = created;
+    header.originalLength = m_originalLength;
+    header.salt = m_salt = journal::newSalt();
+    unsigned char bytes[journal::kHeaderSize];
+    journal::encodeHeader(header, bytes);
+    if (!writeFully(m_journal.get(), bytes, sizeof bytes, 0)) return ioFailure("cannot write the journal of");
+    m_journalLength = sizeof bytes;
+    m_journalDirSynced = false;
+    return true;
+}
+
+bool JournaledFile::appendToJournal(const std::vector<unsigned char>& records) {
+    if (!writeFully(m_journal.get(), records.data(), records.size(), static_cast<off_t>(m_journalLength)))
+        return ioFailure("cannot write the journal of");
+    m_journalLength += records.size();
+    return true;
+}
+
+bool JournaledFile::syncJournal() {
+    if (!journalSync()) return true;
+    if (!syncData(m_journal.get())) return ioFailure("cannot sync the journal of");
+    if (!m_journalDirSynced) {
+        if (!syncParentDirectory(m_name)) return ioFailure("cannot sync the directory of");
+        m_journalDirSynced = true;
+    }
+    return true;
+}
+
+std::vector<unsigned char>& JournaledFile::heldPage(uint64_t page) {
+    auto found = m_held.find(page);
+    if (found != m_held.end()) return found->second;
+    const uint64_t start = page * kPage;
+    const size_t size = static_cast<size_t>(std::min(kPage, m_originalLength - start));
+    std::vector<unsigned char> bytes(size, 0);
+    size_t got = 0;
+    // Unjournaled pages were never written this session: the file still has their old bytes.
+    if (!readFully(m_fd.get(), bytes.data(), size, static_cast<off_t>(start), &got)) {
+        ioFailure("cannot read");
+    }
+    m_heldBytes += size;
+    return m_held.emplace(page, std::move(bytes)).first->second;
+}
+
+bool JournaledFile::spill() {
+    if (m_held.empty()) return true;
+    std::vector<unsigned char> records;
+    records.reserve(m_heldBytes + m_held.size() * journal::kRecordHeaderSize);
+    std::vector<unsigned char> original(kPage);
+    for (const auto& [page, bytes] : m_held) {
+        const uint64_t start = page * kPage;
+        size_t got = 0;
+        if (!readFully(m_fd.get(), original.data(), bytes.size(), static_cast<off_t>(start), &got))
+            return ioFailure("cannot read");
+        std::fill(original.begin() + static_cast<std::ptrdiff_t>(got), original.end(), 0);
+        journal::appendRecord(records, m_salt, start, original.data(), static_cast<uint32_t>(bytes.size()));
+    }
+    if (!appendToJournal(records) || !syncJournal()) return false;
+    for (const auto& [page, bytes] : m_held) {
+        if (!writeFully(m_fd.get(), bytes.data(), bytes.size(), static_cast<off_t>(page * kPage)))
+            return ioFailure("cannot write");
+        m_journaled[page] = true;
+    }
+    m_held.clear();
+    m_heldBytes = 0;
+    return true;
+}
+
+bool JournaledFile::journalPagesFrom(uint64_t firstPage) {
+    std::vector<unsigned char> records;
+    std::vector<unsigned char> original(kPage);
+    std::vector<uint64_t> pages;
+    const uint64_t count = m_journaled.size();
+    for (uint64_t page = firstPage; page < count;) {
+        records.clear();
+        pages.clear();
+        for (; page < count && pages.size() < kPagesPerBatch; ++page) {
+            if (m_journaled[page]) continue;
+            const uint64_t start = page * kPage;
+            const size_t size = static_cast<size_t>(std::min(kPage, m_originalLength - start));
+            size_t got = 0;
+            if (!readFully(m_fd.get(), original.data(), size, static_cast<off_t>(start), &got))
+                return ioFailure("cannot read");
+            std::fill(original.begin() + static_cast<std::ptrdiff_t>(got), original.end(), 0);
+            journal::appendRecord(records, m_salt, start, original.data(), static_cast<uint32_t>(size));
+            pages.push_back(page);
+        }
+        if (records.empty()) continue;
+        if (!appendToJournal(records)) return false;
+        for (uint64_t p : pages) m_journaled[p] = true;
+    }
+    return syncJournal();
+}
+
+bool JournaledFile::read(uint64_t addr, size_t size, void* buffer) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    size_t got = 0;
+    if (!readFully(m_fd.get(), out, size, static_cast<off_t>(addr), &got)) {
+        m_error = "cannot read " + m_name + ": " + errnoText(errno);
+        return false;
+    }
+    std::memset(out + got, 0, size - got);  // past the end reads as zeros, as with sec2
+    if (m_held.empty() || size == 0) return true;
+    const uint64_t end = addr + size;
+    for (auto it = m_held.lower_bound(addr / kPage); it != m_held.end() && it->first * kPage < end; ++it) {
+        const uint64_t start = it->first * kPage;
+        const uint64_t lo = std::max(addr, start);
+        const uint64_t hi = std::min(end, start + it->second.size());
+        if (lo < hi) std::memcpy(out + (lo - addr), it->second.data() + (lo - start), hi - lo);
+    }
+    return true;
+}
+
+bool JournaledFile::write(uint64_t addr, size_t size, const void* buffer) {
+    if (!m_writable || m_shadow) {
+        m_error = "cannot write " + m_name + ": not open for writing";
+        return false;
+    }
+    if (m_failed) {
+        m_error = "cannot write " + m_name + ": an earlier write failed";
+        return false;
+    }
+    if (!m_journal.valid() && !startJournal(false)) return false;
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    const uint64_t end = addr + size;
+    const uint64_t limit = std::min(end, m_originalLength);
+    uint64_t pos = addr;
+    while (pos < limit) {
+        const uint64_t page = pos / kPage;
+        if (journaled(page)) {
+            uint64_t runEnd = pos;
+            while (runEnd < limit && journaled(runEnd / kPage))
+                runEnd = std::min((runEnd / kPage + 1) * kPage, limit);
+            if (!writeFully(m_fd.get(), in + (pos - addr), runEnd - pos, static_cast<off_t>(pos)))
+                return ioFailure("cannot write");
+            pos = runEnd;
+            continue;
+        }
+        const uint64_t start = page * kPage;
+        std::vector<unsigned char>& bytes = heldPage(page);
+        if (m_failed) return false;
+        const uint64_t segmentEnd = std::min(limit, start + bytes.size());
+        std::memcpy(bytes.data() + (pos - start), in + (pos - addr), segmentEnd - pos);
+        pos = segmentEnd;
+    }
+    if (end > m_originalLength) {
+        const uint64_t from = std::max(addr, m_originalLength);
+        if (!writeFully(m_fd.get(), in + (from - addr), end - from, static_cast<off_t>(from)))
+            return ioFailure("cannot write");
+    }
+    m_eof = std::max(m_eof, end);
+    return m_heldBytes < kMaxHeldBytes || spill();
+}
+
+bool JournaledFile::flush() {
+    if (!m_writable || m_shadow) return true;
+    return spill();
+}
+
+bool JournaledFile::truncate(uint64_t length) {
+    if (!m_writable || m_shadow) {
+        m_error = "cannot truncate " + m_name + ": not open for writing";
+        return false;
+    }
+    if (m_failed) {
+        m_error = "cannot truncate " + m_name + ": an earlier write failed";
+        return false;
+    }
+    if (!m_journal.valid() && !startJournal(false)) return false;
+    // Bytes cut off below the original length are original bytes too.
+    if (length < m_originalLength && (!spill() || !journalPagesFrom(length / kPage))) return false;
+    if (::ftruncate(m_fd.get(), static_cast<off_t>(length)) != 0) return ioFailure("cannot truncate");
+    m_eof = length;
+    return true;
+}
+
+bool JournaledFile::lock(bool exclusive) {
+    // A writer keeps the exclusive lock it took at open; the shadow of a file this process
+    // already holds must not fight its own lock.
+    if (m_shadow || (m_writable && !exclusive)) return true;
+    if (tryLock(m_fd.get(), exclusive)) return true;
+    m_error = inUse(m_name);
+    return false;
+}
+
+bool JournaledFile::unlock() {
+    if (m_shadow) return true;
+    if (::flock(m_fd.get(), LOCK_UN) == 0 || errno == ENOSYS) return true;
+    m_error = "cannot unlock " + m_name + ": " + errnoText(errno);
+    return false;
+}
+
+bool JournaledFile::commit() {
+    if (m_shadow || !m_writable || !m_journal.valid()) return true;
+    if (m_failed) {
+        m_error = "changes to " + m_name + " were not committed: a write failed; they are rolled back at the next open";
+        return false;
+    }
+    if (!spill()) return false;
+    if (journalSync() && !syncData(m_fd.get())) return ioFailure("cannot sync");
+    // The commit point: once the journal is gone, the new content is the committed one.
+    if (::unlink(journal::journalName(m_name).c_str()) != 0) return ioFailure("cannot remove the journal of");
+    if (journalSync()) syncParentDirectory(m_name);
+    m_journal.reset();
+    return true;
+}
+
+}  // namespace Quellmar::qmxfile

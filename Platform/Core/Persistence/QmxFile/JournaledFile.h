@@ -1,0 +1,91 @@
+#ifndef QUELLMAR_QMXFILE_JOURNALEDFILE_H
+#define QUELLMAR_QMXFILE_JOURNALEDFILE_H
+
+#include "PosixFile.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace Quellmar::qmxfile {
+
+// One open container file under the journal. A read-write session is a transaction: before a
+// page that existed at the start is overwritten for the first time, its original bytes go to
+// the journal, and the journal reaches the disk before the container changes. Overwrites of
+// such pages are held back in memory and written in batches, so one journal sync covers many
+// of them. Bytes beyond the original length are written straight away: rolling back cuts them
+// off. commit() makes the session's changes the committed state by deleting the journal.
+class JournaledFile {
+public:
+    // Opens or creates per HDF5 access flags (H5F_ACC_*). Rolls back a journal left by a
+    // crashed writer first. Null on failure, with the reason in error.
+    static std::unique_ptr<JournaledFile> open(const std::string& name, unsigned flags,
+                                               std::string& error);
+    // Closes without committing: a journal in place stays for the next open to roll back.
+    ~JournaledFile();
+    JournaledFile(const JournaledFile&) = delete;
+    JournaledFile& operator=(const JournaledFile&) = delete;
+
+    bool read(uint64_t addr, size_t size, void* buffer);
+    bool write(uint64_t addr, size_t size, const void* buffer);
+    bool flush();                      // writes held-back pages (journal first)
+    bool truncate(uint64_t length);
+    bool lock(bool exclusive);
+    bool unlock();
+    bool commit();                     // the end of the session; see the class comment
+
+    uint64_t eof() const { return m_eof; }
+    dev_t device() const { return m_device; }
+    ino_t inode() const { return m_inode; }
+    int* descriptor() { return &m_fdValue; }
+    const std::string& error() const { return m_error; }
+
+private:
+    enum class Step { Done, Retry, Failed };
+
+    JournaledFile(std::string name, bool writable);
+    Step openReader();
+    Step openWriter(bool create, bool exclusive, bool truncate);
+    Step createNew();
+    Step openDescriptor(int flags);
+    bool sameFileStillAtName() const;
+    Step fail(std::string message);
+    bool ioFailure(const std::string& what);
+    void enlist();
+
+    bool startJournal(bool created);
+    bool appendToJournal(const std::vector<unsigned char>& records);
+    bool syncJournal();
+    bool spill();
+    bool journalPagesFrom(uint64_t firstPage);
+    std::vector<unsigned char>& heldPage(uint64_t page);
+    bool journaled(uint64_t page) const { return page < m_journaled.size() && m_journaled[page]; }
+
+    std::string m_name;
+    bool m_writable;
+    bool m_shadow = false;    // this process already has the file open; HDF5 drops this one
+    bool m_enlisted = false;
+    bool m_failed = false;    // a write went wrong: never commit, let the next open roll back
+    UniqueFd m_fd;
+    int m_fdValue = -1;       // handed to HDF5 as the file handle
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
+    uint64_t m_eof = 0;
+    std::string m_error;
+
+    UniqueFd m_journal;
+    uint64_t m_journalLength = 0;
+    bool m_journalDirSynced = false;
+    uint64_t m_originalLength = 0;
+    uint64_t m_salt = 0;
+    std::vector<bool> m_journaled;                           // per original page
+    std::map<uint64_t, std::vector<unsigned char>> m_held;   // page -> its new bytes
+    size_t m_heldBytes = 0;
+};
+
+}  // namespace Quellmar::qmxfile
+
+#endif

@@ -1,0 +1,475 @@
+// The rollback journal below the file library: its format, commits, rollback after a crashed
+// writer (a forked child that exits without closing), removal of a file whose creation
+// crashed, refused recovery of a file that cannot be written, and the "in use" refusal.
+#include "Journal.h"
+#include "JournalDriver.h"
+#include "TempDir.h"
+
+#include <hdf5.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Quellmar::testing::TempDir;
+using Quellmar::testing::fileSize;
+using Quellmar::testing::readFile;
+using Quellmar::testing::writeFile;
+namespace qf = Quellmar::qmxfile;
+namespace jr = Quellmar::qmxfile::journal;
+
+class Fapl {
+public:
+    Fapl() : m_id(H5Pcreate(H5P_FILE_ACCESS)) { qf::setContainerDriver(m_id); }
+    ~Fapl() { H5Pclose(m_id); }
+    hid_t id() const { return m_id; }
+
+private:
+    hid_t m_id;
+};
+
+std::string randomBytes(size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(size, '\0');
+    for (auto& c : s) c = static_cast<char>(rng());
+    return s;
+}
+
+constexpr haddr_t kMaxAddress = haddr_t(1) << 40;
+
+// A driver-level file: H5FDopen through the container driver, closed (committed) on scope exit.
+class RawFile {
+public:
+    RawFile(const std::string& name, unsigned flags) {
+        Fapl fapl;
+        H5E_BEGIN_TRY { m_file = H5FDopen(name.c_str(), flags, fapl.id(), kMaxAddress); }
+        H5E_END_TRY;
+        if (m_file) H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, kMaxAddress / 2);
+    }
+    ~RawFile() { close(); }
+    bool ok() const { return m_file != nullptr; }
+    bool write(haddr_t at, const std::string& bytes) {
+        return H5FDwrite(m_file, H5FD_MEM_DRAW, H5P_DEFAULT, at, bytes.size(), bytes.data()) >= 0;
+    }
+    std::string read(haddr_t at, size_t size) {
+        std::string s(size, '\0');
+        if (H5FDread(m_file, H5FD_MEM_DRAW, H5P_DEFAULT, at, size, s.data()) < 0) return "<failed>";
+        return s;
+    }
+    bool flush() { return H5FDflush(m_file, H5P_DEFAULT, 0) >= 0; }
+    bool truncateTo(haddr_t size) {
+        H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, size);
+        const bool ok = H5FDtruncate(m_file, H5P_DEFAULT, 0) >= 0;
+        H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, kMaxAddress / 2);
+        return ok;
+    }
+    bool close() {
+        if (!m_file) return true;
+        herr_t rc;
+        H5E_BEGIN_TRY { rc = H5FDclose(m_file); }
+        H5E_END_TRY;
+        m_file = nullptr;
+        return rc >= 0;
+    }
+
+private:
+    H5FD_t* m_file = nullptr;
+};
+
+// Runs work in a child that then dies without closing anything, like a killed writer.
+// Returns the child's exit code (work's result: 0 when it did everything it meant to).
+int crashAfter(const std::function<int()>& work) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(work());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string journalOf(const std::string& name) { return name + "-journal"; }
+
+// ---- Format -------------------------------------------------------------------------------
+
+TEST(JournalFormat, HeaderRoundTripsAndRejectsDamage) {
+    jr::Header h;
+    h.created = true;
+    h.originalLength = 0x123456789ULL;
+    h.salt = 0xfeedfacecafebeefULL;
+    unsigned char bytes[jr::kHeaderSize];
+    jr::encodeHeader(h, bytes);
+    auto back = jr::decodeHeader(bytes, sizeof bytes);
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->created);
+    EXPECT_EQ(back->originalLength, h.originalLength);
+    EXPECT_EQ(back->salt, h.salt);
+    EXPECT_EQ(back->pageSize, jr::kPageSize);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 8), "QMXJRNL1");
+
+    EXPECT_FALSE(jr::decodeHeader(bytes, sizeof bytes - 1)) << "torn header";
+    for (size_t i : {0u, 12u, 24u, 35u, 40u}) {
+        unsigned char bad[jr::kHeaderSize];
+        std::memcpy(bad, bytes, sizeof bad);
+        bad[i] ^= 0x10;
+        EXPECT_FALSE(jr::decodeHeader(bad, sizeof bad)) << "flipped byte " << i;
+    }
+}
+
+TEST(JournalFormat, RecordsAreBoundToTheirJournalAndRange) {
+    jr::Header h;
+    h.originalLength = 3 * jr::kPageSize + 100;
+    h.salt = 42;
+    const std::string page = randomBytes(jr::kPageSize, 1);
+    std::vector<unsigned char> out;
+    jr::appendRecord(out, h.salt, jr::kPageSize, reinterpret_cast<const unsigned char*>(page.data()),
+                     jr::kPageSize);
+    ASSERT_EQ(out.size(), jr::kRecordHeaderSize + jr::kPageSize);
+    unsigned char head[jr::kRecordHeaderSize];
+    std::memcpy(head, out.data(), sizeof head);
+    jr::RecordHeader r = jr::decodeRecordHeader(head);
+    const unsigned char* data = out.data() + jr::kRecordHeaderSize;
+    EXPECT_EQ(r.offset, jr::kPageSize);
+    EXPECT_EQ(r.size, jr::kPageSize);
+    EXPECT_TRUE(jr::recordIsValid(h, r, data));
+
+    jr::Header otherSalt = h;
+    otherSalt.salt = 43;
+    EXPECT_FALSE(jr::recordIsValid(otherSalt, r, data)) << "record of an older journal";
+    jr::Header shorter = h;
+    shorter.originalLength = jr::kPageSize;
+    EXPECT_FALSE(jr::recordIsValid(shorter, r, data)) << "page beyond the original length";
+    out.back() ^= 1;
+    EXPECT_FALSE(jr::recordIsValid(h, r, data)) << "torn data";
+}
+
+// ---- Commit and rollback at the driver level ------------------------------------------------
+
+class JournalRollback : public ::testing::Test {
+protected:
+    void SetUp() override {
+        name = dir.file("c.qmz");
+        original = randomBytes(5 * jr::kPageSize + 123, 7);
+        writeFile(name, original);
+    }
+    // Opening read-only rolls back whatever a crashed writer left.
+    std::string reopenAndRead() {
+        RawFile f(name, H5F_ACC_RDONLY);
+        if (!f.ok()) return "<open failed: " + qf::lastJournalError() + ">";
+        return readFile(name);
+    }
+    TempDir dir;
+    std::string name;
+    std::string original;
+};
+
+TEST_F(JournalRollback, CommittedSessionKeepsItsWritesAndRemovesTheJournal) {
+    {
+        RawFile f(name, H5F_ACC_RDWR);
+        ASSERT_TRUE(f.ok());
+        EXPECT_TRUE(f.write(10, "hello"));
+        EXPECT_EQ(f.read(8, 9), original.substr(8, 2) + "hello" + original.substr(15, 2))
+            << "reads see writes that are still held back";
+        EXPECT_TRUE(f.write(original.size(), "tail"));
+        EXPECT_TRUE(fileSize(journalOf(name)) > 0) << "journal exists during the session";
+        EXPECT_TRUE(f.close());
+    }
+    std::string expected = original + "tail";
+    expected.replace(10, 5, "hello");
+    EXPECT_TRUE(readFile(name) == expected);
+    EXPECT_EQ(fileSize(journalOf(name)), -1);
+}
+
+TEST_F(JournalRollback, CrashAfterOverwritesRestoresEveryOriginalByte) {
+    const int rc = crashAfter([&] {
+        RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+        if (!f.ok()) return 1;
+        // Spanning pages, a page boundary, the original end, and beyond.
+        if (!f.write(100, std::string(3 * jr::kPageSize, 'x'))) return 2;
+        if (!f.write(original.size() - 50, std::string(5000, 'y'))) return 3;
+        if (!f.flush()) return 4;
+        if (!f.write(0, "ZZZZ") || !f.flush()) return 5;
+        return 0;
+    });
+    ASSERT_EQ(rc, 0);
+    ASSERT_TRUE(readFile(name) != original) << "the child did change the container";
+    ASSERT_GT(fileSize(journalOf(name)), 0);
+    EXPECT_TRUE(reopenAndRead() == original);
+    EXPECT_EQ(fileSize(journalOf(name)), -1);
+}
+
+TEST_F(JournalRollback, CrashBeforeFlushLeavesOverwritesUnwrittenAndCutsAppends) {
+    const int rc = crashAfter([&] {
+        RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+        if (!f.ok() || !f.write(5, "abc") || !f.write(original.size() + 10, "appended")) return 1;
+        return 0;
+    });
+    ASSERT_EQ(rc, 0);
+    EXPECT_TRUE(readFile(name).substr(0, original.size()) == original) << "overwrites held back";
+    EXPECT_GT(fileSize(name), static_cast<long long>(original.size())) << "appends went through";
+    EXPECT_TRUE(reopenAndRead() == original);
+}
+
+TEST_F(JournalRollback, CrashAfterShrinkingRestoresTheCutBytes) {
+    const int rc = crashAfter([&] {
+        RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+        if (!f.ok() || !f.write(jr::kPageSize + 1, "q") || !f.truncateTo(700) ||
+            !f.write(690, std::string(5000, 'r')) || !f.flush())
+            return 1;
+        return 0;
+    });
+    ASSERT_EQ(rc, 0);
+    EXPECT_TRUE(reopenAndRead() == original);
+}
+
+TEST_F(JournalRollback, CrashWhileRecreatingAnExistingFileBringsTheOldOneBack) {
+    const int rc = crashAfter([&] {
+        RawFile& f = *new RawFile(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_TRUNC);
+        if (!f.ok() || fileSize(name) != 0 || !f.write(0, "new content") || !f.flush()) return 1;
+        return 0;
+    });
+    ASSERT_EQ(rc, 0);
+    EXPECT_TRUE(reopenAndRead() == original);
+}
+
+TEST_F(JournalRollback, ReadWriteOpenAlsoRecovers) {
+    ASSERT_EQ(crashAfter([&] {
+                  RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+                  return f.ok() && f.write(0, std::string(9000, 'w')) && f.flush() ? 0 : 1;
+              }),
+              0);
+    {
+        RawFile f(name, H5F_ACC_RDWR);
+        ASSERT_TRUE(f.ok());
+        EXPECT_TRUE(f.read(0, 100) == original.substr(0, 100));
+    }
+    EXPECT_TRUE(readFile(name) == original);
+}
+
+TEST_F(JournalRollback, TornJournalTailIsIgnoredAndTornHeaderDiscarded) {
+    // A journal as a writer leaves it when it dies while appending its second record: the
+    // first page was overwritten, the second was not.
+    jr::Header h;
+    h.originalLength = original.size();
+    h.salt = 99;
+    unsigned char head[jr::kHeaderSize];
+    jr::encodeHeader(h, head);
+    std::vector<unsigned char> j(head, head + sizeof head);
+    jr::appendRecord(j, h.salt, 0, reinterpret_cast<const unsigned char*>(original.data()), jr::kPageSize);
+    std::vector<unsigned char> second;
+    jr::appendRecord(second, h.salt, jr::kPageSize,
+                     reinterpret_cast<const unsigned char*>(original.data()) + jr::kPageSize, jr::kPageSize);
+    j.insert(j.end(), second.begin(), second.begin() + 1000);
+    writeFile(journalOf(name), std::string(j.begin(), j.end()));
+    std::string damaged = original;
+    damaged.replace(0, 50, std::string(50, '#'));
+    damaged += "appended";
+    writeFile(name, damaged);
+    EXPECT_TRUE(reopenAndRead() == original);
+    EXPECT_EQ(fileSize(journalOf(name)), -1);
+
+    // A header torn before it was whole: the container was never touched after it.
+    writeFile(journalOf(name), std::string(reinterpret_cast<char*>(head), 20));
+    const std::string committed = original + "later commit";
+    writeFile(name, committed);
+    EXPECT_TRUE(reopenAndRead() == committed);
+    EXPECT_EQ(fileSize(journalOf(name)), -1);
+}
+
+// ---- Creation -----------------------------------------------------------------------------
+
+TEST(JournalCreation, FileCreatedByACrashedSessionIsRemovedAgain) {
+    TempDir dir;
+    const std::string name = dir.file("new.qmz");
+    ASSERT_EQ(crashAfter([&] {
+                  RawFile& f = *new RawFile(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
+                  return f.ok() && f.write(0, std::string(10000, 'n')) && f.flush() ? 0 : 1;
+              }),
+              0);
+    ASSERT_EQ(fileSize(name), 10000);
+    {
+        RawFile f(name, H5F_ACC_RDONLY);
+        EXPECT_FALSE(f.ok()) << "the file never came to exist";
+        EXPECT_NE(qf::lastJournalError().find("No such file"), std::string::npos) << qf::lastJournalError();
+    }
+    EXPECT_EQ(fileSize(name), -1);
+    EXPECT_EQ(fileSize(journalOf(name)), -1);
+
+    // A creation that died before even making the container leaves a journal only.
+    writeFile(journalOf(name), "");
+    {
+        RawFile f(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
+        ASSERT_TRUE(f.ok()) << qf::lastJournalError();
+        EXPECT_TRUE(f.write(0, "fresh"));
+    }
+    EXPECT_EQ(readFile(name), "fresh");
+    EXPECT_EQ(fileSize(journalOf(name)), -1);
+}
+
+TEST(JournalCreation, ExclusiveCreateOfAnExistingFileIsRefusedAndLeavesItAlone) {
+    TempDir dir;
+    const std::string name = dir.file("x.qmz");
+    writeFile(name, "keep me");
+    RawFile f(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
+    EXPECT_FALSE(f.ok());
+    EXPECT_EQ(readFile(name), "keep me");
+    EXPECT_EQ(fileSize(journalOf(name)), -1);
+}
+
+// ---- Refusals -----------------------------------------------------------------------------
+
+TEST(JournalRefusal, RecoveryOfAFileThatCannotBeWrittenIsRefusedAndChangesNothing) {
+    TempDir dir;
+    const std::string name = dir.file("ro.qmz");
+    const std::string original = randomBytes(3 * jr::kPageSize, 3);
+    writeFile(name, original);
+    ASSERT_EQ(crashAfter([&] {
+                  RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+                  return f.ok() && f.write(0, std::string(5000, 'w')) && f.flush() ? 0 : 1;
+              }),
+              0);
+    const std::string crashed = readFile(name);
+    const std::string journal = readFile(journalOf(name));
+    ASSERT_TRUE(crashed != original);
+    ASSERT_EQ(chmod(name.c_str(), 0444), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    // As root the permission bits do not stop writes, so the attempt runs as nobody.
+    const int rc = crashAfter([&] {
+        if (geteuid() == 0 && setuid(65534) != 0) return 10;
+        RawFile f(name, H5F_ACC_RDONLY);
+        if (f.ok()) return 1;
+        return qf::lastJournalError().find("needs recovery from an interrupted transaction but "
+                                           "cannot be written") != std::string::npos ? 0 : 2;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(readFile(name) == crashed);
+    EXPECT_TRUE(readFile(journalOf(name)) == journal);
+    ASSERT_EQ(chmod(name.c_str(), 0644), 0);
+    RawFile f(name, H5F_ACC_RDONLY);
+    EXPECT_TRUE(f.ok());
+    EXPECT_TRUE(readFile(name) == original);
+}
+
+TEST(JournalRefusal, FileHeldByAnotherProcessIsInUse) {
+    TempDir dir;
+    const std::string name = dir.file("busy.qmz");
+    writeFile(name, randomBytes(jr::kPageSize, 5));
+    int toChild[2], toParent[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(toParent), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(20);  // never outlives a failed parent
+        RawFile f(name, H5F_ACC_RDWR);
+        char c = f.ok() && f.write(0, "busy") && f.flush() ? 'y' : 'n';
+        (void)!::write(toParent[1], &c, 1);
+        (void)!::read(toChild[0], &c, 1);  // hold the file until told
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(toParent[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    const std::string expected = "File " + name + " is in use by another process";
+    for (unsigned flags : {unsigned(H5F_ACC_RDWR), unsigned(H5F_ACC_RDONLY)}) {
+        RawFile f(name, flags);
+        EXPECT_FALSE(f.ok()) << "flags " << flags;
+        EXPECT_EQ(qf::lastJournalError(), expected);
+    }
+    EXPECT_GT(fileSize(journalOf(name)), 0) << "a live journal is not rolled back";
+    (void)!::write(toChild[1], "g", 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);
+}
+
+// ---- Through HDF5 -------------------------------------------------------------------------
+
+std::vector<int> readInts(hid_t file) {
+    std::vector<int> v(1000, -1);
+    hid_t d = H5Dopen2(file, "/d", H5P_DEFAULT);
+    if (d < 0) return {};
+    H5Dread(d, H5T_NATIVE_INT, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data());
+    H5Dclose(d);
+    return v;
+}
+
+bool writeInts(hid_t file, int value, bool create) {
+    std::vector<int> v(1000, value);
+    hsize_t dims[1] = {v.size()};
+    hid_t d;
+    if (create) {
+        hid_t s = H5Screate_simple(1, dims, nullptr);
+        d = H5Dcreate2(file, "/d", H5T_NATIVE_INT, s, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+        H5Sclose(s);
+    } else {
+        d = H5Dopen2(file, "/d", H5P_DEFAULT);
+    }
+    if (d < 0) return false;
+    const bool ok = H5Dwrite(d, H5T_NATIVE_INT, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()) >= 0;
+    H5Dclose(d);
+    return ok;
+}
+
+TEST(JournalHdf5, CrashedUpdateRollsBackToTheLastCommittedContent) {
+    TempDir dir;
+    const std::string name = dir.file("h.h5");
+    {
+        Fapl fapl;
+        hid_t f = H5Fcreate(name.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl.id());
+        ASSERT_GE(f, 0);
+        EXPECT_TRUE(writeInts(f, 1, true));
+        EXPECT_GE(H5Fclose(f), 0);
+    }
+    EXPECT_EQ(fileSize(journalOf(name)), -1);
+    ASSERT_EQ(crashAfter([&] {
+                  Fapl fapl;
+                  hid_t f = H5Fopen(name.c_str(), H5F_ACC_RDWR, fapl.id());
+                  if (f < 0 || !writeInts(f, 2, false)) return 1;
+                  hid_t g = H5Gcreate2(f, "/more", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
+                  H5Gclose(g);
+                  return H5Fflush(f, H5F_SCOPE_LOCAL) >= 0 ? 0 : 2;
+              }),
+              0);
+    Fapl fapl;
+    hid_t f = H5Fopen(name.c_str(), H5F_ACC_RDONLY, fapl.id());
+    ASSERT_GE(f, 0);
+    EXPECT_EQ(readInts(f), std::vector<int>(1000, 1));
+    EXPECT_EQ(H5Lexists(f, "/more", H5P_DEFAULT), 0);
+    // A second open in the same process shares the file instead of refusing it as in use.
+    hid_t again = H5Fopen(name.c_str(), H5F_ACC_RDONLY, fapl.id());
+    EXPECT_GE(again, 0);
+    if (again >= 0) H5Fclose(again);
+    EXPECT_GE(H5Fclose(f), 0);
+}
+
+TEST(JournalHdf5, CommittedUpdatesSurviveAndSecondWriterInProcessShares) {
+    TempDir dir;
+    const std::string name = dir.file("h2.h5");
+    Fapl fapl;
+    hid_t f = H5Fcreate(name.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl.id());
+    ASSERT_GE(f, 0);
+    EXPECT_TRUE(writeInts(f, 5, true));
+    hid_t second = H5Fopen(name.c_str(), H5F_ACC_RDWR, fapl.id());
+    EXPECT_GE(second, 0);
+    if (second >= 0) {
+        EXPECT_TRUE(writeInts(second, 6, false));
+        H5Fclose(second);
+    }
+    EXPECT_GT(fileSize(journalOf(name)), 0) << "still open through the first handle";
+    EXPECT_GE(H5Fclose(f), 0);
+    EXPECT_EQ(fileSize(journalOf(name)), -1);
+    f = H5Fopen(name.c_str(), H5F_ACC_RDONLY, fapl.id());
+    ASSERT_GE(f, 0);
+    EXPECT_EQ(readInts(f), std::vector<int>(1000, 6));
+    H5Fclose(f);
+}
+
+}  // namespace
