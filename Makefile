@@ -56,3 +56,11 @@ bench: deps
 	  bench/throughput.gp || rc=1; \
 	echo "Results: $(BENCH_OUT)/results.md $(BENCH_OUT)/results.csv $(BENCH_OUT)/throughput.png"; \
 	exit $$rc
+
+# Crash harness: writers killed at random times and just before their N-th write, 1,000 trials
+# per kill mode with the journal and the same without it (TRIALS=n for another count). Fails
+# when a journaled trial leaves damage.
+.PHONY: crashtest
+crashtest: rel
+	$(REL)/bin/qmx_crashtest --writer $(REL)/bin/qmx_crash_writer --shim $(REL)/lib/libqmx_kill_shim.so \
+	  --trials $(or $(TRIALS),1000) --require-clean
