@@ -163,6 +163,12 @@ int QMXLgetOpenObjectCount(void);
 int QMXLgetHandleCount(void);
 /* References held on a live handle; negative for an unknown or closed handle. */
 int QMXLgetHandleReferenceCount(int handle);
+/* Members of the compound element type of the dataset group/name, in stored order: names
+ * (QMXLreleaseStrings + QMXLreleaseArray), element type codes (VarDataType numbers, -1 for a
+ * type without a code) and element counts (1 for a scalar member, all elements of an array
+ * member), each array with QMXLreleaseArray. */
+int QMXLgetCompoundMembers(int file, const char* group, const char* name, int* count,
+                           char*** names, int** types, long long** counts);
 
 #ifdef __cplusplus
 }

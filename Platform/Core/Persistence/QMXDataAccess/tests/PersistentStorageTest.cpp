@@ -120,6 +120,14 @@ TEST_F(PersistentStorageTest, NewFileIsCreatedAndStaysOpen) {
     EXPECT_FALSE(readOnlyHandle(storage.getHandleToStorage()));
 }
 
+TEST_F(PersistentStorageTest, FailedCreationIsRefused) {
+    const std::string path = file("no/such/dir/new.qmz");
+    EXPECT_EQ(refusal(descriptorFor(path)), "Cannot access datasource");
+    EXPECT_EQ(log.count(LogLevel::Info, "*** Persistence: File " + path + " is being created."), 1);
+    EXPECT_EQ(log.count(LogLevel::Debug, "*** Persistence: created handle -"), 1);
+    EXPECT_THROW(Storage(nullptr), DataSourceException);
+}
+
 TEST_F(PersistentStorageTest, CreateAlwaysReplacesAWritableFile) {
     const std::string path = file("again.qmz");
     {

@@ -1,0 +1,147 @@
+#include "QMXArrayDAO.h"
+
+#include "DAOExceptions.h"
+#include "QMXClassComposer.h"
+#include "QMXTransactions.h"
+#include "QmException.h"
+#include "TransactionStack.h"
+
+#include <memory>
+
+namespace Quellmar {
+
+namespace {
+
+QMXClassComposer& asComposer(ClassComposer& type) {
+    auto* composer = dynamic_cast<QMXClassComposer*>(&type);
+    if (composer == nullptr) throw QminvalidArgument("Invalid class definition.");
+    return *composer;
+}
+
+}  // namespace
+
+int QMXArrayDAO::elementCount(int rows, int cols) {
+    if (rows < 0 || cols < 0) throw QminvalidArgument("Element count out of range.");
+    return checkedCount(static_cast<long long>(rows) * cols);
+}
+
+bool QMXArrayDAO::writeShape(const std::string& groupPath, const std::string& datasetName,
+                             int rows, int cols) {
+    const std::string full = groupPath + "/" + datasetName;
+    DatasetHandle dataset(QMXLopenDataset(getHandleToStorage(), full.c_str()));
+    if (QMXLsetAttribute(dataset.getHandle(), "Rows", &rows) < 0) return false;
+    return QMXLsetAttribute(dataset.getHandle(), "Cols", &cols) >= 0;
+}
+
+template <typename MakeDataset>
+bool QMXArrayDAO::createArray(const std::string& path, const std::string& name, int rows,
+                              int cols, MakeDataset make) {
+    std::shared_ptr<TransactionStack> stack = getContext();
+    try {
+        std::string groupPath = path;
+        std::string datasetName = name;
+        stack->setErrorMessage("Error creating array.");
+        stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+        auto* creation = new VectorCreation(getHandleToStorage());
+        stack->push(creation);
+
+        // The undo must never remove a dataset that stood under this name before.
+        bool existedBefore = true;
+        try {
+            existedBefore = datasetExists(path, name);
+            make(groupPath, datasetName);
+        } catch (...) {
+            if (!existedBefore) {
+                creation->path = groupPath;
+                creation->name = datasetName;
+            }
+            stack->setErrorMessage(getLastErrorMessage());
+            throw stack;
+        }
+        creation->path = groupPath;
+        creation->name = datasetName;
+
+        if (!writeShape(groupPath, datasetName, rows, cols)) {
+            stack->setErrorMessage(getLastErrorMessage());
+            throw stack;
+        }
+    } catch (std::shared_ptr<TransactionStack>& failed) {
+        if (failed->revert()) QMXLflushMetadata(getHandleToStorage());
+        throw DataSourceException(failed->getErrorMessage());
+    }
+    return true;
+}
+
+bool QMXArrayDAO::create(const std::string& path, const std::string& name,
+                         tagVectorDataTypes type, int rows, int cols, const void* data) {
+    requireStorage();
+    const int count = elementCount(rows, cols);
+    return createArray(path, name, rows, cols,
+                       [&](std::string& groupPath, std::string& datasetName) {
+                           Create(groupPath, datasetName, convert(type), count, data);
+                       });
+}
+
+bool QMXArrayDAO::create(const std::string& path, const std::string& name, ClassComposer& type,
+                         int rows, int cols, const void* data) {
+    requireStorage();
+    QMXClassComposer& composer = asComposer(type);
+    const int count = elementCount(rows, cols);
+    return createArray(path, name, rows, cols,
+                       [&](std::string& groupPath, std::string& datasetName) {
+                           Create(groupPath, datasetName, composer.getDataTypeHandle(), true,
+                                  count, data);
+                       });
+}
+
+bool QMXArrayDAO::update(const std::string& path, const std::string& name,
+                         tagVectorDataTypes type, int rows, int cols, const void* data) {
+    requireStorage();
+    const int count = elementCount(rows, cols);
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage("Error updating array.");
+    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::string groupPath = path;
+    std::string datasetName = name;
+    Update(groupPath, datasetName, convert(type), count, data);
+    if (!writeShape(groupPath, datasetName, rows, cols))
+        throw DataAccessViolationException(getLastErrorMessage());
+    return true;
+}
+
+bool QMXArrayDAO::update(const std::string& path, const std::string& name, ClassComposer& type,
+                         int rows, int cols, const void* data) {
+    requireStorage();
+    QMXClassComposer& composer = asComposer(type);
+    const int count = elementCount(rows, cols);
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage("Error updating array.");
+    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::string groupPath = path;
+    std::string datasetName = name;
+    Update(groupPath, datasetName, composer.getDataTypeHandle(), count, data);
+    if (!writeShape(groupPath, datasetName, rows, cols))
+        throw DataAccessViolationException(getLastErrorMessage());
+    return true;
+}
+
+VectorInfo QMXArrayDAO::getInfoNoLocking(const std::string& path, const std::string& name) {
+    VectorInfo info{0, 1, -1};
+    std::string groupPath = path;
+    std::string datasetName = name;
+    GetVectorInfo(groupPath, datasetName, info);
+
+    const std::string full = groupPath + "/" + datasetName;
+    DatasetHandle dataset(QMXLopenDataset(getHandleToStorage(), full.c_str()));
+    int rows = 0;
+    if (QMXLreadAttribute(dataset.getHandle(), "Rows", &rows) > 0) {
+        int cols = 0;
+        if (QMXLreadAttribute(dataset.getHandle(), "Cols", &cols) > 0) {
+            info.rows = rows;
+            info.cols = cols;
+        }
+    }
+    return info;
+}
+
+}  // namespace Quellmar

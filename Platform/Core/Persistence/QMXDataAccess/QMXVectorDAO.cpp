@@ -1,0 +1,387 @@
+#include "QMXVectorDAO.h"
+
+#include "DAOExceptions.h"
+#include "QMXClassComposer.h"
+#include "QMXTransactions.h"
+#include "QmException.h"
+#include "TransactionStack.h"
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+
+namespace Quellmar {
+
+namespace {
+
+QMXClassComposer& asComposer(ClassComposer& type) {
+    auto* composer = dynamic_cast<QMXClassComposer*>(&type);
+    if (composer == nullptr) throw QminvalidArgument("Invalid class definition.");
+    return *composer;
+}
+
+void throwAccessViolation() {
+    throw DataAccessViolationException(QMXBaseDAO::getLastErrorMessage());
+}
+
+// Maps the file library's stored element type to the interface's code; -1 when there is none.
+int toVectorDataType(int code) {
+    switch (code) {
+    case 0: case 1: case 2: case 3: case 5: case 7: case 8: case 15: case 16:
+        return code;
+    case 20:
+        return VT_INT8;
+    default:
+        return -1;
+    }
+}
+
+}  // namespace
+
+void QMXVectorDAO::requireStorage() {
+    if (!checkFile()) throw DataSourceException("No datasource defined!");
+}
+
+int QMXVectorDAO::checkedCount(long long count) {
+    if (count < 0 || count > INT_MAX) throw QminvalidArgument("Element count out of range.");
+    return static_cast<int>(count);
+}
+
+VarDataType QMXVectorDAO::convert(tagVectorDataTypes type) {
+    switch (static_cast<int>(type)) {
+    case -1: case 0: case 1: case 2: case 3: case 5: case 7: case 8: case 15: case 16:
+        return static_cast<VarDataType>(type);
+    default:
+        throw QminvalidArgument("Unknown data type.");
+    }
+}
+
+long long QMXVectorDAO::chunkValue(unsigned int sizeHint, int count) {
+    if (sizeHint != 0) return sizeHint / 10;
+    const int floor = count > 1000000 ? 1000000 : 100000;
+    return std::max(count / 10, floor);
+}
+
+int QMXVectorDAO::constructPaths(std::string& path, std::string& name, bool createGroup) {
+    std::string strippedPath;
+    std::string strippedName;
+    getStrippedName(path, strippedPath);
+    getStrippedName(name, strippedName);
+    path = pathToRoot + "/" + strippedPath;
+    name = strippedName;
+
+    int result = 1;
+    if (createGroup) {
+        GroupHandle group(QMXLopenGroup(getHandleToStorage(), path.c_str()));
+        if (!group.isValid()) result = QMXLcreatePathToGroup(getHandleToStorage(), path.c_str());
+    }
+    return result;
+}
+
+// ---- Workers ---------------------------------------------------------------------------------
+
+bool QMXVectorDAO::Create(std::string& path, std::string& name, int type, int count,
+                          const void* data) {
+    requireStorage();
+    checkedCount(count);
+    if (constructPaths(path, name, true) < 0) throwAccessViolation();
+    if (QMXLcreateTypedDataset(getHandleToStorage(), path.c_str(), name.c_str(), compression,
+                               chunkValue(sizeHint, count), fixed ? 1 : 0, type,
+                               static_cast<long long>(count), data) < 0)
+        throwAccessViolation();
+    return true;
+}
+
+bool QMXVectorDAO::Create(std::string& path, std::string& name, QMXHandle datatype, bool flag,
+                          int count, const void* data) {
+    requireStorage();
+    checkedCount(count);
+    if (constructPaths(path, name, true) < 0) throwAccessViolation();
+    if (QMXLcreateObjectDataset(getHandleToStorage(), path.c_str(), name.c_str(), compression,
+                                chunkValue(sizeHint, count), fixed ? 1 : 0, datatype.getHandle(),
+                                flag ? 1 : 0, static_cast<long long>(count), data) < 0)
+        throwAccessViolation();
+    return true;
+}
+
+bool QMXVectorDAO::Read(std::string& path, std::string& name, int type, void* data) {
+    requireStorage();
+    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    if (QMXLreadTypedDataset(getHandleToStorage(), path.c_str(), name.c_str(), type, data) < 0)
+        throwAccessViolation();
+    return true;
+}
+
+bool QMXVectorDAO::Read(std::string& path, std::string& name, QMXHandle datatype, void* data) {
+    requireStorage();
+    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    if (QMXLreadObjectDataset(getHandleToStorage(), path.c_str(), name.c_str(),
+                              datatype.getHandle(), data) < 0)
+        throwAccessViolation();
+    return true;
+}
+
+bool QMXVectorDAO::Update(std::string& path, std::string& name, int type, int count,
+                          const void* data) {
+    requireStorage();
+    checkedCount(count);
+    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    if (QMXLupdateTypedDataset(getHandleToStorage(), path.c_str(), name.c_str(), type,
+                               static_cast<long long>(count), data) < 0)
+        throwAccessViolation();
+    return true;
+}
+
+bool QMXVectorDAO::Update(std::string& path, std::string& name, QMXHandle datatype, int count,
+                          const void* data) {
+    requireStorage();
+    checkedCount(count);
+    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    if (QMXLupdateObjectDataset(getHandleToStorage(), path.c_str(), name.c_str(),
+                                datatype.getHandle(), static_cast<long long>(count), data) < 0)
+        throwAccessViolation();
+    return true;
+}
+
+bool QMXVectorDAO::Remove(std::string& path, std::string& name) {
+    requireStorage();
+    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    const std::string full = path + "/" + name;
+    if (QMXLremoveDataset(getHandleToStorage(), full.c_str()) < 0) throwAccessViolation();
+    return true;
+}
+
+bool QMXVectorDAO::Exists(std::string& path, std::string& name) {
+    requireStorage();
+    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    long long size = 0;
+    return QMXLgetSizeOfDataset(getHandleToStorage(), path.c_str(), name.c_str(), &size) >= 0;
+}
+
+bool QMXVectorDAO::GetVectorInfo(std::string& path, std::string& name, VectorInfo& info) {
+    requireStorage();
+    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    long long count = 0;
+    int type = -1;
+    if (QMXLgetDatasetInfo(getHandleToStorage(), path.c_str(), name.c_str(), &count, &type) < 0)
+        return false;
+    info.rows = static_cast<int>(count);
+    info.cols = 1;
+    info.type = toVectorDataType(type);
+    return true;
+}
+
+long long QMXVectorDAO::storedElementCount(std::string& path, std::string& name) {
+    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    long long count = 0;
+    int type = -1;
+    if (QMXLgetDatasetInfo(getHandleToStorage(), path.c_str(), name.c_str(), &count, &type) < 0)
+        return -1;
+    return count;
+}
+
+bool QMXVectorDAO::datasetExists(const std::string& path, const std::string& name) {
+    std::string groupPath = path;
+    std::string datasetName = name;
+    return Exists(groupPath, datasetName);
+}
+
+// ---- Settings --------------------------------------------------------------------------------
+
+void QMXVectorDAO::setCompression(int level) { compression = std::clamp(level, 0, 9); }
+
+void QMXVectorDAO::setPathToRoot(const std::string& root) { pathToRoot = root; }
+
+bool QMXVectorDAO::setFixed(bool value) {
+    fixed = value;
+    return fixed;
+}
+
+void QMXVectorDAO::setSizeHint(unsigned int hint) { sizeHint = hint; }
+
+// ---- Framed operations -----------------------------------------------------------------------
+
+bool QMXVectorDAO::create(const std::string& path, const std::string& name, tagVectorDataTypes type,
+                          int count, const void* data) {
+    requireStorage();
+    checkedCount(count);
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage("Error creating vector.");
+    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::string groupPath = path;
+    std::string datasetName = name;
+    return Create(groupPath, datasetName, convert(type), count, data);
+}
+
+bool QMXVectorDAO::create(const std::string& path, const std::string& name, ClassComposer& type,
+                          int count, const void* data) {
+    requireStorage();
+    QMXClassComposer& composer = asComposer(type);
+    checkedCount(count);
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage("Error creating vector.");
+    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+
+    std::string groupPath = path;
+    std::string datasetName = name;
+    auto* creation = new VectorCreation(getHandleToStorage());
+    stack->push(creation);
+
+    // The host gets the stack itself; reverting it removes what was made here, and never a
+    // dataset that stood under this name before.
+    bool existedBefore = true;
+    try {
+        existedBefore = datasetExists(path, name);
+        Create(groupPath, datasetName, composer.getDataTypeHandle(), true, count, data);
+    } catch (...) {
+        if (!existedBefore) {
+            creation->path = groupPath;
+            creation->name = datasetName;
+        }
+        stack->setErrorMessage(getLastErrorMessage());
+        throw stack;
+    }
+    creation->path = groupPath;
+    creation->name = datasetName;
+
+    const std::string full = groupPath + "/" + datasetName;
+    DatasetHandle dataset(QMXLopenDataset(getHandleToStorage(), full.c_str()));
+    const int one = 1;
+    if (QMXLsetAttribute(dataset.getHandle(), "Compound", &one) < 0) {
+        stack->setErrorMessage(getLastErrorMessage());
+        throw stack;
+    }
+    return true;
+}
+
+bool QMXVectorDAO::read(const std::string& path, const std::string& name, tagVectorDataTypes type,
+                        void* data) {
+    requireStorage();
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage("Error accessing file.");
+    stack->pushLock(new SharedFileLockTransaction(getStorage()));
+    std::string groupPath = path;
+    std::string datasetName = name;
+    return Read(groupPath, datasetName, convert(type), data);
+}
+
+bool QMXVectorDAO::read(const std::string& path, const std::string& name, ClassComposer& type,
+                        void* data) {
+    requireStorage();
+    QMXClassComposer& composer = asComposer(type);
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage("Error creating vector.");
+    stack->pushLock(new SharedFileLockTransaction(getStorage()));
+    std::string groupPath = path;
+    std::string datasetName = name;
+    return Read(groupPath, datasetName, composer.getDataTypeHandle(), data);
+}
+
+bool QMXVectorDAO::readMany(const std::string& path, const std::vector<std::string>& names,
+                            std::vector<std::vector<unsigned char>>& result) {
+    requireStorage();
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage("Error accessing file.");
+    stack->pushLock(new SharedFileLockTransaction(getStorage()));
+
+    result.resize(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const VectorInfo info = getInfoNoLocking(path, names[i]);
+        if (info.rows < 1 || info.cols != 1) continue;
+
+        // The buffer is sized from the shape; a dataset holding more elements than that (a
+        // damaged shape attribute) must not be read into it.
+        std::string groupPath = path;
+        std::string datasetName = names[i];
+        if (storedElementCount(groupPath, datasetName) != info.rows)
+            throw DataAccessViolationException("Wrong size of object.");
+
+        result[i].resize(static_cast<std::size_t>(info.rows));
+        groupPath = path;
+        datasetName = names[i];
+        Read(groupPath, datasetName, static_cast<int>(QMXL_UINT8), result[i].data());
+    }
+    return true;
+}
+
+bool QMXVectorDAO::update(const std::string& path, const std::string& name, tagVectorDataTypes type,
+                          int count, const void* data) {
+    requireStorage();
+    checkedCount(count);
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage("Error updating vector.");
+    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::string groupPath = path;
+    std::string datasetName = name;
+    return Update(groupPath, datasetName, convert(type), count, data);
+}
+
+bool QMXVectorDAO::update(const std::string& path, const std::string& name, ClassComposer& type,
+                          int count, const void* data) {
+    requireStorage();
+    QMXClassComposer& composer = asComposer(type);
+    checkedCount(count);
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage("Error creating vector.");
+    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::string groupPath = path;
+    std::string datasetName = name;
+    return Update(groupPath, datasetName, composer.getDataTypeHandle(), count, data);
+}
+
+bool QMXVectorDAO::remove(const std::string& path, const std::string& name) {
+    requireStorage();
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage("Error removing vector.");
+    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::string groupPath = path;
+    std::string datasetName = name;
+    return Remove(groupPath, datasetName);
+}
+
+bool QMXVectorDAO::exists(const std::string& path, const std::string& name) {
+    requireStorage();
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage("Error accessing file.");
+    stack->pushLock(new SharedFileLockTransaction(getStorage()));
+    std::string groupPath = path;
+    std::string datasetName = name;
+    return Exists(groupPath, datasetName);
+}
+
+VectorInfo QMXVectorDAO::getInfo(const std::string& path, const std::string& name) {
+    requireStorage();
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage("Error accessing file.");
+    stack->pushLock(new SharedFileLockTransaction(getStorage()));
+    return getInfoNoLocking(path, name);
+}
+
+VectorInfo QMXVectorDAO::getInfoNoLocking(const std::string& path, const std::string& name) {
+    VectorInfo info{0, 1, -1};
+    std::string groupPath = path;
+    std::string datasetName = name;
+    GetVectorInfo(groupPath, datasetName, info);
+    return info;
+}
+
+// ---- Groups: no lock of their own; they run under the caller's -----------------------------
+
+bool QMXVectorDAO::existsGroup(const std::string& path) {
+    if (!checkFile()) return false;  // nothing bound, so no group either
+    std::string stripped;
+    getStrippedName(path, stripped);
+    const std::string groupPath = pathToRoot + "/" + stripped;
+    GroupHandle group(QMXLopenGroup(getHandleToStorage(), groupPath.c_str()));
+    return group.isValid();
+}
+
+bool QMXVectorDAO::removeGroup(const std::string& path) {
+    if (!existsGroup(path)) return false;
+    std::string stripped;
+    getStrippedName(path, stripped);
+    const std::string groupPath = pathToRoot + "/" + stripped;
+    return QMXLremoveGroup(getHandleToStorage(), groupPath.c_str()) >= 0;
+}
+
+}  // namespace Quellmar

@@ -1,0 +1,105 @@
+#ifndef QUELLMAR_QMXVECTORDAO_H
+#define QUELLMAR_QMXVECTORDAO_H
+
+#include "QMXBaseDAO.h"
+#include "QMXHandles.h"
+#include "QMXL.h"
+#include "VectorDAO.h"
+
+#include <string>
+#include <vector>
+
+namespace Quellmar {
+
+// One-dimensional vectors: one dataset per vector, addressed by a group path below
+// `pathToRoot` and a dataset name. Elements are of a simple type or a compound record
+// described by a QMXClassComposer.
+//
+// The public virtual operations enlist a file lock on the caller's transaction stack; the
+// capitalised workers take no lock, so one framed operation can call them repeatedly.
+class QMXVectorDAO : public virtual VectorDAO, public virtual QMXBaseDAO {
+public:
+    QMXVectorDAO() = default;
+    QMXVectorDAO(const QMXVectorDAO&) = default;
+    QMXVectorDAO& operator=(const QMXVectorDAO&) = default;
+    ~QMXVectorDAO() override = default;
+
+    bool create(const std::string& path, const std::string& name, ClassComposer& type, int count,
+                const void* data) override;
+    bool create(const std::string& path, const std::string& name, tagVectorDataTypes type,
+                int count, const void* data) override;
+    bool read(const std::string& path, const std::string& name, ClassComposer& type,
+              void* data) override;
+    bool read(const std::string& path, const std::string& name, tagVectorDataTypes type,
+              void* data) override;
+    bool readMany(const std::string& path, const std::vector<std::string>& names,
+                  std::vector<std::vector<unsigned char>>& result) override;
+    bool update(const std::string& path, const std::string& name, ClassComposer& type, int count,
+                const void* data) override;
+    bool update(const std::string& path, const std::string& name, tagVectorDataTypes type,
+                int count, const void* data) override;
+    bool remove(const std::string& path, const std::string& name) override;
+    bool exists(const std::string& path, const std::string& name) override;
+    VectorInfo getInfo(const std::string& path, const std::string& name) override;
+    bool setFixed(bool fixed) override;
+    void setSizeHint(unsigned int hint) override;
+    bool existsGroup(const std::string& path) override;
+    bool removeGroup(const std::string& path) override;
+
+    // Workers. They rewrite `path` to the group path and `name` to the dataset name, and
+    // report failures as DataAccessViolationException with the file library's last message.
+    bool Create(std::string& path, std::string& name, int type, int count, const void* data);
+    bool Create(std::string& path, std::string& name, QMXHandle datatype, bool flag, int count,
+                const void* data);
+    bool Read(std::string& path, std::string& name, int type, void* data);
+    bool Read(std::string& path, std::string& name, QMXHandle datatype, void* data);
+    bool Update(std::string& path, std::string& name, int type, int count, const void* data);
+    bool Update(std::string& path, std::string& name, QMXHandle datatype, int count,
+                const void* data);
+    bool Remove(std::string& path, std::string& name);
+    bool Exists(std::string& path, std::string& name);
+    // False, with `info` untouched, when the file library reports no dataset.
+    bool GetVectorInfo(std::string& path, std::string& name, VectorInfo& info);
+
+    // Levels below 0 are stored as 0, above 9 as 9.
+    void setCompression(int level);
+    void setPathToRoot(const std::string& root);
+
+protected:
+    // Turns a caller's path and name into the group path and dataset name; creates missing
+    // groups when asked. Negative when the group creation failed.
+    int constructPaths(std::string& path, std::string& name, bool createGroup);
+    // Throws QminvalidArgument "Unknown data type." for codes the vector DAO does not store.
+    static VarDataType convert(tagVectorDataTypes type);
+    // The chunk value handed to the file library for a new dataset of `count` elements.
+    static long long chunkValue(unsigned int sizeHint, int count);
+    // Element counts are ints on the way in; a negative one would reach the file library as a
+    // huge size. Throws QminvalidArgument, returns the count as an int otherwise.
+    static int checkedCount(long long count);
+    // Whether a dataset is at the caller's path and name; used before a creation so that a
+    // failed create never undoes a dataset it did not make.
+    bool datasetExists(const std::string& path, const std::string& name);
+    // The element count the file holds for the caller's path and name, -1 when none. Rewrites
+    // both arguments as the workers do.
+    long long storedElementCount(std::string& path, std::string& name);
+    // The storage must be bound before any file work: throws DataSourceException otherwise.
+    void requireStorage();
+
+    int getCompression() const { return compression; }
+    bool isFixed() const { return fixed; }
+    unsigned int getSizeHint() const { return sizeHint; }
+    const std::string& getPathToRoot() const { return pathToRoot; }
+
+private:
+    // Reached virtually by getInfo and readMany, so that arrays report their shape.
+    virtual VectorInfo getInfoNoLocking(const std::string& path, const std::string& name);
+
+    std::string pathToRoot;
+    int compression = 0;
+    bool fixed = true;
+    unsigned int sizeHint = 0;
+};
+
+}  // namespace Quellmar
+
+#endif

@@ -1,0 +1,574 @@
+#include "DAOExceptions.h"
+#include "QMXClassComposer.h"
+#include "QmException.h"
+#include "VectorTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+using namespace Quellmar;
+using namespace Quellmar::vectortest;
+
+namespace {
+
+class VectorDAOTest : public StorageTest {
+protected:
+    VectorDAOTest() { bind(dao); }
+    VectorProbe dao;
+};
+
+// ---- Settings, chunk value and element type codes ---------------------------------------------
+
+TEST(VectorSettings, DefaultsAndClamping) {
+    VectorProbe dao;
+    EXPECT_EQ(dao.getCompression(), 0);
+    EXPECT_TRUE(dao.isFixed());
+    EXPECT_EQ(dao.getSizeHint(), 0u);
+    EXPECT_EQ(dao.getPathToRoot(), "");
+
+    dao.setCompression(-3);
+    EXPECT_EQ(dao.getCompression(), 0);
+    dao.setCompression(12);
+    EXPECT_EQ(dao.getCompression(), 9);
+    dao.setCompression(9);
+    EXPECT_EQ(dao.getCompression(), 9);
+    dao.setCompression(4);
+    EXPECT_EQ(dao.getCompression(), 4);
+
+    EXPECT_FALSE(dao.setFixed(false));
+    EXPECT_FALSE(dao.isFixed());
+    EXPECT_TRUE(dao.setFixed(true));
+    dao.setSizeHint(77);
+    EXPECT_EQ(dao.getSizeHint(), 77u);
+    dao.setPathToRoot("//odd root/");  // stored as given
+    EXPECT_EQ(dao.getPathToRoot(), "//odd root/");
+
+    VectorProbe copy(dao);
+    EXPECT_EQ(copy.getCompression(), 4);
+    EXPECT_EQ(copy.getSizeHint(), 77u);
+    EXPECT_EQ(copy.getPathToRoot(), "//odd root/");
+}
+
+TEST(VectorSettings, ChunkValueFollowsHintOrCount) {
+    EXPECT_EQ(VectorProbe::chunkValue(0, 10), 100000);
+    EXPECT_EQ(VectorProbe::chunkValue(0, 1000000), 100000);
+    EXPECT_EQ(VectorProbe::chunkValue(0, 1000001), 1000000);
+    EXPECT_EQ(VectorProbe::chunkValue(0, 10000000), 1000000);
+    EXPECT_EQ(VectorProbe::chunkValue(0, 20000000), 2000000);
+    EXPECT_EQ(VectorProbe::chunkValue(0, -5), 100000);
+    EXPECT_EQ(VectorProbe::chunkValue(1, 10), 0);
+    EXPECT_EQ(VectorProbe::chunkValue(9, 10), 0);
+    EXPECT_EQ(VectorProbe::chunkValue(25, 10), 2);
+    EXPECT_EQ(VectorProbe::chunkValue(4000000000u, 10), 400000000);
+}
+
+TEST(VectorSettings, ConvertAcceptsOnlyTheTable) {
+    for (int code : {-1, 0, 1, 2, 3, 5, 7, 8, 15, 16})
+        EXPECT_EQ(static_cast<int>(VectorProbe::convert(static_cast<tagVectorDataTypes>(code))),
+                  code);
+    for (int code : {-2, 4, 6, 9, 10, 11, 12, 13, 14, 17, 19, 20, 1000}) {
+        try {
+            VectorProbe::convert(static_cast<tagVectorDataTypes>(code));
+            ADD_FAILURE() << "code " << code << " was accepted";
+        } catch (const QminvalidArgument& e) {
+            EXPECT_STREQ(e.what(), "Unknown data type.");
+        }
+    }
+}
+
+// ---- The operation frame ----------------------------------------------------------------------
+
+TEST_F(VectorDAOTest, UnboundOperationsPushNothing) {
+    VectorProbe unbound;
+    unbound.setContext(stack);
+    QMXClassComposer composer(8);
+    std::vector<std::vector<unsigned char>> many;
+    double value = 1;
+    auto expectNoSource = [&](auto&& operation) {
+        try {
+            operation();
+            ADD_FAILURE() << "an unbound DAO worked";
+        } catch (const DataSourceException& e) {
+            EXPECT_STREQ(e.what(), "No datasource defined!");
+        }
+    };
+    expectNoSource([&] { unbound.create("g", "v", VT_DOUBLE, 1, &value); });
+    expectNoSource([&] { unbound.create("g", "v", composer, 1, &value); });
+    expectNoSource([&] { unbound.read("g", "v", VT_DOUBLE, &value); });
+    expectNoSource([&] { unbound.read("g", "v", composer, &value); });
+    expectNoSource([&] { unbound.readMany("g", {"v"}, many); });
+    expectNoSource([&] { unbound.update("g", "v", VT_DOUBLE, 1, &value); });
+    expectNoSource([&] { unbound.update("g", "v", composer, 1, &value); });
+    expectNoSource([&] { unbound.remove("g", "v"); });
+    expectNoSource([&] { unbound.exists("g", "v"); });
+    expectNoSource([&] { unbound.getInfo("g", "v"); });
+    std::string path = "g", name = "v";
+    expectNoSource([&] { unbound.Create(path, name, 3, 1, &value); });
+    EXPECT_TRUE(stack->empty());
+    // Without a file there is no group.
+    EXPECT_FALSE(unbound.existsGroup("g"));
+    EXPECT_FALSE(unbound.removeGroup("g"));
+}
+
+TEST_F(VectorDAOTest, ForeignComposerIsRefusedBeforeAnythingIsPushed) {
+    ForeignComposer foreign;
+    double value = 0;
+    auto expectRefused = [&](auto&& operation) {
+        try {
+            operation();
+            ADD_FAILURE() << "a foreign composer was used";
+        } catch (const QminvalidArgument& e) {
+            EXPECT_STREQ(e.what(), "Invalid class definition.");
+        }
+    };
+    expectRefused([&] { dao.create("g", "v", foreign, 1, &value); });
+    expectRefused([&] { dao.read("g", "v", foreign, &value); });
+    expectRefused([&] { dao.update("g", "v", foreign, 1, &value); });
+    EXPECT_TRUE(stack->empty());
+}
+
+TEST_F(VectorDAOTest, EachOperationNamesItsFailureAndTakesItsLockKind) {
+    const double values[3] = {1, 2, 3};
+    double back[3] = {};
+    QMXClassComposer composer(sizeof(double));
+    composer & triad{"x", 0, ClassMemberTypes::MT_DOUBLE};
+    std::vector<std::vector<unsigned char>> many;
+
+    struct Case {
+        const char* text;
+        bool exclusive;
+        std::function<void()> run;
+    };
+    const std::vector<Case> cases = {
+        {"Error creating vector.", true, [&] { dao.create("g", "typed", VT_DOUBLE, 3, values); }},
+        {"Error creating vector.", true, [&] { dao.create("g", "compound", composer, 3, values); }},
+        {"Error accessing file.", false, [&] { dao.read("g", "typed", VT_DOUBLE, back); }},
+        {"Error creating vector.", false, [&] { dao.read("g", "compound", composer, back); }},
+        {"Error accessing file.", false, [&] { dao.readMany("g", {"typed"}, many); }},
+        {"Error updating vector.", true, [&] { dao.update("g", "typed", VT_DOUBLE, 3, values); }},
+        {"Error creating vector.", true, [&] { dao.update("g", "compound", composer, 3, values); }},
+        {"Error accessing file.", false, [&] { dao.exists("g", "typed"); }},
+        {"Error accessing file.", false, [&] { dao.getInfo("g", "typed"); }},
+        {"Error removing vector.", true, [&] { dao.remove("g", "typed"); }},
+    };
+    for (const Case& c : cases) {
+        c.run();
+        EXPECT_EQ(stack->getErrorMessage(), c.text);
+        ASSERT_EQ(stack->lockCount(), 1u);
+        EXPECT_EQ(QMXLisFileReadOnly(dao.getHandleToStorage()), c.exclusive ? 0 : 1)
+            << "operation named " << c.text;
+        endUnit();
+    }
+}
+
+TEST_F(VectorDAOTest, UnknownElementTypeIsReportedUnderTheLock) {
+    const double value = 1;
+    try {
+        dao.create("g", "v", static_cast<tagVectorDataTypes>(4), 1, &value);
+        FAIL() << "element type 4 was accepted";
+    } catch (const QminvalidArgument& e) {
+        EXPECT_STREQ(e.what(), "Unknown data type.");
+    }
+    EXPECT_EQ(stack->lockCount(), 1u);
+    EXPECT_EQ(stack->getErrorMessage(), "Error creating vector.");
+    EXPECT_FALSE(dao.exists("g", "v"));
+}
+
+TEST_F(VectorDAOTest, NegativeCountsAreRefusedBeforeAnythingIsPushed) {
+    const double value = 1;
+    QMXClassComposer composer(sizeof(double));
+    composer & triad{"x", 0, ClassMemberTypes::MT_DOUBLE};
+    EXPECT_THROW(dao.create("g", "v", VT_DOUBLE, -1, &value), QminvalidArgument);
+    EXPECT_THROW(dao.create("g", "v", composer, -1, &value), QminvalidArgument);
+    EXPECT_THROW(dao.update("g", "v", VT_DOUBLE, -1, &value), QminvalidArgument);
+    EXPECT_THROW(dao.update("g", "v", composer, -1, &value), QminvalidArgument);
+    EXPECT_TRUE(stack->empty());
+    EXPECT_FALSE(dao.existsGroup("g"));
+}
+
+// ---- Round trips ------------------------------------------------------------------------------
+
+template <class T>
+void roundTrip(VectorProbe& dao, tagVectorDataTypes type) {
+    std::vector<T> values(257);
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<T>(i * 3 % 120);
+    const std::string name = "v" + std::to_string(static_cast<int>(type));
+    ASSERT_TRUE(dao.create("typed", name, type, static_cast<int>(values.size()), values.data()));
+
+    std::vector<T> back(values.size());
+    ASSERT_TRUE(dao.read("typed", name, type, back.data()));
+    EXPECT_EQ(back, values) << "element type " << static_cast<int>(type);
+    std::vector<T> asStored(values.size());
+    ASSERT_TRUE(dao.read("typed", name, VT_AS_STORED, asStored.data()));
+    EXPECT_EQ(asStored, values) << "element type " << static_cast<int>(type);
+
+    const VectorInfo info = dao.getInfo("typed", name);
+    EXPECT_EQ(info.rows, static_cast<int>(values.size()));
+    EXPECT_EQ(info.cols, 1);
+    EXPECT_EQ(info.type, static_cast<int>(type));
+}
+
+TEST_F(VectorDAOTest, EveryAcceptedElementTypeRoundTrips) {
+    roundTrip<std::int32_t>(dao, VT_INT32);
+    roundTrip<std::uint32_t>(dao, VT_UINT32);
+    roundTrip<float>(dao, VT_FLOAT);
+    roundTrip<double>(dao, VT_DOUBLE);
+    roundTrip<std::int16_t>(dao, VT_INT16);
+    roundTrip<std::int64_t>(dao, VT_INT64);
+    roundTrip<std::uint64_t>(dao, VT_UINT64);
+    roundTrip<std::uint16_t>(dao, VT_UINT16);
+    roundTrip<std::uint8_t>(dao, VT_UINT8);
+}
+
+TEST_F(VectorDAOTest, ReadsConvertToTheRequestedType) {
+    const std::vector<double> values = {0.5, -1.25, 3e10, 7};
+    ASSERT_TRUE(dao.create("conv", "d", VT_DOUBLE, 4, values.data()));
+    std::vector<float> floats(4);
+    ASSERT_TRUE(dao.read("conv", "d", VT_FLOAT, floats.data()));
+    for (std::size_t i = 0; i < values.size(); ++i)
+        EXPECT_FLOAT_EQ(floats[i], static_cast<float>(values[i]));
+    std::vector<std::int32_t> ints(4);
+    ASSERT_TRUE(dao.read("conv", "d", VT_INT32, ints.data()));
+    EXPECT_EQ(ints[3], 7);
+}
+
+TEST_F(VectorDAOTest, TypesWithoutACodeReportMinusOneAndInt8ReportsNineteen) {
+    const std::int32_t anchor = 0;
+    ASSERT_TRUE(dao.create("probe", "anchor", VT_INT32, 1, &anchor));  // opens the file
+    const int file = dao.getHandleToStorage();
+    ASSERT_GE(QMXLcreatePathToGroup(file, "/codes"), 0);
+    const std::vector<std::int8_t> small = {-1, 2, -3};
+    ASSERT_GE(QMXLcreateTypedDataset(file, "/codes", "i8", 0, 100000, 1, QMXL_INT8, 3,
+                                     small.data()),
+              0);
+    const long double wide[2] = {1.0L, 2.0L};
+    ASSERT_GE(QMXLcreateTypedDataset(file, "/codes", "ld", 0, 100000, 1, QMXL_LONG_DOUBLE, 2,
+                                     wide),
+              0);
+    const VectorInfo i8 = dao.getInfo("codes", "i8");
+    EXPECT_EQ(i8.rows, 3);
+    EXPECT_EQ(i8.type, 19);
+    const VectorInfo ld = dao.getInfo("codes", "ld");
+    EXPECT_EQ(ld.rows, 2);
+    EXPECT_EQ(ld.type, -1);
+}
+
+TEST_F(VectorDAOTest, UpdateReplacesCountAndContents) {
+    std::vector<std::int64_t> values(10, 5);
+    ASSERT_TRUE(dao.create("u", "v", VT_INT64, 10, values.data()));
+    const std::vector<std::int64_t> shorter = {9, 8, 7};
+    ASSERT_TRUE(dao.update("u", "v", VT_INT64, 3, shorter.data()));
+    EXPECT_EQ(dao.getInfo("u", "v").rows, 3);
+    std::vector<std::int64_t> back(3);
+    ASSERT_TRUE(dao.read("u", "v", VT_INT64, back.data()));
+    EXPECT_EQ(back, shorter);
+
+    std::vector<std::int64_t> longer(1000);
+    for (std::size_t i = 0; i < longer.size(); ++i) longer[i] = static_cast<std::int64_t>(i);
+    ASSERT_TRUE(dao.update("u", "v", VT_INT64, 1000, longer.data()));
+    back.assign(1000, 0);
+    ASSERT_TRUE(dao.read("u", "v", VT_INT64, back.data()));
+    EXPECT_EQ(back, longer);
+}
+
+TEST_F(VectorDAOTest, SmallSizeHintAndUnfixedDatasetsStillStore) {
+    dao.setSizeHint(5);  // chunk value 0: the file library picks its own
+    std::vector<float> values(50, 1.5f);
+    ASSERT_TRUE(dao.create("h", "hinted", VT_FLOAT, 50, values.data()));
+    dao.setSizeHint(0);
+    dao.setFixed(false);
+    dao.setCompression(6);
+    ASSERT_TRUE(dao.create("h", "growing", VT_FLOAT, 50, values.data()));
+    values.resize(80, 2.5f);
+    ASSERT_TRUE(dao.update("h", "growing", VT_FLOAT, 80, values.data()));
+    std::vector<float> back(80);
+    ASSERT_TRUE(dao.read("h", "growing", VT_FLOAT, back.data()));
+    EXPECT_EQ(back, values);
+    back.assign(50, 0);
+    ASSERT_TRUE(dao.read("h", "hinted", VT_FLOAT, back.data()));
+    EXPECT_EQ(back, std::vector<float>(50, 1.5f));
+}
+
+TEST_F(VectorDAOTest, EmptyVectorRoundTrips) {
+    ASSERT_TRUE(dao.create("e", "none", VT_DOUBLE, 0, nullptr));
+    EXPECT_TRUE(dao.exists("e", "none"));
+    const VectorInfo info = dao.getInfo("e", "none");
+    EXPECT_EQ(info.rows, 0);
+    EXPECT_EQ(info.type, VT_DOUBLE);
+}
+
+// ---- Compound records -------------------------------------------------------------------------
+
+// id (4 bytes), then padding to 8, then three doubles, a byte, padding, two shorts, padding.
+struct Record {
+    std::int32_t id;
+    double position[3];
+    std::uint8_t flag;
+    std::uint16_t codes[2];
+};
+static_assert(sizeof(Record) > sizeof(std::int32_t) + 3 * sizeof(double) + 1 + 2 * 2,
+              "the record must carry padding");
+
+QMXClassComposer recordComposer() {
+    QMXClassComposer composer(sizeof(Record));
+    composer & triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32} &
+        quartet{"position", offsetof(Record, position), ClassMemberTypes::MT_DOUBLE, 3} &
+        triad{"flag", offsetof(Record, flag), ClassMemberTypes::MT_UINT8} &
+        quartet{"codes", offsetof(Record, codes), ClassMemberTypes::MT_UINT16, 2};
+    return composer;
+}
+
+std::vector<Record> records(int count, int seed) {
+    std::vector<Record> out(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        Record& r = out[static_cast<std::size_t>(i)];
+        std::memset(&r, 0, sizeof r);
+        r.id = seed + i;
+        r.position[0] = i * 0.5;
+        r.position[1] = -i;
+        r.position[2] = seed;
+        r.flag = static_cast<std::uint8_t>(i % 2);
+        r.codes[0] = static_cast<std::uint16_t>(i);
+        r.codes[1] = static_cast<std::uint16_t>(60000 - i);
+    }
+    return out;
+}
+
+void expectSame(const std::vector<Record>& a, const std::vector<Record>& b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].id, b[i].id);
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(a[i].position[k], b[i].position[k]);
+        EXPECT_EQ(a[i].flag, b[i].flag);
+        EXPECT_EQ(a[i].codes[0], b[i].codes[0]);
+        EXPECT_EQ(a[i].codes[1], b[i].codes[1]);
+    }
+}
+
+TEST_F(VectorDAOTest, CompoundRecordsRoundTripAndAreMarked) {
+    QMXClassComposer composer = recordComposer();
+    const std::vector<Record> values = records(40, 100);
+    ASSERT_TRUE(dao.create("c", "records", composer, 40, values.data()));
+
+    std::vector<Record> back(40);
+    ASSERT_TRUE(dao.read("c", "records", composer, back.data()));
+    expectSame(back, values);
+    const VectorInfo info = dao.getInfo("c", "records");
+    EXPECT_EQ(info.rows, 40);
+    EXPECT_EQ(info.cols, 1);
+    EXPECT_EQ(info.type, -1);
+
+    int compound = 0;
+    EXPECT_EQ(readAttribute(dao.getHandleToStorage(), "/c/records", "Compound", compound), 1);
+    EXPECT_EQ(compound, 1);
+    endUnit();
+
+    // A different count, and the mark stays.
+    const std::vector<Record> fewer = records(7, 900);
+    ASSERT_TRUE(dao.update("c", "records", composer, 7, fewer.data()));
+    EXPECT_EQ(readAttribute(dao.getHandleToStorage(), "/c/records", "Compound", compound), 1);
+    EXPECT_EQ(compound, 1);
+    endUnit();
+    back.assign(7, Record{});
+    ASSERT_TRUE(dao.read("c", "records", composer, back.data()));
+    expectSame(back, fewer);
+}
+
+TEST_F(VectorDAOTest, OneComposerServesManyVectorsAndSurvivesItsCopies) {
+    auto original = std::make_unique<QMXClassComposer>(recordComposer());
+    QMXClassComposer copy(*original);
+    const std::vector<Record> values = records(3, 1);
+    ASSERT_TRUE(dao.create("c", "a", *original, 3, values.data()));
+    original.reset();
+    ASSERT_TRUE(dao.create("c", "b", copy, 3, values.data()));
+    std::vector<Record> back(3);
+    ASSERT_TRUE(dao.read("c", "a", copy, back.data()));
+    expectSame(back, values);
+}
+
+TEST_F(VectorDAOTest, FailedCompoundCreationThrowsTheStackAndKeepsWhatStoodBefore) {
+    QMXClassComposer composer = recordComposer();
+    const std::vector<Record> first = records(5, 1);
+    ASSERT_TRUE(dao.create("c", "taken", composer, 5, first.data()));
+    endUnit();
+
+    const std::vector<Record> second = records(5, 50);
+    try {
+        dao.create("c", "taken", composer, 5, second.data());
+        FAIL() << "a second dataset of the same name was created";
+    } catch (const std::shared_ptr<TransactionStack>& thrown) {
+        EXPECT_EQ(thrown, stack);
+        EXPECT_EQ(thrown->getErrorMessage(), QMXBaseDAO::getLastErrorMessage());
+        EXPECT_FALSE(thrown->getErrorMessage().empty());
+    }
+    // The host undoes its unit of work; the vector that stood there before stays.
+    stack->revert();
+    std::vector<Record> back(5);
+    ASSERT_TRUE(dao.read("c", "taken", composer, back.data()));
+    expectSame(back, first);
+}
+
+TEST_F(VectorDAOTest, RevertingTheStackUndoesACompoundCreation) {
+    QMXClassComposer composer = recordComposer();
+    const std::vector<Record> values = records(4, 3);
+    ASSERT_TRUE(dao.create("c", "undone", composer, 4, values.data()));
+    EXPECT_TRUE(stack->revert());
+    EXPECT_FALSE(dao.exists("c", "undone"));
+    endUnit();
+
+    // Without data nothing can be made, and reverting removes nothing else.
+    bool thrownStack = false;
+    try {
+        dao.create("c", "halfway", composer, 5, nullptr);
+    } catch (const std::shared_ptr<TransactionStack>& thrown) {
+        thrownStack = thrown == stack;
+    }
+    ASSERT_TRUE(thrownStack);
+    stack->revert();
+    EXPECT_FALSE(dao.exists("c", "halfway"));
+    EXPECT_TRUE(dao.existsGroup("c"));
+}
+
+TEST_F(VectorDAOTest, CompoundCreationWithARefusedDatatypeThrowsTheStack) {
+    QMXClassComposer broken(sizeof(Record));  // no members: the file library refuses it
+    const std::vector<Record> values = records(2, 0);
+    EXPECT_THROW(dao.create("c", "broken", broken, 2, values.data()),
+                 std::shared_ptr<TransactionStack>);
+    // A name of separators only fails inside the worker and arrives the same way.
+    QMXClassComposer composer = recordComposer();
+    EXPECT_THROW(dao.create("c", "//", composer, 2, values.data()),
+                 std::shared_ptr<TransactionStack>);
+}
+
+TEST_F(VectorDAOTest, FailedTypedCreationThrowsAccessViolation) {
+    const double value = 1;
+    ASSERT_TRUE(dao.create("t", "v", VT_DOUBLE, 1, &value));
+    EXPECT_THROW(dao.create("t", "v", VT_DOUBLE, 1, &value), DataAccessViolationException);
+    // The file library stores no "as stored" datasets.
+    EXPECT_THROW(dao.create("t", "w", VT_AS_STORED, 1, &value), DataAccessViolationException);
+    EXPECT_THROW(dao.create("t", "//", VT_DOUBLE, 1, &value), std::out_of_range);
+    // The first vector is intact.
+    double back = 0;
+    ASSERT_TRUE(dao.read("t", "v", VT_DOUBLE, &back));
+    EXPECT_EQ(back, 1);
+}
+
+// ---- Existence, information, removal, groups --------------------------------------------------
+
+TEST_F(VectorDAOTest, ExistenceInformationAndRemoval) {
+    EXPECT_FALSE(dao.exists("x", "v"));
+    const VectorInfo missing = dao.getInfo("x", "v");
+    EXPECT_EQ(missing.rows, 0);
+    EXPECT_EQ(missing.cols, 1);
+    EXPECT_EQ(missing.type, -1);
+    endUnit();
+
+    const std::uint16_t values[4] = {1, 2, 3, 4};
+    ASSERT_TRUE(dao.create("x", "v", VT_UINT16, 4, values));
+    EXPECT_TRUE(dao.exists("x", "v"));
+    ASSERT_TRUE(dao.remove("x", "v"));
+    EXPECT_FALSE(dao.exists("x", "v"));
+    EXPECT_THROW(dao.remove("x", "v"), DataAccessViolationException);
+    std::uint16_t back[4];
+    EXPECT_THROW(dao.read("x", "v", VT_UINT16, back), DataAccessViolationException);
+}
+
+TEST_F(VectorDAOTest, PathsAreStrippedAndPlacedBelowTheRoot) {
+    const std::int32_t value = 42;
+    ASSERT_TRUE(dao.create("", "top", VT_INT32, 1, &value));
+    ASSERT_TRUE(dao.create("/a/b", "/inner.", VT_INT32, 1, &value));
+    const int file = dao.getHandleToStorage();
+    EXPECT_TRUE(datasetOpens(file, "/top"));
+    EXPECT_TRUE(datasetOpens(file, "/a/b/inner."));
+    EXPECT_TRUE(dao.exists("a/b/", "/inner.."));  // trimmed to the same name
+
+    dao.setPathToRoot("/Root");
+    ASSERT_TRUE(dao.create("/deep/er", "v", VT_INT32, 1, &value));
+    EXPECT_TRUE(datasetOpens(file, "/Root/deep/er/v"));
+    EXPECT_TRUE(dao.existsGroup("deep"));
+    EXPECT_FALSE(dao.existsGroup("a"));  // below the root there is no "a"
+
+    std::string path = "//x//";
+    std::string name = "./n";
+    EXPECT_EQ(dao.constructPaths(path, name, false), 1);
+    EXPECT_EQ(path, "/Root/x//");
+    EXPECT_EQ(name, "n");
+}
+
+TEST_F(VectorDAOTest, GroupsAreTestedAndRemoved) {
+    EXPECT_FALSE(dao.existsGroup("grp"));
+    EXPECT_FALSE(dao.removeGroup("grp"));
+    const float value = 1;
+    ASSERT_TRUE(dao.create("grp/sub", "v", VT_FLOAT, 1, &value));
+    EXPECT_TRUE(dao.existsGroup("grp"));
+    EXPECT_TRUE(dao.existsGroup("/grp/sub"));
+    EXPECT_TRUE(dao.removeGroup("grp"));
+    EXPECT_FALSE(dao.existsGroup("grp"));
+    EXPECT_FALSE(dao.exists("grp/sub", "v"));
+    EXPECT_THROW(dao.existsGroup(".."), std::out_of_range);
+}
+
+// ---- Reading many -----------------------------------------------------------------------------
+
+TEST_F(VectorDAOTest, ReadManyReadsBytesAndKeepsEntriesItCannotRead) {
+    const std::vector<std::uint8_t> bytes = {1, 2, 3, 250};
+    const std::vector<double> doubles = {7, 8};
+    ASSERT_TRUE(dao.create("m", "bytes", VT_UINT8, 4, bytes.data()));
+    ASSERT_TRUE(dao.create("m", "doubles", VT_DOUBLE, 2, doubles.data()));
+    ASSERT_TRUE(dao.create("m", "empty", VT_UINT8, 0, nullptr));
+    endUnit();
+
+    std::vector<std::vector<unsigned char>> result = {{9}, {9}, {9, 9}, {9, 9, 9}, {5}};
+    ASSERT_TRUE(dao.readMany("m", {"bytes", "missing", "doubles", "empty"}, result));
+    ASSERT_EQ(result.size(), 4u);
+    EXPECT_EQ(result[0], std::vector<unsigned char>(bytes.begin(), bytes.end()));
+    EXPECT_EQ(result[1], std::vector<unsigned char>{9});
+    EXPECT_EQ(result[2], (std::vector<unsigned char>{7, 8}));
+    EXPECT_EQ(result[3], (std::vector<unsigned char>{9, 9, 9}));
+    EXPECT_EQ(stack->lockCount(), 1u);
+
+    std::vector<std::vector<unsigned char>> grown;
+    ASSERT_TRUE(dao.readMany("m", {"nothing", "bytes"}, grown));
+    ASSERT_EQ(grown.size(), 2u);
+    EXPECT_TRUE(grown[0].empty());
+    EXPECT_EQ(grown[1].size(), 4u);
+
+    ASSERT_TRUE(dao.readMany("m", {}, result));
+    EXPECT_TRUE(result.empty());
+}
+
+TEST_F(VectorDAOTest, ReadManyRefusesAShapeThatDisagreesWithTheData) {
+    const std::vector<std::uint8_t> bytes(10, 1);
+    ASSERT_TRUE(dao.create("m", "damaged", VT_UINT8, 10, bytes.data()));
+    ASSERT_TRUE(dao.create("m", "fine", VT_UINT8, 10, bytes.data()));
+    // A shape claiming fewer rows than the dataset holds.
+    const int rows = 3;
+    const int cols = 1;
+    {
+        DatasetHandle dataset(QMXLopenDataset(dao.getHandleToStorage(), "/m/damaged"));
+        ASSERT_GE(QMXLsetAttribute(dataset.getHandle(), "Rows", &rows), 0);
+        ASSERT_GE(QMXLsetAttribute(dataset.getHandle(), "Cols", &cols), 0);
+    }
+    endUnit();
+    ArrayProbe arrays;
+    bind(arrays);
+    std::vector<std::vector<unsigned char>> result;
+    try {
+        arrays.readMany("m", {"fine", "damaged"}, result);
+        FAIL() << "a damaged shape was read";
+    } catch (const DataAccessViolationException& e) {
+        EXPECT_STREQ(e.what(), "Wrong size of object.");
+    }
+    ASSERT_EQ(result.size(), 2u);
+    EXPECT_EQ(result[0].size(), 10u);  // read before the damaged one
+    EXPECT_TRUE(result[1].empty());
+}
+
+}  // namespace

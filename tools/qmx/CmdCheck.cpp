@@ -1,0 +1,92 @@
+// qmx check: reads everything in a container and reports each problem with its path.
+#include "CheckWalk.h"
+#include "Commands.h"
+#include "Json.h"
+#include "Progress.h"
+
+#include <iostream>
+#include <memory>
+
+namespace Quellmar::qmx {
+namespace {
+
+class ProgressObserver : public CheckObserver {
+public:
+    void started(std::size_t entries) override {
+        m_bar = std::make_unique<ProgressBar>("checking", entries);
+    }
+    void entering(std::size_t index, const std::string& path) override {
+        if (m_bar) m_bar->update(index, path);
+    }
+    void finish() { m_bar.reset(); }
+
+private:
+    std::unique_ptr<ProgressBar> m_bar;
+};
+
+std::string plural(std::size_t n, const char* word) {
+    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+void printText(const std::string& file, const CheckResult& r) {
+    for (const CheckFinding& f : r.findings)
+        std::cout << file << ": " << (f.warning ? "warning: " : "") << f.path << ": " << f.message
+                  << "\n";
+    std::cout << file << ": " << (r.problems() ? plural(r.problems(), "problem") : "ok");
+    if (r.warnings()) std::cout << ", " << plural(r.warnings(), "warning");
+    std::cout << " (";
+    if (r.formatVersion) std::cout << "format version " << *r.formatVersion << "; ";
+    std::cout << plural(r.groups, "group") << ", " << plural(r.objects, "object") << ", "
+              << plural(r.vectors, "vector") << ", " << r.bytesRead << " bytes read)\n";
+}
+
+void printJson(const std::string& file, const CheckResult& r) {
+    JsonWriter json(std::cout);
+    json.beginObject().key("file").value(file).key("ok").value(r.problems() == 0);
+    json.key("formatVersion");
+    if (r.formatVersion) json.value(*r.formatVersion);
+    else json.null();
+    json.key("libraryVersion");
+    if (r.libraryVersion) json.value(*r.libraryVersion);
+    else json.null();
+    json.key("groups").value(static_cast<unsigned long long>(r.groups));
+    json.key("objects").value(static_cast<unsigned long long>(r.objects));
+    json.key("vectors").value(static_cast<unsigned long long>(r.vectors));
+    json.key("bytesRead").value(r.bytesRead);
+    for (const bool warnings : {false, true}) {
+        json.key(warnings ? "warnings" : "problems").beginArray();
+        for (const CheckFinding& f : r.findings)
+            if (f.warning == warnings)
+                json.beginObject().key("path").value(f.path).key("message").value(f.message).endObject();
+        json.endArray();
+    }
+    json.endObject();
+}
+
+int runCheck(const Args& args) {
+    const std::string& file = args.positional(0);
+    ProgressObserver observer;
+    const CheckResult result = checkContainer(file, args.has("--native"), observer);
+    observer.finish();
+    if (args.has("--json")) printJson(file, result);
+    else printText(file, result);
+    return result.problems() ? kExitProblem : kExitOk;
+}
+
+}  // namespace
+
+Command checkCommand() {
+    return {"check",
+            "FILE",
+            "Verify that a container is sound: read everything, report each problem.",
+            "Opens FILE as the library does, verifies the container marker and the format\n"
+            "version, walks every group, reads the bookkeeping attributes of every object group,\n"
+            "every object and every vector and array, and reports each problem with its path.\n"
+            "Warnings (unusual but readable content) do not fail the check.",
+            {{"", "--json", "", "write the result as JSON"}, nativeOption(), verboseOption()},
+            1,
+            1,
+            runCheck};
+}
+
+}  // namespace Quellmar::qmx

@@ -1,0 +1,183 @@
+// qmx ls: the tree of a container with what each entry holds.
+#include "Attributes.h"
+#include "Commands.h"
+#include "Container.h"
+#include "ElementTypes.h"
+#include "Inspect.h"
+#include "Json.h"
+#include "QMXBlobDAO.h"
+
+#include <iostream>
+
+namespace Quellmar::qmx {
+namespace {
+
+struct Entry {
+    Node node;
+    Description description;
+    std::vector<AttributeValue> attributes;
+    bool attributesReadable = true;
+};
+
+// Tree drawing for every entry: the branch in front of its name and the bar column its
+// attribute lines continue. Computed in two linear passes so that huge groups stay cheap.
+struct Prefixes {
+    std::vector<std::string> branch;
+    std::vector<std::string> under;
+};
+
+Prefixes treePrefixes(const std::vector<Entry>& entries) {
+    const std::size_t n = entries.size();
+    std::vector<bool> hasNextSibling(n, false);
+    std::vector<bool> seenAt;
+    for (std::size_t i = n; i-- > 0;) {
+        const auto d = static_cast<std::size_t>(entries[i].node.depth);
+        if (seenAt.size() <= d) seenAt.resize(d + 1, false);
+        hasNextSibling[i] = seenAt[d];
+        seenAt[d] = true;
+        seenAt.resize(d + 1);
+    }
+    Prefixes p;
+    std::vector<bool> open;  // per depth: does the ancestor at that depth have a later sibling
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto d = static_cast<std::size_t>(entries[i].node.depth);
+        open.resize(d + 1);
+        open[d] = hasNextSibling[i];
+        std::string bars;
+        for (std::size_t level = 1; level < d; ++level) bars += open[level] ? "|   " : "    ";
+        const bool hasChild = i + 1 < n && entries[i + 1].node.depth > entries[i].node.depth;
+        p.branch.push_back(d == 0 ? "" : bars + (hasNextSibling[i] ? "|-- " : "`-- "));
+        p.under.push_back((d == 0 ? "" : bars + (hasNextSibling[i] ? "|   " : "    ")) +
+                          (hasChild ? "|     " : "      "));
+    }
+    return p;
+}
+
+void printText(const std::string& file, const std::optional<int>& version,
+               const std::vector<Entry>& entries, bool longFormat) {
+    std::cout << file;
+    if (version) std::cout << " (format version " << *version << ")";
+    std::cout << "\n";
+    const Prefixes prefixes = treePrefixes(entries);
+    std::vector<std::string> left;
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Node& n = entries[i].node;
+        left.push_back(prefixes.branch[i] + (n.depth == 0 ? n.path : n.name) +
+                       (n.isGroup() && n.depth > 0 ? "/" : ""));
+        width = std::max(width, left.back().size());
+    }
+    width = std::min<std::size_t>(width + 2, 48);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::cout << left[i];
+        std::cout << std::string(left[i].size() < width ? width - left[i].size() : 2, ' ')
+                  << entries[i].description.summary() << "\n";
+        if (!longFormat) continue;
+        const std::string& indent = prefixes.under[i];
+        if (!entries[i].attributesReadable) std::cout << indent << "(attributes unreadable)\n";
+        for (const AttributeValue& a : entries[i].attributes)
+            std::cout << indent << "@" << a.name << " = " << a.display() << "\n";
+    }
+}
+
+void writeAttributes(JsonWriter& json, const std::vector<AttributeValue>& attributes) {
+    json.key("attributes").beginObject();
+    for (const AttributeValue& a : attributes) {
+        json.key(a.name);
+        switch (a.type) {
+            case AttributeValue::Type::Int: json.value(a.integer); break;
+            case AttributeValue::Type::UInt64: json.value(a.unsignedInteger); break;
+            case AttributeValue::Type::String: json.value(a.text); break;
+            case AttributeValue::Type::Unreadable: json.null(); break;
+        }
+    }
+    json.endObject();
+}
+
+void printJson(const std::string& file, const std::optional<int>& version,
+               const std::vector<Entry>& entries, bool longFormat) {
+    JsonWriter json(std::cout);
+    json.beginObject().key("file").value(file).key("formatVersion");
+    if (version) json.value(*version);
+    else json.null();
+    json.key("objects").beginArray();
+    for (const Entry& e : entries) {
+        const Description& d = e.description;
+        json.beginObject().key("path").value(e.node.path).key("kind").value(d.label);
+        if (d.design) json.key("design").value(true);
+        if (d.version) json.key("version").value(*d.version);
+        if (d.bytes >= 0) json.key("bytes").value(d.bytes);
+        if (d.rows >= 0) {
+            if (d.isArray) json.key("rows").value(d.rows).key("cols").value(d.cols);
+            else json.key("count").value(d.rows);
+            if (d.members.empty()) {
+                json.key("elementType").value(elementTypeName(d.elementType));
+            } else {
+                json.key("members").beginArray();
+                for (const CompoundMember& m : d.members)
+                    json.beginObject().key("name").value(m.name).key("type")
+                        .value(elementTypeName(m.type)).key("count").value(m.count).endObject();
+                json.endArray();
+            }
+        }
+        if (!d.problem.empty()) json.key("problem").value(d.problem);
+        if (longFormat) writeAttributes(json, e.attributes);
+        json.endObject();
+    }
+    json.endArray().endObject();
+}
+
+int runLs(const Args& args) {
+    const std::string& path = args.positional(0);
+    const std::string start = groupPath(args.positionalOr(1, "/"));
+    const bool longFormat = args.has("--long");
+    Container container(path, Access::Read, args.has("--native"));
+    Inspector inspector(container);
+
+    const int startKind = inspector.kindOf(start);
+    if (startKind == kNoEntry) throw Failure(path + ": " + start + ": no such group or object");
+
+    int problems = 0;
+    const auto onProblem = [&](const std::string& where, const std::string& what) {
+        std::cerr << "qmx ls: " << where << ": " << what << "\n";
+        ++problems;
+    };
+    std::vector<Entry> entries;
+    for (Node& node : listTree(container.file(), start, startKind, onProblem)) {
+        Entry e{node, inspector.describe(node), {}, true};
+        if (longFormat)
+            e.attributesReadable =
+                readAttributes(container.file(), node.path, node.isGroup(), e.attributes);
+        entries.push_back(std::move(e));
+    }
+
+    QMXBlobDAO blobs;
+    container.bind(blobs);
+    std::optional<int> version;
+    if (int v = 0; blobs.getQMVersion(v)) version = v;
+
+    if (args.has("--json")) printJson(path, version, entries, longFormat);
+    else printText(path, version, entries, longFormat);
+    return problems ? kExitProblem : kExitOk;
+}
+
+}  // namespace
+
+Command lsCommand() {
+    return {"ls",
+            "FILE [GROUP]",
+            "List the tree of a container: groups, objects, vectors and arrays.",
+            "Shows every group (object groups with their \"Version\"), every object with its size\n"
+            "and kind (opaque or string), vectors with element type and count, arrays with rows x\n"
+            "cols, compound vectors with their members, and the design group \"/Design\".\n"
+            "GROUP limits the listing to one group (default: the whole file).",
+            {{"-l", "--long", "", "also show every attribute with its value"},
+             {"", "--json", "", "write the listing as JSON"},
+             nativeOption(),
+             verboseOption()},
+            1,
+            2,
+            runLs};
+}
+
+}  // namespace Quellmar::qmx

@@ -1,0 +1,58 @@
+#include "Vectors.h"
+
+#include "Cli.h"
+#include "Diagnostics.h"
+#include "ElementTypes.h"
+#include "Inspect.h"
+#include "QMXClassComposer.h"
+
+namespace Quellmar::qmx {
+
+std::size_t VectorData::elementCount() const {
+    return static_cast<std::size_t>(info.rows) * static_cast<std::size_t>(info.cols);
+}
+
+std::size_t VectorData::elementBytes() const {
+    return members.empty() ? elementSize(readType) : layout.size;
+}
+
+VectorData readVector(VectorReaders& readers, int file, const std::string& group,
+                      const std::string& name, bool compound) {
+    VectorData v;
+    const std::string where = group == "/" ? "/" + name : group + "/" + name;
+    const VectorInfo stored = readers.vectors.getInfo(daoGroup(group), name);
+    v.info = readers.arrays.getInfo(daoGroup(group), name);
+    if (stored.rows < 0) throw Failure(where + ": negative element count " + std::to_string(stored.rows));
+    // A read writes every stored element: a shape that promises fewer would overrun the buffer.
+    if (v.info.rows < 0 || v.info.cols < 0 ||
+        static_cast<long long>(v.info.rows) * v.info.cols != stored.rows)
+        throw Failure(where + ": shape " + std::to_string(v.info.rows) + " x " +
+                      std::to_string(v.info.cols) + " does not match the " +
+                      std::to_string(stored.rows) + " stored elements");
+    if (compound) {
+        if (!compoundMembers(file, group, name, v.members))
+            throw Failure(where + ": member list unreadable: " + fileLibraryError());
+        if (!packedLayout(v.members, v.layout))
+            throw Failure(where + ": member types " + describeMembers(v.members) +
+                          " cannot be read");
+    } else {
+        v.readType = readableType(v.info.type);
+    }
+    const unsigned long long bytes =
+        static_cast<unsigned long long>(v.elementCount()) * v.elementBytes();
+    if (bytes > kMaxReadBytes)
+        throw Failure(where + ": too large to read (" + std::to_string(bytes) + " bytes)");
+    if (v.elementCount() == 0) return v;
+    v.bytes.resize(static_cast<std::size_t>(bytes));
+    if (compound) {
+        QMXClassComposer composer(v.layout.size);
+        registerMembers(composer, v.members, v.layout);
+        readers.arrays.read(daoGroup(group), name, composer, v.bytes.data());
+    } else {
+        readers.arrays.read(daoGroup(group), name, static_cast<tagVectorDataTypes>(v.readType),
+                    v.bytes.data());
+    }
+    return v;
+}
+
+}  // namespace Quellmar::qmx

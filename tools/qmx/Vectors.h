@@ -1,0 +1,42 @@
+// Reading a whole vector or array through the array DAO, typed or compound.
+#ifndef QMX_TOOL_VECTORS_H
+#define QMX_TOOL_VECTORS_H
+
+#include "Compound.h"
+#include "QMXArrayDAO.h"
+#include "QMXVectorDAO.h"
+
+#include <string>
+#include <vector>
+
+namespace Quellmar::qmx {
+
+struct VectorData {
+    VectorInfo info;           // rows and cols as stored ({count, 1} for a vector)
+    int readType = -1;         // the element type read (typed vectors)
+    std::vector<CompoundMember> members;  // compound vectors
+    RecordLayout layout;                  // compound vectors
+    std::vector<unsigned char> bytes;
+
+    std::size_t elementCount() const;
+    std::size_t elementBytes() const;  // bytes of one element or record
+};
+
+// Largest vector the tool reads in one piece.
+constexpr unsigned long long kMaxReadBytes = 8ull << 30;
+
+// The DAOs a vector is read with: the array DAO reports the stored shape, the vector DAO the
+// number of stored elements, which is what a read writes.
+struct VectorReaders {
+    QMXVectorDAO vectors;
+    QMXArrayDAO arrays;
+};
+
+// Reads group/name (group a group path); compound tells which kind it is. Throws Failure
+// (a shape that does not match the stored elements included) or the DAO's exceptions.
+VectorData readVector(VectorReaders& readers, int file, const std::string& group,
+                      const std::string& name, bool compound);
+
+}  // namespace Quellmar::qmx
+
+#endif

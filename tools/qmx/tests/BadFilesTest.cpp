@@ -1,0 +1,115 @@
+// Files that are not sound containers: every command answers with one line and exit 1,
+// never a crash or a hang; a read-only file can be read but not changed.
+#include "ToolTestSupport.h"
+
+#include <sys/stat.h>
+
+namespace Quellmar::testing {
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Every command that opens an existing file, on that file.
+std::vector<std::vector<std::string>> everyCommandOn(const std::string& file) {
+    return {{"ls", file},
+            {"ls", "-l", "--json", file},
+            {"get", file, "models", "gearbox"},
+            {"put", file, "models", "extra"},
+            {"cat", file, "results", "counts"},
+            {"check", file},
+            {"compact", file},
+            {"version", file},
+            {"version", "--upgrade", file}};
+}
+
+void expectCleanRefusal(const std::string& file, const std::string& message) {
+    for (const auto& args : everyCommandOn(file)) {
+        const ToolResult r = runQmx(args, "data", 60);
+        const std::string what = args[0] + " on " + file;
+        EXPECT_FALSE(r.timedOut) << what;
+        EXPECT_EQ(r.signal, 0) << what << describe(r);
+        EXPECT_EQ(r.exitCode, 1) << what << describe(r);
+        // check reports its finding as its output; the others on stderr.
+        const std::string& said = args[0] == "check" ? r.out : r.err;
+        EXPECT_TRUE(contains(said, message)) << what << ": expected '" << message << "'\n" << said;
+        if (args[0] == "check") {
+            EXPECT_TRUE(contains(r.out, ": /: ")) << r.out;
+        } else {
+            EXPECT_EQ(lineCount(r.err), 1u) << what << "\n" << r.err;
+            EXPECT_TRUE(r.out.empty()) << what << r.out;
+        }
+    }
+}
+
+TEST_F(QmxTool, MissingFileDirectoryEmptyAndForeignFiles) {
+    expectCleanRefusal(dir.file("absent.qmz"), "No such file or directory");
+    expectCleanRefusal(dir.path(), "is a directory");
+    writeFile(dir.file("empty.qmz"), "");
+    expectCleanRefusal(dir.file("empty.qmz"), "empty file");
+    writeFile(dir.file("text.qmz"), "this is a text file, not a container\n");
+    expectCleanRefusal(dir.file("text.qmz"), "no HDF5 signature");
+    // The signature alone does not make a file.
+    writeFile(dir.file("header.qmz"), std::string("\x89HDF\r\n\x1a\n", 8) + std::string(600, '\0'));
+    expectCleanRefusal(dir.file("header.qmz"), "damaged or truncated");
+}
+
+TEST_F(QmxTool, TruncatedContainers) {
+    const std::string file = demo();
+    const std::string bytes = readFile(file);
+    for (const double keep : {0.1, 0.5, 0.9}) {
+        const std::string cut = dir.file("cut" + std::to_string(static_cast<int>(keep * 10)) + ".qmz");
+        writeFile(cut, bytes.substr(0, static_cast<std::size_t>(static_cast<double>(bytes.size()) * keep)));
+        expectCleanRefusal(cut, "damaged or truncated");
+    }
+}
+
+TEST_F(QmxTool, NativeHdf5FileIsRefusedUnlessAskedFor) {
+    const std::string file = dir.file("plain.h5");
+    const std::string made = python(
+        "import h5py, numpy\n"
+        "with h5py.File('" + file + "', 'w') as f:\n"
+        "    f.create_group('data').create_dataset('values', data=numpy.arange(5, dtype='<i4'))\n"
+        "print('ok')\n", "");
+    ASSERT_EQ(made, "ok\n");
+    expectCleanRefusal(file, "plain HDF5 file, not a QMZ container");
+
+    // With --native the library's native driver opens it.
+    const ToolResult ls = runQmx({"ls", "--native", file});
+    EXPECT_EQ(ls.exitCode, 0) << describe(ls);
+    EXPECT_TRUE(contains(ls.out, "values")) << ls.out;
+    EXPECT_TRUE(contains(ls.out, "vector, 5 x int32")) << ls.out;
+    EXPECT_EQ(runQmx({"cat", "--native", file, "data", "values"}).out, "0\n1\n2\n3\n4\n");
+    const ToolResult check = runQmx({"check", "--native", file});
+    EXPECT_EQ(check.exitCode, 0) << describe(check);
+}
+
+TEST_F(QmxTool, ReadOnlyFileReadsButIsNeverChanged) {
+    const std::string file = demo();
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    const std::string before = readFile(file);
+    for (const auto& args : std::vector<std::vector<std::string>>{{"ls", "-l", file},
+                                                                  {"get", file, "models", "notes"},
+                                                                  {"cat", file, "results", "counts"},
+                                                                  {"check", file},
+                                                                  {"version", file}}) {
+        const ToolResult r = runQmx(args);
+        EXPECT_EQ(r.exitCode, 0) << args[0] << describe(r);
+    }
+    for (const auto& args : std::vector<std::vector<std::string>>{{"put", file, "models", "x"},
+                                                                  {"compact", file},
+                                                                  {"version", "--upgrade", file}}) {
+        const ToolResult r = runQmx(args, "data");
+        EXPECT_EQ(r.exitCode, 1) << args[0] << describe(r);
+        EXPECT_TRUE(contains(r.err, "read-only")) << args[0] << r.err;
+        EXPECT_EQ(lineCount(r.err), 1u) << r.err;
+    }
+    EXPECT_EQ(readFile(file), before);
+    const ToolResult demoOver = runQmx({"demo", "--force", file});
+    EXPECT_EQ(demoOver.exitCode, 1) << describe(demoOver);
+    EXPECT_EQ(readFile(file), before);
+}
+
+}  // namespace
+}  // namespace Quellmar::testing

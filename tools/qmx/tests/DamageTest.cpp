@@ -1,0 +1,82 @@
+// 'qmx check' on files damaged on purpose: it passes on what 'qmx demo' writes and names the
+// damaged object when one object's metadata is overwritten.
+#include "ToolTestSupport.h"
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+namespace Quellmar::testing {
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// File offset of an object's header, as h5ls reports it ("Location: 1:1832").
+long long headerAddress(const std::string& file, const std::string& path) {
+    const std::string command = "h5ls -v '" + file + path + "' 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    if (!pipe) return -1;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe.get())) {
+        const std::string text = line;
+        const auto at = text.find("Location:");
+        if (at == std::string::npos) continue;
+        const auto colon = text.find(':', text.find("1:", at));
+        return std::stoll(text.substr(colon + 1));
+    }
+    return -1;
+}
+
+void overwrite(const std::string& file, long long offset, const std::string& bytes) {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(offset);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST_F(QmxTool, CheckPassesOnEverythingDemoWrites) {
+    const std::string file = demo();
+    const ToolResult r = runQmx({"check", file});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(contains(r.out, ": ok (format version ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "6 groups, 6 objects, 9 vectors")) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_EQ(python("import json,sys\nd=json.load(sys.stdin)\n"
+                     "print(d['ok'], d['objects'], d['vectors'], len(d['problems']))\n",
+                     runQmx({"check", "--json", file}).out),
+              "True 6 9 0\n");
+}
+
+TEST_F(QmxTool, CheckNamesTheObjectWhoseHeaderIsDamaged) {
+    for (const std::string path : {"/models/gearbox", "/results/temperatures", "/results/samples"}) {
+        const std::string file = demo("damaged" + std::to_string(path.size()) + ".qmz");
+        const long long address = headerAddress(file, path);
+        ASSERT_GT(address, 0) << path;
+        overwrite(file, address, std::string(16, '\xff'));
+
+        const ToolResult r = runQmx({"check", file});
+        EXPECT_EQ(r.exitCode, 1) << path << describe(r);
+        EXPECT_TRUE(contains(r.out, file + ": " + path + ": ")) << path << "\n" << r.out;
+        EXPECT_TRUE(contains(r.out, "1 problem")) << r.out;
+        const std::string json = python(
+            "import json,sys\nd=json.load(sys.stdin)\nprint(d['ok'], [p['path'] for p in d['problems']])\n",
+            runQmx({"check", "--json", file}).out);
+        EXPECT_EQ(json, "False ['" + path + "']\n");
+        // The rest of the file still reads.
+        EXPECT_EQ(runQmx({"get", file, "models", "notes"}).exitCode, 0);
+    }
+}
+
+TEST_F(QmxTool, CheckOfATruncatedFileReportsTheFile) {
+    const std::string file = demo();
+    const std::string bytes = readFile(file);
+    writeFile(file, bytes.substr(0, bytes.size() - 100));
+    const ToolResult r = runQmx({"check", file});
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(contains(r.out, file + ": /: ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "damaged or truncated")) << r.out;
+}
+
+}  // namespace
+}  // namespace Quellmar::testing

@@ -1,0 +1,19 @@
+#include "ToolTestSupport.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace Quellmar::testing {
+
+std::string python(const std::string& script, const std::string& stdinText) {
+    TempDir scratch;
+    writeFile(scratch.file("in"), stdinText);
+    writeFile(scratch.file("script.py"), script);
+    const std::string command = "/usr/bin/python3 " + scratch.file("script.py") + " < " +
+                                scratch.file("in") + " > " + scratch.file("out") + " 2>&1";
+    if (std::system(command.c_str()) != 0) return "<failed> " + readFile(scratch.file("out"));
+    return readFile(scratch.file("out"));
+}
+
+}  // namespace Quellmar::testing
