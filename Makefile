@@ -57,6 +57,36 @@ bench: deps
 	echo "Results: $(BENCH_OUT)/results.md $(BENCH_OUT)/results.csv $(BENCH_OUT)/throughput.png"; \
 	exit $$rc
 
+# ---- Damaged files: fuzzing and the mutation run ------------------------------------------
+# The fuzz target needs clang with libFuzzer; its tree is instrumented throughout (QMX_FUZZ).
+# FUZZ_SECONDS bounds the fuzzer; COPIES is the number of damaged copies `qmx check` judges.
+FUZZ         := build/fuzz
+FUZZ_SECONDS ?= 300
+COPIES       ?= 2400
+.PHONY: fuzz fuzz-build fuzz-run mutation-run
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQMX_FUZZ=ON -DQMX_BUILD_BENCHMARKS=OFF
+	cmake --build $(FUZZ) -j $(JOBS) --target qmx_fuzz_container qmx_fuzz_seeds
+
+# Seeds: the seed writer's containers and a `qmx demo` file. Crashes are collected, not fatal,
+# then replayed and attributed: HDF5's are listed with their stacks, any of ours fails make.
+# Inputs stay in $(FUZZ)/work/artifacts; pass one to the fuzz target to replay it.
+fuzz-run: fuzz-build rel
+	mkdir -p $(FUZZ)/seeds
+	$(FUZZ)/bin/qmx_fuzz_seeds $(FUZZ)/seeds
+	rm -f $(FUZZ)/seeds/demo.qmz && $(REL)/bin/qmx demo $(FUZZ)/seeds/demo.qmz
+	python3 fuzz/fuzz_run.py --fuzzer $(FUZZ)/bin/qmx_fuzz_container --seconds $(FUZZ_SECONDS) \
+	  --jobs $(JOBS) --work $(FUZZ)/work --suppressions fuzz/lsan.supp $(FUZZ)/seeds
+
+mutation-run: rel
+	rm -f build/mutation-original.qmz && $(REL)/bin/qmx demo build/mutation-original.qmz
+	/usr/bin/python3 fuzz/mutation_run.py --qmx $(REL)/bin/qmx --original build/mutation-original.qmz \
+	  --copies $(COPIES) --keep build/mutation-wrong
+
+fuzz: fuzz-run mutation-run
+
 # Crash harness: writers killed at random times and just before their N-th write, 1,000 trials
 # per kill mode with the journal and the same without it (TRIALS=n for another count). Fails
 # when a journaled trial leaves damage.

@@ -1,6 +1,6 @@
 #include "LibraryHost.h"
 
-#if QMX_BENCH_BLOBS
+#if QMX_BENCH_HOST
 
 #include "QMXL.h"
 

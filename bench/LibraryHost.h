@@ -1,13 +1,18 @@
 #ifndef QUELLMAR_BENCH_LIBRARYHOST_H
 #define QUELLMAR_BENCH_LIBRARYHOST_H
 
-// The library's contenders exist only once its DAOs are part of the build.
-#if __has_include("QMXGenericDAOFactory.h") && __has_include("QMXBlobDAO.h")
+// The library's contenders exist only once its factory and DAOs are part of the build.
+#if __has_include("QMXGenericDAOFactory.h")
+#define QMX_BENCH_HOST 1
+#else
+#define QMX_BENCH_HOST 0
+#endif
+#if QMX_BENCH_HOST && __has_include("QMXBlobDAO.h")
 #define QMX_BENCH_BLOBS 1
 #else
 #define QMX_BENCH_BLOBS 0
 #endif
-#if QMX_BENCH_BLOBS && __has_include("QMXVectorDAO.h")
+#if QMX_BENCH_HOST && __has_include("QMXVectorDAO.h")
 #define QMX_BENCH_VECTORS 1
 #else
 #define QMX_BENCH_VECTORS 0
@@ -18,7 +23,7 @@
 #define QMX_BENCH_ARRAYS 0
 #endif
 
-#if QMX_BENCH_BLOBS
+#if QMX_BENCH_HOST
 
 #include "DataSourceDescriptor.h"
 #include "QMXGenericDAOFactory.h"

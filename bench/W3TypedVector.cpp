@@ -115,6 +115,8 @@ void rawWrite(Vector& v, const std::string& path, int level, const std::string& 
         // One-MiB chunks: big enough for deflate, and they fit the default chunk cache.
         const hsize_t chunk = std::min<hsize_t>(v.data.size(), 1 << 17);
         raw::check(H5Pset_chunk(dcpl, 1, &chunk), "H5Pset_chunk");
+        // Shuffled bytes of smooth doubles deflate better and faster than the doubles.
+        raw::check(H5Pset_shuffle(dcpl), "H5Pset_shuffle");
         raw::check(H5Pset_deflate(dcpl, static_cast<unsigned>(level)), "H5Pset_deflate");
     }
     raw::Id ds = raw::createDataset(group, "values", H5T_NATIVE_DOUBLE, space, dcpl);

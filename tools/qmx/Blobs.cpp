@@ -6,6 +6,8 @@
 #include "QMXBlobVariants.h"
 #include "QMXDesignDAO.h"
 #include "QMXL.h"
+#include "Tree.h"
+#include "Vectors.h"
 
 #include <memory>
 
@@ -49,6 +51,14 @@ void requireAddressable(const std::string& file, const std::string& path, const 
 
 SerializationTransferObject readBlob(const Container& container, const std::string& group,
                                      const std::string& name, int kind) {
+    // The DAO sizes its buffer from the stored size, which a damaged file can inflate.
+    long long size = 0;
+    const int rc = kind == QMXL_KIND_STRING
+                       ? QMXLgetSizeOfStringDataset(container.file(), group.c_str(), name.c_str(), &size)
+                       : QMXLgetSizeOfOpaqueData(container.file(), group.c_str(), name.c_str(), &size);
+    if (rc >= 0 && static_cast<unsigned long long>(size) > plausibleReadLimit(container.path()))
+        throw Failure("claims " + std::to_string(size) +
+                      " bytes, more than this file can hold (damaged?)");
     SerializationTransferObject object(std::make_shared<SerializationTransferObject::Buffer>());
     if (viaDesignDAO(group, kind)) {
         QMXDesignDatasetDAO design(name);

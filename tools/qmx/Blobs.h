@@ -18,6 +18,7 @@ void requireAddressable(const std::string& file, const std::string& path, const 
 
 // Reads the object group/name of the given kind (QMXL_KIND_OPAQUE or QMXL_KIND_STRING)
 // through the DAO that stores that kind; objects of "/Design" go through the design DAO.
+// Throws Failure (without the path) for a stored size the file cannot hold.
 SerializationTransferObject readBlob(const Container& container, const std::string& group,
                                      const std::string& name, int kind);
 

@@ -4,6 +4,7 @@
 #include "Blobs.h"
 #include "Cli.h"
 #include "Container.h"
+#include "CrashGuard.h"
 #include "Diagnostics.h"
 #include "Handle.h"
 #include "Inspect.h"
@@ -71,6 +72,7 @@ void Walk::run(bool native) {
     m_observer.started(nodes.size());
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         m_observer.entering(i, nodes[i].path);
+        crashGuardAt(nodes[i].path);
         try {
             checkEntry(nodes[i]);
         } catch (const std::shared_ptr<TransactionStack>& stack) {
@@ -199,7 +201,8 @@ void Walk::checkVector(const Node& node) {
     m_container->bind(readers.arrays);
     try {
         const VectorData v = readVector(readers, m_container->file(), node.parent, node.name,
-                                        node.kind == QMXL_KIND_COMPOUND);
+                                        node.kind == QMXL_KIND_COMPOUND,
+                                        plausibleReadLimit(m_file));
         m_result.bytesRead += v.bytes.size();
     } catch (const Failure& e) {
         // readVector names the vector itself.

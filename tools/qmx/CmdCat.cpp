@@ -2,6 +2,7 @@
 #include "Blobs.h"
 #include "Commands.h"
 #include "Container.h"
+#include "CrashGuard.h"
 #include "ElementTypes.h"
 #include "Inspect.h"
 #include "Tree.h"
@@ -82,6 +83,7 @@ int runCat(const Args& args) {
         throw Failure(file + ": " + path + ": is " + kindPhrase(kind) + ", not a vector" +
                       (kind == QMXL_KIND_OPAQUE || kind == QMXL_KIND_STRING ? " (use 'qmx get')" : ""));
     requireAddressable(file, path, name);
+    crashGuardAt(path);
 
     VectorReaders readers;
     container.bind(readers.vectors);
@@ -89,7 +91,8 @@ int runCat(const Args& args) {
     const Description d = inspector.describe(Node{path, group, name, kind, 1});
     VectorData v;
     try {
-        v = readVector(readers, container.file(), group, name, kind == QMXL_KIND_COMPOUND);
+        v = readVector(readers, container.file(), group, name, kind == QMXL_KIND_COMPOUND,
+                       plausibleReadLimit(file));
     } catch (const Failure& e) {
         throw Failure(file + ": " + e.what());
     }

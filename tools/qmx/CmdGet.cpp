@@ -2,6 +2,7 @@
 #include "Blobs.h"
 #include "Commands.h"
 #include "Container.h"
+#include "CrashGuard.h"
 #include "Inspect.h"
 #include "Tree.h"
 
@@ -30,8 +31,14 @@ int runGet(const Args& args) {
                                                ? " (use 'qmx cat')"
                                                : ""));
     requireAddressable(file, path, name);
+    crashGuardAt(path);
 
-    const SerializationTransferObject object = readBlob(container, group, name, kind);
+    SerializationTransferObject object;
+    try {
+        object = readBlob(container, group, name, kind);
+    } catch (const Failure& e) {
+        throw Failure(file + ": " + path + ": " + e.what());
+    }
     const auto& bytes = *object.getBuffer();
     const auto out = args.value("--output");
     if (!out || *out == "-") {

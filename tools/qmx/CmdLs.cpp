@@ -2,6 +2,7 @@
 #include "Attributes.h"
 #include "Commands.h"
 #include "Container.h"
+#include "CrashGuard.h"
 #include "ElementTypes.h"
 #include "Inspect.h"
 #include "Json.h"
@@ -144,6 +145,7 @@ int runLs(const Args& args) {
     };
     std::vector<Entry> entries;
     for (Node& node : listTree(container.file(), start, startKind, onProblem)) {
+        crashGuardAt(node.path);
         Entry e{node, inspector.describe(node), {}, true};
         if (longFormat)
             e.attributesReadable =

@@ -1,5 +1,6 @@
 #include "Tree.h"
 
+#include "CrashGuard.h"
 #include "Diagnostics.h"
 #include "Handle.h"
 
@@ -13,6 +14,7 @@ struct Walker {
     bool truncated = false;
 
     void walk(const Node& group) {
+        crashGuardAt(group.path);
         std::vector<GroupMember> members;
         if (!listGroup(file, group.path, members)) {
             const std::string why = fileLibraryError();

@@ -6,6 +6,10 @@
 #include "Inspect.h"
 #include "QMXClassComposer.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+
 namespace Quellmar::qmx {
 
 std::size_t VectorData::elementCount() const {
@@ -16,8 +20,14 @@ std::size_t VectorData::elementBytes() const {
     return members.empty() ? elementSize(readType) : layout.size;
 }
 
+unsigned long long plausibleReadLimit(const std::string& path) {
+    struct stat st {};
+    const unsigned long long size = ::stat(path.c_str(), &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
+    return std::min(kMaxReadBytes, std::max(256ull << 20, size * 1100));
+}
+
 VectorData readVector(VectorReaders& readers, int file, const std::string& group,
-                      const std::string& name, bool compound) {
+                      const std::string& name, bool compound, unsigned long long limit) {
     VectorData v;
     const std::string where = group == "/" ? "/" + name : group + "/" + name;
     const VectorInfo stored = readers.vectors.getInfo(daoGroup(group), name);
@@ -40,8 +50,9 @@ VectorData readVector(VectorReaders& readers, int file, const std::string& group
     }
     const unsigned long long bytes =
         static_cast<unsigned long long>(v.elementCount()) * v.elementBytes();
-    if (bytes > kMaxReadBytes)
-        throw Failure(where + ": too large to read (" + std::to_string(bytes) + " bytes)");
+    if (bytes > limit)
+        throw Failure(where + ": claims " + std::to_string(v.elementCount()) + " elements (" +
+                      std::to_string(bytes) + " bytes), more than this file can hold (damaged?)");
     if (v.elementCount() == 0) return v;
     v.bytes.resize(static_cast<std::size_t>(bytes));
     if (compound) {

@@ -25,6 +25,11 @@ struct VectorData {
 // Largest vector the tool reads in one piece.
 constexpr unsigned long long kMaxReadBytes = 8ull << 30;
 
+// The most a vector in the file at path can plausibly hold: a damaged count must not make the
+// tool allocate gigabytes for a small file. Compression can shrink data a thousandfold, so the
+// bound is generous.
+unsigned long long plausibleReadLimit(const std::string& path);
+
 // The DAOs a vector is read with: the array DAO reports the stored shape, the vector DAO the
 // number of stored elements, which is what a read writes.
 struct VectorReaders {
@@ -35,7 +40,7 @@ struct VectorReaders {
 // Reads group/name (group a group path); compound tells which kind it is. Throws Failure
 // (a shape that does not match the stored elements included) or the DAO's exceptions.
 VectorData readVector(VectorReaders& readers, int file, const std::string& group,
-                      const std::string& name, bool compound);
+                      const std::string& name, bool compound, unsigned long long limit);
 
 }  // namespace Quellmar::qmx
 

@@ -1,5 +1,6 @@
 // qmx: command-line tool for container files. Every command works through the library.
 #include "Cli.h"
+#include "CrashGuard.h"
 #include "Diagnostics.h"
 #include "TransactionStack.h"
 
@@ -32,6 +33,7 @@ int runCommand(const Command& command, const std::vector<std::string>& argv) {
             return kExitOk;
         }
         captureLibraryLog(args.has("--verbose"));
+        if (!args.positional().empty()) installCrashGuard(command.name, args.positional(0));
         int rc = command.run(args);
         std::cout.flush();
         if (!std::cout) {

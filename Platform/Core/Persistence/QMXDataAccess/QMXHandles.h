@@ -12,7 +12,7 @@ class QMXHandle {
 public:
     QMXHandle() : handle(-1) {}
     // Adopts the reference an opening call returned; 0 and negative values give -1.
-    QMXHandle(int value) : handle(value > 0 ? value : -1) {}  // NOLINT: adopting is the point
+    QMXHandle(int value) : handle(value > 0 ? value : -1) {}  // implicit: open calls assign straight in
     // Takes a reference of its own; throws DataSourceException
     // "Could not increase reference to handle" when the library refuses.
     QMXHandle(const QMXHandle& other);
@@ -53,7 +53,7 @@ private:
     class Name : public QMXHandle {                                                  \
     public:                                                                          \
         Name() = default;                                                            \
-        Name(int value) : QMXHandle(value) {} /* NOLINT: adopts like QMXHandle */    \
+        Name(int value) : QMXHandle(value) {}                                        \
         Name(const Name& other) = default;                                           \
         ~Name() = default;                                                           \
         Name& operator=(const Name& other) {                                         \

@@ -1,5 +1,6 @@
 #include "DataItems.h"
 
+#include "ItemChecksum.h"
 #include "Objects.h"
 
 #include <vector>
@@ -92,7 +93,8 @@ herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
         keeper.capture();
         return -1;
     }
-    if (write(dataset.get(), memoryType, request.count, data) < 0) {
+    if (write(dataset.get(), memoryType, request.count, data) < 0 ||
+        storeChecksum(dataset.get(), memoryType, request.count, data) < 0) {
         keeper.capture();
         // No half-written item stays behind.
         dataset.close();
@@ -119,7 +121,8 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
         return -1;
     }
     if (static_cast<hsize_t>(stored) == count) {
-        if (write(old.get(), memoryType, count, data) < 0 || old.close() < 0) {
+        if (write(old.get(), memoryType, count, data) < 0 ||
+            storeChecksum(old.get(), memoryType, count, data) < 0 || old.close() < 0) {
             keeper.capture();
             return -1;
         }
@@ -139,6 +142,11 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
     hid_t target = fresh.get();
     if (!fresh || write(fresh.get(), memoryType, count, data) < 0 ||
         H5Aiterate2(old.get(), H5_INDEX_NAME, H5_ITER_NATIVE, nullptr, copyAttribute, &target) < 0) {
+        keeper.capture();
+        return -1;
+    }
+    // After the attributes: the copied checksum belongs to the old contents.
+    if (storeChecksum(fresh.get(), memoryType, count, data) < 0) {
         keeper.capture();
         return -1;
     }
@@ -164,8 +172,7 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
 herr_t readItem(hid_t dataset, hid_t memoryType, void* data) {
     const long long count = elementCount(dataset);
     if (count < 0) return -1;
-    if (count == 0) return 0;
-    return H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
+    return readChecked(dataset, memoryType, static_cast<hsize_t>(count), data);
 }
 
 long long elementCount(hid_t dataset) {

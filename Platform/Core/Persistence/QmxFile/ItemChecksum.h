@@ -1,0 +1,23 @@
+#ifndef QUELLMAR_QMXFILE_ITEMCHECKSUM_H
+#define QUELLMAR_QMXFILE_ITEMCHECKSUM_H
+
+#include "Hid.h"
+
+namespace Quellmar::qmxfile {
+
+// Every data item carries the CRC-32C of its elements as stored (in the dataset's own type,
+// before compression) in this attribute, an unsigned 32-bit scalar (see FORMAT.md). HDF5 does
+// not notice damaged raw data; with it, damage is reported instead of handed out as good.
+inline constexpr const char* kChecksumAttribute = "QMZ_CRC32C";
+
+// Stores the checksum of the `count` elements just written to the dataset from memoryType.
+herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data);
+
+// Reads all `count` elements converted to memoryType and, when the item carries a checksum,
+// verifies them before they reach data. On any failure data is zeroed, so no unverified bytes
+// stay behind, and HDF5's error stack holds the reason.
+herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data);
+
+}  // namespace Quellmar::qmxfile
+
+#endif

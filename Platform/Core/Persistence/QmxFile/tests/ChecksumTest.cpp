@@ -1,0 +1,323 @@
+// Checksums of data items: what is stored, and that damaged or missing ones are handled.
+#include "Crc32c.h"
+#include "QMXL.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+#include <hdf5.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace Quellmar;
+using Quellmar::testing::TempDir;
+
+namespace {
+
+constexpr const char* kAttribute = "QMZ_CRC32C";
+
+std::string lastError() {
+    char* text = nullptr;
+    QMXLgetLastErrorMessage(&text);
+    std::string result = text ? text : "";
+    QMXLreleaseString(&text);
+    return result;
+}
+
+// Closes raw HDF5 identifiers the tests open to look at or tamper with a closed file.
+struct H5Id {
+    explicit H5Id(hid_t id) : id(id) {}
+    ~H5Id() {
+        switch (H5Iget_type(id)) {
+        case H5I_FILE: H5Fclose(id); break;
+        case H5I_ATTR: H5Aclose(id); break;
+        case H5I_DATASPACE: H5Sclose(id); break;
+        case H5I_DATATYPE: H5Tclose(id); break;
+        case H5I_DATASET:
+        case H5I_GROUP: H5Oclose(id); break;
+        default: break;
+        }
+    }
+    H5Id(const H5Id&) = delete;
+    H5Id& operator=(const H5Id&) = delete;
+    hid_t id;
+};
+
+struct Record {
+    std::int32_t id;  // followed by 4 bytes of padding
+    double value;
+};
+
+// Distinct bytes, so a pattern of them is found once in the file.
+std::string pattern(std::size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& c : data) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    return data;
+}
+
+class Checksums : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path = dir.file("c.qmz");
+        file = QMXLcreateFile(path.c_str());
+        ASSERT_GT(file, 0) << lastError();
+    }
+    void TearDown() override { close(); }
+    void close() {
+        if (file > 0) {
+            QMXLcloseOpenedObjectsForFile(file);
+            QMXLcloseAllFileHandlesForFile(file);
+        }
+        file = -1;
+    }
+    void reopen() {
+        close();
+        file = QMXLopenFileReadOnly(path.c_str());
+        ASSERT_GT(file, 0) << lastError();
+    }
+
+    // The stored checksum attribute, read with HDF5 itself from the closed file.
+    std::uint32_t storedChecksum(const std::string& dataset) {
+        close();
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        H5Id a(H5Aopen_by_name(f.id, dataset.c_str(), kAttribute, H5P_DEFAULT, H5P_DEFAULT));
+        std::uint32_t value = 0;
+        EXPECT_GE(H5Aread(a.id, H5T_NATIVE_UINT32, &value), 0) << dataset;
+        return value;
+    }
+
+    // Replaces the first occurrence of `find` in the closed file by `with` (same length).
+    void patchFile(const std::string& find, const std::string& with) {
+        close();
+        std::string bytes = Quellmar::testing::readFile(path);
+        const auto at = bytes.find(find);
+        ASSERT_NE(at, std::string::npos) << "pattern not in the file";
+        ASSERT_EQ(bytes.find(find, at + 1), std::string::npos) << "pattern twice in the file";
+        bytes.replace(at, with.size(), with);
+        Quellmar::testing::writeFile(path, bytes);
+    }
+    void flipByteOf(const std::string& data, std::size_t index) {
+        std::string damaged = data;
+        damaged[index] = static_cast<char>(damaged[index] ^ 0x10);
+        patchFile(data, damaged);
+    }
+
+    // Rewrites or removes the checksum attribute with HDF5 directly.
+    void tamperWithAttribute(const std::string& dataset, hid_t type, hid_t space, const void* value) {
+        close();
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        ASSERT_GE(H5Adelete_by_name(f.id, dataset.c_str(), kAttribute, H5P_DEFAULT), 0);
+        if (!value) return;
+        H5Id a(H5Acreate_by_name(f.id, dataset.c_str(), kAttribute, type, space, H5P_DEFAULT, H5P_DEFAULT,
+                                 H5P_DEFAULT));
+        ASSERT_GE(H5Awrite(a.id, type, value), 0);
+    }
+
+    void expectDamaged(int result, const std::string& object) {
+        EXPECT_LT(result, 0);
+        const std::string message = lastError();
+        EXPECT_NE(message.find(object), std::string::npos) << message;
+        EXPECT_NE(message.find("damaged"), std::string::npos) << message;
+    }
+
+    TempDir dir;
+    std::string path;
+    int file = -1;
+};
+
+int makeRecordType() {
+    const int type = QMXLcreateCompoundType(0, sizeof(Record), 0);
+    QMXLaddField(type, "id", offsetof(Record, id), QMXL_INT32);
+    QMXLaddField(type, "value", offsetof(Record, value), QMXL_FLOAT64);
+    return type;
+}
+
+bool allZero(const void* data, std::size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < size; ++i)
+        if (p[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+TEST_F(Checksums, EveryKindCarriesTheCrcOfItsStoredBytes) {
+    const std::string small = pattern(100, 1), large = pattern(40000, 2), text = "some text";
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "small", 0, 0, 100, small.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "large", 0, 0, 40000, large.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "deflated", 6, 1000, 40000, large.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/g", "text", 0, 0, 9, text.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "empty", 0, 0, 0, nullptr), 1);
+    const std::vector<std::int32_t> numbers = {1, -2, 3, 1 << 30};
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "numbers", 0, 0, 0, QMXL_INT32, 4, numbers.data()), 1);
+
+    // Padding bytes must not make the checksum depend on the caller's stack garbage.
+    Record records[2];
+    std::memset(records, 0xEE, sizeof records);
+    records[0].id = 7;
+    records[0].value = 1.5;
+    records[1].id = 8;
+    records[1].value = -2.5;
+    const int type = makeRecordType();
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "padded", 0, 0, 0, type, 0, 2, records), 1) << lastError();
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "packed", 0, 0, 0, type, 1, 2, records), 1) << lastError();
+    QMXLcloseObject(type);
+
+    EXPECT_EQ(storedChecksum("/g/small"), crc32c::Value(small.data(), small.size()));
+    EXPECT_EQ(storedChecksum("/g/large"), crc32c::Value(large.data(), large.size()));
+    EXPECT_EQ(storedChecksum("/g/deflated"), crc32c::Value(large.data(), large.size()));
+    EXPECT_EQ(storedChecksum("/g/text"), crc32c::Value(text.data(), text.size()));
+    EXPECT_EQ(storedChecksum("/g/empty"), 0u);
+    EXPECT_EQ(storedChecksum("/g/numbers"), crc32c::Value(numbers.data(), 16));
+    EXPECT_EQ(storedChecksum("/g/padded"), crc32c::Value(records, sizeof records));
+    // Packed: id then value, 12 bytes a record.
+    std::string packed;
+    for (const Record& r : records) {
+        packed.append(reinterpret_cast<const char*>(&r.id), 4);
+        packed.append(reinterpret_cast<const char*>(&r.value), 8);
+    }
+    EXPECT_EQ(storedChecksum("/g/packed"), crc32c::Value(packed.data(), packed.size()));
+}
+
+TEST_F(Checksums, UpdatesRewriteTheChecksumAndReadBack) {
+    const std::string first = pattern(500, 3), same = pattern(500, 4), longer = pattern(30000, 5);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "b", 0, 0, 500, first.data()), 1);
+    ASSERT_EQ(QMXLupdateOpaqueData(file, "/g", "b", 500, same.data()), 1) << lastError();
+    EXPECT_EQ(storedChecksum("/g/b"), crc32c::Value(same.data(), same.size()));
+    file = QMXLopenFile(path.c_str());
+    ASSERT_EQ(QMXLupdateOpaqueData(file, "/g", "b", 30000, longer.data()), 1) << lastError();
+    EXPECT_EQ(storedChecksum("/g/b"), crc32c::Value(longer.data(), longer.size()));
+
+    reopen();
+    std::string back(30000, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "b", back.data()), 1) << lastError();
+    EXPECT_EQ(back, longer);
+
+    // A typed update given in another type is checksummed as stored, after conversion.
+    close();
+    file = QMXLopenFile(path.c_str());
+    const std::vector<double> values = {1.0, 2.0, 3.0};
+    const std::vector<std::int32_t> asInts = {4, 5, 6};
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()), 1);
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/g", "v", QMXL_INT32, 3, asInts.data()), 1) << lastError();
+    const std::vector<double> stored = {4.0, 5.0, 6.0};
+    EXPECT_EQ(storedChecksum("/g/v"), crc32c::Value(stored.data(), 24));
+}
+
+TEST_F(Checksums, DamagedRawDataFailsTheReadAndLeavesNoBytes) {
+    const std::string small = pattern(200, 6), large = pattern(50000, 7), text = pattern(300, 8);
+    std::vector<std::int32_t> numbers(5000);
+    for (std::size_t i = 0; i < numbers.size(); ++i) numbers[i] = static_cast<std::int32_t>(i * 2654435761u);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "compact", 0, 0, 200, small.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "contiguous", 0, 0, 50000, large.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/g", "text", 0, 0, 300, text.data()), 1);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "numbers", 0, 0, 0, QMXL_INT32, 5000, numbers.data()), 1);
+    const std::string numberBytes(reinterpret_cast<const char*>(numbers.data()), numbers.size() * 4);
+    flipByteOf(small, 17);
+    flipByteOf(large, 40000);
+    flipByteOf(text, 299);
+    flipByteOf(numberBytes, 19999);
+    reopen();
+
+    std::string buffer(50000, '\x55');
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "compact", buffer.data()), "/g/compact");
+    EXPECT_TRUE(allZero(buffer.data(), 200));
+    buffer.assign(50000, '\x55');
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "contiguous", buffer.data()), "/g/contiguous");
+    EXPECT_TRUE(allZero(buffer.data(), 50000));
+    buffer.assign(300, '\x55');
+    expectDamaged(QMXLreadStringDataset(file, "/g", "text", buffer.data()), "/g/text");
+    EXPECT_TRUE(allZero(buffer.data(), 300));
+
+    std::vector<std::int32_t> ints(5000, 0x55);
+    expectDamaged(QMXLreadTypedDataset(file, "/g", "numbers", QMXL_INT32, ints.data()), "/g/numbers");
+    EXPECT_TRUE(allZero(ints.data(), ints.size() * 4));
+    // Read converted to another type, the stored bytes are still checked first.
+    std::vector<double> doubles(5000, 1.0);
+    expectDamaged(QMXLreadTypedDataset(file, "/g", "numbers", QMXL_FLOAT64, doubles.data()), "/g/numbers");
+    EXPECT_TRUE(allZero(doubles.data(), doubles.size() * 8));
+}
+
+TEST_F(Checksums, DamagedCompoundRecordsFailTheRead) {
+    std::vector<Record> records(100);
+    for (int i = 0; i < 100; ++i) records[i] = {i * 1000003, i * 0.123456789};
+    const int type = makeRecordType();
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1, 100, records.data()), 1) << lastError();
+    QMXLcloseObject(type);
+    const std::string record(reinterpret_cast<const char*>(&records[50].value), 8);
+    flipByteOf(record, 3);
+    reopen();
+    std::vector<Record> back(100);
+    const int readType = makeRecordType();
+    expectDamaged(QMXLreadObjectDataset(file, "/g", "r", readType, back.data()), "/g/r");
+    QMXLcloseObject(readType);
+    EXPECT_TRUE(allZero(back.data(), back.size() * sizeof(Record)));
+}
+
+TEST_F(Checksums, DamagedDeflatedChunkFailsTheRead) {
+    const std::string data = pattern(60000, 9);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "z", 6, 20000, 60000, data.data()), 1);
+    close();
+    {
+        // The second chunk's place, from HDF5.
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        H5Id d(H5Dopen2(f.id, "/g/z", H5P_DEFAULT));
+        H5Id space(H5Dget_space(d.id));
+        hsize_t offset[1] = {0};
+        unsigned mask = 0;
+        haddr_t address = 0;
+        hsize_t size = 0;
+        ASSERT_GE(H5Dget_chunk_info(d.id, space.id, 1, offset, &mask, &address, &size), 0);
+        std::string bytes = Quellmar::testing::readFile(path);
+        bytes[address + size / 2] = static_cast<char>(bytes[address + size / 2] ^ 0x01);
+        Quellmar::testing::writeFile(path, bytes);
+    }
+    reopen();
+    std::string buffer(60000, '\x55');
+    EXPECT_LT(QMXLreadOpaqueData(file, "/g", "z", buffer.data()), 0);
+    EXPECT_NE(lastError().find("/g/z"), std::string::npos);
+    EXPECT_TRUE(allZero(buffer.data(), buffer.size()));
+}
+
+TEST_F(Checksums, WrongOrMalformedChecksumAttributeFailsTheRead) {
+    const std::string data = pattern(64, 10);
+    for (const char* name : {"wrong", "text", "pair"})
+        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", name, 0, 0, 64, data.data()), 1);
+    const std::uint32_t wrong = crc32c::Value(data.data(), data.size()) ^ 1u;
+    H5Id scalar(H5Screate(H5S_SCALAR));
+    tamperWithAttribute("/g/wrong", H5T_NATIVE_UINT32, scalar.id, &wrong);
+    H5Id text(H5Tcopy(H5T_C_S1));
+    H5Tset_size(text.id, 4);
+    tamperWithAttribute("/g/text", text.id, scalar.id, "abcd");
+    const hsize_t two = 2;
+    H5Id pairSpace(H5Screate_simple(1, &two, nullptr));
+    const std::uint32_t pair[2] = {1, 2};
+    tamperWithAttribute("/g/pair", H5T_NATIVE_UINT32, pairSpace.id, pair);
+    reopen();
+    for (const char* name : {"wrong", "text", "pair"}) {
+        std::string buffer(64, '\x55');
+        expectDamaged(QMXLreadOpaqueData(file, "/g", name, buffer.data()), std::string("/g/") + name);
+        EXPECT_TRUE(allZero(buffer.data(), buffer.size())) << name;
+    }
+}
+
+TEST_F(Checksums, ItemsWithoutChecksumStillReadAndGainOneOnUpdate) {
+    const std::string data = pattern(1000, 11);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "old", 0, 0, 1000, data.data()), 1);
+    tamperWithAttribute("/g/old", H5T_NATIVE_UINT32, H5S_ALL, nullptr);
+    reopen();
+    std::string buffer(1000, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "old", buffer.data()), 1) << lastError();
+    EXPECT_EQ(buffer, data);
+    close();
+    file = QMXLopenFile(path.c_str());
+    ASSERT_EQ(QMXLupdateOpaqueData(file, "/g", "old", 1000, data.data()), 1) << lastError();
+    EXPECT_EQ(storedChecksum("/g/old"), crc32c::Value(data.data(), data.size()));
+}

@@ -1,0 +1,100 @@
+#include "Crc32c.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace Quellmar::crc32c {
+namespace {
+
+struct Vector {
+    std::vector<unsigned char> bytes;
+    std::uint32_t crc;
+};
+
+// Published CRC-32C check values (RFC 3720 appendix B.4 and the "123456789" check).
+std::vector<Vector> knownVectors() {
+    std::vector<Vector> v;
+    v.push_back({{}, 0x00000000u});
+    const std::string check = "123456789";
+    v.push_back({{check.begin(), check.end()}, 0xE3069283u});
+    v.push_back({std::vector<unsigned char>(32, 0x00), 0x8A9136AAu});
+    v.push_back({std::vector<unsigned char>(32, 0xFF), 0x62A8AB43u});
+    std::vector<unsigned char> up(32), down(32);
+    for (int i = 0; i < 32; ++i) {
+        up[i] = static_cast<unsigned char>(i);
+        down[i] = static_cast<unsigned char>(31 - i);
+    }
+    v.push_back({up, 0x46DD794Eu});
+    v.push_back({down, 0x113FDB5Cu});
+    // An iSCSI read command PDU.
+    v.push_back({{0x01, 0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                  0x00, 0x00, 0x00, 0x00, 0x14, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00,
+                  0x00, 0x00, 0x00, 0x14, 0x00, 0x00, 0x00, 0x18, 0x28, 0x00, 0x00, 0x00,
+                  0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+                 0xD9963A56u});
+    return v;
+}
+
+TEST(Crc32c, KnownVectorsInEveryImplementation) {
+    for (const auto& [bytes, crc] : knownVectors()) {
+        SCOPED_TRACE(bytes.size());
+        EXPECT_EQ(Value(bytes.data(), bytes.size()), crc);
+        EXPECT_EQ(ExtendPortable(0, bytes.data(), bytes.size()), crc);
+        EXPECT_EQ(ExtendHardware(0, bytes.data(), bytes.size()), crc);
+    }
+}
+
+TEST(Crc32c, ExtendEqualsValueOfConcatenationAtEverySplit) {
+    const std::string text = "The quick brown fox jumps over the lazy dog, twice over and again.";
+    const std::uint32_t whole = Value(text.data(), text.size());
+    for (std::size_t split = 0; split <= text.size(); ++split) {
+        const std::uint32_t head = Value(text.data(), split);
+        EXPECT_EQ(Extend(head, text.data() + split, text.size() - split), whole) << split;
+        EXPECT_EQ(ExtendPortable(ExtendHardware(0, text.data(), split), text.data() + split,
+                                 text.size() - split),
+                  whole)
+            << split;
+    }
+}
+
+// Lengths around the 8- and 32-byte strides and unaligned starts reach every tail loop.
+TEST(Crc32c, HardwareAndPortableAgreeOnAllLengthsAndAlignments) {
+    std::mt19937 random(7);
+    std::vector<unsigned char> buffer(4096 + 16);
+    for (auto& b : buffer) b = static_cast<unsigned char>(random());
+    for (std::size_t offset = 0; offset < 8; ++offset) {
+        for (std::size_t size = 0; size <= 300; ++size) {
+            ASSERT_EQ(ExtendHardware(0x12345678u, buffer.data() + offset, size),
+                      ExtendPortable(0x12345678u, buffer.data() + offset, size))
+                << offset << "/" << size;
+        }
+        EXPECT_EQ(ExtendHardware(0, buffer.data() + offset, 4096),
+                  ExtendPortable(0, buffer.data() + offset, 4096));
+    }
+}
+
+// Every single-bit error in a block must change the checksum; that is what reads rely on.
+TEST(Crc32c, EverySingleBitFlipIsDetected) {
+    std::vector<unsigned char> block(1024);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<unsigned char>(i * 31);
+    const std::uint32_t good = Value(block.data(), block.size());
+    for (std::size_t bit = 0; bit < block.size() * 8; ++bit) {
+        block[bit / 8] ^= static_cast<unsigned char>(1u << (bit % 8));
+        ASSERT_NE(Value(block.data(), block.size()), good) << bit;
+        block[bit / 8] ^= static_cast<unsigned char>(1u << (bit % 8));
+    }
+}
+
+TEST(Crc32c, ZeroedBlockIsDetected) {
+    std::vector<unsigned char> block(4096, 0x5A);
+    const std::uint32_t good = Value(block.data(), block.size());
+    std::memset(block.data() + 1000, 0, 512);
+    EXPECT_NE(Value(block.data(), block.size()), good);
+}
+
+}  // namespace
+}  // namespace Quellmar::crc32c

@@ -1,0 +1,163 @@
+#include "ContainerWalk.h"
+
+#include "QMXL.h"
+
+#include <cstdlib>
+#include <memory>
+
+namespace Quellmar::fuzz {
+namespace {
+
+// Owners of what the file library hands out.
+class NameList {
+public:
+    ~NameList() {
+        if (m_names) {
+            QMXLreleaseStrings(m_count, m_names);
+            QMXLreleaseArray(&m_names);
+        }
+        if (m_kinds) QMXLreleaseArray(&m_kinds);
+    }
+    int m_count = 0;
+    char** m_names = nullptr;
+    int* m_kinds = nullptr;
+};
+
+class Handle {
+public:
+    explicit Handle(int id) : m_id(id) {}
+    ~Handle() {
+        if (m_id > 0) QMXLcloseObject(m_id);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    int get() const { return m_id; }
+
+private:
+    int m_id;
+};
+
+std::string lastError() {
+    char* message = nullptr;
+    if (QMXLgetLastErrorMessage(&message) < 0 || !message) return "(no message)";
+    std::string text = message;
+    QMXLreleaseString(&message);
+    return text;
+}
+
+std::string join(const std::string& group, const std::string& name) {
+    return group == "/" ? "/" + name : group + "/" + name;
+}
+
+class Walker {
+public:
+    Walker(int file, const WalkLimits& limits) : m_file(file), m_limits(limits) {}
+
+    void group(const std::string& path, int depth) {
+        if (depth > m_limits.maxDepth) return;
+        ++m_result.groups;
+        attributes(path);
+        NameList list;
+        if (QMXLlistGroup(m_file, path.c_str(), &list.m_count, &list.m_names, &list.m_kinds) < 0) {
+            fail(path, "cannot list group: " + lastError());
+            return;
+        }
+        for (int i = 0; i < list.m_count && m_items < m_limits.maxItems; ++i, ++m_items) {
+            if (!list.m_names || !list.m_names[i]) continue;
+            const std::string name = list.m_names[i];
+            const int kind = list.m_kinds ? list.m_kinds[i] : QMXL_KIND_UNKNOWN;
+            const std::string child = join(path, name);
+            switch (kind) {
+                case QMXL_KIND_GROUP:
+                case QMXL_KIND_OBJECT_GROUP:
+                    group(child, depth + 1);
+                    break;
+                case QMXL_KIND_OPAQUE:
+                case QMXL_KIND_STRING:
+                case QMXL_KIND_TYPED:
+                case QMXL_KIND_COMPOUND:
+                    item(path, name, kind);
+                    attributes(child);
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+
+    WalkResult result() { return std::move(m_result); }
+
+private:
+    void item(const std::string& group, const std::string& name, int kind) {
+        const std::string path = join(group, name);
+        long long bytes = -1;
+        int sized = -1;
+        if (kind == QMXL_KIND_OPAQUE)
+            sized = QMXLgetSizeOfOpaqueData(m_file, group.c_str(), name.c_str(), &bytes);
+        else if (kind == QMXL_KIND_STRING)
+            sized = QMXLgetSizeOfStringDataset(m_file, group.c_str(), name.c_str(), &bytes);
+        else
+            sized = QMXLgetSizeOfDataset(m_file, group.c_str(), name.c_str(), &bytes);
+        if (sized < 0 || bytes < 0) return fail(path, "cannot size: " + lastError());
+        if (bytes > m_limits.maxItemBytes) return fail(path, "implausible size");
+        // One spare byte: string reads may terminate the text.
+        std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(bytes) + 1]);
+        int read = -1;
+        if (kind == QMXL_KIND_OPAQUE)
+            read = QMXLreadOpaqueData(m_file, group.c_str(), name.c_str(), buffer.get());
+        else if (kind == QMXL_KIND_STRING)
+            read = QMXLreadStringDataset(m_file, group.c_str(), name.c_str(), buffer.get());
+        else if (kind == QMXL_KIND_TYPED)
+            read = QMXLreadTypedDataset(m_file, group.c_str(), name.c_str(), QMXL_AS_STORED,
+                                        buffer.get());
+        else
+            read = QMXLreadObjectDataset(m_file, group.c_str(), name.c_str(), -1, buffer.get());
+        if (read < 0) return fail(path, "cannot read: " + lastError());
+        ++m_result.itemsRead;
+    }
+
+    void attributes(const std::string& path) {
+        NameList list;
+        if (QMXLlistAttributes(m_file, path.c_str(), &list.m_count, &list.m_names) < 0) return;
+        Handle dataset(path == "/" ? -1 : QMXLopenDataset(m_file, path.c_str()));
+        Handle group(dataset.get() > 0 ? -1 : QMXLopenGroup(m_file, path.c_str()));
+        const int handle = dataset.get() > 0 ? dataset.get() : group.get();
+        if (handle <= 0) return;
+        for (int i = 0; i < list.m_count; ++i) {
+            if (!list.m_names || !list.m_names[i]) continue;
+            const char* name = list.m_names[i];
+            char* text = nullptr;
+            if (QMXLgetStringAttribute(handle, name, &text) >= 0) {
+                std::free(text);
+                ++m_result.attributesRead;
+                continue;
+            }
+            std::free(text);
+            unsigned long long wide = 0;
+            int narrow = 0;
+            if (QMXLreadUInt64Attribute(handle, name, &wide) >= 0 ||
+                QMXLreadAttribute(handle, name, &narrow) >= 0)
+                ++m_result.attributesRead;
+        }
+    }
+
+    void fail(const std::string& path, const std::string& why) {
+        ++m_result.itemsFailed;
+        m_result.failures.push_back(path + ": " + why);
+    }
+
+    int m_file;
+    WalkLimits m_limits;
+    int m_items = 0;
+    WalkResult m_result;
+};
+
+}  // namespace
+
+WalkResult walkContainer(int file, const WalkLimits& limits) {
+    Walker walker(file, limits);
+    walker.group("/", 0);
+    return walker.result();
+}
+
+}  // namespace Quellmar::fuzz

@@ -1,0 +1,98 @@
+// Containers changed behind the library's back (here with h5py): shapes that lie about the
+// stored elements, names the library cannot address, link cycles, foreign attribute types.
+// The tool must report them, never read past a buffer or walk forever.
+#include "ToolTestSupport.h"
+
+namespace Quellmar::testing {
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Runs h5py code on the file opened read-write as `f`.
+void alter(const std::string& file, const std::string& code) {
+    const std::string out = python("import h5py, numpy\nwith h5py.File('" + file + "', 'r+') as f:\n" +
+                                       code + "\nprint('ok')\n",
+                                   "");
+    ASSERT_EQ(out, "ok\n") << out;
+}
+
+TEST_F(QmxTool, ArrayShapeThatPromisesOtherThanTheStoredElements) {
+    const std::string file = demo();
+    // 5 x 3 claims 15 elements where 12 are stored; 2 x 3 claims fewer than are stored.
+    alter(file, "    f['results/mesh/nodes'].attrs.modify('Rows', numpy.int32(5))\n"
+                "    f['results/mesh/connectivity'].attrs.modify('Rows', numpy.int32(1))");
+    const ToolResult check = runQmx({"check", file});
+    EXPECT_EQ(check.exitCode, 1) << describe(check);
+    EXPECT_TRUE(contains(check.out, "/results/mesh/nodes: shape 5 x 3 does not match the 12 stored elements"))
+        << check.out;
+    EXPECT_TRUE(contains(check.out, "/results/mesh/connectivity: shape 1 x 3 does not match the 6 stored elements"))
+        << check.out;
+    EXPECT_TRUE(contains(check.out, "2 problems")) << check.out;
+    const ToolResult cat = runQmx({"cat", file, "results/mesh", "connectivity"});
+    EXPECT_EQ(cat.exitCode, 1) << describe(cat);
+    EXPECT_TRUE(contains(cat.err, "does not match")) << cat.err;
+    EXPECT_TRUE(cat.out.empty());
+}
+
+TEST_F(QmxTool, InvalidShapeAttributesAreReported) {
+    const std::string file = demo();
+    alter(file, "    f['results/mesh/nodes'].attrs.modify('Cols', numpy.int32(-3))\n"
+                "    f['results/counts'].attrs.create('Rows', numpy.int32(6), dtype='<i4')");
+    const ToolResult check = runQmx({"check", file});
+    EXPECT_EQ(check.exitCode, 1) << describe(check);
+    EXPECT_TRUE(contains(check.out, "/results/mesh/nodes: invalid array shape: \"Rows\" 4, \"Cols\" -3"))
+        << check.out;
+    EXPECT_TRUE(contains(check.out, "/results/counts: invalid array shape: \"Rows\" 6, \"Cols\" missing"))
+        << check.out;
+}
+
+TEST_F(QmxTool, NamesTheLibraryCannotAddressAreNotConfusedWithOthers) {
+    const std::string file = demo();
+    // "notes." would be trimmed to "notes" by the library: another object.
+    alter(file, "    f['models'].copy('notes', 'notes.')");
+    const ToolResult check = runQmx({"check", file});
+    EXPECT_EQ(check.exitCode, 1) << describe(check);
+    EXPECT_TRUE(contains(check.out, "/models/notes.: the library cannot address an object of this name"))
+        << check.out;
+    const ToolResult get = runQmx({"get", file, "models", "notes."});
+    EXPECT_EQ(get.exitCode, 1) << describe(get);
+    EXPECT_TRUE(contains(get.err, "cannot address")) << get.err;
+    EXPECT_TRUE(get.out.empty());
+}
+
+TEST_F(QmxTool, LinkCycleEndsTheWalk) {
+    const std::string file = demo();
+    alter(file, "    f['results/mesh']['up'] = f['results']");
+    for (const char* command : {"ls", "check"}) {
+        const ToolResult r = runQmx({command, file}, "", 120);
+        EXPECT_FALSE(r.timedOut) << command;
+        EXPECT_EQ(r.signal, 0) << command;
+        EXPECT_EQ(r.exitCode, 1) << command << describe(r).substr(0, 2000);
+        EXPECT_TRUE(contains(r.out + r.err, "nested too deeply")) << command;
+    }
+}
+
+TEST_F(QmxTool, ForeignAttributeTypesAreShownAsUnreadableWithoutFailingTheCheck) {
+    const std::string file = demo();
+    alter(file, "    f['models'].attrs['note'] = 'variable length text'\n"
+                "    f['models'].attrs['big'] = numpy.uint64(2**63 + 5)\n"
+                "    f['models'].attrs['fixed'] = numpy.bytes_('abc\\x01')");
+    const ToolResult ls = runQmx({"ls", "-l", file, "models"});
+    ASSERT_EQ(ls.exitCode, 0) << describe(ls);
+    EXPECT_TRUE(contains(ls.out, "@note = <unreadable>")) << ls.out;
+    EXPECT_TRUE(contains(ls.out, "@big = 9223372036854775813")) << ls.out;
+    EXPECT_TRUE(contains(ls.out, "@fixed = \"abc\\x01\"")) << ls.out;
+    const ToolResult json = runQmx({"ls", "-l", "--json", file, "models"});
+    EXPECT_EQ(python("import json,sys\nd=json.load(sys.stdin)\na=d['objects'][0]['attributes']\n"
+                     "print(a['note'], a['big'], repr(a['fixed']))\n",
+                     json.out),
+              "None 9223372036854775813 'abc\\x01'\n");
+    const ToolResult check = runQmx({"check", file});
+    EXPECT_EQ(check.exitCode, 0) << describe(check);
+    EXPECT_TRUE(contains(check.out, "warning: /models: attribute \"note\"")) << check.out;
+}
+
+}  // namespace
+}  // namespace Quellmar::testing
