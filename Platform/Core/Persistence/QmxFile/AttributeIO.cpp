@@ -78,6 +78,32 @@ herr_t readScalarAttribute(hid_t object, const std::string& name, hid_t memoryTy
     return 0;
 }
 
+namespace {
+
+herr_t copyAttribute(hid_t from, const char* name, const H5A_info_t*, void* target) {
+    Hid attribute(H5Aopen(from, name, H5P_DEFAULT));
+    Hid type(attribute ? H5Aget_type(attribute.get()) : H5I_INVALID_HID);
+    Hid space(attribute ? H5Aget_space(attribute.get()) : H5I_INVALID_HID);
+    if (!type || !space) return -1;
+    const hssize_t points = H5Sget_simple_extent_npoints(space.get());
+    if (points < 0) return -1;
+    std::vector<unsigned char> buffer(H5Tget_size(type.get()) * static_cast<size_t>(points) + 1);
+    if (H5Aread(attribute.get(), type.get(), buffer.data()) < 0) return -1;
+    const hid_t to = *static_cast<hid_t*>(target);
+    Hid copy(H5Acreate2(to, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT));
+    herr_t status = copy ? H5Awrite(copy.get(), type.get(), buffer.data()) : -1;
+    if (H5Tdetect_class(type.get(), H5T_VLEN) > 0 || H5Tis_variable_str(type.get()) > 0)
+        H5Dvlen_reclaim(type.get(), space.get(), H5P_DEFAULT, buffer.data());
+    return status;
+}
+
+}  // namespace
+
+herr_t copyAttributes(hid_t from, hid_t to) {
+    hid_t target = to;
+    return H5Aiterate2(from, H5_INDEX_NAME, H5_ITER_NATIVE, nullptr, copyAttribute, &target);
+}
+
 herr_t setStringAttribute(hid_t object, const std::string& name, const std::string& value) {
     ErrorKeeper keeper;
     const htri_t exists = attributeExists(object, name);

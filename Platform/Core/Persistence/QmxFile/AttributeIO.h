@@ -25,6 +25,9 @@ herr_t setScalarAttribute(hid_t object, const std::string& name, hid_t fileType,
 // Reads a one-element numeric attribute, converting to memoryType.
 herr_t readScalarAttribute(hid_t object, const std::string& name, hid_t memoryType, void* value);
 
+// Copies every attribute of one object to another, whatever its type.
+herr_t copyAttributes(hid_t from, hid_t to);
+
 // Text attributes: stored as fixed-length strings of exactly the text's bytes.
 herr_t setStringAttribute(hid_t object, const std::string& name, const std::string& value);
 // Reads fixed- and variable-length text attributes; nullopt on failure.

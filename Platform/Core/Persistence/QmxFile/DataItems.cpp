@@ -1,5 +1,6 @@
 #include "DataItems.h"
 
+#include "AttributeIO.h"
 #include "ItemChecksum.h"
 #include "Objects.h"
 
@@ -9,31 +10,11 @@ namespace Quellmar::qmxfile {
 
 namespace {
 
-// Tags of our opaque type: other programs see what the bytes are.
-constexpr const char* kOpaqueTag = "QMZ:blob";
-
 Hid makeSpace(hsize_t count) { return Hid(H5Screate_simple(1, &count, nullptr)); }
 
 herr_t write(hid_t dataset, hid_t memoryType, hsize_t count, const void* data) {
     if (count == 0) return 0;
     return H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
-}
-
-herr_t copyAttribute(hid_t from, const char* name, const H5A_info_t*, void* target) {
-    Hid attribute(H5Aopen(from, name, H5P_DEFAULT));
-    Hid type(attribute ? H5Aget_type(attribute.get()) : H5I_INVALID_HID);
-    Hid space(attribute ? H5Aget_space(attribute.get()) : H5I_INVALID_HID);
-    if (!type || !space) return -1;
-    const hssize_t points = H5Sget_simple_extent_npoints(space.get());
-    if (points < 0) return -1;
-    std::vector<unsigned char> buffer(H5Tget_size(type.get()) * static_cast<size_t>(points) + 1);
-    if (H5Aread(attribute.get(), type.get(), buffer.data()) < 0) return -1;
-    const hid_t to = *static_cast<hid_t*>(target);
-    Hid copy(H5Acreate2(to, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT));
-    herr_t status = copy ? H5Awrite(copy.get(), type.get(), buffer.data()) : -1;
-    if (H5Tdetect_class(type.get(), H5T_VLEN) > 0 || H5Tis_variable_str(type.get()) > 0)
-        H5Dvlen_reclaim(type.get(), space.get(), H5P_DEFAULT, buffer.data());
-    return status;
 }
 
 }  // namespace
@@ -60,9 +41,9 @@ const char* nameOfKind(ItemKind kind) {
 }
 
 Hid makeOpaqueType() {
-    Hid type(H5Tcreate(H5T_OPAQUE, 1));
-    if (type && H5Tset_tag(type.get(), kOpaqueTag) < 0) return Hid();
-    return type;
+    // Untagged: HDF5 converts only between opaque types of equal tags, and generic readers
+    // (h5py) read untagged ones directly.
+    return Hid(H5Tcreate(H5T_OPAQUE, 1));
 }
 
 Hid makeStringType() {
@@ -139,9 +120,8 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
         return -1;
     }
     Hid fresh(H5Dcreate_anon(loc, type.get(), space.get(), dcpl.get(), H5P_DEFAULT));
-    hid_t target = fresh.get();
     if (!fresh || write(fresh.get(), memoryType, count, data) < 0 ||
-        H5Aiterate2(old.get(), H5_INDEX_NAME, H5_ITER_NATIVE, nullptr, copyAttribute, &target) < 0) {
+        copyAttributes(old.get(), fresh.get()) < 0) {
         keeper.capture();
         return -1;
     }

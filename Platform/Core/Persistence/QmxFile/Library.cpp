@@ -16,19 +16,14 @@ std::atomic<bool> g_exiting{false};
 std::atomic<bool> g_flushing{true};
 bool g_initialised = false;
 
-// Constructed when the library is loaded, after HDF5 has registered its own exit handler
-// (H5open does that), so this destructor runs before HDF5 shuts down: it marks the process
-// as exiting and closes what is still open while HDF5 can still write it.
+// Constructed when the library is loaded. Its destructor runs when the library is
+// finalised at exit, before HDF5 (which this library depends on) shuts down.
 struct ExitGuard {
     ExitGuard() {
         std::lock_guard lock(libraryMutex());
         ensureInitialised();
     }
-    ~ExitGuard() {
-        std::lock_guard lock(libraryMutex());
-        g_exiting = true;
-        HandleTable::instance().closeAll();
-    }
+    ~ExitGuard() { beginProcessExit(); }
 } g_exitGuard;
 
 }  // namespace
@@ -38,6 +33,13 @@ void ensureInitialised() {
     g_initialised = true;
     H5open();
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+}
+
+void beginProcessExit() {
+    std::lock_guard lock(libraryMutex());
+    if (g_exiting) return;
+    g_exiting = true;
+    HandleTable::instance().closeAll();
 }
 
 bool isExiting() { return g_exiting; }

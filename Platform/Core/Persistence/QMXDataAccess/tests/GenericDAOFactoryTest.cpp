@@ -225,11 +225,5 @@ TEST_F(GenericDAOFactoryTest, FileVersionForExtensions) {
     QMXLcloseAllFileHandlesForFile(handle);
 }
 
-TEST_F(GenericDAOFactoryTest, AccessPortIsInert) {
-    QMXDataAccessPort a;
-    QMXDataAccessPort b;
-    EXPECT_EQ(&(a = b), &a);
-}
-
 }  // namespace
 }  // namespace Quellmar

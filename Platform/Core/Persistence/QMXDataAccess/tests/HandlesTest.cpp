@@ -124,18 +124,6 @@ TEST_F(HandlesTest, AssignmentMovesTheReference) {
     EXPECT_TRUE(b != -1);
 }
 
-TEST_F(HandlesTest, ProtectedStoreAndCopy) {
-    const int value = openGroup();
-    ASSERT_GT(value, 0);
-    OpenHandle h;
-    h.assignHandle(value);  // takes over the opening reference, adds none
-    EXPECT_EQ(refs(value), 1);
-    EXPECT_EQ(CallCounter::total(), 0);
-    h.assignHandle(0);  // releases
-    EXPECT_LT(refs(value), 0);
-    EXPECT_EQ(h.getHandle(), -1);
-}
-
 TEST_F(HandlesTest, RefusedReferenceThrowsAndLeavesTheWrapperEmpty) {
     const int value = openGroup();
     ASSERT_GT(value, 0);

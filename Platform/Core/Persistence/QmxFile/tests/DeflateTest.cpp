@@ -1,0 +1,107 @@
+#include "TestFiles.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+using namespace Quellmar::testing;
+
+namespace {
+
+std::string blob(int file, const char* group, const char* name) {
+    long long size = 0;
+    if (QMXLgetSizeOfOpaqueData(file, group, name, &size) != 1) return "<missing>";
+    std::string data(static_cast<size_t>(size), '\0');
+    QMXLreadOpaqueData(file, group, name, data.data());
+    return data;
+}
+
+}  // namespace
+
+TEST(Deflate, CompactsAClosedFileAndKeepsEverything) {
+    TempDir dir;
+    const std::string path = dir.file("d.qmz");
+    int file = QMXLcreateFile(path.c_str());
+    ASSERT_EQ(QMXLupdateQMVersionOfFile(file, 4), 1);
+    const std::string big(200000, 'x');
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", ("big" + std::to_string(i)).c_str(), 0, 0, 200000,
+                                                 big.data()),
+                  1);
+    const int group = QMXLcreateOpaqueDataGroup(file, "/keep");
+    const int version = 9;
+    ASSERT_EQ(QMXLcreateAttribute(group, "Version", &version), 1);
+    QMXLcloseGroup(group);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/keep", "small", 0, 0, 5, "small"), 1);
+    const double values[] = {1, 2, 3};
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/keep", "v", 4, 100, 1, QMXL_FLOAT64, 3, values), 1);
+    ASSERT_EQ(QMXLremoveGroup(file, "/g"), 1);
+    QMXLcloseFile(file);
+    const long long before = fileSize(path);
+    ASSERT_GT(before, 4000000);
+    ::chmod(path.c_str(), 0640);
+
+    ASSERT_EQ(QMXLdeflate(path.c_str(), 100), 1) << lastError();
+    EXPECT_LT(fileSize(path), 20000);
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    file = QMXLopenFileReadOnly(path.c_str());
+    ASSERT_GT(file, 0);
+    EXPECT_EQ(QMXLisQMZFileNoLock(file), 1);
+    int stored = 0;
+    ASSERT_EQ(QMXLgetQMVersionOfFile(file, &stored), 1);
+    EXPECT_EQ(stored, 4);
+    EXPECT_EQ(QMXLexistsOpaqueDataGroup(file, "/keep"), 1);
+    EXPECT_EQ(blob(file, "/keep", "small"), "small");
+    double back[3] = {};
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/keep", "v", QMXL_FLOAT64, back), 1);
+    EXPECT_EQ(back[2], 3.0);
+    const int again = QMXLopenOpaqueDataGroup(file, "/keep");
+    ASSERT_EQ(QMXLreadAttribute(again, "Version", &stored), 1);
+    EXPECT_EQ(stored, 9);
+    QMXLcloseGroup(again);
+    QMXLcloseFile(file);
+
+    // Nothing left to gain: a copy is not smaller, so the percentage leaves the file alone.
+    const std::string content = readFile(path);
+    EXPECT_GE(QMXLdeflate(path.c_str(), 1), 0);
+    EXPECT_EQ(readFile(path), content);
+}
+
+TEST(Deflate, FailuresLeaveTheOriginalUntouched) {
+    TempDir dir;
+    const std::string text = dir.file("text.qmz");
+    writeFile(text, std::string(5000, 't'));
+    EXPECT_EQ(QMXLdeflate(text.c_str(), 100), -1);
+    EXPECT_EQ(readFile(text), std::string(5000, 't'));
+    EXPECT_EQ(QMXLdeflate(dir.file("missing.qmz").c_str(), 100), -1);
+    EXPECT_EQ(QMXLdeflate(nullptr, 100), -1);
+    EXPECT_EQ(QMXLdeflate("", 100), -1);
+
+    const std::string path = dir.file("open.qmz");
+    const int file = QMXLcreateFile(path.c_str());
+    EXPECT_EQ(QMXLdeflate(path.c_str(), 100), -1);
+    EXPECT_NE(lastError().find("is open"), std::string::npos) << lastError();
+    QMXLcloseFile(file);
+    EXPECT_EQ(QMXLdeflate(path.c_str(), 0), -1);
+    EXPECT_EQ(QMXLdeflate(path.c_str(), 101), -1);
+
+    // A directory that refuses the temporary copy.
+    const std::string locked = dir.file("locked");
+    ::mkdir(locked.c_str(), 0700);
+    const std::string inside = locked + "/f.qmz";
+    QMXLcloseFile(QMXLcreateFile(inside.c_str()));
+    const std::string content = readFile(inside);
+    ::chmod(locked.c_str(), 0500);
+    if (::geteuid() != 0) {
+        EXPECT_EQ(QMXLdeflate(inside.c_str(), 100), -1);
+        EXPECT_EQ(readFile(inside), content);
+    }
+    ::chmod(locked.c_str(), 0700);
+    // No temporary copies stay behind.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().string().find(".deflate-"), std::string::npos) << entry.path();
+}
