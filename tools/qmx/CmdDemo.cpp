@@ -127,6 +127,7 @@ int runDemo(const Args& args) {
         try {
             writeObjects(container);
             writeVectors(container);
+            container.flush();
         } catch (...) {
             container.revert();
             std::remove(file.c_str());

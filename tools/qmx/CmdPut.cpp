@@ -74,6 +74,7 @@ int runPut(const Args& args) {
     const SerializationTransferObject object(bytes);
     try {
         writeBlob(container, group, name, kind, existing == kNoEntry, groupVersion, object);
+        container.flush();
     } catch (...) {
         container.revert();
         throw;

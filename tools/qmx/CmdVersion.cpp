@@ -33,6 +33,7 @@ int runVersion(const Args& args) {
         return kExitOk;
     }
     if (!blobs.updateQMVersionToCurrent()) throw Failure(file + ": the format version could not be raised");
+    container.flush();
     int now = 0;
     if (!blobs.getQMVersion(now) || now != library)
         throw Failure(file + ": the format version reads " + std::to_string(now) +

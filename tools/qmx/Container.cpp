@@ -101,4 +101,11 @@ int Container::file() const { return m_storage->getHandleToStorage(); }
 
 void Container::revert() { m_stack->revert(); }
 
+void Container::flush() {
+    if (m_storage->commit() != 1) {
+        const std::string why = fileLibraryError();
+        throw Failure(m_path + ": changes could not be written" + (why.empty() ? "" : ": " + why));
+    }
+}
+
 }  // namespace Quellmar::qmx

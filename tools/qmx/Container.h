@@ -41,6 +41,9 @@ public:
 
     // Undoes what was created in this unit of work (after a failed write).
     void revert();
+    // Writes what was changed to disk now, so that a failure is reported and not lost in
+    // the closing of the file. Throws Failure.
+    void flush();
 
 private:
     std::string m_path;
