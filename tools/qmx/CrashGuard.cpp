@@ -19,12 +19,14 @@ namespace {
 // Fixed buffers: the handler may only write what is already in memory.
 char g_prefix[512];
 char g_path[1024] = "/";
-char g_altStack[1 << 16];
 
 void append(char* out, std::size_t size, const char* text) {
     const std::size_t used = std::strlen(out);
     std::strncat(out, text, size - used - 1);
 }
+
+#ifndef QMX_SANITIZED
+char g_altStack[1 << 16];
 
 void write2(const char* text) {
     std::size_t left = std::strlen(text);
@@ -42,6 +44,7 @@ extern "C" void onCrash(int) {
     write2(": reading this crashed the HDF5 library (the file is damaged)\n");
     ::_exit(1);
 }
+#endif
 
 }  // namespace
 

@@ -6,9 +6,6 @@
 #include "QMXL.h"
 #include "QMXLogLine.h"
 
-// Compaction may be missing from an older file library; deflate then reports failure.
-#pragma weak QMXLdeflate
-
 namespace Quellmar {
 
 namespace {
@@ -77,7 +74,6 @@ int QMXPersistentStorageImplementation::commit() {
 
 bool QMXPersistentStorageImplementation::deflate() {
     if (driver) driver->close();
-    if (&QMXLdeflate == nullptr) return false;
     return QMXLdeflate(descriptor->getNativeResourceName().c_str(), kDeflatePercent) != -1;
 }
 
