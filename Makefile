@@ -86,3 +86,11 @@ mutation-run: rel
 	  --copies $(COPIES) --keep build/mutation-wrong
 
 fuzz: fuzz-run mutation-run
+
+# Crash harness: writers killed at random times and just before their N-th write, 1,000 trials
+# per kill mode with the journal and the same without it (TRIALS=n for another count). Fails
+# when a journaled trial leaves damage.
+.PHONY: crashtest
+crashtest: rel
+	$(REL)/bin/qmx_crashtest --writer $(REL)/bin/qmx_crash_writer --shim $(REL)/lib/libqmx_kill_shim.so \
+	  --trials $(or $(TRIALS),1000) --require-clean

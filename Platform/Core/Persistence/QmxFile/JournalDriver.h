@@ -10,9 +10,9 @@
 // A file locked by another process is refused at once with "File NAME is in use by another
 // process"; there is no waiting.
 
-#include <hdf5.h>
+#include "JournalControl.h"
 
-#include <string>
+#include <hdf5.h>
 
 namespace Quellmar::qmxfile {
 
@@ -26,14 +26,6 @@ herr_t setContainerDriver(hid_t fapl);
 // Whether commits sync the journal before overwriting and the container before deleting the
 // journal (power-loss safe) or skip the syncs (process-crash safe only): QMXLsetflush decides.
 bool journalSync();
-
-// Switches the journal off for files opened afterwards. Only for tools that measure what the
-// journal prevents and costs; the library never does.
-void setJournalEnabled(bool on);
-bool journalEnabled();
-
-// Why the last journaled open or commit on this thread failed; empty when none did.
-std::string lastJournalError();
 
 }  // namespace Quellmar::qmxfile
 

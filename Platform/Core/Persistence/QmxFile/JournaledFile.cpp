@@ -239,37 +239,31 @@ bool JournaledFile::syncJournal() {
     return true;
 }
 
-std::vector<unsigned char>& JournaledFile::heldPage(uint64_t page) {
+JournaledFile::HeldPage& JournaledFile::heldPage(uint64_t page) {
     auto found = m_held.find(page);
     if (found != m_held.end()) return found->second;
     const uint64_t start = page * kPage;
     const size_t size = static_cast<size_t>(std::min(kPage, m_originalLength - start));
-    std::vector<unsigned char> bytes(size, 0);
+    HeldPage held;
+    held.original.assign(size, 0);
     size_t got = 0;
     // Unjournaled pages were never written this session: the file still has their old bytes.
-    if (!readFully(m_fd.get(), bytes.data(), size, static_cast<off_t>(start), &got)) {
-        ioFailure("cannot read");
-    }
-    m_heldBytes += size;
-    return m_held.emplace(page, std::move(bytes)).first->second;
+    if (!readFully(m_fd.get(), held.original.data(), size, static_cast<off_t>(start), &got)) ioFailure("cannot read");
+    held.current = held.original;
+    m_heldBytes += 2 * size;
+    return m_held.emplace(page, std::move(held)).first->second;
 }
 
 bool JournaledFile::spill() {
     if (m_held.empty()) return true;
     std::vector<unsigned char> records;
-    records.reserve(m_heldBytes + m_held.size() * journal::kRecordHeaderSize);
-    std::vector<unsigned char> original(kPage);
-    for (const auto& [page, bytes] : m_held) {
-        const uint64_t start = page * kPage;
-        size_t got = 0;
-        if (!readFully(m_fd.get(), original.data(), bytes.size(), static_cast<off_t>(start), &got))
-            return ioFailure("cannot read");
-        std::fill(original.begin() + static_cast<std::ptrdiff_t>(got), original.end(), 0);
-        journal::appendRecord(records, m_salt, start, original.data(), static_cast<uint32_t>(bytes.size()));
-    }
+    records.reserve(m_heldBytes / 2 + m_held.size() * journal::kRecordHeaderSize);
+    for (const auto& [page, held] : m_held)
+        journal::appendRecord(records, m_salt, page * kPage, held.original.data(),
+                              static_cast<uint32_t>(held.original.size()));
     if (!appendToJournal(records) || !syncJournal()) return false;
-    for (const auto& [page, bytes] : m_held) {
-        if (!writeFully(m_fd.get(), bytes.data(), bytes.size(), static_cast<off_t>(page * kPage)))
+    for (const auto& [page, held] : m_held) {
+        if (!writeFully(m_fd.get(), held.current.data(), held.current.size(), static_cast<off_t>(page * kPage)))
             return ioFailure("cannot write");
         m_journaled[page] = true;
     }
@@ -317,8 +311,9 @@ bool JournaledFile::read(uint64_t addr, size_t size, void* buffer) {
     for (auto it = m_held.lower_bound(addr / kPage); it != m_held.end() && it->first * kPage < end; ++it) {
         const uint64_t start = it->first * kPage;
         const uint64_t lo = std::max(addr, start);
-        const uint64_t hi = std::min(end, start + it->second.size());
-        if (lo < hi) std::memcpy(out + (lo - addr), it->second.data() + (lo - start), hi - lo);
+        const std::vector<unsigned char>& bytes = it->second.current;
+        const uint64_t hi = std::min(end, start + bytes.size());
+        if (lo < hi) std::memcpy(out + (lo - addr), bytes.data() + (lo - start), hi - lo);
     }
     return true;
 }
@@ -349,7 +344,7 @@ bool JournaledFile::write(uint64_t addr, size_t size, const void* buffer) {
             continue;
         }
         const uint64_t start = page * kPage;
-        std::vector<unsigned char>& bytes = heldPage(page);
+        std::vector<unsigned char>& bytes = heldPage(page).current;
         if (m_failed) return false;
         const uint64_t segmentEnd = std::min(limit, start + bytes.size());
         std::memcpy(bytes.data() + (pos - start), in + (pos - addr), segmentEnd - pos);

@@ -61,7 +61,11 @@ private:
     bool syncJournal();
     bool spill();
     bool journalPagesFrom(uint64_t firstPage);
-    std::vector<unsigned char>& heldPage(uint64_t page);
+    struct HeldPage {
+        std::vector<unsigned char> original;  // as the session found it: the journal record
+        std::vector<unsigned char> current;   // with the session's writes
+    };
+    HeldPage& heldPage(uint64_t page);
     bool journaled(uint64_t page) const { return page < m_journaled.size() && m_journaled[page]; }
 
     std::string m_name;
@@ -82,7 +86,7 @@ private:
     uint64_t m_originalLength = 0;
     uint64_t m_salt = 0;
     std::vector<bool> m_journaled;                           // per original page
-    std::map<uint64_t, std::vector<unsigned char>> m_held;   // page -> its new bytes
+    std::map<uint64_t, HeldPage> m_held;                     // overwrites not yet written
     size_t m_heldBytes = 0;
 };
 

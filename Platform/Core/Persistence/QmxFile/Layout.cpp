@@ -1,5 +1,7 @@
 #include "Layout.h"
 
+#include "AttributeIO.h"
+
 #include <algorithm>
 
 namespace Quellmar::qmxfile {
@@ -10,7 +12,7 @@ Hid makeCreationProperties(const LayoutRequest& r) {
     // Data are always written right after creation: filling first would write them twice.
     if (H5Pset_fill_time(dcpl.get(), H5D_FILL_TIME_NEVER) < 0) return Hid();
     const hsize_t bytes = r.count * r.elementSize;
-    if (r.compression > 0 && r.count > 0) {
+    if (r.compression > 0 && bytes > kCompressLimit) {
         // A chunk never exceeds the data, so a large chunk value cannot allocate space the
         // data do not fill.
         hsize_t chunk = r.chunk > 0 ? std::min<hsize_t>(static_cast<hsize_t>(r.chunk), r.count) : r.count;
@@ -29,13 +31,24 @@ Hid makeCreationProperties(const LayoutRequest& r) {
     return dcpl;
 }
 
+herr_t rememberCompression(hid_t dataset, const LayoutRequest& r) {
+    if (r.compression <= 0 || r.count * r.elementSize > kCompressLimit) return 0;
+    return setScalarAttribute(dataset, kDeflateAttribute, H5T_STD_I8LE, H5T_NATIVE_INT, &r.compression);
+}
+
 LayoutRequest requestOf(hid_t dataset, hsize_t count) {
     LayoutRequest r;
     r.count = count;
     Hid type(H5Dget_type(dataset));
     r.elementSize = type ? H5Tget_size(type.get()) : 1;
     Hid dcpl(H5Dget_create_plist(dataset));
-    if (!dcpl || H5Pget_layout(dcpl.get()) != H5D_CHUNKED) return r;
+    if (!dcpl || H5Pget_layout(dcpl.get()) != H5D_CHUNKED) {
+        int level = 0;
+        if (attributeExists(dataset, kDeflateAttribute) > 0 &&
+            readScalarAttribute(dataset, kDeflateAttribute, H5T_NATIVE_INT, &level) >= 0)
+            r.compression = std::clamp(level, 0, 9);
+        return r;
+    }
     hsize_t chunk = 0;
     if (H5Pget_chunk(dcpl.get(), 1, &chunk) == 1) r.chunk = static_cast<long long>(chunk);
     const int filters = H5Pget_nfilters(dcpl.get());

@@ -16,11 +16,18 @@ struct LayoutRequest {
 // Data up to this size is kept in the dataset's object header (compact layout): one read
 // brings header and data, and nothing is lost to allocation when files are reopened often.
 inline constexpr hsize_t kCompactLimit = 16 * 1024;
+// Up to this size compression cannot pay for itself: a chunked dataset costs about 2 KB
+// more on disk than a compact one (measured: 2,571 against 467 bytes for 100 bytes).
+inline constexpr hsize_t kCompressLimit = 4 * 1024;
 // Chunks are never larger than HDF5's default chunk cache.
 inline constexpr hsize_t kMaxChunkBytes = 1024 * 1024;
 
 // The dataset creation properties of the layout policy (see FORMAT.md).
 Hid makeCreationProperties(const LayoutRequest& request);
+// An item stored small without the compression it asked for keeps the level in the
+// attribute "QMZ_DEFLATE", so that it is compressed again once an update makes it large.
+inline constexpr const char* kDeflateAttribute = "QMZ_DEFLATE";
+herr_t rememberCompression(hid_t dataset, const LayoutRequest& request);
 // The request that made an existing dataset, with a new element count.
 LayoutRequest requestOf(hid_t dataset, hsize_t count);
 

@@ -3,6 +3,7 @@
 // crashed, refused recovery of a file that cannot be written, and the "in use" refusal.
 #include "Journal.h"
 #include "JournalDriver.h"
+#include "QMXL.h"
 #include "TempDir.h"
 
 #include <hdf5.h>
@@ -384,6 +385,40 @@ TEST(JournalRefusal, FileHeldByAnotherProcessIsInUse) {
         EXPECT_EQ(qf::lastJournalError(), expected);
     }
     EXPECT_GT(fileSize(journalOf(name)), 0) << "a live journal is not rolled back";
+    (void)!::write(toChild[1], "g", 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);
+}
+
+TEST(JournalRefusal, FileLibraryNamesTheFileInUse) {
+    TempDir dir;
+    const std::string name = dir.file("lib.qmz");
+    const int created = QMXLcreateFile(name.c_str());
+    ASSERT_GT(created, 0);
+    ASSERT_EQ(QMXLcloseFile(created), 1);
+    int toChild[2], toParent[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(toParent), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(20);
+        char c = QMXLopenFile(name.c_str()) > 0 ? 'y' : 'n';
+        (void)!::write(toParent[1], &c, 1);
+        (void)!::read(toChild[0], &c, 1);
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(toParent[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    for (bool writable : {true, false}) {
+        EXPECT_LT(writable ? QMXLopenFile(name.c_str()) : QMXLopenFileReadOnly(name.c_str()), 0);
+        char* message = nullptr;
+        QMXLgetLastErrorMessage(&message);
+        const std::string text = message ? message : "";
+        QMXLreleaseString(&message);
+        EXPECT_NE(text.find("File " + name + " is in use by another process"), std::string::npos) << text;
+    }
     (void)!::write(toChild[1], "g", 1);
     int status = 0;
     waitpid(pid, &status, 0);

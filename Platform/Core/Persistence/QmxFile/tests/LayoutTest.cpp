@@ -39,11 +39,13 @@ TEST_F(Layout, SmallDataIsCompactLargeDataContiguousCompressedDataChunked) {
     const std::string large(100000, 'l');
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "small", 0, 100000, 100, small.data()), 1);
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "large", 0, 100000, 100000, large.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "packed", 6, 100000, 100, small.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "tiny", 6, 100000, 100, small.data()), 1);
+    const std::string medium(5000, 'm');
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "packed", 6, 100000, 5000, medium.data()), 1);
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "packedLarge", 1, 4096, 100000, large.data()), 1);
     const std::vector<double> vector(10, 2.5);
     ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "vector", 0, 100000, 1, QMXL_FLOAT64, 10, vector.data()), 1);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "shuffled", 1, 100000, 1, QMXL_FLOAT64, 10, vector.data()), 1);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "shuffled", 1, 100000, 1, QMXL_FLOAT64, 1000, large.data()), 1);
     QMXLcloseFile(file);
     file = -1;
 
@@ -51,11 +53,13 @@ TEST_F(Layout, SmallDataIsCompactLargeDataContiguousCompressedDataChunked) {
     EXPECT_EQ(inspect(path, "/vector").layout, H5D_COMPACT);
     EXPECT_EQ(inspect(path, "/large").layout, H5D_CONTIGUOUS);
     EXPECT_EQ(inspect(path, "/large").bytes, 100000u);
+    // Too small for compression to pay for a chunk index.
+    EXPECT_EQ(inspect(path, "/tiny").layout, H5D_COMPACT);
     // A chunk value far above the data never allocates more than the data.
     const Stored packed = inspect(path, "/packed");
     EXPECT_EQ(packed.layout, H5D_CHUNKED);
-    EXPECT_EQ(packed.chunk, 100u);
-    EXPECT_LE(packed.bytes, 100u);
+    EXPECT_EQ(packed.chunk, 5000u);
+    EXPECT_LT(packed.bytes, 500u);
     EXPECT_EQ(packed.filters, 1);  // deflate alone for bytes
     const Stored packedLarge = inspect(path, "/packedLarge");
     EXPECT_EQ(packedLarge.chunk, 4096u);
@@ -75,6 +79,19 @@ TEST_F(Layout, UpdatesMoveItemsBetweenLayouts) {
     QMXLcloseFile(file);
     file = -1;
     EXPECT_EQ(inspect(path, "/x").layout, H5D_COMPACT);
+}
+
+TEST_F(Layout, SmallItemsAskingForCompressionGetItOnceTheyGrow) {
+    const std::vector<double> few(10, 0.5);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "v", 3, 100000, 1, QMXL_FLOAT64, 10, few.data()), 1);
+    const std::vector<double> many(20000, 0.5);
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/", "v", QMXL_FLOAT64, 20000, many.data()), 1) << lastError();
+    QMXLcloseFile(file);
+    file = -1;
+    const Stored grown = inspect(path, "/v");
+    EXPECT_EQ(grown.layout, H5D_CHUNKED);
+    EXPECT_EQ(grown.filters, 2);
+    EXPECT_LT(grown.bytes, 20000u);
 }
 
 TEST(LayoutCost, SmallObjectsStaySmallOnDisk) {

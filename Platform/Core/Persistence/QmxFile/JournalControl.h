@@ -1,0 +1,18 @@
+#ifndef QUELLMAR_QMXFILE_JOURNALCONTROL_H
+#define QUELLMAR_QMXFILE_JOURNALCONTROL_H
+
+#include <string>
+
+namespace Quellmar::qmxfile {
+
+// Switches the journal off for files opened afterwards. Only for tools that measure what the
+// journal prevents and costs; the library never does.
+void setJournalEnabled(bool on);
+bool journalEnabled();
+
+// Why the last journaled open or commit on this thread failed; empty when none did.
+std::string lastJournalError();
+
+}  // namespace Quellmar::qmxfile
+
+#endif
