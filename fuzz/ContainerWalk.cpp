@@ -2,6 +2,7 @@
 
 #include "QMXL.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -45,13 +46,26 @@ std::string lastError() {
     return text;
 }
 
+// The record of the seed containers: int32 "id", float64 "value", int8[8] "tag".
+constexpr long long kRecordSize = 24;
+
+int recordType() {
+    const int type = QMXLcreateCompoundType(0, kRecordSize, 0);
+    if (type > 0) {
+        QMXLaddField(type, "id", 0, QMXL_INT32);
+        QMXLaddField(type, "value", 8, QMXL_FLOAT64);
+        QMXLaddArray(type, "tag", 16, QMXL_INT8, 8);
+    }
+    return type;
+}
+
 std::string join(const std::string& group, const std::string& name) {
     return group == "/" ? "/" + name : group + "/" + name;
 }
 
 class Walker {
 public:
-    Walker(int file, const WalkLimits& limits) : m_file(file), m_limits(limits) {}
+    Walker(int file, const WalkLimits& limits) : m_file(file), m_limits(limits), m_record(recordType()) {}
 
     void group(const std::string& path, int depth) {
         if (depth > m_limits.maxDepth) return;
@@ -100,6 +114,16 @@ private:
             sized = QMXLgetSizeOfDataset(m_file, group.c_str(), name.c_str(), &bytes);
         if (sized < 0 || bytes < 0) return fail(path, "cannot size: " + lastError());
         if (bytes > m_limits.maxItemBytes) return fail(path, "implausible size");
+        // Compounds are read as records of the seeds' type; members are matched by name, so
+        // any stored compound converts, into at most that many bytes per element.
+        if (kind == QMXL_KIND_COMPOUND) {
+            long long count = 0;
+            int type = 0;
+            if (QMXLgetDatasetInfo(m_file, group.c_str(), name.c_str(), &count, &type) < 0 || count < 0)
+                return fail(path, "cannot count: " + lastError());
+            if (count > m_limits.maxItemBytes / kRecordSize) return fail(path, "implausible count");
+            bytes = std::max(bytes, count * kRecordSize);
+        }
         // One spare byte: string reads may terminate the text.
         std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(bytes) + 1]);
         int read = -1;
@@ -111,7 +135,7 @@ private:
             read = QMXLreadTypedDataset(m_file, group.c_str(), name.c_str(), QMXL_AS_STORED,
                                         buffer.get());
         else
-            read = QMXLreadObjectDataset(m_file, group.c_str(), name.c_str(), -1, buffer.get());
+            read = QMXLreadObjectDataset(m_file, group.c_str(), name.c_str(), m_record.get(), buffer.get());
         if (read < 0) return fail(path, "cannot read: " + lastError());
         ++m_result.itemsRead;
     }
@@ -148,6 +172,7 @@ private:
 
     int m_file;
     WalkLimits m_limits;
+    Handle m_record;
     int m_items = 0;
     WalkResult m_result;
 };

@@ -23,7 +23,7 @@ public:
     Walk(const std::string& file, CheckResult& result, CheckObserver& observer)
         : m_file(file), m_result(result), m_observer(observer) {}
 
-    void run(bool native);
+    void run(bool native, std::size_t firstEntry);
 
 private:
     void problem(const std::string& path, const std::string& message) {
@@ -56,7 +56,7 @@ std::string withoutFilePrefix(const std::string& file, const std::string& messag
     return message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
 }
 
-void Walk::run(bool native) {
+void Walk::run(bool native, std::size_t firstEntry) {
     try {
         m_container = std::make_unique<Container>(m_file, Access::Read, native);
     } catch (const std::exception& e) {
@@ -70,7 +70,7 @@ void Walk::run(bool native) {
         m_container->file(), "/", inspector.kindOf("/"),
         [this](const std::string& path, const std::string& what) { problem(path, what); });
     m_observer.started(nodes.size());
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
+    for (std::size_t i = firstEntry; i < nodes.size(); ++i) {
         m_observer.entering(i, nodes[i].path);
         crashGuardAt(nodes[i].path);
         try {
@@ -222,9 +222,10 @@ std::size_t CheckResult::problems() const {
 
 std::size_t CheckResult::warnings() const { return findings.size() - problems(); }
 
-CheckResult checkContainer(const std::string& file, bool native, CheckObserver& observer) {
+CheckResult checkContainer(const std::string& file, bool native, CheckObserver& observer,
+                           std::size_t firstEntry) {
     CheckResult result;
-    Walk(file, result, observer).run(native);
+    Walk(file, result, observer).run(native, firstEntry);
     return result;
 }
 

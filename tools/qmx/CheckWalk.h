@@ -39,7 +39,9 @@ public:
     virtual void found(const CheckFinding& /*finding*/) {}
 };
 
-CheckResult checkContainer(const std::string& file, bool native, CheckObserver& observer);
+// Entries before firstEntry are listed but not read: a walk that resumes after a crash.
+CheckResult checkContainer(const std::string& file, bool native, CheckObserver& observer,
+                           std::size_t firstEntry = 0);
 
 }  // namespace Quellmar::qmx
 

@@ -1,11 +1,14 @@
 // qmx check: reads everything in a container and reports each problem with its path.
 #include "CheckWalk.h"
+#include "IsolatedCheck.h"
 #include "Commands.h"
 #include "Json.h"
 #include "Progress.h"
 
 #include <iostream>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 namespace Quellmar::qmx {
 namespace {
@@ -65,8 +68,25 @@ void printJson(const std::string& file, const CheckResult& r) {
 
 int runCheck(const Args& args) {
     const std::string& file = args.positional(0);
+    const bool native = args.has("--native");
+    IsolationLimits limits;
+    if (const auto seconds = args.value("--time-limit")) {
+        try {
+            std::size_t used = 0;
+            limits.stallSeconds = std::stoi(*seconds, &used);
+            if (used != seconds->size() || limits.stallSeconds < 1) throw std::invalid_argument(*seconds);
+        } catch (const std::exception&) {
+            throw UsageError("--time-limit needs a whole number of seconds, at least 1");
+        }
+    }
     ProgressObserver observer;
-    const CheckResult result = checkContainer(file, args.has("--native"), observer);
+    // Damaged files can crash or hang HDF5 itself; a child process takes that instead of us.
+    const CheckResult result =
+        args.has("--in-process")
+            ? checkContainer(file, native, observer)
+            : runIsolated([&](std::size_t first, CheckObserver& child) {
+                  return checkContainer(file, native, child, first);
+              }, observer, limits);
     observer.finish();
     if (args.has("--json")) printJson(file, result);
     else printText(file, result);
@@ -82,8 +102,14 @@ Command checkCommand() {
             "Opens FILE as the library does, verifies the container marker and the format\n"
             "version, walks every group, reads the bookkeeping attributes of every object group,\n"
             "every object and every vector and array, and reports each problem with its path.\n"
-            "Warnings (unusual but readable content) do not fail the check.",
-            {{"", "--json", "", "write the result as JSON"}, nativeOption(), verboseOption()},
+            "Warnings (unusual but readable content) do not fail the check.\n"
+            "The reading runs in a child process: a crash or hang there is reported as a problem\n"
+            "at the path being read, and the rest is checked by a new child.",
+            {{"", "--json", "", "write the result as JSON"},
+             {"", "--time-limit", "SECONDS", "stop a read that makes no progress for so long (default 120)"},
+             {"", "--in-process", "", "read in this process, unprotected (for debugging)"},
+             nativeOption(),
+             verboseOption()},
             1,
             1,
             runCheck};
