@@ -1,7 +1,7 @@
 #include "Blobs.h"
 
 #include "Cli.h"
-#include "Inspect.h"
+#include "Describe.h"
 #include "QMXBaseDAO.h"
 #include "QMXBlobVariants.h"
 #include "QMXDesignDAO.h"

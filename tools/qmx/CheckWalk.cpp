@@ -7,7 +7,7 @@
 #include "CrashGuard.h"
 #include "Diagnostics.h"
 #include "Handle.h"
-#include "Inspect.h"
+#include "Describe.h"
 #include "QMXBlobDAO.h"
 #include "TransactionStack.h"
 #include "Tree.h"

@@ -42,25 +42,25 @@ Args::Args(const Command& command, const std::vector<std::string>& argv) {
             name = token.substr(0, eq);
             inlineValue = token.substr(eq + 1);
         }
-        const OptionSpec* spec = findOption(command, name);
-        if (!spec && !inlineValue && token.size() > 2 && token[1] != '-') {
+        const OptionSpec* option = findOption(command, name);
+        if (!option && !inlineValue && token.size() > 2 && token[1] != '-') {
             // "-oOUT": a short option with its value attached.
-            spec = findOption(command, token.substr(0, 2));
-            if (spec && !spec->valueName.empty()) inlineValue = token.substr(2);
-            else spec = nullptr;
+            option = findOption(command, token.substr(0, 2));
+            if (option && !option->valueName.empty()) inlineValue = token.substr(2);
+            else option = nullptr;
         }
-        if (!spec) throw UsageError("unknown option '" + token + "'");
-        if (spec->valueName.empty()) {
+        if (!option) throw UsageError("unknown option '" + token + "'");
+        if (option->valueName.empty()) {
             if (inlineValue) throw UsageError("option '" + name + "' takes no value");
-            m_options[key(*spec)] = "";
+            m_options[key(*option)] = "";
             continue;
         }
         if (!inlineValue) {
             if (i + 1 >= argv.size())
-                throw UsageError("option '" + name + "' needs a value (" + spec->valueName + ")");
+                throw UsageError("option '" + name + "' needs a value (" + option->valueName + ")");
             inlineValue = argv[++i];
         }
-        m_options[key(*spec)] = *inlineValue;
+        m_options[key(*option)] = *inlineValue;
     }
     if (m_help) return;
     if (m_positional.size() < command.minOperands)

@@ -4,7 +4,7 @@
 #include "Container.h"
 #include "CrashGuard.h"
 #include "ElementTypes.h"
-#include "Inspect.h"
+#include "Describe.h"
 #include "Tree.h"
 #include "Vectors.h"
 

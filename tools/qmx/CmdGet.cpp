@@ -3,7 +3,7 @@
 #include "Commands.h"
 #include "Container.h"
 #include "CrashGuard.h"
-#include "Inspect.h"
+#include "Describe.h"
 #include "Tree.h"
 
 #include <cerrno>

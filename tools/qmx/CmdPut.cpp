@@ -2,7 +2,7 @@
 #include "Blobs.h"
 #include "Commands.h"
 #include "Container.h"
-#include "Inspect.h"
+#include "Describe.h"
 #include "Tree.h"
 
 #include <cerrno>

@@ -3,7 +3,7 @@
 #include "Cli.h"
 #include "Diagnostics.h"
 #include "ElementTypes.h"
-#include "Inspect.h"
+#include "Describe.h"
 #include "QMXClassComposer.h"
 
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // What ls shows of one entry of the tree: its kind as the library sees it, size or shape,
 // members of a compound type, the version of an object group.
-#ifndef QMX_TOOL_INSPECT_H
-#define QMX_TOOL_INSPECT_H
+#ifndef QMX_TOOL_DESCRIBE_H
+#define QMX_TOOL_DESCRIBE_H
 
 #include "Compound.h"
 #include "Container.h"

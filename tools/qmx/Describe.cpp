@@ -1,4 +1,4 @@
-#include "Inspect.h"
+#include "Describe.h"
 
 #include "Attributes.h"
 #include "Diagnostics.h"
