@@ -98,9 +98,7 @@ bool QMXArrayDAO::update(const std::string& path, const std::string& name,
                          tagVectorDataTypes type, int rows, int cols, const void* data) {
     requireStorage();
     const int count = elementCount(rows, cols);
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage("Error updating array.");
-    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::shared_ptr<TransactionStack> stack = enlist("Error updating array.", true);
     std::string groupPath = path;
     std::string datasetName = name;
     Update(groupPath, datasetName, convert(type), count, data);
@@ -114,9 +112,7 @@ bool QMXArrayDAO::update(const std::string& path, const std::string& name, Class
     requireStorage();
     QMXClassComposer& composer = asComposer(type);
     const int count = elementCount(rows, cols);
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage("Error updating array.");
-    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::shared_ptr<TransactionStack> stack = enlist("Error updating array.", true);
     std::string groupPath = path;
     std::string datasetName = name;
     Update(groupPath, datasetName, composer.getDataTypeHandle(), count, data);

@@ -199,15 +199,23 @@ bool QMXVectorDAO::setFixed(bool value) {
 
 void QMXVectorDAO::setSizeHint(unsigned int hint) { sizeHint = hint; }
 
+std::shared_ptr<TransactionStack> QMXVectorDAO::enlist(const char* errorText, bool exclusive) {
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage(errorText);
+    if (exclusive)
+        stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    else
+        stack->pushLock(new SharedFileLockTransaction(getStorage()));
+    return stack;
+}
+
 // ---- Framed operations -----------------------------------------------------------------------
 
 bool QMXVectorDAO::create(const std::string& path, const std::string& name, tagVectorDataTypes type,
                           int count, const void* data) {
     requireStorage();
     checkedCount(count);
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage("Error creating vector.");
-    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::shared_ptr<TransactionStack> stack = enlist("Error creating vector.", true);
     std::string groupPath = path;
     std::string datasetName = name;
     return Create(groupPath, datasetName, convert(type), count, data);
@@ -218,9 +226,7 @@ bool QMXVectorDAO::create(const std::string& path, const std::string& name, Clas
     requireStorage();
     QMXClassComposer& composer = asComposer(type);
     checkedCount(count);
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage("Error creating vector.");
-    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::shared_ptr<TransactionStack> stack = enlist("Error creating vector.", true);
 
     std::string groupPath = path;
     std::string datasetName = name;
@@ -257,9 +263,7 @@ bool QMXVectorDAO::create(const std::string& path, const std::string& name, Clas
 bool QMXVectorDAO::read(const std::string& path, const std::string& name, tagVectorDataTypes type,
                         void* data) {
     requireStorage();
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage("Error accessing file.");
-    stack->pushLock(new SharedFileLockTransaction(getStorage()));
+    std::shared_ptr<TransactionStack> stack = enlist("Error accessing file.", false);
     std::string groupPath = path;
     std::string datasetName = name;
     return Read(groupPath, datasetName, convert(type), data);
@@ -269,9 +273,7 @@ bool QMXVectorDAO::read(const std::string& path, const std::string& name, ClassC
                         void* data) {
     requireStorage();
     QMXClassComposer& composer = asComposer(type);
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage("Error creating vector.");
-    stack->pushLock(new SharedFileLockTransaction(getStorage()));
+    std::shared_ptr<TransactionStack> stack = enlist("Error creating vector.", false);
     std::string groupPath = path;
     std::string datasetName = name;
     return Read(groupPath, datasetName, composer.getDataTypeHandle(), data);
@@ -280,9 +282,7 @@ bool QMXVectorDAO::read(const std::string& path, const std::string& name, ClassC
 bool QMXVectorDAO::readMany(const std::string& path, const std::vector<std::string>& names,
                             std::vector<std::vector<unsigned char>>& result) {
     requireStorage();
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage("Error accessing file.");
-    stack->pushLock(new SharedFileLockTransaction(getStorage()));
+    std::shared_ptr<TransactionStack> stack = enlist("Error accessing file.", false);
 
     result.resize(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -308,9 +308,7 @@ bool QMXVectorDAO::update(const std::string& path, const std::string& name, tagV
                           int count, const void* data) {
     requireStorage();
     checkedCount(count);
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage("Error updating vector.");
-    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::shared_ptr<TransactionStack> stack = enlist("Error updating vector.", true);
     std::string groupPath = path;
     std::string datasetName = name;
     return Update(groupPath, datasetName, convert(type), count, data);
@@ -321,9 +319,7 @@ bool QMXVectorDAO::update(const std::string& path, const std::string& name, Clas
     requireStorage();
     QMXClassComposer& composer = asComposer(type);
     checkedCount(count);
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage("Error creating vector.");
-    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::shared_ptr<TransactionStack> stack = enlist("Error creating vector.", true);
     std::string groupPath = path;
     std::string datasetName = name;
     return Update(groupPath, datasetName, composer.getDataTypeHandle(), count, data);
@@ -331,9 +327,7 @@ bool QMXVectorDAO::update(const std::string& path, const std::string& name, Clas
 
 bool QMXVectorDAO::remove(const std::string& path, const std::string& name) {
     requireStorage();
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage("Error removing vector.");
-    stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
+    std::shared_ptr<TransactionStack> stack = enlist("Error removing vector.", true);
     std::string groupPath = path;
     std::string datasetName = name;
     return Remove(groupPath, datasetName);
@@ -341,9 +335,7 @@ bool QMXVectorDAO::remove(const std::string& path, const std::string& name) {
 
 bool QMXVectorDAO::exists(const std::string& path, const std::string& name) {
     requireStorage();
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage("Error accessing file.");
-    stack->pushLock(new SharedFileLockTransaction(getStorage()));
+    std::shared_ptr<TransactionStack> stack = enlist("Error accessing file.", false);
     std::string groupPath = path;
     std::string datasetName = name;
     return Exists(groupPath, datasetName);
@@ -351,9 +343,7 @@ bool QMXVectorDAO::exists(const std::string& path, const std::string& name) {
 
 VectorInfo QMXVectorDAO::getInfo(const std::string& path, const std::string& name) {
     requireStorage();
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage("Error accessing file.");
-    stack->pushLock(new SharedFileLockTransaction(getStorage()));
+    std::shared_ptr<TransactionStack> stack = enlist("Error accessing file.", false);
     return getInfoNoLocking(path, name);
 }
 

@@ -84,6 +84,8 @@ protected:
     long long storedElementCount(std::string& path, std::string& name);
     // The storage must be bound before any file work: throws DataSourceException otherwise.
     void requireStorage();
+    // The frame's common steps: the stack, its error text, and a lock of the given kind on it.
+    std::shared_ptr<TransactionStack> enlist(const char* errorText, bool exclusive);
 
     int getCompression() const { return compression; }
     bool isFixed() const { return fixed; }
