@@ -85,8 +85,11 @@ TEST(IsolatedCheck, ACrashIsPlacedAtItsEntryAndTheRestIsStillChecked) {
         recorder, quick());
     ASSERT_EQ(result.findings.size(), 2u) << ::testing::PrintToString(texts(result));
     EXPECT_EQ(result.findings[0].path, "/e2");
-    const std::string expected = memoryLimitApplies() ? "crashed (signal 11" : "ended without an answer";
-    EXPECT_NE(result.findings[0].message.find(expected), std::string::npos) << result.findings[0].message;
+    // Under a sanitizer the reader may die by the signal or by the sanitizer's own exit.
+    const std::string& message = result.findings[0].message;
+    EXPECT_TRUE(message.find("crashed (signal 11") != std::string::npos ||
+                (!memoryLimitApplies() && message.find("ended without an answer") != std::string::npos))
+        << message;
     EXPECT_FALSE(result.findings[0].warning);
     EXPECT_EQ(texts(result)[1], "/e4: damaged");
     EXPECT_EQ(result.formatVersion, 3);
