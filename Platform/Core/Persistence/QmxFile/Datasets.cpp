@@ -127,22 +127,34 @@ extern "C" int QMXLcreateTypedDataset(int file, const char* group, const char* n
     return createDataset(call, *item, fileType, memoryTypeOf(type), compression, chunk, count, data);
 }
 
+// The memory type a typed update or read works in: the code's own, or for "as stored" the
+// native form of the stored type, owned by `asStored`. Negative after reporting the failure.
+template <class Item>
+hid_t typedMemoryType(Call& call, const Item& item, int type, Hid& asStored) {
+    if (type != QMXL_AS_STORED) {
+        const hid_t memoryType = memoryTypeOf(type);
+        if (memoryType < 0) call.fail("unknown element type code " + std::to_string(type));
+        return memoryType;
+    }
+    Hid dataset = openItem(call, item, ItemKind::Typed);
+    if (!dataset) return -1;
+    Hid stored(H5Dget_type(dataset.get()));
+    asStored = Hid(stored ? H5Tget_native_type(stored.get(), H5T_DIR_ASCEND) : H5I_INVALID_HID);
+    if (!asStored) {
+        call.failHdf5("cannot read the type of " + item.where());
+        return -1;
+    }
+    return asStored.get();
+}
+
 extern "C" int QMXLupdateTypedDataset(int file, const char* group, const char* name, int type,
                                       long long count, const void* data) {
     Call call("QMXLupdateTypedDataset");
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     Hid asStored;
-    hid_t memoryType = memoryTypeOf(type);
-    if (type == QMXL_AS_STORED) {
-        Hid dataset = openItem(call, *item, ItemKind::Typed);
-        Hid stored(dataset ? H5Dget_type(dataset.get()) : H5I_INVALID_HID);
-        if (!dataset) return -1;
-        asStored = Hid(stored ? H5Tget_native_type(stored.get(), H5T_DIR_ASCEND) : H5I_INVALID_HID);
-        if (!asStored) return call.failHdf5("cannot read the type of " + item->where());
-        memoryType = asStored.get();
-    }
-    if (memoryType < 0) return call.fail("unknown element type code " + std::to_string(type));
+    const hid_t memoryType = typedMemoryType(call, *item, type, asStored);
+    if (memoryType < 0) return -1;
     return updateDataset(call, *item, ItemKind::Typed, memoryType, count, data);
 }
 
@@ -151,16 +163,8 @@ extern "C" int QMXLreadTypedDataset(int file, const char* group, const char* nam
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     Hid asStored;
-    hid_t memoryType = memoryTypeOf(type);
-    if (type == QMXL_AS_STORED) {
-        Hid dataset = openItem(call, *item, ItemKind::Typed);
-        Hid stored(dataset ? H5Dget_type(dataset.get()) : H5I_INVALID_HID);
-        if (!dataset) return -1;
-        asStored = Hid(stored ? H5Tget_native_type(stored.get(), H5T_DIR_ASCEND) : H5I_INVALID_HID);
-        if (!asStored) return call.failHdf5("cannot read the type of " + item->where());
-        memoryType = asStored.get();
-    }
-    if (memoryType < 0) return call.fail("unknown element type code " + std::to_string(type));
+    const hid_t memoryType = typedMemoryType(call, *item, type, asStored);
+    if (memoryType < 0) return -1;
     return readDataset(call, *item, ItemKind::Typed, memoryType, data);
 }
 
