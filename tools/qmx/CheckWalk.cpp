@@ -43,12 +43,19 @@ private:
     void checkObjectGroup(const Node& node);
     void checkBlob(const Node& node);
     void checkVector(const Node& node);
+    void countChecksum(const Node& node);
+    void checkChecksumsMarker();
 
     const std::string& m_file;
     CheckResult& m_result;
     CheckObserver& m_observer;
     std::unique_ptr<Container> m_container;
+    std::size_t m_items = 0;        // data items walked
+    std::size_t m_checksummed = 0;  // of them, those carrying a checksum
 };
+
+constexpr const char* kChecksumsMarker = "QMZ_CHECKSUMS";
+constexpr const char* kChecksumAttribute = "QMZ_CRC32C";
 
 // Failures of the container carry the file name in front; findings are placed by path instead.
 std::string withoutFilePrefix(const std::string& file, const std::string& message) {
@@ -81,6 +88,33 @@ void Walk::run(bool native, std::size_t firstEntry) {
             problem(nodes[i].path, withoutFilePrefix(m_file, e.what()));
         }
     }
+    checkChecksumsMarker();
+}
+
+// Files this library writes say on the root that every item carries a checksum; without that
+// mark an item that lost its checksum reads as an old, unchecked one. So a missing or garbled
+// mark is itself damage when every item walked carries a checksum. Files from before the mark
+// whose items all carry checksums are reported too: rewriting them (qmx compact does not)
+// or adding the mark settles it.
+void Walk::checkChecksumsMarker() {
+    const int file = m_container->file();
+    const int marked = QMXLhasAttribute(file, kChecksumsMarker);
+    if (marked == 1) {
+        int value = 0;
+        if (QMXLreadAttribute(file, kChecksumsMarker, &value) != 1 || value != 1)
+            problem("/", std::string("checksum marker \"") + kChecksumsMarker + "\" is damaged");
+        return;
+    }
+    if (marked == 0 && m_items > 0 && m_checksummed == m_items)
+        problem("/", std::string("checksum marker \"") + kChecksumsMarker +
+                         "\" missing, though every data item carries a checksum (damaged?)");
+}
+
+void Walk::countChecksum(const Node& node) {
+    ObjectHandle dataset(QMXLopenDataset(m_container->file(), node.path.c_str()));
+    if (!dataset.valid()) return;
+    ++m_items;
+    if (QMXLhasAttribute(dataset.get(), kChecksumAttribute) == 1) ++m_checksummed;
 }
 
 void Walk::checkFormat(bool native) {
@@ -115,6 +149,7 @@ void Walk::checkEntry(const Node& node) {
         return;
     }
     checkAttributes(node);
+    if (!node.isGroup()) countChecksum(node);
     switch (node.kind) {
         case QMXL_KIND_GROUP: ++m_result.groups; break;
         case QMXL_KIND_OBJECT_GROUP: ++m_result.groups; checkObjectGroup(node); break;

@@ -79,4 +79,54 @@ TEST_F(QmxTool, CheckOfATruncatedFileReportsTheFile) {
 }
 
 }  // namespace
+// Deletes attributes with h5py: the root's when item is "/", else the item's.
+void deleteAttribute(const std::string& file, const std::string& item, const std::string& name) {
+    ASSERT_EQ(python("import h5py\n"
+                     "with h5py.File('" + file + "', 'r+') as f:\n"
+                     "    del f['" + item + "'].attrs['" + name + "']\n"
+                     "print('ok')\n", ""),
+              "ok\n");
+}
+
+// Lost checksums and a lost mark on the root are damage in files that say their items carry
+// checksums; files from before checksums still pass.
+TEST_F(QmxTool, CheckReportsLostChecksumsAndALostChecksumMarker) {
+    const std::string lostChecksum = demo("lost.qmz");
+    deleteAttribute(lostChecksum, "/results/temperatures", "QMZ_CRC32C");
+    ToolResult r = runQmx({"check", lostChecksum});
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(contains(r.out, lostChecksum + ": /results/temperatures: ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "checksum attribute is missing")) << r.out;
+
+    const std::string lostMarker = demo("unmarked.qmz");
+    deleteAttribute(lostMarker, "/", "QMZ_CHECKSUMS");
+    r = runQmx({"check", lostMarker});
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(contains(r.out, lostMarker + ": /: checksum marker \"QMZ_CHECKSUMS\" missing")) << r.out;
+    EXPECT_TRUE(contains(r.out, "1 problem")) << r.out;
+
+    const std::string garbled = demo("garbled.qmz");
+    ASSERT_EQ(python("import h5py, numpy\n"
+                     "with h5py.File('" + garbled + "', 'r+') as f:\n"
+                     "    f.attrs['QMZ_CHECKSUMS'] = numpy.int8(3)\n"
+                     "print('ok')\n", ""),
+              "ok\n");
+    r = runQmx({"check", garbled});
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(contains(r.out, "checksum marker \"QMZ_CHECKSUMS\" is damaged")) << r.out;
+
+    // Written before checksums: no mark, no item checksums.
+    const std::string old = demo("old.qmz");
+    ASSERT_EQ(python("import h5py\n"
+                     "with h5py.File('" + old + "', 'r+') as f:\n"
+                     "    del f.attrs['QMZ_CHECKSUMS']\n"
+                     "    def strip(name, obj):\n"
+                     "        if 'QMZ_CRC32C' in obj.attrs: del obj.attrs['QMZ_CRC32C']\n"
+                     "    f.visititems(strip)\n"
+                     "print('ok')\n", ""),
+              "ok\n");
+    r = runQmx({"check", old});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+}
+
 }  // namespace Quellmar::testing

@@ -66,6 +66,8 @@ int createFile(const char* function, const char* name, bool native) {
     if (!id) return failOpen(call, name, true, true);
     if (!native && writeMarker(id.get(), formatVersionFor(name)) < 0)
         return call.failHdf5("cannot write the container marker into " + quoted(name));
+    if (writeChecksumsMarker(id.get()) < 0)
+        return call.failHdf5("cannot write the checksum marker into " + quoted(name));
     return registerFile(call, std::move(id), name, false, native);
 }
 

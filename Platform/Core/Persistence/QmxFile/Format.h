@@ -11,6 +11,9 @@ namespace Quellmar::qmxfile {
 inline constexpr const char* kMarkerAttribute = "QMZ_FORMAT";
 inline constexpr const char* kMarkerText = "QMZ";
 inline constexpr const char* kVersionAttribute = "QMZ_FORMAT_VERSION";
+// Root attribute of files whose every data item carries a checksum (see FORMAT.md): in such a
+// file an item without one is damaged, not old.
+inline constexpr const char* kChecksumsMarkerAttribute = "QMZ_CHECKSUMS";
 // Marks an object group (a group that holds serialized objects).
 inline constexpr const char* kObjectGroupAttribute = "QMZ_OBJECT_GROUP";
 
@@ -25,6 +28,8 @@ int formatVersionFor(const std::string& fileName);
 herr_t writeMarker(hid_t file, int version);
 // 1 marked, 0 not, negative on failure.
 int hasMarker(hid_t file);
+// Says in a new file that its items carry checksums (containers and native files alike).
+herr_t writeChecksumsMarker(hid_t file);
 
 }  // namespace Quellmar::qmxfile
 

@@ -1,10 +1,12 @@
 #include "ItemChecksum.h"
 
 #include "Crc32c.h"
+#include "Format.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -50,6 +52,30 @@ Stored storedChecksum(hid_t dataset, std::uint32_t& value) {
         H5Sget_simple_extent_npoints(space.get()) != 1)
         return Stored::Unreadable;
     return H5Aread(attribute.get(), H5T_NATIVE_UINT32, &value) < 0 ? Stored::Unreadable : Stored::Present;
+}
+
+// Whether the item's file says every item carries a checksum. Asked only for items without
+// one, so intact files pay nothing. A root that cannot be asked counts as marked: damage there
+// must not turn checking off.
+bool checksumsRequired(hid_t dataset) {
+    Hid file(H5Iget_file_id(dataset));
+    if (!file) return true;
+    return H5Aexists(file.get(), kChecksumsMarkerAttribute) != 0;
+}
+
+// Whether the stored bytes cover `count` elements of `elementSize`. HDF5 1.10 trusts the size a
+// compact or contiguous layout claims and reads past the stored bytes when a damaged header
+// claims more elements than it holds. Chunked storage is smaller when compressed and has its
+// own per-chunk checks; contiguous storage never allocated reads as fill values. The layout is
+// only looked up when the stored size falls short.
+bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize) {
+    if (elementSize == 0 || count > std::numeric_limits<hsize_t>::max() / elementSize) return false;
+    const hsize_t needed = count * elementSize;
+    const hsize_t stored = H5Dget_storage_size(dataset);
+    if (stored >= needed) return true;
+    Hid dcpl(H5Dget_create_plist(dataset));
+    const H5D_layout_t layout = dcpl ? H5Pget_layout(dcpl.get()) : H5D_LAYOUT_ERROR;
+    return layout == H5D_CHUNKED || (layout == H5D_CONTIGUOUS && stored == 0);
 }
 
 herr_t writeChecksum(hid_t dataset, std::uint32_t value) {
@@ -107,7 +133,6 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
         keeper.capture();
         return -1;
     };
-    if (count == 0) return 0;
     if (memorySize == 0) return failed();
 
     std::uint32_t expected = 0;
@@ -117,13 +142,30 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
         pushReason(__func__, __LINE__, "the checksum attribute is unreadable: the item is damaged");
         return failed();
     }
+    if (stored == Stored::Absent && checksumsRequired(dataset)) {
+        H5Eclear2(H5E_DEFAULT);
+        pushReason(__func__, __LINE__, "the checksum attribute is missing: the item is damaged");
+        return failed();
+    }
+    if (count == 0) {
+        // Nothing to read, but the attribute is still checked: an empty item sums to 0.
+        if (stored == Stored::Absent || expected == 0) return 0;
+        pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
+        return failed();
+    }
+    Hid fileType(H5Dget_type(dataset));
+    if (!fileType) return failed();
+    if (!storageCovers(dataset, count, H5Tget_size(fileType.get()))) {
+        H5Eclear2(H5E_DEFAULT);
+        pushReason(__func__, __LINE__, "the stored data is shorter than the item's size: the item is damaged");
+        return failed();
+    }
     if (stored == Stored::Absent) {
-        // Written before items carried checksums: read as it is.
+        // Written before items carried checksums, or by another program: read as it is.
         return H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0 ? failed() : 0;
     }
 
-    Hid fileType(H5Dget_type(dataset));
-    const htri_t same = fileType ? H5Tequal(fileType.get(), memoryType) : -1;
+    const htri_t same = H5Tequal(fileType.get(), memoryType);
     if (same < 0) return failed();
     bool good = false;
     if (same > 0) {

@@ -34,6 +34,11 @@ herr_t writeMarker(hid_t file, int version) {
     return setScalarAttribute(file, kVersionAttribute, H5T_STD_I32LE, H5T_NATIVE_INT, &version);
 }
 
+herr_t writeChecksumsMarker(hid_t file) {
+    const signed char one = 1;
+    return setScalarAttribute(file, kChecksumsMarkerAttribute, H5T_STD_I8LE, H5T_NATIVE_SCHAR, &one);
+}
+
 int hasMarker(hid_t file) {
     const htri_t exists = attributeExists(file, kMarkerAttribute);
     if (exists <= 0) return exists < 0 ? -1 : 0;

@@ -337,6 +337,37 @@ TEST(BlobFailures, LibraryFailuresCarryItsLastMessage) {
     EXPECT_FALSE(dao.existsGroup("nowhere"));
 }
 
+// Damage that renames an object's checksum attribute leaves it without one; in a file that says
+// its items carry checksums the read must fail, name the object and hand out nothing.
+TEST(BlobFailures, ObjectThatLostItsChecksumIsDamaged) {
+    TempDir dir;
+    const std::string file = dir.file("lost.qmz");
+    const Bytes data = pattern(500, 3);
+    {
+        Session s(file);
+        QMXBlobDAO dao;
+        s.bind(dao);
+        dao.create("", "victim", transfer(data));
+        s.stack->commit();
+    }
+    std::string bytes = testing::readFile(file);
+    const auto at = bytes.find("QMZ_CRC32C");
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_EQ(bytes.find("QMZ_CRC32C", at + 1), std::string::npos);
+    bytes[at + 9] = 'X';
+    testing::writeFile(file, bytes);
+
+    Session s(file, UserContext::ReadOnly);
+    QMXBlobDAO dao;
+    s.bind(dao);
+    SerializationTransferObject object;
+    const std::string message =
+        messageOf<DataAccessViolationException>([&] { dao.read("", "victim", object); });
+    EXPECT_NE(message.find("victim"), std::string::npos) << message;
+    EXPECT_NE(message.find("the item is damaged"), std::string::npos) << message;
+    EXPECT_FALSE(object.getBuffer());
+}
+
 TEST(BlobGroups, CreateGroupKeepsAnExistingGroup) {
     TempDir dir;
     const std::string file = dir.file("groups.qmz");

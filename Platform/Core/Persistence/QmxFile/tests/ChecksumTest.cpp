@@ -18,6 +18,7 @@ using Quellmar::testing::TempDir;
 namespace {
 
 constexpr const char* kAttribute = "QMZ_CRC32C";
+constexpr const char* kMarker = "QMZ_CHECKSUMS";
 
 std::string lastError() {
     char* text = nullptr;
@@ -118,6 +119,13 @@ protected:
         H5Id a(H5Acreate_by_name(f.id, dataset.c_str(), kAttribute, type, space, H5P_DEFAULT, H5P_DEFAULT,
                                  H5P_DEFAULT));
         ASSERT_GE(H5Awrite(a.id, type, value), 0);
+    }
+
+    // Makes the file look written before files said that their items carry checksums.
+    void removeMarker() {
+        close();
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        ASSERT_GE(H5Adelete(f.id, kMarker), 0);
     }
 
     void expectDamaged(int result, const std::string& object) {
@@ -308,10 +316,11 @@ TEST_F(Checksums, WrongOrMalformedChecksumAttributeFailsTheRead) {
     }
 }
 
-TEST_F(Checksums, ItemsWithoutChecksumStillReadAndGainOneOnUpdate) {
+TEST_F(Checksums, ItemsWithoutChecksumInAnUnmarkedFileStillReadAndGainOneOnUpdate) {
     const std::string data = pattern(1000, 11);
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "old", 0, 0, 1000, data.data()), 1);
     tamperWithAttribute("/g/old", H5T_NATIVE_UINT32, H5S_ALL, nullptr);
+    removeMarker();
     reopen();
     std::string buffer(1000, '\0');
     ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "old", buffer.data()), 1) << lastError();
@@ -320,4 +329,75 @@ TEST_F(Checksums, ItemsWithoutChecksumStillReadAndGainOneOnUpdate) {
     file = QMXLopenFile(path.c_str());
     ASSERT_EQ(QMXLupdateOpaqueData(file, "/g", "old", 1000, data.data()), 1) << lastError();
     EXPECT_EQ(storedChecksum("/g/old"), crc32c::Value(data.data(), data.size()));
+}
+
+TEST_F(Checksums, NewFilesSayThatTheirItemsCarryChecksums) {
+    close();
+    const std::string native = dir.file("n.h5");
+    const int nativeFile = QMXLcreateNativeHDF5(native.c_str());
+    ASSERT_GT(nativeFile, 0) << lastError();
+    QMXLcloseAllFileHandlesForFile(nativeFile);
+    for (const std::string& name : {path, native}) {
+        H5Id f(H5Fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        H5Id a(H5Aopen(f.id, kMarker, H5P_DEFAULT));
+        ASSERT_GE(a.id, 0) << name;
+        H5Id type(H5Aget_type(a.id));
+        EXPECT_GT(H5Tequal(type.id, H5T_STD_I8LE), 0) << name;
+        signed char value = 0;
+        EXPECT_GE(H5Aread(a.id, H5T_NATIVE_SCHAR, &value), 0);
+        EXPECT_EQ(value, 1) << name;
+    }
+}
+
+// In a marked file a lost checksum is damage (the attribute's header message was hit), not an
+// old item: reading it unchecked would hand out whatever the same damage did to the data.
+TEST_F(Checksums, InAMarkedFileAnItemWithoutChecksumIsDamaged) {
+    const std::string data = pattern(300, 12);
+    const std::vector<double> values = {1.5, 2.5};
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "blob", 0, 0, 300, data.data()), 1);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 2, values.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "empty", 0, 0, 0, nullptr), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "emptyWrong", 0, 0, 0, nullptr), 1);
+    for (const char* item : {"/g/blob", "/g/v", "/g/empty"})
+        tamperWithAttribute(item, H5T_NATIVE_UINT32, H5S_ALL, nullptr);
+    // An empty item sums to 0; any other value means its checksum was hit.
+    const std::uint32_t seven = 7;
+    H5Id scalar(H5Screate(H5S_SCALAR));
+    tamperWithAttribute("/g/emptyWrong", H5T_NATIVE_UINT32, scalar.id, &seven);
+    reopen();
+
+    std::string buffer(300, '\x55');
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "blob", buffer.data()), "/g/blob");
+    EXPECT_NE(lastError().find("checksum attribute is missing"), std::string::npos) << lastError();
+    EXPECT_TRUE(allZero(buffer.data(), buffer.size()));
+    std::vector<double> back(2, 9.0);
+    expectDamaged(QMXLreadTypedDataset(file, "/g", "v", QMXL_FLOAT64, back.data()), "/g/v");
+    EXPECT_TRUE(allZero(back.data(), 16));
+    expectDamaged(QMXLreadTypedDataset(file, "/g", "v", QMXL_INT32, back.data()), "/g/v");
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "empty", buffer.data()), "/g/empty");
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "emptyWrong", buffer.data()), "/g/emptyWrong");
+}
+
+// A damaged header can claim more elements than the item stores; HDF5 would copy past the
+// stored bytes. Built by patching the dimensions (current and maximum) of a written item.
+TEST_F(Checksums, AnItemClaimingMoreThanItStoresFailsWithoutReadingPastIt) {
+    const std::string small = pattern(100, 13), large = pattern(20000, 14);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "compact", 0, 0, 100, small.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "contiguous", 0, 0, 20000, large.data()), 1);
+    auto dims = [](std::uint64_t n) {
+        std::string bytes(reinterpret_cast<const char*>(&n), 8);
+        return bytes + bytes;
+    };
+    patchFile(dims(100), dims(4000));
+    patchFile(dims(20000), dims(90000));
+    reopen();
+    for (const auto& [name, size] : {std::pair<const char*, std::size_t>{"compact", 4000}, {"contiguous", 90000}}) {
+        long long claimed = 0;
+        ASSERT_EQ(QMXLgetSizeOfDataset(file, "/g", name, &claimed), 1) << lastError();
+        ASSERT_EQ(claimed, static_cast<long long>(size)) << "the patch did not take";
+        std::string buffer(size, '\x55');
+        expectDamaged(QMXLreadOpaqueData(file, "/g", name, buffer.data()), std::string("/g/") + name);
+        EXPECT_NE(lastError().find("shorter than the item's size"), std::string::npos) << lastError();
+        EXPECT_TRUE(allZero(buffer.data(), buffer.size()));
+    }
 }
