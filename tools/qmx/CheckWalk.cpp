@@ -39,7 +39,8 @@ private:
 
     void checkFormat(bool native);
     void checkEntry(const Node& node);
-    void checkAttributes(const Node& node);
+    bool checkAttributes(const Node& node);
+    bool attributesIntact(const Node& node);
     void checkObjectGroup(const Node& node);
     void checkBlob(const Node& node);
     void checkVector(const Node& node);
@@ -56,6 +57,7 @@ private:
 
 constexpr const char* kChecksumsMarker = "QMZ_CHECKSUMS";
 constexpr const char* kChecksumAttribute = "QMZ_CRC32C";
+constexpr const char* kAttributesChecksum = "QMZ_ATTR_CRC32C";
 
 // Failures of the container carry the file name in front; findings are placed by path instead.
 std::string withoutFilePrefix(const std::string& file, const std::string& message) {
@@ -148,30 +150,44 @@ void Walk::checkEntry(const Node& node) {
             warning(node.path, "unknown kind of entry; not checked");
         return;
     }
-    checkAttributes(node);
+    // Bookkeeping and shapes are attributes: not read again once they failed their checksum.
+    const bool intact = checkAttributes(node);
     if (!node.isGroup()) countChecksum(node);
     switch (node.kind) {
         case QMXL_KIND_GROUP: ++m_result.groups; break;
-        case QMXL_KIND_OBJECT_GROUP: ++m_result.groups; checkObjectGroup(node); break;
+        case QMXL_KIND_OBJECT_GROUP: ++m_result.groups; if (intact) checkObjectGroup(node); break;
         case QMXL_KIND_OPAQUE:
         case QMXL_KIND_STRING: ++m_result.objects; checkBlob(node); break;
         case QMXL_KIND_TYPED:
-        case QMXL_KIND_COMPOUND: ++m_result.vectors; checkVector(node); break;
+        case QMXL_KIND_COMPOUND: ++m_result.vectors; if (intact) checkVector(node); break;
         default: break;
     }
 }
 
-void Walk::checkAttributes(const Node& node) {
+// The library refuses every attribute of an object whose attributes fail their checksum; one
+// problem says so instead of one per attribute.
+bool Walk::attributesIntact(const Node& node) {
+    ObjectHandle object(node.isGroup() ? QMXLopenGroup(m_container->file(), node.path.c_str())
+                                       : QMXLopenDataset(m_container->file(), node.path.c_str()));
+    if (!object.valid() || QMXLhasAttribute(object.get(), kAttributesChecksum) >= 0) return true;
+    problem(node.path, fileLibraryError());
+    return false;
+}
+
+// False when the attributes cannot be trusted.
+bool Walk::checkAttributes(const Node& node) {
+    if (!attributesIntact(node)) return false;
     std::vector<AttributeValue> attributes;
     if (!readAttributes(m_container->file(), node.path, node.isGroup(), attributes)) {
         problem(node.path, "attributes cannot be read: " + fileLibraryError());
-        return;
+        return false;
     }
     for (const AttributeValue& a : attributes) {
         if (a.type != AttributeValue::Type::Unreadable) continue;
         if (isLibraryAttribute(a.name)) problem(node.path, "attribute \"" + a.name + "\" cannot be read");
         else warning(node.path, "attribute \"" + a.name + "\" has a type the tool cannot show");
     }
+    return true;
 }
 
 void Walk::checkObjectGroup(const Node& node) {

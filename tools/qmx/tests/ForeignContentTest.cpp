@@ -10,12 +10,40 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Runs h5py code on the file opened read-write as `f`.
-void alter(const std::string& file, const std::string& code) {
+// Runs h5py code on the file opened read-write as `f`. h5py keeps no checksums, so unless
+// `sealed` the file is first made one from before them (no checksum marker, no checksums on
+// items or attributes), where such edits are legitimate.
+void alter(const std::string& file, const std::string& code, bool sealed = false) {
+    const std::string unseal =
+        "    def unseal(name, obj):\n"
+        "        for key in ('QMZ_CRC32C', 'QMZ_ATTR_CRC32C'):\n"
+        "            if key in obj.attrs: del obj.attrs[key]\n"
+        "    f.visititems(unseal)\n"
+        "    unseal('/', f)\n"
+        "    del f.attrs['QMZ_CHECKSUMS']\n";
     const std::string out = python("import h5py, numpy\nwith h5py.File('" + file + "', 'r+') as f:\n" +
-                                       code + "\nprint('ok')\n",
+                                       (sealed ? "" : unseal) + code + "\nprint('ok')\n",
                                    "");
     ASSERT_EQ(out, "ok\n") << out;
+}
+
+TEST_F(QmxTool, AttributeEditsInAFileWithChecksumsAreDamage) {
+    const std::string file = demo();
+    alter(file, "    f['results/mesh/nodes'].attrs.modify('Rows', numpy.int32(2))\n"
+                "    f['results/mesh/nodes'].attrs.modify('Cols', numpy.int32(6))\n"
+                "    f['models'].attrs['Id'] = numpy.bytes_('MDL-2042')",
+          true);
+    const ToolResult check = runQmx({"check", file});
+    EXPECT_EQ(check.exitCode, 1) << describe(check);
+    for (const std::string path : {"/results/mesh/nodes", "/models"})
+        EXPECT_TRUE(contains(check.out, ": " + path + ": QMXLhasAttribute: cannot use the attributes of '" + path +
+                                            "' in file '" + file + "' (attribute checksum mismatch"))
+            << check.out;
+    EXPECT_TRUE(contains(check.out, "2 problems")) << check.out;
+    // A host reading the array gets a failure, not a 2 x 6 array.
+    const ToolResult cat = runQmx({"cat", file, "results/mesh", "nodes"});
+    EXPECT_EQ(cat.exitCode, 1) << describe(cat);
+    EXPECT_TRUE(cat.out.empty()) << cat.out;
 }
 
 TEST_F(QmxTool, ArrayShapeThatPromisesOtherThanTheStoredElements) {

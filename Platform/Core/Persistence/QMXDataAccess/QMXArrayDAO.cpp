@@ -129,6 +129,9 @@ VectorInfo QMXArrayDAO::getInfoNoLocking(const std::string& path, const std::str
 
     const std::string full = groupPath + "/" + datasetName;
     DatasetHandle dataset(QMXLopenDataset(getHandleToStorage(), full.c_str()));
+    // Damaged attributes must fail the read, not turn the array into a plain vector.
+    if (dataset > 0 && QMXLhasAttribute(dataset.getHandle(), "Rows") < 0)
+        throw DataAccessViolationException(getLastErrorMessage());
     int rows = 0;
     if (QMXLreadAttribute(dataset.getHandle(), "Rows", &rows) > 0) {
         int cols = 0;

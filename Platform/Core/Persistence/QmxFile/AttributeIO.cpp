@@ -1,5 +1,7 @@
 #include "AttributeIO.h"
 
+#include "AttributeChecksum.h"
+
 #include <cstdlib>
 #include <vector>
 
@@ -15,11 +17,12 @@ herr_t createScalarAttribute(hid_t object, const std::string& name, hid_t fileTy
     Hid space(H5Screate(H5S_SCALAR));
     if (!space) return -1;
     Hid attribute(H5Acreate2(object, name.c_str(), fileType, space.get(), H5P_DEFAULT, H5P_DEFAULT));
-    if (!attribute || H5Awrite(attribute.get(), memoryType, value) < 0) {
+    if (!attribute || H5Awrite(attribute.get(), memoryType, value) < 0 || attribute.close() < 0 ||
+        refreshAttributesChecksum(object) < 0) {
         keeper.capture();
         return -1;
     }
-    return attribute.close();
+    return 0;
 }
 
 namespace {
@@ -37,11 +40,12 @@ herr_t writeScalarAttribute(hid_t object, const std::string& name, hid_t memoryT
     ErrorKeeper keeper;
     Hid attribute(H5Aopen(object, name.c_str(), H5P_DEFAULT));
     if (!attribute || !holdsOneElement(attribute.get()) ||
-        H5Awrite(attribute.get(), memoryType, value) < 0) {
+        H5Awrite(attribute.get(), memoryType, value) < 0 || attribute.close() < 0 ||
+        refreshAttributesChecksum(object) < 0) {
         keeper.capture();
         return -1;
     }
-    return attribute.close();
+    return 0;
 }
 
 herr_t setScalarAttribute(hid_t object, const std::string& name, hid_t fileType,
@@ -119,11 +123,12 @@ herr_t setStringAttribute(hid_t object, const std::string& name, const std::stri
                                      H5P_DEFAULT)
                         : H5I_INVALID_HID);
     const char empty = '\0';
-    if (!attribute || H5Awrite(attribute.get(), type.get(), value.empty() ? &empty : value.data()) < 0) {
+    if (!attribute || H5Awrite(attribute.get(), type.get(), value.empty() ? &empty : value.data()) < 0 ||
+        attribute.close() < 0 || refreshAttributesChecksum(object) < 0) {
         keeper.capture();
         return -1;
     }
-    return attribute.close();
+    return 0;
 }
 
 std::optional<std::string> readStringAttribute(hid_t object, const std::string& name) {

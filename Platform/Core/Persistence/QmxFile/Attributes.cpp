@@ -1,4 +1,5 @@
 // Attributes on files (their root group), groups and datasets.
+#include "AttributeChecksum.h"
 #include "AttributeIO.h"
 #include "Call.h"
 #include "QMXL.h"
@@ -10,10 +11,30 @@ using namespace Quellmar::qmxfile;
 
 namespace {
 
-// The object handle and attribute name, checked.
+// The object's path in its file, for messages. Keeps HDF5's error stack, which every API call
+// clears.
+std::string pathOf(hid_t object) {
+    ErrorKeeper keeper;
+    keeper.capture();
+    const ssize_t size = H5Iget_name(object, nullptr, 0);
+    if (size <= 0) return "?";
+    std::string path(static_cast<size_t>(size) + 1, '\0');
+    H5Iget_name(object, path.data(), path.size());
+    path.resize(static_cast<size_t>(size));
+    return path;
+}
+
+// The object handle and attribute name, checked, on an object whose attributes are intact:
+// damage to one attribute must neither read as another value nor be sealed by a write.
 Entry* owner(Call& call, int object, const char* name) {
     Entry* e = call.attributeOwner(object);
     if (!e || !call.text(name, "attribute name")) return nullptr;
+    if (verifyAttributes(e->id.get()) < 0) {
+        std::string what = "the attributes of " + quoted(pathOf(e->id.get()));
+        if (e->info) what += " in file " + quoted(e->info->name);
+        call.failHdf5("cannot use " + what);
+        return nullptr;
+    }
     return e;
 }
 

@@ -30,6 +30,10 @@ herr_t writeMarker(hid_t file, int version);
 int hasMarker(hid_t file);
 // Says in a new file that its items carry checksums (containers and native files alike).
 herr_t writeChecksumsMarker(hid_t file);
+// Whether the file of any object in it carries that mark. Asked only when a checksum is
+// missing, so intact files pay nothing. A root that cannot be asked counts as marked: damage
+// there must not turn checking off.
+bool checksumsRequired(hid_t object);
 
 }  // namespace Quellmar::qmxfile
 

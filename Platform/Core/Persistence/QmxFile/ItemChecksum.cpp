@@ -54,15 +54,6 @@ Stored storedChecksum(hid_t dataset, std::uint32_t& value) {
     return H5Aread(attribute.get(), H5T_NATIVE_UINT32, &value) < 0 ? Stored::Unreadable : Stored::Present;
 }
 
-// Whether the item's file says every item carries a checksum. Asked only for items without
-// one, so intact files pay nothing. A root that cannot be asked counts as marked: damage there
-// must not turn checking off.
-bool checksumsRequired(hid_t dataset) {
-    Hid file(H5Iget_file_id(dataset));
-    if (!file) return true;
-    return H5Aexists(file.get(), kChecksumsMarkerAttribute) != 0;
-}
-
 // Whether the stored bytes cover `count` elements of `elementSize`. HDF5 1.10 trusts the size a
 // compact or contiguous layout claims and reads past the stored bytes when a damaged header
 // claims more elements than it holds. Chunked storage is smaller when compressed and has its

@@ -39,6 +39,12 @@ herr_t writeChecksumsMarker(hid_t file) {
     return setScalarAttribute(file, kChecksumsMarkerAttribute, H5T_STD_I8LE, H5T_NATIVE_SCHAR, &one);
 }
 
+bool checksumsRequired(hid_t object) {
+    Hid file(H5Iget_file_id(object));
+    if (!file) return true;
+    return H5Aexists(file.get(), kChecksumsMarkerAttribute) != 0;
+}
+
 int hasMarker(hid_t file) {
     const htri_t exists = attributeExists(file, kMarkerAttribute);
     if (exists <= 0) return exists < 0 ? -1 : 0;

@@ -54,14 +54,15 @@ TEST_F(Listing, AttributeNames) {
     int count = 0;
     char** names = nullptr;
     ASSERT_EQ(QMXLlistAttributes(file, "/g", &count, &names), 1) << lastError();
-    ASSERT_EQ(count, 3);
-    EXPECT_STREQ(names[0], "QMZ_OBJECT_GROUP");
-    EXPECT_STREQ(names[1], "a");
-    EXPECT_STREQ(names[2], "b");
+    ASSERT_EQ(count, 4);
+    EXPECT_STREQ(names[0], "QMZ_ATTR_CRC32C");
+    EXPECT_STREQ(names[1], "QMZ_OBJECT_GROUP");
+    EXPECT_STREQ(names[2], "a");
+    EXPECT_STREQ(names[3], "b");
     QMXLreleaseStrings(count, names);
     QMXLreleaseArray(&names);
     ASSERT_EQ(QMXLlistAttributes(file, "/", &count, &names), 1);
-    EXPECT_EQ(count, 3);  // the container marker, its version and the checksum marker
+    EXPECT_EQ(count, 4);  // the container marker, its version, the checksum marker, their checksum
     QMXLreleaseStrings(count, names);
     QMXLreleaseArray(&names);
     EXPECT_LT(QMXLlistAttributes(file, "/missing", &count, &names), 0);

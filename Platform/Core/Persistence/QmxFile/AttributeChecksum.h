@@ -1,0 +1,22 @@
+#ifndef QUELLMAR_QMXFILE_ATTRIBUTECHECKSUM_H
+#define QUELLMAR_QMXFILE_ATTRIBUTECHECKSUM_H
+
+#include "Hid.h"
+
+namespace Quellmar::qmxfile {
+
+// The CRC-32C of an object's attributes (names, types and values; see FORMAT.md). HDF5 checks
+// none of them, and a damaged name or value would otherwise read as a different, valid one.
+inline constexpr const char* kAttributesChecksumAttribute = "QMZ_ATTR_CRC32C";
+
+// Rewrites the object's attribute checksum after one of its attributes changed. An object left
+// without attributes to cover carries none.
+herr_t refreshAttributesChecksum(hid_t object);
+
+// 0 when the object's attributes are intact (or carry no checksum in a file without the
+// checksum marker); negative with the reason on HDF5's error stack when they are damaged.
+herr_t verifyAttributes(hid_t object);
+
+}  // namespace Quellmar::qmxfile
+
+#endif

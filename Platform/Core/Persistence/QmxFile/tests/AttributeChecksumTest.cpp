@@ -1,0 +1,198 @@
+// Checksums over the attributes of groups, datasets and the root: every write keeps them, and
+// damage to a name, type or value fails every use of that object's attributes.
+#include "QMXL.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+#include <hdf5.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+using namespace Quellmar;
+using Quellmar::testing::lastError;
+
+namespace {
+
+constexpr const char* kSum = "QMZ_ATTR_CRC32C";
+
+class AttributeChecksums : public Quellmar::testing::ContainerTest {
+protected:
+    void close() {
+        QMXLcloseOpenedObjectsForFile(file);
+        QMXLcloseAllFileHandlesForFile(file);
+        file = -1;
+    }
+
+    // A group with bookkeeping of every kind and a 2 x 3 array carrying its shape.
+    void writeSample() {
+        const int group = QMXLcreateOpaqueDataGroup(file, "/models");
+        ASSERT_GT(group, 0) << lastError();
+        const int version = 3;
+        const unsigned long long maximum = 4096;
+        ASSERT_EQ(QMXLsetAttribute(group, "Version", &version), 1) << lastError();
+        ASSERT_EQ(QMXLcreateUInt64Attribute(group, "MaximumIdentifierValue", &maximum), 1) << lastError();
+        ASSERT_EQ(QMXLsetStringAttribute(group, "Id", "MDL-204117"), 1) << lastError();
+        QMXLcloseGroup(group);
+        const double values[6] = {1, 2, 3, 4, 5, 6};
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/r", "grid", 0, 0, 0, QMXL_FLOAT64, 6, values), 1);
+        const int grid = QMXLopenDataset(file, "/r/grid");
+        const int rows = 2, cols = 3;
+        ASSERT_EQ(QMXLsetAttribute(grid, "Rows", &rows), 1) << lastError();
+        ASSERT_EQ(QMXLsetAttribute(grid, "Cols", &cols), 1) << lastError();
+        QMXLcloseObject(grid);
+    }
+
+    // Replaces the only occurrence of `find` in the closed file by `with` (same length).
+    void patch(const std::string& find, const std::string& with) {
+        close();
+        std::string bytes = Quellmar::testing::readFile(path);
+        const auto at = bytes.find(find);
+        ASSERT_NE(at, std::string::npos) << find;
+        ASSERT_EQ(bytes.find(find, at + 1), std::string::npos) << find;
+        bytes.replace(at, with.size(), with);
+        Quellmar::testing::writeFile(path, bytes);
+        file = QMXLopenFile(path.c_str());
+        ASSERT_GT(file, 0) << lastError();
+    }
+
+    // Every attribute call on the object fails, names it and says why.
+    void expectDamaged(const char* object, const char* reason) {
+        const bool isGroup = std::string(object) == "/models";
+        const int handle = isGroup ? QMXLopenGroup(file, object) : QMXLopenDataset(file, object);
+        ASSERT_GT(handle, 0) << lastError();
+        int value = 0;
+        char* text = nullptr;
+        EXPECT_LT(QMXLhasAttribute(handle, "Version"), 0);
+        EXPECT_NE(lastError().find(std::string("'") + object + "'"), std::string::npos) << lastError();
+        EXPECT_NE(lastError().find(reason), std::string::npos) << lastError();
+        EXPECT_LT(QMXLreadAttribute(handle, isGroup ? "Version" : "Rows", &value), 0);
+        EXPECT_LT(QMXLgetStringAttribute(handle, "Id", &text), 0);
+        EXPECT_EQ(text, nullptr);
+        // A write would seal the damage.
+        EXPECT_LT(QMXLsetAttribute(handle, "Other", &value), 0);
+        QMXLcloseObject(handle);
+    }
+
+    // HDF5 directly on the closed file.
+    void withHdf5(const std::function<void(hid_t)>& change) {
+        close();
+        const hid_t f = H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT);
+        ASSERT_GE(f, 0);
+        change(f);
+        H5Fclose(f);
+        file = QMXLopenFile(path.c_str());
+        ASSERT_GT(file, 0) << lastError();
+    }
+};
+
+TEST_F(AttributeChecksums, EveryWriteKeepsThemValidAcrossReopenUpdateAndCompaction) {
+    writeSample();
+    const int group = QMXLopenGroup(file, "/models");
+    const int four = 4;
+    const unsigned long long more = 8192;
+    ASSERT_EQ(QMXLupdateAttribute(group, "Version", &four), 1) << lastError();
+    ASSERT_EQ(QMXLupdateUInt64Attribute(group, "MaximumIdentifierValue", &more), 1) << lastError();
+    ASSERT_EQ(QMXLsetStringAttribute(group, "Id", ""), 1) << lastError();
+    ASSERT_EQ(QMXLsetStringAttribute(group, "Version", "now text"), 1) << lastError();  // another type
+    QMXLcloseGroup(group);
+    // Another size lays the dataset out anew and copies its attributes.
+    const double values[12] = {};
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/r", "grid", QMXL_FLOAT64, 12, values), 1) << lastError();
+    ASSERT_EQ(QMXLupdateQMVersionOfFile(file, 7), 1) << lastError();
+    close();
+    ASSERT_EQ(QMXLdeflate(path.c_str(), 100), 1) << lastError();
+
+    file = QMXLopenFileReadOnly(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    const int reopened = QMXLopenGroup(file, "/models");
+    char* text = nullptr;
+    ASSERT_EQ(QMXLgetStringAttribute(reopened, "Version", &text), 1) << lastError();
+    EXPECT_STREQ(text, "now text");
+    std::free(text);
+    unsigned long long maximum = 0;
+    ASSERT_EQ(QMXLreadUInt64Attribute(reopened, "MaximumIdentifierValue", &maximum), 1) << lastError();
+    EXPECT_EQ(maximum, 8192u);
+    QMXLcloseGroup(reopened);
+    const int grid = QMXLopenDataset(file, "/r/grid");
+    int rows = 0;
+    ASSERT_EQ(QMXLreadAttribute(grid, "Rows", &rows), 1) << lastError();
+    EXPECT_EQ(rows, 2);
+    QMXLcloseObject(grid);
+    int version = 0;
+    ASSERT_EQ(QMXLgetQMVersionOfFile(file, &version), 1);
+    EXPECT_EQ(version, 7);
+    EXPECT_EQ(QMXLhasAttribute(file, "QMZ_CHECKSUMS"), 1) << lastError();
+}
+
+// Small objects without attributes of their own pay nothing: no second checksum.
+TEST_F(AttributeChecksums, OnlyObjectsWithAttributesCarryOne) {
+    writeSample();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/models", "blob", 0, 0, 3, "abc"), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/models", "small", 6, 0, 3, "abc"), 1);
+    const int blob = QMXLopenDataset(file, "/models/blob");
+    const int small = QMXLopenDataset(file, "/models/small");  // carries its deflate level
+    const int group = QMXLopenGroup(file, "/models");
+    EXPECT_EQ(QMXLhasAttribute(blob, kSum), 0);
+    EXPECT_EQ(QMXLhasAttribute(small, kSum), 1);
+    EXPECT_EQ(QMXLhasAttribute(group, kSum), 1);
+    EXPECT_EQ(QMXLhasAttribute(file, kSum), 1);
+    QMXLcloseObject(blob);
+    QMXLcloseObject(small);
+    QMXLcloseGroup(group);
+}
+
+TEST_F(AttributeChecksums, DamagedValuesAndNamesFailEveryUse) {
+    writeSample();
+    patch("MDL-204117", "MDL-204118");
+    expectDamaged("/models", "attribute checksum mismatch: the object's attributes are damaged");
+    // A damaged name reads as another attribute: "Rows" gone, "Rowz" there.
+    patch(std::string("Rows\0", 5), std::string("Rowz\0", 5));
+    expectDamaged("/r/grid", "attribute checksum mismatch");
+    // The root's bookkeeping is covered as well.
+    patch("QMZ_FORMAT_VERSION", "QMZ_FORMAT_VERSIOM");
+    int version = 0;
+    EXPECT_LT(QMXLreadAttribute(file, "QMZ_CHECKSUMS", &version), 0);
+    EXPECT_NE(lastError().find("attribute checksum mismatch"), std::string::npos) << lastError();
+}
+
+TEST_F(AttributeChecksums, AMissingChecksumIsDamageOnlyInMarkedFiles) {
+    writeSample();
+    withHdf5([](hid_t f) { ASSERT_GE(H5Adelete_by_name(f, "/models", kSum, H5P_DEFAULT), 0); });
+    expectDamaged("/models", "the attribute checksum is missing");
+
+    // A file from before checksums: neither the marker nor any attribute checksum.
+    withHdf5([](hid_t f) {
+        ASSERT_GE(H5Adelete(f, "QMZ_CHECKSUMS"), 0);
+        ASSERT_GE(H5Adelete(f, kSum), 0);
+        ASSERT_GE(H5Adelete_by_name(f, "/r/grid", kSum, H5P_DEFAULT), 0);
+    });
+    const int group = QMXLopenGroup(file, "/models");
+    int version = 0;
+    ASSERT_EQ(QMXLreadAttribute(group, "Version", &version), 1) << lastError();
+    EXPECT_EQ(version, 3);
+    // Its next attribute write starts a checksum, which then guards the object.
+    ASSERT_EQ(QMXLsetAttribute(group, "Version", &version), 1) << lastError();
+    EXPECT_EQ(QMXLhasAttribute(group, kSum), 1);
+    QMXLcloseGroup(group);
+    patch("MDL-204117", "MDL-204118");
+    expectDamaged("/models", "attribute checksum mismatch");
+}
+
+TEST_F(AttributeChecksums, AChecksumOfAnotherTypeIsDamage) {
+    writeSample();
+    withHdf5([](hid_t f) {
+        ASSERT_GE(H5Adelete_by_name(f, "/models", kSum, H5P_DEFAULT), 0);
+        const hid_t space = H5Screate(H5S_SCALAR);
+        const hid_t a = H5Acreate_by_name(f, "/models", kSum, H5T_IEEE_F64LE, space, H5P_DEFAULT,
+                                          H5P_DEFAULT, H5P_DEFAULT);
+        const double value = 1.0;
+        H5Awrite(a, H5T_NATIVE_DOUBLE, &value);
+        H5Aclose(a);
+        H5Sclose(space);
+    });
+    expectDamaged("/models", "the attribute checksum is unreadable");
+}
+
+}  // namespace
