@@ -40,15 +40,22 @@ def stored_bytes(dataset):
     return array.tobytes()
 
 
+def text(name):
+    """A name as h5py hands it out: str, or bytes when the stored name is not UTF-8."""
+    return name if isinstance(name, str) else repr(name)
+
+
 def fingerprint(path):
     """(contents, metadata) of the file: the sorted digests of every dataset's values, and
-    the sorted names, types and attribute values of everything. A dataset that cannot be read
-    counts as changed contents."""
+    the sorted names, types and attribute values of everything. Types are compared as HDF5
+    encodes them, so damage to a detail numpy does not show (string padding, a float's
+    fields) counts. A dataset that cannot be read counts as changed contents."""
     contents, metadata = [], []
 
     def attributes(name, obj):
-        for key in sorted(obj.attrs.keys()):
-            metadata.append(("@" + name + "/" + key, digest(obj.attrs[key])))
+        for key in sorted(obj.attrs.keys(), key=text):
+            stored_type = obj.attrs.get_id(key).get_type().encode().hex()
+            metadata.append(("@" + text(name) + "/" + text(key), stored_type, digest(obj.attrs[key])))
 
     with h5py.File(path, "r") as f:
         attributes("/", f)
@@ -61,9 +68,9 @@ def fingerprint(path):
                 except Exception as error:
                     value = "unreadable " + type(error).__name__
                 contents.append((str(obj.dtype), value))
-                metadata.append((name, str(obj.dtype)))
+                metadata.append((text(name), obj.id.get_type().encode().hex(), ""))
             else:
-                metadata.append((name, "group"))
+                metadata.append((text(name), "group", ""))
 
         f.visititems(visit)
     return sorted(contents), sorted(metadata)

@@ -53,15 +53,18 @@ VectorData readVector(VectorReaders& readers, int file, const std::string& group
     if (bytes > limit)
         throw Failure(where + ": claims " + std::to_string(v.elementCount()) + " elements (" +
                       std::to_string(bytes) + " bytes), more than this file can hold (damaged?)");
-    if (v.elementCount() == 0) return v;
+    // An empty vector is read as well: the library checks that its checksum says empty, so a
+    // damaged size of 0 does not pass for an empty vector.
     v.bytes.resize(static_cast<std::size_t>(bytes));
+    unsigned char none = 0;
+    void* target = bytes ? static_cast<void*>(v.bytes.data()) : &none;
     if (compound) {
         QMXClassComposer composer(v.layout.size);
         registerMembers(composer, v.members, v.layout);
-        readers.arrays.read(daoGroup(group), name, composer, v.bytes.data());
+        readers.arrays.read(daoGroup(group), name, composer, target);
     } else {
         readers.arrays.read(daoGroup(group), name, static_cast<tagVectorDataTypes>(v.readType),
-                    v.bytes.data());
+                    target);
     }
     return v;
 }

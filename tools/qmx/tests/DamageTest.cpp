@@ -131,4 +131,21 @@ TEST_F(QmxTool, CheckReportsLostChecksumsAndALostChecksumMarker) {
     EXPECT_EQ(r.exitCode, 0) << describe(r);
 }
 
+// A size of 0 where the vector held 8 elements: nothing to read, but its checksum is not that
+// of an empty vector.
+TEST_F(QmxTool, CheckReadsEmptyVectorsToo) {
+    const std::string file = demo();
+    std::string bytes = readFile(file);
+    const std::string eight = std::string("\x08", 1) + std::string(7, '\0');
+    const auto at = bytes.find(eight + eight);
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_EQ(bytes.find(eight + eight, at + 1), std::string::npos);
+    bytes.replace(at, 16, std::string(16, '\0'));
+    writeFile(file, bytes);
+    const ToolResult r = runQmx({"check", file});
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_TRUE(contains(r.out, file + ": /results/flags: ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "checksum mismatch")) << r.out;
+}
+
 }  // namespace Quellmar::testing

@@ -36,14 +36,34 @@ TEST_F(QmxTool, AttributeEditsInAFileWithChecksumsAreDamage) {
     const ToolResult check = runQmx({"check", file});
     EXPECT_EQ(check.exitCode, 1) << describe(check);
     for (const std::string path : {"/results/mesh/nodes", "/models"})
-        EXPECT_TRUE(contains(check.out, ": " + path + ": QMXLhasAttribute: cannot use the attributes of '" + path +
-                                            "' in file '" + file + "' (attribute checksum mismatch"))
+        EXPECT_TRUE(contains(check.out, ": " + path + ": QMXLverifyObject: the attributes of '" + path +
+                                            "' in file '" + file + "' are damaged (attribute checksum mismatch"))
             << check.out;
     EXPECT_TRUE(contains(check.out, "2 problems")) << check.out;
     // A host reading the array gets a failure, not a 2 x 6 array.
     const ToolResult cat = runQmx({"cat", file, "results/mesh", "nodes"});
     EXPECT_EQ(cat.exitCode, 1) << describe(cat);
     EXPECT_TRUE(cat.out.empty()) << cat.out;
+}
+
+// A kind of entry this library never writes is someone else's in a plain file, but damage (a
+// datatype message hit) in a file this library wrote.
+TEST_F(QmxTool, UnknownKindsAreProblemsOnlyInFilesThisLibraryWrote) {
+    const std::string code =
+        "    f['results'].create_dataset('odd', data=numpy.zeros(3, dtype='i1'),\n"
+        "                                dtype=h5py.enum_dtype({'a': 0, 'b': 1}, basetype='i1'))";
+    const std::string sealed = demo("sealed.qmz");
+    alter(sealed, code, true);
+    ToolResult check = runQmx({"check", sealed});
+    EXPECT_EQ(check.exitCode, 1) << describe(check);
+    EXPECT_TRUE(contains(check.out, sealed + ": /results/odd: unknown kind of entry in a file this library wrote"))
+        << check.out;
+    const std::string plain = demo("plain.qmz");
+    alter(plain, code);
+    check = runQmx({"check", plain});
+    EXPECT_EQ(check.exitCode, 0) << describe(check);
+    EXPECT_TRUE(contains(check.out, plain + ": warning: /results/odd: unknown kind of entry; not checked"))
+        << check.out;
 }
 
 TEST_F(QmxTool, ArrayShapeThatPromisesOtherThanTheStoredElements) {

@@ -31,6 +31,16 @@ bool covered(const char* name) {
     return std::strcmp(name, kChecksumAttribute) != 0 && std::strcmp(name, kAttributesChecksumAttribute) != 0;
 }
 
+// Adds the type as H5Tencode serializes it; false when it cannot.
+bool addType(Sum& sum, hid_t type) {
+    size_t size = 0;
+    if (H5Tencode(type, nullptr, &size) < 0) return false;
+    std::vector<unsigned char> encoded(size);
+    if (H5Tencode(type, encoded.data(), &size) < 0) return false;
+    extend(sum, encoded.data(), encoded.size());
+    return true;
+}
+
 // Adds one attribute: its name with the terminating NUL, its type as H5Tencode serializes it,
 // its element count and its elements as stored (variable-length values, which only other
 // programs write, by name and type alone).
@@ -42,18 +52,15 @@ herr_t addAttribute(hid_t object, const char* name, const H5A_info_t*, void* dat
     Hid space(attribute ? H5Aget_space(attribute.get()) : H5I_INVALID_HID);
     const hssize_t points = space ? H5Sget_simple_extent_npoints(space.get()) : -1;
     const size_t size = type ? H5Tget_size(type.get()) : 0;
-    size_t encodedSize = 0;
-    if (points < 0 || size == 0 || H5Tencode(type.get(), nullptr, &encodedSize) < 0) {
-        sum.failed = true;
-        return -1;
-    }
-    std::vector<unsigned char> encoded(encodedSize);
-    if (H5Tencode(type.get(), encoded.data(), &encodedSize) < 0) {
+    if (points < 0 || size == 0) {
         sum.failed = true;
         return -1;
     }
     extend(sum, name, std::strlen(name) + 1);
-    extend(sum, encoded.data(), encoded.size());
+    if (!addType(sum, type.get())) {
+        sum.failed = true;
+        return -1;
+    }
     extendCount(sum, static_cast<std::uint64_t>(points));
     const bool variable = H5Tdetect_class(type.get(), H5T_VLEN) > 0 || H5Tis_variable_str(type.get()) > 0;
     if (!variable && points > 0) {
@@ -68,9 +75,19 @@ herr_t addAttribute(hid_t object, const char* name, const H5A_info_t*, void* dat
     return 0;
 }
 
-// The sum over the object's attributes in name order; nullopt when one cannot be read.
+// The sum over a compound dataset's record type, then the object's attributes in name order;
+// nullopt when one cannot be read. Record members are matched by name on reading, so a damaged
+// member name or offset would read other bytes.
 std::optional<Sum> sumOf(hid_t object) {
     Sum sum;
+    if (H5Iget_type(object) == H5I_DATASET) {
+        Hid type(H5Dget_type(object));
+        if (!type) return std::nullopt;
+        if (H5Tget_class(type.get()) == H5T_COMPOUND) {
+            if (!addType(sum, type.get())) return std::nullopt;
+            ++sum.covered;
+        }
+    }
     hsize_t index = 0;
     if (H5Aiterate2(object, H5_INDEX_NAME, H5_ITER_INC, &index, addAttribute, &sum) < 0 || sum.failed)
         return std::nullopt;

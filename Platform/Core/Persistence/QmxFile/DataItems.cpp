@@ -1,5 +1,6 @@
 #include "DataItems.h"
 
+#include "AttributeChecksum.h"
 #include "AttributeIO.h"
 #include "ItemChecksum.h"
 #include "Objects.h"
@@ -76,7 +77,8 @@ herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
     }
     if (write(dataset.get(), memoryType, request.count, data) < 0 ||
         storeChecksum(dataset.get(), memoryType, request.count, data) < 0 ||
-        rememberCompression(dataset.get(), request) < 0) {
+        rememberCompression(dataset.get(), request) < 0 ||
+        (H5Tget_class(fileType) == H5T_COMPOUND && refreshAttributesChecksum(dataset.get()) < 0)) {
         keeper.capture();
         // No half-written item stays behind.
         dataset.close();

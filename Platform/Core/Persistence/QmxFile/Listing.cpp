@@ -1,4 +1,5 @@
 // Walking a container: the members of a group with their kinds, the names of attributes.
+#include "AttributeChecksum.h"
 #include "DataItems.h"
 #include "Memory.h"
 #include "Objects.h"
@@ -116,5 +117,22 @@ extern "C" int QMXLlistAttributes(int loc, const char* path, int* count, char***
     if (!list) return call.fail("out of memory");
     *count = static_cast<int>(attributes.size());
     *names = list;
+    return 1;
+}
+
+extern "C" int QMXLverifyObject(int loc, const char* path) {
+    Call call("QMXLverifyObject");
+    Entry* e = call.location(loc);
+    if (!e || !call.text(path, "object path")) return -1;
+    const Path p = parsePath(path);
+    Hid object = openObject(call, *e, p);
+    if (!object) return -1;
+    // All fields: the header's messages, times, attribute count and a group's storage (its
+    // name index and heap), where damage shows that a name lookup alone never touches.
+    H5O_info_t info;
+    if (H5Oget_info2(object.get(), &info, H5O_INFO_ALL) < 0)
+        return call.failHdf5("the header of " + where(*e, p) + " is damaged");
+    if (verifyAttributes(object.get()) < 0)
+        return call.failHdf5("the attributes of " + where(*e, p) + " are damaged");
     return 1;
 }

@@ -157,6 +157,10 @@ int QMXLreleaseArray(void* addressOfArrayPointer);
 int QMXLlistGroup(int loc, const char* path, int* count, char*** names, int** kinds);
 /* Names of the attributes of the object at path (QMXLreleaseStrings + QMXLreleaseArray). */
 int QMXLlistAttributes(int loc, const char* path, int* count, char*** names);
+/* 1 when HDF5 can decode the whole header of the object at path (every message, as h5dump
+ * and h5py's visit need) and its attributes match their checksum; negative with the reason
+ * otherwise. The data are not read. */
+int QMXLverifyObject(int loc, const char* path);
 /* Number of HDF5 identifiers open in the process (files, groups, datasets, types, attributes). */
 int QMXLgetOpenObjectCount(void);
 /* Number of live handles in the handle table. */

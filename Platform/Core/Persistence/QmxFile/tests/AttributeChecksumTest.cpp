@@ -196,3 +196,51 @@ TEST_F(AttributeChecksums, AChecksumOfAnotherTypeIsDamage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Group storage that a lookup by name never touches: a name index node whose sibling address
+// points past the end of the file. Listing and reading still work; HDF5's own walk of the
+// header (as h5py's visit does) fails, and so does the verification.
+TEST_F(AttributeChecksums, VerifyObjectDecodesTheWholeHeader) {
+    for (const char* name : {"a", "b", "c"})
+        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/three", name, 0, 0, 3, "xyz"), 1) << lastError();
+    EXPECT_EQ(QMXLverifyObject(file, "/three"), 1) << lastError();
+    EXPECT_EQ(QMXLverifyObject(file, "/three/b"), 1) << lastError();
+    EXPECT_EQ(QMXLverifyObject(file, "/"), 1) << lastError();
+    // The group's version-1 index node, written after the root's: a leaf with one child and
+    // no siblings. Its right sibling now lies at 10,000, past the end of the file.
+    close();
+    std::string bytes = Quellmar::testing::readFile(path);
+    const std::string leaf = std::string("TREE\0\0\x01\0", 8) + std::string(16, '\xff');
+    const auto at = bytes.rfind(leaf);
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_NE(bytes.find(leaf), at) << "the root's node is the first";
+    bytes.replace(at + 16, 8, std::string("\x10\x27", 2) + std::string(6, '\0'));
+    Quellmar::testing::writeFile(path, bytes);
+    file = QMXLopenFile(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    int count = 0;
+    char** names = nullptr;
+    int* kinds = nullptr;
+    ASSERT_EQ(QMXLlistGroup(file, "/three", &count, &names, &kinds), 1) << lastError();
+    EXPECT_EQ(count, 3);
+    QMXLreleaseStrings(count, names);
+    QMXLreleaseArray(&names);
+    QMXLreleaseArray(&kinds);
+    EXPECT_LT(QMXLverifyObject(file, "/three"), 0);
+    EXPECT_NE(lastError().find("the header of '/three'"), std::string::npos) << lastError();
+    EXPECT_EQ(QMXLverifyObject(file, "/three/b"), 1) << lastError();
+    EXPECT_LT(QMXLverifyObject(file, "/missing"), 0);
+}
+
+TEST_F(AttributeChecksums, VerifyObjectChecksTheAttributes) {
+    writeSample();
+    EXPECT_EQ(QMXLverifyObject(file, "/models"), 1) << lastError();
+    patch("MDL-204117", "MDL-204118");
+    EXPECT_LT(QMXLverifyObject(file, "/models"), 0);
+    EXPECT_NE(lastError().find("the attributes of '/models'"), std::string::npos) << lastError();
+    EXPECT_NE(lastError().find("attribute checksum mismatch"), std::string::npos) << lastError();
+}
+
+}  // namespace

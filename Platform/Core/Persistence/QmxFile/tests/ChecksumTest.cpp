@@ -401,3 +401,42 @@ TEST_F(Checksums, AnItemClaimingMoreThanItStoresFailsWithoutReadingPastIt) {
         EXPECT_TRUE(allZero(buffer.data(), buffer.size()));
     }
 }
+
+// HDF5 converts from whatever type the header states: a damaged type turns bytes that match
+// their checksum into other values. Built by patching the stored datatype messages.
+TEST_F(Checksums, AStoredTypeThisLibraryNeverWritesIsDamage) {
+    const std::vector<double> values = {1.5, -2.25, 1e10};
+    const std::string text = pattern(40, 15);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/g", "s", 0, 0, 40, text.data()), 1);
+    // IEEE float64: version 1 class 1, little-endian flags, 8 bytes; set the big-endian bit.
+    patchFile(std::string("\x11\x20\x3f\x00\x08\x00\x00\x00", 8), std::string("\x11\x21\x3f\x00\x08\x00\x00\x00", 8));
+    // One-byte string, null-padded ASCII; make it null-terminated, which reads as empty.
+    patchFile(std::string("\x13\x01\x00\x00\x01\x00\x00\x00", 8), std::string("\x13\x00\x00\x00\x01\x00\x00\x00", 8));
+    reopen();
+    std::vector<double> back(3, 7.0);
+    expectDamaged(QMXLreadTypedDataset(file, "/g", "v", QMXL_FLOAT64, back.data()), "/g/v");
+    EXPECT_NE(lastError().find("the stored type is not one this library writes"), std::string::npos) << lastError();
+    EXPECT_TRUE(allZero(back.data(), 24));
+    expectDamaged(QMXLreadTypedDataset(file, "/g", "v", QMXL_AS_STORED, back.data()), "/g/v");
+    std::string buffer(40, '\x55');
+    expectDamaged(QMXLreadStringDataset(file, "/g", "s", buffer.data()), "/g/s");
+    EXPECT_TRUE(allZero(buffer.data(), buffer.size()));
+}
+
+// Records are matched by member name: a damaged name would leave that member zero.
+TEST_F(Checksums, DamagedRecordTypeFailsTheRead) {
+    std::vector<Record> records(10);
+    for (int i = 0; i < 10; ++i) records[i] = {i + 1, i * 0.5};
+    const int type = makeRecordType();
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1, 10, records.data()), 1) << lastError();
+    QMXLcloseObject(type);
+    patchFile(std::string("value\0", 6), std::string("valuf\0", 6));
+    reopen();
+    std::vector<Record> back(10);
+    const int readType = makeRecordType();
+    expectDamaged(QMXLreadObjectDataset(file, "/g", "r", readType, back.data()), "/g/r");
+    EXPECT_NE(lastError().find("attribute checksum mismatch"), std::string::npos) << lastError();
+    QMXLcloseObject(readType);
+    EXPECT_TRUE(allZero(back.data(), back.size() * sizeof(Record)));
+}
