@@ -29,12 +29,14 @@ std::string pathOf(hid_t object) {
 Entry* owner(Call& call, int object, const char* name) {
     Entry* e = call.attributeOwner(object);
     if (!e || !call.text(name, "attribute name")) return nullptr;
+    if (e->attributesVerified) return e;
     if (verifyAttributes(e->id.get()) < 0) {
         std::string what = "the attributes of " + quoted(pathOf(e->id.get()));
         if (e->info) what += " in file " + quoted(e->info->name);
         call.failHdf5("cannot use " + what);
         return nullptr;
     }
+    e->attributesVerified = true;
     return e;
 }
 

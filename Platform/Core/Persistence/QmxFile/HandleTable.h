@@ -25,6 +25,9 @@ struct Entry {
     int file = 0;  // handle of the owning file; the handle itself for files, 0 for datatypes
     int refs = 1;
     std::shared_ptr<const FileInfo> info;  // the owning file's
+    // The object's attributes matched their checksum once; the library's own writes keep it
+    // so while the handle lives, so it is not summed again on every call.
+    bool attributesVerified = false;
 };
 
 // Maps the int handles of the C interface to HDF5 identifiers. Handle values come from a
