@@ -100,7 +100,8 @@ Command checkCommand() {
             "FILE",
             "Verify that a container is sound: read everything, report each problem.",
             "Opens FILE as the library does, verifies the container marker and the format\n"
-            "version, walks every group, reads the bookkeeping attributes of every object group,\n"
+            "version, walks every group, has HDF5 decode every object's header and checks its\n"
+            "attributes against their checksum, reads the bookkeeping attributes of every object group,\n"
             "every object and every vector and array, and reports each problem with its path.\n"
             "Warnings (unusual but readable content) do not fail the check.\n"
             "The reading runs in a child process: a crash or hang there is reported as a problem\n"
