@@ -1,5 +1,7 @@
 #include "TransactionStack.h"
 
+#include <algorithm>
+
 namespace Quellmar {
 
 namespace {
@@ -38,6 +40,12 @@ bool TransactionStack::revert() {
     return all;
 }
 
+void TransactionStack::reserveOne() {
+    // Room first, so that taking ownership cannot be followed by a throwing push_back; growth
+    // stays geometric (reserving size + 1 each time made a long stack quadratic).
+    if (m_entries.size() == m_entries.capacity()) m_entries.reserve(std::max<std::size_t>(16, 2 * m_entries.capacity()));
+}
+
 void TransactionStack::pushLock(LockingTransaction* lock) {
     std::unique_ptr<LockingTransaction> owned(lock);
     if (!owned) return;
@@ -45,7 +53,7 @@ void TransactionStack::pushLock(LockingTransaction* lock) {
         if (held.lock && !held.lock->isCompatible(owned.get())) return;  // already covered
     }
     owned->lock();  // on throw `owned` releases whatever the lock took
-    m_entries.reserve(m_entries.size() + 1);
+    reserveOne();
     LockingTransaction* raw = owned.get();
     m_entries.push_back(Entry{std::unique_ptr<AtomicTransaction>(owned.release()), raw});
 }
@@ -53,7 +61,7 @@ void TransactionStack::pushLock(LockingTransaction* lock) {
 void TransactionStack::push(AtomicTransaction* transaction) {
     std::unique_ptr<AtomicTransaction> owned(transaction);
     if (!owned) return;
-    m_entries.reserve(m_entries.size() + 1);
+    reserveOne();
     m_entries.push_back(Entry{std::move(owned), nullptr});
 }
 

@@ -52,6 +52,7 @@ private:
         LockingTransaction* lock;  // same object when it is a lock, else null
     };
     void destroyAll();
+    void reserveOne();
 
     std::vector<Entry> m_entries;
     std::string m_errorMessage;
