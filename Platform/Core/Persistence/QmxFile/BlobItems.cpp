@@ -45,10 +45,11 @@ int update(const char* function, ItemKind kind, int file, const char* group, con
 }
 
 int read(const char* function, ItemKind kind, int file, const char* group, const char* name, char* buffer) {
-    Call call(function);
+    Call call(function, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
-    Hid dataset = openItem(call, *item, kind);
+    Hid dataset = takeKeptItem(file, item->path, kind);
+    if (!dataset) dataset = openItem(call, *item, kind);
     if (!dataset) return -1;
     const long long size = elementCount(dataset.get());
     if (size < 0) return call.failHdf5("cannot read the size of " + item->where());
@@ -68,6 +69,7 @@ int size(const char* function, ItemKind kind, int file, const char* group, const
     const long long count = elementCount(dataset.get());
     if (count < 0) return call.failHdf5("cannot read the size of " + item->where());
     *bytes = count;
+    keepItem(file, item->path, kind, std::move(dataset));
     return 1;
 }
 

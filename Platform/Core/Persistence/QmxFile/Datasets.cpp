@@ -75,6 +75,17 @@ extern "C" int QMXLopenDataset(int file, const char* path) {
     return dataset ? addObject(call, *item->loc, std::move(dataset), Kind::Dataset) : -1;
 }
 
+extern "C" int QMXLexistsDataset(int file, const char* path) {
+    Call call("QMXLexistsDataset");
+    auto item = itemRef(call, file, path);
+    if (!item) return -1;
+    // A missing name in an existing group is one lookup without an error; anything else walks.
+    if (H5Lexists(item->loc->id.get(), item->path.text().c_str(), H5P_DEFAULT) == 0) return 0;
+    const Found found = findObject(item->loc->id.get(), item->path);
+    if (found == Found::Error) return call.failHdf5("cannot look up " + item->where());
+    return found == Found::Dataset ? 1 : 0;
+}
+
 extern "C" int QMXLremoveDataset(int loc, const char* path) {
     Call call("QMXLremoveDataset");
     auto item = itemRef(call, loc, path);

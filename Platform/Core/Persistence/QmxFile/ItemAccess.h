@@ -23,6 +23,13 @@ Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind);
 bool checkAbsent(Call& call, const ItemRef& item);
 bool checkCount(Call& call, long long count, const void* data);
 
+// A reader asks for an item's size and then reads it: two calls that would each look the
+// item up. The first keeps its open dataset here; the next call takes it when it is the read
+// of the same item (same handle, path and kind), and every other call closes it first.
+void keepItem(int file, const Path& path, ItemKind kind, Hid dataset);
+Hid takeKeptItem(int file, const Path& path, ItemKind kind);
+void releaseKeptItem();
+
 }  // namespace Quellmar::qmxfile
 
 #endif

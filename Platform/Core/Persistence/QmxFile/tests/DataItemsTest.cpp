@@ -248,3 +248,53 @@ TEST_F(TypedDatasets, RefusedRequests) {
     ASSERT_EQ(QMXLgetDatasetInfo(file, "/", "blob", &count, &type), 1);
     EXPECT_EQ(type, -1);
 }
+
+// A size query keeps its dataset open for the read that follows it. Whatever comes between
+// the two must not let the read see a stale item, and a close must really close the file.
+TEST_F(OpaqueItems, ReadAfterSizeQuerySeesEveryChangeInBetween) {
+    const std::string a = bytes(100, 1), b = bytes(300, 2), c = bytes(40, 3);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "a", 0, 0, 100, a.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "b", 0, 0, 300, b.data()), 1);
+    long long size = -1;
+
+    // Another item read after the size query of a.
+    ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/g", "a", &size), 1);
+    std::string got(300, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "b", got.data()), 1);
+    EXPECT_EQ(got, b);
+
+    // The item replaced (new size, new layout) between size query and read.
+    ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/g", "a", &size), 1);
+    ASSERT_EQ(QMXLupdateOpaqueData(file, "/g", "a", 40, c.data()), 1);
+    got.assign(40, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "a", got.data()), 1);
+    EXPECT_EQ(got, c);
+
+    // The item removed in between.
+    ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/g", "a", &size), 1);
+    ASSERT_EQ(QMXLremoveDataset(file, "/g/a"), 1);
+    EXPECT_LT(QMXLreadOpaqueData(file, "/g", "a", got.data()), 0);
+    EXPECT_NE(lastError().find("does not exist"), std::string::npos) << lastError();
+
+    // The same path read as another kind, and in another file.
+    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/g", "s", 0, 0, 3, "abc"), 1);
+    ASSERT_EQ(QMXLgetSizeOfStringDataset(file, "/g", "s", &size), 1);
+    EXPECT_LT(QMXLreadOpaqueData(file, "/g", "s", got.data()), 0) << "a string is no opaque item";
+    const std::string otherPath = dir.file("other.qmz");
+    const int other = QMXLcreateFile(otherPath.c_str());
+    ASSERT_GT(other, 0);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(other, "/g", "b", 0, 0, 40, c.data()), 1);
+    ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/g", "b", &size), 1);
+    got.assign(40, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(other, "/g", "b", got.data()), 1);
+    EXPECT_EQ(got, c);
+
+    // A close right after a size query closes and commits the file for real.
+    ASSERT_EQ(QMXLgetSizeOfOpaqueData(other, "/g", "b", &size), 1);
+    ASSERT_GE(QMXLcloseOpenedObjectsForFile(other), 0);
+    ASSERT_GE(QMXLcloseAllFileHandlesForFile(other), 0);
+    EXPECT_EQ(fileSize(otherPath + "-journal"), -1) << "the commit did not wait for the kept item";
+    const int again = QMXLopenFile(otherPath.c_str());
+    EXPECT_GT(again, 0) << "still held open: " << lastError();
+    if (again > 0) QMXLcloseAllFileHandlesForFile(again);
+}
