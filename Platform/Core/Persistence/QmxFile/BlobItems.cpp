@@ -48,8 +48,7 @@ int read(const char* function, ItemKind kind, int file, const char* group, const
     Call call(function, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
-    Hid dataset = takeKeptItem(file, item->path, kind);
-    if (!dataset) dataset = openItem(call, *item, kind);
+    Hid dataset = reopenItem(call, *item, kind);
     if (!dataset) return -1;
     const long long size = elementCount(dataset.get());
     if (size < 0) return call.failHdf5("cannot read the size of " + item->where());
@@ -61,15 +60,15 @@ int read(const char* function, ItemKind kind, int file, const char* group, const
 }
 
 int size(const char* function, ItemKind kind, int file, const char* group, const char* name, long long* bytes) {
-    Call call(function);
+    Call call(function, true);
     auto item = itemRef(call, file, group, name);
     if (!item || !call.out(bytes, "size")) return -1;
-    Hid dataset = openItem(call, *item, kind);
+    Hid dataset = reopenItem(call, *item, kind);
     if (!dataset) return -1;
     const long long count = elementCount(dataset.get());
     if (count < 0) return call.failHdf5("cannot read the size of " + item->where());
     *bytes = count;
-    keepItem(file, item->path, kind, std::move(dataset));
+    keepItem(*item, std::move(dataset));
     return 1;
 }
 

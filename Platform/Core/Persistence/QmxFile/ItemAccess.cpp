@@ -34,7 +34,7 @@ namespace {
 // Under the library lock. A plain identifier, not a Hid: nothing may close it after HDF5
 // has shut down at exit.
 struct KeptItem {
-    int file = 0;
+    const Entry* loc = nullptr;  // only compared: no call in between could have freed it
     std::string path;
     ItemKind kind = ItemKind::Other;
     hid_t id = H5I_INVALID_HID;
@@ -109,25 +109,30 @@ bool checkCount(Call& call, long long count, const void* data) {
     return true;
 }
 
-void keepItem(int file, const Path& path, ItemKind kind, Hid dataset) {
+void keepItem(const ItemRef& item, Hid dataset) {
     releaseKeptItem();
+    Hid type(H5Dget_type(dataset.get()));
+    if (!type) return;
     KeptItem& k = kept();
-    k.file = file;
-    k.path = path.text();
-    k.kind = kind;
+    k.loc = item.loc;
+    k.path = item.path.text();
+    k.kind = kindOfType(type.get());
     k.id = dataset.release();
 }
 
-Hid takeKeptItem(int file, const Path& path, ItemKind kind) {
+Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind) {
     KeptItem& k = kept();
     if (k.id < 0) return Hid();
-    if (k.file != file || k.kind != kind || k.path != path.text()) {
+    if (k.loc != item.loc || (kind && k.kind != *kind) || k.path != item.path.text()) {
         releaseKeptItem();
         return Hid();
     }
-    Hid dataset(k.id);
-    k.id = H5I_INVALID_HID;
-    return dataset;
+    return Hid(std::exchange(k.id, H5I_INVALID_HID));
+}
+
+Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
+    Hid dataset = takeKeptItem(item, kind);
+    return dataset ? std::move(dataset) : openItem(call, item, kind);
 }
 
 void releaseKeptItem() {

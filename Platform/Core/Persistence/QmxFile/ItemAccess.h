@@ -23,11 +23,14 @@ Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind);
 bool checkAbsent(Call& call, const ItemRef& item);
 bool checkCount(Call& call, long long count, const void* data);
 
-// A reader asks for an item's size and then reads it: two calls that would each look the
-// item up. The first keeps its open dataset here; the next call takes it when it is the read
-// of the same item (same handle, path and kind), and every other call closes it first.
-void keepItem(int file, const Path& path, ItemKind kind, Hid dataset);
-Hid takeKeptItem(int file, const Path& path, ItemKind kind);
+// A reader asks for an item's size or shape and then reads it: calls that would each look the
+// item up. Such a call keeps its open dataset here; the next call takes it when it asks for
+// the same item (same location, path, and kind if it names one), and every other call closes
+// it first, so nothing stays open across a change, a close or a second thread's work.
+void keepItem(const ItemRef& item, Hid dataset);
+Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind);
+// The kept dataset when it fits, else openItem.
+Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind);
 void releaseKeptItem();
 
 }  // namespace Quellmar::qmxfile

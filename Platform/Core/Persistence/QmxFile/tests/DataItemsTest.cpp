@@ -298,3 +298,27 @@ TEST_F(OpaqueItems, ReadAfterSizeQuerySeesEveryChangeInBetween) {
     EXPECT_GT(again, 0) << "still held open: " << lastError();
     if (again > 0) QMXLcloseAllFileHandlesForFile(again);
 }
+
+// The same for typed datasets: shape queries, reads "as stored" and updates in any order.
+TEST_F(TypedDatasets, ShapeQueriesAndReadsNeverSeeAReplacedDataset) {
+    const double three[3] = {1, 2, 3}, five[5] = {5, 6, 7, 8, 9};
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/v", "x", 0, 0, 0, QMXL_FLOAT64, 3, three), 1);
+    long long count = -1;
+    int type = -2;
+    ASSERT_EQ(QMXLgetDatasetInfo(file, "/v", "x", &count, &type), 1);
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/v", "x", QMXL_AS_STORED, 5, five), 1) << lastError();
+    ASSERT_EQ(QMXLgetDatasetInfo(file, "/v", "x", &count, &type), 1);
+    EXPECT_EQ(count, 5);
+    double got[5] = {};
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/v", "x", QMXL_AS_STORED, got), 1);
+    EXPECT_EQ(got[4], 9);
+    long long bytes = -1;
+    ASSERT_EQ(QMXLgetSizeOfDataset(file, "/v", "x", &bytes), 1);
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/v", "x", QMXL_FLOAT64, 3, three), 1);
+    ASSERT_EQ(QMXLgetSizeOfDataset(file, "/v", "x", &bytes), 1);
+    EXPECT_EQ(bytes, 24);
+    for (double& g : got) g = -1;
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/v", "x", QMXL_FLOAT64, got), 1);
+    EXPECT_EQ(got[2], 3);
+    EXPECT_EQ(got[3], -1) << "three elements read, not five";
+}
