@@ -55,6 +55,7 @@ private:
     void reserveOne();
 
     std::vector<Entry> m_entries;
+    std::vector<LockingTransaction*> m_locks;  // the locks among m_entries, oldest first
     std::string m_errorMessage;
 };
 

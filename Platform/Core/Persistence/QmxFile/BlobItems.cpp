@@ -15,7 +15,6 @@ int create(const char* function, ItemKind kind, int file, const char* group, con
     if (!item || !checkCount(call, size, data) || !writable(call, *item->loc, item->path.text())) return -1;
     if (compression < 0 || compression > 9)
         return call.fail("compression level " + std::to_string(compression) + " is not in 0..9");
-    if (!checkAbsent(call, *item)) return -1;
     Hid type = typeOf(kind);
     if (!type) return call.failHdf5("cannot make the item type");
     LayoutRequest request;
@@ -23,8 +22,8 @@ int create(const char* function, ItemKind kind, int file, const char* group, con
     request.compression = compression;
     request.chunk = chunk;
     if (createItem(item->loc->id.get(), item->path, type.get(), type.get(), data, request) < 0)
-        return call.failHdf5("cannot create " + std::string(nameOfKind(kind)) + " " + item->where() + " of " +
-                             std::to_string(size) + " bytes");
+        return failCreation(call, *item, "cannot create " + std::string(nameOfKind(kind)) + " " + item->where() + " of " +
+                                              std::to_string(size) + " bytes");
     return 1;
 }
 

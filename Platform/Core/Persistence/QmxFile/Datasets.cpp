@@ -31,7 +31,7 @@ Entry* datatypeEntry(Call& call, int datatype) {
 int createDataset(Call& call, const ItemRef& item, hid_t fileType, hid_t memoryType, int compression,
                   long long chunk, long long count, const void* data) {
     if (!checkCompression(call, compression) || !checkCount(call, count, data) ||
-        !writable(call, *item.loc, item.path.text()) || !checkAbsent(call, item))
+        !writable(call, *item.loc, item.path.text()))
         return -1;
     LayoutRequest request;
     request.count = static_cast<hsize_t>(count);
@@ -39,7 +39,7 @@ int createDataset(Call& call, const ItemRef& item, hid_t fileType, hid_t memoryT
     request.compression = compression;
     request.chunk = chunk;
     if (createItem(item.loc->id.get(), item.path, fileType, memoryType, data, request) < 0)
-        return call.failHdf5("cannot create dataset " + item.where() + " of " + std::to_string(count) + " elements");
+        return failCreation(call, item, "cannot create dataset " + item.where() + " of " + std::to_string(count) + " elements");
     return 1;
 }
 

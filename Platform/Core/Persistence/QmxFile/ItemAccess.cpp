@@ -84,17 +84,15 @@ Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
     return dataset;
 }
 
-bool checkAbsent(Call& call, const ItemRef& item) {
-    // One lookup answers when the group exists; a missing group makes H5Lexists fail, and
-    // the walk tells that apart from a real error.
-    if (H5Lexists(item.loc->id.get(), item.path.text().c_str(), H5P_DEFAULT) == 0) return true;
-    const Found found = findObject(item.loc->id.get(), item.path);
-    if (found == Found::Missing) return true;
-    if (found == Found::Error)
-        call.failHdf5("cannot look up " + item.where());
-    else
-        call.fail(item.where() + " exists already");
-    return false;
+int failCreation(Call& call, const ItemRef& item, const std::string& what) {
+    Found found;
+    {
+        ErrorKeeper keeper;  // the creation's own error stack, for failHdf5 below
+        keeper.capture();
+        found = findObject(item.loc->id.get(), item.path);
+    }
+    if (found != Found::Missing && found != Found::Error) return call.fail(item.where() + " exists already");
+    return call.failHdf5(what);
 }
 
 bool checkCount(Call& call, long long count, const void* data) {
