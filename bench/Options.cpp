@@ -12,7 +12,8 @@ const char* usage() {
     return "usage: qmx_bench [--smoke] [--reps N] [--warmup N] [--out DIR] [--dir SCRATCH]\n"
            "                 [--only W1,W2,...] [--w1-count N] [--w1-size BYTES] [--w2-mib N]\n"
            "                 [--w3-count N] [--w3-level 1..9] [--w4-count N] [--w4-size N]\n"
-           "                 [--w5-count N] [--w5-size BYTES] [--w6-records N] [--w6-rows N]\n"
+           "                 [--w5-count N] [--w5-size BYTES] [--w5-synced N]\n"
+           "                 [--w6-records N] [--w6-rows N]\n"
            "                 [--w6-cols N]\n";
 }
 
@@ -44,6 +45,7 @@ void makeSmoke(Options& o) {
     o.w4Size = 100;
     o.w5Count = 20;
     o.w5Size = 100;
+    o.w5Synced = 5;
     o.w6Records = 1000;
     o.w6Rows = 30;
     o.w6Cols = 40;
@@ -81,6 +83,7 @@ Options parseOptions(int argc, char** argv) {
             {"--w4-size", [&](auto& f, auto& v) { o.w4Size = int(number(f, v, 1, 60000)); }},
             {"--w5-count", [&](auto& f, auto& v) { o.w5Count = int(number(f, v, 1, kInt)); }},
             {"--w5-size", [&](auto& f, auto& v) { o.w5Size = int(number(f, v, 1, 60000)); }},
+            {"--w5-synced", [&](auto& f, auto& v) { o.w5Synced = int(number(f, v, 0, kInt)); }},
             {"--w6-records", [&](auto& f, auto& v) { o.w6Records = number(f, v, 1, kInt); }},
             {"--w6-rows", [&](auto& f, auto& v) { o.w6Rows = int(number(f, v, 1, 46340)); }},
             {"--w6-cols", [&](auto& f, auto& v) { o.w6Cols = int(number(f, v, 1, 46340)); }},

@@ -24,6 +24,7 @@ struct Options {
     int w4Size = 1000;
     int w5Count = 1000;
     int w5Size = 100;
+    int w5Synced = 250;  // transactions with synced commits; 0 skips them
     long long w6Records = 1'000'000;
     int w6Rows = 1000;
     int w6Cols = 1000;

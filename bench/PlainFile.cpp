@@ -46,6 +46,10 @@ void File::close() {
     if (fd >= 0 && ::close(fd) != 0) fail("close", m_path);
 }
 
+void File::sync() {
+    if (::fsync(m_fd) != 0) fail("fsync", m_path);
+}
+
 void File::write(const void* data, std::size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
@@ -140,7 +144,7 @@ bool PackedReader::read(const std::string& name, Bytes& out) {
 }
 
 void appendRecord(const std::string& path, const std::string& name, const void* data,
-                  std::size_t size) {
+                  std::size_t size, bool synced) {
     // One write per record, so a record is never split between two appenders.
     std::string record;
     record.reserve(16 + name.size() + size);
@@ -150,6 +154,13 @@ void appendRecord(const std::string& path, const std::string& name, const void* 
     record.append(static_cast<const char*>(data), size);
     File file(path, File::Append);
     file.write(record.data(), record.size());
+    if (synced) file.sync();
+    file.close();
+}
+
+void syncFile(const std::string& path) {
+    File file(path, File::Read);
+    file.sync();
     file.close();
 }
 

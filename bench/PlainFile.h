@@ -25,6 +25,7 @@ public:
     void read(void* data, std::size_t size);  // exactly `size` bytes or throws
     void readAt(void* data, std::size_t size, std::uint64_t offset);
     std::uint64_t size() const;
+    void sync();  // fsync: the bytes are on the disk
     // Closes now and reports a failing close.
     void close();
 
@@ -59,9 +60,12 @@ private:
     std::unordered_map<std::string, std::pair<std::uint64_t, std::uint64_t>> m_index;
 };
 
-// One record appended per call: how a log-style store commits single objects.
+// One record appended per call: how a log-style store commits single objects; `synced`
+// syncs the file before returning.
 void appendRecord(const std::string& path, const std::string& name, const void* data,
-                  std::size_t size);
+                  std::size_t size, bool synced = false);
+// fsync of a file another API wrote.
+void syncFile(const std::string& path);
 // Every record of such a log, in order.
 void forEachRecord(const std::string& path,
                    const std::function<void(const std::string&, const Bytes&)>& visit);

@@ -8,7 +8,7 @@
 
 namespace Quellmar::bench::sql {
 
-Database::Database(const std::string& path, bool create) {
+Database::Database(const std::string& path, bool create, bool synced) {
     if (create) removeFile(path);
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
@@ -16,7 +16,7 @@ Database::Database(const std::string& path, bool create) {
         sqlite3_close(m_db);
         throw BenchFailure("SQLite: open " + path + ": " + why);
     }
-    exec("PRAGMA synchronous=OFF");
+    exec(synced ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=OFF");
     if (create) exec("CREATE TABLE t(id TEXT PRIMARY KEY, data BLOB)");
 }
 

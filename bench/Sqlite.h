@@ -12,11 +12,11 @@ namespace Quellmar::bench::sql {
 class Statement;
 
 // One connection, tuned as a user would for bulk work that may be lost on a crash:
-// synchronous off. Closed on destruction.
+// synchronous off; `synced` keeps SQLite's durable default (FULL) instead. Closed on destruction.
 class Database {
 public:
     // `create` starts a fresh file holding the table `id TEXT PRIMARY KEY, data BLOB`.
-    Database(const std::string& path, bool create);
+    Database(const std::string& path, bool create, bool synced = false);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;

@@ -12,6 +12,7 @@
 #include "SerializationTransferObject.h"
 #endif
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -20,12 +21,16 @@ namespace Quellmar::bench {
 namespace {
 
 const char* const kTransactions = "create, one transaction each";
+const char* const kSynced = "create, one synced transaction each";
+
 const char* const kBytesPerObject = "bytes per object, reopened";
 
 struct SmallObjects {
     std::vector<std::string> names;
     std::vector<std::shared_ptr<Bytes>> data;
-    SmallObjects(int count, int size) {
+    std::size_t synced;  // how many of them go in synced transactions
+    SmallObjects(int count, int size, int syncedCount)
+        : synced(std::size_t(std::min(count, syncedCount))) {
         for (int i = 0; i < count; ++i) {
             names.push_back(objectName(static_cast<std::size_t>(i)));
             data.push_back(std::make_shared<Bytes>(
@@ -42,23 +47,32 @@ void record(Sample& s, const std::string& path, std::size_t count) {
 }
 
 #if QMX_BENCH_BLOBS
-void runLibrary(const SmallObjects& objs, const std::string& path, Sample& s) {
+// Seconds for the first `count` objects, one transaction each.
+double libraryTransactions(const SmallObjects& objs, std::size_t count, const std::string& path,
+                           bool synced) {
     {
-        HostSession host(path, false);
+        HostSession host(path, false, synced);
         QMXBlobDAO dao;
         host.bind(dao);
         dao.createGroup("w5", 1);
         host.commit();
     }
     Stopwatch t;
-    for (std::size_t i = 0; i < objs.names.size(); ++i) {
-        HostSession host(path, false);
+    for (std::size_t i = 0; i < count; ++i) {
+        HostSession host(path, false, synced);
         QMXBlobDAO dao;
         host.bind(dao);
         dao.create("w5", objs.names[i], SerializationTransferObject(objs.data[i]));
         host.commit();
     }
-    s.seconds[kTransactions] = t.seconds();
+    return t.seconds();
+}
+
+void runLibrary(const SmallObjects& objs, const std::string& path, const std::string& syncedPath,
+                Sample& s) {
+    if (objs.synced > 0)
+        s.seconds[kSynced] = libraryTransactions(objs, objs.synced, syncedPath, true);
+    s.seconds[kTransactions] = libraryTransactions(objs, objs.names.size(), path, false);
     HostSession host(path, true);
     QMXBlobDAO dao;
     host.bind(dao);
@@ -72,14 +86,17 @@ void runLibrary(const SmallObjects& objs, const std::string& path, Sample& s) {
 }
 #endif
 
-void runRaw(const SmallObjects& objs, const std::string& path, Sample& s) {
+// Seconds for the first `count` objects, one file session each; `synced` syncs the file
+// after closing it, as a host of raw HDF5 must for a durable commit.
+double rawTransactions(const SmallObjects& objs, std::size_t count, const std::string& path,
+                       bool synced) {
     {
         raw::Id file = raw::createFile(path);
         raw::createGroup(file, "w5").close();
         file.close();
     }
     Stopwatch t;
-    for (std::size_t i = 0; i < objs.names.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         raw::Id file = raw::openFile(path, true);
         raw::Id group = raw::openGroup(file, "w5");
         raw::Id space = raw::simpleSpace(objs.data[i]->size());
@@ -91,8 +108,15 @@ void runRaw(const SmallObjects& objs, const std::string& path, Sample& s) {
         ds.close();
         group.close();
         file.close();
+        if (synced) plain::syncFile(path);
     }
-    s.seconds[kTransactions] = t.seconds();
+    return t.seconds();
+}
+
+void runRaw(const SmallObjects& objs, const std::string& path, const std::string& syncedPath,
+            Sample& s) {
+    if (objs.synced > 0) s.seconds[kSynced] = rawTransactions(objs, objs.synced, syncedPath, true);
+    s.seconds[kTransactions] = rawTransactions(objs, objs.names.size(), path, false);
     raw::Id file = raw::openFile(path, false);
     Bytes got;
     for (std::size_t i = 0; i < objs.names.size(); ++i) {
@@ -106,17 +130,22 @@ void runRaw(const SmallObjects& objs, const std::string& path, Sample& s) {
     record(s, path, objs.names.size());
 }
 
-void runSqlite(const SmallObjects& objs, const std::string& path, Sample& s) {
+double sqliteTransactions(const SmallObjects& objs, std::size_t count, const std::string& path,
+                          bool synced) {
     { sql::Database created(path, true); }
-    {
-        Stopwatch t;
-        // A user keeps the connection; every insert is its own transaction.
-        sql::Database db(path, false);
-        sql::Statement insert = db.prepare(sql::kInsert);
-        for (std::size_t i = 0; i < objs.names.size(); ++i)
-            insert.insert(objs.names[i], objs.data[i]->data(), objs.data[i]->size());
-        s.seconds[kTransactions] = t.seconds();
-    }
+    Stopwatch t;
+    // A user keeps the connection; every insert is its own transaction.
+    sql::Database db(path, false, synced);
+    sql::Statement insert = db.prepare(sql::kInsert);
+    for (std::size_t i = 0; i < count; ++i)
+        insert.insert(objs.names[i], objs.data[i]->data(), objs.data[i]->size());
+    return t.seconds();
+}
+
+void runSqlite(const SmallObjects& objs, const std::string& path, const std::string& syncedPath,
+               Sample& s) {
+    if (objs.synced > 0) s.seconds[kSynced] = sqliteTransactions(objs, objs.synced, syncedPath, true);
+    s.seconds[kTransactions] = sqliteTransactions(objs, objs.names.size(), path, false);
     sql::Database db(path, false);
     sql::Statement select = db.prepare(sql::kSelect);
     Bytes got;
@@ -127,12 +156,19 @@ void runSqlite(const SmallObjects& objs, const std::string& path, Sample& s) {
     record(s, path, objs.names.size());
 }
 
-void runPlain(const SmallObjects& objs, const std::string& path, Sample& s) {
+double plainTransactions(const SmallObjects& objs, std::size_t count, const std::string& path,
+                         bool synced) {
     plain::File(path, plain::File::Create).close();
     Stopwatch t;
-    for (std::size_t i = 0; i < objs.names.size(); ++i)
-        plain::appendRecord(path, objs.names[i], objs.data[i]->data(), objs.data[i]->size());
-    s.seconds[kTransactions] = t.seconds();
+    for (std::size_t i = 0; i < count; ++i)
+        plain::appendRecord(path, objs.names[i], objs.data[i]->data(), objs.data[i]->size(), synced);
+    return t.seconds();
+}
+
+void runPlain(const SmallObjects& objs, const std::string& path, const std::string& syncedPath,
+              Sample& s) {
+    if (objs.synced > 0) s.seconds[kSynced] = plainTransactions(objs, objs.synced, syncedPath, true);
+    s.seconds[kTransactions] = plainTransactions(objs, objs.names.size(), path, false);
     std::size_t seen = 0;
     plain::forEachRecord(path, [&](const std::string& name, const Bytes& got) {
         expect(seen < objs.names.size() && name == objs.names[seen], "plain file: wrong record");
@@ -145,24 +181,27 @@ void runPlain(const SmallObjects& objs, const std::string& path, Sample& s) {
 }  // namespace
 
 Workload makeW5Transactions(const Options& o, const Scratch& scratch) {
-    auto objs = std::make_shared<SmallObjects>(o.w5Count, o.w5Size);
+    auto objs = std::make_shared<SmallObjects>(o.w5Count, o.w5Size, o.w5Synced);
     Workload w;
     w.id = "W5";
     w.title = std::to_string(o.w5Count) + " transactions, each opening the file, creating one " +
-              std::to_string(o.w5Size) + "-byte blob, committing and closing";
+              std::to_string(o.w5Size) + "-byte blob, committing and closing; then " + std::to_string(std::min(o.w5Count, o.w5Synced)) +
+              " with every commit synced to the disk";
     w.phases = {{kTransactions, "transactions/s", double(o.w5Count), kRawHdf5, 0.8}};
+    if (o.w5Synced > 0)
+        w.phases.push_back({kSynced, "transactions/s", double(std::min(o.w5Count, o.w5Synced)), kRawHdf5, 0});
     w.sizes = {{kBytesPerObject, "bytes", kRawHdf5, 1.10}};
 #if QMX_BENCH_BLOBS
     w.contenders.push_back(
-        {kLibrary, [objs, &scratch](Sample& s) { runLibrary(*objs, scratch.fresh("w5.qmz"), s); }});
+        {kLibrary, [objs, &scratch](Sample& s) { runLibrary(*objs, scratch.fresh("w5.qmz"), scratch.fresh("w5s.qmz"), s); }});
 #endif
     w.contenders.push_back(
-        {kRawHdf5, [objs, &scratch](Sample& s) { runRaw(*objs, scratch.fresh("w5.h5"), s); }});
+        {kRawHdf5, [objs, &scratch](Sample& s) { runRaw(*objs, scratch.fresh("w5.h5"), scratch.fresh("w5s.h5"), s); }});
     w.contenders.push_back({kSqlite, [objs, &scratch](Sample& s) {
-                                runSqlite(*objs, scratch.fresh("w5.sqlite"), s);
+                                runSqlite(*objs, scratch.fresh("w5.sqlite"), scratch.fresh("w5s.sqlite"), s);
                             }});
     w.contenders.push_back(
-        {kPlainFile, [objs, &scratch](Sample& s) { runPlain(*objs, scratch.fresh("w5.bin"), s); }});
+        {kPlainFile, [objs, &scratch](Sample& s) { runPlain(*objs, scratch.fresh("w5.bin"), scratch.fresh("w5s.bin"), s); }});
     return w;
 }
 

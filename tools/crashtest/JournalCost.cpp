@@ -4,6 +4,7 @@
 // ratio. With --flush off the commits skip their syncs, as under DisableFlushingTransaction.
 //
 //   qmx_journal_cost [--transactions N] [--big-mb M] [--big-count K] [--rounds R] [--flush on|off] [--dir D]
+//                    [--only journal|plain]   (one side only, for profiling it)
 #include "JournalControl.h"
 #include "QMXL.h"
 
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
     int transactions = 1000, bigCount = 8, rounds = 5;
     size_t bigMb = 16;
     bool flush = true;
-    std::string dir = "/tmp";
+    std::string dir = "/tmp", only;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i], v = argv[i + 1];
         if (a == "--transactions") transactions = std::atoi(v.c_str());
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
         else if (a == "--rounds") rounds = std::atoi(v.c_str());
         else if (a == "--flush") flush = v != "off";
         else if (a == "--dir") dir = v;
+        else if (a == "--only") only = v;
     }
     QMXLsetflush(flush ? 1 : 0);
     const std::string path = dir + "/qmx-journal-cost-" + std::to_string(::getpid()) + ".qmz";
@@ -94,6 +96,7 @@ int main(int argc, char** argv) {
         std::vector<double> plain, journaled;
         for (int r = 0; r < rounds; ++r) {
             for (bool journal : {false, true}) {
+                if (!only.empty() && only != (journal ? "journal" : "plain")) continue;
                 qmxfile::setJournalEnabled(journal);
                 const double seconds = run(path, c.count, c.size);
                 const double rate = c.size > (1u << 20) ? double(c.count) * double(c.size >> 20) / seconds
@@ -101,7 +104,7 @@ int main(int argc, char** argv) {
                 (journal ? journaled : plain).push_back(rate);
             }
         }
-        const double p = median(plain), j = median(journaled);
+        const double p = plain.empty() ? 0 : median(plain), j = journaled.empty() ? 0 : median(journaled);
         std::printf("%-26s %-16s %14.1f %14.1f %8.2f\n", c.name, c.unit, p, j, j / p);
     }
     fs::remove(path);

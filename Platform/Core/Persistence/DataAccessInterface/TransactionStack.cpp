@@ -1,5 +1,7 @@
 #include "TransactionStack.h"
 
+#include <algorithm>
+
 namespace Quellmar {
 
 namespace {
@@ -20,6 +22,7 @@ void TransactionStack::destroyAll() {
     // keeps the stack consistent if a destructor looks at it.
     while (!m_entries.empty()) {
         std::unique_ptr<AtomicTransaction> last = std::move(m_entries.back().transaction);
+        if (m_entries.back().lock) m_locks.pop_back();
         m_entries.pop_back();
         last.reset();
     }
@@ -38,22 +41,31 @@ bool TransactionStack::revert() {
     return all;
 }
 
+void TransactionStack::reserveOne() {
+    // Room first, so that taking ownership cannot be followed by a throwing push_back; growth
+    // stays geometric (reserving size + 1 each time made a long stack quadratic).
+    if (m_entries.size() == m_entries.capacity()) m_entries.reserve(std::max<std::size_t>(16, 2 * m_entries.capacity()));
+}
+
 void TransactionStack::pushLock(LockingTransaction* lock) {
     std::unique_ptr<LockingTransaction> owned(lock);
     if (!owned) return;
-    for (const Entry& held : m_entries) {
-        if (held.lock && !held.lock->isCompatible(owned.get())) return;  // already covered
+    // Only the locks, not every creation on the stack: a long stack stays cheap to lock.
+    for (const LockingTransaction* held : m_locks) {
+        if (!held->isCompatible(owned.get())) return;  // already covered
     }
     owned->lock();  // on throw `owned` releases whatever the lock took
-    m_entries.reserve(m_entries.size() + 1);
+    reserveOne();
+    m_locks.reserve(m_locks.size() + 1);
     LockingTransaction* raw = owned.get();
     m_entries.push_back(Entry{std::unique_ptr<AtomicTransaction>(owned.release()), raw});
+    m_locks.push_back(raw);
 }
 
 void TransactionStack::push(AtomicTransaction* transaction) {
     std::unique_ptr<AtomicTransaction> owned(transaction);
     if (!owned) return;
-    m_entries.reserve(m_entries.size() + 1);
+    reserveOne();
     m_entries.push_back(Entry{std::move(owned), nullptr});
 }
 
@@ -64,10 +76,7 @@ std::string TransactionStack::getErrorMessage() const { return m_errorMessage; }
 void TransactionStack::commit() { destroyAll(); }
 
 std::size_t TransactionStack::lockCount() const {
-    std::size_t n = 0;
-    for (const Entry& e : m_entries)
-        if (e.lock) ++n;
-    return n;
+    return m_locks.size();
 }
 
 }  // namespace Quellmar

@@ -52,8 +52,10 @@ private:
         LockingTransaction* lock;  // same object when it is a lock, else null
     };
     void destroyAll();
+    void reserveOne();
 
     std::vector<Entry> m_entries;
+    std::vector<LockingTransaction*> m_locks;  // the locks among m_entries, oldest first
     std::string m_errorMessage;
 };
 

@@ -56,8 +56,7 @@ std::shared_ptr<TransactionStack> QMXBlobDAO::enlist(const std::string& errorTex
 
 bool QMXBlobDAO::itemExists(int file, const std::string& group, const std::string& name) {
     const std::string path = group + "/" + name;
-    const DatasetHandle dataset(QMXLopenDataset(file, path.c_str()));
-    return dataset.isValid();
+    return QMXLexistsDataset(file, path.c_str()) == 1;
 }
 
 // ---- Public operations on objects -------------------------------------------------------

@@ -15,7 +15,6 @@ int create(const char* function, ItemKind kind, int file, const char* group, con
     if (!item || !checkCount(call, size, data) || !writable(call, *item->loc, item->path.text())) return -1;
     if (compression < 0 || compression > 9)
         return call.fail("compression level " + std::to_string(compression) + " is not in 0..9");
-    if (!checkAbsent(call, *item)) return -1;
     Hid type = typeOf(kind);
     if (!type) return call.failHdf5("cannot make the item type");
     LayoutRequest request;
@@ -23,8 +22,8 @@ int create(const char* function, ItemKind kind, int file, const char* group, con
     request.compression = compression;
     request.chunk = chunk;
     if (createItem(item->loc->id.get(), item->path, type.get(), type.get(), data, request) < 0)
-        return call.failHdf5("cannot create " + std::string(nameOfKind(kind)) + " " + item->where() + " of " +
-                             std::to_string(size) + " bytes");
+        return failCreation(call, *item, "cannot create " + std::string(nameOfKind(kind)) + " " + item->where() + " of " +
+                                              std::to_string(size) + " bytes");
     return 1;
 }
 
@@ -45,10 +44,10 @@ int update(const char* function, ItemKind kind, int file, const char* group, con
 }
 
 int read(const char* function, ItemKind kind, int file, const char* group, const char* name, char* buffer) {
-    Call call(function);
+    Call call(function, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
-    Hid dataset = openItem(call, *item, kind);
+    Hid dataset = reopenItem(call, *item, kind);
     if (!dataset) return -1;
     const long long size = elementCount(dataset.get());
     if (size < 0) return call.failHdf5("cannot read the size of " + item->where());
@@ -60,14 +59,15 @@ int read(const char* function, ItemKind kind, int file, const char* group, const
 }
 
 int size(const char* function, ItemKind kind, int file, const char* group, const char* name, long long* bytes) {
-    Call call(function);
+    Call call(function, true);
     auto item = itemRef(call, file, group, name);
     if (!item || !call.out(bytes, "size")) return -1;
-    Hid dataset = openItem(call, *item, kind);
+    Hid dataset = reopenItem(call, *item, kind);
     if (!dataset) return -1;
     const long long count = elementCount(dataset.get());
     if (count < 0) return call.failHdf5("cannot read the size of " + item->where());
     *bytes = count;
+    keepItem(*item, std::move(dataset));
     return 1;
 }
 

@@ -1,6 +1,7 @@
 #include "Call.h"
 
 #include "Errors.h"
+#include "ItemAccess.h"
 #include "Library.h"
 
 #include <hdf5.h>
@@ -12,8 +13,9 @@ std::recursive_mutex& libraryMutex() {
     return *mutex;
 }
 
-Call::Call(const char* function) : m_lock(libraryMutex()), m_function(function) {
+Call::Call(const char* function, bool keepsItem) : m_lock(libraryMutex()), m_function(function) {
     ensureInitialised();
+    if (!keepsItem) releaseKeptItem();
     // HDF5 keeps the error printing switch per thread.
     thread_local bool quiet = false;
     if (!quiet && !isExiting()) {

@@ -13,7 +13,9 @@ namespace Quellmar::qmxfile {
 // QMXLgetLastErrorMessage and QMXLwalkErrorStack.
 class Call {
 public:
-    explicit Call(const char* function);
+    // Unless keepsItem, the call first closes the data item the previous call may have kept
+    // open for it (see keepItem in ItemAccess.h).
+    explicit Call(const char* function, bool keepsItem = false);
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
 

@@ -76,7 +76,7 @@ herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
         return -1;
     }
     if (write(dataset.get(), memoryType, request.count, data) < 0 ||
-        storeChecksum(dataset.get(), memoryType, request.count, data) < 0 ||
+        storeChecksum(dataset.get(), memoryType, request.count, data, true) < 0 ||
         rememberCompression(dataset.get(), request) < 0 ||
         (H5Tget_class(fileType) == H5T_COMPOUND && refreshAttributesChecksum(dataset.get()) < 0)) {
         keeper.capture();

@@ -31,7 +31,7 @@ Entry* datatypeEntry(Call& call, int datatype) {
 int createDataset(Call& call, const ItemRef& item, hid_t fileType, hid_t memoryType, int compression,
                   long long chunk, long long count, const void* data) {
     if (!checkCompression(call, compression) || !checkCount(call, count, data) ||
-        !writable(call, *item.loc, item.path.text()) || !checkAbsent(call, item))
+        !writable(call, *item.loc, item.path.text()))
         return -1;
     LayoutRequest request;
     request.count = static_cast<hsize_t>(count);
@@ -39,7 +39,7 @@ int createDataset(Call& call, const ItemRef& item, hid_t fileType, hid_t memoryT
     request.compression = compression;
     request.chunk = chunk;
     if (createItem(item.loc->id.get(), item.path, fileType, memoryType, data, request) < 0)
-        return call.failHdf5("cannot create dataset " + item.where() + " of " + std::to_string(count) + " elements");
+        return failCreation(call, item, "cannot create dataset " + item.where() + " of " + std::to_string(count) + " elements");
     return 1;
 }
 
@@ -47,7 +47,7 @@ int updateDataset(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryTy
                   const void* data) {
     if (!checkCount(call, count, data) || !writable(call, *item.loc, item.path.text())) return -1;
     {
-        Hid dataset = openItem(call, item, kind);
+        Hid dataset = reopenItem(call, item, kind);  // never leave a kept one open across the change
         if (!dataset) return -1;
     }
     if (updateItem(item.loc->id.get(), item.path, memoryType, static_cast<hsize_t>(count), data) < 0)
@@ -56,7 +56,7 @@ int updateDataset(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryTy
 }
 
 int readDataset(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryType, void* data) {
-    Hid dataset = openItem(call, item, kind);
+    Hid dataset = reopenItem(call, item, kind);
     if (!dataset) return -1;
     const long long count = elementCount(dataset.get());
     if (count < 0) return call.failHdf5("cannot read the size of " + item.where());
@@ -75,6 +75,17 @@ extern "C" int QMXLopenDataset(int file, const char* path) {
     return dataset ? addObject(call, *item->loc, std::move(dataset), Kind::Dataset) : -1;
 }
 
+extern "C" int QMXLexistsDataset(int file, const char* path) {
+    Call call("QMXLexistsDataset");
+    auto item = itemRef(call, file, path);
+    if (!item) return -1;
+    // A missing name in an existing group is one lookup without an error; anything else walks.
+    if (H5Lexists(item->loc->id.get(), item->path.text().c_str(), H5P_DEFAULT) == 0) return 0;
+    const Found found = findObject(item->loc->id.get(), item->path);
+    if (found == Found::Error) return call.failHdf5("cannot look up " + item->where());
+    return found == Found::Dataset ? 1 : 0;
+}
+
 extern "C" int QMXLremoveDataset(int loc, const char* path) {
     Call call("QMXLremoveDataset");
     auto item = itemRef(call, loc, path);
@@ -89,29 +100,31 @@ extern "C" int QMXLremoveDataset(int loc, const char* path) {
 }
 
 extern "C" int QMXLgetSizeOfDataset(int file, const char* group, const char* name, long long* bytes) {
-    Call call("QMXLgetSizeOfDataset");
+    Call call("QMXLgetSizeOfDataset", true);
     auto item = itemRef(call, file, group, name);
     if (!item || !call.out(bytes, "size")) return -1;
-    Hid dataset = openItem(call, *item, std::nullopt);
+    Hid dataset = reopenItem(call, *item, std::nullopt);
     if (!dataset) return -1;
     const long long count = elementCount(dataset.get());
     Hid type(H5Dget_type(dataset.get()));
     if (count < 0 || !type) return call.failHdf5("cannot read the size of " + item->where());
     *bytes = count * static_cast<long long>(H5Tget_size(type.get()));
+    keepItem(*item, std::move(dataset));
     return 1;
 }
 
 extern "C" int QMXLgetDatasetInfo(int file, const char* group, const char* name, long long* count, int* type) {
-    Call call("QMXLgetDatasetInfo");
+    Call call("QMXLgetDatasetInfo", true);
     auto item = itemRef(call, file, group, name);
     if (!item || !call.out(count, "element count") || !call.out(type, "type code")) return -1;
-    Hid dataset = openItem(call, *item, std::nullopt);
+    Hid dataset = reopenItem(call, *item, std::nullopt);
     if (!dataset) return -1;
     const long long n = elementCount(dataset.get());
     Hid stored(H5Dget_type(dataset.get()));
     if (n < 0 || !stored) return call.failHdf5("cannot describe " + item->where());
     *count = n;
     *type = kindOfType(stored.get()) == ItemKind::Typed ? codeOfType(stored.get()) : -1;
+    keepItem(*item, std::move(dataset));
     return 1;
 }
 
@@ -136,7 +149,7 @@ hid_t typedMemoryType(Call& call, const Item& item, int type, Hid& asStored) {
         if (memoryType < 0) call.fail("unknown element type code " + std::to_string(type));
         return memoryType;
     }
-    Hid dataset = openItem(call, item, ItemKind::Typed);
+    Hid dataset = reopenItem(call, item, ItemKind::Typed);
     if (!dataset) return -1;
     Hid stored(H5Dget_type(dataset.get()));
     asStored = Hid(stored ? H5Tget_native_type(stored.get(), H5T_DIR_ASCEND) : H5I_INVALID_HID);
@@ -144,6 +157,7 @@ hid_t typedMemoryType(Call& call, const Item& item, int type, Hid& asStored) {
         call.failHdf5("cannot read the type of " + item.where());
         return -1;
     }
+    keepItem(item, std::move(dataset));  // for the read or update that follows in this call
     return asStored.get();
 }
 
@@ -159,7 +173,7 @@ extern "C" int QMXLupdateTypedDataset(int file, const char* group, const char* n
 }
 
 extern "C" int QMXLreadTypedDataset(int file, const char* group, const char* name, int type, void* data) {
-    Call call("QMXLreadTypedDataset");
+    Call call("QMXLreadTypedDataset", true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     Hid asStored;
@@ -194,7 +208,7 @@ extern "C" int QMXLupdateObjectDataset(int file, const char* group, const char* 
 }
 
 extern "C" int QMXLreadObjectDataset(int file, const char* group, const char* name, int datatype, void* data) {
-    Call call("QMXLreadObjectDataset");
+    Call call("QMXLreadObjectDataset", true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     Entry* type = datatypeEntry(call, datatype);

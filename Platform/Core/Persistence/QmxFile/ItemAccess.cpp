@@ -1,6 +1,11 @@
 #include "ItemAccess.h"
 
+#include "Library.h"
+
+#include <utility>
+
 namespace Quellmar::qmxfile {
+
 
 std::optional<ItemRef> itemRef(Call& call, int file, const char* group, const char* name) {
     Entry* loc = call.location(file);
@@ -24,7 +29,23 @@ std::optional<ItemRef> itemRef(Call& call, int locHandle, const char* path) {
     return item;
 }
 
-Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
+namespace {
+
+// Under the library lock. A plain identifier, not a Hid: nothing may close it after HDF5
+// has shut down at exit.
+struct KeptItem {
+    const Entry* loc = nullptr;  // only compared: no call in between could have freed it
+    std::string path;
+    ItemKind kind = ItemKind::Other;
+    hid_t id = H5I_INVALID_HID;
+};
+KeptItem& kept() {
+    static auto* item = new KeptItem;
+    return *item;
+}
+
+// Why a dataset did not open, as the error of call.
+Hid diagnoseOpen(Call& call, const ItemRef& item) {
     const Found found = findObject(item.loc->id.get(), item.path);
     if (found == Found::Missing) {
         call.fail("dataset " + item.where() + " does not exist");
@@ -38,11 +59,20 @@ Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
         call.fail(item.where() + " is not a dataset");
         return Hid();
     }
+    // A dataset that would not open (damaged, say): opened once more so that HDF5's own
+    // reason is on its error stack for the message.
+    Hid again(H5Dopen2(item.loc->id.get(), item.path.text().c_str(), H5P_DEFAULT));
+    if (!again) call.failHdf5("cannot open dataset " + item.where());
+    else call.fail("cannot open dataset " + item.where());
+    return Hid();
+}
+
+}  // namespace
+
+Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
+    // The common case first: one lookup. Only a failure pays for the walk that says why.
     Hid dataset(H5Dopen2(item.loc->id.get(), item.path.text().c_str(), H5P_DEFAULT));
-    if (!dataset) {
-        call.failHdf5("cannot open dataset " + item.where());
-        return Hid();
-    }
+    if (!dataset) return diagnoseOpen(call, item);
     if (kind) {
         Hid type(H5Dget_type(dataset.get()));
         const ItemKind stored = type ? kindOfType(type.get()) : ItemKind::Other;
@@ -54,14 +84,15 @@ Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
     return dataset;
 }
 
-bool checkAbsent(Call& call, const ItemRef& item) {
-    const Found found = findObject(item.loc->id.get(), item.path);
-    if (found == Found::Missing) return true;
-    if (found == Found::Error)
-        call.failHdf5("cannot look up " + item.where());
-    else
-        call.fail(item.where() + " exists already");
-    return false;
+int failCreation(Call& call, const ItemRef& item, const std::string& what) {
+    Found found;
+    {
+        ErrorKeeper keeper;  // the creation's own error stack, for failHdf5 below
+        keeper.capture();
+        found = findObject(item.loc->id.get(), item.path);
+    }
+    if (found != Found::Missing && found != Found::Error) return call.fail(item.where() + " exists already");
+    return call.failHdf5(what);
 }
 
 bool checkCount(Call& call, long long count, const void* data) {
@@ -74,6 +105,39 @@ bool checkCount(Call& call, long long count, const void* data) {
         return false;
     }
     return true;
+}
+
+void keepItem(const ItemRef& item, Hid dataset) {
+    releaseKeptItem();
+    Hid type(H5Dget_type(dataset.get()));
+    if (!type) return;
+    KeptItem& k = kept();
+    k.loc = item.loc;
+    k.path = item.path.text();
+    k.kind = kindOfType(type.get());
+    k.id = dataset.release();
+}
+
+Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind) {
+    KeptItem& k = kept();
+    if (k.id < 0) return Hid();
+    if (k.loc != item.loc || (kind && k.kind != *kind) || k.path != item.path.text()) {
+        releaseKeptItem();
+        return Hid();
+    }
+    return Hid(std::exchange(k.id, H5I_INVALID_HID));
+}
+
+Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
+    Hid dataset = takeKeptItem(item, kind);
+    return dataset ? std::move(dataset) : openItem(call, item, kind);
+}
+
+void releaseKeptItem() {
+    KeptItem& k = kept();
+    if (k.id < 0) return;
+    const hid_t id = std::exchange(k.id, H5I_INVALID_HID);
+    if (!isExiting()) closeId(id);  // at exit HDF5 closes what is left itself
 }
 
 }  // namespace Quellmar::qmxfile

@@ -19,9 +19,20 @@ std::optional<ItemRef> itemRef(Call& call, int file, const char* group, const ch
 std::optional<ItemRef> itemRef(Call& call, int loc, const char* path);
 // Opens an existing dataset, of the given kind when one is given.
 Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind);
-// Refuses to create over an existing object.
-bool checkAbsent(Call& call, const ItemRef& item);
+// The error of a creation that failed: "exists already" when something is stored under the
+// item's name (HDF5 refuses to create over it, so no lookup is made before), else HDF5's.
+int failCreation(Call& call, const ItemRef& item, const std::string& what);
 bool checkCount(Call& call, long long count, const void* data);
+
+// A reader asks for an item's size or shape and then reads it: calls that would each look the
+// item up. Such a call keeps its open dataset here; the next call takes it when it asks for
+// the same item (same location, path, and kind if it names one), and every other call closes
+// it first, so nothing stays open across a change, a close or a second thread's work.
+void keepItem(const ItemRef& item, Hid dataset);
+Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind);
+// The kept dataset when it fits, else openItem.
+Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind);
+void releaseKeptItem();
 
 }  // namespace Quellmar::qmxfile
 

@@ -45,10 +45,9 @@ enum class Stored { Absent, Present, Unreadable };
 // The stored checksum. The attribute comes from a possibly damaged file: it is read only when
 // it is one integer, so a damaged extent cannot overrun the four-byte value.
 Stored storedChecksum(hid_t dataset, std::uint32_t& value) {
-    const htri_t exists = H5Aexists(dataset, kChecksumAttribute);
-    if (exists == 0) return Stored::Absent;
-    if (exists < 0) return Stored::Unreadable;
+    // Opened straight away; only a failure asks whether it is there at all.
     Hid attribute(H5Aopen(dataset, kChecksumAttribute, H5P_DEFAULT));
+    if (!attribute) return H5Aexists(dataset, kChecksumAttribute) == 0 ? Stored::Absent : Stored::Unreadable;
     Hid type(attribute ? H5Aget_type(attribute.get()) : H5I_INVALID_HID);
     Hid space(attribute ? H5Aget_space(attribute.get()) : H5I_INVALID_HID);
     if (!type || !space || H5Tget_class(type.get()) != H5T_INTEGER || H5Tget_size(type.get()) != 4 ||
@@ -95,8 +94,8 @@ bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize) {
     return layout == H5D_CHUNKED || (layout == H5D_CONTIGUOUS && stored == 0);
 }
 
-herr_t writeChecksum(hid_t dataset, std::uint32_t value) {
-    const htri_t exists = H5Aexists(dataset, kChecksumAttribute);
+herr_t writeChecksum(hid_t dataset, std::uint32_t value, bool fresh) {
+    const htri_t exists = fresh ? 0 : H5Aexists(dataset, kChecksumAttribute);
     if (exists < 0) return -1;
     Hid attribute;
     if (exists > 0) {
@@ -113,7 +112,7 @@ herr_t writeChecksum(hid_t dataset, std::uint32_t value) {
 
 }  // namespace
 
-herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data) {
+herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh) {
     ErrorKeeper keeper;
     Hid fileType(H5Dget_type(dataset));
     if (!fileType) {
@@ -134,7 +133,7 @@ herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void*
             crc = crc32c::Value(stored->data(), stored->size());
         }
     }
-    if (writeChecksum(dataset, crc) < 0) {
+    if (writeChecksum(dataset, crc, fresh) < 0) {
         keeper.capture();
         return -1;
     }

@@ -11,7 +11,8 @@ namespace Quellmar::qmxfile {
 inline constexpr const char* kChecksumAttribute = "QMZ_CRC32C";
 
 // Stores the checksum of the `count` elements just written to the dataset from memoryType.
-herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data);
+// `fresh`: the dataset was just created and has no checksum attribute yet.
+herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh = false);
 
 // Reads all `count` elements converted to memoryType and, when the item carries a checksum,
 // verifies them before they reach data. On any failure data is zeroed, so no unverified bytes

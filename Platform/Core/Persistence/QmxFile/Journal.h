@@ -27,11 +27,14 @@ struct Header {
 
 std::string journalName(const std::string& container);
 
-uint32_t crc32(const void* data, size_t size, uint32_t crc = 0);
+// CRC-32C of header and records.
+uint32_t checksum(const void* data, size_t size, uint32_t crc = 0);
 
 void encodeHeader(const Header& header, unsigned char (&out)[kHeaderSize]);
 // Empty when the bytes are not a complete, intact header (a journal torn while being started).
 std::optional<Header> decodeHeader(const unsigned char* bytes, size_t size);
+// An intact header of a format version this build does not know.
+bool isForeignVersion(const unsigned char* bytes, size_t size);
 
 // Appends one record holding the original bytes at offset.
 void appendRecord(std::vector<unsigned char>& out, uint64_t salt, uint64_t offset,

@@ -104,9 +104,19 @@ bool JournaledFile::sameFileStillAtName() const {
 }
 
 void JournaledFile::enlist() {
-    std::lock_guard<std::mutex> guard(s_openLock);
-    s_open.insert({m_device, m_inode});
-    m_enlisted = true;
+    {
+        std::lock_guard<std::mutex> guard(s_openLock);
+        s_open.insert({m_device, m_inode});
+        m_enlisted = true;
+    }
+    // From here on we hold the file's lock, so nobody else changes it under the cache.
+    m_cache = std::make_unique<BlockCache>(m_fd.get());
+}
+
+bool JournaledFile::writeFile(uint64_t addr, size_t size, const unsigned char* data) {
+    if (!writeFully(m_fd.get(), data, size, static_cast<off_t>(addr))) return ioFailure("cannot write");
+    if (m_cache) m_cache->write(addr, size, data);
+    return true;
 }
 
 JournaledFile::Step JournaledFile::openReader() {
@@ -137,14 +147,15 @@ JournaledFile::Step JournaledFile::openReader() {
 }
 
 JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool truncate) {
-    if (!fileExists(m_name)) {
+    const Step step = openDescriptor(O_RDWR);
+    if (step == Step::Retry) {
         if (!create) return fail("cannot open " + m_name + ": " + errnoText(ENOENT));
         return createNew();
     }
-    if (exclusive) return fail("cannot create " + m_name + ": " + errnoText(EEXIST));
-    const Step step = openDescriptor(O_RDWR);
+    if (step == Step::Done && exclusive) return fail("cannot create " + m_name + ": " + errnoText(EEXIST));
     if (step != Step::Done || m_shadow) return step;
     if (!tryLock(m_fd.get(), true)) return fail(inUse(m_name));
+    m_heldExclusive = true;
     if (!sameFileStillAtName()) return Step::Retry;
     if (fileExists(journal::journalName(m_name))) {
         const journal::RecoveryResult result = journal::rollBack(m_name, m_fd.get());
@@ -178,6 +189,7 @@ JournaledFile::Step JournaledFile::createNew() {
     }
     if (!tryLock(jfd.get(), true)) return fail(inUse(m_name));
     m_journal = std::move(jfd);
+    m_salt = journal::newSalt();
     if (!startJournal(true) || !syncJournal()) {
         ::unlink(jname.c_str());
         return fail(m_error);
@@ -197,29 +209,39 @@ JournaledFile::Step JournaledFile::createNew() {
     m_eof = 0;
     m_originalLength = 0;
     if (!tryLock(m_fd.get(), true)) return fail(inUse(m_name));
+    m_heldExclusive = true;
     enlist();
     return Step::Done;
 }
 
-bool JournaledFile::startJournal(bool created) {
+bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>& firstRecords) {
     if (!m_journal.valid()) {
         const std::string jname = journal::journalName(m_name);
         // We hold the container's exclusive lock and rolled back any journal at open, so a
         // file of this name now is stale.
         m_journal = UniqueFd(::open(jname.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
         if (!m_journal.valid()) return ioFailure("cannot create the journal of");
-        tryLock(m_journal.get(), true);
+        // Only a creation locks its journal (see rollBack); here the container's lock covers it.
     }
     journal::Header header;
     header.created = created;
     header.originalLength = m_originalLength;
-    header.salt = m_salt = journal::newSalt();
+    header.salt = m_salt;
     unsigned char bytes[journal::kHeaderSize];
     journal::encodeHeader(header, bytes);
-    if (!writeFully(m_journal.get(), bytes, sizeof bytes, 0)) return ioFailure("cannot write the journal of");
-    m_journalLength = sizeof bytes;
+    // Header and first records in one write: a small transaction's journal is one write.
+    std::vector<unsigned char> start(bytes, bytes + sizeof bytes);
+    start.insert(start.end(), firstRecords.begin(), firstRecords.end());
+    if (!writeFully(m_journal.get(), start.data(), start.size(), 0)) return ioFailure("cannot write the journal of");
+    m_journalLength = start.size();
     m_journalDirSynced = false;
     return true;
+}
+
+bool JournaledFile::ensureJournal() {
+    if (m_journal.valid()) return true;
+    m_salt = journal::newSalt();
+    return startJournal(false);
 }
 
 bool JournaledFile::appendToJournal(const std::vector<unsigned char>& records) {
@@ -246,9 +268,8 @@ JournaledFile::HeldPage& JournaledFile::heldPage(uint64_t page) {
     const size_t size = static_cast<size_t>(std::min(kPage, m_originalLength - start));
     HeldPage held;
     held.original.assign(size, 0);
-    size_t got = 0;
     // Unjournaled pages were never written this session: the file still has their old bytes.
-    if (!readFully(m_fd.get(), held.original.data(), size, static_cast<off_t>(start), &got)) ioFailure("cannot read");
+    if (!m_cache->read(start, size, held.original.data())) ioFailure("cannot read");
     held.current = held.original;
     m_heldBytes += 2 * size;
     return m_held.emplace(page, std::move(held)).first->second;
@@ -256,15 +277,16 @@ JournaledFile::HeldPage& JournaledFile::heldPage(uint64_t page) {
 
 bool JournaledFile::spill() {
     if (m_held.empty()) return true;
+    const bool first = !m_journal.valid();
+    if (first) m_salt = journal::newSalt();
     std::vector<unsigned char> records;
     records.reserve(m_heldBytes / 2 + m_held.size() * journal::kRecordHeaderSize);
     for (const auto& [page, held] : m_held)
         journal::appendRecord(records, m_salt, page * kPage, held.original.data(),
                               static_cast<uint32_t>(held.original.size()));
-    if (!appendToJournal(records) || !syncJournal()) return false;
+    if (!(first ? startJournal(false, records) : appendToJournal(records)) || !syncJournal()) return false;
     for (const auto& [page, held] : m_held) {
-        if (!writeFully(m_fd.get(), held.current.data(), held.current.size(), static_cast<off_t>(page * kPage)))
-            return ioFailure("cannot write");
+        if (!writeFile(page * kPage, held.current.size(), held.current.data())) return false;
         m_journaled[page] = true;
     }
     m_held.clear();
@@ -300,12 +322,18 @@ bool JournaledFile::journalPagesFrom(uint64_t firstPage) {
 
 bool JournaledFile::read(uint64_t addr, size_t size, void* buffer) {
     auto* out = static_cast<unsigned char*>(buffer);
-    size_t got = 0;
-    if (!readFully(m_fd.get(), out, size, static_cast<off_t>(addr), &got)) {
+    bool ok = true;
+    if (m_cache) {
+        ok = m_cache->read(addr, size, out);
+    } else {
+        size_t got = 0;
+        ok = readFully(m_fd.get(), out, size, static_cast<off_t>(addr), &got);
+        if (ok) std::memset(out + got, 0, size - got);  // past the end reads as zeros, as with sec2
+    }
+    if (!ok) {
         m_error = "cannot read " + m_name + ": " + errnoText(errno);
         return false;
     }
-    std::memset(out + got, 0, size - got);  // past the end reads as zeros, as with sec2
     if (m_held.empty() || size == 0) return true;
     const uint64_t end = addr + size;
     for (auto it = m_held.lower_bound(addr / kPage); it != m_held.end() && it->first * kPage < end; ++it) {
@@ -327,9 +355,12 @@ bool JournaledFile::write(uint64_t addr, size_t size, const void* buffer) {
         m_error = "cannot write " + m_name + ": an earlier write failed";
         return false;
     }
-    if (!m_journal.valid() && !startJournal(false)) return false;
-    const auto* in = static_cast<const unsigned char*>(buffer);
     const uint64_t end = addr + size;
+    // Recovery must know the original length before anything lands past it. Overwrites alone
+    // start the journal later, with their first records (spill).
+    if (end > m_originalLength && !ensureJournal()) return false;
+    m_wrote = true;
+    const auto* in = static_cast<const unsigned char*>(buffer);
     const uint64_t limit = std::min(end, m_originalLength);
     uint64_t pos = addr;
     while (pos < limit) {
@@ -338,8 +369,7 @@ bool JournaledFile::write(uint64_t addr, size_t size, const void* buffer) {
             uint64_t runEnd = pos;
             while (runEnd < limit && journaled(runEnd / kPage))
                 runEnd = std::min((runEnd / kPage + 1) * kPage, limit);
-            if (!writeFully(m_fd.get(), in + (pos - addr), runEnd - pos, static_cast<off_t>(pos)))
-                return ioFailure("cannot write");
+            if (!writeFile(pos, runEnd - pos, in + (pos - addr))) return false;
             pos = runEnd;
             continue;
         }
@@ -352,8 +382,7 @@ bool JournaledFile::write(uint64_t addr, size_t size, const void* buffer) {
     }
     if (end > m_originalLength) {
         const uint64_t from = std::max(addr, m_originalLength);
-        if (!writeFully(m_fd.get(), in + (from - addr), end - from, static_cast<off_t>(from)))
-            return ioFailure("cannot write");
+        if (!writeFile(from, end - from, in + (from - addr))) return false;
     }
     m_eof = std::max(m_eof, end);
     return m_heldBytes < kMaxHeldBytes || spill();
@@ -373,10 +402,12 @@ bool JournaledFile::truncate(uint64_t length) {
         m_error = "cannot truncate " + m_name + ": an earlier write failed";
         return false;
     }
-    if (!m_journal.valid() && !startJournal(false)) return false;
+    if (!ensureJournal()) return false;
+    m_wrote = true;
     // Bytes cut off below the original length are original bytes too.
     if (length < m_originalLength && (!spill() || !journalPagesFrom(length / kPage))) return false;
     if (::ftruncate(m_fd.get(), static_cast<off_t>(length)) != 0) return ioFailure("cannot truncate");
+    if (m_cache) m_cache->truncate(length);
     m_eof = length;
     return true;
 }
@@ -384,27 +415,34 @@ bool JournaledFile::truncate(uint64_t length) {
 bool JournaledFile::lock(bool exclusive) {
     // A writer keeps the exclusive lock it took at open; the shadow of a file this process
     // already holds must not fight its own lock.
-    if (m_shadow || (m_writable && !exclusive)) return true;
-    if (tryLock(m_fd.get(), exclusive)) return true;
+    if (m_shadow || (m_writable && !exclusive) || m_heldExclusive) return true;
+    if (tryLock(m_fd.get(), exclusive)) {
+        m_heldExclusive = exclusive;
+        return true;
+    }
     m_error = inUse(m_name);
     return false;
 }
 
 bool JournaledFile::unlock() {
     if (m_shadow) return true;
+    m_heldExclusive = false;
     if (::flock(m_fd.get(), LOCK_UN) == 0 || errno == ENOSYS) return true;
     m_error = "cannot unlock " + m_name + ": " + errnoText(errno);
     return false;
 }
 
 bool JournaledFile::commit() {
-    if (m_shadow || !m_writable || !m_journal.valid()) return true;
+    if (m_shadow || !m_writable) return true;
     if (m_failed) {
         m_error = "changes to " + m_name + " were not committed: a write failed; they are rolled back at the next open";
         return false;
     }
     if (!spill()) return false;
+    if (!m_wrote && !m_journal.valid()) return true;
     if (journalSync() && !syncData(m_fd.get())) return ioFailure("cannot sync");
+    m_wrote = false;
+    if (!m_journal.valid()) return true;  // only appends: nothing to undo
     // The commit point: once the journal is gone, the new content is the committed one.
     if (::unlink(journal::journalName(m_name).c_str()) != 0) return ioFailure("cannot remove the journal of");
     if (journalSync()) syncParentDirectory(m_name);

@@ -1,6 +1,7 @@
 #ifndef QUELLMAR_QMXFILE_JOURNALEDFILE_H
 #define QUELLMAR_QMXFILE_JOURNALEDFILE_H
 
+#include "BlockCache.h"
 #include "PosixFile.h"
 
 #include <cstdint>
@@ -55,8 +56,11 @@ private:
     Step fail(std::string message);
     bool ioFailure(const std::string& what);
     void enlist();
+    bool writeFile(uint64_t addr, size_t size, const unsigned char* data);
 
-    bool startJournal(bool created);
+    // Creates the journal with its header (salt m_salt) and the given records.
+    bool startJournal(bool created, const std::vector<unsigned char>& firstRecords = {});
+    bool ensureJournal();  // with a header and no records yet
     bool appendToJournal(const std::vector<unsigned char>& records);
     bool syncJournal();
     bool spill();
@@ -73,6 +77,8 @@ private:
     bool m_shadow = false;    // this process already has the file open; HDF5 drops this one
     bool m_enlisted = false;
     bool m_failed = false;    // a write went wrong: never commit, let the next open roll back
+    bool m_heldExclusive = false;  // our exclusive flock on the container is in place
+    bool m_wrote = false;          // changed the container since the last commit
     UniqueFd m_fd;
     int m_fdValue = -1;       // handed to HDF5 as the file handle
     dev_t m_device = 0;
@@ -80,6 +86,7 @@ private:
     uint64_t m_eof = 0;
     std::string m_error;
 
+    std::unique_ptr<BlockCache> m_cache;  // once the file is ours (locked, not a shadow)
     UniqueFd m_journal;
     uint64_t m_journalLength = 0;
     bool m_journalDirSynced = false;

@@ -26,6 +26,12 @@ Found findObject(hid_t loc, const Path& path) {
 }
 
 herr_t makeGroups(hid_t loc, const Path& path) {
+    // Usually the group is there already: one lookup instead of a walk.
+    if (path.parts.empty()) return 0;
+    H5O_info_t info;
+    if (H5Oget_info_by_name2(loc, path.text().c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT) >= 0 &&
+        info.type == H5O_TYPE_GROUP)
+        return 0;
     Path prefix;
     prefix.absolute = path.absolute;
     for (const std::string& part : path.parts) {

@@ -89,6 +89,7 @@ int QMXLexistsOpaqueDataGroup(int file, const char* path); /* 1 / 0 */
 
 /* ---- Datasets ------------------------------------------------------------------------- */
 int QMXLopenDataset(int file, const char* path); /* handle */
+int QMXLexistsDataset(int file, const char* path); /* 1 / 0 (also when a group on the way is missing) */
 int QMXLremoveDataset(int loc, const char* path); /* 1 on success */
 int QMXLgetSizeOfDataset(int file, const char* group, const char* name, long long* bytes);
 int QMXLgetDatasetInfo(int file, const char* group, const char* name, long long* count, int* type);

@@ -248,3 +248,77 @@ TEST_F(TypedDatasets, RefusedRequests) {
     ASSERT_EQ(QMXLgetDatasetInfo(file, "/", "blob", &count, &type), 1);
     EXPECT_EQ(type, -1);
 }
+
+// A size query keeps its dataset open for the read that follows it. Whatever comes between
+// the two must not let the read see a stale item, and a close must really close the file.
+TEST_F(OpaqueItems, ReadAfterSizeQuerySeesEveryChangeInBetween) {
+    const std::string a = bytes(100, 1), b = bytes(300, 2), c = bytes(40, 3);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "a", 0, 0, 100, a.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "b", 0, 0, 300, b.data()), 1);
+    long long size = -1;
+
+    // Another item read after the size query of a.
+    ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/g", "a", &size), 1);
+    std::string got(300, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "b", got.data()), 1);
+    EXPECT_EQ(got, b);
+
+    // The item replaced (new size, new layout) between size query and read.
+    ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/g", "a", &size), 1);
+    ASSERT_EQ(QMXLupdateOpaqueData(file, "/g", "a", 40, c.data()), 1);
+    got.assign(40, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "a", got.data()), 1);
+    EXPECT_EQ(got, c);
+
+    // The item removed in between.
+    ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/g", "a", &size), 1);
+    ASSERT_EQ(QMXLremoveDataset(file, "/g/a"), 1);
+    EXPECT_LT(QMXLreadOpaqueData(file, "/g", "a", got.data()), 0);
+    EXPECT_NE(lastError().find("does not exist"), std::string::npos) << lastError();
+
+    // The same path read as another kind, and in another file.
+    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/g", "s", 0, 0, 3, "abc"), 1);
+    ASSERT_EQ(QMXLgetSizeOfStringDataset(file, "/g", "s", &size), 1);
+    EXPECT_LT(QMXLreadOpaqueData(file, "/g", "s", got.data()), 0) << "a string is no opaque item";
+    const std::string otherPath = dir.file("other.qmz");
+    const int other = QMXLcreateFile(otherPath.c_str());
+    ASSERT_GT(other, 0);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(other, "/g", "b", 0, 0, 40, c.data()), 1);
+    ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/g", "b", &size), 1);
+    got.assign(40, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(other, "/g", "b", got.data()), 1);
+    EXPECT_EQ(got, c);
+
+    // A close right after a size query closes and commits the file for real.
+    ASSERT_EQ(QMXLgetSizeOfOpaqueData(other, "/g", "b", &size), 1);
+    ASSERT_GE(QMXLcloseOpenedObjectsForFile(other), 0);
+    ASSERT_GE(QMXLcloseAllFileHandlesForFile(other), 0);
+    EXPECT_EQ(fileSize(otherPath + "-journal"), -1) << "the commit did not wait for the kept item";
+    const int again = QMXLopenFile(otherPath.c_str());
+    EXPECT_GT(again, 0) << "still held open: " << lastError();
+    if (again > 0) QMXLcloseAllFileHandlesForFile(again);
+}
+
+// The same for typed datasets: shape queries, reads "as stored" and updates in any order.
+TEST_F(TypedDatasets, ShapeQueriesAndReadsNeverSeeAReplacedDataset) {
+    const double three[3] = {1, 2, 3}, five[5] = {5, 6, 7, 8, 9};
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/v", "x", 0, 0, 0, QMXL_FLOAT64, 3, three), 1);
+    long long count = -1;
+    int type = -2;
+    ASSERT_EQ(QMXLgetDatasetInfo(file, "/v", "x", &count, &type), 1);
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/v", "x", QMXL_AS_STORED, 5, five), 1) << lastError();
+    ASSERT_EQ(QMXLgetDatasetInfo(file, "/v", "x", &count, &type), 1);
+    EXPECT_EQ(count, 5);
+    double got[5] = {};
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/v", "x", QMXL_AS_STORED, got), 1);
+    EXPECT_EQ(got[4], 9);
+    long long bytes = -1;
+    ASSERT_EQ(QMXLgetSizeOfDataset(file, "/v", "x", &bytes), 1);
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/v", "x", QMXL_FLOAT64, 3, three), 1);
+    ASSERT_EQ(QMXLgetSizeOfDataset(file, "/v", "x", &bytes), 1);
+    EXPECT_EQ(bytes, 24);
+    for (double& g : got) g = -1;
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/v", "x", QMXL_FLOAT64, got), 1);
+    EXPECT_EQ(got[2], 3);
+    EXPECT_EQ(got[3], -1) << "three elements read, not five";
+}

@@ -285,6 +285,64 @@ TEST_F(JournalRollback, TornJournalTailIsIgnoredAndTornHeaderDiscarded) {
     EXPECT_EQ(fileSize(journalOf(name)), -1);
 }
 
+// Reads during a session come through the driver's cache, the held-back overwrites and the
+// file; whatever the mix, they must show exactly the session's bytes, and a commit must leave
+// exactly those on disk.
+TEST_F(JournalRollback, SessionReadsAlwaysShowTheSessionsBytes) {
+    std::mt19937 rng(11);
+    auto pick = [&](size_t limit) { return std::uniform_int_distribution<size_t>(0, limit)(rng); };
+    std::string model = original;
+    {
+        RawFile f(name, H5F_ACC_RDWR);
+        ASSERT_TRUE(f.ok());
+        for (int step = 0; step < 600; ++step) {
+            const size_t op = pick(9);
+            if (op < 4) {
+                const size_t at = pick(model.size() + 100);
+                const size_t size = pick(op == 0 ? 40000 : 500);
+                std::string want(size, '\0');
+                for (size_t i = 0; i < size; ++i)
+                    if (at + i < model.size()) want[i] = model[at + i];
+                ASSERT_TRUE(f.read(at, size) == want) << "step " << step;
+            } else if (op < 8) {
+                const size_t at = pick(model.size() + 100);
+                const std::string bytes = randomBytes(pick(op == 4 ? 9000 : 300), unsigned(step));
+                ASSERT_TRUE(f.write(at, bytes));
+                if (model.size() < at + bytes.size()) model.resize(at + bytes.size(), '\0');
+                model.replace(at, bytes.size(), bytes);
+            } else if (op == 8) {
+                ASSERT_TRUE(f.flush());
+            } else {
+                const size_t length = pick(model.size());
+                ASSERT_TRUE(f.truncateTo(length));
+                model.resize(length);
+            }
+        }
+        ASSERT_TRUE(f.close());
+    }
+    EXPECT_TRUE(readFile(name) == model);
+    EXPECT_EQ(fileSize(journalOf(name)), -1);
+}
+
+TEST_F(JournalRollback, JournalOfAnotherVersionIsLeftAlone) {
+    jr::Header h;
+    h.originalLength = 10;
+    unsigned char head[jr::kHeaderSize];
+    jr::encodeHeader(h, head);
+    head[8] = 77;  // a format version this build does not know, with an intact checksum
+    const uint32_t crc = jr::checksum(head, 40);
+    for (int i = 0; i < 4; ++i) head[40 + i] = static_cast<unsigned char>(crc >> (8 * i));
+    ASSERT_TRUE(jr::isForeignVersion(head, sizeof head));
+    const std::string journal(reinterpret_cast<char*>(head), sizeof head);
+    writeFile(journalOf(name), journal);
+    RawFile f(name, H5F_ACC_RDONLY);
+    EXPECT_FALSE(f.ok());
+    EXPECT_NE(qf::lastJournalError().find("another version of the library"), std::string::npos)
+        << qf::lastJournalError();
+    EXPECT_TRUE(readFile(name) == original) << "not cut to the foreign journal's length";
+    EXPECT_TRUE(readFile(journalOf(name)) == journal);
+}
+
 // ---- Creation -----------------------------------------------------------------------------
 
 TEST(JournalCreation, FileCreatedByACrashedSessionIsRemovedAgain) {
