@@ -19,25 +19,46 @@ std::uint32_t crcOf(const void* bytes, hsize_t count, size_t elementSize) {
     return crc32c::Value(bytes, static_cast<size_t>(count) * elementSize);
 }
 
-// The CRC of the item's elements as stored, read back in slices of about 4 MiB into one
-// small buffer: a whole-item scratch copy cost more in page faults than the read itself.
-bool storedCrc(hid_t dataset, hid_t fileType, hsize_t count, std::uint32_t& crc) {
-    const size_t elementSize = H5Tget_size(fileType);
-    if (elementSize == 0) return false;
-    const hsize_t perSlice = std::max<hsize_t>(1, (4u << 20) / elementSize);
-    std::vector<unsigned char> slice(static_cast<size_t>(std::min(perSlice, count)) * elementSize);
+
+// Large contiguous items go through in slices of this size, each checksummed while it is
+// still in the processor's cache: checksumming the whole item afterwards read it all from
+// memory a second time.
+constexpr size_t kSliceBytes = 1u << 20;
+
+bool isContiguous(hid_t dataset) {
+    Hid dcpl(H5Dget_create_plist(dataset));
+    return dcpl && H5Pget_layout(dcpl.get()) == H5D_CONTIGUOUS;
+}
+
+// Calls io(memorySpace, fileSpace, first element, element count) for consecutive slices.
+template <class Io>
+bool forEachSlice(hid_t dataset, size_t elementSize, hsize_t count, Io io) {
+    const hsize_t perSlice = std::max<hsize_t>(1, kSliceBytes / elementSize);
     Hid fileSpace(H5Dget_space(dataset));
     if (!fileSpace) return false;
-    crc = 0;
     for (hsize_t start = 0; start < count; start += perSlice) {
         const hsize_t n = std::min(perSlice, count - start);
         Hid memorySpace(H5Screate_simple(1, &n, nullptr));
         if (!memorySpace || H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &start, nullptr, &n, nullptr) < 0 ||
-            H5Dread(dataset, fileType, memorySpace.get(), fileSpace.get(), H5P_DEFAULT, slice.data()) < 0)
+            !io(memorySpace.get(), fileSpace.get(), start, n))
             return false;
-        crc = crc32c::Extend(crc, slice.data(), static_cast<size_t>(n) * elementSize);
     }
     return true;
+}
+
+// The CRC of the item's elements as stored, read back in slices of 1 MiB into one
+// small buffer: a whole-item scratch copy cost more in page faults than the read itself.
+bool storedCrc(hid_t dataset, hid_t fileType, hsize_t count, std::uint32_t& crc) {
+    const size_t elementSize = H5Tget_size(fileType);
+    if (elementSize == 0) return false;
+    const hsize_t perSlice = std::max<hsize_t>(1, kSliceBytes / elementSize);
+    std::vector<unsigned char> slice(static_cast<size_t>(std::min(perSlice, count)) * elementSize);
+    crc = 0;
+    return forEachSlice(dataset, elementSize, count, [&](hid_t memorySpace, hid_t fileSpace, hsize_t, hsize_t n) {
+        if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, slice.data()) < 0) return false;
+        crc = crc32c::Extend(crc, slice.data(), static_cast<size_t>(n) * elementSize);
+        return true;
+    });
 }
 
 enum class Stored { Absent, Present, Unreadable };
@@ -73,6 +94,32 @@ herr_t writeChecksum(hid_t dataset, std::uint32_t value, bool fresh) {
 }
 
 }  // namespace
+
+herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh) {
+    if (count == 0) return storeChecksum(dataset, memoryType, count, data, fresh);
+    const size_t size = H5Tget_size(memoryType);
+    const size_t bytes = static_cast<size_t>(count) * size;
+    Hid fileType(H5Dget_type(dataset));
+    if (size == 0 || !fileType) return -1;
+    if (bytes < 2 * kSliceBytes || H5Tequal(fileType.get(), memoryType) <= 0 || !isContiguous(dataset)) {
+        if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return -1;
+        return storeChecksum(dataset, memoryType, count, data, fresh);
+    }
+    const auto* in = static_cast<const unsigned char*>(data);
+    std::uint32_t crc = 0;
+    const bool written = forEachSlice(dataset, size, count, [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+        const unsigned char* slice = in + static_cast<size_t>(start) * size;
+        crc = crc32c::Extend(crc, slice, static_cast<size_t>(n) * size);
+        return H5Dwrite(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) >= 0;
+    });
+    if (!written) return -1;
+    ErrorKeeper keeper;
+    if (writeChecksum(dataset, crc, fresh) < 0) {
+        keeper.capture();
+        return -1;
+    }
+    return 0;
+}
 
 herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh) {
     ErrorKeeper keeper;
@@ -129,8 +176,21 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
     bool good = false;
     if (same > 0) {
         // The common case needs no second buffer: check in place, zero on mismatch.
-        if (H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return failed();
-        good = crcOf(data, count, memorySize) == expected;
+        if (bytes >= 2 * kSliceBytes && isContiguous(dataset)) {
+            auto* out = static_cast<unsigned char*>(data);
+            std::uint32_t crc = 0;
+            const bool read = forEachSlice(dataset, memorySize, count, [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+                unsigned char* slice = out + static_cast<size_t>(start) * memorySize;
+                if (H5Dread(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) < 0) return false;
+                crc = crc32c::Extend(crc, slice, static_cast<size_t>(n) * memorySize);
+                return true;
+            });
+            if (!read) return failed();
+            good = crc == expected;
+        } else {
+            if (H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return failed();
+            good = crcOf(data, count, memorySize) == expected;
+        }
     } else {
         std::uint32_t actual = 0;
         if (!storedCrc(dataset, fileType.get(), count, actual)) return failed();
