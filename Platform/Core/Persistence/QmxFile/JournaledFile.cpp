@@ -276,6 +276,16 @@ JournaledFile::HeldPage& JournaledFile::heldPage(uint64_t page) {
 }
 
 bool JournaledFile::spill() {
+    // A page written back as it was (HDF5 marks the superblock at open and unmarks it at
+    // close) is no change: it needs neither a record nor a write.
+    for (auto it = m_held.begin(); it != m_held.end();) {
+        if (it->second.current == it->second.original) {
+            m_heldBytes -= 2 * it->second.original.size();
+            it = m_held.erase(it);
+        } else {
+            ++it;
+        }
+    }
     if (m_held.empty()) return true;
     const bool first = !m_journal.valid();
     if (first) m_salt = journal::newSalt();
@@ -389,8 +399,10 @@ bool JournaledFile::write(uint64_t addr, size_t size, const void* buffer) {
 }
 
 bool JournaledFile::flush() {
-    if (!m_writable || m_shadow) return true;
-    return spill();
+    // Held pages stay held: nobody else can read the file before the commit writes them (we
+    // hold its lock), and HDF5 flushes at open and before close, where a spill each time
+    // cost a journal write and an overwrite for nothing.
+    return true;
 }
 
 bool JournaledFile::truncate(uint64_t length) {
