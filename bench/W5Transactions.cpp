@@ -19,7 +19,7 @@ namespace Quellmar::bench {
 namespace {
 
 const char* const kTransactions = "create, one transaction each";
-const char* const kSynced = "create, one synced transaction each";
+const char* const kSynced = "create, synced, one each";
 
 const char* const kBytesPerObject = "bytes per object, reopened";
 
