@@ -50,12 +50,10 @@ bool leftOpen() {
         std::cerr << "HDF5 identifiers left open: " << raw::openIdentifierCount() << "\n";
         open = true;
     }
-#if QMX_BENCH_HOST
     if (libraryOpenHandles() != 0) {
         std::cerr << "library handles left open: " << libraryOpenHandles() << "\n";
         open = true;
     }
-#endif
     return open;
 }
 

@@ -1,6 +1,5 @@
 #include "LibraryHost.h"
 
-#if QMX_BENCH_HOST
 
 #include "QMXL.h"
 #include "QMXTransactions.h"
@@ -27,4 +26,3 @@ long libraryOpenHandles() { return QMXLgetHandleCount(); }
 
 }  // namespace Quellmar::bench
 
-#endif

@@ -1,30 +1,6 @@
 #ifndef QUELLMAR_BENCH_LIBRARYHOST_H
 #define QUELLMAR_BENCH_LIBRARYHOST_H
 
-// The library's contenders exist only once its factory and DAOs are part of the build.
-#if __has_include("QMXGenericDAOFactory.h")
-#define QMX_BENCH_HOST 1
-#else
-#define QMX_BENCH_HOST 0
-#endif
-#if QMX_BENCH_HOST && __has_include("QMXBlobDAO.h")
-#define QMX_BENCH_BLOBS 1
-#else
-#define QMX_BENCH_BLOBS 0
-#endif
-#if QMX_BENCH_HOST && __has_include("QMXVectorDAO.h")
-#define QMX_BENCH_VECTORS 1
-#else
-#define QMX_BENCH_VECTORS 0
-#endif
-#if QMX_BENCH_VECTORS && __has_include("QMXArrayDAO.h") && __has_include("QMXClassComposer.h")
-#define QMX_BENCH_ARRAYS 1
-#else
-#define QMX_BENCH_ARRAYS 0
-#endif
-
-#if QMX_BENCH_HOST
-
 #include "DataSourceDescriptor.h"
 #include "QMXGenericDAOFactory.h"
 #include "TransactionStack.h"
@@ -66,5 +42,4 @@ long libraryOpenHandles();
 
 }  // namespace Quellmar::bench
 
-#endif
 #endif

@@ -6,10 +6,8 @@
 #include "Sqlite.h"
 #include "Workloads.h"
 
-#if QMX_BENCH_BLOBS
 #include "QMXBlobDAO.h"
 #include "SerializationTransferObject.h"
-#endif
 
 #include <memory>
 
@@ -51,7 +49,6 @@ void record(Sample& s, const std::string& path, std::size_t count) {
     s.sizes[kBytesPerObject] = double(fileSize(path)) / double(count);
 }
 
-#if QMX_BENCH_BLOBS
 void runLibrary(SmallObjects& objs, const std::string& path, Sample& s) {
     {
         Stopwatch t;
@@ -81,7 +78,6 @@ void runLibrary(SmallObjects& objs, const std::string& path, Sample& s) {
     objs.checkOut(kLibrary);
     record(s, path, objs.names.size());
 }
-#endif
 
 void runRaw(SmallObjects& objs, const std::string& path, Sample& s) {
     {
@@ -181,11 +177,9 @@ Workload makeW1SmallBlobs(const Options& o, const Scratch& scratch) {
               " bytes in one group, one stack, then read back by name";
     w.phases = {{kCreate, "objects/s", n, kRawHdf5, 0.8}, {kRead, "objects/s", n, kRawHdf5, 0.8}};
     w.sizes = {{kBytesPerObject, "bytes", kRawHdf5, 1.10}};
-#if QMX_BENCH_BLOBS
     w.contenders.push_back({kLibrary, [objs, &scratch](Sample& s) {
                                 runLibrary(*objs, scratch.fresh("w1.qmz"), s);
                             }});
-#endif
     w.contenders.push_back(
         {kRawHdf5, [objs, &scratch](Sample& s) { runRaw(*objs, scratch.fresh("w1.h5"), s); }});
     w.contenders.push_back({kSqlite, [objs, &scratch](Sample& s) {

@@ -6,10 +6,8 @@
 #include "Sqlite.h"
 #include "Workloads.h"
 
-#if QMX_BENCH_BLOBS
 #include "QMXBlobDAO.h"
 #include "SerializationTransferObject.h"
-#endif
 
 #include <cstring>
 #include <memory>
@@ -35,7 +33,6 @@ struct LargeBlob {
     }
 };
 
-#if QMX_BENCH_BLOBS
 void runLibrary(LargeBlob& b, const std::string& path, Sample& s) {
     {
         Stopwatch t;
@@ -61,7 +58,6 @@ void runLibrary(LargeBlob& b, const std::string& path, Sample& s) {
     }
     b.checkOut(kLibrary);
 }
-#endif
 
 void runRaw(LargeBlob& b, const std::string& path, Sample& s) {
     {
@@ -142,11 +138,9 @@ Workload makeW2LargeBlob(const Options& o, const Scratch& scratch) {
     w.id = "W2";
     w.title = "one blob of " + std::to_string(o.w2Bytes >> 20) + " MiB written and read";
     w.phases = {{kWrite, "MiB/s", mib, kPlainFile, 0.9}, {kRead, "MiB/s", mib, kPlainFile, 0.9}};
-#if QMX_BENCH_BLOBS
     w.contenders.push_back({kLibrary, [blob, &scratch](Sample& s) {
                                 runLibrary(*blob, scratch.fresh("w2.qmz"), s);
                             }});
-#endif
     w.contenders.push_back(
         {kRawHdf5, [blob, &scratch](Sample& s) { runRaw(*blob, scratch.fresh("w2.h5"), s); }});
     w.contenders.push_back({kSqlite, [blob, &scratch](Sample& s) {

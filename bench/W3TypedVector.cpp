@@ -7,9 +7,7 @@
 #include "Sqlite.h"
 #include "Workloads.h"
 
-#if QMX_BENCH_VECTORS
 #include "QMXVectorDAO.h"
-#endif
 
 #include <algorithm>
 #include <cstring>
@@ -63,7 +61,6 @@ struct Vector {
 
 double mib(long long bytes) { return double(bytes) / (1 << 20); }
 
-#if QMX_BENCH_VECTORS
 void libraryWrite(Vector& v, const std::string& path, int level, const std::string& phase,
                   Sample& s) {
     Stopwatch t;
@@ -102,7 +99,6 @@ void runLibrary(Vector& v, const std::string& path, const std::string& pathZ, Sa
     v.checkOut(kLibrary);
     s.sizes[v.names.sizeZ] = mib(fileSize(pathZ));
 }
-#endif
 
 void rawWrite(Vector& v, const std::string& path, int level, const std::string& phase,
               Sample& s) {
@@ -217,11 +213,9 @@ Workload makeW3TypedVector(const Options& o, const Scratch& scratch) {
                 {z.writeZ, "MiB/s", m, kRawHdf5, 0},
                 {z.readZ, "MiB/s", m, kRawHdf5, 0}};
     w.sizes = {{kSize, "MiB", kRawHdf5, 0}, {z.sizeZ, "MiB", kRawHdf5, 0}};
-#if QMX_BENCH_VECTORS
     w.contenders.push_back({kLibrary, [v, &scratch](Sample& s) {
                                 runLibrary(*v, scratch.fresh("w3.qmz"), scratch.fresh("w3z.qmz"), s);
                             }});
-#endif
     w.contenders.push_back({kRawHdf5, [v, &scratch](Sample& s) {
                                 runRaw(*v, scratch.fresh("w3.h5"), scratch.fresh("w3z.h5"), s);
                             }});

@@ -6,9 +6,7 @@
 #include "Sqlite.h"
 #include "Workloads.h"
 
-#if QMX_BENCH_VECTORS
 #include "QMXVectorDAO.h"
-#endif
 
 #include <memory>
 
@@ -34,7 +32,6 @@ struct ByteVectors {
     }
 };
 
-#if QMX_BENCH_VECTORS
 void runLibrary(const ByteVectors& v, const std::string& path, Sample& s) {
     {
         HostSession host(path, false);
@@ -55,7 +52,6 @@ void runLibrary(const ByteVectors& v, const std::string& path, Sample& s) {
     s.seconds[kReadMany] = t.seconds();
     v.check(out, kLibrary);
 }
-#endif
 
 void runRaw(const ByteVectors& v, const std::string& path, Sample& s) {
     {
@@ -139,10 +135,8 @@ Workload makeW4ReadMany(const Options& o, const Scratch& scratch) {
     w.title = "readMany of " + std::to_string(o.w4Count) + " byte vectors of " +
               std::to_string(o.w4Size) + " elements";
     w.phases = {{kReadMany, "objects/s", double(o.w4Count), kRawHdf5, 0.8}};
-#if QMX_BENCH_VECTORS
     w.contenders.push_back(
         {kLibrary, [v, &scratch](Sample& s) { runLibrary(*v, scratch.fresh("w4.qmz"), s); }});
-#endif
     w.contenders.push_back(
         {kRawHdf5, [v, &scratch](Sample& s) { runRaw(*v, scratch.fresh("w4.h5"), s); }});
     w.contenders.push_back(

@@ -7,10 +7,8 @@
 #include "Sqlite.h"
 #include "Workloads.h"
 
-#if QMX_BENCH_BLOBS
 #include "QMXBlobDAO.h"
 #include "SerializationTransferObject.h"
-#endif
 
 #include <algorithm>
 #include <map>
@@ -21,7 +19,7 @@ namespace Quellmar::bench {
 namespace {
 
 const char* const kTransactions = "create, one transaction each";
-const char* const kSynced = "create, one synced transaction each";
+const char* const kSynced = "create, synced, one each";
 
 const char* const kBytesPerObject = "bytes per object, reopened";
 
@@ -46,7 +44,6 @@ void record(Sample& s, const std::string& path, std::size_t count) {
     s.sizes[kBytesPerObject] = double(fileSize(path)) / double(count);
 }
 
-#if QMX_BENCH_BLOBS
 // Seconds for the first `count` objects, one transaction each.
 double libraryTransactions(const SmallObjects& objs, std::size_t count, const std::string& path,
                            bool synced) {
@@ -84,7 +81,6 @@ void runLibrary(const SmallObjects& objs, const std::string& path, const std::st
     host.commit();
     record(s, path, objs.names.size());
 }
-#endif
 
 // Seconds for the first `count` objects, one file session each; `synced` syncs the file
 // after closing it, as a host of raw HDF5 must for a durable commit.
@@ -191,10 +187,8 @@ Workload makeW5Transactions(const Options& o, const Scratch& scratch) {
     if (o.w5Synced > 0)
         w.phases.push_back({kSynced, "transactions/s", double(std::min(o.w5Count, o.w5Synced)), kRawHdf5, 0});
     w.sizes = {{kBytesPerObject, "bytes", kRawHdf5, 1.10}};
-#if QMX_BENCH_BLOBS
     w.contenders.push_back(
         {kLibrary, [objs, &scratch](Sample& s) { runLibrary(*objs, scratch.fresh("w5.qmz"), scratch.fresh("w5s.qmz"), s); }});
-#endif
     w.contenders.push_back(
         {kRawHdf5, [objs, &scratch](Sample& s) { runRaw(*objs, scratch.fresh("w5.h5"), scratch.fresh("w5s.h5"), s); }});
     w.contenders.push_back({kSqlite, [objs, &scratch](Sample& s) {

@@ -7,11 +7,9 @@
 #include "Sqlite.h"
 #include "Workloads.h"
 
-#if QMX_BENCH_ARRAYS
 #include "QMXArrayDAO.h"
 #include "QMXClassComposer.h"
 #include "QMXVectorDAO.h"
-#endif
 
 #include <cstddef>
 #include <cstdint>
@@ -73,7 +71,6 @@ struct CompoundData {
     }
 };
 
-#if QMX_BENCH_ARRAYS
 QMXClassComposer recordType() {
     QMXClassComposer type(sizeof(Record));
     type & triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32} &
@@ -144,7 +141,6 @@ void runLibrary(CompoundData& d, const std::string& path, Sample& s) {
     });
     d.checkOut(kLibrary);
 }
-#endif
 
 raw::Id rawRecordType() {
     raw::Id type(H5Tcreate(H5T_COMPOUND, sizeof(Record)), H5Tclose, "H5Tcreate");
@@ -277,10 +273,8 @@ Workload makeW6Compound(const Options& o, const Scratch& scratch) {
                 {kRecordsRead, "MiB/s", d->recordMiB(), kPlainFile, 0.9},
                 {kArrayWrite, "MiB/s", d->matrixMiB(), kPlainFile, 0.9},
                 {kArrayRead, "MiB/s", d->matrixMiB(), kPlainFile, 0.9}};
-#if QMX_BENCH_ARRAYS
     w.contenders.push_back(
         {kLibrary, [d, &scratch](Sample& s) { runLibrary(*d, scratch.fresh("w6.qmz"), s); }});
-#endif
     w.contenders.push_back(
         {kRawHdf5, [d, &scratch](Sample& s) { runRaw(*d, scratch.fresh("w6.h5"), s); }});
     w.contenders.push_back(

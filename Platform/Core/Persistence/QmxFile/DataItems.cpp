@@ -13,11 +13,6 @@ namespace {
 
 Hid makeSpace(hsize_t count) { return Hid(H5Screate_simple(1, &count, nullptr)); }
 
-herr_t write(hid_t dataset, hid_t memoryType, hsize_t count, const void* data) {
-    if (count == 0) return 0;
-    return H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
-}
-
 }  // namespace
 
 ItemKind kindOfType(hid_t type) {
@@ -75,8 +70,7 @@ herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
         keeper.capture();
         return -1;
     }
-    if (write(dataset.get(), memoryType, request.count, data) < 0 ||
-        storeChecksum(dataset.get(), memoryType, request.count, data, true) < 0 ||
+    if (writeChecked(dataset.get(), memoryType, request.count, data, true) < 0 ||
         rememberCompression(dataset.get(), request) < 0 ||
         (H5Tget_class(fileType) == H5T_COMPOUND && refreshAttributesChecksum(dataset.get()) < 0)) {
         keeper.capture();
@@ -105,8 +99,7 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
         return -1;
     }
     if (static_cast<hsize_t>(stored) == count) {
-        if (write(old.get(), memoryType, count, data) < 0 ||
-            storeChecksum(old.get(), memoryType, count, data) < 0 || old.close() < 0) {
+        if (writeChecked(old.get(), memoryType, count, data, false) < 0 || old.close() < 0) {
             keeper.capture();
             return -1;
         }
@@ -123,13 +116,12 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
         return -1;
     }
     Hid fresh(H5Dcreate_anon(loc, type.get(), space.get(), dcpl.get(), H5P_DEFAULT));
-    if (!fresh || write(fresh.get(), memoryType, count, data) < 0 ||
-        copyAttributes(old.get(), fresh.get()) < 0) {
+    if (!fresh || copyAttributes(old.get(), fresh.get()) < 0) {
         keeper.capture();
         return -1;
     }
     // After the attributes: the copied checksum belongs to the old contents.
-    if (storeChecksum(fresh.get(), memoryType, count, data) < 0) {
+    if (writeChecked(fresh.get(), memoryType, count, data, false) < 0) {
         keeper.capture();
         return -1;
     }

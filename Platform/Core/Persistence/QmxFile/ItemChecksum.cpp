@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <vector>
 
 namespace Quellmar::qmxfile {
@@ -25,19 +24,46 @@ std::uint32_t crcOf(const void* bytes, hsize_t count, size_t elementSize) {
     return crc32c::Value(bytes, static_cast<size_t>(count) * elementSize);
 }
 
-// The element bytes converted from one type to another; empty on failure. Compound
-// conversions take members missing from the source from a zeroed background.
-std::optional<std::vector<unsigned char>> convert(hid_t from, hid_t to, hsize_t count, const void* data) {
-    const size_t fromSize = H5Tget_size(from);
-    const size_t toSize = H5Tget_size(to);
-    if (fromSize == 0 || toSize == 0) return std::nullopt;
-    std::vector<unsigned char> buffer(static_cast<size_t>(count) * std::max(fromSize, toSize));
-    std::vector<unsigned char> background(static_cast<size_t>(count) * toSize);
-    std::memcpy(buffer.data(), data, static_cast<size_t>(count) * fromSize);
-    if (H5Tconvert(from, to, static_cast<size_t>(count), buffer.data(), background.data(), H5P_DEFAULT) < 0)
-        return std::nullopt;
-    buffer.resize(static_cast<size_t>(count) * toSize);
-    return buffer;
+
+// Large contiguous items go through in slices of this size, each checksummed while it is
+// still in the processor's cache: checksumming the whole item afterwards read it all from
+// memory a second time.
+constexpr size_t kSliceBytes = 1u << 20;
+
+bool isContiguous(hid_t dataset) {
+    Hid dcpl(H5Dget_create_plist(dataset));
+    return dcpl && H5Pget_layout(dcpl.get()) == H5D_CONTIGUOUS;
+}
+
+// Calls io(memorySpace, fileSpace, first element, element count) for consecutive slices.
+template <class Io>
+bool forEachSlice(hid_t dataset, size_t elementSize, hsize_t count, Io io) {
+    const hsize_t perSlice = std::max<hsize_t>(1, kSliceBytes / elementSize);
+    Hid fileSpace(H5Dget_space(dataset));
+    if (!fileSpace) return false;
+    for (hsize_t start = 0; start < count; start += perSlice) {
+        const hsize_t n = std::min(perSlice, count - start);
+        Hid memorySpace(H5Screate_simple(1, &n, nullptr));
+        if (!memorySpace || H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &start, nullptr, &n, nullptr) < 0 ||
+            !io(memorySpace.get(), fileSpace.get(), start, n))
+            return false;
+    }
+    return true;
+}
+
+// The CRC of the item's elements as stored, read back in slices of 1 MiB into one
+// small buffer: a whole-item scratch copy cost more in page faults than the read itself.
+bool storedCrc(hid_t dataset, hid_t fileType, hsize_t count, std::uint32_t& crc) {
+    const size_t elementSize = H5Tget_size(fileType);
+    if (elementSize == 0) return false;
+    const hsize_t perSlice = std::max<hsize_t>(1, kSliceBytes / elementSize);
+    std::vector<unsigned char> slice(static_cast<size_t>(std::min(perSlice, count)) * elementSize);
+    crc = 0;
+    return forEachSlice(dataset, elementSize, count, [&](hid_t memorySpace, hid_t fileSpace, hsize_t, hsize_t n) {
+        if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, slice.data()) < 0) return false;
+        crc = crc32c::Extend(crc, slice.data(), static_cast<size_t>(n) * elementSize);
+        return true;
+    });
 }
 
 enum class Stored { Absent, Present, Unreadable };
@@ -112,6 +138,32 @@ herr_t writeChecksum(hid_t dataset, std::uint32_t value, bool fresh) {
 
 }  // namespace
 
+herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh) {
+    if (count == 0) return storeChecksum(dataset, memoryType, count, data, fresh);
+    const size_t size = H5Tget_size(memoryType);
+    const size_t bytes = static_cast<size_t>(count) * size;
+    Hid fileType(H5Dget_type(dataset));
+    if (size == 0 || !fileType) return -1;
+    if (bytes < 2 * kSliceBytes || H5Tequal(fileType.get(), memoryType) <= 0 || !isContiguous(dataset)) {
+        if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return -1;
+        return storeChecksum(dataset, memoryType, count, data, fresh);
+    }
+    const auto* in = static_cast<const unsigned char*>(data);
+    std::uint32_t crc = 0;
+    const bool written = forEachSlice(dataset, size, count, [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+        const unsigned char* slice = in + static_cast<size_t>(start) * size;
+        crc = crc32c::Extend(crc, slice, static_cast<size_t>(n) * size);
+        return H5Dwrite(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) >= 0;
+    });
+    if (!written) return -1;
+    ErrorKeeper keeper;
+    if (writeChecksum(dataset, crc, fresh) < 0) {
+        keeper.capture();
+        return -1;
+    }
+    return 0;
+}
+
 herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh) {
     ErrorKeeper keeper;
     Hid fileType(H5Dget_type(dataset));
@@ -124,13 +176,10 @@ herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void*
         const htri_t same = H5Tequal(fileType.get(), memoryType);
         if (same > 0) {
             crc = crcOf(data, count, H5Tget_size(fileType.get()));
-        } else {
-            auto stored = same < 0 ? std::nullopt : convert(memoryType, fileType.get(), count, data);
-            if (!stored) {
-                keeper.capture();
-                return -1;
-            }
-            crc = crc32c::Value(stored->data(), stored->size());
+        } else if (same < 0 || !storedCrc(dataset, fileType.get(), count, crc)) {
+            // HDF5 converted while writing; the stored bytes are what the checksum covers.
+            keeper.capture();
+            return -1;
         }
     }
     if (writeChecksum(dataset, crc, fresh) < 0) {
@@ -189,19 +238,30 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
     bool good = false;
     if (same > 0) {
         // The common case needs no second buffer: check in place, zero on mismatch.
-        if (H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return failed();
-        good = crcOf(data, count, memorySize) == expected;
+        if (bytes >= 2 * kSliceBytes && isContiguous(dataset)) {
+            auto* out = static_cast<unsigned char*>(data);
+            std::uint32_t crc = 0;
+            const bool read = forEachSlice(dataset, memorySize, count, [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+                unsigned char* slice = out + static_cast<size_t>(start) * memorySize;
+                if (H5Dread(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) < 0) return false;
+                crc = crc32c::Extend(crc, slice, static_cast<size_t>(n) * memorySize);
+                return true;
+            });
+            if (!read) return failed();
+            good = crc == expected;
+        } else {
+            if (H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return failed();
+            good = crcOf(data, count, memorySize) == expected;
+        }
     } else {
         if (!writtenType(fileType.get()) && checksumsRequired(dataset)) {
             H5Eclear2(H5E_DEFAULT);
             pushReason(__func__, __LINE__, "the stored type is not one this library writes: the item is damaged");
             return failed();
         }
-        const size_t fileSize = H5Tget_size(fileType.get());
-        if (fileSize == 0) return failed();
-        std::vector<unsigned char> raw(static_cast<size_t>(count) * fileSize);
-        if (H5Dread(dataset, fileType.get(), H5S_ALL, H5S_ALL, H5P_DEFAULT, raw.data()) < 0) return failed();
-        good = crcOf(raw.data(), count, fileSize) == expected;
+        std::uint32_t actual = 0;
+        if (!storedCrc(dataset, fileType.get(), count, actual)) return failed();
+        good = actual == expected;
         // Verified: let HDF5 read again with conversion into the caller's buffer. Its own
         // conversion during the read is far faster than converting the whole item afterwards,
         // and the second read comes from the page cache.

@@ -14,6 +14,9 @@ inline constexpr const char* kChecksumAttribute = "QMZ_CRC32C";
 // `fresh`: the dataset was just created and has no checksum attribute yet.
 herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh = false);
 
+// Writes all `count` elements from memoryType and stores their checksum.
+herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh);
+
 // Reads all `count` elements converted to memoryType and, when the item carries a checksum,
 // verifies them before they reach data. On any failure data is zeroed, so no unverified bytes
 // stay behind, and HDF5's error stack holds the reason.

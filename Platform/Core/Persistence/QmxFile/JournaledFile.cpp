@@ -35,6 +35,14 @@ std::string inUse(const std::string& name) { return "File " + name + " is in use
 std::mutex s_openLock;
 std::set<std::pair<dev_t, ino_t>> s_open;
 
+// The commit empties the journal rather than deleting it (creating and deleting a file per
+// transaction cost more than the rest of a small commit), so only a journal with bytes in it
+// can need a rollback.
+bool journalIsHot(const std::string& container) {
+    struct stat st {};
+    return ::stat(journal::journalName(container).c_str(), &st) == 0 && st.st_size > 0;
+}
+
 bool isOpenHere(dev_t device, ino_t inode) {
     std::lock_guard<std::mutex> guard(s_openLock);
     return s_open.count({device, inode}) != 0;
@@ -127,7 +135,7 @@ JournaledFile::Step JournaledFile::openReader() {
     // is live, so a journal seen under our lock was left by a writer that died.
     if (!tryLock(m_fd.get(), false)) return fail(inUse(m_name));
     if (!sameFileStillAtName()) return Step::Retry;
-    if (!fileExists(journal::journalName(m_name))) {
+    if (!journalIsHot(m_name)) {
         enlist();
         return Step::Done;
     }
@@ -157,7 +165,7 @@ JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool 
     if (!tryLock(m_fd.get(), true)) return fail(inUse(m_name));
     m_heldExclusive = true;
     if (!sameFileStillAtName()) return Step::Retry;
-    if (fileExists(journal::journalName(m_name))) {
+    if (journalIsHot(m_name)) {
         const journal::RecoveryResult result = journal::rollBack(m_name, m_fd.get());
         if (!result.ok) return fail(result.error);
         if (result.what == journal::Recovery::Removed) return Step::Retry;
@@ -218,8 +226,11 @@ bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>&
     if (!m_journal.valid()) {
         const std::string jname = journal::journalName(m_name);
         // We hold the container's exclusive lock and rolled back any journal at open, so a
-        // file of this name now is stale.
-        m_journal = UniqueFd(::open(jname.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        // file of this name now is an emptied one, reused; its directory entry is durable.
+        m_journal = UniqueFd(::open(jname.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC));
+        m_journalDirSynced = m_journal.valid();
+        if (!m_journal.valid() && errno == ENOENT)
+            m_journal = UniqueFd(::open(jname.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
         if (!m_journal.valid()) return ioFailure("cannot create the journal of");
         // Only a creation locks its journal (see rollBack); here the container's lock covers it.
     }
@@ -234,7 +245,6 @@ bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>&
     start.insert(start.end(), firstRecords.begin(), firstRecords.end());
     if (!writeFully(m_journal.get(), start.data(), start.size(), 0)) return ioFailure("cannot write the journal of");
     m_journalLength = start.size();
-    m_journalDirSynced = false;
     return true;
 }
 
@@ -276,6 +286,16 @@ JournaledFile::HeldPage& JournaledFile::heldPage(uint64_t page) {
 }
 
 bool JournaledFile::spill() {
+    // A page written back as it was (HDF5 marks the superblock at open and unmarks it at
+    // close) is no change: it needs neither a record nor a write.
+    for (auto it = m_held.begin(); it != m_held.end();) {
+        if (it->second.current == it->second.original) {
+            m_heldBytes -= 2 * it->second.original.size();
+            it = m_held.erase(it);
+        } else {
+            ++it;
+        }
+    }
     if (m_held.empty()) return true;
     const bool first = !m_journal.valid();
     if (first) m_salt = journal::newSalt();
@@ -389,8 +409,10 @@ bool JournaledFile::write(uint64_t addr, size_t size, const void* buffer) {
 }
 
 bool JournaledFile::flush() {
-    if (!m_writable || m_shadow) return true;
-    return spill();
+    // Held pages stay held: nobody else can read the file before the commit writes them (we
+    // hold its lock), and HDF5 flushes at open and before close, where a spill each time
+    // cost a journal write and an overwrite for nothing.
+    return true;
 }
 
 bool JournaledFile::truncate(uint64_t length) {
@@ -443,9 +465,10 @@ bool JournaledFile::commit() {
     if (journalSync() && !syncData(m_fd.get())) return ioFailure("cannot sync");
     m_wrote = false;
     if (!m_journal.valid()) return true;  // only appends: nothing to undo
-    // The commit point: once the journal is gone, the new content is the committed one.
-    if (::unlink(journal::journalName(m_name).c_str()) != 0) return ioFailure("cannot remove the journal of");
-    if (journalSync()) syncParentDirectory(m_name);
+    // The commit point: once the journal is empty, the new content is the committed one. The
+    // emptied journal stays for the next transaction.
+    if (::ftruncate(m_journal.get(), 0) != 0) return ioFailure("cannot empty the journal of");
+    if (journalSync() && !syncData(m_journal.get())) return ioFailure("cannot sync the journal of");
     m_journal.reset();
     return true;
 }

@@ -32,7 +32,7 @@ public:
 
     bool read(uint64_t addr, size_t size, void* buffer);
     bool write(uint64_t addr, size_t size, const void* buffer);
-    bool flush();                      // writes held-back pages (journal first)
+    bool flush();                      // nothing to do: held pages wait for the commit
     bool truncate(uint64_t length);
     bool lock(bool exclusive);
     bool unlock();

@@ -253,6 +253,42 @@ TEST_F(Checksums, DamagedRawDataFailsTheReadAndLeavesNoBytes) {
     EXPECT_TRUE(allZero(doubles.data(), doubles.size() * 8));
 }
 
+// Items of several MiB go through in slices; damage in the last, partial slice must still
+// fail the read and leave nothing behind, and reading as another type checks slice by slice.
+TEST_F(Checksums, LargeItemsAreCheckedSliceBySlice) {
+    const std::size_t size = (5u << 20) + 12345;  // five whole slices and a partial one
+    const std::string blob = pattern(size, 9);
+    std::vector<std::int32_t> numbers(size / 4);
+    for (std::size_t i = 0; i < numbers.size(); ++i) numbers[i] = static_cast<std::int32_t>(i * 2246822519u);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "big", 0, 0, static_cast<long long>(size), blob.data()), 1);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "ints", 0, 0, 0, QMXL_INT32, static_cast<long long>(numbers.size()),
+                                     numbers.data()),
+              1);
+    reopen();
+    std::string out(size, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "big", out.data()), 1) << lastError();
+    EXPECT_TRUE(out == blob);
+    std::vector<double> asDoubles(numbers.size());
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "ints", QMXL_FLOAT64, asDoubles.data()), 1) << lastError();
+    EXPECT_EQ(asDoubles.back(), double(numbers.back()));
+
+    const std::string tail = blob.substr(size - 64);
+    std::string damaged = tail;
+    damaged[63] = static_cast<char>(damaged[63] ^ 1);
+    patchFile(tail, damaged);
+    const std::string numberTail(reinterpret_cast<const char*>(numbers.data()) + 8 * 4, 64);
+    std::string damagedNumbers = numberTail;
+    damagedNumbers[0] = static_cast<char>(damagedNumbers[0] ^ 1);
+    patchFile(numberTail, damagedNumbers);
+    reopen();
+    out.assign(size, '\x55');
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "big", out.data()), "/g/big");
+    EXPECT_TRUE(allZero(out.data(), size));
+    asDoubles.assign(numbers.size(), 1.0);
+    expectDamaged(QMXLreadTypedDataset(file, "/g", "ints", QMXL_FLOAT64, asDoubles.data()), "/g/ints");
+    EXPECT_TRUE(allZero(asDoubles.data(), asDoubles.size() * 8));
+}
+
 TEST_F(Checksums, DamagedCompoundRecordsFailTheRead) {
     std::vector<Record> records(100);
     for (int i = 0; i < 100; ++i) records[i] = {i * 1000003, i * 0.123456789};
