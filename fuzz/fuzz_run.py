@@ -16,7 +16,7 @@ import sys
 FRAME = re.compile(r"^\s*#(\d+) 0x[0-9a-f]+ in (\S+)(?: (.*))?$")
 NOISE = ("__interceptor_", "__asan", "__sanitizer", "__lsan", "__ubsan", "__memcpy", "__memmove",
          "__memset", "__strlen", "__strcmp", "malloc", "calloc", "realloc", "free", "operator new",
-         "abort", "raise", "__GI_", "__libc", "__pthread_kill", "pthread_kill", "gsignal")
+         "abort", "raise", "__GI_", "__libc", "__pthread_kill", "pthread_kill", "gsignal", "fuzzer::")
 HDF5 = ("libhdf5", "libz.so", "libsz", "libaec")
 
 
