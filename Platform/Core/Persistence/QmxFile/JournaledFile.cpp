@@ -43,6 +43,17 @@ bool journalIsHot(const std::string& container) {
     return ::stat(journal::journalName(container).c_str(), &st) == 0 && st.st_size > 0;
 }
 
+// Journal files whose directory entry this process has synced. A reused journal may have been
+// created while flushing was off, so its entry is synced once before it protects a flushed
+// transaction; after that, reuse needs no directory sync.
+std::set<std::pair<dev_t, ino_t>> s_durableJournals;
+
+std::pair<dev_t, ino_t> identity(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return {0, 0};
+    return {st.st_dev, st.st_ino};
+}
+
 bool isOpenHere(dev_t device, ino_t inode) {
     std::lock_guard<std::mutex> guard(s_openLock);
     return s_open.count({device, inode}) != 0;
@@ -226,9 +237,13 @@ bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>&
     if (!m_journal.valid()) {
         const std::string jname = journal::journalName(m_name);
         // We hold the container's exclusive lock and rolled back any journal at open, so a
-        // file of this name now is an emptied one, reused; its directory entry is durable.
+        // file of this name now is an emptied one, reused.
         m_journal = UniqueFd(::open(jname.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC));
-        m_journalDirSynced = m_journal.valid();
+        m_journalDirSynced = false;
+        if (m_journal.valid() && journalSync()) {
+            std::lock_guard<std::mutex> guard(s_openLock);
+            m_journalDirSynced = s_durableJournals.count(identity(m_journal.get())) != 0;
+        }
         if (!m_journal.valid() && errno == ENOENT)
             m_journal = UniqueFd(::open(jname.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
         if (!m_journal.valid()) return ioFailure("cannot create the journal of");
@@ -267,6 +282,8 @@ bool JournaledFile::syncJournal() {
     if (!m_journalDirSynced) {
         if (!syncParentDirectory(m_name)) return ioFailure("cannot sync the directory of");
         m_journalDirSynced = true;
+        std::lock_guard<std::mutex> guard(s_openLock);
+        s_durableJournals.insert(identity(m_journal.get()));
     }
     return true;
 }
