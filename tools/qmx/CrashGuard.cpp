@@ -1,17 +1,10 @@
 #include "CrashGuard.h"
+#include "Sanitized.h"
 
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstring>
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QMX_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define QMX_SANITIZED 1
-#endif
-#endif
 
 namespace Quellmar::qmx {
 namespace {

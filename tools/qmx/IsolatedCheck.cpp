@@ -1,4 +1,5 @@
 #include "IsolatedCheck.h"
+#include "Sanitized.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -13,14 +14,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QMX_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define QMX_SANITIZED 1
-#endif
-#endif
 
 namespace Quellmar::qmx {
 namespace {
