@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <tuple>
 
 namespace Quellmar::testing {
 namespace {
@@ -146,6 +147,44 @@ TEST_F(QmxTool, CheckReadsEmptyVectorsToo) {
     EXPECT_EQ(r.exitCode, 1) << describe(r);
     EXPECT_TRUE(contains(r.out, file + ": /results/flags: ")) << r.out;
     EXPECT_TRUE(contains(r.out, "checksum mismatch")) << r.out;
+}
+
+// One byte of a link name: the object reads under another name, so its checksum, and for a
+// group those of its attributes and of everything below it, no longer match.
+TEST_F(QmxTool, CheckReportsAnObjectShownUnderAnotherName) {
+    for (const auto& [name, renamed, reported] :
+         {std::tuple<std::string, std::string, std::string>{"gearbox", "gearbpx", "/models/gearbpx"},
+          {"temperatures", "temperaturez", "/results/temperaturez"},
+          {"materials", "materiels", "/materiels"}}) {
+        const std::string file = demo(name + ".qmz");
+        std::string bytes = readFile(file);
+        const std::string find = name + '\0';
+        const auto at = bytes.find(find);
+        ASSERT_NE(at, std::string::npos) << name;
+        ASSERT_EQ(bytes.find(find, at + 1), std::string::npos) << name;
+        bytes.replace(at, find.size(), renamed + '\0');
+        writeFile(file, bytes);
+        const ToolResult r = runQmx({"check", file});
+        EXPECT_EQ(r.exitCode, 1) << describe(r);
+        EXPECT_TRUE(contains(r.out, file + ": " + reported + ": ")) << r.out;
+        EXPECT_TRUE(contains(r.out, "checksum mismatch")) << r.out;
+    }
+}
+
+// Files written before checksums covered paths (marker 1) still pass, also after compaction.
+TEST_F(QmxTool, CheckAcceptsFilesWithPlainChecksums) {
+    const std::string file = dir.file("plain.qmz");
+    writeFile(file, readFile(QMX_PLAIN_CHECKSUMS_FILE));
+    ToolResult r = runQmx({"check", file});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(contains(r.out, "6 groups, 6 objects, 9 vectors")) << r.out;
+    r = runQmx({"compact", file});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    r = runQmx({"check", file});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(python("import h5py,sys\nprint(int(h5py.File(sys.stdin.read().strip(),'r').attrs['QMZ_CHECKSUMS']))\n",
+                     file),
+              "1\n");
 }
 
 }  // namespace Quellmar::testing

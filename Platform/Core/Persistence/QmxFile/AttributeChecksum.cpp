@@ -1,5 +1,6 @@
 #include "AttributeChecksum.h"
 
+#include "ChecksumPath.h"
 #include "Crc32c.h"
 #include "Format.h"
 #include "ItemChecksum.h"
@@ -109,6 +110,12 @@ herr_t refreshAttributesChecksum(hid_t object) {
         return -1;
     }
     if (sum->covered == 0) return exists > 0 ? H5Adelete(object, kAttributesChecksumAttribute) : 0;
+    std::uint32_t value = 0;
+    if (!sealChecksum(object, sum->crc, value)) {
+        pushReason(__func__, __LINE__, "the object's path is unknown, so its attribute checksum cannot cover it");
+        keeper.capture();
+        return -1;
+    }
     Hid attribute;
     if (exists > 0) {
         attribute = Hid(H5Aopen(object, kAttributesChecksumAttribute, H5P_DEFAULT));
@@ -118,7 +125,7 @@ herr_t refreshAttributesChecksum(hid_t object) {
             attribute = Hid(H5Acreate2(object, kAttributesChecksumAttribute, H5T_STD_U32LE, space.get(),
                                        H5P_DEFAULT, H5P_DEFAULT));
     }
-    if (!attribute || H5Awrite(attribute.get(), H5T_NATIVE_UINT32, &sum->crc) < 0) {
+    if (!attribute || H5Awrite(attribute.get(), H5T_NATIVE_UINT32, &value) < 0) {
         keeper.capture();
         return -1;
     }
@@ -148,7 +155,7 @@ herr_t verifyAttributes(hid_t object) {
     if (!type || !space || H5Tget_class(type.get()) != H5T_INTEGER || H5Tget_size(type.get()) != 4 ||
         H5Sget_simple_extent_npoints(space.get()) != 1 || H5Aread(attribute.get(), H5T_NATIVE_UINT32, &stored) < 0)
         return damaged("the attribute checksum is unreadable: the object is damaged");
-    if (stored != sum->crc) return damaged("attribute checksum mismatch: the object's attributes are damaged");
+    if (!checksumMatches(object, sum->crc, stored)) return damaged("attribute checksum mismatch: the object's attributes are damaged");
     return 0;
 }
 

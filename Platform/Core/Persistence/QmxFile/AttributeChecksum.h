@@ -5,7 +5,8 @@
 
 namespace Quellmar::qmxfile {
 
-// The CRC-32C of an object's attributes (names, types and values; see FORMAT.md). HDF5 checks
+// The CRC-32C of an object's attributes (names, types and values; in new files continued over
+// the object's path, see ChecksumPath.h and FORMAT.md). HDF5 checks
 // none of them, and a damaged name or value would otherwise read as a different, valid one.
 inline constexpr const char* kAttributesChecksumAttribute = "QMZ_ATTR_CRC32C";
 

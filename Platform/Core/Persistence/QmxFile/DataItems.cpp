@@ -2,6 +2,7 @@
 
 #include "AttributeChecksum.h"
 #include "AttributeIO.h"
+#include "ChecksumPath.h"
 #include "ItemChecksum.h"
 #include "Objects.h"
 
@@ -120,8 +121,10 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
         keeper.capture();
         return -1;
     }
-    // After the attributes: the copied checksum belongs to the old contents.
-    if (writeChecked(fresh.get(), memoryType, count, data, false) < 0) {
+    // After the attributes: the copied checksum belongs to the old contents. The new item has
+    // no name until it is linked, and its checksum covers the one it takes over.
+    const std::string fullPath = objectPath(old.get());
+    if (writeChecked(fresh.get(), memoryType, count, data, false, fullPath.c_str()) < 0) {
         keeper.capture();
         return -1;
     }

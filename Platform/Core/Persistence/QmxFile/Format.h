@@ -28,12 +28,23 @@ int formatVersionFor(const std::string& fileName);
 herr_t writeMarker(hid_t file, int version);
 // 1 marked, 0 not, negative on failure.
 int hasMarker(hid_t file);
-// Says in a new file that its items carry checksums (containers and native files alike).
+// What a file's "QMZ_CHECKSUMS" marker says about its checksums (see FORMAT.md).
+enum class Checksums {
+    Optional,  // no marker: written before checksums or by another program
+    Plain,     // 1: every item carries a checksum of its contents
+    Named,     // 2: every checksum also covers the object's path
+};
+// The marker value new files get.
+inline constexpr int kNamedChecksumsMarker = 2;
+
+// Says in a new file that its checksums cover contents and paths (containers and native files).
 herr_t writeChecksumsMarker(hid_t file);
-// Whether the file of any object in it carries that mark. Asked only when a checksum is
-// missing, so intact files pay nothing. A root that cannot be asked counts as marked: damage
-// there must not turn checking off.
-bool checksumsRequired(hid_t object);
+// The marker of the file of any object in it. A marker that cannot be read, or holds a value
+// other than 1, counts as Named: damage there must not turn checking off or weaken it.
+// Remembered per open file, so intact files pay no lookup per item.
+Checksums checksumsOf(hid_t object);
+// Whether the file carries any marker, i.e. an item without a checksum is damaged.
+inline bool checksumsRequired(hid_t object) { return checksumsOf(object) != Checksums::Optional; }
 
 }  // namespace Quellmar::qmxfile
 

@@ -1,6 +1,7 @@
 #include "ItemChecksum.h"
 
 #include "AttributeChecksum.h"
+#include "ChecksumPath.h"
 #include "Crc32c.h"
 #include "DataItems.h"
 #include "Format.h"
@@ -120,7 +121,12 @@ bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize) {
     return layout == H5D_CHUNKED || (layout == H5D_CONTIGUOUS && stored == 0);
 }
 
-herr_t writeChecksum(hid_t dataset, std::uint32_t value, bool fresh) {
+herr_t writeChecksum(hid_t dataset, std::uint32_t crc, bool fresh, const char* path) {
+    std::uint32_t value = 0;
+    if (!sealChecksum(dataset, crc, value, path)) {
+        pushReason(__func__, __LINE__, "the item's path is unknown, so its checksum cannot cover it");
+        return -1;
+    }
     const htri_t exists = fresh ? 0 : H5Aexists(dataset, kChecksumAttribute);
     if (exists < 0) return -1;
     Hid attribute;
@@ -138,15 +144,16 @@ herr_t writeChecksum(hid_t dataset, std::uint32_t value, bool fresh) {
 
 }  // namespace
 
-herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh) {
-    if (count == 0) return storeChecksum(dataset, memoryType, count, data, fresh);
+herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh,
+                    const char* path) {
+    if (count == 0) return storeChecksum(dataset, memoryType, count, data, fresh, path);
     const size_t size = H5Tget_size(memoryType);
     const size_t bytes = static_cast<size_t>(count) * size;
     Hid fileType(H5Dget_type(dataset));
     if (size == 0 || !fileType) return -1;
     if (bytes < 2 * kSliceBytes || H5Tequal(fileType.get(), memoryType) <= 0 || !isContiguous(dataset)) {
         if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return -1;
-        return storeChecksum(dataset, memoryType, count, data, fresh);
+        return storeChecksum(dataset, memoryType, count, data, fresh, path);
     }
     const auto* in = static_cast<const unsigned char*>(data);
     std::uint32_t crc = 0;
@@ -157,14 +164,15 @@ herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* 
     });
     if (!written) return -1;
     ErrorKeeper keeper;
-    if (writeChecksum(dataset, crc, fresh) < 0) {
+    if (writeChecksum(dataset, crc, fresh, path) < 0) {
         keeper.capture();
         return -1;
     }
     return 0;
 }
 
-herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh) {
+herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh,
+                     const char* path) {
     ErrorKeeper keeper;
     Hid fileType(H5Dget_type(dataset));
     if (!fileType) {
@@ -182,7 +190,7 @@ herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void*
             return -1;
         }
     }
-    if (writeChecksum(dataset, crc, fresh) < 0) {
+    if (writeChecksum(dataset, crc, fresh, path) < 0) {
         keeper.capture();
         return -1;
     }
@@ -213,8 +221,8 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
         return failed();
     }
     if (count == 0) {
-        // Nothing to read, but the attribute is still checked: an empty item sums to 0.
-        if (stored == Stored::Absent || expected == 0) return 0;
+        // Nothing to read, but the attribute is still checked: empty contents sum to 0.
+        if (stored == Stored::Absent || checksumMatches(dataset, 0, expected)) return 0;
         pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
         return failed();
     }
@@ -248,10 +256,10 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
                 return true;
             });
             if (!read) return failed();
-            good = crc == expected;
+            good = checksumMatches(dataset, crc, expected);
         } else {
             if (H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return failed();
-            good = crcOf(data, count, memorySize) == expected;
+            good = checksumMatches(dataset, crcOf(data, count, memorySize), expected);
         }
     } else {
         if (!writtenType(fileType.get()) && checksumsRequired(dataset)) {
@@ -261,7 +269,7 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
         }
         std::uint32_t actual = 0;
         if (!storedCrc(dataset, fileType.get(), count, actual)) return failed();
-        good = actual == expected;
+        good = checksumMatches(dataset, actual, expected);
         // Verified: let HDF5 read again with conversion into the caller's buffer. Its own
         // conversion during the read is far faster than converting the whole item afterwards,
         // and the second read comes from the page cache.

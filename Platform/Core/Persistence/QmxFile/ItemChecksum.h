@@ -6,16 +6,20 @@
 namespace Quellmar::qmxfile {
 
 // Every data item carries the CRC-32C of its elements as stored (in the dataset's own type,
-// before compression) in this attribute, an unsigned 32-bit scalar (see FORMAT.md). HDF5 does
+// before compression), in new files continued over its path, in this attribute, an unsigned
+// 32-bit scalar (see FORMAT.md). HDF5 does
 // not notice damaged raw data; with it, damage is reported instead of handed out as good.
 inline constexpr const char* kChecksumAttribute = "QMZ_CRC32C";
 
 // Stores the checksum of the `count` elements just written to the dataset from memoryType.
-// `fresh`: the dataset was just created and has no checksum attribute yet.
-herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh = false);
+// `fresh`: the dataset was just created and has no checksum attribute yet. `path`: the path
+// the item will have, for one not linked yet (see ChecksumPath.h); otherwise its own.
+herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh = false,
+                     const char* path = nullptr);
 
 // Writes all `count` elements from memoryType and stores their checksum.
-herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh);
+herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh,
+                    const char* path = nullptr);
 
 // Reads all `count` elements converted to memoryType and, when the item carries a checksum,
 // verifies them before they reach data. On any failure data is zeroed, so no unverified bytes

@@ -35,14 +35,45 @@ herr_t writeMarker(hid_t file, int version) {
 }
 
 herr_t writeChecksumsMarker(hid_t file) {
-    const signed char one = 1;
-    return setScalarAttribute(file, kChecksumsMarkerAttribute, H5T_STD_I8LE, H5T_NATIVE_SCHAR, &one);
+    const signed char value = kNamedChecksumsMarker;
+    return setScalarAttribute(file, kChecksumsMarkerAttribute, H5T_STD_I8LE, H5T_NATIVE_SCHAR, &value);
 }
 
-bool checksumsRequired(hid_t object) {
+namespace {
+
+Checksums readChecksumsMarker(hid_t file) {
+    const htri_t exists = H5Aexists(file, kChecksumsMarkerAttribute);
+    if (exists == 0) return Checksums::Optional;
+    Hid attribute(exists > 0 ? H5Aopen(file, kChecksumsMarkerAttribute, H5P_DEFAULT) : H5I_INVALID_HID);
+    Hid type(attribute ? H5Aget_type(attribute.get()) : H5I_INVALID_HID);
+    Hid space(attribute ? H5Aget_space(attribute.get()) : H5I_INVALID_HID);
+    int value = 0;
+    if (!type || !space || H5Tget_class(type.get()) != H5T_INTEGER || H5Sget_simple_extent_npoints(space.get()) != 1 ||
+        H5Aread(attribute.get(), H5T_NATIVE_INT, &value) < 0)
+        return Checksums::Named;
+    return value == 1 ? Checksums::Plain : Checksums::Named;
+}
+
+}  // namespace
+
+Checksums checksumsOf(hid_t object) {
+    // HDF5 never hands out a file identifier twice in a process, so the last one asked about
+    // names the same open file for as long as it is open. A missing marker is not remembered:
+    // a new file gets its marker after its first attributes.
+    thread_local hid_t lastFile = H5I_INVALID_HID;
+    thread_local Checksums lastAnswer = Checksums::Named;
     Hid file(H5Iget_file_id(object));
-    if (!file) return true;
-    return H5Aexists(file.get(), kChecksumsMarkerAttribute) != 0;
+    if (file && file.get() == lastFile) return lastAnswer;
+    // A failed lookup leaves HDF5's error stack as the caller had it.
+    ErrorKeeper keeper;
+    keeper.capture();
+    if (!file) return Checksums::Named;
+    const Checksums answer = readChecksumsMarker(file.get());
+    if (answer != Checksums::Optional) {
+        lastFile = file.get();
+        lastAnswer = answer;
+    }
+    return answer;
 }
 
 int hasMarker(hid_t file) {

@@ -147,6 +147,11 @@ int makeRecordType() {
     return type;
 }
 
+// What a new file stores: the CRC of the contents continued over the item's path and a NUL.
+std::uint32_t named(std::uint32_t contents, const std::string& path) {
+    return crc32c::Extend(contents, path.c_str(), path.size() + 1);
+}
+
 bool allZero(const void* data, std::size_t size) {
     const auto* p = static_cast<const unsigned char*>(data);
     for (std::size_t i = 0; i < size; ++i)
@@ -178,30 +183,30 @@ TEST_F(Checksums, EveryKindCarriesTheCrcOfItsStoredBytes) {
     ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "packed", 0, 0, 0, type, 1, 2, records), 1) << lastError();
     QMXLcloseObject(type);
 
-    EXPECT_EQ(storedChecksum("/g/small"), crc32c::Value(small.data(), small.size()));
-    EXPECT_EQ(storedChecksum("/g/large"), crc32c::Value(large.data(), large.size()));
-    EXPECT_EQ(storedChecksum("/g/deflated"), crc32c::Value(large.data(), large.size()));
-    EXPECT_EQ(storedChecksum("/g/text"), crc32c::Value(text.data(), text.size()));
-    EXPECT_EQ(storedChecksum("/g/empty"), 0u);
-    EXPECT_EQ(storedChecksum("/g/numbers"), crc32c::Value(numbers.data(), 16));
-    EXPECT_EQ(storedChecksum("/g/padded"), crc32c::Value(records, sizeof records));
+    EXPECT_EQ(storedChecksum("/g/small"), named(crc32c::Value(small.data(), small.size()), "/g/small"));
+    EXPECT_EQ(storedChecksum("/g/large"), named(crc32c::Value(large.data(), large.size()), "/g/large"));
+    EXPECT_EQ(storedChecksum("/g/deflated"), named(crc32c::Value(large.data(), large.size()), "/g/deflated"));
+    EXPECT_EQ(storedChecksum("/g/text"), named(crc32c::Value(text.data(), text.size()), "/g/text"));
+    EXPECT_EQ(storedChecksum("/g/empty"), named(0, "/g/empty"));
+    EXPECT_EQ(storedChecksum("/g/numbers"), named(crc32c::Value(numbers.data(), 16), "/g/numbers"));
+    EXPECT_EQ(storedChecksum("/g/padded"), named(crc32c::Value(records, sizeof records), "/g/padded"));
     // Packed: id then value, 12 bytes a record.
     std::string packed;
     for (const Record& r : records) {
         packed.append(reinterpret_cast<const char*>(&r.id), 4);
         packed.append(reinterpret_cast<const char*>(&r.value), 8);
     }
-    EXPECT_EQ(storedChecksum("/g/packed"), crc32c::Value(packed.data(), packed.size()));
+    EXPECT_EQ(storedChecksum("/g/packed"), named(crc32c::Value(packed.data(), packed.size()), "/g/packed"));
 }
 
 TEST_F(Checksums, UpdatesRewriteTheChecksumAndReadBack) {
     const std::string first = pattern(500, 3), same = pattern(500, 4), longer = pattern(30000, 5);
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "b", 0, 0, 500, first.data()), 1);
     ASSERT_EQ(QMXLupdateOpaqueData(file, "/g", "b", 500, same.data()), 1) << lastError();
-    EXPECT_EQ(storedChecksum("/g/b"), crc32c::Value(same.data(), same.size()));
+    EXPECT_EQ(storedChecksum("/g/b"), named(crc32c::Value(same.data(), same.size()), "/g/b"));
     file = QMXLopenFile(path.c_str());
     ASSERT_EQ(QMXLupdateOpaqueData(file, "/g", "b", 30000, longer.data()), 1) << lastError();
-    EXPECT_EQ(storedChecksum("/g/b"), crc32c::Value(longer.data(), longer.size()));
+    EXPECT_EQ(storedChecksum("/g/b"), named(crc32c::Value(longer.data(), longer.size()), "/g/b"));
 
     reopen();
     std::string back(30000, '\0');
@@ -216,7 +221,7 @@ TEST_F(Checksums, UpdatesRewriteTheChecksumAndReadBack) {
     ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()), 1);
     ASSERT_EQ(QMXLupdateTypedDataset(file, "/g", "v", QMXL_INT32, 3, asInts.data()), 1) << lastError();
     const std::vector<double> stored = {4.0, 5.0, 6.0};
-    EXPECT_EQ(storedChecksum("/g/v"), crc32c::Value(stored.data(), 24));
+    EXPECT_EQ(storedChecksum("/g/v"), named(crc32c::Value(stored.data(), 24), "/g/v"));
 }
 
 TEST_F(Checksums, DamagedRawDataFailsTheReadAndLeavesNoBytes) {
@@ -381,7 +386,7 @@ TEST_F(Checksums, NewFilesSayThatTheirItemsCarryChecksums) {
         EXPECT_GT(H5Tequal(type.id, H5T_STD_I8LE), 0) << name;
         signed char value = 0;
         EXPECT_GE(H5Aread(a.id, H5T_NATIVE_SCHAR, &value), 0);
-        EXPECT_EQ(value, 1) << name;
+        EXPECT_EQ(value, 2) << name;
     }
 }
 
@@ -396,7 +401,7 @@ TEST_F(Checksums, InAMarkedFileAnItemWithoutChecksumIsDamaged) {
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "emptyWrong", 0, 0, 0, nullptr), 1);
     for (const char* item : {"/g/blob", "/g/v", "/g/empty"})
         tamperWithAttribute(item, H5T_NATIVE_UINT32, H5S_ALL, nullptr);
-    // An empty item sums to 0; any other value means its checksum was hit.
+    // An empty item's value depends on its path alone; any other value means it was hit.
     const std::uint32_t seven = 7;
     H5Id scalar(H5Screate(H5S_SCALAR));
     tamperWithAttribute("/g/emptyWrong", H5T_NATIVE_UINT32, scalar.id, &seven);

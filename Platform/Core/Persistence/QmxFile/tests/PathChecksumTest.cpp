@@ -1,0 +1,319 @@
+// Checksums bound to the object's path: an object that damage shows under another name fails
+// its check, and files written with plain checksums (marker 1) read and grow as before.
+#include "Crc32c.h"
+#include "QMXL.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+#include <hdf5.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using namespace Quellmar;
+using Quellmar::testing::TempDir;
+
+namespace {
+
+constexpr const char* kItemSum = "QMZ_CRC32C";
+constexpr const char* kAttributeSum = "QMZ_ATTR_CRC32C";
+constexpr const char* kMarker = "QMZ_CHECKSUMS";
+
+std::string lastError() {
+    char* text = nullptr;
+    QMXLgetLastErrorMessage(&text);
+    std::string result = text ? text : "";
+    QMXLreleaseString(&text);
+    return result;
+}
+
+// Closes raw HDF5 identifiers opened to look at or tamper with a closed file.
+struct H5Id {
+    explicit H5Id(hid_t id) : id(id) {}
+    ~H5Id() {
+        switch (H5Iget_type(id)) {
+        case H5I_FILE: H5Fclose(id); break;
+        case H5I_ATTR: H5Aclose(id); break;
+        case H5I_DATASPACE: H5Sclose(id); break;
+        case H5I_DATASET:
+        case H5I_GROUP: H5Oclose(id); break;
+        default: break;
+        }
+    }
+    H5Id(const H5Id&) = delete;
+    H5Id& operator=(const H5Id&) = delete;
+    hid_t id;
+};
+
+std::string pattern(std::size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& c : data) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    return data;
+}
+
+std::uint32_t crcOf(const std::string& bytes) { return crc32c::Value(bytes.data(), bytes.size()); }
+
+// What a new file stores: the CRC of the contents continued over the path and a NUL byte.
+std::uint32_t named(std::uint32_t contents, const std::string& path) {
+    return crc32c::Extend(contents, path.c_str(), path.size() + 1);
+}
+
+class PathChecksums : public ::testing::Test {
+protected:
+    void TearDown() override { close(); }
+    void create() {
+        path = dir.file("p.qmz");
+        file = QMXLcreateFile(path.c_str());
+        ASSERT_GT(file, 0) << lastError();
+    }
+    void close() {
+        if (file > 0) {
+            QMXLcloseOpenedObjectsForFile(file);
+            QMXLcloseAllFileHandlesForFile(file);
+        }
+        file = -1;
+    }
+    void reopen(bool writable = false) {
+        close();
+        file = writable ? QMXLopenFile(path.c_str()) : QMXLopenFileReadOnly(path.c_str());
+        ASSERT_GT(file, 0) << lastError();
+    }
+
+    // An attribute of the closed file read with HDF5 itself; object "/" is the root.
+    template <class T>
+    T stored(const std::string& object, const char* name, hid_t type) {
+        close();
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        H5Id a(H5Aopen_by_name(f.id, object.c_str(), name, H5P_DEFAULT, H5P_DEFAULT));
+        T value{};
+        EXPECT_GE(H5Aread(a.id, type, &value), 0) << object << " " << name;
+        return value;
+    }
+    std::uint32_t storedChecksum(const std::string& item) { return stored<std::uint32_t>(item, kItemSum, H5T_NATIVE_UINT32); }
+    int storedMarker() { return stored<int>("/", kMarker, H5T_NATIVE_INT); }
+
+    // Replaces the only occurrence of `find` in the closed file by `with` (same length).
+    void patchFile(const std::string& find, const std::string& with) {
+        close();
+        std::string bytes = Quellmar::testing::readFile(path);
+        const auto at = bytes.find(find);
+        ASSERT_NE(at, std::string::npos) << find << " is not in the file";
+        ASSERT_EQ(bytes.find(find, at + 1), std::string::npos) << find << " is twice in the file";
+        bytes.replace(at, with.size(), with);
+        Quellmar::testing::writeFile(path, bytes);
+    }
+
+    void expectDamaged(int result, const std::string& object, const std::string& reason) {
+        EXPECT_LT(result, 0) << object;
+        const std::string message = lastError();
+        EXPECT_NE(message.find(object), std::string::npos) << message;
+        EXPECT_NE(message.find(reason), std::string::npos) << message;
+    }
+
+    TempDir dir;
+    std::string path;
+    int file = -1;
+};
+
+}  // namespace
+
+// HDF5 names an object the same whichever spelling of its path reached it; the checksum
+// covers that name, so every spelling and every way of writing stores the same value.
+TEST_F(PathChecksums, EverySpellingOfAPathStoresTheSameNamedChecksum) {
+    create();
+    const std::string a = pattern(300, 1), b = pattern(40, 2), c = pattern(5000, 3), grown = pattern(9000, 4);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "//g//h/", "a", 0, 0, 300, a.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g/./h", "b", 0, 0, 40, b.data()), 1) << lastError();
+    const int group = QMXLopenGroup(file, "/g");
+    ASSERT_GT(group, 0) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(group, "h//", "c", 6, 1000, 5000, c.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(group, "h", "empty", 0, 0, 0, nullptr), 1) << lastError();
+    // Another size lays the item out anew and links it under the old name at the end.
+    ASSERT_EQ(QMXLupdateOpaqueData(group, "./h", "a", 9000, grown.data()), 1) << lastError();
+    const std::vector<double> values = {1.5, 2.5, 3.5};
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "g/h", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()), 1) << lastError();
+    const std::vector<std::int32_t> ints = {7, 8, 9, 10};
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/g/h/", "v", QMXL_INT32, 4, ints.data()), 1) << lastError();
+
+    EXPECT_EQ(storedMarker(), 2);
+    EXPECT_EQ(storedChecksum("/g/h/a"), named(crcOf(grown), "/g/h/a"));
+    EXPECT_EQ(storedChecksum("/g/h/b"), named(crcOf(b), "/g/h/b"));
+    EXPECT_EQ(storedChecksum("/g/h/c"), named(crcOf(c), "/g/h/c"));
+    EXPECT_EQ(storedChecksum("/g/h/empty"), named(0, "/g/h/empty"));
+    const std::vector<double> converted = {7, 8, 9, 10};
+    EXPECT_EQ(storedChecksum("/g/h/v"), named(crc32c::Value(converted.data(), 32), "/g/h/v"));
+
+    reopen();
+    std::string back(9000, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "//g/h//", "a", back.data()), 1) << lastError();
+    EXPECT_EQ(back, grown);
+    const int readGroup = QMXLopenGroup(file, "g/h/");
+    ASSERT_GT(readGroup, 0) << lastError();
+    ASSERT_EQ(QMXLreadOpaqueData(readGroup, ".", "c", back.data()), 1) << lastError();
+    EXPECT_EQ(back.substr(0, 5000), c);
+    ASSERT_EQ(QMXLreadOpaqueData(readGroup, "", "empty", back.data()), 1) << lastError();
+}
+
+// Damage to a link name (or to its offset into the group's name heap) leaves an intact object
+// under another name. Its data, its attributes and those of everything below it now fail.
+TEST_F(PathChecksums, AnObjectShownUnderAnotherNameFailsItsCheck) {
+    create();
+    const std::string kestrel = pattern(200, 5), heron = pattern(100, 6);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/aviary", "kestrel", 0, 0, 200, kestrel.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/marsh/pond", "heron", 0, 0, 100, heron.data()), 1);
+    const int birds = QMXLcreateOpaqueDataGroup(file, "/flock");
+    ASSERT_GT(birds, 0) << lastError();
+    ASSERT_EQ(QMXLsetStringAttribute(birds, "Id", "starlings"), 1) << lastError();
+    const std::vector<double> wings = {0.5, 0.75};
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/flock", "wingspans", 0, 0, 0, QMXL_FLOAT64, 2, wings.data()), 1);
+
+    patchFile(std::string("kestrel\0", 8), std::string("kestrem\0", 8));  // the item's own name
+    patchFile(std::string("marsh\0", 6), std::string("marsi\0", 6));        // a group above the item
+    patchFile(std::string("flock\0", 6), std::string("flocj\0", 6));        // a group with attributes
+    reopen();
+
+    std::string buffer(200, '\x55');
+    expectDamaged(QMXLreadOpaqueData(file, "/aviary", "kestrem", buffer.data()), "/aviary/kestrem",
+                  "checksum mismatch: the stored data is damaged");
+    EXPECT_EQ(buffer, std::string(200, '\0'));
+    expectDamaged(QMXLreadOpaqueData(file, "/marsi/pond", "heron", buffer.data()), "/marsi/pond/heron",
+                  "checksum mismatch");
+    expectDamaged(QMXLverifyObject(file, "/flocj"), "/flocj", "attribute checksum mismatch");
+    std::vector<double> back(2);
+    expectDamaged(QMXLreadTypedDataset(file, "/flocj", "wingspans", QMXL_FLOAT64, back.data()), "/flocj/wingspans",
+                  "checksum mismatch");
+    EXPECT_EQ(QMXLexistsDataset(file, "/aviary/kestrel"), 0) << "the patch did not take";
+}
+
+// Another program that renames or links an object without rewriting its checksums leaves it
+// damaged by the same rule; an item whose checksum leaves the path out is damaged too.
+TEST_F(PathChecksums, MovedLinkedOrPathlessChecksumsAreDamageInANewFile) {
+    create();
+    const std::string data = pattern(64, 7);
+    for (const char* name : {"moved", "linked", "pathless"})
+        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", name, 0, 0, 64, data.data()), 1) << lastError();
+    close();
+    {
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        ASSERT_GE(H5Lmove(f.id, "/g/moved", f.id, "/g/elsewhere", H5P_DEFAULT, H5P_DEFAULT), 0);
+        ASSERT_GE(H5Lcreate_hard(f.id, "/g/linked", f.id, "/g/second", H5P_DEFAULT, H5P_DEFAULT), 0);
+        H5Id item(H5Oopen(f.id, "/g/pathless", H5P_DEFAULT));
+        H5Id a(H5Aopen(item.id, kItemSum, H5P_DEFAULT));
+        const std::uint32_t plain = crcOf(data);
+        ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, &plain), 0);
+    }
+    reopen();
+    std::string buffer(64, '\0');
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "elsewhere", buffer.data()), "/g/elsewhere", "checksum mismatch");
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "second", buffer.data()), "/g/second", "checksum mismatch");
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "pathless", buffer.data()), "/g/pathless", "checksum mismatch");
+    // The original link of the hard-linked item is still its name.
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "linked", buffer.data()), 1) << lastError();
+    EXPECT_EQ(buffer, data);
+}
+
+// Compaction copies every object under its own name: the copies keep valid checksums.
+TEST_F(PathChecksums, CompactionKeepsEveryChecksumValid) {
+    create();
+    const std::string big = pattern(20000, 8), small = pattern(50, 9);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/a/b", "big", 0, 0, 20000, big.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/a", "small", 0, 0, 50, small.data()), 1);
+    const int group = QMXLcreateOpaqueDataGroup(file, "/a/b");
+    ASSERT_GT(group, 0) << lastError();
+    ASSERT_EQ(QMXLsetStringAttribute(group, "Id", "kept"), 1) << lastError();
+    close();
+    ASSERT_EQ(QMXLdeflate(path.c_str(), 100), 1) << lastError();
+    EXPECT_EQ(storedChecksum("/a/b/big"), named(crcOf(big), "/a/b/big"));
+    reopen();
+    std::string back(20000, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/a/b", "big", back.data()), 1) << lastError();
+    EXPECT_EQ(back, big);
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/a", "small", back.data()), 1) << lastError();
+    EXPECT_EQ(QMXLverifyObject(file, "/a/b"), 1) << lastError();
+    EXPECT_EQ(QMXLverifyObject(file, "/"), 1) << lastError();
+}
+
+// A file written before checksums covered paths (marker 1, by the previous build) reads as it
+// did, and what this build writes into it stays in its form: readable by both builds.
+TEST_F(PathChecksums, FilesWithPlainChecksumsReadAndGrowInTheirOwnForm) {
+    path = dir.file("plain.qmz");
+    Quellmar::testing::writeFile(path, Quellmar::testing::readFile(QMX_PLAIN_CHECKSUMS_FILE));
+    reopen();
+    for (const char* object : {"/", "/models", "/materials", "/Design", "/results/samples", "/results/mesh/cells"})
+        EXPECT_EQ(QMXLverifyObject(file, object), 1) << object << ": " << lastError();
+    long long size = 0;
+    ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/models", "gearbox", &size), 1) << lastError();
+    std::string gearbox(static_cast<std::size_t>(size), '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/models", "gearbox", gearbox.data()), 1) << lastError();
+    std::vector<double> temperatures(24);
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/results", "temperatures", QMXL_FLOAT64, temperatures.data()), 1)
+        << lastError();
+    EXPECT_EQ(storedChecksum("/models/gearbox"), crcOf(gearbox));
+
+    reopen(true);
+    const std::string extra = pattern(700, 10), housing = pattern(3000, 11);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/models", "extra", 0, 0, 700, extra.data()), 1) << lastError();
+    ASSERT_EQ(QMXLupdateOpaqueData(file, "/models", "housing", 3000, housing.data()), 1) << lastError();
+    const int models = QMXLopenOpaqueDataGroup(file, "/models");
+    ASSERT_GT(models, 0) << lastError();
+    ASSERT_EQ(QMXLsetStringAttribute(models, "HashValue", "changed"), 1) << lastError();
+    EXPECT_EQ(storedMarker(), 1);
+    EXPECT_EQ(storedChecksum("/models/extra"), crcOf(extra));
+    EXPECT_EQ(storedChecksum("/models/housing"), crcOf(housing));
+
+    reopen();
+    std::string back(3000, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/models", "housing", back.data()), 1) << lastError();
+    EXPECT_EQ(back, housing);
+    EXPECT_EQ(QMXLverifyObject(file, "/models"), 1) << lastError();
+    // A value that covers the path is not this file's form.
+    close();
+    {
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        H5Id item(H5Oopen(f.id, "/models/extra", H5P_DEFAULT));
+        H5Id a(H5Aopen(item.id, kItemSum, H5P_DEFAULT));
+        const std::uint32_t withPath = named(crcOf(extra), "/models/extra");
+        ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, &withPath), 0);
+    }
+    reopen();
+    expectDamaged(QMXLreadOpaqueData(file, "/models", "extra", back.data()), "/models/extra", "checksum mismatch");
+}
+
+// The marker is read per open file once; a damaged value must not weaken the checks of a new
+// file, nor may a missing one fail every item (the walk names the missing marker instead).
+TEST_F(PathChecksums, AGarbledMarkerChecksPathsAndAMissingOneTakesEitherForm) {
+    create();
+    const std::string data = pattern(128, 12);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "named", 0, 0, 128, data.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "pathless", 0, 0, 128, data.data()), 1);
+    close();
+    {
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        H5Id item(H5Oopen(f.id, "/g/pathless", H5P_DEFAULT));
+        H5Id a(H5Aopen(item.id, kItemSum, H5P_DEFAULT));
+        const std::uint32_t plain = crcOf(data);
+        ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, &plain), 0);
+        H5Id marker(H5Aopen(f.id, kMarker, H5P_DEFAULT));
+        const signed char garbled = 0x42;
+        ASSERT_GE(H5Awrite(marker.id, H5T_NATIVE_SCHAR, &garbled), 0);
+    }
+    reopen();
+    std::string back(128, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "named", back.data()), 1) << lastError();
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "pathless", back.data()), "/g/pathless", "checksum mismatch");
+    close();
+    {
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        ASSERT_GE(H5Adelete(f.id, kMarker), 0);
+        ASSERT_GE(H5Adelete(f.id, kAttributeSum), 0);
+    }
+    reopen();
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "named", back.data()), 1) << lastError();
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "pathless", back.data()), 1) << lastError();
+    EXPECT_EQ(back, data);
+}
