@@ -42,14 +42,12 @@ herr_t writeChecksumsMarker(hid_t file) {
 namespace {
 
 Checksums readChecksumsMarker(hid_t file) {
-    const htri_t exists = H5Aexists(file, kChecksumsMarkerAttribute);
-    if (exists == 0) return Checksums::Optional;
-    Hid attribute(exists > 0 ? H5Aopen(file, kChecksumsMarkerAttribute, H5P_DEFAULT) : H5I_INVALID_HID);
-    Hid type(attribute ? H5Aget_type(attribute.get()) : H5I_INVALID_HID);
-    Hid space(attribute ? H5Aget_space(attribute.get()) : H5I_INVALID_HID);
+    // Opened straight away; only a failure asks whether it is there at all.
+    Hid attribute(H5Aopen(file, kChecksumsMarkerAttribute, H5P_DEFAULT));
+    if (!attribute) return H5Aexists(file, kChecksumsMarkerAttribute) == 0 ? Checksums::Optional : Checksums::Named;
+    Hid space(H5Aget_space(attribute.get()));
     int value = 0;
-    if (!type || !space || H5Tget_class(type.get()) != H5T_INTEGER || H5Sget_simple_extent_npoints(space.get()) != 1 ||
-        H5Aread(attribute.get(), H5T_NATIVE_INT, &value) < 0)
+    if (!space || H5Sget_simple_extent_npoints(space.get()) != 1 || H5Aread(attribute.get(), H5T_NATIVE_INT, &value) < 0)
         return Checksums::Named;
     return value == 1 ? Checksums::Plain : Checksums::Named;
 }
@@ -63,11 +61,11 @@ Checksums checksumsOf(hid_t object) {
     thread_local hid_t lastFile = H5I_INVALID_HID;
     thread_local Checksums lastAnswer = Checksums::Named;
     Hid file(H5Iget_file_id(object));
-    if (file && file.get() == lastFile) return lastAnswer;
-    // A failed lookup leaves HDF5's error stack as the caller had it.
+    if (!file) return Checksums::Named;
+    if (file.get() == lastFile) return lastAnswer;
+    // Looking leaves HDF5's error stack as the caller had it.
     ErrorKeeper keeper;
     keeper.capture();
-    if (!file) return Checksums::Named;
     const Checksums answer = readChecksumsMarker(file.get());
     if (answer != Checksums::Optional) {
         lastFile = file.get();
