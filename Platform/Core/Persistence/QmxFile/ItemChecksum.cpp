@@ -66,27 +66,59 @@ bool forEachSlice(hid_t dataset, size_t sliceBytes, size_t elementSize, hsize_t 
     return true;
 }
 
+// Scratch space kept by each thread between calls. Fresh pages cost a page fault each; for a
+// buffer of a MiB that took longer than the conversion through it. Unusually large requests
+// (single elements beyond a slice) get a buffer of their own.
+class ScratchSpace {
+public:
+    unsigned char* get(size_t bytes) {
+        if (bytes <= m_size) return m_kept.get();
+        if (bytes > 2 * kSliceBytes) {
+            m_once = std::make_unique_for_overwrite<unsigned char[]>(bytes);
+            return m_once.get();
+        }
+        m_kept = std::make_unique_for_overwrite<unsigned char[]>(bytes);
+        m_size = bytes;
+        return m_kept.get();
+    }
+    void release() { m_once.reset(); }
+
+private:
+    std::unique_ptr<unsigned char[]> m_kept, m_once;
+    size_t m_size = 0;
+};
+thread_local ScratchSpace t_scratch, t_background;
+
 // One slice's worth of scratch space for converting between the stored and the caller's type.
-// Conversion happens in place, so the buffer holds the larger of both; records also need a
-// background buffer in the destination type.
+// Conversion happens in place, so the buffer holds the larger of both; records that need
+// HDF5's conversion also need a background buffer in the destination type. Not zeroed: every
+// byte is written before it is used.
 struct Conversion {
     size_t fileSize, memorySize;
     bool records;
     hsize_t perSlice;
-    // Not zeroed: every byte is written before it is used, and zeroing cost as much as the copy.
-    std::unique_ptr<unsigned char[]> scratch, background;
-    size_t backgroundBytes;
+    size_t bytes;
+    unsigned char* scratch;
+    unsigned char* background;
 
     Conversion(hid_t fileType, hid_t memoryType, hsize_t count)
         : fileSize(H5Tget_size(fileType)), memorySize(H5Tget_size(memoryType)),
           records(H5Tget_class(fileType) == H5T_COMPOUND || H5Tget_class(memoryType) == H5T_COMPOUND),
-          perSlice(std::min<hsize_t>(count, std::max<size_t>(1, kSliceBytes / std::max(fileSize, memorySize)))),
-          scratch(std::make_unique_for_overwrite<unsigned char[]>(static_cast<size_t>(perSlice) * std::max(fileSize, memorySize))),
-          backgroundBytes(records ? static_cast<size_t>(perSlice) * std::max(fileSize, memorySize) : 0) {
-        if (backgroundBytes > 0) background = std::make_unique_for_overwrite<unsigned char[]>(backgroundBytes);
+          perSlice(std::min<hsize_t>(count, std::max<size_t>(1, kSliceBytes / std::max<size_t>(1, std::max(fileSize, memorySize))))),
+          bytes(static_cast<size_t>(perSlice) * std::max(fileSize, memorySize)),
+          scratch(t_scratch.get(bytes)), background(nullptr) {}
+    ~Conversion() {
+        t_scratch.release();
+        t_background.release();
     }
+    Conversion(const Conversion&) = delete;
+    Conversion& operator=(const Conversion&) = delete;
     bool valid() const { return fileSize > 0 && memorySize > 0; }
-    void* backgroundFor() { return background.get(); }
+    // Only HDF5's record conversion uses it; moved records do not.
+    void* backgroundFor() {
+        if (records && !background) background = t_background.get(bytes);
+        return background;
+    }
 };
 
 // Reads the stored elements slice by slice into scratch space, checksums them there and, when
@@ -99,20 +131,21 @@ bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t coun
     const std::optional<RecordCopy> moves = out ? RecordCopy::plan(fileType, memoryType) : std::nullopt;
     return forEachSlice(dataset, c.perSlice * c.fileSize, c.fileSize, count,
                         [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
-        if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch.get()) < 0) return false;
-        crc = crc32c::Extend(crc, c.scratch.get(), static_cast<size_t>(n) * c.fileSize);
+        if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) < 0) return false;
+        crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
         if (!out) return true;
         unsigned char* target = out + static_cast<size_t>(start) * c.memorySize;
         if (moves) {
-            moves->run(c.scratch.get(), target, static_cast<size_t>(n));
+            moves->run(c.scratch, target, static_cast<size_t>(n));
             return true;
         }
         const size_t targetBytes = static_cast<size_t>(n) * c.memorySize;
         // Members the stored records lack keep what the caller's buffer holds, as with H5Dread.
-        if (c.records) std::memcpy(c.background.get(), target, targetBytes);
-        if (H5Tconvert(fileType, memoryType, n, c.scratch.get(), c.backgroundFor(), H5P_DEFAULT) < 0)
+        void* background = c.backgroundFor();
+        if (background) std::memcpy(background, target, targetBytes);
+        if (H5Tconvert(fileType, memoryType, n, c.scratch, background, H5P_DEFAULT) < 0)
             return false;
-        std::memcpy(target, c.scratch.get(), targetBytes);
+        std::memcpy(target, c.scratch, targetBytes);
         return true;
     });
 }
@@ -130,16 +163,17 @@ bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t cou
         const unsigned char* source = in + static_cast<size_t>(start) * c.memorySize;
         if (moves) {
             // Stored members the caller's records lack are written as zeros, never as old scratch.
-            if (!moves->coversDestination()) std::memset(c.scratch.get(), 0, static_cast<size_t>(n) * c.fileSize);
-            moves->run(source, c.scratch.get(), static_cast<size_t>(n));
+            if (!moves->coversDestination()) std::memset(c.scratch, 0, static_cast<size_t>(n) * c.fileSize);
+            moves->run(source, c.scratch, static_cast<size_t>(n));
         } else {
-            std::memcpy(c.scratch.get(), source, static_cast<size_t>(n) * c.memorySize);
-            if (c.records) std::memset(c.background.get(), 0, c.backgroundBytes);
-            if (H5Tconvert(memoryType, fileType, n, c.scratch.get(), c.backgroundFor(), H5P_DEFAULT) < 0)
+            std::memcpy(c.scratch, source, static_cast<size_t>(n) * c.memorySize);
+            void* background = c.backgroundFor();
+            if (background) std::memset(background, 0, c.bytes);
+            if (H5Tconvert(memoryType, fileType, n, c.scratch, background, H5P_DEFAULT) < 0)
                 return false;
         }
-        crc = crc32c::Extend(crc, c.scratch.get(), static_cast<size_t>(n) * c.fileSize);
-        return H5Dwrite(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch.get()) >= 0;
+        crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
+        return H5Dwrite(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) >= 0;
     });
 }
 

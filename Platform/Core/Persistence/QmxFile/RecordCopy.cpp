@@ -12,12 +12,16 @@ struct FreeName {
     void operator()(char* name) const { H5free_memory(name); }
 };
 
+// Copies a run of `size` bytes per record, N < size <= 2N, as two fixed-size moves that
+// overlap in the middle: plain vector loads and stores instead of a call per record.
 template <std::size_t N>
 void copyRuns(const unsigned char* from, unsigned char* to, std::size_t count, std::size_t fromSize,
-              std::size_t toSize, std::size_t fromOffset, std::size_t toOffset) {
-    from += fromOffset;
-    to += toOffset;
-    for (std::size_t i = 0; i < count; ++i, from += fromSize, to += toSize) std::memcpy(to, from, N);
+              std::size_t toSize, std::size_t size) {
+    const std::size_t tail = size - N;
+    for (std::size_t i = 0; i < count; ++i, from += fromSize, to += toSize) {
+        std::memcpy(to, from, N);
+        std::memcpy(to + tail, from + tail, N);
+    }
 }
 
 }  // namespace
@@ -67,18 +71,24 @@ std::optional<RecordCopy> RecordCopy::plan(hid_t from, hid_t to) {
 
 void RecordCopy::run(const unsigned char* from, unsigned char* to, std::size_t count) const {
     for (const Run& r : m_runs) {
-        // Fixed sizes compile to plain loads and stores; the rest calls memcpy per record.
-        switch (r.size) {
-        case 1: copyRuns<1>(from, to, count, m_fromSize, m_toSize, r.from, r.to); break;
-        case 2: copyRuns<2>(from, to, count, m_fromSize, m_toSize, r.from, r.to); break;
-        case 4: copyRuns<4>(from, to, count, m_fromSize, m_toSize, r.from, r.to); break;
-        case 8: copyRuns<8>(from, to, count, m_fromSize, m_toSize, r.from, r.to); break;
-        case 16: copyRuns<16>(from, to, count, m_fromSize, m_toSize, r.from, r.to); break;
-        default: {
-            const unsigned char* f = from + r.from;
-            unsigned char* t = to + r.to;
+        const unsigned char* f = from + r.from;
+        unsigned char* t = to + r.to;
+        if (r.size == 1) {
+            for (std::size_t i = 0; i < count; ++i, f += m_fromSize, t += m_toSize) *t = *f;
+        } else if (r.size <= 2) {
+            copyRuns<1>(f, t, count, m_fromSize, m_toSize, r.size);
+        } else if (r.size <= 4) {
+            copyRuns<2>(f, t, count, m_fromSize, m_toSize, r.size);
+        } else if (r.size <= 8) {
+            copyRuns<4>(f, t, count, m_fromSize, m_toSize, r.size);
+        } else if (r.size <= 16) {
+            copyRuns<8>(f, t, count, m_fromSize, m_toSize, r.size);
+        } else if (r.size <= 32) {
+            copyRuns<16>(f, t, count, m_fromSize, m_toSize, r.size);
+        } else if (r.size <= 64) {
+            copyRuns<32>(f, t, count, m_fromSize, m_toSize, r.size);
+        } else {
             for (std::size_t i = 0; i < count; ++i, f += m_fromSize, t += m_toSize) std::memcpy(t, f, r.size);
-        }
         }
     }
 }

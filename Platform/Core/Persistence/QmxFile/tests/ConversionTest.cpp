@@ -39,6 +39,14 @@ struct Widened {
     float value;
 };
 
+// Members next to each other in both layouts: stored packed they move as one run of 19 bytes.
+struct Dense {
+    std::int32_t a, b;
+    double t;
+    std::uint16_t f;
+    std::uint8_t k;
+};
+
 // More records than fit in one slice of the conversion buffer.
 constexpr std::size_t kRecords = 100003;
 
@@ -88,6 +96,12 @@ const std::vector<Field> kReorderedFields = {{"value", offsetof(Reordered, value
                                              {"id", offsetof(Reordered, id), H5T_NATIVE_INT32, QMXL_INT32}};
 const std::vector<Field> kWidenedFields = {{"id", offsetof(Widened, id), H5T_NATIVE_INT64, QMXL_INT64},
                                            {"value", offsetof(Widened, value), H5T_NATIVE_FLOAT, QMXL_FLOAT32}};
+
+const std::vector<Field> kDenseFields = {{"a", offsetof(Dense, a), H5T_NATIVE_INT32, QMXL_INT32},
+                                         {"b", offsetof(Dense, b), H5T_NATIVE_INT32, QMXL_INT32},
+                                         {"t", offsetof(Dense, t), H5T_NATIVE_DOUBLE, QMXL_FLOAT64},
+                                         {"f", offsetof(Dense, f), H5T_NATIVE_UINT16, QMXL_UINT16},
+                                         {"k", offsetof(Dense, k), H5T_NATIVE_UINT8, QMXL_UINT8}};
 
 class Conversions : public ContainerTest {
 protected:
@@ -311,4 +325,30 @@ TEST_F(Conversions, DamageInALaterSliceOfRecordsLeavesNothing) {
     std::size_t nonzero = 0;
     for (std::size_t i = 0; i < out.size() * sizeof(Reordered); ++i) nonzero += p[i] != 0;
     EXPECT_EQ(nonzero, 0u);
+}
+
+// Records whose members lie back to back move as one run per record; every byte of every
+// member must arrive, in both directions, and the stored form is the packed one.
+TEST_F(Conversions, RecordsMovedAsOneRunRoundTrip) {
+    std::vector<Dense> records(kRecords);
+    for (std::size_t i = 0; i < kRecords; ++i)
+        records[i] = {static_cast<std::int32_t>(i * 2654435761u), static_cast<std::int32_t>(~i), i * 1.25,
+                      static_cast<std::uint16_t>(i * 40503u), static_cast<std::uint8_t>(i * 13 + 1)};
+    const int type = qmxCompound(sizeof(Dense), kDenseFields);
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "d", 0, 0, 0, type, 1, static_cast<long long>(kRecords),
+                                      records.data()),
+              1)
+        << lastError();
+    reopen(true);
+    std::vector<Dense> back(kRecords);
+    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "d", type, back.data()), 1) << lastError();
+    QMXLcloseObject(type);
+    closeFile();
+    std::uint32_t checksum = 0;
+    const std::vector<unsigned char> stored = storedBytes("/g/d", checksum);
+    ASSERT_EQ(stored.size(), kRecords * 19);
+    for (std::size_t i = 0; i < kRecords; ++i) {
+        ASSERT_EQ(std::memcmp(&back[i], &records[i], 19), 0) << i;
+        ASSERT_EQ(std::memcmp(stored.data() + i * 19, &records[i], 19), 0) << i;
+    }
 }
