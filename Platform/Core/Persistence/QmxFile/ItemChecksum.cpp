@@ -2,6 +2,8 @@
 
 #include "AttributeChecksum.h"
 #include "ChecksumPath.h"
+#include "ConcurrentCrc.h"
+#include "RecordCopy.h"
 #include "Crc32c.h"
 #include "DataItems.h"
 #include "Format.h"
@@ -11,6 +13,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace Quellmar::qmxfile {
@@ -26,20 +30,31 @@ std::uint32_t crcOf(const void* bytes, hsize_t count, size_t elementSize) {
 }
 
 
-// Large contiguous items go through in slices of this size, each checksummed while it is
-// still in the processor's cache: checksumming the whole item afterwards read it all from
-// memory a second time.
-constexpr size_t kSliceBytes = 1u << 20;
+// Items at least this large are checksummed on a second thread while HDF5 moves their bytes.
+constexpr size_t kConcurrentBytes = size_t{2} << 20;
+
+// Reads that checksum behind the read go in slices of this size: the worker then finds each
+// slice still in the shared cache. Larger slices made it read them from memory again, which
+// on a machine bound by memory bandwidth costs as much as the read itself. Conversions go
+// through a scratch buffer of the same size, which stays in the cache.
+constexpr size_t kSliceBytes = size_t{1} << 20;
 
 bool isContiguous(hid_t dataset) {
     Hid dcpl(H5Dget_create_plist(dataset));
     return dcpl && H5Pget_layout(dcpl.get()) == H5D_CONTIGUOUS;
 }
 
+// Types whose values live outside the element (variable-length data, references) cannot be
+// converted apart from the file; they take HDF5's own conversion during the read or write.
+bool selfContained(hid_t type) {
+    return H5Tdetect_class(type, H5T_VLEN) == 0 && H5Tis_variable_str(type) == 0 &&
+           H5Tdetect_class(type, H5T_REFERENCE) == 0;
+}
+
 // Calls io(memorySpace, fileSpace, first element, element count) for consecutive slices.
 template <class Io>
-bool forEachSlice(hid_t dataset, size_t elementSize, hsize_t count, Io io) {
-    const hsize_t perSlice = std::max<hsize_t>(1, kSliceBytes / elementSize);
+bool forEachSlice(hid_t dataset, size_t sliceBytes, size_t elementSize, hsize_t count, Io io) {
+    const hsize_t perSlice = std::max<hsize_t>(1, sliceBytes / elementSize);
     Hid fileSpace(H5Dget_space(dataset));
     if (!fileSpace) return false;
     for (hsize_t start = 0; start < count; start += perSlice) {
@@ -52,19 +67,132 @@ bool forEachSlice(hid_t dataset, size_t elementSize, hsize_t count, Io io) {
     return true;
 }
 
-// The CRC of the item's elements as stored, read back in slices of 1 MiB into one
-// small buffer: a whole-item scratch copy cost more in page faults than the read itself.
-bool storedCrc(hid_t dataset, hid_t fileType, hsize_t count, std::uint32_t& crc) {
-    const size_t elementSize = H5Tget_size(fileType);
-    if (elementSize == 0) return false;
-    const hsize_t perSlice = std::max<hsize_t>(1, kSliceBytes / elementSize);
-    std::vector<unsigned char> slice(static_cast<size_t>(std::min(perSlice, count)) * elementSize);
-    crc = 0;
-    return forEachSlice(dataset, elementSize, count, [&](hid_t memorySpace, hid_t fileSpace, hsize_t, hsize_t n) {
-        if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, slice.data()) < 0) return false;
-        crc = crc32c::Extend(crc, slice.data(), static_cast<size_t>(n) * elementSize);
+// Scratch space kept by each thread between calls. Fresh pages cost a page fault each; for a
+// buffer of a MiB that took longer than the conversion through it. Unusually large requests
+// (single elements beyond a slice) get a buffer of their own.
+class ScratchSpace {
+public:
+    unsigned char* get(size_t bytes) {
+        if (bytes <= m_size) return m_kept.get();
+        if (bytes > 2 * kSliceBytes) {
+            m_once = std::make_unique_for_overwrite<unsigned char[]>(bytes);
+            return m_once.get();
+        }
+        m_kept = std::make_unique_for_overwrite<unsigned char[]>(bytes);
+        m_size = bytes;
+        return m_kept.get();
+    }
+    void release() { m_once.reset(); }
+
+private:
+    std::unique_ptr<unsigned char[]> m_kept, m_once;
+    size_t m_size = 0;
+};
+thread_local ScratchSpace t_scratch, t_background;
+
+// One slice's worth of scratch space for converting between the stored and the caller's type.
+// Conversion happens in place, so the buffer holds the larger of both; records that need
+// HDF5's conversion also need a background buffer in the destination type. Not zeroed: every
+// byte is written before it is used.
+struct Conversion {
+    size_t fileSize, memorySize;
+    bool records;
+    hsize_t perSlice;
+    size_t bytes;
+    unsigned char* scratch;
+    unsigned char* background;
+
+    Conversion(hid_t fileType, hid_t memoryType, hsize_t count)
+        : fileSize(H5Tget_size(fileType)), memorySize(H5Tget_size(memoryType)),
+          records(H5Tget_class(fileType) == H5T_COMPOUND || H5Tget_class(memoryType) == H5T_COMPOUND),
+          perSlice(std::min<hsize_t>(count, std::max<size_t>(1, kSliceBytes / std::max<size_t>(1, std::max(fileSize, memorySize))))),
+          bytes(static_cast<size_t>(perSlice) * std::max(fileSize, memorySize)),
+          scratch(t_scratch.get(bytes)), background(nullptr) {}
+    ~Conversion() {
+        t_scratch.release();
+        t_background.release();
+    }
+    Conversion(const Conversion&) = delete;
+    Conversion& operator=(const Conversion&) = delete;
+    bool valid() const { return fileSize > 0 && memorySize > 0; }
+    // Only HDF5's record conversion uses it; moved records do not.
+    void* backgroundFor() {
+        if (records && !background) background = t_background.get(bytes);
+        return background;
+    }
+};
+
+// Reads the stored elements slice by slice into scratch space, checksums them there and, when
+// `out` is given, converts them into it. One pass instead of a checking read and a converting
+// read of the whole item.
+bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, unsigned char* out,
+                   std::uint32_t& crc) {
+    Conversion c(fileType, memoryType, count);
+    if (!c.valid()) return false;
+    const std::optional<RecordCopy> moves = out ? RecordCopy::plan(fileType, memoryType) : std::nullopt;
+    return forEachSlice(dataset, c.perSlice * c.fileSize, c.fileSize, count,
+                        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+        if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) < 0) return false;
+        crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
+        if (!out) return true;
+        unsigned char* target = out + static_cast<size_t>(start) * c.memorySize;
+        if (moves) {
+            moves->run(c.scratch, target, static_cast<size_t>(n));
+            return true;
+        }
+        const size_t targetBytes = static_cast<size_t>(n) * c.memorySize;
+        // Members the stored records lack keep what the caller's buffer holds, as with H5Dread.
+        void* background = c.backgroundFor();
+        if (background) std::memcpy(background, target, targetBytes);
+        if (H5Tconvert(fileType, memoryType, n, c.scratch, background, H5P_DEFAULT) < 0)
+            return false;
+        std::memcpy(target, c.scratch, targetBytes);
         return true;
     });
+}
+
+// Converts the caller's elements slice by slice into the stored type, checksums and writes them
+// from scratch space: HDF5 would convert during the write and the checksum would need the
+// stored bytes read back.
+bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, const unsigned char* in,
+                    std::uint32_t& crc) {
+    Conversion c(fileType, memoryType, count);
+    if (!c.valid()) return false;
+    const std::optional<RecordCopy> moves = RecordCopy::plan(memoryType, fileType);
+    return forEachSlice(dataset, c.perSlice * c.memorySize, c.memorySize, count,
+                        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+        const unsigned char* source = in + static_cast<size_t>(start) * c.memorySize;
+        if (moves) {
+            // Stored members the caller's records lack are written as zeros, never as old scratch.
+            if (!moves->coversDestination()) std::memset(c.scratch, 0, static_cast<size_t>(n) * c.fileSize);
+            moves->run(source, c.scratch, static_cast<size_t>(n));
+        } else {
+            std::memcpy(c.scratch, source, static_cast<size_t>(n) * c.memorySize);
+            void* background = c.backgroundFor();
+            if (background) std::memset(background, 0, c.bytes);
+            if (H5Tconvert(memoryType, fileType, n, c.scratch, background, H5P_DEFAULT) < 0)
+                return false;
+        }
+        crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
+        return H5Dwrite(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) >= 0;
+    });
+}
+
+// Reads a large contiguous item in slices straight into the caller's buffer; a second thread
+// checksums each slice while the next one is read.
+bool readConcurrently(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count, unsigned char* out,
+                      std::uint32_t& crc) {
+    ConcurrentCrc sum(crc);
+    const bool read = forEachSlice(dataset, kSliceBytes, elementSize, count,
+                                   [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+        unsigned char* slice = out + static_cast<size_t>(start) * elementSize;
+        if (H5Dread(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) < 0) return false;
+        sum.add(slice, static_cast<size_t>(n) * elementSize);
+        return true;
+    });
+    // Also on failure the worker is done with the buffer before the caller clears it.
+    crc = sum.value();
+    return read;
 }
 
 enum class Stored { Absent, Present, Unreadable };
@@ -151,18 +279,25 @@ herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* 
     const size_t bytes = static_cast<size_t>(count) * size;
     Hid fileType(H5Dget_type(dataset));
     if (size == 0 || !fileType) return -1;
-    if (bytes < 2 * kSliceBytes || H5Tequal(fileType.get(), memoryType) <= 0 || !isContiguous(dataset)) {
+    const htri_t same = H5Tequal(fileType.get(), memoryType);
+    if (same < 0) return -1;
+    const auto* in = static_cast<const unsigned char*>(data);
+    std::uint32_t crc = 0;
+    if (same > 0 && bytes >= kConcurrentBytes) {
+        ConcurrentCrc sum(crc);
+        sum.add(in, bytes);
+        const herr_t written = H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
+        crc = sum.value();
+        if (written < 0) return -1;
+    } else if (same > 0) {
+        if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return -1;
+        crc = crc32c::Extend(crc, in, bytes);
+    } else if (selfContained(fileType.get()) && selfContained(memoryType)) {
+        if (!writeConverted(dataset, fileType.get(), memoryType, count, in, crc)) return -1;
+    } else {
         if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return -1;
         return storeChecksum(dataset, memoryType, count, data, fresh, path);
     }
-    const auto* in = static_cast<const unsigned char*>(data);
-    std::uint32_t crc = 0;
-    const bool written = forEachSlice(dataset, size, count, [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
-        const unsigned char* slice = in + static_cast<size_t>(start) * size;
-        crc = crc32c::Extend(crc, slice, static_cast<size_t>(n) * size);
-        return H5Dwrite(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) >= 0;
-    });
-    if (!written) return -1;
     ErrorKeeper keeper;
     if (writeChecksum(dataset, crc, fresh, path) < 0) {
         keeper.capture();
@@ -184,7 +319,7 @@ herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void*
         const htri_t same = H5Tequal(fileType.get(), memoryType);
         if (same > 0) {
             crc = crcOf(data, count, H5Tget_size(fileType.get()));
-        } else if (same < 0 || !storedCrc(dataset, fileType.get(), count, crc)) {
+        } else if (same < 0 || !readConverted(dataset, fileType.get(), fileType.get(), count, nullptr, crc)) {
             // HDF5 converted while writing; the stored bytes are what the checksum covers.
             keeper.capture();
             return -1;
@@ -243,23 +378,15 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
 
     const htri_t same = H5Tequal(fileType.get(), memoryType);
     if (same < 0) return failed();
-    bool good = false;
+    auto* out = static_cast<unsigned char*>(data);
+    std::uint32_t actual = 0;
     if (same > 0) {
         // The common case needs no second buffer: check in place, zero on mismatch.
-        if (bytes >= 2 * kSliceBytes && isContiguous(dataset)) {
-            auto* out = static_cast<unsigned char*>(data);
-            std::uint32_t crc = 0;
-            const bool read = forEachSlice(dataset, memorySize, count, [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
-                unsigned char* slice = out + static_cast<size_t>(start) * memorySize;
-                if (H5Dread(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) < 0) return false;
-                crc = crc32c::Extend(crc, slice, static_cast<size_t>(n) * memorySize);
-                return true;
-            });
-            if (!read) return failed();
-            good = checksumMatches(dataset, crc, expected);
+        if (bytes >= kConcurrentBytes && isContiguous(dataset)) {
+            if (!readConcurrently(dataset, memoryType, memorySize, count, out, actual)) return failed();
         } else {
             if (H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return failed();
-            good = checksumMatches(dataset, crcOf(data, count, memorySize), expected);
+            actual = crc32c::Extend(actual, out, bytes);
         }
     } else {
         if (!writtenType(fileType.get()) && checksumsRequired(dataset)) {
@@ -267,15 +394,17 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
             pushReason(__func__, __LINE__, "the stored type is not one this library writes: the item is damaged");
             return failed();
         }
-        std::uint32_t actual = 0;
-        if (!storedCrc(dataset, fileType.get(), count, actual)) return failed();
-        good = checksumMatches(dataset, actual, expected);
-        // Verified: let HDF5 read again with conversion into the caller's buffer. Its own
-        // conversion during the read is far faster than converting the whole item afterwards,
-        // and the second read comes from the page cache.
-        if (good && H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0)
-            return failed();
+        if (selfContained(fileType.get()) && selfContained(memoryType)) {
+            if (!readConverted(dataset, fileType.get(), memoryType, count, out, actual)) return failed();
+        } else {
+            // Verify the stored bytes first, then let HDF5 convert what lives outside the elements.
+            if (!readConverted(dataset, fileType.get(), fileType.get(), count, nullptr, actual)) return failed();
+            if (checksumMatches(dataset, actual, expected) &&
+                H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0)
+                return failed();
+        }
     }
+    const bool good = checksumMatches(dataset, actual, expected);
     if (!good) {
         pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
         return failed();

@@ -1,0 +1,355 @@
+// Reads and writes that convert between the stored type and the caller's. The library moves and
+// checksums the bytes itself, slice by slice, so what arrives must equal HDF5's own conversion.
+#include "ConcurrentCrc.h"
+#include "Crc32c.h"
+#include "TestFiles.h"
+
+#include <hdf5.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace Quellmar;
+using Quellmar::testing::ContainerTest;
+using Quellmar::testing::lastError;
+
+namespace {
+
+struct Padded {
+    std::int32_t id;  // 4 bytes of padding follow
+    double value;
+    std::uint8_t kind;  // 7 bytes of padding follow
+};
+
+// Other order, a member the stored records lack, and no `kind`.
+struct Reordered {
+    double value;
+    std::int64_t marker;
+    std::int32_t id;
+};
+
+struct Widened {
+    std::int64_t id;
+    float value;
+};
+
+// Members next to each other in both layouts: stored packed they move as one run of 19 bytes.
+struct Dense {
+    std::int32_t a, b;
+    double t;
+    std::uint16_t f;
+    std::uint8_t k;
+};
+
+// More records than fit in one slice of the conversion buffer.
+constexpr std::size_t kRecords = 100003;
+
+std::vector<Padded> makeRecords() {
+    std::vector<Padded> records(kRecords);
+    std::memset(records.data(), 0, records.size() * sizeof(Padded));
+    for (std::size_t i = 0; i < kRecords; ++i)
+        records[i] = {static_cast<std::int32_t>(i * 2654435761u), static_cast<double>(i) * -0.37,
+                      static_cast<std::uint8_t>(i * 7)};
+    return records;
+}
+
+struct TypeCloser {
+    void operator()(hid_t* id) const {
+        H5Tclose(*id);
+        delete id;
+    }
+};
+using RawType = std::unique_ptr<hid_t, TypeCloser>;
+
+// The same compound layout as a raw HDF5 type, for reading with HDF5 alone.
+struct Field {
+    const char* name;
+    std::size_t offset;
+    hid_t rawType;
+    int qmxType;
+};
+
+RawType rawCompound(std::size_t size, const std::vector<Field>& fields) {
+    RawType type(new hid_t(H5Tcreate(H5T_COMPOUND, size)));
+    for (const Field& f : fields) EXPECT_GE(H5Tinsert(*type, f.name, f.offset, f.rawType), 0);
+    return type;
+}
+
+int qmxCompound(std::size_t size, const std::vector<Field>& fields) {
+    const int type = QMXLcreateCompoundType(0, size, 0);
+    EXPECT_GT(type, 0) << lastError();
+    for (const Field& f : fields) EXPECT_EQ(QMXLaddField(type, f.name, f.offset, f.qmxType), 1) << lastError();
+    return type;
+}
+
+const std::vector<Field> kPaddedFields = {{"id", offsetof(Padded, id), H5T_NATIVE_INT32, QMXL_INT32},
+                                          {"value", offsetof(Padded, value), H5T_NATIVE_DOUBLE, QMXL_FLOAT64},
+                                          {"kind", offsetof(Padded, kind), H5T_NATIVE_UINT8, QMXL_UINT8}};
+const std::vector<Field> kReorderedFields = {{"value", offsetof(Reordered, value), H5T_NATIVE_DOUBLE, QMXL_FLOAT64},
+                                             {"marker", offsetof(Reordered, marker), H5T_NATIVE_INT64, QMXL_INT64},
+                                             {"id", offsetof(Reordered, id), H5T_NATIVE_INT32, QMXL_INT32}};
+const std::vector<Field> kWidenedFields = {{"id", offsetof(Widened, id), H5T_NATIVE_INT64, QMXL_INT64},
+                                           {"value", offsetof(Widened, value), H5T_NATIVE_FLOAT, QMXL_FLOAT32}};
+
+const std::vector<Field> kDenseFields = {{"a", offsetof(Dense, a), H5T_NATIVE_INT32, QMXL_INT32},
+                                         {"b", offsetof(Dense, b), H5T_NATIVE_INT32, QMXL_INT32},
+                                         {"t", offsetof(Dense, t), H5T_NATIVE_DOUBLE, QMXL_FLOAT64},
+                                         {"f", offsetof(Dense, f), H5T_NATIVE_UINT16, QMXL_UINT16},
+                                         {"k", offsetof(Dense, k), H5T_NATIVE_UINT8, QMXL_UINT8}};
+
+class Conversions : public ContainerTest {
+protected:
+    void closeFile() {
+        QMXLcloseOpenedObjectsForFile(file);
+        QMXLcloseAllFileHandlesForFile(file);
+        file = -1;
+    }
+
+    // Reads the whole dataset with HDF5 alone, converting into `memoryType`.
+    void rawRead(const char* dataset, hid_t memoryType, void* out) {
+        const hid_t f = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+        ASSERT_GE(f, 0);
+        const hid_t d = H5Dopen2(f, dataset, H5P_DEFAULT);
+        EXPECT_GE(d, 0);
+        EXPECT_GE(H5Dread(d, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, out), 0);
+        H5Dclose(d);
+        H5Fclose(f);
+    }
+
+    // The stored bytes, in the stored type, and the stored checksum.
+    std::vector<unsigned char> storedBytes(const char* dataset, std::uint32_t& checksum) {
+        const hid_t f = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+        const hid_t d = H5Dopen2(f, dataset, H5P_DEFAULT);
+        const hid_t type = H5Dget_type(d);
+        const hid_t space = H5Dget_space(d);
+        std::vector<unsigned char> bytes(static_cast<std::size_t>(H5Sget_simple_extent_npoints(space)) *
+                                         H5Tget_size(type));
+        EXPECT_GE(H5Dread(d, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, bytes.data()), 0);
+        const hid_t a = H5Aopen(d, "QMZ_CRC32C", H5P_DEFAULT);
+        EXPECT_GE(H5Aread(a, H5T_NATIVE_UINT32, &checksum), 0);
+        H5Aclose(a);
+        H5Sclose(space);
+        H5Tclose(type);
+        H5Dclose(d);
+        H5Fclose(f);
+        return bytes;
+    }
+
+    // Writes kRecords padded records stored packed, under /g/r.
+    void writePackedRecords(const std::vector<Padded>& records) {
+        const int type = qmxCompound(sizeof(Padded), kPaddedFields);
+        ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1, static_cast<long long>(records.size()),
+                                          records.data()),
+                  1)
+            << lastError();
+        QMXLcloseObject(type);
+    }
+};
+
+}  // namespace
+
+TEST(ConcurrentCrc, MatchesOneSequentialPassForAnySplit) {
+    std::vector<unsigned char> bytes((3u << 20) + 17);
+    std::mt19937 random(5);
+    for (auto& b : bytes) b = static_cast<unsigned char>(random());
+    const std::uint32_t seed = 0x1234567u;
+    const std::uint32_t whole = crc32c::Extend(seed, bytes.data(), bytes.size());
+    // Uneven pieces in several orders, empty and one-byte ones among them.
+    const std::vector<std::vector<std::size_t>> splits = {
+        {bytes.size()}, {1u << 20}, {0, 1, 4096, (1u << 20) + 3, 7}, {(3u << 20) + 16, 1}};
+    for (const auto& split : splits) {
+        qmxfile::ConcurrentCrc sum(seed);
+        for (std::size_t at = 0, i = 0; at < bytes.size(); ++i) {
+            const std::size_t n = std::min(bytes.size() - at, split[i % split.size()]);
+            sum.add(bytes.data() + at, n);
+            at += n;
+        }
+        EXPECT_EQ(sum.value(), whole) << split.size();
+        EXPECT_EQ(sum.value(), whole) << "asked twice";
+    }
+    // Left with pending ranges and never asked: destruction waits for the worker, no hang, no use after.
+    {
+        qmxfile::ConcurrentCrc abandoned;
+        for (int i = 0; i < 64; ++i) abandoned.add(bytes.data(), bytes.size());
+    }
+    qmxfile::ConcurrentCrc nothing(seed);
+    EXPECT_EQ(nothing.value(), seed);
+}
+
+// Packed records read into padded, reordered, partial and widened layouts: each equals what
+// HDF5's own conversion gives, and members the stored records lack keep the caller's bytes.
+TEST_F(Conversions, RecordsReadAsHdf5ConvertsThem) {
+    const std::vector<Padded> records = makeRecords();
+    writePackedRecords(records);
+    reopen(true);
+
+    std::vector<Padded> same(kRecords);
+    const int sameType = qmxCompound(sizeof(Padded), kPaddedFields);
+    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", sameType, same.data()), 1) << lastError();
+    QMXLcloseObject(sameType);
+
+    std::vector<Reordered> reordered(kRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
+    const int reorderedType = qmxCompound(sizeof(Reordered), kReorderedFields);
+    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", reorderedType, reordered.data()), 1) << lastError();
+    QMXLcloseObject(reorderedType);
+
+    std::vector<Widened> widened(kRecords);
+    const int widenedType = qmxCompound(sizeof(Widened), kWidenedFields);
+    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", widenedType, widened.data()), 1) << lastError();
+    QMXLcloseObject(widenedType);
+    closeFile();
+
+    std::vector<Padded> rawSame(kRecords);
+    std::vector<Reordered> rawReordered(kRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
+    std::vector<Widened> rawWidened(kRecords);
+    rawRead("/g/r", *rawCompound(sizeof(Padded), kPaddedFields), rawSame.data());
+    rawRead("/g/r", *rawCompound(sizeof(Reordered), kReorderedFields), rawReordered.data());
+    rawRead("/g/r", *rawCompound(sizeof(Widened), kWidenedFields), rawWidened.data());
+
+    for (std::size_t i = 0; i < kRecords; ++i) {
+        ASSERT_EQ(same[i].id, records[i].id) << i;
+        ASSERT_EQ(same[i].value, records[i].value) << i;
+        ASSERT_EQ(same[i].kind, records[i].kind) << i;
+        ASSERT_EQ(rawSame[i].value, same[i].value) << i;
+        ASSERT_EQ(rawSame[i].kind, same[i].kind) << i;
+        ASSERT_EQ(reordered[i].id, rawReordered[i].id) << i;
+        ASSERT_EQ(reordered[i].value, rawReordered[i].value) << i;
+        ASSERT_EQ(reordered[i].marker, 0x5A5A5A5A5A5A5A5A) << i;
+        ASSERT_EQ(rawReordered[i].marker, 0x5A5A5A5A5A5A5A5A) << i;
+        ASSERT_EQ(widened[i].id, rawWidened[i].id) << i;
+        ASSERT_EQ(widened[i].value, rawWidened[i].value) << i;
+        ASSERT_EQ(widened[i].id, records[i].id) << i;
+    }
+}
+
+// Records written from a padded layout are stored packed, padding left out, with the checksum
+// of exactly those bytes; the same holds when the caller's layout lists members in another order.
+TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
+    std::vector<Padded> records = makeRecords();
+    // Garbage in the padding must not reach the file.
+    for (auto& r : records) std::memset(reinterpret_cast<unsigned char*>(&r) + 4, 0xEE, 4);
+    writePackedRecords(records);
+    std::vector<Reordered> other(kRecords);
+    for (std::size_t i = 0; i < kRecords; ++i) other[i] = {records[i].value, -1, records[i].id};
+    const int otherType = qmxCompound(sizeof(Reordered), kReorderedFields);
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "o", 0, 0, 0, otherType, 1, static_cast<long long>(kRecords),
+                                      other.data()),
+              1)
+        << lastError();
+    QMXLcloseObject(otherType);
+    closeFile();
+
+    std::uint32_t checksum = 0;
+    const std::vector<unsigned char> stored = storedBytes("/g/r", checksum);
+    ASSERT_EQ(stored.size(), kRecords * 13);  // 4 + 8 + 1, no padding
+    // New files: the CRC of the stored bytes continued over the path and a NUL.
+    EXPECT_EQ(checksum, crc32c::Extend(crc32c::Value(stored.data(), stored.size()), "/g/r", 5));
+    for (std::size_t i : {std::size_t{0}, kRecords / 2, kRecords - 1}) {
+        const unsigned char* s = stored.data() + i * 13;
+        std::int32_t id;
+        double value;
+        std::memcpy(&id, s, 4);
+        std::memcpy(&value, s + 4, 8);
+        EXPECT_EQ(id, records[i].id);
+        EXPECT_EQ(value, records[i].value);
+        EXPECT_EQ(s[12], records[i].kind);
+    }
+    const std::vector<unsigned char> storedOther = storedBytes("/g/o", checksum);
+    EXPECT_EQ(checksum, crc32c::Extend(crc32c::Value(storedOther.data(), storedOther.size()), "/g/o", 5));
+    std::vector<Reordered> back(kRecords);
+    rawRead("/g/o", *rawCompound(sizeof(Reordered), kReorderedFields), back.data());
+    EXPECT_EQ(back[kRecords - 1].marker, -1);
+    EXPECT_EQ(back[kRecords - 1].id, records[kRecords - 1].id);
+}
+
+// Stored doubles read as narrower and integer types, through the slice-wise conversion, give
+// exactly HDF5's values, out-of-range ones included.
+TEST_F(Conversions, NumbersReadAsOtherTypesMatchHdf5) {
+    const std::size_t n = 300007;  // more than two slices of doubles
+    std::vector<double> numbers(n);
+    for (std::size_t i = 0; i < n; ++i) numbers[i] = (static_cast<double>(i) - 150000.5) * 1.0e4;
+    numbers[3] = std::numeric_limits<double>::max();
+    numbers[4] = -std::numeric_limits<double>::infinity();
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64, static_cast<long long>(n), numbers.data()),
+              1)
+        << lastError();
+    reopen(true);
+    std::vector<float> floats(n);
+    std::vector<std::int32_t> ints(n);
+    std::vector<std::int64_t> longs(n);
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT32, floats.data()), 1) << lastError();
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_INT32, ints.data()), 1) << lastError();
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_INT64, longs.data()), 1) << lastError();
+    closeFile();
+    std::vector<float> rawFloats(n);
+    std::vector<std::int32_t> rawInts(n);
+    std::vector<std::int64_t> rawLongs(n);
+    rawRead("/g/d", H5T_NATIVE_FLOAT, rawFloats.data());
+    rawRead("/g/d", H5T_NATIVE_INT32, rawInts.data());
+    rawRead("/g/d", H5T_NATIVE_INT64, rawLongs.data());
+    EXPECT_EQ(std::memcmp(floats.data(), rawFloats.data(), n * sizeof(float)), 0);
+    EXPECT_TRUE(ints == rawInts);
+    EXPECT_TRUE(longs == rawLongs);
+    EXPECT_EQ(floats[n - 1], static_cast<float>(numbers[n - 1]));
+}
+
+// Damage in the last slice of packed records fails the whole read and leaves nothing, not even
+// the members the stored records lack.
+TEST_F(Conversions, DamageInALaterSliceOfRecordsLeavesNothing) {
+    const std::vector<Padded> records = makeRecords();
+    writePackedRecords(records);
+    closeFile();
+    std::string bytes = Quellmar::testing::readFile(path);
+    std::string last(13, '\0');
+    std::memcpy(last.data(), &records[kRecords - 1].id, 4);
+    std::memcpy(last.data() + 4, &records[kRecords - 1].value, 8);
+    last[12] = static_cast<char>(records[kRecords - 1].kind);
+    const auto at = bytes.find(last);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 6] = static_cast<char>(bytes[at + 6] ^ 0x01);
+    Quellmar::testing::writeFile(path, bytes);
+
+    file = QMXLopenFileReadOnly(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    std::vector<Reordered> out(kRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
+    const int type = qmxCompound(sizeof(Reordered), kReorderedFields);
+    EXPECT_LT(QMXLreadObjectDataset(file, "/g", "r", type, out.data()), 0);
+    QMXLcloseObject(type);
+    EXPECT_NE(lastError().find("damaged"), std::string::npos) << lastError();
+    const auto* p = reinterpret_cast<const unsigned char*>(out.data());
+    std::size_t nonzero = 0;
+    for (std::size_t i = 0; i < out.size() * sizeof(Reordered); ++i) nonzero += p[i] != 0;
+    EXPECT_EQ(nonzero, 0u);
+}
+
+// Records whose members lie back to back move as one run per record; every byte of every
+// member must arrive, in both directions, and the stored form is the packed one.
+TEST_F(Conversions, RecordsMovedAsOneRunRoundTrip) {
+    std::vector<Dense> records(kRecords);
+    for (std::size_t i = 0; i < kRecords; ++i)
+        records[i] = {static_cast<std::int32_t>(i * 2654435761u), static_cast<std::int32_t>(~i), i * 1.25,
+                      static_cast<std::uint16_t>(i * 40503u), static_cast<std::uint8_t>(i * 13 + 1)};
+    const int type = qmxCompound(sizeof(Dense), kDenseFields);
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "d", 0, 0, 0, type, 1, static_cast<long long>(kRecords),
+                                      records.data()),
+              1)
+        << lastError();
+    reopen(true);
+    std::vector<Dense> back(kRecords);
+    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "d", type, back.data()), 1) << lastError();
+    QMXLcloseObject(type);
+    closeFile();
+    std::uint32_t checksum = 0;
+    const std::vector<unsigned char> stored = storedBytes("/g/d", checksum);
+    ASSERT_EQ(stored.size(), kRecords * 19);
+    for (std::size_t i = 0; i < kRecords; ++i) {
+        ASSERT_EQ(std::memcmp(&back[i], &records[i], 19), 0) << i;
+        ASSERT_EQ(std::memcmp(stored.data() + i * 19, &records[i], 19), 0) << i;
+    }
+}
