@@ -31,7 +31,7 @@ tsan: deps
 	cmake --build $(TSAN) -j $(JOBS)
 	cd $(TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
-TSAN_TESTS ?= Concurrency|MultiProcess|Registry|Thread
+TSAN_TESTS ?= Concurrency|MultiProcess|Registry|Thread|ConcurrentCrc|Conversions|Checksums.Large
 
 # The whole suite, in a release build and under AddressSanitizer + UBSan.
 test: test-rel test-asan
