@@ -40,11 +40,18 @@ def frames(report):
     return stack
 
 
+def runtime_frame(where):
+    """A frame of the sanitizer runtime or libFuzzer linked into the fuzz target: an offset into
+    a binary without a source line (ASan's interceptors carry libc's names, e.g. strdup). Our
+    code is built with line information."""
+    return where.startswith("(") and "+0x" in where and not any(lib in where for lib in HDF5)
+
+
 def attribute(report):
     """('hdf5' | 'ours' | 'unknown', deciding frame, stack)."""
     stack = frames(report)
     for function, where in stack:
-        if function.startswith(NOISE) or "libc.so" in where or "sysdeps" in where:
+        if function.startswith(NOISE) or "libc.so" in where or "sysdeps" in where or runtime_frame(where):
             continue
         if any(lib in where for lib in HDF5) or function.startswith("H5"):
             return "hdf5", function, stack
