@@ -54,11 +54,6 @@ std::shared_ptr<TransactionStack> QMXBlobDAO::enlist(const std::string& errorTex
     return stack;
 }
 
-bool QMXBlobDAO::itemExists(int file, const std::string& group, const std::string& name) {
-    const std::string path = group + "/" + name;
-    return QMXLexistsDataset(file, path.c_str()) == 1;
-}
-
 // ---- Public operations on objects -------------------------------------------------------
 
 void QMXBlobDAO::create(const std::string& group, const std::string& name,
@@ -71,15 +66,20 @@ void QMXBlobDAO::create(const std::string& group, const std::string& name,
     getPath(group, path);
     getName(name, dataset);
     const int file = getHandleToStorage();
-    // An item already stored under this name is not ours: the creation below fails, and a
-    // rollback must not remove what was there before.
-    if (!itemExists(file, path, dataset)) {
-        auto creation = std::make_unique<BlobCreation>(file);
-        creation->path = path;
-        creation->name = dataset;
-        stack->push(creation.release());
-    }
+    // Enlisted once the item is ours. An item already stored under this name makes the
+    // creation fail, and a rollback must not remove what was there before; a failed creation
+    // leaves nothing behind. Asking first cost a lookup per create.
     Create(file, path, dataset, object);
+    auto creation = std::make_unique<BlobCreation>(file);
+    creation->path = path;
+    creation->name = dataset;
+    try {
+        stack->push(creation.release());
+    } catch (...) {
+        // Without its undo record the item would outlive a rollback.
+        QMXLremoveDataset(file, (path + "/" + dataset).c_str());
+        throw;
+    }
 }
 
 void QMXBlobDAO::read(const std::string& group, const std::string& name,

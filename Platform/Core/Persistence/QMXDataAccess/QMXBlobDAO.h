@@ -123,8 +123,6 @@ private:
     // Frame steps 1 to 4: data-source check, error text, lock. Returns the stack the lock was
     // enlisted on; the caller keeps it until the operation ends.
     std::shared_ptr<TransactionStack> enlist(const std::string& errorText, bool exclusive);
-    // Whether a data item of any kind is stored under group/name.
-    static bool itemExists(int file, const std::string& group, const std::string& name);
 };
 
 }  // namespace Quellmar

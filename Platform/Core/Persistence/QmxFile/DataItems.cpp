@@ -59,14 +59,14 @@ herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
         keeper.capture();
         return -1;
     }
-    Hid dcpl = makeCreationProperties(request);
+    Hid madeDcpl;
+    const hid_t dcpl = creationProperties(request, madeDcpl);
     Hid space = makeSpace(request.count);
-    if (!dcpl || !space) {
+    if (dcpl < 0 || !space) {
         keeper.capture();
         return -1;
     }
-    Hid dataset(H5Dcreate2(loc, path.text().c_str(), fileType, space.get(), H5P_DEFAULT, dcpl.get(),
-                           H5P_DEFAULT));
+    Hid dataset(H5Dcreate2(loc, path.text().c_str(), fileType, space.get(), H5P_DEFAULT, dcpl, H5P_DEFAULT));
     if (!dataset) {
         keeper.capture();
         return -1;
@@ -110,13 +110,14 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
     // round), keep its type, compression and attributes, and swap the links at the end so
     // that a failure leaves the old item in place.
     Hid type(H5Dget_type(old.get()));
-    Hid dcpl = makeCreationProperties(requestOf(old.get(), count));
+    Hid madeDcpl;
+    const hid_t dcpl = creationProperties(requestOf(old.get(), count), madeDcpl);
     Hid space = makeSpace(count);
-    if (!type || !dcpl || !space) {
+    if (!type || dcpl < 0 || !space) {
         keeper.capture();
         return -1;
     }
-    Hid fresh(H5Dcreate_anon(loc, type.get(), space.get(), dcpl.get(), H5P_DEFAULT));
+    Hid fresh(H5Dcreate_anon(loc, type.get(), space.get(), dcpl, H5P_DEFAULT));
     if (!fresh || copyAttributes(old.get(), fresh.get()) < 0) {
         keeper.capture();
         return -1;

@@ -3,32 +3,52 @@
 #include "AttributeIO.h"
 
 #include <algorithm>
+#include <mutex>
 
 namespace Quellmar::qmxfile {
 
-Hid makeCreationProperties(const LayoutRequest& r) {
+namespace {
+
+Hid unfilledList() {
     Hid dcpl(H5Pcreate(H5P_DATASET_CREATE));
     if (!dcpl) return dcpl;
     // Data are always written right after creation: filling first would write them twice.
     if (H5Pset_fill_time(dcpl.get(), H5D_FILL_TIME_NEVER) < 0) return Hid();
+    return dcpl;
+}
+
+hid_t sharedList(H5D_layout_t layout) {
+    static std::mutex s_lock;
+    static hid_t s_compact = H5I_INVALID_HID, s_contiguous = H5I_INVALID_HID;
+    std::lock_guard<std::mutex> guard(s_lock);
+    hid_t& id = layout == H5D_COMPACT ? s_compact : s_contiguous;
+    if (id >= 0 && H5Iis_valid(id) > 0) return id;
+    Hid dcpl = unfilledList();
+    if (!dcpl || H5Pset_layout(dcpl.get(), layout) < 0) return H5I_INVALID_HID;
+    id = dcpl.release();
+    return id;
+}
+
+}  // namespace
+
+hid_t creationProperties(const LayoutRequest& r, Hid& made) {
     const hsize_t bytes = r.count * r.elementSize;
     if (r.compression > 0 && bytes > kCompressLimit) {
+        Hid dcpl = unfilledList();
+        if (!dcpl) return H5I_INVALID_HID;
         // A chunk never exceeds the data, so a large chunk value cannot allocate space the
         // data do not fill.
         hsize_t chunk = r.chunk > 0 ? std::min<hsize_t>(static_cast<hsize_t>(r.chunk), r.count) : r.count;
         chunk = std::min<hsize_t>(chunk, std::max<hsize_t>(1, kMaxChunkBytes / std::max<size_t>(1, r.elementSize)));
-        if (H5Pset_chunk(dcpl.get(), 1, &chunk) < 0) return Hid();
+        if (H5Pset_chunk(dcpl.get(), 1, &chunk) < 0) return H5I_INVALID_HID;
         // Shuffling groups the bytes of multi-byte numbers: smaller and faster than deflate alone.
-        if (r.elementSize > 1 && H5Pset_shuffle(dcpl.get()) < 0) return Hid();
-        if (H5Pset_deflate(dcpl.get(), static_cast<unsigned>(std::min(r.compression, 9))) < 0) return Hid();
-        return dcpl;
+        if (r.elementSize > 1 && H5Pset_shuffle(dcpl.get()) < 0) return H5I_INVALID_HID;
+        if (H5Pset_deflate(dcpl.get(), static_cast<unsigned>(std::min(r.compression, 9))) < 0)
+            return H5I_INVALID_HID;
+        made = std::move(dcpl);
+        return made.get();
     }
-    if (bytes <= kCompactLimit) {
-        if (H5Pset_layout(dcpl.get(), H5D_COMPACT) < 0) return Hid();
-        return dcpl;
-    }
-    if (H5Pset_layout(dcpl.get(), H5D_CONTIGUOUS) < 0) return Hid();
-    return dcpl;
+    return sharedList(bytes <= kCompactLimit ? H5D_COMPACT : H5D_CONTIGUOUS);
 }
 
 herr_t rememberCompression(hid_t dataset, const LayoutRequest& r) {

@@ -22,8 +22,11 @@ inline constexpr hsize_t kCompressLimit = 4 * 1024;
 // Chunks are never larger than HDF5's default chunk cache.
 inline constexpr hsize_t kMaxChunkBytes = 1024 * 1024;
 
-// The dataset creation properties of the layout policy (see FORMAT.md).
-Hid makeCreationProperties(const LayoutRequest& request);
+// The dataset creation properties of the layout policy (see FORMAT.md). The unfiltered
+// layouts share one list each, never closed (HDF5 copies it into the dataset): making them
+// anew was a noticeable part of creating a small item. A list made for this request only
+// is kept in `made`. Negative on failure.
+hid_t creationProperties(const LayoutRequest& request, Hid& made);
 // An item stored small without the compression it asked for keeps the level in the
 // attribute "QMZ_DEFLATE", so that it is compressed again once an update makes it large.
 inline constexpr const char* kDeflateAttribute = "QMZ_DEFLATE";
