@@ -29,7 +29,6 @@ std::uint32_t crcOf(const void* bytes, hsize_t count, size_t elementSize) {
     return crc32c::Value(bytes, static_cast<size_t>(count) * elementSize);
 }
 
-
 // Items at least this large are checksummed on a second thread while HDF5 moves their bytes.
 constexpr size_t kConcurrentBytes = size_t{2} << 20;
 
