@@ -2,6 +2,7 @@
 #include "Crc32c.h"
 #include "QMXL.h"
 #include "TempDir.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <hdf5.h>
@@ -14,54 +15,19 @@
 
 using namespace Quellmar;
 using Quellmar::testing::TempDir;
+using Quellmar::testing::H5Id;
+using Quellmar::testing::lastError;
+using Quellmar::testing::pattern;
 
 namespace {
 
 constexpr const char* kAttribute = "QMZ_CRC32C";
 constexpr const char* kMarker = "QMZ_CHECKSUMS";
 
-std::string lastError() {
-    char* text = nullptr;
-    QMXLgetLastErrorMessage(&text);
-    std::string result = text ? text : "";
-    QMXLreleaseString(&text);
-    return result;
-}
-
-// Closes raw HDF5 identifiers the tests open to look at or tamper with a closed file.
-struct H5Id {
-    explicit H5Id(hid_t id) : id(id) {}
-    ~H5Id() {
-        switch (H5Iget_type(id)) {
-        case H5I_FILE: H5Fclose(id); break;
-        case H5I_ATTR: H5Aclose(id); break;
-        case H5I_DATASPACE: H5Sclose(id); break;
-        case H5I_DATATYPE: H5Tclose(id); break;
-        case H5I_DATASET:
-        case H5I_GROUP: H5Oclose(id); break;
-        default: break;
-        }
-    }
-    H5Id(const H5Id&) = delete;
-    H5Id& operator=(const H5Id&) = delete;
-    hid_t id;
-};
-
 struct Record {
     std::int32_t id;  // followed by 4 bytes of padding
     double value;
 };
-
-// Distinct bytes, so a pattern of them is found once in the file.
-std::string pattern(std::size_t size, unsigned seed) {
-    std::string data(size, '\0');
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (auto& c : data) {
-        x = x * 1664525u + 1013904223u;
-        c = static_cast<char>(x >> 24);
-    }
-    return data;
-}
 
 class Checksums : public ::testing::Test {
 protected:

@@ -5,7 +5,9 @@
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
+#include <hdf5.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,36 @@ inline std::string lastError() {
     std::string result = text ? text : "";
     QMXLreleaseString(&text);
     return result;
+}
+
+// Closes raw HDF5 identifiers the tests open to look at or tamper with a closed file.
+struct H5Id {
+    explicit H5Id(hid_t id) : id(id) {}
+    ~H5Id() {
+        switch (H5Iget_type(id)) {
+        case H5I_FILE: H5Fclose(id); break;
+        case H5I_ATTR: H5Aclose(id); break;
+        case H5I_DATASPACE: H5Sclose(id); break;
+        case H5I_DATATYPE: H5Tclose(id); break;
+        case H5I_DATASET:
+        case H5I_GROUP: H5Oclose(id); break;
+        default: break;
+        }
+    }
+    H5Id(const H5Id&) = delete;
+    H5Id& operator=(const H5Id&) = delete;
+    hid_t id;
+};
+
+// Distinct bytes, so a pattern of them is found once in a file.
+inline std::string pattern(std::size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& c : data) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    return data;
 }
 
 // A fresh container in its own directory, closed at the end of the test.
