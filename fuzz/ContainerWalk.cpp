@@ -71,6 +71,8 @@ public:
         if (depth > m_limits.maxDepth) return;
         ++m_result.groups;
         attributes(path);
+        // Also reads the group's stored member index byte by byte.
+        if (QMXLverifyObject(m_file, path.c_str()) < 0) fail(path, "damaged: " + lastError());
         NameList list;
         if (QMXLlistGroup(m_file, path.c_str(), &list.m_count, &list.m_names, &list.m_kinds) < 0) {
             fail(path, "cannot list group: " + lastError());

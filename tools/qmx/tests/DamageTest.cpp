@@ -171,6 +171,23 @@ TEST_F(QmxTool, CheckReportsAnObjectShownUnderAnotherName) {
     }
 }
 
+// A symbol-table node whose member count is zeroed: HDF5 lists its group short without an
+// error, so only the check of the stored member index sees it. Every node of the demo in turn.
+TEST_F(QmxTool, CheckReportsAGroupThatLostItsMembers) {
+    const std::string original = readFile(demo());
+    std::size_t nodes = 0;
+    for (auto at = original.find("SNOD"); at != std::string::npos; at = original.find("SNOD", at + 1)) {
+        const std::string file = dir.file("node" + std::to_string(++nodes) + ".qmz");
+        std::string bytes = original;
+        bytes[at + 6] = bytes[at + 7] = '\0';
+        writeFile(file, bytes);
+        const ToolResult r = runQmx({"check", file});
+        EXPECT_EQ(r.exitCode, 1) << "node at " << at << describe(r);
+        EXPECT_TRUE(contains(r.out, "is damaged: a symbol-table node lists no members")) << r.out;
+    }
+    EXPECT_GE(nodes, 6u);  // the root and every group below it
+}
+
 // Files written before checksums covered paths (marker 1) still pass, also after compaction.
 TEST_F(QmxTool, CheckAcceptsFilesWithPlainChecksums) {
     const std::string file = dir.file("plain.qmz");

@@ -1,6 +1,7 @@
 // Walking a container: the members of a group with their kinds, the names of attributes.
 #include "AttributeChecksum.h"
 #include "DataItems.h"
+#include "GroupIndex.h"
 #include "Memory.h"
 #include "Objects.h"
 #include "QMXL.h"
@@ -134,5 +135,10 @@ extern "C" int QMXLverifyObject(int loc, const char* path) {
         return call.failHdf5("the header of " + where(*e, p) + " is damaged");
     if (verifyAttributes(object.get()) < 0)
         return call.failHdf5("the attributes of " + where(*e, p) + " are damaged");
+    if (H5Iget_type(object.get()) == H5I_GROUP) {
+        const std::string problem = groupIndexProblem(object.get());
+        if (!problem.empty())
+            return call.fail("the member index of " + where(*e, p) + " is damaged: " + problem);
+    }
     return 1;
 }

@@ -159,8 +159,10 @@ int QMXLlistGroup(int loc, const char* path, int* count, char*** names, int** ki
 /* Names of the attributes of the object at path (QMXLreleaseStrings + QMXLreleaseArray). */
 int QMXLlistAttributes(int loc, const char* path, int* count, char*** names);
 /* 1 when HDF5 can decode the whole header of the object at path (every message, as h5dump
- * and h5py's visit need) and its attributes match their checksum; negative with the reason
- * otherwise. The data are not read. */
+ * and h5py's visit need), its attributes match their checksum and, for a group in a file open
+ * read-only, its stored member index holds together (no checksum covers it, and HDF5 lists a
+ * group that lost members without an error); negative with the reason otherwise. The data are
+ * not read. */
 int QMXLverifyObject(int loc, const char* path);
 /* Number of HDF5 identifiers open in the process (files, groups, datasets, types, attributes). */
 int QMXLgetOpenObjectCount(void);

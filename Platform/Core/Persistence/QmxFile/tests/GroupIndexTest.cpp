@@ -1,0 +1,224 @@
+// The stored member index of version-1 groups: sound after any history of creations, removals
+// and renames, and damage that HDF5 reads without complaint is reported.
+#include "QMXL.h"
+#include "TempDir.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+#include <hdf5.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+using Quellmar::testing::H5Id;
+using Quellmar::testing::lastError;
+using Quellmar::testing::TempDir;
+
+namespace {
+
+// Names with shared prefixes, dots, and a byte above 127 (HDF5 orders names as unsigned bytes).
+std::string randomName(std::mt19937& random) {
+    static const std::string letters = "aAbz0_.-~\xe9";
+    std::uniform_int_distribution<std::size_t> length(1, 24);
+    std::uniform_int_distribution<std::size_t> letter(0, letters.size() - 1);
+    std::string name;
+    for (std::size_t n = length(random); name.size() < n;) name += letters[letter(random)];
+    return name == "." ? "dot" : name;
+}
+
+hid_t createFile(const std::string& path, unsigned internalK, unsigned leafK) {
+    H5Id creation(H5Pcreate(H5P_FILE_CREATE));
+    H5Pset_sym_k(creation.id, internalK, leafK);
+    return H5Fcreate(path.c_str(), H5F_ACC_TRUNC, creation.id, H5P_DEFAULT);
+}
+
+// Opens the file read-only through the library and asks it to verify the group.
+::testing::AssertionResult indexSound(const std::string& path, const std::string& group) {
+    const int file = QMXLopenFileReadOnly(path.c_str());
+    if (file <= 0) return ::testing::AssertionFailure() << "cannot open: " << lastError();
+    const int verified = QMXLverifyObject(file, group.c_str());
+    const std::string error = lastError();
+    QMXLcloseAllFileHandlesForFile(file);
+    if (verified == 1) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << error;
+}
+
+std::string verifyError(const std::string& path, const std::string& group) {
+    const ::testing::AssertionResult result = indexSound(path, group);
+    return result ? std::string() : result.message();
+}
+
+std::uint64_t le(const std::string& bytes, std::size_t at, std::size_t size) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < size; ++i)
+        value |= std::uint64_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
+    return value;
+}
+
+void putLe(std::string& bytes, std::size_t at, std::size_t size, std::uint64_t value) {
+    for (std::size_t i = 0; i < size; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+std::vector<std::size_t> offsetsOf(const std::string& bytes, const std::string& signature) {
+    std::vector<std::size_t> found;
+    for (auto at = bytes.find(signature); at != std::string::npos; at = bytes.find(signature, at + 1))
+        found.push_back(at);
+    return found;
+}
+
+// Random creations, removals and renames in one group, checked after every batch; then every
+// member removed. Small node sizes give a deep tree with few members.
+void churn(const std::string& path, unsigned internalK, unsigned leafK, unsigned seed) {
+    std::mt19937 random(seed);
+    std::set<std::string> members;
+    {
+        H5Id file(createFile(path, internalK, leafK));
+        ASSERT_GE(file.id, 0);
+        H5Id group(H5Gcreate2(file.id, "g", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+        ASSERT_GE(group.id, 0);
+    }
+    auto batch = [&](std::size_t operations, bool removeOnly) {
+        H5Id file(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        H5Id group(H5Gopen2(file.id, "g", H5P_DEFAULT));
+        for (std::size_t i = 0; i < operations; ++i) {
+            const unsigned roll = random() % 100;
+            if (!removeOnly && (roll < 55 || members.empty())) {
+                const std::string name = randomName(random);
+                if (members.insert(name).second) {
+                    ASSERT_GE(H5Gclose(H5Gcreate2(group.id, name.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT)), 0) << name;
+                }
+                continue;
+            }
+            if (members.empty()) return;
+            auto victim = members.begin();
+            std::advance(victim, random() % members.size());
+            if (!removeOnly && roll >= 90) {
+                const std::string to = randomName(random);
+                if (members.count(to)) continue;
+                ASSERT_GE(H5Lmove(group.id, victim->c_str(), group.id, to.c_str(), H5P_DEFAULT, H5P_DEFAULT), 0);
+                members.insert(to);
+            } else {
+                ASSERT_GE(H5Ldelete(group.id, victim->c_str(), H5P_DEFAULT), 0);
+            }
+            members.erase(victim);
+        }
+    };
+    std::size_t most = 0;
+    for (int round = 0; round < 10; ++round) {
+        batch(300, false);
+        ASSERT_TRUE(indexSound(path, "/g")) << "round " << round << ", " << members.size() << " members";
+        most = std::max(most, members.size());
+    }
+    EXPECT_GT(most, 300u);  // more than one tree node holds with HDF5's node sizes
+    while (!members.empty()) {
+        batch(members.size() / 2 + 1, true);
+        ASSERT_TRUE(indexSound(path, "/g")) << members.size() << " members left";
+    }
+    ASSERT_TRUE(indexSound(path, "/"));
+}
+
+TEST(GroupIndex, SoundAfterCreationsRemovalsAndRenames) {
+    TempDir dir;
+    churn(dir.file("default.h5"), 16, 4, 7);   // HDF5's node sizes, as containers use them
+    churn(dir.file("small.h5"), 2, 2, 11);     // four children per node: trees four levels deep
+    churn(dir.file("mixed.h5"), 3, 5, 13);
+}
+
+TEST(GroupIndex, SoundInContainersAndEmptyGroups) {
+    TempDir dir;
+    const std::string path = dir.file("c.qmz");
+    const int file = QMXLcreateFile(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    ASSERT_EQ(QMXLcreatePathToGroup(file, "/empty"), 1) << lastError();
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(QMXLcreatePathToGroup(file, ("/full/member" + std::to_string(i)).c_str()), 1) << lastError();
+    // A writer's view is not checked against the disk (its changes may still be in memory).
+    EXPECT_EQ(QMXLverifyObject(file, "/full"), 1) << lastError();
+    QMXLcloseAllFileHandlesForFile(file);
+    for (const char* group : {"/", "/empty", "/full"}) EXPECT_TRUE(indexSound(path, group)) << group;
+}
+
+// A group of 20 members ("m00".."m19", created in order) beside nothing else but the root.
+class DamagedIndex : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path = dir.file("d.h5");
+        {
+            H5Id file(createFile(path, 16, 4));
+            H5Id group(H5Gcreate2(file.id, "g", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+            for (int i = 0; i < 20; ++i) {
+                char name[8];
+                std::snprintf(name, sizeof name, "m%02d", i);
+                H5Gclose(H5Gcreate2(group.id, name, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+            }
+        }
+        bytes = Quellmar::testing::readFile(path);
+        // The root's node holds one member; the group's hold several each.
+        for (std::size_t at : offsetsOf(bytes, "SNOD"))
+            if (le(bytes, at + 6, 2) > 1) nodes.push_back(at);
+        for (std::size_t at : offsetsOf(bytes, "TREE"))
+            if (le(bytes, at + 6, 2) > 1) tree = at;
+        ASSERT_GE(nodes.size(), 3u);
+        ASSERT_NE(tree, 0u);
+        ASSERT_TRUE(indexSound(path, "/g"));
+    }
+    void write() { Quellmar::testing::writeFile(path, bytes); }
+    // What HDF5 itself makes of the damaged group: its member count, without an error.
+    hsize_t membersSeenByHdf5() {
+        H5Id file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        H5G_info_t info{};
+        EXPECT_GE(H5Gget_info_by_name(file.id, "g", &info, H5P_DEFAULT), 0);
+        return info.nlinks;
+    }
+
+    TempDir dir;
+    std::string path;
+    std::string bytes;
+    std::vector<std::size_t> nodes;  // symbol-table nodes of /g
+    std::size_t tree = 0;            // the B-tree node of /g
+};
+
+TEST_F(DamagedIndex, ZeroedOrShortenedMemberCountsAreReported) {
+    const std::string original = bytes;
+    for (std::size_t node : nodes) {
+        for (std::uint64_t count : {std::uint64_t{0}, le(original, node + 6, 2) - 1}) {
+            bytes = original;
+            putLe(bytes, node + 6, 2, count);
+            write();
+            EXPECT_LT(membersSeenByHdf5(), 20u) << "HDF5 lists the lost members after all";
+            const std::string error = verifyError(path, "/g");
+            EXPECT_NE(error.find("the member index of '/g'"), std::string::npos) << error;
+            EXPECT_NE(error.find(count == 0 ? "lists no members" : "but the index says"), std::string::npos)
+                << "node at " << node << " count " << count << ": " << error;
+        }
+    }
+}
+
+TEST_F(DamagedIndex, OrderAndSharedNodesAreReported) {
+    const std::string original = bytes;
+    // The first two entries of a node swap their names.
+    const std::size_t entry = 8 + 8 + 24;
+    const std::size_t first = nodes[0] + 8;
+    const std::uint64_t a = le(bytes, first, 8);
+    putLe(bytes, first, 8, le(bytes, first + entry, 8));
+    putLe(bytes, first + entry, 8, a);
+    write();
+    EXPECT_EQ(membersSeenByHdf5(), 20u);
+    EXPECT_NE(verifyError(path, "/g").find("is listed after"), std::string::npos) << verifyError(path, "/g");
+
+    // Two children of the tree point at the same node: HDF5 lists its members twice.
+    bytes = original;
+    const std::size_t children = tree + 8 + 2 * 8;  // after the two sibling addresses
+    putLe(bytes, children + 8 + 16, 8, le(bytes, children + 8, 8));
+    write();
+    EXPECT_NE(verifyError(path, "/g").find("reaches one node twice"), std::string::npos) << verifyError(path, "/g");
+
+}
+
+}  // namespace
