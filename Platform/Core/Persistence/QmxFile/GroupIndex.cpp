@@ -46,7 +46,10 @@ std::string quote(const std::string& name) { return "\"" + name + "\""; }
 class StoredFile {
 public:
     StoredFile(int fd, std::uint64_t length, std::size_t addressSize, std::size_t lengthSize)
-        : m_fd(fd), m_length(length), addressSize(addressSize), lengthSize(lengthSize) {}
+        : addressSize(addressSize), lengthSize(lengthSize), m_fd(fd), m_length(length) {}
+
+    const std::size_t addressSize;  // bytes of a file address
+    const std::size_t lengthSize;   // bytes of a length or heap offset
 
     Bytes read(std::uint64_t address, std::uint64_t size, const std::string& what) const {
         if (address > m_length || size > m_length - address)
@@ -69,10 +72,6 @@ public:
 private:
     int m_fd;
     std::uint64_t m_length;
-
-public:
-    const std::size_t addressSize;
-    const std::size_t lengthSize;
 };
 
 struct SymbolTable {
