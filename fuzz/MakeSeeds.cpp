@@ -58,6 +58,17 @@ bool fill(int file, int compression) {
     return ok;
 }
 
+// A group whose member index spans several symbol-table nodes, created out of name order.
+bool fillIndex(int file) {
+    bool ok = QMXLcreatePathToGroup(file, "/Index") >= 0;
+    for (int i = 0; i < 40 && ok; ++i) {
+        const int value = i;
+        const std::string name = "m" + std::to_string(i * 17 % 40);
+        ok = QMXLcreateTypedDataset(file, "/Index", name.c_str(), 0, 0, 1, QMXL_INT32, 1, &value) >= 0;
+    }
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,7 +82,7 @@ int main(int argc, char** argv) {
         const std::string path = std::string(argv[1]) + "/seed-" + std::to_string(compression) + ".qmz";
         std::remove(path.c_str());
         const int file = QMXLcreateFile(path.c_str());
-        if (file <= 0 || !fill(file, compression)) {
+        if (file <= 0 || !fill(file, compression) || (compression == 0 && !fillIndex(file))) {
             std::fprintf(stderr, "cannot write %s\n", path.c_str());
             ++failures;
         }
