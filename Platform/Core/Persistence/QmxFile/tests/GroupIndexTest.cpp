@@ -1,5 +1,6 @@
 // The stored member index of version-1 groups: sound after any history of creations, removals
 // and renames, and damage that HDF5 reads without complaint is reported.
+#include "JournalControl.h"
 #include "QMXL.h"
 #include "TempDir.h"
 #include "TestFiles.h"
@@ -197,6 +198,16 @@ TEST_F(DamagedIndex, ZeroedOrShortenedMemberCountsAreReported) {
             EXPECT_NE(error.find(count == 0 ? "lists no members" : "but the index says"), std::string::npos)
                 << "node at " << node << " count " << count << ": " << error;
         }
+    }
+}
+
+// Without the journal HDF5's own POSIX driver reads the file; the check reads through it too.
+TEST_F(DamagedIndex, ReportedThroughEitherDriver) {
+    putLe(bytes, nodes[0] + 6, 2, 0);
+    write();
+    for (const bool journal : {false, true}) {
+        Quellmar::qmxfile::setJournalEnabled(journal);
+        EXPECT_NE(verifyError(path, "/g").find("lists no members"), std::string::npos) << journal;
     }
 }
 
