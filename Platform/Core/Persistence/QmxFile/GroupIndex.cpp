@@ -96,7 +96,7 @@ std::optional<SymbolTable> symbolTableOf(const StoredFile& file, std::uint64_t h
         for (std::size_t at = 0; at + kMessagePrefix <= block.size();) {
             const unsigned type = static_cast<unsigned>(little(&block[at], 2));
             const std::size_t size = static_cast<std::size_t>(little(&block[at + 2], 2));
-            const unsigned char* body = &block[at + kMessagePrefix];
+            const unsigned char* body = block.data() + at + kMessagePrefix;
             if (size > block.size() - at - kMessagePrefix)
                 throw Damage{"a message of the group's header runs past its block"};
             if (type == kContinuationMessage && size >= file.addressSize + file.lengthSize) {
