@@ -157,6 +157,13 @@ hid_t typedMemoryType(Call& call, const Item& item, int type, Hid& asStored) {
         call.failHdf5("cannot read the type of " + item.where());
         return -1;
     }
+    // Callers size their buffers by the stored elements (QMXLgetSizeOfDataset); a native type of
+    // another size (a 3-byte integer, a damaged type) would move more bytes than they hold.
+    if (H5Tget_size(asStored.get()) != H5Tget_size(stored.get())) {
+        call.fail("the stored element type of " + item.where() + " (" +
+                  std::to_string(H5Tget_size(stored.get())) + " bytes) has no native type of its size");
+        return -1;
+    }
     keepItem(item, std::move(dataset));  // for the read or update that follows in this call
     return asStored.get();
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 using namespace Quellmar::testing;
 
@@ -321,4 +322,34 @@ TEST_F(TypedDatasets, ShapeQueriesAndReadsNeverSeeAReplacedDataset) {
     ASSERT_EQ(QMXLreadTypedDataset(file, "/v", "x", QMXL_FLOAT64, got), 1);
     EXPECT_EQ(got[2], 3);
     EXPECT_EQ(got[3], -1) << "three elements read, not five";
+}
+
+// A foreign file with 3-byte integers: "as stored" would mean 4-byte native integers, more than
+// a buffer sized by QMXLgetSizeOfDataset holds. Refused; a named type still converts.
+TEST_F(TypedDatasets, AsStoredNeedsANativeTypeOfTheStoredSize) {
+    QMXLcloseAllFileHandlesForFile(file);
+    {
+        H5Id raw(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
+        H5Id narrow(H5Tcopy(H5T_STD_I32LE));
+        ASSERT_GE(H5Tset_size(narrow.id, 3), 0);
+        const hsize_t five = 5;
+        H5Id space(H5Screate_simple(1, &five, nullptr));
+        H5Id dataset(H5Dcreate2(raw.id, "narrow", narrow.id, space.id, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+        const std::int32_t values[] = {1, -2, 3, -4, 5};
+        ASSERT_GE(H5Dwrite(dataset.id, H5T_NATIVE_INT32, H5S_ALL, H5S_ALL, H5P_DEFAULT, values), 0);
+    }
+    reopen();
+    long long size = 0;
+    ASSERT_EQ(QMXLgetSizeOfDataset(file, "/", "narrow", &size), 1) << lastError();
+    ASSERT_EQ(size, 15);
+    std::vector<unsigned char> stored(static_cast<std::size_t>(size), 0xAB);
+    EXPECT_LT(QMXLreadTypedDataset(file, "/", "narrow", QMXL_AS_STORED, stored.data()), 0);
+    EXPECT_NE(lastError().find("(3 bytes) has no native type of its size"), std::string::npos) << lastError();
+    EXPECT_EQ(stored, std::vector<unsigned char>(15, 0xAB));
+    const std::int32_t five[] = {5, 4, 3, 2, 1};
+    EXPECT_LT(QMXLupdateTypedDataset(file, "/", "narrow", QMXL_AS_STORED, 5, five), 0);
+    std::int32_t wide[5] = {};
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/", "narrow", QMXL_INT32, wide), 1) << lastError();
+    EXPECT_EQ(wide[1], -2);
+    EXPECT_EQ(wide[4], 5);
 }
