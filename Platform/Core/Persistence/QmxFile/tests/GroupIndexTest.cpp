@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdint>
-#include <cstring>
 #include <random>
 #include <set>
 #include <string>
@@ -221,14 +220,16 @@ TEST_F(DamagedIndex, OrderAndSharedNodesAreReported) {
     putLe(bytes, first + entry, 8, a);
     write();
     EXPECT_EQ(membersSeenByHdf5(), 20u);
-    EXPECT_NE(verifyError(path, "/g").find("is listed after"), std::string::npos) << verifyError(path, "/g");
+    std::string error = verifyError(path, "/g");
+    EXPECT_NE(error.find("is listed after"), std::string::npos) << error;
 
     // Two children of the tree point at the same node: HDF5 lists its members twice.
     bytes = original;
     const std::size_t children = tree + 8 + 2 * 8;  // after the two sibling addresses
     putLe(bytes, children + 8 + 16, 8, le(bytes, children + 8, 8));
     write();
-    EXPECT_NE(verifyError(path, "/g").find("reaches one node twice"), std::string::npos) << verifyError(path, "/g");
+    error = verifyError(path, "/g");
+    EXPECT_NE(error.find("reaches one node twice"), std::string::npos) << error;
 
 }
 
