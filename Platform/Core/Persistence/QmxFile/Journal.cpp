@@ -1,6 +1,7 @@
 #include "Journal.h"
 
 #include "Crc32c.h"
+#include "FileOps.h"
 #include "PosixFile.h"
 
 #include <atomic>
@@ -126,7 +127,7 @@ uint64_t newSalt() {
 
 RecoveryResult rollBack(const std::string& name, int containerFd) {
     const std::string jname = journalName(name);
-    UniqueFd jfd(::open(jname.c_str(), O_RDWR | O_CLOEXEC));
+    UniqueFd jfd(fileOps().open(jname.c_str(), O_RDWR | O_CLOEXEC));
     if (!jfd.valid()) {
         if (errno == ENOENT) return {};
         return failure("cannot open journal " + jname + ": " + errnoText(errno));
@@ -150,7 +151,7 @@ RecoveryResult rollBack(const std::string& name, int containerFd) {
         // without a whole header never protected anything.
         result.what = Recovery::Discarded;
     } else if (header->created) {
-        if (::unlink(name.c_str()) != 0 && errno != ENOENT)
+        if (fileOps().unlink(name.c_str()) != 0 && errno != ENOENT)
             return failure("cannot remove " + name + ": " + errnoText(errno));
         result.what = Recovery::Removed;
     } else {
@@ -172,12 +173,12 @@ RecoveryResult rollBack(const std::string& name, int containerFd) {
                 return failure("cannot roll back " + name + ": " + errnoText(errno));
             at += static_cast<off_t>(sizeof rh + record.size);
         }
-        if (::ftruncate(containerFd, static_cast<off_t>(header->originalLength)) != 0)
+        if (fileOps().ftruncate(containerFd, static_cast<off_t>(header->originalLength)) != 0)
             return failure("cannot roll back " + name + ": " + errnoText(errno));
         if (!syncData(containerFd)) return failure("cannot sync " + name + ": " + errnoText(errno));
         result.what = Recovery::RolledBack;
     }
-    if (::unlink(jname.c_str()) != 0 && errno != ENOENT)
+    if (fileOps().unlink(jname.c_str()) != 0 && errno != ENOENT)
         return failure("cannot remove journal " + jname + ": " + errnoText(errno));
     syncParentDirectory(name);
     return result;

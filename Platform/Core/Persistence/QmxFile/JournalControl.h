@@ -13,6 +13,10 @@ bool journalEnabled();
 // Why the last journaled open or commit on this thread failed; empty when none did.
 std::string lastJournalError();
 
+// Whether commits sync the journal before overwriting and the container before deleting the
+// journal (power-loss safe) or skip the syncs (process-crash safe only): QMXLsetflush decides.
+bool journalSync();
+
 }  // namespace Quellmar::qmxfile
 
 #endif

@@ -44,6 +44,11 @@ bool overflows(haddr_t addr, size_t size, haddr_t eoa) {
            addr + size > eoa;
 }
 
+unsigned openFlags(unsigned flags) {
+    return ((flags & H5F_ACC_RDWR) ? kOpenReadWrite : 0u) | ((flags & H5F_ACC_TRUNC) ? kOpenTruncate : 0u) |
+           ((flags & H5F_ACC_EXCL) ? kOpenExclusive : 0u) | ((flags & H5F_ACC_CREAT) ? kOpenCreate : 0u);
+}
+
 H5FD_t* driverOpen(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
     if (!name || !*name) {
         report(__func__, H5E_BADVALUE, "invalid file name");
@@ -55,7 +60,7 @@ H5FD_t* driverOpen(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
     }
     try {
         std::string error;
-        std::unique_ptr<JournaledFile> file = JournaledFile::open(name, flags, error);
+        std::unique_ptr<JournaledFile> file = JournaledFile::open(name, openFlags(flags), error);
         if (!file) {
             report(__func__, H5E_CANTOPENFILE, error);
             return nullptr;

@@ -23,10 +23,6 @@ hid_t journalDriverId();
 // sec2 while the journal is switched off.
 herr_t setContainerDriver(hid_t fapl);
 
-// Whether commits sync the journal before overwriting and the container before deleting the
-// journal (power-loss safe) or skip the syncs (process-crash safe only): QMXLsetflush decides.
-bool journalSync();
-
 }  // namespace Quellmar::qmxfile
 
 #endif

@@ -1,9 +1,8 @@
 #include "JournaledFile.h"
 
+#include "FileOps.h"
 #include "Journal.h"
-#include "JournalDriver.h"
-
-#include <hdf5.h>
+#include "JournalControl.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -40,7 +39,7 @@ std::set<std::pair<dev_t, ino_t>> s_open;
 // can need a rollback.
 bool journalIsHot(const std::string& container) {
     struct stat st {};
-    return ::stat(journal::journalName(container).c_str(), &st) == 0 && st.st_size > 0;
+    return fileOps().stat(journal::journalName(container).c_str(), &st) == 0 && st.st_size > 0;
 }
 
 // Journal files whose directory entry this process has synced. A reused journal may have been
@@ -50,7 +49,7 @@ std::set<std::pair<dev_t, ino_t>> s_durableJournals;
 
 std::pair<dev_t, ino_t> identity(int fd) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return {0, 0};
+    if (fileOps().fstat(fd, &st) != 0) return {0, 0};
     return {st.st_dev, st.st_ino};
 }
 
@@ -73,12 +72,12 @@ JournaledFile::~JournaledFile() {
 
 std::unique_ptr<JournaledFile> JournaledFile::open(const std::string& name, unsigned flags,
                                                    std::string& error) {
-    const bool writable = (flags & H5F_ACC_RDWR) != 0;
+    const bool writable = (flags & kOpenReadWrite) != 0;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         std::unique_ptr<JournaledFile> file(new JournaledFile(name, writable));
-        const Step step = writable ? file->openWriter((flags & H5F_ACC_CREAT) != 0,
-                                                      (flags & H5F_ACC_EXCL) != 0,
-                                                      (flags & H5F_ACC_TRUNC) != 0)
+        const Step step = writable ? file->openWriter((flags & kOpenCreate) != 0,
+                                                      (flags & kOpenExclusive) != 0,
+                                                      (flags & kOpenTruncate) != 0)
                                    : file->openReader();
         if (step == Step::Done) return file;
         if (step == Step::Failed) {
@@ -102,14 +101,14 @@ bool JournaledFile::ioFailure(const std::string& what) {
 }
 
 JournaledFile::Step JournaledFile::openDescriptor(int flags) {
-    m_fd = UniqueFd(::open(m_name.c_str(), flags | O_CLOEXEC, 0666));
+    m_fd = UniqueFd(fileOps().open(m_name.c_str(), flags | O_CLOEXEC, 0666));
     if (!m_fd.valid()) {
         if (errno == ENOENT) return Step::Retry;
         return fail("cannot open " + m_name + ": " + errnoText(errno));
     }
     m_fdValue = m_fd.get();
     struct stat st {};
-    if (::fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
+    if (fileOps().fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
     m_device = st.st_dev;
     m_inode = st.st_ino;
     m_eof = static_cast<uint64_t>(st.st_size);
@@ -119,7 +118,7 @@ JournaledFile::Step JournaledFile::openDescriptor(int flags) {
 
 bool JournaledFile::sameFileStillAtName() const {
     struct stat st {};
-    return ::stat(m_name.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode;
+    return fileOps().stat(m_name.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode;
 }
 
 void JournaledFile::enlist() {
@@ -151,7 +150,7 @@ JournaledFile::Step JournaledFile::openReader() {
         return Step::Done;
     }
     m_fd.reset();
-    UniqueFd writable(::open(m_name.c_str(), O_RDWR | O_CLOEXEC));
+    UniqueFd writable(fileOps().open(m_name.c_str(), O_RDWR | O_CLOEXEC));
     if (!writable.valid()) {
         if (errno == ENOENT) return Step::Retry;
         if (errno == EACCES || errno == EPERM || errno == EROFS)
@@ -181,7 +180,7 @@ JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool 
         if (!result.ok) return fail(result.error);
         if (result.what == journal::Recovery::Removed) return Step::Retry;
         struct stat st {};
-        if (::fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
+        if (fileOps().fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
         m_eof = static_cast<uint64_t>(st.st_size);
     }
     m_originalLength = m_eof;
@@ -194,15 +193,15 @@ JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool 
 JournaledFile::Step JournaledFile::createNew() {
     // The journal comes first, so that a container that exists is always covered by it.
     const std::string jname = journal::journalName(m_name);
-    UniqueFd jfd(::open(jname.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    UniqueFd jfd(fileOps().open(jname.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (!jfd.valid()) {
         if (errno != EEXIST) return fail("cannot create journal " + jname + ": " + errnoText(errno));
-        UniqueFd old(::open(jname.c_str(), O_RDWR | O_CLOEXEC));
+        UniqueFd old(fileOps().open(jname.c_str(), O_RDWR | O_CLOEXEC));
         if (!old.valid()) return Step::Retry;
         if (!tryLock(old.get(), true)) return fail(inUse(m_name));
         if (fileExists(m_name)) return Step::Retry;  // the open path rolls it back
         // Left by a creation that died before the container existed: nothing to undo.
-        if (::unlink(jname.c_str()) != 0 && errno != ENOENT)
+        if (fileOps().unlink(jname.c_str()) != 0 && errno != ENOENT)
             return fail("cannot remove journal " + jname + ": " + errnoText(errno));
         return Step::Retry;
     }
@@ -210,19 +209,19 @@ JournaledFile::Step JournaledFile::createNew() {
     m_journal = std::move(jfd);
     m_salt = journal::newSalt();
     if (!startJournal(true) || !syncJournal()) {
-        ::unlink(jname.c_str());
+        fileOps().unlink(jname.c_str());
         return fail(m_error);
     }
-    m_fd = UniqueFd(::open(m_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    m_fd = UniqueFd(fileOps().open(m_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!m_fd.valid()) {
         const int error = errno;
-        ::unlink(jname.c_str());
+        fileOps().unlink(jname.c_str());
         if (error == EEXIST) return Step::Retry;
         return fail("cannot create " + m_name + ": " + errnoText(error));
     }
     m_fdValue = m_fd.get();
     struct stat st {};
-    if (::fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
+    if (fileOps().fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
     m_device = st.st_dev;
     m_inode = st.st_ino;
     m_eof = 0;
@@ -238,14 +237,14 @@ bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>&
         const std::string jname = journal::journalName(m_name);
         // We hold the container's exclusive lock and rolled back any journal at open, so a
         // file of this name now is an emptied one, reused.
-        m_journal = UniqueFd(::open(jname.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC));
+        m_journal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC));
         m_journalDirSynced = false;
         if (m_journal.valid() && journalSync()) {
             std::lock_guard<std::mutex> guard(s_openLock);
             m_journalDirSynced = s_durableJournals.count(identity(m_journal.get())) != 0;
         }
         if (!m_journal.valid() && errno == ENOENT)
-            m_journal = UniqueFd(::open(jname.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+            m_journal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
         if (!m_journal.valid()) return ioFailure("cannot create the journal of");
         // Only a creation locks its journal (see rollBack); here the container's lock covers it.
     }
@@ -445,7 +444,7 @@ bool JournaledFile::truncate(uint64_t length) {
     m_wrote = true;
     // Bytes cut off below the original length are original bytes too.
     if (length < m_originalLength && (!spill() || !journalPagesFrom(length / kPage))) return false;
-    if (::ftruncate(m_fd.get(), static_cast<off_t>(length)) != 0) return ioFailure("cannot truncate");
+    if (fileOps().ftruncate(m_fd.get(), static_cast<off_t>(length)) != 0) return ioFailure("cannot truncate");
     if (m_cache) m_cache->truncate(length);
     m_eof = length;
     return true;
@@ -466,7 +465,7 @@ bool JournaledFile::lock(bool exclusive) {
 bool JournaledFile::unlock() {
     if (m_shadow) return true;
     m_heldExclusive = false;
-    if (::flock(m_fd.get(), LOCK_UN) == 0 || errno == ENOSYS) return true;
+    if (fileOps().flock(m_fd.get(), LOCK_UN) == 0 || errno == ENOSYS) return true;
     m_error = "cannot unlock " + m_name + ": " + errnoText(errno);
     return false;
 }
@@ -484,7 +483,7 @@ bool JournaledFile::commit() {
     if (!m_journal.valid()) return true;  // only appends: nothing to undo
     // The commit point: once the journal is empty, the new content is the committed one. The
     // emptied journal stays for the next transaction.
-    if (::ftruncate(m_journal.get(), 0) != 0) return ioFailure("cannot empty the journal of");
+    if (fileOps().ftruncate(m_journal.get(), 0) != 0) return ioFailure("cannot empty the journal of");
     if (journalSync() && !syncData(m_journal.get())) return ioFailure("cannot sync the journal of");
     m_journal.reset();
     return true;

@@ -13,6 +13,12 @@
 
 namespace Quellmar::qmxfile {
 
+// Open flags of JournaledFile::open; the driver translates HDF5's H5F_ACC_* into them.
+constexpr unsigned kOpenReadWrite = 0x0001u;
+constexpr unsigned kOpenTruncate = 0x0002u;
+constexpr unsigned kOpenExclusive = 0x0004u;
+constexpr unsigned kOpenCreate = 0x0010u;
+
 // One open container file under the journal. A read-write session is a transaction: before a
 // page that existed at the start is overwritten for the first time, its original bytes go to
 // the journal, and the journal reaches the disk before the container changes. Overwrites of
@@ -21,7 +27,7 @@ namespace Quellmar::qmxfile {
 // off. commit() makes the session's changes the committed state by deleting the journal.
 class JournaledFile {
 public:
-    // Opens or creates per HDF5 access flags (H5F_ACC_*). Rolls back a journal left by a
+    // Opens or creates per the kOpen* flags. Rolls back a journal left by a
     // crashed writer first. Null on failure, with the reason in error.
     static std::unique_ptr<JournaledFile> open(const std::string& name, unsigned flags,
                                                std::string& error);

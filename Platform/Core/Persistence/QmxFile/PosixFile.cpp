@@ -1,5 +1,7 @@
 #include "PosixFile.h"
 
+#include "FileOps.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -12,7 +14,7 @@ namespace Quellmar::qmxfile {
 bool UniqueFd::reset() {
     if (m_fd < 0) return true;
     // Linux releases the descriptor even when close() fails, so it is never retried.
-    const int rc = ::close(std::exchange(m_fd, -1));
+    const int rc = fileOps().close(std::exchange(m_fd, -1));
     return rc == 0 || errno == EINTR;
 }
 
@@ -20,7 +22,7 @@ bool readFully(int fd, void* buffer, size_t size, off_t offset, size_t* got) {
     auto* out = static_cast<char*>(buffer);
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(fd, out + done, size - done, offset + static_cast<off_t>(done));
+        const ssize_t n = fileOps().pread(fd, out + done, size - done, offset + static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -36,7 +38,7 @@ bool writeFully(int fd, const void* buffer, size_t size, off_t offset) {
     const auto* in = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pwrite(fd, in + done, size - done, offset + static_cast<off_t>(done));
+        const ssize_t n = fileOps().pwrite(fd, in + done, size - done, offset + static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -52,7 +54,7 @@ bool writeFully(int fd, const void* buffer, size_t size, off_t offset) {
 
 bool tryLock(int fd, bool exclusive) {
     for (;;) {
-        if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
+        if (fileOps().flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
         if (errno == EINTR) continue;
         return errno == ENOSYS;
     }
@@ -60,7 +62,7 @@ bool tryLock(int fd, bool exclusive) {
 
 bool syncData(int fd) {
     for (;;) {
-        if (::fdatasync(fd) == 0) return true;
+        if (fileOps().fdatasync(fd) == 0) return true;
         if (errno != EINTR) return false;
     }
 }
@@ -68,17 +70,17 @@ bool syncData(int fd) {
 bool syncParentDirectory(const std::string& path) {
     const auto slash = path.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(fileOps().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid()) return false;
     for (;;) {
-        if (::fsync(fd.get()) == 0) return true;
+        if (fileOps().fsync(fd.get()) == 0) return true;
         if (errno != EINTR) return false;
     }
 }
 
 bool fileExists(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+    return fileOps().stat(path.c_str(), &st) == 0;
 }
 
 std::string errnoText(int error) {
