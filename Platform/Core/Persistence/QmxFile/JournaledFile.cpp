@@ -220,6 +220,10 @@ JournaledFile::Step JournaledFile::createNew() {
         return fail("cannot create " + m_name + ": " + errnoText(error));
     }
     m_fdValue = m_fd.get();
+    // The commit syncs no directory, so the new entry is made durable here: a committed
+    // creation must not vanish with a power loss. Until the commit the journal removes it.
+    if (journalSync() && !syncParentDirectory(m_name))
+        return fail("cannot sync the directory of " + m_name + ": " + errnoText(errno));
     struct stat st {};
     if (fileOps().fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
     m_device = st.st_dev;
