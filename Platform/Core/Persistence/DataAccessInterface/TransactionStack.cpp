@@ -1,10 +1,16 @@
 #include "TransactionStack.h"
 
+#include "DAOExceptions.h"
+#include "Logging.h"
+#include "ReleaseReport.h"
+
 #include <algorithm>
 
 namespace Quellmar {
 
 namespace {
+const Logging s_log(__FILE__);
+
 // Gives the constructor to make_shared without making it public.
 struct ConstructibleStack : TransactionStack {
     ConstructibleStack() = default;
@@ -15,7 +21,15 @@ std::shared_ptr<TransactionStack> TransactionStack::create() {
     return std::make_shared<ConstructibleStack>();
 }
 
-TransactionStack::~TransactionStack() { destroyAll(); }
+TransactionStack::~TransactionStack() {
+    ReleaseReport report;
+    destroyAll();
+    // Nobody can be told by exception here: the log and the stack's message must do.
+    if (report.anyFailed()) {
+        m_errorMessage = report.message();
+        s_log.logERROR(m_errorMessage, __FILE__, __PRETTY_FUNCTION__, __LINE__);
+    }
+}
 
 void TransactionStack::destroyAll() {
     // Newest first, so locks outlive the creations they protect. Popping before destroying
@@ -29,6 +43,7 @@ void TransactionStack::destroyAll() {
 }
 
 bool TransactionStack::revert() {
+    ReleaseReport report;  // lock reverts commit and close: their failures count too
     bool all = true;
     for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
         try {
@@ -38,6 +53,10 @@ bool TransactionStack::revert() {
         }
     }
     destroyAll();
+    if (report.anyFailed()) {
+        m_errorMessage = report.message();
+        return false;
+    }
     return all;
 }
 
@@ -73,7 +92,15 @@ void TransactionStack::setErrorMessage(const std::string& message) { m_errorMess
 
 std::string TransactionStack::getErrorMessage() const { return m_errorMessage; }
 
-void TransactionStack::commit() { destroyAll(); }
+TransactionStack::CommitOutcome TransactionStack::commit() {
+    ReleaseReport report;
+    destroyAll();
+    if (report.anyFailed()) {
+        m_errorMessage = report.message();
+        throw DataSourceException(m_errorMessage);
+    }
+    return report.anyDeferred() ? CommitOutcome::Joined : CommitOutcome::Durable;
+}
 
 std::size_t TransactionStack::lockCount() const {
     return m_locks.size();

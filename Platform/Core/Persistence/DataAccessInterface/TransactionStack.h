@@ -16,6 +16,10 @@ namespace Quellmar {
 // Ending the unit: revert() undoes every transaction (newest first) and then destroys them;
 // commit() and the destructor destroy them (newest first) without undoing, so lock
 // destructors commit and close their files. A stack is used by one thread.
+//
+// A file that could not be committed is never passed over in silence: commit() throws,
+// revert() answers false, and the destructor, which cannot throw, logs the failure at ERROR and
+// keeps it as the stack's error message (getErrorMessage()).
 class TransactionStack {
 public:
     static std::shared_ptr<TransactionStack> create();
@@ -24,7 +28,9 @@ public:
     TransactionStack(const TransactionStack&) = delete;
     TransactionStack& operator=(const TransactionStack&) = delete;
 
-    // Undoes and destroys every transaction, newest first; true when every revert succeeded.
+    // Undoes and destroys every transaction, newest first; true when every revert succeeded
+    // (one that throws counts as failed, and the older ones are still undone) and every file
+    // was committed and closed afterwards. On false the error message names what failed.
     virtual bool revert();
     // Takes ownership of `lock` at once, also when this throws. Every held lock is asked
     // `isCompatible(lock)`: an exception leaves the stack as it was; a false answer means the
@@ -36,8 +42,21 @@ public:
     virtual void setErrorMessage(const std::string& message);
     virtual std::string getErrorMessage() const;
 
-    // Ends the unit of work without undoing it.
-    void commit();
+    // What a commit that returned did with the unit's changes.
+    enum class CommitOutcome {
+        // Every file the unit held is committed: its changes survive a crash from now on.
+        Durable,
+        // At least one file is also held for writing by another unit of work of this thread,
+        // which is still open: the changes to that file were joined to that unit and become
+        // durable when it commits (and are lost if it never does, e.g. the process dies).
+        Joined
+    };
+
+    // Ends the unit of work without undoing it: every transaction is destroyed, newest first,
+    // and the locks commit and close their files. Throws DataSourceException naming each file
+    // that could not be committed and why, after every transaction has been ended; the unit's
+    // changes to such a file are not durable (the next open rolls them back).
+    CommitOutcome commit();
 
     std::size_t size() const { return m_entries.size(); }
     std::size_t lockCount() const;
@@ -51,6 +70,8 @@ private:
         std::unique_ptr<AtomicTransaction> transaction;
         LockingTransaction* lock;  // same object when it is a lock, else null
     };
+    // Destroys every transaction, newest first. Callers put a ReleaseReport on the thread
+    // first, to learn what ending the locks did.
     void destroyAll();
     void reserveOne();
 

@@ -5,6 +5,7 @@
 #include "FileUtilities.h"
 #include "QMXL.h"
 #include "QMXLogLine.h"
+#include "QMXWriterGate.h"
 
 namespace Quellmar {
 
@@ -30,7 +31,7 @@ QMXPersistentStorageImplementation::QMXPersistentStorageImplementation(
     }
 }
 
-QMXPersistentStorageImplementation::~QMXPersistentStorageImplementation() = default;
+QMXPersistentStorageImplementation::~QMXPersistentStorageImplementation() { leaveGate(); }
 
 int QMXPersistentStorageImplementation::open() {
     const std::string& resource = descriptor->getResourceName();
@@ -90,6 +91,87 @@ bool QMXPersistentStorageImplementation::checkDriver(bool exclusive) {
         driver->open(fileName, !exclusive);
     }
     return driver->getFileHandle() > 0;
+}
+
+namespace {
+std::string lastLibraryError() {
+    char* message = nullptr;
+    QMXLgetLastErrorMessage(&message);
+    if (message == nullptr) return "the file library gave no reason";
+    std::string text(message);
+    QMXLreleaseString(&message);
+    return text;
+}
+}  // namespace
+
+bool QMXPersistentStorageImplementation::openForWriting() const {
+    const int handle = getHandleToStorage();
+    return handle > 0 && QMXLisFileReadOnly(handle) == 0;
+}
+
+void QMXPersistentStorageImplementation::leaveGate() {
+    if (m_gateKey.empty()) return;
+    QMXWriterGate::leave(m_gateKey);
+    m_gateKey.clear();
+}
+
+bool QMXPersistentStorageImplementation::takeLock(bool exclusive) {
+    ++m_locksInForce;
+    if (exclusive) {
+        ++m_writersInForce;
+        if (m_gateKey.empty()) {
+            const std::string fileName = descriptor->getNativeResourceName();
+            std::string key = QMXWriterGate::keyOf(fileName);
+            QMXWriterGate::enter(key, descriptor->getResourceName());
+            m_gateKey = std::move(key);
+        }
+    } else if (m_locksInForce > 1 && openForWriting()) {
+        return true;  // reopening read-only would end the writing unit's session
+    }
+    return checkDriver(exclusive);
+}
+
+std::string QMXPersistentStorageImplementation::commitWrites(bool durably) {
+    const int handle = getHandleToStorage();
+    if (commit() != 1) return lastLibraryError();
+    if (durably && QMXLcommitFile(handle) < 0) return lastLibraryError();
+    return std::string();
+}
+
+QMXPersistentStorageImplementation::LockEnd QMXPersistentStorageImplementation::endLock(
+    bool exclusive) {
+    LockEnd end;
+    if (m_locksInForce > 0) --m_locksInForce;
+    if (exclusive && m_writersInForce > 0) --m_writersInForce;
+    // Only a file open for writing has anything to lose; a read-only one commits trivially.
+    const bool writing = openForWriting();
+    // Only the holder of the gate may commit the shared file durably: anything else in it is
+    // another thread's unit's, uncommitted.
+    const bool mayCommit = !m_gateKey.empty();
+    if (m_locksInForce > 0) {
+        if (!exclusive || !writing) return end;
+        if (m_writersInForce > 0) {
+            end.deferred = true;
+            return end;
+        }
+        // The last writer ends while readers of this thread go on: durable now, file stays open.
+        if (mayCommit) end.cause = commitWrites(true);
+        leaveGate();
+        end.failed = !end.cause.empty();
+        return end;
+    }
+    // The last lock: commit, then close. Closing HDF5's file commits its journal, unless other
+    // opens in the process keep that file open: then the commit must do it.
+    const int handle = getHandleToStorage();
+    const bool durably = writing && mayCommit && QMXLgetFileOpenCount(handle) > 1;
+    std::string cause = commitWrites(durably);
+    if (!closeFile() && cause.empty()) cause = lastLibraryError();
+    leaveGate();
+    if (writing && !cause.empty()) {
+        end.failed = true;
+        end.cause = cause;
+    }
+    return end;
 }
 
 int QMXPersistentStorageImplementation::getHandleToStorage() const {

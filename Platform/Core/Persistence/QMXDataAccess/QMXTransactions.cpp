@@ -3,9 +3,15 @@
 #include "DAOExceptions.h"
 #include "HDFException.h"
 #include "QMXL.h"
+#include "QMXLogLine.h"
 #include "QMXPersistentStorage.h"
+#include "ReleaseReport.h"
 
 namespace Quellmar {
+
+namespace {
+const Logging s_log(__FILE__);
+}  // namespace
 
 // ---- Locks ---------------------------------------------------------------------------------
 
@@ -27,17 +33,23 @@ QMXLockTransaction& QMXLockTransaction::operator=(QMXLockTransaction&& other) no
 void QMXLockTransaction::lock() {
     // In force from here on: even a failed open must be committed and closed at the end.
     locked = true;
-    if (!storage->checkDriver(isExclusive())) throw HDFException("Driver check failed!");
+    if (!storage->takeLock(isExclusive())) throw HDFException("Driver check failed!");
 }
 
 void QMXLockTransaction::release() {
     if (!locked) return;
-    // A moved-from lock has no storage left to release.
-    if (storage) {
-        storage->commit();
-        storage->closeFile();
-    }
     locked = false;
+    // A moved-from lock has no storage left to release.
+    if (!storage) return;
+    const QMXPersistentStorageImplementation::LockEnd end = storage->endLock(isExclusive());
+    const std::string& source = storage->getDescriptor()->getResourceName();
+    ReleaseReport* report = ReleaseReport::current();
+    if (end.deferred && report) report->deferred(source);
+    if (!end.failed) return;
+    if (report)
+        report->failed(source, end.cause);
+    else  // ended outside a transaction stack: the log is the only witness
+        QMX_ERROR(s_log, "Could not commit " << source << ": " << end.cause);
 }
 
 bool QMXLockTransaction::revert() {

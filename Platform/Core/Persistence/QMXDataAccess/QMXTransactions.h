@@ -24,10 +24,12 @@ public:
     QMXLockTransaction& operator=(QMXLockTransaction&& other) noexcept;
     ~QMXLockTransaction() override = default;
 
-    // Always true; commits and closes the file when the lock is in force.
+    // Always true; ends the lock when it is in force (see release()).
     bool revert() override;
     // Opens the file in this lock's mode. The lock counts as in force even when this throws
-    // (HDFException "Driver check failed!"), so ending it still commits and closes.
+    // (HDFException "Driver check failed!"), so ending it still commits and closes. An
+    // exclusive lock first waits for another thread's writing unit on the same file to end
+    // (QMXWriterGate) and throws DataSourceException when it does not end in time.
     void lock() override;
     // Whether `other` still needs taking: true for another data source, false when this lock
     // covers it. Throws InvalidTransaction "Incompatible locking requests." for a foreign
@@ -38,7 +40,12 @@ public:
     const std::shared_ptr<QMXPersistentStorage>& getStorage() const { return storage; }
 
 protected:
-    // The end of a lock in force: commit, then close. Results are not looked at.
+    // The end of a lock in force. The storage counts the locks in force on it: the last one to
+    // end commits and closes the file; the last exclusive one with shared ones left commits
+    // the file durably; other ends leave it open. A file that could not be committed is told
+    // to the thread's ReleaseReport (the transaction stack ending this lock), or logged at
+    // ERROR when there is none; so is an end whose changes stay with another open unit of
+    // work of this thread. Never throws.
     void release();
 
 private:

@@ -1,6 +1,7 @@
 #include "Call.h"
 #include "FileAccess.h"
 #include "Format.h"
+#include "JournalDriver.h"
 #include "Library.h"
 #include "Memory.h"
 #include "QMXL.h"
@@ -71,6 +72,13 @@ int createFile(const char* function, const char* name, bool native) {
     return registerFile(call, std::move(id), name, false, native);
 }
 
+// A close that went through but could not commit the file's changes (JournalDriver.h).
+int uncommittedClose(Call& call, const std::string& name) {
+    const std::string failure = takeCloseFailure();
+    if (failure.empty()) return 1;
+    return call.fail("closed " + quoted(name) + " without committing it: " + failure);
+}
+
 Entry* fileEntry(Call& call, int file) {
     Entry* e = call.entry(file);
     if (e && e->kind != Kind::File) {
@@ -103,8 +111,9 @@ extern "C" int QMXLcloseFile(int file) {
     Entry* e = fileEntry(call, file);
     if (!e) return -1;
     const std::string name = e->info->name;
+    takeCloseFailure();  // a stale one belongs to an earlier close
     if (HandleTable::instance().drop(file) < 0) return call.failHdf5("closing " + quoted(name) + " failed");
-    return 1;
+    return uncommittedClose(call, name);
 }
 
 extern "C" int QMXLisQMZFileNoLock(int file) {
@@ -154,9 +163,31 @@ extern "C" int QMXLcloseAllFileHandlesForFile(int file) {
     Entry* e = fileEntry(call, file);
     if (!e) return -1;
     const std::string name = e->info->name;
+    takeCloseFailure();
     // Every reference goes, copies held by transactions included.
     if (HandleTable::instance().closeNow(file) < 0) return call.failHdf5("closing " + quoted(name) + " failed");
+    return uncommittedClose(call, name);
+}
+
+extern "C" int QMXLcommitFile(int file) {
+    Call call("QMXLcommitFile");
+    Entry* e = fileEntry(call, file);
+    if (!e) return -1;
+    if (e->info->readOnly) return 1;
+    std::string error;
+    if (!commitFileNow(e->id.get(), error))
+        return call.fail("cannot commit " + quoted(e->info->name) + ": " + error);
     return 1;
+}
+
+extern "C" int QMXLgetFileOpenCount(int file) {
+    Call call("QMXLgetFileOpenCount");
+    Entry* e = fileEntry(call, file);
+    if (!e) return -1;
+    // Every file identifier of the process that shares this one's open file, this one included.
+    const ssize_t count = H5Fget_obj_count(e->id.get(), H5F_OBJ_FILE);
+    return count < 0 ? call.failHdf5("cannot count the opens of " + quoted(e->info->name))
+                     : static_cast<int>(count);
 }
 
 extern "C" int QMXLflushMetadata(int file) {

@@ -1,11 +1,16 @@
 #include "Hid.h"
 
+#include "JournalDriver.h"
+
 namespace Quellmar::qmxfile {
 
 herr_t closeId(hid_t id) {
     if (id < 0) return 0;
     switch (H5Iget_type(id)) {
-    case H5I_FILE: return H5Fclose(id);
+    case H5I_FILE: {
+        const ClosingFile closing;  // the driver must not fail this close (JournalDriver.h)
+        return H5Fclose(id);
+    }
     case H5I_GROUP: return H5Gclose(id);
     case H5I_DATASET: return H5Dclose(id);
     case H5I_DATATYPE: return H5Tclose(id);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <mutex>
 #include <new>
+#include <utility>
 #include <sys/types.h>
 
 namespace Quellmar::qmxfile {
@@ -19,6 +20,9 @@ std::atomic<bool> s_enabled{true};
 std::atomic<hid_t> s_driverId{H5I_INVALID_HID};
 std::mutex s_registerLock;
 thread_local std::string t_lastError;
+thread_local int t_closing = 0;              // ClosingFile scopes open on this thread
+thread_local bool t_commitRequested = false;  // commitFileNow is flushing
+thread_local std::string t_closeFailure;
 
 // The largest address an off_t can reach, as for sec2.
 constexpr haddr_t kMaxAddress = (static_cast<haddr_t>(1) << (8 * sizeof(off_t) - 1)) - 1;
@@ -28,6 +32,7 @@ struct DriverFile {
     H5FD_t pub;
     JournaledFile* file;
     haddr_t eoa;
+    bool lostWrites;  // a failure was kept from HDF5 during a close: never commit
 };
 
 JournaledFile& impl(const H5FD_t* f) { return *reinterpret_cast<const DriverFile*>(f)->file; }
@@ -68,6 +73,7 @@ H5FD_t* driverOpen(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
         auto* result = new DriverFile{};
         result->file = file.release();
         result->eoa = 0;
+        result->lostWrites = false;
         t_lastError.clear();
         return &result->pub;
     } catch (const std::bad_alloc&) {
@@ -76,13 +82,30 @@ H5FD_t* driverOpen(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
     }
 }
 
+// A failure while the file is being closed is kept for the closer and not given to HDF5.
+herr_t failOrRecord(H5FD_t* f, const char* function, hid_t minor, const std::string& message) {
+    if (t_closing > 0) {
+        outer(f).lostWrites = true;
+        if (t_closeFailure.empty()) t_closeFailure = message;
+        return 0;
+    }
+    report(function, minor, message);
+    return -1;
+}
+
 herr_t driverClose(H5FD_t* f) {
     DriverFile* d = &outer(f);
-    const bool committed = d->file->commit();
-    if (!committed) report(__func__, H5E_CANTCLOSEFILE, d->file->error());
+    if (d->lostWrites) {
+        // Left uncommitted: the journal in place rolls the session back at the next open.
+        t_lastError = t_closeFailure;
+    } else if (!d->file->commit()) {
+        t_closeFailure = d->file->error();
+        t_lastError = t_closeFailure;
+    }
     delete d->file;
     delete d;
-    return committed ? 0 : -1;
+    // Success even when the commit failed: the state is gone, and HDF5 would close it again.
+    return 0;
 }
 
 int driverCompare(const H5FD_t* a, const H5FD_t* b) {
@@ -141,21 +164,22 @@ herr_t driverWrite(H5FD_t* f, H5FD_mem_t, hid_t, haddr_t addr, size_t size, cons
     }
     try {
         if (outer(f).file->write(addr, size, buffer)) return 0;
-        report(__func__, H5E_WRITEERROR, outer(f).file->error());
+        return failOrRecord(f, __func__, H5E_WRITEERROR, outer(f).file->error());
     } catch (const std::bad_alloc&) {
-        report(__func__, H5E_CANTALLOC, "out of memory writing the file");
+        return failOrRecord(f, __func__, H5E_CANTALLOC, "out of memory writing the file");
     }
-    return -1;
 }
 
 herr_t driverFlush(H5FD_t* f, hid_t, hbool_t) {
     try {
-        if (outer(f).file->flush()) return 0;
-        report(__func__, H5E_WRITEERROR, outer(f).file->error());
+        const bool commit = std::exchange(t_commitRequested, false);
+        if (commit && outer(f).lostWrites)
+            return failOrRecord(f, __func__, H5E_WRITEERROR, "writes to the file were lost while it was being closed");
+        if (commit ? outer(f).file->commit() : outer(f).file->flush()) return 0;
+        return failOrRecord(f, __func__, H5E_WRITEERROR, outer(f).file->error());
     } catch (const std::bad_alloc&) {
-        report(__func__, H5E_CANTALLOC, "out of memory flushing the file");
+        return failOrRecord(f, __func__, H5E_CANTALLOC, "out of memory flushing the file");
     }
-    return -1;
 }
 
 herr_t driverTruncate(H5FD_t* f, hid_t, hbool_t) {
@@ -163,11 +187,10 @@ herr_t driverTruncate(H5FD_t* f, hid_t, hbool_t) {
     if (d.eoa == d.file->eof()) return 0;
     try {
         if (d.file->truncate(d.eoa)) return 0;
-        report(__func__, H5E_SEEKERROR, d.file->error());
+        return failOrRecord(f, __func__, H5E_SEEKERROR, d.file->error());
     } catch (const std::bad_alloc&) {
-        report(__func__, H5E_CANTALLOC, "out of memory truncating the file");
+        return failOrRecord(f, __func__, H5E_CANTALLOC, "out of memory truncating the file");
     }
-    return -1;
 }
 
 herr_t driverLock(H5FD_t* f, hbool_t rw) {
@@ -234,6 +257,30 @@ herr_t setContainerDriver(hid_t fapl) {
 }
 
 bool journalSync() { return flushingEnabled(); }
+
+bool commitFileNow(hid_t file, std::string& error) {
+    unsigned intent = 0;
+    if (H5Fget_intent(file, &intent) < 0) {
+        error = "cannot tell how the file is open";
+        return false;
+    }
+    if ((intent & H5F_ACC_RDWR) == 0) return true;
+    // HDF5's flush writes its metadata and then flushes the driver, which commits on request.
+    t_commitRequested = true;
+    t_lastError.clear();
+    const herr_t flushed = H5Fflush(file, H5F_SCOPE_LOCAL);
+    t_commitRequested = false;
+    if (flushed < 0) {
+        error = t_lastError.empty() ? "HDF5 could not flush the file" : t_lastError;
+        return false;
+    }
+    return true;
+}
+
+ClosingFile::ClosingFile() { ++t_closing; }
+ClosingFile::~ClosingFile() { --t_closing; }
+
+std::string takeCloseFailure() { return std::exchange(t_closeFailure, std::string()); }
 void setJournalEnabled(bool on) { s_enabled = on; }
 bool journalEnabled() { return s_enabled; }
 std::string lastJournalError() { return t_lastError; }

@@ -96,6 +96,7 @@ JournaledFile::Step JournaledFile::fail(std::string message) {
 
 bool JournaledFile::ioFailure(const std::string& what) {
     m_error = what + " " + m_name + ": " + errnoText(errno);
+    if (!m_failed) m_cause = m_error;
     m_failed = true;
     return false;
 }
@@ -185,6 +186,7 @@ JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool 
     }
     m_originalLength = m_eof;
     m_journaled.assign((m_originalLength + kPage - 1) / kPage, false);
+    if (!prepareJournal()) return Step::Failed;
     enlist();
     if (truncate && m_originalLength > 0 && !this->truncate(0)) return Step::Failed;
     return Step::Done;
@@ -236,7 +238,32 @@ JournaledFile::Step JournaledFile::createNew() {
     return Step::Done;
 }
 
+bool JournaledFile::prepareJournal() {
+    const std::string jname = journal::journalName(m_name);
+    // Under the container's exclusive lock, after any rollback: a journal here is empty.
+    m_preparedJournal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (m_preparedJournal.valid()) return true;
+    fail("cannot create the journal " + jname + ": " + errnoText(errno) +
+         "; without it no change to " + m_name + " could be committed safely");
+    return false;
+}
+
+void JournaledFile::beginSession() {
+    m_originalLength = m_eof;
+    m_journaled.assign((m_originalLength + kPage - 1) / kPage, false);
+    m_journalLength = 0;
+    m_wrote = false;
+}
+
 bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>& firstRecords) {
+    if (!m_journal.valid() && m_preparedJournal.valid()) {
+        m_journal = std::move(m_preparedJournal);
+        m_journalDirSynced = false;
+        if (journalSync()) {
+            std::lock_guard<std::mutex> guard(s_openLock);
+            m_journalDirSynced = s_durableJournals.count(identity(m_journal.get())) != 0;
+        }
+    }
     if (!m_journal.valid()) {
         const std::string jname = journal::journalName(m_name);
         // We hold the container's exclusive lock and rolled back any journal at open, so a
@@ -477,19 +504,21 @@ bool JournaledFile::unlock() {
 bool JournaledFile::commit() {
     if (m_shadow || !m_writable) return true;
     if (m_failed) {
-        m_error = "changes to " + m_name + " were not committed: a write failed; they are rolled back at the next open";
+        m_error = "changes to " + m_name + " were not committed (" + m_cause +
+                  "); they are rolled back at the next open";
         return false;
     }
     if (!spill()) return false;
     if (!m_wrote && !m_journal.valid()) return true;
     if (journalSync() && !syncData(m_fd.get())) return ioFailure("cannot sync");
-    m_wrote = false;
-    if (!m_journal.valid()) return true;  // only appends: nothing to undo
     // The commit point: once the journal is empty, the new content is the committed one. The
-    // emptied journal stays for the next transaction.
-    if (fileOps().ftruncate(m_journal.get(), 0) != 0) return ioFailure("cannot empty the journal of");
-    if (journalSync() && !syncData(m_journal.get())) return ioFailure("cannot sync the journal of");
-    m_journal.reset();
+    // emptied journal stays for the next transaction. Only appends: nothing to undo.
+    if (m_journal.valid()) {
+        if (fileOps().ftruncate(m_journal.get(), 0) != 0) return ioFailure("cannot empty the journal of");
+        if (journalSync() && !syncData(m_journal.get())) return ioFailure("cannot sync the journal of");
+        m_journal.reset();
+    }
+    beginSession();
     return true;
 }
 

@@ -24,7 +24,8 @@ constexpr unsigned kOpenCreate = 0x0010u;
 // the journal, and the journal reaches the disk before the container changes. Overwrites of
 // such pages are held back in memory and written in batches, so one journal sync covers many
 // of them. Bytes beyond the original length are written straight away: rolling back cuts them
-// off. commit() makes the session's changes the committed state by deleting the journal.
+// off. commit() makes the session's changes the committed state by emptying the journal; a new
+// session begins from there, so a file may commit many times while it stays open.
 class JournaledFile {
 public:
     // Opens or creates per the kOpen* flags. Rolls back a journal left by a
@@ -42,7 +43,9 @@ public:
     bool truncate(uint64_t length);
     bool lock(bool exclusive);
     bool unlock();
-    bool commit();                     // the end of the session; see the class comment
+    // The end of the session (see the class comment); false, with the first failure of the
+    // session in error(), when a write failed or the commit itself did.
+    bool commit();
 
     uint64_t eof() const { return m_eof; }
     dev_t device() const { return m_device; }
@@ -69,6 +72,10 @@ private:
     bool ensureJournal();  // with a header and no records yet
     bool appendToJournal(const std::vector<unsigned char>& records);
     bool syncJournal();
+    // Opens (creating it if needed) the journal that this writer's first change will use, so
+    // that a writer that could never journal is refused at open, before it changes anything.
+    bool prepareJournal();
+    void beginSession();  // after a commit: what is in the file now is the original
     bool spill();
     bool journalPagesFrom(uint64_t firstPage);
     struct HeldPage {
@@ -93,7 +100,9 @@ private:
     std::string m_error;
 
     std::unique_ptr<BlockCache> m_cache;  // once the file is ours (locked, not a shadow)
+    std::string m_cause;      // the first I/O failure of the session
     UniqueFd m_journal;
+    UniqueFd m_preparedJournal;  // opened at open, taken by the first startJournal
     uint64_t m_journalLength = 0;
     bool m_journalDirSynced = false;
     uint64_t m_originalLength = 0;

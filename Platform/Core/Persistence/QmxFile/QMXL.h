@@ -67,6 +67,14 @@ int QMXLgetFileName(int file, char** name); /* name as given at open; QMXLreleas
 int QMXLcloseOpenedObjectsForFile(int file); /* closes every object handle of the file */
 int QMXLcloseAllFileHandlesForFile(int file); /* closes every file handle of the file */
 int QMXLflushMetadata(int file);
+/* Makes everything written to the file so far durable now, also while other opens of it in this
+ * process keep it open (closing commits only with the last one): flushes the metadata and
+ * commits the journal; the file stays open. 1, also for a read-only file; -1 with the reason.
+ * QMXLcloseFile and QMXLcloseAllFileHandlesForFile answer -1 when the file closed but its
+ * changes could not be committed (they are rolled back at the next open). */
+int QMXLcommitFile(int file);
+/* How many opens of the same file this process holds, this one included. */
+int QMXLgetFileOpenCount(int file);
 int QMXLdeflate(const char* name, int percent); /* compacts a closed file; -1 on failure */
 int QMXLgetSkipCleanup(void);                   /* 1 while the process is exiting */
 int QMXLregister(void);

@@ -1,8 +1,12 @@
 #include "DAOExceptions.h"
+#include "Logging.h"
+#include "ReleaseReport.h"
 #include "TransactionStack.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -52,6 +56,32 @@ struct Lock : LockingTransaction {
     std::string name, source;
     bool exclusive;
     bool failLock = false;
+};
+
+// A lock whose end tells the thread's report what became of its source, as the library's
+// file locks do.
+struct ReportingLock : Lock {
+    enum class End { Committed, Failed, Deferred };
+    ReportingLock(Journal& j, std::string n, std::string src, End e)
+        : Lock(j, std::move(n), std::move(src), true), end(e) {}
+    ~ReportingLock() override {
+        ReleaseReport* report = ReleaseReport::current();
+        if (!report) {
+            journal.events.push_back("no report");
+            return;
+        }
+        if (end == End::Failed) report->failed(source, "No space left on device");
+        if (end == End::Deferred) report->deferred(source);
+    }
+    End end;
+};
+
+struct Throwing : Recorded {
+    using Recorded::Recorded;
+    bool revert() override {
+        journal.events.push_back("revert " + name);
+        throw std::runtime_error("undo step failed");
+    }
 };
 
 }  // namespace
@@ -124,4 +154,93 @@ TEST(TransactionStack, ErrorMessageAndNullPushes) {
     stack->pushLock(nullptr);
     EXPECT_TRUE(stack->empty());
     EXPECT_NE(TransactionStack::create(), stack);
+}
+
+TEST(TransactionStack, RevertWithAThrowingUndoStepIsIncompleteAndUndoesTheRest) {
+    Journal j;
+    auto stack = TransactionStack::create();
+    stack->push(new Recorded(j, "t1"));
+    stack->push(new Throwing(j, "t2"));
+    stack->push(new Recorded(j, "t3"));
+    EXPECT_FALSE(stack->revert());
+    EXPECT_TRUE(stack->empty());
+    EXPECT_EQ(j.events, (std::vector<std::string>{"revert t3", "revert t2", "revert t1", "~t3",
+                                                  "~t2", "~t1"}));
+}
+
+TEST(TransactionStack, CommitThrowsNamingEveryFileThatFailedAfterEndingAll) {
+    using End = ReportingLock::End;
+    Journal j;
+    auto stack = TransactionStack::create();
+    stack->pushLock(new ReportingLock(j, "A", "a.qmz", End::Failed));
+    stack->pushLock(new ReportingLock(j, "B", "b.qmz", End::Committed));
+    stack->pushLock(new ReportingLock(j, "C", "c.qmz", End::Failed));
+    stack->push(new Recorded(j, "t1"));
+    j.events.clear();
+    try {
+        stack->commit();
+        ADD_FAILURE() << "a failed commit returned";
+    } catch (const DataSourceException& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Could not commit c.qmz: No space left on device; "
+                  "Could not commit a.qmz: No space left on device");
+    }
+    EXPECT_TRUE(stack->empty()) << "every transaction is ended before the throw";
+    EXPECT_EQ(j.events, (std::vector<std::string>{"~t1", "~C", "~B", "~A"}));
+    EXPECT_NE(stack->getErrorMessage().find("a.qmz"), std::string::npos);
+    EXPECT_EQ(ReleaseReport::current(), nullptr) << "the report is gone with the commit";
+}
+
+TEST(TransactionStack, CommitSaysWhetherTheWorkIsDurableOrJoined) {
+    using End = ReportingLock::End;
+    Journal j;
+    auto stack = TransactionStack::create();
+    stack->pushLock(new ReportingLock(j, "A", "a.qmz", End::Committed));
+    EXPECT_EQ(stack->commit(), TransactionStack::CommitOutcome::Durable);
+    stack->pushLock(new ReportingLock(j, "A", "a.qmz", End::Committed));
+    stack->pushLock(new ReportingLock(j, "B", "b.qmz", End::Deferred));
+    EXPECT_EQ(stack->commit(), TransactionStack::CommitOutcome::Joined);
+    EXPECT_EQ(stack->commit(), TransactionStack::CommitOutcome::Durable);  // nothing left
+    EXPECT_EQ(std::count(j.events.begin(), j.events.end(), "no report"), 0);
+}
+
+TEST(TransactionStack, RevertReportsAFileThatCouldNotBeCommitted) {
+    using End = ReportingLock::End;
+    Journal j;
+    auto stack = TransactionStack::create();
+    stack->pushLock(new ReportingLock(j, "A", "a.qmz", End::Failed));
+    stack->push(new Recorded(j, "t1"));
+    EXPECT_FALSE(stack->revert());
+    EXPECT_EQ(stack->getErrorMessage(), "Could not commit a.qmz: No space left on device");
+}
+
+TEST(TransactionStack, DestructionLogsAFailedCommitAtError) {
+    using End = ReportingLock::End;
+    std::vector<std::string> errors;
+    setLogSink([&](const LogRecord& r) {
+        if (r.level == LogLevel::Error) errors.push_back(r.text);
+    }, LogLevel::Debug);
+    Journal j;
+    {
+        auto stack = TransactionStack::create();
+        stack->pushLock(new ReportingLock(j, "A", "a.qmz", End::Failed));
+        stack->pushLock(new ReportingLock(j, "B", "b.qmz", End::Committed));
+    }  // must not throw
+    resetLogSink();
+    EXPECT_EQ(errors, (std::vector<std::string>{"Could not commit a.qmz: No space left on device"}));
+    EXPECT_EQ(j.events, (std::vector<std::string>{"lock A", "lock B", "~B", "~A"}));
+}
+
+TEST(TransactionStack, ReleaseReportsNest) {
+    EXPECT_EQ(ReleaseReport::current(), nullptr);
+    ReleaseReport outer;
+    {
+        ReleaseReport inner;
+        EXPECT_EQ(ReleaseReport::current(), &inner);
+        inner.failed("x.qmz", "");
+        EXPECT_EQ(inner.message(), "Could not commit x.qmz");
+    }
+    EXPECT_EQ(ReleaseReport::current(), &outer);
+    EXPECT_FALSE(outer.anyFailed());
+    EXPECT_FALSE(outer.anyDeferred());
 }
