@@ -149,13 +149,13 @@ QMXPersistentStorageImplementation::LockEnd QMXPersistentStorageImplementation::
     // another thread's unit's, uncommitted.
     const bool mayCommit = !m_gateKey.empty();
     if (m_locksInForce > 0) {
-        if (!exclusive || !writing) return end;
+        if (!exclusive) return end;
         if (m_writersInForce > 0) {
-            end.deferred = true;
+            end.deferred = writing;
             return end;
         }
         // The last writer ends while readers of this thread go on: durable now, file stays open.
-        if (mayCommit) end.cause = commitWrites(true);
+        if (writing && mayCommit) end.cause = commitWrites(true);
         leaveGate();
         end.failed = !end.cause.empty();
         return end;
@@ -167,7 +167,8 @@ QMXPersistentStorageImplementation::LockEnd QMXPersistentStorageImplementation::
     std::string cause = commitWrites(durably);
     if (!closeFile() && cause.empty()) cause = lastLibraryError();
     leaveGate();
-    if (writing && !cause.empty()) {
+    // Without the gate this storage wrote nothing: what failed is another thread's unit's.
+    if (writing && mayCommit && !cause.empty()) {
         end.failed = true;
         end.cause = cause;
     }

@@ -74,7 +74,7 @@ int createFile(const char* function, const char* name, bool native) {
 
 // A close that went through but could not commit the file's changes (JournalDriver.h).
 int uncommittedClose(Call& call, const std::string& name) {
-    const std::string failure = takeCloseFailure();
+    const std::string failure = takeKeptFailure();
     if (failure.empty()) return 1;
     return call.fail("closed " + quoted(name) + " without committing it: " + failure);
 }
@@ -111,7 +111,7 @@ extern "C" int QMXLcloseFile(int file) {
     Entry* e = fileEntry(call, file);
     if (!e) return -1;
     const std::string name = e->info->name;
-    takeCloseFailure();  // a stale one belongs to an earlier close
+    takeKeptFailure();  // a stale one belongs to an earlier close
     if (HandleTable::instance().drop(file) < 0) return call.failHdf5("closing " + quoted(name) + " failed");
     return uncommittedClose(call, name);
 }
@@ -163,7 +163,7 @@ extern "C" int QMXLcloseAllFileHandlesForFile(int file) {
     Entry* e = fileEntry(call, file);
     if (!e) return -1;
     const std::string name = e->info->name;
-    takeCloseFailure();
+    takeKeptFailure();
     // Every reference goes, copies held by transactions included.
     if (HandleTable::instance().closeNow(file) < 0) return call.failHdf5("closing " + quoted(name) + " failed");
     return uncommittedClose(call, name);
@@ -196,7 +196,14 @@ extern "C" int QMXLflushMetadata(int file) {
     if (!e) return -1;
     if (!e->info) return call.fail("handle " + std::to_string(file) + " belongs to no file");
     if (!flushingEnabled() || e->info->readOnly) return 1;
-    if (H5Fflush(e->id.get(), H5F_SCOPE_LOCAL) < 0)
-        return call.failHdf5("flushing " + quoted(e->info->name) + " failed");
+    herr_t flushed;
+    {
+        const KeepFailures keep;  // a failed flush would leave HDF5 unable to flush the file again
+        takeKeptFailure();
+        flushed = H5Fflush(e->id.get(), H5F_SCOPE_LOCAL);
+    }
+    const std::string failure = takeKeptFailure();
+    if (!failure.empty()) return call.fail("flushing " + quoted(e->info->name) + " failed: " + failure);
+    if (flushed < 0) return call.failHdf5("flushing " + quoted(e->info->name) + " failed");
     return 1;
 }

@@ -20,9 +20,9 @@ std::atomic<bool> s_enabled{true};
 std::atomic<hid_t> s_driverId{H5I_INVALID_HID};
 std::mutex s_registerLock;
 thread_local std::string t_lastError;
-thread_local int t_closing = 0;              // ClosingFile scopes open on this thread
+thread_local int t_keeping = 0;              // KeepFailures scopes open on this thread
 thread_local bool t_commitRequested = false;  // commitFileNow is flushing
-thread_local std::string t_closeFailure;
+thread_local std::string t_keptFailure;
 
 // The largest address an off_t can reach, as for sec2.
 constexpr haddr_t kMaxAddress = (static_cast<haddr_t>(1) << (8 * sizeof(off_t) - 1)) - 1;
@@ -82,11 +82,11 @@ H5FD_t* driverOpen(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
     }
 }
 
-// A failure while the file is being closed is kept for the closer and not given to HDF5.
+// A failure while the file is being flushed or closed is kept for the caller, not given to HDF5.
 herr_t failOrRecord(H5FD_t* f, const char* function, hid_t minor, const std::string& message) {
-    if (t_closing > 0) {
+    if (t_keeping > 0) {
         outer(f).lostWrites = true;
-        if (t_closeFailure.empty()) t_closeFailure = message;
+        if (t_keptFailure.empty()) t_keptFailure = message;
         return 0;
     }
     report(function, minor, message);
@@ -97,10 +97,11 @@ herr_t driverClose(H5FD_t* f) {
     DriverFile* d = &outer(f);
     if (d->lostWrites) {
         // Left uncommitted: the journal in place rolls the session back at the next open.
-        t_lastError = t_closeFailure;
+        if (t_keptFailure.empty()) t_keptFailure = "an earlier write to the file failed";
+        t_lastError = t_keptFailure;
     } else if (!d->file->commit()) {
-        t_closeFailure = d->file->error();
-        t_lastError = t_closeFailure;
+        t_keptFailure = d->file->error();
+        t_lastError = t_keptFailure;
     }
     delete d->file;
     delete d;
@@ -174,7 +175,7 @@ herr_t driverFlush(H5FD_t* f, hid_t, hbool_t) {
     try {
         const bool commit = std::exchange(t_commitRequested, false);
         if (commit && outer(f).lostWrites)
-            return failOrRecord(f, __func__, H5E_WRITEERROR, "writes to the file were lost while it was being closed");
+            return failOrRecord(f, __func__, H5E_WRITEERROR, "an earlier write to the file failed");
         if (commit ? outer(f).file->commit() : outer(f).file->flush()) return 0;
         return failOrRecord(f, __func__, H5E_WRITEERROR, outer(f).file->error());
     } catch (const std::bad_alloc&) {
@@ -266,21 +267,24 @@ bool commitFileNow(hid_t file, std::string& error) {
     }
     if ((intent & H5F_ACC_RDWR) == 0) return true;
     // HDF5's flush writes its metadata and then flushes the driver, which commits on request.
-    t_commitRequested = true;
-    t_lastError.clear();
-    const herr_t flushed = H5Fflush(file, H5F_SCOPE_LOCAL);
-    t_commitRequested = false;
-    if (flushed < 0) {
-        error = t_lastError.empty() ? "HDF5 could not flush the file" : t_lastError;
-        return false;
+    herr_t flushed;
+    {
+        const KeepFailures keep;
+        takeKeptFailure();
+        t_commitRequested = true;
+        flushed = H5Fflush(file, H5F_SCOPE_LOCAL);
+        t_commitRequested = false;
     }
-    return true;
+    error = takeKeptFailure();
+    if (flushed < 0 && error.empty()) error = "HDF5 could not flush the file";
+    return error.empty();
 }
 
-ClosingFile::ClosingFile() { ++t_closing; }
-ClosingFile::~ClosingFile() { --t_closing; }
+KeepFailures::KeepFailures() { ++t_keeping; }
+KeepFailures::~KeepFailures() { --t_keeping; }
 
-std::string takeCloseFailure() { return std::exchange(t_closeFailure, std::string()); }
+std::string takeKeptFailure() { return std::exchange(t_keptFailure, std::string()); }
+
 void setJournalEnabled(bool on) { s_enabled = on; }
 bool journalEnabled() { return s_enabled; }
 std::string lastJournalError() { return t_lastError; }

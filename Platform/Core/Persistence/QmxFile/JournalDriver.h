@@ -8,13 +8,12 @@
 // Any open that finds a journal left by a crashed writer rolls the container back first, under
 // an exclusive lock.
 //
-// A close never fails towards HDF5: HDF5 1.10 keeps a file whose close failed and closes it a
+// Flushes and closes never fail towards HDF5: in HDF5 1.10 a failed flush leaves the metadata
+// cache unable to flush again, and a failed close keeps the file, which HDF5 then closes a
 // second time at library shutdown, after the driver has freed it. So while a file is being
-// closed (ClosingFile), failing writes are recorded and not reported, the session is then not
-// committed (the next open rolls it back), and the caller learns it from takeCloseFailure().
-//
-// A file locked by another process is refused at once with "File NAME is in use by another
-// process"; there is no waiting.
+// flushed or closed (KeepFailures), failing writes are kept from HDF5, the session is never
+// committed afterwards (the next open rolls it back), and the caller learns it from
+// takeKeptFailure().
 
 #include "JournalControl.h"
 
@@ -36,18 +35,18 @@ herr_t setContainerDriver(hid_t fapl);
 // reason in `error`.
 bool commitFileNow(hid_t file, std::string& error);
 
-// Marks the calling thread as closing a file for its lifetime (see above).
-class ClosingFile {
+// Marks the calling thread as flushing or closing a file for its lifetime (see above).
+class KeepFailures {
 public:
-    ClosingFile();
-    ~ClosingFile();
-    ClosingFile(const ClosingFile&) = delete;
-    ClosingFile& operator=(const ClosingFile&) = delete;
+    KeepFailures();
+    ~KeepFailures();
+    KeepFailures(const KeepFailures&) = delete;
+    KeepFailures& operator=(const KeepFailures&) = delete;
 };
 
-// Why the last close on this thread could not commit its session, cleared by the reading;
-// empty when it could.
-std::string takeCloseFailure();
+// The first failure kept on this thread since the last reading, cleared by the reading; empty
+// when there was none.
+std::string takeKeptFailure();
 
 }  // namespace Quellmar::qmxfile
 

@@ -419,7 +419,7 @@ bool JournaledFile::write(uint64_t addr, size_t size, const void* buffer) {
         return false;
     }
     if (m_failed) {
-        m_error = "cannot write " + m_name + ": an earlier write failed";
+        m_error = "cannot write " + m_name + ": an earlier write failed (" + m_cause + ")";
         return false;
     }
     const uint64_t end = addr + size;
@@ -468,7 +468,7 @@ bool JournaledFile::truncate(uint64_t length) {
         return false;
     }
     if (m_failed) {
-        m_error = "cannot truncate " + m_name + ": an earlier write failed";
+        m_error = "cannot truncate " + m_name + ": an earlier write failed (" + m_cause + ")";
         return false;
     }
     if (!ensureJournal()) return false;

@@ -3,6 +3,7 @@
 // the open one, and commit() says so), writing units of several threads taking turns, and what
 // each commit leaves durable when the process is killed right after it.
 #include "DAOExceptions.h"
+#include "HDFException.h"
 #include "QMXWriterGate.h"
 #include "SessionFixture.h"
 #include "TempDir.h"
@@ -273,4 +274,27 @@ TEST(UnitsOfWork, CommitIsDurableWhileAnotherWriterWaits) {
         EXPECT_EQ(stored(file, mine), payload(mine));
         EXPECT_EQ(stored(file, theirs), "<absent>");
     }
+}
+
+// HDF5 will not open for writing a file that the process already has open read-only: a writer
+// is refused (at once, not after the wait) while another thread's read-only unit holds the file,
+// and gets it once that unit has ended.
+TEST(UnitsOfWork, WriterIsRefusedWhileAReaderOfAnotherThreadHoldsTheFile) {
+    qt::TempDir dir;
+    const std::string file = makeContainer(dir);
+    std::atomic<int> step{0};
+    std::thread reader([&] {
+        Session r(file, UserContext::ReadOnly);
+        r.blobs.exists("g", "base");
+        step = 1;
+        waitFor(step, 2);
+    });
+    waitFor(step, 1);
+    EXPECT_THROW(Session{file}, HDFException);
+    step = 2;
+    reader.join();
+    Session writer(file);
+    writer.blobs.create("g", "after", qt::makeObject(payload("after")));
+    EXPECT_EQ(writer.stack->commit(), Outcome::Durable);
+    EXPECT_EQ(stored(file, "after"), payload("after"));
 }

@@ -72,10 +72,11 @@ TEST(CommitNow, DurableWhileAnotherOpenKeepsTheFileAndTheNextSessionStaysUndoabl
     TempDir dir;
     const std::string path = makeContainer(dir);
     const int rc = inChild([&] {
+        const int other = QMXLcreateFile((path + ".other").c_str());  // not counted
         const int writer = QMXLopenFile(path.c_str());
         const int reader = QMXLopenFileReadOnly(path.c_str());  // shares HDF5's open file
-        if (writer <= 0 || reader <= 0) return 2;
-        if (QMXLgetFileOpenCount(writer) != 2) return 3;
+        if (other <= 0 || writer <= 0 || reader <= 0) return 2;
+        if (QMXLgetFileOpenCount(writer) != 2 || QMXLgetFileOpenCount(other) != 1) return 3;
         if (put(writer, "first", payload('1', 5000)) != 1) return 4;
         if (QMXLcommitFile(writer) != 1) return 5;
         if (QMXLcommitFile(reader) != 1) return 6;  // nothing to commit through a reader
