@@ -1,8 +1,10 @@
 // The journal belongs to the file, not to the name it was opened by: it lies beside the file a
 // symbolic link leads to, a file with two names is refused, and a journal left beside a link by
-// an earlier build is never rolled back over later commits.
+// an earlier build is never rolled back over later commits. Compaction through a link compacts
+// the file the link leads to.
 #include "Journal.h"
 #include "JournalDriver.h"
+#include "QMXL.h"
 #include "TempDir.h"
 
 #include <hdf5.h>
@@ -236,6 +238,33 @@ TEST_F(PathAlias, EmptiedJournalBesideALinkIsNoObstacle) {
     writeFile(jr::journalName(link), "");  // an earlier build's committed, emptied journal
     DriverFile f(link, H5F_ACC_RDWR);
     EXPECT_TRUE(f.ok()) << qf::lastJournalError();
+}
+
+TEST_F(PathAlias, CompactionThroughALinkReplacesTheFileAndKeepsTheLink) {
+    const std::string file = dir.file("real/big.qmz");
+    int handle = QMXLcreateFile(file.c_str());
+    ASSERT_GT(handle, 0);
+    const std::string big(300000, 'b');
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(handle, "/gone", "big", 0, 0, 300000, big.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(handle, "/keep", "small", 0, 0, 5, "small"), 1);
+    ASSERT_EQ(QMXLremoveGroup(handle, "/gone"), 1);
+    ASSERT_EQ(QMXLcloseFile(handle), 1);
+    const std::string through = dir.file("links/big.qmz");
+    ASSERT_EQ(::symlink("../real/big.qmz", through.c_str()), 0);
+    const long long before = fileSize(file);
+
+    ASSERT_EQ(QMXLdeflate(through.c_str(), 100), 1);
+    struct stat st {};
+    ASSERT_EQ(::lstat(through.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by the compacted copy";
+    EXPECT_LT(fileSize(file), before / 10) << "the file the link leads to was compacted";
+
+    handle = QMXLopenFileReadOnly(through.c_str());
+    ASSERT_GT(handle, 0);
+    long long size = 0;
+    EXPECT_EQ(QMXLgetSizeOfOpaqueData(handle, "/keep", "small", &size), 1);
+    EXPECT_EQ(size, 5);
+    QMXLcloseFile(handle);
 }
 
 }  // namespace
