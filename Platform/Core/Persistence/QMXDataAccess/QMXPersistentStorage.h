@@ -20,8 +20,10 @@ class QMXRegistryInspector;  // read access for tests and diagnostics
 // long as its holders and takes itself out of the registry when the last one lets go.
 class QMXPersistentStorage : public QMXPersistentStorageImplementation {
 public:
-    // The calling thread's storage for the descriptor's resource name, made (and the file
-    // created or deferred) on first use. Construction errors pass through unchanged.
+    // The calling thread's storage for the descriptor's file, made (and the file created or
+    // deferred) on first use. Construction errors pass through unchanged. A file with more than
+    // one name (hard link) is refused with DataSourceException: its journal could not be found
+    // from every name.
     static std::shared_ptr<QMXPersistentStorage> MakeDriver(
         std::shared_ptr<const DataSourceDescriptor> descriptor);
 
