@@ -106,39 +106,6 @@ protected:
     std::string original;
 };
 
-TEST_F(PathAlias, WriterThroughALinkJournalsBesideTheRealFile) {
-    ASSERT_EQ(crashAfter([&] { return tearThrough(link); }), 0);
-    ASSERT_NE(readFile(real), original) << "the writer did tear the container";
-    EXPECT_GT(fileSize(jr::journalName(real)), 0) << "the journal lies beside the file";
-    EXPECT_FALSE(exists(jr::journalName(link))) << "and not beside the link";
-
-    // Opened by its own name, the file is rolled back to exactly what was committed.
-    {
-        DriverFile reader(real, H5F_ACC_RDONLY);
-        ASSERT_TRUE(reader.ok()) << qf::lastJournalError();
-    }
-    EXPECT_EQ(readFile(real), original);
-    EXPECT_LE(fileSize(jr::journalName(real)), 0);
-}
-
-TEST_F(PathAlias, WriterThroughALinkedDirectoryJournalsBesideTheRealFile) {
-    const std::string dirLink = dir.file("dirlink");
-    ASSERT_EQ(::symlink(dir.file("real").c_str(), dirLink.c_str()), 0);
-    const std::string through = dirLink + "/../real/./c.qmz";  // ".." of the linked directory's target
-    ASSERT_EQ(crashAfter([&] { return tearThrough(dirLink + "/c.qmz"); }), 0);
-    EXPECT_GT(fileSize(jr::journalName(real)), 0);
-    // Recovery through a third spelling finds the same journal.
-    {
-        DriverFile writer(through, H5F_ACC_RDWR);
-        ASSERT_TRUE(writer.ok()) << qf::lastJournalError();
-        EXPECT_TRUE(writer.write(0, "committed"));
-    }
-    std::string expected = original;
-    expected.replace(0, 9, "committed");
-    EXPECT_EQ(readFile(real), expected);
-    EXPECT_LE(fileSize(jr::journalName(real)), 0);
-}
-
 TEST_F(PathAlias, CreationThroughADanglingLinkMakesTheTargetAndCrashRemovesIt) {
     const std::string target = dir.file("real/new.qmz");
     const std::string dangling = dir.file("links/new.qmz");
