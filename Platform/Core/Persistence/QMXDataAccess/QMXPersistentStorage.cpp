@@ -1,6 +1,7 @@
 #include "QMXPersistentStorage.h"
 
 #include "DAOExceptions.h"
+#include "FileUtilities.h"
 #include "QMXL.h"
 #include "QMXLogLine.h"
 
@@ -22,7 +23,11 @@ synchronization::Mutex QMXPersistentStorage::s_lock(true);
 
 std::string QMXPersistentStorage::stringise(const DataSourceDescriptor& descriptor,
                                             std::thread::id thread) {
-    return descriptor.getResourceName() + "|" + boost::lexical_cast<std::string>(thread);
+    const std::string& name = descriptor.getResourceName();
+    const std::string canonical = FileUtilities::canonicalPath(FileName(name));
+    // An unresolvable name (its directory is missing) names no file yet; the constructor
+    // refuses it, so the key only has to be stable for the call.
+    return (canonical.empty() ? name : canonical) + "|" + boost::lexical_cast<std::string>(thread);
 }
 
 QMXPersistentStorage::QMXPersistentStorage(std::shared_ptr<const DataSourceDescriptor>& descriptor)
@@ -38,8 +43,20 @@ std::shared_ptr<QMXPersistentStorage> QMXPersistentStorage::MakeDriver(
     if (entry != s_drivers.end()) {
         if (std::shared_ptr<QMXPersistentStorage> live = entry->second.lock()) return live;
     }
+    // The journal that makes a unit of work recoverable lies beside one name of the file; from
+    // a second name (hard link) it cannot be found, so a crashed unit would read as a torn file
+    // there. Such a file is refused for reading too: whether a journal waits beside the other
+    // name cannot be told from this one.
+    const std::string& name = descriptor->getResourceName();
+    if (const unsigned long links = FileUtilities::linkCount(FileName(name)); links > 1) {
+        QMX_ERROR(s_log, "File " << name << " has " << links
+                                 << " hard links; a journaled file must have one name");
+        throw DataSourceException("File " + name + " has " + std::to_string(links) +
+                                  " hard links; a journaled file must have one name");
+    }
     // Built under the lock, so no two opens or creations run at once in the process.
     std::shared_ptr<QMXPersistentStorage> storage(new QMXPersistentStorage(descriptor));
+    storage->registryKey = key;
     if (entry != s_drivers.end())
         entry->second = storage;  // reuse the expired entry
     else
@@ -54,10 +71,9 @@ QMXPersistentStorage::~QMXPersistentStorage() {
     // The file is closed outside the registry lock; only the bookkeeping runs under it.
     close();
     const std::shared_ptr<const DataSourceDescriptor> descriptor = getDescriptor();
-    const std::string key = stringise(*descriptor, creator);
 
     synchronization::ScopedLock guard(s_lock);
-    auto entry = s_drivers.find(key);
+    auto entry = s_drivers.find(registryKey);
     // A live entry belongs to a newer storage of the creator thread: leave it.
     if (entry != s_drivers.end() && entry->second.expired()) s_drivers.erase(entry);
     QMX_DEBUG(s_log, "*** Persistence: " << descriptor->getResourceName()

@@ -13,13 +13,17 @@ namespace Quellmar {
 
 class QMXRegistryInspector;  // read access for tests and diagnostics
 
-// The storage that DAOs, factories and locks share: one per resource name and thread, made
-// only through MakeDriver. The registry holds weak references, so a storage lives exactly as
+// The storage that DAOs, factories and locks share: one per file and thread, made only through
+// MakeDriver. Every spelling of one file ("x", "./x", "d/../x", its absolute path, a symbolic
+// link to it) reaches the same storage, so units of work on one thread never hold the file
+// twice under different names. The registry holds weak references, so a storage lives exactly as
 // long as its holders and takes itself out of the registry when the last one lets go.
 class QMXPersistentStorage : public QMXPersistentStorageImplementation {
 public:
-    // The calling thread's storage for the descriptor's resource name, made (and the file
-    // created or deferred) on first use. Construction errors pass through unchanged.
+    // The calling thread's storage for the descriptor's file, made (and the file created or
+    // deferred) on first use. Construction errors pass through unchanged. A file with more than
+    // one name (hard link) is refused with DataSourceException: its journal could not be found
+    // from every name.
     static std::shared_ptr<QMXPersistentStorage> MakeDriver(
         std::shared_ptr<const DataSourceDescriptor> descriptor);
 
@@ -30,10 +34,14 @@ private:
 
     explicit QMXPersistentStorage(std::shared_ptr<const DataSourceDescriptor>& descriptor);
 
-    // Registry key: resource name, "|", thread id in decimal.
+    // Registry key: the file's canonical path (FileUtilities::canonicalPath; the resource name
+    // as given when it cannot be resolved), "|", thread id in decimal.
     static std::string stringise(const DataSourceDescriptor& descriptor, std::thread::id thread);
 
     std::thread::id creator;
+    // The key this storage was registered under. Kept rather than rebuilt at destruction: the
+    // path a name resolves to can change while the storage lives (a link retargeted).
+    std::string registryKey;
 
     static std::map<std::string, std::weak_ptr<QMXPersistentStorage>> s_drivers;
     static synchronization::Mutex s_lock;

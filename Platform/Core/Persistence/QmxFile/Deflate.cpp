@@ -3,6 +3,7 @@
 #include "AttributeIO.h"
 #include "Call.h"
 #include "FileAccess.h"
+#include "FileUtilities.h"
 #include "QMXL.h"
 
 #include <sys/stat.h>
@@ -75,23 +76,27 @@ extern "C" int QMXLdeflate(const char* name, int percent) {
     if (!call.text(name, "file name")) return -1;
     if (percent < 1 || percent > 100) return call.fail("percentage " + std::to_string(percent) + " is not in 1..100");
     const std::string original = name;
+    // The copy replaces the file itself: renamed over a symbolic link it would replace the
+    // link and leave the file the link leads to as it was. Unresolvable: the stat below says why.
+    std::string file = Quellmar::FileUtilities::canonicalPath(Quellmar::FileName(original));
+    if (file.empty()) file = original;
     HandleTable& table = HandleTable::instance();
     for (int handle : table.fileHandles())
-        if (sameFile(table.find(handle)->info->name, original))
+        if (sameFile(table.find(handle)->info->name, file))
             return call.fail("file " + quoted(original) + " is open (handle " + std::to_string(handle) +
                              "); only closed files are compacted");
     struct stat st {};
-    if (::stat(name, &st) != 0) return call.fail("cannot compact " + quoted(original) + ": " + std::strerror(errno));
+    if (::stat(file.c_str(), &st) != 0) return call.fail("cannot compact " + quoted(original) + ": " + std::strerror(errno));
 
     // The copy goes next to the original, so the final rename stays on one file system.
-    std::string pattern = original + ".deflate-XXXXXX";
+    std::string pattern = file + ".deflate-XXXXXX";
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0) return call.fail("cannot make a temporary file beside " + quoted(original) + ": " + std::strerror(errno));
     ::close(fd);
     TemporaryFile copy(pattern);
 
     {
-        Hid source = openFileId(original, false);
+        Hid source = openFileId(file, false);
         if (!source) return call.failHdf5("cannot open " + quoted(original) + " for compaction");
         Hid target = createFileId(copy.name());
         if (!target) return call.failHdf5("cannot create the compacted copy " + quoted(copy.name()));
@@ -114,7 +119,7 @@ extern "C" int QMXLdeflate(const char* name, int percent) {
     // Not worth it: the original stays.
     if (static_cast<long double>(compacted.st_size) > static_cast<long double>(st.st_size) * percent / 100.0L) return 0;
     ::chmod(copy.name().c_str(), st.st_mode & 07777);
-    if (std::rename(copy.name().c_str(), original.c_str()) != 0)
+    if (std::rename(copy.name().c_str(), file.c_str()) != 0)
         return call.fail("cannot replace " + quoted(original) + " by its compacted copy: " + std::strerror(errno));
     copy.keep();
     return 1;

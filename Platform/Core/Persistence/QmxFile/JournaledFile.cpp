@@ -1,6 +1,7 @@
 #include "JournaledFile.h"
 
 #include "FileOps.h"
+#include "FileUtilities.h"
 #include "Journal.h"
 #include "JournalControl.h"
 
@@ -60,8 +61,8 @@ bool isOpenHere(dev_t device, ino_t inode) {
 
 }  // namespace
 
-JournaledFile::JournaledFile(std::string name, bool writable)
-    : m_name(std::move(name)), m_writable(writable) {}
+JournaledFile::JournaledFile(std::string name, std::string path, bool writable)
+    : m_name(std::move(name)), m_path(std::move(path)), m_writable(writable) {}
 
 JournaledFile::~JournaledFile() {
     if (m_enlisted) {
@@ -74,7 +75,14 @@ std::unique_ptr<JournaledFile> JournaledFile::open(const std::string& name, unsi
                                                    std::string& error) {
     const bool writable = (flags & kOpenReadWrite) != 0;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        std::unique_ptr<JournaledFile> file(new JournaledFile(name, writable));
+        // Resolved on every attempt: a retry may find a link pointing elsewhere.
+        std::string path = FileUtilities::canonicalPath(FileName(name));
+        if (path.empty()) {
+            error = std::string((flags & kOpenCreate) ? "cannot create " : "cannot open ") + name + ": " +
+                    errnoText(errno);
+            return nullptr;
+        }
+        std::unique_ptr<JournaledFile> file(new JournaledFile(name, std::move(path), writable));
         const Step step = writable ? file->openWriter((flags & kOpenCreate) != 0,
                                                       (flags & kOpenExclusive) != 0,
                                                       (flags & kOpenTruncate) != 0)
@@ -102,7 +110,7 @@ bool JournaledFile::ioFailure(const std::string& what) {
 }
 
 JournaledFile::Step JournaledFile::openDescriptor(int flags) {
-    m_fd = UniqueFd(fileOps().open(m_name.c_str(), flags | O_CLOEXEC, 0666));
+    m_fd = UniqueFd(fileOps().open(m_path.c_str(), flags | O_CLOEXEC, 0666));
     if (!m_fd.valid()) {
         if (errno == ENOENT) return Step::Retry;
         return fail("cannot open " + m_name + ": " + errnoText(errno));
@@ -119,7 +127,36 @@ JournaledFile::Step JournaledFile::openDescriptor(int flags) {
 
 bool JournaledFile::sameFileStillAtName() const {
     struct stat st {};
-    return fileOps().stat(m_name.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode;
+    return fileOps().stat(m_path.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode;
+}
+
+JournaledFile::Step JournaledFile::refuseSecondName() {
+    // Asked under our lock: a writer refused here never starts a journal a second name hides.
+    struct stat st {};
+    if (fileOps().fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
+    if (st.st_nlink <= 1) return Step::Done;
+    return fail("file " + m_name + " has " + std::to_string(st.st_nlink) +
+                " hard links; a journaled file must have one name (a journal beside one name cannot be "
+                "found from another)");
+}
+
+JournaledFile::Step JournaledFile::refuseJournalUnderGivenName() {
+    // Earlier builds named the journal after the name as given. Such a journal, left beside a
+    // link by a writer that died, cannot be told apart from one made stale by later commits
+    // through another name; rolling it back could undo them, ignoring it could show a torn
+    // file. Neither is safe, so the file is refused until someone decides.
+    if (m_name == m_path) return Step::Done;
+    const std::string given = journal::journalName(m_name);
+    struct stat old {};
+    if (fileOps().stat(given.c_str(), &old) != 0 || old.st_size == 0) return Step::Done;
+    struct stat current {};
+    if (fileOps().stat(journal::journalName(m_path).c_str(), &current) == 0 && current.st_dev == old.st_dev &&
+        current.st_ino == old.st_ino)
+        return Step::Done;  // the same journal under another spelling
+    return fail("file " + m_name + " has a journal " + given +
+                " left under the name it was opened by, by an earlier version of the library; the journal "
+                "of " + m_path + " now lies beside it. Recover the file with that version, or delete " +
+                given + " if " + m_path + " was written after that journal was left");
 }
 
 void JournaledFile::enlist() {
@@ -146,12 +183,15 @@ JournaledFile::Step JournaledFile::openReader() {
     // is live, so a journal seen under our lock was left by a writer that died.
     if (!tryLock(m_fd.get(), false)) return fail(inUse(m_name));
     if (!sameFileStillAtName()) return Step::Retry;
-    if (!journalIsHot(m_name)) {
+    // A reader refuses a second name too: a journal left beside the other name would go
+    // unseen, and the reader would read a torn file.
+    if (refuseSecondName() != Step::Done || refuseJournalUnderGivenName() != Step::Done) return Step::Failed;
+    if (!journalIsHot(m_path)) {
         enlist();
         return Step::Done;
     }
     m_fd.reset();
-    UniqueFd writable(fileOps().open(m_name.c_str(), O_RDWR | O_CLOEXEC));
+    UniqueFd writable(fileOps().open(m_path.c_str(), O_RDWR | O_CLOEXEC));
     if (!writable.valid()) {
         if (errno == ENOENT) return Step::Retry;
         if (errno == EACCES || errno == EPERM || errno == EROFS)
@@ -160,7 +200,7 @@ JournaledFile::Step JournaledFile::openReader() {
         return fail("cannot open " + m_name + ": " + errnoText(errno));
     }
     if (!tryLock(writable.get(), true)) return fail(inUse(m_name));
-    const journal::RecoveryResult result = journal::rollBack(m_name, writable.get());
+    const journal::RecoveryResult result = journal::rollBack(m_path, writable.get());
     if (!result.ok) return fail(result.error);
     return Step::Retry;
 }
@@ -176,8 +216,9 @@ JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool 
     if (!tryLock(m_fd.get(), true)) return fail(inUse(m_name));
     m_heldExclusive = true;
     if (!sameFileStillAtName()) return Step::Retry;
-    if (journalIsHot(m_name)) {
-        const journal::RecoveryResult result = journal::rollBack(m_name, m_fd.get());
+    if (refuseSecondName() != Step::Done || refuseJournalUnderGivenName() != Step::Done) return Step::Failed;
+    if (journalIsHot(m_path)) {
+        const journal::RecoveryResult result = journal::rollBack(m_path, m_fd.get());
         if (!result.ok) return fail(result.error);
         if (result.what == journal::Recovery::Removed) return Step::Retry;
         struct stat st {};
@@ -194,14 +235,14 @@ JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool 
 
 JournaledFile::Step JournaledFile::createNew() {
     // The journal comes first, so that a container that exists is always covered by it.
-    const std::string jname = journal::journalName(m_name);
+    const std::string jname = journal::journalName(m_path);
     UniqueFd jfd(fileOps().open(jname.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (!jfd.valid()) {
         if (errno != EEXIST) return fail("cannot create journal " + jname + ": " + errnoText(errno));
         UniqueFd old(fileOps().open(jname.c_str(), O_RDWR | O_CLOEXEC));
         if (!old.valid()) return Step::Retry;
         if (!tryLock(old.get(), true)) return fail(inUse(m_name));
-        if (fileExists(m_name)) return Step::Retry;  // the open path rolls it back
+        if (fileExists(m_path)) return Step::Retry;  // the open path rolls it back
         // Left by a creation that died before the container existed: nothing to undo.
         if (fileOps().unlink(jname.c_str()) != 0 && errno != ENOENT)
             return fail("cannot remove journal " + jname + ": " + errnoText(errno));
@@ -214,7 +255,7 @@ JournaledFile::Step JournaledFile::createNew() {
         fileOps().unlink(jname.c_str());
         return fail(m_error);
     }
-    m_fd = UniqueFd(fileOps().open(m_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    m_fd = UniqueFd(fileOps().open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!m_fd.valid()) {
         const int error = errno;
         fileOps().unlink(jname.c_str());
@@ -224,7 +265,7 @@ JournaledFile::Step JournaledFile::createNew() {
     m_fdValue = m_fd.get();
     // The commit syncs no directory, so the new entry is made durable here: a committed
     // creation must not vanish with a power loss. Until the commit the journal removes it.
-    if (journalSync() && !syncParentDirectory(m_name))
+    if (journalSync() && !syncParentDirectory(m_path))
         return fail("cannot sync the directory of " + m_name + ": " + errnoText(errno));
     struct stat st {};
     if (fileOps().fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
@@ -239,7 +280,7 @@ JournaledFile::Step JournaledFile::createNew() {
 }
 
 bool JournaledFile::prepareJournal() {
-    const std::string jname = journal::journalName(m_name);
+    const std::string jname = journal::journalName(m_path);
     // Under the container's exclusive lock, after any rollback: a journal here is empty.
     m_preparedJournal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (m_preparedJournal.valid()) return true;
@@ -265,7 +306,7 @@ bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>&
         }
     }
     if (!m_journal.valid()) {
-        const std::string jname = journal::journalName(m_name);
+        const std::string jname = journal::journalName(m_path);
         // We hold the container's exclusive lock and rolled back any journal at open, so a
         // file of this name now is an emptied one, reused.
         m_journal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC));
@@ -310,7 +351,7 @@ bool JournaledFile::syncJournal() {
     if (!journalSync()) return true;
     if (!syncData(m_journal.get())) return ioFailure("cannot sync the journal of");
     if (!m_journalDirSynced) {
-        if (!syncParentDirectory(m_name)) return ioFailure("cannot sync the directory of");
+        if (!syncParentDirectory(m_path)) return ioFailure("cannot sync the directory of");
         m_journalDirSynced = true;
         std::lock_guard<std::mutex> guard(s_openLock);
         s_durableJournals.insert(identity(m_journal.get()));

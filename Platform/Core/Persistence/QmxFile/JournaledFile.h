@@ -28,8 +28,11 @@ constexpr unsigned kOpenCreate = 0x0010u;
 // session begins from there, so a file may commit many times while it stays open.
 class JournaledFile {
 public:
-    // Opens or creates per the kOpen* flags. Rolls back a journal left by a
-    // crashed writer first. Null on failure, with the reason in error.
+    // Opens or creates per the kOpen* flags. Rolls back a journal left by a crashed writer
+    // first. Null on failure, with the reason in error. The journal belongs to the file, not to
+    // the name: symbolic links are resolved and the journal lies beside the file they lead to.
+    // A file with a second name (hard link) is refused: a journal beside one name cannot be
+    // found from the other.
     static std::unique_ptr<JournaledFile> open(const std::string& name, unsigned flags,
                                                std::string& error);
     // Closes without committing: a journal in place stays for the next open to roll back.
@@ -56,12 +59,14 @@ public:
 private:
     enum class Step { Done, Retry, Failed };
 
-    JournaledFile(std::string name, bool writable);
+    JournaledFile(std::string name, std::string path, bool writable);
     Step openReader();
     Step openWriter(bool create, bool exclusive, bool truncate);
     Step createNew();
     Step openDescriptor(int flags);
     bool sameFileStillAtName() const;
+    Step refuseSecondName();
+    Step refuseJournalUnderGivenName();
     Step fail(std::string message);
     bool ioFailure(const std::string& what);
     void enlist();
@@ -85,7 +90,8 @@ private:
     HeldPage& heldPage(uint64_t page);
     bool journaled(uint64_t page) const { return page < m_journaled.size() && m_journaled[page]; }
 
-    std::string m_name;
+    std::string m_name;       // as given: what messages show
+    std::string m_path;       // the file's one path (links resolved): what the system is given
     bool m_writable;
     bool m_shadow = false;    // this process already has the file open; HDF5 drops this one
     bool m_enlisted = false;
