@@ -52,7 +52,7 @@ struct Options {
     bool keepDamaged = false;  // leaves damaged journaled trials in --dir for inspection
     std::string workload = "files";
     bool modesGiven = false;
-    int jobs = 2;  // DAO workload only: trials side by side
+    int jobs = 4;  // DAO workload only: trials side by side
 };
 
 struct Calibration {

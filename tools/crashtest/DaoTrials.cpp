@@ -173,7 +173,9 @@ TrialResult runTrial(const TrialOptions& o, const std::string& mode, int trial, 
     fs::create_directories(dir);
     Process writer;
     if (mode == "random") {
-        writer = runWriter(o, dir, seed, 0, std::uniform_real_distribution<double>(1e-4, c.seconds)(rng));
+        // A little short of the undisturbed run's length: a run faster than that one would
+        // otherwise finish before its kill too often.
+        writer = runWriter(o, dir, seed, 0, std::uniform_real_distribution<double>(1e-4, 0.85 * c.seconds)(rng));
     } else {
         writer = runWriter(o, dir, seed, 1 + static_cast<long long>(rng() % static_cast<unsigned long long>(c.calls)), 0);
     }

@@ -20,7 +20,7 @@ struct TrialOptions {
     int units = 12;     // units of work per writer run
     std::vector<std::string> modes{"random", "nth", "recover"};
     unsigned seed = 1;
-    int jobs = 2;  // trials run side by side
+    int jobs = 4;  // trials side by side: they mostly wait for syncs, not for a core
     bool keepDamaged = false;
 };
 
