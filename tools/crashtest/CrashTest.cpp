@@ -6,7 +6,8 @@
 //   qmx_crashtest --writer PATH --shim PATH [--trials N] [--transactions T] [--modes random,nth]
 //                 [--journal on|off|both] [--flush on|off] [--seed S] [--dir BASE] [--require-clean]
 //   qmx_crashtest --workload dao --writer PATH --shim PATH [--trials N] [--transactions UNITS]
-//                 [--modes random,nth,recover] [--jobs J] [--seed S] [--dir BASE] [--require-clean]
+//                 [--modes random,nth,recover] [--jobs J] [--timeout SECONDS] [--seed S] [--dir BASE]
+//                 [--keep-damaged] [--require-clean]
 //
 // The first form drives the file-library writer (qmx_crash_writer); the second a host's units of
 // work through the DAO factory and the DAOs (qmx_crash_dao_writer, DaoTrials.h).
@@ -52,7 +53,8 @@ struct Options {
     bool keepDamaged = false;  // leaves damaged journaled trials in --dir for inspection
     std::string workload = "files";
     bool modesGiven = false;
-    int jobs = 4;  // DAO workload only: trials side by side
+    int jobs = 4;          // DAO workload only: trials side by side
+    double timeout = 120;  // DAO workload only: seconds before a process counts as hung
 };
 
 struct Calibration {
@@ -190,6 +192,7 @@ int main(int argc, char** argv) {
             o.modesGiven = true;
         } else if (a == "--workload") o.workload = value();
         else if (a == "--jobs") o.jobs = std::atoi(value().c_str());
+        else if (a == "--timeout") o.timeout = std::atof(value().c_str());
         else if (a == "--seed") o.seed = static_cast<unsigned>(std::atoi(value().c_str()));
         else if (a == "--flush") o.flush = value() != "off";
         else if (a == "--require-clean") o.requireClean = true;
@@ -227,6 +230,7 @@ int main(int argc, char** argv) {
         if (o.modesGiven) d.modes = o.modes;
         d.seed = o.seed;
         d.jobs = o.jobs;
+        d.timeout = o.timeout;
         d.keepDamaged = o.keepDamaged && !ownDir;
         const int rc = crashtest::dao::runTrials(d);
         if (ownDir) fs::remove_all(o.dir);

@@ -26,8 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr double kProcessTimeout = 120;  // seconds; a process still running then is hung
-
 struct Calibration {
     long long calls = 0;  // calls the shim counts in an undisturbed run
     double seconds = 0;
@@ -66,8 +64,8 @@ pid_t spawn(const std::vector<std::string>& args, const std::map<std::string, st
 }
 
 // Waits for the process; kills it after `killAfter` seconds when that is positive, and as hung
-// after the timeout.
-Process await(pid_t pid, double killAfter) {
+// after `timeout` seconds.
+Process await(pid_t pid, double killAfter, double timeout) {
     Process p;
     p.pid = pid;
     if (pid < 0) {
@@ -86,7 +84,7 @@ Process await(pid_t pid, double killAfter) {
             killed = true;
             continue;
         }
-        if (!killed && elapsed >= kProcessTimeout) {
+        if (!killed && elapsed >= timeout) {
             kill(pid, SIGKILL);
             killed = p.hung = true;
         }
@@ -110,14 +108,14 @@ Process runWriter(const TrialOptions& o, const std::string& dir, unsigned seed, 
     const pid_t pid = spawn({o.writer, "write", dir + "/c.qmz", dir + "/log", std::to_string(seed),
                              std::to_string(o.units)},
                             shimVariables(o, killAt, countFile), dir + "/writer.err");
-    return await(pid, killAfter);
+    return await(pid, killAfter, o.timeout);
 }
 
 Process runRecovery(const TrialOptions& o, const std::string& dir, bool readWrite, long long killAt,
                     const std::string& countFile = {}) {
     std::vector<std::string> args{o.writer, "recover", dir + "/c.qmz"};
     if (readWrite) args.push_back("--read-write");
-    return await(spawn(args, shimVariables(o, killAt, countFile), dir + "/recover.err"), 0);
+    return await(spawn(args, shimVariables(o, killAt, countFile), dir + "/recover.err"), 0, o.timeout);
 }
 
 long long readCount(const std::string& file) {
@@ -204,7 +202,7 @@ TrialResult runTrial(const TrialOptions& o, const std::string& mode, int trial, 
     const Process checker = await(spawn({o.writer, "check", dir + "/c.qmz", dir + "/log", std::to_string(seed),
                                          std::to_string(o.units)},
                                         {}, dir + "/check.err"),
-                                  0);
+                                  0, o.timeout);
     const int verdict = WIFEXITED(checker.status) ? WEXITSTATUS(checker.status) : -1;
     r.ahead = verdict == 1;
     r.damaged = verdict != 0 && verdict != 1;
@@ -225,6 +223,11 @@ TrialResult runTrial(const TrialOptions& o, const std::string& mode, int trial, 
 }  // namespace
 
 int runTrials(const TrialOptions& o) {
+    for (const std::string& mode : o.modes)
+        if (mode != "random" && mode != "nth" && mode != "recover") {
+            std::fprintf(stderr, "unknown kill mode %s\n", mode.c_str());
+            return 2;
+        }
     fs::create_directories(o.dir);
     const unsigned seeds = static_cast<unsigned>(std::clamp(o.trials, 1, 8));
     std::vector<Calibration> calibration;
