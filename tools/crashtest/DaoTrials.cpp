@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <poll.h>
 #include <random>
 #include <signal.h>
 #include <spawn.h>
@@ -35,12 +36,14 @@ struct Process {
     pid_t pid = -1;
     int status = 0;
     bool hung = false;
+    double seconds = 0;  // from the start of the wait to the end of the process
 };
 
 // Starts a program with the shim's variables set as given (empty values left out) and its
-// standard error going to `errors`. posix_spawn, so that trials may run on several threads.
+// standard error going to `errors`; `ready`, when not negative, becomes its descriptor 3.
+// posix_spawn, so that trials may run on several threads.
 pid_t spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& variables,
-            const std::string& errors) {
+            const std::string& errors, int ready = -1) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
@@ -57,6 +60,7 @@ pid_t spawn(const std::vector<std::string>& args, const std::map<std::string, st
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (ready >= 0) posix_spawn_file_actions_adddup2(&actions, ready, 3);
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -77,8 +81,11 @@ Process await(pid_t pid, double killAfter, double timeout) {
     bool killed = false;
     for (;;) {
         const pid_t done = waitpid(pid, &p.status, WNOHANG);
-        if (done == pid) return p;
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        if (done == pid) {
+            p.seconds = elapsed;
+            return p;
+        }
         if (!killed && killAfter > 0 && elapsed >= killAfter) {
             kill(pid, SIGKILL);
             killed = true;
@@ -103,11 +110,27 @@ std::map<std::string, std::string> shimVariables(const TrialOptions& o, long lon
             {"QMX_COUNT_FILE", countFile}};
 }
 
+// Runs the writer. With `fromReady` the clock of `killAfter` starts once the writer has loaded
+// and is about to begin its units (it closes its descriptor 3 then), so that random kills are
+// spread over its work and not over the loading of shared libraries.
 Process runWriter(const TrialOptions& o, const std::string& dir, unsigned seed, long long killAt, double killAfter,
-                  const std::string& countFile = {}) {
+                  bool fromReady, const std::string& countFile = {}) {
+    auto variables = shimVariables(o, killAt, countFile);
+    int ready[2] = {-1, -1};
+    if (fromReady) {
+        if (pipe2(ready, O_CLOEXEC) != 0) return await(-1, 0, 0);
+        variables["QMX_READY_FD"] = "3";
+    }
     const pid_t pid = spawn({o.writer, "write", dir + "/c.qmz", dir + "/log", std::to_string(seed),
                              std::to_string(o.units)},
-                            shimVariables(o, killAt, countFile), dir + "/writer.err");
+                            variables, dir + "/writer.err", ready[1]);
+    if (fromReady) {
+        ::close(ready[1]);
+        // The pipe hangs up once the writer closed its end, or exited; nothing is ever sent.
+        pollfd hangUp{ready[0], POLLIN, 0};
+        if (pid > 0) poll(&hangUp, 1, static_cast<int>(o.timeout * 1000));
+        ::close(ready[0]);
+    }
     return await(pid, killAfter, o.timeout);
 }
 
@@ -138,10 +161,9 @@ Calibration calibrate(const TrialOptions& o, unsigned seed) {
     const std::string dir = o.dir + "/calibrate-" + std::to_string(seed);
     fs::remove_all(dir);
     fs::create_directories(dir);
-    const auto start = Clock::now();
-    const Process p = runWriter(o, dir, seed, 0, 0, dir + "/count");
+    const Process p = runWriter(o, dir, seed, 0, 0, true, dir + "/count");
     Calibration c;
-    c.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    c.seconds = p.seconds;
     c.calls = readCount(dir + "/count");
     if (!exitedCleanly(p) || c.calls <= 0) {
         std::fprintf(stderr, "undisturbed DAO writer run failed (status %d): %s\n", p.status,
@@ -171,11 +193,10 @@ TrialResult runTrial(const TrialOptions& o, const std::string& mode, int trial, 
     fs::create_directories(dir);
     Process writer;
     if (mode == "random") {
-        // A little short of the undisturbed run's length: a run faster than that one would
-        // otherwise finish before its kill too often.
-        writer = runWriter(o, dir, seed, 0, std::uniform_real_distribution<double>(1e-4, 0.85 * c.seconds)(rng));
+        writer = runWriter(o, dir, seed, 0, std::uniform_real_distribution<double>(1e-4, c.seconds)(rng), true);
     } else {
-        writer = runWriter(o, dir, seed, 1 + static_cast<long long>(rng() % static_cast<unsigned long long>(c.calls)), 0);
+        writer = runWriter(o, dir, seed, 1 + static_cast<long long>(rng() % static_cast<unsigned long long>(c.calls)), 0,
+                           false);
     }
     r.killed = killedBySignal(writer);
     r.completed = exitedCleanly(writer);
@@ -230,11 +251,19 @@ int runTrials(const TrialOptions& o) {
         }
     fs::create_directories(o.dir);
     const unsigned seeds = static_cast<unsigned>(std::clamp(o.trials, 1, 8));
-    std::vector<Calibration> calibration;
-    for (unsigned s = 0; s < seeds; ++s) {
-        calibration.push_back(calibrate(o, o.seed * 100 + s));
-        if (calibration.back().calls < 0) return 2;
+    // Calibrated side by side as the trials run, so that their timing matches the trials'.
+    std::vector<Calibration> calibration(seeds);
+    {
+        std::atomic<unsigned> next{0};
+        std::vector<std::thread> workers;
+        for (int j = 0; j < std::max(1, o.jobs); ++j)
+            workers.emplace_back([&] {
+                for (unsigned s; (s = next++) < seeds;) calibration[s] = calibrate(o, o.seed * 100 + s);
+            });
+        for (auto& w : workers) w.join();
     }
+    for (const Calibration& c : calibration)
+        if (c.calls < 0) return 2;
     std::printf("%-8s %7s %7s %10s %8s %15s %13s %8s %11s %13s\n", "mode", "trials", "killed", "completed",
                 "damaged", "lost committed", "ahead of log", "absent", "rec. killed", "writer errors");
     std::fflush(stdout);

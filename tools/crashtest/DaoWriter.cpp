@@ -2,7 +2,8 @@
 //
 //   qmx_crash_dao_writer write CONTAINER LOG SEED UNITS
 //       runs the units one after the other; appends "N committed" or "N reverted" to LOG
-//       (O_APPEND, synced) once the unit's commit() or revert() has returned.
+//       (O_APPEND, synced) once the unit's commit() or revert() has returned. With
+//       QMX_READY_FD set, closes that descriptor when its units begin.
 //   qmx_crash_dao_writer recover CONTAINER [--read-write]
 //       opens the container once through the factory and ends the unit: the open that rolls
 //       an interrupted unit back, killed in its turn.
@@ -45,6 +46,8 @@ int writeUnits(const std::string& container, const char* logName, unsigned seed,
         std::perror("log");
         return 2;
     }
+    // Tells the harness that loading is over and the units begin: it times random kills from here.
+    if (const char* ready = std::getenv("QMX_READY_FD")) ::close(std::atoi(ready));
     State state;
     for (int i = 0; i < units; ++i) {
         const Unit unit = planUnit(seed, i, state);
