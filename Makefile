@@ -96,10 +96,16 @@ mutation-run: rel
 
 fuzz: fuzz-run mutation-run
 
-# Crash harness: writers killed at random times and just before their N-th write, 1,000 trials
-# per kill mode with the journal and the same without it (TRIALS=n for another count). Fails
-# when a journaled trial leaves damage.
+# Crash harness: writers killed at random times and just before their N-th write, sync or
+# unlink, 1,000 trials per kill mode (TRIALS=n for another count). First the file library's own
+# writer, with the journal and the same without it; then a host's units of work through the DAO
+# factory and the DAOs, also killed while the next open rolls an interrupted unit back. Fails
+# when a journaled trial or a DAO trial leaves damage; both tables are printed either way.
 .PHONY: crashtest
 crashtest: rel
+	rc=0; \
 	$(REL)/bin/qmx_crashtest --writer $(REL)/bin/qmx_crash_writer --shim $(REL)/lib/libqmx_kill_shim.so \
-	  --trials $(or $(TRIALS),1000) --require-clean
+	  --trials $(or $(TRIALS),1000) --require-clean || rc=1; \
+	$(REL)/bin/qmx_crashtest --workload dao --writer $(REL)/bin/qmx_crash_dao_writer \
+	  --shim $(REL)/lib/libqmx_kill_shim.so --trials $(or $(TRIALS),1000) --require-clean || rc=1; \
+	exit $$rc

@@ -5,11 +5,18 @@
 //
 //   qmx_crashtest --writer PATH --shim PATH [--trials N] [--transactions T] [--modes random,nth]
 //                 [--journal on|off|both] [--flush on|off] [--seed S] [--dir BASE] [--require-clean]
+//   qmx_crashtest --workload dao --writer PATH --shim PATH [--trials N] [--transactions UNITS]
+//                 [--modes random,nth,recover] [--jobs J] [--timeout SECONDS] [--seed S] [--dir BASE]
+//                 [--keep-damaged] [--require-clean]
+//
+// The first form drives the file-library writer (qmx_crash_writer); the second a host's units of
+// work through the DAO factory and the DAOs (qmx_crash_dao_writer, DaoTrials.h).
 //
 // Kill modes: "random" sends SIGKILL after a random time within one undisturbed run; "nth"
-// kills just before the writer's N-th write, pwrite or ftruncate (the preloaded shim), N drawn
-// from all such calls of an undisturbed run. Exit status 1 when --require-clean is given and a
-// journaled trial left damage.
+// kills just before the writer's N-th write, truncation, sync or unlink (the preloaded shim), N
+// drawn from all such calls of an undisturbed run. Exit status 1 when --require-clean is given
+// and a journaled trial left damage.
+#include "DaoTrials.h"
 #include "JournalControl.h"
 #include "Workload.h"
 
@@ -37,13 +44,17 @@ namespace {
 struct Options {
     std::string writer, shim, dir;
     int trials = 1000;
-    int transactions = 10;
+    int transactions = 0;  // 0: the workload's default
     std::vector<std::string> modes{"random", "nth"};
     std::vector<bool> journal{true, false};
     bool flush = true;
     unsigned seed = 1;
     bool requireClean = false;
     bool keepDamaged = false;  // leaves damaged journaled trials in --dir for inspection
+    std::string workload = "files";
+    bool modesGiven = false;
+    int jobs = 4;          // DAO workload only: trials side by side
+    double timeout = 120;  // DAO workload only: seconds before a process counts as hung
 };
 
 struct Calibration {
@@ -176,7 +187,12 @@ int main(int argc, char** argv) {
         else if (a == "--dir") o.dir = value();
         else if (a == "--trials") o.trials = std::atoi(value().c_str());
         else if (a == "--transactions") o.transactions = std::atoi(value().c_str());
-        else if (a == "--modes") o.modes = split(value());
+        else if (a == "--modes") {
+            o.modes = split(value());
+            o.modesGiven = true;
+        } else if (a == "--workload") o.workload = value();
+        else if (a == "--jobs") o.jobs = std::atoi(value().c_str());
+        else if (a == "--timeout") o.timeout = std::atof(value().c_str());
         else if (a == "--seed") o.seed = static_cast<unsigned>(std::atoi(value().c_str()));
         else if (a == "--flush") o.flush = value() != "off";
         else if (a == "--require-clean") o.requireClean = true;
@@ -193,6 +209,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "--writer and --shim are required\n");
         return 2;
     }
+    if (o.workload != "files" && o.workload != "dao") {
+        std::fprintf(stderr, "unknown workload %s\n", o.workload.c_str());
+        return 2;
+    }
     const bool ownDir = o.dir.empty();
     if (ownDir) {
         char tmpl[] = "/tmp/qmx-crashtest-XXXXXX";
@@ -200,7 +220,24 @@ int main(int argc, char** argv) {
         o.dir = tmpl;
     }
     fs::create_directories(o.dir);
+    if (o.workload == "dao") {
+        crashtest::dao::TrialOptions d;
+        d.writer = o.writer;
+        d.shim = o.shim;
+        d.dir = o.dir;
+        d.trials = o.trials;
+        if (o.transactions > 0) d.units = o.transactions;
+        if (o.modesGiven) d.modes = o.modes;
+        d.seed = o.seed;
+        d.jobs = o.jobs;
+        d.timeout = o.timeout;
+        d.keepDamaged = o.keepDamaged && !ownDir;
+        const int rc = crashtest::dao::runTrials(d);
+        if (ownDir) fs::remove_all(o.dir);
+        return rc == 2 ? 2 : o.requireClean && rc != 0 ? 1 : 0;
+    }
 
+    if (o.transactions <= 0) o.transactions = 10;
     std::mt19937_64 rng(o.seed);
     // Workloads, each calibrated once per journal setting.
     const unsigned kSeeds = static_cast<unsigned>(std::clamp(o.trials, 1, 8));

@@ -1,5 +1,8 @@
-/* Preloaded into the crash writer: counts the calls that change files (write, pwrite,
- * ftruncate) and kills the process with SIGKILL just before call number QMX_KILL_AT.
+/* Preloaded into the crash writers: counts the calls that change files or make them durable
+ * (write, pwrite, ftruncate, fsync, fdatasync, unlink) and kills the process with SIGKILL just
+ * before call number QMX_KILL_AT. Syncs and unlinks count because the steps between them (a
+ * journal made durable, a rolled-back creation removed, then its journal) are states a crash
+ * must be able to leave too.
  * With QMX_COUNT_FILE set, the number of such calls is written there at exit. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -26,6 +29,9 @@ static void tick(void) {
 typedef ssize_t (*WriteFn)(int, const void*, size_t);
 typedef ssize_t (*PwriteFn)(int, const void*, size_t, off_t);
 typedef int (*TruncateFn)(int, off_t);
+typedef int (*SyncFn)(int);
+typedef int (*UnlinkFn)(const char*);
+typedef int (*UnlinkatFn)(int, const char*, int);
 
 #define REAL(name, type) \
     static type real = NULL; \
@@ -59,6 +65,30 @@ int ftruncate64(int fd, off_t length) {
     REAL("ftruncate64", TruncateFn);
     tick();
     return real(fd, length);
+}
+
+int fsync(int fd) {
+    REAL("fsync", SyncFn);
+    tick();
+    return real(fd);
+}
+
+int fdatasync(int fd) {
+    REAL("fdatasync", SyncFn);
+    tick();
+    return real(fd);
+}
+
+int unlink(const char* path) {
+    REAL("unlink", UnlinkFn);
+    tick();
+    return real(path);
+}
+
+int unlinkat(int dir, const char* path, int flags) {
+    REAL("unlinkat", UnlinkatFn);
+    tick();
+    return real(dir, path, flags);
 }
 
 __attribute__((destructor)) static void shimReport(void) {
