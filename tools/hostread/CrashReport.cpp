@@ -1,5 +1,7 @@
 #include "CrashReport.h"
 
+#include "GuardedBuffer.h"
+
 #include <execinfo.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -25,7 +27,9 @@ void writeText(const char* text) {
 }
 
 // Only async-signal-safe calls: the stack is written straight to stderr.
-void onFatalSignal(int sig) {
+void onFatalSignal(int sig, siginfo_t* info, void*) {
+    if (sig == SIGSEGV && info && GuardedBuffer::isGuardAddress(info->si_addr))
+        writeText("host buffer overrun: written past the end of a host's buffer\n");
     char line[64] = "host died: signal ";
     char digits[12];
     int n = 0;
@@ -65,8 +69,8 @@ void installCrashReport() {
     ss.ss_size = sizeof altStack;
     ::sigaltstack(&ss, nullptr);
     struct sigaction action {};
-    action.sa_handler = onFatalSignal;
-    action.sa_flags = SA_ONSTACK;
+    action.sa_sigaction = onFatalSignal;
+    action.sa_flags = SA_ONSTACK | SA_SIGINFO;
     sigemptyset(&action.sa_mask);
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) ::sigaction(sig, &action, nullptr);
 }

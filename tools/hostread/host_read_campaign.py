@@ -36,8 +36,8 @@ import fuzz_run  # noqa: E402  (who a sanitizer report blames)
 KINDS = ["flip", "truncate", "zero", "raw", "metadata"]
 OUTCOMES = ["identical", "clean error", "silent difference", "died", "hung"]
 HDF5_LIBS = fuzz_run.HDF5
-# A frame as glibc's backtrace_symbols_fd prints it: "/lib/libx.so(function+0x1c) [0x7f..]".
-GLIBC_FRAME = re.compile(r"^(\S+?)\((\S*?)(?:\+0x[0-9a-f]+)?\) \[0x[0-9a-f]+\]$")
+# A frame as glibc's backtrace_symbols_fd prints it: "/lib/libx.so(function+0x1c)[0x7f..]".
+GLIBC_FRAME = re.compile(r"^(\S+?)\((\S*?)(?:\+0x[0-9a-f]+)?\)\s*\[0x[0-9a-f]+\]$")
 RUNTIME_LIBS = ("libc.so", "libstdc++", "libgcc_s", "ld-linux")
 
 
@@ -175,11 +175,13 @@ def blame(report):
     stack = glibc_frames(report)
     # The handler's own frames come first, up to the signal trampoline in libc.
     start = next((i + 1 for i, (_, where) in enumerate(stack) if "libc.so" in where), 0)
-    for function, where in stack[start:]:
+    for i, (function, where) in enumerate(stack[start:]):
         if any(lib in where for lib in RUNTIME_LIBS):
             continue
         if any(lib in where for lib in HDF5_LIBS) or function.startswith("H5"):
-            return "hdf5", function, stack[start:]
+            # HDF5's internal functions carry no symbol; name the innermost one that does.
+            named = next((f for f, w in stack[start + i:] if f != "?" and any(lib in w for lib in HDF5_LIBS)), "?")
+            return "hdf5", named if function == "?" else function, stack[start:]
         return "ours", "%s in %s" % (function, os.path.basename(where)), stack[start:]
     return "unknown", "", stack
 
@@ -256,9 +258,20 @@ def print_table(rows):
         print("| %s | %s | %s |" % (key[0], key[1], " | ".join(str(row[c]) for c in columns)))
 
 
+def demangle(name):
+    """A C++ symbol as written in the source, when c++filt is at hand."""
+    if not name.startswith("_Z"):
+        return name
+    try:
+        return subprocess.run(["c++filt", name], capture_output=True, timeout=10).stdout.decode().strip() or name
+    except (OSError, subprocess.TimeoutExpired):
+        return name
+
+
 def print_findings(results, limit):
     listed = [r for r in results if r["outcome"] in ("silent difference", "died", "hung")]
-    listed.sort(key=lambda r: (OUTCOMES.index(r["outcome"]), r["original"].label, r["n"]))
+    # Deaths and hangs first: they are what must never happen.
+    listed.sort(key=lambda r: (-OUTCOMES.index(r["outcome"]), r["original"].label, r["n"]))
     for r in listed[:limit]:
         where = "%s copy %d (%s: %s)" % (r["original"].label, r["n"], r["kind"], r["what"])
         if r["outcome"] == "silent difference":
@@ -267,9 +280,9 @@ def print_findings(results, limit):
             print("silent: %s%s: %s%s" % (where, " beside errors" if r["errors"] else "", shown, more))
         elif r["outcome"] == "died":
             owner, site, stack = r["blame"]
-            print("died: %s: %s, %s at %s" % (where, r["report"].splitlines()[0], owner, site))
+            print("died: %s: %s, %s at %s" % (where, r["report"].splitlines()[0], owner, demangle(site)))
             for function, frame in stack[:8]:
-                print("    %s %s" % (function, frame))
+                print("    %s %s" % (demangle(function)[:120], frame))
         else:
             print("hung: %s" % where)
     if len(listed) > limit:

@@ -1,5 +1,6 @@
 // The host reader: manifests, guarded buffers, what it reads from intact and damaged
 // containers, and the reader program's contract with the campaign (lines, END, exit status).
+#include "CrashReport.h"
 #include "Digest.h"
 #include "Discover.h"
 #include "GuardedBuffer.h"
@@ -101,21 +102,35 @@ TEST(Digest, HashesAndEscapes) {
     EXPECT_EQ(quoted(std::string("a\"b\\\n\xff", 6)), "\"a\\x22b\\x5c\\x0a\\xff\"");
 }
 
-TEST(GuardedBuffer, SlackIsCheckedAndThePageBeyondFaults) {
-    GuardedBuffer buffer(13);
-    std::fill_n(buffer.data(), 13, 0x11);
-    EXPECT_TRUE(buffer.intact());
-    buffer.data()[13] = 0;  // inside the alignment slack
-    EXPECT_FALSE(buffer.intact());
-    GuardedBuffer empty(0);
-    EXPECT_TRUE(empty.intact());
+TEST(GuardedBuffer, SlackIsCheckedAndThePageBeyondIsKnown) {
+    if (!GuardedBuffer::pageGuarded()) GTEST_SKIP() << "AddressSanitizer guards the buffers itself";
+    const void* guard = nullptr;
+    {
+        GuardedBuffer buffer(13);
+        std::fill_n(buffer.data(), 13, 0x11);
+        EXPECT_TRUE(buffer.intact());
+        buffer.data()[13] = 0;  // inside the alignment slack
+        EXPECT_FALSE(buffer.intact());
+        guard = buffer.data() + 16;
+        EXPECT_TRUE(GuardedBuffer::isGuardAddress(guard));
+        EXPECT_FALSE(GuardedBuffer::isGuardAddress(buffer.data() + 15));
+        GuardedBuffer empty(0);
+        EXPECT_TRUE(empty.intact());
+        EXPECT_TRUE(GuardedBuffer::isGuardAddress(empty.data()));
+    }
+    EXPECT_FALSE(GuardedBuffer::isGuardAddress(guard));
+}
+
+TEST(GuardedBuffer, AWritePastTheEndEndsTheProcessAndIsNamed) {
+    const char* expected = GuardedBuffer::pageGuarded() ? "host buffer overrun" : "heap-buffer-overflow";
     EXPECT_DEATH(
         {
+            installCrashReport();
             GuardedBuffer exact(4096);
             volatile unsigned char* p = exact.data();
             p[4096] = 1;
         },
-        "");
+        expected);
 }
 
 TEST(StoredRanges, PiecesAreFoundOnceAcrossSplitStorage) {

@@ -20,7 +20,7 @@ def lines(*answers):
 
 def glibc_stack(*frames):
     text = ["signal 11", "host died: signal 11"]
-    text += ["%s(%s) [0x7f%06x]" % (where, function, n) for n, (function, where) in enumerate(frames)]
+    text += ["%s(%s)[0x7f%06x]" % (where, function, n) for n, (function, where) in enumerate(frames)]
     return "\n".join(text + ["end of stack"])
 
 
@@ -60,6 +60,11 @@ class Blame(unittest.TestCase):
         owner, site, stack = campaign.blame(report)
         self.assertEqual((owner, site), ("hdf5", "H5A__close"))
         self.assertEqual(stack[0][0], "__memmove_avx_unaligned")
+
+    def test_an_unnamed_hdf5_frame_is_named_by_the_next_named_one(self):
+        report = glibc_stack(("+0x1a2b", READER), ("+0x42520", LIBC), ("+0x191849", HDF5),
+                             ("H5O__msg_iterate_real+0x115", HDF5), ("QMXLreadObjectDataset+0x86", "/b/libQ.so"))
+        self.assertEqual(campaign.blame(report)[:2], ("hdf5", "H5O__msg_iterate_real"))
 
     def test_a_fault_in_our_library_is_ours(self):
         report = glibc_stack(("+0x1a2b", READER), ("+0x42520", LIBC), ("__memset_avx2+0x10", LIBC),
