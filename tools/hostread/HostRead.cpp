@@ -52,6 +52,12 @@ struct HostRefusal {
     std::string why;
 };
 
+// The DAO said it failed by its result rather than by an exception: for the host that is an
+// error all the same.
+struct ReportedFailure {
+    std::string what;
+};
+
 class Reader {
 public:
     Reader(std::shared_ptr<QMXPersistentStorage> storage, std::shared_ptr<TransactionStack> stack,
@@ -75,8 +81,8 @@ public:
         bind(dao);
         ask("file version", [&] {
             int version = -1;
-            const bool known = dao.getQMVersion(version);
-            return known ? std::to_string(version) : std::string("unknown");
+            if (!dao.getQMVersion(version)) throw ReportedFailure{"getQMVersion returned false"};
+            return std::to_string(version);
         });
     }
 
@@ -94,6 +100,8 @@ private:
             m_lines.push_back({key, true, question()});
         } catch (const HostRefusal& refusal) {
             m_lines.push_back({key, false, "host refused: " + refusal.why});
+        } catch (const ReportedFailure& failure) {
+            m_lines.push_back({key, false, failure.what});
         } catch (...) {
             m_lines.push_back({key, false, describeCurrentException()});
         }
@@ -204,7 +212,7 @@ private:
             std::fprintf(stderr, "host buffer overrun: %s (%llu bytes)\n", key.c_str(), bytes);
             std::abort();
         }
-        if (!done) return "read returned false";
+        if (!done) throw ReportedFailure{"read returned false"};
         if (m_options.onData) m_options.onData(key, buffer.data(), buffer.size());
         return bytesDigest(buffer.data(), buffer.size());
     }

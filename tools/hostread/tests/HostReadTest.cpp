@@ -200,6 +200,22 @@ TEST(HostRead, AbsentObjectsAndAMissingFileAreAnswersNotCrashes) {
     EXPECT_FALSE(missing[0].ok);
 }
 
+TEST(HostRead, AFileVersionThatCannotBeReadIsAnErrorNotAnAnswer) {
+    TempDir dir;
+    const std::string path = writeDemo(dir);
+    std::string bytes = testing::readFile(path);
+    const auto at = bytes.find("QMZ_FORMAT_VERSION");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 17] ^= 0x20;  // the attribute now goes by another name
+    testing::writeFile(path, bytes);
+    const auto lines = readContainer(path, parseManifest("design Layout 512\n"));
+    ASSERT_FALSE(lines.empty());
+    // Either the library refuses the file outright or the version query reports its failure.
+    const bool refused = lines[0].key == "open" && !lines[0].ok;
+    const auto map = byKey(lines);
+    EXPECT_TRUE(refused || (map.count("file version") && !map.at("file version").ok)) << formatLines(lines);
+}
+
 TEST(HostRead, AShapeBeyondTheHostsBoundIsRefusedByTheHost) {
     TempDir dir;
     const std::string path = writeDemo(dir);
