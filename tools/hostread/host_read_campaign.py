@@ -193,7 +193,8 @@ class Original:
         self.path = path
         self.manifest = manifest
         self.label = os.path.basename(path)
-        self.data = open(path, "rb").read()
+        with open(path, "rb") as data:
+            self.data = data.read()
         self.ranges = raw_ranges(args.reader, path, manifest)
         status, lines, err = run_reader(args.reader, path, manifest, args.timeout * 6, args.memory_mb)
         if status != "done":

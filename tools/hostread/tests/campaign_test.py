@@ -1,9 +1,13 @@
 #!/usr/bin/python3
 """How the host-read campaign damages copies, judges what a reader answered and blames deaths."""
 import collections
+import contextlib
+import io
 import os
 import random
+import stat
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -129,6 +133,101 @@ class Damage(unittest.TestCase):
         data, what, spans = campaign.damage(self.original, random.Random(1), "raw", [])
         self.assertTrue(what.startswith("flipped"))
         self.assertNotEqual(data, self.original)
+
+
+# A stand-in for qmx_host_reader: answers from the file's length, so that a test chooses what
+# each copy does. Intact length: one answer; shorter: dies with a stack; one byte longer: hangs.
+FAKE_READER = r"""#!/usr/bin/python3
+import os, signal, sys, time
+args = sys.argv[1:]
+if args[0] == "--ranges":
+    print("0 8")
+    sys.exit(0)
+path = args[2]
+size = os.path.getsize(path)
+intact = int(os.environ["FAKE_INTACT_SIZE"])
+if size < intact:
+    sys.stderr.write("host died: signal 11\n/lib/libc.so.6(+0x3c050)[0x1]\n"
+                     "/lib/libhdf5_serial.so.103(H5A__close+0x5c)[0x2]\nend of stack\n")
+    sys.stderr.flush()
+    os.kill(os.getpid(), signal.SIGSEGV)
+if size > intact:
+    time.sleep(30)
+data = open(path, "rb").read()
+print("blob a read\tok\t%d" % data[100])
+print("END")
+"""
+
+
+class Campaign(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.reader = os.path.join(self.dir.name, "reader")
+        with open(self.reader, "w") as out:
+            out.write(FAKE_READER)
+        os.chmod(self.reader, stat.S_IRWXU)
+        self.original = os.path.join(self.dir.name, "o.qmz")
+        with open(self.original, "wb") as out:
+            out.write(bytes(range(200)))
+        self.manifest = os.path.join(self.dir.name, "o.manifest")
+        open(self.manifest, "w").close()
+        os.environ["FAKE_INTACT_SIZE"] = "200"
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def write(self, name, data):
+        path = os.path.join(self.dir.name, name)
+        with open(path, "wb") as out:
+            out.write(data)
+        return path
+
+    def test_the_reader_answers_dies_or_hangs(self):
+        status, lines, _ = campaign.run_reader(self.reader, self.original, self.manifest, 20, 512)
+        self.assertEqual((status, dict(lines)), ("done", {"blob a read": (True, "100")}))
+        status, lines, err = campaign.run_reader(self.reader, self.write("cut", bytes(50)), self.manifest, 20, 512)
+        self.assertEqual((status, lines), ("died", None))
+        self.assertTrue(err.startswith("signal 11"))
+        self.assertEqual(campaign.blame(err)[:2], ("hdf5", "H5A__close"))
+        status, _, _ = campaign.run_reader(self.reader, self.write("long", bytes(201)), self.manifest, 1, 512)
+        self.assertEqual(status, "hung")
+
+    def test_a_campaign_with_a_death_fails_and_lists_it(self):
+        argv = sys.argv
+        sys.argv = ["campaign", "--reader", self.reader, "--copies", "10", "--jobs", "2", "--timeout", "20",
+                    "--require-no-deaths", self.original, self.manifest]
+        out = io.StringIO()
+        try:
+            with contextlib.redirect_stdout(out):
+                code = campaign.main()
+        finally:
+            sys.argv = argv
+        text = out.getvalue()
+        self.assertEqual(code, 1)  # copies 1 and 6 are truncations, which this reader dies of
+        self.assertIn("| o.qmz | truncate | 2 | 0 | 0 | 0 | 0 | 2 | 0 | 2 | 0 | 0 |", text)
+        self.assertIn("died: o.qmz copy 1 (truncate", text)
+        self.assertIn("FAILED: a damaged copy ended or hung the host", text)
+
+    def test_only_rewrites_one_copy_as_the_campaign_made_it(self):
+        keep = os.path.join(self.dir.name, "kept")
+        argv = sys.argv
+        sys.argv = ["campaign", "--reader", self.reader, "--only", "o.qmz:3", "--keep", keep,
+                    self.original, self.manifest]
+        try:
+            with contextlib.redirect_stdout(io.StringIO()):
+                campaign.main()
+        finally:
+            sys.argv = argv
+        data, _, _ = campaign.damage(bytes(range(200)), campaign.copy_rng(19, "o.qmz", 3), campaign.KINDS[3],
+                                     [(0, 8)])
+        with open(os.path.join(keep, "o.qmz.00003.qmz"), "rb") as kept:
+            self.assertEqual(kept.read(), data)
+
+    def test_an_original_that_does_not_read_cleanly_stops_the_campaign(self):
+        os.environ["FAKE_INTACT_SIZE"] = "300"  # the original itself reads as damaged
+        args = collections.namedtuple("Args", "reader timeout memory_mb")(self.reader, 20, 512)
+        with self.assertRaises(SystemExit):
+            campaign.Original(self.original, self.manifest, args)
 
 
 if __name__ == "__main__":
