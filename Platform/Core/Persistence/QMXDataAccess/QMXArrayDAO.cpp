@@ -138,9 +138,9 @@ VectorInfo QMXArrayDAO::getInfoNoLocking(const std::string& path, const std::str
     if (!readShapeAttribute(dataset, "Cols", cols) || cols <= 0) return info;
     // The host sizes its buffer by rows x cols; the read moves every stored element.
     if (static_cast<long long>(rows) * cols != info.rows)
-        throw DataAccessViolationException("'" + full + "': shape " + std::to_string(rows) + " x " +
-                                           std::to_string(cols) + " does not match its " +
-                                           std::to_string(info.rows) + " stored elements (the item is damaged)");
+        throw DataAccessViolationException("shape " + std::to_string(rows) + " x " + std::to_string(cols) +
+                                           " does not match the " + std::to_string(info.rows) +
+                                           " stored elements of '" + full + "' (the item is damaged)");
     info.rows = rows;
     info.cols = cols;
     return info;

@@ -273,6 +273,11 @@ void QMXBlobDAO::CreateGroup(int file, const std::string& group, int version) {
         if (existing.isValid()) {
             return;  // an existing group keeps its "Version"
         }
+        // Only a missing group, or a plain one, is made an object group; a damaged one is
+        // reported, not marked over.
+        if (!lastFailureWasAbsence()) {
+            throwLibraryFailure();
+        }
     }
     GroupHandle created(QMXLcreateOpaqueDataGroup(file, group.c_str()));
     if (!created.isValid()) {

@@ -253,7 +253,8 @@ bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize) {
     hsize_t chunk = 0;
     if (H5Pget_chunk(dcpl.get(), 1, &chunk) != 1 || chunk == 0) return false;
     hsize_t chunks = 0;
-    if (H5Dget_num_chunks(dataset, H5S_ALL, &chunks) < 0) return false;
+    Hid space(H5Dget_space(dataset));  // HDF5 1.10 takes no H5S_ALL here
+    if (!space || H5Dget_num_chunks(dataset, space.get(), &chunks) < 0) return false;
     return chunks >= count / chunk + (count % chunk != 0 ? 1 : 0);
 }
 

@@ -126,6 +126,13 @@ TEST_F(DamagedRead, ACompressedVectorCannotClaimChunksItDoesNotHave) {
         s.vectors.setCompression(6);  // large enough to be stored in compressed chunks
         s.vectors.create("series", "wave", VT_DOUBLE, 3000, values.data());
     }
+    {
+        Session s(file, UserContext::ReadOnly);
+        EXPECT_EQ(s.vectors.getInfo("series", "wave").rows, 3000);  // intact, it reads
+        std::vector<double> back(3000);
+        s.vectors.read("series", "wave", VT_DOUBLE, back.data());
+        EXPECT_EQ(back, values);
+    }
     damageSize(file, 3000);
     Session s(file, UserContext::ReadOnly);
     EXPECT_TRUE(contains(violation([&] { s.vectors.getInfo("series", "wave"); }), "/series/wave"));
@@ -199,10 +206,17 @@ TEST_F(DamagedRead, AGroupThatLostItsMarkIsDamagedNotAPlainGroup) {
     std::string bytes = qt::readFile(file);
     bytes[uniqueOffset(bytes, std::string("QMZ_OBJECT_GROUP"))] ^= 4;
     qt::writeFile(file, bytes);
-    Session s(file, UserContext::ReadOnly);
-    EXPECT_TRUE(contains(violation([&] { s.blobs.existsGroup("models"); }), "/models"));
-    std::string id;
-    EXPECT_TRUE(contains(violation([&] { s.blobs.readGroupDataId("models", id); }), "/models"));
+    {
+        Session s(file, UserContext::ReadOnly);
+        EXPECT_TRUE(contains(violation([&] { s.blobs.existsGroup("models"); }), "/models"));
+        std::string id;
+        EXPECT_TRUE(contains(violation([&] { s.blobs.readGroupDataId("models", id); }), "/models"));
+    }
+    Session writer(file);
+    EXPECT_TRUE(contains(violation([&] { writer.blobs.createGroup("models", 1); }), "/models"))
+        << "a damaged group is reported, not marked over";
+    writer.blobs.createGroup("plain", 2);  // a plain group still becomes an object group
+    EXPECT_TRUE(writer.blobs.existsGroup("plain"));
 }
 
 TEST_F(DamagedRead, AnUnreadableHeaderIsNeverReportedAsAbsent) {
