@@ -138,6 +138,32 @@ TEST_F(DamagedRead, ACompressedVectorCannotClaimChunksItDoesNotHave) {
     EXPECT_TRUE(contains(violation([&] { s.vectors.getInfo("series", "wave"); }), "/series/wave"));
 }
 
+// Files from before checksums (no marker) may hold chunks never written, so only the DAO's own
+// limit stands between a damaged count there and the host's buffer.
+TEST_F(DamagedRead, ACountBeyondAnIntIsRefusedEvenWhereTheStorageCannotTell) {
+    std::vector<double> values(3000, 0.5);
+    {
+        Session s(file);
+        s.vectors.setCompression(6);
+        s.vectors.create("series", "wave", VT_DOUBLE, 3000, values.data());
+    }
+    // What a file written before checksums looks like: no marker, no checksums.
+    const std::string script =
+        "/usr/bin/python3 -c \"import h5py\n"
+        "with h5py.File('" + file + "', 'r+') as f:\n"
+        "    f.visititems(lambda n, o: None if [o.attrs.__delitem__(k) for k in ('QMZ_CRC32C', 'QMZ_ATTR_CRC32C') if k in o.attrs] else None)\n"
+        "    [f.attrs.__delitem__(k) for k in ('QMZ_ATTR_CRC32C', 'QMZ_CHECKSUMS') if k in f.attrs]\n\"";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    damageSize(file, 3000);
+
+    Session s(file, UserContext::ReadOnly);
+    EXPECT_TRUE(contains(violation([&] { s.vectors.getInfo("series", "wave"); }),
+                         "'/series/wave' claims 49478023252920 elements, more than a vector holds"));
+    std::vector<double> buffer(3000 + 1024, 7.0);
+    violation([&] { s.vectors.read("series", "wave", VT_DOUBLE, buffer.data()); });
+    for (double value : buffer) ASSERT_EQ(value, 7.0);
+}
+
 TEST_F(DamagedRead, ABlobSizeTheStoredBytesCannotHoldIsDamage) {
     {
         Session s(file);
