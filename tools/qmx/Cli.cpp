@@ -84,7 +84,7 @@ std::string Args::positionalOr(std::size_t i, const std::string& fallback) const
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {lsCommand(),    getCommand(),     putCommand(),
                                                catCommand(),   checkCommand(),   compactCommand(),
-                                               versionCommand(), demoCommand()};
+                                               versionCommand(), sealCommand(),  demoCommand()};
     return table;
 }
 

@@ -14,6 +14,7 @@ Command checkCommand();
 Command compactCommand();
 Command versionCommand();
 Command demoCommand();
+Command sealCommand();
 
 }  // namespace Quellmar::qmx
 

@@ -125,22 +125,34 @@ VectorInfo QMXArrayDAO::getInfoNoLocking(const std::string& path, const std::str
     VectorInfo info{0, 1, -1};
     std::string groupPath = path;
     std::string datasetName = name;
-    GetVectorInfo(groupPath, datasetName, info);
+    if (!GetVectorInfo(groupPath, datasetName, info)) return info;  // nothing stored there
 
+    // From here on the dataset exists: every failure is damage, and damaged shape attributes
+    // must fail the query, not turn the array into a plain vector of another shape.
     const std::string full = groupPath + "/" + datasetName;
     DatasetHandle dataset(QMXLopenDataset(getHandleToStorage(), full.c_str()));
-    // Damaged attributes must fail the read, not turn the array into a plain vector.
-    if (dataset > 0 && QMXLhasAttribute(dataset.getHandle(), "Rows") < 0)
-        throw DataAccessViolationException(getLastErrorMessage());
+    if (!dataset.isValid()) throw DataAccessViolationException(getLastErrorMessage());
     int rows = 0;
-    if (QMXLreadAttribute(dataset.getHandle(), "Rows", &rows) > 0) {
-        int cols = 0;
-        if (QMXLreadAttribute(dataset.getHandle(), "Cols", &cols) > 0) {
-            info.rows = rows;
-            info.cols = cols;
-        }
-    }
+    if (!readShapeAttribute(dataset, "Rows", rows) || rows <= 0) return info;
+    int cols = 0;
+    if (!readShapeAttribute(dataset, "Cols", cols) || cols <= 0) return info;
+    // The host sizes its buffer by rows x cols; the read moves every stored element.
+    if (static_cast<long long>(rows) * cols != info.rows)
+        throw DataAccessViolationException("shape " + std::to_string(rows) + " x " + std::to_string(cols) +
+                                           " does not match the " + std::to_string(info.rows) +
+                                           " stored elements of '" + full + "' (the item is damaged)");
+    info.rows = rows;
+    info.cols = cols;
     return info;
+}
+
+bool QMXArrayDAO::readShapeAttribute(const DatasetHandle& dataset, const char* attribute, int& value) {
+    const int present = QMXLhasAttribute(dataset.getHandle(), attribute);
+    if (present < 0) throw DataAccessViolationException(getLastErrorMessage());
+    if (present == 0) return false;
+    if (QMXLreadAttribute(dataset.getHandle(), attribute, &value) < 0)
+        throw DataAccessViolationException(getLastErrorMessage());
+    return true;
 }
 
 }  // namespace Quellmar

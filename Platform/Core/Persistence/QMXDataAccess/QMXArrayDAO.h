@@ -42,6 +42,9 @@ private:
     // Writes "Rows" and "Cols" on the dataset; false when the file library refused either.
     bool writeShape(const std::string& groupPath, const std::string& datasetName, int rows,
                     int cols);
+    // Reads one shape attribute of an existing dataset: false when it is absent; throws
+    // DataAccessViolationException when it cannot be looked for or read (damaged).
+    static bool readShapeAttribute(const DatasetHandle& dataset, const char* attribute, int& value);
 };
 
 }  // namespace Quellmar

@@ -62,4 +62,9 @@ std::string QMXBaseDAO::getLastErrorMessage() {
     return text;
 }
 
+bool QMXBaseDAO::lastFailureWasAbsence() {
+    const int kind = QMXLgetLastFailureKind();
+    return kind == QMXL_FAILED_MISSING || kind == QMXL_FAILED_OTHER_KIND;
+}
+
 }  // namespace Quellmar

@@ -46,6 +46,10 @@ protected:
     // Throws QminvalidArgument "Name contains a NUL character." for a name the file library
     // would cut short.
     static void refuseEmbeddedNul(const std::string& name);
+    // Whether the file library's last failure said that nothing (or something of another
+    // kind) is stored under the name asked for. Existence tests answer "no" to exactly these;
+    // every other failure, damage above all, is reported as an exception.
+    static bool lastFailureWasAbsence();
 
 private:
     std::shared_ptr<QMXPersistentStorage> storage;

@@ -37,9 +37,13 @@ GroupHandle openObjectGroup(int file, const std::string& group) {
     return handle;
 }
 
-// A failed presence query counts as "missing" on read.
+// Only a definite "no" is a missing attribute, which reads as the default. A failed query
+// (attributes that fail their checksum) is damage: read as a default it would hand the host
+// values the file never held.
 bool present(const GroupHandle& group, const std::string& attribute) {
-    return QMXLhasAttribute(group.getHandle(), attribute.c_str()) > 0;
+    const int result = QMXLhasAttribute(group.getHandle(), attribute.c_str());
+    check(result);
+    return result > 0;
 }
 
 // On write only a definite "no" creates; anything else (an error included) goes to update,

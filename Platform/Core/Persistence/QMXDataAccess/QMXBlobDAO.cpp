@@ -211,6 +211,13 @@ void QMXBlobDAO::Read(int file, const std::string& group, const std::string& nam
     if (size < 1) {
         throw DataAccessViolationException("Wrong size of object.");
     }
+    // The file library hands out only sizes its stored bytes hold; one a buffer cannot take
+    // is damage all the same.
+    if (static_cast<unsigned long long>(size) > SerializationTransferObject::Buffer().max_size()) {
+        throw DataAccessViolationException("'" + group + "/" + name + "' claims " +
+                                           std::to_string(size) +
+                                           " bytes, more than a buffer holds (the item is damaged)");
+    }
     // Reuse the caller's vector so the bytes land in it directly.
     auto buffer = object.getBuffer();
     if (buffer) {
@@ -245,7 +252,11 @@ void QMXBlobDAO::Remove(int file, const std::string& group, const std::string& n
 
 bool QMXBlobDAO::Exists(int file, const std::string& group, const std::string& name) {
     long long size = 0;
-    return getSizeOfBlobData(file, group.c_str(), name.c_str(), &size) >= 0;
+    if (getSizeOfBlobData(file, group.c_str(), name.c_str(), &size) >= 0) return true;
+    // Only "nothing of this kind there" is an answer; an object that cannot be read (a
+    // damaged header, say) is not absent, and saying so would hide it from the host.
+    if (lastFailureWasAbsence()) return false;
+    throwLibraryFailure();
 }
 
 bool QMXBlobDAO::ExistsGroup(int file, const std::string& group) {
@@ -261,6 +272,11 @@ void QMXBlobDAO::CreateGroup(int file, const std::string& group, int version) {
         GroupHandle existing(QMXLopenOpaqueDataGroup(file, group.c_str()));
         if (existing.isValid()) {
             return;  // an existing group keeps its "Version"
+        }
+        // Only a missing group, or a plain one, is made an object group; a damaged one is
+        // reported, not marked over.
+        if (!lastFailureWasAbsence()) {
+            throwLibraryFailure();
         }
     }
     GroupHandle created(QMXLcreateOpaqueDataGroup(file, group.c_str()));

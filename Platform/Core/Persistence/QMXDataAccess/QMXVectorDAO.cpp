@@ -20,8 +20,16 @@ QMXClassComposer& asComposer(ClassComposer& type) {
     return *composer;
 }
 
-void throwAccessViolation() {
+[[noreturn]] void throwAccessViolation() {
     throw DataAccessViolationException(QMXBaseDAO::getLastErrorMessage());
+}
+
+// A count read from the file that an int (the interface's counts, VectorInfo) cannot hold is
+// damage: reported as a smaller number it would size the host's buffer short of the read.
+int reportableCount(long long count, const std::string& path, const std::string& name) {
+    if (count >= 0 && count <= INT_MAX) return static_cast<int>(count);
+    throw DataAccessViolationException("'" + path + "/" + name + "' claims " + std::to_string(count) +
+                                       " elements, more than a vector holds (the item is damaged)");
 }
 
 // Maps the file library's stored element type to the interface's code; -1 when there is none.
@@ -107,6 +115,11 @@ bool QMXVectorDAO::Create(std::string& path, std::string& name, QMXHandle dataty
 bool QMXVectorDAO::Read(std::string& path, std::string& name, int type, void* data) {
     requireStorage();
     if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    requireReportableCount(path, name);
+    return readTyped(path, name, type, data);
+}
+
+bool QMXVectorDAO::readTyped(const std::string& path, const std::string& name, int type, void* data) {
     if (QMXLreadTypedDataset(getHandleToStorage(), path.c_str(), name.c_str(), type, data) < 0)
         throwAccessViolation();
     return true;
@@ -115,6 +128,7 @@ bool QMXVectorDAO::Read(std::string& path, std::string& name, int type, void* da
 bool QMXVectorDAO::Read(std::string& path, std::string& name, QMXHandle datatype, void* data) {
     requireStorage();
     if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    requireReportableCount(path, name);
     if (QMXLreadObjectDataset(getHandleToStorage(), path.c_str(), name.c_str(),
                               datatype.getHandle(), data) < 0)
         throwAccessViolation();
@@ -155,7 +169,10 @@ bool QMXVectorDAO::Exists(std::string& path, std::string& name) {
     requireStorage();
     if (constructPaths(path, name, false) < 0) throwAccessViolation();
     long long size = 0;
-    return QMXLgetSizeOfDataset(getHandleToStorage(), path.c_str(), name.c_str(), &size) >= 0;
+    if (QMXLgetSizeOfDataset(getHandleToStorage(), path.c_str(), name.c_str(), &size) >= 0) return true;
+    // Only "nothing there" is an answer; a dataset that cannot be read is not absent.
+    if (lastFailureWasAbsence()) return false;
+    throwAccessViolation();
 }
 
 bool QMXVectorDAO::GetVectorInfo(std::string& path, std::string& name, VectorInfo& info) {
@@ -163,9 +180,11 @@ bool QMXVectorDAO::GetVectorInfo(std::string& path, std::string& name, VectorInf
     if (constructPaths(path, name, false) < 0) throwAccessViolation();
     long long count = 0;
     int type = -1;
-    if (QMXLgetDatasetInfo(getHandleToStorage(), path.c_str(), name.c_str(), &count, &type) < 0)
-        return false;
-    info.rows = static_cast<int>(count);
+    if (QMXLgetDatasetInfo(getHandleToStorage(), path.c_str(), name.c_str(), &count, &type) < 0) {
+        if (lastFailureWasAbsence()) return false;
+        throwAccessViolation();
+    }
+    info.rows = reportableCount(count, path, name);
     info.cols = 1;
     info.type = toVectorDataType(type);
     return true;
@@ -175,9 +194,20 @@ long long QMXVectorDAO::storedElementCount(std::string& path, std::string& name)
     if (constructPaths(path, name, false) < 0) throwAccessViolation();
     long long count = 0;
     int type = -1;
-    if (QMXLgetDatasetInfo(getHandleToStorage(), path.c_str(), name.c_str(), &count, &type) < 0)
-        return -1;
+    if (QMXLgetDatasetInfo(getHandleToStorage(), path.c_str(), name.c_str(), &count, &type) < 0) {
+        if (lastFailureWasAbsence()) return -1;
+        throwAccessViolation();
+    }
     return count;
+}
+
+void QMXVectorDAO::requireReportableCount(const std::string& path, const std::string& name) {
+    long long count = 0;
+    int type = -1;
+    // The dataset stays open in the file library for the read that follows.
+    if (QMXLgetDatasetInfo(getHandleToStorage(), path.c_str(), name.c_str(), &count, &type) < 0)
+        throwAccessViolation();
+    reportableCount(count, path, name);
 }
 
 bool QMXVectorDAO::datasetExists(const std::string& path, const std::string& name) {
@@ -297,9 +327,8 @@ bool QMXVectorDAO::readMany(const std::string& path, const std::vector<std::stri
             throw DataAccessViolationException("Wrong size of object.");
 
         result[i].resize(static_cast<std::size_t>(info.rows));
-        groupPath = path;
-        datasetName = names[i];
-        Read(groupPath, datasetName, static_cast<int>(QMXL_UINT8), result[i].data());
+        // Rewritten by storedElementCount, and the count just checked: read straight away.
+        readTyped(groupPath, datasetName, static_cast<int>(QMXL_UINT8), result[i].data());
     }
     return true;
 }
@@ -363,7 +392,9 @@ bool QMXVectorDAO::existsGroup(const std::string& path) {
     getStrippedName(path, stripped);
     const std::string groupPath = pathToRoot + "/" + stripped;
     GroupHandle group(QMXLopenGroup(getHandleToStorage(), groupPath.c_str()));
-    return group.isValid();
+    if (group.isValid()) return true;
+    if (lastFailureWasAbsence()) return false;
+    throwAccessViolation();
 }
 
 bool QMXVectorDAO::removeGroup(const std::string& path) {

@@ -58,7 +58,8 @@ public:
                 const void* data);
     bool Remove(std::string& path, std::string& name);
     bool Exists(std::string& path, std::string& name);
-    // False, with `info` untouched, when the file library reports no dataset.
+    // False, with `info` untouched, when no dataset is stored under the name; a dataset that
+    // cannot be described (damaged) throws DataAccessViolationException.
     bool GetVectorInfo(std::string& path, std::string& name, VectorInfo& info);
 
     // Levels below 0 are stored as 0, above 9 as 9.
@@ -79,9 +80,15 @@ protected:
     // Whether a dataset is at the caller's path and name; used before a creation so that a
     // failed create never undoes a dataset it did not make.
     bool datasetExists(const std::string& path, const std::string& name);
-    // The element count the file holds for the caller's path and name, -1 when none. Rewrites
-    // both arguments as the workers do.
+    // The element count the file holds for the caller's path and name, -1 when none; throws
+    // when the dataset cannot be read. Rewrites both arguments as the workers do.
     long long storedElementCount(std::string& path, std::string& name);
+    // Throws DataAccessViolationException naming the dataset when its stored element count
+    // does not fit an int: the host sized its buffer by getInfo, which cannot report it.
+    // Arguments as rewritten by constructPaths.
+    void requireReportableCount(const std::string& path, const std::string& name);
+    // The typed read's file library call alone, for callers that checked the count already.
+    bool readTyped(const std::string& path, const std::string& name, int type, void* data);
     // The storage must be bound before any file work: throws DataSourceException otherwise.
     void requireStorage();
     // The frame's common steps: the stack, its error text, and a lock of the given kind on it.

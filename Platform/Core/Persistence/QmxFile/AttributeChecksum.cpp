@@ -132,6 +132,16 @@ herr_t refreshAttributesChecksum(hid_t object) {
     return attribute.close();
 }
 
+int sealAttributes(hid_t object) {
+    const htri_t exists = H5Aexists(object, kAttributesChecksumAttribute);
+    if (exists < 0) return -1;
+    if (exists > 0) return 0;
+    const auto sum = sumOf(object);
+    if (!sum) return -1;
+    if (sum->covered == 0) return 0;
+    return refreshAttributesChecksum(object) < 0 ? -1 : 1;
+}
+
 herr_t verifyAttributes(hid_t object) {
     ErrorKeeper keeper;
     auto damaged = [&](const char* reason) {

@@ -18,6 +18,11 @@ herr_t refreshAttributesChecksum(hid_t object);
 // checksum marker); negative with the reason on HDF5's error stack when they are damaged.
 herr_t verifyAttributes(hid_t object);
 
+// Gives an object whose attributes carry no checksum one (attributes another program added).
+// 1 when one was added, 0 when it had one or has no attributes to cover, negative when the
+// attributes cannot be read.
+int sealAttributes(hid_t object);
+
 }  // namespace Quellmar::qmxfile
 
 #endif

@@ -66,6 +66,7 @@ int size(const char* function, ItemKind kind, int file, const char* group, const
     if (!dataset) return -1;
     const long long count = elementCount(dataset.get());
     if (count < 0) return call.failHdf5("cannot read the size of " + item->where());
+    if (!checkStoredSize(call, *item, dataset.get(), count, 1)) return -1;
     *bytes = count;
     keepItem(*item, std::move(dataset));
     return 1;

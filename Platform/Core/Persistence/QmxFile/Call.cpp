@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "ItemAccess.h"
 #include "Library.h"
+#include "QMXL.h"
 
 #include <hdf5.h>
 
@@ -31,6 +32,19 @@ int Call::fail(const std::string& why) {
     error.present = true;
     error.message = std::string(m_function) + ": " + why;
     error.stack.assign(1, error.message);
+    error.kind = QMXL_FAILED_OTHER;
+    return -1;
+}
+
+int Call::failMissing(const std::string& why) {
+    fail(why);
+    lastError().kind = QMXL_FAILED_MISSING;
+    return -1;
+}
+
+int Call::failOtherKind(const std::string& why) {
+    fail(why);
+    lastError().kind = QMXL_FAILED_OTHER_KIND;
     return -1;
 }
 
@@ -47,6 +61,7 @@ int Call::failHdf5(const std::string& why) {
     if (!reason.empty()) error.message += " (" + reason + ")";
     error.stack.assign(1, error.message);
     error.stack.insert(error.stack.end(), stack.begin(), stack.end());
+    error.kind = QMXL_FAILED_OTHER;
     return -1;
 }
 

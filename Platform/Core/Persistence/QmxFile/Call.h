@@ -24,6 +24,11 @@ public:
     // A failure reported by HDF5: "function: why: <HDF5's most specific reason>", with
     // HDF5's error stack kept for QMXLwalkErrorStack. Call it before any other HDF5 call.
     int failHdf5(const std::string& why);
+    // A failure because nothing is stored under the name (or a group on the way is missing),
+    // and one because something of another kind is: callers that ask whether an object exists
+    // answer "no" to these and report every other failure (damage above all).
+    int failMissing(const std::string& why);
+    int failOtherKind(const std::string& why);
 
     // The live handle, or null after recording a failure.
     Entry* entry(int handle);

@@ -91,9 +91,9 @@ extern "C" int QMXLremoveDataset(int loc, const char* path) {
     auto item = itemRef(call, loc, path);
     if (!item || !writable(call, *item->loc, item->path.text())) return -1;
     const Found found = findObject(item->loc->id.get(), item->path);
-    if (found == Found::Missing) return call.fail("dataset " + item->where() + " does not exist");
+    if (found == Found::Missing) return call.failMissing("dataset " + item->where() + " does not exist");
     if (found == Found::Error) return call.failHdf5("cannot look up " + item->where());
-    if (found != Found::Dataset) return call.fail(item->where() + " is not a dataset");
+    if (found != Found::Dataset) return call.failOtherKind(item->where() + " is not a dataset");
     if (H5Ldelete(item->loc->id.get(), item->path.text().c_str(), H5P_DEFAULT) < 0)
         return call.failHdf5("cannot remove dataset " + item->where());
     return 1;
@@ -108,7 +108,9 @@ extern "C" int QMXLgetSizeOfDataset(int file, const char* group, const char* nam
     const long long count = elementCount(dataset.get());
     Hid type(H5Dget_type(dataset.get()));
     if (count < 0 || !type) return call.failHdf5("cannot read the size of " + item->where());
-    *bytes = count * static_cast<long long>(H5Tget_size(type.get()));
+    const size_t elementSize = H5Tget_size(type.get());
+    if (!checkStoredSize(call, *item, dataset.get(), count, elementSize)) return -1;
+    *bytes = count * static_cast<long long>(elementSize);
     keepItem(*item, std::move(dataset));
     return 1;
 }
@@ -122,6 +124,7 @@ extern "C" int QMXLgetDatasetInfo(int file, const char* group, const char* name,
     const long long n = elementCount(dataset.get());
     Hid stored(H5Dget_type(dataset.get()));
     if (n < 0 || !stored) return call.failHdf5("cannot describe " + item->where());
+    if (!checkStoredSize(call, *item, dataset.get(), n, H5Tget_size(stored.get()))) return -1;
     *count = n;
     *type = kindOfType(stored.get()) == ItemKind::Typed ? codeOfType(stored.get()) : -1;
     keepItem(*item, std::move(dataset));

@@ -78,3 +78,9 @@ extern "C" int QMXLgetLastErrorMessage(char** message) {
     *message = allocateString(error.message);
     return *message ? 1 : -1;
 }
+
+extern "C" int QMXLgetLastFailureKind(void) {
+    // Not a Call: asking must not replace the failure it asks about.
+    const LastError& error = lastError();
+    return error.present ? error.kind : QMXL_FAILED_NONE;
+}

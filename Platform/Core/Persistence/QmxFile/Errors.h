@@ -11,6 +11,8 @@ namespace Quellmar::qmxfile {
 // caller usually closes handles before it asks.
 struct LastError {
     bool present = false;
+    int kind = 0;  // a QMXLFailureKind value
+
     std::string message;
     std::vector<std::string> stack;
 };

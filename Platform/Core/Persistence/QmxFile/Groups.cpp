@@ -1,3 +1,4 @@
+#include "AttributeChecksum.h"
 #include "Format.h"
 #include "Objects.h"
 #include "QMXL.h"
@@ -10,7 +11,7 @@ namespace {
 Hid openGroupAt(Call& call, const Entry& loc, const Path& path) {
     const Found found = findObject(loc.id.get(), path);
     if (found == Found::Missing) {
-        call.fail("group " + where(loc, path) + " does not exist");
+        call.failMissing("group " + where(loc, path) + " does not exist");
         return Hid();
     }
     if (found == Found::Error) {
@@ -18,7 +19,7 @@ Hid openGroupAt(Call& call, const Entry& loc, const Path& path) {
         return Hid();
     }
     if (found != Found::Group) {
-        call.fail(where(loc, path) + " is not a group");
+        call.failOtherKind(where(loc, path) + " is not a group");
         return Hid();
     }
     Hid group(H5Gopen2(loc.id.get(), path.text().c_str(), H5P_DEFAULT));
@@ -80,7 +81,12 @@ extern "C" int QMXLopenOpaqueDataGroup(int file, const char* path) {
     if (!group) return -1;
     const int marked = isObjectGroup(group.get());
     if (marked < 0) return call.failHdf5("cannot read the attributes of " + where(*e, p));
-    if (marked == 0) return call.fail("group " + where(*e, p) + " is not an object group");
+    if (marked == 0) {
+        // A mark lost to damage is not "another kind of group": the attributes say which.
+        if (verifyAttributes(group.get()) < 0)
+            return call.failHdf5("cannot read the attributes of " + where(*e, p));
+        return call.failOtherKind("group " + where(*e, p) + " is not an object group");
+    }
     return addObject(call, *e, std::move(group), Kind::Group);
 }
 
@@ -110,5 +116,7 @@ extern "C" int QMXLexistsOpaqueDataGroup(int file, const char* path) {
     Hid group(H5Gopen2(e->id.get(), p.text().c_str(), H5P_DEFAULT));
     if (!group) return call.failHdf5("cannot open group " + where(*e, p));
     const int marked = isObjectGroup(group.get());
+    if (marked == 0 && verifyAttributes(group.get()) < 0)
+        return call.failHdf5("cannot read the attributes of " + where(*e, p));
     return marked < 0 ? call.failHdf5("cannot read the attributes of " + where(*e, p)) : marked;
 }

@@ -1,5 +1,6 @@
 #include "ItemAccess.h"
 
+#include "ItemChecksum.h"
 #include "Library.h"
 
 #include <utility>
@@ -48,7 +49,7 @@ KeptItem& kept() {
 Hid diagnoseOpen(Call& call, const ItemRef& item) {
     const Found found = findObject(item.loc->id.get(), item.path);
     if (found == Found::Missing) {
-        call.fail("dataset " + item.where() + " does not exist");
+        call.failMissing("dataset " + item.where() + " does not exist");
         return Hid();
     }
     if (found == Found::Error) {
@@ -56,7 +57,7 @@ Hid diagnoseOpen(Call& call, const ItemRef& item) {
         return Hid();
     }
     if (found != Found::Dataset) {
-        call.fail(item.where() + " is not a dataset");
+        call.failOtherKind(item.where() + " is not a dataset");
         return Hid();
     }
     // A dataset that would not open (damaged, say): opened once more so that HDF5's own
@@ -77,7 +78,7 @@ Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
         Hid type(H5Dget_type(dataset.get()));
         const ItemKind stored = type ? kindOfType(type.get()) : ItemKind::Other;
         if (stored != *kind) {
-            call.fail(item.where() + " is " + nameOfKind(stored) + ", not " + nameOfKind(*kind));
+            call.failOtherKind(item.where() + " is " + nameOfKind(stored) + ", not " + nameOfKind(*kind));
             return Hid();
         }
     }
@@ -105,6 +106,13 @@ bool checkCount(Call& call, long long count, const void* data) {
         return false;
     }
     return true;
+}
+
+bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long count, size_t elementSize) {
+    if (count >= 0 && storageCovers(dataset, static_cast<hsize_t>(count), elementSize)) return true;
+    call.fail(item.where() + " claims " + std::to_string(count) + " elements of " + std::to_string(elementSize) +
+              " bytes, more than is stored (the item is damaged)");
+    return false;
 }
 
 void keepItem(const ItemRef& item, Hid dataset) {

@@ -23,6 +23,9 @@ Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind);
 // item's name (HDF5 refuses to create over it, so no lookup is made before), else HDF5's.
 int failCreation(Call& call, const ItemRef& item, const std::string& what);
 bool checkCount(Call& call, long long count, const void* data);
+// Every size handed out is one the stored bytes can hold (see storageCovers): a caller sizes
+// its buffer by it. False, with the damage recorded, when they cannot.
+bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long count, size_t elementSize);
 
 // A reader asks for an item's size or shape and then reads it: calls that would each look the
 // item up. Such a call keeps its open dataset here; the next call takes it when it asks for

@@ -2,6 +2,7 @@
 #include "AttributeChecksum.h"
 #include "DataItems.h"
 #include "GroupIndex.h"
+#include "ItemChecksum.h"
 #include "Memory.h"
 #include "Objects.h"
 #include "QMXL.h"
@@ -51,7 +52,7 @@ herr_t collectAttribute(hid_t, const char* name, const H5A_info_t*, void* data) 
 Hid openObject(Call& call, const Entry& loc, const Path& path) {
     const Found found = findObject(loc.id.get(), path);
     if (found == Found::Missing) {
-        call.fail(where(loc, path) + " does not exist");
+        call.failMissing(where(loc, path) + " does not exist");
         return Hid();
     }
     if (found == Found::Error) {
@@ -141,4 +142,22 @@ extern "C" int QMXLverifyObject(int loc, const char* path) {
             return call.fail("the member index of " + where(*e, p) + " is damaged: " + problem);
     }
     return 1;
+}
+
+extern "C" int QMXLsealObject(int loc, const char* path) {
+    Call call("QMXLsealObject");
+    Entry* e = call.location(loc);
+    if (!e || !call.text(path, "object path") || !writable(call, *e, path)) return -1;
+    const Path p = parsePath(path);
+    Hid object = openObject(call, *e, p);
+    if (!object) return -1;
+    int added = 0;
+    if (H5Iget_type(object.get()) == H5I_DATASET) {
+        const int item = sealItem(object.get());
+        if (item < 0) return call.failHdf5(where(*e, p) + " cannot be given a checksum");
+        added += item;
+    }
+    const int attributes = sealAttributes(object.get());
+    if (attributes < 0) return call.failHdf5("the attributes of " + where(*e, p) + " cannot be given a checksum");
+    return added + attributes;
 }

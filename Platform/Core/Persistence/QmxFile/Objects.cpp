@@ -16,8 +16,16 @@ Found findObject(hid_t loc, const Path& path) {
         if (exists == 0) return Found::Missing;
     }
     H5O_info_t info;
-    if (H5Oget_info_by_name2(loc, path.text().c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT) < 0)
-        return Found::Missing;  // a dangling soft link
+    if (H5Oget_info_by_name2(loc, path.text().c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT) < 0) {
+        // A soft link to nothing names nothing; an object behind a hard link whose header
+        // does not decode is damaged, not absent. HDF5's reason is kept for the caller.
+        ErrorKeeper keeper;
+        keeper.capture();
+        H5L_info_t link;
+        const bool soft = H5Lget_info(loc, path.text().c_str(), &link, H5P_DEFAULT) >= 0 &&
+                          link.type != H5L_TYPE_HARD;
+        return soft ? Found::Missing : Found::Error;
+    }
     switch (info.type) {
     case H5O_TYPE_GROUP: return Found::Group;
     case H5O_TYPE_DATASET: return Found::Dataset;

@@ -154,6 +154,18 @@ int QMXLisValidGroup(int handle);
 /* ---- Errors ---------------------------------------------------------------------------- */
 int QMXLwalkErrorStack(void* context, void (*callback)(const char* text, void* context));
 int QMXLgetLastErrorMessage(char** message); /* null when there is none; QMXLreleaseString */
+/* What the calling thread's last failure was (QMXLFailureKind): "missing" when nothing is
+ * stored under the name asked for or a group on its path does not exist, "other kind" when
+ * something of another kind is (a group where a dataset was asked for, a string dataset where
+ * an opaque data item was), "other" for everything else, damage included. Existence tests
+ * answer "no" for the first two only. */
+enum QMXLFailureKind {
+    QMXL_FAILED_NONE = 0,
+    QMXL_FAILED_OTHER = 1,
+    QMXL_FAILED_MISSING = 2,
+    QMXL_FAILED_OTHER_KIND = 3
+};
+int QMXLgetLastFailureKind(void);
 
 /* ---- Memory ---------------------------------------------------------------------------- */
 int QMXLreleaseString(char** text);
@@ -172,6 +184,12 @@ int QMXLlistAttributes(int loc, const char* path, int* count, char*** names);
  * group that lost members without an error); negative with the reason otherwise. The data are
  * not read. */
 int QMXLverifyObject(int loc, const char* path);
+/* Gives the object at path the checksums it lacks: "QMZ_CRC32C" over a dataset's stored
+ * elements when it has none, "QMZ_ATTR_CRC32C" over its attributes when they carry none (items
+ * and attributes another program added to a container). A checksum that is there is never
+ * rewritten. The number of checksums added (0 to 2); negative when the object cannot be read
+ * or the file is read-only. Verify the file first: whatever is sealed reads as intact. */
+int QMXLsealObject(int loc, const char* path);
 /* Number of HDF5 identifiers open in the process (files, groups, datasets, types, attributes). */
 int QMXLgetOpenObjectCount(void);
 /* Number of live handles in the handle table. */
