@@ -11,6 +11,7 @@
 #include <mutex>
 #include <new>
 #include <sys/types.h>
+#include <unordered_map>
 
 namespace Quellmar::qmxfile {
 namespace {
@@ -19,6 +20,13 @@ std::atomic<bool> s_enabled{true};
 std::atomic<hid_t> s_driverId{H5I_INVALID_HID};
 std::mutex s_registerLock;
 thread_local std::string t_lastError;
+
+// Open files by the handle HDF5 hands out for them, for readers of the stored metadata.
+std::mutex s_openLock;
+std::unordered_map<const void*, JournaledFile*>& openFiles() {
+    static auto* files = new std::unordered_map<const void*, JournaledFile*>;
+    return *files;
+}
 
 // The largest address an off_t can reach, as for sec2.
 constexpr haddr_t kMaxAddress = (static_cast<haddr_t>(1) << (8 * sizeof(off_t) - 1)) - 1;
@@ -61,6 +69,10 @@ H5FD_t* driverOpen(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
             return nullptr;
         }
         auto* result = new DriverFile{};
+        {
+            std::lock_guard<std::mutex> guard(s_openLock);
+            openFiles()[file->descriptor()] = file.get();
+        }
         result->file = file.release();
         result->eoa = 0;
         t_lastError.clear();
@@ -75,6 +87,10 @@ herr_t driverClose(H5FD_t* f) {
     DriverFile* d = &outer(f);
     const bool committed = d->file->commit();
     if (!committed) report(__func__, H5E_CANTCLOSEFILE, d->file->error());
+    {
+        std::lock_guard<std::mutex> guard(s_openLock);
+        openFiles().erase(d->file->descriptor());
+    }
     delete d->file;
     delete d;
     return committed ? 0 : -1;
@@ -229,6 +245,18 @@ herr_t setContainerDriver(hid_t fapl) {
 }
 
 bool journalSync() { return flushingEnabled(); }
+
+bool readJournaled(const void* handle, std::uint64_t addr, std::size_t size, void* out) {
+    std::lock_guard<std::mutex> guard(s_openLock);
+    const auto found = openFiles().find(handle);
+    return found != openFiles().end() && found->second->read(addr, size, out);
+}
+
+std::uint64_t journaledLength(const void* handle) {
+    std::lock_guard<std::mutex> guard(s_openLock);
+    const auto found = openFiles().find(handle);
+    return found == openFiles().end() ? 0 : found->second->eof();
+}
 void setJournalEnabled(bool on) { s_enabled = on; }
 bool journalEnabled() { return s_enabled; }
 std::string lastJournalError() { return t_lastError; }

@@ -14,6 +14,9 @@
 
 #include <hdf5.h>
 
+#include <cstddef>
+#include <cstdint>
+
 namespace Quellmar::qmxfile {
 
 // The registered driver (registered on first use); negative when HDF5 refuses.
@@ -26,6 +29,13 @@ herr_t setContainerDriver(hid_t fapl);
 // Whether commits sync the journal before overwriting and the container before deleting the
 // journal (power-loss safe) or skip the syncs (process-crash safe only): QMXLsetflush decides.
 bool journalSync();
+
+// What the driver would hand HDF5 from the open file whose handle (as H5Fget_vfd_handle gives
+// it) is handle: the container's bytes with the session's unwritten pages over them. False when
+// no file is open under that handle or the read fails.
+bool readJournaled(const void* handle, std::uint64_t addr, std::size_t size, void* out);
+// That file's length, the session's appends included; 0 when none is open under the handle.
+std::uint64_t journaledLength(const void* handle);
 
 }  // namespace Quellmar::qmxfile
 

@@ -2,6 +2,7 @@
 #include "AttributeChecksum.h"
 #include "DataItems.h"
 #include "GroupIndex.h"
+#include "HeaderCheck.h"
 #include "Memory.h"
 #include "Objects.h"
 #include "QMXL.h"
@@ -82,6 +83,9 @@ extern "C" int QMXLlistGroup(int loc, const char* path, int* count, char*** name
         return call.failHdf5("cannot list group " + where(*e, p));
     std::vector<std::string> texts;
     for (Member& m : members) {
+        Path member;
+        member.parts.push_back(m.name);
+        if (!checkPath(group.get(), member)) return call.failHdf5("cannot list group " + where(*e, p));
         m.kind = kindOf(group.get(), m.name.c_str());
         texts.push_back(m.name);
     }
