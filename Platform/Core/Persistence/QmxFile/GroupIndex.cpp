@@ -23,8 +23,9 @@ std::string quote(const std::string& name) { return "\"" + name + "\""; }
 // Walks the B-tree of one group in key order.
 class IndexWalk {
 public:
-    IndexWalk(const StoredFile& file, unsigned leafK, unsigned internalK)
-        : m_file(file), m_leafK(leafK), m_internalK(internalK) {}
+    IndexWalk(const StoredFile& file, unsigned leafK, unsigned internalK,
+              std::unordered_map<std::string, std::uint64_t>* members = nullptr)
+        : m_file(file), m_leafK(leafK), m_internalK(internalK), m_members(members) {}
 
     void run(const SymbolTable& table) {
         loadHeap(table.heap);
@@ -96,6 +97,11 @@ private:
             if (m_previous && *m_previous == name) throw Damage{"member " + quote(name) + " is listed twice"};
             if (m_previous && !(*m_previous < name))
                 throw Damage{"member " + quote(name) + " is listed after " + quote(*m_previous)};
+            if (m_members) {  // a soft link (cache type 2) has no header of its own
+                const unsigned char* fields = &body[i * entry + m_file.lengthSize];
+                const bool soft = little(fields + m_file.addressSize, 4) == 2;
+                (*m_members)[name] = soft ? ~std::uint64_t{0} : m_file.address(fields);
+            }
             m_previous = std::move(name);
         }
         // A node that lost members at its end still ends before its key.
@@ -107,6 +113,7 @@ private:
     const StoredFile& m_file;
     const unsigned m_leafK;
     const unsigned m_internalK;
+    std::unordered_map<std::string, std::uint64_t>* m_members;
     Bytes m_heap;
     std::set<std::uint64_t> m_seen;
     std::optional<std::string> m_previous;  // the last name seen, in index order
@@ -114,8 +121,9 @@ private:
 
 }  // namespace
 
-void checkMemberIndex(const StoredFile& file, const SymbolTable& table) {
-    IndexWalk(file, file.leafK, file.internalK).run(table);
+void checkMemberIndex(const StoredFile& file, const SymbolTable& table,
+                      std::unordered_map<std::string, std::uint64_t>* members) {
+    IndexWalk(file, file.leafK, file.internalK, members).run(table);
 }
 
 std::string groupIndexProblem(hid_t group) {

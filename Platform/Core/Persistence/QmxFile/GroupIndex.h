@@ -5,7 +5,9 @@
 
 #include <hdf5.h>
 
+#include <cstdint>
 #include <string>
+#include <unordered_map>
 
 namespace Quellmar::qmxfile {
 
@@ -27,7 +29,9 @@ namespace Quellmar::qmxfile {
 std::string groupIndexProblem(hid_t group);
 
 // The same check on a group's symbol table as its header gives it; throws Damage.
-void checkMemberIndex(const StoredFile& file, const SymbolTable& table);
+// With members given, also answers each member's name and header address (none for a soft link).
+void checkMemberIndex(const StoredFile& file, const SymbolTable& table,
+                      std::unordered_map<std::string, std::uint64_t>* members = nullptr);
 
 }  // namespace Quellmar::qmxfile
 

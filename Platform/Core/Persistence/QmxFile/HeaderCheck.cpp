@@ -22,8 +22,10 @@ struct FileChecks {
     bool readOnly = false;
     std::uint64_t root = 0;
     std::unordered_set<std::uint64_t> sound;  // headers (and groups' member indexes) found sound
-    // Read-only files do not change: a path from a location checked once stays checked.
+    // Read-only files do not change: a path from an identifier checked once stays checked, and
+    // the members of a group whose index was checked are found without asking HDF5.
     std::unordered_set<std::string> soundPaths;
+    std::unordered_map<std::uint64_t, std::unordered_map<std::string, std::uint64_t>> members;
 };
 
 std::mutex s_registryLock;
@@ -93,7 +95,11 @@ std::string checkObject(FileChecks& checks, std::uint64_t address) {
     if (!checks.stored || checks.sound.count(address)) return {};
     try {
         const HeaderFacts facts = checkObjectHeaderAndShared(*checks.stored, address);
-        if (facts.symbolTable) checkMemberIndex(*checks.stored, *facts.symbolTable);
+        if (facts.symbolTable) {
+            std::unordered_map<std::string, std::uint64_t> members;
+            checkMemberIndex(*checks.stored, *facts.symbolTable, checks.readOnly ? &members : nullptr);
+            if (checks.readOnly) checks.members[address] = std::move(members);
+        }
     } catch (const Damage& damage) {
         return damage.what;
     }
@@ -101,17 +107,42 @@ std::string checkObject(FileChecks& checks, std::uint64_t address) {
     return {};
 }
 
-bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks) {
+// The member's header address as the group's checked index lists it: nothing when the group
+// is not known that way (a read-write session, a group of the newer kinds, a soft link).
+std::optional<std::uint64_t> knownMember(const FileChecks& checks, std::uint64_t group, const std::string& name,
+                                         bool& missing) {
+    const auto found = checks.members.find(group);
+    if (found == checks.members.end()) return std::nullopt;
+    const auto member = found->second.find(name);
+    if (member == found->second.end()) {
+        missing = true;
+        return std::nullopt;
+    }
+    if (member->second == ~std::uint64_t{0}) return std::nullopt;
+    return member->second;
+}
+
+bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks, std::shared_ptr<FileChecks> checks) {
     std::uint64_t address = 0;
-    const std::shared_ptr<FileChecks> checks = checksOf(loc, address);
+    bool located = false;
+    if (!checks) {
+        checks = checksOf(loc, address);
+        located = true;
+    }
     if (!checks || !checks->stored) return true;  // HDF5 cannot place loc either, or not ours to read
+    const std::string base = std::to_string(loc) + ":";
     std::string key;
     if (checks->readOnly) {
-        key = std::to_string(address) + ":" + path.text();
+        key = base + path.text();
         if (checks->soundPaths.count(key)) return true;
     }
-    const std::uint64_t start = path.absolute ? checks->root : address;
-    std::string problem = checkObject(*checks, start);
+    if (!path.absolute && !located) {
+        H5O_info_t info;
+        if (H5Oget_info2(loc, &info, H5O_INFO_BASIC) < 0) return true;
+        address = info.addr;
+    }
+    std::uint64_t current = path.absolute ? checks->root : address;
+    std::string problem = checkObject(*checks, current);
     if (!problem.empty()) {
         Path self;
         self.absolute = path.absolute;
@@ -121,33 +152,44 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks) {
     }
     Path prefix;
     prefix.absolute = path.absolute;
+    bool viaIndex = checks->readOnly;  // members found through the checked index of their group
     for (const std::string& part : path.parts) {
         prefix.parts.push_back(part);
-        H5L_info_t link;
-        if (H5Lget_info(loc, prefix.text().c_str(), &link, H5P_DEFAULT) < 0) {
-            H5Eclear2(H5E_DEFAULT);
-            return true;  // HDF5 cannot resolve the name either: the caller reports it
-        }
-        if (link.type == H5L_TYPE_HARD) {
-            problem = checkObject(*checks, link.u.address);
-        } else if (link.type == H5L_TYPE_SOFT) {
-            if (softLinks >= kMaxSoftLinks) return true;  // HDF5 refuses to follow further
-            std::string value(link.u.val_size + 1, '\0');
-            if (H5Lget_val(loc, prefix.text().c_str(), value.data(), value.size(), H5P_DEFAULT) < 0) {
-                H5Eclear2(H5E_DEFAULT);
-                return true;
-            }
-            value.resize(std::strlen(value.c_str()));
-            Path target = parsePath(value);
-            if (!target.absolute) {
-                Path parent = prefix;
-                parent.parts.pop_back();
-                parent.parts.insert(parent.parts.end(), target.parts.begin(), target.parts.end());
-                target = parent;
-            }
-            if (!checkPathFrom(loc, target, softLinks + 1)) return false;
+        bool missing = false;
+        const std::optional<std::uint64_t> member =
+            viaIndex ? knownMember(*checks, current, part, missing) : std::nullopt;
+        if (missing) return true;  // HDF5 reads the same index: the caller finds it missing
+        if (member) {
+            current = *member;
+            problem = checkObject(*checks, current);
         } else {
-            problem = "it is a link to another file, which this library does not follow";
+            viaIndex = false;  // past a soft link or a group of another kind: ask HDF5
+            H5L_info_t link;
+            if (H5Lget_info(loc, prefix.text().c_str(), &link, H5P_DEFAULT) < 0) {
+                H5Eclear2(H5E_DEFAULT);
+                return true;  // HDF5 cannot resolve the name either: the caller reports it
+            }
+            if (link.type == H5L_TYPE_HARD) {
+                problem = checkObject(*checks, link.u.address);
+            } else if (link.type == H5L_TYPE_SOFT) {
+                if (softLinks >= kMaxSoftLinks) return true;  // HDF5 refuses to follow further
+                std::string value(link.u.val_size + 1, '\0');
+                if (H5Lget_val(loc, prefix.text().c_str(), value.data(), value.size(), H5P_DEFAULT) < 0) {
+                    H5Eclear2(H5E_DEFAULT);
+                    return true;
+                }
+                value.resize(std::strlen(value.c_str()));
+                Path target = parsePath(value);
+                if (!target.absolute) {
+                    Path parent = prefix;
+                    parent.parts.pop_back();
+                    parent.parts.insert(parent.parts.end(), target.parts.begin(), target.parts.end());
+                    target = parent;
+                }
+                if (!checkPathFrom(loc, target, softLinks + 1, checks)) return false;
+            } else {
+                problem = "it is a link to another file, which this library does not follow";
+            }
         }
         if (!problem.empty()) {
             const std::string name = nameOf(loc, prefix);
@@ -171,7 +213,7 @@ herr_t checkMember(hid_t group, const char* name, const H5L_info_t*, void* data)
     auto* walk = static_cast<TreeWalk*>(data);
     Path member;
     member.parts.push_back(name);
-    if (!checkPathFrom(group, member, 0)) {
+    if (!checkPathFrom(group, member, 0, nullptr)) {
         walk->failed = true;
         return -1;
     }
@@ -197,9 +239,13 @@ std::shared_ptr<void> headerChecksOf(hid_t file) {
     return checks;
 }
 
-bool checkPath(hid_t loc, const Path& path) { return checkPathFrom(loc, path, 0); }
+bool checkPath(hid_t loc, const Path& path) { return checkPathFrom(loc, path, 0, nullptr); }
 
-bool checkOpenObject(hid_t object) { return checkPathFrom(object, Path{}, 0); }
+bool checkPath(hid_t loc, const Path& path, const std::shared_ptr<void>& fileChecks) {
+    return checkPathFrom(loc, path, 0, std::static_pointer_cast<FileChecks>(fileChecks));
+}
+
+bool checkOpenObject(hid_t object) { return checkPathFrom(object, Path{}, 0, nullptr); }
 
 bool checkTree(hid_t group) {
     if (!checkOpenObject(group)) return false;

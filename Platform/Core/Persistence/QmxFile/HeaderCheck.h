@@ -26,6 +26,9 @@ std::shared_ptr<void> headerChecksOf(hid_t file);
 // (a missing name is for the caller to find). False with the reason on HDF5's error stack,
 // "the stored object 'PATH' is damaged: WHAT".
 bool checkPath(hid_t loc, const Path& path);
+// The same, with the checks the file library keeps for loc's file (FileInfo::headerChecks):
+// a path checked before in a read-only session then costs one lookup and no HDF5 call.
+bool checkPath(hid_t loc, const Path& path, const std::shared_ptr<void>& fileChecks);
 // The object behind an open identifier (the root group of a file identifier).
 bool checkOpenObject(hid_t object);
 // Every object below a group, before an operation that visits them all (removal, copy).

@@ -72,7 +72,7 @@ Hid diagnoseOpen(Call& call, const ItemRef& item) {
 
 Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
     // The common case first: one lookup. Only a failure pays for the walk that says why.
-    if (!checkPath(item.loc->id.get(), item.path)) {
+    if (!checkPath(item.loc->id.get(), item.path, item.loc->info ? item.loc->info->headerChecks : nullptr)) {
         call.failHdf5("cannot open dataset " + item.where());
         return Hid();
     }
