@@ -47,9 +47,20 @@ def runtime_frame(where):
     return where.startswith("(") and "+0x" in where and not any(lib in where for lib in HDF5)
 
 
+def allocation_frames(report):
+    """(function, where) of the stack that allocated the block a heap report is about."""
+    at = report.find("allocated by thread")
+    return frames(report[at:]) if at >= 0 else []
+
+
 def attribute(report):
     """('hdf5' | 'ours' | 'unknown', deciding frame, stack)."""
     stack = frames(report)
+    # A host's read buffer is sized by what the library answered; whoever then wrote past its
+    # end (HDF5's memcpy included), the library let it happen.
+    if "heap-buffer-overflow" in report and any("GuardedBuffer" in f for f, _ in allocation_frames(report)):
+        writer = next((f for f, w in stack if not f.startswith(NOISE) and not runtime_frame(w)), "?")
+        return "ours", "a host's buffer overrun, written by " + writer, stack
     for function, where in stack:
         if function.startswith(NOISE) or "libc.so" in where or "sysdeps" in where or runtime_frame(where):
             continue

@@ -43,6 +43,20 @@ class Attribution(unittest.TestCase):
         self.assertEqual(owner, "ours")
         self.assertIn("ItemChecksum.cpp:120", frame)
 
+    def test_an_overrun_of_a_hosts_buffer_is_ours_even_when_hdf5_wrote(self):
+        text = report(("__asan_memcpy", FUZZER % 0x7b183), ("H5D__contig_readvv_sieve_cb", HDF5 % 0x9a1),
+                      ("H5Dread", HDF5 % 0x5b12e))
+        text += "0x6020 is located 0 bytes to the right of 96-byte region\nallocated by thread T0 here:\n"
+        text += "    #0 0x7f01 in operator new[](unsigned long) %s\n" % (FUZZER % 0x10)
+        text += "    #1 0x7f02 in Quellmar::hostread::GuardedBuffer::GuardedBuffer(unsigned long) " \
+                "/src/tools/hostread/GuardedBuffer.cpp:60:18\n"
+        owner, frame, _ = fuzz_run.attribute(text)
+        self.assertEqual(owner, "ours")
+        self.assertIn("H5D__contig_readvv_sieve_cb", frame)
+        # The same overflow of a block HDF5 allocated itself stays HDF5's.
+        other = text.replace("Quellmar::hostread::GuardedBuffer::GuardedBuffer(unsigned long)", "H5FL_blk_malloc")
+        self.assertEqual(fuzz_run.attribute(other)[0], "hdf5")
+
     def test_only_the_first_stack_counts(self):
         text = report(("free", FUZZER % 0x10), ("H5FL_reg_free", HDF5 % 0x20)) + \
             report(("Quellmar::mine", "/src/Mine.cpp:1:1"))
