@@ -47,6 +47,9 @@ int registerFile(Call& call, Hid id, const std::string& name, bool readOnly, boo
     auto info = std::make_shared<FileInfo>();
     info->headerChecks = headerChecksOf(id.get());
     if (created) trustNewObject(id.get());  // the root group is HDF5's own, maybe unwritten yet
+    // The root's attributes (the marker, the format version) are read right after the open.
+    else if (!checkPath(id.get(), Path{}, info->headerChecks))
+        return call.failHdf5("cannot open file " + quoted(name));
     info->name = name;
     info->readOnly = readOnly;
     info->native = native;

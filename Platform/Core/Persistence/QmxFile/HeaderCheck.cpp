@@ -205,7 +205,8 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks, std::shared_
 }
 
 struct TreeWalk {
-    std::set<std::uint64_t> groups;  // visited, against cycles of hard links
+    std::shared_ptr<FileChecks> checks;  // one memory for the whole walk
+    std::set<std::uint64_t> groups;      // visited, against cycles of hard links
     bool failed = false;
 };
 
@@ -213,7 +214,7 @@ herr_t checkMember(hid_t group, const char* name, const H5L_info_t*, void* data)
     auto* walk = static_cast<TreeWalk*>(data);
     Path member;
     member.parts.push_back(name);
-    if (!checkPathFrom(group, member, 0, nullptr)) {
+    if (!checkPathFrom(group, member, 0, walk->checks)) {
         walk->failed = true;
         return -1;
     }
@@ -248,8 +249,10 @@ bool checkPath(hid_t loc, const Path& path, const std::shared_ptr<void>& fileChe
 bool checkOpenObject(hid_t object) { return checkPathFrom(object, Path{}, 0, nullptr); }
 
 bool checkTree(hid_t group) {
-    if (!checkOpenObject(group)) return false;
     TreeWalk walk;
+    std::uint64_t address = 0;
+    walk.checks = checksOf(group, address);
+    if (!checkPathFrom(group, Path{}, 0, walk.checks)) return false;
     const herr_t status = H5Literate(group, H5_INDEX_NAME, H5_ITER_NATIVE, nullptr, checkMember, &walk);
     // Closing a member group after its damage was found cleared the stack: say it again.
     if (walk.failed) pushText(t_lastDamage);

@@ -241,20 +241,16 @@ TEST_F(DamagedHeader, MessagesAndBlocksOutsideTheirBounds) {
     expectDamaged("/results/big", "exponent lies outside its size");
 }
 
-// A damaged root is found at the first call that relies on it: the attribute calls of the
-// file handle and every path lookup.
-TEST_F(DamagedHeader, RootDamageFailsLookupsAndAttributes) {
+// A damaged root fails the open: the container's marker and version live in its header.
+TEST_F(DamagedHeader, RootDamageFailsTheOpen) {
     const Message marker = attribute("/", "QMZ_FORMAT");
     putLe(bytes, marker.body + 2, 2, 0x7fff);
     Quellmar::testing::writeFile(path, bytes);
-    const int file = QMXLopenFileReadOnly(path.c_str());
-    ASSERT_GT(file, 0) << lastError();
-    int value = 0;
-    EXPECT_LT(QMXLreadAttribute(file, "QMZ_FORMAT_VERSION", &value), 0);
-    EXPECT_NE(lastError().find("'/' is damaged"), std::string::npos) << lastError();
-    EXPECT_LT(QMXLexistsDataset(file, "/models/notes"), 0);
-    EXPECT_NE(lastError().find("'/' is damaged"), std::string::npos) << lastError();
-    QMXLcloseAllFileHandlesForFile(file);
+    for (const bool writable : {false, true}) {
+        EXPECT_LT(writable ? QMXLopenFile(path.c_str()) : QMXLopenFileReadOnly(path.c_str()), 0);
+        EXPECT_NE(lastError().find("'/' is damaged: an attribute message runs past the end"), std::string::npos)
+            << lastError();
+    }
 }
 
 // Without the journal HDF5's own POSIX driver reads the file; so does the check.
