@@ -15,16 +15,14 @@ namespace Quellmar::qmxfile {
 namespace {
 
 constexpr unsigned kMaxSoftLinks = 16;             // HDF5 follows no more either
-constexpr std::size_t kMaxRememberedPaths = 1 << 20;  // a bound on the memory of a long session
 
 struct FileChecks {
     std::optional<StoredFile> stored;  // none: a file this library cannot read itself
     bool readOnly = false;
     std::uint64_t root = 0;
     std::unordered_set<std::uint64_t> sound;  // headers (and groups' member indexes) found sound
-    // Read-only files do not change: a path from an identifier checked once stays checked, and
-    // the members of a group whose index was checked are found without asking HDF5.
-    std::unordered_set<std::string> soundPaths;
+    // Read-only files do not change: the members of a group whose index was checked are found
+    // without asking HDF5.
     std::unordered_map<std::uint64_t, std::unordered_map<std::string, std::uint64_t>> members;
 };
 
@@ -122,6 +120,14 @@ std::optional<std::uint64_t> knownMember(const FileChecks& checks, std::uint64_t
     return member->second;
 }
 
+// The first n components of path.
+Path prefixOf(const Path& path, std::size_t n) {
+    Path prefix;
+    prefix.absolute = path.absolute;
+    prefix.parts.assign(path.parts.begin(), path.parts.begin() + static_cast<std::ptrdiff_t>(n));
+    return prefix;
+}
+
 bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks, std::shared_ptr<FileChecks> checks) {
     std::uint64_t address = 0;
     bool located = false;
@@ -130,12 +136,6 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks, std::shared_
         located = true;
     }
     if (!checks || !checks->stored) return true;  // HDF5 cannot place loc either, or not ours to read
-    const std::string base = std::to_string(loc) + ":";
-    std::string key;
-    if (checks->readOnly) {
-        key = base + path.text();
-        if (checks->soundPaths.count(key)) return true;
-    }
     if (!path.absolute && !located) {
         H5O_info_t info;
         if (H5Oget_info2(loc, &info, H5O_INFO_BASIC) < 0) return true;
@@ -144,17 +144,13 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks, std::shared_
     std::uint64_t current = path.absolute ? checks->root : address;
     std::string problem = checkObject(*checks, current);
     if (!problem.empty()) {
-        Path self;
-        self.absolute = path.absolute;
-        const std::string name = nameOf(loc, self);
+        const std::string name = nameOf(loc, prefixOf(path, 0));
         pushDamage(name, problem);
         return false;
     }
-    Path prefix;
-    prefix.absolute = path.absolute;
     bool viaIndex = checks->readOnly;  // members found through the checked index of their group
-    for (const std::string& part : path.parts) {
-        prefix.parts.push_back(part);
+    for (std::size_t i = 0; i < path.parts.size(); ++i) {
+        const std::string& part = path.parts[i];
         bool missing = false;
         const std::optional<std::uint64_t> member =
             viaIndex ? knownMember(*checks, current, part, missing) : std::nullopt;
@@ -164,6 +160,7 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks, std::shared_
             problem = checkObject(*checks, current);
         } else {
             viaIndex = false;  // past a soft link or a group of another kind: ask HDF5
+            const Path prefix = prefixOf(path, i + 1);
             H5L_info_t link;
             if (H5Lget_info(loc, prefix.text().c_str(), &link, H5P_DEFAULT) < 0) {
                 H5Eclear2(H5E_DEFAULT);
@@ -181,8 +178,7 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks, std::shared_
                 value.resize(std::strlen(value.c_str()));
                 Path target = parsePath(value);
                 if (!target.absolute) {
-                    Path parent = prefix;
-                    parent.parts.pop_back();
+                    Path parent = prefixOf(path, i);
                     parent.parts.insert(parent.parts.end(), target.parts.begin(), target.parts.end());
                     target = parent;
                 }
@@ -192,14 +188,10 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks, std::shared_
             }
         }
         if (!problem.empty()) {
-            const std::string name = nameOf(loc, prefix);
+            const std::string name = nameOf(loc, prefixOf(path, i + 1));
             pushDamage(name, problem);
             return false;
         }
-    }
-    if (checks->readOnly) {
-        if (checks->soundPaths.size() >= kMaxRememberedPaths) checks->soundPaths.clear();
-        checks->soundPaths.insert(std::move(key));
     }
     return true;
 }

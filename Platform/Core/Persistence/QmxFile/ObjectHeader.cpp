@@ -22,7 +22,7 @@ public:
 
     HeaderFacts run(std::uint64_t address) {
         if (m_file.undefined(address)) throw Damage{"the object's address is undefined"};
-        const Bytes first = m_file.read(address, 6, "the object's header");
+        const Bytes first = m_file.read(address, 16, "the object's header");
         if (std::memcmp(first.data(), "OHDR", 4) == 0) startVersion2(address, first);
         else startVersion1(address, first);
         for (std::size_t b = 0; b < m_blocks.size(); ++b) {
@@ -40,9 +40,8 @@ public:
 private:
     void startVersion1(std::uint64_t address, const Bytes& first) {
         if (first[0] != 1) throw Damage{"the header has unknown version " + std::to_string(first[0])};
-        const Bytes prefix = m_file.read(address, 16, "the object's header");
         m_version = 1;
-        addBlock({address + 16, little(&prefix[8], 4)});
+        addBlock({address + 16, little(&first[8], 4)});
     }
 
     void startVersion2(std::uint64_t address, const Bytes& first) {
@@ -61,7 +60,8 @@ private:
     }
 
     void addBlock(Block block) {
-        if (!m_starts.insert(block.address).second) throw Damage{"the header continues into one block twice"};
+        for (const Block& known : m_blocks)
+            if (known.address == block.address) throw Damage{"the header continues into one block twice"};
         m_blocks.push_back(block);
     }
 
@@ -121,7 +121,6 @@ private:
     unsigned m_version = 1;
     bool m_orderTracked = false;
     std::vector<Block> m_blocks;
-    std::set<std::uint64_t> m_starts;
     HeaderFacts m_facts;
 };
 

@@ -44,11 +44,11 @@ std::uint64_t StoredFile::length() const {
     return fstat(m_fd, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
 }
 
-Bytes StoredFile::read(std::uint64_t address, std::uint64_t size, const std::string& what) const {
-    if (!inside(address, size)) throw Damage{what + " lies outside the file"};
+Bytes StoredFile::read(std::uint64_t address, std::uint64_t size, const char* what) const {
+    if (!inside(address, size)) throw Damage{std::string(what) + " lies outside the file"};
     Bytes bytes(static_cast<std::size_t>(size));
     if (m_journal) {
-        if (!readJournaled(m_journal, address, bytes.size(), bytes.data())) throw Damage{"cannot read " + what};
+        if (!readJournaled(m_journal, address, bytes.size(), bytes.data())) throw Damage{std::string("cannot read ") + what};
         return bytes;
     }
     std::size_t done = 0;
@@ -56,7 +56,7 @@ Bytes StoredFile::read(std::uint64_t address, std::uint64_t size, const std::str
         const ssize_t n = pread(m_fd, bytes.data() + done, bytes.size() - done,
                                 static_cast<off_t>(address + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw Damage{"cannot read " + what};
+        if (n <= 0) throw Damage{std::string("cannot read ") + what};
         done += static_cast<std::size_t>(n);
     }
     return bytes;

@@ -34,7 +34,7 @@ public:
     unsigned leafK = 4;           // symbol-table node capacity is twice this
     unsigned internalK = 16;      // group B-tree node capacity is twice this
 
-    Bytes read(std::uint64_t address, std::uint64_t size, const std::string& what) const;
+    Bytes read(std::uint64_t address, std::uint64_t size, const char* what) const;
     std::uint64_t length() const;
     bool inside(std::uint64_t address, std::uint64_t size) const {
         const std::uint64_t end = length();
