@@ -2,6 +2,7 @@
 #include "AttributeChecksum.h"
 #include "AttributeIO.h"
 #include "Call.h"
+#include "HeaderCheck.h"
 #include "QMXL.h"
 
 #include <cstdlib>
@@ -30,7 +31,9 @@ Entry* owner(Call& call, int object, const char* name) {
     Entry* e = call.attributeOwner(object);
     if (!e || !call.text(name, "attribute name")) return nullptr;
     if (e->attributesVerified) return e;
-    if (verifyAttributes(e->id.get()) < 0) {
+    // The root's header was read by the file's open; every other handle's object was checked
+    // when it was opened.
+    if (!checkOpenObject(e->id.get()) || verifyAttributes(e->id.get()) < 0) {
         std::string what = "the attributes of " + quoted(pathOf(e->id.get()));
         if (e->info) what += " in file " + quoted(e->info->name);
         call.failHdf5("cannot use " + what);

@@ -3,6 +3,7 @@
 #include "AttributeChecksum.h"
 #include "AttributeIO.h"
 #include "ChecksumPath.h"
+#include "HeaderCheck.h"
 #include "ItemChecksum.h"
 #include "Objects.h"
 
@@ -71,6 +72,7 @@ herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
         keeper.capture();
         return -1;
     }
+    trustNewObject(dataset.get());
     if (writeChecked(dataset.get(), memoryType, request.count, data, true) < 0 ||
         rememberCompression(dataset.get(), request) < 0 ||
         (H5Tget_class(fileType) == H5T_COMPOUND && refreshAttributesChecksum(dataset.get()) < 0)) {
@@ -89,6 +91,10 @@ herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
 
 herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, const void* data) {
     ErrorKeeper keeper;
+    if (!checkPath(loc, path)) {
+        keeper.capture();
+        return -1;
+    }
     Hid old(H5Dopen2(loc, path.text().c_str(), H5P_DEFAULT));
     if (!old) {
         keeper.capture();
@@ -118,6 +124,7 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
         return -1;
     }
     Hid fresh(H5Dcreate_anon(loc, type.get(), space.get(), dcpl, H5P_DEFAULT));
+    if (fresh) trustNewObject(fresh.get());
     if (!fresh || copyAttributes(old.get(), fresh.get()) < 0) {
         keeper.capture();
         return -1;

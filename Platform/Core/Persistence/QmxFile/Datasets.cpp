@@ -1,5 +1,6 @@
 // Typed datasets (numbers of one VarDataType), compound datasets, and what applies to any
 // dataset.
+#include "HeaderCheck.h"
 #include "ItemAccess.h"
 #include "QMXL.h"
 #include "TypeCodes.h"
@@ -80,6 +81,7 @@ extern "C" int QMXLexistsDataset(int file, const char* path) {
     auto item = itemRef(call, file, path);
     if (!item) return -1;
     // A missing name in an existing group is one lookup without an error; anything else walks.
+    if (!checkPath(item->loc->id.get(), item->path, item->loc->info ? item->loc->info->headerChecks : nullptr)) return call.failHdf5("cannot look up " + item->where());
     if (H5Lexists(item->loc->id.get(), item->path.text().c_str(), H5P_DEFAULT) == 0) return 0;
     const Found found = findObject(item->loc->id.get(), item->path);
     if (found == Found::Error) return call.failHdf5("cannot look up " + item->where());

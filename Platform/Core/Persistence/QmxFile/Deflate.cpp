@@ -4,6 +4,7 @@
 #include "Call.h"
 #include "FileAccess.h"
 #include "FileUtilities.h"
+#include "HeaderCheck.h"
 #include "QMXL.h"
 
 #include <sys/stat.h>
@@ -103,6 +104,7 @@ extern "C" int QMXLdeflate(const char* name, int percent) {
         Hid sourceRoot(H5Gopen2(source.get(), "/", H5P_DEFAULT));
         Hid targetRoot(H5Gopen2(target.get(), "/", H5P_DEFAULT));
         if (!sourceRoot || !targetRoot) return call.failHdf5("cannot open the root groups for compaction");
+        if (!checkTree(sourceRoot.get())) return call.failHdf5("cannot compact " + quoted(original));
         if (copyAttributes(sourceRoot.get(), targetRoot.get()) < 0)
             return call.failHdf5("cannot copy the root attributes of " + quoted(original));
         Copy state{targetRoot.get()};

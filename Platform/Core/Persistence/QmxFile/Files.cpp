@@ -1,6 +1,7 @@
 #include "Call.h"
 #include "FileAccess.h"
 #include "Format.h"
+#include "HeaderCheck.h"
 #include "JournalDriver.h"
 #include "Library.h"
 #include "Memory.h"
@@ -43,8 +44,13 @@ int failOpen(Call& call, const std::string& name, bool writable, bool creating) 
     return call.failHdf5(what);
 }
 
-int registerFile(Call& call, Hid id, const std::string& name, bool readOnly, bool native) {
+int registerFile(Call& call, Hid id, const std::string& name, bool readOnly, bool native, bool created = false) {
     auto info = std::make_shared<FileInfo>();
+    info->headerChecks = headerChecksOf(id.get());
+    if (created) trustNewObject(id.get());  // the root group is HDF5's own, maybe unwritten yet
+    // The root's attributes (the marker, the format version) are read right after the open.
+    else if (!checkPath(id.get(), Path{}, info->headerChecks))
+        return call.failHdf5("cannot open file " + quoted(name));
     info->name = name;
     info->readOnly = readOnly;
     info->native = native;
@@ -69,7 +75,7 @@ int createFile(const char* function, const char* name, bool native) {
         return call.failHdf5("cannot write the container marker into " + quoted(name));
     if (writeChecksumsMarker(id.get()) < 0)
         return call.failHdf5("cannot write the checksum marker into " + quoted(name));
-    return registerFile(call, std::move(id), name, false, native);
+    return registerFile(call, std::move(id), name, false, native, true);
 }
 
 // A close that went through but could not commit the file's changes (JournalDriver.h).

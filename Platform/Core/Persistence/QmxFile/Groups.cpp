@@ -1,5 +1,6 @@
 #include "AttributeChecksum.h"
 #include "Format.h"
+#include "HeaderCheck.h"
 #include "Objects.h"
 #include "QMXL.h"
 
@@ -67,6 +68,12 @@ extern "C" int QMXLremoveGroup(int file, const char* path) {
     const Found found = findObject(e->id.get(), p);
     if (found == Found::Missing) return call.fail("group " + where(*e, p) + " does not exist");
     if (found != Found::Group) return call.fail(where(*e, p) + " is not a group");
+    {
+        // Removing the last link to a group visits every object below it.
+        Hid group(H5Gopen2(e->id.get(), p.text().c_str(), H5P_DEFAULT));
+        if (!group) return call.failHdf5("cannot open group " + where(*e, p));
+        if (!checkTree(group.get())) return call.failHdf5("cannot remove group " + where(*e, p));
+    }
     if (H5Ldelete(e->id.get(), p.text().c_str(), H5P_DEFAULT) < 0)
         return call.failHdf5("cannot remove group " + where(*e, p));
     return 1;

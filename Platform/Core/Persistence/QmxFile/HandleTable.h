@@ -17,6 +17,7 @@ struct FileInfo {
     std::string name;  // as given at open, for QMXLgetFileName
     bool readOnly = false;
     bool native = false;  // opened through the native entry points
+    std::shared_ptr<void> headerChecks;  // what was found sound in the file (HeaderCheck.h)
 };
 
 struct Entry {

@@ -1,5 +1,6 @@
 #include "ItemAccess.h"
 
+#include "HeaderCheck.h"
 #include "ItemChecksum.h"
 #include "Library.h"
 
@@ -72,6 +73,10 @@ Hid diagnoseOpen(Call& call, const ItemRef& item) {
 
 Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
     // The common case first: one lookup. Only a failure pays for the walk that says why.
+    if (!checkPath(item.loc->id.get(), item.path, item.loc->info ? item.loc->info->headerChecks : nullptr)) {
+        call.failHdf5("cannot open dataset " + item.where());
+        return Hid();
+    }
     Hid dataset(H5Dopen2(item.loc->id.get(), item.path.text().c_str(), H5P_DEFAULT));
     if (!dataset) return diagnoseOpen(call, item);
     if (kind) {

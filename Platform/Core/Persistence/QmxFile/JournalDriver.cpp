@@ -12,6 +12,7 @@
 #include <new>
 #include <utility>
 #include <sys/types.h>
+#include <unordered_map>
 
 namespace Quellmar::qmxfile {
 namespace {
@@ -23,6 +24,13 @@ thread_local std::string t_lastError;
 thread_local int t_keeping = 0;              // KeepFailures scopes open on this thread
 thread_local bool t_commitRequested = false;  // commitFileNow is flushing
 thread_local std::string t_keptFailure;
+
+// Open files by the handle HDF5 hands out for them, for readers of the stored metadata.
+std::mutex s_openLock;
+std::unordered_map<const void*, JournaledFile*>& openFiles() {
+    static auto* files = new std::unordered_map<const void*, JournaledFile*>;
+    return *files;
+}
 
 // The largest address an off_t can reach, as for sec2.
 constexpr haddr_t kMaxAddress = (static_cast<haddr_t>(1) << (8 * sizeof(off_t) - 1)) - 1;
@@ -71,6 +79,10 @@ H5FD_t* driverOpen(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
             return nullptr;
         }
         auto* result = new DriverFile{};
+        {
+            std::lock_guard<std::mutex> guard(s_openLock);
+            openFiles()[file->descriptor()] = file.get();
+        }
         result->file = file.release();
         result->eoa = 0;
         result->lostWrites = false;
@@ -102,6 +114,10 @@ herr_t driverClose(H5FD_t* f) {
     } else if (!d->file->commit()) {
         t_keptFailure = d->file->error();
         t_lastError = t_keptFailure;
+    }
+    {
+        std::lock_guard<std::mutex> guard(s_openLock);
+        openFiles().erase(d->file->descriptor());
     }
     delete d->file;
     delete d;
@@ -284,6 +300,18 @@ KeepFailures::KeepFailures() { ++t_keeping; }
 KeepFailures::~KeepFailures() { --t_keeping; }
 
 std::string takeKeptFailure() { return std::exchange(t_keptFailure, std::string()); }
+
+bool readJournaled(const void* handle, std::uint64_t addr, std::size_t size, void* out) {
+    std::lock_guard<std::mutex> guard(s_openLock);
+    const auto found = openFiles().find(handle);
+    return found != openFiles().end() && found->second->read(addr, size, out);
+}
+
+std::uint64_t journaledLength(const void* handle) {
+    std::lock_guard<std::mutex> guard(s_openLock);
+    const auto found = openFiles().find(handle);
+    return found == openFiles().end() ? 0 : found->second->eof();
+}
 
 void setJournalEnabled(bool on) { s_enabled = on; }
 bool journalEnabled() { return s_enabled; }

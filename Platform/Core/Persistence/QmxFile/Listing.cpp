@@ -2,6 +2,7 @@
 #include "AttributeChecksum.h"
 #include "DataItems.h"
 #include "GroupIndex.h"
+#include "HeaderCheck.h"
 #include "ItemChecksum.h"
 #include "Memory.h"
 #include "Objects.h"
@@ -83,7 +84,13 @@ extern "C" int QMXLlistGroup(int loc, const char* path, int* count, char*** name
         return call.failHdf5("cannot list group " + where(*e, p));
     std::vector<std::string> texts;
     for (Member& m : members) {
-        m.kind = kindOf(group.get(), m.name.c_str());
+        // A member whose stored header is damaged is listed, of unknown kind, without HDF5
+        // reading it; reading or verifying it reports the damage.
+        Path member;
+        member.parts.push_back(m.name);
+        m.kind = checkPath(group.get(), member, e->info ? e->info->headerChecks : nullptr)
+                     ? kindOf(group.get(), m.name.c_str())
+                     : QMXL_KIND_UNKNOWN;
         texts.push_back(m.name);
     }
     char** list = allocateStrings(texts);

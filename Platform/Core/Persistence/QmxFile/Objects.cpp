@@ -2,10 +2,12 @@
 
 #include "AttributeIO.h"
 #include "Format.h"
+#include "HeaderCheck.h"
 
 namespace Quellmar::qmxfile {
 
 Found findObject(hid_t loc, const Path& path) {
+    if (!checkPath(loc, path)) return Found::Error;
     // H5Lexists fails rather than answers for a missing intermediate group: walk prefixes.
     Path prefix;
     prefix.absolute = path.absolute;
@@ -36,6 +38,7 @@ Found findObject(hid_t loc, const Path& path) {
 herr_t makeGroups(hid_t loc, const Path& path) {
     // Usually the group is there already: one lookup instead of a walk.
     if (path.parts.empty()) return 0;
+    if (!checkPath(loc, path)) return -1;
     H5O_info_t info;
     if (H5Oget_info_by_name2(loc, path.text().c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT) >= 0 &&
         info.type == H5O_TYPE_GROUP)
@@ -49,6 +52,7 @@ herr_t makeGroups(hid_t loc, const Path& path) {
         if (found != Found::Missing) return -1;
         Hid group(H5Gcreate2(loc, prefix.text().c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
         if (!group) return -1;
+        trustNewObject(group.get());
     }
     return 0;
 }

@@ -193,7 +193,8 @@ TEST_F(DamagedIndex, ZeroedOrShortenedMemberCountsAreReported) {
             write();
             EXPECT_LT(membersSeenByHdf5(), 20u) << "HDF5 lists the lost members after all";
             const std::string error = verifyError(path, "/g");
-            EXPECT_NE(error.find("the member index of '/g'"), std::string::npos) << error;
+            // Found when the group is first looked up, before HDF5 reads its index.
+            EXPECT_NE(error.find("'/g' is damaged"), std::string::npos) << error;
             EXPECT_NE(error.find(count == 0 ? "lists no members" : "but the index says"), std::string::npos)
                 << "node at " << node << " count " << count << ": " << error;
         }
@@ -231,6 +232,38 @@ TEST_F(DamagedIndex, OrderAndSharedNodesAreReported) {
     error = verifyError(path, "/g");
     EXPECT_NE(error.find("reaches one node twice"), std::string::npos) << error;
 
+    // The second entry of a node names the first one's name again: HDF5 lists it twice.
+    bytes = original;
+    putLe(bytes, first + entry, 8, le(bytes, first, 8));
+    write();
+    EXPECT_EQ(membersSeenByHdf5(), 20u);
+    error = verifyError(path, "/g");
+    EXPECT_NE(error.find("is listed twice"), std::string::npos) << error;
+}
+
+// A member lost from the index does not read as absent: every lookup through the group, in
+// read-only and read-write sessions, reports the damage.
+TEST_F(DamagedIndex, LostMembersAreDamageNotAbsence) {
+    putLe(bytes, nodes.back() + 6, 2, 0);
+    write();
+    EXPECT_LT(membersSeenByHdf5(), 20u);
+    for (const bool writable : {false, true}) {
+        const int file = writable ? QMXLopenFile(path.c_str()) : QMXLopenFileReadOnly(path.c_str());
+        ASSERT_GT(file, 0) << lastError();
+        EXPECT_LT(QMXLexistsDataset(file, "/g/m19"), 0);
+        EXPECT_NE(lastError().find("'/g' is damaged: a symbol-table node lists no members"), std::string::npos)
+            << lastError();
+        EXPECT_LT(QMXLopenGroup(file, "/g/m19"), 0);
+        EXPECT_NE(lastError().find("'/g' is damaged"), std::string::npos) << lastError();
+        int count = 0;
+        char** names = nullptr;
+        int* kinds = nullptr;
+        EXPECT_LT(QMXLlistGroup(file, "/g", &count, &names, &kinds), 0);
+        EXPECT_EQ(count, 0);
+        // The rest of the file is not affected.
+        EXPECT_EQ(QMXLexistsDataset(file, "/other"), 0) << lastError();
+        QMXLcloseAllFileHandlesForFile(file);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,42 @@
+#ifndef QUELLMAR_QMXFILE_HEADERCHECK_H
+#define QUELLMAR_QMXFILE_HEADERCHECK_H
+
+#include "Paths.h"
+
+#include <hdf5.h>
+
+#include <memory>
+
+namespace Quellmar::qmxfile {
+
+// HDF5 decodes object headers and group indexes trusting what they say, and damaged ones have
+// crashed it. So before HDF5 first reads an object in a session, the library checks the
+// stored bytes itself: the object's header (ObjectHeader.h) and, for a group, its member index
+// (GroupIndex.h). What was found sound is remembered per open file, by header address, so
+// repeated reads pay one hash lookup. A read-write session checks only objects it has not
+// touched: HDF5 reads those as stored, while the ones it created or changed may exist in its
+// own cache only, and were made by HDF5 itself (or checked before their first change).
+
+// The memory of one open file, shared by every open of the same HDF5 file in the process;
+// the file library keeps it with the file's handle.
+std::shared_ptr<void> headerChecksOf(hid_t file);
+
+// Checks the object loc stands for and every object along path below it, each before HDF5
+// resolves the next name. True when HDF5 may go on: the path is sound as far as it resolves
+// (a missing name is for the caller to find). False with the reason on HDF5's error stack,
+// "the stored object 'PATH' is damaged: WHAT".
+bool checkPath(hid_t loc, const Path& path);
+// The same, with the checks the file library keeps for loc's file (FileInfo::headerChecks):
+// a path checked before in a read-only session then costs one lookup and no HDF5 call.
+bool checkPath(hid_t loc, const Path& path, const std::shared_ptr<void>& fileChecks);
+// The object behind an open identifier (the root group of a file identifier).
+bool checkOpenObject(hid_t object);
+// Every object below a group, before an operation that visits them all (removal, copy).
+bool checkTree(hid_t group);
+
+// An object HDF5 has just created in this session: its header is HDF5's own.
+void trustNewObject(hid_t object);
+
+}  // namespace Quellmar::qmxfile
+
+#endif
