@@ -38,10 +38,14 @@ std::string dimensions(unsigned long long count) {
 }
 
 // Sets byte 5 of the stored size of the only one-dimensional dataset of `count` elements to
-// 0x2d: the size then reads as 0x2d0000000000 + count, while an int keeps only `count`.
+// 0x2d: the size then reads as 0x2d0000000000 + count, while an int keeps only `count`. The
+// maximum size gets the same byte, so the header stays consistent in itself and it is the size
+// checks behind the header check that must refuse it.
 void damageSize(const std::string& file, unsigned long long count) {
     std::string bytes = qt::readFile(file);
-    bytes[uniqueOffset(bytes, dimensions(count)) + 5] = '\x2d';
+    const std::size_t at = uniqueOffset(bytes, dimensions(count));
+    bytes[at + 5] = '\x2d';
+    bytes[at + 8 + 5] = '\x2d';
     qt::writeFile(file, bytes);
 }
 

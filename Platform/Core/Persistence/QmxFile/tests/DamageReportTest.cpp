@@ -98,7 +98,8 @@ TEST_F(DamageReport, AnUnreadableHeaderBehindANameIsDamageNotAbsence) {
 
 TEST_F(DamageReport, SizeQueriesRefuseCountsTheStoredBytesCannotHold) {
     makeItems();
-    // One byte of the stored size: the header decodes, the stored bytes stay 16.
+    // One byte of the stored size and of the maximum size: the header decodes and is consistent
+    // in itself, the stored bytes stay 16.
     QMXLcloseOpenedObjectsForFile(file);
     QMXLcloseAllFileHandlesForFile(file);
     std::string bytes = Quellmar::testing::readFile(path);
@@ -107,6 +108,7 @@ TEST_F(DamageReport, SizeQueriesRefuseCountsTheStoredBytesCannotHold) {
     ASSERT_NE(at, std::string::npos);
     ASSERT_EQ(bytes.find(four, at + 1), std::string::npos);
     bytes[at + 5] = '\x2d';
+    bytes[at + 8 + 5] = '\x2d';
     Quellmar::testing::writeFile(path, bytes);
     file = QMXLopenFileReadOnly(path.c_str());
     ASSERT_GT(file, 0) << lastError();
@@ -115,7 +117,10 @@ TEST_F(DamageReport, SizeQueriesRefuseCountsTheStoredBytesCannotHold) {
     long long count = 0;
     int type = 0;
     EXPECT_LT(QMXLgetSizeOfDataset(file, "/g", "v", &size), 0);
-    EXPECT_NE(lastError().find("more than is stored (the item is damaged)"), std::string::npos) << lastError();
+    // Caught by the header check (a compact item's bytes no longer match its shape) or, behind
+    // it, by the size check: either way as damage of this item.
+    EXPECT_NE(lastError().find("'/g/v'"), std::string::npos) << lastError();
+    EXPECT_NE(lastError().find("damaged"), std::string::npos) << lastError();
     EXPECT_EQ(QMXLgetLastFailureKind(), QMXL_FAILED_OTHER);
     EXPECT_LT(QMXLgetDatasetInfo(file, "/g", "v", &count, &type), 0);
     EXPECT_EQ(size, 0);
@@ -124,7 +129,7 @@ TEST_F(DamageReport, SizeQueriesRefuseCountsTheStoredBytesCannotHold) {
     std::int32_t buffer[8] = {9, 9, 9, 9, 9, 9, 9, 9};
     EXPECT_LT(QMXLreadTypedDataset(file, "/g", "v", QMXL_INT32, buffer), 0);
     for (std::int32_t value : buffer) EXPECT_EQ(value, 9);
-    EXPECT_NE(lastError().find("shorter than the item's size"), std::string::npos) << lastError();
+    EXPECT_NE(lastError().find("damaged"), std::string::npos) << lastError();
     // The other item is untouched.
     EXPECT_GE(QMXLgetSizeOfOpaqueData(file, "/g", "blob", &size), 0) << lastError();
     EXPECT_EQ(size, 3);
