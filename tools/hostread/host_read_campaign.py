@@ -303,6 +303,8 @@ def main():
     parser.add_argument("--list", type=int, default=200, help="at most this many findings listed")
     parser.add_argument("--require-no-deaths", action="store_true", help="fail on any death or hang")
     parser.add_argument("--max-silent-percent", type=float, help="fail above this share of silent differences")
+    parser.add_argument("--max-unflagged-percent", type=float,
+                        help="fail above this share of copies read with no exception at all but with different data")
     parser.add_argument("originals", nargs="+", help="CONTAINER MANIFEST pairs")
     args = parser.parse_args()
     if len(args.originals) % 2:
@@ -342,14 +344,21 @@ def main():
     print_findings(results, args.list)
     total = rows[("all", "all")]
     silent_percent = 100.0 * total["silent difference"] / max(1, total["copies"])
-    print("\n%d copies: %d died, %d hung, %d silent differences (%.2f%%)" %
-          (total["copies"], total["died"], total["hung"], total["silent difference"], silent_percent))
+    unflagged = total["silent, no exception at all"]
+    unflagged_percent = 100.0 * unflagged / max(1, total["copies"])
+    print("\n%d copies: %d died, %d hung, %d silent differences (%.2f%%), %d of them read with no exception "
+          "at all (%.2f%%)" % (total["copies"], total["died"], total["hung"], total["silent difference"],
+                               silent_percent, unflagged, unflagged_percent))
     failed = False
     if args.require_no_deaths and (total["died"] or total["hung"]):
         print("FAILED: a damaged copy ended or hung the host")
         failed = True
     if args.max_silent_percent is not None and silent_percent > args.max_silent_percent:
         print("FAILED: more than %g%% silent differences" % args.max_silent_percent)
+        failed = True
+    if args.max_unflagged_percent is not None and unflagged_percent > args.max_unflagged_percent:
+        print("FAILED: more than %g%% of the copies read as different data with no exception at all" %
+              args.max_unflagged_percent)
         failed = True
     return 1 if failed else 0
 

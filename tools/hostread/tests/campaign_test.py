@@ -154,7 +154,7 @@ if size < intact:
 if size > intact:
     time.sleep(30)
 data = open(path, "rb").read()
-print("blob a read\tok\t%d" % data[100])
+print("blob a read\tok\t%d" % (sum(data) if os.environ.get("FAKE_WHOLE") else data[100]))
 print("END")
 """
 
@@ -207,6 +207,22 @@ class Campaign(unittest.TestCase):
         self.assertIn("| o.qmz | truncate | 2 | 0 | 0 | 0 | 0 | 2 | 0 | 2 | 0 | 0 |", text)
         self.assertIn("died: o.qmz copy 1 (truncate", text)
         self.assertIn("FAILED: a damaged copy ended or hung the host", text)
+
+    def test_a_copy_read_as_other_data_without_any_exception_fails_the_gate(self):
+        os.environ["FAKE_WHOLE"] = "1"  # every changed byte shows, and nothing throws
+        argv = sys.argv
+        sys.argv = ["campaign", "--reader", self.reader, "--copies", "10", "--jobs", "2", "--timeout", "20",
+                    "--max-unflagged-percent", "0", self.original, self.manifest]
+        out = io.StringIO()
+        try:
+            with contextlib.redirect_stdout(out):
+                code = campaign.main()
+        finally:
+            sys.argv = argv
+            del os.environ["FAKE_WHOLE"]
+        self.assertEqual(code, 1)
+        self.assertIn("FAILED: more than 0% of the copies read as different data with no exception at all",
+                      out.getvalue())
 
     def test_only_rewrites_one_copy_as_the_campaign_made_it(self):
         keep = os.path.join(self.dir.name, "kept")
