@@ -7,6 +7,8 @@
 
 #include <boost/lexical_cast.hpp>
 
+#include <vector>
+
 namespace Quellmar {
 
 namespace {
@@ -23,11 +25,30 @@ synchronization::Mutex QMXPersistentStorage::s_lock(true);
 
 std::string QMXPersistentStorage::stringise(const DataSourceDescriptor& descriptor,
                                             std::thread::id thread) {
-    const std::string& name = descriptor.getResourceName();
-    const std::string canonical = FileUtilities::canonicalPath(FileName(name));
-    // An unresolvable name (its directory is missing) names no file yet; the constructor
-    // refuses it, so the key only has to be stable for the call.
-    return (canonical.empty() ? name : canonical) + "|" + boost::lexical_cast<std::string>(thread);
+    return descriptor.getResourceName() + "|" + boost::lexical_cast<std::string>(thread);
+}
+
+std::string QMXPersistentStorage::fileKeyOf(const DataSourceDescriptor& descriptor,
+                                            std::thread::id thread) {
+    const std::string canonical =
+        FileUtilities::canonicalPath(FileName(descriptor.getResourceName()));
+    // An unresolvable name (its directory is missing) names no file yet: no alias to find.
+    if (canonical.empty()) return std::string();
+    return canonical + "|" + boost::lexical_cast<std::string>(thread);
+}
+
+std::shared_ptr<QMXPersistentStorage> QMXPersistentStorage::liveStorageOfFile(
+    const std::string& fileKey) {
+    if (fileKey.empty()) return nullptr;
+    // Every storage locked here is let go only after the walk: a storage whose last other
+    // holder let go meanwhile dies with our reference, and its destructor erases its entry.
+    std::vector<std::shared_ptr<QMXPersistentStorage>> seen;
+    seen.reserve(s_drivers.size());
+    for (const auto& entry : s_drivers) {
+        seen.push_back(entry.second.lock());
+        if (seen.back() && seen.back()->fileKey == fileKey) return seen.back();
+    }
+    return nullptr;
 }
 
 QMXPersistentStorage::QMXPersistentStorage(std::shared_ptr<const DataSourceDescriptor>& descriptor)
@@ -43,6 +64,10 @@ std::shared_ptr<QMXPersistentStorage> QMXPersistentStorage::MakeDriver(
     if (entry != s_drivers.end()) {
         if (std::shared_ptr<QMXPersistentStorage> live = entry->second.lock()) return live;
     }
+    // Another spelling of a file this thread already has ("./x", a symbolic link): the same
+    // storage, so one thread never holds one file twice. No entry is added for the spelling.
+    const std::string fileKey = fileKeyOf(*descriptor, std::this_thread::get_id());
+    if (std::shared_ptr<QMXPersistentStorage> live = liveStorageOfFile(fileKey)) return live;
     // The journal that makes a unit of work recoverable lies beside one name of the file; from
     // a second name (hard link) it cannot be found, so a crashed unit would read as a torn file
     // there. Such a file is refused for reading too: whether a journal waits beside the other
@@ -57,6 +82,7 @@ std::shared_ptr<QMXPersistentStorage> QMXPersistentStorage::MakeDriver(
     // Built under the lock, so no two opens or creations run at once in the process.
     std::shared_ptr<QMXPersistentStorage> storage(new QMXPersistentStorage(descriptor));
     storage->registryKey = key;
+    storage->fileKey = fileKey;
     if (entry != s_drivers.end())
         entry->second = storage;  // reuse the expired entry
     else

@@ -34,14 +34,19 @@ private:
 
     explicit QMXPersistentStorage(std::shared_ptr<const DataSourceDescriptor>& descriptor);
 
-    // Registry key: the file's canonical path (FileUtilities::canonicalPath; the resource name
-    // as given when it cannot be resolved), "|", thread id in decimal.
+    // Registry key: resource name, "|", thread id in decimal.
     static std::string stringise(const DataSourceDescriptor& descriptor, std::thread::id thread);
+    // The file's canonical path (FileUtilities::canonicalPath), "|", thread id; empty when the
+    // name cannot be resolved. Every spelling of one file on one thread has the same one.
+    static std::string fileKeyOf(const DataSourceDescriptor& descriptor, std::thread::id thread);
+    // The live storage registered under any spelling of that file; null when none. Under s_lock.
+    static std::shared_ptr<QMXPersistentStorage> liveStorageOfFile(const std::string& fileKey);
 
     std::thread::id creator;
-    // The key this storage was registered under. Kept rather than rebuilt at destruction: the
-    // path a name resolves to can change while the storage lives (a link retargeted).
+    // The key this storage was registered under, and its file key. Kept rather than rebuilt at
+    // destruction: the path a name resolves to can change while the storage lives.
     std::string registryKey;
+    std::string fileKey;
 
     static std::map<std::string, std::weak_ptr<QMXPersistentStorage>> s_drivers;
     static synchronization::Mutex s_lock;
