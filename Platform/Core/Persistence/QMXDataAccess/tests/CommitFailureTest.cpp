@@ -3,6 +3,7 @@
 // commit(), by revert() or, from a destructor, by an ERROR line; the process exits cleanly
 // afterwards; and the next open finds the file as it was. A writer that cannot create its
 // journal is refused when it takes its lock.
+#include "ChildProcess.h"
 #include "DAOExceptions.h"
 #include "HDFException.h"
 #include "QMXTransactions.h"
@@ -28,24 +29,8 @@ using qt::Session;
 namespace {
 
 // Runs `work` in a child that exits normally with its result, through static destruction and
-// HDF5's shutdown. Returns the exit code, or 128 + the signal that ended the child.
-int exitStatusOf(const std::function<int()>& work) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        alarm(60);
-        int rc = 99;
-        try {
-            rc = work();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "child: unexpected %s\n", e.what());
-        }
-        std::exit(rc);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+// HDF5's shutdown, so a crash at exit shows.
+int exitStatusOf(const std::function<int()>& work) { return qt::runInChild(work, qt::ChildEnd::Exit); }
 
 // From here on no file of this process may grow past its current size.
 bool limitFileSize(const std::string& file) {

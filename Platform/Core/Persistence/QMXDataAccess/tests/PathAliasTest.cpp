@@ -4,6 +4,7 @@
 #include "DAOExceptions.h"
 #include "SessionFixture.h"
 #include "StorageFixture.h"
+#include "WorkingDirectory.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -46,23 +47,7 @@ bool exists(const std::string& path) {
 
 std::string journalOf(const std::string& path) { return path + "-journal"; }
 
-// Runs in another working directory, restoring the old one afterwards.
-class WorkingDirectory {
-public:
-    explicit WorkingDirectory(const std::string& path) {
-        char buffer[PATH_MAX];
-        if (::getcwd(buffer, sizeof buffer)) m_old = buffer;
-        m_ok = ::chdir(path.c_str()) == 0;
-    }
-    ~WorkingDirectory() {
-        if (!m_old.empty() && ::chdir(m_old.c_str()) != 0) std::abort();
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    std::string m_old;
-    bool m_ok = false;
-};
+using Quellmar::testing::WorkingDirectory;
 
 // A writer in a child process that works through `through` until it has torn the container,
 // then waits to be killed. True once it was killed there.

@@ -2,6 +2,7 @@
 // nested in a writing one on the same thread, a second writing unit on the same thread (it joins
 // the open one, and commit() says so), writing units of several threads taking turns, and what
 // each commit leaves durable when the process is killed right after it.
+#include "ChildProcess.h"
 #include "DAOExceptions.h"
 #include "HDFException.h"
 #include "QMXWriterGate.h"
@@ -48,32 +49,11 @@ std::string stored(const std::string& file, const std::string& name) {
     return qt::bytesOf(object);
 }
 
-// The crash: the process dies at once, with everything it holds open as it is.
-[[noreturn]] void die() {
-    ::kill(::getpid(), SIGKILL);
-    for (;;) ::pause();
-}
+[[noreturn]] void die() { qt::dieNow(); }
 
 // Runs `work` in a child that is to die() where the test wants the crash; when work returns
-// instead, the child exits with its code (a failure of the child's own). Returns the exit
-// code, or 128 + the signal.
-int killedAfter(const std::function<int()>& work) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        alarm(60);
-        int rc = 99;
-        try {
-            rc = work();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "child: %s\n", e.what());
-        }
-        _exit(rc);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+// instead, the child exits with its code (a failure of the child's own).
+int killedAfter(const std::function<int()>& work) { return qt::runInChild(work, qt::ChildEnd::QuickExit); }
 
 void waitFor(const std::atomic<int>& flag, int value) {
     while (flag.load() < value) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -1,6 +1,7 @@
 #include "FileName.h"
 #include "FileUtilities.h"
 #include "TransferFileHandle.h"
+#include "WorkingDirectory.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -29,23 +30,7 @@ std::string realPathOf(const std::string& path) {
     return ::realpath(path.c_str(), buffer) ? std::string(buffer) : std::string("<unresolved>");
 }
 
-// Runs in another working directory, restoring the old one afterwards.
-class WorkingDirectory {
-public:
-    explicit WorkingDirectory(const std::string& path) {
-        char buffer[PATH_MAX];
-        if (::getcwd(buffer, sizeof buffer)) m_old = buffer;
-        m_ok = ::chdir(path.c_str()) == 0;
-    }
-    ~WorkingDirectory() {
-        if (!m_old.empty() && ::chdir(m_old.c_str()) != 0) std::abort();
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    std::string m_old;
-    bool m_ok = false;
-};
+using Quellmar::testing::WorkingDirectory;
 
 std::string canonical(const std::string& path) { return FileUtilities::canonicalPath(FileName(path)); }
 }  // namespace
