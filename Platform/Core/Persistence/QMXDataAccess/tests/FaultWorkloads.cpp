@@ -58,17 +58,6 @@ std::size_t elementSize(int type) { return type == VT_DOUBLE || type == VT_INT64
 
 }  // namespace
 
-Unit::Unit(const std::string& path, UserContext::AccessIntent intent)
-    : stack(TransactionStack::create()),
-      context(stack, intent),
-      factory(std::make_shared<DataSourceDescriptor>(path), &context) {
-    for (QMXBaseDAO* dao : {static_cast<QMXBaseDAO*>(&blobs), static_cast<QMXBaseDAO*>(&vectors),
-                            static_cast<QMXBaseDAO*>(&arrays)}) {
-        dao->setDataSource(factory.getStorage());
-        dao->setContext(stack);
-    }
-}
-
 std::string describe(const Content& content) {
     if (!content.exists) return "(no file)";
     std::ostringstream out;

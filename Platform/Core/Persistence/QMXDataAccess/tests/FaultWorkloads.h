@@ -3,13 +3,7 @@
 #ifndef QUELLMAR_TESTS_FAULTWORKLOADS_H
 #define QUELLMAR_TESTS_FAULTWORKLOADS_H
 
-#include "DataSourceDescriptor.h"
-#include "QMXArrayDAO.h"
-#include "QMXBlobDAO.h"
-#include "QMXGenericDAOFactory.h"
-#include "QMXVectorDAO.h"
-#include "SerializationTransferObject.h"
-#include "TransactionStack.h"
+#include "SessionFixture.h"
 #include "UserContext.h"
 
 #include <functional>
@@ -19,18 +13,6 @@
 #include <vector>
 
 namespace Quellmar::testing {
-
-// One unit of work on one container, as a host holds it. Destroying it without commit() or
-// revert() ends the unit the way a dropped stack does.
-struct Unit {
-    explicit Unit(const std::string& path, UserContext::AccessIntent intent = UserContext::ReadWrite);
-    std::shared_ptr<TransactionStack> stack;
-    UserContext context;
-    QMXGenericDAOFactory factory;
-    QMXBlobDAO blobs;
-    QMXVectorDAO vectors;
-    QMXArrayDAO arrays;
-};
 
 // A vector or array as stored: element type code, shape and bytes.
 struct Series {

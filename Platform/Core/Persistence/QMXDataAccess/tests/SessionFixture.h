@@ -12,15 +12,19 @@
 #include "TransactionStack.h"
 #include "UserContext.h"
 
+#include <gtest/gtest.h>
+
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace Quellmar::testing {
 
-struct Session {
-    explicit Session(const std::string& path,
-                     UserContext::AccessIntent intent = UserContext::ReadWrite)
+// One unit of work on one container, as a host holds it. Destroying it without commit() or
+// revert() ends the unit the way a dropped stack does.
+struct Unit {
+    explicit Unit(const std::string& path, UserContext::AccessIntent intent = UserContext::ReadWrite)
         : stack(TransactionStack::create()),
           context(stack, intent),
           factory(std::make_shared<DataSourceDescriptor>(path), &context) {
@@ -30,9 +34,8 @@ struct Session {
             dao->setContext(stack);
         }
     }
-    ~Session() { stack->commit(); }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
+    Unit(const Unit&) = delete;
+    Unit& operator=(const Unit&) = delete;
 
     std::shared_ptr<TransactionStack> stack;
     UserContext context;
@@ -40,6 +43,19 @@ struct Session {
     QMXBlobDAO blobs;
     QMXVectorDAO vectors;
     QMXArrayDAO arrays;
+};
+
+// A unit that commits when it goes. A failed commit there is a test failure, not a throw from a
+// destructor (which would end the test program).
+struct Session : Unit {
+    using Unit::Unit;
+    ~Session() {
+        try {
+            stack->commit();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "the session's commit failed: " << e.what();
+        }
+    }
 };
 
 inline SerializationTransferObject makeObject(const std::string& bytes) {
