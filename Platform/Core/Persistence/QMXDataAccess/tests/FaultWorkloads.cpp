@@ -85,7 +85,7 @@ Workload blobWorkload() {
     Workload w;
     w.name = "blobs";
     w.steps.push_back({"create file, group and two objects",
-                       [](Unit& u) {
+                       [](HostUnit& u) {
                            u.blobs.createGroup("g", 1);
                            u.blobs.create("g", "a", object(pattern(300, 1)));
                            u.blobs.create("g", "b", object(pattern(5000, 2)));
@@ -95,7 +95,7 @@ Workload blobWorkload() {
                            c.blobs["g/b"] = pattern(5000, 2);
                        }});
     w.steps.push_back({"update one object, add another",
-                       [](Unit& u) {
+                       [](HostUnit& u) {
                            u.blobs.update("g", "a", object(pattern(9000, 3)));
                            u.blobs.create("g", "c", object(pattern(700, 4)));
                        },
@@ -103,12 +103,12 @@ Workload blobWorkload() {
                            c.blobs["g/a"] = pattern(9000, 3);
                            c.blobs["g/c"] = pattern(700, 4);
                        }});
-    w.steps.push_back({"remove an object", [](Unit& u) { u.blobs.remove("g", "b"); },
+    w.steps.push_back({"remove an object", [](HostUnit& u) { u.blobs.remove("g", "b"); },
                        [](Content& c) { c.blobs.erase("g/b"); }});
     w.steps.push_back({"create an object and revert",
-                       [](Unit& u) { u.blobs.create("g", "d", object(pattern(2000, 5))); }, nullptr, true});
+                       [](HostUnit& u) { u.blobs.create("g", "d", object(pattern(2000, 5))); }, nullptr, true});
     w.steps.push_back({"update after the revert",
-                       [](Unit& u) { u.blobs.update("g", "c", object(pattern(100, 6))); },
+                       [](HostUnit& u) { u.blobs.update("g", "c", object(pattern(100, 6))); },
                        [](Content& c) { c.blobs["g/c"] = pattern(100, 6); }});
     return w;
 }
@@ -117,7 +117,7 @@ Workload seriesWorkload() {
     Workload w;
     w.name = "vectors and arrays";
     w.steps.push_back({"create file, a vector and an array",
-                       [](Unit& u) {
+                       [](HostUnit& u) {
                            const auto v = doubles(1000, 1.0);
                            u.vectors.create("s", "v1", VT_DOUBLE, 1000, v.data());
                            const auto a = ints(600, 10);
@@ -128,7 +128,7 @@ Workload seriesWorkload() {
                            c.series["s/a1"] = series(VT_INT32, 20, 30, ints(600, 10));
                        }});
     w.steps.push_back({"update both, add a vector",
-                       [](Unit& u) {
+                       [](HostUnit& u) {
                            const auto v = doubles(1000, -5.0);
                            u.vectors.update("s", "v1", VT_DOUBLE, 1000, v.data());
                            const auto v2 = doubles(3000, 8.0);
@@ -142,14 +142,14 @@ Workload seriesWorkload() {
                            c.series["s/a1"] = series(VT_INT32, 20, 30, ints(600, -300));
                        }});
     w.steps.push_back({"create a vector and an array, revert",
-                       [](Unit& u) {
+                       [](HostUnit& u) {
                            const auto v = doubles(500, 2.0);
                            u.vectors.create("s", "v3", VT_DOUBLE, 500, v.data());
                            const auto a = ints(40, 1);
                            u.arrays.create("s", "a2", VT_INT32, 4, 10, a.data());
                        },
                        nullptr, true});
-    w.steps.push_back({"remove a vector", [](Unit& u) { u.vectors.remove("s", "v2"); },
+    w.steps.push_back({"remove a vector", [](HostUnit& u) { u.vectors.remove("s", "v2"); },
                        [](Content& c) { c.series.erase("s/v2"); }});
     return w;
 }
@@ -158,7 +158,7 @@ Workload manyUnitsWorkload() {
     Workload w;
     w.name = "many small units";
     w.steps.push_back({"create file, group and six objects",
-                       [](Unit& u) {
+                       [](HostUnit& u) {
                            u.blobs.createGroup("m", 2);
                            for (unsigned k = 0; k < 6; ++k)
                                u.blobs.create("m", "o" + std::to_string(k), object(pattern(300, 50 + k)));
@@ -172,15 +172,15 @@ Workload manyUnitsWorkload() {
         const std::string bytes = pattern(200 + 450 * (i % 5), 100 + i);
         switch (i % 4) {
         case 0:
-            w.steps.push_back({"update " + key, [=](Unit& u) { u.blobs.update("m", name, object(bytes)); },
+            w.steps.push_back({"update " + key, [=](HostUnit& u) { u.blobs.update("m", name, object(bytes)); },
                                [=](Content& c) { c.blobs[key] = bytes; }});
             break;
         case 1:
             if (i == 21) {
-                w.steps.push_back({"remove " + key, [=](Unit& u) { u.blobs.remove("m", name); },
+                w.steps.push_back({"remove " + key, [=](HostUnit& u) { u.blobs.remove("m", name); },
                                    [=](Content& c) { c.blobs.erase(key); }});
             } else {
-                w.steps.push_back({"update " + key, [=](Unit& u) { u.blobs.update("m", name, object(bytes)); },
+                w.steps.push_back({"update " + key, [=](HostUnit& u) { u.blobs.update("m", name, object(bytes)); },
                                    [=](Content& c) { c.blobs[key] = bytes; }});
             }
             break;
@@ -189,7 +189,7 @@ Workload manyUnitsWorkload() {
             const auto values = doubles(100 + 37 * i, static_cast<double>(i));
             const int count = static_cast<int>(values.size());
             w.steps.push_back({"create vector " + vname,
-                               [=](Unit& u) { u.vectors.create("m", vname, VT_DOUBLE, count, values.data()); },
+                               [=](HostUnit& u) { u.vectors.create("m", vname, VT_DOUBLE, count, values.data()); },
                                [=](Content& c) { c.series["m/" + vname] = series(VT_DOUBLE, count, 1, values); }});
             break;
         }
@@ -199,7 +199,7 @@ Workload manyUnitsWorkload() {
             // Every other array creation is reverted.
             const bool revert = (i / 4) % 2 == 1;
             w.steps.push_back({"create array " + aname + (revert ? ", revert" : ""),
-                               [=](Unit& u) { u.arrays.create("m", aname, VT_INT32, 3, 4, values.data()); },
+                               [=](HostUnit& u) { u.arrays.create("m", aname, VT_INT32, 3, 4, values.data()); },
                                revert ? std::function<void(Content&)>()
                                       : [=](Content& c) { c.series["m/" + aname] = series(VT_INT32, 3, 4, values); },
                                revert});
@@ -217,13 +217,13 @@ Workload spillWorkload() {
     Workload w;
     w.name = "journal spill";
     w.steps.push_back({"create a 4.5 MiB vector",
-                       [](Unit& u) {
+                       [](HostUnit& u) {
                            const auto v = doubles(kCount, 0.5);
                            u.vectors.create("big", "v", VT_DOUBLE, kCount, v.data());
                        },
                        [](Content& c) { c.series["big/v"] = series(VT_DOUBLE, kCount, 1, doubles(kCount, 0.5)); }});
     w.steps.push_back({"rewrite all of it",
-                       [](Unit& u) {
+                       [](HostUnit& u) {
                            const auto v = doubles(kCount, -3.0);
                            u.vectors.update("big", "v", VT_DOUBLE, kCount, v.data());
                        },
@@ -243,7 +243,7 @@ Observation observe(const std::string& path, const Workload& workload, UserConte
         for (const auto& entry : c.series) seriesKeys.insert(entry.first);
     }
     try {
-        Unit unit(path, intent);
+        HostUnit unit(path, intent);
         Content& content = result.content;
         content.exists = true;
         for (const std::string& key : blobKeys) {

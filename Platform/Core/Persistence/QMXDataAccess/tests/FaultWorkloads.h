@@ -34,7 +34,7 @@ std::string describe(const Content& content);
 
 struct Step {
     std::string label;
-    std::function<void(Unit&)> work;
+    std::function<void(HostUnit&)> work;
     std::function<void(Content&)> effect;  // what a committed step leaves; none for a revert
     bool revert = false;
 };

@@ -43,7 +43,7 @@ struct Case {
 
 // Runs the unit; true when the host saw no failure.
 bool runUnit(const std::string& file, const Step& step) {
-    Unit unit(file);
+    HostUnit unit(file);
     step.work(unit);
     if (step.revert) return unit.stack->revert();
     unit.stack->commit();
@@ -98,7 +98,7 @@ protected:
         const std::string original = dir.file("original");
         fs::create_directory(original);
         for (std::size_t i = 0; i + 1 < workload.steps.size(); ++i) {
-            Unit unit(original + "/w.qmz");
+            HostUnit unit(original + "/w.qmz");
             workload.steps[i].work(unit);
             unit.stack->commit();
         }

@@ -59,7 +59,7 @@ Recorded record(const Workload& workload, const ScratchDir& dir) {
     Recorded r;
     ScopedFileOps scoped(recorder);
     for (const Step& step : workload.steps) {
-        Unit unit(dir.file("w.qmz"));
+        HostUnit unit(dir.file("w.qmz"));
         step.work(unit);
         r.commitStart.push_back(recorder.count());
         if (step.revert)

@@ -23,8 +23,8 @@ namespace Quellmar::testing {
 
 // One unit of work on one container, as a host holds it. Destroying it without commit() or
 // revert() ends the unit the way a dropped stack does.
-struct Unit {
-    explicit Unit(const std::string& path, UserContext::AccessIntent intent = UserContext::ReadWrite)
+struct HostUnit {
+    explicit HostUnit(const std::string& path, UserContext::AccessIntent intent = UserContext::ReadWrite)
         : stack(TransactionStack::create()),
           context(stack, intent),
           factory(std::make_shared<DataSourceDescriptor>(path), &context) {
@@ -34,8 +34,8 @@ struct Unit {
             dao->setContext(stack);
         }
     }
-    Unit(const Unit&) = delete;
-    Unit& operator=(const Unit&) = delete;
+    HostUnit(const HostUnit&) = delete;
+    HostUnit& operator=(const HostUnit&) = delete;
 
     std::shared_ptr<TransactionStack> stack;
     UserContext context;
@@ -47,8 +47,8 @@ struct Unit {
 
 // A unit that commits when it goes. A failed commit there is a test failure, not a throw from a
 // destructor (which would end the test program).
-struct Session : Unit {
-    using Unit::Unit;
+struct Session : HostUnit {
+    using HostUnit::HostUnit;
     ~Session() {
         try {
             stack->commit();
