@@ -3,7 +3,6 @@
 #include "ChecksumPath.h"
 #include "Crc32c.h"
 #include "Format.h"
-#include "ItemChecksum.h"
 
 #include <cstdint>
 #include <cstring>

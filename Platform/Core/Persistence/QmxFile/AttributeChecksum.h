@@ -1,6 +1,7 @@
 #ifndef QUELLMAR_QMXFILE_ATTRIBUTECHECKSUM_H
 #define QUELLMAR_QMXFILE_ATTRIBUTECHECKSUM_H
 
+#include "Format.h"
 #include "Hid.h"
 
 namespace Quellmar::qmxfile {
@@ -8,8 +9,7 @@ namespace Quellmar::qmxfile {
 // The CRC-32C of an object's attributes (names, types and values; in new files continued over
 // the object's path, see ChecksumPath.h and FORMAT.md). HDF5 checks
 // none of them, and a damaged name or value would otherwise read as a different, valid one.
-inline constexpr const char* kAttributesChecksumAttribute = "QMZ_ATTR_CRC32C";
-
+// It is stored in the attribute named kAttributesChecksumAttribute (Format.h).
 // Rewrites the object's attribute checksum after one of its attributes changed. An object left
 // without attributes to cover carries none.
 herr_t refreshAttributesChecksum(hid_t object);

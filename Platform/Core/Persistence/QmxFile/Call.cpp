@@ -1,18 +1,13 @@
 #include "Call.h"
 
 #include "Errors.h"
-#include "ItemAccess.h"
+#include "KeptItem.h"
 #include "Library.h"
 #include "QMXL.h"
 
 #include <hdf5.h>
 
 namespace Quellmar::qmxfile {
-
-std::recursive_mutex& libraryMutex() {
-    static auto* mutex = new std::recursive_mutex;
-    return *mutex;
-}
 
 Call::Call(const char* function, bool keepsItem) : m_lock(libraryMutex()), m_function(function) {
     ensureInitialised();

@@ -2,6 +2,7 @@
 #define QUELLMAR_QMXFILE_CALL_H
 
 #include "HandleTable.h"
+#include "Library.h"
 
 #include <mutex>
 #include <string>
@@ -14,7 +15,7 @@ namespace Quellmar::qmxfile {
 class Call {
 public:
     // Unless keepsItem, the call first closes the data item the previous call may have kept
-    // open for it (see keepItem in ItemAccess.h).
+    // open for it (see KeptItem.h).
     explicit Call(const char* function, bool keepsItem = false);
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
@@ -52,7 +53,6 @@ private:
 std::string describe(const Entry& location, const std::string& path);
 std::string quoted(const std::string& text);
 
-std::recursive_mutex& libraryMutex();
 
 }  // namespace Quellmar::qmxfile
 

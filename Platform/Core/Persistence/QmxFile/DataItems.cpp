@@ -17,40 +17,6 @@ Hid makeSpace(hsize_t count) { return Hid(H5Screate_simple(1, &count, nullptr));
 
 }  // namespace
 
-ItemKind kindOfType(hid_t type) {
-    switch (H5Tget_class(type)) {
-    case H5T_OPAQUE: return H5Tget_size(type) == 1 ? ItemKind::Opaque : ItemKind::Other;
-    case H5T_STRING: return H5Tget_size(type) == 1 && H5Tis_variable_str(type) == 0 ? ItemKind::String : ItemKind::Other;
-    case H5T_INTEGER:
-    case H5T_FLOAT: return ItemKind::Typed;
-    case H5T_COMPOUND: return ItemKind::Compound;
-    default: return ItemKind::Other;
-    }
-}
-
-const char* nameOfKind(ItemKind kind) {
-    switch (kind) {
-    case ItemKind::Opaque: return "an opaque data item";
-    case ItemKind::String: return "a string dataset";
-    case ItemKind::Typed: return "a typed dataset";
-    case ItemKind::Compound: return "a compound dataset";
-    default: return "a dataset of a foreign type";
-    }
-}
-
-Hid makeOpaqueType() {
-    // Untagged: HDF5 converts only between opaque types of equal tags, and generic readers
-    // (h5py) read untagged ones directly.
-    return Hid(H5Tcreate(H5T_OPAQUE, 1));
-}
-
-Hid makeStringType() {
-    Hid type(H5Tcopy(H5T_C_S1));
-    if (!type || H5Tset_size(type.get(), 1) < 0 || H5Tset_strpad(type.get(), H5T_STR_NULLPAD) < 0)
-        return Hid();
-    return type;
-}
-
 herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
                   const void* data, const LayoutRequest& request) {
     ErrorKeeper keeper;
@@ -159,13 +125,6 @@ herr_t readItem(hid_t dataset, hid_t memoryType, void* data) {
     const long long count = elementCount(dataset);
     if (count < 0) return -1;
     return readChecked(dataset, memoryType, static_cast<hsize_t>(count), data);
-}
-
-long long elementCount(hid_t dataset) {
-    Hid space(H5Dget_space(dataset));
-    if (!space) return -1;
-    const hssize_t points = H5Sget_simple_extent_npoints(space.get());
-    return points < 0 ? -1 : static_cast<long long>(points);
 }
 
 }  // namespace Quellmar::qmxfile

@@ -4,18 +4,9 @@
 #include "Hid.h"
 #include "Layout.h"
 #include "Paths.h"
+#include "TypeCodes.h"
 
 namespace Quellmar::qmxfile {
-
-// The kinds of data items, told apart by their stored type.
-enum class ItemKind { Opaque, String, Typed, Compound, Other };
-
-ItemKind kindOfType(hid_t type);
-const char* nameOfKind(ItemKind kind);
-
-// The stored types of blobs and string datasets: one byte per element.
-Hid makeOpaqueType();
-Hid makeStringType();
 
 // Every data item of every kind is written and read here, and only here.
 // All return negative on failure with HDF5's error stack intact.
@@ -29,8 +20,6 @@ herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
 herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, const void* data);
 // Reads the whole dataset converted to memoryType.
 herr_t readItem(hid_t dataset, hid_t memoryType, void* data);
-// Number of elements, negative on failure.
-long long elementCount(hid_t dataset);
 
 }  // namespace Quellmar::qmxfile
 

@@ -4,6 +4,7 @@
 #include "HeaderCheck.h"
 #include "JournalDriver.h"
 #include "Library.h"
+#include "Markers.h"
 #include "Memory.h"
 #include "QMXL.h"
 

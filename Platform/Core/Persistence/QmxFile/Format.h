@@ -14,6 +14,10 @@ inline constexpr const char* kVersionAttribute = "QMZ_FORMAT_VERSION";
 // Root attribute of files whose every data item carries a checksum (see FORMAT.md): in such a
 // file an item without one is damaged, not old.
 inline constexpr const char* kChecksumsMarkerAttribute = "QMZ_CHECKSUMS";
+// The checksums of a data item's elements and of an object's attributes (see ItemChecksum.h
+// and AttributeChecksum.h); neither covers these two.
+inline constexpr const char* kChecksumAttribute = "QMZ_CRC32C";
+inline constexpr const char* kAttributesChecksumAttribute = "QMZ_ATTR_CRC32C";
 // Marks an object group (a group that holds serialized objects).
 inline constexpr const char* kObjectGroupAttribute = "QMZ_OBJECT_GROUP";
 
@@ -24,10 +28,8 @@ inline constexpr int kFormatVersion = 1;
 // host predicate accepts, else kFormatVersion.
 int formatVersionFor(const std::string& fileName);
 
-// Writes marker and version into the root group of a new file.
-herr_t writeMarker(hid_t file, int version);
-// 1 marked, 0 not, negative on failure.
-int hasMarker(hid_t file);
+// Makes files whose names the predicate accepts get that version (the latest assignment wins).
+void assignFormatVersion(int version, int (*predicate)(const char*));
 // What a file's "QMZ_CHECKSUMS" marker says about its checksums (see FORMAT.md).
 enum class Checksums {
     Optional,  // no marker: written before checksums or by another program
@@ -37,8 +39,6 @@ enum class Checksums {
 // The marker value new files get.
 inline constexpr int kNamedChecksumsMarker = 2;
 
-// Says in a new file that its checksums cover contents and paths (containers and native files).
-herr_t writeChecksumsMarker(hid_t file);
 // The marker of the file of any object in it. A marker that cannot be read, or holds a value
 // other than 1, counts as Named: damage there must not turn checking off or weaken it.
 // Remembered per open file, so intact files pay no lookup per item.

@@ -26,4 +26,11 @@ herr_t Hid::close() {
     return closeId(std::exchange(m_id, H5I_INVALID_HID));
 }
 
+long long elementCount(hid_t dataset) {
+    Hid space(H5Dget_space(dataset));
+    if (!space) return -1;
+    const hssize_t points = H5Sget_simple_extent_npoints(space.get());
+    return points < 0 ? -1 : static_cast<long long>(points);
+}
+
 }  // namespace Quellmar::qmxfile

@@ -59,6 +59,9 @@ private:
 // Closes any identifier by its kind; negative when HDF5 refuses.
 herr_t closeId(hid_t id);
 
+// Number of elements of a dataset, negative on failure.
+long long elementCount(hid_t dataset);
+
 }  // namespace Quellmar::qmxfile
 
 #endif

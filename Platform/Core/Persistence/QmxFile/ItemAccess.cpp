@@ -2,7 +2,6 @@
 
 #include "HeaderCheck.h"
 #include "ItemChecksum.h"
-#include "Library.h"
 
 #include <utility>
 
@@ -32,19 +31,6 @@ std::optional<ItemRef> itemRef(Call& call, int locHandle, const char* path) {
 }
 
 namespace {
-
-// Under the library lock. A plain identifier, not a Hid: nothing may close it after HDF5
-// has shut down at exit.
-struct KeptItem {
-    const Entry* loc = nullptr;  // only compared: no call in between could have freed it
-    std::string path;
-    ItemKind kind = ItemKind::Other;
-    hid_t id = H5I_INVALID_HID;
-};
-KeptItem& kept() {
-    static auto* item = new KeptItem;
-    return *item;
-}
 
 // Why a dataset did not open, as the error of call.
 Hid diagnoseOpen(Call& call, const ItemRef& item) {
@@ -144,13 +130,6 @@ Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind) {
 Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
     Hid dataset = takeKeptItem(item, kind);
     return dataset ? std::move(dataset) : openItem(call, item, kind);
-}
-
-void releaseKeptItem() {
-    KeptItem& k = kept();
-    if (k.id < 0) return;
-    const hid_t id = std::exchange(k.id, H5I_INVALID_HID);
-    if (!isExiting()) closeId(id);  // at exit HDF5 closes what is left itself
 }
 
 }  // namespace Quellmar::qmxfile

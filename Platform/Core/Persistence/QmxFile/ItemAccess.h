@@ -2,6 +2,7 @@
 #define QUELLMAR_QMXFILE_ITEMACCESS_H
 
 #include "DataItems.h"
+#include "KeptItem.h"
 #include "Objects.h"
 
 #include <optional>
@@ -35,7 +36,6 @@ void keepItem(const ItemRef& item, Hid dataset);
 Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind);
 // The kept dataset when it fits, else openItem.
 Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind);
-void releaseKeptItem();
 
 }  // namespace Quellmar::qmxfile
 

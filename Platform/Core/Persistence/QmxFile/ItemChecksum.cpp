@@ -5,7 +5,6 @@
 #include "ConcurrentCrc.h"
 #include "RecordCopy.h"
 #include "Crc32c.h"
-#include "DataItems.h"
 #include "Format.h"
 #include "TypeCodes.h"
 

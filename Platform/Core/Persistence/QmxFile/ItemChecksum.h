@@ -1,15 +1,15 @@
 #ifndef QUELLMAR_QMXFILE_ITEMCHECKSUM_H
 #define QUELLMAR_QMXFILE_ITEMCHECKSUM_H
 
+#include "Format.h"
 #include "Hid.h"
 
 namespace Quellmar::qmxfile {
 
 // Every data item carries the CRC-32C of its elements as stored (in the dataset's own type,
-// before compression), in new files continued over its path, in this attribute, an unsigned
-// 32-bit scalar (see FORMAT.md). HDF5 does
-// not notice damaged raw data; with it, damage is reported instead of handed out as good.
-inline constexpr const char* kChecksumAttribute = "QMZ_CRC32C";
+// before compression), in new files continued over its path, in the attribute named
+// kChecksumAttribute (Format.h), an unsigned 32-bit scalar (see FORMAT.md). HDF5 does not
+// notice damaged raw data; with it, damage is reported instead of handed out as good.
 
 // Stores the checksum of the `count` elements just written to the dataset from memoryType.
 // `fresh`: the dataset was just created and has no checksum attribute yet. `path`: the path

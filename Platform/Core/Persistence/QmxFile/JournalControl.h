@@ -10,12 +10,15 @@ namespace Quellmar::qmxfile {
 void setJournalEnabled(bool on);
 bool journalEnabled();
 
-// Why the last journaled open or commit on this thread failed; empty when none did.
+// Why the last journaled open or commit on this thread failed; empty when none did. The file
+// driver records it (an empty message clears it).
 std::string lastJournalError();
+void setLastJournalError(const std::string& message);
 
-// Whether commits sync the journal before overwriting and the container before deleting the
+// Whether commits sync the journal before overwriting and the container before emptying the
 // journal (power-loss safe) or skip the syncs (process-crash safe only): QMXLsetflush decides.
 bool journalSync();
+void setJournalSync(bool on);
 
 }  // namespace Quellmar::qmxfile
 

@@ -1,7 +1,7 @@
 #include "JournalDriver.h"
 
+#include "JournalControl.h"
 #include "JournaledFile.h"
-#include "Library.h"
 
 #include <H5FDpublic.h>
 #include <H5FDsec2.h>
@@ -17,10 +17,8 @@
 namespace Quellmar::qmxfile {
 namespace {
 
-std::atomic<bool> s_enabled{true};
 std::atomic<hid_t> s_driverId{H5I_INVALID_HID};
 std::mutex s_registerLock;
-thread_local std::string t_lastError;
 thread_local int t_keeping = 0;              // KeepFailures scopes open on this thread
 thread_local bool t_commitRequested = false;  // commitFileNow is flushing
 thread_local std::string t_keptFailure;
@@ -47,7 +45,7 @@ JournaledFile& impl(const H5FD_t* f) { return *reinterpret_cast<const DriverFile
 DriverFile& outer(H5FD_t* f) { return *reinterpret_cast<DriverFile*>(f); }
 
 void report(const char* function, hid_t minor, const std::string& message) {
-    t_lastError = message;
+    setLastJournalError(message);
     H5Epush2(H5E_DEFAULT, __FILE__, function, __LINE__, H5E_ERR_CLS, H5E_VFL, minor, "%s",
              message.c_str());
 }
@@ -86,7 +84,7 @@ H5FD_t* driverOpen(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
         result->file = file.release();
         result->eoa = 0;
         result->lostWrites = false;
-        t_lastError.clear();
+        setLastJournalError("");
         return &result->pub;
     } catch (const std::bad_alloc&) {
         report(__func__, H5E_CANTALLOC, "out of memory opening a file");
@@ -110,10 +108,10 @@ herr_t driverClose(H5FD_t* f) {
     if (d->lostWrites) {
         // Left uncommitted: the journal in place rolls the session back at the next open.
         if (t_keptFailure.empty()) t_keptFailure = "an earlier write to the file failed";
-        t_lastError = t_keptFailure;
+        setLastJournalError(t_keptFailure);
     } else if (!d->file->commit()) {
         t_keptFailure = d->file->error();
-        t_lastError = t_keptFailure;
+        setLastJournalError(t_keptFailure);
     }
     {
         std::lock_guard<std::mutex> guard(s_openLock);
@@ -267,13 +265,11 @@ hid_t journalDriverId() {
 }
 
 herr_t setContainerDriver(hid_t fapl) {
-    if (!s_enabled) return H5Pset_fapl_sec2(fapl);
+    if (!journalEnabled()) return H5Pset_fapl_sec2(fapl);
     const hid_t id = journalDriverId();
     if (id < 0) return -1;
     return H5Pset_driver(fapl, id, nullptr);
 }
-
-bool journalSync() { return flushingEnabled(); }
 
 bool commitFileNow(hid_t file, std::string& error) {
     unsigned intent = 0;
@@ -312,9 +308,5 @@ std::uint64_t journaledLength(const void* handle) {
     const auto found = openFiles().find(handle);
     return found == openFiles().end() ? 0 : found->second->eof();
 }
-
-void setJournalEnabled(bool on) { s_enabled = on; }
-bool journalEnabled() { return s_enabled; }
-std::string lastJournalError() { return t_lastError; }
 
 }  // namespace Quellmar::qmxfile

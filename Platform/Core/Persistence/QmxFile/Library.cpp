@@ -1,8 +1,7 @@
 #include "Library.h"
 
-#include "Call.h"
 #include "HandleTable.h"
-#include "QMXL.h"
+#include "JournalControl.h"
 
 #include <hdf5.h>
 
@@ -13,7 +12,6 @@ namespace Quellmar::qmxfile {
 namespace {
 
 std::atomic<bool> g_exiting{false};
-std::atomic<bool> g_flushing{true};
 bool g_initialised = false;
 
 // Constructed when the library is loaded. Its destructor runs when the library is
@@ -27,6 +25,11 @@ struct ExitGuard {
 } g_exitGuard;
 
 }  // namespace
+
+std::recursive_mutex& libraryMutex() {
+    static auto* mutex = new std::recursive_mutex;
+    return *mutex;
+}
 
 void ensureInitialised() {
     if (g_initialised) return;
@@ -43,45 +46,8 @@ void beginProcessExit() {
 }
 
 bool isExiting() { return g_exiting; }
-bool flushingEnabled() { return g_flushing; }
-void setFlushing(bool on) { g_flushing = on; }
+// One switch: the journal's syncs are what flushing buys.
+bool flushingEnabled() { return journalSync(); }
+void setFlushing(bool on) { setJournalSync(on); }
 
 }  // namespace Quellmar::qmxfile
-
-using namespace Quellmar::qmxfile;
-
-extern "C" int QMXLregister(void) {
-    Call call("QMXLregister");
-    return call.exiting() ? call.fail("the process is exiting") : 1;
-}
-
-extern "C" int QMXLgetSkipCleanup(void) { return isExiting() ? 1 : 0; }
-
-extern "C" int QMXLsetflush(int on) {
-    Call call("QMXLsetflush");
-    setFlushing(on != 0);
-    return 1;
-}
-
-extern "C" int QMXLgetOpenObjectCount(void) {
-    Call call("QMXLgetOpenObjectCount");
-    if (call.exiting()) return 0;
-    // Files, groups, datasets, committed types and attributes of every open file, whoever
-    // opened them, plus the compound types of the handle table. Transient types, spaces
-    // and property lists never outlive the call that made them (the shared file-access lists
-    // are not counted by HDF5 either).
-    const ssize_t inFiles = H5Fget_obj_count(static_cast<hid_t>(H5F_OBJ_ALL), H5F_OBJ_ALL);
-    if (inFiles < 0) return call.failHdf5("cannot count the open objects");
-    return static_cast<int>(inFiles) + HandleTable::instance().datatypeCount();
-}
-
-extern "C" int QMXLgetHandleCount(void) {
-    Call call("QMXLgetHandleCount");
-    return HandleTable::instance().size();
-}
-
-extern "C" int QMXLgetHandleReferenceCount(int handle) {
-    Call call("QMXLgetHandleReferenceCount");
-    Entry* e = call.entry(handle);
-    return e ? e->refs : -1;
-}

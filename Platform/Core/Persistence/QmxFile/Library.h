@@ -1,7 +1,12 @@
 #ifndef QUELLMAR_QMXFILE_LIBRARY_H
 #define QUELLMAR_QMXFILE_LIBRARY_H
 
+#include <mutex>
+
 namespace Quellmar::qmxfile {
+
+// The process-wide lock every entry point holds (see Call.h).
+std::recursive_mutex& libraryMutex();
 
 // Process-wide state of the library. Callers hold the library lock.
 void ensureInitialised();

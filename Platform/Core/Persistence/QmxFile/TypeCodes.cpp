@@ -73,4 +73,38 @@ int codeOfType(hid_t type) {
     return -1;
 }
 
+ItemKind kindOfType(hid_t type) {
+    switch (H5Tget_class(type)) {
+    case H5T_OPAQUE: return H5Tget_size(type) == 1 ? ItemKind::Opaque : ItemKind::Other;
+    case H5T_STRING: return H5Tget_size(type) == 1 && H5Tis_variable_str(type) == 0 ? ItemKind::String : ItemKind::Other;
+    case H5T_INTEGER:
+    case H5T_FLOAT: return ItemKind::Typed;
+    case H5T_COMPOUND: return ItemKind::Compound;
+    default: return ItemKind::Other;
+    }
+}
+
+const char* nameOfKind(ItemKind kind) {
+    switch (kind) {
+    case ItemKind::Opaque: return "an opaque data item";
+    case ItemKind::String: return "a string dataset";
+    case ItemKind::Typed: return "a typed dataset";
+    case ItemKind::Compound: return "a compound dataset";
+    default: return "a dataset of a foreign type";
+    }
+}
+
+Hid makeOpaqueType() {
+    // Untagged: HDF5 converts only between opaque types of equal tags, and generic readers
+    // (h5py) read untagged ones directly.
+    return Hid(H5Tcreate(H5T_OPAQUE, 1));
+}
+
+Hid makeStringType() {
+    Hid type(H5Tcopy(H5T_C_S1));
+    if (!type || H5Tset_size(type.get(), 1) < 0 || H5Tset_strpad(type.get(), H5T_STR_NULLPAD) < 0)
+        return Hid();
+    return type;
+}
+
 }  // namespace Quellmar::qmxfile
