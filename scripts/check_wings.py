@@ -5,15 +5,17 @@ no wing includes a wing above it.
 A unit is a header with its source (Foo.h and Foo.cpp). A wing is a folder directly below the
 library's root; the order of wings, lowest first, is given on the command line. The library's
 root may hold only the public header, which includes nothing of the library and which every
-wing may include.
+wing may include. Plain wings (--plain) include no HDF5 header.
 
-Usage: check_wings.py ROOT WING [WING ...]     (exit 1 with the offending edges or cycles)
+Usage: check_wings.py [--plain WING,...] ROOT WING [WING ...]
+       (exit 1 listing the offending includes and cycles)
 """
 import os
 import re
 import sys
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+SYSTEM_INCLUDE = re.compile(r'^\s*#\s*include\s+<(hdf5\.h|H5[^>]*)>', re.M)
 SKIPPED = {"tests", "bench"}
 
 
@@ -57,7 +59,7 @@ def tangles(graph):
     return found
 
 
-def check(root, order):
+def check(root, order, plain=()):
     problems = []
     rank = {wing: i for i, wing in enumerate(order)}
     files = dict(sources(root))
@@ -76,6 +78,9 @@ def check(root, order):
         unit = os.path.splitext(os.path.basename(rel))[0]
         with open(path, encoding="utf-8") as f:
             text = f.read()
+        if wing in plain:
+            for included in SYSTEM_INCLUDE.findall(text):
+                problems.append(f"{rel}: includes <{included}> in plain wing '{wing}'")
         for included in INCLUDE.findall(text):
             name = os.path.basename(included)
             if name not in headers:
@@ -98,14 +103,23 @@ def check(root, order):
 
 
 def main(argv):
-    if len(argv) < 2:
+    args = argv[1:]
+    plain = []
+    if args[:1] == ["--plain"] and len(args) > 1:
+        plain = [w for w in args[1].split(",") if w]
+        args = args[2:]
+    if not args:
         print(__doc__, file=sys.stderr)
         return 2
-    problems = check(argv[1], argv[2:])
+    root, order = args[0], args[1:]
+    if not os.path.isdir(root):
+        print(f"{root}: no such folder", file=sys.stderr)
+        return 2
+    problems = check(root, order, plain)
     for problem in problems:
         print(problem)
     if not problems:
-        print(f"include graph of {argv[1]}: no cycle, every include points down ({' < '.join(argv[2:])})")
+        print(f"include graph of {root}: no cycle, every include points down ({' < '.join(order)})")
     return 1 if problems else 0
 
 
