@@ -78,8 +78,7 @@ std::unique_ptr<JournaledFile> JournaledFile::open(const std::string& name, unsi
         // Resolved on every attempt: a retry may find a link pointing elsewhere.
         std::string path = FileUtilities::canonicalPath(FileName(name));
         if (path.empty()) {
-            error = std::string((flags & kOpenCreate) ? "cannot create " : "cannot open ") + name + ": " +
-                    errnoText(errno);
+            error = cannot((flags & kOpenCreate) ? "create" : "open", name, errno);
             return nullptr;
         }
         std::unique_ptr<JournaledFile> file(new JournaledFile(name, std::move(path), writable));
@@ -102,8 +101,8 @@ JournaledFile::Step JournaledFile::fail(std::string message) {
     return Step::Failed;
 }
 
-bool JournaledFile::ioFailure(const std::string& what) {
-    m_error = what + " " + m_name + ": " + errnoText(errno);
+bool JournaledFile::ioFailure(const std::string& action) {
+    m_error = cannot(action, m_name, errno);
     if (!m_failed) m_cause = m_error;
     m_failed = true;
     return false;
@@ -113,11 +112,11 @@ JournaledFile::Step JournaledFile::openDescriptor(int flags) {
     m_fd = UniqueFd(fileOps().open(m_path.c_str(), flags | O_CLOEXEC, 0666));
     if (!m_fd.valid()) {
         if (errno == ENOENT) return Step::Retry;
-        return fail("cannot open " + m_name + ": " + errnoText(errno));
+        return fail(cannot("open", m_name, errno));
     }
     m_fdValue = m_fd.get();
     struct stat st {};
-    if (fileOps().fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
+    if (fileOps().fstat(m_fd.get(), &st) != 0) return fail(cannot("stat", m_name, errno));
     m_device = st.st_dev;
     m_inode = st.st_ino;
     m_eof = static_cast<uint64_t>(st.st_size);
@@ -133,7 +132,7 @@ bool JournaledFile::sameFileStillAtName() const {
 JournaledFile::Step JournaledFile::refuseSecondName() {
     // Asked under our lock: a writer refused here never starts a journal a second name hides.
     struct stat st {};
-    if (fileOps().fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
+    if (fileOps().fstat(m_fd.get(), &st) != 0) return fail(cannot("stat", m_name, errno));
     if (st.st_nlink <= 1) return Step::Done;
     return fail("file " + m_name + " has " + std::to_string(st.st_nlink) +
                 " hard links; a journaled file must have one name (a journal beside one name cannot be "
@@ -170,14 +169,14 @@ void JournaledFile::enlist() {
 }
 
 bool JournaledFile::writeFile(uint64_t addr, size_t size, const unsigned char* data) {
-    if (!writeFully(m_fd.get(), data, size, static_cast<off_t>(addr))) return ioFailure("cannot write");
+    if (!writeFully(m_fd.get(), data, size, static_cast<off_t>(addr))) return ioFailure("write");
     if (m_cache) m_cache->write(addr, size, data);
     return true;
 }
 
 JournaledFile::Step JournaledFile::openReader() {
     Step step = openDescriptor(O_RDONLY);
-    if (step == Step::Retry) return fail("cannot open " + m_name + ": " + errnoText(ENOENT));
+    if (step == Step::Retry) return fail(cannot("open", m_name, ENOENT));
     if (step != Step::Done || m_shadow) return step;
     // Lock first, then look for a journal: a writer holds its lock for as long as its journal
     // is live, so a journal seen under our lock was left by a writer that died.
@@ -197,7 +196,7 @@ JournaledFile::Step JournaledFile::openReader() {
         if (errno == EACCES || errno == EPERM || errno == EROFS)
             return fail("File " + m_name +
                         " needs recovery from an interrupted transaction but cannot be written");
-        return fail("cannot open " + m_name + ": " + errnoText(errno));
+        return fail(cannot("open", m_name, errno));
     }
     if (!tryLock(writable.get(), true)) return fail(inUse(m_name));
     const journal::RecoveryResult result = journal::rollBack(m_path, writable.get());
@@ -208,10 +207,10 @@ JournaledFile::Step JournaledFile::openReader() {
 JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool truncate) {
     const Step step = openDescriptor(O_RDWR);
     if (step == Step::Retry) {
-        if (!create) return fail("cannot open " + m_name + ": " + errnoText(ENOENT));
+        if (!create) return fail(cannot("open", m_name, ENOENT));
         return createNew();
     }
-    if (step == Step::Done && exclusive) return fail("cannot create " + m_name + ": " + errnoText(EEXIST));
+    if (step == Step::Done && exclusive) return fail(cannot("create", m_name, EEXIST));
     if (step != Step::Done || m_shadow) return step;
     if (!tryLock(m_fd.get(), true)) return fail(inUse(m_name));
     m_heldExclusive = true;
@@ -222,7 +221,7 @@ JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool 
         if (!result.ok) return fail(result.error);
         if (result.what == journal::Recovery::Removed) return Step::Retry;
         struct stat st {};
-        if (fileOps().fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
+        if (fileOps().fstat(m_fd.get(), &st) != 0) return fail(cannot("stat", m_name, errno));
         m_eof = static_cast<uint64_t>(st.st_size);
     }
     m_originalLength = m_eof;
@@ -238,14 +237,14 @@ JournaledFile::Step JournaledFile::createNew() {
     const std::string jname = journal::journalName(m_path);
     UniqueFd jfd(fileOps().open(jname.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (!jfd.valid()) {
-        if (errno != EEXIST) return fail("cannot create journal " + jname + ": " + errnoText(errno));
+        if (errno != EEXIST) return fail(cannot("create journal", jname, errno));
         UniqueFd old(fileOps().open(jname.c_str(), O_RDWR | O_CLOEXEC));
         if (!old.valid()) return Step::Retry;
         if (!tryLock(old.get(), true)) return fail(inUse(m_name));
         if (fileExists(m_path)) return Step::Retry;  // the open path rolls it back
         // Left by a creation that died before the container existed: nothing to undo.
         if (fileOps().unlink(jname.c_str()) != 0 && errno != ENOENT)
-            return fail("cannot remove journal " + jname + ": " + errnoText(errno));
+            return fail(cannot("remove journal", jname, errno));
         return Step::Retry;
     }
     if (!tryLock(jfd.get(), true)) return fail(inUse(m_name));
@@ -260,15 +259,15 @@ JournaledFile::Step JournaledFile::createNew() {
         const int error = errno;
         fileOps().unlink(jname.c_str());
         if (error == EEXIST) return Step::Retry;
-        return fail("cannot create " + m_name + ": " + errnoText(error));
+        return fail(cannot("create", m_name, error));
     }
     m_fdValue = m_fd.get();
     // The commit syncs no directory, so the new entry is made durable here: a committed
     // creation must not vanish with a power loss. Until the commit the journal removes it.
     if (journalSync() && !syncParentDirectory(m_path))
-        return fail("cannot sync the directory of " + m_name + ": " + errnoText(errno));
+        return fail(cannot("sync the directory of", m_name, errno));
     struct stat st {};
-    if (fileOps().fstat(m_fd.get(), &st) != 0) return fail("cannot stat " + m_name + ": " + errnoText(errno));
+    if (fileOps().fstat(m_fd.get(), &st) != 0) return fail(cannot("stat", m_name, errno));
     m_device = st.st_dev;
     m_inode = st.st_ino;
     m_eof = 0;
@@ -284,7 +283,7 @@ bool JournaledFile::prepareJournal() {
     // Under the container's exclusive lock, after any rollback: a journal here is empty.
     m_preparedJournal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (m_preparedJournal.valid()) return true;
-    fail("cannot create the journal " + jname + ": " + errnoText(errno) +
+    fail(cannot("create the journal", jname, errno) +
          "; without it no change to " + m_name + " could be committed safely");
     return false;
 }
@@ -317,7 +316,7 @@ bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>&
         }
         if (!m_journal.valid() && errno == ENOENT)
             m_journal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        if (!m_journal.valid()) return ioFailure("cannot create the journal of");
+        if (!m_journal.valid()) return ioFailure("create the journal of");
         // Only a creation locks its journal (see rollBack); here the container's lock covers it.
     }
     journal::Header header;
@@ -329,7 +328,7 @@ bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>&
     // Header and first records in one write: a small transaction's journal is one write.
     std::vector<unsigned char> start(bytes, bytes + sizeof bytes);
     start.insert(start.end(), firstRecords.begin(), firstRecords.end());
-    if (!writeFully(m_journal.get(), start.data(), start.size(), 0)) return ioFailure("cannot write the journal of");
+    if (!writeFully(m_journal.get(), start.data(), start.size(), 0)) return ioFailure("write the journal of");
     m_journalLength = start.size();
     return true;
 }
@@ -342,16 +341,16 @@ bool JournaledFile::ensureJournal() {
 
 bool JournaledFile::appendToJournal(const std::vector<unsigned char>& records) {
     if (!writeFully(m_journal.get(), records.data(), records.size(), static_cast<off_t>(m_journalLength)))
-        return ioFailure("cannot write the journal of");
+        return ioFailure("write the journal of");
     m_journalLength += records.size();
     return true;
 }
 
 bool JournaledFile::syncJournal() {
     if (!journalSync()) return true;
-    if (!syncData(m_journal.get())) return ioFailure("cannot sync the journal of");
+    if (!syncData(m_journal.get())) return ioFailure("sync the journal of");
     if (!m_journalDirSynced) {
-        if (!syncParentDirectory(m_path)) return ioFailure("cannot sync the directory of");
+        if (!syncParentDirectory(m_path)) return ioFailure("sync the directory of");
         m_journalDirSynced = true;
         std::lock_guard<std::mutex> guard(s_openLock);
         s_durableJournals.insert(identity(m_journal.get()));
@@ -367,7 +366,7 @@ JournaledFile::HeldPage& JournaledFile::heldPage(uint64_t page) {
     HeldPage held;
     held.original.assign(size, 0);
     // Unjournaled pages were never written this session: the file still has their old bytes.
-    if (!m_cache->read(start, size, held.original.data())) ioFailure("cannot read");
+    if (!m_cache->read(start, size, held.original.data())) ioFailure("read");
     held.current = held.original;
     m_heldBytes += 2 * size;
     return m_held.emplace(page, std::move(held)).first->second;
@@ -416,7 +415,7 @@ bool JournaledFile::journalPagesFrom(uint64_t firstPage) {
             const size_t size = static_cast<size_t>(std::min(kPage, m_originalLength - start));
             size_t got = 0;
             if (!readFully(m_fd.get(), original.data(), size, static_cast<off_t>(start), &got))
-                return ioFailure("cannot read");
+                return ioFailure("read");
             std::fill(original.begin() + static_cast<std::ptrdiff_t>(got), original.end(), 0);
             journal::appendRecord(records, m_salt, start, original.data(), static_cast<uint32_t>(size));
             pages.push_back(page);
@@ -439,7 +438,7 @@ bool JournaledFile::read(uint64_t addr, size_t size, void* buffer) {
         if (ok) std::memset(out + got, 0, size - got);  // past the end reads as zeros, as with sec2
     }
     if (!ok) {
-        m_error = "cannot read " + m_name + ": " + errnoText(errno);
+        m_error = cannot("read", m_name, errno);
         return false;
     }
     if (m_held.empty() || size == 0) return true;
@@ -516,7 +515,7 @@ bool JournaledFile::truncate(uint64_t length) {
     m_wrote = true;
     // Bytes cut off below the original length are original bytes too.
     if (length < m_originalLength && (!spill() || !journalPagesFrom(length / kPage))) return false;
-    if (fileOps().ftruncate(m_fd.get(), static_cast<off_t>(length)) != 0) return ioFailure("cannot truncate");
+    if (fileOps().ftruncate(m_fd.get(), static_cast<off_t>(length)) != 0) return ioFailure("truncate");
     if (m_cache) m_cache->truncate(length);
     m_eof = length;
     return true;
@@ -538,7 +537,7 @@ bool JournaledFile::unlock() {
     if (m_shadow) return true;
     m_heldExclusive = false;
     if (fileOps().flock(m_fd.get(), LOCK_UN) == 0 || errno == ENOSYS) return true;
-    m_error = "cannot unlock " + m_name + ": " + errnoText(errno);
+    m_error = cannot("unlock", m_name, errno);
     return false;
 }
 
@@ -551,12 +550,12 @@ bool JournaledFile::commit() {
     }
     if (!spill()) return false;
     if (!m_wrote && !m_journal.valid()) return true;
-    if (journalSync() && !syncData(m_fd.get())) return ioFailure("cannot sync");
+    if (journalSync() && !syncData(m_fd.get())) return ioFailure("sync");
     // The commit point: once the journal is empty, the new content is the committed one. The
     // emptied journal stays for the next transaction. Only appends: nothing to undo.
     if (m_journal.valid()) {
-        if (fileOps().ftruncate(m_journal.get(), 0) != 0) return ioFailure("cannot empty the journal of");
-        if (journalSync() && !syncData(m_journal.get())) return ioFailure("cannot sync the journal of");
+        if (fileOps().ftruncate(m_journal.get(), 0) != 0) return ioFailure("empty the journal of");
+        if (journalSync() && !syncData(m_journal.get())) return ioFailure("sync the journal of");
         m_journal.reset();
     }
     beginSession();

@@ -68,7 +68,8 @@ private:
     Step refuseSecondName();
     Step refuseJournalUnderGivenName();
     Step fail(std::string message);
-    bool ioFailure(const std::string& what);
+    // Records cannot(action, name, errno) (PosixFile.h) as the first failure of the session.
+    bool ioFailure(const std::string& action);
     void enlist();
     bool writeFile(uint64_t addr, size_t size, const unsigned char* data);
 

@@ -89,4 +89,8 @@ std::string errnoText(int error) {
     return ::strerror_r(error, buffer, sizeof buffer);
 }
 
+std::string cannot(const std::string& action, const std::string& name, int error) {
+    return "cannot " + action + " " + name + ": " + errnoText(error);
+}
+
 }  // namespace Quellmar::qmxfile

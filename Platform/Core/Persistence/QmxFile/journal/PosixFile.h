@@ -45,6 +45,8 @@ bool syncParentDirectory(const std::string& path);
 bool fileExists(const std::string& path);
 // Text of errno for messages.
 std::string errnoText(int error);
+// The message of a failed system call on a file: "cannot <action> <name>: <errnoText(error)>".
+std::string cannot(const std::string& action, const std::string& name, int error);
 
 }  // namespace Quellmar::qmxfile
 
