@@ -3,17 +3,14 @@
 #include "AttributeChecksum.h"
 #include "ChecksumPath.h"
 #include "ConcurrentCrc.h"
-#include "RecordCopy.h"
 #include "Crc32c.h"
 #include "Format.h"
-#include "TypeCodes.h"
+#include "ItemDamage.h"
+#include "SlicedIo.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <memory>
-#include <optional>
 #include <vector>
 
 namespace Quellmar::qmxfile {
@@ -26,171 +23,6 @@ void pushReason(const char* function, unsigned line, const char* reason) {
 
 std::uint32_t crcOf(const void* bytes, hsize_t count, size_t elementSize) {
     return crc32c::Value(bytes, static_cast<size_t>(count) * elementSize);
-}
-
-// Items at least this large are checksummed on a second thread while HDF5 moves their bytes.
-constexpr size_t kConcurrentBytes = size_t{2} << 20;
-
-// Reads that checksum behind the read go in slices of this size: the worker then finds each
-// slice still in the shared cache. Larger slices made it read them from memory again, which
-// on a machine bound by memory bandwidth costs as much as the read itself. Conversions go
-// through a scratch buffer of the same size, which stays in the cache.
-constexpr size_t kSliceBytes = size_t{1} << 20;
-
-bool isContiguous(hid_t dataset) {
-    Hid dcpl(H5Dget_create_plist(dataset));
-    return dcpl && H5Pget_layout(dcpl.get()) == H5D_CONTIGUOUS;
-}
-
-// Types whose values live outside the element (variable-length data, references) cannot be
-// converted apart from the file; they take HDF5's own conversion during the read or write.
-bool selfContained(hid_t type) {
-    return H5Tdetect_class(type, H5T_VLEN) == 0 && H5Tis_variable_str(type) == 0 &&
-           H5Tdetect_class(type, H5T_REFERENCE) == 0;
-}
-
-// Calls io(memorySpace, fileSpace, first element, element count) for consecutive slices.
-template <class Io>
-bool forEachSlice(hid_t dataset, size_t sliceBytes, size_t elementSize, hsize_t count, Io io) {
-    const hsize_t perSlice = std::max<hsize_t>(1, sliceBytes / elementSize);
-    Hid fileSpace(H5Dget_space(dataset));
-    if (!fileSpace) return false;
-    for (hsize_t start = 0; start < count; start += perSlice) {
-        const hsize_t n = std::min(perSlice, count - start);
-        Hid memorySpace(H5Screate_simple(1, &n, nullptr));
-        if (!memorySpace || H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &start, nullptr, &n, nullptr) < 0 ||
-            !io(memorySpace.get(), fileSpace.get(), start, n))
-            return false;
-    }
-    return true;
-}
-
-// Scratch space kept by each thread between calls. Fresh pages cost a page fault each; for a
-// buffer of a MiB that took longer than the conversion through it. Unusually large requests
-// (single elements beyond a slice) get a buffer of their own.
-class ScratchSpace {
-public:
-    unsigned char* get(size_t bytes) {
-        if (bytes <= m_size) return m_kept.get();
-        if (bytes > 2 * kSliceBytes) {
-            m_once = std::make_unique_for_overwrite<unsigned char[]>(bytes);
-            return m_once.get();
-        }
-        m_kept = std::make_unique_for_overwrite<unsigned char[]>(bytes);
-        m_size = bytes;
-        return m_kept.get();
-    }
-    void release() { m_once.reset(); }
-
-private:
-    std::unique_ptr<unsigned char[]> m_kept, m_once;
-    size_t m_size = 0;
-};
-thread_local ScratchSpace t_scratch, t_background;
-
-// One slice's worth of scratch space for converting between the stored and the caller's type.
-// Conversion happens in place, so the buffer holds the larger of both; records that need
-// HDF5's conversion also need a background buffer in the destination type. Not zeroed: every
-// byte is written before it is used.
-struct Conversion {
-    size_t fileSize, memorySize;
-    bool records;
-    hsize_t perSlice;
-    size_t bytes;
-    unsigned char* scratch;
-    unsigned char* background;
-
-    Conversion(hid_t fileType, hid_t memoryType, hsize_t count)
-        : fileSize(H5Tget_size(fileType)), memorySize(H5Tget_size(memoryType)),
-          records(H5Tget_class(fileType) == H5T_COMPOUND || H5Tget_class(memoryType) == H5T_COMPOUND),
-          perSlice(std::min<hsize_t>(count, std::max<size_t>(1, kSliceBytes / std::max<size_t>(1, std::max(fileSize, memorySize))))),
-          bytes(static_cast<size_t>(perSlice) * std::max(fileSize, memorySize)),
-          scratch(t_scratch.get(bytes)), background(nullptr) {}
-    ~Conversion() {
-        t_scratch.release();
-        t_background.release();
-    }
-    Conversion(const Conversion&) = delete;
-    Conversion& operator=(const Conversion&) = delete;
-    bool valid() const { return fileSize > 0 && memorySize > 0; }
-    // Only HDF5's record conversion uses it; moved records do not.
-    void* backgroundFor() {
-        if (records && !background) background = t_background.get(bytes);
-        return background;
-    }
-};
-
-// Reads the stored elements slice by slice into scratch space, checksums them there and, when
-// `out` is given, converts them into it. One pass instead of a checking read and a converting
-// read of the whole item.
-bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, unsigned char* out,
-                   std::uint32_t& crc) {
-    Conversion c(fileType, memoryType, count);
-    if (!c.valid()) return false;
-    const std::optional<RecordCopy> moves = out ? RecordCopy::plan(fileType, memoryType) : std::nullopt;
-    return forEachSlice(dataset, c.perSlice * c.fileSize, c.fileSize, count,
-                        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
-        if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) < 0) return false;
-        crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
-        if (!out) return true;
-        unsigned char* target = out + static_cast<size_t>(start) * c.memorySize;
-        if (moves) {
-            moves->run(c.scratch, target, static_cast<size_t>(n));
-            return true;
-        }
-        const size_t targetBytes = static_cast<size_t>(n) * c.memorySize;
-        // Members the stored records lack keep what the caller's buffer holds, as with H5Dread.
-        void* background = c.backgroundFor();
-        if (background) std::memcpy(background, target, targetBytes);
-        if (H5Tconvert(fileType, memoryType, n, c.scratch, background, H5P_DEFAULT) < 0)
-            return false;
-        std::memcpy(target, c.scratch, targetBytes);
-        return true;
-    });
-}
-
-// Converts the caller's elements slice by slice into the stored type, checksums and writes them
-// from scratch space: HDF5 would convert during the write and the checksum would need the
-// stored bytes read back.
-bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, const unsigned char* in,
-                    std::uint32_t& crc) {
-    Conversion c(fileType, memoryType, count);
-    if (!c.valid()) return false;
-    const std::optional<RecordCopy> moves = RecordCopy::plan(memoryType, fileType);
-    return forEachSlice(dataset, c.perSlice * c.memorySize, c.memorySize, count,
-                        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
-        const unsigned char* source = in + static_cast<size_t>(start) * c.memorySize;
-        if (moves) {
-            // Stored members the caller's records lack are written as zeros, never as old scratch.
-            if (!moves->coversDestination()) std::memset(c.scratch, 0, static_cast<size_t>(n) * c.fileSize);
-            moves->run(source, c.scratch, static_cast<size_t>(n));
-        } else {
-            std::memcpy(c.scratch, source, static_cast<size_t>(n) * c.memorySize);
-            void* background = c.backgroundFor();
-            if (background) std::memset(background, 0, c.bytes);
-            if (H5Tconvert(memoryType, fileType, n, c.scratch, background, H5P_DEFAULT) < 0)
-                return false;
-        }
-        crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
-        return H5Dwrite(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) >= 0;
-    });
-}
-
-// Reads a large contiguous item in slices straight into the caller's buffer; a second thread
-// checksums each slice while the next one is read.
-bool readConcurrently(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count, unsigned char* out,
-                      std::uint32_t& crc) {
-    ConcurrentCrc sum(crc);
-    const bool read = forEachSlice(dataset, kSliceBytes, elementSize, count,
-                                   [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
-        unsigned char* slice = out + static_cast<size_t>(start) * elementSize;
-        if (H5Dread(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) < 0) return false;
-        sum.add(slice, static_cast<size_t>(n) * elementSize);
-        return true;
-    });
-    // Also on failure the worker is done with the buffer before the caller clears it.
-    crc = sum.value();
-    return read;
 }
 
 enum class Stored { Absent, Present, Unreadable };
@@ -208,56 +40,6 @@ Stored storedChecksum(hid_t dataset, std::uint32_t& value) {
         return Stored::Unreadable;
     return H5Aread(attribute.get(), H5T_NATIVE_UINT32, &value) < 0 ? Stored::Unreadable : Stored::Present;
 }
-
-// Whether the stored type is one this library writes (see FORMAT.md). HDF5 converts from
-// whatever the header says, so a damaged type turns verified bytes into other values.
-// Compound types are covered by the item's attribute checksum instead.
-bool writtenType(hid_t type) {
-    switch (H5Tget_class(type)) {
-    case H5T_INTEGER:
-    case H5T_FLOAT: {
-        const int code = codeOfType(type);
-        return code >= 0 && H5Tequal(type, fileTypeOf(code)) > 0;
-    }
-    case H5T_OPAQUE: {
-        Hid ours = makeOpaqueType();
-        return ours && H5Tequal(type, ours.get()) > 0;
-    }
-    case H5T_STRING: {
-        Hid ours = makeStringType();
-        return ours && H5Tequal(type, ours.get()) > 0;
-    }
-    case H5T_COMPOUND: return true;
-    default: return false;
-    }
-}
-
-}  // namespace
-
-bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize) {
-    if (elementSize == 0 || count > std::numeric_limits<hsize_t>::max() / elementSize) return false;
-    const hsize_t needed = count * elementSize;
-    if (needed > static_cast<hsize_t>(std::numeric_limits<long long>::max())) return false;
-    const hsize_t stored = H5Dget_storage_size(dataset);
-    if (stored >= needed) return true;
-    Hid dcpl(H5Dget_create_plist(dataset));
-    const H5D_layout_t layout = dcpl ? H5Pget_layout(dcpl.get()) : H5D_LAYOUT_ERROR;
-    if (layout == H5D_CONTIGUOUS) return stored == 0;
-    if (layout != H5D_CHUNKED) return false;
-    // Compressed chunks hold fewer bytes than they stand for, but this library writes every
-    // element, so in its files every chunk the size asks for is there; a damaged dataspace
-    // claiming more elements asks for chunks that are not. Other programs may leave chunks
-    // unwritten (they read as fill values).
-    if (!checksumsRequired(dataset)) return true;
-    hsize_t chunk = 0;
-    if (H5Pget_chunk(dcpl.get(), 1, &chunk) != 1 || chunk == 0) return false;
-    hsize_t chunks = 0;
-    Hid space(H5Dget_space(dataset));  // HDF5 1.10 takes no H5S_ALL here
-    if (!space || H5Dget_num_chunks(dataset, space.get(), &chunks) < 0) return false;
-    return chunks >= count / chunk + (count % chunk != 0 ? 1 : 0);
-}
-
-namespace {
 
 herr_t writeChecksum(hid_t dataset, std::uint32_t crc, bool fresh, const char* path) {
     std::uint32_t value = 0;

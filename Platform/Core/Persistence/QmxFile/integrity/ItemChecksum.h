@@ -3,6 +3,7 @@
 
 #include "Format.h"
 #include "Hid.h"
+#include "ItemDamage.h"
 
 namespace Quellmar::qmxfile {
 
@@ -21,13 +22,6 @@ herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void*
 herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh,
                     const char* path = nullptr);
 
-// Whether the dataset's stored bytes can hold `count` elements of `elementSize` bytes, and
-// the bytes they take fit a long long. HDF5 1.10 trusts the size a compact or contiguous
-// layout claims and reads past the stored bytes when a damaged dataspace claims more
-// elements than are stored; callers size buffers by what the size queries say. Contiguous
-// storage never allocated reads as fill values and passes. The layout is only looked up when
-// the stored size falls short.
-bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize);
 
 // Gives a dataset that carries no checksum one over its elements as they are stored (an item
 // another program added). 1 when one was added, 0 when it had one (never rewritten: that
