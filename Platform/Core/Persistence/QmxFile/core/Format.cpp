@@ -1,0 +1,78 @@
+#include "Format.h"
+
+#include "Hid.h"
+
+#include <vector>
+
+namespace Quellmar::qmxfile {
+
+namespace {
+
+struct Assignment {
+    int version;
+    int (*predicate)(const char*);
+};
+
+std::vector<Assignment>& assignments() {
+    static auto* list = new std::vector<Assignment>;
+    return *list;
+}
+
+}  // namespace
+
+int formatVersionFor(const std::string& fileName) {
+    // The latest assignment wins, so a host can override an earlier one.
+    const auto& list = assignments();
+    for (auto it = list.rbegin(); it != list.rend(); ++it)
+        if (it->predicate(fileName.c_str())) return it->version;
+    return kFormatVersion;
+}
+
+void assignFormatVersion(int version, int (*predicate)(const char*)) {
+    assignments().push_back({version, predicate});
+}
+
+namespace {
+
+Checksums readChecksumsMarker(hid_t file) {
+    // Opened straight away; only a failure asks whether it is there at all.
+    Hid attribute(H5Aopen(file, kChecksumsMarkerAttribute, H5P_DEFAULT));
+    if (!attribute) return H5Aexists(file, kChecksumsMarkerAttribute) == 0 ? Checksums::Optional : Checksums::Named;
+    // One value, read in the type it is written in (no conversion path to set up); a damaged
+    // extent must not make HDF5 write past it.
+    Hid space(H5Aget_space(attribute.get()));
+    signed char value = 0;
+    if (!space || H5Sget_simple_extent_npoints(space.get()) != 1 ||
+        H5Aread(attribute.get(), H5T_NATIVE_SCHAR, &value) < 0)
+        return Checksums::Named;
+    return value == 1 ? Checksums::Plain : Checksums::Named;
+}
+
+}  // namespace
+
+Checksums checksumsOf(hid_t object) {
+    // HDF5 never hands out a file identifier twice while it stays open, so the last one asked
+    // about names the same open file for as long as it is open. A missing marker is not
+    // remembered: a new file gets its marker after its first attributes.
+    thread_local hid_t lastFile = H5I_INVALID_HID;
+    thread_local Checksums lastAnswer = Checksums::Named;
+    const hid_t file = H5Iget_file_id(object);
+    if (file < 0) return Checksums::Named;
+    Checksums answer = lastAnswer;
+    if (file != lastFile) {
+        // Looking leaves HDF5's error stack as the caller had it.
+        ErrorKeeper keeper;
+        keeper.capture();
+        answer = readChecksumsMarker(file);
+        if (answer != Checksums::Optional) {
+            lastFile = file;
+            lastAnswer = answer;
+        }
+    }
+    // The reference H5Iget_file_id added; H5Fclose would cost several times as much, and
+    // this runs on every read and write of an item.
+    H5Idec_ref(file);
+    return answer;
+}
+
+}  // namespace Quellmar::qmxfile

@@ -1,0 +1,21 @@
+#include "KeptItem.h"
+
+#include "Library.h"
+
+#include <utility>
+
+namespace Quellmar::qmxfile {
+
+KeptItem& kept() {
+    static auto* item = new KeptItem;
+    return *item;
+}
+
+void releaseKeptItem() {
+    KeptItem& k = kept();
+    if (k.id < 0) return;
+    const hid_t id = std::exchange(k.id, H5I_INVALID_HID);
+    if (!isExiting()) closeId(id);  // at exit HDF5 closes what is left itself
+}
+
+}  // namespace Quellmar::qmxfile

@@ -1,0 +1,247 @@
+#include "ItemChecksum.h"
+
+#include "AttributeChecksum.h"
+#include "ChecksumPath.h"
+#include "ConcurrentCrc.h"
+#include "Crc32c.h"
+#include "Format.h"
+#include "ItemDamage.h"
+#include "SlicedIo.h"
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace Quellmar::qmxfile {
+namespace {
+
+// Pushes our own reason on HDF5's error stack, where the entry points pick up the innermost one.
+void pushReason(const char* function, unsigned line, const char* reason) {
+    H5Epush2(H5E_DEFAULT, __FILE__, function, line, H5E_ERR_CLS, H5E_DATASET, H5E_READERROR, "%s", reason);
+}
+
+std::uint32_t crcOf(const void* bytes, hsize_t count, size_t elementSize) {
+    return crc32c::Value(bytes, static_cast<size_t>(count) * elementSize);
+}
+
+enum class Stored { Absent, Present, Unreadable };
+
+// The stored checksum. The attribute comes from a possibly damaged file: it is read only when
+// it is one integer, so a damaged extent cannot overrun the four-byte value.
+Stored storedChecksum(hid_t dataset, std::uint32_t& value) {
+    // Opened straight away; only a failure asks whether it is there at all.
+    Hid attribute(H5Aopen(dataset, kChecksumAttribute, H5P_DEFAULT));
+    if (!attribute) return H5Aexists(dataset, kChecksumAttribute) == 0 ? Stored::Absent : Stored::Unreadable;
+    Hid type(attribute ? H5Aget_type(attribute.get()) : H5I_INVALID_HID);
+    Hid space(attribute ? H5Aget_space(attribute.get()) : H5I_INVALID_HID);
+    if (!type || !space || H5Tget_class(type.get()) != H5T_INTEGER || H5Tget_size(type.get()) != 4 ||
+        H5Sget_simple_extent_npoints(space.get()) != 1)
+        return Stored::Unreadable;
+    return H5Aread(attribute.get(), H5T_NATIVE_UINT32, &value) < 0 ? Stored::Unreadable : Stored::Present;
+}
+
+herr_t writeChecksum(hid_t dataset, std::uint32_t crc, bool fresh, const char* path) {
+    std::uint32_t value = 0;
+    if (!sealChecksum(dataset, crc, value, path)) {
+        pushReason(__func__, __LINE__, "the item's path is unknown, so its checksum cannot cover it");
+        return -1;
+    }
+    const htri_t exists = fresh ? 0 : H5Aexists(dataset, kChecksumAttribute);
+    if (exists < 0) return -1;
+    Hid attribute;
+    if (exists > 0) {
+        attribute = Hid(H5Aopen(dataset, kChecksumAttribute, H5P_DEFAULT));
+    } else {
+        Hid space(H5Screate(H5S_SCALAR));
+        if (!space) return -1;
+        attribute = Hid(H5Acreate2(dataset, kChecksumAttribute, H5T_STD_U32LE, space.get(), H5P_DEFAULT,
+                                   H5P_DEFAULT));
+    }
+    if (!attribute || H5Awrite(attribute.get(), H5T_NATIVE_UINT32, &value) < 0) return -1;
+    return attribute.close();
+}
+
+}  // namespace
+
+herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh,
+                    const char* path) {
+    if (count == 0) return storeChecksum(dataset, memoryType, count, data, fresh, path);
+    const size_t size = H5Tget_size(memoryType);
+    const size_t bytes = static_cast<size_t>(count) * size;
+    Hid fileType(H5Dget_type(dataset));
+    if (size == 0 || !fileType) return -1;
+    const htri_t same = H5Tequal(fileType.get(), memoryType);
+    if (same < 0) return -1;
+    const auto* in = static_cast<const unsigned char*>(data);
+    std::uint32_t crc = 0;
+    if (same > 0 && bytes >= kConcurrentBytes) {
+        ConcurrentCrc sum(crc);
+        sum.add(in, bytes);
+        const herr_t written = H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
+        crc = sum.value();
+        if (written < 0) return -1;
+    } else if (same > 0) {
+        if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return -1;
+        crc = crc32c::Extend(crc, in, bytes);
+    } else if (selfContained(fileType.get()) && selfContained(memoryType)) {
+        if (!writeConverted(dataset, fileType.get(), memoryType, count, in, crc)) return -1;
+    } else {
+        if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return -1;
+        return storeChecksum(dataset, memoryType, count, data, fresh, path);
+    }
+    ErrorKeeper keeper;
+    if (writeChecksum(dataset, crc, fresh, path) < 0) {
+        keeper.capture();
+        return -1;
+    }
+    return 0;
+}
+
+herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh,
+                     const char* path) {
+    ErrorKeeper keeper;
+    Hid fileType(H5Dget_type(dataset));
+    if (!fileType) {
+        keeper.capture();
+        return -1;
+    }
+    std::uint32_t crc = 0;
+    if (count > 0) {
+        const htri_t same = H5Tequal(fileType.get(), memoryType);
+        if (same > 0) {
+            crc = crcOf(data, count, H5Tget_size(fileType.get()));
+        } else if (same < 0 || !readConverted(dataset, fileType.get(), fileType.get(), count, nullptr, crc)) {
+            // HDF5 converted while writing; the stored bytes are what the checksum covers.
+            keeper.capture();
+            return -1;
+        }
+    }
+    if (writeChecksum(dataset, crc, fresh, path) < 0) {
+        keeper.capture();
+        return -1;
+    }
+    return 0;
+}
+
+int sealItem(hid_t dataset) {
+    ErrorKeeper keeper;
+    auto refuse = [&](const char* reason) {
+        H5Eclear2(H5E_DEFAULT);
+        pushReason(__func__, __LINE__, reason);
+        keeper.capture();
+        return -1;
+    };
+    std::uint32_t ignored = 0;
+    const Stored stored = storedChecksum(dataset, ignored);
+    if (stored == Stored::Present) return 0;
+    if (stored == Stored::Unreadable) return refuse("the checksum attribute is unreadable: the item is damaged");
+    Hid fileType(H5Dget_type(dataset));
+    const long long count = elementCount(dataset);
+    if (!fileType || count < 0) {
+        keeper.capture();
+        return -1;
+    }
+    if (!selfContained(fileType.get()))
+        return refuse("its values live outside its elements (variable-length data or references), "
+                      "which no checksum of this library covers");
+    if (!storageCovers(dataset, static_cast<hsize_t>(count), H5Tget_size(fileType.get())))
+        return refuse("the stored data is shorter than the item's size: the item is damaged");
+    std::uint32_t crc = 0;
+    if (count > 0 && !readConverted(dataset, fileType.get(), fileType.get(), static_cast<hsize_t>(count), nullptr, crc)) {
+        keeper.capture();
+        return -1;
+    }
+    if (writeChecksum(dataset, crc, true, nullptr) < 0) {
+        keeper.capture();
+        return -1;
+    }
+    return 1;
+}
+
+herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
+    ErrorKeeper keeper;
+    const size_t memorySize = H5Tget_size(memoryType);
+    size_t bytes = 0;
+    // Zeroed only once the count is known to be covered by what is stored: a damaged
+    // dataspace claims more elements than the caller's buffer (sized by the size queries,
+    // which check the same) holds, and nothing has reached the buffer before that.
+    auto failed = [&] {
+        if (data && bytes > 0) std::memset(data, 0, bytes);
+        keeper.capture();
+        return -1;
+    };
+    if (memorySize == 0) return failed();
+    Hid fileType(H5Dget_type(dataset));
+    if (!fileType) return failed();
+    if (count > 0 && !storageCovers(dataset, count, H5Tget_size(fileType.get()))) {
+        H5Eclear2(H5E_DEFAULT);
+        pushReason(__func__, __LINE__, "the stored data is shorter than the item's size: the item is damaged");
+        return failed();
+    }
+    if (count > std::numeric_limits<size_t>::max() / memorySize) return failed();
+    bytes = static_cast<size_t>(count) * memorySize;
+
+    std::uint32_t expected = 0;
+    const Stored stored = storedChecksum(dataset, expected);
+    if (stored == Stored::Unreadable) {
+        H5Eclear2(H5E_DEFAULT);
+        pushReason(__func__, __LINE__, "the checksum attribute is unreadable: the item is damaged");
+        return failed();
+    }
+    if (stored == Stored::Absent && checksumsRequired(dataset)) {
+        H5Eclear2(H5E_DEFAULT);
+        pushReason(__func__, __LINE__, "the checksum attribute is missing: the item is damaged");
+        return failed();
+    }
+    if (count == 0) {
+        // Nothing to read, but the attribute is still checked: empty contents sum to 0.
+        if (stored == Stored::Absent || checksumMatches(dataset, 0, expected)) return 0;
+        pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
+        return failed();
+    }
+    // Records are matched by member name: a damaged record type reads other bytes as good.
+    // The type is covered by the attribute checksum.
+    if (H5Tget_class(fileType.get()) == H5T_COMPOUND && verifyAttributes(dataset) < 0) return failed();
+    if (stored == Stored::Absent) {
+        // Written before items carried checksums, or by another program: read as it is.
+        return H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0 ? failed() : 0;
+    }
+
+    const htri_t same = H5Tequal(fileType.get(), memoryType);
+    if (same < 0) return failed();
+    auto* out = static_cast<unsigned char*>(data);
+    std::uint32_t actual = 0;
+    if (same > 0) {
+        // The common case needs no second buffer: check in place, zero on mismatch.
+        if (bytes >= kConcurrentBytes && isContiguous(dataset)) {
+            if (!readConcurrently(dataset, memoryType, memorySize, count, out, actual)) return failed();
+        } else {
+            if (H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return failed();
+            actual = crc32c::Extend(actual, out, bytes);
+        }
+    } else {
+        if (!writtenType(fileType.get()) && checksumsRequired(dataset)) {
+            H5Eclear2(H5E_DEFAULT);
+            pushReason(__func__, __LINE__, "the stored type is not one this library writes: the item is damaged");
+            return failed();
+        }
+        if (selfContained(fileType.get()) && selfContained(memoryType)) {
+            if (!readConverted(dataset, fileType.get(), memoryType, count, out, actual)) return failed();
+        } else {
+            // Verify the stored bytes first, then let HDF5 convert what lives outside the elements.
+            if (!readConverted(dataset, fileType.get(), fileType.get(), count, nullptr, actual)) return failed();
+            if (checksumMatches(dataset, actual, expected) &&
+                H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0)
+                return failed();
+        }
+    }
+    const bool good = checksumMatches(dataset, actual, expected);
+    if (!good) {
+        pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
+        return failed();
+    }
+    return 0;
+}
+
+}  // namespace Quellmar::qmxfile

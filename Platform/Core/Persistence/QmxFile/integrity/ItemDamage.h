@@ -1,0 +1,28 @@
+#ifndef QUELLMAR_QMXFILE_ITEMDAMAGE_H
+#define QUELLMAR_QMXFILE_ITEMDAMAGE_H
+
+#include <hdf5.h>
+
+#include <cstddef>
+
+namespace Quellmar::qmxfile {
+
+// Checks of what a possibly damaged header claims about a data item, made before its bytes
+// are trusted.
+
+// Whether the dataset's stored bytes can hold `count` elements of `elementSize` bytes, and
+// the bytes they take fit a long long. HDF5 1.10 trusts the size a compact or contiguous
+// layout claims and reads past the stored bytes when a damaged dataspace claims more
+// elements than are stored; callers size buffers by what the size queries say. Contiguous
+// storage never allocated reads as fill values and passes. The layout is only looked up when
+// the stored size falls short.
+bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize);
+
+// Whether the stored type is one this library writes (see FORMAT.md). HDF5 converts from
+// whatever the header says, so a damaged type turns verified bytes into other values.
+// Compound types are covered by the item's attribute checksum instead.
+bool writtenType(hid_t type);
+
+}  // namespace Quellmar::qmxfile
+
+#endif

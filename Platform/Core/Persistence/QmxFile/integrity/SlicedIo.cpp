@@ -1,0 +1,150 @@
+#include "SlicedIo.h"
+
+#include "ConcurrentCrc.h"
+#include "Crc32c.h"
+#include "Hid.h"
+#include "RecordCopy.h"
+#include "Scratch.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+namespace Quellmar::qmxfile {
+
+namespace {
+
+// Calls io(memorySpace, fileSpace, first element, element count) for consecutive slices.
+template <class Io>
+bool forEachSlice(hid_t dataset, size_t sliceBytes, size_t elementSize, hsize_t count, Io io) {
+    const hsize_t perSlice = std::max<hsize_t>(1, sliceBytes / elementSize);
+    Hid fileSpace(H5Dget_space(dataset));
+    if (!fileSpace) return false;
+    for (hsize_t start = 0; start < count; start += perSlice) {
+        const hsize_t n = std::min(perSlice, count - start);
+        Hid memorySpace(H5Screate_simple(1, &n, nullptr));
+        if (!memorySpace || H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &start, nullptr, &n, nullptr) < 0 ||
+            !io(memorySpace.get(), fileSpace.get(), start, n))
+            return false;
+    }
+    return true;
+}
+
+// One slice's worth of scratch space for converting between the stored and the caller's type.
+// Conversion happens in place, so the buffer holds the larger of both; records that need
+// HDF5's conversion also need a background buffer in the destination type. Not zeroed: every
+// byte is written before it is used.
+struct Conversion {
+    size_t fileSize, memorySize;
+    bool records;
+    hsize_t perSlice;
+    size_t bytes;
+    unsigned char* scratch;
+    unsigned char* background;
+
+    Conversion(hid_t fileType, hid_t memoryType, hsize_t count)
+        : fileSize(H5Tget_size(fileType)), memorySize(H5Tget_size(memoryType)),
+          records(H5Tget_class(fileType) == H5T_COMPOUND || H5Tget_class(memoryType) == H5T_COMPOUND),
+          perSlice(std::min<hsize_t>(count, std::max<size_t>(1, kSliceBytes / std::max<size_t>(1, std::max(fileSize, memorySize))))),
+          bytes(static_cast<size_t>(perSlice) * std::max(fileSize, memorySize)),
+          scratch(scratchSpace().get(bytes)), background(nullptr) {}
+    ~Conversion() {
+        scratchSpace().release();
+        backgroundSpace().release();
+    }
+    Conversion(const Conversion&) = delete;
+    Conversion& operator=(const Conversion&) = delete;
+    bool valid() const { return fileSize > 0 && memorySize > 0; }
+    // Only HDF5's record conversion uses it; moved records do not.
+    void* backgroundFor() {
+        if (records && !background) background = backgroundSpace().get(bytes);
+        return background;
+    }
+};
+
+}  // namespace
+
+bool isContiguous(hid_t dataset) {
+    Hid dcpl(H5Dget_create_plist(dataset));
+    return dcpl && H5Pget_layout(dcpl.get()) == H5D_CONTIGUOUS;
+}
+
+bool selfContained(hid_t type) {
+    return H5Tdetect_class(type, H5T_VLEN) == 0 && H5Tis_variable_str(type) == 0 &&
+           H5Tdetect_class(type, H5T_REFERENCE) == 0;
+}
+
+// Reads the stored elements slice by slice into scratch space, checksums them there and, when
+// `out` is given, converts them into it. One pass instead of a checking read and a converting
+// read of the whole item.
+bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, unsigned char* out,
+                   std::uint32_t& crc) {
+    Conversion c(fileType, memoryType, count);
+    if (!c.valid()) return false;
+    const std::optional<RecordCopy> moves = out ? RecordCopy::plan(fileType, memoryType) : std::nullopt;
+    return forEachSlice(dataset, c.perSlice * c.fileSize, c.fileSize, count,
+                        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+        if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) < 0) return false;
+        crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
+        if (!out) return true;
+        unsigned char* target = out + static_cast<size_t>(start) * c.memorySize;
+        if (moves) {
+            moves->run(c.scratch, target, static_cast<size_t>(n));
+            return true;
+        }
+        const size_t targetBytes = static_cast<size_t>(n) * c.memorySize;
+        // Members the stored records lack keep what the caller's buffer holds, as with H5Dread.
+        void* background = c.backgroundFor();
+        if (background) std::memcpy(background, target, targetBytes);
+        if (H5Tconvert(fileType, memoryType, n, c.scratch, background, H5P_DEFAULT) < 0)
+            return false;
+        std::memcpy(target, c.scratch, targetBytes);
+        return true;
+    });
+}
+
+// Converts the caller's elements slice by slice into the stored type, checksums and writes them
+// from scratch space: HDF5 would convert during the write and the checksum would need the
+// stored bytes read back.
+bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, const unsigned char* in,
+                    std::uint32_t& crc) {
+    Conversion c(fileType, memoryType, count);
+    if (!c.valid()) return false;
+    const std::optional<RecordCopy> moves = RecordCopy::plan(memoryType, fileType);
+    return forEachSlice(dataset, c.perSlice * c.memorySize, c.memorySize, count,
+                        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+        const unsigned char* source = in + static_cast<size_t>(start) * c.memorySize;
+        if (moves) {
+            // Stored members the caller's records lack are written as zeros, never as old scratch.
+            if (!moves->coversDestination()) std::memset(c.scratch, 0, static_cast<size_t>(n) * c.fileSize);
+            moves->run(source, c.scratch, static_cast<size_t>(n));
+        } else {
+            std::memcpy(c.scratch, source, static_cast<size_t>(n) * c.memorySize);
+            void* background = c.backgroundFor();
+            if (background) std::memset(background, 0, c.bytes);
+            if (H5Tconvert(memoryType, fileType, n, c.scratch, background, H5P_DEFAULT) < 0)
+                return false;
+        }
+        crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
+        return H5Dwrite(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) >= 0;
+    });
+}
+
+// Reads a large contiguous item in slices straight into the caller's buffer; a second thread
+// checksums each slice while the next one is read.
+bool readConcurrently(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count, unsigned char* out,
+                      std::uint32_t& crc) {
+    ConcurrentCrc sum(crc);
+    const bool read = forEachSlice(dataset, kSliceBytes, elementSize, count,
+                                   [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+        unsigned char* slice = out + static_cast<size_t>(start) * elementSize;
+        if (H5Dread(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) < 0) return false;
+        sum.add(slice, static_cast<size_t>(n) * elementSize);
+        return true;
+    });
+    // Also on failure the worker is done with the buffer before the caller clears it.
+    crc = sum.value();
+    return read;
+}
+
+}  // namespace Quellmar::qmxfile

@@ -1,0 +1,37 @@
+#ifndef QUELLMAR_QMXFILE_SLICEDIO_H
+#define QUELLMAR_QMXFILE_SLICEDIO_H
+
+#include <hdf5.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Quellmar::qmxfile {
+
+// Reading and writing a data item in slices through per-thread scratch space (Scratch.h),
+// with the CRC-32C of its stored bytes taken on the way. All return false on failure with
+// HDF5's error stack as the failing call left it.
+
+// Items at least this large are checksummed on a second thread while HDF5 moves their bytes.
+inline constexpr size_t kConcurrentBytes = size_t{2} << 20;
+
+// Whether the elements lie in one block of the file, so slices can be read straight to the caller.
+bool isContiguous(hid_t dataset);
+// Types whose values live outside the element (variable-length data, references) cannot be
+// converted apart from the file; they take HDF5's own conversion during the read or write.
+bool selfContained(hid_t type);
+
+// Reads the stored elements slice by slice into scratch space, checksums them there (crc is
+// extended) and, when `out` is given, converts them into it.
+bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, unsigned char* out,
+                   std::uint32_t& crc);
+// Converts the caller's elements slice by slice into the stored type, checksums and writes them.
+bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, const unsigned char* in,
+                    std::uint32_t& crc);
+// Reads a large contiguous item in slices straight into `out` while a second thread checksums.
+bool readConcurrently(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count, unsigned char* out,
+                      std::uint32_t& crc);
+
+}  // namespace Quellmar::qmxfile
+
+#endif

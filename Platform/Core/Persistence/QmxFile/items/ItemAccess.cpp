@@ -1,0 +1,135 @@
+#include "ItemAccess.h"
+
+#include "HeaderCheck.h"
+#include "ItemChecksum.h"
+
+#include <utility>
+
+namespace Quellmar::qmxfile {
+
+
+std::optional<ItemRef> itemRef(Call& call, int file, const char* group, const char* name) {
+    Entry* loc = call.location(file);
+    if (!loc || !call.text(group, "group path", true) || !call.text(name, "dataset name")) return std::nullopt;
+    ItemRef item{loc, joinPath(group, name)};
+    if (item.path.isSelf()) {
+        call.fail("dataset name " + quoted(name) + " in group " + quoted(group) + " names no dataset");
+        return std::nullopt;
+    }
+    return item;
+}
+
+std::optional<ItemRef> itemRef(Call& call, int locHandle, const char* path) {
+    Entry* loc = call.location(locHandle);
+    if (!loc || !call.text(path, "dataset path")) return std::nullopt;
+    ItemRef item{loc, parsePath(path)};
+    if (item.path.isSelf()) {
+        call.fail("path " + quoted(path) + " names no dataset");
+        return std::nullopt;
+    }
+    return item;
+}
+
+namespace {
+
+// Why a dataset did not open, as the error of call.
+Hid diagnoseOpen(Call& call, const ItemRef& item) {
+    const Found found = findObject(item.loc->id.get(), item.path);
+    if (found == Found::Missing) {
+        call.failMissing("dataset " + item.where() + " does not exist");
+        return Hid();
+    }
+    if (found == Found::Error) {
+        call.failHdf5("cannot look up " + item.where());
+        return Hid();
+    }
+    if (found != Found::Dataset) {
+        call.failOtherKind(item.where() + " is not a dataset");
+        return Hid();
+    }
+    // A dataset that would not open (damaged, say): opened once more so that HDF5's own
+    // reason is on its error stack for the message.
+    Hid again(H5Dopen2(item.loc->id.get(), item.path.text().c_str(), H5P_DEFAULT));
+    if (!again) call.failHdf5("cannot open dataset " + item.where());
+    else call.fail("cannot open dataset " + item.where());
+    return Hid();
+}
+
+}  // namespace
+
+Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
+    // The common case first: one lookup. Only a failure pays for the walk that says why.
+    if (!checkPath(item.loc->id.get(), item.path, item.loc->info ? item.loc->info->headerChecks : nullptr)) {
+        call.failHdf5("cannot open dataset " + item.where());
+        return Hid();
+    }
+    Hid dataset(H5Dopen2(item.loc->id.get(), item.path.text().c_str(), H5P_DEFAULT));
+    if (!dataset) return diagnoseOpen(call, item);
+    if (kind) {
+        Hid type(H5Dget_type(dataset.get()));
+        const ItemKind stored = type ? kindOfType(type.get()) : ItemKind::Other;
+        if (stored != *kind) {
+            call.failOtherKind(item.where() + " is " + nameOfKind(stored) + ", not " + nameOfKind(*kind));
+            return Hid();
+        }
+    }
+    return dataset;
+}
+
+int failCreation(Call& call, const ItemRef& item, const std::string& what) {
+    Found found;
+    {
+        ErrorKeeper keeper;  // the creation's own error stack, for failHdf5 below
+        keeper.capture();
+        found = findObject(item.loc->id.get(), item.path);
+    }
+    if (found != Found::Missing && found != Found::Error) return call.fail(item.where() + " exists already");
+    return call.failHdf5(what);
+}
+
+bool checkCount(Call& call, long long count, const void* data) {
+    if (count < 0) {
+        call.fail("negative size " + std::to_string(count));
+        return false;
+    }
+    if (count > 0 && !data) {
+        call.fail("no data given (null pointer) for " + std::to_string(count) + " elements");
+        return false;
+    }
+    return true;
+}
+
+bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long count, size_t elementSize) {
+    if (count >= 0 && storageCovers(dataset, static_cast<hsize_t>(count), elementSize)) return true;
+    call.fail(item.where() + " claims " + std::to_string(count) + " elements of " + std::to_string(elementSize) +
+              " bytes, more than is stored (the item is damaged)");
+    return false;
+}
+
+void keepItem(const ItemRef& item, Hid dataset) {
+    releaseKeptItem();
+    Hid type(H5Dget_type(dataset.get()));
+    if (!type) return;
+    KeptItem& k = kept();
+    k.loc = item.loc;
+    k.path = item.path.text();
+    k.kind = kindOfType(type.get());
+    k.id = dataset.release();
+}
+
+Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind) {
+    KeptItem& k = kept();
+    if (k.id < 0) return Hid();
+    if (k.loc != item.loc || (kind && k.kind != *kind) || k.path != item.path.text()) {
+        releaseKeptItem();
+        return Hid();
+    }
+    return Hid(std::exchange(k.id, H5I_INVALID_HID));
+}
+
+Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
+    Hid dataset = takeKeptItem(item, kind);
+    return dataset ? std::move(dataset) : openItem(call, item, kind);
+}
+
+}  // namespace Quellmar::qmxfile

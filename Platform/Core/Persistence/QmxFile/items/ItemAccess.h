@@ -1,0 +1,42 @@
+#ifndef QUELLMAR_QMXFILE_ITEMACCESS_H
+#define QUELLMAR_QMXFILE_ITEMACCESS_H
+
+#include "DataItems.h"
+#include "KeptItem.h"
+#include "Objects.h"
+
+#include <optional>
+
+namespace Quellmar::qmxfile {
+
+// A data item addressed as (location, group, name), checked for the entry points.
+struct ItemRef {
+    Entry* loc = nullptr;
+    Path path;
+    std::string where() const { return qmxfile::where(*loc, path); }
+};
+
+std::optional<ItemRef> itemRef(Call& call, int file, const char* group, const char* name);
+std::optional<ItemRef> itemRef(Call& call, int loc, const char* path);
+// Opens an existing dataset, of the given kind when one is given.
+Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind);
+// The error of a creation that failed: "exists already" when something is stored under the
+// item's name (HDF5 refuses to create over it, so no lookup is made before), else HDF5's.
+int failCreation(Call& call, const ItemRef& item, const std::string& what);
+bool checkCount(Call& call, long long count, const void* data);
+// Every size handed out is one the stored bytes can hold (see storageCovers): a caller sizes
+// its buffer by it. False, with the damage recorded, when they cannot.
+bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long count, size_t elementSize);
+
+// A reader asks for an item's size or shape and then reads it: calls that would each look the
+// item up. Such a call keeps its open dataset here; the next call takes it when it asks for
+// the same item (same location, path, and kind if it names one), and every other call closes
+// it first, so nothing stays open across a change, a close or a second thread's work.
+void keepItem(const ItemRef& item, Hid dataset);
+Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind);
+// The kept dataset when it fits, else openItem.
+Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind);
+
+}  // namespace Quellmar::qmxfile
+
+#endif
