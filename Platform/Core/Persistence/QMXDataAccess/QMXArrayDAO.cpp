@@ -36,12 +36,10 @@ bool QMXArrayDAO::writeShape(const std::string& groupPath, const std::string& da
 template <typename MakeDataset>
 bool QMXArrayDAO::createArray(const std::string& path, const std::string& name, int rows,
                               int cols, MakeDataset make) {
-    std::shared_ptr<TransactionStack> stack = getContext();
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error creating array.", true);
     try {
         std::string groupPath = path;
         std::string datasetName = name;
-        stack->setErrorMessage("Error creating array.");
-        stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
         auto* creation = new VectorCreation(getHandleToStorage());
         stack->push(creation);
 
@@ -98,7 +96,7 @@ bool QMXArrayDAO::update(const std::string& path, const std::string& name,
                          tagVectorDataTypes type, int rows, int cols, const void* data) {
     requireStorage();
     const int count = elementCount(rows, cols);
-    std::shared_ptr<TransactionStack> stack = enlist("Error updating array.", true);
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error updating array.", true);
     std::string groupPath = path;
     std::string datasetName = name;
     Update(groupPath, datasetName, convert(type), count, data);
@@ -112,7 +110,7 @@ bool QMXArrayDAO::update(const std::string& path, const std::string& name, Class
     requireStorage();
     QMXClassComposer& composer = asComposer(type);
     const int count = elementCount(rows, cols);
-    std::shared_ptr<TransactionStack> stack = enlist("Error updating array.", true);
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error updating array.", true);
     std::string groupPath = path;
     std::string datasetName = name;
     Update(groupPath, datasetName, composer.getDataTypeHandle(), count, data);

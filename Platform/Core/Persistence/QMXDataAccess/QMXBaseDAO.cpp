@@ -3,6 +3,7 @@
 #include "QmException.h"
 
 #include "QMXL.h"
+#include "QMXTransactions.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -25,6 +26,15 @@ std::shared_ptr<TransactionStack> QMXBaseDAO::getContext() {
     if (std::shared_ptr<TransactionStack> stack = context.lock()) return stack;
     // Not kept: the work of this one call ends with the caller's hold on it.
     return TransactionStack::create();
+}
+
+std::shared_ptr<TransactionStack> QMXBaseDAO::enlistFileLock(const std::string& errorText,
+                                                             bool exclusive) {
+    // One stack for both steps: without a host stack every getContext() makes a new one.
+    std::shared_ptr<TransactionStack> stack = getContext();
+    stack->setErrorMessage(errorText);
+    pushFileLock(*stack, getStorage(), exclusive);
+    return stack;
 }
 
 bool QMXBaseDAO::checkFile() { return storage != nullptr; }

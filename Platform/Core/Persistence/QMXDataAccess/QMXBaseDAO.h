@@ -37,6 +37,10 @@ protected:
     // The bound storage's current file handle; -1 while the file is closed or nothing is bound.
     int getHandleToStorage() const;
     std::shared_ptr<QMXPersistentStorage> getStorage() const { return storage; }
+    // An operation's first steps on the stack it works on: its error text is set, then a file
+    // lock of the given kind on the bound storage is enlisted. Returns that stack; the caller
+    // keeps it until the operation ends. Throws DataSourceException when nothing is bound.
+    std::shared_ptr<TransactionStack> enlistFileLock(const std::string& errorText, bool exclusive);
 
     // Trims '/' and '.' from a name as stored names have always been trimmed: leading
     // separators go; trailing ones only as far as a result length of (index of the last

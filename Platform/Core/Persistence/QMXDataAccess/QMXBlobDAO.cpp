@@ -44,14 +44,7 @@ void QMXBlobDAO::requireDataSource() {
 std::shared_ptr<TransactionStack> QMXBlobDAO::enlist(const std::string& errorText,
                                                      bool exclusive) {
     requireDataSource();
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage(errorText);
-    if (exclusive) {
-        stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
-    } else {
-        stack->pushLock(new SharedFileLockTransaction(getStorage()));
-    }
-    return stack;
+    return enlistFileLock(errorText, exclusive);
 }
 
 // ---- Public operations on objects -------------------------------------------------------

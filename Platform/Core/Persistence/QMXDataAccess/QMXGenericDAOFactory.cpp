@@ -18,10 +18,7 @@ QMXGenericDAOFactory::QMXGenericDAOFactory(std::shared_ptr<DataSourceDescriptor>
     const bool readOnly = context->getIntent() == UserContext::ReadOnly;
     if (readOnly && descriptor) descriptor->setReadOnly(true);
     storage = QMXPersistentStorage::MakeDriver(descriptor);
-    if (readOnly)
-        stack->pushLock(new SharedFileLockTransaction(storage));
-    else
-        stack->pushLock(new ExclusiveFileLockTransaction(storage));
+    pushFileLock(*stack, storage, !readOnly);
 }
 
 FileName QMXGenericDAOFactory::getFileName() const {

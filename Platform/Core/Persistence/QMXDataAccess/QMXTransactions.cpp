@@ -6,6 +6,7 @@
 #include "QMXLogLine.h"
 #include "QMXPersistentStorage.h"
 #include "ReleaseReport.h"
+#include "TransactionStack.h"
 
 namespace Quellmar {
 
@@ -77,6 +78,14 @@ SharedFileLockTransaction::SharedFileLockTransaction(std::shared_ptr<QMXPersiste
     : QMXLockTransaction(std::move(storage)) {}
 
 SharedFileLockTransaction::~SharedFileLockTransaction() { release(); }
+
+void pushFileLock(TransactionStack& stack, std::shared_ptr<QMXPersistentStorage> storage,
+                  bool exclusive) {
+    if (exclusive)
+        stack.pushLock(new ExclusiveFileLockTransaction(std::move(storage)));
+    else
+        stack.pushLock(new SharedFileLockTransaction(std::move(storage)));
+}
 
 // ---- Flushing ------------------------------------------------------------------------------
 

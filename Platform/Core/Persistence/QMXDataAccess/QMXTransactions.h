@@ -10,6 +10,7 @@
 namespace Quellmar {
 
 class QMXPersistentStorage;
+class TransactionStack;
 
 // A file lock on a storage: while in force the file is open read-write (exclusive) or
 // read-only (shared); ending it commits and closes the file. The host's transaction stack
@@ -76,6 +77,12 @@ public:
 
     bool isExclusive() const override { return false; }
 };
+
+// Pushes a file lock of the given kind on `storage` onto `stack`; a lock the stack already
+// holds on the same file that covers it is kept instead. Throws DataSourceException
+// "No storage defined!" for an empty pointer, before the stack is touched.
+void pushFileLock(TransactionStack& stack, std::shared_ptr<QMXPersistentStorage> storage,
+                  bool exclusive);
 
 // Switches the file library's flushing off, process-wide, until reverted or destroyed. Switches
 // do not nest: the first one to end switches flushing on for all.

@@ -32,15 +32,21 @@ int reportableCount(long long count, const std::string& path, const std::string&
                                        " elements, more than a vector holds (the item is damaged)");
 }
 
-// Maps the file library's stored element type to the interface's code; -1 when there is none.
+// Maps the file library's stored element type to the interface's code; -1 when there is none
+// (a long double among others).
 int toVectorDataType(int code) {
     switch (code) {
-    case 0: case 1: case 2: case 3: case 5: case 7: case 8: case 15: case 16:
-        return code;
-    case 20:
-        return VT_INT8;
-    default:
-        return -1;
+    case QMXL_INT32: return VT_INT32;
+    case QMXL_UINT32: return VT_UINT32;
+    case QMXL_FLOAT32: return VT_FLOAT;
+    case QMXL_FLOAT64: return VT_DOUBLE;
+    case QMXL_INT16: return VT_INT16;
+    case QMXL_INT64: return VT_INT64;
+    case QMXL_UINT64: return VT_UINT64;
+    case QMXL_UINT16: return VT_UINT16;
+    case QMXL_UINT8: return VT_UINT8;
+    case QMXL_INT8: return VT_INT8;
+    default: return -1;
     }
 }
 
@@ -56,11 +62,20 @@ int QMXVectorDAO::checkedCount(long long count) {
 }
 
 VarDataType QMXVectorDAO::convert(tagVectorDataTypes type) {
+    // Switched as an int: a host may pass any number cast to the enum. VT_INT8 has no code
+    // here (its number is not the file library's): creating, reading or updating it is refused.
     switch (static_cast<int>(type)) {
-    case -1: case 0: case 1: case 2: case 3: case 5: case 7: case 8: case 15: case 16:
-        return static_cast<VarDataType>(type);
-    default:
-        throw QminvalidArgument("Unknown data type.");
+    case VT_AS_STORED: return QMXL_AS_STORED;
+    case VT_INT32: return QMXL_INT32;
+    case VT_UINT32: return QMXL_UINT32;
+    case VT_FLOAT: return QMXL_FLOAT32;
+    case VT_DOUBLE: return QMXL_FLOAT64;
+    case VT_INT16: return QMXL_INT16;
+    case VT_INT64: return QMXL_INT64;
+    case VT_UINT64: return QMXL_UINT64;
+    case VT_UINT16: return QMXL_UINT16;
+    case VT_UINT8: return QMXL_UINT8;
+    default: throw QminvalidArgument("Unknown data type.");
     }
 }
 
@@ -229,23 +244,13 @@ bool QMXVectorDAO::setFixed(bool value) {
 
 void QMXVectorDAO::setSizeHint(unsigned int hint) { sizeHint = hint; }
 
-std::shared_ptr<TransactionStack> QMXVectorDAO::enlist(const char* errorText, bool exclusive) {
-    std::shared_ptr<TransactionStack> stack = getContext();
-    stack->setErrorMessage(errorText);
-    if (exclusive)
-        stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
-    else
-        stack->pushLock(new SharedFileLockTransaction(getStorage()));
-    return stack;
-}
-
 // ---- Framed operations -----------------------------------------------------------------------
 
 bool QMXVectorDAO::create(const std::string& path, const std::string& name, tagVectorDataTypes type,
                           int count, const void* data) {
     requireStorage();
     checkedCount(count);
-    std::shared_ptr<TransactionStack> stack = enlist("Error creating vector.", true);
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error creating vector.", true);
     std::string groupPath = path;
     std::string datasetName = name;
     return Create(groupPath, datasetName, convert(type), count, data);
@@ -256,7 +261,7 @@ bool QMXVectorDAO::create(const std::string& path, const std::string& name, Clas
     requireStorage();
     QMXClassComposer& composer = asComposer(type);
     checkedCount(count);
-    std::shared_ptr<TransactionStack> stack = enlist("Error creating vector.", true);
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error creating vector.", true);
 
     std::string groupPath = path;
     std::string datasetName = name;
@@ -293,7 +298,7 @@ bool QMXVectorDAO::create(const std::string& path, const std::string& name, Clas
 bool QMXVectorDAO::read(const std::string& path, const std::string& name, tagVectorDataTypes type,
                         void* data) {
     requireStorage();
-    std::shared_ptr<TransactionStack> stack = enlist("Error accessing file.", false);
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error accessing file.", false);
     std::string groupPath = path;
     std::string datasetName = name;
     return Read(groupPath, datasetName, convert(type), data);
@@ -303,7 +308,7 @@ bool QMXVectorDAO::read(const std::string& path, const std::string& name, ClassC
                         void* data) {
     requireStorage();
     QMXClassComposer& composer = asComposer(type);
-    std::shared_ptr<TransactionStack> stack = enlist("Error creating vector.", false);
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error creating vector.", false);
     std::string groupPath = path;
     std::string datasetName = name;
     return Read(groupPath, datasetName, composer.getDataTypeHandle(), data);
@@ -312,7 +317,7 @@ bool QMXVectorDAO::read(const std::string& path, const std::string& name, ClassC
 bool QMXVectorDAO::readMany(const std::string& path, const std::vector<std::string>& names,
                             std::vector<std::vector<unsigned char>>& result) {
     requireStorage();
-    std::shared_ptr<TransactionStack> stack = enlist("Error accessing file.", false);
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error accessing file.", false);
 
     result.resize(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -337,7 +342,7 @@ bool QMXVectorDAO::update(const std::string& path, const std::string& name, tagV
                           int count, const void* data) {
     requireStorage();
     checkedCount(count);
-    std::shared_ptr<TransactionStack> stack = enlist("Error updating vector.", true);
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error updating vector.", true);
     std::string groupPath = path;
     std::string datasetName = name;
     return Update(groupPath, datasetName, convert(type), count, data);
@@ -348,7 +353,7 @@ bool QMXVectorDAO::update(const std::string& path, const std::string& name, Clas
     requireStorage();
     QMXClassComposer& composer = asComposer(type);
     checkedCount(count);
-    std::shared_ptr<TransactionStack> stack = enlist("Error creating vector.", true);
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error creating vector.", true);
     std::string groupPath = path;
     std::string datasetName = name;
     return Update(groupPath, datasetName, composer.getDataTypeHandle(), count, data);
@@ -356,7 +361,7 @@ bool QMXVectorDAO::update(const std::string& path, const std::string& name, Clas
 
 bool QMXVectorDAO::remove(const std::string& path, const std::string& name) {
     requireStorage();
-    std::shared_ptr<TransactionStack> stack = enlist("Error removing vector.", true);
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error removing vector.", true);
     std::string groupPath = path;
     std::string datasetName = name;
     return Remove(groupPath, datasetName);
@@ -364,7 +369,7 @@ bool QMXVectorDAO::remove(const std::string& path, const std::string& name) {
 
 bool QMXVectorDAO::exists(const std::string& path, const std::string& name) {
     requireStorage();
-    std::shared_ptr<TransactionStack> stack = enlist("Error accessing file.", false);
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error accessing file.", false);
     std::string groupPath = path;
     std::string datasetName = name;
     return Exists(groupPath, datasetName);
@@ -372,7 +377,7 @@ bool QMXVectorDAO::exists(const std::string& path, const std::string& name) {
 
 VectorInfo QMXVectorDAO::getInfo(const std::string& path, const std::string& name) {
     requireStorage();
-    std::shared_ptr<TransactionStack> stack = enlist("Error accessing file.", false);
+    std::shared_ptr<TransactionStack> stack = enlistFileLock("Error accessing file.", false);
     return getInfoNoLocking(path, name);
 }
 

@@ -91,8 +91,6 @@ protected:
     bool readTyped(const std::string& path, const std::string& name, int type, void* data);
     // The storage must be bound before any file work: throws DataSourceException otherwise.
     void requireStorage();
-    // The frame's common steps: the stack, its error text, and a lock of the given kind on it.
-    std::shared_ptr<TransactionStack> enlist(const char* errorText, bool exclusive);
 
     int getCompression() const { return compression; }
     bool isFixed() const { return fixed; }

@@ -78,6 +78,47 @@ TEST_F(BaseDAOTest, BindingIsSharedByCopiesAndReleasedInTheEnd) {
     EXPECT_EQ(QMXLgetHandleCount(), 0);
 }
 
+TEST_F(BaseDAOTest, EnlistingSetsTheTextThenLocksOnTheSameStack) {
+    NoteDAO dao;
+    auto storage = QMXPersistentStorage::MakeDriver(descriptorFor(file("enlist.qmz")));
+    dao.setDataSource(storage);
+    ASSERT_TRUE(storage->closeFile());
+
+    // Without a host stack: the new stack that carries the text also carries the lock.
+    auto own = dao.enlistFileLock("Error writing.", true);
+    EXPECT_EQ(own->getErrorMessage(), "Error writing.");
+    EXPECT_EQ(own->lockCount(), 1u);
+    EXPECT_EQ(QMXLisFileReadOnly(dao.getHandleToStorage()), 0);
+    own->commit();
+    EXPECT_EQ(dao.getHandleToStorage(), -1);
+
+    auto host = TransactionStack::create();
+    dao.setContext(host);
+    EXPECT_EQ(dao.enlistFileLock("Error reading.", false).get(), host.get());
+    EXPECT_EQ(QMXLisFileReadOnly(dao.getHandleToStorage()), 1);
+    EXPECT_EQ(dao.enlistFileLock("Error reading again.", false).get(), host.get());
+    EXPECT_EQ(host->lockCount(), 1u) << "a covered lock was taken twice";
+    // The text is set first, so a refused lock leaves the failing operation's text.
+    try {
+        dao.enlistFileLock("Error writing.", true);
+        FAIL() << "no exception";
+    } catch (const InvalidTransaction& e) {
+        EXPECT_STREQ(e.what(), "Incompatible locking requests.");
+    }
+    EXPECT_EQ(host->getErrorMessage(), "Error writing.");
+    EXPECT_EQ(host->lockCount(), 1u);
+    host->commit();
+
+    dao.setDataSource(nullptr);
+    try {
+        dao.enlistFileLock("Error unbound.", false);
+        FAIL() << "no exception";
+    } catch (const DataSourceException& e) {
+        EXPECT_STREQ(e.what(), "No storage defined!");
+    }
+    EXPECT_TRUE(host->empty());
+}
+
 TEST_F(BaseDAOTest, StrippedNames) {
     const std::pair<std::string, std::string> cases[] = {
         {"", ""},          {"/", "/"},         {".", "."},           {"ab", "ab"},

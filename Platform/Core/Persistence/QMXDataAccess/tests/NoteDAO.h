@@ -17,6 +17,7 @@ namespace Quellmar::testing {
 class NoteDAO : public QMXBaseDAO {
 public:
     using QMXBaseDAO::checkFile;
+    using QMXBaseDAO::enlistFileLock;
     using QMXBaseDAO::getHandleToStorage;
     using QMXBaseDAO::getStorage;
     using QMXBaseDAO::getStrippedName;

@@ -71,6 +71,22 @@ TEST_F(TransactionsTest, LockNeedsAStorage) {
     }
 }
 
+TEST_F(TransactionsTest, PushedFileLockHasTheKindAskedFor) {
+    auto storage = storageFor("pushed.qmz");
+    ASSERT_TRUE(storage->closeFile());
+    auto stack = TransactionStack::create();
+    EXPECT_THROW(pushFileLock(*stack, nullptr, true), DataSourceException);
+    EXPECT_TRUE(stack->empty());
+
+    for (bool exclusive : {false, true}) {
+        pushFileLock(*stack, storage, exclusive);
+        EXPECT_EQ(stack->lockCount(), 1u);
+        EXPECT_EQ(readOnly(storage), !exclusive);
+        stack->commit();
+        EXPECT_EQ(storage->getHandleToStorage(), -1);
+    }
+}
+
 TEST_F(TransactionsTest, TakenLockCommitsAndClosesOnce) {
     auto storage = storageFor("lock.qmz");  // created: open read-write
     ASSERT_TRUE(storage->closeFile());
