@@ -62,6 +62,11 @@ void probeFile(const std::string& path, Access access) {
     }
     if (S_ISDIR(st.st_mode)) throw Failure(path + ": is a directory");
     if (!S_ISREG(st.st_mode)) throw Failure(path + ": not a regular file");
+    // The library refuses such a file; said here plainly rather than as an unreadable file.
+    if (st.st_nlink > 1)
+        throw Failure(path + ": has " + std::to_string(st.st_nlink) +
+                      " hard links; a container must have one name (its journal could not be found "
+                      "from the others)");
     {
         std::ifstream in(path, std::ios::binary);
         if (!in) throw Failure(path + ": cannot read: " + std::strerror(errno));

@@ -3,6 +3,7 @@
 #include "ToolTestSupport.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace Quellmar::testing {
 namespace {
@@ -53,6 +54,17 @@ TEST_F(QmxTool, MissingFileDirectoryEmptyAndForeignFiles) {
     // The signature alone does not make a file.
     writeFile(dir.file("header.qmz"), std::string("\x89HDF\r\n\x1a\n", 8) + std::string(600, '\0'));
     expectCleanRefusal(dir.file("header.qmz"), "damaged or truncated");
+}
+
+TEST_F(QmxTool, ContainerWithASecondNameIsRefusedAsSuch) {
+    const std::string file = demo();
+    const std::string bytes = readFile(file);
+    ASSERT_EQ(::link(file.c_str(), dir.file("second.qmz").c_str()), 0);
+    expectCleanRefusal(file, "has 2 hard links");
+    expectCleanRefusal(dir.file("second.qmz"), "has 2 hard links");
+    const ToolResult r = runQmx({"ls", file}, "data", 60);
+    EXPECT_FALSE(contains(r.err, "damaged")) << "a sound file is not reported as damaged: " << r.err;
+    EXPECT_EQ(readFile(file), bytes) << "a refused file is left as it was";
 }
 
 TEST_F(QmxTool, TruncatedContainers) {
