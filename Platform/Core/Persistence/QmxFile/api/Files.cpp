@@ -86,14 +86,6 @@ int uncommittedClose(Call& call, const std::string& name) {
     return call.fail("closed " + quoted(name) + " without committing it: " + failure);
 }
 
-Entry* fileEntry(Call& call, int file) {
-    Entry* e = call.entry(file);
-    if (e && e->kind != Kind::File) {
-        call.fail("handle " + std::to_string(file) + " is not a file");
-        return nullptr;
-    }
-    return e;
-}
 
 }  // namespace
 
@@ -115,7 +107,7 @@ extern "C" int QMXLopenNativeHDF5ReadOnly(const char* name) {
 extern "C" int QMXLcloseFile(int file) {
     Call call("QMXLcloseFile");
     if (call.exiting()) return 1;
-    Entry* e = fileEntry(call, file);
+    Entry* e = call.fileEntry(file);
     if (!e) return -1;
     const std::string name = e->info->name;
     takeKeptFailure();  // a stale one belongs to an earlier close
@@ -125,7 +117,7 @@ extern "C" int QMXLcloseFile(int file) {
 
 extern "C" int QMXLisQMZFileNoLock(int file) {
     Call call("QMXLisQMZFileNoLock");
-    Entry* e = fileEntry(call, file);
+    Entry* e = call.fileEntry(file);
     if (!e) return -1;
     // Native files are accepted by their own entry points: the storage asks the same
     // question of both drivers' handles.
@@ -136,7 +128,7 @@ extern "C" int QMXLisQMZFileNoLock(int file) {
 
 extern "C" int QMXLisFileReadOnly(int file) {
     Call call("QMXLisFileReadOnly");
-    Entry* e = fileEntry(call, file);
+    Entry* e = call.fileEntry(file);
     return e ? (e->info->readOnly ? 1 : 0) : -1;
 }
 
@@ -167,7 +159,7 @@ extern "C" int QMXLcloseOpenedObjectsForFile(int file) {
 extern "C" int QMXLcloseAllFileHandlesForFile(int file) {
     Call call("QMXLcloseAllFileHandlesForFile");
     if (call.exiting()) return 1;
-    Entry* e = fileEntry(call, file);
+    Entry* e = call.fileEntry(file);
     if (!e) return -1;
     const std::string name = e->info->name;
     takeKeptFailure();
@@ -178,7 +170,7 @@ extern "C" int QMXLcloseAllFileHandlesForFile(int file) {
 
 extern "C" int QMXLcommitFile(int file) {
     Call call("QMXLcommitFile");
-    Entry* e = fileEntry(call, file);
+    Entry* e = call.fileEntry(file);
     if (!e) return -1;
     if (e->info->readOnly) return 1;
     std::string error;
@@ -189,7 +181,7 @@ extern "C" int QMXLcommitFile(int file) {
 
 extern "C" int QMXLgetFileOpenCount(int file) {
     Call call("QMXLgetFileOpenCount");
-    Entry* e = fileEntry(call, file);
+    Entry* e = call.fileEntry(file);
     if (!e) return -1;
     // Every file identifier of the process that shares this one's open file, this one included.
     const ssize_t count = H5Fget_obj_count(e->id.get(), H5F_OBJ_FILE);

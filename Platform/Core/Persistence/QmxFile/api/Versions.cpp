@@ -5,22 +5,9 @@
 
 using namespace Quellmar::qmxfile;
 
-namespace {
-
-Entry* fileEntry(Call& call, int file) {
-    Entry* e = call.entry(file);
-    if (e && e->kind != Kind::File) {
-        call.fail("handle " + std::to_string(file) + " is not a file");
-        return nullptr;
-    }
-    return e;
-}
-
-}  // namespace
-
 extern "C" int QMXLgetQMVersionOfFile(int file, int* version) {
     Call call("QMXLgetQMVersionOfFile");
-    Entry* e = fileEntry(call, file);
+    Entry* e = call.fileEntry(file);
     if (!e || !call.out(version, "version")) return -1;
     const htri_t exists = attributeExists(e->id.get(), kVersionAttribute);
     if (exists < 0) return call.failHdf5("cannot look for the format version of " + quoted(e->info->name));
@@ -34,7 +21,7 @@ extern "C" int QMXLgetQMVersionOfFile(int file, int* version) {
 
 extern "C" int QMXLgetQMVersionOfLibraryByFileHandle(int file, int* version) {
     Call call("QMXLgetQMVersionOfLibraryByFileHandle");
-    Entry* e = fileEntry(call, file);
+    Entry* e = call.fileEntry(file);
     if (!e || !call.out(version, "version")) return -1;
     *version = formatVersionFor(e->info->name);
     return 1;
@@ -42,7 +29,7 @@ extern "C" int QMXLgetQMVersionOfLibraryByFileHandle(int file, int* version) {
 
 extern "C" int QMXLupdateQMVersionOfFile(int file, int version) {
     Call call("QMXLupdateQMVersionOfFile");
-    Entry* e = fileEntry(call, file);
+    Entry* e = call.fileEntry(file);
     if (!e) return -1;
     if (version < 1) return call.fail("refusing the invalid format version " + std::to_string(version));
     if (e->info->native) return call.fail("native HDF5 file " + quoted(e->info->name) + " carries no format version");

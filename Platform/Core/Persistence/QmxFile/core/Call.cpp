@@ -114,4 +114,13 @@ std::string describe(const Entry& location, const std::string& path) {
     return text;
 }
 
+Entry* Call::fileEntry(int handle) {
+    Entry* e = entry(handle);
+    if (e && e->kind != Kind::File) {
+        fail("handle " + std::to_string(handle) + " is not a file");
+        return nullptr;
+    }
+    return e;
+}
+
 }  // namespace Quellmar::qmxfile

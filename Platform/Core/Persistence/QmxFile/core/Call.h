@@ -33,6 +33,8 @@ public:
 
     // The live handle, or null after recording a failure.
     Entry* entry(int handle);
+    // A file handle; any other live handle is refused.
+    Entry* fileEntry(int handle);
     // A handle that can hold groups and datasets below it: a file or a group.
     Entry* location(int handle);
     // Any handle that can carry attributes: a file, a group or a dataset.

@@ -1,6 +1,7 @@
 // The rollback journal below the file library: its format, commits, rollback after a crashed
 // writer (a forked child that exits without closing), removal of a file whose creation
 // crashed, refused recovery of a file that cannot be written, and the "in use" refusal.
+#include "ChildProcess.h"
 #include "Journal.h"
 #include "JournalDriver.h"
 #include "QMXL.h"
@@ -92,11 +93,7 @@ private:
 // Runs work in a child that then dies without closing anything, like a killed writer.
 // Returns the child's exit code (work's result: 0 when it did everything it meant to).
 int crashAfter(const std::function<int()>& work) {
-    const pid_t pid = fork();
-    if (pid == 0) _exit(work());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return Quellmar::testing::runInChild(work, Quellmar::testing::ChildEnd::QuickExit);
 }
 
 std::string journalOf(const std::string& name) { return name + "-journal"; }

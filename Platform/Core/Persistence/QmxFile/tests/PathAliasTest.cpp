@@ -2,6 +2,7 @@
 // symbolic link leads to, a file with two names is refused, and a journal left beside a link by
 // an earlier build is never rolled back over later commits. Compaction through a link compacts
 // the file the link leads to.
+#include "ChildProcess.h"
 #include "Journal.h"
 #include "JournalDriver.h"
 #include "QMXL.h"
@@ -62,14 +63,10 @@ private:
     H5FD_t* m_file = nullptr;
 };
 
-// Runs work in a child that dies without closing anything, like a killed writer; the child's
-// exit code is work's result.
+// Runs work in a child that then dies without closing anything, like a killed writer.
+// Returns the child's exit code (work's result: 0 when it did everything it meant to).
 int crashAfter(const std::function<int()>& work) {
-    const pid_t pid = fork();
-    if (pid == 0) _exit(work());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return Quellmar::testing::runInChild(work, Quellmar::testing::ChildEnd::QuickExit);
 }
 
 // Overwrites and cuts the container through `through`, so that it is torn when the child dies.
