@@ -1,8 +1,8 @@
 #include "LibraryHost.h"
 
 
-#include "QMXL.h"
-#include "QMXTransactions.h"
+#include <QMXDataAccess/QMXL.h>
+#include <QMXDataAccess/QMXTransactions.h>
 
 namespace Quellmar::bench {
 

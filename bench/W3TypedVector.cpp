@@ -7,7 +7,7 @@
 #include "Sqlite.h"
 #include "Workloads.h"
 
-#include "QMXVectorDAO.h"
+#include <QMXDataAccess/QMXVectorDAO.h>
 
 #include <algorithm>
 #include <cstring>

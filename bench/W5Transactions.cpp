@@ -7,8 +7,8 @@
 #include "Sqlite.h"
 #include "Workloads.h"
 
-#include "QMXBlobDAO.h"
-#include "SerializationTransferObject.h"
+#include <QMXDataAccess/QMXBlobDAO.h>
+#include <QMXDataAccess/SerializationTransferObject.h>
 
 #include <algorithm>
 #include <map>

@@ -7,9 +7,9 @@
 #include "Sqlite.h"
 #include "Workloads.h"
 
-#include "QMXArrayDAO.h"
-#include "QMXClassComposer.h"
-#include "QMXVectorDAO.h"
+#include <QMXDataAccess/QMXArrayDAO.h>
+#include <QMXDataAccess/QMXClassComposer.h>
+#include <QMXDataAccess/QMXVectorDAO.h>
 
 #include <cstddef>
 #include <cstdint>

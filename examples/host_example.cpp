@@ -1,12 +1,12 @@
 // A host's view of the library: open a container through the factory, store a serialized
 // object and a typed vector in one unit of work, commit, then read both back read-only.
-#include "DataSourceDescriptor.h"
-#include "QMXBlobDAO.h"
-#include "QMXGenericDAOFactory.h"
-#include "QMXVectorDAO.h"
-#include "SerializationTransferObject.h"
-#include "TransactionStack.h"
-#include "UserContext.h"
+#include <QMXDataAccess/DataSourceDescriptor.h>
+#include <QMXDataAccess/QMXBlobDAO.h>
+#include <QMXDataAccess/QMXGenericDAOFactory.h>
+#include <QMXDataAccess/QMXVectorDAO.h>
+#include <QMXDataAccess/SerializationTransferObject.h>
+#include <QMXDataAccess/TransactionStack.h>
+#include <QMXDataAccess/UserContext.h>
 
 #include <cstdio>
 #include <exception>

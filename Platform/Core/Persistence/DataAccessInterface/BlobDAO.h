@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_BLOBDAO_H
 #define QUELLMAR_BLOBDAO_H
 
+#include "DataAccessInterfaceExport.h"
+
 #include "SerializationTransferObject.h"
 
 #include <string>
@@ -9,7 +11,7 @@ namespace Quellmar {
 
 // Serialized objects addressed by group and object name, with the bookkeeping attributes of
 // their groups and the container's format version.
-class BlobDAO {
+class QMX_INTERFACE_API BlobDAO {
 public:
     BlobDAO() = default;
     BlobDAO(const BlobDAO&) = default;

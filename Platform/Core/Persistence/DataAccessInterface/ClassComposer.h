@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_CLASSCOMPOSER_H
 #define QUELLMAR_CLASSCOMPOSER_H
 
+#include "DataAccessInterfaceExport.h"
+
 #include "VectorTypes.h"
 
 namespace Quellmar {
@@ -8,7 +10,7 @@ namespace Quellmar {
 // Describes the memory layout of a host record member by member:
 //   composer & triad{"id", offsetof(R, id), ClassMemberTypes::MT_INT32}
 //            & quartet{"xyz", offsetof(R, xyz), ClassMemberTypes::MT_DOUBLE, 3};
-class ClassComposer {
+class QMX_INTERFACE_API ClassComposer {
 public:
     explicit ClassComposer(unsigned long long totalSize) : m_totalSize(totalSize) {}
     ClassComposer(const ClassComposer&) = default;

@@ -1,30 +1,32 @@
 #ifndef QUELLMAR_DAOEXCEPTIONS_H
 #define QUELLMAR_DAOEXCEPTIONS_H
 
+#include "DataAccessInterfaceExport.h"
+
 #include "QmException.h"
 
 namespace Quellmar {
 
 // Failures of data access objects. Caught as DAOException by hosts.
-class DAOException : public QmException {
+class QMX_INTERFACE_API DAOException : public QmException {
 public:
     using QmException::QmException;
 };
 
 // The data source is missing, unreachable or of the wrong kind.
-class DataSourceException : public DAOException {
+class QMX_INTERFACE_API DataSourceException : public DAOException {
 public:
     using DAOException::DAOException;
 };
 
 // The data source refused an operation on its contents.
-class DataAccessViolationException : public DAOException {
+class QMX_INTERFACE_API DataAccessViolationException : public DAOException {
 public:
     using DAOException::DAOException;
 };
 
 // A transaction could not be enlisted or related to the others on a stack.
-class InvalidTransaction : public QmException {
+class QMX_INTERFACE_API InvalidTransaction : public QmException {
 public:
     using QmException::QmException;
 };

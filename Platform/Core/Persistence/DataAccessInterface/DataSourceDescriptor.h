@@ -1,12 +1,14 @@
 #ifndef QUELLMAR_DATASOURCEDESCRIPTOR_H
 #define QUELLMAR_DATASOURCEDESCRIPTOR_H
 
+#include "DataAccessInterfaceExport.h"
+
 #include <string>
 
 namespace Quellmar {
 
 // Names a data source (a container file) and how to open it.
-class DataSourceDescriptor {
+class QMX_INTERFACE_API DataSourceDescriptor {
 public:
     explicit DataSourceDescriptor(std::string resourceName, bool readOnly = false,
                                   bool createAlways = false, bool native = false)

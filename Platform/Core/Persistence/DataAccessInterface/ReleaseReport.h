@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_RELEASEREPORT_H
 #define QUELLMAR_RELEASEREPORT_H
 
+#include "DataAccessInterfaceExport.h"
+
 #include <string>
 #include <vector>
 
@@ -11,7 +13,7 @@ namespace Quellmar {
 // source tells the thread's report (if there is one) when that failed, or when it left the
 // source's changes to another unit of work on the same thread that still holds it for writing.
 // Reports nest: the newest one on a thread is current until it is destroyed.
-class ReleaseReport {
+class QMX_INTERFACE_API ReleaseReport {
 public:
     ReleaseReport();
     ~ReleaseReport();

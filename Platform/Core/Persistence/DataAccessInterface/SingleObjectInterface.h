@@ -1,13 +1,15 @@
 #ifndef QUELLMAR_SINGLEOBJECTINTERFACE_H
 #define QUELLMAR_SINGLEOBJECTINTERFACE_H
 
+#include "DataAccessInterfaceExport.h"
+
 #include <string>
 
 namespace Quellmar {
 
 // One stored object of type T and the bookkeeping attributes of the group that holds it.
 template <class T>
-class SingleObjectInterface {
+class QMX_INTERFACE_API SingleObjectInterface {
 public:
     SingleObjectInterface() = default;
     SingleObjectInterface(const SingleObjectInterface&) = default;

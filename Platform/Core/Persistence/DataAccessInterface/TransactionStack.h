@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_TRANSACTIONSTACK_H
 #define QUELLMAR_TRANSACTIONSTACK_H
 
+#include "DataAccessInterfaceExport.h"
+
 #include "Transactions.h"
 
 #include <cstddef>
@@ -20,7 +22,7 @@ namespace Quellmar {
 // A file that could not be committed is never passed over in silence: commit() throws,
 // revert() answers false, and the destructor, which cannot throw, logs the failure at ERROR and
 // keeps it as the stack's error message (getErrorMessage()).
-class TransactionStack {
+class QMX_INTERFACE_API TransactionStack {
 public:
     static std::shared_ptr<TransactionStack> create();
 

@@ -1,10 +1,12 @@
 #ifndef QUELLMAR_TRANSACTIONS_H
 #define QUELLMAR_TRANSACTIONS_H
 
+#include "DataAccessInterfaceExport.h"
+
 namespace Quellmar {
 
 // A unit of work that a transaction stack can undo.
-class AtomicTransaction {
+class QMX_INTERFACE_API AtomicTransaction {
 public:
     AtomicTransaction() = default;
     AtomicTransaction(const AtomicTransaction&) = default;
@@ -16,7 +18,7 @@ public:
 };
 
 // A lock on a data source, taken and related to other locks by the transaction stack.
-class LockingTransaction : public AtomicTransaction {
+class QMX_INTERFACE_API LockingTransaction : public AtomicTransaction {
 public:
     LockingTransaction() = default;
     LockingTransaction(const LockingTransaction&) = default;

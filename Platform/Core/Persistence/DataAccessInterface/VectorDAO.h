@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_VECTORDAO_H
 #define QUELLMAR_VECTORDAO_H
 
+#include "DataAccessInterfaceExport.h"
+
 #include "ClassComposer.h"
 #include "VectorTypes.h"
 
@@ -10,7 +12,7 @@
 namespace Quellmar {
 
 // One-dimensional vectors of simple or compound element types.
-class VectorDAO {
+class QMX_INTERFACE_API VectorDAO {
 public:
     VectorDAO() = default;
     VectorDAO(const VectorDAO&) = default;
@@ -41,7 +43,7 @@ public:
 };
 
 // Two-dimensional arrays of rows x cols elements.
-class ArrayDAO : public virtual VectorDAO {
+class QMX_INTERFACE_API ArrayDAO : public virtual VectorDAO {
 public:
     ArrayDAO() = default;
     ArrayDAO(const ArrayDAO&) = default;

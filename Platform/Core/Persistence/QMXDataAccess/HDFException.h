@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_HDFEXCEPTION_H
 #define QUELLMAR_HDFEXCEPTION_H
 
+#include "QMXDataAccessExport.h"
+
 #include "DAOExceptions.h"
 
 #include <string>
@@ -9,7 +11,7 @@ namespace Quellmar {
 
 // A file-library failure. The message is followed by the library's error stack as it was when
 // the exception was built, one entry per line, each after a tab.
-class HDFException : public DAOException {
+class QMX_DATAACCESS_API HDFException : public DAOException {
 public:
     HDFException();
     explicit HDFException(const std::string& message);

@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXARRAYDAO_H
 #define QUELLMAR_QMXARRAYDAO_H
 
+#include "QMXDataAccessExport.h"
+
 #include "QMXVectorDAO.h"
 #include "VectorDAO.h"
 
@@ -11,7 +13,7 @@ namespace Quellmar {
 // Two-dimensional arrays: a vector of rows x cols elements, laid out as the caller gave them,
 // whose dataset carries its shape in the integer attributes "Rows" and "Cols". A failed
 // creation is undone here: the stack is reverted and DataSourceException carries its text.
-class QMXArrayDAO : public virtual QMXVectorDAO, public virtual ArrayDAO {
+class QMX_DATAACCESS_API QMXArrayDAO : public virtual QMXVectorDAO, public virtual ArrayDAO {
 public:
     QMXArrayDAO() = default;
     QMXArrayDAO(const QMXArrayDAO&) = default;

@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXBASEDAO_H
 #define QUELLMAR_QMXBASEDAO_H
 
+#include "QMXDataAccessExport.h"
+
 #include "QMXPersistentStorage.h"
 #include "TransactionStack.h"
 
@@ -12,7 +14,7 @@ namespace Quellmar {
 // Common base of every DAO: binds one storage (shared) and the host's transaction stack (not
 // owned), and gives derived operations their first steps: the data-source test, the stack to
 // work on, the file handle and the trimming of names.
-class QMXBaseDAO {
+class QMX_DATAACCESS_API QMXBaseDAO {
 public:
     QMXBaseDAO() = default;
     QMXBaseDAO(const QMXBaseDAO&) = default;

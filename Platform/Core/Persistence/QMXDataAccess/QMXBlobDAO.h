@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXBLOBDAO_H
 #define QUELLMAR_QMXBLOBDAO_H
 
+#include "QMXDataAccessExport.h"
+
 #include "BlobDAO.h"
 #include "QMXBaseDAO.h"
 #include "SerializationTransferObject.h"
@@ -18,7 +20,7 @@ class TransactionStack;
 //
 // The order of the virtual members below is part of the binary interface: the BlobDAO
 // operations first, then the protected hooks root .. getSizeOfBlobData.
-class QMXBlobDAO : public BlobDAO, public virtual QMXBaseDAO {
+class QMX_DATAACCESS_API QMXBlobDAO : public BlobDAO, public virtual QMXBaseDAO {
 public:
     QMXBlobDAO() = default;
     QMXBlobDAO(const QMXBlobDAO&) = default;

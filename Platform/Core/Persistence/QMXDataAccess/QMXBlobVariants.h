@@ -1,12 +1,14 @@
 #ifndef QUELLMAR_QMXBLOBVARIANTS_H
 #define QUELLMAR_QMXBLOBVARIANTS_H
 
+#include "QMXDataAccessExport.h"
+
 #include "QMXBlobDAO.h"
 
 namespace Quellmar {
 
 // Objects as opaque data items: the same items QMXBlobDAO reaches.
-class QMXOpaqueDataDAO : public QMXBlobDAO {
+class QMX_DATAACCESS_API QMXOpaqueDataDAO : public QMXBlobDAO {
 public:
     QMXOpaqueDataDAO() = default;
     QMXOpaqueDataDAO(const QMXOpaqueDataDAO&) = default;
@@ -25,7 +27,7 @@ protected:
 
 // Objects as string datasets. The bytes go through unchanged: no terminator is added or
 // stripped.
-class QMXStringDataDAO : public QMXBlobDAO {
+class QMX_DATAACCESS_API QMXStringDataDAO : public QMXBlobDAO {
 public:
     QMXStringDataDAO() = default;
     QMXStringDataDAO(const QMXStringDataDAO&) = default;

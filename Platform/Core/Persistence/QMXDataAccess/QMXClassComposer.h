@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXCLASSCOMPOSER_H
 #define QUELLMAR_QMXCLASSCOMPOSER_H
 
+#include "QMXDataAccessExport.h"
+
 #include "ClassComposer.h"
 #include "QMXHandles.h"
 
@@ -8,7 +10,7 @@ namespace Quellmar {
 
 // A host record's memory layout as a compound datatype of the file library. Copies share the
 // datatype, each through a reference of its own, so a composer can serve any number of DAOs.
-class QMXClassComposer : public ClassComposer {
+class QMX_DATAACCESS_API QMXClassComposer : public ClassComposer {
 public:
     // Throws QminvalidArgument for a total size of 0. A datatype the file library refuses is not
     // reported here: the DAO operations using the composer fail instead.

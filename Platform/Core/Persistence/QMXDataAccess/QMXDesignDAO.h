@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXDESIGNDAO_H
 #define QUELLMAR_QMXDESIGNDAO_H
 
+#include "QMXDataAccessExport.h"
+
 #include "QMXBlobDAO.h"
 #include "SerializationTransferObject.h"
 #include "SingleObjectInterface.h"
@@ -12,7 +14,7 @@ namespace Quellmar {
 // One serialized object stored under the root group "/Design", and the attributes of that
 // group. Every operation forwards to the blob DAO with the group "." (the root itself);
 // subclasses name the object.
-class QMXDesignBaseDAO : public virtual SingleObjectInterface<SerializationTransferObject>,
+class QMX_DATAACCESS_API QMXDesignBaseDAO : public virtual SingleObjectInterface<SerializationTransferObject>,
                          public virtual QMXBlobDAO {
 public:
     QMXDesignBaseDAO() = default;
@@ -75,7 +77,7 @@ protected:
 };
 
 // A design DAO for the object of a fixed name.
-class QMXDesignDatasetDAO : public QMXDesignBaseDAO {
+class QMX_DATAACCESS_API QMXDesignDatasetDAO : public QMXDesignBaseDAO {
 public:
     explicit QMXDesignDatasetDAO(const std::string& datasetName);
     QMXDesignDatasetDAO(const QMXDesignDatasetDAO&) = default;

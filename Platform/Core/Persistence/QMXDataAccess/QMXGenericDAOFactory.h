@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXGENERICDAOFACTORY_H
 #define QUELLMAR_QMXGENERICDAOFACTORY_H
 
+#include "QMXDataAccessExport.h"
+
 #include "DataSourceDescriptor.h"
 #include "FileName.h"
 #include "QMXPersistentStorage.h"
@@ -12,7 +14,7 @@ namespace Quellmar {
 
 // Turns a descriptor and a user context into a locked, shared storage that DAOs are bound to
 // with setDataSource(getStorage()) and setContext(stack).
-class QMXGenericDAOFactory {
+class QMX_DATAACCESS_API QMXGenericDAOFactory {
 public:
     // With a context: the read-only intent marks the descriptor read-only and pushes a shared
     // lock, any other intent an exclusive one. Throws InvalidTransaction "Unable to access
@@ -37,7 +39,7 @@ private:
 };
 
 // Exported for hosts that name it; it has no state and no behaviour.
-class QMXDataAccessPort {
+class QMX_DATAACCESS_API QMXDataAccessPort {
 public:
     QMXDataAccessPort();
     QMXDataAccessPort(const QMXDataAccessPort&) = default;

@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXHANDLES_H
 #define QUELLMAR_QMXHANDLES_H
 
+#include "QMXDataAccessExport.h"
+
 #include <memory>
 
 namespace Quellmar {
@@ -8,7 +10,7 @@ namespace Quellmar {
 // Owns one reference on a file-library object handle and gives it back when it goes. The file
 // library counts references per handle value: copying a wrapper adds one (QMXLcopyHandle),
 // releasing drops one (QMXLcloseObject). A positive value is owned; -1 means empty.
-class QMXHandle {
+class QMX_DATAACCESS_API QMXHandle {
 public:
     QMXHandle() : handle(-1) {}
     // Adopts the reference an opening call returned; 0 and negative values give -1.
@@ -50,7 +52,7 @@ private:
 
 // Typed handles: the same ownership as QMXHandle, named for the kind of object they hold.
 #define QUELLMAR_TYPED_HANDLE(Name)                                                  \
-    class Name : public QMXHandle {                                                  \
+    class QMX_DATAACCESS_API Name : public QMXHandle {                               \
     public:                                                                          \
         Name() = default;                                                            \
         Name(int value) : QMXHandle(value) {}                                        \
@@ -83,7 +85,7 @@ QUELLMAR_TYPED_HANDLE(DatatypeHandle)
 // it empty) or when the last copy is destroyed. So no buffer is ever given back twice, and no
 // copy is left pointing at freed memory.
 template <class T>
-class QMXpointer {
+class QMX_DATAACCESS_API QMXpointer {
 public:
     QMXpointer() : cell(std::make_shared<Cell>()) {}
     QMXpointer(const QMXpointer&) = default;
@@ -115,7 +117,7 @@ protected:
 };
 
 // A NUL-terminated string owned by the file library.
-class QMXstring : public QMXpointer<char> {
+class QMX_DATAACCESS_API QMXstring : public QMXpointer<char> {
 public:
     QMXstring() = default;
     QMXstring(const QMXstring&) = default;
@@ -126,7 +128,7 @@ public:
 };
 
 // An array of library strings and its length.
-class QMXstringList : public QMXpointer<char*> {
+class QMX_DATAACCESS_API QMXstringList : public QMXpointer<char*> {
 public:
     QMXstringList() = default;
     QMXstringList(const QMXstringList&) = default;

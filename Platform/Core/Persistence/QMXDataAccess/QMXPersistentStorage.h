@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXPERSISTENTSTORAGE_H
 #define QUELLMAR_QMXPERSISTENTSTORAGE_H
 
+#include "QMXDataAccessExport.h"
+
 #include "Mutex.h"
 #include "QMXPersistentStorageImplementation.h"
 
@@ -18,7 +20,7 @@ class QMXRegistryInspector;  // read access for tests and diagnostics
 // link to it) reaches the same storage, so units of work on one thread never hold the file
 // twice under different names. The registry holds weak references, so a storage lives exactly as
 // long as its holders and takes itself out of the registry when the last one lets go.
-class QMXPersistentStorage : public QMXPersistentStorageImplementation {
+class QMX_DATAACCESS_API QMXPersistentStorage : public QMXPersistentStorageImplementation {
 public:
     // The calling thread's storage for the descriptor's file, made (and the file created or
     // deferred) on first use. Construction errors pass through unchanged. A file with more than

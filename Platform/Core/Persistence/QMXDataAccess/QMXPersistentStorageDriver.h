@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXPERSISTENTSTORAGEDRIVER_H
 #define QUELLMAR_QMXPERSISTENTSTORAGEDRIVER_H
 
+#include "QMXDataAccessExport.h"
+
 #include <string>
 
 namespace Quellmar {
@@ -8,7 +10,7 @@ namespace Quellmar {
 // Performs the file-library calls that open, create, commit and close one container file and
 // holds that file's handle (-1 when no file is open). Drivers never throw: every failure comes
 // back as a result code. One driver belongs to one storage and one thread.
-class QMXPersistentStorageDriver {
+class QMX_DATAACCESS_API QMXPersistentStorageDriver {
 public:
     QMXPersistentStorageDriver();
     // Closes whatever of the file is still open; failures are only logged.
@@ -41,7 +43,7 @@ protected:
 };
 
 // Driver for plain HDF5 files: no QMZ test when opening.
-class QMXNativeHDF5Driver : public QMXPersistentStorageDriver {
+class QMX_DATAACCESS_API QMXNativeHDF5Driver : public QMXPersistentStorageDriver {
 public:
     QMXNativeHDF5Driver() = default;
     ~QMXNativeHDF5Driver() override;

@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXPERSISTENTSTORAGEIMPLEMENTATION_H
 #define QUELLMAR_QMXPERSISTENTSTORAGEIMPLEMENTATION_H
 
+#include "QMXDataAccessExport.h"
+
 #include "DataSourceDescriptor.h"
 #include "QMXPersistentStorageDriver.h"
 
@@ -12,7 +14,7 @@ namespace Quellmar {
 // One data source (one container file) for as long as DAOs work on it. Construction decides
 // whether the file is created now, left to be opened on demand, or refused; the lock
 // transactions then open it in the mode they need (checkDriver) and commit and close it again.
-class QMXPersistentStorageImplementation {
+class QMX_DATAACCESS_API QMXPersistentStorageImplementation {
 public:
     // Throws DataSourceException "Cannot access datasource" when the open decision refuses.
     explicit QMXPersistentStorageImplementation(

@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXTRANSACTIONS_H
 #define QUELLMAR_QMXTRANSACTIONS_H
 
+#include "QMXDataAccessExport.h"
+
 #include "QMXHandles.h"
 #include "Transactions.h"
 
@@ -15,7 +17,7 @@ class TransactionStack;
 // A file lock on a storage: while in force the file is open read-write (exclusive) or
 // read-only (shared); ending it commits and closes the file. The host's transaction stack
 // takes, relates and ends locks; the library only builds them.
-class QMXLockTransaction : public LockingTransaction {
+class QMX_DATAACCESS_API QMXLockTransaction : public LockingTransaction {
 public:
     // Throws DataSourceException "No storage defined!" for an empty pointer.
     explicit QMXLockTransaction(std::shared_ptr<QMXPersistentStorage> storage);
@@ -55,7 +57,7 @@ private:
 };
 
 // Write access: the file open read-write.
-class ExclusiveFileLockTransaction : public QMXLockTransaction {
+class QMX_DATAACCESS_API ExclusiveFileLockTransaction : public QMXLockTransaction {
 public:
     explicit ExclusiveFileLockTransaction(std::shared_ptr<QMXPersistentStorage> storage);
     ExclusiveFileLockTransaction(const ExclusiveFileLockTransaction&) = default;
@@ -67,7 +69,7 @@ public:
 };
 
 // Read access: the file open read-only.
-class SharedFileLockTransaction : public QMXLockTransaction {
+class QMX_DATAACCESS_API SharedFileLockTransaction : public QMXLockTransaction {
 public:
     explicit SharedFileLockTransaction(std::shared_ptr<QMXPersistentStorage> storage);
     SharedFileLockTransaction(const SharedFileLockTransaction&) = default;
@@ -81,12 +83,12 @@ public:
 // Pushes a file lock of the given kind on `storage` onto `stack`; a lock the stack already
 // holds on the same file that covers it is kept instead. Throws DataSourceException
 // "No storage defined!" for an empty pointer, before the stack is touched.
-void pushFileLock(TransactionStack& stack, std::shared_ptr<QMXPersistentStorage> storage,
+QMX_DATAACCESS_API void pushFileLock(TransactionStack& stack, std::shared_ptr<QMXPersistentStorage> storage,
                   bool exclusive);
 
 // Switches the file library's flushing off, process-wide, until reverted or destroyed. Switches
 // do not nest: the first one to end switches flushing on for all.
-class DisableFlushingTransaction : public AtomicTransaction {
+class QMX_DATAACCESS_API DisableFlushingTransaction : public AtomicTransaction {
 public:
     DisableFlushingTransaction();
     // A copy does not switch flushing off, but its end switches it on.
@@ -99,7 +101,7 @@ public:
 
 // Undoes the creation of one dataset: revert() removes `name` from the group at `path`. The
 // creating DAO fills in `path` and `name`. Holds a reference of its own on the file handle.
-class QMXCreationTransaction : public AtomicTransaction {
+class QMX_DATAACCESS_API QMXCreationTransaction : public AtomicTransaction {
 public:
     // Throws DataSourceException "Could not increase reference to handle" when the library
     // refuses the reference; a handle of 0 or less is held as -1.
@@ -115,13 +117,13 @@ public:
 };
 
 // Undoes the creation of a serialized object (blob DAOs).
-class BlobCreation : public QMXCreationTransaction {
+class QMX_DATAACCESS_API BlobCreation : public QMXCreationTransaction {
 public:
     explicit BlobCreation(int fileHandle) : QMXCreationTransaction(fileHandle) {}
 };
 
 // Undoes the creation of a vector or array (vector DAOs).
-class VectorCreation : public QMXCreationTransaction {
+class QMX_DATAACCESS_API VectorCreation : public QMXCreationTransaction {
 public:
     explicit VectorCreation(int fileHandle) : QMXCreationTransaction(fileHandle) {}
 };

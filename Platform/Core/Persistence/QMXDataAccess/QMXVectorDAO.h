@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXVECTORDAO_H
 #define QUELLMAR_QMXVECTORDAO_H
 
+#include "QMXDataAccessExport.h"
+
 #include "QMXBaseDAO.h"
 #include "QMXHandles.h"
 #include "QMXL.h"
@@ -17,7 +19,7 @@ namespace Quellmar {
 //
 // The public virtual operations enlist a file lock on the caller's transaction stack; the
 // capitalised workers take no lock, so one framed operation can call them repeatedly.
-class QMXVectorDAO : public virtual VectorDAO, public virtual QMXBaseDAO {
+class QMX_DATAACCESS_API QMXVectorDAO : public virtual VectorDAO, public virtual QMXBaseDAO {
 public:
     QMXVectorDAO() = default;
     QMXVectorDAO(const QMXVectorDAO&) = default;

@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMXWRITERGATE_H
 #define QUELLMAR_QMXWRITERGATE_H
 
+#include "QMXDataAccessExport.h"
+
 #include <chrono>
 #include <string>
 
@@ -14,7 +16,7 @@ namespace Quellmar {
 // fails with DataSourceException. The thread that holds the gate may enter it again (other units
 // of work of that thread join the open one). Files are told apart by device and inode, so every
 // name of a file meets the same gate.
-class QMXWriterGate {
+class QMX_DATAACCESS_API QMXWriterGate {
 public:
     // How long an exclusive lock waits for another thread's writing unit to end; 5 s unless the
     // host sets it. Zero refuses at once. Applies to waits that start afterwards.

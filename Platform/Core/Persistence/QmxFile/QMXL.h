@@ -22,6 +22,8 @@
 #ifndef QMXL_H
 #define QMXL_H
 
+#include "QMXLExport.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -54,106 +56,106 @@ enum QMXLObjectKind {
 };
 
 /* ---- Files ---------------------------------------------------------------------------- */
-int QMXLcreateFile(const char* name);            /* new QMZ container, open read-write */
-int QMXLopenFile(const char* name);              /* any HDF5 file, read-write */
-int QMXLopenFileReadOnly(const char* name);      /* any HDF5 file, read-only */
-int QMXLcloseFile(int file);                     /* drops the file handle's reference */
-int QMXLcreateNativeHDF5(const char* name);      /* new plain HDF5 file, no marker */
-int QMXLopenNativeHDF5(const char* name);
-int QMXLopenNativeHDF5ReadOnly(const char* name);
-int QMXLisQMZFileNoLock(int file);    /* 1: marked container or native entry point; 0: not */
-int QMXLisFileReadOnly(int file);     /* 1 read-only, 0 writable */
-int QMXLgetFileName(int file, char** name); /* name as given at open; QMXLreleaseString */
-int QMXLcloseOpenedObjectsForFile(int file); /* closes every object handle of the file */
-int QMXLcloseAllFileHandlesForFile(int file); /* closes every file handle of the file */
-int QMXLflushMetadata(int file);
+QMXL_API int QMXLcreateFile(const char* name);            /* new QMZ container, open read-write */
+QMXL_API int QMXLopenFile(const char* name);              /* any HDF5 file, read-write */
+QMXL_API int QMXLopenFileReadOnly(const char* name);      /* any HDF5 file, read-only */
+QMXL_API int QMXLcloseFile(int file);                     /* drops the file handle's reference */
+QMXL_API int QMXLcreateNativeHDF5(const char* name);      /* new plain HDF5 file, no marker */
+QMXL_API int QMXLopenNativeHDF5(const char* name);
+QMXL_API int QMXLopenNativeHDF5ReadOnly(const char* name);
+QMXL_API int QMXLisQMZFileNoLock(int file);    /* 1: marked container or native entry point; 0: not */
+QMXL_API int QMXLisFileReadOnly(int file);     /* 1 read-only, 0 writable */
+QMXL_API int QMXLgetFileName(int file, char** name); /* name as given at open; QMXLreleaseString */
+QMXL_API int QMXLcloseOpenedObjectsForFile(int file); /* closes every object handle of the file */
+QMXL_API int QMXLcloseAllFileHandlesForFile(int file); /* closes every file handle of the file */
+QMXL_API int QMXLflushMetadata(int file);
 /* Makes everything written to the file so far durable now, also while other opens of it in this
  * process keep it open (closing commits only with the last one): flushes the metadata and
  * commits the journal; the file stays open. 1, also for a read-only file; -1 with the reason.
  * QMXLcloseFile and QMXLcloseAllFileHandlesForFile answer -1 when the file closed but its
  * changes could not be committed (they are rolled back at the next open). */
-int QMXLcommitFile(int file);
+QMXL_API int QMXLcommitFile(int file);
 /* How many opens of the same file this process holds, this one included. */
-int QMXLgetFileOpenCount(int file);
-int QMXLdeflate(const char* name, int percent); /* compacts a closed file; -1 on failure */
-int QMXLgetSkipCleanup(void);                   /* 1 while the process is exiting */
-int QMXLregister(void);
-int QMXLsetflush(int on);                       /* process-wide; 0 skips flushes */
+QMXL_API int QMXLgetFileOpenCount(int file);
+QMXL_API int QMXLdeflate(const char* name, int percent); /* compacts a closed file; -1 on failure */
+QMXL_API int QMXLgetSkipCleanup(void);                   /* 1 while the process is exiting */
+QMXL_API int QMXLregister(void);
+QMXL_API int QMXLsetflush(int on);                       /* process-wide; 0 skips flushes */
 
 /* ---- Versions ------------------------------------------------------------------------- */
-int QMXLgetQMVersionOfFile(int file, int* version);
-int QMXLgetQMVersionOfLibraryByFileHandle(int file, int* version);
-int QMXLupdateQMVersionOfFile(int file, int version);
-int QMXLassignCurrentQMFileVersionForExtensions(int version, int (*predicate)(const char* name));
+QMXL_API int QMXLgetQMVersionOfFile(int file, int* version);
+QMXL_API int QMXLgetQMVersionOfLibraryByFileHandle(int file, int* version);
+QMXL_API int QMXLupdateQMVersionOfFile(int file, int version);
+QMXL_API int QMXLassignCurrentQMFileVersionForExtensions(int version, int (*predicate)(const char* name));
 
 /* ---- Groups --------------------------------------------------------------------------- */
-int QMXLopenGroup(int loc, const char* path);            /* handle */
-int QMXLcloseGroup(int group);
-int QMXLcreatePathToGroup(int file, const char* path);   /* 1; creates missing groups */
-int QMXLremoveGroup(int file, const char* path);         /* >= 0 on success */
-int QMXLopenOpaqueDataGroup(int file, const char* path); /* handle of an object group */
-int QMXLcreateOpaqueDataGroup(int file, const char* path); /* handle of the new group */
-int QMXLexistsOpaqueDataGroup(int file, const char* path); /* 1 / 0 */
+QMXL_API int QMXLopenGroup(int loc, const char* path);            /* handle */
+QMXL_API int QMXLcloseGroup(int group);
+QMXL_API int QMXLcreatePathToGroup(int file, const char* path);   /* 1; creates missing groups */
+QMXL_API int QMXLremoveGroup(int file, const char* path);         /* >= 0 on success */
+QMXL_API int QMXLopenOpaqueDataGroup(int file, const char* path); /* handle of an object group */
+QMXL_API int QMXLcreateOpaqueDataGroup(int file, const char* path); /* handle of the new group */
+QMXL_API int QMXLexistsOpaqueDataGroup(int file, const char* path); /* 1 / 0 */
 
 /* ---- Datasets ------------------------------------------------------------------------- */
-int QMXLopenDataset(int file, const char* path); /* handle */
-int QMXLexistsDataset(int file, const char* path); /* 1 / 0 (also when a group on the way is missing) */
-int QMXLremoveDataset(int loc, const char* path); /* 1 on success */
-int QMXLgetSizeOfDataset(int file, const char* group, const char* name, long long* bytes);
-int QMXLgetDatasetInfo(int file, const char* group, const char* name, long long* count, int* type);
-int QMXLcreateTypedDataset(int file, const char* group, const char* name, int compression,
+QMXL_API int QMXLopenDataset(int file, const char* path); /* handle */
+QMXL_API int QMXLexistsDataset(int file, const char* path); /* 1 / 0 (also when a group on the way is missing) */
+QMXL_API int QMXLremoveDataset(int loc, const char* path); /* 1 on success */
+QMXL_API int QMXLgetSizeOfDataset(int file, const char* group, const char* name, long long* bytes);
+QMXL_API int QMXLgetDatasetInfo(int file, const char* group, const char* name, long long* count, int* type);
+QMXL_API int QMXLcreateTypedDataset(int file, const char* group, const char* name, int compression,
                            long long chunk, int fixed, int type, long long count, const void* data);
-int QMXLupdateTypedDataset(int file, const char* group, const char* name, int type,
+QMXL_API int QMXLupdateTypedDataset(int file, const char* group, const char* name, int type,
                            long long count, const void* data);
-int QMXLreadTypedDataset(int file, const char* group, const char* name, int type, void* data);
-int QMXLcreateObjectDataset(int file, const char* group, const char* name, int compression,
+QMXL_API int QMXLreadTypedDataset(int file, const char* group, const char* name, int type, void* data);
+QMXL_API int QMXLcreateObjectDataset(int file, const char* group, const char* name, int compression,
                             long long chunk, int fixed, int datatype, int flag, long long count,
                             const void* data);
-int QMXLupdateObjectDataset(int file, const char* group, const char* name, int datatype,
+QMXL_API int QMXLupdateObjectDataset(int file, const char* group, const char* name, int datatype,
                             long long count, const void* data);
-int QMXLreadObjectDataset(int file, const char* group, const char* name, int datatype, void* data);
+QMXL_API int QMXLreadObjectDataset(int file, const char* group, const char* name, int datatype, void* data);
 
 /* ---- Opaque data items and string datasets (sizes in bytes) ---------------------------- */
-int QMXLcreateCompressedOpaqueData(int file, const char* group, const char* name, int compression,
+QMXL_API int QMXLcreateCompressedOpaqueData(int file, const char* group, const char* name, int compression,
                                    int chunk, long long size, const char* data);
-int QMXLupdateOpaqueData(int file, const char* group, const char* name, long long size,
+QMXL_API int QMXLupdateOpaqueData(int file, const char* group, const char* name, long long size,
                          const char* data);
-int QMXLreadOpaqueData(int file, const char* group, const char* name, char* buffer);
-int QMXLgetSizeOfOpaqueData(int file, const char* group, const char* name, long long* size);
-int QMXLcreateCompressedStringDataset(int file, const char* group, const char* name,
+QMXL_API int QMXLreadOpaqueData(int file, const char* group, const char* name, char* buffer);
+QMXL_API int QMXLgetSizeOfOpaqueData(int file, const char* group, const char* name, long long* size);
+QMXL_API int QMXLcreateCompressedStringDataset(int file, const char* group, const char* name,
                                       int compression, int chunk, long long size, const char* data);
-int QMXLupdateStringDataset(int file, const char* group, const char* name, long long size,
+QMXL_API int QMXLupdateStringDataset(int file, const char* group, const char* name, long long size,
                             const char* data);
-int QMXLreadStringDataset(int file, const char* group, const char* name, char* buffer);
-int QMXLgetSizeOfStringDataset(int file, const char* group, const char* name, long long* size);
+QMXL_API int QMXLreadStringDataset(int file, const char* group, const char* name, char* buffer);
+QMXL_API int QMXLgetSizeOfStringDataset(int file, const char* group, const char* name, long long* size);
 
 /* ---- Attributes (on any group or dataset handle) --------------------------------------- */
-int QMXLhasAttribute(int object, const char* name); /* 1 / 0 */
-int QMXLcreateAttribute(int object, const char* name, const int* value);
-int QMXLupdateAttribute(int object, const char* name, const int* value);
-int QMXLsetAttribute(int object, const char* name, const int* value); /* create or replace */
-int QMXLreadAttribute(int object, const char* name, int* value);      /* 1 on success */
-int QMXLcreateUInt64Attribute(int object, const char* name, const unsigned long long* value);
-int QMXLupdateUInt64Attribute(int object, const char* name, const unsigned long long* value);
-int QMXLreadUInt64Attribute(int object, const char* name, unsigned long long* value);
-int QMXLsetStringAttribute(int object, const char* name, const char* value);
-int QMXLgetStringAttribute(int object, const char* name, char** value); /* malloc'ed: free() */
+QMXL_API int QMXLhasAttribute(int object, const char* name); /* 1 / 0 */
+QMXL_API int QMXLcreateAttribute(int object, const char* name, const int* value);
+QMXL_API int QMXLupdateAttribute(int object, const char* name, const int* value);
+QMXL_API int QMXLsetAttribute(int object, const char* name, const int* value); /* create or replace */
+QMXL_API int QMXLreadAttribute(int object, const char* name, int* value);      /* 1 on success */
+QMXL_API int QMXLcreateUInt64Attribute(int object, const char* name, const unsigned long long* value);
+QMXL_API int QMXLupdateUInt64Attribute(int object, const char* name, const unsigned long long* value);
+QMXL_API int QMXLreadUInt64Attribute(int object, const char* name, unsigned long long* value);
+QMXL_API int QMXLsetStringAttribute(int object, const char* name, const char* value);
+QMXL_API int QMXLgetStringAttribute(int object, const char* name, char** value); /* malloc'ed: free() */
 
 /* ---- Compound datatypes (belong to no file) -------------------------------------------- */
-int QMXLcreateCompoundType(int reserved, unsigned long long size, int flags); /* handle */
-int QMXLaddField(int type, const char* name, unsigned long long offset, int memberType);
-int QMXLaddArray(int type, const char* name, unsigned long long offset, int memberType,
+QMXL_API int QMXLcreateCompoundType(int reserved, unsigned long long size, int flags); /* handle */
+QMXL_API int QMXLaddField(int type, const char* name, unsigned long long offset, int memberType);
+QMXL_API int QMXLaddArray(int type, const char* name, unsigned long long offset, int memberType,
                  unsigned long long count);
 
 /* ---- Handles --------------------------------------------------------------------------- */
-int QMXLcloseObject(int handle);
-int QMXLcopyHandle(int handle); /* the same handle value, one more reference */
-int QMXLisValid(int handle);
-int QMXLisValidGroup(int handle);
+QMXL_API int QMXLcloseObject(int handle);
+QMXL_API int QMXLcopyHandle(int handle); /* the same handle value, one more reference */
+QMXL_API int QMXLisValid(int handle);
+QMXL_API int QMXLisValidGroup(int handle);
 
 /* ---- Errors ---------------------------------------------------------------------------- */
-int QMXLwalkErrorStack(void* context, void (*callback)(const char* text, void* context));
-int QMXLgetLastErrorMessage(char** message); /* null when there is none; QMXLreleaseString */
+QMXL_API int QMXLwalkErrorStack(void* context, void (*callback)(const char* text, void* context));
+QMXL_API int QMXLgetLastErrorMessage(char** message); /* null when there is none; QMXLreleaseString */
 /* What the calling thread's last failure was (QMXLFailureKind): "missing" when nothing is
  * stored under the name asked for or a group on its path does not exist, "other kind" when
  * something of another kind is (a group where a dataset was asked for, a string dataset where
@@ -165,42 +167,42 @@ enum QMXLFailureKind {
     QMXL_FAILED_MISSING = 2,
     QMXL_FAILED_OTHER_KIND = 3
 };
-int QMXLgetLastFailureKind(void);
+QMXL_API int QMXLgetLastFailureKind(void);
 
 /* ---- Memory ---------------------------------------------------------------------------- */
-int QMXLreleaseString(char** text);
-int QMXLreleaseStrings(int count, char** list);
-int QMXLreleaseArray(void* addressOfArrayPointer);
+QMXL_API int QMXLreleaseString(char** text);
+QMXL_API int QMXLreleaseStrings(int count, char** list);
+QMXL_API int QMXLreleaseArray(void* addressOfArrayPointer);
 
 /* ---- Walking and diagnostics ----------------------------------------------------------- */
 /* Members of the group at path: names (QMXLreleaseStrings + QMXLreleaseArray) and their
  * QMXLObjectKind values (QMXLreleaseArray), in name order. */
-int QMXLlistGroup(int loc, const char* path, int* count, char*** names, int** kinds);
+QMXL_API int QMXLlistGroup(int loc, const char* path, int* count, char*** names, int** kinds);
 /* Names of the attributes of the object at path (QMXLreleaseStrings + QMXLreleaseArray). */
-int QMXLlistAttributes(int loc, const char* path, int* count, char*** names);
+QMXL_API int QMXLlistAttributes(int loc, const char* path, int* count, char*** names);
 /* 1 when HDF5 can decode the whole header of the object at path (every message, as h5dump
  * and h5py's visit need), its attributes match their checksum and, for a group in a file open
  * read-only, its stored member index holds together (no checksum covers it, and HDF5 lists a
  * group that lost members without an error); negative with the reason otherwise. The data are
  * not read. */
-int QMXLverifyObject(int loc, const char* path);
+QMXL_API int QMXLverifyObject(int loc, const char* path);
 /* Gives the object at path the checksums it lacks: "QMZ_CRC32C" over a dataset's stored
  * elements when it has none, "QMZ_ATTR_CRC32C" over its attributes when they carry none (items
  * and attributes another program added to a container). A checksum that is there is never
  * rewritten. The number of checksums added (0 to 2); negative when the object cannot be read
  * or the file is read-only. Verify the file first: whatever is sealed reads as intact. */
-int QMXLsealObject(int loc, const char* path);
+QMXL_API int QMXLsealObject(int loc, const char* path);
 /* Number of HDF5 identifiers open in the process (files, groups, datasets, types, attributes). */
-int QMXLgetOpenObjectCount(void);
+QMXL_API int QMXLgetOpenObjectCount(void);
 /* Number of live handles in the handle table. */
-int QMXLgetHandleCount(void);
+QMXL_API int QMXLgetHandleCount(void);
 /* References held on a live handle; negative for an unknown or closed handle. */
-int QMXLgetHandleReferenceCount(int handle);
+QMXL_API int QMXLgetHandleReferenceCount(int handle);
 /* Members of the compound element type of the dataset group/name, in stored order: names
  * (QMXLreleaseStrings + QMXLreleaseArray), element type codes (VarDataType numbers, -1 for a
  * type without a code) and element counts (1 for a scalar member, all elements of an array
  * member), each array with QMXLreleaseArray. */
-int QMXLgetCompoundMembers(int file, const char* group, const char* name, int* count,
+QMXL_API int QMXLgetCompoundMembers(int file, const char* group, const char* name, int* count,
                            char*** names, int** types, long long** counts);
 
 #ifdef __cplusplus

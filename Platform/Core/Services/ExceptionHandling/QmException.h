@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_QMEXCEPTION_H
 #define QUELLMAR_QMEXCEPTION_H
 
+#include "ExceptionHandlingExport.h"
+
 #include <exception>
 #include <string>
 #if __has_include(<source_location>)
@@ -41,7 +43,7 @@ private:
 #endif
 
 // Root of every exception the platform throws. The message is fixed English text.
-class QmException : public std::exception {
+class QMX_EXCEPTIONS_API QmException : public std::exception {
 public:
     explicit QmException(std::string message) : m_message(std::move(message)) {}
     QmException(const QmException&) = default;
@@ -62,7 +64,7 @@ private:
 };
 
 // A caller passed something the operation cannot use; carries where it was detected.
-class QminvalidArgument : public QmException {
+class QMX_EXCEPTIONS_API QminvalidArgument : public QmException {
 public:
     explicit QminvalidArgument(std::string message,
                                SourceLocation where = SourceLocation::current())

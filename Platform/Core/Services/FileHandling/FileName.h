@@ -1,12 +1,14 @@
 #ifndef QUELLMAR_FILENAME_H
 #define QUELLMAR_FILENAME_H
 
+#include "FileHandlingExport.h"
+
 #include <string>
 
 namespace Quellmar {
 
 // A file's path as the host named it. No normalisation: the text is what goes to the system.
-class FileName {
+class QMX_FILEHANDLING_API FileName {
 public:
     FileName() = default;
     explicit FileName(std::string path) : m_path(std::move(path)) {}

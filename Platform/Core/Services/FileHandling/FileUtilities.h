@@ -1,13 +1,15 @@
 #ifndef QUELLMAR_FILEUTILITIES_H
 #define QUELLMAR_FILEUTILITIES_H
 
+#include "FileHandlingExport.h"
+
 #include "FileName.h"
 
 #include <string>
 
 namespace Quellmar {
 
-class FileUtilities {
+class QMX_FILEHANDLING_API FileUtilities {
 public:
     // Whether something exists at the path. With `acceptDirectories` false only a file (or a
     // link to one) counts; a directory of that name answers false.

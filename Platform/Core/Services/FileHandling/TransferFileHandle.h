@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_TRANSFERFILEHANDLE_H
 #define QUELLMAR_TRANSFERFILEHANDLE_H
 
+#include "FileHandlingExport.h"
+
 #include "FileName.h"
 
 #include <string>
@@ -13,7 +15,7 @@ namespace Quellmar {
 // read, 35 a shared read-write open). The object records the file and mode in a process-wide
 // table, so diagnostics can ask which files are in the middle of an open (`isInTransfer`) and
 // with which mode. It does not touch the file itself.
-class TransferFileHandle {
+class QMX_FILEHANDLING_API TransferFileHandle {
 public:
     enum : int { Read = 1, Write = 2, Shared = 32 };
 

@@ -1,6 +1,8 @@
 #ifndef QUELLMAR_LOGGING_H
 #define QUELLMAR_LOGGING_H
 
+#include "LoggingExport.h"
+
 #include <functional>
 #include <string>
 
@@ -8,7 +10,7 @@ namespace Quellmar {
 
 enum class LogLevel { Trace = 0, Debug = 1, Info = 2, Error = 3 };
 
-const char* toString(LogLevel level);
+QMX_LOGGING_API const char* toString(LogLevel level);
 
 // What a sink receives for every line at or above its threshold.
 struct LogRecord {
@@ -24,12 +26,12 @@ using LogSink = std::function<void(const LogRecord&)>;
 
 // Replaces the process-wide sink. An empty sink restores the default one, which writes lines
 // at `threshold` and above (ERROR by default) to stderr.
-void setLogSink(LogSink sink, LogLevel threshold);
-void resetLogSink();
-LogLevel logThreshold();
+QMX_LOGGING_API void setLogSink(LogSink sink, LogLevel threshold);
+QMX_LOGGING_API void resetLogSink();
+QMX_LOGGING_API LogLevel logThreshold();
 
 // A named logger. Cheap to keep as a static; the name is usually the source file's path.
-class Logging {
+class QMX_LOGGING_API Logging {
 public:
     explicit Logging(std::string name);
 
