@@ -19,4 +19,6 @@ run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/consumer -B ${work}/build -G ${GENERATOR}
     -DCMAKE_CXX_FLAGS=${flags} -DCMAKE_EXE_LINKER_FLAGS=${flags})
 run(${CMAKE_COMMAND} --build ${work}/build)
 run(${work}/build/host_example ${work}/consumer.qmz)
-message("${last_output}")
+set(example_output "${last_output}")
+run(${work}/build/exception_types ${work})
+message("${example_output}${last_output}")
