@@ -7,14 +7,18 @@
 
 namespace Quellmar {
 
-// One stored object of type T and the bookkeeping attributes of the group that holds it.
+/// One stored object of type T and the bookkeeping attributes of the group that holds it.
 template <class T>
 class QMX_INTERFACE_API SingleObjectInterface {
 public:
+    ///@{
+    /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
+    /// one does not exist.
     SingleObjectInterface() = default;
     SingleObjectInterface(const SingleObjectInterface&) = default;
     SingleObjectInterface& operator=(const SingleObjectInterface&) = default;
     virtual ~SingleObjectInterface() = default;
+    ///@}
 
     virtual bool getQMVersionOfLibrary(int& version) = 0;
     virtual bool getQMVersion(int& version) = 0;

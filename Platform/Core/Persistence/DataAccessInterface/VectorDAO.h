@@ -11,13 +11,17 @@
 
 namespace Quellmar {
 
-// One-dimensional vectors of simple or compound element types.
+/// One-dimensional vectors of simple or compound element types.
 class QMX_INTERFACE_API VectorDAO {
 public:
+    ///@{
+    /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
+    /// one does not exist.
     VectorDAO() = default;
     VectorDAO(const VectorDAO&) = default;
     VectorDAO& operator=(const VectorDAO&) = default;
     virtual ~VectorDAO() = default;
+    ///@}
 
     virtual bool create(const std::string& path, const std::string& name, ClassComposer& type,
                         int count, const void* data) = 0;
@@ -42,13 +46,17 @@ public:
     virtual bool removeGroup(const std::string& path) = 0;
 };
 
-// Two-dimensional arrays of rows x cols elements.
+/// Two-dimensional arrays of rows x cols elements.
 class QMX_INTERFACE_API ArrayDAO : public virtual VectorDAO {
 public:
+    ///@{
+    /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
+    /// one does not exist.
     ArrayDAO() = default;
     ArrayDAO(const ArrayDAO&) = default;
     ArrayDAO& operator=(const ArrayDAO&) = default;
     ~ArrayDAO() override = default;
+    ///@}
 
     using VectorDAO::create;
     using VectorDAO::update;

@@ -10,15 +10,19 @@
 
 namespace Quellmar {
 
-// Two-dimensional arrays: a vector of rows x cols elements, laid out as the caller gave them,
-// whose dataset carries its shape in the integer attributes "Rows" and "Cols". A failed
-// creation is undone here: the stack is reverted and DataSourceException carries its text.
+/// Two-dimensional arrays: a vector of rows x cols elements, laid out as the caller gave them,
+/// whose dataset carries its shape in the integer attributes "Rows" and "Cols". A failed
+/// creation is undone here: the stack is reverted and DataSourceException carries its text.
 class QMX_DATAACCESS_API QMXArrayDAO : public virtual QMXVectorDAO, public virtual ArrayDAO {
 public:
+    ///@{
+    /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
+    /// one does not exist.
     QMXArrayDAO() = default;
     QMXArrayDAO(const QMXArrayDAO&) = default;
     QMXArrayDAO& operator=(const QMXArrayDAO&) = default;
     ~QMXArrayDAO() override = default;
+    ///@}
 
     using QMXVectorDAO::create;
     using QMXVectorDAO::update;
@@ -35,17 +39,17 @@ public:
 private:
     VectorInfo getInfoNoLocking(const std::string& path, const std::string& name) override;
 
-    // rows x cols as an element count; throws QminvalidArgument outside the int range.
+    /// rows x cols as an element count; throws QminvalidArgument outside the int range.
     static int elementCount(int rows, int cols);
-    // Both creates: everything after the argument checks. `make` runs the worker.
+    /// Both creates: everything after the argument checks. `make` runs the worker.
     template <typename MakeDataset>
     bool createArray(const std::string& path, const std::string& name, int rows, int cols,
                      MakeDataset make);
-    // Writes "Rows" and "Cols" on the dataset; false when the file library refused either.
+    /// Writes "Rows" and "Cols" on the dataset; false when the file library refused either.
     bool writeShape(const std::string& groupPath, const std::string& datasetName, int rows,
                     int cols);
-    // Reads one shape attribute of an existing dataset: false when it is absent; throws
-    // DataAccessViolationException when it cannot be looked for or read (damaged).
+    /// Reads one shape attribute of an existing dataset: false when it is absent; throws
+    /// DataAccessViolationException when it cannot be looked for or read (damaged).
     static bool readShapeAttribute(const DatasetHandle& dataset, const char* attribute, int& value);
 };
 

@@ -7,12 +7,16 @@
 
 namespace Quellmar {
 
-// Objects as opaque data items: the same items QMXBlobDAO reaches.
+/// Objects as opaque data items: the same items QMXBlobDAO reaches.
 class QMX_DATAACCESS_API QMXOpaqueDataDAO : public QMXBlobDAO {
 public:
+    ///@{
+    /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
+    /// one does not exist.
     QMXOpaqueDataDAO() = default;
     QMXOpaqueDataDAO(const QMXOpaqueDataDAO&) = default;
     QMXOpaqueDataDAO& operator=(const QMXOpaqueDataDAO&) = default;
+    ///@}
     ~QMXOpaqueDataDAO() override;
 
 protected:
@@ -25,13 +29,17 @@ protected:
                           long long* size) override;
 };
 
-// Objects as string datasets. The bytes go through unchanged: no terminator is added or
-// stripped.
+/// Objects as string datasets. The bytes go through unchanged: no terminator is added or
+/// stripped.
 class QMX_DATAACCESS_API QMXStringDataDAO : public QMXBlobDAO {
 public:
+    ///@{
+    /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
+    /// one does not exist.
     QMXStringDataDAO() = default;
     QMXStringDataDAO(const QMXStringDataDAO&) = default;
     QMXStringDataDAO& operator=(const QMXStringDataDAO&) = default;
+    ///@}
     ~QMXStringDataDAO() override;
 
 protected:

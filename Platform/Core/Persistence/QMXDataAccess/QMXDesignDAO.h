@@ -11,20 +11,24 @@
 
 namespace Quellmar {
 
-// One serialized object stored under the root group "/Design", and the attributes of that
-// group. Every operation forwards to the blob DAO with the group "." (the root itself);
-// subclasses name the object.
+/// One serialized object stored under the root group "/Design", and the attributes of that
+/// group. Every operation forwards to the blob DAO with the group "." (the root itself);
+/// subclasses name the object.
 class QMX_DATAACCESS_API QMXDesignBaseDAO : public virtual SingleObjectInterface<SerializationTransferObject>,
                          public virtual QMXBlobDAO {
 public:
+    ///@{
+    /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
+    /// one does not exist.
     QMXDesignBaseDAO() = default;
     QMXDesignBaseDAO(const QMXDesignBaseDAO&) = default;
     QMXDesignBaseDAO& operator=(const QMXDesignBaseDAO&) = default;
+    ///@}
     ~QMXDesignBaseDAO() override;
 
     static std::string defaultRoot();
 
-    // Shared by both interfaces, so either one reaches the blob DAO's implementation.
+    /// Shared by both interfaces, so either one reaches the blob DAO's implementation.
     bool getQMVersionOfLibrary(int& version) override;
     bool getQMVersion(int& version) override;
     bool updateQMVersionToCurrent() override;
@@ -49,7 +53,7 @@ public:
     void update(SerializationTransferObject& object) override;
     void remove() override;
 
-    // The blob interface stays usable on a design DAO, below "/Design".
+    /// The blob interface stays usable on a design DAO, below "/Design".
     using QMXBlobDAO::createGroup;
     using QMXBlobDAO::existsGroup;
     using QMXBlobDAO::readGroupDataVersion;
@@ -72,15 +76,19 @@ public:
 
 protected:
     std::string root() override;
-    // Name of the one object this DAO stands for.
+    /// Name of the one object this DAO stands for.
     virtual std::string datasetName() = 0;
 };
 
-// A design DAO for the object of a fixed name.
+/// A design DAO for the object of a fixed name.
 class QMX_DATAACCESS_API QMXDesignDatasetDAO : public QMXDesignBaseDAO {
 public:
     explicit QMXDesignDatasetDAO(const std::string& datasetName);
+    ///@{
+    /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
+    /// one does not exist.
     QMXDesignDatasetDAO(const QMXDesignDatasetDAO&) = default;
+    ///@}
     ~QMXDesignDatasetDAO() override;
 
 protected:

@@ -13,18 +13,22 @@
 
 namespace Quellmar {
 
-// One-dimensional vectors: one dataset per vector, addressed by a group path below
-// `pathToRoot` and a dataset name. Elements are of a simple type or a compound record
-// described by a QMXClassComposer.
-//
-// The public virtual operations enlist a file lock on the caller's transaction stack; the
-// capitalised workers take no lock, so one framed operation can call them repeatedly.
+/// One-dimensional vectors: one dataset per vector, addressed by a group path below
+/// `pathToRoot` and a dataset name. Elements are of a simple type or a compound record
+/// described by a QMXClassComposer.
+///
+/// The public virtual operations enlist a file lock on the caller's transaction stack; the
+/// capitalised workers take no lock, so one framed operation can call them repeatedly.
 class QMX_DATAACCESS_API QMXVectorDAO : public virtual VectorDAO, public virtual QMXBaseDAO {
 public:
+    ///@{
+    /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
+    /// one does not exist.
     QMXVectorDAO() = default;
     QMXVectorDAO(const QMXVectorDAO&) = default;
     QMXVectorDAO& operator=(const QMXVectorDAO&) = default;
     ~QMXVectorDAO() override = default;
+    ///@}
 
     bool create(const std::string& path, const std::string& name, ClassComposer& type, int count,
                 const void* data) override;
@@ -48,8 +52,8 @@ public:
     bool existsGroup(const std::string& path) override;
     bool removeGroup(const std::string& path) override;
 
-    // Workers. They rewrite `path` to the group path and `name` to the dataset name, and
-    // report failures as DataAccessViolationException with the file library's last message.
+    /// Workers. They rewrite `path` to the group path and `name` to the dataset name, and
+    /// report failures as DataAccessViolationException with the file library's last message.
     bool Create(std::string& path, std::string& name, int type, int count, const void* data);
     bool Create(std::string& path, std::string& name, QMXHandle datatype, bool flag, int count,
                 const void* data);
@@ -60,38 +64,38 @@ public:
                 const void* data);
     bool Remove(std::string& path, std::string& name);
     bool Exists(std::string& path, std::string& name);
-    // False, with `info` untouched, when no dataset is stored under the name; a dataset that
-    // cannot be described (damaged) throws DataAccessViolationException.
+    /// False, with `info` untouched, when no dataset is stored under the name; a dataset that
+    /// cannot be described (damaged) throws DataAccessViolationException.
     bool GetVectorInfo(std::string& path, std::string& name, VectorInfo& info);
 
-    // Levels below 0 are stored as 0, above 9 as 9.
+    /// Levels below 0 are stored as 0, above 9 as 9.
     void setCompression(int level);
     void setPathToRoot(const std::string& root);
 
 protected:
-    // Turns a caller's path and name into the group path and dataset name; creates missing
-    // groups when asked. Negative when the group creation failed.
+    /// Turns a caller's path and name into the group path and dataset name; creates missing
+    /// groups when asked. Negative when the group creation failed.
     int constructPaths(std::string& path, std::string& name, bool createGroup);
-    // Throws QminvalidArgument "Unknown data type." for codes the vector DAO does not store.
+    /// Throws QminvalidArgument "Unknown data type." for codes the vector DAO does not store.
     static VarDataType convert(tagVectorDataTypes type);
-    // The chunk value handed to the file library for a new dataset of `count` elements.
+    /// The chunk value handed to the file library for a new dataset of `count` elements.
     static long long chunkValue(unsigned int sizeHint, int count);
-    // Element counts are ints on the way in; a negative one would reach the file library as a
-    // huge size. Throws QminvalidArgument, returns the count as an int otherwise.
+    /// Element counts are ints on the way in; a negative one would reach the file library as a
+    /// huge size. Throws QminvalidArgument, returns the count as an int otherwise.
     static int checkedCount(long long count);
-    // Whether a dataset is at the caller's path and name; used before a creation so that a
-    // failed create never undoes a dataset it did not make.
+    /// Whether a dataset is at the caller's path and name; used before a creation so that a
+    /// failed create never undoes a dataset it did not make.
     bool datasetExists(const std::string& path, const std::string& name);
-    // The element count the file holds for the caller's path and name, -1 when none; throws
-    // when the dataset cannot be read. Rewrites both arguments as the workers do.
+    /// The element count the file holds for the caller's path and name, -1 when none; throws
+    /// when the dataset cannot be read. Rewrites both arguments as the workers do.
     long long storedElementCount(std::string& path, std::string& name);
-    // Throws DataAccessViolationException naming the dataset when its stored element count
-    // does not fit an int: the host sized its buffer by getInfo, which cannot report it.
-    // Arguments as rewritten by constructPaths.
+    /// Throws DataAccessViolationException naming the dataset when its stored element count
+    /// does not fit an int: the host sized its buffer by getInfo, which cannot report it.
+    /// Arguments as rewritten by constructPaths.
     void requireReportableCount(const std::string& path, const std::string& name);
-    // The typed read's file library call alone, for callers that checked the count already.
+    /// The typed read's file library call alone, for callers that checked the count already.
     bool readTyped(const std::string& path, const std::string& name, int type, void* data);
-    // The storage must be bound before any file work: throws DataSourceException otherwise.
+    /// The storage must be bound before any file work: throws DataSourceException otherwise.
     void requireStorage();
 
     int getCompression() const { return compression; }
@@ -100,7 +104,7 @@ protected:
     const std::string& getPathToRoot() const { return pathToRoot; }
 
 private:
-    // Reached virtually by getInfo and readMany, so that arrays report their shape.
+    /// Reached virtually by getInfo and readMany, so that arrays report their shape.
     virtual VectorInfo getInfoNoLocking(const std::string& path, const std::string& name);
 
     std::string pathToRoot;
