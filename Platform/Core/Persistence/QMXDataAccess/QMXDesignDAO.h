@@ -24,11 +24,17 @@ public:
     QMXDesignBaseDAO(const QMXDesignBaseDAO&) = default;
     QMXDesignBaseDAO& operator=(const QMXDesignBaseDAO&) = default;
     ///@}
+    /// Drops the storage and stack bindings.
     ~QMXDesignBaseDAO() override;
 
+    /// "/Design", the root group of every path of a design DAO.
     static std::string defaultRoot();
 
-    /// Shared by both interfaces, so either one reaches the blob DAO's implementation.
+    ///@{
+    /// Shared by both interfaces, so either one reaches the blob DAO's implementation: each
+    /// runs the QMXBlobDAO operation of the same name on the group "." (the root "/Design"
+    /// itself) and, for the object operations, the object datasetName(). Locks, failure texts
+    /// and exceptions are that operation's.
     bool getQMVersionOfLibrary(int& version) override;
     bool getQMVersion(int& version) override;
     bool updateQMVersionToCurrent() override;
@@ -52,7 +58,9 @@ public:
     void read(SerializationTransferObject& object) override;
     void update(SerializationTransferObject& object) override;
     void remove() override;
+    ///@}
 
+    ///@{
     /// The blob interface stays usable on a design DAO, below "/Design".
     using QMXBlobDAO::createGroup;
     using QMXBlobDAO::existsGroup;
@@ -73,6 +81,7 @@ public:
     using QMXBlobDAO::read;
     using QMXBlobDAO::update;
     using QMXBlobDAO::remove;
+    ///@}
 
 protected:
     std::string root() override;
@@ -83,6 +92,7 @@ protected:
 /// A design DAO for the object of a fixed name.
 class QMX_DATAACCESS_API QMXDesignDatasetDAO : public QMXDesignBaseDAO {
 public:
+    /// The design object `datasetName`; nothing is bound and the file is not touched.
     explicit QMXDesignDatasetDAO(const std::string& datasetName);
     ///@{
     /// Special members: a defaulted one copies, moves or destroys member by member; a deleted

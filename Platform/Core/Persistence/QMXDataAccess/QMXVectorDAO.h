@@ -19,6 +19,16 @@ namespace Quellmar {
 ///
 /// The public virtual operations enlist a file lock on the caller's transaction stack; the
 /// capitalised workers take no lock, so one framed operation can call them repeatedly.
+///
+/// Every framed operation first throws DataSourceException "No datasource defined!" when no
+/// storage is bound, and QminvalidArgument "Element count out of range." for a negative count,
+/// "Unknown data type." for an element type without a file-library code (VT_INT8 among them)
+/// and "Invalid class definition." for a composer that is no QMXClassComposer; then it sets
+/// its failure text and pushes a file lock as QMXBlobDAO does. The group path is
+/// `pathToRoot` + "/" + the trimmed `path`, the dataset name the trimmed `name`
+/// (getStrippedName: std::out_of_range "invalid string position" for separators only). A
+/// refusal of the file library throws DataAccessViolationException with its last message;
+/// operations that return true do so whenever they return at all.
 class QMX_DATAACCESS_API QMXVectorDAO : public virtual VectorDAO, public virtual QMXBaseDAO {
 public:
     ///@{
@@ -30,30 +40,61 @@ public:
     ~QMXVectorDAO() override = default;
     ///@}
 
+    /// Exclusive lock, text "Error creating vector.". Creates missing groups, pushes a
+    /// VectorCreation (a revert removes the new dataset, never one that was there before) and
+    /// marks the dataset "Compound" = 1. A failure throws the host's stack itself
+    /// (std::shared_ptr<TransactionStack>) with the file library's message as its error text.
     bool create(const std::string& path, const std::string& name, ClassComposer& type, int count,
                 const void* data) override;
+    /// Exclusive lock, text "Error creating vector.". Creates missing groups; a dataset already
+    /// there throws. Nothing is pushed: a revert leaves the vector in place.
     bool create(const std::string& path, const std::string& name, tagVectorDataTypes type,
                 int count, const void* data) override;
+    /// Shared lock, text "Error creating vector.". `data` must hold every stored record; a
+    /// missing dataset throws.
     bool read(const std::string& path, const std::string& name, ClassComposer& type,
               void* data) override;
+    /// Shared lock, text "Error accessing file.". Converts to `type` (VT_AS_STORED: as stored);
+    /// a missing dataset, or one whose element count does not fit an int, throws.
     bool read(const std::string& path, const std::string& name, tagVectorDataTypes type,
               void* data) override;
+    /// Shared lock, text "Error accessing file.". `result` is resized to `names`; an entry whose
+    /// name holds no vector of at least one element keeps what it held. A vector whose stored
+    /// count disagrees with its shape throws DataAccessViolationException "Wrong size of object.".
     bool readMany(const std::string& path, const std::vector<std::string>& names,
                   std::vector<std::vector<unsigned char>>& result) override;
+    /// Exclusive lock, text "Error creating vector.". Replaces the records of an existing
+    /// vector; a missing one throws. Not undone by a revert.
     bool update(const std::string& path, const std::string& name, ClassComposer& type, int count,
                 const void* data) override;
+    /// Exclusive lock, text "Error updating vector.". Replaces the elements of an existing
+    /// vector; a missing one throws. Not undone by a revert.
     bool update(const std::string& path, const std::string& name, tagVectorDataTypes type,
                 int count, const void* data) override;
+    /// Exclusive lock, text "Error removing vector.". A missing dataset throws. Not undone by a
+    /// revert.
     bool remove(const std::string& path, const std::string& name) override;
+    /// Shared lock, text "Error accessing file.". False when nothing, or something of another
+    /// kind, is stored under the name (a missing group included); damage throws.
     bool exists(const std::string& path, const std::string& name) override;
+    /// Shared lock, text "Error accessing file.". {0, 1, -1} when no dataset is stored under
+    /// the name; `type` is -1 for a stored type without a tagVectorDataTypes value.
     VectorInfo getInfo(const std::string& path, const std::string& name) override;
+    /// No lock. Applies to vectors created afterwards; returns `fixed`.
     bool setFixed(bool fixed) override;
+    /// No lock. Applies to vectors created afterwards; 0 lets the element count decide.
     void setSizeHint(unsigned int hint) override;
+    /// No lock of its own: it runs under the caller's. False when no storage is bound or the
+    /// group is missing; any other failure throws DataAccessViolationException.
     bool existsGroup(const std::string& path) override;
+    /// No lock of its own. False when the group does not exist (see existsGroup()) or the file
+    /// library refused to remove it; true when it is gone.
     bool removeGroup(const std::string& path) override;
 
-    /// Workers. They rewrite `path` to the group path and `name` to the dataset name, and
-    /// report failures as DataAccessViolationException with the file library's last message.
+    ///@{
+    /// Workers: no lock of their own. They rewrite `path` to the group path and `name` to the
+    /// dataset name, and report failures as DataAccessViolationException with the file
+    /// library's last message; Exists() answers false for absence as exists() does.
     bool Create(std::string& path, std::string& name, int type, int count, const void* data);
     bool Create(std::string& path, std::string& name, QMXHandle datatype, bool flag, int count,
                 const void* data);
@@ -64,12 +105,14 @@ public:
                 const void* data);
     bool Remove(std::string& path, std::string& name);
     bool Exists(std::string& path, std::string& name);
+    ///@}
     /// False, with `info` untouched, when no dataset is stored under the name; a dataset that
     /// cannot be described (damaged) throws DataAccessViolationException.
     bool GetVectorInfo(std::string& path, std::string& name, VectorInfo& info);
 
     /// Levels below 0 are stored as 0, above 9 as 9.
     void setCompression(int level);
+    /// The group every path of this DAO is below; empty (the root) at first.
     void setPathToRoot(const std::string& root);
 
 protected:
@@ -98,10 +141,13 @@ protected:
     /// The storage must be bound before any file work: throws DataSourceException otherwise.
     void requireStorage();
 
+    ///@{
+    /// The settings in force for new vectors and paths.
     int getCompression() const { return compression; }
     bool isFixed() const { return fixed; }
     unsigned int getSizeHint() const { return sizeHint; }
     const std::string& getPathToRoot() const { return pathToRoot; }
+    ///@}
 
 private:
     /// Reached virtually by getInfo and readMany, so that arrays report their shape.
