@@ -5,7 +5,7 @@ ASAN := build/asan
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: deps rel asan tsan test test-rel test-asan demo install clean bench
+.PHONY: deps rel asan tsan test test-rel test-asan demo install clean bench docs
 
 deps:
 	@scripts/install-deps.sh
@@ -42,6 +42,11 @@ demo: rel
 	else \
 	  $(REL)/bin/qmx_example build/example.qmz; \
 	fi
+
+# API reference of the public headers (Doxygen); needs a configured tree, not a built one.
+docs: deps
+	cmake -S . -B $(REL) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(REL) --target docs
 
 install: rel
 	cmake --install $(REL) --prefix $(or $(PREFIX),/usr/local)

@@ -42,3 +42,30 @@ if(QMX_BUILD_TESTS)
     add_test(NAME Exports.${lib} COMMAND Python3::Interpreter ${check} ${args} $<TARGET_FILE:${lib}>)
   endforeach()
 endif()
+
+# API reference of the staged public headers: `cmake --build <tree> --target docs` (`make docs`).
+# Warnings, an undocumented public member above all, fail the target.
+find_program(QMX_DOXYGEN doxygen)
+if(QMX_DOXYGEN)
+  add_custom_target(docs
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${PROJECT_BINARY_DIR}/docs
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/docs
+    COMMAND ${CMAKE_COMMAND} -E env QMX_DOCS_OUTPUT=${PROJECT_BINARY_DIR}/docs
+            QMX_DOCS_INPUT=${QMX_STAGED_INCLUDE_DIR}/QMXDataAccess
+            QMX_DOCS_MAINPAGE=${PROJECT_SOURCE_DIR}/docs/ApiReference.md
+            ${QMX_DOXYGEN} ${PROJECT_SOURCE_DIR}/Doxyfile
+    COMMAND ${CMAKE_COMMAND} -E echo "API reference: ${PROJECT_BINARY_DIR}/docs/html/index.html"
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    COMMENT "API reference of the public headers"
+    VERBATIM)
+  if(QMX_BUILD_TESTS)
+    add_test(NAME ApiReference.BuildsWithoutWarnings
+             COMMAND ${CMAKE_COMMAND} --build ${PROJECT_BINARY_DIR} --target docs)
+    set_tests_properties(ApiReference.BuildsWithoutWarnings PROPERTIES RUN_SERIAL TRUE)
+    add_test(NAME ApiReference.UndocumentedMemberFails
+             COMMAND ${CMAKE_COMMAND} -DWORK_DIR=${PROJECT_BINARY_DIR} -DDOXYGEN=${QMX_DOXYGEN}
+                     -DDOXYFILE=${PROJECT_SOURCE_DIR}/Doxyfile -P ${PROJECT_SOURCE_DIR}/cmake/CheckDocsFail.cmake)
+    set_tests_properties(ApiReference.UndocumentedMemberFails PROPERTIES
+                         PASS_REGULAR_EXPRESSION "undocumented member refused")
+  endif()
+endif()
