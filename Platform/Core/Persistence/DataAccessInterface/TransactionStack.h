@@ -27,6 +27,8 @@ public:
     /// A new, empty stack; stacks exist only as shared pointers.
     static std::shared_ptr<TransactionStack> create();
 
+    /// Ends every transaction as commit() does; a file that could not be committed is logged
+    /// at ERROR and kept as the error message instead of thrown.
     virtual ~TransactionStack();
     ///@{
     /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
@@ -54,11 +56,11 @@ public:
 
     /// What a commit that returned did with the unit's changes.
     enum class CommitOutcome {
-        // Every file the unit held is committed: its changes survive a crash from now on.
+        /// Every file the unit held is committed: its changes survive a crash from now on.
         Durable,
-        // At least one file is also held for writing by another unit of work of this thread,
-        // which is still open: the changes to that file were joined to that unit and become
-        // durable when it commits (and are lost if it never does, e.g. the process dies).
+        /// At least one file is also held for writing by another unit of work of this thread,
+        /// which is still open: the changes to that file were joined to that unit and become
+        /// durable when it commits (and are lost if it never does, e.g. the process dies).
         Joined
     };
 
@@ -76,11 +78,8 @@ public:
     bool empty() const { return m_entries.empty(); }
 
 protected:
-    ///@{
-    /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
-    /// one does not exist.
+    /// An empty stack; hosts make theirs with create().
     TransactionStack() = default;
-    ///@}
 
 private:
     struct Entry {

@@ -19,7 +19,10 @@ public:
     /// With a context: the read-only intent marks the descriptor read-only and pushes a shared
     /// lock, any other intent an exclusive one. Throws InvalidTransaction "Unable to access
     /// transaction stack." first when the context's stack is gone. Without a context no lock
-    /// is pushed; without a descriptor either, the factory holds no storage.
+    /// is pushed; without a descriptor either, the factory holds no storage. The storage comes
+    /// from QMXPersistentStorage::MakeDriver, whose exceptions pass on (DataSourceException
+    /// "Cannot access datasource" for a file that can be neither opened nor created); so do a
+    /// lock's (HDFException "Driver check failed!" for a file that is no container).
     QMXGenericDAOFactory(std::shared_ptr<DataSourceDescriptor> descriptor,
                          const UserContext* context);
     ///@{
@@ -45,12 +48,14 @@ private:
 /// Exported for hosts that name it; it has no state and no behaviour.
 class QMX_DATAACCESS_API QMXDataAccessPort {
 public:
+    /// Does nothing.
     QMXDataAccessPort();
     ///@{
     /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
     /// one does not exist.
     QMXDataAccessPort(const QMXDataAccessPort&) = default;
     ///@}
+    /// Does nothing.
     ~QMXDataAccessPort();
     /// Does nothing.
     QMXDataAccessPort& operator=(const QMXDataAccessPort&);
