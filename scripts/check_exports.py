@@ -7,8 +7,12 @@ exported. With --c-header, the exported C functions must be exactly the function
 declares. Every --require symbol must be there (exception type information above all: a host
 catches by type).
 
-  check_exports.py [--c-header QMXL.h] [--require TEXT]... LIB
-  check_exports.py --listing FILE ...    reads an nm listing instead of running nm (tests)
+With --needs, the library must load that sibling (a NEEDED entry) rather than hold a copy
+of it: a second copy would give a process two of its handle tables or registries.
+
+  check_exports.py [--c-header QMXL.h] [--require TEXT]... [--needs SONAME]... LIB
+  check_exports.py --listing FILE --needed-listing FILE ...   reads the listings of nm and
+                                                              readelf -d from files (tests)
 """
 import argparse
 import re
@@ -39,6 +43,16 @@ def exported(lib, listing):
     return names
 
 
+def needed(lib, listing):
+    if listing:
+        with open(listing, encoding="utf-8") as f:
+            text = f.read()
+    else:
+        text = subprocess.run(["readelf", "-d", lib], check=True, capture_output=True,
+                              text=True).stdout
+    return set(re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", text))
+
+
 def header_functions(path):
     with open(path, encoding="utf-8") as f:
         text = re.sub(r"/\*.*?\*/", "", f.read(), flags=re.S)
@@ -61,7 +75,9 @@ def main():
     parser.add_argument("lib")
     parser.add_argument("--c-header")
     parser.add_argument("--require", action="append", default=[])
+    parser.add_argument("--needs", action="append", default=[])
     parser.add_argument("--listing")
+    parser.add_argument("--needed-listing")
     args = parser.parse_args()
 
     names = exported(args.lib, args.listing)
@@ -88,6 +104,12 @@ def main():
     for required in args.require:
         if required not in names:
             problems.append("required symbol missing: " + required)
+
+    if args.needs:
+        loaded = needed(args.lib, args.needed_listing)
+        for soname in args.needs:
+            if not any(entry.startswith(soname) for entry in loaded):
+                problems.append("does not load %s (a copy linked in instead?)" % soname)
 
     for problem in problems:
         print(problem)

@@ -29,14 +29,26 @@ int QMXLcloseFile(int file,
 #endif
 """
 
+DYNAMIC = """\
+Dynamic section at offset 0x2d000 contains 30 entries:
+  Tag        Type                         Name/Value
+ 0x0000000000000001 (NEEDED)             Shared library: [libPersistence_QmxFile.so.1]
+ 0x0000000000000001 (NEEDED)             Shared library: [libstdc++.so.6]
+ 0x000000000000000e (SONAME)             Library soname: [libPersistence_QMXDataAccess.so.1]
+"""
+
 
 class CheckExports(unittest.TestCase):
-    def run_checker(self, listing, header=HEADER, extra=()):
+    def run_checker(self, listing, header=HEADER, extra=(), dynamic=DYNAMIC):
         with tempfile.TemporaryDirectory() as root:
             listing_path = os.path.join(root, "nm.txt")
             with open(listing_path, "w", encoding="utf-8") as f:
                 f.write(listing)
-            args = [sys.executable, CHECKER, "lib.so", "--listing", listing_path]
+            dynamic_path = os.path.join(root, "readelf.txt")
+            with open(dynamic_path, "w", encoding="utf-8") as f:
+                f.write(dynamic)
+            args = [sys.executable, CHECKER, "lib.so", "--listing", listing_path,
+                    "--needed-listing", dynamic_path]
             if header is not None:
                 header_path = os.path.join(root, "X.h")
                 with open(header_path, "w", encoding="utf-8") as f:
@@ -81,6 +93,14 @@ class CheckExports(unittest.TestCase):
     def test_missing_required_symbol_fails(self):
         self.assertFails(CLEAN, "required symbol missing: typeinfo for Quellmar::HDFException",
                          extra=["--require", "typeinfo for Quellmar::HDFException"])
+
+    def test_loaded_sibling_passes(self):
+        code, out = self.run_checker(CLEAN, extra=["--needs", "libPersistence_QmxFile.so"])
+        self.assertEqual(code, 0, out)
+
+    def test_sibling_linked_in_as_a_copy_fails(self):
+        self.assertFails(CLEAN, "does not load libQMRService_Logging.so",
+                         extra=["--needs", "libQMRService_Logging.so"])
 
 
 if __name__ == "__main__":
