@@ -32,16 +32,19 @@ namespace {
 // Runs `action`, which must throw exactly `Expected` (caught by that type) with a message that
 // begins with `message`; the same object must also be caught as each of its bases.
 template <class Expected>
-void expectThrow(const char* what, const std::function<void()>& action, const std::string& message) {
+void expectThrow(const char* what, const std::function<void()>& action,
+                 const std::string& message) {
     try {
         action();
     } catch (const Expected& e) {
         const std::string text = e.what();
-        if (text.rfind(message, 0) != 0) fail(what, "message \"" + text + "\"");
+        if (text.rfind(message, 0) != 0)
+            fail(what, "message \"" + text + "\"");
         try {
             throw;
         } catch (const QmException& base) {
-            if (std::string(base.what()) != text) fail(what, "caught as QmException, another text");
+            if (std::string(base.what()) != text)
+                fail(what, "caught as QmException, another text");
         }
         std::printf("%s: caught as its own type, \"%s\"\n", what, message.c_str());
         return;
@@ -59,29 +62,43 @@ int main(int argc, char** argv) {
     const std::string dir = argc > 1 ? argv[1] : ".";
 
     QMXBlobDAO unbound;
-    expectThrow<DataSourceException>("DataSourceException", [&] {
-        unbound.create("g", "n", SerializationTransferObject(std::make_shared<std::vector<unsigned char>>(1)));
-    }, "No datasource defined!");
-    expectThrow<DAOException>("DAOException (base of DataSourceException)",
-                              [&] { unbound.remove("g", "n"); }, "No datasource defined!");
+    expectThrow<DataSourceException>(
+        "DataSourceException",
+        [&] {
+            unbound.create(
+                "g", "n",
+                SerializationTransferObject(std::make_shared<std::vector<unsigned char>>(1)));
+        },
+        "No datasource defined!");
+    expectThrow<DAOException>(
+        "DAOException (base of DataSourceException)", [&] { unbound.remove("g", "n"); },
+        "No datasource defined!");
 
     std::weak_ptr<TransactionStack> gone = TransactionStack::create();
     UserContext orphan(gone, UserContext::ReadWrite);
-    expectThrow<InvalidTransaction>("InvalidTransaction", [&] {
-        QMXGenericDAOFactory factory(std::make_shared<DataSourceDescriptor>(dir + "/orphan.qmz"), &orphan);
-    }, "Unable to access transaction stack.");
+    expectThrow<InvalidTransaction>(
+        "InvalidTransaction",
+        [&] {
+            QMXGenericDAOFactory factory(
+                std::make_shared<DataSourceDescriptor>(dir + "/orphan.qmz"), &orphan);
+        },
+        "Unable to access transaction stack.");
 
-    expectThrow<QminvalidArgument>("QminvalidArgument", [] { QMXClassComposer composer(0); },
-                                   "Class composition requires total size.");
+    expectThrow<QminvalidArgument>(
+        "QminvalidArgument", [] { QMXClassComposer composer(0); },
+        "Class composition requires total size.");
 
     // A file that is no container: the lock's open fails inside the library.
     const std::string garbage = dir + "/garbage.qmz";
     std::ofstream(garbage) << "not a container file at all";
     auto stack = TransactionStack::create();
     UserContext writer(stack, UserContext::ReadWrite);
-    expectThrow<HDFException>("HDFException", [&] {
-        QMXGenericDAOFactory factory(std::make_shared<DataSourceDescriptor>(garbage), &writer);
-    }, "Driver check failed!");
+    expectThrow<HDFException>(
+        "HDFException",
+        [&] {
+            QMXGenericDAOFactory factory(std::make_shared<DataSourceDescriptor>(garbage), &writer);
+        },
+        "Driver check failed!");
 
     // A container without the object asked for: the file library's own text.
     const std::string model = dir + "/model.qmz";
