@@ -16,9 +16,10 @@ import subprocess
 import sys
 
 OURS = re.compile(r"^lib(Persistence_|QMRService_)\w+\.so")
-# Definitions that only a component library holds: the file library's entry points and
-# internals, the storage registry, the transaction stack, the log sink.
-COMPONENT_CODE = re.compile(r" [TtDdBb] (QMXLopenFile$|Quellmar::qmxfile::|Quellmar::QMXPersistentStorage::|"
+# Code that only a component library holds: the file library's entry points and internals,
+# the storage registry, the transaction stack, the log sink. Functions only: a program that
+# uses a library's exported data gets a copy relocation, which the library then uses too.
+COMPONENT_CODE = re.compile(r" [Tt] (QMXLopenFile$|Quellmar::qmxfile::|Quellmar::QMXPersistentStorage::|"
                             r"Quellmar::TransactionStack::|Quellmar::setLogSink)")
 
 

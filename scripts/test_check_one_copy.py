@@ -22,7 +22,8 @@ class CheckOneCopy(unittest.TestCase):
         os.mkdir(self.bin)
         lib = os.path.join(self.root, "fake.c")
         with open(lib, "w") as f:
-            f.write("int QMXLisValid(int handle) { return handle > 0; }\n")
+            f.write("int QMXLisValid(int handle) { return handle > 0; }\n"
+                    "int QMXLopenFile = 7; /* data, for the copy-relocation case */\n")
         cc("-shared", "-fPIC", "-o", os.path.join(self.root, "libPersistence_QmxFile.so"), lib)
 
     def tearDown(self):
@@ -54,6 +55,13 @@ class CheckOneCopy(unittest.TestCase):
         code, out = self.run_checker()
         self.assertEqual(code, 1, out)
         self.assertIn("twice loads libPersistence_QmxFile.so and holds its own copy: QMXLopenFile", out)
+
+    def test_library_data_a_program_uses_is_no_copy(self):
+        # The program reaches the library's variable; the linker copies it into the program
+        # (a copy relocation) and the library uses that one copy.
+        self.program("reader", "extern int QMXLopenFile;\nint main(void) { return QMXLopenFile; }\n")
+        code, out = self.run_checker("--expect-shared", "reader")
+        self.assertEqual(code, 0, out)
 
     def test_host_program_that_loads_nothing_fails(self):
         self.program("host", "int main(void) { return 0; }\n", shared=False)
