@@ -1,10 +1,10 @@
 #ifndef QUELLMAR_BENCH_LIBRARYHOST_H
 #define QUELLMAR_BENCH_LIBRARYHOST_H
 
-#include "DataSourceDescriptor.h"
-#include "QMXGenericDAOFactory.h"
-#include "TransactionStack.h"
-#include "UserContext.h"
+#include <QMXDataAccess/DataSourceDescriptor.h>
+#include <QMXDataAccess/QMXGenericDAOFactory.h>
+#include <QMXDataAccess/TransactionStack.h>
+#include <QMXDataAccess/UserContext.h>
 
 #include <memory>
 #include <string>
