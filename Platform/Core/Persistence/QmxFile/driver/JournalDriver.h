@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace Quellmar::qmxfile {
@@ -56,6 +57,11 @@ std::string takeKeptFailure();
 bool readJournaled(const void* handle, std::uint64_t addr, std::size_t size, void* out);
 // That file's length, the session's appends included; 0 when none is open under the handle.
 std::uint64_t journaledLength(const void* handle);
+
+// What the file library remembers about the stored content of the open file under handle
+// (JournaledFile::remembered): what an earlier session of the unchanged file left, else
+// otherwise, which is then remembered. otherwise when no file is open under the handle.
+std::shared_ptr<void> rememberedOf(const void* handle, const std::shared_ptr<void>& otherwise);
 
 }  // namespace Quellmar::qmxfile
 

@@ -1,5 +1,7 @@
 #include "FileOps.h"
 
+#include "JournaledFile.h"
+
 #include <atomic>
 #include <cstdio>
 #include <fcntl.h>
@@ -36,6 +38,10 @@ std::atomic<FileOps*> s_current{&s_posix};
 
 FileOps& posixFileOps() { return s_posix; }
 FileOps& fileOps() { return *s_current.load(std::memory_order_acquire); }
-void setFileOps(FileOps* ops) { s_current.store(ops ? ops : &s_posix, std::memory_order_release); }
+void setFileOps(FileOps* ops) {
+    s_current.store(ops ? ops : &s_posix, std::memory_order_release);
+    // What was learnt through the old layer (file states, how times behave) may not hold in the new.
+    forgetFileStates();
+}
 
 }  // namespace Quellmar::qmxfile

@@ -125,6 +125,19 @@ uint64_t newSalt() {
     return base ^ (++counter * 0x9E3779B97F4A7C15ull);
 }
 
+bool holdsTransaction(int fd) {
+    unsigned char bytes[kHeaderSize];
+    size_t got = 0;
+    if (!readFully(fd, bytes, sizeof bytes, 0, &got)) return true;
+    return decodeHeader(bytes, got).has_value() || isForeignVersion(bytes, got);
+}
+
+bool holdsTransaction(const std::string& container) {
+    UniqueFd fd(fileOps().open(journalName(container).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return errno != ENOENT;
+    return holdsTransaction(fd.get());
+}
+
 RecoveryResult rollBack(const std::string& name, int containerFd) {
     const std::string jname = journalName(name);
     UniqueFd jfd(fileOps().open(jname.c_str(), O_RDWR | O_CLOEXEC));

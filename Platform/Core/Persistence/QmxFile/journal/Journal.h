@@ -51,6 +51,16 @@ bool recordIsValid(const Header& header, const RecordHeader& record, const unsig
 
 uint64_t newSalt();
 
+// Whether the journal open as fd (or, by name, beside container) holds a transaction: an intact
+// header of any version. A commit clears the header and leaves the file for the next session,
+// so a journal without one (cleared, torn while being started, empty, missing) protects
+// nothing. An unreadable journal counts as holding one: recovery then reports why.
+bool holdsTransaction(int fd);
+bool holdsTransaction(const std::string& container);
+
+// Written over the header at the commit: a journal that holds no transaction.
+inline constexpr unsigned char kClearedHeader[kHeaderSize] = {};
+
 enum class Recovery {
     NoJournal,   // nothing to do
     Discarded,   // the journal was never completed, so the container was never touched

@@ -6,6 +6,7 @@
 #include "JournalControl.h"
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -35,13 +36,15 @@ std::string inUse(const std::string& name) { return "File " + name + " is in use
 std::mutex s_openLock;
 std::set<std::pair<dev_t, ino_t>> s_open;
 
-// The commit empties the journal rather than deleting it (creating and deleting a file per
-// transaction cost more than the rest of a small commit), so only a journal with bytes in it
-// can need a rollback.
-bool journalIsHot(const std::string& container) {
-    struct stat st {};
-    return fileOps().stat(journal::journalName(container).c_str(), &st) == 0 && st.st_size > 0;
-}
+// The commit clears the journal's header rather than deleting the journal (creating and deleting
+// a file per transaction cost more than the rest of a small commit) or cutting it (on ext4 a
+// file cut to length 0 is written back when it is closed), so only a journal with an intact
+// header can need a rollback.
+bool journalIsHot(const std::string& container) { return journal::holdsTransaction(container); }
+
+// A journal longer than this is cut at the commit instead, so that one large transaction does
+// not leave a large file behind for good.
+constexpr uint64_t kKeptJournalBytes = 1u << 20;
 
 // Journal files whose directory entry this process has synced. A reused journal may have been
 // created while flushing was off, so its entry is synced once before it protects a flushed
@@ -52,6 +55,52 @@ std::pair<dev_t, ino_t> identity(int fd) {
     struct stat st {};
     if (fileOps().fstat(fd, &st) != 0) return {0, 0};
     return {st.st_dev, st.st_ino};
+}
+
+// What sessions that ended left for the next open of their file (JournaledFile::remembered),
+// with the file's state when they ended. A few files only: this is for programs that open the
+// same file again and again.
+struct Remembered {
+    struct stat state;
+    std::shared_ptr<void> what;
+};
+constexpr std::size_t kRememberedFiles = 16;
+std::map<std::pair<dev_t, ino_t>, Remembered> s_remembered;  // under s_openLock
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool sameState(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_nlink == b.st_nlink &&
+           sameTime(a.st_mtim, b.st_mtim) && sameTime(a.st_ctim, b.st_ctim);
+}
+
+// Whether the file system of a device gives a change made right after its change time was read
+// a newer change time (Linux does since 6.13 on its common file systems; before, times only
+// move on with the clock's tick, and a change in the same tick keeps the time). Only then does
+// an unchanged state prove an unchanged file. Found out once per device, on a journal.
+std::map<dev_t, bool> s_fineTimes;  // under s_openLock
+
+void probeChangeTimes(int journalFd) {
+    struct stat before {};
+    if (fileOps().fstat(journalFd, &before) != 0) return;
+    {
+        std::lock_guard<std::mutex> guard(s_openLock);
+        if (s_fineTimes.count(before.st_dev)) return;
+    }
+    bool fine = true;
+    // Three times in a row: a coarse clock's tick may fall between two of them, not all three.
+    for (int round = 0; round < 3 && fine; ++round) {
+        struct stat after {};
+        if (!writeFully(journalFd, journal::kClearedHeader, journal::kHeaderSize, 0) ||
+            fileOps().fstat(journalFd, &after) != 0)
+            return;
+        fine = !sameTime(before.st_ctim, after.st_ctim);
+        before = after;
+    }
+    std::lock_guard<std::mutex> guard(s_openLock);
+    s_fineTimes[before.st_dev] = fine;
 }
 
 bool isOpenHere(dev_t device, ino_t inode) {
@@ -133,6 +182,8 @@ JournaledFile::Step JournaledFile::refuseSecondName() {
     // Asked under our lock: a writer refused here never starts a journal a second name hides.
     struct stat st {};
     if (fileOps().fstat(m_fd.get(), &st) != 0) return fail(cannot("stat", m_name, errno));
+    m_lockedState = st;
+    m_lockedStateKnown = true;
     if (st.st_nlink <= 1) return Step::Done;
     return fail("file " + m_name + " has " + std::to_string(st.st_nlink) +
                 " hard links; a journaled file must have one name (a journal beside one name cannot be "
@@ -147,7 +198,7 @@ JournaledFile::Step JournaledFile::refuseJournalUnderGivenName() {
     if (m_name == m_path) return Step::Done;
     const std::string given = journal::journalName(m_name);
     struct stat old {};
-    if (fileOps().stat(given.c_str(), &old) != 0 || old.st_size == 0) return Step::Done;
+    if (fileOps().stat(given.c_str(), &old) != 0 || !journalIsHot(m_name)) return Step::Done;
     struct stat current {};
     if (fileOps().stat(journal::journalName(m_path).c_str(), &current) == 0 && current.st_dev == old.st_dev &&
         current.st_ino == old.st_ino)
@@ -163,9 +214,31 @@ void JournaledFile::enlist() {
         std::lock_guard<std::mutex> guard(s_openLock);
         s_open.insert({m_device, m_inode});
         m_enlisted = true;
+        takeRemembered();
     }
     // From here on we hold the file's lock, so nobody else changes it under the cache.
     m_cache = std::make_unique<BlockCache>(m_fd.get());
+}
+
+void JournaledFile::takeRemembered() {
+    // Under s_openLock. Taken or dropped: what an earlier session left is never used twice.
+    const auto found = s_remembered.find({m_device, m_inode});
+    if (found == s_remembered.end()) return;
+    if (m_lockedStateKnown && sameState(found->second.state, m_lockedState))
+        m_remembered = std::move(found->second.what);
+    s_remembered.erase(found);
+}
+
+void JournaledFile::keepRemembered() {
+    if (!m_enlisted || m_shadow || m_failed || !m_remembered || !changeTimesProvenFine(m_device)) return;
+    // Asked after the last change: a later change of the file gets a newer change time (the
+    // kernel gives the next change a finer time once the current one has been read).
+    struct stat st {};
+    if (fileOps().fstat(m_fd.get(), &st) != 0) return;
+    std::lock_guard<std::mutex> guard(s_openLock);
+    if (s_remembered.size() >= kRememberedFiles && !s_remembered.count({m_device, m_inode}))
+        s_remembered.erase(s_remembered.begin());
+    s_remembered[{m_device, m_inode}] = Remembered{st, std::move(m_remembered)};
 }
 
 bool JournaledFile::writeFile(uint64_t addr, size_t size, const unsigned char* data) {
@@ -216,18 +289,24 @@ JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool 
     m_heldExclusive = true;
     if (!sameFileStillAtName()) return Step::Retry;
     if (refuseSecondName() != Step::Done || refuseJournalUnderGivenName() != Step::Done) return Step::Failed;
-    if (journalIsHot(m_path)) {
+    // The journal this writer will use is opened (or created) now; what it holds says whether a
+    // writer died before us.
+    if (!prepareJournal()) return Step::Failed;
+    if (journal::holdsTransaction(m_preparedJournal.get())) {
+        m_preparedJournal.reset();
+        m_lockedStateKnown = false;
         const journal::RecoveryResult result = journal::rollBack(m_path, m_fd.get());
         if (!result.ok) return fail(result.error);
         if (result.what == journal::Recovery::Removed) return Step::Retry;
         struct stat st {};
         if (fileOps().fstat(m_fd.get(), &st) != 0) return fail(cannot("stat", m_name, errno));
         m_eof = static_cast<uint64_t>(st.st_size);
+        if (!prepareJournal()) return Step::Failed;
     }
     m_originalLength = m_eof;
     m_journaled.assign((m_originalLength + kPage - 1) / kPage, false);
-    if (!prepareJournal()) return Step::Failed;
     enlist();
+    if (truncate) m_remembered.reset();  // about content that is about to go
     if (truncate && m_originalLength > 0 && !this->truncate(0)) return Step::Failed;
     return Step::Done;
 }
@@ -307,8 +386,8 @@ bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>&
     if (!m_journal.valid()) {
         const std::string jname = journal::journalName(m_path);
         // We hold the container's exclusive lock and rolled back any journal at open, so a
-        // file of this name now is an emptied one, reused.
-        m_journal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC));
+        // file of this name now is a cleared one, reused; the new header goes over the old.
+        m_journal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_CLOEXEC));
         m_journalDirSynced = false;
         if (m_journal.valid() && journalSync()) {
             std::lock_guard<std::mutex> guard(s_openLock);
@@ -551,15 +630,31 @@ bool JournaledFile::commit() {
     if (!spill()) return false;
     if (!m_wrote && !m_journal.valid()) return true;
     if (journalSync() && !syncData(m_fd.get())) return ioFailure("sync");
-    // The commit point: once the journal is empty, the new content is the committed one. The
-    // emptied journal stays for the next transaction. Only appends: nothing to undo.
+    // The commit point: once the journal's header is cleared, the new content is the committed
+    // one. The journal stays for the next transaction. Only appends: nothing to undo.
     if (m_journal.valid()) {
-        if (fileOps().ftruncate(m_journal.get(), 0) != 0) return ioFailure("empty the journal of");
+        const bool cleared = m_journalLength > kKeptJournalBytes
+                                 ? fileOps().ftruncate(m_journal.get(), 0) == 0
+                                 : writeFully(m_journal.get(), journal::kClearedHeader, journal::kHeaderSize, 0);
+        if (!cleared) return ioFailure("clear the journal of");
+        if (m_remembered) probeChangeTimes(m_journal.get());
         if (journalSync() && !syncData(m_journal.get())) return ioFailure("sync the journal of");
         m_journal.reset();
     }
     beginSession();
     return true;
+}
+
+bool changeTimesProvenFine(dev_t device) {
+    std::lock_guard<std::mutex> guard(s_openLock);
+    const auto found = s_fineTimes.find(device);
+    return found != s_fineTimes.end() && found->second;
+}
+
+void forgetFileStates() {
+    std::lock_guard<std::mutex> guard(s_openLock);
+    s_remembered.clear();
+    s_fineTimes.clear();
 }
 
 }  // namespace Quellmar::qmxfile

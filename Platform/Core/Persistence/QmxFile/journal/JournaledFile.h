@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -50,6 +51,14 @@ public:
     // session in error(), when a write failed or the commit itself did.
     bool commit();
 
+    // What the file library learnt about the stored content (which objects it found sound),
+    // kept with the open file. When a session ends with its changes committed, or only read,
+    // keepRemembered() hands it on to the next open of the file in this process, which gets it
+    // only if the file is exactly as this session left it (same size, modification and change
+    // times, link count); a file changed by anyone in between starts with nothing.
+    std::shared_ptr<void>& remembered() { return m_remembered; }
+    void keepRemembered();
+
     uint64_t eof() const { return m_eof; }
     dev_t device() const { return m_device; }
     ino_t inode() const { return m_inode; }
@@ -71,6 +80,7 @@ private:
     // Records cannot(action, name, errno) (PosixFile.h) as the first failure of the session.
     bool ioFailure(const std::string& action);
     void enlist();
+    void takeRemembered();
     bool writeFile(uint64_t addr, size_t size, const unsigned char* data);
 
     // Creates the journal with its header (salt m_salt) and the given records.
@@ -105,6 +115,9 @@ private:
     ino_t m_inode = 0;
     uint64_t m_eof = 0;
     std::string m_error;
+    struct stat m_lockedState {};  // as first seen under our lock
+    bool m_lockedStateKnown = false;  // and still the file's state (no rollback since)
+    std::shared_ptr<void> m_remembered;
 
     std::unique_ptr<BlockCache> m_cache;  // once the file is ours (locked, not a shadow)
     std::string m_cause;      // the first I/O failure of the session
@@ -118,6 +131,14 @@ private:
     std::map<uint64_t, HeldPage> m_held;                     // overwrites not yet written
     size_t m_heldBytes = 0;
 };
+
+// Whether this process found that the file system of device gives a change made right after its
+// change time was read a newer change time (JournaledFile::remembered relies on it). Learnt at
+// the first commit that used a journal on the device; false until then.
+bool changeTimesProvenFine(dev_t device);
+
+// Drops every remembered file state and what was learnt about change times (setFileOps).
+void forgetFileStates();
 
 }  // namespace Quellmar::qmxfile
 
