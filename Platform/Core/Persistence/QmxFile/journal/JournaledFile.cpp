@@ -46,6 +46,10 @@ bool journalIsHot(const std::string& container) { return journal::holdsTransacti
 // not leave a large file behind for good.
 constexpr uint64_t kKeptJournalBytes = 1u << 20;
 
+// A commit seals its journal (Journal.h) and so skips the sync of its clearing when it appended
+// no more than this: the seal's checksum reads every appended byte back.
+constexpr uint64_t kMaxSealedAppend = 256u << 10;
+
 // Journal files whose directory entry this process has synced. A reused journal may have been
 // created while flushing was off, so its entry is synced once before it protects a flushed
 // transaction; after that, reuse needs no directory sync.
@@ -93,7 +97,7 @@ void probeChangeTimes(int journalFd) {
     // Three times in a row: a coarse clock's tick may fall between two of them, not all three.
     for (int round = 0; round < 3 && fine; ++round) {
         struct stat after {};
-        if (!writeFully(journalFd, journal::kClearedHeader, journal::kHeaderSize, 0) ||
+        if (!writeFully(journalFd, journal::kClearedSector, journal::kHeaderSize, 0) ||
             fileOps().fstat(journalFd, &after) != 0)
             return;
         fine = !sameTime(before.st_ctim, after.st_ctim);
@@ -372,9 +376,11 @@ void JournaledFile::beginSession() {
     m_journaled.assign((m_originalLength + kPage - 1) / kPage, false);
     m_journalLength = 0;
     m_wrote = false;
+    m_journalOrder.clear();
 }
 
-bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>& firstRecords) {
+bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>& firstRecords,
+                                 const std::vector<unsigned char>& seal) {
     if (!m_journal.valid() && m_preparedJournal.valid()) {
         m_journal = std::move(m_preparedJournal);
         m_journalDirSynced = false;
@@ -398,18 +404,55 @@ bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>&
         if (!m_journal.valid()) return ioFailure("create the journal of");
         // Only a creation locks its journal (see rollBack); here the container's lock covers it.
     }
-    journal::Header header;
-    header.created = created;
-    header.originalLength = m_originalLength;
-    header.salt = m_salt;
+    m_journalCreated = created;
     unsigned char bytes[journal::kHeaderSize];
-    journal::encodeHeader(header, bytes);
-    // Header and first records in one write: a small transaction's journal is one write.
-    std::vector<unsigned char> start(bytes, bytes + sizeof bytes);
+    journal::encodeHeader(header(), bytes);
+    // Header, seal and first records in one write: a small transaction's journal is one write.
+    // The first sector holds only header and seal, so that it is written whole or not at all.
+    std::vector<unsigned char> start(journal::kSectorSize, 0);
+    std::copy(bytes, bytes + sizeof bytes, start.begin());
+    std::copy(seal.begin(), seal.end(), start.begin() + journal::kHeaderSize);
     start.insert(start.end(), firstRecords.begin(), firstRecords.end());
     if (!writeFully(m_journal.get(), start.data(), start.size(), 0)) return ioFailure("write the journal of");
     m_journalLength = start.size();
     return true;
+}
+
+journal::Header JournaledFile::header() const {
+    journal::Header header;
+    header.version = journal::kSealedVersion;
+    header.created = m_journalCreated;
+    header.originalLength = m_originalLength;
+    header.salt = m_salt;
+    return header;
+}
+
+bool JournaledFile::writeSeal(const std::vector<unsigned char>& seal) {
+    unsigned char bytes[journal::kHeaderSize];
+    journal::encodeHeader(header(), bytes);
+    std::vector<unsigned char> sector(bytes, bytes + sizeof bytes);
+    sector.insert(sector.end(), seal.begin(), seal.end());
+    if (!writeFully(m_journal.get(), sector.data(), sector.size(), 0)) return ioFailure("write the journal of");
+    return true;
+}
+
+std::vector<unsigned char> JournaledFile::makeSeal() {
+    if (!journalSync() || (m_journal.valid() ? m_journalCreated : m_held.empty())) return {};
+    std::set<uint64_t> pages(m_journalOrder.begin(), m_journalOrder.end());
+    for (const auto& entry : m_held) pages.insert(entry.first);
+    const uint64_t appended = m_eof > m_originalLength ? m_eof - m_originalLength : 0;
+    if (pages.size() > journal::kMaxSealedPages || appended > kMaxSealedAppend) return {};
+    journal::Seal seal;
+    seal.newLength = m_eof;
+    for (uint64_t page : pages) seal.pages.push_back(page * kPage);
+    journal::Header sealed = header();
+    sealed.created = false;
+    const std::optional<uint32_t> content = journal::contentChecksum(
+        sealed, seal, [this](uint64_t at, size_t size, unsigned char* out) { return read(at, size, out); });
+    // Unreadable now: the commit goes on unsealed, and its own writes meet the trouble.
+    if (!content) return {};
+    seal.content = *content;
+    return journal::encodeSeal(sealed, seal);
 }
 
 bool JournaledFile::ensureJournal() {
@@ -451,7 +494,7 @@ JournaledFile::HeldPage& JournaledFile::heldPage(uint64_t page) {
     return m_held.emplace(page, std::move(held)).first->second;
 }
 
-bool JournaledFile::spill() {
+void JournaledFile::dropUnchangedPages() {
     // A page written back as it was (HDF5 marks the superblock at open and unmarks it at
     // close) is no change: it needs neither a record nor a write.
     for (auto it = m_held.begin(); it != m_held.end();) {
@@ -462,18 +505,25 @@ bool JournaledFile::spill() {
             ++it;
         }
     }
-    if (m_held.empty()) return true;
+}
+
+bool JournaledFile::spill(const std::vector<unsigned char>& seal) {
+    dropUnchangedPages();
+    if (m_held.empty()) return seal.empty() || (writeSeal(seal) && syncJournal());
     const bool first = !m_journal.valid();
-    if (first) m_salt = journal::newSalt();
+    if (first && seal.empty()) m_salt = journal::newSalt();  // a seal was made with the salt chosen
     std::vector<unsigned char> records;
     records.reserve(m_heldBytes / 2 + m_held.size() * journal::kRecordHeaderSize);
     for (const auto& [page, held] : m_held)
         journal::appendRecord(records, m_salt, page * kPage, held.original.data(),
                               static_cast<uint32_t>(held.original.size()));
-    if (!(first ? startJournal(false, records) : appendToJournal(records)) || !syncJournal()) return false;
+    const bool journaled = first ? startJournal(false, records, seal)
+                                 : appendToJournal(records) && (seal.empty() || writeSeal(seal));
+    if (!journaled || !syncJournal()) return false;
     for (const auto& [page, held] : m_held) {
         if (!writeFile(page * kPage, held.current.size(), held.current.data())) return false;
         m_journaled[page] = true;
+        m_journalOrder.push_back(page);
     }
     m_held.clear();
     m_heldBytes = 0;
@@ -502,6 +552,7 @@ bool JournaledFile::journalPagesFrom(uint64_t firstPage) {
         if (records.empty()) continue;
         if (!appendToJournal(records)) return false;
         for (uint64_t p : pages) m_journaled[p] = true;
+        m_journalOrder.insert(m_journalOrder.end(), pages.begin(), pages.end());
     }
     return syncJournal();
 }
@@ -627,7 +678,10 @@ bool JournaledFile::commit() {
                   "); they are rolled back at the next open";
         return false;
     }
-    if (!spill()) return false;
+    dropUnchangedPages();
+    if (!m_journal.valid() && !m_held.empty()) m_salt = journal::newSalt();
+    const std::vector<unsigned char> seal = makeSeal();
+    if (!spill(seal)) return false;
     if (!m_wrote && !m_journal.valid()) return true;
     if (journalSync() && !syncData(m_fd.get())) return ioFailure("sync");
     // The commit point: once the journal's header is cleared, the new content is the committed
@@ -635,10 +689,12 @@ bool JournaledFile::commit() {
     if (m_journal.valid()) {
         const bool cleared = m_journalLength > kKeptJournalBytes
                                  ? fileOps().ftruncate(m_journal.get(), 0) == 0
-                                 : writeFully(m_journal.get(), journal::kClearedHeader, journal::kHeaderSize, 0);
+                                 : writeFully(m_journal.get(), journal::kClearedSector, journal::kSectorSize, 0);
         if (!cleared) return ioFailure("clear the journal of");
         if (m_remembered) probeChangeTimes(m_journal.get());
-        if (journalSync() && !syncData(m_journal.get())) return ioFailure("sync the journal of");
+        // A sealed journal whose clearing is lost is recognised by recovery (the container
+        // matches its seal) and not rolled back: the clearing needs no sync of its own.
+        if (journalSync() && seal.empty() && !syncData(m_journal.get())) return ioFailure("sync the journal of");
         m_journal.reset();
     }
     beginSession();

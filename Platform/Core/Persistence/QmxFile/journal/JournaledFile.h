@@ -2,6 +2,7 @@
 #define QUELLMAR_QMXFILE_JOURNALEDFILE_H
 
 #include "BlockCache.h"
+#include "Journal.h"
 #include "PosixFile.h"
 
 #include <cstdint>
@@ -83,8 +84,16 @@ private:
     void takeRemembered();
     bool writeFile(uint64_t addr, size_t size, const unsigned char* data);
 
-    // Creates the journal with its header (salt m_salt) and the given records.
-    bool startJournal(bool created, const std::vector<unsigned char>& firstRecords = {});
+    // Creates the journal with its header (salt m_salt), the seal if any and the given records.
+    bool startJournal(bool created, const std::vector<unsigned char>& firstRecords = {},
+                      const std::vector<unsigned char>& seal = {});
+    journal::Header header() const;
+    // The seal of a commit about to be made (Journal.h), empty when this commit is not sealed:
+    // syncs are off, the journal is a creation's, or the transaction changed more than a seal
+    // can cover cheaply. Needs m_salt chosen.
+    std::vector<unsigned char> makeSeal();
+    bool writeSeal(const std::vector<unsigned char>& seal);
+    void dropUnchangedPages();
     bool ensureJournal();  // with a header and no records yet
     bool appendToJournal(const std::vector<unsigned char>& records);
     bool syncJournal();
@@ -92,7 +101,8 @@ private:
     // that a writer that could never journal is refused at open, before it changes anything.
     bool prepareJournal();
     void beginSession();  // after a commit: what is in the file now is the original
-    bool spill();
+    // Journals and writes the held pages, the seal (when given) going beside the header.
+    bool spill(const std::vector<unsigned char>& seal = {});
     bool journalPagesFrom(uint64_t firstPage);
     struct HeldPage {
         std::vector<unsigned char> original;  // as the session found it: the journal record
@@ -127,6 +137,8 @@ private:
     bool m_journalDirSynced = false;
     uint64_t m_originalLength = 0;
     uint64_t m_salt = 0;
+    bool m_journalCreated = false;   // the journal in use is a creation's
+    std::vector<uint64_t> m_journalOrder;  // pages journaled and written this session
     std::vector<bool> m_journaled;                           // per original page
     std::map<uint64_t, HeldPage> m_held;                     // overwrites not yet written
     size_t m_heldBytes = 0;

@@ -3,6 +3,7 @@
 // file library learnt about a file is handed from one open to the next only while nothing
 // changed the file.
 #include "FileOps.h"
+#include "JournalControl.h"
 #include "Journal.h"
 #include "JournaledFile.h"
 #include "TempDir.h"
@@ -58,7 +59,10 @@ public:
         if (fails("pwrite", fd, size, offset)) return -1;
         return real().pwrite(fd, buffer, size, offset);
     }
-    int fdatasync(int fd) override { return real().fdatasync(fd); }
+    int fdatasync(int fd) override {
+        if (fails("fdatasync", fd, 0, 0)) return -1;
+        return real().fdatasync(fd);
+    }
     int fsync(int fd) override { return real().fsync(fd); }
     int ftruncate(int fd, off_t length) override {
         if (fails("ftruncate", fd, 0, length)) return -1;
@@ -127,8 +131,9 @@ TEST(JournalReuse, CommitClearsTheHeaderAndKeepsTheFile) {
     EXPECT_EQ(bytes.substr(2 * kPage, 6), "second");
 }
 
-// A transaction whose clearing failed is rolled back at the next open, and only its own records
-// count: the longer tail of an earlier transaction behind them is not applied.
+// A transaction cut short before its container was written is rolled back at the next open,
+// and only its own records count: the longer tail of an earlier transaction behind them is not
+// applied.
 TEST(JournalReuse, StaleRecordsOfAnEarlierTransactionAreNotRolledBack) {
     TempDir dir;
     const std::string name = dir.file("c.qmz");
@@ -144,17 +149,107 @@ TEST(JournalReuse, StaleRecordsOfAnEarlierTransactionAreNotRolledBack) {
         Layer layer(faulty);
         auto file = openFile(name, qf::kOpenReadWrite);
         ASSERT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
-        faulty.failing = [](const char* call, int fd, size_t size, off_t offset) {
-            return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 && size == jr::kHeaderSize;
+        ASSERT_TRUE(put(*file, 8 * kPage, "appended"));
+        faulty.failing = [](const char* call, int fd, size_t, off_t offset) {
+            return std::strcmp(call, "pwrite") == 0 && !isJournal(fd) && offset == 3 * kPage;
         };
         EXPECT_FALSE(file->commit());
-        EXPECT_NE(file->error().find("cannot clear the journal of " + name), std::string::npos) << file->error();
         faulty.failing = nullptr;
-        EXPECT_EQ(readFile(name).substr(3 * kPage, kPage), pages(1, 'c')) << "the container was written";
         EXPECT_TRUE(jr::holdsTransaction(name));
     }
     auto file = openFile(name, 0);
     EXPECT_EQ(readFile(name), pages(8, 'b')) << "rolled back to the committed state, no further";
+}
+
+// With syncs on, the commit seals its journal and does not sync the journal's clearing: when
+// the clearing is lost (here: it fails, as it would be dropped by a power loss), the next open
+// finds the container matching the seal and keeps the committed transaction. Without syncs
+// nothing is sealed and such a journal rolls the transaction back.
+TEST(JournalReuse, ACommitWhoseClearingIsLostIsKeptOnlyWhenSealed) {
+    for (bool synced : {true, false}) {
+        TempDir dir;
+        const std::string name = dir.file("c.qmz");
+        writeFile(name, pages(8, 'a'));
+        struct RestoreSync {
+            ~RestoreSync() { qf::setJournalSync(true); }
+        } restore;
+        qf::setJournalSync(synced);
+        Faulty faulty;
+        {
+            Layer layer(faulty);
+            auto file = openFile(name, qf::kOpenReadWrite);
+            ASSERT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
+            ASSERT_TRUE(put(*file, 8 * kPage, "appended"));
+            faulty.failing = [](const char* call, int fd, size_t size, off_t offset) {
+                return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 && size == jr::kSectorSize;
+            };
+            EXPECT_FALSE(file->commit());
+            EXPECT_NE(file->error().find("cannot clear the journal of " + name), std::string::npos) << file->error();
+            faulty.failing = nullptr;
+        }
+        qf::setJournalSync(true);
+        ASSERT_TRUE(jr::holdsTransaction(name));
+        std::string committed = pages(8, 'a');
+        committed.replace(3 * kPage, kPage, pages(1, 'c'));
+        committed += "appended";
+        ASSERT_EQ(readFile(name), committed);
+        // Bytes a later transaction appended without syncing them are not part of the commit.
+        writeFile(name, committed + "later, unsynced");
+        auto file = openFile(name, 0);
+        EXPECT_EQ(readFile(name), synced ? committed : pages(8, 'a')) << (synced ? "sealed" : "not sealed");
+        EXPECT_FALSE(jr::holdsTransaction(name));
+    }
+}
+
+// The same journal, left sealed, rolls back when the container does not match its seal: the
+// crash came before the container's sync.
+TEST(JournalReuse, AContainerThatDoesNotMatchTheSealIsRolledBack) {
+    for (std::size_t damaged : {3 * kPage + 7, 8 * kPage + 2}) {
+        TempDir dir;
+        const std::string name = dir.file("c.qmz");
+        writeFile(name, pages(8, 'a'));
+        Faulty faulty;
+        {
+            Layer layer(faulty);
+            auto file = openFile(name, qf::kOpenReadWrite);
+            ASSERT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
+            ASSERT_TRUE(put(*file, 8 * kPage, "appended"));
+            faulty.failing = [](const char* call, int fd, size_t size, off_t offset) {
+                return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 && size == jr::kSectorSize;
+            };
+            EXPECT_FALSE(file->commit());
+            faulty.failing = nullptr;
+        }
+        std::string bytes = readFile(name);
+        bytes[damaged] = 'x';  // a page or an appended byte that never reached the disk
+        writeFile(name, bytes);
+        auto file = openFile(name, 0);
+        EXPECT_EQ(readFile(name), pages(8, 'a')) << "damaged at " << damaged;
+    }
+}
+
+// A sealed commit syncs twice (journal, container); one that changed more pages than a seal
+// lists syncs its journal's clearing too.
+TEST(JournalReuse, SealedCommitsSyncTwice) {
+    for (std::size_t changed : {std::size_t{2}, jr::kMaxSealedPages + 1}) {
+        TempDir dir;
+        const std::string name = dir.file("c.qmz");
+        writeFile(name, pages(100, 'a'));
+        Faulty faulty;
+        Layer layer(faulty);
+        auto file = openFile(name, qf::kOpenReadWrite);
+        ASSERT_TRUE(put(*file, 0, pages(changed, 'b')));
+        ASSERT_TRUE(file->commit()) << "journal file made durable once";
+        ASSERT_TRUE(put(*file, 0, pages(changed, 'c')));
+        int syncs = 0;
+        faulty.failing = [&](const char* call, int, size_t, off_t) {
+            syncs += std::strcmp(call, "fdatasync") == 0;
+            return false;
+        };
+        ASSERT_TRUE(file->commit());
+        faulty.failing = nullptr;
+        EXPECT_EQ(syncs, changed <= jr::kMaxSealedPages ? 2 : 3) << changed << " pages";
+    }
 }
 
 TEST(JournalReuse, ALargeJournalIsCutAtTheCommit) {
