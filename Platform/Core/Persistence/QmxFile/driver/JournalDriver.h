@@ -4,7 +4,7 @@
 // The HDF5 file driver under every container file: POSIX I/O like HDF5's sec2 driver, with
 // flock file locking, plus a rollback journal (Journal.h) that makes each read-write session a
 // transaction. The session commits when HDF5 closes the file, or earlier on request
-// (commitFileNow): the container is synced and the journal emptied, and a new session begins.
+// (commitFileNow): the container is synced and the journal cleared, and a new session begins.
 // Any open that finds a journal left by a crashed writer rolls the container back first, under
 // an exclusive lock.
 //

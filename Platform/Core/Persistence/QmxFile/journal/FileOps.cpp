@@ -1,7 +1,5 @@
 #include "FileOps.h"
 
-#include "JournaledFile.h"
-
 #include <atomic>
 #include <cstdio>
 #include <fcntl.h>
@@ -33,6 +31,7 @@ public:
 
 PosixFileOps s_posix;
 std::atomic<FileOps*> s_current{&s_posix};
+std::atomic<unsigned long> s_generation{0};
 
 }  // namespace
 
@@ -40,8 +39,9 @@ FileOps& posixFileOps() { return s_posix; }
 FileOps& fileOps() { return *s_current.load(std::memory_order_acquire); }
 void setFileOps(FileOps* ops) {
     s_current.store(ops ? ops : &s_posix, std::memory_order_release);
-    // What was learnt through the old layer (file states, how times behave) may not hold in the new.
-    forgetFileStates();
+    ++s_generation;
 }
+
+unsigned long fileOpsGeneration() { return s_generation.load(); }
 
 }  // namespace Quellmar::qmxfile

@@ -71,6 +71,19 @@ struct Remembered {
 constexpr std::size_t kRememberedFiles = 16;
 std::map<std::pair<dev_t, ino_t>, Remembered> s_remembered;  // under s_openLock
 
+// Per device: whether change times are fine (probeChangeTimes).
+std::map<dev_t, bool> s_fineTimes;  // under s_openLock
+
+// Under s_openLock: forgets what was learnt through another file layer than the one in force.
+void forgetOtherLayers() {
+    static unsigned long s_generation = 0;
+    const unsigned long now = fileOpsGeneration();
+    if (now == s_generation) return;
+    s_generation = now;
+    s_remembered.clear();
+    s_fineTimes.clear();
+}
+
 bool sameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -84,15 +97,15 @@ bool sameState(const struct stat& a, const struct stat& b) {
 // a newer change time (Linux does since 6.13 on its common file systems; before, times only
 // move on with the clock's tick, and a change in the same tick keeps the time). Only then does
 // an unchanged state prove an unchanged file. Found out once per device, on a journal.
-std::map<dev_t, bool> s_fineTimes;  // under s_openLock
-
-void probeChangeTimes(int journalFd) {
+void probeChangeTimes(int journalFd, dev_t device) {
+    {
+        // The journal lies beside its container, on the container's device.
+        std::lock_guard<std::mutex> guard(s_openLock);
+        forgetOtherLayers();
+        if (s_fineTimes.count(device)) return;
+    }
     struct stat before {};
     if (fileOps().fstat(journalFd, &before) != 0) return;
-    {
-        std::lock_guard<std::mutex> guard(s_openLock);
-        if (s_fineTimes.count(before.st_dev)) return;
-    }
     bool fine = true;
     // Three times in a row: a coarse clock's tick may fall between two of them, not all three.
     for (int round = 0; round < 3 && fine; ++round) {
@@ -104,7 +117,8 @@ void probeChangeTimes(int journalFd) {
         before = after;
     }
     std::lock_guard<std::mutex> guard(s_openLock);
-    s_fineTimes[before.st_dev] = fine;
+    forgetOtherLayers();
+    s_fineTimes[device] = fine;
 }
 
 bool isOpenHere(dev_t device, ino_t inode) {
@@ -226,6 +240,7 @@ void JournaledFile::enlist() {
 
 void JournaledFile::takeRemembered() {
     // Under s_openLock. Taken or dropped: what an earlier session left is never used twice.
+    forgetOtherLayers();
     const auto found = s_remembered.find({m_device, m_inode});
     if (found == s_remembered.end()) return;
     if (m_lockedStateKnown && sameState(found->second.state, m_lockedState))
@@ -240,6 +255,7 @@ void JournaledFile::keepRemembered() {
     struct stat st {};
     if (fileOps().fstat(m_fd.get(), &st) != 0) return;
     std::lock_guard<std::mutex> guard(s_openLock);
+    forgetOtherLayers();
     if (s_remembered.size() >= kRememberedFiles && !s_remembered.count({m_device, m_inode}))
         s_remembered.erase(s_remembered.begin());
     s_remembered[{m_device, m_inode}] = Remembered{st, std::move(m_remembered)};
@@ -363,7 +379,8 @@ JournaledFile::Step JournaledFile::createNew() {
 
 bool JournaledFile::prepareJournal() {
     const std::string jname = journal::journalName(m_path);
-    // Under the container's exclusive lock, after any rollback: a journal here is empty.
+    // Under the container's exclusive lock: a journal here holds no transaction, or the caller
+    // rolls it back before using it.
     m_preparedJournal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (m_preparedJournal.valid()) return true;
     fail(cannot("create the journal", jname, errno) +
@@ -691,7 +708,7 @@ bool JournaledFile::commit() {
                                  ? fileOps().ftruncate(m_journal.get(), 0) == 0
                                  : writeFully(m_journal.get(), journal::kClearedSector, journal::kSectorSize, 0);
         if (!cleared) return ioFailure("clear the journal of");
-        if (m_remembered) probeChangeTimes(m_journal.get());
+        if (m_remembered) probeChangeTimes(m_journal.get(), m_device);
         // A sealed journal whose clearing is lost is recognised by recovery (the container
         // matches its seal) and not rolled back: the clearing needs no sync of its own.
         if (journalSync() && seal.empty() && !syncData(m_journal.get())) return ioFailure("sync the journal of");
@@ -703,14 +720,9 @@ bool JournaledFile::commit() {
 
 bool changeTimesProvenFine(dev_t device) {
     std::lock_guard<std::mutex> guard(s_openLock);
+    forgetOtherLayers();
     const auto found = s_fineTimes.find(device);
     return found != s_fineTimes.end() && found->second;
-}
-
-void forgetFileStates() {
-    std::lock_guard<std::mutex> guard(s_openLock);
-    s_remembered.clear();
-    s_fineTimes.clear();
 }
 
 }  // namespace Quellmar::qmxfile

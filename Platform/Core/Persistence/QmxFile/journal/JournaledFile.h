@@ -26,7 +26,7 @@ constexpr unsigned kOpenCreate = 0x0010u;
 // the journal, and the journal reaches the disk before the container changes. Overwrites of
 // such pages are held back in memory and written in batches, so one journal sync covers many
 // of them. Bytes beyond the original length are written straight away: rolling back cuts them
-// off. commit() makes the session's changes the committed state by emptying the journal; a new
+// off. commit() makes the session's changes the committed state by clearing the journal; a new
 // session begins from there, so a file may commit many times while it stays open.
 class JournaledFile {
 public:
@@ -148,9 +148,6 @@ private:
 // change time was read a newer change time (JournaledFile::remembered relies on it). Learnt at
 // the first commit that used a journal on the device; false until then.
 bool changeTimesProvenFine(dev_t device);
-
-// Drops every remembered file state and what was learnt about change times (setFileOps).
-void forgetFileStates();
 
 }  // namespace Quellmar::qmxfile
 
