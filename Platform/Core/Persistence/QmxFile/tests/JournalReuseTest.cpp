@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -226,6 +227,102 @@ TEST(JournalReuse, AContainerThatDoesNotMatchTheSealIsRolledBack) {
         auto file = openFile(name, 0);
         EXPECT_EQ(readFile(name), pages(8, 'a')) << "damaged at " << damaged;
     }
+}
+
+TEST(JournalReuse, SealRoundTripsAndRejectsDamage) {
+    jr::Header header;
+    header.version = jr::kSealedVersion;
+    header.originalLength = 5 * kPage;
+    header.salt = 1234;
+    jr::Seal seal;
+    seal.newLength = 6 * kPage + 10;
+    seal.content = 0xdeadbeef;
+    seal.pages = {0, 3 * kPage};
+    const std::vector<unsigned char> bytes = jr::encodeSeal(header, seal);
+    ASSERT_LE(bytes.size(), jr::kSectorSize - jr::kHeaderSize);
+    const auto back = jr::decodeSeal(header, bytes.data(), bytes.size());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->newLength, seal.newLength);
+    EXPECT_EQ(back->content, seal.content);
+    EXPECT_EQ(back->pages, seal.pages);
+
+    EXPECT_FALSE(jr::decodeSeal(header, bytes.data(), bytes.size() - 1)) << "torn";
+    for (std::size_t i : {0u, 9u, 17u, 21u, 30u, 41u}) {
+        std::vector<unsigned char> bad = bytes;
+        bad[i] ^= 0x20;
+        EXPECT_FALSE(jr::decodeSeal(header, bad.data(), bad.size())) << "flipped byte " << i;
+    }
+    jr::Header other = header;
+    other.salt = 1235;
+    EXPECT_FALSE(jr::decodeSeal(other, bytes.data(), bytes.size())) << "another journal's seal";
+    std::vector<unsigned char> many = bytes;
+    many[16] = static_cast<unsigned char>(jr::kMaxSealedPages + 1);
+    many.resize(jr::kSectorSize, 0);
+    EXPECT_FALSE(jr::decodeSeal(header, many.data(), many.size())) << "more pages than a sector holds";
+
+    // Pages past either length count only below both; appended bytes follow.
+    std::string container = pages(6, 'p') + "0123456789";
+    std::string read;
+    const auto content = jr::contentChecksum(header, seal, [&](uint64_t at, size_t size, unsigned char* out) {
+        std::memcpy(out, container.data() + at, size);
+        read += std::to_string(at) + "+" + std::to_string(size) + " ";
+        return true;
+    });
+    ASSERT_TRUE(content);
+    EXPECT_EQ(read, "0+4096 12288+4096 20480+4096 24576+10 ");
+    EXPECT_FALSE(jr::contentChecksum(header, seal, [](uint64_t, size_t, unsigned char*) { return false; }))
+        << "an unreadable container matches no seal";
+}
+
+// A sealed journal left behind by a commit whose clearing was lost, over the container it sealed.
+class LeftSealed : public ::testing::Test {
+protected:
+    void SetUp() override {
+        name = dir.file("c.qmz");
+        writeFile(name, pages(8, 'a'));
+        Layer layer(faulty);
+        auto file = openFile(name, qf::kOpenReadWrite);
+        ASSERT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
+        ASSERT_TRUE(put(*file, 8 * kPage, "appended"));
+        faulty.failing = [](const char* call, int fd, size_t size, off_t offset) {
+            return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 && size == jr::kSectorSize;
+        };
+        EXPECT_FALSE(file->commit());
+        faulty.failing = nullptr;
+        committed = readFile(name);
+        ASSERT_TRUE(jr::holdsTransaction(name));
+    }
+
+    TempDir dir;
+    std::string name;
+    std::string committed;
+    Faulty faulty;
+};
+
+TEST_F(LeftSealed, AContainerShorterThanTheSealIsRolledBack) {
+    writeFile(name, committed.substr(0, committed.size() - 3));
+    auto file = openFile(name, 0);
+    EXPECT_EQ(readFile(name), pages(8, 'a'));
+}
+
+TEST_F(LeftSealed, FailuresKeepingTheCommitLeaveTheJournalForTheNextOpen) {
+    writeFile(name, committed + "later");
+    for (const char* call : {"ftruncate", "fdatasync"}) {
+        Layer layer(faulty);
+        faulty.failing = [call](const char* made, int fd, size_t, off_t) {
+            return std::strcmp(made, call) == 0 && !isJournal(fd);
+        };
+        std::string error;
+        EXPECT_EQ(qf::JournaledFile::open(name, 0, error), nullptr) << call;
+        EXPECT_NE(error.find(std::strcmp(call, "ftruncate") == 0 ? "cannot cut " + name + " to its committed length"
+                                                                 : "cannot sync " + name),
+                  std::string::npos)
+            << error;
+        faulty.failing = nullptr;
+        EXPECT_TRUE(jr::holdsTransaction(name)) << "recovery is tried again";
+    }
+    auto file = openFile(name, 0);
+    EXPECT_EQ(readFile(name), committed);
 }
 
 // A sealed commit syncs twice (journal, container); one that changed more pages than a seal
