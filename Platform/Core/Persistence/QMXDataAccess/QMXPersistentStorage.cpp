@@ -16,6 +16,18 @@ const Logging s_log(__FILE__);
 
 // The file library is told once, when this library is loaded, that a user has arrived.
 [[maybe_unused]] const int s_registered = QMXLregister();
+
+// A thread's id as text, made once per thread: formatting it through a stream cost as much as
+// the rest of a registry lookup.
+const std::string& threadText(std::thread::id thread) {
+    thread_local std::thread::id t_id;
+    thread_local std::string t_text;
+    if (t_text.empty() || t_id != thread) {
+        t_text = boost::lexical_cast<std::string>(thread);
+        t_id = thread;
+    }
+    return t_text;
+}
 }  // namespace
 
 std::map<std::string, std::weak_ptr<QMXPersistentStorage>> QMXPersistentStorage::s_drivers;
@@ -25,7 +37,7 @@ synchronization::Mutex QMXPersistentStorage::s_lock(true);
 
 std::string QMXPersistentStorage::stringise(const DataSourceDescriptor& descriptor,
                                             std::thread::id thread) {
-    return descriptor.getResourceName() + "|" + boost::lexical_cast<std::string>(thread);
+    return descriptor.getResourceName() + "|" + threadText(thread);
 }
 
 std::string QMXPersistentStorage::fileKeyOf(const DataSourceDescriptor& descriptor,
@@ -34,7 +46,7 @@ std::string QMXPersistentStorage::fileKeyOf(const DataSourceDescriptor& descript
         FileUtilities::canonicalPath(FileName(descriptor.getResourceName()));
     // An unresolvable name (its directory is missing) names no file yet: no alias to find.
     if (canonical.empty()) return std::string();
-    return canonical + "|" + boost::lexical_cast<std::string>(thread);
+    return canonical + "|" + threadText(thread);
 }
 
 std::shared_ptr<QMXPersistentStorage> QMXPersistentStorage::liveStorageOfFile(

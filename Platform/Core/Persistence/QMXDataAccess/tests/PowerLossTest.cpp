@@ -127,13 +127,19 @@ protected:
 
         DiskModel model;
         std::uint64_t lastVersion = ~0ull;
+        std::size_t lastDone = ~std::size_t{0};
         std::size_t writes = 0;
         for (std::size_t point = 0; point <= r.operations.size(); ++point) {
             if (point > 0) model.apply(r.operations[point - 1]);
             ++s_drop.points;
-            // Without a sync in between, dropping the unsynced leaves the same disk as before.
-            if (model.durableVersion() != lastVersion) {
+            std::size_t done = 0;
+            while (done < r.commitEnd.size() && r.commitEnd[done] <= point) ++done;
+            // Without a sync in between, dropping the unsynced leaves the same disk as before;
+            // it is checked again only when a commit returned since (a commit may end with a
+            // write it does not sync, and what must be found changes with its return).
+            if (model.durableVersion() != lastVersion || done != lastDone) {
                 lastVersion = model.durableVersion();
+                lastDone = done;
                 check(workload, contents, r, model, point, LossMode::DropUnsynced, s_drop);
             }
             if (point > 0 && r.operations[point - 1].kind == DiskOperation::Write) {

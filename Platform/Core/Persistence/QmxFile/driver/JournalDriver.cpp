@@ -112,6 +112,8 @@ herr_t driverClose(H5FD_t* f) {
     } else if (!d->file->commit()) {
         t_keptFailure = d->file->error();
         setLastJournalError(t_keptFailure);
+    } else {
+        d->file->keepRemembered();
     }
     {
         std::lock_guard<std::mutex> guard(s_openLock);
@@ -301,6 +303,15 @@ bool readJournaled(const void* handle, std::uint64_t addr, std::size_t size, voi
     std::lock_guard<std::mutex> guard(s_openLock);
     const auto found = openFiles().find(handle);
     return found != openFiles().end() && found->second->read(addr, size, out);
+}
+
+std::shared_ptr<void> rememberedOf(const void* handle, const std::shared_ptr<void>& otherwise) {
+    std::lock_guard<std::mutex> guard(s_openLock);
+    const auto found = openFiles().find(handle);
+    if (found == openFiles().end()) return otherwise;
+    std::shared_ptr<void>& slot = found->second->remembered();
+    if (!slot) slot = otherwise;
+    return slot;
 }
 
 std::uint64_t journaledLength(const void* handle) {

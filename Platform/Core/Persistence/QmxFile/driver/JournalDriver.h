@@ -4,7 +4,7 @@
 // The HDF5 file driver under every container file: POSIX I/O like HDF5's sec2 driver, with
 // flock file locking, plus a rollback journal (Journal.h) that makes each read-write session a
 // transaction. The session commits when HDF5 closes the file, or earlier on request
-// (commitFileNow): the container is synced and the journal emptied, and a new session begins.
+// (commitFileNow): the container is synced and the journal cleared, and a new session begins.
 // Any open that finds a journal left by a crashed writer rolls the container back first, under
 // an exclusive lock.
 //
@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace Quellmar::qmxfile {
@@ -56,6 +57,11 @@ std::string takeKeptFailure();
 bool readJournaled(const void* handle, std::uint64_t addr, std::size_t size, void* out);
 // That file's length, the session's appends included; 0 when none is open under the handle.
 std::uint64_t journaledLength(const void* handle);
+
+// What the file library remembers about the stored content of the open file under handle
+// (JournaledFile::remembered): what an earlier session of the unchanged file left, else
+// otherwise, which is then remembered. otherwise when no file is open under the handle.
+std::shared_ptr<void> rememberedOf(const void* handle, const std::shared_ptr<void>& otherwise);
 
 }  // namespace Quellmar::qmxfile
 

@@ -2,6 +2,7 @@
 
 #include "GroupIndex.h"
 #include "Hid.h"
+#include "JournalDriver.h"
 #include "ObjectHeader.h"
 
 #include <cstring>
@@ -16,14 +17,25 @@ namespace {
 
 constexpr unsigned kMaxSoftLinks = 16;             // HDF5 follows no more either
 
-struct FileChecks {
-    std::optional<StoredFile> stored;  // none: a file this library cannot read itself
-    bool readOnly = false;
-    std::uint64_t root = 0;
+// What was learnt about one file's stored objects. It outlives the open: the journaled driver
+// hands it to the next open of the file when nothing changed the file in between
+// (rememberedOf), so a program that opens the same file for every unit of work does not check
+// the same objects every time.
+struct Layout;
+
+struct Memory {
+    std::shared_ptr<const Layout> layout;  // known once a session of the file asked HDF5
     std::unordered_set<std::uint64_t> sound;  // headers (and groups' member indexes) found sound
     // Read-only files do not change: the members of a group whose index was checked are found
     // without asking HDF5.
     std::unordered_map<std::uint64_t, std::unordered_map<std::string, std::uint64_t>> members;
+};
+
+struct FileChecks {
+    std::optional<StoredFile> stored;  // none: a file this library cannot read itself
+    bool readOnly = false;
+    std::uint64_t root = 0;
+    std::shared_ptr<Memory> memory = std::make_shared<Memory>();
 };
 
 std::mutex s_registryLock;
@@ -33,15 +45,41 @@ std::unordered_map<unsigned long, std::weak_ptr<FileChecks>>& registry() {
     return *files;
 }
 
+// The stored file and the root's address as an earlier open of the unchanged file found them:
+// asking HDF5 for its property lists cost more than the checks the memory saves.
+struct Layout {
+    StoredFile stored;
+    std::uint64_t root = 0;
+};
+
 std::shared_ptr<FileChecks> makeChecks(hid_t object) {
     auto checks = std::make_shared<FileChecks>();
-    checks->stored = StoredFile::of(object);
     Hid file(H5Iget_file_id(object));
     unsigned intent = 0;
     checks->readOnly = file && H5Fget_intent(file.get(), &intent) >= 0 && !(intent & H5F_ACC_RDWR);
-    H5O_info_t root;
-    if (H5Oget_info_by_name2(object, "/", &root, H5O_INFO_BASIC, H5P_DEFAULT) >= 0) checks->root = root.addr;
-    else checks->stored.reset();
+    void* handle = nullptr;
+    herr_t found = -1;
+    H5E_BEGIN_TRY { found = file ? H5Fget_vfd_handle(file.get(), H5P_DEFAULT, &handle) : -1; }
+    H5E_END_TRY;
+    // Only a file under the journaled driver has a memory; nothing is remembered for others.
+    std::shared_ptr<Memory> remembered =
+        found >= 0 && handle ? std::static_pointer_cast<Memory>(rememberedOf(handle, nullptr)) : nullptr;
+    if (remembered && remembered->layout) {
+        checks->stored = StoredFile::journaled(handle, remembered->layout->stored);
+        checks->root = remembered->layout->root;
+        checks->memory = std::move(remembered);
+    } else {
+        checks->stored = StoredFile::of(object);
+        H5O_info_t root;
+        if (H5Oget_info_by_name2(object, "/", &root, H5O_INFO_BASIC, H5P_DEFAULT) >= 0) checks->root = root.addr;
+        else checks->stored.reset();
+        if (const void* journaled = checks->stored ? checks->stored->journaledHandle() : nullptr) {
+            checks->memory = std::static_pointer_cast<Memory>(rememberedOf(journaled, checks->memory));
+            checks->memory->layout = std::make_shared<const Layout>(Layout{*checks->stored, checks->root});
+        }
+    }
+    // A writer changes groups without keeping their member lists: it never uses them.
+    if (!checks->readOnly) checks->memory->members.clear();
     return checks;
 }
 
@@ -90,18 +128,18 @@ void pushDamage(const std::string& name, const std::string& what) {
 // The object's header and, for a group, its member index; nothing when they were found sound
 // before. The reason, or empty.
 std::string checkObject(FileChecks& checks, std::uint64_t address) {
-    if (!checks.stored || checks.sound.count(address)) return {};
+    if (!checks.stored || checks.memory->sound.count(address)) return {};
     try {
         const HeaderFacts facts = checkObjectHeaderAndShared(*checks.stored, address);
         if (facts.symbolTable) {
             std::unordered_map<std::string, std::uint64_t> members;
             checkMemberIndex(*checks.stored, *facts.symbolTable, checks.readOnly ? &members : nullptr);
-            if (checks.readOnly) checks.members[address] = std::move(members);
+            if (checks.readOnly) checks.memory->members[address] = std::move(members);
         }
     } catch (const Damage& damage) {
         return damage.what;
     }
-    checks.sound.insert(address);
+    checks.memory->sound.insert(address);
     return {};
 }
 
@@ -109,8 +147,8 @@ std::string checkObject(FileChecks& checks, std::uint64_t address) {
 // is not known that way (a read-write session, a group of the newer kinds, a soft link).
 std::optional<std::uint64_t> knownMember(const FileChecks& checks, std::uint64_t group, const std::string& name,
                                          bool& missing) {
-    const auto found = checks.members.find(group);
-    if (found == checks.members.end()) return std::nullopt;
+    const auto found = checks.memory->members.find(group);
+    if (found == checks.memory->members.end()) return std::nullopt;
     const auto member = found->second.find(name);
     if (member == found->second.end()) {
         missing = true;
@@ -254,7 +292,7 @@ bool checkTree(hid_t group) {
 void trustNewObject(hid_t object) {
     std::uint64_t address = 0;
     const std::shared_ptr<FileChecks> checks = checksOf(object, address);
-    if (checks && !checks->readOnly) checks->sound.insert(address);
+    if (checks && !checks->readOnly) checks->memory->sound.insert(address);
 }
 
 }  // namespace Quellmar::qmxfile

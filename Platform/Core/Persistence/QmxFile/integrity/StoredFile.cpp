@@ -38,6 +38,13 @@ std::optional<StoredFile> StoredFile::of(hid_t object) {
     return stored;
 }
 
+StoredFile StoredFile::journaled(void* handle, const StoredFile& like) {
+    StoredFile stored = like;
+    stored.m_fd = *static_cast<int*>(handle);
+    stored.m_journal = handle;
+    return stored;
+}
+
 std::uint64_t StoredFile::length() const {
     if (m_journal) return journaledLength(m_journal);
     struct stat status;

@@ -28,6 +28,9 @@ public:
     // The file that object lives in; nothing when it is not stored in a way this can read
     // (another driver, a user block, addresses wider than 64 bits).
     static std::optional<StoredFile> of(hid_t object);
+    // The file under the journaled driver's handle, laid out as like (which of() made for an
+    // earlier open of the same file: a file's layout never changes).
+    static StoredFile journaled(void* handle, const StoredFile& like);
 
     std::size_t addressSize = 8;  // bytes of a file address
     std::size_t lengthSize = 8;   // bytes of a length or heap offset
@@ -47,6 +50,9 @@ public:
         return addressSize >= 8 ? address == ~std::uint64_t{0}
                                 : address == (std::uint64_t{1} << (8 * addressSize)) - 1;
     }
+
+    // The journaled driver's handle of the file, null when it is not under that driver.
+    const void* journaledHandle() const { return m_journal; }
 
 private:
     int m_fd = -1;

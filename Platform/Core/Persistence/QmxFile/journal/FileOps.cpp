@@ -31,11 +31,17 @@ public:
 
 PosixFileOps s_posix;
 std::atomic<FileOps*> s_current{&s_posix};
+std::atomic<unsigned long> s_generation{0};
 
 }  // namespace
 
 FileOps& posixFileOps() { return s_posix; }
 FileOps& fileOps() { return *s_current.load(std::memory_order_acquire); }
-void setFileOps(FileOps* ops) { s_current.store(ops ? ops : &s_posix, std::memory_order_release); }
+void setFileOps(FileOps* ops) {
+    s_current.store(ops ? ops : &s_posix, std::memory_order_release);
+    ++s_generation;
+}
+
+unsigned long fileOpsGeneration() { return s_generation.load(); }
 
 }  // namespace Quellmar::qmxfile

@@ -39,6 +39,10 @@ FileOps& fileOps();
 // ops alive while it is in force and swaps only while no file is open through the driver.
 void setFileOps(FileOps* ops);
 
+// Changes with every setFileOps: what was learnt about files through one layer (their states,
+// how their times behave) may not hold through the next.
+unsigned long fileOpsGeneration();
+
 }  // namespace Quellmar::qmxfile
 
 #endif

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,8 +18,16 @@ namespace Quellmar::qmxfile::journal {
 constexpr uint32_t kPageSize = 4096;
 constexpr size_t kHeaderSize = 48;
 constexpr size_t kRecordHeaderSize = 16;
+// Version 2 journals hold records right after the header. Version 3 journals keep the first
+// sector for the header and a seal (below) and hold records from kSectorSize on.
+constexpr uint32_t kPlainVersion = 2;
+constexpr uint32_t kSealedVersion = 3;
+constexpr size_t kSectorSize = 512;
+// As many pages as a seal can list within the first sector.
+constexpr size_t kMaxSealedPages = 54;
 
 struct Header {
+    uint32_t version = kPlainVersion;
     bool created = false;         // the container did not exist before this transaction
     uint64_t originalLength = 0;  // container length when the transaction began
     uint64_t salt = 0;            // ties records to this journal
@@ -26,6 +35,9 @@ struct Header {
 };
 
 std::string journalName(const std::string& container);
+
+// Where the header's records begin.
+uint64_t recordsStart(const Header& header);
 
 // CRC-32C of header and records.
 uint32_t checksum(const void* data, size_t size, uint32_t crc = 0);
@@ -51,10 +63,43 @@ bool recordIsValid(const Header& header, const RecordHeader& record, const unsig
 
 uint64_t newSalt();
 
+// What the container holds once a transaction's commit has synced it, written beside the header
+// before the container changes: its length and a checksum of every byte the transaction changed
+// (contentChecksum). A journal whose header outlived a commit that completed (its clearing was
+// lost with the power) is recognised by the container matching its seal, and not rolled back.
+struct Seal {
+    uint64_t newLength = 0;
+    uint32_t content = 0;          // contentChecksum of the committed container
+    std::vector<uint64_t> pages;   // offsets of the original pages the transaction changed
+};
+// The seal's bytes as they follow the header in the first sector (at most kSectorSize -
+// kHeaderSize), bound to the header by its salt.
+std::vector<unsigned char> encodeSeal(const Header& header, const Seal& seal);
+// Empty when the bytes hold no intact seal of this header.
+std::optional<Seal> decodeSeal(const Header& header, const unsigned char* bytes, size_t size);
+// CRC-32C of the container's bytes that a transaction with this header and seal changed: each
+// listed page within both lengths, in the seal's order, then the bytes from the original length
+// to the new one. read gives size bytes at offset (false when it cannot).
+std::optional<uint32_t> contentChecksum(const Header& header, const Seal& seal,
+                                        const std::function<bool(uint64_t, size_t, unsigned char*)>& read);
+
+// Whether the journal open as fd (or, by name, beside container) holds a transaction: an intact
+// header of any version. A commit clears the header and leaves the file for the next session,
+// so a journal without one (cleared, torn while being started, empty, missing) protects
+// nothing. An unreadable journal counts as holding one: recovery then reports why.
+bool holdsTransaction(int fd);
+bool holdsTransaction(const std::string& container);
+
+// Written over the first sector (header and seal) at the commit: a journal that holds no
+// transaction.
+inline constexpr unsigned char kClearedSector[kSectorSize] = {};
+
 enum class Recovery {
     NoJournal,   // nothing to do
     Discarded,   // the journal was never completed, so the container was never touched
     RolledBack,  // the container is back at its last committed state
+    Kept,        // the transaction had committed (its container matches the seal); only the
+                 // journal's clearing was lost
     Removed      // the crashed transaction had created the container: it is gone again
 };
 

@@ -15,7 +15,7 @@ bool journalEnabled();
 std::string lastJournalError();
 void setLastJournalError(const std::string& message);
 
-// Whether commits sync the journal before overwriting and the container before emptying the
+// Whether commits sync the journal before overwriting and the container before clearing the
 // journal (power-loss safe) or skip the syncs (process-crash safe only): QMXLsetflush decides.
 bool journalSync();
 void setJournalSync(bool on);

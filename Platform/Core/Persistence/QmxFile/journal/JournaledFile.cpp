@@ -6,6 +6,7 @@
 #include "JournalControl.h"
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -35,13 +36,19 @@ std::string inUse(const std::string& name) { return "File " + name + " is in use
 std::mutex s_openLock;
 std::set<std::pair<dev_t, ino_t>> s_open;
 
-// The commit empties the journal rather than deleting it (creating and deleting a file per
-// transaction cost more than the rest of a small commit), so only a journal with bytes in it
-// can need a rollback.
-bool journalIsHot(const std::string& container) {
-    struct stat st {};
-    return fileOps().stat(journal::journalName(container).c_str(), &st) == 0 && st.st_size > 0;
-}
+// The commit clears the journal's header rather than deleting the journal (creating and deleting
+// a file per transaction cost more than the rest of a small commit) or cutting it (on ext4 a
+// file cut to length 0 is written back when it is closed), so only a journal with an intact
+// header can need a rollback.
+bool journalIsHot(const std::string& container) { return journal::holdsTransaction(container); }
+
+// A journal longer than this is cut at the commit instead, so that one large transaction does
+// not leave a large file behind for good.
+constexpr uint64_t kKeptJournalBytes = 1u << 20;
+
+// A commit seals its journal (Journal.h) and so skips the sync of its clearing when it appended
+// no more than this: the seal's checksum reads every appended byte back.
+constexpr uint64_t kMaxSealedAppend = 256u << 10;
 
 // Journal files whose directory entry this process has synced. A reused journal may have been
 // created while flushing was off, so its entry is synced once before it protects a flushed
@@ -52,6 +59,66 @@ std::pair<dev_t, ino_t> identity(int fd) {
     struct stat st {};
     if (fileOps().fstat(fd, &st) != 0) return {0, 0};
     return {st.st_dev, st.st_ino};
+}
+
+// What sessions that ended left for the next open of their file (JournaledFile::remembered),
+// with the file's state when they ended. A few files only: this is for programs that open the
+// same file again and again.
+struct Remembered {
+    struct stat state;
+    std::shared_ptr<void> what;
+};
+constexpr std::size_t kRememberedFiles = 16;
+std::map<std::pair<dev_t, ino_t>, Remembered> s_remembered;  // under s_openLock
+
+// Per device: whether change times are fine (probeChangeTimes).
+std::map<dev_t, bool> s_fineTimes;  // under s_openLock
+
+// Under s_openLock: forgets what was learnt through another file layer than the one in force.
+void forgetOtherLayers() {
+    static unsigned long s_generation = 0;
+    const unsigned long now = fileOpsGeneration();
+    if (now == s_generation) return;
+    s_generation = now;
+    s_remembered.clear();
+    s_fineTimes.clear();
+}
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool sameState(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_nlink == b.st_nlink &&
+           sameTime(a.st_mtim, b.st_mtim) && sameTime(a.st_ctim, b.st_ctim);
+}
+
+// Whether the file system of a device gives a change made right after its change time was read
+// a newer change time (Linux does since 6.13 on its common file systems; before, times only
+// move on with the clock's tick, and a change in the same tick keeps the time). Only then does
+// an unchanged state prove an unchanged file. Found out once per device, on a journal.
+void probeChangeTimes(int journalFd, dev_t device) {
+    {
+        // The journal lies beside its container, on the container's device.
+        std::lock_guard<std::mutex> guard(s_openLock);
+        forgetOtherLayers();
+        if (s_fineTimes.count(device)) return;
+    }
+    struct stat before {};
+    if (fileOps().fstat(journalFd, &before) != 0) return;
+    bool fine = true;
+    // Three times in a row: a coarse clock's tick may fall between two of them, not all three.
+    for (int round = 0; round < 3 && fine; ++round) {
+        struct stat after {};
+        if (!writeFully(journalFd, journal::kClearedSector, journal::kHeaderSize, 0) ||
+            fileOps().fstat(journalFd, &after) != 0)
+            return;
+        fine = !sameTime(before.st_ctim, after.st_ctim);
+        before = after;
+    }
+    std::lock_guard<std::mutex> guard(s_openLock);
+    forgetOtherLayers();
+    s_fineTimes[device] = fine;
 }
 
 bool isOpenHere(dev_t device, ino_t inode) {
@@ -133,6 +200,8 @@ JournaledFile::Step JournaledFile::refuseSecondName() {
     // Asked under our lock: a writer refused here never starts a journal a second name hides.
     struct stat st {};
     if (fileOps().fstat(m_fd.get(), &st) != 0) return fail(cannot("stat", m_name, errno));
+    m_lockedState = st;
+    m_lockedStateKnown = true;
     if (st.st_nlink <= 1) return Step::Done;
     return fail("file " + m_name + " has " + std::to_string(st.st_nlink) +
                 " hard links; a journaled file must have one name (a journal beside one name cannot be "
@@ -147,7 +216,7 @@ JournaledFile::Step JournaledFile::refuseJournalUnderGivenName() {
     if (m_name == m_path) return Step::Done;
     const std::string given = journal::journalName(m_name);
     struct stat old {};
-    if (fileOps().stat(given.c_str(), &old) != 0 || old.st_size == 0) return Step::Done;
+    if (fileOps().stat(given.c_str(), &old) != 0 || !journalIsHot(m_name)) return Step::Done;
     struct stat current {};
     if (fileOps().stat(journal::journalName(m_path).c_str(), &current) == 0 && current.st_dev == old.st_dev &&
         current.st_ino == old.st_ino)
@@ -163,9 +232,33 @@ void JournaledFile::enlist() {
         std::lock_guard<std::mutex> guard(s_openLock);
         s_open.insert({m_device, m_inode});
         m_enlisted = true;
+        takeRemembered();
     }
     // From here on we hold the file's lock, so nobody else changes it under the cache.
     m_cache = std::make_unique<BlockCache>(m_fd.get());
+}
+
+void JournaledFile::takeRemembered() {
+    // Under s_openLock. Taken or dropped: what an earlier session left is never used twice.
+    forgetOtherLayers();
+    const auto found = s_remembered.find({m_device, m_inode});
+    if (found == s_remembered.end()) return;
+    if (m_lockedStateKnown && sameState(found->second.state, m_lockedState))
+        m_remembered = std::move(found->second.what);
+    s_remembered.erase(found);
+}
+
+void JournaledFile::keepRemembered() {
+    if (!m_enlisted || m_shadow || m_failed || !m_remembered || !changeTimesProvenFine(m_device)) return;
+    // Asked after the last change: a later change of the file gets a newer change time (the
+    // kernel gives the next change a finer time once the current one has been read).
+    struct stat st {};
+    if (fileOps().fstat(m_fd.get(), &st) != 0) return;
+    std::lock_guard<std::mutex> guard(s_openLock);
+    forgetOtherLayers();
+    if (s_remembered.size() >= kRememberedFiles && !s_remembered.count({m_device, m_inode}))
+        s_remembered.erase(s_remembered.begin());
+    s_remembered[{m_device, m_inode}] = Remembered{st, std::move(m_remembered)};
 }
 
 bool JournaledFile::writeFile(uint64_t addr, size_t size, const unsigned char* data) {
@@ -216,18 +309,24 @@ JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool 
     m_heldExclusive = true;
     if (!sameFileStillAtName()) return Step::Retry;
     if (refuseSecondName() != Step::Done || refuseJournalUnderGivenName() != Step::Done) return Step::Failed;
-    if (journalIsHot(m_path)) {
+    // The journal this writer will use is opened (or created) now; what it holds says whether a
+    // writer died before us.
+    if (!prepareJournal()) return Step::Failed;
+    if (journal::holdsTransaction(m_preparedJournal.get())) {
+        m_preparedJournal.reset();
+        m_lockedStateKnown = false;
         const journal::RecoveryResult result = journal::rollBack(m_path, m_fd.get());
         if (!result.ok) return fail(result.error);
         if (result.what == journal::Recovery::Removed) return Step::Retry;
         struct stat st {};
         if (fileOps().fstat(m_fd.get(), &st) != 0) return fail(cannot("stat", m_name, errno));
         m_eof = static_cast<uint64_t>(st.st_size);
+        if (!prepareJournal()) return Step::Failed;
     }
     m_originalLength = m_eof;
     m_journaled.assign((m_originalLength + kPage - 1) / kPage, false);
-    if (!prepareJournal()) return Step::Failed;
     enlist();
+    if (truncate) m_remembered.reset();  // about content that is about to go
     if (truncate && m_originalLength > 0 && !this->truncate(0)) return Step::Failed;
     return Step::Done;
 }
@@ -280,7 +379,8 @@ JournaledFile::Step JournaledFile::createNew() {
 
 bool JournaledFile::prepareJournal() {
     const std::string jname = journal::journalName(m_path);
-    // Under the container's exclusive lock, after any rollback: a journal here is empty.
+    // Under the container's exclusive lock: a journal here holds no transaction, or the caller
+    // rolls it back before using it.
     m_preparedJournal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (m_preparedJournal.valid()) return true;
     fail(cannot("create the journal", jname, errno) +
@@ -293,9 +393,11 @@ void JournaledFile::beginSession() {
     m_journaled.assign((m_originalLength + kPage - 1) / kPage, false);
     m_journalLength = 0;
     m_wrote = false;
+    m_journalOrder.clear();
 }
 
-bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>& firstRecords) {
+bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>& firstRecords,
+                                 const std::vector<unsigned char>& seal) {
     if (!m_journal.valid() && m_preparedJournal.valid()) {
         m_journal = std::move(m_preparedJournal);
         m_journalDirSynced = false;
@@ -307,8 +409,8 @@ bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>&
     if (!m_journal.valid()) {
         const std::string jname = journal::journalName(m_path);
         // We hold the container's exclusive lock and rolled back any journal at open, so a
-        // file of this name now is an emptied one, reused.
-        m_journal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC));
+        // file of this name now is a cleared one, reused; the new header goes over the old.
+        m_journal = UniqueFd(fileOps().open(jname.c_str(), O_RDWR | O_CLOEXEC));
         m_journalDirSynced = false;
         if (m_journal.valid() && journalSync()) {
             std::lock_guard<std::mutex> guard(s_openLock);
@@ -319,18 +421,55 @@ bool JournaledFile::startJournal(bool created, const std::vector<unsigned char>&
         if (!m_journal.valid()) return ioFailure("create the journal of");
         // Only a creation locks its journal (see rollBack); here the container's lock covers it.
     }
-    journal::Header header;
-    header.created = created;
-    header.originalLength = m_originalLength;
-    header.salt = m_salt;
+    m_journalCreated = created;
     unsigned char bytes[journal::kHeaderSize];
-    journal::encodeHeader(header, bytes);
-    // Header and first records in one write: a small transaction's journal is one write.
-    std::vector<unsigned char> start(bytes, bytes + sizeof bytes);
+    journal::encodeHeader(header(), bytes);
+    // Header, seal and first records in one write: a small transaction's journal is one write.
+    // The first sector holds only header and seal, so that it is written whole or not at all.
+    std::vector<unsigned char> start(journal::kSectorSize, 0);
+    std::copy(bytes, bytes + sizeof bytes, start.begin());
+    std::copy(seal.begin(), seal.end(), start.begin() + journal::kHeaderSize);
     start.insert(start.end(), firstRecords.begin(), firstRecords.end());
     if (!writeFully(m_journal.get(), start.data(), start.size(), 0)) return ioFailure("write the journal of");
     m_journalLength = start.size();
     return true;
+}
+
+journal::Header JournaledFile::header() const {
+    journal::Header header;
+    header.version = journal::kSealedVersion;
+    header.created = m_journalCreated;
+    header.originalLength = m_originalLength;
+    header.salt = m_salt;
+    return header;
+}
+
+bool JournaledFile::writeSeal(const std::vector<unsigned char>& seal) {
+    unsigned char bytes[journal::kHeaderSize];
+    journal::encodeHeader(header(), bytes);
+    std::vector<unsigned char> sector(bytes, bytes + sizeof bytes);
+    sector.insert(sector.end(), seal.begin(), seal.end());
+    if (!writeFully(m_journal.get(), sector.data(), sector.size(), 0)) return ioFailure("write the journal of");
+    return true;
+}
+
+std::vector<unsigned char> JournaledFile::makeSeal() {
+    if (!journalSync() || (m_journal.valid() ? m_journalCreated : m_held.empty())) return {};
+    std::set<uint64_t> pages(m_journalOrder.begin(), m_journalOrder.end());
+    for (const auto& entry : m_held) pages.insert(entry.first);
+    const uint64_t appended = m_eof > m_originalLength ? m_eof - m_originalLength : 0;
+    if (pages.size() > journal::kMaxSealedPages || appended > kMaxSealedAppend) return {};
+    journal::Seal seal;
+    seal.newLength = m_eof;
+    for (uint64_t page : pages) seal.pages.push_back(page * kPage);
+    journal::Header sealed = header();
+    sealed.created = false;
+    const std::optional<uint32_t> content = journal::contentChecksum(
+        sealed, seal, [this](uint64_t at, size_t size, unsigned char* out) { return read(at, size, out); });
+    // Unreadable now: the commit goes on unsealed, and its own writes meet the trouble.
+    if (!content) return {};
+    seal.content = *content;
+    return journal::encodeSeal(sealed, seal);
 }
 
 bool JournaledFile::ensureJournal() {
@@ -372,7 +511,7 @@ JournaledFile::HeldPage& JournaledFile::heldPage(uint64_t page) {
     return m_held.emplace(page, std::move(held)).first->second;
 }
 
-bool JournaledFile::spill() {
+void JournaledFile::dropUnchangedPages() {
     // A page written back as it was (HDF5 marks the superblock at open and unmarks it at
     // close) is no change: it needs neither a record nor a write.
     for (auto it = m_held.begin(); it != m_held.end();) {
@@ -383,18 +522,25 @@ bool JournaledFile::spill() {
             ++it;
         }
     }
-    if (m_held.empty()) return true;
+}
+
+bool JournaledFile::spill(const std::vector<unsigned char>& seal) {
+    dropUnchangedPages();
+    if (m_held.empty()) return seal.empty() || (writeSeal(seal) && syncJournal());
     const bool first = !m_journal.valid();
-    if (first) m_salt = journal::newSalt();
+    if (first && seal.empty()) m_salt = journal::newSalt();  // a seal was made with the salt chosen
     std::vector<unsigned char> records;
     records.reserve(m_heldBytes / 2 + m_held.size() * journal::kRecordHeaderSize);
     for (const auto& [page, held] : m_held)
         journal::appendRecord(records, m_salt, page * kPage, held.original.data(),
                               static_cast<uint32_t>(held.original.size()));
-    if (!(first ? startJournal(false, records) : appendToJournal(records)) || !syncJournal()) return false;
+    const bool journaled = first ? startJournal(false, records, seal)
+                                 : appendToJournal(records) && (seal.empty() || writeSeal(seal));
+    if (!journaled || !syncJournal()) return false;
     for (const auto& [page, held] : m_held) {
         if (!writeFile(page * kPage, held.current.size(), held.current.data())) return false;
         m_journaled[page] = true;
+        m_journalOrder.push_back(page);
     }
     m_held.clear();
     m_heldBytes = 0;
@@ -423,6 +569,7 @@ bool JournaledFile::journalPagesFrom(uint64_t firstPage) {
         if (records.empty()) continue;
         if (!appendToJournal(records)) return false;
         for (uint64_t p : pages) m_journaled[p] = true;
+        m_journalOrder.insert(m_journalOrder.end(), pages.begin(), pages.end());
     }
     return syncJournal();
 }
@@ -548,18 +695,34 @@ bool JournaledFile::commit() {
                   "); they are rolled back at the next open";
         return false;
     }
-    if (!spill()) return false;
+    dropUnchangedPages();
+    if (!m_journal.valid() && !m_held.empty()) m_salt = journal::newSalt();
+    const std::vector<unsigned char> seal = makeSeal();
+    if (!spill(seal)) return false;
     if (!m_wrote && !m_journal.valid()) return true;
     if (journalSync() && !syncData(m_fd.get())) return ioFailure("sync");
-    // The commit point: once the journal is empty, the new content is the committed one. The
-    // emptied journal stays for the next transaction. Only appends: nothing to undo.
+    // The commit point: once the journal's header is cleared, the new content is the committed
+    // one. The journal stays for the next transaction. Only appends: nothing to undo.
     if (m_journal.valid()) {
-        if (fileOps().ftruncate(m_journal.get(), 0) != 0) return ioFailure("empty the journal of");
-        if (journalSync() && !syncData(m_journal.get())) return ioFailure("sync the journal of");
+        const bool cleared = m_journalLength > kKeptJournalBytes
+                                 ? fileOps().ftruncate(m_journal.get(), 0) == 0
+                                 : writeFully(m_journal.get(), journal::kClearedSector, journal::kSectorSize, 0);
+        if (!cleared) return ioFailure("clear the journal of");
+        if (m_remembered) probeChangeTimes(m_journal.get(), m_device);
+        // A sealed journal whose clearing is lost is recognised by recovery (the container
+        // matches its seal) and not rolled back: the clearing needs no sync of its own.
+        if (journalSync() && seal.empty() && !syncData(m_journal.get())) return ioFailure("sync the journal of");
         m_journal.reset();
     }
     beginSession();
     return true;
+}
+
+bool changeTimesProvenFine(dev_t device) {
+    std::lock_guard<std::mutex> guard(s_openLock);
+    forgetOtherLayers();
+    const auto found = s_fineTimes.find(device);
+    return found != s_fineTimes.end() && found->second;
 }
 
 }  // namespace Quellmar::qmxfile

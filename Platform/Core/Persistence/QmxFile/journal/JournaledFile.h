@@ -2,12 +2,14 @@
 #define QUELLMAR_QMXFILE_JOURNALEDFILE_H
 
 #include "BlockCache.h"
+#include "Journal.h"
 #include "PosixFile.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -24,7 +26,7 @@ constexpr unsigned kOpenCreate = 0x0010u;
 // the journal, and the journal reaches the disk before the container changes. Overwrites of
 // such pages are held back in memory and written in batches, so one journal sync covers many
 // of them. Bytes beyond the original length are written straight away: rolling back cuts them
-// off. commit() makes the session's changes the committed state by emptying the journal; a new
+// off. commit() makes the session's changes the committed state by clearing the journal; a new
 // session begins from there, so a file may commit many times while it stays open.
 class JournaledFile {
 public:
@@ -50,6 +52,14 @@ public:
     // session in error(), when a write failed or the commit itself did.
     bool commit();
 
+    // What the file library learnt about the stored content (which objects it found sound),
+    // kept with the open file. When a session ends with its changes committed, or only read,
+    // keepRemembered() hands it on to the next open of the file in this process, which gets it
+    // only if the file is exactly as this session left it (same size, modification and change
+    // times, link count); a file changed by anyone in between starts with nothing.
+    std::shared_ptr<void>& remembered() { return m_remembered; }
+    void keepRemembered();
+
     uint64_t eof() const { return m_eof; }
     dev_t device() const { return m_device; }
     ino_t inode() const { return m_inode; }
@@ -71,10 +81,19 @@ private:
     // Records cannot(action, name, errno) (PosixFile.h) as the first failure of the session.
     bool ioFailure(const std::string& action);
     void enlist();
+    void takeRemembered();
     bool writeFile(uint64_t addr, size_t size, const unsigned char* data);
 
-    // Creates the journal with its header (salt m_salt) and the given records.
-    bool startJournal(bool created, const std::vector<unsigned char>& firstRecords = {});
+    // Creates the journal with its header (salt m_salt), the seal if any and the given records.
+    bool startJournal(bool created, const std::vector<unsigned char>& firstRecords = {},
+                      const std::vector<unsigned char>& seal = {});
+    journal::Header header() const;
+    // The seal of a commit about to be made (Journal.h), empty when this commit is not sealed:
+    // syncs are off, the journal is a creation's, or the transaction changed more than a seal
+    // can cover cheaply. Needs m_salt chosen.
+    std::vector<unsigned char> makeSeal();
+    bool writeSeal(const std::vector<unsigned char>& seal);
+    void dropUnchangedPages();
     bool ensureJournal();  // with a header and no records yet
     bool appendToJournal(const std::vector<unsigned char>& records);
     bool syncJournal();
@@ -82,7 +101,8 @@ private:
     // that a writer that could never journal is refused at open, before it changes anything.
     bool prepareJournal();
     void beginSession();  // after a commit: what is in the file now is the original
-    bool spill();
+    // Journals and writes the held pages, the seal (when given) going beside the header.
+    bool spill(const std::vector<unsigned char>& seal = {});
     bool journalPagesFrom(uint64_t firstPage);
     struct HeldPage {
         std::vector<unsigned char> original;  // as the session found it: the journal record
@@ -105,6 +125,9 @@ private:
     ino_t m_inode = 0;
     uint64_t m_eof = 0;
     std::string m_error;
+    struct stat m_lockedState {};  // as first seen under our lock
+    bool m_lockedStateKnown = false;  // and still the file's state (no rollback since)
+    std::shared_ptr<void> m_remembered;
 
     std::unique_ptr<BlockCache> m_cache;  // once the file is ours (locked, not a shadow)
     std::string m_cause;      // the first I/O failure of the session
@@ -114,10 +137,17 @@ private:
     bool m_journalDirSynced = false;
     uint64_t m_originalLength = 0;
     uint64_t m_salt = 0;
+    bool m_journalCreated = false;   // the journal in use is a creation's
+    std::vector<uint64_t> m_journalOrder;  // pages journaled and written this session
     std::vector<bool> m_journaled;                           // per original page
     std::map<uint64_t, HeldPage> m_held;                     // overwrites not yet written
     size_t m_heldBytes = 0;
 };
+
+// Whether this process found that the file system of device gives a change made right after its
+// change time was read a newer change time (JournaledFile::remembered relies on it). Learnt at
+// the first commit that used a journal on the device; false until then.
+bool changeTimesProvenFine(dev_t device);
 
 }  // namespace Quellmar::qmxfile
 

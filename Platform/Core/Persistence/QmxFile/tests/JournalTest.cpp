@@ -185,7 +185,7 @@ TEST_F(JournalRollback, CommittedSessionKeepsItsWritesAndEmptiesTheJournal) {
     std::string expected = original + "tail";
     expected.replace(10, 5, "hello");
     EXPECT_TRUE(readFile(name) == expected);
-    EXPECT_LE(fileSize(journalOf(name)), 0) << "no journal left to roll back";
+    EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
 }
 
 TEST_F(JournalRollback, CrashAfterOverwritesRestoresEveryOriginalByte) {
@@ -203,7 +203,7 @@ TEST_F(JournalRollback, CrashAfterOverwritesRestoresEveryOriginalByte) {
     ASSERT_TRUE(readFile(name) != original) << "the child did change the container";
     ASSERT_GT(fileSize(journalOf(name)), 0);
     EXPECT_TRUE(reopenAndRead() == original);
-    EXPECT_LE(fileSize(journalOf(name)), 0) << "no journal left to roll back";
+    EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
 }
 
 TEST_F(JournalRollback, CrashBeforeFlushLeavesOverwritesUnwrittenAndCutsAppends) {
@@ -274,14 +274,14 @@ TEST_F(JournalRollback, TornJournalTailIsIgnoredAndTornHeaderDiscarded) {
     damaged += "appended";
     writeFile(name, damaged);
     EXPECT_TRUE(reopenAndRead() == original);
-    EXPECT_LE(fileSize(journalOf(name)), 0) << "no journal left to roll back";
+    EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
 
     // A header torn before it was whole: the container was never touched after it.
     writeFile(journalOf(name), std::string(reinterpret_cast<char*>(head), 20));
     const std::string committed = original + "later commit";
     writeFile(name, committed);
     EXPECT_TRUE(reopenAndRead() == committed);
-    EXPECT_LE(fileSize(journalOf(name)), 0) << "no journal left to roll back";
+    EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
 }
 
 // Reads during a session come through the driver's cache, the held-back overwrites and the
@@ -320,7 +320,7 @@ TEST_F(JournalRollback, SessionReadsAlwaysShowTheSessionsBytes) {
         ASSERT_TRUE(f.close());
     }
     EXPECT_TRUE(readFile(name) == model);
-    EXPECT_LE(fileSize(journalOf(name)), 0) << "no journal left to roll back";
+    EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
 }
 
 TEST_F(JournalRollback, JournalOfAnotherVersionIsLeftAlone) {
@@ -359,7 +359,7 @@ TEST(JournalCreation, FileCreatedByACrashedSessionIsRemovedAgain) {
         EXPECT_NE(qf::lastJournalError().find("No such file"), std::string::npos) << qf::lastJournalError();
     }
     EXPECT_EQ(fileSize(name), -1);
-    EXPECT_LE(fileSize(journalOf(name)), 0) << "no journal left to roll back";
+    EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
 
     // A creation that died before even making the container leaves a journal only.
     writeFile(journalOf(name), "");
@@ -369,7 +369,7 @@ TEST(JournalCreation, FileCreatedByACrashedSessionIsRemovedAgain) {
         EXPECT_TRUE(f.write(0, "fresh"));
     }
     EXPECT_EQ(readFile(name), "fresh");
-    EXPECT_LE(fileSize(journalOf(name)), 0) << "no journal left to roll back";
+    EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
 }
 
 TEST(JournalCreation, ExclusiveCreateOfAnExistingFileIsRefusedAndLeavesItAlone) {
@@ -379,7 +379,7 @@ TEST(JournalCreation, ExclusiveCreateOfAnExistingFileIsRefusedAndLeavesItAlone) 
     RawFile f(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
     EXPECT_FALSE(f.ok());
     EXPECT_EQ(readFile(name), "keep me");
-    EXPECT_LE(fileSize(journalOf(name)), 0) << "no journal left to roll back";
+    EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
 }
 
 // ---- Refusals -----------------------------------------------------------------------------
@@ -418,8 +418,8 @@ TEST(JournalRefusal, RecoveryOfAFileThatCannotBeWrittenIsRefusedAndChangesNothin
     EXPECT_TRUE(readFile(name) == original);
 }
 
-// A commit leaves its journal empty for the next transaction. An empty journal is no journal:
-// a reader that cannot write must not be sent to recover anything.
+// A commit leaves its journal, header cleared, for the next transaction. Such a journal is no
+// journal: a reader that cannot write must not be sent to recover anything.
 TEST(JournalRefusal, EmptiedJournalNeedsNoRecovery) {
     TempDir dir;
     const std::string name = dir.file("kept.qmz");
@@ -431,7 +431,8 @@ TEST(JournalRefusal, EmptiedJournalNeedsNoRecovery) {
         ASSERT_TRUE(f.write(3, "committed"));
         ASSERT_TRUE(f.close());
     }
-    ASSERT_EQ(fileSize(journalOf(name)), 0) << "the commit empties the journal";
+    ASSERT_GT(fileSize(journalOf(name)), 0) << "the commit keeps the journal file";
+    ASSERT_FALSE(jr::holdsTransaction(name)) << "the commit clears the journal's header";
     ASSERT_EQ(chmod(name.c_str(), 0444), 0);
     ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
     const int rc = crashAfter([&] {
@@ -439,7 +440,7 @@ TEST(JournalRefusal, EmptiedJournalNeedsNoRecovery) {
         RawFile f(name, H5F_ACC_RDONLY);
         return f.ok() && f.read(3, 9) == "committed" ? 0 : 1;
     });
-    EXPECT_EQ(rc, 0) << "read-only open of a committed file with an empty journal";
+    EXPECT_EQ(rc, 0) << "read-only open of a committed file with a cleared journal";
     ASSERT_EQ(chmod(name.c_str(), 0644), 0);
 }
 
@@ -548,7 +549,7 @@ TEST(JournalHdf5, CrashedUpdateRollsBackToTheLastCommittedContent) {
         EXPECT_TRUE(writeInts(f, 1, true));
         EXPECT_GE(H5Fclose(f), 0);
     }
-    EXPECT_LE(fileSize(journalOf(name)), 0) << "no journal left to roll back";
+    EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
     ASSERT_EQ(crashAfter([&] {
                   Fapl fapl;
                   hid_t f = H5Fopen(name.c_str(), H5F_ACC_RDWR, fapl.id());
@@ -585,7 +586,7 @@ TEST(JournalHdf5, CommittedUpdatesSurviveAndSecondWriterInProcessShares) {
     }
     EXPECT_GT(fileSize(journalOf(name)), 0) << "still open through the first handle";
     EXPECT_GE(H5Fclose(f), 0);
-    EXPECT_LE(fileSize(journalOf(name)), 0) << "no journal left to roll back";
+    EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
     f = H5Fopen(name.c_str(), H5F_ACC_RDONLY, fapl.id());
     ASSERT_GE(f, 0);
     EXPECT_EQ(readInts(f), std::vector<int>(1000, 6));
