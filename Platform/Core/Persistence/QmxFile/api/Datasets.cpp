@@ -39,7 +39,7 @@ int createDataset(Call& call, const ItemRef& item, hid_t fileType, hid_t memoryT
     request.elementSize = H5Tget_size(fileType);
     request.compression = compression;
     request.chunk = chunk;
-    if (createItem(item.loc->id.get(), item.path, fileType, memoryType, data, request) < 0)
+    if (createInGroup(item, fileType, memoryType, data, request) < 0)
         return failCreation(call, item, "cannot create dataset " + item.where() + " of " + std::to_string(count) + " elements");
     return 1;
 }
@@ -136,7 +136,7 @@ extern "C" int QMXLgetDatasetInfo(int file, const char* group, const char* name,
 extern "C" int QMXLcreateTypedDataset(int file, const char* group, const char* name, int compression,
                                       long long chunk, int /*fixed*/, int type, long long count,
                                       const void* data) {
-    Call call("QMXLcreateTypedDataset");
+    Call call("QMXLcreateTypedDataset", false, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     if (type == QMXL_AS_STORED) return call.fail("a new dataset needs an element type, not -1 (as stored)");
@@ -197,7 +197,7 @@ extern "C" int QMXLreadTypedDataset(int file, const char* group, const char* nam
 extern "C" int QMXLcreateObjectDataset(int file, const char* group, const char* name, int compression,
                                        long long chunk, int /*fixed*/, int datatype, int flag,
                                        long long count, const void* data) {
-    Call call("QMXLcreateObjectDataset");
+    Call call("QMXLcreateObjectDataset", false, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     Entry* type = datatypeEntry(call, datatype);

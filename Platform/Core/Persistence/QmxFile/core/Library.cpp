@@ -1,5 +1,7 @@
 #include "Library.h"
 
+#include "KeptItem.h"
+
 #include "HandleTable.h"
 #include "JournalControl.h"
 
@@ -41,6 +43,9 @@ void ensureInitialised() {
 void beginProcessExit() {
     std::lock_guard lock(libraryMutex());
     if (g_exiting) return;
+    // What a call kept open would keep its file from closing, and so from being written.
+    releaseKeptItem();
+    releaseKeptGroup();
     g_exiting = true;
     HandleTable::instance().closeAll();
 }

@@ -1,6 +1,7 @@
 #include "ItemAccess.h"
 
 #include "HeaderCheck.h"
+#include "ChecksumPath.h"
 #include "ItemChecksum.h"
 
 #include <utility>
@@ -106,29 +107,75 @@ bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long c
     return false;
 }
 
-void keepItem(const ItemRef& item, Hid dataset) {
+herr_t createInGroup(const ItemRef& item, hid_t fileType, hid_t memoryType, const void* data,
+                     const LayoutRequest& request) {
+    Path parent = item.path;
+    parent.parts.pop_back();
+    const std::string key = parent.text();
+    KeptGroup& k = keptGroup();
+    if (k.id < 0 || k.loc != item.loc || k.path != key) {
+        releaseKeptGroup();
+        const hid_t loc = item.loc->id.get();
+        Hid group;
+        std::string name;
+        if (parent.parts.empty() && !parent.absolute) {
+            // The item goes straight below the handle: nothing to open.
+            name = item.loc->kind == Kind::File ? std::string("/") : objectPath(loc);
+        } else {
+            if (makeGroups(loc, parent) < 0) return -1;
+            group = Hid(H5Gopen2(loc, key.c_str(), H5P_DEFAULT));
+            if (!group) return -1;
+            name = objectPath(group.get());
+        }
+        if (name.empty()) {
+            // HDF5 names every object reached by a path; without a name no checksum can cover it.
+            H5Epush2(H5E_DEFAULT, __FILE__, __func__, __LINE__, H5E_ERR_CLS, H5E_SYM, H5E_NOTFOUND, "%s",
+                     "the group's path is unknown");
+            return -1;
+        }
+        k.loc = item.loc;
+        k.path = key;
+        k.name = std::move(name);
+        k.owned = static_cast<bool>(group);
+        k.id = group ? group.release() : loc;
+    }
+    const std::string& leaf = item.path.leaf();
+    const std::string full = k.name == "/" ? "/" + leaf : k.name + "/" + leaf;
+    return createItem(k.id, leaf, full, fileType, memoryType, data, request);
+}
+
+void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind, long long count) {
     releaseKeptItem();
-    Hid type(H5Dget_type(dataset.get()));
-    if (!type) return;
+    ItemKind stored;
+    if (kind) {
+        stored = *kind;
+    } else {
+        Hid type(H5Dget_type(dataset.get()));
+        if (!type) return;
+        stored = kindOfType(type.get());
+    }
     KeptItem& k = kept();
     k.loc = item.loc;
     k.path = item.path.text();
-    k.kind = kindOfType(type.get());
+    k.kind = stored;
+    k.count = count;
     k.id = dataset.release();
 }
 
-Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind) {
+Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, long long* count) {
+    if (count) *count = -1;
     KeptItem& k = kept();
     if (k.id < 0) return Hid();
     if (k.loc != item.loc || (kind && k.kind != *kind) || k.path != item.path.text()) {
         releaseKeptItem();
         return Hid();
     }
+    if (count) *count = k.count;
     return Hid(std::exchange(k.id, H5I_INVALID_HID));
 }
 
-Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
-    Hid dataset = takeKeptItem(item, kind);
+Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, long long* count) {
+    Hid dataset = takeKeptItem(item, kind, count);
     return dataset ? std::move(dataset) : openItem(call, item, kind);
 }
 
