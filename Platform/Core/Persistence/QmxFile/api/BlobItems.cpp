@@ -60,10 +60,10 @@ int read(const char* function, ItemKind kind, int file, const char* group, const
     Call call(function, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
-    long long size = -1;
-    Hid dataset = reopenItem(call, *item, kind, &size);
+    KnownOfItem known;
+    Hid dataset = reopenItem(call, *item, kind, &known);
     if (!dataset) return -1;
-    if (size < 0) size = elementCount(dataset.get());
+    const long long size = known.count >= 0 ? known.count : elementCount(dataset.get());
     if (size < 0) return call.failHdf5("cannot read the size of " + item->where());
     if (size > 0 && !buffer) return call.fail("no buffer given (null pointer) for " + item->where());
     const hid_t type = typeOf(kind);
@@ -82,7 +82,7 @@ int size(const char* function, ItemKind kind, int file, const char* group, const
     if (count < 0) return call.failHdf5("cannot read the size of " + item->where());
     if (!checkStoredSize(call, *item, dataset.get(), count, 1)) return -1;
     *bytes = count;
-    keepItem(*item, std::move(dataset), kind, count);
+    keepItem(*item, std::move(dataset), kind, KnownOfItem{count, -1, kind});
     return 1;
 }
 

@@ -57,12 +57,13 @@ int updateDataset(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryTy
 }
 
 int readDataset(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryType, void* data) {
-    Hid dataset = reopenItem(call, item, kind);
+    KnownOfItem known;
+    Hid dataset = reopenItem(call, item, kind, &known);
     if (!dataset) return -1;
-    const long long count = elementCount(dataset.get());
+    const long long count = known.count >= 0 ? known.count : elementCount(dataset.get());
     if (count < 0) return call.failHdf5("cannot read the size of " + item.where());
     if (count > 0 && !data) return call.fail("no buffer given (null pointer) for " + item.where());
-    if (readItem(dataset.get(), memoryType, data) < 0) return call.failHdf5("cannot read " + item.where());
+    if (readItem(dataset.get(), memoryType, data, count) < 0) return call.failHdf5("cannot read " + item.where());
     return 1;
 }
 
@@ -121,15 +122,26 @@ extern "C" int QMXLgetDatasetInfo(int file, const char* group, const char* name,
     Call call("QMXLgetDatasetInfo", true);
     auto item = itemRef(call, file, group, name);
     if (!item || !call.out(count, "element count") || !call.out(type, "type code")) return -1;
-    Hid dataset = reopenItem(call, *item, std::nullopt);
+    KnownOfItem known;
+    Hid dataset = reopenItem(call, *item, std::nullopt, &known);
     if (!dataset) return -1;
-    const long long n = elementCount(dataset.get());
-    Hid stored(H5Dget_type(dataset.get()));
-    if (n < 0 || !stored) return call.failHdf5("cannot describe " + item->where());
-    if (!checkStoredSize(call, *item, dataset.get(), n, H5Tget_size(stored.get()))) return -1;
-    *count = n;
-    *type = kindOfType(stored.get()) == ItemKind::Typed ? codeOfType(stored.get()) : -1;
-    keepItem(*item, std::move(dataset));
+    // Asked twice in a row (shape, then the count to size a buffer by): the second time the
+    // answer is the one kept with the item, which nothing can have changed in between.
+    if (known.count < 0 || !known.code) {
+        const long long n = elementCount(dataset.get());
+        Hid stored(H5Dget_type(dataset.get()));
+        if (n < 0 || !stored) return call.failHdf5("cannot describe " + item->where());
+        if (!checkStoredSize(call, *item, dataset.get(), n, H5Tget_size(stored.get()))) return -1;
+        const ItemKind kind = kindOfType(stored.get());
+        known = KnownOfItem{n, kind == ItemKind::Typed ? codeOfType(stored.get()) : -1, kind};
+        *count = known.count;
+        *type = *known.code;
+        keepItem(*item, std::move(dataset), kind, known);
+        return 1;
+    }
+    *count = known.count;
+    *type = *known.code;
+    keepItem(*item, std::move(dataset), known.kind, known);
     return 1;
 }
 

@@ -4,6 +4,7 @@
 #include "HandleTable.h"
 #include "TypeCodes.h"
 
+#include <optional>
 #include <string>
 
 namespace Quellmar::qmxfile {
@@ -15,7 +16,10 @@ struct KeptItem {
     const Entry* loc = nullptr;  // only compared: no call in between could have freed it
     std::string path;
     ItemKind kind = ItemKind::Other;
-    long long count = -1;  // the element count, when the keeping call read it
+    // What the keeping call found out, when it did: the element count (checked against the
+    // stored bytes) and the code of the stored type.
+    long long count = -1;
+    std::optional<int> code;
     hid_t id = H5I_INVALID_HID;
 };
 KeptItem& kept();

@@ -144,7 +144,7 @@ herr_t createInGroup(const ItemRef& item, hid_t fileType, hid_t memoryType, cons
     return createItem(k.id, leaf, full, fileType, memoryType, data, request);
 }
 
-void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind, long long count) {
+void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind, const KnownOfItem& known) {
     releaseKeptItem();
     ItemKind stored;
     if (kind) {
@@ -158,24 +158,25 @@ void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind, lo
     k.loc = item.loc;
     k.path = item.path.text();
     k.kind = stored;
-    k.count = count;
+    k.count = known.count;
+    k.code = known.code;
     k.id = dataset.release();
 }
 
-Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, long long* count) {
-    if (count) *count = -1;
+Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known) {
+    if (known) *known = KnownOfItem{};
     KeptItem& k = kept();
     if (k.id < 0) return Hid();
     if (k.loc != item.loc || (kind && k.kind != *kind) || k.path != item.path.text()) {
         releaseKeptItem();
         return Hid();
     }
-    if (count) *count = k.count;
+    if (known) *known = KnownOfItem{k.count, k.code, k.kind};
     return Hid(std::exchange(k.id, H5I_INVALID_HID));
 }
 
-Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, long long* count) {
-    Hid dataset = takeKeptItem(item, kind, count);
+Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known) {
+    Hid dataset = takeKeptItem(item, kind, known);
     return dataset ? std::move(dataset) : openItem(call, item, kind);
 }
 

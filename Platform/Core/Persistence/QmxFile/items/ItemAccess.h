@@ -37,14 +37,19 @@ bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long c
 // item up. Such a call keeps its open dataset here; the next call takes it when it asks for
 // the same item (same location, path, and kind if it names one), and every other call closes
 // it first, so nothing stays open across a change, a close or a second thread's work.
-// A caller that knows the item's kind and element count passes them, so the next call need
-// not ask HDF5 again.
+// A caller that knows the item's kind, element count (checked with checkStoredSize) and type
+// code passes them, so the next call need not ask HDF5 again.
+struct KnownOfItem {
+    long long count = -1;  // -1: not known
+    std::optional<int> code;
+    std::optional<ItemKind> kind;  // filled in by takeKeptItem
+};
 void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind = std::nullopt,
-              long long count = -1);
-Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, long long* count = nullptr);
-// The kept dataset when it fits, else openItem. `count`, when given, receives the element
-// count the keeping call found, or -1 when none is known.
-Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, long long* count = nullptr);
+              const KnownOfItem& known = {});
+Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known = nullptr);
+// The kept dataset when it fits, else openItem. `known`, when given, receives what the
+// keeping call found (nothing for a dataset opened here).
+Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known = nullptr);
 
 }  // namespace Quellmar::qmxfile
 
