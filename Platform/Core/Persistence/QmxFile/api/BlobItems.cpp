@@ -57,7 +57,7 @@ int update(const char* function, ItemKind kind, int file, const char* group, con
 }
 
 int read(const char* function, ItemKind kind, int file, const char* group, const char* name, char* buffer) {
-    Call call(function, true);
+    Call call(function, true, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     KnownOfItem known;
@@ -73,7 +73,7 @@ int read(const char* function, ItemKind kind, int file, const char* group, const
 }
 
 int size(const char* function, ItemKind kind, int file, const char* group, const char* name, long long* bytes) {
-    Call call(function, true);
+    Call call(function, true, true);
     auto item = itemRef(call, file, group, name);
     if (!item || !call.out(bytes, "size")) return -1;
     Hid dataset = reopenItem(call, *item, kind);

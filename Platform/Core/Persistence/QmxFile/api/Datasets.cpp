@@ -103,7 +103,7 @@ extern "C" int QMXLremoveDataset(int loc, const char* path) {
 }
 
 extern "C" int QMXLgetSizeOfDataset(int file, const char* group, const char* name, long long* bytes) {
-    Call call("QMXLgetSizeOfDataset", true);
+    Call call("QMXLgetSizeOfDataset", true, true);
     auto item = itemRef(call, file, group, name);
     if (!item || !call.out(bytes, "size")) return -1;
     Hid dataset = reopenItem(call, *item, std::nullopt);
@@ -119,7 +119,7 @@ extern "C" int QMXLgetSizeOfDataset(int file, const char* group, const char* nam
 }
 
 extern "C" int QMXLgetDatasetInfo(int file, const char* group, const char* name, long long* count, int* type) {
-    Call call("QMXLgetDatasetInfo", true);
+    Call call("QMXLgetDatasetInfo", true, true);
     auto item = itemRef(call, file, group, name);
     if (!item || !call.out(count, "element count") || !call.out(type, "type code")) return -1;
     KnownOfItem known;
@@ -197,7 +197,7 @@ extern "C" int QMXLupdateTypedDataset(int file, const char* group, const char* n
 }
 
 extern "C" int QMXLreadTypedDataset(int file, const char* group, const char* name, int type, void* data) {
-    Call call("QMXLreadTypedDataset", true);
+    Call call("QMXLreadTypedDataset", true, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     Hid asStored;
@@ -232,7 +232,7 @@ extern "C" int QMXLupdateObjectDataset(int file, const char* group, const char* 
 }
 
 extern "C" int QMXLreadObjectDataset(int file, const char* group, const char* name, int datatype, void* data) {
-    Call call("QMXLreadObjectDataset", true);
+    Call call("QMXLreadObjectDataset", true, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     Entry* type = datatypeEntry(call, datatype);
