@@ -18,6 +18,17 @@ void releaseKeptItem() {
     if (!isExiting()) closeId(id);  // at exit HDF5 closes what is left itself
 }
 
+namespace {
+
+void releaseBoth() {
+    releaseKeptItem();
+    releaseKeptGroup();
+}
+
+[[maybe_unused]] const bool s_releasedAtExit = (releaseAtExit(&releaseBoth), true);
+
+}  // namespace
+
 KeptGroup& keptGroup() {
     static auto* group = new KeptGroup;
     return *group;

@@ -131,14 +131,14 @@ namespace {
 // HDF5's reason on its error stack. Null too for an item straight below the location when
 // opening: loc itself serves it.
 const KeptGroup* keptParent(const ItemRef& item, bool make) {
-    Path parent = item.path;
-    parent.parts.pop_back();
-    const bool self = parent.parts.empty() && !parent.absolute;
+    const bool self = item.path.parts.size() == 1 && !item.path.absolute;
     if (self && !make) return nullptr;
-    const std::string key = parent.text();
+    std::string key = item.path.parentText();
     KeptGroup& k = keptGroup();
     if (k.id >= 0 && k.loc == item.loc && k.path == key) return &k;
     releaseKeptGroup();
+    Path parent = item.path;
+    parent.parts.pop_back();
     const hid_t loc = item.loc->id.get();
     Hid group;
     std::string name;
@@ -162,7 +162,7 @@ const KeptGroup* keptParent(const ItemRef& item, bool make) {
         return nullptr;
     }
     k.loc = item.loc;
-    k.path = key;
+    k.path = std::move(key);
     k.name = std::move(name);
     k.owned = static_cast<bool>(group);
     k.id = group ? group.release() : loc;

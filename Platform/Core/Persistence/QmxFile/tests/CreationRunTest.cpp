@@ -115,6 +115,20 @@ TEST_F(CreationRuns, AGroupReplacedByADatasetRefusesTheNextCreation) {
     EXPECT_EQ(readBlob(file, "/", "g"), data);
 }
 
+// A group handle whose group was removed has no path any more: nothing can be created through
+// it, since no checksum could name the item, and the refusal says so.
+TEST_F(CreationRuns, CreationThroughAHandleOfARemovedGroupIsRefused) {
+    ASSERT_EQ(QMXLcreatePathToGroup(file, "/gone"), 1) << lastError();
+    const int gone = QMXLopenGroup(file, "/gone");
+    ASSERT_GT(gone, 0) << lastError();
+    ASSERT_GE(QMXLremoveGroup(file, "/gone"), 0) << lastError();
+    const std::string data = pattern(10, 7);
+    EXPECT_EQ(QMXLcreateCompressedOpaqueData(gone, "", "x", 0, 0, 10, data.data()), -1);
+    EXPECT_NE(lastError().find("path is unknown"), std::string::npos) << lastError();
+    EXPECT_EQ(QMXLcreateCompressedOpaqueData(gone, "sub", "x", 0, 0, 10, data.data()), -1);
+    QMXLcloseObject(gone);
+}
+
 // What a creation keeps open is closed by the next call of any other kind, so it never counts
 // as left open, and a host's handle copy between creations does not disturb the run.
 TEST_F(CreationRuns, NothingKeptOutlivesTheRunAndHandleCopiesDoNotBreakIt) {
