@@ -39,7 +39,7 @@ int createDataset(Call& call, const ItemRef& item, hid_t fileType, hid_t memoryT
     request.elementSize = H5Tget_size(fileType);
     request.compression = compression;
     request.chunk = chunk;
-    if (createItem(item.loc->id.get(), item.path, fileType, memoryType, data, request) < 0)
+    if (createInGroup(item, fileType, memoryType, data, request) < 0)
         return failCreation(call, item, "cannot create dataset " + item.where() + " of " + std::to_string(count) + " elements");
     return 1;
 }
@@ -57,12 +57,13 @@ int updateDataset(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryTy
 }
 
 int readDataset(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryType, void* data) {
-    Hid dataset = reopenItem(call, item, kind);
+    KnownOfItem known;
+    Hid dataset = reopenItem(call, item, kind, &known);
     if (!dataset) return -1;
-    const long long count = elementCount(dataset.get());
+    const long long count = known.count >= 0 ? known.count : elementCount(dataset.get());
     if (count < 0) return call.failHdf5("cannot read the size of " + item.where());
     if (count > 0 && !data) return call.fail("no buffer given (null pointer) for " + item.where());
-    if (readItem(dataset.get(), memoryType, data) < 0) return call.failHdf5("cannot read " + item.where());
+    if (readItem(dataset.get(), memoryType, data, count) < 0) return call.failHdf5("cannot read " + item.where());
     return 1;
 }
 
@@ -102,7 +103,7 @@ extern "C" int QMXLremoveDataset(int loc, const char* path) {
 }
 
 extern "C" int QMXLgetSizeOfDataset(int file, const char* group, const char* name, long long* bytes) {
-    Call call("QMXLgetSizeOfDataset", true);
+    Call call("QMXLgetSizeOfDataset", true, true);
     auto item = itemRef(call, file, group, name);
     if (!item || !call.out(bytes, "size")) return -1;
     Hid dataset = reopenItem(call, *item, std::nullopt);
@@ -118,25 +119,36 @@ extern "C" int QMXLgetSizeOfDataset(int file, const char* group, const char* nam
 }
 
 extern "C" int QMXLgetDatasetInfo(int file, const char* group, const char* name, long long* count, int* type) {
-    Call call("QMXLgetDatasetInfo", true);
+    Call call("QMXLgetDatasetInfo", true, true);
     auto item = itemRef(call, file, group, name);
     if (!item || !call.out(count, "element count") || !call.out(type, "type code")) return -1;
-    Hid dataset = reopenItem(call, *item, std::nullopt);
+    KnownOfItem known;
+    Hid dataset = reopenItem(call, *item, std::nullopt, &known);
     if (!dataset) return -1;
-    const long long n = elementCount(dataset.get());
-    Hid stored(H5Dget_type(dataset.get()));
-    if (n < 0 || !stored) return call.failHdf5("cannot describe " + item->where());
-    if (!checkStoredSize(call, *item, dataset.get(), n, H5Tget_size(stored.get()))) return -1;
-    *count = n;
-    *type = kindOfType(stored.get()) == ItemKind::Typed ? codeOfType(stored.get()) : -1;
-    keepItem(*item, std::move(dataset));
+    // Asked twice in a row (shape, then the count to size a buffer by): the second time the
+    // answer is the one kept with the item, which nothing can have changed in between.
+    if (known.count < 0 || !known.code) {
+        const long long n = elementCount(dataset.get());
+        Hid stored(H5Dget_type(dataset.get()));
+        if (n < 0 || !stored) return call.failHdf5("cannot describe " + item->where());
+        if (!checkStoredSize(call, *item, dataset.get(), n, H5Tget_size(stored.get()))) return -1;
+        const ItemKind kind = kindOfType(stored.get());
+        known = KnownOfItem{n, kind == ItemKind::Typed ? codeOfType(stored.get()) : -1, kind};
+        *count = known.count;
+        *type = *known.code;
+        keepItem(*item, std::move(dataset), kind, known);
+        return 1;
+    }
+    *count = known.count;
+    *type = *known.code;
+    keepItem(*item, std::move(dataset), known.kind, known);
     return 1;
 }
 
 extern "C" int QMXLcreateTypedDataset(int file, const char* group, const char* name, int compression,
                                       long long chunk, int /*fixed*/, int type, long long count,
                                       const void* data) {
-    Call call("QMXLcreateTypedDataset");
+    Call call("QMXLcreateTypedDataset", false, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     if (type == QMXL_AS_STORED) return call.fail("a new dataset needs an element type, not -1 (as stored)");
@@ -185,7 +197,7 @@ extern "C" int QMXLupdateTypedDataset(int file, const char* group, const char* n
 }
 
 extern "C" int QMXLreadTypedDataset(int file, const char* group, const char* name, int type, void* data) {
-    Call call("QMXLreadTypedDataset", true);
+    Call call("QMXLreadTypedDataset", true, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     Hid asStored;
@@ -197,7 +209,7 @@ extern "C" int QMXLreadTypedDataset(int file, const char* group, const char* nam
 extern "C" int QMXLcreateObjectDataset(int file, const char* group, const char* name, int compression,
                                        long long chunk, int /*fixed*/, int datatype, int flag,
                                        long long count, const void* data) {
-    Call call("QMXLcreateObjectDataset");
+    Call call("QMXLcreateObjectDataset", false, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     Entry* type = datatypeEntry(call, datatype);
@@ -220,7 +232,7 @@ extern "C" int QMXLupdateObjectDataset(int file, const char* group, const char* 
 }
 
 extern "C" int QMXLreadObjectDataset(int file, const char* group, const char* name, int datatype, void* data) {
-    Call call("QMXLreadObjectDataset", true);
+    Call call("QMXLreadObjectDataset", true, true);
     auto item = itemRef(call, file, group, name);
     if (!item) return -1;
     Entry* type = datatypeEntry(call, datatype);

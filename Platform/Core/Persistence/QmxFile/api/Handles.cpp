@@ -13,7 +13,9 @@ extern "C" int QMXLcloseObject(int handle) {
 }
 
 extern "C" int QMXLcopyHandle(int handle) {
-    Call call("QMXLcopyHandle");
+    // Only counts a reference: what other calls keep open stays valid (a host copies the file
+    // handle for every creation it may have to undo, between one creation and the next).
+    Call call("QMXLcopyHandle", true, true);
     Entry* e = call.entry(handle);
     if (!e) return -1;
     ++e->refs;

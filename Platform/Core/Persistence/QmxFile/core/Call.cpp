@@ -9,9 +9,11 @@
 
 namespace Quellmar::qmxfile {
 
-Call::Call(const char* function, bool keepsItem) : m_lock(libraryMutex()), m_function(function) {
+Call::Call(const char* function, bool keepsItem, bool keepsGroup)
+    : m_lock(libraryMutex()), m_function(function) {
     ensureInitialised();
     if (!keepsItem) releaseKeptItem();
+    if (!keepsGroup) releaseKeptGroup();
     // HDF5 keeps the error printing switch per thread.
     thread_local bool quiet = false;
     if (!quiet && !isExiting()) {

@@ -15,8 +15,8 @@ namespace Quellmar::qmxfile {
 class Call {
 public:
     // Unless keepsItem, the call first closes the data item the previous call may have kept
-    // open for it (see KeptItem.h).
-    explicit Call(const char* function, bool keepsItem = false);
+    // open for it, and unless keepsGroup the group a creation kept (see KeptItem.h).
+    explicit Call(const char* function, bool keepsItem = false, bool keepsGroup = false);
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
 

@@ -4,6 +4,7 @@
 #include "HandleTable.h"
 #include "TypeCodes.h"
 
+#include <optional>
 #include <string>
 
 namespace Quellmar::qmxfile {
@@ -15,12 +16,31 @@ struct KeptItem {
     const Entry* loc = nullptr;  // only compared: no call in between could have freed it
     std::string path;
     ItemKind kind = ItemKind::Other;
+    // What the keeping call found out, when it did: the element count (checked against the
+    // stored bytes) and the code of the stored type.
+    long long count = -1;
+    std::optional<int> code;
     hid_t id = H5I_INVALID_HID;
 };
 KeptItem& kept();
 
 // Closes the kept dataset, if any. Every call frame that does not take it does this first.
 void releaseKeptItem();
+
+// The group the last item creation put its item in, kept open for the next creation, which
+// usually goes to the same group: that one then neither looks the group up again nor makes
+// HDF5 walk the path to it. Released like the kept item by every call frame that does not
+// take it, so nothing stays open across any other call.
+struct KeptGroup {
+    const Entry* loc = nullptr;  // only compared, as KeptItem::loc
+    std::string path;            // the group's path below loc, as Path::text spells it
+    std::string name;            // its absolute path as HDF5 reports it ("/" for the root)
+    hid_t id = H5I_INVALID_HID;
+    bool owned = false;          // false when id is loc's own identifier
+};
+
+KeptGroup& keptGroup();
+void releaseKeptGroup();
 
 }  // namespace Quellmar::qmxfile
 

@@ -13,6 +13,7 @@ namespace {
 
 std::atomic<bool> g_exiting{false};
 bool g_initialised = false;
+void (*g_exitRelease)() = nullptr;
 
 // Constructed when the library is loaded. Its destructor runs when the library is
 // finalised at exit, before HDF5 (which this library depends on) shuts down.
@@ -38,9 +39,13 @@ void ensureInitialised() {
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
 }
 
+void releaseAtExit(void (*release)()) { g_exitRelease = release; }
+
 void beginProcessExit() {
     std::lock_guard lock(libraryMutex());
     if (g_exiting) return;
+    // What a call kept open would keep its file from closing, and so from being written.
+    if (g_exitRelease) g_exitRelease();
     g_exiting = true;
     HandleTable::instance().closeAll();
 }

@@ -28,17 +28,27 @@ std::uint32_t crcOf(const void* bytes, hsize_t count, size_t elementSize) {
 enum class Stored { Absent, Present, Unreadable };
 
 // The stored checksum. The attribute comes from a possibly damaged file: it is read only when
-// it is one integer, so a damaged extent cannot overrun the four-byte value.
+// it is one 4-byte integer, so a damaged extent cannot overrun the four-byte value. HDF5
+// derives an attribute's storage size from its dataspace and type, so 4 bytes of a 4-byte
+// type is exactly one element.
 Stored storedChecksum(hid_t dataset, std::uint32_t& value) {
     // Opened straight away; only a failure asks whether it is there at all.
     Hid attribute(H5Aopen(dataset, kChecksumAttribute, H5P_DEFAULT));
     if (!attribute) return H5Aexists(dataset, kChecksumAttribute) == 0 ? Stored::Absent : Stored::Unreadable;
-    Hid type(attribute ? H5Aget_type(attribute.get()) : H5I_INVALID_HID);
-    Hid space(attribute ? H5Aget_space(attribute.get()) : H5I_INVALID_HID);
-    if (!type || !space || H5Tget_class(type.get()) != H5T_INTEGER || H5Tget_size(type.get()) != 4 ||
-        H5Sget_simple_extent_npoints(space.get()) != 1)
+    Hid type(H5Aget_type(attribute.get()));
+    if (!type || H5Tget_class(type.get()) != H5T_INTEGER || H5Tget_size(type.get()) != 4 ||
+        H5Aget_storage_size(attribute.get()) != 4)
         return Stored::Unreadable;
     return H5Aread(attribute.get(), H5T_NATIVE_UINT32, &value) < 0 ? Stored::Unreadable : Stored::Present;
+}
+
+// The scalar dataspace of every checksum attribute, made once (HDF5 copies it into each).
+hid_t scalarSpace() {
+    static hid_t s_space = H5I_INVALID_HID;
+    // Library lock held. HDF5 may have been shut down and set up again since.
+    if (s_space >= 0 && H5Iis_valid(s_space) > 0) return s_space;
+    s_space = H5Screate(H5S_SCALAR);
+    return s_space;
 }
 
 herr_t writeChecksum(hid_t dataset, std::uint32_t crc, bool fresh, const char* path) {
@@ -53,10 +63,9 @@ herr_t writeChecksum(hid_t dataset, std::uint32_t crc, bool fresh, const char* p
     if (exists > 0) {
         attribute = Hid(H5Aopen(dataset, kChecksumAttribute, H5P_DEFAULT));
     } else {
-        Hid space(H5Screate(H5S_SCALAR));
-        if (!space) return -1;
-        attribute = Hid(H5Acreate2(dataset, kChecksumAttribute, H5T_STD_U32LE, space.get(), H5P_DEFAULT,
-                                   H5P_DEFAULT));
+        const hid_t space = scalarSpace();
+        if (space < 0) return -1;
+        attribute = Hid(H5Acreate2(dataset, kChecksumAttribute, H5T_STD_U32LE, space, H5P_DEFAULT, H5P_DEFAULT));
     }
     if (!attribute || H5Awrite(attribute.get(), H5T_NATIVE_UINT32, &value) < 0) return -1;
     return attribute.close();
@@ -64,14 +73,16 @@ herr_t writeChecksum(hid_t dataset, std::uint32_t crc, bool fresh, const char* p
 
 }  // namespace
 
-herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh,
-                    const char* path) {
+namespace {
+
+herr_t writeWith(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, const void* data, bool fresh,
+                 const char* path) {
     if (count == 0) return storeChecksum(dataset, memoryType, count, data, fresh, path);
     const size_t size = H5Tget_size(memoryType);
     const size_t bytes = static_cast<size_t>(count) * size;
-    Hid fileType(H5Dget_type(dataset));
-    if (size == 0 || !fileType) return -1;
-    const htri_t same = H5Tequal(fileType.get(), memoryType);
+    if (size == 0) return -1;
+    // Mostly the very same identifier (blobs, strings): no comparison needed.
+    const htri_t same = fileType == memoryType ? 1 : H5Tequal(fileType, memoryType);
     if (same < 0) return -1;
     const auto* in = static_cast<const unsigned char*>(data);
     std::uint32_t crc = 0;
@@ -84,8 +95,8 @@ herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* 
     } else if (same > 0) {
         if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return -1;
         crc = crc32c::Extend(crc, in, bytes);
-    } else if (selfContained(fileType.get()) && selfContained(memoryType)) {
-        if (!writeConverted(dataset, fileType.get(), memoryType, count, in, crc)) return -1;
+    } else if (selfContained(fileType) && selfContained(memoryType)) {
+        if (!writeConverted(dataset, fileType, memoryType, count, in, crc)) return -1;
     } else {
         if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return -1;
         return storeChecksum(dataset, memoryType, count, data, fresh, path);
@@ -96,6 +107,21 @@ herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* 
         return -1;
     }
     return 0;
+}
+
+}  // namespace
+
+herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh,
+                    const char* path) {
+    if (count == 0) return storeChecksum(dataset, memoryType, count, data, fresh, path);
+    Hid fileType(H5Dget_type(dataset));
+    if (!fileType) return -1;
+    return writeWith(dataset, fileType.get(), memoryType, count, data, fresh, path);
+}
+
+herr_t writeFresh(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, const void* data,
+                  const std::string& path) {
+    return writeWith(dataset, fileType, memoryType, count, data, true, path.c_str());
 }
 
 herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh,

@@ -5,6 +5,8 @@
 #include "Hid.h"
 #include "ItemDamage.h"
 
+#include <string>
+
 namespace Quellmar::qmxfile {
 
 // Every data item carries the CRC-32C of its elements as stored (in the dataset's own type,
@@ -22,6 +24,10 @@ herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void*
 herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh,
                     const char* path = nullptr);
 
+// writeChecked for a dataset just created with fileType under `path` (absolute, as HDF5
+// will report it): neither is asked of HDF5 again.
+herr_t writeFresh(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, const void* data,
+                  const std::string& path);
 
 // Gives a dataset that carries no checksum one over its elements as they are stored (an item
 // another program added). 1 when one was added, 0 when it had one (never rewritten: that

@@ -17,15 +17,9 @@ Hid makeSpace(hsize_t count) { return Hid(H5Screate_simple(1, &count, nullptr));
 
 }  // namespace
 
-herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
-                  const void* data, const LayoutRequest& request) {
+herr_t createItem(hid_t group, const std::string& name, const std::string& path, hid_t fileType,
+                  hid_t memoryType, const void* data, const LayoutRequest& request) {
     ErrorKeeper keeper;
-    Path parent = path;
-    parent.parts.pop_back();
-    if (makeGroups(loc, parent) < 0) {
-        keeper.capture();
-        return -1;
-    }
     Hid madeDcpl;
     const hid_t dcpl = creationProperties(request, madeDcpl);
     Hid space = makeSpace(request.count);
@@ -33,19 +27,19 @@ herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
         keeper.capture();
         return -1;
     }
-    Hid dataset(H5Dcreate2(loc, path.text().c_str(), fileType, space.get(), H5P_DEFAULT, dcpl, H5P_DEFAULT));
+    Hid dataset(H5Dcreate2(group, name.c_str(), fileType, space.get(), H5P_DEFAULT, dcpl, H5P_DEFAULT));
     if (!dataset) {
         keeper.capture();
         return -1;
     }
     trustNewObject(dataset.get());
-    if (writeChecked(dataset.get(), memoryType, request.count, data, true) < 0 ||
+    if (writeFresh(dataset.get(), fileType, memoryType, request.count, data, path) < 0 ||
         rememberCompression(dataset.get(), request) < 0 ||
         (H5Tget_class(fileType) == H5T_COMPOUND && refreshAttributesChecksum(dataset.get()) < 0)) {
         keeper.capture();
         // No half-written item stays behind.
         dataset.close();
-        H5Ldelete(loc, path.text().c_str(), H5P_DEFAULT);
+        H5Ldelete(group, name.c_str(), H5P_DEFAULT);
         return -1;
     }
     if (dataset.close() < 0) {
@@ -121,8 +115,8 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
     return 0;
 }
 
-herr_t readItem(hid_t dataset, hid_t memoryType, void* data) {
-    const long long count = elementCount(dataset);
+herr_t readItem(hid_t dataset, hid_t memoryType, void* data, long long count) {
+    if (count < 0) count = elementCount(dataset);
     if (count < 0) return -1;
     return readChecked(dataset, memoryType, static_cast<hsize_t>(count), data);
 }

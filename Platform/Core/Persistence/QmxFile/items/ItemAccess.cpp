@@ -1,6 +1,7 @@
 #include "ItemAccess.h"
 
 #include "HeaderCheck.h"
+#include "ChecksumPath.h"
 #include "ItemChecksum.h"
 
 #include <utility>
@@ -32,6 +33,8 @@ std::optional<ItemRef> itemRef(Call& call, int locHandle, const char* path) {
 
 namespace {
 
+const KeptGroup* keptParent(const ItemRef& item, bool make);
+
 // Why a dataset did not open, as the error of call.
 Hid diagnoseOpen(Call& call, const ItemRef& item) {
     const Found found = findObject(item.loc->id.get(), item.path);
@@ -58,12 +61,27 @@ Hid diagnoseOpen(Call& call, const ItemRef& item) {
 }  // namespace
 
 Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
-    // The common case first: one lookup. Only a failure pays for the walk that says why.
-    if (!checkPath(item.loc->id.get(), item.path, item.loc->info ? item.loc->info->headerChecks : nullptr)) {
-        call.failHdf5("cannot open dataset " + item.where());
-        return Hid();
+    const std::shared_ptr<void> none;
+    const std::shared_ptr<void>& checks = item.loc->info ? item.loc->info->headerChecks : none;
+    // Items of one group are mostly read one after the other: the group, checked and opened
+    // once, serves them all. When it will not open, the walk from the location says why.
+    Hid dataset;
+    if (const KeptGroup* group = keptParent(item, false)) {
+        Path leaf;
+        leaf.parts.push_back(item.path.leaf());
+        if (!checkPath(group->id, leaf, checks)) {
+            call.failHdf5("cannot open dataset " + item.where());
+            return Hid();
+        }
+        dataset = Hid(H5Dopen2(group->id, leaf.parts.back().c_str(), H5P_DEFAULT));
+    } else {
+        // The common case first: one lookup. Only a failure pays for the walk that says why.
+        if (!checkPath(item.loc->id.get(), item.path, checks)) {
+            call.failHdf5("cannot open dataset " + item.where());
+            return Hid();
+        }
+        dataset = Hid(H5Dopen2(item.loc->id.get(), item.path.text().c_str(), H5P_DEFAULT));
     }
-    Hid dataset(H5Dopen2(item.loc->id.get(), item.path.text().c_str(), H5P_DEFAULT));
     if (!dataset) return diagnoseOpen(call, item);
     if (kind) {
         Hid type(H5Dget_type(dataset.get()));
@@ -106,29 +124,95 @@ bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long c
     return false;
 }
 
-void keepItem(const ItemRef& item, Hid dataset) {
+namespace {
+
+// The kept group that holds the item, opened and kept when another one is kept. `make`: missing
+// groups on the way are made (creation); otherwise null when the group cannot be opened, with
+// HDF5's reason on its error stack. Null too for an item straight below the location when
+// opening: loc itself serves it.
+const KeptGroup* keptParent(const ItemRef& item, bool make) {
+    const bool self = item.path.parts.size() == 1 && !item.path.absolute;
+    if (self && !make) return nullptr;
+    std::string key = item.path.parentText();
+    KeptGroup& k = keptGroup();
+    if (k.id >= 0 && k.loc == item.loc && k.path == key) return &k;
+    releaseKeptGroup();
+    Path parent = item.path;
+    parent.parts.pop_back();
+    const hid_t loc = item.loc->id.get();
+    Hid group;
+    std::string name;
+    if (self) {
+        // The item goes straight below the handle: nothing to open.
+        name = item.loc->kind == Kind::File ? std::string("/") : objectPath(loc);
+    } else {
+        if (make) {
+            if (makeGroups(loc, parent) < 0) return nullptr;
+        } else if (!checkPath(loc, parent, item.loc->info ? item.loc->info->headerChecks : nullptr)) {
+            return nullptr;
+        }
+        group = Hid(H5Gopen2(loc, key.c_str(), H5P_DEFAULT));
+        if (!group) return nullptr;
+        name = objectPath(group.get());
+    }
+    if (name.empty()) {
+        // HDF5 names every object reached by a path; without a name no checksum can cover it.
+        H5Epush2(H5E_DEFAULT, __FILE__, __func__, __LINE__, H5E_ERR_CLS, H5E_SYM, H5E_NOTFOUND, "%s",
+                 "the group's path is unknown");
+        return nullptr;
+    }
+    k.loc = item.loc;
+    k.path = std::move(key);
+    k.name = std::move(name);
+    k.owned = static_cast<bool>(group);
+    k.id = group ? group.release() : loc;
+    return &k;
+}
+
+}  // namespace
+
+herr_t createInGroup(const ItemRef& item, hid_t fileType, hid_t memoryType, const void* data,
+                     const LayoutRequest& request) {
+    const KeptGroup* k = keptParent(item, true);
+    if (!k) return -1;
+    const std::string& leaf = item.path.leaf();
+    const std::string full = k->name == "/" ? "/" + leaf : k->name + "/" + leaf;
+    return createItem(k->id, leaf, full, fileType, memoryType, data, request);
+}
+
+void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind, const KnownOfItem& known) {
     releaseKeptItem();
-    Hid type(H5Dget_type(dataset.get()));
-    if (!type) return;
+    ItemKind stored;
+    if (kind) {
+        stored = *kind;
+    } else {
+        Hid type(H5Dget_type(dataset.get()));
+        if (!type) return;
+        stored = kindOfType(type.get());
+    }
     KeptItem& k = kept();
     k.loc = item.loc;
     k.path = item.path.text();
-    k.kind = kindOfType(type.get());
+    k.kind = stored;
+    k.count = known.count;
+    k.code = known.code;
     k.id = dataset.release();
 }
 
-Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind) {
+Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known) {
+    if (known) *known = KnownOfItem{};
     KeptItem& k = kept();
     if (k.id < 0) return Hid();
     if (k.loc != item.loc || (kind && k.kind != *kind) || k.path != item.path.text()) {
         releaseKeptItem();
         return Hid();
     }
+    if (known) *known = KnownOfItem{k.count, k.code, k.kind};
     return Hid(std::exchange(k.id, H5I_INVALID_HID));
 }
 
-Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
-    Hid dataset = takeKeptItem(item, kind);
+Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known) {
+    Hid dataset = takeKeptItem(item, kind, known);
     return dataset ? std::move(dataset) : openItem(call, item, kind);
 }
 

@@ -24,6 +24,11 @@ Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind);
 // item's name (HDF5 refuses to create over it, so no lookup is made before), else HDF5's.
 int failCreation(Call& call, const ItemRef& item, const std::string& what);
 bool checkCount(Call& call, long long count, const void* data);
+// Creates the item (see createItem) in its group, which is opened, made if missing, and kept
+// for the next creation (see KeptGroup); the call frame must keep groups. Negative with
+// HDF5's error stack on failure.
+herr_t createInGroup(const ItemRef& item, hid_t fileType, hid_t memoryType, const void* data,
+                     const LayoutRequest& request);
 // Every size handed out is one the stored bytes can hold (see storageCovers): a caller sizes
 // its buffer by it. False, with the damage recorded, when they cannot.
 bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long count, size_t elementSize);
@@ -32,10 +37,19 @@ bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long c
 // item up. Such a call keeps its open dataset here; the next call takes it when it asks for
 // the same item (same location, path, and kind if it names one), and every other call closes
 // it first, so nothing stays open across a change, a close or a second thread's work.
-void keepItem(const ItemRef& item, Hid dataset);
-Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind);
-// The kept dataset when it fits, else openItem.
-Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind);
+// A caller that knows the item's kind, element count (checked with checkStoredSize) and type
+// code passes them, so the next call need not ask HDF5 again.
+struct KnownOfItem {
+    long long count = -1;  // -1: not known
+    std::optional<int> code;
+    std::optional<ItemKind> kind;  // filled in by takeKeptItem
+};
+void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind = std::nullopt,
+              const KnownOfItem& known = {});
+Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known = nullptr);
+// The kept dataset when it fits, else openItem. `known`, when given, receives what the
+// keeping call found (nothing for a dataset opened here).
+Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known = nullptr);
 
 }  // namespace Quellmar::qmxfile
 
