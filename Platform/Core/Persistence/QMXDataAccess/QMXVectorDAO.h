@@ -65,6 +65,12 @@ public:
     // Levels below 0 are stored as 0, above 9 as 9.
     void setCompression(int level);
     void setPathToRoot(const std::string& root);
+    // What compresses the datasets this DAO creates with a level of 1 to 9, and those its
+    // updates lay out anew: a QMXLCompressor value, or QMXL_COMPRESSOR_FOLLOW (the default)
+    // for the process's choice (QMXLsetCompressor). Throws QminvalidArgument for an unknown
+    // one; touches no file.
+    void setCompressor(int compressor);
+    int getCompressor() const { return compressor; }
 
 protected:
     // Turns a caller's path and name into the group path and dataset name; creates missing
@@ -105,6 +111,7 @@ private:
     int compression = 0;
     bool fixed = true;
     unsigned int sizeHint = 0;
+    int compressor = QMXL_COMPRESSOR_FOLLOW;
 };
 
 }  // namespace Quellmar

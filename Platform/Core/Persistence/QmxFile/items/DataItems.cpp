@@ -3,6 +3,7 @@
 #include "AttributeChecksum.h"
 #include "AttributeIO.h"
 #include "ChecksumPath.h"
+#include "Filters.h"
 #include "HeaderCheck.h"
 #include "ItemChecksum.h"
 #include "Objects.h"
@@ -28,8 +29,12 @@ herr_t createItem(hid_t loc, const Path& path, hid_t fileType, hid_t memoryType,
     }
     Hid madeDcpl;
     const hid_t dcpl = creationProperties(request, madeDcpl);
+    if (dcpl < 0) {
+        keeper.capture();
+        return -1;
+    }
     Hid space = makeSpace(request.count);
-    if (dcpl < 0 || !space) {
+    if (!space) {
         keeper.capture();
         return -1;
     }
@@ -72,7 +77,12 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
         return -1;
     }
     if (static_cast<hsize_t>(stored) == count) {
-        if (writeChecked(old.get(), memoryType, count, data, false) < 0 || old.close() < 0) {
+        if (writeChecked(old.get(), memoryType, count, data, false) < 0) {
+            explainMissingFilter(old.get());
+            keeper.capture();
+            return -1;
+        }
+        if (old.close() < 0) {
             keeper.capture();
             return -1;
         }
@@ -84,8 +94,12 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
     Hid type(H5Dget_type(old.get()));
     Hid madeDcpl;
     const hid_t dcpl = creationProperties(requestOf(old.get(), count), madeDcpl);
+    if (dcpl < 0) {
+        keeper.capture();
+        return -1;
+    }
     Hid space = makeSpace(count);
-    if (!type || dcpl < 0 || !space) {
+    if (!type || !space) {
         keeper.capture();
         return -1;
     }
@@ -124,7 +138,12 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
 herr_t readItem(hid_t dataset, hid_t memoryType, void* data) {
     const long long count = elementCount(dataset);
     if (count < 0) return -1;
-    return readChecked(dataset, memoryType, static_cast<hsize_t>(count), data);
+    if (readChecked(dataset, memoryType, static_cast<hsize_t>(count), data) < 0) {
+        // HDF5 says only that a filter failed; the reader needs to know which plugin to install.
+        explainMissingFilter(dataset);
+        return -1;
+    }
+    return 0;
 }
 
 }  // namespace Quellmar::qmxfile
