@@ -77,12 +77,7 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
         return -1;
     }
     if (static_cast<hsize_t>(stored) == count) {
-        if (writeChecked(old.get(), memoryType, count, data, false) < 0) {
-            explainMissingFilter(old.get());
-            keeper.capture();
-            return -1;
-        }
-        if (old.close() < 0) {
+        if (writeChecked(old.get(), memoryType, count, data, false) < 0 || old.close() < 0) {
             keeper.capture();
             return -1;
         }

@@ -381,6 +381,10 @@ TEST_F(Compressors, AMissingPluginIsNamedOnCreateReadAndRewrite) {
         // chunks as they are and marks them so.
         const std::vector<double> zeros(20000, 0.0);
         if (QMXLupdateTypedDataset(file, "/", "d2", QMXL_FLOAT64, 20000, zeros.data()) != 1) failures |= 4;
+        // Laying an item out anew makes a new dataset with the item's compressor.
+        if (QMXLupdateTypedDataset(file, "/", "d1", QMXL_FLOAT64, 10000, doubles.data()) != -1 ||
+            !says("cannot update") || !says("Blosc LZ4 compression " + blosc))
+            failures |= 128;
         // Creating.
         if (QMXLcompressorAvailable(QMXL_BLOSC_ZSTD) != 0 || !says("Blosc Zstandard compression " + blosc))
             failures |= 8;
