@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 using namespace Quellmar::testing;
@@ -443,5 +444,34 @@ TEST(CompressorsInterop, H5pyWithHdf5pluginReadsBloscAndLz4Items) {
     QMXLcloseObject(type);
     ASSERT_EQ(QMXLcloseFile(file), 1);
     const std::string command = std::string(QMX_PYTHON) + " " + QMX_COMPRESSED_INTEROP_SCRIPT + " " + path;
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// HDF5_PLUGIN_PATH replaces HDF5's own plugin directory when a process starts; the library
+// keeps the distribution's in reach. The test runs its own binary again with the variable set.
+TEST(CompressorsPluginPath, DistributionPluginsAreFoundWhateverHdf5PluginPathNames) {
+    if (const char* item = std::getenv("QMX_TEST_READ_BLOSC")) {
+        const int file = QMXLopenFileReadOnly(item);
+        ASSERT_GT(file, 0) << lastError();
+        std::vector<double> back(20000);
+        EXPECT_EQ(QMXLreadTypedDataset(file, "/", "d", QMXL_FLOAT64, back.data()), 1) << lastError();
+        EXPECT_EQ(back, smooth(20000));
+        QMXLcloseFile(file);
+        return;
+    }
+    TempDir dir;
+    const std::string path = dir.file("blosc.qmz");
+    const int file = QMXLcreateFile(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    {
+        ThreadCompressor choice(QMXL_BLOSC_LZ4);
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "d", 5, 0, 1, QMXL_FLOAT64, 20000, smooth(20000).data()), 1);
+    }
+    QMXLcloseFile(file);
+    const std::string empty = dir.file("no-plugins");
+    ASSERT_EQ(std::system(("mkdir " + empty).c_str()), 0);
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string command = "HDF5_PLUGIN_PATH=" + empty + " QMX_TEST_READ_BLOSC=" + path + " " + self +
+                                " --gtest_filter=CompressorsPluginPath.* >/dev/null";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
