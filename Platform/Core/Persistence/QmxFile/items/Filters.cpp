@@ -61,11 +61,10 @@ void setProcessCompressor(Compressor c) { g_processCompressor.store(static_cast<
 int threadCompressor() { return t_threadCompressor; }
 void setThreadCompressor(int code) { t_threadCompressor = code; }
 
-std::string missingPluginText(H5Z_filter_t filter) {
-    std::string name;
+std::string missingPluginText(H5Z_filter_t filter, const std::string& storedName) {
+    std::string name = storedName.empty() ? "without a name" : "\"" + storedName + "\"";
     if (filter == kBloscFilter) name = "Blosc";
     else if (filter == kLz4Filter) name = "LZ4";
-    else name = "number " + std::to_string(filter);
     return "needs the HDF5 filter plugin " + name + " (id " + std::to_string(filter) + "), which is not installed";
 }
 
@@ -132,14 +131,16 @@ bool explainMissingFilter(hid_t dataset) {
     // the case that no filter is missing.
     const hid_t saved = H5Eget_current_stack();
     H5Z_filter_t missing = -1;
+    char name[128] = {};
     {
         Hid dcpl(H5Dget_create_plist(dataset));
         const int filters = dcpl ? H5Pget_nfilters(dcpl.get()) : 0;
         for (int i = 0; i < filters && missing < 0; ++i) {
             unsigned flags = 0;
             size_t count = 0;
-            const H5Z_filter_t filter =
-                H5Pget_filter2(dcpl.get(), static_cast<unsigned>(i), &flags, &count, nullptr, 0, nullptr, nullptr);
+            // Other programs' filters are named by the name the file keeps for them.
+            const H5Z_filter_t filter = H5Pget_filter2(dcpl.get(), static_cast<unsigned>(i), &flags, &count,
+                                                       nullptr, sizeof name - 1, name, nullptr);
             if (filter >= 0 && !filterUsable(filter)) missing = filter;
         }
     }
@@ -149,7 +150,7 @@ bool explainMissingFilter(hid_t dataset) {
     }
     if (saved >= 0) H5Eclose_stack(saved);
     H5Eclear2(H5E_DEFAULT);
-    pushReason(__func__, __LINE__, "the item " + missingPluginText(missing));
+    pushReason(__func__, __LINE__, "the item " + missingPluginText(missing, name));
     return true;
 }
 

@@ -45,8 +45,9 @@ bool pipelineCompressor(hid_t dcpl, Compressor& compressor, int& level);
 // process, replaces HDF5's error stack by a reason naming the plugin and answers true.
 bool explainMissingFilter(hid_t dataset);
 
-// "needs the HDF5 filter plugin Blosc (id 32001), which is not installed".
-std::string missingPluginText(H5Z_filter_t filter);
+// "needs the HDF5 filter plugin Blosc (id 32001), which is not installed"; filters other than
+// this library's are named by `storedName`, the name the file keeps for them.
+std::string missingPluginText(H5Z_filter_t filter, const std::string& storedName = {});
 
 }  // namespace Quellmar::qmxfile
 

@@ -18,6 +18,7 @@ namespace {
 constexpr int kCompressors[] = {QMXL_DEFLATE, QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4};
 constexpr H5Z_filter_t kBlosc = 32001;
 constexpr H5Z_filter_t kLz4 = 32004;
+constexpr H5Z_filter_t kBzip2 = 307;  // another program's choice
 
 struct Record {
     std::int32_t id;
@@ -341,6 +342,7 @@ int withoutPlugins(const std::function<int()>& work) {
         [&] {
             H5Zunregister(kBlosc);
             H5Zunregister(kLz4);
+            H5Zunregister(kBzip2);
             H5PLset_loading_state(0);
             return work();
         },
@@ -418,6 +420,38 @@ TEST_F(Compressors, AMissingPluginIsNamedOnCreateReadAndRewrite) {
     const auto d2 = pipeline(path, "/d2");
     ASSERT_EQ(d2.size(), 1u);
     EXPECT_EQ(d2[0].id, kBlosc);
+}
+
+TEST_F(Compressors, AnotherProgramsMissingFilterIsNamedByItsStoredName) {
+    QMXLcloseAllFileHandlesForFile(file);
+    {
+        // bzip2, from the same Debian package as LZ4.
+        ASSERT_GT(H5Zfilter_avail(kBzip2), 0);
+        H5Id h5(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        const hsize_t n = 5000;
+        H5Id space(H5Screate_simple(1, &n, nullptr));
+        const hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
+        const unsigned blockSize = 9;
+        H5Pset_chunk(dcpl, 1, &n);
+        H5Pset_filter(dcpl, kBzip2, H5Z_FLAG_OPTIONAL, 1, &blockSize);
+        H5Id d(H5Dcreate2(h5.id, "bz", H5T_STD_I32LE, space.id, H5P_DEFAULT, dcpl, H5P_DEFAULT));
+        H5Pclose(dcpl);
+        std::vector<std::int32_t> values(n, 7);
+        ASSERT_GE(H5Dwrite(d.id, H5T_NATIVE_INT32, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()), 0);
+    }
+    file = QMXLopenFile(path.c_str());
+    ASSERT_EQ(QMXLsealObject(file, "/bz"), 1) << lastError();
+    QMXLcloseAllFileHandlesForFile(file);
+    const int status = withoutPlugins([&] {
+        const int file = QMXLopenFileReadOnly(path.c_str());
+        std::vector<std::int32_t> back(5000);
+        const bool named = QMXLreadTypedDataset(file, "/", "bz", QMXL_INT32, back.data()) == -1 &&
+                           says("the item needs the HDF5 filter plugin \"HDF5 bzip2 filter") &&
+                           says("(id 307), which is not installed");
+        QMXLcloseFile(file);
+        return named ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
 }
 
 TEST(CompressorsInterop, H5pyWithHdf5pluginReadsBloscAndLz4Items) {
