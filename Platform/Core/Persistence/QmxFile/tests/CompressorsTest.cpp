@@ -270,6 +270,27 @@ TEST_F(Compressors, ProcessChoiceThreadChoiceAndUpdates) {
     EXPECT_EQ(back, std::vector<double>(longer.begin(), longer.begin() + 20000));
 }
 
+TEST_F(Compressors, CompactionKeepsCompressedItemsAsTheyAre) {
+    const auto doubles = smooth(50000);
+    for (int c : {QMXL_BLOSC_LZ4, QMXL_LZ4}) {
+        ThreadCompressor choice(c);
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/k", ("d" + std::to_string(c)).c_str(), 5, 0, 1, QMXL_FLOAT64,
+                                         50000, doubles.data()), 1);
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/gone", ("d" + std::to_string(c)).c_str(), 5, 0, 1, QMXL_FLOAT64,
+                                         50000, doubles.data()), 1);
+    }
+    ASSERT_EQ(QMXLremoveGroup(file, "/gone"), 1);
+    QMXLcloseAllFileHandlesForFile(file);
+    ASSERT_EQ(QMXLdeflate(path.c_str(), 100), 1) << lastError();
+    EXPECT_EQ(pipeline(path, "/k/d1")[0].id, kBlosc);
+    file = QMXLopenFileReadOnly(path.c_str());
+    std::vector<double> back(50000);
+    for (const char* name : {"d1", "d3"}) {
+        ASSERT_EQ(QMXLreadTypedDataset(file, "/k", name, QMXL_FLOAT64, back.data()), 1) << lastError();
+        EXPECT_EQ(back, doubles);
+    }
+}
+
 TEST_F(Compressors, UnknownCompressorsAndBadArgumentsAreRefused) {
     EXPECT_EQ(QMXLsetCompressor(4), -1);
     EXPECT_NE(lastError().find("compressor 4 is unknown"), std::string::npos) << lastError();
