@@ -62,6 +62,7 @@ int run(const Options& o) {
     using Maker = Workload (*)(const Options&, const Scratch&);
     const std::vector<std::pair<std::string, Maker>> makers{
         {"W1", makeW1SmallBlobs},   {"W2", makeW2LargeBlob},      {"W3", makeW3TypedVector},
+        {"W3Z", makeW3Compressed},
         {"W4", makeW4ReadMany},     {"W5", makeW5Transactions},   {"W6", makeW6Compound}};
     std::vector<ResultRow> rows;
     std::ostringstream titles;

@@ -11,6 +11,7 @@ namespace Quellmar::bench {
 Workload makeW1SmallBlobs(const Options& options, const Scratch& scratch);
 Workload makeW2LargeBlob(const Options& options, const Scratch& scratch);
 Workload makeW3TypedVector(const Options& options, const Scratch& scratch);
+Workload makeW3Compressed(const Options& options, const Scratch& scratch);
 Workload makeW4ReadMany(const Options& options, const Scratch& scratch);
 Workload makeW5Transactions(const Options& options, const Scratch& scratch);
 Workload makeW6Compound(const Options& options, const Scratch& scratch);

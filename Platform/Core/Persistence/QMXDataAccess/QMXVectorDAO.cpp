@@ -20,6 +20,23 @@ QMXClassComposer& asComposer(ClassComposer& type) {
     return *composer;
 }
 
+// The DAO's compressor for the file library calls of one worker, on this thread only.
+class CompressorChoice {
+public:
+    explicit CompressorChoice(int compressor) {
+        if (compressor != QMXL_COMPRESSOR_FOLLOW) m_set = QMXLsetThreadCompressor(compressor, &m_previous) > 0;
+    }
+    ~CompressorChoice() {
+        if (m_set) QMXLsetThreadCompressor(m_previous, nullptr);
+    }
+    CompressorChoice(const CompressorChoice&) = delete;
+    CompressorChoice& operator=(const CompressorChoice&) = delete;
+
+private:
+    int m_previous = QMXL_COMPRESSOR_FOLLOW;
+    bool m_set = false;
+};
+
 [[noreturn]] void throwAccessViolation() {
     throw DataAccessViolationException(QMXBaseDAO::getLastErrorMessage());
 }
@@ -108,6 +125,7 @@ bool QMXVectorDAO::Create(std::string& path, std::string& name, int type, int co
     requireStorage();
     checkedCount(count);
     if (constructPaths(path, name, true) < 0) throwAccessViolation();
+    CompressorChoice choice(compressor);
     if (QMXLcreateTypedDataset(getHandleToStorage(), path.c_str(), name.c_str(), compression,
                                chunkValue(sizeHint, count), fixed ? 1 : 0, type,
                                static_cast<long long>(count), data) < 0)
@@ -120,6 +138,7 @@ bool QMXVectorDAO::Create(std::string& path, std::string& name, QMXHandle dataty
     requireStorage();
     checkedCount(count);
     if (constructPaths(path, name, true) < 0) throwAccessViolation();
+    CompressorChoice choice(compressor);
     if (QMXLcreateObjectDataset(getHandleToStorage(), path.c_str(), name.c_str(), compression,
                                 chunkValue(sizeHint, count), fixed ? 1 : 0, datatype.getHandle(),
                                 flag ? 1 : 0, static_cast<long long>(count), data) < 0)
@@ -155,6 +174,7 @@ bool QMXVectorDAO::Update(std::string& path, std::string& name, int type, int co
     requireStorage();
     checkedCount(count);
     if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    CompressorChoice choice(compressor);
     if (QMXLupdateTypedDataset(getHandleToStorage(), path.c_str(), name.c_str(), type,
                                static_cast<long long>(count), data) < 0)
         throwAccessViolation();
@@ -166,6 +186,7 @@ bool QMXVectorDAO::Update(std::string& path, std::string& name, QMXHandle dataty
     requireStorage();
     checkedCount(count);
     if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    CompressorChoice choice(compressor);
     if (QMXLupdateObjectDataset(getHandleToStorage(), path.c_str(), name.c_str(),
                                 datatype.getHandle(), static_cast<long long>(count), data) < 0)
         throwAccessViolation();
@@ -234,6 +255,12 @@ bool QMXVectorDAO::datasetExists(const std::string& path, const std::string& nam
 // ---- Settings --------------------------------------------------------------------------------
 
 void QMXVectorDAO::setCompression(int level) { compression = std::clamp(level, 0, 9); }
+
+void QMXVectorDAO::setCompressor(int value) {
+    if (value != QMXL_COMPRESSOR_FOLLOW && (value < QMXL_DEFLATE || value > QMXL_LZ4))
+        throw QminvalidArgument("Unknown compressor.");
+    compressor = value;
+}
 
 void QMXVectorDAO::setPathToRoot(const std::string& root) { pathToRoot = root; }
 

@@ -114,6 +114,12 @@ public:
     void setCompression(int level);
     /// The group every path of this DAO is below; empty (the root) at first.
     void setPathToRoot(const std::string& root);
+    // What compresses the datasets this DAO creates with a level of 1 to 9, and those its
+    // updates lay out anew: a QMXLCompressor value, or QMXL_COMPRESSOR_FOLLOW (the default)
+    // for the process's choice (QMXLsetCompressor). Throws QminvalidArgument for an unknown
+    // one; touches no file.
+    void setCompressor(int compressor);
+    int getCompressor() const { return compressor; }
 
 protected:
     /// Turns a caller's path and name into the group path and dataset name; creates missing
@@ -157,6 +163,7 @@ private:
     int compression = 0;
     bool fixed = true;
     unsigned int sizeHint = 0;
+    int compressor = QMXL_COMPRESSOR_FOLLOW;
 };
 
 }  // namespace Quellmar

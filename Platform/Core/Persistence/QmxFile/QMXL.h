@@ -90,6 +90,36 @@ QMXL_API int QMXLregister(void);
 QMXL_API int QMXLsetflush(int on);                       /**< process-wide; 0 skips flushes */
 
 /** @} */
+/** @name Compressors */
+/** @{ */
+/** What compresses a dataset created with a compression level of 1 to 9 (level 0 stays
+ * uncompressed). Deflate, with byte shuffling, is the default. The others are HDF5 filter
+ * plugins: Blosc (id 32001) with LZ4 or Zstandard and byte shuffling, LZ4 (id 32004) after
+ * HDF5's shuffle; LZ4 has no levels, Blosc takes the level as its own. An item keeps its
+ * compressor when an update rewrites it. */
+enum QMXLCompressor {
+    QMXL_COMPRESSOR_FOLLOW = -1, /**< thread choice only: follow the process's */
+    QMXL_DEFLATE = 0,            /**< byte shuffle + deflate (the default) */
+    QMXL_BLOSC_LZ4 = 1,          /**< Blosc plugin: byte shuffle + LZ4 */
+    QMXL_BLOSC_ZSTD = 2,         /**< Blosc plugin: byte shuffle + Zstandard */
+    QMXL_LZ4 = 3                 /**< HDF5 shuffle + the LZ4 plugin */
+};
+/** The process's compressor, for every thread that chose none: 1, or -1 for an unknown one. */
+QMXL_API int QMXLsetCompressor(int compressor);
+QMXL_API int QMXLgetCompressor(void); /**< the process's compressor */
+/** The calling thread's own choice, over the process's (QMXL_COMPRESSOR_FOLLOW drops it);
+ * `previous`, when not null, receives the choice it replaces. 1, or -1 for an unknown one. */
+QMXL_API int QMXLsetThreadCompressor(int compressor, int* previous);
+/** 1 when the compressor's plugin can be loaded, 0 when not (the last error message names the
+ * plugin), -1 for an unknown compressor. Creating a dataset with a compressor whose plugin is
+ * missing fails with that message, as does reading or rewriting a dataset that needs one. */
+QMXL_API int QMXLcompressorAvailable(int compressor);
+/** How the dataset group/name is stored: its compressor, or QMXL_COMPRESSOR_FOLLOW when its data
+ * are stored uncompressed (a small item that asked for compression keeps only its level and
+ * takes the compressor chosen when an update makes it large), and its level. 1 on success. */
+QMXL_API int QMXLgetDatasetCompression(int file, const char* group, const char* name, int* compressor, int* level);
+
+/** @} */
 /** @name Versions */
 /** @{ */
 /** The format version the file carries; negative when it carries none or it cannot be read. */

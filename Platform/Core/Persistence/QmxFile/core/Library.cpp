@@ -6,6 +6,7 @@
 #include <hdf5.h>
 
 #include <atomic>
+#include <string_view>
 
 namespace Quellmar::qmxfile {
 
@@ -25,6 +26,20 @@ struct ExitGuard {
     ~ExitGuard() { beginProcessExit(); }
 } g_exitGuard;
 
+#ifdef QMX_HDF5_PLUGIN_DIR
+// HDF5_PLUGIN_PATH replaces HDF5's plugin directory; the distribution's filter plugins stay in
+// reach whatever it names.
+void addPluginDirectory(const char* directory) {
+    unsigned count = 0;
+    if (H5PLsize(&count) < 0) return;
+    for (unsigned i = 0; i < count; ++i) {
+        char path[4096] = {};
+        if (H5PLget(i, path, sizeof path) > 0 && std::string_view(path) == directory) return;
+    }
+    H5PLappend(directory);
+}
+#endif
+
 }  // namespace
 
 std::recursive_mutex& libraryMutex() {
@@ -37,6 +52,9 @@ void ensureInitialised() {
     g_initialised = true;
     H5open();
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+#ifdef QMX_HDF5_PLUGIN_DIR
+    addPluginDirectory(QMX_HDF5_PLUGIN_DIR);
+#endif
 }
 
 void releaseAtExit(void (*release)()) { g_exitRelease = release; }

@@ -3,6 +3,7 @@
 #include "AttributeChecksum.h"
 #include "AttributeIO.h"
 #include "ChecksumPath.h"
+#include "Filters.h"
 #include "HeaderCheck.h"
 #include "ItemChecksum.h"
 #include "Objects.h"
@@ -22,8 +23,12 @@ herr_t createItem(hid_t group, const std::string& name, const std::string& path,
     ErrorKeeper keeper;
     Hid madeDcpl;
     const hid_t dcpl = creationProperties(request, madeDcpl);
+    if (dcpl < 0) {
+        keeper.capture();
+        return -1;
+    }
     Hid space = makeSpace(request.count);
-    if (dcpl < 0 || !space) {
+    if (!space) {
         keeper.capture();
         return -1;
     }
@@ -78,8 +83,12 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
     Hid type(H5Dget_type(old.get()));
     Hid madeDcpl;
     const hid_t dcpl = creationProperties(requestOf(old.get(), count), madeDcpl);
+    if (dcpl < 0) {
+        keeper.capture();
+        return -1;
+    }
     Hid space = makeSpace(count);
-    if (!type || dcpl < 0 || !space) {
+    if (!type || !space) {
         keeper.capture();
         return -1;
     }
@@ -118,7 +127,12 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
 herr_t readItem(hid_t dataset, hid_t memoryType, void* data, long long count) {
     if (count < 0) count = elementCount(dataset);
     if (count < 0) return -1;
-    return readChecked(dataset, memoryType, static_cast<hsize_t>(count), data);
+    if (readChecked(dataset, memoryType, static_cast<hsize_t>(count), data) < 0) {
+        // HDF5 says only that a filter failed; the reader needs to know which plugin to install.
+        explainMissingFilter(dataset);
+        return -1;
+    }
+    return 0;
 }
 
 }  // namespace Quellmar::qmxfile

@@ -41,10 +41,12 @@ hid_t creationProperties(const LayoutRequest& r, Hid& made) {
         hsize_t chunk = r.chunk > 0 ? std::min<hsize_t>(static_cast<hsize_t>(r.chunk), r.count) : r.count;
         chunk = std::min<hsize_t>(chunk, std::max<hsize_t>(1, kMaxChunkBytes / std::max<size_t>(1, r.elementSize)));
         if (H5Pset_chunk(dcpl.get(), 1, &chunk) < 0) return H5I_INVALID_HID;
-        // Shuffling groups the bytes of multi-byte numbers: smaller and faster than deflate alone.
-        if (r.elementSize > 1 && H5Pset_shuffle(dcpl.get()) < 0) return H5I_INVALID_HID;
-        if (H5Pset_deflate(dcpl.get(), static_cast<unsigned>(std::min(r.compression, 9))) < 0)
+        const Compressor compressor =
+            r.compressor == kFollowChoice ? chosenCompressor() : static_cast<Compressor>(r.compressor);
+        if (addCompressor(dcpl.get(), compressor, std::min(r.compression, 9), r.elementSize) < 0) {
+            made = std::move(dcpl);  // closed by the caller, after it kept the reason
             return H5I_INVALID_HID;
+        }
         made = std::move(dcpl);
         return made.get();
     }
@@ -71,14 +73,11 @@ LayoutRequest requestOf(hid_t dataset, hsize_t count) {
     }
     hsize_t chunk = 0;
     if (H5Pget_chunk(dcpl.get(), 1, &chunk) == 1) r.chunk = static_cast<long long>(chunk);
-    const int filters = H5Pget_nfilters(dcpl.get());
-    for (int i = 0; i < filters; ++i) {
-        unsigned flags = 0;
-        size_t nvalues = 1;
-        unsigned values[1] = {0};
-        if (H5Pget_filter2(dcpl.get(), static_cast<unsigned>(i), &flags, &nvalues, values, 0, nullptr,
-                           nullptr) == H5Z_FILTER_DEFLATE)
-            r.compression = nvalues > 0 ? static_cast<int>(values[0]) : 6;
+    Compressor compressor = Compressor::Deflate;
+    int level = 0;
+    if (pipelineCompressor(dcpl.get(), compressor, level)) {
+        r.compressor = static_cast<int>(compressor);
+        r.compression = level;
     }
     return r;
 }

@@ -1,6 +1,7 @@
 #ifndef QUELLMAR_QMXFILE_LAYOUT_H
 #define QUELLMAR_QMXFILE_LAYOUT_H
 
+#include "Filters.h"
 #include "Hid.h"
 
 namespace Quellmar::qmxfile {
@@ -9,7 +10,8 @@ namespace Quellmar::qmxfile {
 struct LayoutRequest {
     hsize_t count = 0;        // elements
     size_t elementSize = 1;   // bytes per element in the file
-    int compression = 0;      // deflate level 0..9
+    int compression = 0;      // level 0..9: 0 uncompressed
+    int compressor = kFollowChoice;  // a Compressor, or the one chosen for the calling thread
     long long chunk = 0;      // wanted elements per chunk, 0 or less: library's choice
 };
 
@@ -28,7 +30,8 @@ inline constexpr hsize_t kMaxChunkBytes = 1024 * 1024;
 // is kept in `made`. Negative on failure.
 hid_t creationProperties(const LayoutRequest& request, Hid& made);
 // An item stored small without the compression it asked for keeps the level in the
-// attribute "QMZ_DEFLATE", so that it is compressed again once an update makes it large.
+// attribute "QMZ_DEFLATE", so that it is compressed again once an update makes it large
+// (with the compressor chosen for that update: a small item records none).
 inline constexpr const char* kDeflateAttribute = "QMZ_DEFLATE";
 herr_t rememberCompression(hid_t dataset, const LayoutRequest& request);
 // The request that made an existing dataset, with a new element count.
