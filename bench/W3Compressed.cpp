@@ -6,8 +6,8 @@
 #include "RawHdf5.h"
 #include "Workloads.h"
 
-#include "QMXL.h"
-#include "QMXVectorDAO.h"
+#include <QMXDataAccess/QMXL.h>
+#include <QMXDataAccess/QMXVectorDAO.h>
 
 #include <algorithm>
 #include <cstring>
