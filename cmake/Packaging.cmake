@@ -107,12 +107,22 @@ set(CPACK_COMPONENT_TOOL_DESCRIPTION "qmx, a command-line tool for QMZ container
 include(CPack)
 
 # ---- The install-and-build test -------------------------------------------------------------
+# package_consumer builds and checks the packages; the two after it feed the same script a
+# wrong expectation and pass only when it stops with the matching complaint.
 if(QMX_BUILD_TESTS AND TARGET QMXDataAccess)
-  add_test(NAME package_consumer COMMAND ${CMAKE_COMMAND}
-    -DBUILD_DIR=${CMAKE_BINARY_DIR} -DEXAMPLES_DIR=${PROJECT_SOURCE_DIR}/examples
-    -DGENERATOR=${CMAKE_GENERATOR} -DCXX=${CMAKE_CXX_COMPILER} -DSANITIZE=${QMX_SANITIZE}
-    -DRUNTIME_PACKAGE=${QMX_RUNTIME_PACKAGE} -DSOVERSION=${PROJECT_VERSION_MAJOR}
-    -P ${CMAKE_CURRENT_LIST_DIR}/tests/PackageTest.cmake)
-  set_tests_properties(package_consumer PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE
-    PASS_REGULAR_EXPRESSION "pkg-config host: .*4 values, read as float")
+  function(qmx_package_test name runtime soversion pass)
+    add_test(NAME ${name} COMMAND ${CMAKE_COMMAND}
+      -DBUILD_DIR=${CMAKE_BINARY_DIR} -DWORK=${CMAKE_BINARY_DIR}/${name}
+      -DEXAMPLES_DIR=${PROJECT_SOURCE_DIR}/examples
+      -DGENERATOR=${CMAKE_GENERATOR} -DCXX=${CMAKE_CXX_COMPILER} -DSANITIZE=${QMX_SANITIZE}
+      -DRUNTIME_PACKAGE=${runtime} -DSOVERSION=${soversion}
+      -P ${CMAKE_CURRENT_LIST_DIR}/tests/PackageTest.cmake)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE PASS_REGULAR_EXPRESSION "${pass}")
+  endfunction()
+  qmx_package_test(package_consumer ${QMX_RUNTIME_PACKAGE} ${PROJECT_VERSION_MAJOR}
+    "pkg-config host: .*4 values, read as float")
+  qmx_package_test(package_check_finds_missing_package libqmxdataaccess-missing ${PROJECT_VERSION_MAJOR}
+    "expected one libqmxdataaccess-missing package, found: [^\n]*qmx_")
+  qmx_package_test(package_check_finds_wrong_soname ${QMX_RUNTIME_PACKAGE} 99
+    "expected to match 'SONAME")
 endif()

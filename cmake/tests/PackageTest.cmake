@@ -2,7 +2,7 @@
 # scratch root as dpkg would lay them out (dpkg-deb -x), then build the example host against
 # that root twice, with find_package and with pkg-config, and run both; also run the packaged
 # qmx. Fails on the first step that fails.
-set(work ${BUILD_DIR}/package-test)
+set(work ${WORK})
 set(root ${work}/root)
 file(REMOVE_RECURSE ${work})
 file(MAKE_DIRECTORY ${root})

@@ -90,8 +90,10 @@ Args::Args(const Command& command, const std::vector<std::string>& argv) {
         // An option without its value, or a flag given one.
         throw UsageError(e.what());
     }
+    // CLI11 also hands back the "--" that ended the options; what follows it are operands.
     for (const std::string& extra : app->remaining())
-        if (extra.size() > 1 && extra[0] == '-') throw UsageError("unknown option '" + extra + "'");
+        if (extra.size() > 1 && extra[0] == '-' && extra != "--")
+            throw UsageError("unknown option '" + extra + "'");
     for (const auto& [name, option] : byKey)
         if (option->count() > 0)
             m_options[name] = option->get_expected_max() > 0 ? option->as<std::string>() : "";
