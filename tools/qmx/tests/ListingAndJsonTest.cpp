@@ -110,7 +110,7 @@ TEST_F(QmxTool, AwkwardNamesArriveInJsonAsTheSameText) {
     const std::string file = demo();
     // Quotes, backslashes, control characters and non-ASCII UTF-8 pass through as themselves;
     // bytes that are no UTF-8 become U+FFFD rather than breaking the document.
-    for (const std::string name : {std::string("q\"uote\\back\ttab\x01" "ctl"), std::string("caf\xc3\xa9"),
+    for (const std::string& name : {std::string("q\"uote\\back\ttab\x01" "ctl"), std::string("caf\xc3\xa9"),
                                    std::string("bad\xff" "byte")}) {
         const ToolResult put = runQmx({"put", file, "models", name}, "x");
         ASSERT_EQ(put.exitCode, 0) << describe(put);
