@@ -73,11 +73,14 @@ set(CPACK_PACKAGE_NAME "qmxdataaccess")
 set(CPACK_PACKAGE_VENDOR "Quellmar")
 set(CPACK_PACKAGE_CONTACT "Quellmar QMXDataAccess maintainers <qmxdataaccess@quellmar.invalid>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${QMX_DESCRIPTION})
+# Each package describes itself below (first line: its summary); a project-wide summary
+# would be put in front of every one of them.
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime development tool)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Debug information stays in the build tree.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION "libs")
 # Depends from what the binaries link; our own libraries are found in the build tree and
 # stand for the runtime package, named explicitly below.
@@ -86,8 +89,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_LIBRARY_OUTPUT_DIRECTORY
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${QMX_RUNTIME_PACKAGE})
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "QMXDataAccess shared libraries\n"
-  " The persistence library and the QMXL container file library over HDF5.")
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "QMXDataAccess shared libraries
+ The persistence library and the QMXL container file library over HDF5.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME "libqmxdataaccess-dev")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION "libdevel")
@@ -95,14 +98,14 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SHLIBDEPS OFF)
 # The CMake package finds HDF5 (find_dependency), so a host building against us needs it too.
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
   "${QMX_RUNTIME_PACKAGE} (= ${PROJECT_VERSION}), libhdf5-dev")
-set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "QMXDataAccess development files\n"
-  " Headers, the CMake package (find_package(QMXDataAccess)) and a pkg-config file.")
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "QMXDataAccess development files
+ Headers, the CMake package (find_package(QMXDataAccess)) and a pkg-config file.")
 
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME "qmx")
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "${QMX_RUNTIME_PACKAGE} (= ${PROJECT_VERSION})")
-set(CPACK_COMPONENT_TOOL_DESCRIPTION "qmx, a command-line tool for QMZ container files\n"
-  " Lists, reads, writes, checks and compacts container files.")
+set(CPACK_DEBIAN_TOOL_DESCRIPTION "qmx, a command-line tool for QMZ container files
+ Lists, reads, writes, checks and compacts container files.")
 
 include(CPack)
 
