@@ -27,7 +27,7 @@ if(SANITIZE)
 endif()
 
 # 1. The packages, with the Depends each declares.
-run(cpack --config ${BUILD_DIR}/CPackConfig.cmake -B ${work}/out)
+run(${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -B ${work}/out)
 foreach(package ${RUNTIME_PACKAGE} libqmxdataaccess-dev qmx)
   file(GLOB deb ${work}/out/${package}_*.deb)
   list(LENGTH deb count)
