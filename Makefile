@@ -5,7 +5,7 @@ ASAN := build/asan
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: deps rel asan tsan test test-rel test-asan demo install clean bench docs
+.PHONY: deps rel tool asan tsan test test-rel test-asan demo package install clean bench docs
 
 deps:
 	@scripts/install-deps.sh
@@ -13,6 +13,11 @@ deps:
 rel: deps
 	cmake -S . -B $(REL) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(REL) -j $(JOBS)
+
+# Only the libraries and qmx, in the same tree as `rel`: no test programs.
+tool: deps
+	cmake -S . -B $(REL) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(REL) -j $(JOBS) --target qmx
 
 asan: deps
 	cmake -S . -B $(ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQMX_SANITIZE=ON -DQMX_BUILD_BENCHMARKS=OFF
@@ -36,12 +41,15 @@ TSAN_TESTS ?= Concurrency|MultiProcess|Registry|Thread|ConcurrentCrc|Conversions
 # The whole suite, in a release build and under AddressSanitizer + UBSan.
 test: test-rel test-asan
 
-demo: rel
-	@if [ -x $(REL)/bin/qmx ]; then \
-	  rm -f build/demo.qmz && $(REL)/bin/qmx demo build/demo.qmz && $(REL)/bin/qmx ls -l build/demo.qmz; \
-	else \
-	  $(REL)/bin/qmx_example build/example.qmz; \
-	fi
+demo: tool
+	rm -f build/demo.qmz && $(REL)/bin/qmx demo build/demo.qmz && $(REL)/bin/qmx ls -l build/demo.qmz
+
+# Debian packages in build/packages: the runtime libraries, the development files, qmx.
+PACKAGES := build/packages
+package: tool
+	rm -rf $(PACKAGES) && cd $(REL) && cpack -G DEB -B $(CURDIR)/$(PACKAGES)
+	@for deb in $(PACKAGES)/*.deb; do \
+	  echo "$$deb"; dpkg-deb -f "$$deb" Package Version Depends | sed 's/^/  /'; done
 
 # API reference of the public headers (Doxygen); needs a configured tree, not a built one.
 docs: deps

@@ -76,7 +76,7 @@ function(qmx_add_library name)
   endforeach()
 
   install(TARGETS ${name} EXPORT QMXDataAccessTargets
-          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
           RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()

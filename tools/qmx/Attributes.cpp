@@ -76,6 +76,12 @@ bool isLibraryAttribute(const std::string& name) {
     return intNames().count(name) || stringNames().count(name) || name == "MaximumIdentifierValue";
 }
 
+bool isBookkeepingAttribute(const std::string& name) {
+    static const std::set<std::string> names = {"QMZ_CRC32C", "QMZ_ATTR_CRC32C", "QMZ_CHECKSUMS",
+                                                "QMZ_FORMAT", "QMZ_FORMAT_VERSION"};
+    return names.count(name) != 0;
+}
+
 std::string quoteForTerminal(const std::string& text) {
     std::string out = "\"";
     for (const char ch : text) {

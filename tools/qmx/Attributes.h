@@ -28,6 +28,10 @@ bool readAttributes(int file, const std::string& path, bool isGroup,
 // Whether this library writes an attribute of that name (and so knows its type).
 bool isLibraryAttribute(const std::string& name);
 
+// Whether the library keeps an attribute of that name for itself: checksums and the root's
+// format marks. The checks speak for them; listings leave them out unless asked.
+bool isBookkeepingAttribute(const std::string& name);
+
 // Quotes text for one line of terminal output: C escapes for control and non-ASCII bytes.
 std::string quoteForTerminal(const std::string& text);
 

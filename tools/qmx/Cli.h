@@ -1,5 +1,5 @@
-// Command-line plumbing shared by every qmx command: the command table, argument parsing and
-// the failures that decide the exit code.
+// Command-line plumbing shared by every qmx command: the command table, argument parsing (CLI11)
+// and the failures that decide the exit code.
 #ifndef QMX_TOOL_CLI_H
 #define QMX_TOOL_CLI_H
 
@@ -35,7 +35,8 @@ struct OptionSpec {
 
 struct Command;
 
-// Parsed arguments of one command. Options may stand anywhere; "--" ends them.
+// Parsed arguments of one command. Options may stand anywhere; "--" ends them; a lone "-" is
+// an operand; of a repeated option the last counts.
 class Args {
 public:
     Args(const Command& command, const std::vector<std::string>& argv);

@@ -44,26 +44,21 @@ void printText(const std::string& file, const CheckResult& r) {
 }
 
 void printJson(const std::string& file, const CheckResult& r) {
-    JsonWriter json(std::cout);
-    json.beginObject().key("file").value(file).key("ok").value(r.problems() == 0);
-    json.key("formatVersion");
-    if (r.formatVersion) json.value(*r.formatVersion);
-    else json.null();
-    json.key("libraryVersion");
-    if (r.libraryVersion) json.value(*r.libraryVersion);
-    else json.null();
-    json.key("groups").value(static_cast<unsigned long long>(r.groups));
-    json.key("objects").value(static_cast<unsigned long long>(r.objects));
-    json.key("vectors").value(static_cast<unsigned long long>(r.vectors));
-    json.key("bytesRead").value(r.bytesRead);
+    Json document = {{"file", file},
+                     {"ok", r.problems() == 0},
+                     {"formatVersion", orNull(r.formatVersion)},
+                     {"libraryVersion", orNull(r.libraryVersion)},
+                     {"groups", r.groups},
+                     {"objects", r.objects},
+                     {"vectors", r.vectors},
+                     {"bytesRead", r.bytesRead}};
     for (const bool warnings : {false, true}) {
-        json.key(warnings ? "warnings" : "problems").beginArray();
+        Json list = Json::array();
         for (const CheckFinding& f : r.findings)
-            if (f.warning == warnings)
-                json.beginObject().key("path").value(f.path).key("message").value(f.message).endObject();
-        json.endArray();
+            if (f.warning == warnings) list.push_back({{"path", f.path}, {"message", f.message}});
+        document[warnings ? "warnings" : "problems"] = std::move(list);
     }
-    json.endObject();
+    writeJson(std::cout, document);
 }
 
 int runCheck(const Args& args) {

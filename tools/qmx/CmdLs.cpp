@@ -81,51 +81,50 @@ void printText(const std::string& file, const std::optional<int>& version,
     }
 }
 
-void writeAttributes(JsonWriter& json, const std::vector<AttributeValue>& attributes) {
-    json.key("attributes").beginObject();
+Json attributesJson(const std::vector<AttributeValue>& attributes) {
+    Json out = Json::object();
     for (const AttributeValue& a : attributes) {
-        json.key(a.name);
         switch (a.type) {
-            case AttributeValue::Type::Int: json.value(a.integer); break;
-            case AttributeValue::Type::UInt64: json.value(a.unsignedInteger); break;
-            case AttributeValue::Type::String: json.value(a.text); break;
-            case AttributeValue::Type::Unreadable: json.null(); break;
+            case AttributeValue::Type::Int: out[a.name] = a.integer; break;
+            case AttributeValue::Type::UInt64: out[a.name] = a.unsignedInteger; break;
+            case AttributeValue::Type::String: out[a.name] = a.text; break;
+            case AttributeValue::Type::Unreadable: out[a.name] = nullptr; break;
         }
     }
-    json.endObject();
+    return out;
 }
 
 void printJson(const std::string& file, const std::optional<int>& version,
                const std::vector<Entry>& entries, bool longFormat) {
-    JsonWriter json(std::cout);
-    json.beginObject().key("file").value(file).key("formatVersion");
-    if (version) json.value(*version);
-    else json.null();
-    json.key("objects").beginArray();
+    Json objects = Json::array();
     for (const Entry& e : entries) {
         const Description& d = e.description;
-        json.beginObject().key("path").value(e.node.path).key("kind").value(d.label);
-        if (d.design) json.key("design").value(true);
-        if (d.version) json.key("version").value(*d.version);
-        if (d.bytes >= 0) json.key("bytes").value(d.bytes);
+        Json o = {{"path", e.node.path}, {"kind", d.label}};
+        if (d.design) o["design"] = true;
+        if (d.version) o["version"] = *d.version;
+        if (d.bytes >= 0) o["bytes"] = d.bytes;
         if (d.rows >= 0) {
-            if (d.isArray) json.key("rows").value(d.rows).key("cols").value(d.cols);
-            else json.key("count").value(d.rows);
-            if (d.members.empty()) {
-                json.key("elementType").value(elementTypeName(d.elementType));
+            if (d.isArray) {
+                o["rows"] = d.rows;
+                o["cols"] = d.cols;
             } else {
-                json.key("members").beginArray();
+                o["count"] = d.rows;
+            }
+            if (d.members.empty()) {
+                o["elementType"] = elementTypeName(d.elementType);
+            } else {
+                Json members = Json::array();
                 for (const CompoundMember& m : d.members)
-                    json.beginObject().key("name").value(m.name).key("type")
-                        .value(elementTypeName(m.type)).key("count").value(m.count).endObject();
-                json.endArray();
+                    members.push_back(
+                        {{"name", m.name}, {"type", elementTypeName(m.type)}, {"count", m.count}});
+                o["members"] = std::move(members);
             }
         }
-        if (!d.problem.empty()) json.key("problem").value(d.problem);
-        if (longFormat) writeAttributes(json, e.attributes);
-        json.endObject();
+        if (!d.problem.empty()) o["problem"] = d.problem;
+        if (longFormat) o["attributes"] = attributesJson(e.attributes);
+        objects.push_back(std::move(o));
     }
-    json.endArray().endObject();
+    writeJson(std::cout, {{"file", file}, {"formatVersion", orNull(version)}, {"objects", std::move(objects)}});
 }
 
 int runLs(const Args& args) {
@@ -147,9 +146,14 @@ int runLs(const Args& args) {
     for (Node& node : listTree(container.file(), start, startKind, onProblem)) {
         crashGuardAt(node.path);
         Entry e{node, inspector.describe(node), {}, true};
-        if (longFormat)
+        if (longFormat) {
             e.attributesReadable =
                 readAttributes(container.file(), node.path, node.isGroup(), e.attributes);
+            if (!args.has("--all"))
+                std::erase_if(e.attributes, [](const AttributeValue& a) {
+                    return isBookkeepingAttribute(a.name);
+                });
+        }
         entries.push_back(std::move(e));
     }
 
@@ -172,8 +176,11 @@ Command lsCommand() {
             "Shows every group (object groups with their \"Version\"), every object with its size\n"
             "and kind (opaque or string), vectors with element type and count, arrays with rows x\n"
             "cols, compound vectors with their members, and the design group \"/Design\".\n"
-            "GROUP limits the listing to one group (default: the whole file).",
+            "GROUP limits the listing to one group (default: the whole file). The checksum and\n"
+            "format attributes the library keeps for itself are left out unless --all is given;\n"
+            "'qmx check' verifies them.",
             {{"-l", "--long", "", "also show every attribute with its value"},
+             {"-a", "--all", "", "with -l, also the checksum and format attributes of the library"},
              {"", "--json", "", "write the listing as JSON"},
              nativeOption(),
              verboseOption()},

@@ -1,43 +1,27 @@
-// A small streaming JSON writer for --json output. Strings from files may hold any bytes:
-// valid UTF-8 passes through, every other byte is written as \u00XX.
+// --json output: documents built with nlohmann::json, keys in the order they are set, written
+// on one line. Text from files may hold any bytes; what is not UTF-8 is written as U+FFFD, so
+// the output always parses.
 #ifndef QMX_TOOL_JSON_H
 #define QMX_TOOL_JSON_H
 
-#include <cstdint>
+#include <nlohmann/json.hpp>
+
+#include <optional>
 #include <ostream>
-#include <string>
-#include <vector>
 
 namespace Quellmar::qmx {
 
-std::string jsonQuote(const std::string& text);
+using Json = nlohmann::ordered_json;
 
-class JsonWriter {
-public:
-    explicit JsonWriter(std::ostream& out) : m_out(out) {}
+inline void writeJson(std::ostream& out, const Json& document) {
+    out << document.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+}
 
-    JsonWriter& beginObject();
-    JsonWriter& endObject();
-    JsonWriter& beginArray();
-    JsonWriter& endArray();
-    JsonWriter& key(const std::string& name);
-    JsonWriter& value(const std::string& text);
-    JsonWriter& value(const char* text) { return value(std::string(text)); }
-    JsonWriter& value(long long number);
-    JsonWriter& value(unsigned long long number);
-    JsonWriter& value(int number) { return value(static_cast<long long>(number)); }
-    JsonWriter& value(bool flag);
-    JsonWriter& null();
-    // A number already formatted as JSON (e.g. a double written for round trips).
-    JsonWriter& raw(const std::string& json);
-
-private:
-    void separate();
-
-    std::ostream& m_out;
-    std::vector<bool> m_first;  // per open container: nothing written yet
-    bool m_afterKey = false;
-};
+// A value, or null when there is none.
+template <typename T>
+Json orNull(const std::optional<T>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
 
 }  // namespace Quellmar::qmx
 
