@@ -114,11 +114,12 @@ public:
     void setCompression(int level);
     /// The group every path of this DAO is below; empty (the root) at first.
     void setPathToRoot(const std::string& root);
-    // What compresses the datasets this DAO creates with a level of 1 to 9, and those its
-    // updates lay out anew: a QMXLCompressor value, or QMXL_COMPRESSOR_FOLLOW (the default)
-    // for the process's choice (QMXLsetCompressor). Throws QminvalidArgument for an unknown
-    // one; touches no file.
+    /// What compresses the datasets this DAO creates with a level of 1 to 9, and those its
+    /// updates lay out anew: a QMXLCompressor value, or QMXL_COMPRESSOR_FOLLOW (the default)
+    /// for the process's choice (QMXLsetCompressor). Throws QminvalidArgument("Unknown
+    /// compressor.") for an unknown one; touches no file.
     void setCompressor(int compressor);
+    /// The choice setCompressor stored (QMXL_COMPRESSOR_FOLLOW when none).
     int getCompressor() const { return compressor; }
 
 protected:
