@@ -44,6 +44,14 @@ std::vector<ResultRow> summarize(const WorkloadRun& run) {
     return rows;
 }
 
+void markSecondCoreBusy(std::vector<ResultRow>& rows) {
+    std::erase_if(rows, [](const ResultRow& r) { return r.isSize; });
+    for (ResultRow& r : rows) {
+        r.name += ", second core busy";
+        r.target = 0;
+    }
+}
+
 std::string formatNumber(double value) {
     char buf[64];
     if (std::fabs(value) < 1000) {
