@@ -409,7 +409,10 @@ TEST_F(Conversions, LargeRecordsTakeEitherWayAlike) {
         std::vector<Reordered> raw(kManyRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
         rawRead(where.c_str(), *rawCompound(sizeof(Reordered), kReorderedFields), raw.data());
         for (std::size_t i = 0; i < kManyRecords; ++i) {
-            ASSERT_EQ(std::memcmp(&back[i], &raw[i], sizeof(Reordered)), 0) << i;
+            ASSERT_EQ(back[i].value, raw[i].value) << i;
+            ASSERT_EQ(back[i].marker, raw[i].marker) << i;
+            ASSERT_EQ(back[i].id, raw[i].id) << i;
+            ASSERT_EQ(back[i].marker, 0x5A5A5A5A5A5A5A5A) << i;  // a member the file lacks keeps its bytes
             ASSERT_EQ(back[i].id, records[i].id) << i;
             ASSERT_EQ(back[i].value, records[i].value) << i;
             ASSERT_EQ(std::memcmp(stored.data() + i * 13 + 12, &records[i].kind, 1), 0) << i;
