@@ -157,6 +157,8 @@ TEST(BenchReport, NumbersAreReadable) {
     EXPECT_EQ(formatNumber(1234567), "1,234,567");
     EXPECT_EQ(formatNumber(1000), "1,000");
     EXPECT_EQ(formatNumber(999.4), "999");
+    EXPECT_EQ(formatNumber(999.6), "1,000");
+    EXPECT_EQ(formatNumber(-999.6), "-1,000");
     EXPECT_EQ(formatNumber(12.345), "12.3");
     EXPECT_EQ(formatNumber(0.5), "0.5");
     EXPECT_EQ(formatNumber(-2500), "-2,500");
