@@ -1,5 +1,6 @@
 // qmx_bench: the library against raw HDF5, SQLite and plain file I/O, workload by workload.
 #include "LibraryHost.h"
+#include "Machine.h"
 #include "Options.h"
 #include "RawHdf5.h"
 #include "Report.h"
@@ -10,6 +11,8 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -57,29 +60,79 @@ bool leftOpen() {
     return open;
 }
 
-int run(const Options& o) {
-    Scratch scratch(o.scratch);
-    using Maker = Workload (*)(const Options&, const Scratch&);
-    const std::vector<std::pair<std::string, Maker>> makers{
+using Maker = Workload (*)(const Options&, const Scratch&);
+
+const std::vector<std::pair<std::string, Maker>>& makers() {
+    static const std::vector<std::pair<std::string, Maker>> all{
         {"W1", makeW1SmallBlobs},   {"W2", makeW2LargeBlob},      {"W3", makeW3TypedVector},
         {"W3Z", makeW3Compressed},
         {"W4", makeW4ReadMany},     {"W5", makeW5Transactions},   {"W6", makeW6Compound}};
-    std::vector<ResultRow> rows;
-    std::ostringstream titles;
-    bool failed = false;
-    for (const auto& [id, make] : makers) {
-        if (!o.wants(id)) continue;
+    return all;
+}
+
+// Runs the chosen workloads (only the large-data ones when `largeOnly`), adding their rows and
+// titles; false when a contender failed or left something open.
+bool runWorkloads(const Options& o, const Scratch& scratch, bool largeOnly,
+                  std::vector<ResultRow>& rows, std::ostringstream& titles) {
+    bool ok = true;
+    for (const auto& [id, make] : makers()) {
+        if (!o.wants(id) || (largeOnly && !Options::isLargeData(id))) continue;
         const Workload w = make(o, scratch);
-        std::cerr << "running " << w.id << ": " << w.title << "\n";
-        titles << "- " << w.id << ": " << w.title << "\n";
+        std::cerr << "running " << w.id << (o.secondCoreBusy ? " (second core busy)" : "") << ": "
+                  << w.title << "\n";
+        if (!o.secondCoreBusy) titles << "- " << w.id << ": " << w.title << "\n";
         const WorkloadRun r = runWorkload(w, o.reps, o.warmup);
-        failed = failed || !r.failures.empty() || leftOpen();
-        for (ResultRow& row : summarize(r)) rows.push_back(std::move(row));
+        ok = r.failures.empty() && !leftOpen() && ok;
+        std::vector<ResultRow> summary = summarize(r);
+        if (o.secondCoreBusy) markSecondCoreBusy(summary);
+        for (ResultRow& row : summary) rows.push_back(std::move(row));
+    }
+    return ok;
+}
+
+std::string coresNote(double others, unsigned cpus) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "other processes kept %.2f of %u cores busy on average (%s)",
+                  others, cpus, others < kIdleCoreBelow ? "a second core was idle" : "no core was idle");
+    return buf;
+}
+
+int run(const Options& o) {
+    Scratch scratch(o.scratch);
+    const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
+    const std::string loadStart = loadAverage();
+    std::vector<ResultRow> rows;
+    std::ostringstream titles, machineState;
+    bool ok = true;
+    if (o.busy != Options::Busy::Only) {
+        const CpuSample from = sampleCpu();
+        ok = runWorkloads(o, scratch, false, rows, titles) && ok;
+        machineState << "While the workloads ran, " << coresNote(otherCores(from, sampleCpu(), cpus), cpus)
+                     << ".\n";
+    }
+    bool anyLarge = false;
+    for (const auto& [id, make] : makers()) anyLarge = anyLarge || (o.wants(id) && Options::isLargeData(id));
+    if (o.busy != Options::Busy::Off && anyLarge) {
+        Options busy = o;
+        busy.secondCoreBusy = true;
+        const CpuSample from = sampleCpu();
+        {
+            BusyCore spinner;
+            ok = runWorkloads(busy, scratch, true, rows, titles) && ok;
+            if (spinner.spins() == 0) throw BenchFailure("the busy-loop thread never ran");
+        }
+        machineState << "Rows marked \"second core busy\" repeat the large-data workloads with a "
+                        "busy-loop thread of this program spinning beside them; meanwhile "
+                     << coresNote(otherCores(from, sampleCpu(), cpus), cpus) << ".\n";
     }
     std::ostringstream md;
     md << "Machine: " << machine() << "\n\n"
+       << "Load (/proc/loadavg, 1/5/15 min): " << loadStart << " at the start, " << loadAverage()
+       << " at the end. " << machineState.str() << "\n"
        << "Medians of " << o.reps << " repetitions (" << o.warmup
-       << " discarded warm-up); ratios are medians of per-repetition ratios.\n\n"
+       << " discarded warm-up); ratios are medians of per-repetition ratios. Large reads go "
+          "into a page-aligned buffer and into one 16 bytes past a page; every writer writes from "
+          "page-aligned data.\n\n"
        << titles.str() << "\n";
     writeMarkdown(md, rows);
     std::cout << md.str();
@@ -92,7 +145,7 @@ int run(const Options& o) {
         writeFile(o.outDir + "/results.csv", csv.str());
         writeFile(o.outDir + "/results.dat", dat.str());
     }
-    return failed ? 1 : 0;
+    return ok ? 0 : 1;
 }
 
 }  // namespace

@@ -10,7 +10,8 @@ namespace Quellmar::bench {
 
 const char* usage() {
     return "usage: qmx_bench [--smoke] [--reps N] [--warmup N] [--out DIR] [--dir SCRATCH]\n"
-           "                 [--only W1,W2,...] [--w1-count N] [--w1-size BYTES] [--w2-mib N]\n"
+           "                 [--only W1,W2,...] [--busy on|off|only]\n"
+           "                 [--w1-count N] [--w1-size BYTES] [--w2-mib N]\n"
            "                 [--w3-count N] [--w3-level 1..9] [--w4-count N] [--w4-size N]\n"
            "                 [--w5-count N] [--w5-size BYTES] [--w5-synced N]\n"
            "                 [--w6-records N] [--w6-rows N]\n"
@@ -73,6 +74,13 @@ Options parseOptions(int argc, char** argv) {
                      if (comma == std::string::npos) break;
                      start = comma + 1;
                  }
+             }},
+            {"--busy",
+             [&](auto& f, auto& v) {
+                 if (v == "on") o.busy = Options::Busy::On;
+                 else if (v == "off") o.busy = Options::Busy::Off;
+                 else if (v == "only") o.busy = Options::Busy::Only;
+                 else throw std::invalid_argument(f + " takes on, off or only, not '" + v + "'");
              }},
             {"--w1-count", [&](auto& f, auto& v) { o.w1Count = int(number(f, v, 1, kInt)); }},
             {"--w1-size", [&](auto& f, auto& v) { o.w1Size = int(number(f, v, 1, 60000)); }},

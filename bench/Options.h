@@ -14,6 +14,11 @@ struct Options {
     std::string outDir;   // results.md, results.csv, results.dat go here when set
     std::string scratch;  // where the contenders' files live; a fresh temporary dir when empty
     std::set<std::string> only;  // workload ids to run; all when empty
+    // The large-data workloads (W2, W3, W6) once more with a busy-loop thread on the second
+    // core: after the others (on), not at all (off), or alone (only).
+    enum class Busy { On, Off, Only };
+    Busy busy = Busy::On;
+    bool secondCoreBusy = false;  // set while that repetition runs; it skips compression
 
     int w1Count = 10000;
     int w1Size = 100;
@@ -30,6 +35,7 @@ struct Options {
     int w6Cols = 1000;
 
     bool wants(const std::string& id) const { return only.empty() || only.count(id) > 0; }
+    static bool isLargeData(const std::string& id) { return id == "W2" || id == "W3" || id == "W6"; }
 };
 
 // Parses the command line; throws std::invalid_argument with a usage hint on bad input.

@@ -44,9 +44,18 @@ std::vector<ResultRow> summarize(const WorkloadRun& run) {
     return rows;
 }
 
+void markSecondCoreBusy(std::vector<ResultRow>& rows) {
+    std::erase_if(rows, [](const ResultRow& r) { return r.isSize; });
+    for (ResultRow& r : rows) {
+        r.name += ", second core busy";
+        r.target = 0;
+    }
+}
+
 std::string formatNumber(double value) {
     char buf[64];
-    if (std::fabs(value) < 1000) {
+    // Below 999.5 three significant digits; from there on whole numbers ("%.3g" of 999.6 is "1e+03").
+    if (std::fabs(value) < 999.5) {
         std::snprintf(buf, sizeof buf, "%.3g", value);
         return buf;
     }

@@ -29,6 +29,10 @@ struct ResultRow {
 
 std::vector<ResultRow> summarize(const WorkloadRun& run);
 
+// Rows of a repetition with the second core kept busy: phases named so, compared with their
+// baseline without a target (the targets hold for a quiet machine); sizes dropped.
+void markSecondCoreBusy(std::vector<ResultRow>& rows);
+
 // Thousands-separated integers from 1000 up, three significant digits below.
 std::string formatNumber(double value);
 

@@ -1,6 +1,7 @@
 // W2: one large blob written and read back whole.
 #include "LibraryHost.h"
 #include "Patterns.h"
+#include "Placement.h"
 #include "PlainFile.h"
 #include "RawHdf5.h"
 #include "Sqlite.h"
@@ -19,17 +20,26 @@ namespace {
 const char* const kWrite = "write";
 const char* const kRead = "read";
 
-// The blob, and one result buffer that every contender reads into: allocated and touched once,
-// so no contender pays for first-touch page faults the others do not.
+// The blob, page-aligned for every writer, and one result buffer per placement that every
+// contender reads into: allocated and touched once, so no contender pays for first-touch page
+// faults the others do not.
 struct LargeBlob {
     std::shared_ptr<Bytes> data;
-    std::shared_ptr<Bytes> out;
-    explicit LargeBlob(std::size_t size)
-        : data(std::make_shared<Bytes>(patternBytes(size, 2))), out(std::make_shared<Bytes>(size)) {}
-    void clearOut() { std::memset(out->data(), 0, out->size()); }
+    std::shared_ptr<Bytes> out[2];
+    explicit LargeBlob(std::size_t size) : data(placedVector(size, Placement::Aligned)) {
+        fillBytes(data->data(), size, 2);
+        for (Placement p : kPlacements) out[index(p)] = placedVector(size, p);
+    }
+    static std::size_t index(Placement p) { return p == Placement::Aligned ? 0 : 1; }
+    Bytes& outFor(Placement p) { return *out[index(p)]; }
+    void clearOut() {
+        for (auto& o : out) std::memset(o->data(), 0, o->size());
+    }
     void checkOut(const std::string& who) const {
-        expect(out->size() == data->size(), who + ": wrong size");
-        checkBytes(out->data(), out->size(), 2, who);
+        for (const auto& o : out) {
+            expect(o->size() == data->size(), who + ": wrong size");
+            checkBytes(o->data(), o->size(), 2, who);
+        }
     }
 };
 
@@ -45,16 +55,17 @@ void runLibrary(LargeBlob& b, const std::string& path, Sample& s) {
         s.seconds[kWrite] = t.seconds();
     }
     b.clearOut();
-    {
+    for (Placement p : kPlacements) {
         Stopwatch t;
         HostSession host(path, true);
         QMXBlobDAO dao;
         host.bind(dao);
-        SerializationTransferObject obj(b.out);
+        SerializationTransferObject obj(b.out[LargeBlob::index(p)]);
         dao.read("w2", "blob", obj);
         host.commit();
-        s.seconds[kRead] = t.seconds();
-        expect(obj.getBuffer() == b.out, "library: read did not reuse the buffer it was given");
+        s.seconds[placedPhase(kRead, p)] = t.seconds();
+        expect(obj.getBuffer() == b.out[LargeBlob::index(p)],
+               "library: read did not reuse the buffer it was given");
     }
     b.checkOut(kLibrary);
 }
@@ -75,16 +86,17 @@ void runRaw(LargeBlob& b, const std::string& path, Sample& s) {
         s.seconds[kWrite] = t.seconds();
     }
     b.clearOut();
-    {
+    for (Placement p : kPlacements) {
+        Bytes& out = b.outFor(p);
         Stopwatch t;
         raw::Id file = raw::openFile(path, false);
         raw::Id ds = raw::openDataset(file, "w2/blob");
-        expect(raw::elementCount(ds) == b.out->size(), "raw HDF5: wrong size");
-        raw::check(H5Dread(ds, H5T_NATIVE_UCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT, b.out->data()),
+        expect(raw::elementCount(ds) == out.size(), "raw HDF5: wrong size");
+        raw::check(H5Dread(ds, H5T_NATIVE_UCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT, out.data()),
                    "H5Dread");
         ds.close();
         file.close();
-        s.seconds[kRead] = t.seconds();
+        s.seconds[placedPhase(kRead, p)] = t.seconds();
     }
     b.checkOut(kRawHdf5);
 }
@@ -99,12 +111,13 @@ void runSqlite(LargeBlob& b, const std::string& path, Sample& s) {
         s.seconds[kWrite] = t.seconds();
     }
     b.clearOut();
-    {
+    for (Placement p : kPlacements) {
+        Bytes& out = b.outFor(p);
         Stopwatch t;
         sql::Database db(path, false);
-        expect(db.prepare(sql::kSelect).selectInto("blob", b.out->data(), b.out->size()),
+        expect(db.prepare(sql::kSelect).selectInto("blob", out.data(), out.size()),
                "SQLite: no row");
-        s.seconds[kRead] = t.seconds();
+        s.seconds[placedPhase(kRead, p)] = t.seconds();
     }
     b.checkOut(kSqlite);
 }
@@ -118,13 +131,14 @@ void runPlain(LargeBlob& b, const std::string& path, Sample& s) {
         s.seconds[kWrite] = t.seconds();
     }
     b.clearOut();
-    {
+    for (Placement p : kPlacements) {
+        Bytes& out = b.outFor(p);
         Stopwatch t;
         plain::File f(path, plain::File::Read);
-        expect(f.size() == b.out->size(), "plain file: wrong size");
-        f.read(b.out->data(), b.out->size());
+        expect(f.size() == out.size(), "plain file: wrong size");
+        f.read(out.data(), out.size());
         f.close();
-        s.seconds[kRead] = t.seconds();
+        s.seconds[placedPhase(kRead, p)] = t.seconds();
     }
     b.checkOut(kPlainFile);
 }
@@ -137,7 +151,8 @@ Workload makeW2LargeBlob(const Options& o, const Scratch& scratch) {
     Workload w;
     w.id = "W2";
     w.title = "one blob of " + std::to_string(o.w2Bytes >> 20) + " MiB written and read";
-    w.phases = {{kWrite, "MiB/s", mib, kPlainFile, 0.9}, {kRead, "MiB/s", mib, kPlainFile, 0.9}};
+    w.phases = {{kWrite, "MiB/s", mib, kPlainFile, 0.9}};
+    for (Placement p : kPlacements) w.phases.push_back({placedPhase(kRead, p), "MiB/s", mib, kPlainFile, 0.9});
     w.contenders.push_back({kLibrary, [blob, &scratch](Sample& s) {
                                 runLibrary(*blob, scratch.fresh("w2.qmz"), s);
                             }});

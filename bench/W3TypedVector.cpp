@@ -2,6 +2,7 @@
 // the same with compression.
 #include "LibraryHost.h"
 #include "Patterns.h"
+#include "Placement.h"
 #include "PlainFile.h"
 #include "RawHdf5.h"
 #include "Sqlite.h"
@@ -30,31 +31,48 @@ struct Names {
           sizeZ("file size, deflate " + std::to_string(level)) {}
 };
 
-// The vector and result buffers every contender reads into, touched once up front.
+// The vector, page-aligned for every writer, and result buffers of each placement that every
+// contender reads into, touched once up front.
 struct Vector {
-    std::vector<double> data;
-    std::vector<double> out;
-    std::vector<float> outFloat;
+    PlacedArray<double> data;
+    PlacedArray<double> out[2];
+    PlacedArray<float> outFloat[2];
     int level;
+    bool compressed;
     Names names;
-    Vector(std::size_t count, int level)
-        : data(smoothDoubles(count)), out(count), outFloat(count), level(level), names(level) {}
-    std::size_t bytes() const { return data.size() * sizeof(double); }
+    Vector(std::size_t count, int level, bool compressed)
+        : data(count, Placement::Aligned),
+          out{{count, Placement::Aligned}, {count, Placement::PastPage}},
+          outFloat{{count, Placement::Aligned}, {count, Placement::PastPage}}, level(level),
+          compressed(compressed), names(level) {
+        const std::vector<double> values = smoothDoubles(count);
+        std::copy(values.begin(), values.end(), data.begin());
+    }
+    static std::size_t index(Placement p) { return p == Placement::Aligned ? 0 : 1; }
+    double* outFor(Placement p) { return out[index(p)].data(); }
+    float* floatFor(Placement p) { return outFloat[index(p)].data(); }
+    std::size_t bytes() const { return data.bytes(); }
     void clearOut() {
-        std::fill(out.begin(), out.end(), 0.0);
-        std::fill(outFloat.begin(), outFloat.end(), 0.0f);
+        for (auto& o : out) std::fill(o.begin(), o.end(), 0.0);
+        for (auto& o : outFloat) std::fill(o.begin(), o.end(), 0.0f);
+    }
+    void checkOut(const std::string& who, Placement p) const {
+        expect(std::memcmp(out[index(p)].data(), data.data(), bytes()) == 0,
+               who + ": doubles read into a buffer " + labelOf(p) + " differ");
     }
     void checkOut(const std::string& who) const {
-        expect(std::memcmp(out.data(), data.data(), bytes()) == 0, who + ": doubles differ");
+        for (Placement p : kPlacements) checkOut(who, p);
     }
     void checkFloat(const std::string& who) const {
-        for (std::size_t i = 0; i < data.size(); ++i)
-            expect(outFloat[i] == static_cast<float>(data[i]),
-                   who + ": float " + std::to_string(i) + " differs");
+        for (const auto& o : outFloat)
+            for (std::size_t i = 0; i < data.size(); ++i)
+                if (o[i] != static_cast<float>(data[i]))
+                    throw BenchFailure(who + ": float " + std::to_string(i) + " differs");
     }
     // What a plain reader of doubles does to get floats.
-    void convertOut() {
-        std::transform(out.begin(), out.end(), outFloat.begin(),
+    void convertOut(Placement p) {
+        const double* from = outFor(p);
+        std::transform(from, from + data.size(), floatFor(p),
                        [](double d) { return static_cast<float>(d); });
     }
 };
@@ -87,16 +105,19 @@ void libraryRead(const std::string& path, tagVectorDataTypes type, void* out,
 void runLibrary(Vector& v, const std::string& path, const std::string& pathZ, Sample& s) {
     libraryWrite(v, path, 0, kWrite, s);
     v.clearOut();
-    libraryRead(path, VT_DOUBLE, v.out.data(), kRead, s);
-    libraryRead(path, VT_FLOAT, v.outFloat.data(), kReadFloat, s);
+    for (Placement p : kPlacements) {
+        libraryRead(path, VT_DOUBLE, v.outFor(p), placedPhase(kRead, p), s);
+        libraryRead(path, VT_FLOAT, v.floatFor(p), placedPhase(kReadFloat, p), s);
+    }
     v.checkOut(kLibrary);
     v.checkFloat(kLibrary);
     s.sizes[kSize] = mib(fileSize(path));
+    if (!v.compressed) return;
 
     libraryWrite(v, pathZ, v.level, v.names.writeZ, s);
     v.clearOut();
-    libraryRead(pathZ, VT_DOUBLE, v.out.data(), v.names.readZ, s);
-    v.checkOut(kLibrary);
+    libraryRead(pathZ, VT_DOUBLE, v.outFor(Placement::Aligned), v.names.readZ, s);
+    v.checkOut(kLibrary, Placement::Aligned);
     s.sizes[v.names.sizeZ] = mib(fileSize(pathZ));
 }
 
@@ -138,16 +159,19 @@ void rawRead(const std::string& path, hid_t type, void* out, const std::string& 
 void runRaw(Vector& v, const std::string& path, const std::string& pathZ, Sample& s) {
     rawWrite(v, path, 0, kWrite, s);
     v.clearOut();
-    rawRead(path, H5T_NATIVE_DOUBLE, v.out.data(), kRead, s);
-    rawRead(path, H5T_NATIVE_FLOAT, v.outFloat.data(), kReadFloat, s);
+    for (Placement p : kPlacements) {
+        rawRead(path, H5T_NATIVE_DOUBLE, v.outFor(p), placedPhase(kRead, p), s);
+        rawRead(path, H5T_NATIVE_FLOAT, v.floatFor(p), placedPhase(kReadFloat, p), s);
+    }
     v.checkOut(kRawHdf5);
     v.checkFloat(kRawHdf5);
     s.sizes[kSize] = mib(fileSize(path));
+    if (!v.compressed) return;
 
     rawWrite(v, pathZ, v.level, v.names.writeZ, s);
     v.clearOut();
-    rawRead(pathZ, H5T_NATIVE_DOUBLE, v.out.data(), v.names.readZ, s);
-    v.checkOut(kRawHdf5);
+    rawRead(pathZ, H5T_NATIVE_DOUBLE, v.outFor(Placement::Aligned), v.names.readZ, s);
+    v.checkOut(kRawHdf5, Placement::Aligned);
     s.sizes[v.names.sizeZ] = mib(fileSize(pathZ));
 }
 
@@ -161,13 +185,15 @@ void runSqlite(Vector& v, const std::string& path, Sample& s) {
         s.seconds[kWrite] = t.seconds();
     }
     v.clearOut();
-    for (const char* phase : {kRead, kReadFloat}) {
-        Stopwatch t;
-        sql::Database db(path, false);
-        expect(db.prepare(sql::kSelect).selectInto("values", v.out.data(), v.bytes()),
-               "SQLite: no row");
-        if (phase == kReadFloat) v.convertOut();
-        s.seconds[phase] = t.seconds();
+    for (Placement p : kPlacements) {
+        for (const char* phase : {kRead, kReadFloat}) {
+            Stopwatch t;
+            sql::Database db(path, false);
+            expect(db.prepare(sql::kSelect).selectInto("values", v.outFor(p), v.bytes()),
+                   "SQLite: no row");
+            if (phase == kReadFloat) v.convertOut(p);
+            s.seconds[placedPhase(phase, p)] = t.seconds();
+        }
     }
     v.checkOut(kSqlite);
     v.checkFloat(kSqlite);
@@ -183,13 +209,15 @@ void runPlain(Vector& v, const std::string& path, Sample& s) {
         s.seconds[kWrite] = t.seconds();
     }
     v.clearOut();
-    for (const char* phase : {kRead, kReadFloat}) {
-        Stopwatch t;
-        plain::File f(path, plain::File::Read);
-        f.read(v.out.data(), v.bytes());
-        f.close();
-        if (phase == kReadFloat) v.convertOut();
-        s.seconds[phase] = t.seconds();
+    for (Placement p : kPlacements) {
+        for (const char* phase : {kRead, kReadFloat}) {
+            Stopwatch t;
+            plain::File f(path, plain::File::Read);
+            f.read(v.outFor(p), v.bytes());
+            f.close();
+            if (phase == kReadFloat) v.convertOut(p);
+            s.seconds[placedPhase(phase, p)] = t.seconds();
+        }
     }
     v.checkOut(kPlainFile);
     v.checkFloat(kPlainFile);
@@ -199,7 +227,8 @@ void runPlain(Vector& v, const std::string& path, Sample& s) {
 }  // namespace
 
 Workload makeW3TypedVector(const Options& o, const Scratch& scratch) {
-    auto v = std::make_shared<Vector>(static_cast<std::size_t>(o.w3Count), o.w3Level);
+    auto v = std::make_shared<Vector>(static_cast<std::size_t>(o.w3Count), o.w3Level,
+                                      !o.secondCoreBusy);
     const double m = mib(static_cast<long long>(v->bytes()));
     const Names& z = v->names;
     Workload w;
@@ -207,12 +236,16 @@ Workload makeW3TypedVector(const Options& o, const Scratch& scratch) {
     w.title = "a vector of " + std::to_string(o.w3Count) +
               " smooth doubles written and read, read as float; uncompressed and deflate " +
               std::to_string(o.w3Level);
-    w.phases = {{kWrite, "MiB/s", m, kPlainFile, 0.9},
-                {kRead, "MiB/s", m, kPlainFile, 0.9},
-                {kReadFloat, "MiB/s", m, kPlainFile, 0.9},
-                {z.writeZ, "MiB/s", m, kRawHdf5, 0},
-                {z.readZ, "MiB/s", m, kRawHdf5, 0}};
-    w.sizes = {{kSize, "MiB", kRawHdf5, 0}, {z.sizeZ, "MiB", kRawHdf5, 0}};
+    w.phases = {{kWrite, "MiB/s", m, kPlainFile, 0.9}};
+    for (const char* phase : {kRead, kReadFloat})
+        for (Placement p : kPlacements)
+            w.phases.push_back({placedPhase(phase, p), "MiB/s", m, kPlainFile, 0.9});
+    w.sizes = {{kSize, "MiB", kRawHdf5, 0}};
+    if (v->compressed) {
+        w.phases.push_back({z.writeZ, "MiB/s", m, kRawHdf5, 0});
+        w.phases.push_back({z.readZ, "MiB/s", m, kRawHdf5, 0});
+        w.sizes.push_back({z.sizeZ, "MiB", kRawHdf5, 0});
+    }
     w.contenders.push_back({kLibrary, [v, &scratch](Sample& s) {
                                 runLibrary(*v, scratch.fresh("w3.qmz"), scratch.fresh("w3z.qmz"), s);
                             }});

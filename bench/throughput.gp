@@ -3,7 +3,7 @@
 if (!exists("datafile")) datafile = 'build/bench/results.dat'
 if (!exists("outfile")) outfile = 'build/bench/throughput.png'
 
-set terminal pngcairo size 1600,800 font ",10" noenhanced
+set terminal pngcairo size 2400,900 font ",10" noenhanced
 set output outfile
 set title "qmx_bench: throughput per workload (median; higher is better; log scale)"
 set datafile separator "\t"
@@ -18,5 +18,6 @@ set ylabel "units per second (see label)"
 set grid ytics
 set xtics rotate by -35 scale 0
 set key top right
-set bmargin 9
+set bmargin 13
+set rmargin 12
 plot for [c=2:5] datafile using c:xticlabels(1) title columnheader(c)

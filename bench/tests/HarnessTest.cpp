@@ -120,6 +120,24 @@ TEST(BenchReport, SummaryHoldsThroughputsRatiosAndTargets) {
     EXPECT_EQ(size.met(), std::optional<bool>(true));
 }
 
+TEST(BenchReport, SecondCoreBusyRowsAreNamedComparedAndWithoutTarget) {
+    std::vector<std::string> order;
+    int libRuns = 0;
+    const Workload w = twoContenders(&order, &libRuns);
+    auto rows = summarize(runWorkload(w, 1, 0));
+    markSecondCoreBusy(rows);
+    ASSERT_EQ(rows.size(), 1u);  // the size row is the quiet run's
+    EXPECT_EQ(rows[0].name, "op, second core busy");
+    EXPECT_DOUBLE_EQ(*rows[0].ratio, 0.5);
+    EXPECT_FALSE(rows[0].met());
+    std::ostringstream md;
+    writeMarkdown(md, rows);
+    EXPECT_NE(md.str().find("| WX | op, second core busy | objects/s | 50 | 100 | n/a | n/a | 0.50 | "
+                            "(vs raw HDF5) |  |"),
+              std::string::npos)
+        << md.str();
+}
+
 TEST(BenchReport, RowsWithoutTargetOrLibraryHaveNoVerdict) {
     ResultRow r;
     r.baseline = kRawHdf5;
@@ -139,6 +157,8 @@ TEST(BenchReport, NumbersAreReadable) {
     EXPECT_EQ(formatNumber(1234567), "1,234,567");
     EXPECT_EQ(formatNumber(1000), "1,000");
     EXPECT_EQ(formatNumber(999.4), "999");
+    EXPECT_EQ(formatNumber(999.6), "1,000");
+    EXPECT_EQ(formatNumber(-999.6), "-1,000");
     EXPECT_EQ(formatNumber(12.345), "12.3");
     EXPECT_EQ(formatNumber(0.5), "0.5");
     EXPECT_EQ(formatNumber(-2500), "-2,500");

@@ -49,6 +49,18 @@ TEST(BenchOptions, SizesInMebibytesAndRanges) {
     EXPECT_EQ(parse({"--out", "some/dir", "--dir", "/tmp/x"}).outDir, "some/dir");
 }
 
+TEST(BenchOptions, TheBusyCorePhase) {
+    EXPECT_EQ(parse({}).busy, Options::Busy::On);
+    EXPECT_FALSE(parse({}).secondCoreBusy);
+    EXPECT_EQ(parse({"--busy", "off"}).busy, Options::Busy::Off);
+    EXPECT_EQ(parse({"--busy", "only"}).busy, Options::Busy::Only);
+    EXPECT_EQ(parse({"--busy", "off", "--busy", "on"}).busy, Options::Busy::On);
+    EXPECT_THROW(parse({"--busy", "yes"}), std::invalid_argument);
+    EXPECT_TRUE(Options::isLargeData("W2"));
+    EXPECT_TRUE(Options::isLargeData("W6"));
+    EXPECT_FALSE(Options::isLargeData("W1"));
+}
+
 TEST(BenchOptions, BadInputIsRefused) {
     EXPECT_THROW(parse({"--reps"}), std::invalid_argument);
     EXPECT_THROW(parse({"--reps", "0"}), std::invalid_argument);

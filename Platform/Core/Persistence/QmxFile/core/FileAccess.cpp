@@ -12,8 +12,11 @@ Hid makeFileAccessProperties(const std::string& /*name*/, bool /*writable*/) {
     // The default (oldest possible) object formats: the newest ones were measured to crash
     // readers of damaged files far more often. File locking stays on: without it a second
     // writer's committed data was seen to vanish.
+    // Items of a MiB and more start on a page: the kernel copies between the page cache and a
+    // page-aligned buffer about twice as fast when the two agree modulo the page size.
     if (H5Pset_libver_bounds(fapl.get(), H5F_LIBVER_EARLIEST, H5F_LIBVER_LATEST) < 0 ||
         H5Pset_file_locking(fapl.get(), true, true) < 0 ||
+        H5Pset_alignment(fapl.get(), hsize_t{1} << 20, 4096) < 0 ||
         setContainerDriver(fapl.get()) < 0)  // crash-safe commits; see JournalDriver.h
         return Hid();
     return fapl;

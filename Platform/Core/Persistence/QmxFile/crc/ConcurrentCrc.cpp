@@ -2,66 +2,190 @@
 
 #include "Crc32c.h"
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <charconv>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <new>
 #include <system_error>
+#include <thread>
 
 namespace Quellmar::qmxfile {
 
-ConcurrentCrc::ConcurrentCrc(std::uint32_t initial) : crc_(initial) {
-    try {
-        worker_ = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-        // Out of threads: the caller checksums each range itself.
+// One checksum thread for the whole process, started on first use and kept: a thread started
+// per item cost more than the checksum of a small large item. Ranges of all ConcurrentCrc
+// objects queue here in order; each object waits only for its own.
+class CrcWorker {
+public:
+    static CrcWorker& instance() {
+        // Never destroyed: its thread may still wait on it while the process exits.
+        static CrcWorker* worker = new CrcWorker;
+        return *worker;
     }
-}
 
-ConcurrentCrc::~ConcurrentCrc() { stop(); }
-
-void ConcurrentCrc::add(const void* bytes, std::size_t size) {
-    if (size == 0) return;
-    std::unique_lock lock(mutex_);
-    if (!worker_.joinable()) {
-        crc_ = crc32c::Extend(crc_, bytes, size);
-        return;
-    }
-    pending_.push_back({static_cast<const unsigned char*>(bytes), size});
-    lock.unlock();
-    changed_.notify_all();
-}
-
-std::uint32_t ConcurrentCrc::value() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return pending_.empty() && !busy_; });
-    return crc_;
-}
-
-void ConcurrentCrc::run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
-        if (pending_.empty()) return;
-        const Range range = pending_.front();
-        pending_.pop_front();
-        busy_ = true;
-        std::uint32_t crc = crc_;
+    // Queues a range; false when no thread can be had (the caller then sums it itself).
+    bool submit(ConcurrentCrc& owner, const unsigned char* bytes, std::size_t size, ConcurrentCrc::Step& before,
+                ConcurrentCrc::Step& after) {
+        std::unique_lock lock(m_mutex);
+        if (!m_running && !start()) return false;
+        m_queue.push_back({&owner, bytes, size, std::move(before), std::move(after)});
+        ++owner.m_pending;
         lock.unlock();
-        crc = crc32c::Extend(crc, range.bytes, range.size);
-        lock.lock();
-        crc_ = crc;
-        busy_ = false;
-        changed_.notify_all();
+        m_work.notify_one();
+        return true;
     }
+
+    std::uint32_t wait(ConcurrentCrc& owner, std::size_t pending = 0) {
+        std::unique_lock lock(m_mutex);
+        m_done.wait(lock, [&] { return owner.m_pending <= pending; });
+        return owner.m_crc;
+    }
+
+    // Drops the owner's queued ranges and waits for the one being summed, if any.
+    void forget(ConcurrentCrc& owner) {
+        std::unique_lock lock(m_mutex);
+        std::erase_if(m_queue, [&](const Job& j) {
+            if (j.owner != &owner) return false;
+            --owner.m_pending;
+            return true;
+        });
+        m_done.wait(lock, [&] { return owner.m_pending == 0; });
+    }
+
+private:
+    struct Job {
+        ConcurrentCrc* owner;
+        const unsigned char* bytes;
+        std::size_t size;
+        ConcurrentCrc::Step before, after;
+    };
+
+    CrcWorker() {
+        // A forked child has no checksum thread: it starts its own on first use. The mutex is
+        // held across fork so the child's copy is in a known state.
+        pthread_atfork([] { instance().m_mutex.lock(); }, [] { instance().m_mutex.unlock(); },
+                       [] {
+                           CrcWorker& w = instance();
+                           w.m_running = false;
+                           w.m_queue.clear();
+                           w.m_mutex.unlock();
+                       });
+    }
+
+    bool start() {
+        try {
+            std::thread(&CrcWorker::run, this).detach();
+        } catch (const std::system_error&) {
+            return false;
+        }
+        m_running = true;
+        return true;
+    }
+
+    void run() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_work.wait(lock, [this] { return !m_queue.empty(); });
+            Job job = std::move(m_queue.front());
+            m_queue.pop_front();
+            // The owner's earlier ranges are done (one at a time, in order): its sum is final.
+            const std::uint32_t from = job.owner->m_crc;
+            lock.unlock();
+            if (job.before) job.before();
+            const std::uint32_t crc = crc32c::Extend(from, job.bytes, job.size);
+            if (job.after) job.after();
+            job = Job{job.owner, nullptr, 0, {}, {}};  // the steps' captures go before the owner is told
+            lock.lock();
+            job.owner->m_crc = crc;
+            --job.owner->m_pending;
+            m_done.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_work, m_done;
+    std::deque<Job> m_queue;
+    bool m_running = false;
+};
+
+namespace {
+
+std::atomic<ConcurrentCrc::Mode> g_autoWay{ConcurrentCrc::Mode::Auto};
+
+bool decide(ConcurrentCrc::Mode mode) {
+    if (mode == ConcurrentCrc::Mode::Auto) mode = g_autoWay.load(std::memory_order_relaxed);
+    switch (mode) {
+        case ConcurrentCrc::Mode::Concurrent: return true;
+        case ConcurrentCrc::Mode::Inline: return false;
+        case ConcurrentCrc::Mode::Auto: break;
+    }
+    return idleCoreLikely();
 }
 
-void ConcurrentCrc::stop() {
-    {
-        std::lock_guard lock(mutex_);
-        if (!worker_.joinable()) return;
-        // Ranges not yet summed are dropped: only value() promises a result.
-        pending_.clear();
-        stopping_ = true;
+}  // namespace
+
+ConcurrentCrc::ConcurrentCrc(std::uint32_t initial, Mode mode) : m_crc(initial), m_concurrent(decide(mode)) {}
+
+ConcurrentCrc::~ConcurrentCrc() {
+    if (m_concurrent) CrcWorker::instance().forget(*this);
+}
+
+void ConcurrentCrc::add(const void* bytes, std::size_t size) { add(bytes, size, {}, {}); }
+
+void ConcurrentCrc::add(const void* bytes, std::size_t size, Step before, Step after) {
+    if (m_concurrent &&
+        CrcWorker::instance().submit(*this, static_cast<const unsigned char*>(bytes), size, before, after))
+        return;
+    // Ranges already queued come first; waiting for them keeps the order.
+    if (m_concurrent) CrcWorker::instance().wait(*this);
+    if (before) before();
+    m_crc = crc32c::Extend(m_crc, bytes, size);
+    if (after) after();
+}
+
+void ConcurrentCrc::waitUntilPending(std::size_t ranges) {
+    if (m_concurrent) CrcWorker::instance().wait(*this, ranges);
+}
+
+void ConcurrentCrc::setAutoWay(Mode mode) { g_autoWay.store(mode, std::memory_order_relaxed); }
+
+std::uint32_t ConcurrentCrc::value() { return m_concurrent ? CrcWorker::instance().wait(*this) : m_crc; }
+
+std::optional<int> runnableTasks(std::string_view text) {
+    // Three load averages, then "runnable/total".
+    std::size_t at = 0;
+    for (int field = 0; field < 3; ++field) {
+        at = text.find(' ', at);
+        if (at == std::string_view::npos) return std::nullopt;
+        ++at;
     }
-    changed_.notify_all();
-    worker_.join();
+    const std::size_t slash = text.find('/', at);
+    if (slash == std::string_view::npos || slash == at) return std::nullopt;
+    int runnable = 0;
+    const auto [end, error] = std::from_chars(text.data() + at, text.data() + slash, runnable);
+    if (error != std::errc() || end != text.data() + slash) return std::nullopt;
+    return runnable;
+}
+
+bool idleCoreLikely(const char* loadavg) {
+    cpu_set_t cpus;
+    const int usable = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
+    if (usable < 2) return false;
+    const int fd = ::open(loadavg, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    char buf[128];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    ::close(fd);
+    if (n <= 0) return true;
+    const std::optional<int> runnable = runnableTasks(std::string_view(buf, static_cast<std::size_t>(n)));
+    // The caller itself is one of the runnable tasks.
+    return !runnable || *runnable < usable;
 }
 
 }  // namespace Quellmar::qmxfile

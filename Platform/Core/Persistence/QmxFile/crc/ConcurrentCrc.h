@@ -4,20 +4,23 @@
 #ifndef QUELLMAR_QMXFILE_CONCURRENTCRC_H
 #define QUELLMAR_QMXFILE_CONCURRENTCRC_H
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <mutex>
-#include <thread>
+#include <functional>
+#include <optional>
+#include <string_view>
 
 namespace Quellmar::qmxfile {
 
 class ConcurrentCrc {
 public:
-    // Starts the worker; when no thread can be started, add() checksums on the caller's thread.
-    explicit ConcurrentCrc(std::uint32_t initial = 0);
-    // Waits for the worker: the ranges it reads belong to the caller.
+    // Auto sums on the process's checksum thread when a core looks idle, else on the caller's
+    // thread (with no core free the second thread only queues behind the caller). The others
+    // force one way.
+    enum class Mode { Auto, Concurrent, Inline };
+
+    explicit ConcurrentCrc(std::uint32_t initial = 0, Mode mode = Mode::Auto);
+    // Waits until the checksum thread is done with this object's ranges: they belong to the caller.
     ~ConcurrentCrc();
     ConcurrentCrc(const ConcurrentCrc&) = delete;
     ConcurrentCrc& operator=(const ConcurrentCrc&) = delete;
@@ -26,25 +29,39 @@ public:
     // returns or the object is destroyed.
     void add(const void* bytes, std::size_t size);
 
-    // The CRC of all ranges added, in order; waits until the worker has them all.
+    // The same with work on the range done by whichever thread sums it: `before` fills the range
+    // (it is summed after), `after` moves it on (it runs once the range is summed). Either may be
+    // empty. Ranges dropped by the destructor have neither step run.
+    using Step = std::function<void()>;
+    void add(const void* bytes, std::size_t size, Step before, Step after);
+
+    // Waits until at most `ranges` of those added are still queued or being worked on: a caller
+    // reusing buffers in turn waits for the oldest.
+    void waitUntilPending(std::size_t ranges);
+
+    // The CRC of all ranges added, in order; waits until the checksum thread has them all.
     std::uint32_t value();
 
-private:
-    struct Range {
-        const unsigned char* bytes;
-        std::size_t size;
-    };
-    void run();
-    void stop();
+    // Which way Auto goes from now on, for tests that must take one; Auto: by the load again.
+    static void setAutoWay(Mode mode);
 
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Range> pending_;
-    bool busy_ = false;
-    bool stopping_ = false;
-    std::uint32_t crc_;
-    std::thread worker_;
+    // Whether ranges go to the checksum thread (false when summed on the caller's thread).
+    bool concurrent() const { return m_concurrent; }
+
+private:
+    friend class CrcWorker;
+    std::uint32_t m_crc;
+    std::size_t m_pending = 0;  // ranges queued or being summed; guarded by the worker's mutex
+    bool m_concurrent;
 };
+
+// Whether a core is likely free right now: fewer runnable tasks than CPUs this process may use.
+// The count comes from `loadavg` (the kernel's file unless a test names another); when it cannot
+// be read the answer is yes, as before the count was consulted.
+bool idleCoreLikely(const char* loadavg = "/proc/loadavg");
+// The runnable-task count from /proc/loadavg text ("0.52 0.58 0.59 2/311 4242"); empty when the
+// text is not of that form.
+std::optional<int> runnableTasks(std::string_view loadavg);
 
 }  // namespace Quellmar::qmxfile
 

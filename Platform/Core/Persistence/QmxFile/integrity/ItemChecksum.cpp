@@ -2,7 +2,6 @@
 
 #include "AttributeChecksum.h"
 #include "ChecksumPath.h"
-#include "ConcurrentCrc.h"
 #include "Crc32c.h"
 #include "Format.h"
 #include "ItemDamage.h"
@@ -87,11 +86,7 @@ herr_t writeWith(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count,
     const auto* in = static_cast<const unsigned char*>(data);
     std::uint32_t crc = 0;
     if (same > 0 && bytes >= kConcurrentBytes) {
-        ConcurrentCrc sum(crc);
-        sum.add(in, bytes);
-        const herr_t written = H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data);
-        crc = sum.value();
-        if (written < 0) return -1;
+        if (!writeChecksummed(dataset, memoryType, size, count, in, crc)) return -1;
     } else if (same > 0) {
         if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return -1;
         crc = crc32c::Extend(crc, in, bytes);

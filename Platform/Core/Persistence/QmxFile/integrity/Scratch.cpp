@@ -18,6 +18,11 @@ ScratchSpace& scratchSpace() {
     return space;
 }
 
+ScratchSpace& secondSliceSpace() {
+    thread_local ScratchSpace space;
+    return space;
+}
+
 ScratchSpace& backgroundSpace() {
     thread_local ScratchSpace space;
     return space;

@@ -27,10 +27,12 @@ private:
     size_t m_size = 0;
 };
 
-// The calling thread's scratch space for converted elements, and for the background buffer
-// HDF5's record conversion needs.
+// The calling thread's scratch space for converted elements, for the background buffer HDF5's
+// record conversion needs, and the second slice buffer of reads and writes that convert on the
+// checksum thread while the next slice moves.
 ScratchSpace& scratchSpace();
 ScratchSpace& backgroundSpace();
+ScratchSpace& secondSliceSpace();
 
 }  // namespace Quellmar::qmxfile
 

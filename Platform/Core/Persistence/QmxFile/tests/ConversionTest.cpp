@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -351,5 +352,128 @@ TEST_F(Conversions, RecordsMovedAsOneRunRoundTrip) {
     for (std::size_t i = 0; i < kRecords; ++i) {
         ASSERT_EQ(std::memcmp(&back[i], &records[i], 19), 0) << i;
         ASSERT_EQ(std::memcmp(stored.data() + i * 19, &records[i], 19), 0) << i;
+    }
+}
+
+namespace {
+
+// Large items convert on the checksum thread when a core is free and on the caller's otherwise;
+// these tests take each way in turn.
+class Way {
+public:
+    explicit Way(qmxfile::ConcurrentCrc::Mode mode) { qmxfile::ConcurrentCrc::setAutoWay(mode); }
+    ~Way() { qmxfile::ConcurrentCrc::setAutoWay(qmxfile::ConcurrentCrc::Mode::Auto); }
+};
+
+constexpr qmxfile::ConcurrentCrc::Mode kWays[] = {qmxfile::ConcurrentCrc::Mode::Concurrent,
+                                                  qmxfile::ConcurrentCrc::Mode::Inline};
+// Stored packed these take 3.25 MB: a large item, over three slices.
+constexpr std::size_t kManyRecords = 250007;
+
+std::vector<Padded> manyRecords() {
+    std::vector<Padded> records(kManyRecords);
+    std::memset(records.data(), 0xEE, records.size() * sizeof(Padded));  // garbage padding
+    for (std::size_t i = 0; i < kManyRecords; ++i) {
+        records[i].id = static_cast<std::int32_t>(i * 2654435761u);
+        records[i].value = static_cast<double>(i) * 0.61;
+        records[i].kind = static_cast<std::uint8_t>(i * 11);
+    }
+    return records;
+}
+
+}  // namespace
+
+TEST_F(Conversions, LargeRecordsTakeEitherWayAlike) {
+    const std::vector<Padded> records = manyRecords();
+    for (auto way : kWays) {
+        Way taken(way);
+        const std::string name = "r" + std::to_string(static_cast<int>(way));
+        const int type = qmxCompound(sizeof(Padded), kPaddedFields);
+        ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", name.c_str(), 0, 0, 0, type, 1,
+                                          static_cast<long long>(kManyRecords), records.data()),
+                  1)
+            << lastError();
+        QMXLcloseObject(type);
+        reopen(true);
+        std::vector<Reordered> back(kManyRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
+        const int reorderedType = qmxCompound(sizeof(Reordered), kReorderedFields);
+        ASSERT_EQ(QMXLreadObjectDataset(file, "/g", name.c_str(), reorderedType, back.data()), 1) << lastError();
+        QMXLcloseObject(reorderedType);
+        closeFile();
+
+        std::uint32_t checksum = 0;
+        const std::string where = "/g/" + name;
+        const std::vector<unsigned char> stored = storedBytes(where.c_str(), checksum);
+        ASSERT_EQ(stored.size(), kManyRecords * 13);
+        EXPECT_EQ(checksum, crc32c::Extend(crc32c::Value(stored.data(), stored.size()), where.c_str(), where.size() + 1));
+        std::vector<Reordered> raw(kManyRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
+        rawRead(where.c_str(), *rawCompound(sizeof(Reordered), kReorderedFields), raw.data());
+        for (std::size_t i = 0; i < kManyRecords; ++i) {
+            ASSERT_EQ(back[i].value, raw[i].value) << i;
+            ASSERT_EQ(back[i].marker, raw[i].marker) << i;
+            ASSERT_EQ(back[i].id, raw[i].id) << i;
+            ASSERT_EQ(back[i].marker, 0x5A5A5A5A5A5A5A5A) << i;  // a member the file lacks keeps its bytes
+            ASSERT_EQ(back[i].id, records[i].id) << i;
+            ASSERT_EQ(back[i].value, records[i].value) << i;
+            ASSERT_EQ(std::memcmp(stored.data() + i * 13 + 12, &records[i].kind, 1), 0) << i;
+        }
+        file = QMXLopenFile(path.c_str());
+        ASSERT_GT(file, 0) << lastError();
+    }
+}
+
+TEST_F(Conversions, LargeDoublesReadAsFloatsEitherWayAlike) {
+    const std::size_t n = 400009;
+    std::vector<double> numbers(n);
+    for (std::size_t i = 0; i < n; ++i) numbers[i] = (static_cast<double>(i) - 200000.25) * 3.0e33;
+    numbers[5] = std::nextafter(static_cast<double>(std::numeric_limits<float>::max()), INFINITY);
+    numbers[6] = std::numeric_limits<double>::quiet_NaN();
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64, static_cast<long long>(n), numbers.data()),
+              1)
+        << lastError();
+    reopen(true);
+    std::vector<float> raw(n);
+    rawRead("/g/d", H5T_NATIVE_FLOAT, raw.data());
+    for (auto way : kWays) {
+        Way taken(way);
+        std::vector<float> floats(n, 9.0f);
+        ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT32, floats.data()), 1) << lastError();
+        EXPECT_EQ(std::memcmp(floats.data(), raw.data(), n * sizeof(float)), 0);
+    }
+    EXPECT_EQ(raw[5], std::numeric_limits<float>::infinity());
+}
+
+TEST_F(Conversions, DamageInALaterSliceOfALargeItemLeavesNothingEitherWay) {
+    const std::vector<Padded> records = manyRecords();
+    const int type = qmxCompound(sizeof(Padded), kPaddedFields);
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1, static_cast<long long>(kManyRecords),
+                                      records.data()),
+              1)
+        << lastError();
+    QMXLcloseObject(type);
+    closeFile();
+    std::string bytes = Quellmar::testing::readFile(path);
+    std::string last(13, '\0');
+    std::memcpy(last.data(), &records[kManyRecords - 1].id, 4);
+    std::memcpy(last.data() + 4, &records[kManyRecords - 1].value, 8);
+    last[12] = static_cast<char>(records[kManyRecords - 1].kind);
+    const auto at = bytes.find(last);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 6] = static_cast<char>(bytes[at + 6] ^ 0x01);
+    Quellmar::testing::writeFile(path, bytes);
+
+    file = QMXLopenFileReadOnly(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    for (auto way : kWays) {
+        Way taken(way);
+        std::vector<Reordered> out(kManyRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
+        const int reorderedType = qmxCompound(sizeof(Reordered), kReorderedFields);
+        EXPECT_LT(QMXLreadObjectDataset(file, "/g", "r", reorderedType, out.data()), 0);
+        QMXLcloseObject(reorderedType);
+        EXPECT_NE(lastError().find("damaged"), std::string::npos) << lastError();
+        const auto* p = reinterpret_cast<const unsigned char*>(out.data());
+        std::size_t nonzero = 0;
+        for (std::size_t i = 0; i < out.size() * sizeof(Reordered); ++i) nonzero += p[i] != 0;
+        EXPECT_EQ(nonzero, 0u);
     }
 }

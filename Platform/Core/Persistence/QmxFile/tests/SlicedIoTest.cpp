@@ -1,0 +1,112 @@
+// Large items of the stored type written with their checksum: on a second thread beside the
+// write, or slice by slice when no core is free; the stored bytes and the sum are the same.
+#include "ConcurrentCrc.h"
+#include "Crc32c.h"
+#include "SlicedIo.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+#include <hdf5.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using namespace Quellmar;
+
+namespace {
+
+// The way large items take: the checksum thread, or the caller's thread in turn.
+class Way {
+public:
+    explicit Way(qmxfile::ConcurrentCrc::Mode mode) { qmxfile::ConcurrentCrc::setAutoWay(mode); }
+    ~Way() { qmxfile::ConcurrentCrc::setAutoWay(qmxfile::ConcurrentCrc::Mode::Auto); }
+};
+constexpr qmxfile::ConcurrentCrc::Mode kWays[] = {qmxfile::ConcurrentCrc::Mode::Concurrent,
+                                                  qmxfile::ConcurrentCrc::Mode::Inline};
+
+constexpr hsize_t kCount = 400003;  // doubles: a little over three slices
+
+std::vector<double> values() {
+    std::vector<double> v(kCount);
+    for (hsize_t i = 0; i < kCount; ++i) v[i] = static_cast<double>(i) * 1.25 - 7.0;
+    return v;
+}
+
+// A dataset of kCount doubles, contiguous or in chunks, in a raw HDF5 file.
+hid_t makeDataset(hid_t file, const char* name, bool chunked) {
+    const hid_t space = H5Screate_simple(1, &kCount, nullptr);
+    const hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
+    if (chunked) {
+        const hsize_t chunk = 100000;
+        H5Pset_chunk(dcpl, 1, &chunk);
+    }
+    const hid_t ds = H5Dcreate2(file, name, H5T_NATIVE_DOUBLE, space, H5P_DEFAULT, dcpl, H5P_DEFAULT);
+    H5Pclose(dcpl);
+    H5Sclose(space);
+    return ds;
+}
+
+void expectStored(hid_t ds, const std::vector<double>& expected) {
+    std::vector<double> back(kCount);
+    ASSERT_GE(H5Dread(ds, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, back.data()), 0);
+    EXPECT_TRUE(back == expected);
+}
+
+}  // namespace
+
+TEST(WriteChecksummed, EveryWayStoresTheBytesAndTheirSum) {
+    Quellmar::testing::TempDir dir;
+    const std::string path = dir.file("raw.h5");
+    const hid_t file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    ASSERT_GE(file, 0);
+    const std::vector<double> v = values();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(v.data());
+    const std::uint32_t expected = crc32c::Extend(5, bytes, v.size() * sizeof(double));
+    int made = 0;
+    for (auto way : kWays) {
+        for (bool chunked : {false, true}) {
+            const std::string name = "d" + std::to_string(made++);
+            const hid_t ds = makeDataset(file, name.c_str(), chunked);
+            ASSERT_GE(ds, 0);
+            std::uint32_t crc = 5;
+            {
+                Way taken(way);
+                EXPECT_TRUE(qmxfile::writeChecksummed(ds, H5T_NATIVE_DOUBLE, sizeof(double), kCount, bytes, crc));
+            }
+            EXPECT_EQ(crc, expected) << name;
+            expectStored(ds, v);
+            H5Dclose(ds);
+        }
+    }
+    H5Fclose(file);
+}
+
+TEST(WriteChecksummed, AFailingWriteIsReportedEitherWay) {
+    Quellmar::testing::TempDir dir;
+    const std::string path = dir.file("raw.h5");
+    {
+        const hid_t file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+        H5Dclose(makeDataset(file, "flat", false));
+        H5Dclose(makeDataset(file, "chunked", true));
+        H5Fclose(file);
+    }
+    const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);  // writes fail
+    ASSERT_GE(file, 0);
+    const std::vector<double> v = values();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(v.data());
+    for (auto way : kWays) {
+        for (const char* name : {"flat", "chunked"}) {
+            const hid_t ds = H5Dopen2(file, name, H5P_DEFAULT);
+            ASSERT_GE(ds, 0);
+            std::uint32_t crc = 0;
+            Way taken(way);
+            H5E_BEGIN_TRY {
+                EXPECT_FALSE(qmxfile::writeChecksummed(ds, H5T_NATIVE_DOUBLE, sizeof(double), kCount, bytes, crc));
+            }
+            H5E_END_TRY;
+            H5Dclose(ds);
+        }
+    }
+    H5Fclose(file);
+}
