@@ -25,7 +25,8 @@ namespace {
 std::string machine() {
     std::ostringstream s;
     struct utsname u {};
-    if (uname(&u) == 0) s << u.sysname << " " << u.release << " " << u.machine;
+    if (uname(&u) == 0)
+        s << u.sysname << " " << u.release << " " << u.machine;
     std::ifstream cpu("/proc/cpuinfo");
     for (std::string line; std::getline(cpu, line);) {
         if (line.rfind("model name", 0) == 0) {
@@ -36,14 +37,16 @@ std::string machine() {
     s << ", " << std::thread::hardware_concurrency() << " hardware threads";
     unsigned majnum = 0, minnum = 0, relnum = 0;
     H5get_libversion(&majnum, &minnum, &relnum);
-    s << ", HDF5 " << majnum << "." << minnum << "." << relnum << ", SQLite " << sqlite3_libversion();
+    s << ", HDF5 " << majnum << "." << minnum << "." << relnum << ", SQLite "
+      << sqlite3_libversion();
     return s.str();
 }
 
 void writeFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
-    if (!out.flush()) throw BenchFailure("cannot write " + path);
+    if (!out.flush())
+        throw BenchFailure("cannot write " + path);
 }
 
 // Identifiers or handles left open by a contender would skew the next one and mean a leak.
@@ -64,9 +67,9 @@ using Maker = Workload (*)(const Options&, const Scratch&);
 
 const std::vector<std::pair<std::string, Maker>>& makers() {
     static const std::vector<std::pair<std::string, Maker>> all{
-        {"W1", makeW1SmallBlobs},   {"W2", makeW2LargeBlob},      {"W3", makeW3TypedVector},
-        {"W3Z", makeW3Compressed},
-        {"W4", makeW4ReadMany},     {"W5", makeW5Transactions},   {"W6", makeW6Compound}};
+        {"W1", makeW1SmallBlobs},  {"W2", makeW2LargeBlob}, {"W3", makeW3TypedVector},
+        {"W3Z", makeW3Compressed}, {"W4", makeW4ReadMany},  {"W5", makeW5Transactions},
+        {"W6", makeW6Compound}};
     return all;
 }
 
@@ -76,16 +79,20 @@ bool runWorkloads(const Options& o, const Scratch& scratch, bool largeOnly,
                   std::vector<ResultRow>& rows, std::ostringstream& titles) {
     bool ok = true;
     for (const auto& [id, make] : makers()) {
-        if (!o.wants(id) || (largeOnly && !Options::isLargeData(id))) continue;
+        if (!o.wants(id) || (largeOnly && !Options::isLargeData(id)))
+            continue;
         const Workload w = make(o, scratch);
         std::cerr << "running " << w.id << (o.secondCoreBusy ? " (second core busy)" : "") << ": "
                   << w.title << "\n";
-        if (!o.secondCoreBusy) titles << "- " << w.id << ": " << w.title << "\n";
+        if (!o.secondCoreBusy)
+            titles << "- " << w.id << ": " << w.title << "\n";
         const WorkloadRun r = runWorkload(w, o.reps, o.warmup);
         ok = r.failures.empty() && !leftOpen() && ok;
         std::vector<ResultRow> summary = summarize(r);
-        if (o.secondCoreBusy) markSecondCoreBusy(summary);
-        for (ResultRow& row : summary) rows.push_back(std::move(row));
+        if (o.secondCoreBusy)
+            markSecondCoreBusy(summary);
+        for (ResultRow& row : summary)
+            rows.push_back(std::move(row));
     }
     return ok;
 }
@@ -93,7 +100,8 @@ bool runWorkloads(const Options& o, const Scratch& scratch, bool largeOnly,
 std::string coresNote(double others, unsigned cpus) {
     char buf[160];
     std::snprintf(buf, sizeof buf, "other processes kept %.2f of %u cores busy on average (%s)",
-                  others, cpus, others < kIdleCoreBelow ? "a second core was idle" : "no core was idle");
+                  others, cpus,
+                  others < kIdleCoreBelow ? "a second core was idle" : "no core was idle");
     return buf;
 }
 
@@ -107,11 +115,12 @@ int run(const Options& o) {
     if (o.busy != Options::Busy::Only) {
         const CpuSample from = sampleCpu();
         ok = runWorkloads(o, scratch, false, rows, titles) && ok;
-        machineState << "While the workloads ran, " << coresNote(otherCores(from, sampleCpu(), cpus), cpus)
-                     << ".\n";
+        machineState << "While the workloads ran, "
+                     << coresNote(otherCores(from, sampleCpu(), cpus), cpus) << ".\n";
     }
     bool anyLarge = false;
-    for (const auto& [id, make] : makers()) anyLarge = anyLarge || (o.wants(id) && Options::isLargeData(id));
+    for (const auto& [id, make] : makers())
+        anyLarge = anyLarge || (o.wants(id) && Options::isLargeData(id));
     if (o.busy != Options::Busy::Off && anyLarge) {
         Options busy = o;
         busy.secondCoreBusy = true;
@@ -119,7 +128,8 @@ int run(const Options& o) {
         {
             BusyCore spinner;
             ok = runWorkloads(busy, scratch, true, rows, titles) && ok;
-            if (spinner.spins() == 0) throw BenchFailure("the busy-loop thread never ran");
+            if (spinner.spins() == 0)
+                throw BenchFailure("the busy-loop thread never ran");
         }
         machineState << "Rows marked \"second core busy\" repeat the large-data workloads with a "
                         "busy-loop thread of this program spinning beside them; meanwhile "

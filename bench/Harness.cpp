@@ -19,7 +19,8 @@ WorkloadRun runWorkload(const Workload& workload, int reps, int warmup) {
         for (std::size_t i = 0; i < n; ++i) {
             const std::size_t shift = static_cast<std::size_t>(rep + warmup);
             const Contender& c = workload.contenders[(i + shift) % n];
-            if (run.failures.count(c.name)) continue;
+            if (run.failures.count(c.name))
+                continue;
             Sample sample;
             try {
                 c.run(sample);
@@ -32,14 +33,16 @@ WorkloadRun runWorkload(const Workload& workload, int reps, int warmup) {
                 std::cerr << workload.id << " " << c.name << ": " << run.failures[c.name] << "\n";
                 continue;
             }
-            if (rep >= 0) run.samples[c.name].push_back(std::move(sample));
+            if (rep >= 0)
+                run.samples[c.name].push_back(std::move(sample));
         }
     }
     return run;
 }
 
 double median(std::vector<double> values) {
-    if (values.empty()) throw std::invalid_argument("median of nothing");
+    if (values.empty())
+        throw std::invalid_argument("median of nothing");
     std::sort(values.begin(), values.end());
     const std::size_t mid = values.size() / 2;
     return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
@@ -52,11 +55,14 @@ std::optional<double> pairedRatio(const std::vector<Sample>& contender,
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = contender[i].seconds.find(phase);
         const auto b = baseline[i].seconds.find(phase);
-        if (c == contender[i].seconds.end() || b == baseline[i].seconds.end()) continue;
-        if (c->second <= 0) continue;
+        if (c == contender[i].seconds.end() || b == baseline[i].seconds.end())
+            continue;
+        if (c->second <= 0)
+            continue;
         ratios.push_back(b->second / c->second);
     }
-    if (ratios.empty()) return std::nullopt;
+    if (ratios.empty())
+        return std::nullopt;
     return median(std::move(ratios));
 }
 
@@ -67,9 +73,11 @@ std::optional<double> medianOf(const std::vector<Sample>& samples, const std::st
     std::vector<double> values;
     for (const Sample& s : samples) {
         const auto it = (s.*field).find(key);
-        if (it != (s.*field).end()) values.push_back(it->second);
+        if (it != (s.*field).end())
+            values.push_back(it->second);
     }
-    if (values.empty()) return std::nullopt;
+    if (values.empty())
+        return std::nullopt;
     return median(std::move(values));
 }
 

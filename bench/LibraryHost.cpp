@@ -1,6 +1,5 @@
 #include "LibraryHost.h"
 
-
 #include <QMXDataAccess/QMXL.h>
 #include <QMXDataAccess/QMXTransactions.h>
 
@@ -11,7 +10,8 @@ namespace {
 // The flushing switch goes first, so it ends last: after the lock has committed the file.
 std::shared_ptr<TransactionStack> makeStack(bool synced) {
     std::shared_ptr<TransactionStack> stack = TransactionStack::create();
-    if (!synced) stack->push(new DisableFlushingTransaction);
+    if (!synced)
+        stack->push(new DisableFlushingTransaction);
     return stack;
 }
 
@@ -22,7 +22,8 @@ HostSession::HostSession(const std::string& path, bool readOnly, bool synced)
       m_context(m_stack, readOnly ? UserContext::ReadOnly : UserContext::ReadWrite),
       m_factory(std::make_shared<DataSourceDescriptor>(path), &m_context) {}
 
-long libraryOpenHandles() { return QMXLgetHandleCount(); }
+long libraryOpenHandles() {
+    return QMXLgetHandleCount();
+}
 
 }  // namespace Quellmar::bench
-

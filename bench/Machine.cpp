@@ -12,15 +12,19 @@ namespace Quellmar::bench {
 std::optional<CpuTimes> parseCpuLine(const std::string& line) {
     std::istringstream in(line);
     std::string label;
-    if (!(in >> label) || label != "cpu") return std::nullopt;
+    if (!(in >> label) || label != "cpu")
+        return std::nullopt;
     std::vector<double> fields;
-    for (double v; in >> v;) fields.push_back(v);
+    for (double v; in >> v;)
+        fields.push_back(v);
     // user nice system idle iowait irq softirq steal; guest time is already in user.
-    if (fields.size() < 4) return std::nullopt;
+    if (fields.size() < 4)
+        return std::nullopt;
     CpuTimes t;
     for (std::size_t i = 0; i < fields.size() && i < 8; ++i) {
         t.total += fields[i];
-        if (i != 3 && i != 4) t.busy += fields[i];
+        if (i != 3 && i != 4)
+            t.busy += fields[i];
     }
     return t;
 }
@@ -30,7 +34,8 @@ CpuSample sampleCpu() {
     std::ifstream stat("/proc/stat");
     std::string line;
     if (std::getline(stat, line))
-        if (const auto t = parseCpuLine(line)) s.machine = *t;
+        if (const auto t = parseCpuLine(line))
+            s.machine = *t;
     rusage u{};
     if (getrusage(RUSAGE_SELF, &u) == 0)
         s.ownSeconds = double(u.ru_utime.tv_sec) + double(u.ru_stime.tv_sec) +
@@ -43,7 +48,8 @@ CpuSample sampleCpu() {
 double otherCores(const CpuSample& from, const CpuSample& to, unsigned cpus) {
     const double total = to.machine.total - from.machine.total;
     const double wall = to.wallSeconds - from.wallSeconds;
-    if (total <= 0 || wall <= 0) return 0;
+    if (total <= 0 || wall <= 0)
+        return 0;
     const double machineCores = (to.machine.busy - from.machine.busy) / total * cpus;
     const double own = (to.ownSeconds - from.ownSeconds) / wall;
     return machineCores > own ? machineCores - own : 0;
@@ -52,7 +58,8 @@ double otherCores(const CpuSample& from, const CpuSample& to, unsigned cpus) {
 std::string loadAverage() {
     std::ifstream in("/proc/loadavg");
     std::string a, b, c;
-    if (!(in >> a >> b >> c)) return "n/a";
+    if (!(in >> a >> b >> c))
+        return "n/a";
     return a + " " + b + " " + c;
 }
 
@@ -60,7 +67,8 @@ BusyCore::BusyCore() {
     m_thread = std::thread([this] {
         double x = 1.0;
         while (!m_stop.load(std::memory_order_relaxed)) {
-            for (int i = 0; i < 4096; ++i) x = x * 1.0000001 + 1e-9;
+            for (int i = 0; i < 4096; ++i)
+                x = x * 1.0000001 + 1e-9;
             m_spins.fetch_add(1, std::memory_order_relaxed);
         }
         // Keeps the arithmetic from being optimised away.

@@ -29,8 +29,8 @@ long long number(const std::string& flag, const std::string& text, long long min
         used = 0;
     }
     if (used != text.size() || v < min || v > max)
-        throw std::invalid_argument(flag + " needs a number from " + std::to_string(min) +
-                                    " to " + std::to_string(max) + ", not '" + text + "'");
+        throw std::invalid_argument(flag + " needs a number from " + std::to_string(min) + " to " +
+                                    std::to_string(max) + ", not '" + text + "'");
     return v;
 }
 
@@ -70,17 +70,23 @@ Options parseOptions(int argc, char** argv) {
                  while (start <= v.size()) {
                      const std::size_t comma = v.find(',', start);
                      const std::string id = v.substr(start, comma - start);
-                     if (!id.empty()) o.only.insert(id);
-                     if (comma == std::string::npos) break;
+                     if (!id.empty())
+                         o.only.insert(id);
+                     if (comma == std::string::npos)
+                         break;
                      start = comma + 1;
                  }
              }},
             {"--busy",
              [&](auto& f, auto& v) {
-                 if (v == "on") o.busy = Options::Busy::On;
-                 else if (v == "off") o.busy = Options::Busy::Off;
-                 else if (v == "only") o.busy = Options::Busy::Only;
-                 else throw std::invalid_argument(f + " takes on, off or only, not '" + v + "'");
+                 if (v == "on")
+                     o.busy = Options::Busy::On;
+                 else if (v == "off")
+                     o.busy = Options::Busy::Off;
+                 else if (v == "only")
+                     o.busy = Options::Busy::Only;
+                 else
+                     throw std::invalid_argument(f + " takes on, off or only, not '" + v + "'");
              }},
             {"--w1-count", [&](auto& f, auto& v) { o.w1Count = int(number(f, v, 1, kInt)); }},
             {"--w1-size", [&](auto& f, auto& v) { o.w1Size = int(number(f, v, 1, 60000)); }},
@@ -103,8 +109,10 @@ Options parseOptions(int argc, char** argv) {
             continue;
         }
         const auto it = valued.find(flag);
-        if (it == valued.end()) throw std::invalid_argument("unknown flag '" + flag + "'");
-        if (i + 1 >= argc) throw std::invalid_argument(flag + " needs a value");
+        if (it == valued.end())
+            throw std::invalid_argument("unknown flag '" + flag + "'");
+        if (i + 1 >= argc)
+            throw std::invalid_argument(flag + " needs a value");
         it->second(flag, argv[++i]);
     }
     return o;

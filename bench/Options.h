@@ -35,7 +35,9 @@ struct Options {
     int w6Cols = 1000;
 
     bool wants(const std::string& id) const { return only.empty() || only.count(id) > 0; }
-    static bool isLargeData(const std::string& id) { return id == "W2" || id == "W3" || id == "W6"; }
+    static bool isLargeData(const std::string& id) {
+        return id == "W2" || id == "W3" || id == "W6";
+    }
 };
 
 // Parses the command line; throws std::invalid_argument with a usage hint on bad input.

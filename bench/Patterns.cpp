@@ -16,7 +16,8 @@ unsigned char patternAt(std::size_t i, std::uint64_t seed) {
 }  // namespace
 
 void fillBytes(unsigned char* data, std::size_t size, std::uint64_t seed) {
-    for (std::size_t i = 0; i < size; ++i) data[i] = patternAt(i, seed);
+    for (std::size_t i = 0; i < size; ++i)
+        data[i] = patternAt(i, seed);
 }
 
 Bytes patternBytes(std::size_t size, std::uint64_t seed) {
@@ -39,7 +40,8 @@ double smoothValue(std::size_t i) {
 
 std::vector<double> smoothDoubles(std::size_t count) {
     std::vector<double> v(count);
-    for (std::size_t i = 0; i < count; ++i) v[i] = smoothValue(i);
+    for (std::size_t i = 0; i < count; ++i)
+        v[i] = smoothValue(i);
     return v;
 }
 
@@ -50,7 +52,8 @@ std::string objectName(std::size_t i) {
 }
 
 void expect(bool condition, const std::string& what) {
-    if (!condition) throw BenchFailure(what);
+    if (!condition)
+        throw BenchFailure(what);
 }
 
 }  // namespace Quellmar::bench

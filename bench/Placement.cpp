@@ -32,11 +32,13 @@ std::atomic<int> g_live{0};
 
 void* allocatePlaced(std::size_t size, Placement placement) {
     void* base = std::aligned_alloc(kPageBytes, (size + 2 * kPageBytes) / kPageBytes * kPageBytes);
-    if (!base) throw std::bad_alloc();
+    if (!base)
+        throw std::bad_alloc();
     void* user = static_cast<unsigned char*>(base) + offsetOf(placement);
     std::lock_guard lock(g_mutex);
     for (Slot& s : g_slots) {
-        if (s.user) continue;
+        if (s.user)
+            continue;
         s = {user, base};
         g_live.fetch_add(1, std::memory_order_relaxed);
         return user;
@@ -48,7 +50,8 @@ void* allocatePlaced(std::size_t size, Placement placement) {
 bool releasePlaced(void* user) {
     std::lock_guard lock(g_mutex);
     for (Slot& s : g_slots) {
-        if (s.user != user) continue;
+        if (s.user != user)
+            continue;
         std::free(s.base);
         s = {};
         g_live.fetch_sub(1, std::memory_order_relaxed);
@@ -68,7 +71,9 @@ private:
 
 }  // namespace
 
-std::size_t pageOffset(const void* p) { return reinterpret_cast<std::uintptr_t>(p) % kPageBytes; }
+std::size_t pageOffset(const void* p) {
+    return reinterpret_cast<std::uintptr_t>(p) % kPageBytes;
+}
 
 std::size_t offsetOf(Placement placement) {
     return placement == Placement::Aligned ? 0 : kPastPageBytes;
@@ -85,7 +90,8 @@ std::string placedPhase(const std::string& phase, Placement placement) {
 PlacedBytes::PlacedBytes(std::size_t bytes, Placement placement) : m_size(bytes) {
     m_base.reset(static_cast<unsigned char*>(
         std::aligned_alloc(kPageBytes, (bytes + 2 * kPageBytes) / kPageBytes * kPageBytes)));
-    if (!m_base) throw BenchFailure("cannot allocate " + std::to_string(bytes) + " bytes");
+    if (!m_base)
+        throw BenchFailure("cannot allocate " + std::to_string(bytes) + " bytes");
     m_data = m_base.get() + offsetOf(placement);
     std::fill(m_data, m_data + m_size, static_cast<unsigned char>(0));
 }
@@ -102,7 +108,8 @@ std::shared_ptr<Bytes> placedVector(std::size_t size, Placement placement) {
         PlacementScope scope(placement);
         v->resize(size);
     }
-    if (size >= kPlacedFrom) expectPlaced(v->data(), placement, "a byte vector");
+    if (size >= kPlacedFrom)
+        expectPlaced(v->data(), placement, "a byte vector");
     return v;
 }
 
@@ -112,16 +119,22 @@ std::shared_ptr<Bytes> placedVector(std::size_t size, Placement placement) {
 // made inside a placement scope. The array forms and the sized delete forward here by default.
 void* operator new(std::size_t size) {
     using namespace Quellmar::bench;
-    if (t_placement && size >= kPlacedFrom) return allocatePlaced(size, *t_placement);
-    if (void* p = std::malloc(size ? size : 1)) return p;
+    if (t_placement && size >= kPlacedFrom)
+        return allocatePlaced(size, *t_placement);
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
     throw std::bad_alloc();
 }
 
 void operator delete(void* p) noexcept {
     using namespace Quellmar::bench;
-    if (!p) return;
-    if (g_live.load(std::memory_order_relaxed) > 0 && releasePlaced(p)) return;
+    if (!p)
+        return;
+    if (g_live.load(std::memory_order_relaxed) > 0 && releasePlaced(p))
+        return;
     std::free(p);
 }
 
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept {
+    operator delete(p);
+}

@@ -34,28 +34,34 @@ File::File(const std::string& path, Mode mode) : m_path(path) {
                       : mode == Create ? O_WRONLY | O_CREAT | O_TRUNC
                                        : O_WRONLY | O_CREAT | O_APPEND;
     m_fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-    if (m_fd < 0) fail("open", path);
+    if (m_fd < 0)
+        fail("open", path);
 }
 
 File::~File() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 void File::close() {
     const int fd = std::exchange(m_fd, -1);
-    if (fd >= 0 && ::close(fd) != 0) fail("close", m_path);
+    if (fd >= 0 && ::close(fd) != 0)
+        fail("close", m_path);
 }
 
 void File::sync() {
-    if (::fsync(m_fd) != 0) fail("fsync", m_path);
+    if (::fsync(m_fd) != 0)
+        fail("fsync", m_path);
 }
 
 void File::write(const void* data, std::size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         const ssize_t n = ::write(m_fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail("write", m_path);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            fail("write", m_path);
         p += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -65,9 +71,12 @@ void File::read(void* data, std::size_t size) {
     char* p = static_cast<char*>(data);
     while (size > 0) {
         const ssize_t n = ::read(m_fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) fail("read", m_path);
-        if (n == 0) throw BenchFailure("read " + m_path + ": file too short");
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail("read", m_path);
+        if (n == 0)
+            throw BenchFailure("read " + m_path + ": file too short");
         p += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -77,9 +86,12 @@ void File::readAt(void* data, std::size_t size, std::uint64_t offset) {
     char* p = static_cast<char*>(data);
     while (size > 0) {
         const ssize_t n = ::pread(m_fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) fail("pread", m_path);
-        if (n == 0) throw BenchFailure("pread " + m_path + ": file too short");
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail("pread", m_path);
+        if (n == 0)
+            throw BenchFailure("pread " + m_path + ": file too short");
         p += n;
         offset += static_cast<std::uint64_t>(n);
         size -= static_cast<std::size_t>(n);
@@ -88,7 +100,8 @@ void File::readAt(void* data, std::size_t size, std::uint64_t offset) {
 
 std::uint64_t File::size() const {
     struct stat st {};
-    if (::fstat(m_fd, &st) != 0) fail("fstat", m_path);
+    if (::fstat(m_fd, &st) != 0)
+        fail("fstat", m_path);
     return static_cast<std::uint64_t>(st.st_size);
 }
 
@@ -114,30 +127,35 @@ void PackedWriter::finish() {
 
 PackedReader::PackedReader(const std::string& path) : m_file(path, File::Read) {
     const std::uint64_t size = m_file.size();
-    if (size < 16) throw BenchFailure("packed file " + path + " has no trailer");
+    if (size < 16)
+        throw BenchFailure("packed file " + path + " has no trailer");
     unsigned char trailer[16];
     m_file.readAt(trailer, sizeof trailer, size - 16);
     const std::uint64_t start = getU64(trailer), count = getU64(trailer + 8);
-    if (start > size - 16) throw BenchFailure("packed file " + path + " has a bad trailer");
+    if (start > size - 16)
+        throw BenchFailure("packed file " + path + " has a bad trailer");
     Bytes index(size - 16 - start);
     m_file.readAt(index.data(), index.size(), start);
     m_index.reserve(count);
     std::size_t at = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
-        if (at + 8 > index.size()) throw BenchFailure("packed index of " + path + " is cut");
+        if (at + 8 > index.size())
+            throw BenchFailure("packed index of " + path + " is cut");
         const std::uint64_t len = getU64(&index[at]);
         if (at + 8 + len + 16 > index.size())
             throw BenchFailure("packed index of " + path + " is cut");
         std::string name(reinterpret_cast<const char*>(&index[at + 8]), len);
         at += 8 + len;
-        m_index.emplace(std::move(name), std::make_pair(getU64(&index[at]), getU64(&index[at + 8])));
+        m_index.emplace(std::move(name),
+                        std::make_pair(getU64(&index[at]), getU64(&index[at + 8])));
         at += 16;
     }
 }
 
 bool PackedReader::read(const std::string& name, Bytes& out) {
     const auto it = m_index.find(name);
-    if (it == m_index.end()) return false;
+    if (it == m_index.end())
+        return false;
     out.resize(it->second.second);
     m_file.readAt(out.data(), out.size(), it->second.first);
     return true;
@@ -154,7 +172,8 @@ void appendRecord(const std::string& path, const std::string& name, const void* 
     record.append(static_cast<const char*>(data), size);
     File file(path, File::Append);
     file.write(record.data(), record.size());
-    if (synced) file.sync();
+    if (synced)
+        file.sync();
     file.close();
 }
 
@@ -173,11 +192,13 @@ void forEachRecord(const std::string& path,
     Bytes data;
     while (at < size) {
         file.readAt(header, 8, at);
-        if (getU64(header) > size) throw BenchFailure("record log " + path + " is damaged");
+        if (getU64(header) > size)
+            throw BenchFailure("record log " + path + " is damaged");
         std::string name(getU64(header), '\0');
         file.readAt(name.data(), name.size(), at + 8);
         file.readAt(header, 8, at + 8 + name.size());
-        if (getU64(header) > size) throw BenchFailure("record log " + path + " is damaged");
+        if (getU64(header) > size)
+            throw BenchFailure("record log " + path + " is damaged");
         data.resize(getU64(header));
         file.readAt(data.data(), data.size(), at + 16 + name.size());
         visit(name, data);

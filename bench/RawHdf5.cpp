@@ -8,21 +8,25 @@ namespace Quellmar::bench::raw {
 constexpr hsize_t kCompactLimit = 32 * 1024;
 
 Id::Id(hid_t id, Closer closer, const char* what) : m_id(id), m_closer(closer) {
-    if (id < 0) throw BenchFailure(std::string("HDF5: ") + what + " failed");
+    if (id < 0)
+        throw BenchFailure(std::string("HDF5: ") + what + " failed");
 }
 
 void Id::reset() noexcept {
-    if (m_id >= 0 && m_closer) m_closer(m_id);
+    if (m_id >= 0 && m_closer)
+        m_closer(m_id);
     m_id = H5I_INVALID_HID;
 }
 
 void Id::close() {
     const hid_t id = std::exchange(m_id, H5I_INVALID_HID);
-    if (id >= 0 && m_closer) check(m_closer(id), "close");
+    if (id >= 0 && m_closer)
+        check(m_closer(id), "close");
 }
 
 void check(herr_t result, const char* what) {
-    if (result < 0) throw BenchFailure(std::string("HDF5: ") + what + " failed");
+    if (result < 0)
+        throw BenchFailure(std::string("HDF5: ") + what + " failed");
 }
 
 Id createFile(const std::string& path) {
@@ -36,8 +40,7 @@ Id openFile(const std::string& path, bool writable) {
 }
 
 Id createGroup(hid_t loc, const char* name) {
-    return Id(H5Gcreate2(loc, name, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose,
-              "H5Gcreate2");
+    return Id(H5Gcreate2(loc, name, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose, "H5Gcreate2");
 }
 
 Id openGroup(hid_t loc, const char* name) {
@@ -57,7 +60,9 @@ Id simpleSpace2(hsize_t rows, hsize_t cols) {
     return Id(H5Screate_simple(2, dims, nullptr), H5Sclose, "H5Screate_simple");
 }
 
-Id datasetCreateList() { return Id(H5Pcreate(H5P_DATASET_CREATE), H5Pclose, "H5Pcreate"); }
+Id datasetCreateList() {
+    return Id(H5Pcreate(H5P_DATASET_CREATE), H5Pclose, "H5Pcreate");
+}
 
 Id bestLayout(hsize_t bytes) {
     Id dcpl = datasetCreateList();
@@ -74,7 +79,8 @@ Id createDataset(hid_t loc, const char* name, hid_t type, hid_t space, hid_t dcp
 hsize_t elementCount(hid_t dataset) {
     Id space(H5Dget_space(dataset), H5Sclose, "H5Dget_space");
     const hssize_t n = H5Sget_simple_extent_npoints(space);
-    if (n < 0) throw BenchFailure("HDF5: H5Sget_simple_extent_npoints failed");
+    if (n < 0)
+        throw BenchFailure("HDF5: H5Sget_simple_extent_npoints failed");
     return static_cast<hsize_t>(n);
 }
 

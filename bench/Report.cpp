@@ -7,7 +7,8 @@
 namespace Quellmar::bench {
 
 std::optional<bool> ResultRow::met() const {
-    if (baseline.empty() || target <= 0 || !ratio) return std::nullopt;
+    if (baseline.empty() || target <= 0 || !ratio)
+        return std::nullopt;
     return isSize ? *ratio <= target : *ratio >= target;
 }
 
@@ -15,7 +16,8 @@ std::vector<ResultRow> summarize(const WorkloadRun& run) {
     std::vector<ResultRow> rows;
     const Workload& w = *run.workload;
     std::string failed;
-    for (const auto& [name, why] : run.failures) failed += (failed.empty() ? "" : ", ") + name;
+    for (const auto& [name, why] : run.failures)
+        failed += (failed.empty() ? "" : ", ") + name;
     static const std::vector<Sample> none;
     auto samplesOf = [&](const std::string& c) -> const std::vector<Sample>& {
         const auto it = run.samples.find(c);
@@ -26,8 +28,10 @@ std::vector<ResultRow> summarize(const WorkloadRun& run) {
         for (const std::string& c : contenderOrder()) {
             const auto secs = medianSeconds(samplesOf(c), p.name);
             row.seconds[c] = secs;
-            if (secs && *secs > 0) row.values[c] = p.amount / *secs;
-            else row.values[c] = std::nullopt;
+            if (secs && *secs > 0)
+                row.values[c] = p.amount / *secs;
+            else
+                row.values[c] = std::nullopt;
         }
         if (!p.baseline.empty())
             row.ratio = pairedRatio(samplesOf(kLibrary), samplesOf(p.baseline), p.name);
@@ -35,7 +39,8 @@ std::vector<ResultRow> summarize(const WorkloadRun& run) {
     }
     for (const SizeRow& s : w.sizes) {
         ResultRow row{w.id, s.name, s.unit, true, {}, {}, s.baseline, s.maxRatio, {}, failed};
-        for (const std::string& c : contenderOrder()) row.values[c] = medianSize(samplesOf(c), s.name);
+        for (const std::string& c : contenderOrder())
+            row.values[c] = medianSize(samplesOf(c), s.name);
         if (!s.baseline.empty() && row.values[kLibrary] && row.values[s.baseline] &&
             *row.values[s.baseline] > 0)
             row.ratio = *row.values[kLibrary] / *row.values[s.baseline];
@@ -54,7 +59,8 @@ void markSecondCoreBusy(std::vector<ResultRow>& rows) {
 
 std::string formatNumber(double value) {
     char buf[64];
-    // Below 999.5 three significant digits; from there on whole numbers ("%.3g" of 999.6 is "1e+03").
+    // Below 999.5 three significant digits; from there on whole numbers ("%.3g" of 999.6 is
+    // "1e+03").
     if (std::fabs(value) < 999.5) {
         std::snprintf(buf, sizeof buf, "%.3g", value);
         return buf;
@@ -63,7 +69,8 @@ std::string formatNumber(double value) {
     const std::string digits = buf;
     std::string out = value < 0 ? "-" : "";
     for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out += ',';
         out += digits[i];
     }
     return out;
@@ -71,18 +78,23 @@ std::string formatNumber(double value) {
 
 namespace {
 
-std::string cell(const std::optional<double>& v) { return v ? formatNumber(*v) : "n/a"; }
+std::string cell(const std::optional<double>& v) {
+    return v ? formatNumber(*v) : "n/a";
+}
 
 std::string ratioCell(const std::optional<double>& v) {
-    if (!v) return "n/a";
+    if (!v)
+        return "n/a";
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.2f", *v);
     return buf;
 }
 
 std::string targetCell(const ResultRow& r) {
-    if (r.baseline.empty()) return "";
-    if (r.target <= 0) return "(vs " + r.baseline + ")";
+    if (r.baseline.empty())
+        return "";
+    if (r.target <= 0)
+        return "(vs " + r.baseline + ")";
     char buf[64];
     std::snprintf(buf, sizeof buf, "%s %.2f× %s", r.isSize ? "≤" : "≥", r.target,
                   r.baseline.c_str());
@@ -91,7 +103,8 @@ std::string targetCell(const ResultRow& r) {
 
 std::string metCell(const ResultRow& r) {
     const auto m = r.met();
-    if (!m) return r.baseline.empty() || r.target <= 0 ? "" : "n/a";
+    if (!m)
+        return r.baseline.empty() || r.target <= 0 ? "" : "n/a";
     return *m ? "yes" : "**no**";
 }
 
@@ -101,14 +114,18 @@ void writeMarkdown(std::ostream& out, const std::vector<ResultRow>& rows) {
     const auto& order = contenderOrder();
     for (int sizes = 0; sizes < 2; ++sizes) {
         out << (sizes ? "\n| Workload | Size | Unit" : "| Workload | Phase | Unit");
-        for (const auto& c : order) out << " | " << c;
+        for (const auto& c : order)
+            out << " | " << c;
         out << " | library ÷ baseline | Target | Met |\n|---|---|---";
-        for (std::size_t i = 0; i < order.size(); ++i) out << "|--:";
+        for (std::size_t i = 0; i < order.size(); ++i)
+            out << "|--:";
         out << "|--:|---|---|\n";
         for (const ResultRow& r : rows) {
-            if (r.isSize != static_cast<bool>(sizes)) continue;
+            if (r.isSize != static_cast<bool>(sizes))
+                continue;
             out << "| " << r.workload << " | " << r.name << " | " << r.unit;
-            for (const auto& c : order) out << " | " << cell(r.values.at(c));
+            for (const auto& c : order)
+                out << " | " << cell(r.values.at(c));
             out << " | " << ratioCell(r.ratio) << " | " << targetCell(r) << " | " << metCell(r)
                 << " |\n";
         }
@@ -117,7 +134,8 @@ void writeMarkdown(std::ostream& out, const std::vector<ResultRow>& rows) {
     for (const ResultRow& r : rows)
         if (!r.failed.empty() && failed.find(r.workload + ":") == std::string::npos)
             failed += " " + r.workload + ": " + r.failed + ";";
-    if (!failed.empty()) out << "\nFailed contenders (see stderr):" << failed << "\n";
+    if (!failed.empty())
+        out << "\nFailed contenders (see stderr):" << failed << "\n";
 }
 
 void writeCsv(std::ostream& out, const std::vector<ResultRow>& rows, int reps) {
@@ -126,17 +144,22 @@ void writeCsv(std::ostream& out, const std::vector<ResultRow>& rows, int reps) {
     for (const ResultRow& r : rows) {
         for (const auto& c : contenderOrder()) {
             const auto& v = r.values.at(c);
-            if (!v) continue;
+            if (!v)
+                continue;
             out << r.workload << ',' << (r.isSize ? "size" : "throughput") << ",\"" << r.name
                 << "\",\"" << r.unit << "\",\"" << c << "\"," << *v << ',';
-            if (!r.isSize && r.seconds.at(c)) out << *r.seconds.at(c);
+            if (!r.isSize && r.seconds.at(c))
+                out << *r.seconds.at(c);
             out << ',' << reps << ",\"" << r.baseline << "\",";
             const bool lib = c == kLibrary;
-            if (lib && r.ratio) out << *r.ratio;
+            if (lib && r.ratio)
+                out << *r.ratio;
             out << ',';
-            if (lib && !r.baseline.empty()) out << r.target;
+            if (lib && !r.baseline.empty())
+                out << r.target;
             out << ',';
-            if (lib && r.met()) out << (*r.met() ? "yes" : "no");
+            if (lib && r.met())
+                out << (*r.met() ? "yes" : "no");
             out << '\n';
         }
     }
@@ -144,15 +167,19 @@ void writeCsv(std::ostream& out, const std::vector<ResultRow>& rows, int reps) {
 
 void writePlotData(std::ostream& out, const std::vector<ResultRow>& rows) {
     out << "label";
-    for (const auto& c : contenderOrder()) out << "\t\"" << c << '"';
+    for (const auto& c : contenderOrder())
+        out << "\t\"" << c << '"';
     out << '\n';
     for (const ResultRow& r : rows) {
-        if (r.isSize) continue;
+        if (r.isSize)
+            continue;
         out << '"' << r.workload << ' ' << r.name << "\\n(" << r.unit << ")\"";
         for (const auto& c : contenderOrder()) {
             const auto& v = r.values.at(c);
-            if (v) out << '\t' << *v;
-            else out << "\t-";
+            if (v)
+                out << '\t' << *v;
+            else
+                out << "\t-";
         }
         out << '\n';
     }

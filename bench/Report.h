@@ -17,8 +17,8 @@ struct ResultRow {
     std::string name;
     std::string unit;
     bool isSize = false;
-    std::map<std::string, std::optional<double>> values;  // throughput, or size
-    std::map<std::string, std::optional<double>> seconds; // phases only
+    std::map<std::string, std::optional<double>> values;   // throughput, or size
+    std::map<std::string, std::optional<double>> seconds;  // phases only
     std::string baseline;
     double target = 0;            // phases: minimum ratio; sizes: maximum ratio
     std::optional<double> ratio;  // library vs baseline, paired for phases

@@ -21,7 +21,8 @@ Scratch::Scratch(const std::string& given) : m_owned(given.empty()) {
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/qmx-bench-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
-    if (!::mkdtemp(buf.data())) throw BenchFailure("cannot make a scratch directory from " + tmpl);
+    if (!::mkdtemp(buf.data()))
+        throw BenchFailure("cannot make a scratch directory from " + tmpl);
     m_path = buf.data();
 }
 
@@ -32,7 +33,8 @@ Scratch::~Scratch() {
         return;
     }
     for (const auto& entry : fs::directory_iterator(m_path, ec))
-        if (entry.path().filename().string().rfind("bench-", 0) == 0) fs::remove_all(entry, ec);
+        if (entry.path().filename().string().rfind("bench-", 0) == 0)
+            fs::remove_all(entry, ec);
 }
 
 std::string Scratch::fresh(const std::string& name) const {
@@ -44,7 +46,8 @@ std::string Scratch::fresh(const std::string& name) const {
 long long fileSize(const std::string& path) {
     std::error_code ec;
     const auto size = fs::file_size(path, ec);
-    if (ec) throw BenchFailure("cannot stat " + path + ": " + ec.message());
+    if (ec)
+        throw BenchFailure("cannot stat " + path + ": " + ec.message());
     return static_cast<long long>(size);
 }
 

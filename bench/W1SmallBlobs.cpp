@@ -28,14 +28,15 @@ struct SmallObjects {
     SmallObjects(int count, int size) {
         for (int i = 0; i < count; ++i) {
             names.push_back(objectName(static_cast<std::size_t>(i)));
-            data.push_back(std::make_shared<Bytes>(patternBytes(static_cast<std::size_t>(size),
-                                                                static_cast<std::uint64_t>(i))));
+            data.push_back(std::make_shared<Bytes>(
+                patternBytes(static_cast<std::size_t>(size), static_cast<std::uint64_t>(i))));
         }
     }
     // Fresh empty result buffers, so that every contender allocates what it reads.
     void clearOut() {
         out.clear();
-        for (std::size_t i = 0; i < names.size(); ++i) out.push_back(std::make_shared<Bytes>());
+        for (std::size_t i = 0; i < names.size(); ++i)
+            out.push_back(std::make_shared<Bytes>());
     }
     void checkOut(const std::string& who) const {
         for (std::size_t i = 0; i < names.size(); ++i) {
@@ -89,11 +90,11 @@ void runRaw(SmallObjects& objs, const std::string& path, Sample& s) {
         raw::Id space = raw::simpleSpace(size);
         raw::Id dcpl = raw::bestLayout(size);
         for (std::size_t i = 0; i < objs.names.size(); ++i) {
-            raw::Id ds = raw::createDataset(group, objs.names[i].c_str(), H5T_NATIVE_UCHAR,
-                                            space, dcpl);
-            raw::check(H5Dwrite(ds, H5T_NATIVE_UCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT,
-                                objs.data[i]->data()),
-                       "H5Dwrite");
+            raw::Id ds =
+                raw::createDataset(group, objs.names[i].c_str(), H5T_NATIVE_UCHAR, space, dcpl);
+            raw::check(
+                H5Dwrite(ds, H5T_NATIVE_UCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT, objs.data[i]->data()),
+                "H5Dwrite");
         }
         group.close();
         file.close();
@@ -107,9 +108,9 @@ void runRaw(SmallObjects& objs, const std::string& path, Sample& s) {
         for (std::size_t i = 0; i < objs.names.size(); ++i) {
             raw::Id ds = raw::openDataset(group, objs.names[i].c_str());
             objs.out[i]->resize(raw::elementCount(ds));
-            raw::check(H5Dread(ds, H5T_NATIVE_UCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT,
-                               objs.out[i]->data()),
-                       "H5Dread");
+            raw::check(
+                H5Dread(ds, H5T_NATIVE_UCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT, objs.out[i]->data()),
+                "H5Dread");
         }
         group.close();
         file.close();
@@ -138,7 +139,8 @@ void runSqlite(SmallObjects& objs, const std::string& path, Sample& s) {
         sql::Database db(path, false);
         sql::Statement select = db.prepare(sql::kSelect);
         for (std::size_t i = 0; i < objs.names.size(); ++i)
-            expect(select.selectInto(objs.names[i], *objs.out[i]), "SQLite: no row " + objs.names[i]);
+            expect(select.selectInto(objs.names[i], *objs.out[i]),
+                   "SQLite: no row " + objs.names[i]);
         s.seconds[kRead] = t.seconds();
     }
     objs.checkOut(kSqlite);
@@ -177,17 +179,15 @@ Workload makeW1SmallBlobs(const Options& o, const Scratch& scratch) {
               " bytes in one group, one stack, then read back by name";
     w.phases = {{kCreate, "objects/s", n, kRawHdf5, 0.8}, {kRead, "objects/s", n, kRawHdf5, 0.8}};
     w.sizes = {{kBytesPerObject, "bytes", kRawHdf5, 1.10}};
-    w.contenders.push_back({kLibrary, [objs, &scratch](Sample& s) {
-                                runLibrary(*objs, scratch.fresh("w1.qmz"), s);
-                            }});
+    w.contenders.push_back(
+        {kLibrary, [objs, &scratch](Sample& s) { runLibrary(*objs, scratch.fresh("w1.qmz"), s); }});
     w.contenders.push_back(
         {kRawHdf5, [objs, &scratch](Sample& s) { runRaw(*objs, scratch.fresh("w1.h5"), s); }});
     w.contenders.push_back({kSqlite, [objs, &scratch](Sample& s) {
                                 runSqlite(*objs, scratch.fresh("w1.sqlite"), s);
                             }});
-    w.contenders.push_back({kPlainFile, [objs, &scratch](Sample& s) {
-                                runPlain(*objs, scratch.fresh("w1.bin"), s);
-                            }});
+    w.contenders.push_back(
+        {kPlainFile, [objs, &scratch](Sample& s) { runPlain(*objs, scratch.fresh("w1.bin"), s); }});
     return w;
 }
 

@@ -28,12 +28,14 @@ struct LargeBlob {
     std::shared_ptr<Bytes> out[2];
     explicit LargeBlob(std::size_t size) : data(placedVector(size, Placement::Aligned)) {
         fillBytes(data->data(), size, 2);
-        for (Placement p : kPlacements) out[index(p)] = placedVector(size, p);
+        for (Placement p : kPlacements)
+            out[index(p)] = placedVector(size, p);
     }
     static std::size_t index(Placement p) { return p == Placement::Aligned ? 0 : 1; }
     Bytes& outFor(Placement p) { return *out[index(p)]; }
     void clearOut() {
-        for (auto& o : out) std::memset(o->data(), 0, o->size());
+        for (auto& o : out)
+            std::memset(o->data(), 0, o->size());
     }
     void checkOut(const std::string& who) const {
         for (const auto& o : out) {
@@ -152,10 +154,10 @@ Workload makeW2LargeBlob(const Options& o, const Scratch& scratch) {
     w.id = "W2";
     w.title = "one blob of " + std::to_string(o.w2Bytes >> 20) + " MiB written and read";
     w.phases = {{kWrite, "MiB/s", mib, kPlainFile, 0.9}};
-    for (Placement p : kPlacements) w.phases.push_back({placedPhase(kRead, p), "MiB/s", mib, kPlainFile, 0.9});
-    w.contenders.push_back({kLibrary, [blob, &scratch](Sample& s) {
-                                runLibrary(*blob, scratch.fresh("w2.qmz"), s);
-                            }});
+    for (Placement p : kPlacements)
+        w.phases.push_back({placedPhase(kRead, p), "MiB/s", mib, kPlainFile, 0.9});
+    w.contenders.push_back(
+        {kLibrary, [blob, &scratch](Sample& s) { runLibrary(*blob, scratch.fresh("w2.qmz"), s); }});
     w.contenders.push_back(
         {kRawHdf5, [blob, &scratch](Sample& s) { runRaw(*blob, scratch.fresh("w2.h5"), s); }});
     w.contenders.push_back({kSqlite, [blob, &scratch](Sample& s) {

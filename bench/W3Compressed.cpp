@@ -45,7 +45,9 @@ struct Vector {
     }
 };
 
-double mib(long long bytes) { return double(bytes) / (1 << 20); }
+double mib(long long bytes) {
+    return double(bytes) / (1 << 20);
+}
 
 void runLibrary(Vector& v, const Scratch& scratch, Sample& s) {
     for (const Setting& z : v.settings) {
@@ -84,8 +86,8 @@ void addFilters(hid_t dcpl, const Setting& z, int level) {
         return;
     }
     // Blosc: four values the filter fills in, then level, byte shuffle, LZ4 (1) or Zstd (5).
-    const unsigned values[7] = {0, 0, 0, 0, static_cast<unsigned>(level), 1,
-                                z.compressor == QMXL_BLOSC_ZSTD ? 5u : 1u};
+    const unsigned values[7] = {
+        0, 0, 0, 0, static_cast<unsigned>(level), 1, z.compressor == QMXL_BLOSC_ZSTD ? 5u : 1u};
     raw::check(H5Pset_filter(dcpl, 32001, H5Z_FLAG_MANDATORY, 7, values), "H5Pset_filter (Blosc)");
 }
 
@@ -103,8 +105,9 @@ void runRaw(Vector& v, const Scratch& scratch, Sample& s) {
             raw::check(H5Pset_chunk(dcpl, 1, &chunk), "H5Pset_chunk");
             addFilters(dcpl, z, v.level);
             raw::Id ds = raw::createDataset(group, "values", H5T_NATIVE_DOUBLE, space, dcpl);
-            raw::check(H5Dwrite(ds, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data.data()),
-                       "H5Dwrite");
+            raw::check(
+                H5Dwrite(ds, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data.data()),
+                "H5Dwrite");
             ds.close();
             group.close();
             file.close();
@@ -115,7 +118,8 @@ void runRaw(Vector& v, const Scratch& scratch, Sample& s) {
             Stopwatch t;
             raw::Id file = raw::openFile(path, false);
             raw::Id ds = raw::openDataset(file, "w3/values");
-            raw::check(H5Dread(ds, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.out.data()), "H5Dread");
+            raw::check(H5Dread(ds, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.out.data()),
+                       "H5Dread");
             ds.close();
             file.close();
             s.seconds[z.read] = t.seconds();
@@ -135,7 +139,8 @@ Workload makeW3Compressed(const Options& o, const Scratch& scratch) {
     w.title = "W3 compressed: the vector of " + std::to_string(o.w3Count) +
               " smooth doubles written and read with deflate " + std::to_string(o.w3Level) +
               ", Blosc-LZ4 and Blosc-Zstd (byte shuffle, level " + std::to_string(o.w3Level) +
-              "); target: Blosc-LZ4 writes at least 10x faster than deflate at no more than 1.25x its size";
+              "); target: Blosc-LZ4 writes at least 10x faster than deflate at no more than 1.25x "
+              "its size";
     for (const Setting& z : v->settings) {
         w.phases.push_back({z.write, "MiB/s", m, kRawHdf5, 0});
         w.phases.push_back({z.read, "MiB/s", m, kRawHdf5, 0});

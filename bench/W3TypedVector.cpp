@@ -43,8 +43,10 @@ struct Vector {
     Vector(std::size_t count, int level, bool compressed)
         : data(count, Placement::Aligned),
           out{{count, Placement::Aligned}, {count, Placement::PastPage}},
-          outFloat{{count, Placement::Aligned}, {count, Placement::PastPage}}, level(level),
-          compressed(compressed), names(level) {
+          outFloat{{count, Placement::Aligned}, {count, Placement::PastPage}},
+          level(level),
+          compressed(compressed),
+          names(level) {
         const std::vector<double> values = smoothDoubles(count);
         std::copy(values.begin(), values.end(), data.begin());
     }
@@ -53,15 +55,18 @@ struct Vector {
     float* floatFor(Placement p) { return outFloat[index(p)].data(); }
     std::size_t bytes() const { return data.bytes(); }
     void clearOut() {
-        for (auto& o : out) std::fill(o.begin(), o.end(), 0.0);
-        for (auto& o : outFloat) std::fill(o.begin(), o.end(), 0.0f);
+        for (auto& o : out)
+            std::fill(o.begin(), o.end(), 0.0);
+        for (auto& o : outFloat)
+            std::fill(o.begin(), o.end(), 0.0f);
     }
     void checkOut(const std::string& who, Placement p) const {
         expect(std::memcmp(out[index(p)].data(), data.data(), bytes()) == 0,
                who + ": doubles read into a buffer " + labelOf(p) + " differ");
     }
     void checkOut(const std::string& who) const {
-        for (Placement p : kPlacements) checkOut(who, p);
+        for (Placement p : kPlacements)
+            checkOut(who, p);
     }
     void checkFloat(const std::string& who) const {
         for (const auto& o : outFloat)
@@ -77,7 +82,9 @@ struct Vector {
     }
 };
 
-double mib(long long bytes) { return double(bytes) / (1 << 20); }
+double mib(long long bytes) {
+    return double(bytes) / (1 << 20);
+}
 
 void libraryWrite(Vector& v, const std::string& path, int level, const std::string& phase,
                   Sample& s) {
@@ -112,7 +119,8 @@ void runLibrary(Vector& v, const std::string& path, const std::string& pathZ, Sa
     v.checkOut(kLibrary);
     v.checkFloat(kLibrary);
     s.sizes[kSize] = mib(fileSize(path));
-    if (!v.compressed) return;
+    if (!v.compressed)
+        return;
 
     libraryWrite(v, pathZ, v.level, v.names.writeZ, s);
     v.clearOut();
@@ -121,8 +129,7 @@ void runLibrary(Vector& v, const std::string& path, const std::string& pathZ, Sa
     s.sizes[v.names.sizeZ] = mib(fileSize(pathZ));
 }
 
-void rawWrite(Vector& v, const std::string& path, int level, const std::string& phase,
-              Sample& s) {
+void rawWrite(Vector& v, const std::string& path, int level, const std::string& phase, Sample& s) {
     Stopwatch t;
     raw::Id file = raw::createFile(path);
     raw::Id group = raw::createGroup(file, "w3");
@@ -145,8 +152,7 @@ void rawWrite(Vector& v, const std::string& path, int level, const std::string& 
     s.seconds[phase] = t.seconds();
 }
 
-void rawRead(const std::string& path, hid_t type, void* out, const std::string& phase,
-             Sample& s) {
+void rawRead(const std::string& path, hid_t type, void* out, const std::string& phase, Sample& s) {
     Stopwatch t;
     raw::Id file = raw::openFile(path, false);
     raw::Id ds = raw::openDataset(file, "w3/values");
@@ -166,7 +172,8 @@ void runRaw(Vector& v, const std::string& path, const std::string& pathZ, Sample
     v.checkOut(kRawHdf5);
     v.checkFloat(kRawHdf5);
     s.sizes[kSize] = mib(fileSize(path));
-    if (!v.compressed) return;
+    if (!v.compressed)
+        return;
 
     rawWrite(v, pathZ, v.level, v.names.writeZ, s);
     v.clearOut();
@@ -191,7 +198,8 @@ void runSqlite(Vector& v, const std::string& path, Sample& s) {
             sql::Database db(path, false);
             expect(db.prepare(sql::kSelect).selectInto("values", v.outFor(p), v.bytes()),
                    "SQLite: no row");
-            if (phase == kReadFloat) v.convertOut(p);
+            if (phase == kReadFloat)
+                v.convertOut(p);
             s.seconds[placedPhase(phase, p)] = t.seconds();
         }
     }
@@ -215,7 +223,8 @@ void runPlain(Vector& v, const std::string& path, Sample& s) {
             plain::File f(path, plain::File::Read);
             f.read(v.outFor(p), v.bytes());
             f.close();
-            if (phase == kReadFloat) v.convertOut(p);
+            if (phase == kReadFloat)
+                v.convertOut(p);
             s.seconds[placedPhase(phase, p)] = t.seconds();
         }
     }
@@ -227,8 +236,8 @@ void runPlain(Vector& v, const std::string& path, Sample& s) {
 }  // namespace
 
 Workload makeW3TypedVector(const Options& o, const Scratch& scratch) {
-    auto v = std::make_shared<Vector>(static_cast<std::size_t>(o.w3Count), o.w3Level,
-                                      !o.secondCoreBusy);
+    auto v =
+        std::make_shared<Vector>(static_cast<std::size_t>(o.w3Count), o.w3Level, !o.secondCoreBusy);
     const double m = mib(static_cast<long long>(v->bytes()));
     const Names& z = v->names;
     Workload w;
@@ -247,7 +256,8 @@ Workload makeW3TypedVector(const Options& o, const Scratch& scratch) {
         w.sizes.push_back({z.sizeZ, "MiB", kRawHdf5, 0});
     }
     w.contenders.push_back({kLibrary, [v, &scratch](Sample& s) {
-                                runLibrary(*v, scratch.fresh("w3.qmz"), scratch.fresh("w3z.qmz"), s);
+                                runLibrary(*v, scratch.fresh("w3.qmz"), scratch.fresh("w3z.qmz"),
+                                           s);
                             }});
     w.contenders.push_back({kRawHdf5, [v, &scratch](Sample& s) {
                                 runRaw(*v, scratch.fresh("w3.h5"), scratch.fresh("w3z.h5"), s);

@@ -60,10 +60,11 @@ void runRaw(const ByteVectors& v, const std::string& path, Sample& s) {
         for (std::size_t i = 0; i < v.names.size(); ++i) {
             raw::Id space = raw::simpleSpace(v.data[i].size());
             raw::Id dcpl = raw::bestLayout(v.data[i].size());
-            raw::Id ds = raw::createDataset(group, v.names[i].c_str(), H5T_NATIVE_UCHAR, space, dcpl);
-            raw::check(H5Dwrite(ds, H5T_NATIVE_UCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT,
-                                v.data[i].data()),
-                       "H5Dwrite");
+            raw::Id ds =
+                raw::createDataset(group, v.names[i].c_str(), H5T_NATIVE_UCHAR, space, dcpl);
+            raw::check(
+                H5Dwrite(ds, H5T_NATIVE_UCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data[i].data()),
+                "H5Dwrite");
         }
         group.close();
         file.close();

@@ -97,21 +97,24 @@ double rawTransactions(const SmallObjects& objs, std::size_t count, const std::s
         raw::Id group = raw::openGroup(file, "w5");
         raw::Id space = raw::simpleSpace(objs.data[i]->size());
         raw::Id dcpl = raw::bestLayout(objs.data[i]->size());
-        raw::Id ds = raw::createDataset(group, objs.names[i].c_str(), H5T_NATIVE_UCHAR, space, dcpl);
-        raw::check(H5Dwrite(ds, H5T_NATIVE_UCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT,
-                            objs.data[i]->data()),
-                   "H5Dwrite");
+        raw::Id ds =
+            raw::createDataset(group, objs.names[i].c_str(), H5T_NATIVE_UCHAR, space, dcpl);
+        raw::check(
+            H5Dwrite(ds, H5T_NATIVE_UCHAR, H5S_ALL, H5S_ALL, H5P_DEFAULT, objs.data[i]->data()),
+            "H5Dwrite");
         ds.close();
         group.close();
         file.close();
-        if (synced) plain::syncFile(path);
+        if (synced)
+            plain::syncFile(path);
     }
     return t.seconds();
 }
 
 void runRaw(const SmallObjects& objs, const std::string& path, const std::string& syncedPath,
             Sample& s) {
-    if (objs.synced > 0) s.seconds[kSynced] = rawTransactions(objs, objs.synced, syncedPath, true);
+    if (objs.synced > 0)
+        s.seconds[kSynced] = rawTransactions(objs, objs.synced, syncedPath, true);
     s.seconds[kTransactions] = rawTransactions(objs, objs.names.size(), path, false);
     raw::Id file = raw::openFile(path, false);
     Bytes got;
@@ -140,7 +143,8 @@ double sqliteTransactions(const SmallObjects& objs, std::size_t count, const std
 
 void runSqlite(const SmallObjects& objs, const std::string& path, const std::string& syncedPath,
                Sample& s) {
-    if (objs.synced > 0) s.seconds[kSynced] = sqliteTransactions(objs, objs.synced, syncedPath, true);
+    if (objs.synced > 0)
+        s.seconds[kSynced] = sqliteTransactions(objs, objs.synced, syncedPath, true);
     s.seconds[kTransactions] = sqliteTransactions(objs, objs.names.size(), path, false);
     sql::Database db(path, false);
     sql::Statement select = db.prepare(sql::kSelect);
@@ -157,13 +161,15 @@ double plainTransactions(const SmallObjects& objs, std::size_t count, const std:
     plain::File(path, plain::File::Create).close();
     Stopwatch t;
     for (std::size_t i = 0; i < count; ++i)
-        plain::appendRecord(path, objs.names[i], objs.data[i]->data(), objs.data[i]->size(), synced);
+        plain::appendRecord(path, objs.names[i], objs.data[i]->data(), objs.data[i]->size(),
+                            synced);
     return t.seconds();
 }
 
 void runPlain(const SmallObjects& objs, const std::string& path, const std::string& syncedPath,
               Sample& s) {
-    if (objs.synced > 0) s.seconds[kSynced] = plainTransactions(objs, objs.synced, syncedPath, true);
+    if (objs.synced > 0)
+        s.seconds[kSynced] = plainTransactions(objs, objs.synced, syncedPath, true);
     s.seconds[kTransactions] = plainTransactions(objs, objs.names.size(), path, false);
     std::size_t seen = 0;
     plain::forEachRecord(path, [&](const std::string& name, const Bytes& got) {
@@ -181,21 +187,29 @@ Workload makeW5Transactions(const Options& o, const Scratch& scratch) {
     Workload w;
     w.id = "W5";
     w.title = std::to_string(o.w5Count) + " transactions, each opening the file, creating one " +
-              std::to_string(o.w5Size) + "-byte blob, committing and closing; then " + std::to_string(std::min(o.w5Count, o.w5Synced)) +
+              std::to_string(o.w5Size) + "-byte blob, committing and closing; then " +
+              std::to_string(std::min(o.w5Count, o.w5Synced)) +
               " with every commit synced to the disk";
     w.phases = {{kTransactions, "transactions/s", double(o.w5Count), kRawHdf5, 0.8}};
     if (o.w5Synced > 0)
-        w.phases.push_back({kSynced, "transactions/s", double(std::min(o.w5Count, o.w5Synced)), kRawHdf5, 0});
+        w.phases.push_back(
+            {kSynced, "transactions/s", double(std::min(o.w5Count, o.w5Synced)), kRawHdf5, 0});
     w.sizes = {{kBytesPerObject, "bytes", kRawHdf5, 1.10}};
-    w.contenders.push_back(
-        {kLibrary, [objs, &scratch](Sample& s) { runLibrary(*objs, scratch.fresh("w5.qmz"), scratch.fresh("w5s.qmz"), s); }});
-    w.contenders.push_back(
-        {kRawHdf5, [objs, &scratch](Sample& s) { runRaw(*objs, scratch.fresh("w5.h5"), scratch.fresh("w5s.h5"), s); }});
-    w.contenders.push_back({kSqlite, [objs, &scratch](Sample& s) {
-                                runSqlite(*objs, scratch.fresh("w5.sqlite"), scratch.fresh("w5s.sqlite"), s);
+    w.contenders.push_back({kLibrary, [objs, &scratch](Sample& s) {
+                                runLibrary(*objs, scratch.fresh("w5.qmz"), scratch.fresh("w5s.qmz"),
+                                           s);
                             }});
-    w.contenders.push_back(
-        {kPlainFile, [objs, &scratch](Sample& s) { runPlain(*objs, scratch.fresh("w5.bin"), scratch.fresh("w5s.bin"), s); }});
+    w.contenders.push_back({kRawHdf5, [objs, &scratch](Sample& s) {
+                                runRaw(*objs, scratch.fresh("w5.h5"), scratch.fresh("w5s.h5"), s);
+                            }});
+    w.contenders.push_back({kSqlite, [objs, &scratch](Sample& s) {
+                                runSqlite(*objs, scratch.fresh("w5.sqlite"),
+                                          scratch.fresh("w5s.sqlite"), s);
+                            }});
+    w.contenders.push_back({kPlainFile, [objs, &scratch](Sample& s) {
+                                runPlain(*objs, scratch.fresh("w5.bin"), scratch.fresh("w5s.bin"),
+                                         s);
+                            }});
     return w;
 }
 

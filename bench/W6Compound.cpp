@@ -54,16 +54,19 @@ struct CompoundData {
           recordsOut{{count, Placement::Aligned}, {count, Placement::PastPage}},
           matrix(std::size_t(rows) * std::size_t(cols), Placement::Aligned),
           matrixOut{{matrix.size(), Placement::Aligned}, {matrix.size(), Placement::PastPage}},
-          rows(rows), cols(cols) {
+          rows(rows),
+          cols(cols) {
         for (std::size_t i = 0; i < count; ++i) {
             Record& r = records[i];
             r.id = static_cast<std::int32_t>(i);
-            for (int k = 0; k < 3; ++k) r.position[k] = static_cast<float>(smoothValue(i * 3 + k));
+            for (int k = 0; k < 3; ++k)
+                r.position[k] = static_cast<float>(smoothValue(i * 3 + k));
             r.time = 1e-3 * double(i);
             r.flags = static_cast<std::uint16_t>(i * 7);
             r.kind = static_cast<std::uint8_t>(i % 5);
         }
-        for (std::size_t i = 0; i < matrix.size(); ++i) matrix[i] = smoothValue(i) + double(i % 3);
+        for (std::size_t i = 0; i < matrix.size(); ++i)
+            matrix[i] = smoothValue(i) + double(i % 3);
     }
     static std::size_t index(Placement p) { return p == Placement::Aligned ? 0 : 1; }
     Record* recordsFor(Placement p) { return recordsOut[index(p)].data(); }
@@ -73,15 +76,18 @@ struct CompoundData {
     double recordMiB() const { return double(recordBytes()) / (1 << 20); }
     double matrixMiB() const { return double(matrixBytes()) / (1 << 20); }
     void clearOut() {
-        for (auto& o : recordsOut) std::memset(static_cast<void*>(o.data()), 0, o.bytes());
-        for (auto& o : matrixOut) std::fill(o.begin(), o.end(), 0.0);
+        for (auto& o : recordsOut)
+            std::memset(static_cast<void*>(o.data()), 0, o.bytes());
+        for (auto& o : matrixOut)
+            std::fill(o.begin(), o.end(), 0.0);
     }
     void checkOut(const std::string& who) const {
         for (Placement p : kPlacements) {
             const auto& r = recordsOut[index(p)];
             for (std::size_t i = 0; i < records.size(); ++i)
                 if (!sameRecord(records[i], r[i]))
-                    throw BenchFailure(who + ": record " + std::to_string(i) + " read " + labelOf(p));
+                    throw BenchFailure(who + ": record " + std::to_string(i) + " read " +
+                                       labelOf(p));
             expect(std::memcmp(matrix.data(), matrixOut[index(p)].data(), matrixBytes()) == 0,
                    who + ": array read " + std::string(labelOf(p)) + " differs");
         }
@@ -90,7 +96,7 @@ struct CompoundData {
 
 QMXClassComposer recordType() {
     QMXClassComposer type(sizeof(Record));
-    type & triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32} &
+    type& triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32} &
         quartet{"position", offsetof(Record, position), ClassMemberTypes::MT_FLOAT, 3} &
         triad{"time", offsetof(Record, time), ClassMemberTypes::MT_DOUBLE} &
         triad{"flags", offsetof(Record, flags), ClassMemberTypes::MT_UINT16} &
@@ -205,8 +211,7 @@ void runRaw(CompoundData& d, const std::string& path, Sample& s) {
     {
         Stopwatch t;
         raw::Id space = raw::simpleSpace2(hsize_t(d.rows), hsize_t(d.cols));
-        rawWrite(path, false, "matrix", H5T_NATIVE_DOUBLE, space, d.matrix.data(),
-                 d.matrixBytes());
+        rawWrite(path, false, "matrix", H5T_NATIVE_DOUBLE, space, d.matrix.data(), d.matrixBytes());
         s.seconds[kArrayWrite] = t.seconds();
     }
     d.clearOut();
@@ -286,8 +291,8 @@ void runPlain(CompoundData& d, const std::string& dir, Sample& s) {
 }  // namespace
 
 Workload makeW6Compound(const Options& o, const Scratch& scratch) {
-    auto d = std::make_shared<CompoundData>(static_cast<std::size_t>(o.w6Records), o.w6Rows,
-                                            o.w6Cols);
+    auto d =
+        std::make_shared<CompoundData>(static_cast<std::size_t>(o.w6Records), o.w6Rows, o.w6Cols);
     Workload w;
     w.id = "W6";
     w.title = "a compound vector of " + std::to_string(o.w6Records) + " records of " +
@@ -297,7 +302,8 @@ Workload makeW6Compound(const Options& o, const Scratch& scratch) {
     // Raw HDF5 itself writes the array at about 0.85 of the plain file.
     w.phases = {{kRecordsWrite, "MiB/s", d->recordMiB(), kPlainFile, 0.9}};
     for (Placement p : kPlacements)
-        w.phases.push_back({placedPhase(kRecordsRead, p), "MiB/s", d->recordMiB(), kPlainFile, 0.9});
+        w.phases.push_back(
+            {placedPhase(kRecordsRead, p), "MiB/s", d->recordMiB(), kPlainFile, 0.9});
     w.phases.push_back({kArrayWrite, "MiB/s", d->matrixMiB(), kPlainFile, 0.8});
     for (Placement p : kPlacements)
         w.phases.push_back({placedPhase(kArrayRead, p), "MiB/s", d->matrixMiB(), kPlainFile, 0.9});

@@ -42,9 +42,10 @@ int main(int argc, char** argv) {
             vectors.setDataSource(factory.getStorage());
             vectors.setContext(stack);
             std::vector<double> temperature{20.5, 21.0, 21.75, 22.5};
-            if (vectors.exists("series", "temperature")) vectors.remove("series", "temperature");
-            vectors.create("series", "temperature", VT_DOUBLE,
-                           static_cast<int>(temperature.size()), temperature.data());
+            if (vectors.exists("series", "temperature"))
+                vectors.remove("series", "temperature");
+            vectors.create("series", "temperature", VT_DOUBLE, static_cast<int>(temperature.size()),
+                           temperature.data());
             stack->commit();
         }
         {
@@ -72,7 +73,8 @@ int main(int argc, char** argv) {
                         std::string(object.getBuffer()->begin(), object.getBuffer()->end()).c_str(),
                         id.c_str());
             std::printf("series/temperature: %d values, read as float:", info.rows);
-            for (float v : values) std::printf(" %.2f", static_cast<double>(v));
+            for (float v : values)
+                std::printf(" %.2f", static_cast<double>(v));
             std::printf("\n");
         }
     } catch (const std::exception& e) {

@@ -17,7 +17,8 @@ public:
             QMXLreleaseStrings(m_count, m_names);
             QMXLreleaseArray(&m_names);
         }
-        if (m_kinds) QMXLreleaseArray(&m_kinds);
+        if (m_kinds)
+            QMXLreleaseArray(&m_kinds);
     }
     int m_count = 0;
     char** m_names = nullptr;
@@ -28,7 +29,8 @@ class Handle {
 public:
     explicit Handle(int id) : m_id(id) {}
     ~Handle() {
-        if (m_id > 0) QMXLcloseObject(m_id);
+        if (m_id > 0)
+            QMXLcloseObject(m_id);
     }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
@@ -40,7 +42,8 @@ private:
 
 std::string lastError() {
     char* message = nullptr;
-    if (QMXLgetLastErrorMessage(&message) < 0 || !message) return "(no message)";
+    if (QMXLgetLastErrorMessage(&message) < 0 || !message)
+        return "(no message)";
     std::string text = message;
     QMXLreleaseString(&message);
     return text;
@@ -65,21 +68,25 @@ std::string join(const std::string& group, const std::string& name) {
 
 class Walker {
 public:
-    Walker(int file, const WalkLimits& limits) : m_file(file), m_limits(limits), m_record(recordType()) {}
+    Walker(int file, const WalkLimits& limits)
+        : m_file(file), m_limits(limits), m_record(recordType()) {}
 
     void group(const std::string& path, int depth) {
-        if (depth > m_limits.maxDepth) return;
+        if (depth > m_limits.maxDepth)
+            return;
         ++m_result.groups;
         attributes(path);
         // Also reads the group's stored member index byte by byte.
-        if (QMXLverifyObject(m_file, path.c_str()) < 0) fail(path, "damaged: " + lastError());
+        if (QMXLverifyObject(m_file, path.c_str()) < 0)
+            fail(path, "damaged: " + lastError());
         NameList list;
         if (QMXLlistGroup(m_file, path.c_str(), &list.m_count, &list.m_names, &list.m_kinds) < 0) {
             fail(path, "cannot list group: " + lastError());
             return;
         }
         for (int i = 0; i < list.m_count && m_items < m_limits.maxItems; ++i, ++m_items) {
-            if (!list.m_names || !list.m_names[i]) continue;
+            if (!list.m_names || !list.m_names[i])
+                continue;
             const std::string name = list.m_names[i];
             const int kind = list.m_kinds ? list.m_kinds[i] : QMXL_KIND_UNKNOWN;
             const std::string child = join(path, name);
@@ -114,16 +121,20 @@ private:
             sized = QMXLgetSizeOfStringDataset(m_file, group.c_str(), name.c_str(), &bytes);
         else
             sized = QMXLgetSizeOfDataset(m_file, group.c_str(), name.c_str(), &bytes);
-        if (sized < 0 || bytes < 0) return fail(path, "cannot size: " + lastError());
-        if (bytes > m_limits.maxItemBytes) return fail(path, "implausible size");
+        if (sized < 0 || bytes < 0)
+            return fail(path, "cannot size: " + lastError());
+        if (bytes > m_limits.maxItemBytes)
+            return fail(path, "implausible size");
         // Compounds are read as records of the seeds' type; members are matched by name, so
         // any stored compound converts, into at most that many bytes per element.
         if (kind == QMXL_KIND_COMPOUND) {
             long long count = 0;
             int type = 0;
-            if (QMXLgetDatasetInfo(m_file, group.c_str(), name.c_str(), &count, &type) < 0 || count < 0)
+            if (QMXLgetDatasetInfo(m_file, group.c_str(), name.c_str(), &count, &type) < 0 ||
+                count < 0)
                 return fail(path, "cannot count: " + lastError());
-            if (count > m_limits.maxItemBytes / kRecordSize) return fail(path, "implausible count");
+            if (count > m_limits.maxItemBytes / kRecordSize)
+                return fail(path, "implausible count");
             bytes = std::max(bytes, count * kRecordSize);
         }
         // One spare byte: string reads may terminate the text.
@@ -137,20 +148,25 @@ private:
             read = QMXLreadTypedDataset(m_file, group.c_str(), name.c_str(), QMXL_AS_STORED,
                                         buffer.get());
         else
-            read = QMXLreadObjectDataset(m_file, group.c_str(), name.c_str(), m_record.get(), buffer.get());
-        if (read < 0) return fail(path, "cannot read: " + lastError());
+            read = QMXLreadObjectDataset(m_file, group.c_str(), name.c_str(), m_record.get(),
+                                         buffer.get());
+        if (read < 0)
+            return fail(path, "cannot read: " + lastError());
         ++m_result.itemsRead;
     }
 
     void attributes(const std::string& path) {
         NameList list;
-        if (QMXLlistAttributes(m_file, path.c_str(), &list.m_count, &list.m_names) < 0) return;
+        if (QMXLlistAttributes(m_file, path.c_str(), &list.m_count, &list.m_names) < 0)
+            return;
         Handle dataset(path == "/" ? -1 : QMXLopenDataset(m_file, path.c_str()));
         Handle group(dataset.get() > 0 ? -1 : QMXLopenGroup(m_file, path.c_str()));
         const int handle = dataset.get() > 0 ? dataset.get() : group.get();
-        if (handle <= 0) return;
+        if (handle <= 0)
+            return;
         for (int i = 0; i < list.m_count; ++i) {
-            if (!list.m_names || !list.m_names[i]) continue;
+            if (!list.m_names || !list.m_names[i])
+                continue;
             const char* name = list.m_names[i];
             char* text = nullptr;
             if (QMXLgetStringAttribute(handle, name, &text) >= 0) {

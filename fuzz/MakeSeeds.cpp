@@ -27,18 +27,23 @@ bool fill(int file, int compression) {
         QMXLcloseObject(objects);
     }
     std::string blob;
-    for (int i = 0; i < 700; ++i) blob += static_cast<char>('a' + i % 26);
-    ok = ok && QMXLcreateCompressedOpaqueData(file, "/Data/Objects", "blob", compression, 256,
-                                              static_cast<long long>(blob.size()), blob.data()) >= 0;
+    for (int i = 0; i < 700; ++i)
+        blob += static_cast<char>('a' + i % 26);
+    ok =
+        ok && QMXLcreateCompressedOpaqueData(file, "/Data/Objects", "blob", compression, 256,
+                                             static_cast<long long>(blob.size()), blob.data()) >= 0;
     const std::string text = "<design name=\"seed\">text of a string item</design>";
-    ok = ok && QMXLcreateCompressedStringDataset(file, "/Data/Objects", "text", compression, 64,
-                                                 static_cast<long long>(text.size()), text.data()) >= 0;
+    ok = ok &&
+         QMXLcreateCompressedStringDataset(file, "/Data/Objects", "text", compression, 64,
+                                           static_cast<long long>(text.size()), text.data()) >= 0;
     std::vector<double> values(100);
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = 0.5 * static_cast<double>(i);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = 0.5 * static_cast<double>(i);
     ok = ok && QMXLcreateTypedDataset(file, "/Data", "values", compression, 32, 0, QMXL_FLOAT64,
                                       static_cast<long long>(values.size()), values.data()) >= 0;
     std::vector<int> counts(40);
-    for (std::size_t i = 0; i < counts.size(); ++i) counts[i] = static_cast<int>(i * i);
+    for (std::size_t i = 0; i < counts.size(); ++i)
+        counts[i] = static_cast<int>(i * i);
     ok = ok && QMXLcreateTypedDataset(file, "/Data", "counts", 0, 0, 1, QMXL_INT32,
                                       static_cast<long long>(counts.size()), counts.data()) >= 0;
 
@@ -54,7 +59,8 @@ bool fill(int file, int compression) {
     }
     ok = ok && QMXLcreateObjectDataset(file, "/Data", "records", compression, 4, 0, type, 0,
                                        static_cast<long long>(records.size()), records.data()) >= 0;
-    if (type > 0) QMXLcloseObject(type);
+    if (type > 0)
+        QMXLcloseObject(type);
     return ok;
 }
 
@@ -64,7 +70,8 @@ bool fillIndex(int file) {
     for (int i = 0; i < 40 && ok; ++i) {
         const int value = i;
         const std::string name = "m" + std::to_string(i * 17 % 40);
-        ok = QMXLcreateTypedDataset(file, "/Index", name.c_str(), 0, 0, 1, QMXL_INT32, 1, &value) >= 0;
+        ok = QMXLcreateTypedDataset(file, "/Index", name.c_str(), 0, 0, 1, QMXL_INT32, 1, &value) >=
+             0;
     }
     return ok;
 }
@@ -79,14 +86,16 @@ int main(int argc, char** argv) {
     QMXLregister();
     int failures = 0;
     for (int compression : {0, 6}) {
-        const std::string path = std::string(argv[1]) + "/seed-" + std::to_string(compression) + ".qmz";
+        const std::string path =
+            std::string(argv[1]) + "/seed-" + std::to_string(compression) + ".qmz";
         std::remove(path.c_str());
         const int file = QMXLcreateFile(path.c_str());
         if (file <= 0 || !fill(file, compression) || (compression == 0 && !fillIndex(file))) {
             std::fprintf(stderr, "cannot write %s\n", path.c_str());
             ++failures;
         }
-        if (file > 0) QMXLcloseFile(file);
+        if (file > 0)
+            QMXLcloseFile(file);
     }
     return failures == 0 ? 0 : 1;
 }

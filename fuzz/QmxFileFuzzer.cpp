@@ -34,7 +34,8 @@ const std::string& scratchPath() {
 
 bool writeScratch(const std::uint8_t* data, std::size_t size) {
     std::FILE* out = std::fopen(scratchPath().c_str(), "wb");
-    if (!out) return false;
+    if (!out)
+        return false;
     const bool ok = std::fwrite(data, 1, size, out) == size;
     return std::fclose(out) == 0 && ok;
 }
@@ -68,7 +69,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!writeScratch(data, size)) std::abort();
+    if (!writeScratch(data, size))
+        std::abort();
     const int file = QMXLopenFileReadOnly(scratchPath().c_str());
 #ifdef QMX_FUZZ_HOST_READ
     std::vector<Quellmar::hostread::Entry> entries = demoEntries();

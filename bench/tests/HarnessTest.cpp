@@ -88,7 +88,8 @@ TEST(BenchRunner, AFailingContenderIsDroppedAndNamed) {
     Workload w = twoContenders(&order, &libRuns);
     int calls = 0;
     w.contenders[1].run = [&calls](Sample& s) {
-        if (++calls == 2) throw BenchFailure("read-back differs");
+        if (++calls == 2)
+            throw BenchFailure("read-back differs");
         s.seconds["op"] = 1;
     };
     w.contenders.push_back({kSqlite, [](Sample&) { throw 42; }});
@@ -132,9 +133,10 @@ TEST(BenchReport, SecondCoreBusyRowsAreNamedComparedAndWithoutTarget) {
     EXPECT_FALSE(rows[0].met());
     std::ostringstream md;
     writeMarkdown(md, rows);
-    EXPECT_NE(md.str().find("| WX | op, second core busy | objects/s | 50 | 100 | n/a | n/a | 0.50 | "
-                            "(vs raw HDF5) |  |"),
-              std::string::npos)
+    EXPECT_NE(
+        md.str().find("| WX | op, second core busy | objects/s | 50 | 100 | n/a | n/a | 0.50 | "
+                      "(vs raw HDF5) |  |"),
+        std::string::npos)
         << md.str();
 }
 
@@ -187,8 +189,9 @@ TEST(BenchReport, MarkdownCsvAndPlotData) {
     writeCsv(csv, rows, 1);
     const std::string c = csv.str();
     EXPECT_EQ(c.rfind("workload,kind,name,unit,contender,value,", 0), 0u);
-    EXPECT_NE(c.find("WX,throughput,\"op\",\"objects/s\",\"library\",50,2,1,\"raw HDF5\",0.5,0.8,no\n"),
-              std::string::npos)
+    EXPECT_NE(
+        c.find("WX,throughput,\"op\",\"objects/s\",\"library\",50,2,1,\"raw HDF5\",0.5,0.8,no\n"),
+        std::string::npos)
         << c;
     EXPECT_NE(c.find("WX,throughput,\"op\",\"objects/s\",\"raw HDF5\",100,1,1,\"raw HDF5\",,,\n"),
               std::string::npos)

@@ -11,7 +11,8 @@ namespace {
 Options parse(std::vector<std::string> args) {
     args.insert(args.begin(), "qmx_bench");
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : args)
+        argv.push_back(a.data());
     return parseOptions(static_cast<int>(argv.size()), argv.data());
 }
 

@@ -8,7 +8,9 @@
 #include <vector>
 
 // Under AddressSanitizer an impossible allocation must come back as null, as it does without.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __asan_default_options() {
+    return "allocator_may_return_null=1";
+}
 
 namespace Quellmar::bench {
 namespace {
@@ -18,7 +20,8 @@ TEST(BenchPlacement, BuffersStartWhereAskedZeroedAndWholly) {
         PlacedBytes b(3 * kPageBytes + 5, p);
         EXPECT_EQ(pageOffset(b.data()), offsetOf(p)) << labelOf(p);
         EXPECT_EQ(b.size(), 3 * kPageBytes + 5);
-        EXPECT_TRUE(std::all_of(b.data(), b.data() + b.size(), [](unsigned char c) { return c == 0; }));
+        EXPECT_TRUE(
+            std::all_of(b.data(), b.data() + b.size(), [](unsigned char c) { return c == 0; }));
         std::fill(b.data(), b.data() + b.size(), 0xAB);  // the whole length is ours (ASan-clean)
         PlacedArray<double> a(1000, p);
         EXPECT_EQ(pageOffset(a.data()), offsetOf(p));

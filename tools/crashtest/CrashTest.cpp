@@ -4,9 +4,11 @@
 // committed just before the kill, ahead of its log line).
 //
 //   qmx_crashtest --writer PATH --shim PATH [--trials N] [--transactions T] [--modes random,nth]
-//                 [--journal on|off|both] [--flush on|off] [--seed S] [--dir BASE] [--require-clean]
+//                 [--journal on|off|both] [--flush on|off] [--seed S] [--dir BASE]
+//                 [--require-clean]
 //   qmx_crashtest --workload dao --writer PATH --shim PATH [--trials N] [--transactions UNITS]
-//                 [--modes random,nth,recover] [--jobs J] [--timeout SECONDS] [--seed S] [--dir BASE]
+//                 [--modes random,nth,recover] [--jobs J] [--timeout SECONDS] [--seed S] [--dir
+//                 BASE]
 //                 [--keep-damaged] [--require-clean]
 //
 // The first form drives the file-library writer (qmx_crash_writer); the second a host's units of
@@ -63,7 +65,8 @@ struct Calibration {
 };
 
 struct Tally {
-    int trials = 0, killed = 0, completed = 0, writerErrors = 0, damaged = 0, lost = 0, aheadOfLog = 0;
+    int trials = 0, killed = 0, completed = 0, writerErrors = 0, damaged = 0, lost = 0,
+        aheadOfLog = 0;
 };
 
 enum Verdict { Exact = 0, AheadOfLog = 1, Damaged = 2, DamagedLost = 3, CheckCrashed = 4 };
@@ -79,21 +82,26 @@ std::vector<std::string> split(const std::string& s) {
 
 // Runs the writer; killAt > 0 arms the shim, delay > 0 kills after that long. Returns the
 // wait status.
-int runWriter(const Options& o, const std::string& dir, unsigned seed, bool journal, long long killAt,
-              double delay, const std::string& countFile = {}) {
+int runWriter(const Options& o, const std::string& dir, unsigned seed, bool journal,
+              long long killAt, double delay, const std::string& countFile = {}) {
     const std::string container = dir + "/c.qmz", log = dir + "/log";
     const pid_t pid = fork();
     if (pid == 0) {
         setenv("LD_PRELOAD", o.shim.c_str(), 1);
         // A sanitized writer otherwise refuses a library preloaded ahead of its runtime.
         setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0", 1);
-        if (killAt > 0) setenv("QMX_KILL_AT", std::to_string(killAt).c_str(), 1);
-        if (!countFile.empty()) setenv("QMX_COUNT_FILE", countFile.c_str(), 1);
-        const std::string seedText = std::to_string(seed), countText = std::to_string(o.transactions);
-        std::vector<const char*> args{o.writer.c_str(), container.c_str(), log.c_str(), seedText.c_str(),
-                                      countText.c_str()};
-        if (!journal) args.push_back("--no-journal");
-        if (!o.flush) args.push_back("--no-flush");
+        if (killAt > 0)
+            setenv("QMX_KILL_AT", std::to_string(killAt).c_str(), 1);
+        if (!countFile.empty())
+            setenv("QMX_COUNT_FILE", countFile.c_str(), 1);
+        const std::string seedText = std::to_string(seed),
+                          countText = std::to_string(o.transactions);
+        std::vector<const char*> args{o.writer.c_str(), container.c_str(), log.c_str(),
+                                      seedText.c_str(), countText.c_str()};
+        if (!journal)
+            args.push_back("--no-journal");
+        if (!o.flush)
+            args.push_back("--no-flush");
         args.push_back(nullptr);
         execv(o.writer.c_str(), const_cast<char* const*>(args.data()));
         _exit(127);
@@ -112,7 +120,8 @@ int loggedCommits(const std::string& dir) {
     std::string line, all;
     int count = 0;
     while (std::getline(in, line))
-        if (!in.eof()) ++count;  // only whole lines count
+        if (!in.eof())
+            ++count;  // only whole lines count
     return count;
 }
 
@@ -124,37 +133,48 @@ Verdict check(const std::string& dir, unsigned seed, int logged, int transaction
         qmxfile::setJournalEnabled(journal);
         const std::string container = dir + "/c.qmz";
         const crashtest::State committed = crashtest::stateAfter(seed, logged);
-        const crashtest::State next = logged < transactions ? crashtest::stateAfter(seed, logged + 1) : committed;
-        if (!fs::exists(container)) _exit(logged == 0 ? Exact : DamagedLost);
+        const crashtest::State next =
+            logged < transactions ? crashtest::stateAfter(seed, logged + 1) : committed;
+        if (!fs::exists(container))
+            _exit(logged == 0 ? Exact : DamagedLost);
         crashtest::State actual;
         const std::string error = crashtest::readState(container, actual);
         // Opening rolled back a creation that never committed: no file is the right answer.
-        if (!error.empty() && logged == 0 && !fs::exists(container)) _exit(Exact);
+        if (!error.empty() && logged == 0 && !fs::exists(container))
+            _exit(Exact);
         if (!error.empty()) {
-            if (journal) std::fprintf(stderr, "%s (%d logged): %s\n", dir.c_str(), logged, error.c_str());
+            if (journal)
+                std::fprintf(stderr, "%s (%d logged): %s\n", dir.c_str(), logged, error.c_str());
             _exit(logged == 0 ? Damaged : DamagedLost);
         }
-        if (actual == committed) _exit(Exact);
-        if (actual == next) _exit(AheadOfLog);
-        if (journal) std::fprintf(stderr, "%s (%d logged): content differs\n", dir.c_str(), logged);
+        if (actual == committed)
+            _exit(Exact);
+        if (actual == next)
+            _exit(AheadOfLog);
+        if (journal)
+            std::fprintf(stderr, "%s (%d logged): content differs\n", dir.c_str(), logged);
         // Lost: something committed and not changed by the transaction in flight is not there.
         bool lost = committed.version != actual.version && committed.version == next.version;
         for (const auto& [name, bytes] : committed.blobs) {
             auto n = next.blobs.find(name);
             auto a = actual.blobs.find(name);
-            if (n != next.blobs.end() && n->second == bytes && (a == actual.blobs.end() || a->second != bytes)) lost = true;
+            if (n != next.blobs.end() && n->second == bytes &&
+                (a == actual.blobs.end() || a->second != bytes))
+                lost = true;
         }
         for (const auto& [name, values] : committed.vectors) {
             auto n = next.vectors.find(name);
             auto a = actual.vectors.find(name);
-            if (n != next.vectors.end() && n->second == values && (a == actual.vectors.end() || a->second != values))
+            if (n != next.vectors.end() && n->second == values &&
+                (a == actual.vectors.end() || a->second != values))
                 lost = true;
         }
         _exit(lost ? DamagedLost : Damaged);
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    if (!WIFEXITED(status)) return CheckCrashed;
+    if (!WIFEXITED(status))
+        return CheckCrashed;
     return static_cast<Verdict>(WEXITSTATUS(status));
 }
 
@@ -182,24 +202,38 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-        if (a == "--writer") o.writer = value();
-        else if (a == "--shim") o.shim = value();
-        else if (a == "--dir") o.dir = value();
-        else if (a == "--trials") o.trials = std::atoi(value().c_str());
-        else if (a == "--transactions") o.transactions = std::atoi(value().c_str());
+        if (a == "--writer")
+            o.writer = value();
+        else if (a == "--shim")
+            o.shim = value();
+        else if (a == "--dir")
+            o.dir = value();
+        else if (a == "--trials")
+            o.trials = std::atoi(value().c_str());
+        else if (a == "--transactions")
+            o.transactions = std::atoi(value().c_str());
         else if (a == "--modes") {
             o.modes = split(value());
             o.modesGiven = true;
-        } else if (a == "--workload") o.workload = value();
-        else if (a == "--jobs") o.jobs = std::atoi(value().c_str());
-        else if (a == "--timeout") o.timeout = std::atof(value().c_str());
-        else if (a == "--seed") o.seed = static_cast<unsigned>(std::atoi(value().c_str()));
-        else if (a == "--flush") o.flush = value() != "off";
-        else if (a == "--require-clean") o.requireClean = true;
-        else if (a == "--keep-damaged") o.keepDamaged = true;
+        } else if (a == "--workload")
+            o.workload = value();
+        else if (a == "--jobs")
+            o.jobs = std::atoi(value().c_str());
+        else if (a == "--timeout")
+            o.timeout = std::atof(value().c_str());
+        else if (a == "--seed")
+            o.seed = static_cast<unsigned>(std::atoi(value().c_str()));
+        else if (a == "--flush")
+            o.flush = value() != "off";
+        else if (a == "--require-clean")
+            o.requireClean = true;
+        else if (a == "--keep-damaged")
+            o.keepDamaged = true;
         else if (a == "--journal") {
             const std::string v = value();
-            o.journal = v == "on" ? std::vector<bool>{true} : v == "off" ? std::vector<bool>{false} : std::vector<bool>{true, false};
+            o.journal = v == "on"    ? std::vector<bool>{true}
+                        : v == "off" ? std::vector<bool>{false}
+                                     : std::vector<bool>{true, false};
         } else {
             std::fprintf(stderr, "unknown argument %s\n", a.c_str());
             return 2;
@@ -216,7 +250,8 @@ int main(int argc, char** argv) {
     const bool ownDir = o.dir.empty();
     if (ownDir) {
         char tmpl[] = "/tmp/qmx-crashtest-XXXXXX";
-        if (!mkdtemp(tmpl)) return 2;
+        if (!mkdtemp(tmpl))
+            return 2;
         o.dir = tmpl;
     }
     fs::create_directories(o.dir);
@@ -226,28 +261,34 @@ int main(int argc, char** argv) {
         d.shim = o.shim;
         d.dir = o.dir;
         d.trials = o.trials;
-        if (o.transactions > 0) d.units = o.transactions;
-        if (o.modesGiven) d.modes = o.modes;
+        if (o.transactions > 0)
+            d.units = o.transactions;
+        if (o.modesGiven)
+            d.modes = o.modes;
         d.seed = o.seed;
         d.jobs = o.jobs;
         d.timeout = o.timeout;
         d.keepDamaged = o.keepDamaged && !ownDir;
         const int rc = crashtest::dao::runTrials(d);
-        if (ownDir) fs::remove_all(o.dir);
+        if (ownDir)
+            fs::remove_all(o.dir);
         return rc == 2 ? 2 : o.requireClean && rc != 0 ? 1 : 0;
     }
 
-    if (o.transactions <= 0) o.transactions = 10;
+    if (o.transactions <= 0)
+        o.transactions = 10;
     std::mt19937_64 rng(o.seed);
     // Workloads, each calibrated once per journal setting.
     const unsigned kSeeds = static_cast<unsigned>(std::clamp(o.trials, 1, 8));
-    std::printf("%-7s %-8s %7s %7s %10s %8s %15s %13s %13s\n", "mode", "journal", "trials", "killed",
-                "completed", "damaged", "lost committed", "ahead of log", "writer errors");
+    std::printf("%-7s %-8s %7s %7s %10s %8s %15s %13s %13s\n", "mode", "journal", "trials",
+                "killed", "completed", "damaged", "lost committed", "ahead of log",
+                "writer errors");
     bool clean = true;
     const bool keepDamaged = o.keepDamaged && !ownDir;
     for (bool journal : o.journal) {
         std::map<unsigned, Calibration> calibration;
-        for (unsigned s = 0; s < kSeeds; ++s) calibration[s] = calibrate(o, o.seed * 100 + s, journal);
+        for (unsigned s = 0; s < kSeeds; ++s)
+            calibration[s] = calibrate(o, o.seed * 100 + s, journal);
         for (const std::string& mode : o.modes) {
             Tally t;
             for (int trial = 0; trial < o.trials; ++trial) {
@@ -259,28 +300,41 @@ int main(int argc, char** argv) {
                 fs::create_directories(dir);
                 int status;
                 if (mode == "nth") {
-                    status = runWriter(o, dir, seed, journal, 1 + static_cast<long long>(rng() % c.writes), 0);
+                    status = runWriter(o, dir, seed, journal,
+                                       1 + static_cast<long long>(rng() % c.writes), 0);
                 } else {
-                    const double delay = std::uniform_real_distribution<double>(1e-4, c.seconds)(rng);
+                    const double delay =
+                        std::uniform_real_distribution<double>(1e-4, c.seconds)(rng);
                     status = runWriter(o, dir, seed, journal, 0, delay);
                 }
                 ++t.trials;
-                if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) ++t.killed;
-                else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) ++t.completed;
-                else ++t.writerErrors;
+                if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+                    ++t.killed;
+                else if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                    ++t.completed;
+                else
+                    ++t.writerErrors;
                 const Verdict v = check(dir, seed, loggedCommits(dir), o.transactions, journal);
-                if (v == AheadOfLog) ++t.aheadOfLog;
-                if (v == Damaged || v == DamagedLost || v == CheckCrashed) ++t.damaged;
-                if (v == DamagedLost || v == CheckCrashed) ++t.lost;
-                if (keepDamaged && journal && v >= Damaged) fs::rename(dir, dir + "-damaged");
-                else fs::remove_all(dir);
+                if (v == AheadOfLog)
+                    ++t.aheadOfLog;
+                if (v == Damaged || v == DamagedLost || v == CheckCrashed)
+                    ++t.damaged;
+                if (v == DamagedLost || v == CheckCrashed)
+                    ++t.lost;
+                if (keepDamaged && journal && v >= Damaged)
+                    fs::rename(dir, dir + "-damaged");
+                else
+                    fs::remove_all(dir);
             }
-            std::printf("%-7s %-8s %7d %7d %10d %8d %15d %13d %13d\n", mode.c_str(), journal ? "on" : "off",
-                        t.trials, t.killed, t.completed, t.damaged, t.lost, t.aheadOfLog, t.writerErrors);
+            std::printf("%-7s %-8s %7d %7d %10d %8d %15d %13d %13d\n", mode.c_str(),
+                        journal ? "on" : "off", t.trials, t.killed, t.completed, t.damaged, t.lost,
+                        t.aheadOfLog, t.writerErrors);
             std::fflush(stdout);
-            if (journal && (t.damaged > 0 || t.writerErrors > 0)) clean = false;
+            if (journal && (t.damaged > 0 || t.writerErrors > 0))
+                clean = false;
         }
     }
-    if (ownDir) fs::remove_all(o.dir);
+    if (ownDir)
+        fs::remove_all(o.dir);
     return o.requireClean && !clean ? 1 : 0;
 }

@@ -17,15 +17,18 @@ using namespace Quellmar;
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: %s CONTAINER LOG SEED COUNT [--no-journal] [--no-flush]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s CONTAINER LOG SEED COUNT [--no-journal] [--no-flush]\n",
+                     argv[0]);
         return 2;
     }
     const std::string container = argv[1];
     const unsigned seed = static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10));
     const int count = std::atoi(argv[4]);
     for (int i = 5; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--no-journal") == 0) qmxfile::setJournalEnabled(false);
-        if (std::strcmp(argv[i], "--no-flush") == 0) QMXLsetflush(0);
+        if (std::strcmp(argv[i], "--no-journal") == 0)
+            qmxfile::setJournalEnabled(false);
+        if (std::strcmp(argv[i], "--no-flush") == 0)
+            QMXLsetflush(0);
     }
     const int log = ::open(argv[2], O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (log < 0) {
@@ -42,7 +45,8 @@ int main(int argc, char** argv) {
         }
         crashtest::applyOps(ops, state);
         const std::string line = std::to_string(n) + "\n";
-        if (::write(log, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return 4;
+        if (::write(log, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+            return 4;
     }
     ::close(log);
     return 0;

@@ -11,7 +11,8 @@ int loggedUnits(const std::string& log, std::string& why) {
     std::string line;
     int count = 0;
     while (std::getline(in, line)) {
-        if (in.eof()) break;  // a line cut short by the kill does not count
+        if (in.eof())
+            break;  // a line cut short by the kill does not count
         const std::string committed = std::to_string(count) + " committed";
         const std::string reverted = std::to_string(count) + " reverted";
         if (line != committed && line != reverted) {
@@ -23,7 +24,8 @@ int loggedUnits(const std::string& log, std::string& why) {
     return count;
 }
 
-Verdict judge(const std::string& container, unsigned seed, int logged, int units, std::string& why) {
+Verdict judge(const std::string& container, unsigned seed, int logged, int units,
+              std::string& why) {
     namespace fs = std::filesystem;
     const State committed = stateAfter(seed, logged);
     const State next = logged < units ? stateAfter(seed, logged + 1) : committed;
@@ -36,15 +38,19 @@ Verdict judge(const std::string& container, unsigned seed, int logged, int units
     const std::string error = readState(container, actual);
     if (!error.empty()) {
         // Opening rolled back a creation that never committed.
-        if (logged == 0 && !fs::exists(container)) return Verdict::Exact;
+        if (logged == 0 && !fs::exists(container))
+            return Verdict::Exact;
         why = error;
         return logged == 0 ? Verdict::Damaged : Verdict::DamagedLost;
     }
-    if (actual == committed) return Verdict::Exact;
-    if (actual == next) return Verdict::AheadOfLog;
+    if (actual == committed)
+        return Verdict::Exact;
+    if (actual == next)
+        return Verdict::AheadOfLog;
     const std::vector<std::string> diff = differences(committed, actual);
     why.clear();
-    for (size_t i = 0; i < diff.size() && i < 6; ++i) why += (i ? ", " : "") + diff[i];
+    for (size_t i = 0; i < diff.size() && i < 6; ++i)
+        why += (i ? ", " : "") + diff[i];
     // Lost: an item that was committed and that the unit in flight leaves alone is not there
     // as it was.
     for (const auto& [key, value] : committed) {

@@ -20,12 +20,12 @@ namespace Quellmar::crashtest::dao {
 using State = std::map<std::string, std::string>;
 
 enum class OpKind {
-    CreateGroups,    // the object group and /Design, with every bookkeeping attribute
-    PutBlob,         // create or update, whichever the state asks for
+    CreateGroups,  // the object group and /Design, with every bookkeeping attribute
+    PutBlob,       // create or update, whichever the state asks for
     RemoveBlob,
-    PutVector,       // create or update
-    PutArray,        // create or update, the shape may change
-    PutDesign,       // create or update the design object
+    PutVector,  // create or update
+    PutArray,   // create or update, the shape may change
+    PutDesign,  // create or update the design object
     RemoveDesign,
     SetAttribute,    // one bookkeeping attribute of the object group or /Design
     CreateTemporary  // a blob, array or design object that the unit's revert takes back
@@ -33,8 +33,8 @@ enum class OpKind {
 
 struct Op {
     OpKind kind;
-    std::string key;    // the state item the operation writes
-    std::string value;  // its new value, as State holds it
+    std::string key;      // the state item the operation writes
+    std::string value;    // its new value, as State holds it
     bool create = false;  // Put*: the item is new, so the DAO's create is the call
 };
 

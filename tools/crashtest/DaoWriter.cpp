@@ -47,7 +47,8 @@ int writeUnits(const std::string& container, const char* logName, unsigned seed,
         return 2;
     }
     // Tells the harness that loading is over and the units begin: it times random kills from here.
-    if (const char* ready = std::getenv("QMX_READY_FD")) ::close(std::atoi(ready));
+    if (const char* ready = std::getenv("QMX_READY_FD"))
+        ::close(std::atoi(ready));
     State state;
     for (int i = 0; i < units; ++i) {
         const Unit unit = planUnit(seed, i, state);
@@ -57,8 +58,10 @@ int writeUnits(const std::string& container, const char* logName, unsigned seed,
             return 3;
         }
         applyUnit(unit, state);
-        const std::string line = std::to_string(i) + (unit.reverted ? " reverted\n" : " committed\n");
-        if (::write(log, line.data(), line.size()) != static_cast<ssize_t>(line.size()) || ::fsync(log) != 0)
+        const std::string line =
+            std::to_string(i) + (unit.reverted ? " reverted\n" : " committed\n");
+        if (::write(log, line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
+            ::fsync(log) != 0)
             return 4;
     }
     ::close(log);
@@ -95,13 +98,18 @@ int check(const std::string& container, const std::string& log, unsigned seed, i
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) return usage(argv[0]);
+    if (argc < 3)
+        return usage(argv[0]);
     const std::string role = argv[1];
-    if (role == "recover") return recover(argv[2], argc > 3 && std::strcmp(argv[3], "--read-write") == 0);
-    if (argc < 6) return usage(argv[0]);
+    if (role == "recover")
+        return recover(argv[2], argc > 3 && std::strcmp(argv[3], "--read-write") == 0);
+    if (argc < 6)
+        return usage(argv[0]);
     const unsigned seed = static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10));
     const int units = std::atoi(argv[5]);
-    if (role == "write") return writeUnits(argv[2], argv[3], seed, units);
-    if (role == "check") return check(argv[2], argv[3], seed, units);
+    if (role == "write")
+        return writeUnits(argv[2], argv[3], seed, units);
+    if (role == "check")
+        return check(argv[2], argv[3], seed, units);
     return usage(argv[0]);
 }

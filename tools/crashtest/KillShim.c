@@ -18,12 +18,14 @@ static atomic_llong s_calls;
 
 __attribute__((constructor)) static void shimInit(void) {
     const char* at = getenv("QMX_KILL_AT");
-    if (at) s_killAt = atoll(at);
+    if (at)
+        s_killAt = atoll(at);
 }
 
 static void tick(void) {
     const long long n = atomic_fetch_add(&s_calls, 1) + 1;
-    if (n == s_killAt) kill(getpid(), SIGKILL);
+    if (n == s_killAt)
+        kill(getpid(), SIGKILL);
 }
 
 typedef ssize_t (*WriteFn)(int, const void*, size_t);
@@ -33,9 +35,10 @@ typedef int (*SyncFn)(int);
 typedef int (*UnlinkFn)(const char*);
 typedef int (*UnlinkatFn)(int, const char*, int);
 
-#define REAL(name, type) \
+#define REAL(name, type)     \
     static type real = NULL; \
-    if (!real) real = (type)dlsym(RTLD_NEXT, name)
+    if (!real)               \
+    real = (type)dlsym(RTLD_NEXT, name)
 
 ssize_t write(int fd, const void* buffer, size_t size) {
     REAL("write", WriteFn);
@@ -93,9 +96,11 @@ int unlinkat(int dir, const char* path, int flags) {
 
 __attribute__((destructor)) static void shimReport(void) {
     const char* path = getenv("QMX_COUNT_FILE");
-    if (!path) return;
+    if (!path)
+        return;
     FILE* out = fopen(path, "w");
-    if (!out) return;
+    if (!out)
+        return;
     fprintf(out, "%lld\n", (long long)atomic_load(&s_calls));
     fclose(out);
 }

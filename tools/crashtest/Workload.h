@@ -19,7 +19,15 @@ struct State {
     bool operator==(const State&) const = default;
 };
 
-enum class OpKind { CreateBlob, UpdateBlob, RemoveBlob, SetVersion, CreateVector, UpdateVector, RevertedBlob };
+enum class OpKind {
+    CreateBlob,
+    UpdateBlob,
+    RemoveBlob,
+    SetVersion,
+    CreateVector,
+    UpdateVector,
+    RevertedBlob
+};
 
 struct Op {
     OpKind kind;

@@ -33,9 +33,11 @@ void onFatalSignal(int sig, siginfo_t* info, void*) {
     char line[64] = "host died: signal ";
     char digits[12];
     int n = 0;
-    for (int v = sig; v > 0 && n < 11; v /= 10) digits[n++] = static_cast<char>('0' + v % 10);
+    for (int v = sig; v > 0 && n < 11; v /= 10)
+        digits[n++] = static_cast<char>('0' + v % 10);
     std::size_t at = std::strlen(line);
-    while (n > 0) line[at++] = digits[--n];
+    while (n > 0)
+        line[at++] = digits[--n];
     line[at++] = '\n';
     line[at] = '\0';
     writeText(line);
@@ -58,7 +60,8 @@ bool sanitizedBuild() {
 }
 
 void installCrashReport() {
-    if (sanitizedBuild()) return;
+    if (sanitizedBuild())
+        return;
     // backtrace() loads libgcc on first use, which must not happen inside the handler.
     void* warm[1];
     ::backtrace(warm, 1);
@@ -72,11 +75,13 @@ void installCrashReport() {
     action.sa_sigaction = onFatalSignal;
     action.sa_flags = SA_ONSTACK | SA_SIGINFO;
     sigemptyset(&action.sa_mask);
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) ::sigaction(sig, &action, nullptr);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+        ::sigaction(sig, &action, nullptr);
 }
 
 bool limitMemory(unsigned long megabytes) {
-    if (sanitizedBuild()) return true;
+    if (sanitizedBuild())
+        return true;
     struct rlimit limit {};
     limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(megabytes) << 20;
     return ::setrlimit(RLIMIT_AS, &limit) == 0;

@@ -16,7 +16,8 @@ struct Listing {
             QMXLreleaseStrings(count, names);
             QMXLreleaseArray(&names);
         }
-        if (kinds) QMXLreleaseArray(&kinds);
+        if (kinds)
+            QMXLreleaseArray(&kinds);
     }
 };
 
@@ -30,13 +31,17 @@ struct MemberListing {
             QMXLreleaseStrings(count, names);
             QMXLreleaseArray(&names);
         }
-        if (types) QMXLreleaseArray(&types);
-        if (counts) QMXLreleaseArray(&counts);
+        if (types)
+            QMXLreleaseArray(&types);
+        if (counts)
+            QMXLreleaseArray(&counts);
     }
 };
 
 // The host's name of a group: its path without the leading '/'.
-std::string daoGroup(const std::string& path) { return path.size() > 1 ? path.substr(1) : std::string(); }
+std::string daoGroup(const std::string& path) {
+    return path.size() > 1 ? path.substr(1) : std::string();
+}
 
 bool hostName(const std::string& name) {
     // The manifest is whitespace separated; such names are simply not asked for.
@@ -48,7 +53,8 @@ public:
     Discoverer(int file, const DiscoverLimits& limits) : m_file(file), m_limits(limits) {}
 
     void walk(const std::string& path, int depth, bool objectGroup) {
-        if (depth > m_limits.maxDepth) return;
+        if (depth > m_limits.maxDepth)
+            return;
         Listing list;
         if (QMXLlistGroup(m_file, path.c_str(), &list.count, &list.names, &list.kinds) < 0 ||
             !list.names || !list.kinds)
@@ -56,7 +62,8 @@ public:
         const bool design = path == "/Design";
         bool strings = false;
         for (int i = 0; i < list.count && full() == false; ++i) {
-            if (!list.names[i] || !hostName(list.names[i])) continue;
+            if (!list.names[i] || !hostName(list.names[i]))
+                continue;
             const std::string name = list.names[i];
             const std::string child = path == "/" ? "/" + name : path + "/" + name;
             switch (list.kinds[i]) {
@@ -102,16 +109,19 @@ private:
         e.group = design ? std::string() : daoGroup(path);
         e.name = name;
         // A design object is found through the opaque calls only.
-        if (design && strings) return;
+        if (design && strings)
+            return;
         m_entries.push_back(e);
     }
 
     void typed(const std::string& path, const std::string& name) {
         long long count = 0;
         int type = -1;
-        if (QMXLgetDatasetInfo(m_file, path.c_str(), name.c_str(), &count, &type) < 0) return;
+        if (QMXLgetDatasetInfo(m_file, path.c_str(), name.c_str(), &count, &type) < 0)
+            return;
         const ElementType* t = elementTypeByVectorType(type);
-        if (!t) return;
+        if (!t)
+            return;
         Entry e;
         e.kind = EntryKind::Array;  // the array DAO answers the shape of vectors too
         e.group = daoGroup(path);
@@ -137,7 +147,8 @@ private:
             m.count = list.counts[i] > 0 ? static_cast<unsigned long long>(list.counts[i]) : 1;
             // A record the host cannot lay out is not read (a damaged count could ask for
             // gigabytes per record).
-            if (!m.type || !hostName(m.name) || m.count > 4096) return;
+            if (!m.type || !hostName(m.name) || m.count > 4096)
+                return;
             e.members.push_back(m);
         }
         m_entries.push_back(e);

@@ -11,7 +11,7 @@
 namespace Quellmar::hostread {
 
 struct DiscoverLimits {
-    int maxDepth = 16;        // damaged links can form cycles
+    int maxDepth = 16;  // damaged links can form cycles
     int maxEntries = 4096;
 };
 

@@ -59,11 +59,13 @@ void putValue(const ElementType& t, long long i, unsigned char* out) {
 
 std::vector<unsigned char> typedData(const ElementType& t, long long count, long long seed) {
     std::vector<unsigned char> data(static_cast<std::size_t>(count) * t.size);
-    for (long long i = 0; i < count; ++i) putValue(t, i + seed, data.data() + i * t.size);
+    for (long long i = 0; i < count; ++i)
+        putValue(t, i + seed, data.data() + i * t.size);
     return data;
 }
 
-std::vector<unsigned char> recordData(const std::vector<Member>& members, long long count, long long seed) {
+std::vector<unsigned char> recordData(const std::vector<Member>& members, long long count,
+                                      long long seed) {
     const std::size_t record = packedRecordSize(members);
     std::vector<unsigned char> data(record * static_cast<std::size_t>(count));
     for (long long r = 0; r < count; ++r) {
@@ -95,8 +97,9 @@ class Writer {
 public:
     Writer(std::shared_ptr<QMXPersistentStorage> storage, std::shared_ptr<TransactionStack> stack)
         : m_storage(std::move(storage)), m_stack(std::move(stack)) {
-        for (QMXBaseDAO* dao : {static_cast<QMXBaseDAO*>(&m_opaque), static_cast<QMXBaseDAO*>(&m_strings),
-                                static_cast<QMXBaseDAO*>(&m_vectors), static_cast<QMXBaseDAO*>(&m_arrays)}) {
+        for (QMXBaseDAO* dao :
+             {static_cast<QMXBaseDAO*>(&m_opaque), static_cast<QMXBaseDAO*>(&m_strings),
+              static_cast<QMXBaseDAO*>(&m_vectors), static_cast<QMXBaseDAO*>(&m_arrays)}) {
             dao->setDataSource(m_storage);
             dao->setContext(m_stack);
         }
@@ -106,9 +109,12 @@ public:
         QMXBlobDAO& dao = strings ? static_cast<QMXBlobDAO&>(m_strings) : m_opaque;
         dao.createGroup(group, version);
         // Groups differ in which attributes they carry: absent ones read as defaults.
-        if (attributes > 0) dao.updateGroupDataId(group, "ID-" + group);
-        if (attributes > 1) dao.updateMaxIdentifierValue(group, 1000ull * static_cast<unsigned>(version), 3);
-        if (attributes > 2) dao.updateChainGangValue(group, "chain-" + group);
+        if (attributes > 0)
+            dao.updateGroupDataId(group, "ID-" + group);
+        if (attributes > 1)
+            dao.updateMaxIdentifierValue(group, 1000ull * static_cast<unsigned>(version), 3);
+        if (attributes > 2)
+            dao.updateChainGangValue(group, "chain-" + group);
         if (attributes > 3) {
             dao.updateFileCreationSoftwareRevision(group, "3.1.0");
             dao.updateFileLastModifiedSoftwareRevision(group, "3.2.7");
@@ -120,10 +126,12 @@ public:
               std::uint32_t seed, unsigned int chunk = 0) {
         auto bytes = std::make_shared<SerializationTransferObject::Buffer>(size);
         Bytes gen(seed);
-        for (auto& b : *bytes) b = strings ? static_cast<unsigned char>('a' + gen.below(26)) : gen.next();
+        for (auto& b : *bytes)
+            b = strings ? static_cast<unsigned char>('a' + gen.below(26)) : gen.next();
         QMXBlobDAO& dao = strings ? static_cast<QMXBlobDAO&>(m_strings) : m_opaque;
         dao.create(group, name, SerializationTransferObject(bytes, chunk));
-        add(Entry{EntryKind::Blob, strings, group, name, nullptr, static_cast<long long>(size), 1, {}});
+        add(Entry{
+            EntryKind::Blob, strings, group, name, nullptr, static_cast<long long>(size), 1, {}});
     }
 
     void design(const std::string& name, std::size_t size) {
@@ -133,30 +141,35 @@ public:
         dao.createGroup(2);
         auto bytes = std::make_shared<SerializationTransferObject::Buffer>(size);
         Bytes gen(99);
-        for (auto& b : *bytes) b = gen.next();
+        for (auto& b : *bytes)
+            b = gen.next();
         dao.create(SerializationTransferObject(bytes));
         dao.updateGroupDataId("DSN-" + name);
         dao.updateFileCreationSoftwareRevision("3.1.0");
-        add(Entry{EntryKind::Design, false, "", name, nullptr, static_cast<long long>(size), 1, {}});
+        add(Entry{
+            EntryKind::Design, false, "", name, nullptr, static_cast<long long>(size), 1, {}});
     }
 
-    void vector(const std::string& group, const std::string& name, const char* type, long long count) {
+    void vector(const std::string& group, const std::string& name, const char* type,
+                long long count) {
         const ElementType* t = elementTypeByName(type);
         const auto data = typedData(*t, count, count);
-        m_vectors.create(group, name, static_cast<tagVectorDataTypes>(t->vectorType), static_cast<int>(count),
-                         data.data());
+        m_vectors.create(group, name, static_cast<tagVectorDataTypes>(t->vectorType),
+                         static_cast<int>(count), data.data());
         add(Entry{EntryKind::Vector, false, group, name, t, count, 1, {}});
     }
 
-    void array(const std::string& group, const std::string& name, const char* type, int rows, int cols) {
+    void array(const std::string& group, const std::string& name, const char* type, int rows,
+               int cols) {
         const ElementType* t = elementTypeByName(type);
         const auto data = typedData(*t, static_cast<long long>(rows) * cols, rows);
-        m_arrays.create(group, name, static_cast<tagVectorDataTypes>(t->vectorType), rows, cols, data.data());
+        m_arrays.create(group, name, static_cast<tagVectorDataTypes>(t->vectorType), rows, cols,
+                        data.data());
         add(Entry{EntryKind::Array, false, group, name, t, rows, cols, {}});
     }
 
-    void compoundVector(const std::string& group, const std::string& name, const std::vector<Member>& members,
-                        int count) {
+    void compoundVector(const std::string& group, const std::string& name,
+                        const std::vector<Member>& members, int count) {
         QMXClassComposer composer(packedRecordSize(members));
         describe(composer, members);
         const auto data = recordData(members, count, count);
@@ -164,8 +177,8 @@ public:
         add(Entry{EntryKind::CompoundVector, false, group, name, nullptr, count, 1, members});
     }
 
-    void compoundArray(const std::string& group, const std::string& name, const std::vector<Member>& members,
-                       int rows, int cols) {
+    void compoundArray(const std::string& group, const std::string& name,
+                       const std::vector<Member>& members, int rows, int cols) {
         QMXClassComposer composer(packedRecordSize(members));
         describe(composer, members);
         const auto data = recordData(members, static_cast<long long>(rows) * cols, rows);
@@ -207,20 +220,27 @@ void fill(Writer& w) {
     w.design("Layout", 4096);
 
     // The typed DAOs take no int8 elements (compound members may be int8).
-    const char* types[] = {"uint8", "int16", "uint16", "int32", "uint32", "int64", "uint64", "float32", "float64"};
+    const char* types[] = {"uint8", "int16",  "uint16",  "int32",  "uint32",
+                           "int64", "uint64", "float32", "float64"};
     for (int i = 0; i < 20; ++i)
-        w.vector(i < 10 ? "series" : "series/more", "s" + std::to_string(i), types[i % 9], 1 + (i * 397) % 3000);
+        w.vector(i < 10 ? "series" : "series/more", "s" + std::to_string(i), types[i % 9],
+                 1 + (i * 397) % 3000);
     w.vector("series", "long", "float64", 300000);  // 2.4 MB
     for (int i = 0; i < 8; ++i)
-        w.array("grids", "a" + std::to_string(i), types[(i * 3 + 1) % 9], 1 + i * 7, 1 + (i * 5) % 9);
+        w.array("grids", "a" + std::to_string(i), types[(i * 3 + 1) % 9], 1 + i * 7,
+                1 + (i * 5) % 9);
 
     const std::vector<Member> sample = {member("id", "int32"), member("position", "float64", 3),
                                         member("weight", "float32"), member("flag", "uint8")};
     const std::vector<Member> cell = {member("material", "int16"), member("volume", "float64")};
-    const std::vector<Member> wide = {member("a", "int8"),   member("b", "uint16"), member("c", "int64"),
-                                      member("d", "float32", 4), member("e", "uint64")};
+    const std::vector<Member> wide = {member("a", "int8"), member("b", "uint16"),
+                                      member("c", "int64"), member("d", "float32", 4),
+                                      member("e", "uint64")};
     for (int i = 0; i < 6; ++i)
-        w.compoundVector("records", "r" + std::to_string(i), i % 3 == 0 ? sample : i % 3 == 1 ? cell : wide,
+        w.compoundVector("records", "r" + std::to_string(i),
+                         i % 3 == 0   ? sample
+                         : i % 3 == 1 ? cell
+                                      : wide,
                          1 + i * 53);
     for (int i = 0; i < 4; ++i)
         w.compoundArray("grids", "c" + std::to_string(i), i % 2 ? cell : sample, 2 + i, 3 + i);
@@ -240,7 +260,8 @@ int main(int argc, char** argv) {
         std::shared_ptr<QMXPersistentStorage> storage;
         {
             const UserContext context(stack, UserContext::ReadWrite);
-            QMXGenericDAOFactory factory(std::make_shared<DataSourceDescriptor>(argv[1], false, true), &context);
+            QMXGenericDAOFactory factory(
+                std::make_shared<DataSourceDescriptor>(argv[1], false, true), &context);
             storage = factory.getStorage();
         }
         Writer writer(storage, stack);
@@ -249,14 +270,17 @@ int main(int argc, char** argv) {
         } catch (const std::exception& e) {
             const auto& done = writer.entries();
             throw std::runtime_error(std::string(e.what()) + " (after " +
-                                     (done.empty() ? std::string("nothing") : done.back().key()) + ")");
+                                     (done.empty() ? std::string("nothing") : done.back().key()) +
+                                     ")");
         }
-        if (storage->commit() != 1) throw std::runtime_error("the container could not be written");
+        if (storage->commit() != 1)
+            throw std::runtime_error("the container could not be written");
         storage.reset();
         stack->commit();
         std::ofstream manifest(argv[2]);
         manifest << "# written by qmx_hostread_generate\n" << formatManifest(writer.entries());
-        if (!manifest.flush()) throw std::runtime_error(std::string("cannot write ") + argv[2]);
+        if (!manifest.flush())
+            throw std::runtime_error(std::string("cannot write ") + argv[2]);
         std::cout << "wrote " << argv[1] << " and " << argv[2] << ": " << writer.entries().size()
                   << " entries\n";
     } catch (const std::exception& e) {

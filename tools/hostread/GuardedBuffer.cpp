@@ -32,27 +32,32 @@ std::atomic<std::uintptr_t> g_guards[kGuardSlots];
 void registerGuard(const void* page) {
     for (auto& slot : g_guards) {
         std::uintptr_t empty = 0;
-        if (slot.compare_exchange_strong(empty, reinterpret_cast<std::uintptr_t>(page))) return;
+        if (slot.compare_exchange_strong(empty, reinterpret_cast<std::uintptr_t>(page)))
+            return;
     }
 }
 
 void unregisterGuard(const void* page) {
     for (auto& slot : g_guards) {
         std::uintptr_t mine = reinterpret_cast<std::uintptr_t>(page);
-        if (slot.compare_exchange_strong(mine, 0)) return;
+        if (slot.compare_exchange_strong(mine, 0))
+            return;
     }
 }
 
 }  // namespace
 
-bool GuardedBuffer::pageGuarded() { return !kSanitized; }
+bool GuardedBuffer::pageGuarded() {
+    return !kSanitized;
+}
 
 bool GuardedBuffer::isGuardAddress(const void* address) {
     const auto at = reinterpret_cast<std::uintptr_t>(address);
     const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
     for (const auto& slot : g_guards) {
         const std::uintptr_t start = slot.load();
-        if (start != 0 && at >= start && at < start + page) return true;
+        if (start != 0 && at >= start && at < start + page)
+            return true;
     }
     return false;
 }
@@ -95,7 +100,8 @@ GuardedBuffer::~GuardedBuffer() {
 
 bool GuardedBuffer::intact() const {
     for (std::size_t i = 0; i < m_slack; ++i)
-        if (m_data[m_size + i] != kPattern) return false;
+        if (m_data[m_size + i] != kPattern)
+            return false;
     return true;
 }
 

@@ -66,13 +66,17 @@ public:
 
     void entry(const Entry& e) {
         switch (e.kind) {
-            case EntryKind::Group: return group(e);
-            case EntryKind::Blob: return blob(e);
-            case EntryKind::Design: return design(e);
+            case EntryKind::Group:
+                return group(e);
+            case EntryKind::Blob:
+                return blob(e);
+            case EntryKind::Design:
+                return design(e);
             case EntryKind::Vector:
             case EntryKind::Array:
             case EntryKind::CompoundVector:
-            case EntryKind::CompoundArray: return vector(e);
+            case EntryKind::CompoundArray:
+                return vector(e);
         }
     }
 
@@ -81,7 +85,8 @@ public:
         bind(dao);
         ask("file version", [&] {
             int version = -1;
-            if (!dao.getQMVersion(version)) throw ReportedFailure{"getQMVersion returned false"};
+            if (!dao.getQMVersion(version))
+                throw ReportedFailure{"getQMVersion returned false"};
             return std::to_string(version);
         });
     }
@@ -111,7 +116,8 @@ private:
     // absent attribute reads the same every time.
     template <class Dao, class... Group>
     void attributes(const std::string& key, Dao& dao, const Group&... group) {
-        ask(key + " exists-group", [&] { return std::string(dao.existsGroup(group...) ? "true" : "false"); });
+        ask(key + " exists-group",
+            [&] { return std::string(dao.existsGroup(group...) ? "true" : "false"); });
         ask(key + " version", [&] {
             int version = -1;
             dao.readGroupDataVersion(group..., version);
@@ -147,8 +153,10 @@ private:
 
     std::string transferDigest(const std::string& key, const SerializationTransferObject& object) {
         const auto buffer = object.getBuffer();
-        if (!buffer) return "no buffer";
-        if (m_options.onData) m_options.onData(key, buffer->data(), buffer->size());
+        if (!buffer)
+            return "no buffer";
+        if (m_options.onData)
+            m_options.onData(key, buffer->data(), buffer->size());
         return bytesDigest(buffer->data(), buffer->size());
     }
 
@@ -165,7 +173,8 @@ private:
         QMXStringDataDAO strings;
         QMXBlobDAO& dao = e.stringData ? static_cast<QMXBlobDAO&>(strings) : opaque;
         bind(dao);
-        ask(e.key() + " exists", [&] { return std::string(dao.exists(e.group, e.name) ? "true" : "false"); });
+        ask(e.key() + " exists",
+            [&] { return std::string(dao.exists(e.group, e.name) ? "true" : "false"); });
         ask(e.key() + " read", [&] {
             SerializationTransferObject object(nullptr);
             dao.read(e.group, e.name, object);
@@ -212,8 +221,10 @@ private:
             std::fprintf(stderr, "host buffer overrun: %s (%llu bytes)\n", key.c_str(), bytes);
             std::abort();
         }
-        if (!done) throw ReportedFailure{"read returned false"};
-        if (m_options.onData) m_options.onData(key, buffer.data(), buffer.size());
+        if (!done)
+            throw ReportedFailure{"read returned false"};
+        if (m_options.onData)
+            m_options.onData(key, buffer.data(), buffer.size());
         return bytesDigest(buffer.data(), buffer.size());
     }
 
@@ -225,7 +236,8 @@ private:
         bind(dao);
         const std::size_t element = e.members.empty() ? e.type->size : packedRecordSize(e.members);
         const std::string key = e.key();
-        ask(key + " exists", [&] { return std::string(dao.exists(e.group, e.name) ? "true" : "false"); });
+        ask(key + " exists",
+            [&] { return std::string(dao.exists(e.group, e.name) ? "true" : "false"); });
         VectorInfo info;
         bool shaped = false;
         ask(key + " shape", [&] {
@@ -238,15 +250,15 @@ private:
             ask(key + " read-by-shape", [&] {
                 if (info.rows < 0 || info.cols < 0)
                     throw HostRefusal{"negative shape"};
-                const unsigned long long count =
-                    static_cast<unsigned long long>(info.rows) * static_cast<unsigned long long>(info.cols);
+                const unsigned long long count = static_cast<unsigned long long>(info.rows) *
+                                                 static_cast<unsigned long long>(info.cols);
                 return readInto(e, dao, count * element, key + " read-by-shape");
             });
         }
         if (e.rows > 0) {
             ask(key + " read-by-manifest", [&] {
-                const unsigned long long count =
-                    static_cast<unsigned long long>(e.rows) * static_cast<unsigned long long>(e.cols);
+                const unsigned long long count = static_cast<unsigned long long>(e.rows) *
+                                                 static_cast<unsigned long long>(e.cols);
                 return readInto(e, dao, count * element, key + " read-by-manifest");
             });
         }
@@ -275,7 +287,8 @@ std::vector<ReadLine> readContainer(const std::string& path, const std::vector<E
     }
     Reader reader(storage, stack, options);
     reader.fileVersion();
-    for (const Entry& e : entries) reader.entry(e);
+    for (const Entry& e : entries)
+        reader.entry(e);
     std::vector<ReadLine> lines = reader.lines();
     storage.reset();
     try {

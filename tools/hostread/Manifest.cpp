@@ -9,20 +9,27 @@ namespace {
 
 // Vector type codes and member type codes as the interface library numbers them.
 constexpr ElementType kTypes[] = {
-    {"int8", 19, 20, 1},  {"uint8", 16, 16, 1},  {"int16", 5, 5, 2},   {"uint16", 15, 15, 2},
-    {"int32", 0, 0, 4},   {"uint32", 1, 1, 4},   {"int64", 7, 7, 8},   {"uint64", 8, 8, 8},
+    {"int8", 19, 20, 1},  {"uint8", 16, 16, 1}, {"int16", 5, 5, 2}, {"uint16", 15, 15, 2},
+    {"int32", 0, 0, 4},   {"uint32", 1, 1, 4},  {"int64", 7, 7, 8}, {"uint64", 8, 8, 8},
     {"float32", 2, 2, 4}, {"float64", 3, 3, 8},
 };
 
 const char* kindWord(EntryKind kind) {
     switch (kind) {
-        case EntryKind::Group: return "group";
-        case EntryKind::Blob: return "blob";
-        case EntryKind::Design: return "design";
-        case EntryKind::Vector: return "vector";
-        case EntryKind::CompoundVector: return "cvector";
-        case EntryKind::Array: return "array";
-        case EntryKind::CompoundArray: return "carray";
+        case EntryKind::Group:
+            return "group";
+        case EntryKind::Blob:
+            return "blob";
+        case EntryKind::Design:
+            return "design";
+        case EntryKind::Vector:
+            return "vector";
+        case EntryKind::CompoundVector:
+            return "cvector";
+        case EntryKind::Array:
+            return "array";
+        case EntryKind::CompoundArray:
+            return "carray";
     }
     return "?";
 }
@@ -31,12 +38,14 @@ class LineReader {
 public:
     LineReader(int number, const std::string& line) : m_number(number) {
         std::istringstream in(line);
-        m_words.assign(std::istream_iterator<std::string>(in), std::istream_iterator<std::string>());
+        m_words.assign(std::istream_iterator<std::string>(in),
+                       std::istream_iterator<std::string>());
     }
     bool empty() const { return m_words.empty(); }
     std::size_t left() const { return m_words.size() - m_next; }
     std::string word(const char* what) {
-        if (m_next >= m_words.size()) fail(std::string("missing ") + what);
+        if (m_next >= m_words.size())
+            fail(std::string("missing ") + what);
         return m_words[m_next++];
     }
     long long number(const char* what) {
@@ -48,30 +57,35 @@ public:
         } catch (const std::exception&) {
             used = 0;
         }
-        if (used != text.size() || value < 0) fail(std::string("bad ") + what + " '" + text + "'");
+        if (used != text.size() || value < 0)
+            fail(std::string("bad ") + what + " '" + text + "'");
         return value;
     }
     const ElementType* type() {
         const std::string text = word("type");
         const ElementType* t = elementTypeByName(text);
-        if (!t) fail("unknown type '" + text + "'");
+        if (!t)
+            fail("unknown type '" + text + "'");
         return t;
     }
     bool storage() {
         const std::string text = word("storage kind");
-        if (text != "opaque" && text != "string") fail("storage kind must be opaque or string");
+        if (text != "opaque" && text != "string")
+            fail("storage kind must be opaque or string");
         return text == "string";
     }
     Member member() {
         const std::string text = word("member");
         const auto colon = text.find(':');
-        if (colon == std::string::npos || colon == 0) fail("member must be name:type");
+        if (colon == std::string::npos || colon == 0)
+            fail("member must be name:type");
         Member m;
         m.name = text.substr(0, colon);
         std::string type = text.substr(colon + 1);
         const auto bracket = type.find('[');
         if (bracket != std::string::npos) {
-            if (type.back() != ']') fail("bad member count in '" + text + "'");
+            if (type.back() != ']')
+                fail("bad member count in '" + text + "'");
             const std::string count = type.substr(bracket + 1, type.size() - bracket - 2);
             std::size_t used = 0;
             try {
@@ -79,11 +93,13 @@ public:
             } catch (const std::exception&) {
                 used = 0;
             }
-            if (used != count.size() || m.count == 0) fail("bad member count in '" + text + "'");
+            if (used != count.size() || m.count == 0)
+                fail("bad member count in '" + text + "'");
             type = type.substr(0, bracket);
         }
         m.type = elementTypeByName(type);
-        if (!m.type) fail("unknown member type '" + type + "'");
+        if (!m.type)
+            fail("unknown member type '" + type + "'");
         return m;
     }
     [[noreturn]] void fail(const std::string& why) const {
@@ -119,19 +135,24 @@ Entry parseEntry(LineReader& in) {
         e.name = in.word("name");
         e.type = in.type();
         e.rows = in.number("rows");
-        if (e.kind == EntryKind::Array) e.cols = in.number("cols");
+        if (e.kind == EntryKind::Array)
+            e.cols = in.number("cols");
     } else if (kind == "cvector" || kind == "carray") {
         e.kind = kind == "cvector" ? EntryKind::CompoundVector : EntryKind::CompoundArray;
         e.group = in.word("group");
         e.name = in.word("name");
         e.rows = in.number("rows");
-        if (e.kind == EntryKind::CompoundArray) e.cols = in.number("cols");
-        if (in.left() == 0) in.fail("a compound needs members");
-        while (in.left() > 0) e.members.push_back(in.member());
+        if (e.kind == EntryKind::CompoundArray)
+            e.cols = in.number("cols");
+        if (in.left() == 0)
+            in.fail("a compound needs members");
+        while (in.left() > 0)
+            e.members.push_back(in.member());
     } else {
         in.fail("unknown entry kind '" + kind + "'");
     }
-    if (in.left() > 0) in.fail("unexpected '" + in.word("") + "'");
+    if (in.left() > 0)
+        in.fail("unexpected '" + in.word("") + "'");
     return e;
 }
 
@@ -139,26 +160,31 @@ Entry parseEntry(LineReader& in) {
 
 const ElementType* elementTypeByName(const std::string& name) {
     for (const ElementType& t : kTypes)
-        if (name == t.name) return &t;
+        if (name == t.name)
+            return &t;
     return nullptr;
 }
 
 const ElementType* elementTypeByVectorType(int vectorType) {
     for (const ElementType& t : kTypes)
-        if (t.vectorType == vectorType) return &t;
+        if (t.vectorType == vectorType)
+            return &t;
     return nullptr;
 }
 
 const ElementType* elementTypeByMemberType(int memberType) {
     for (const ElementType& t : kTypes)
-        if (t.memberType == memberType) return &t;
+        if (t.memberType == memberType)
+            return &t;
     return nullptr;
 }
 
 std::string Entry::key() const {
     std::string k = kindWord(kind);
-    if (kind == EntryKind::Design) return k + " " + name;
-    if (kind == EntryKind::Group) return k + " " + group;
+    if (kind == EntryKind::Design)
+        return k + " " + name;
+    if (kind == EntryKind::Group)
+        return k + " " + group;
     return k + " " + group + "/" + name;
 }
 
@@ -168,16 +194,19 @@ std::vector<Entry> parseManifest(const std::string& text) {
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         const auto hash = line.find('#');
-        if (hash != std::string::npos) line.resize(hash);
+        if (hash != std::string::npos)
+            line.resize(hash);
         LineReader reader(number, line);
-        if (!reader.empty()) entries.push_back(parseEntry(reader));
+        if (!reader.empty())
+            entries.push_back(parseEntry(reader));
     }
     return entries;
 }
 
 std::vector<Entry> readManifest(const std::string& path) {
     std::ifstream in(path);
-    if (!in) throw ParseError("cannot read manifest " + path);
+    if (!in)
+        throw ParseError("cannot read manifest " + path);
     std::ostringstream text;
     text << in.rdbuf();
     return parseManifest(text.str());
@@ -189,14 +218,20 @@ std::string formatManifest(const std::vector<Entry>& entries) {
         out << kindWord(e.kind);
         if (e.kind == EntryKind::Group || e.kind == EntryKind::Blob)
             out << ' ' << (e.stringData ? "string" : "opaque");
-        if (e.kind != EntryKind::Design) out << ' ' << e.group;
-        if (e.kind != EntryKind::Group) out << ' ' << e.name;
-        if (e.type) out << ' ' << e.type->name;
-        if (e.kind != EntryKind::Group) out << ' ' << e.rows;
-        if (e.kind == EntryKind::Array || e.kind == EntryKind::CompoundArray) out << ' ' << e.cols;
+        if (e.kind != EntryKind::Design)
+            out << ' ' << e.group;
+        if (e.kind != EntryKind::Group)
+            out << ' ' << e.name;
+        if (e.type)
+            out << ' ' << e.type->name;
+        if (e.kind != EntryKind::Group)
+            out << ' ' << e.rows;
+        if (e.kind == EntryKind::Array || e.kind == EntryKind::CompoundArray)
+            out << ' ' << e.cols;
         for (const Member& m : e.members) {
             out << ' ' << m.name << ':' << m.type->name;
-            if (m.count != 1) out << '[' << m.count << ']';
+            if (m.count != 1)
+                out << '[' << m.count << ']';
         }
         out << '\n';
     }
@@ -205,7 +240,8 @@ std::string formatManifest(const std::vector<Entry>& entries) {
 
 std::size_t packedRecordSize(const std::vector<Member>& members) {
     std::size_t size = 0;
-    for (const Member& m : members) size += m.type->size * m.count;
+    for (const Member& m : members)
+        size += m.type->size * m.count;
     return size;
 }
 

@@ -5,9 +5,9 @@
 //   blob     opaque|string GROUP NAME BYTES   a serialized object
 //   design   NAME BYTES                       the design object (and the attributes of /Design)
 //   vector   GROUP NAME TYPE COUNT            a typed vector
-//   cvector  GROUP NAME COUNT MEMBER...       a compound vector; MEMBER is name:type or name:type[n]
-//   array    GROUP NAME TYPE ROWS COLS        a typed two-dimensional array
-//   carray   GROUP NAME ROWS COLS MEMBER...   a compound array
+//   cvector  GROUP NAME COUNT MEMBER...       a compound vector; MEMBER is name:type or
+//   name:type[n] array    GROUP NAME TYPE ROWS COLS        a typed two-dimensional array carray
+//   GROUP NAME ROWS COLS MEMBER...   a compound array
 //
 // TYPE is int8 uint8 int16 uint16 int32 uint32 int64 uint64 float32 float64. A size of 0 means
 // the host does not know it and relies on the library's shape query alone. '#' starts a comment.
@@ -25,8 +25,8 @@ enum class EntryKind { Group, Blob, Design, Vector, CompoundVector, Array, Compo
 
 struct ElementType {
     const char* name;
-    int vectorType;   // tagVectorDataTypes
-    int memberType;   // ClassMemberTypes::tag
+    int vectorType;  // tagVectorDataTypes
+    int memberType;  // ClassMemberTypes::tag
     std::size_t size;
 };
 
@@ -43,13 +43,13 @@ struct Member {
 
 struct Entry {
     EntryKind kind = EntryKind::Blob;
-    bool stringData = false;        // blobs and groups: kept as string datasets
-    std::string group;              // as the host names it to the DAO
+    bool stringData = false;  // blobs and groups: kept as string datasets
+    std::string group;        // as the host names it to the DAO
     std::string name;
     const ElementType* type = nullptr;  // typed vectors and arrays
-    long long rows = 0;             // element count of a vector, bytes of a blob
+    long long rows = 0;                 // element count of a vector, bytes of a blob
     long long cols = 1;
-    std::vector<Member> members;    // compound entries
+    std::vector<Member> members;  // compound entries
 
     // "vector results/pressures": names the entry in the reader's output.
     std::string key() const;

@@ -25,7 +25,8 @@ void StoredRanges::locate(const unsigned char* data, std::size_t size) {
     std::size_t expected = std::string::npos;  // where the next piece lies if storage is contiguous
     for (std::size_t offset = 0; offset < size; offset += kPiece) {
         const std::size_t length = std::min(kPiece, size - offset);
-        if (length < kShortest) break;
+        if (length < kShortest)
+            break;
         std::size_t at = std::string::npos;
         if (expected != std::string::npos && expected + length <= m_file.size() &&
             std::memcmp(m_file.data() + expected, bytes + offset, length) == 0)

@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    if (argc - arg != (discover ? 1 : 2) || (discover && ranges)) return usage();
+    if (argc - arg != (discover ? 1 : 2) || (discover && ranges))
+        return usage();
     const std::string file = argv[arg];
 
     std::vector<Entry> entries;
@@ -70,7 +71,8 @@ int main(int argc, char** argv) {
     // stderr carries only what a dying reader says; the library's error log is not wanted there.
     Quellmar::setLogSink([](const Quellmar::LogRecord&) {}, Quellmar::LogLevel::Error);
     installCrashReport();
-    if (memoryMb > 0 && !limitMemory(memoryMb)) std::cerr << "warning: memory limit not set\n";
+    if (memoryMb > 0 && !limitMemory(memoryMb))
+        std::cerr << "warning: memory limit not set\n";
     if (ranges) {
         std::ifstream in(file, std::ios::binary);
         std::ostringstream bytes;
@@ -83,7 +85,8 @@ int main(int argc, char** argv) {
                 found.locate(data, size);
         };
         readContainer(file, entries, options);
-        for (const ByteRange& r : found.ranges()) std::cout << r.first << ' ' << r.second << '\n';
+        for (const ByteRange& r : found.ranges())
+            std::cout << r.first << ' ' << r.second << '\n';
         return 0;
     }
     std::cout << formatLines(readContainer(file, entries)) << "END" << std::endl;

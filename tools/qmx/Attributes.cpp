@@ -10,9 +10,13 @@ namespace Quellmar::qmx {
 namespace {
 
 const std::set<std::string>& intNames() {
-    static const std::set<std::string> names = {"Version", "MaximumIdentifierValueHigh",
-                                                "CreationRevision", "LastModifiedRevision",
-                                                "Rows", "Cols", "Compound"};
+    static const std::set<std::string> names = {"Version",
+                                                "MaximumIdentifierValueHigh",
+                                                "CreationRevision",
+                                                "LastModifiedRevision",
+                                                "Rows",
+                                                "Cols",
+                                                "Compound"};
     return names;
 }
 
@@ -36,7 +40,8 @@ bool readString(int object, const std::string& name, AttributeValue& v) {
 
 bool readInt(int object, const std::string& name, AttributeValue& v) {
     int value = 0;
-    if (QMXLreadAttribute(object, name.c_str(), &value) < 0) return false;
+    if (QMXLreadAttribute(object, name.c_str(), &value) < 0)
+        return false;
     v.type = AttributeValue::Type::Int;
     v.integer = value;
     return true;
@@ -44,7 +49,8 @@ bool readInt(int object, const std::string& name, AttributeValue& v) {
 
 bool readUInt64(int object, const std::string& name, AttributeValue& v) {
     unsigned long long value = 0;
-    if (QMXLreadUInt64Attribute(object, name.c_str(), &value) < 0) return false;
+    if (QMXLreadUInt64Attribute(object, name.c_str(), &value) < 0)
+        return false;
     v.type = AttributeValue::Type::UInt64;
     v.unsignedInteger = value;
     return true;
@@ -62,7 +68,8 @@ AttributeValue readOne(int object, const std::string& name) {
     } else if (!readString(object, name, v)) {
         // A 32-bit read clips large unsigned values, so non-negative ones are read again wide.
         if (readInt(object, name, v)) {
-            if (v.integer >= 0) readUInt64(object, name, v);
+            if (v.integer >= 0)
+                readUInt64(object, name, v);
         } else {
             readUInt64(object, name, v);
         }
@@ -106,20 +113,28 @@ std::string quoteForTerminal(const std::string& text) {
 
 std::string AttributeValue::display() const {
     switch (type) {
-        case Type::Int: return std::to_string(integer);
-        case Type::UInt64: return std::to_string(unsignedInteger);
-        case Type::String: return quoteForTerminal(text);
-        case Type::Unreadable: break;
+        case Type::Int:
+            return std::to_string(integer);
+        case Type::UInt64:
+            return std::to_string(unsignedInteger);
+        case Type::String:
+            return quoteForTerminal(text);
+        case Type::Unreadable:
+            break;
     }
     return "<unreadable>";
 }
 
 const char* AttributeValue::typeName() const {
     switch (type) {
-        case Type::Int: return "int32";
-        case Type::UInt64: return "uint64";
-        case Type::String: return "string";
-        case Type::Unreadable: break;
+        case Type::Int:
+            return "int32";
+        case Type::UInt64:
+            return "uint64";
+        case Type::String:
+            return "string";
+        case Type::Unreadable:
+            break;
     }
     return "unknown";
 }
@@ -128,12 +143,16 @@ bool readAttributes(int file, const std::string& path, bool isGroup,
                     std::vector<AttributeValue>& out) {
     out.clear();
     std::vector<std::string> names;
-    if (!listAttributes(file, path, names)) return false;
-    if (names.empty()) return true;
+    if (!listAttributes(file, path, names))
+        return false;
+    if (names.empty())
+        return true;
     ObjectHandle object(isGroup ? QMXLopenGroup(file, path.c_str())
                                 : QMXLopenDataset(file, path.c_str()));
-    if (!object.valid()) return false;
-    for (const std::string& name : names) out.push_back(readOne(object.get(), name));
+    if (!object.valid())
+        return false;
+    for (const std::string& name : names)
+        out.push_back(readOne(object.get(), name));
     return true;
 }
 

@@ -29,7 +29,8 @@ bool viaDesignDAO(const std::string& group, int kind) {
 }
 
 std::unique_ptr<QMXBlobDAO> daoFor(int kind) {
-    if (kind == QMXL_KIND_STRING) return std::make_unique<QMXStringDataDAO>();
+    if (kind == QMXL_KIND_STRING)
+        return std::make_unique<QMXStringDataDAO>();
     return std::make_unique<QMXOpaqueDataDAO>();
 }
 
@@ -45,17 +46,18 @@ std::string libraryName(const std::string& name) {
 
 void requireAddressable(const std::string& file, const std::string& path, const std::string& name) {
     if (name.empty() || libraryName(name) != name)
-        throw Failure(file + ": " + path + ": the library cannot address an object named '" +
-                      name + "' (it trims leading and trailing '/' and '.')");
+        throw Failure(file + ": " + path + ": the library cannot address an object named '" + name +
+                      "' (it trims leading and trailing '/' and '.')");
 }
 
 SerializationTransferObject readBlob(const Container& container, const std::string& group,
                                      const std::string& name, int kind) {
     // The DAO sizes its buffer from the stored size, which a damaged file can inflate.
     long long size = 0;
-    const int rc = kind == QMXL_KIND_STRING
-                       ? QMXLgetSizeOfStringDataset(container.file(), group.c_str(), name.c_str(), &size)
-                       : QMXLgetSizeOfOpaqueData(container.file(), group.c_str(), name.c_str(), &size);
+    const int rc =
+        kind == QMXL_KIND_STRING
+            ? QMXLgetSizeOfStringDataset(container.file(), group.c_str(), name.c_str(), &size)
+            : QMXLgetSizeOfOpaqueData(container.file(), group.c_str(), name.c_str(), &size);
     if (rc >= 0 && static_cast<unsigned long long>(size) > plausibleReadLimit(container.path()))
         throw Failure("claims " + std::to_string(size) +
                       " bytes, more than this file can hold (damaged?)");

@@ -75,9 +75,9 @@ void Walk::run(bool native, std::size_t firstEntry) {
     checkFormat(native);
 
     Inspector inspector(*m_container);
-    const std::vector<Node> nodes = listTree(
-        m_container->file(), "/", inspector.kindOf("/"),
-        [this](const std::string& path, const std::string& what) { problem(path, what); });
+    const std::vector<Node> nodes =
+        listTree(m_container->file(), "/", inspector.kindOf("/"),
+                 [this](const std::string& path, const std::string& what) { problem(path, what); });
     m_observer.started(nodes.size());
     for (std::size_t i = firstEntry; i < nodes.size(); ++i) {
         m_observer.entering(i, nodes[i].path);
@@ -115,9 +115,11 @@ void Walk::checkChecksumsMarker() {
 
 void Walk::countChecksum(const Node& node) {
     ObjectHandle dataset(QMXLopenDataset(m_container->file(), node.path.c_str()));
-    if (!dataset.valid()) return;
+    if (!dataset.valid())
+        return;
     ++m_items;
-    if (QMXLhasAttribute(dataset.get(), kChecksumAttribute) == 1) ++m_checksummed;
+    if (QMXLhasAttribute(dataset.get(), kChecksumAttribute) == 1)
+        ++m_checksummed;
 }
 
 void Walk::checkFormat(bool native) {
@@ -125,20 +127,25 @@ void Walk::checkFormat(bool native) {
     // A root whose attributes cannot be trusted counts as marked; that problem is reported
     // with the root's entry.
     m_marked = QMXLhasAttribute(file, kChecksumsMarker) != 0;
-    if (!native && QMXLisQMZFileNoLock(file) != 1) problem("/", "container marker missing");
+    if (!native && QMXLisQMZFileNoLock(file) != 1)
+        problem("/", "container marker missing");
     QMXBlobDAO blobs;
     m_container->bind(blobs);
     int version = 0;
     int library = 0;
-    if (blobs.getQMVersionOfLibrary(library)) m_result.libraryVersion = library;
+    if (blobs.getQMVersionOfLibrary(library))
+        m_result.libraryVersion = library;
     if (!blobs.getQMVersion(version)) {
         // A plain HDF5 file has no container version to hold.
-        if (native) warning("/", "no format version (a plain HDF5 file)");
-        else problem("/", "format version unreadable: " + fileLibraryError());
+        if (native)
+            warning("/", "no format version (a plain HDF5 file)");
+        else
+            problem("/", "format version unreadable: " + fileLibraryError());
         return;
     }
     m_result.formatVersion = version;
-    if (version < 1) problem("/", "format version " + std::to_string(version) + " is not valid");
+    if (version < 1)
+        problem("/", "format version " + std::to_string(version) + " is not valid");
     else if (m_result.libraryVersion && version > library)
         problem("/", "format version " + std::to_string(version) +
                          " is newer than this library's " + std::to_string(library));
@@ -158,38 +165,58 @@ void Walk::checkEntry(const Node& node) {
     }
     // Bookkeeping and shapes are attributes: not read again once they failed their checksum.
     const bool intact = checkAttributes(node);
-    if (!node.isGroup()) countChecksum(node);
+    if (!node.isGroup())
+        countChecksum(node);
     switch (node.kind) {
-        case QMXL_KIND_GROUP: ++m_result.groups; break;
-        case QMXL_KIND_OBJECT_GROUP: ++m_result.groups; if (intact) checkObjectGroup(node); break;
+        case QMXL_KIND_GROUP:
+            ++m_result.groups;
+            break;
+        case QMXL_KIND_OBJECT_GROUP:
+            ++m_result.groups;
+            if (intact)
+                checkObjectGroup(node);
+            break;
         case QMXL_KIND_OPAQUE:
-        case QMXL_KIND_STRING: ++m_result.objects; checkBlob(node); break;
+        case QMXL_KIND_STRING:
+            ++m_result.objects;
+            checkBlob(node);
+            break;
         case QMXL_KIND_TYPED:
-        case QMXL_KIND_COMPOUND: ++m_result.vectors; if (intact) checkVector(node); break;
-        default: break;
+        case QMXL_KIND_COMPOUND:
+            ++m_result.vectors;
+            if (intact)
+                checkVector(node);
+            break;
+        default:
+            break;
     }
 }
 
 // HDF5 decodes the whole header (as h5dump and h5py's visit do) and the attributes match their
 // checksum; otherwise one problem says so instead of one per attribute.
 bool Walk::objectIntact(const Node& node) {
-    if (QMXLverifyObject(m_container->file(), node.path.c_str()) == 1) return true;
+    if (QMXLverifyObject(m_container->file(), node.path.c_str()) == 1)
+        return true;
     problem(node.path, fileLibraryError());
     return false;
 }
 
 // False when the attributes cannot be trusted.
 bool Walk::checkAttributes(const Node& node) {
-    if (!objectIntact(node)) return false;
+    if (!objectIntact(node))
+        return false;
     std::vector<AttributeValue> attributes;
     if (!readAttributes(m_container->file(), node.path, node.isGroup(), attributes)) {
         problem(node.path, "attributes cannot be read: " + fileLibraryError());
         return false;
     }
     for (const AttributeValue& a : attributes) {
-        if (a.type != AttributeValue::Type::Unreadable) continue;
-        if (isLibraryAttribute(a.name)) problem(node.path, "attribute \"" + a.name + "\" cannot be read");
-        else warning(node.path, "attribute \"" + a.name + "\" has a type the tool cannot show");
+        if (a.type != AttributeValue::Type::Unreadable)
+            continue;
+        if (isLibraryAttribute(a.name))
+            problem(node.path, "attribute \"" + a.name + "\" cannot be read");
+        else
+            warning(node.path, "attribute \"" + a.name + "\" has a type the tool cannot show");
     }
     return true;
 }
@@ -225,7 +252,8 @@ void Walk::checkBlob(const Node& node) {
         problem(node.path, "the library cannot address an object of this name");
         return;
     }
-    const SerializationTransferObject object = readBlob(*m_container, node.parent, node.name, node.kind);
+    const SerializationTransferObject object =
+        readBlob(*m_container, node.parent, node.name, node.kind);
     m_result.bytesRead += object.getBuffer() ? object.getBuffer()->size() : 0;
 }
 
@@ -242,8 +270,10 @@ void Walk::checkVector(const Node& node) {
             const bool hasCols = QMXLhasAttribute(dataset.get(), "Cols") == 1;
             int rows = 0;
             int cols = 0;
-            if (hasRows) QMXLreadAttribute(dataset.get(), "Rows", &rows);
-            if (hasCols) QMXLreadAttribute(dataset.get(), "Cols", &cols);
+            if (hasRows)
+                QMXLreadAttribute(dataset.get(), "Rows", &rows);
+            if (hasCols)
+                QMXLreadAttribute(dataset.get(), "Cols", &cols);
             if ((hasRows || hasCols) && (rows < 1 || cols < 1))
                 problem(node.path, "invalid array shape: \"Rows\" " +
                                        (hasRows ? std::to_string(rows) : std::string("missing")) +
@@ -255,9 +285,9 @@ void Walk::checkVector(const Node& node) {
     m_container->bind(readers.vectors);
     m_container->bind(readers.arrays);
     try {
-        const VectorData v = readVector(readers, m_container->file(), node.parent, node.name,
-                                        node.kind == QMXL_KIND_COMPOUND,
-                                        plausibleReadLimit(m_file));
+        const VectorData v =
+            readVector(readers, m_container->file(), node.parent, node.name,
+                       node.kind == QMXL_KIND_COMPOUND, plausibleReadLimit(m_file));
         m_result.bytesRead += v.bytes.size();
     } catch (const Failure& e) {
         // readVector names the vector itself.
@@ -271,11 +301,14 @@ void Walk::checkVector(const Node& node) {
 
 std::size_t CheckResult::problems() const {
     std::size_t n = 0;
-    for (const CheckFinding& f : findings) n += f.warning ? 0 : 1;
+    for (const CheckFinding& f : findings)
+        n += f.warning ? 0 : 1;
     return n;
 }
 
-std::size_t CheckResult::warnings() const { return findings.size() - problems(); }
+std::size_t CheckResult::warnings() const {
+    return findings.size() - problems();
+}
 
 CheckResult checkContainer(const std::string& file, bool native, CheckObserver& observer,
                            std::size_t firstEntry) {

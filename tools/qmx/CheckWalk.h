@@ -12,9 +12,9 @@
 namespace Quellmar::qmx {
 
 struct CheckFinding {
-    std::string path;     // where in the file; "/" for the file as a whole
+    std::string path;  // where in the file; "/" for the file as a whole
     std::string message;
-    bool warning = false; // unusual but readable; does not fail the check
+    bool warning = false;  // unusual but readable; does not fail the check
 };
 
 struct CheckResult {

@@ -10,20 +10,27 @@
 namespace Quellmar::qmx {
 namespace {
 
-std::string key(const OptionSpec& o) { return o.longName.empty() ? o.shortName : o.longName; }
+std::string key(const OptionSpec& o) {
+    return o.longName.empty() ? o.shortName : o.longName;
+}
 
 // CLI11 wants "-o,--output" in one string.
 std::string cliNames(const OptionSpec& o) {
-    if (o.shortName.empty()) return o.longName;
-    if (o.longName.empty()) return o.shortName;
+    if (o.shortName.empty())
+        return o.longName;
+    if (o.longName.empty())
+        return o.shortName;
     return o.shortName + "," + o.longName;
 }
 
 std::string optionNames(const CLI::Option& option) {
     std::string names;
-    for (const std::string& s : option.get_snames()) names += (names.empty() ? "-" : ", -") + s;
-    for (const std::string& l : option.get_lnames()) names += (names.empty() ? "--" : ", --") + l;
-    if (option.get_expected_max() > 0) names += " " + option.get_type_name();
+    for (const std::string& s : option.get_snames())
+        names += (names.empty() ? "-" : ", -") + s;
+    for (const std::string& l : option.get_lnames())
+        names += (names.empty() ? "--" : ", --") + l;
+    if (option.get_expected_max() > 0)
+        names += " " + option.get_type_name();
     return names;
 }
 
@@ -103,11 +110,14 @@ Args::Args(const Command& command, const std::vector<std::string>& argv) {
         throw UsageError("too many operands; expected " + std::string(command.operands));
 }
 
-bool Args::has(const std::string& longName) const { return m_options.count(longName) != 0; }
+bool Args::has(const std::string& longName) const {
+    return m_options.count(longName) != 0;
+}
 
 std::optional<std::string> Args::value(const std::string& longName) const {
     const auto it = m_options.find(longName);
-    if (it == m_options.end()) return std::nullopt;
+    if (it == m_options.end())
+        return std::nullopt;
     return it->second;
 }
 
@@ -116,8 +126,8 @@ std::string Args::positionalOr(std::size_t i, const std::string& fallback) const
 }
 
 const std::vector<Command>& commands() {
-    static const std::vector<Command> table = {lsCommand(),    getCommand(),     putCommand(),
-                                               catCommand(),   checkCommand(),   compactCommand(),
+    static const std::vector<Command> table = {lsCommand(),      getCommand(),   putCommand(),
+                                               catCommand(),     checkCommand(), compactCommand(),
                                                versionCommand(), sealCommand(),  demoCommand()};
     return table;
 }

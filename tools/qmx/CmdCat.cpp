@@ -14,9 +14,11 @@ namespace Quellmar::qmx {
 namespace {
 
 std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\n") == std::string::npos) return text;
+    if (text.find_first_of(",\"\n") == std::string::npos)
+        return text;
     std::string out = "\"";
-    for (const char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    for (const char c : text)
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
     return out + "\"";
 }
 
@@ -28,7 +30,8 @@ void printTyped(const VectorData& v, bool csv) {
     for (int r = 0; r < v.info.rows; ++r) {
         line.clear();
         for (int c = 0; c < v.info.cols; ++c, ++k) {
-            if (c) line += separator;
+            if (c)
+                line += separator;
             line += formatElement(v.readType, v.bytes.data() + k * size);
         }
         std::cout << line << '\n';
@@ -41,7 +44,8 @@ void printCompound(const VectorData& v, bool csv, bool isArray) {
         std::string header = isArray ? "row,col" : "";
         for (const CompoundMember& m : v.members) {
             for (unsigned long long i = 0; i < m.count; ++i) {
-                if (!header.empty()) header += ',';
+                if (!header.empty())
+                    header += ',';
                 header += csvField(m.count == 1 ? m.name : m.name + "[" + std::to_string(i) + "]");
             }
         }
@@ -59,11 +63,13 @@ void printCompound(const VectorData& v, bool csv, bool isArray) {
             // An array member's elements become columns of their own in CSV.
             if (csv)
                 for (char& c : f)
-                    if (c == ' ') c = ',';
+                    if (c == ' ')
+                        c = ',';
             cells.push_back(std::move(f));
         }
         std::string line;
-        for (std::size_t i = 0; i < cells.size(); ++i) line += (i ? (csv ? "," : "\t") : "") + cells[i];
+        for (std::size_t i = 0; i < cells.size(); ++i)
+            line += (i ? (csv ? "," : "\t") : "") + cells[i];
         std::cout << line << '\n';
     }
 }
@@ -77,11 +83,14 @@ int runCat(const Args& args) {
     Container container(file, Access::Read, args.has("--native"));
     Inspector inspector(container);
     const int kind = inspector.kindOf(path);
-    if (kind == kNoEntry) throw Failure(file + ": " + path + ": no such vector or array");
-    if (kind == QMXL_KIND_UNKNOWN) throw Failure(file + ": " + path + ": cannot be opened (damaged?)");
+    if (kind == kNoEntry)
+        throw Failure(file + ": " + path + ": no such vector or array");
+    if (kind == QMXL_KIND_UNKNOWN)
+        throw Failure(file + ": " + path + ": cannot be opened (damaged?)");
     if (kind != QMXL_KIND_TYPED && kind != QMXL_KIND_COMPOUND)
-        throw Failure(file + ": " + path + ": is " + kindPhrase(kind) + ", not a vector" +
-                      (kind == QMXL_KIND_OPAQUE || kind == QMXL_KIND_STRING ? " (use 'qmx get')" : ""));
+        throw Failure(
+            file + ": " + path + ": is " + kindPhrase(kind) + ", not a vector" +
+            (kind == QMXL_KIND_OPAQUE || kind == QMXL_KIND_STRING ? " (use 'qmx get')" : ""));
     requireAddressable(file, path, name);
     crashGuardAt(path);
 
@@ -96,8 +105,10 @@ int runCat(const Args& args) {
     } catch (const Failure& e) {
         throw Failure(file + ": " + e.what());
     }
-    if (kind == QMXL_KIND_COMPOUND) printCompound(v, args.has("--csv"), d.isArray);
-    else printTyped(v, args.has("--csv"));
+    if (kind == QMXL_KIND_COMPOUND)
+        printCompound(v, args.has("--csv"), d.isArray);
+    else
+        printTyped(v, args.has("--csv"));
     return kExitOk;
 }
 
@@ -107,7 +118,8 @@ Command catCommand() {
     return {"cat",
             "FILE PATH NAME",
             "Print a vector or array as text, one row a line.",
-            "PATH is the group holding the vector (\"results\" or \"/results/mesh\"), NAME the vector.\n"
+            "PATH is the group holding the vector (\"results\" or \"/results/mesh\"), NAME the "
+            "vector.\n"
             "Numbers are written so that they read back to the same value. A vector prints one\n"
             "element a line, an array one row a line. Records of a compound vector print one a\n"
             "line, members separated by tabs (array members by spaces); records of a compound\n"

@@ -95,10 +95,10 @@ void writeVectors(const Container& c) {
     vectors.create("results", "ids", VT_UINT64, 4, ids);
 
     QMXClassComposer sample(sizeof(Sample));
-    sample & triad{"id", offsetof(Sample, id), ClassMemberTypes::MT_INT32}
-           & quartet{"position", offsetof(Sample, position), ClassMemberTypes::MT_DOUBLE, 3}
-           & triad{"weight", offsetof(Sample, weight), ClassMemberTypes::MT_FLOAT}
-           & triad{"flag", offsetof(Sample, flag), ClassMemberTypes::MT_UINT8};
+    sample& triad{"id", offsetof(Sample, id), ClassMemberTypes::MT_INT32} &
+        quartet{"position", offsetof(Sample, position), ClassMemberTypes::MT_DOUBLE, 3} &
+        triad{"weight", offsetof(Sample, weight), ClassMemberTypes::MT_FLOAT} &
+        triad{"flag", offsetof(Sample, flag), ClassMemberTypes::MT_UINT8};
     const Sample samples[4] = {{1, {0.0, 0.0, 0.0}, 1.5f, 1},
                                {2, {1.0, 0.0, 0.5}, 2.25f, 0},
                                {3, {1.0, 1.0, 0.5}, 0.75f, 1},
@@ -113,8 +113,8 @@ void writeVectors(const Container& c) {
     arrays.create("results/mesh", "connectivity", VT_INT32, 2, 3, connectivity);
 
     QMXClassComposer cell(sizeof(Cell));
-    cell & triad{"material", offsetof(Cell, material), ClassMemberTypes::MT_INT16}
-         & triad{"volume", offsetof(Cell, volume), ClassMemberTypes::MT_DOUBLE};
+    cell& triad{"material", offsetof(Cell, material), ClassMemberTypes::MT_INT16} &
+        triad{"volume", offsetof(Cell, volume), ClassMemberTypes::MT_DOUBLE};
     const Cell cells[2][2] = {{{1, 0.5}, {1, 0.25}}, {{2, 0.125}, {3, 1.0}}};
     arrays.create("results/mesh", "cells", cell, 2, 2, cells);
 }
@@ -122,8 +122,7 @@ void writeVectors(const Container& c) {
 int runDemo(const Args& args) {
     const std::string& file = args.positional(0);
     {
-        Container container(file, args.has("--force") ? Access::Replace : Access::Create,
-                            false);
+        Container container(file, args.has("--force") ? Access::Replace : Access::Create, false);
         try {
             writeObjects(container);
             writeVectors(container);
@@ -143,16 +142,17 @@ int runDemo(const Args& args) {
 }  // namespace
 
 Command demoCommand() {
-    return {"demo",
-            "FILE",
-            "Write a sample container to look at with the other commands.",
-            "Creates FILE with two object groups carrying bookkeeping attributes, opaque and string\n"
-            "objects, a design object in \"/Design\", typed vectors, arrays, a compound vector and\n"
-            "a compound array. An existing FILE is kept unless --force is given.",
-            {{"-f", "--force", "", "replace FILE when it exists"}, verboseOption()},
-            1,
-            1,
-            runDemo};
+    return {
+        "demo",
+        "FILE",
+        "Write a sample container to look at with the other commands.",
+        "Creates FILE with two object groups carrying bookkeeping attributes, opaque and string\n"
+        "objects, a design object in \"/Design\", typed vectors, arrays, a compound vector and\n"
+        "a compound array. An existing FILE is kept unless --force is given.",
+        {{"-f", "--force", "", "replace FILE when it exists"}, verboseOption()},
+        1,
+        1,
+        runDemo};
 }
 
 }  // namespace Quellmar::qmx

@@ -23,13 +23,14 @@ int runGet(const Args& args) {
     Container container(file, Access::Read, args.has("--native"));
     Inspector inspector(container);
     const int kind = inspector.kindOf(path);
-    if (kind == kNoEntry) throw Failure(file + ": " + path + ": no such object");
-    if (kind == QMXL_KIND_UNKNOWN) throw Failure(file + ": " + path + ": cannot be opened (damaged?)");
+    if (kind == kNoEntry)
+        throw Failure(file + ": " + path + ": no such object");
+    if (kind == QMXL_KIND_UNKNOWN)
+        throw Failure(file + ": " + path + ": cannot be opened (damaged?)");
     if (kind != QMXL_KIND_OPAQUE && kind != QMXL_KIND_STRING)
-        throw Failure(file + ": " + path + ": is " + kindPhrase(kind) +
-                      ", not an object" + (kind == QMXL_KIND_TYPED || kind == QMXL_KIND_COMPOUND
-                                               ? " (use 'qmx cat')"
-                                               : ""));
+        throw Failure(
+            file + ": " + path + ": is " + kindPhrase(kind) + ", not an object" +
+            (kind == QMXL_KIND_TYPED || kind == QMXL_KIND_COMPOUND ? " (use 'qmx cat')" : ""));
     requireAddressable(file, path, name);
     crashGuardAt(path);
 
@@ -47,29 +48,32 @@ int runGet(const Args& args) {
         return kExitOk;
     }
     std::ofstream target(*out, std::ios::binary | std::ios::trunc);
-    if (!target) throw Failure(*out + ": cannot write: " + std::strerror(errno));
+    if (!target)
+        throw Failure(*out + ": cannot write: " + std::strerror(errno));
     target.write(reinterpret_cast<const char*>(bytes.data()),
                  static_cast<std::streamsize>(bytes.size()));
     target.close();
-    if (!target) throw Failure(*out + ": write failed: " + std::strerror(errno));
+    if (!target)
+        throw Failure(*out + ": write failed: " + std::strerror(errno));
     return kExitOk;
 }
 
 }  // namespace
 
 Command getCommand() {
-    return {"get",
-            "FILE GROUP NAME",
-            "Write the bytes of one object to standard output or a file.",
-            "GROUP is the object group (\"models\", \"/models\" or \"a/b\"; \"Design\" for the design\n"
-            "group) and NAME the object. Opaque objects and string objects are written exactly as\n"
-            "stored, without any terminator added.",
-            {{"-o", "--output", "OUT", "write to OUT instead of standard output"},
-             nativeOption(),
-             verboseOption()},
-            3,
-            3,
-            runGet};
+    return {
+        "get",
+        "FILE GROUP NAME",
+        "Write the bytes of one object to standard output or a file.",
+        "GROUP is the object group (\"models\", \"/models\" or \"a/b\"; \"Design\" for the design\n"
+        "group) and NAME the object. Opaque objects and string objects are written exactly as\n"
+        "stored, without any terminator added.",
+        {{"-o", "--output", "OUT", "write to OUT instead of standard output"},
+         nativeOption(),
+         verboseOption()},
+        3,
+        3,
+        runGet};
 }
 
 }  // namespace Quellmar::qmx

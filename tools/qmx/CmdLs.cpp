@@ -33,7 +33,8 @@ Prefixes treePrefixes(const std::vector<Entry>& entries) {
     std::vector<bool> seenAt;
     for (std::size_t i = n; i-- > 0;) {
         const auto d = static_cast<std::size_t>(entries[i].node.depth);
-        if (seenAt.size() <= d) seenAt.resize(d + 1, false);
+        if (seenAt.size() <= d)
+            seenAt.resize(d + 1, false);
         hasNextSibling[i] = seenAt[d];
         seenAt[d] = true;
         seenAt.resize(d + 1);
@@ -45,7 +46,8 @@ Prefixes treePrefixes(const std::vector<Entry>& entries) {
         open.resize(d + 1);
         open[d] = hasNextSibling[i];
         std::string bars;
-        for (std::size_t level = 1; level < d; ++level) bars += open[level] ? "|   " : "    ";
+        for (std::size_t level = 1; level < d; ++level)
+            bars += open[level] ? "|   " : "    ";
         const bool hasChild = i + 1 < n && entries[i + 1].node.depth > entries[i].node.depth;
         p.branch.push_back(d == 0 ? "" : bars + (hasNextSibling[i] ? "|-- " : "`-- "));
         p.under.push_back((d == 0 ? "" : bars + (hasNextSibling[i] ? "|   " : "    ")) +
@@ -57,7 +59,8 @@ Prefixes treePrefixes(const std::vector<Entry>& entries) {
 void printText(const std::string& file, const std::optional<int>& version,
                const std::vector<Entry>& entries, bool longFormat) {
     std::cout << file;
-    if (version) std::cout << " (format version " << *version << ")";
+    if (version)
+        std::cout << " (format version " << *version << ")";
     std::cout << "\n";
     const Prefixes prefixes = treePrefixes(entries);
     std::vector<std::string> left;
@@ -73,9 +76,11 @@ void printText(const std::string& file, const std::optional<int>& version,
         std::cout << left[i];
         std::cout << std::string(left[i].size() < width ? width - left[i].size() : 2, ' ')
                   << entries[i].description.summary() << "\n";
-        if (!longFormat) continue;
+        if (!longFormat)
+            continue;
         const std::string& indent = prefixes.under[i];
-        if (!entries[i].attributesReadable) std::cout << indent << "(attributes unreadable)\n";
+        if (!entries[i].attributesReadable)
+            std::cout << indent << "(attributes unreadable)\n";
         for (const AttributeValue& a : entries[i].attributes)
             std::cout << indent << "@" << a.name << " = " << a.display() << "\n";
     }
@@ -85,10 +90,18 @@ Json attributesJson(const std::vector<AttributeValue>& attributes) {
     Json out = Json::object();
     for (const AttributeValue& a : attributes) {
         switch (a.type) {
-            case AttributeValue::Type::Int: out[a.name] = a.integer; break;
-            case AttributeValue::Type::UInt64: out[a.name] = a.unsignedInteger; break;
-            case AttributeValue::Type::String: out[a.name] = a.text; break;
-            case AttributeValue::Type::Unreadable: out[a.name] = nullptr; break;
+            case AttributeValue::Type::Int:
+                out[a.name] = a.integer;
+                break;
+            case AttributeValue::Type::UInt64:
+                out[a.name] = a.unsignedInteger;
+                break;
+            case AttributeValue::Type::String:
+                out[a.name] = a.text;
+                break;
+            case AttributeValue::Type::Unreadable:
+                out[a.name] = nullptr;
+                break;
         }
     }
     return out;
@@ -100,9 +113,12 @@ void printJson(const std::string& file, const std::optional<int>& version,
     for (const Entry& e : entries) {
         const Description& d = e.description;
         Json o = {{"path", e.node.path}, {"kind", d.label}};
-        if (d.design) o["design"] = true;
-        if (d.version) o["version"] = *d.version;
-        if (d.bytes >= 0) o["bytes"] = d.bytes;
+        if (d.design)
+            o["design"] = true;
+        if (d.version)
+            o["version"] = *d.version;
+        if (d.bytes >= 0)
+            o["bytes"] = d.bytes;
         if (d.rows >= 0) {
             if (d.isArray) {
                 o["rows"] = d.rows;
@@ -120,11 +136,15 @@ void printJson(const std::string& file, const std::optional<int>& version,
                 o["members"] = std::move(members);
             }
         }
-        if (!d.problem.empty()) o["problem"] = d.problem;
-        if (longFormat) o["attributes"] = attributesJson(e.attributes);
+        if (!d.problem.empty())
+            o["problem"] = d.problem;
+        if (longFormat)
+            o["attributes"] = attributesJson(e.attributes);
         objects.push_back(std::move(o));
     }
-    writeJson(std::cout, {{"file", file}, {"formatVersion", orNull(version)}, {"objects", std::move(objects)}});
+    writeJson(
+        std::cout,
+        {{"file", file}, {"formatVersion", orNull(version)}, {"objects", std::move(objects)}});
 }
 
 int runLs(const Args& args) {
@@ -135,7 +155,8 @@ int runLs(const Args& args) {
     Inspector inspector(container);
 
     const int startKind = inspector.kindOf(start);
-    if (startKind == kNoEntry) throw Failure(path + ": " + start + ": no such group or object");
+    if (startKind == kNoEntry)
+        throw Failure(path + ": " + start + ": no such group or object");
 
     int problems = 0;
     const auto onProblem = [&](const std::string& where, const std::string& what) {
@@ -160,10 +181,13 @@ int runLs(const Args& args) {
     QMXBlobDAO blobs;
     container.bind(blobs);
     std::optional<int> version;
-    if (int v = 0; blobs.getQMVersion(v)) version = v;
+    if (int v = 0; blobs.getQMVersion(v))
+        version = v;
 
-    if (args.has("--json")) printJson(path, version, entries, longFormat);
-    else printText(path, version, entries, longFormat);
+    if (args.has("--json"))
+        printJson(path, version, entries, longFormat);
+    else
+        printText(path, version, entries, longFormat);
     return problems ? kExitProblem : kExitOk;
 }
 

@@ -18,22 +18,27 @@ std::shared_ptr<SerializationTransferObject::Buffer> readInput(const std::string
     auto buffer = std::make_shared<SerializationTransferObject::Buffer>();
     if (source == "-") {
         buffer->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        if (std::cin.bad()) throw Failure("error reading standard input");
+        if (std::cin.bad())
+            throw Failure("error reading standard input");
         return buffer;
     }
     std::ifstream in(source, std::ios::binary);
-    if (!in) throw Failure(source + ": " + std::strerror(errno));
+    if (!in)
+        throw Failure(source + ": " + std::strerror(errno));
     buffer->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) throw Failure(source + ": read error");
+    if (in.bad())
+        throw Failure(source + ": read error");
     return buffer;
 }
 
 int parseVersion(const std::optional<std::string>& text) {
-    if (!text) return 1;
+    if (!text)
+        return 1;
     try {
         std::size_t used = 0;
         const long v = std::stol(*text, &used);
-        if (used == text->size() && v >= 0 && v <= 0x7fffffff) return static_cast<int>(v);
+        if (used == text->size() && v >= 0 && v <= 0x7fffffff)
+            return static_cast<int>(v);
     } catch (const std::exception&) {
     }
     throw UsageError("--group-version needs a number from 0 to 2147483647, not '" + *text + "'");
@@ -46,19 +51,22 @@ int runPut(const Args& args) {
     const std::string source = args.positionalOr(3, "-");
     const int groupVersion = parseVersion(args.value("--group-version"));
     const std::string path = joinPath(group, name);
-    if (group == "/") throw UsageError("GROUP must name an object group, not the root");
+    if (group == "/")
+        throw UsageError("GROUP must name an object group, not the root");
     requireAddressable(file, path, name);
 
     const auto bytes = readInput(source);
     // The library refuses to read a 0-byte object back, so none is stored.
     if (bytes->empty())
-        throw Failure(file + ": " + path + ": refusing to store an empty object (it could not be read back)");
+        throw Failure(file + ": " + path +
+                      ": refusing to store an empty object (it could not be read back)");
 
     Container container(file, Access::Write, args.has("--native"));
     Inspector inspector(container);
     const int groupKind = inspector.kindOf(group);
     if (groupKind != kNoEntry && groupKind != QMXL_KIND_OBJECT_GROUP)
-        throw Failure(file + ": " + group + ": is " + kindPhrase(groupKind) + ", not an object group");
+        throw Failure(file + ": " + group + ": is " + kindPhrase(groupKind) +
+                      ", not an object group");
 
     const int existing = groupKind == kNoEntry ? kNoEntry : inspector.kindOf(path);
     int kind = args.has("--string") ? QMXL_KIND_STRING : QMXL_KIND_OPAQUE;
@@ -79,27 +87,28 @@ int runPut(const Args& args) {
         container.revert();
         throw;
     }
-    std::cout << (existing == kNoEntry ? "created " : "replaced ") << path << ": "
-              << bytes->size() << " bytes (" << kindName(kind) << ")\n";
+    std::cout << (existing == kNoEntry ? "created " : "replaced ") << path << ": " << bytes->size()
+              << " bytes (" << kindName(kind) << ")\n";
     return kExitOk;
 }
 
 }  // namespace
 
 Command putCommand() {
-    return {"put",
-            "FILE GROUP NAME [IN]",
-            "Store or replace one object from a file or standard input.",
-            "Reads IN (standard input when IN is missing or \"-\") and stores it as the object NAME\n"
-            "of the object group GROUP. A missing object group is created with \"Version\" set to\n"
-            "--group-version. An existing object is replaced and keeps its kind.",
-            {{"", "--string", "", "store a new object as a string dataset (default: opaque)"},
-             {"", "--group-version", "N", "\"Version\" of a newly created object group (default 1)"},
-             nativeOption(),
-             verboseOption()},
-            3,
-            4,
-            runPut};
+    return {
+        "put",
+        "FILE GROUP NAME [IN]",
+        "Store or replace one object from a file or standard input.",
+        "Reads IN (standard input when IN is missing or \"-\") and stores it as the object NAME\n"
+        "of the object group GROUP. A missing object group is created with \"Version\" set to\n"
+        "--group-version. An existing object is replaced and keeps its kind.",
+        {{"", "--string", "", "store a new object as a string dataset (default: opaque)"},
+         {"", "--group-version", "N", "\"Version\" of a newly created object group (default 1)"},
+         nativeOption(),
+         verboseOption()},
+        3,
+        4,
+        runPut};
 }
 
 }  // namespace Quellmar::qmx

@@ -18,8 +18,10 @@ namespace {
 // that does not match, an unreadable header, a damaged index) is damage, and sealing it would
 // make it read as intact.
 bool onlyMissingChecksum(const CheckFinding& finding) {
-    return finding.message.find("(the checksum attribute is missing: the item is damaged)") != std::string::npos ||
-           finding.message.find("(the attribute checksum is missing: the object's attributes are damaged)") !=
+    return finding.message.find("(the checksum attribute is missing: the item is damaged)") !=
+               std::string::npos ||
+           finding.message.find(
+               "(the attribute checksum is missing: the object's attributes are damaged)") !=
                std::string::npos;
 }
 
@@ -28,8 +30,11 @@ class Quiet : public CheckObserver {};
 CheckResult check(const std::string& file) {
     Quiet observer;
     // A damaged file can crash HDF5: the check runs in a child, as 'qmx check' does.
-    return runIsolated([&](std::size_t first, CheckObserver& child) { return checkContainer(file, false, child, first); },
-                       observer, IsolationLimits{});
+    return runIsolated(
+        [&](std::size_t first, CheckObserver& child) {
+            return checkContainer(file, false, child, first);
+        },
+        observer, IsolationLimits{});
 }
 
 struct Sealed {
@@ -42,10 +47,13 @@ Sealed sealAll(const std::string& file) {
     Sealed sealed;
     std::string listingProblem;
     const std::vector<Node> nodes =
-        listTree(container.file(), "/", QMXL_KIND_GROUP, [&](const std::string& path, const std::string& problem) {
-            if (listingProblem.empty()) listingProblem = path + ": " + problem;
-        });
-    if (!listingProblem.empty()) throw Failure(file + ": " + listingProblem + "; nothing sealed");
+        listTree(container.file(), "/", QMXL_KIND_GROUP,
+                 [&](const std::string& path, const std::string& problem) {
+                     if (listingProblem.empty())
+                         listingProblem = path + ": " + problem;
+                 });
+    if (!listingProblem.empty())
+        throw Failure(file + ": " + listingProblem + "; nothing sealed");
     for (const Node& node : nodes) {
         const int added = QMXLsealObject(container.file(), node.path.c_str());
         if (added < 0) {
@@ -57,7 +65,8 @@ Sealed sealAll(const std::string& file) {
             throw Failure(file + ": " + node.path + ": " + text);
         }
         sealed.checksums += added;
-        if (added > 0) ++sealed.objects;
+        if (added > 0)
+            ++sealed.objects;
     }
     container.flush();
     return sealed;
@@ -69,13 +78,18 @@ int runSeal(const Args& args) {
     std::size_t missing = 0;
     std::vector<const CheckFinding*> other;
     for (const CheckFinding& f : before.findings) {
-        if (f.warning) continue;
-        if (onlyMissingChecksum(f)) ++missing;
-        else other.push_back(&f);
+        if (f.warning)
+            continue;
+        if (onlyMissingChecksum(f))
+            ++missing;
+        else
+            other.push_back(&f);
     }
     if (!other.empty()) {
-        for (const CheckFinding* f : other) std::cout << file << ": " << f->path << ": " << f->message << "\n";
-        std::cout << file << ": not sealed: " << other.size() << " problem" << (other.size() == 1 ? "" : "s")
+        for (const CheckFinding* f : other)
+            std::cout << file << ": " << f->path << ": " << f->message << "\n";
+        std::cout << file << ": not sealed: " << other.size() << " problem"
+                  << (other.size() == 1 ? "" : "s")
                   << " besides missing checksums (run 'qmx check')\n";
         return kExitProblem;
     }
@@ -87,12 +101,13 @@ int runSeal(const Args& args) {
     const CheckResult after = check(file);
     if (after.problems() != 0) {
         for (const CheckFinding& f : after.findings)
-            if (!f.warning) std::cout << file << ": " << f.path << ": " << f.message << "\n";
+            if (!f.warning)
+                std::cout << file << ": " << f.path << ": " << f.message << "\n";
         throw Failure(file + ": still not sound after sealing");
     }
-    std::cout << file << ": sealed: " << sealed.checksums << " checksum" << (sealed.checksums == 1 ? "" : "s")
-              << " added to " << sealed.objects << " object" << (sealed.objects == 1 ? "" : "s")
-              << "; the file checks ok\n";
+    std::cout << file << ": sealed: " << sealed.checksums << " checksum"
+              << (sealed.checksums == 1 ? "" : "s") << " added to " << sealed.objects << " object"
+              << (sealed.objects == 1 ? "" : "s") << "; the file checks ok\n";
     return kExitOk;
 }
 

@@ -16,7 +16,8 @@ int runVersion(const Args& args) {
     container.bind(blobs);
     int version = 0;
     int library = 0;
-    if (!blobs.getQMVersion(version)) throw Failure(file + ": the format version cannot be read");
+    if (!blobs.getQMVersion(version))
+        throw Failure(file + ": the format version cannot be read");
     if (!blobs.getQMVersionOfLibrary(library))
         throw Failure(file + ": the library's format version cannot be read");
     if (!upgrade) {
@@ -32,7 +33,8 @@ int runVersion(const Args& args) {
         std::cout << file << ": format version " << version << " is already current\n";
         return kExitOk;
     }
-    if (!blobs.updateQMVersionToCurrent()) throw Failure(file + ": the format version could not be raised");
+    if (!blobs.updateQMVersionToCurrent())
+        throw Failure(file + ": the format version could not be raised");
     container.flush();
     int now = 0;
     if (!blobs.getQMVersion(now) || now != library)

@@ -18,8 +18,10 @@ struct MemberBuffers {
             QMXLreleaseStrings(count, names);
             QMXLreleaseArray(&names);
         }
-        if (types) QMXLreleaseArray(&types);
-        if (counts) QMXLreleaseArray(&counts);
+        if (types)
+            QMXLreleaseArray(&types);
+        if (counts)
+            QMXLreleaseArray(&counts);
     }
 };
 
@@ -32,7 +34,8 @@ bool compoundMembers(int file, const std::string& group, const std::string& name
     if (QMXLgetCompoundMembers(file, group.c_str(), name.c_str(), &b.count, &b.names, &b.types,
                                &b.counts) < 0)
         return false;
-    if (b.count < 0 || (b.count > 0 && (!b.names || !b.types || !b.counts))) return false;
+    if (b.count < 0 || (b.count > 0 && (!b.names || !b.types || !b.counts)))
+        return false;
     for (int i = 0; i < b.count; ++i) {
         CompoundMember m;
         m.name = b.names[i] ? b.names[i] : "";
@@ -46,9 +49,11 @@ bool compoundMembers(int file, const std::string& group, const std::string& name
 std::string describeMembers(const std::vector<CompoundMember>& members) {
     std::string out = "{";
     for (std::size_t i = 0; i < members.size(); ++i) {
-        if (i) out += ", ";
+        if (i)
+            out += ", ";
         out += members[i].name + ": " + elementTypeName(members[i].type);
-        if (members[i].count != 1) out += "[" + std::to_string(members[i].count) + "]";
+        if (members[i].count != 1)
+            out += "[" + std::to_string(members[i].count) + "]";
     }
     return out + "}";
 }
@@ -58,7 +63,8 @@ bool packedLayout(const std::vector<CompoundMember>& members, RecordLayout& layo
     for (const CompoundMember& m : members) {
         const std::size_t size = elementSize(m.type);
         // A foreign type or an absurd array count cannot be read into a record of ours.
-        if (size == 0 || m.count == 0 || m.count > (1u << 20)) return false;
+        if (size == 0 || m.count == 0 || m.count > (1u << 20))
+            return false;
         layout.offsets.push_back(layout.size);
         layout.size += size * static_cast<std::size_t>(m.count);
     }
@@ -84,7 +90,8 @@ std::vector<std::string> formatRecord(const std::vector<CompoundMember>& members
         const std::size_t size = elementSize(members[i].type);
         std::string field;
         for (unsigned long long k = 0; k < members[i].count; ++k) {
-            if (k) field += ' ';
+            if (k)
+                field += ' ';
             field += formatElement(members[i].type, record + layout.offsets[i] + k * size);
         }
         fields.push_back(field);

@@ -14,7 +14,7 @@ namespace Quellmar::qmx {
 
 struct CompoundMember {
     std::string name;
-    int type = -1;             // member type code (ClassMemberTypes numbers), -1 unknown
+    int type = -1;                 // member type code (ClassMemberTypes numbers), -1 unknown
     unsigned long long count = 1;  // elements of an array member, 1 for a scalar
 };
 

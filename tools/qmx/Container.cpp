@@ -22,8 +22,10 @@ bool hasHdf5Signature(const std::string& path, long long size) {
     for (long long offset = 0; offset + 8 <= size; offset = offset == 0 ? 512 : offset * 2) {
         char buf[8] = {};
         in.seekg(offset);
-        if (!in.read(buf, sizeof buf)) return false;
-        if (std::memcmp(buf, kHdf5Signature, sizeof buf) == 0) return true;
+        if (!in.read(buf, sizeof buf))
+            return false;
+        if (std::memcmp(buf, kHdf5Signature, sizeof buf) == 0)
+            return true;
     }
     return false;
 }
@@ -42,7 +44,8 @@ std::string explainRefusal(const std::string& path, bool native, const std::stri
     }
     if (!native && QMXLisQMZFileNoLock(probe.get()) == 0)
         return "a plain HDF5 file, not a QMZ container (use --native to open it)";
-    if (!logged.empty()) return logged;
+    if (!logged.empty())
+        return logged;
     const std::string why = fileLibraryError();
     return why.empty() ? thrown : thrown + ": " + why;
 }
@@ -52,16 +55,21 @@ std::string explainRefusal(const std::string& path, bool native, const std::stri
 void probeFile(const std::string& path, Access access) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        if ((access == Access::Create || access == Access::Replace) && errno == ENOENT) return;
+        if ((access == Access::Create || access == Access::Replace) && errno == ENOENT)
+            return;
         throw Failure(path + ": " + std::strerror(errno));
     }
-    if (access == Access::Create) throw Failure(path + ": already exists (use --force to replace it)");
+    if (access == Access::Create)
+        throw Failure(path + ": already exists (use --force to replace it)");
     if (access == Access::Replace) {
-        if (S_ISDIR(st.st_mode)) throw Failure(path + ": is a directory");
+        if (S_ISDIR(st.st_mode))
+            throw Failure(path + ": is a directory");
         return;
     }
-    if (S_ISDIR(st.st_mode)) throw Failure(path + ": is a directory");
-    if (!S_ISREG(st.st_mode)) throw Failure(path + ": not a regular file");
+    if (S_ISDIR(st.st_mode))
+        throw Failure(path + ": is a directory");
+    if (!S_ISREG(st.st_mode))
+        throw Failure(path + ": not a regular file");
     // The library refuses such a file; said here plainly rather than as an unreadable file.
     if (st.st_nlink > 1)
         throw Failure(path + ": has " + std::to_string(st.st_nlink) +
@@ -69,9 +77,11 @@ void probeFile(const std::string& path, Access access) {
                       "from the others)");
     {
         std::ifstream in(path, std::ios::binary);
-        if (!in) throw Failure(path + ": cannot read: " + std::strerror(errno));
+        if (!in)
+            throw Failure(path + ": cannot read: " + std::strerror(errno));
     }
-    if (st.st_size == 0) throw Failure(path + ": empty file, not a container");
+    if (st.st_size == 0)
+        throw Failure(path + ": empty file, not a container");
     if (!hasHdf5Signature(path, st.st_size))
         throw Failure(path + ": not a QMZ container (no HDF5 signature)");
 }
@@ -81,8 +91,8 @@ Container::Container(const std::string& path, Access access, bool native)
     probeFile(path, access);
     const bool creating = access == Access::Create || access == Access::Replace;
     m_descriptor = std::make_shared<DataSourceDescriptor>(path, false, creating, native);
-    const UserContext context(m_stack, access == Access::Read ? UserContext::ReadOnly
-                                                              : UserContext::ReadWrite);
+    const UserContext context(
+        m_stack, access == Access::Read ? UserContext::ReadOnly : UserContext::ReadWrite);
     try {
         QMXGenericDAOFactory factory(m_descriptor, &context);
         m_storage = factory.getStorage();
@@ -102,9 +112,13 @@ Container::~Container() {
     m_stack->commit();
 }
 
-int Container::file() const { return m_storage->getHandleToStorage(); }
+int Container::file() const {
+    return m_storage->getHandleToStorage();
+}
 
-void Container::revert() { m_stack->revert(); }
+void Container::revert() {
+    m_stack->revert();
+}
 
 void Container::flush() {
     if (m_storage->commit() != 1) {

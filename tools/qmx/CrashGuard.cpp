@@ -25,7 +25,8 @@ void write2(const char* text) {
     std::size_t left = std::strlen(text);
     while (left > 0) {
         const ssize_t n = ::write(STDERR_FILENO, text, left);
-        if (n <= 0) return;
+        if (n <= 0)
+            return;
         text += n;
         left -= static_cast<std::size_t>(n);
     }
@@ -58,7 +59,8 @@ void installCrashGuard(const std::string& command, const std::string& file) {
     action.sa_handler = onCrash;
     action.sa_flags = SA_ONSTACK | SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) ::sigaction(signal, &action, nullptr);
+    for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL})
+        ::sigaction(signal, &action, nullptr);
 #endif
 }
 

@@ -10,9 +10,11 @@ namespace {
 
 bool hasAttribute(int file, const std::string& path, const char* name) {
     std::vector<std::string> names;
-    if (!listAttributes(file, path, names)) return false;
+    if (!listAttributes(file, path, names))
+        return false;
     for (const std::string& n : names)
-        if (n == name) return true;
+        if (n == name)
+            return true;
     return false;
 }
 
@@ -33,9 +35,11 @@ int Inspector::kindOf(const std::string& path) {
     const auto slash = path.rfind('/');
     const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
     std::vector<GroupMember> members;
-    if (!listGroup(file, parent, members)) return kNoEntry;
+    if (!listGroup(file, parent, members))
+        return kNoEntry;
     for (const GroupMember& m : members)
-        if (m.name == path.substr(slash + 1)) return m.kind;
+        if (m.name == path.substr(slash + 1))
+            return m.kind;
     return kNoEntry;
 }
 
@@ -56,13 +60,15 @@ Description Inspector::describe(const Node& node) {
         case QMXL_KIND_OPAQUE:
         case QMXL_KIND_STRING: {
             long long size = -1;
-            const int rc = node.kind == QMXL_KIND_OPAQUE
-                               ? QMXLgetSizeOfOpaqueData(file, node.parent.c_str(),
-                                                         node.name.c_str(), &size)
-                               : QMXLgetSizeOfStringDataset(file, node.parent.c_str(),
-                                                            node.name.c_str(), &size);
-            if (rc < 0) d.problem = "size unknown: " + fileLibraryError();
-            else d.bytes = size;
+            const int rc =
+                node.kind == QMXL_KIND_OPAQUE
+                    ? QMXLgetSizeOfOpaqueData(file, node.parent.c_str(), node.name.c_str(), &size)
+                    : QMXLgetSizeOfStringDataset(file, node.parent.c_str(), node.name.c_str(),
+                                                 &size);
+            if (rc < 0)
+                d.problem = "size unknown: " + fileLibraryError();
+            else
+                d.bytes = size;
             break;
         }
         case QMXL_KIND_TYPED:
@@ -86,16 +92,20 @@ Description Inspector::describe(const Node& node) {
             }
             break;
         }
-        default: break;
+        default:
+            break;
     }
     return d;
 }
 
 std::string Description::summary() const {
     std::string s = label;
-    if (design) s = "object group (design)";
-    if (version) s += ", version " + std::to_string(*version);
-    if (bytes >= 0) s += ", " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    if (design)
+        s = "object group (design)";
+    if (version)
+        s += ", version " + std::to_string(*version);
+    if (bytes >= 0)
+        s += ", " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
     if (rows >= 0) {
         const std::string type =
             members.empty() ? std::string(elementTypeName(elementType)) : describeMembers(members);
@@ -104,7 +114,8 @@ std::string Description::summary() const {
         else
             s += ", " + std::to_string(rows) + " x " + type;
     }
-    if (!problem.empty()) s += " (" + problem + ")";
+    if (!problem.empty())
+        s += " (" + problem + ")";
     return s;
 }
 

@@ -15,16 +15,16 @@
 namespace Quellmar::qmx {
 
 struct Description {
-    std::string label;            // "object group", "opaque", "array", "compound vector", ...
-    bool design = false;          // the design root "/Design"
-    std::optional<int> version;   // "Version" of an object group
-    long long bytes = -1;         // size of a blob
-    int rows = -1;                // element count of a vector, rows of an array
-    int cols = -1;                // columns of an array
-    int elementType = -1;         // tagVectorDataTypes of a typed vector
+    std::string label;           // "object group", "opaque", "array", "compound vector", ...
+    bool design = false;         // the design root "/Design"
+    std::optional<int> version;  // "Version" of an object group
+    long long bytes = -1;        // size of a blob
+    int rows = -1;               // element count of a vector, rows of an array
+    int cols = -1;               // columns of an array
+    int elementType = -1;        // tagVectorDataTypes of a typed vector
     bool isArray = false;
     std::vector<CompoundMember> members;
-    std::string problem;          // why the entry could not be described, empty when fine
+    std::string problem;  // why the entry could not be described, empty when fine
 
     std::string summary() const;  // "array, 3 x 4 int32"
 };

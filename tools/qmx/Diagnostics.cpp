@@ -21,7 +21,8 @@ void captureLibraryLog(bool verbose) {
                 std::lock_guard<std::mutex> guard(g_mutex);
                 g_lastError = r.text;
             }
-            if (verbose) std::fprintf(stderr, "qmx: [%s] %s\n", toString(r.level), r.text.c_str());
+            if (verbose)
+                std::fprintf(stderr, "qmx: [%s] %s\n", toString(r.level), r.text.c_str());
         },
         verbose ? LogLevel::Debug : LogLevel::Error);
 }
@@ -33,9 +34,11 @@ std::string lastLibraryError() {
 
 std::string fileLibraryError() {
     LibraryString message;
-    if (QMXLgetLastErrorMessage(message.out()) < 0 || message.get() == nullptr) return {};
+    if (QMXLgetLastErrorMessage(message.out()) < 0 || message.get() == nullptr)
+        return {};
     std::string text = message.get();
-    if (const auto eol = text.find('\n'); eol != std::string::npos) text.resize(eol);
+    if (const auto eol = text.find('\n'); eol != std::string::npos)
+        text.resize(eol);
     return text;
 }
 

@@ -13,7 +13,8 @@ namespace Quellmar::qmx {
 // vectors report VT_INT8 instead.
 constexpr int kFileInt8 = 20;
 
-// Name of a tagVectorDataTypes value (or member type code) ("float64"); "unknown" for -1 and codes without one.
+// Name of a tagVectorDataTypes value (or member type code) ("float64"); "unknown" for -1 and codes
+// without one.
 const char* elementTypeName(int type);
 // Bytes per element, 0 for an unknown type.
 std::size_t elementSize(int type);

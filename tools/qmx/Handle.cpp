@@ -13,7 +13,8 @@ struct ListBuffers {
             QMXLreleaseStrings(count, names);
             QMXLreleaseArray(&names);
         }
-        if (kinds) QMXLreleaseArray(&kinds);
+        if (kinds)
+            QMXLreleaseArray(&kinds);
     }
 };
 
@@ -22,8 +23,10 @@ struct ListBuffers {
 bool listGroup(int file, const std::string& path, std::vector<GroupMember>& members) {
     members.clear();
     ListBuffers list;
-    if (QMXLlistGroup(file, path.c_str(), &list.count, &list.names, &list.kinds) < 0) return false;
-    if (list.count < 0 || (list.count > 0 && (!list.names || !list.kinds))) return false;
+    if (QMXLlistGroup(file, path.c_str(), &list.count, &list.names, &list.kinds) < 0)
+        return false;
+    if (list.count < 0 || (list.count > 0 && (!list.names || !list.kinds)))
+        return false;
     members.reserve(static_cast<std::size_t>(list.count));
     for (int i = 0; i < list.count; ++i)
         members.push_back({list.names[i] ? list.names[i] : "", list.kinds[i]});
@@ -33,9 +36,12 @@ bool listGroup(int file, const std::string& path, std::vector<GroupMember>& memb
 bool listAttributes(int file, const std::string& path, std::vector<std::string>& names) {
     names.clear();
     ListBuffers list;
-    if (QMXLlistAttributes(file, path.c_str(), &list.count, &list.names) < 0) return false;
-    if (list.count < 0 || (list.count > 0 && !list.names)) return false;
-    for (int i = 0; i < list.count; ++i) names.push_back(list.names[i] ? list.names[i] : "");
+    if (QMXLlistAttributes(file, path.c_str(), &list.count, &list.names) < 0)
+        return false;
+    if (list.count < 0 || (list.count > 0 && !list.names))
+        return false;
+    for (int i = 0; i < list.count; ++i)
+        names.push_back(list.names[i] ? list.names[i] : "");
     return true;
 }
 

@@ -21,7 +21,8 @@ public:
     int get() const { return m_handle; }
     bool valid() const { return m_handle > 0; }
     void reset() {
-        if (m_handle > 0) QMXLcloseObject(m_handle);
+        if (m_handle > 0)
+            QMXLcloseObject(m_handle);
         m_handle = -1;
     }
 
@@ -34,7 +35,8 @@ class FileHandle {
 public:
     explicit FileHandle(int handle = -1) : m_handle(handle) {}
     ~FileHandle() {
-        if (m_handle > 0) QMXLcloseFile(m_handle);
+        if (m_handle > 0)
+            QMXLcloseFile(m_handle);
     }
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
@@ -51,7 +53,8 @@ class LibraryString {
 public:
     LibraryString() = default;
     ~LibraryString() {
-        if (m_text) QMXLreleaseString(&m_text);
+        if (m_text)
+            QMXLreleaseString(&m_text);
     }
     LibraryString(const LibraryString&) = delete;
     LibraryString& operator=(const LibraryString&) = delete;

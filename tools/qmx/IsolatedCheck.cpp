@@ -24,10 +24,17 @@ std::string escape(const std::string& text) {
     out.reserve(text.size());
     for (const char c : text) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -50,10 +57,13 @@ std::string unescape(const std::string& text) {
 std::vector<std::string> fields(const std::string& line) {
     std::vector<std::string> out(1);
     for (const char c : line) {
-        if (c == '\t') out.emplace_back();
-        else out.back() += c;
+        if (c == '\t')
+            out.emplace_back();
+        else
+            out.back() += c;
     }
-    for (auto& f : out) f = unescape(f);
+    for (auto& f : out)
+        f = unescape(f);
     return out;
 }
 
@@ -61,8 +71,10 @@ void writeAll(int fd, const std::string& data) {
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // the parent is gone; nothing left to tell
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;  // the parent is gone; nothing left to tell
         done += static_cast<std::size_t>(n);
     }
 }
@@ -70,7 +82,9 @@ void writeAll(int fd, const std::string& data) {
 class PipeObserver : public CheckObserver {
 public:
     explicit PipeObserver(int fd) : m_fd(fd) {}
-    void started(std::size_t entries) override { writeAll(m_fd, "S\t" + std::to_string(entries) + "\n"); }
+    void started(std::size_t entries) override {
+        writeAll(m_fd, "S\t" + std::to_string(entries) + "\n");
+    }
     void entering(std::size_t index, const std::string& path) override {
         writeAll(m_fd, "E\t" + std::to_string(index) + "\t" + escape(path) + "\n");
     }
@@ -79,10 +93,13 @@ public:
                            escape(f.message) + "\n");
     }
     void result(const CheckResult& r) {
-        auto optional = [](const std::optional<int>& v) { return v ? std::to_string(*v) : std::string("-"); };
-        writeAll(m_fd, "R\t" + optional(r.formatVersion) + "\t" + optional(r.libraryVersion) + "\t" +
-                           std::to_string(r.groups) + "\t" + std::to_string(r.objects) + "\t" +
-                           std::to_string(r.vectors) + "\t" + std::to_string(r.bytesRead) + "\n");
+        auto optional = [](const std::optional<int>& v) {
+            return v ? std::to_string(*v) : std::string("-");
+        };
+        writeAll(m_fd, "R\t" + optional(r.formatVersion) + "\t" + optional(r.libraryVersion) +
+                           "\t" + std::to_string(r.groups) + "\t" + std::to_string(r.objects) +
+                           "\t" + std::to_string(r.vectors) + "\t" + std::to_string(r.bytesRead) +
+                           "\n");
     }
 
 private:
@@ -92,7 +109,8 @@ private:
 [[noreturn]] void runChild(int fd, const CheckFunction& check, std::size_t firstEntry,
                            const IsolationLimits& limits) {
     // A crash must end this process by its signal, for the parent to see, not by a handler.
-    for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) ::signal(signal, SIG_DFL);
+    for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+        ::signal(signal, SIG_DFL);
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
 #ifndef QMX_SANITIZED
@@ -119,13 +137,14 @@ private:
 }
 
 std::optional<int> optionalInt(const std::string& text) {
-    if (text == "-") return std::nullopt;
+    if (text == "-")
+        return std::nullopt;
     return std::stoi(text);
 }
 
 struct Run {
     bool finished = false;
-    CheckResult result;            // counts and versions; findings collected separately
+    CheckResult result;  // counts and versions; findings collected separately
     std::vector<CheckFinding> findings;
     std::size_t entries = 0;
     std::optional<std::size_t> lastIndex;
@@ -141,7 +160,8 @@ public:
     void consume(const char* data, std::size_t size) {
         m_pending.append(data, size);
         std::size_t start = 0;
-        for (std::size_t end; (end = m_pending.find('\n', start)) != std::string::npos; start = end + 1)
+        for (std::size_t end; (end = m_pending.find('\n', start)) != std::string::npos;
+             start = end + 1)
             line(m_pending.substr(start, end - start));
         m_pending.erase(0, start);
     }
@@ -152,14 +172,16 @@ private:
         try {
             if (f[0] == "S" && f.size() == 2) {
                 m_run.entries = std::stoull(f[1]);
-                if (!m_resumed) m_observer.started(m_run.entries);
+                if (!m_resumed)
+                    m_observer.started(m_run.entries);
             } else if (f[0] == "E" && f.size() == 3) {
                 m_run.lastIndex = std::stoull(f[1]);
                 m_run.lastPath = f[2];
                 m_observer.entering(*m_run.lastIndex, m_run.lastPath);
             } else if (f[0] == "F" && f.size() == 4) {
                 // A resumed walk repeats what it finds before its first entry.
-                if (m_resumed && !m_run.lastIndex) return;
+                if (m_resumed && !m_run.lastIndex)
+                    return;
                 CheckFinding finding{f[2], f[3], f[1] == "1"};
                 m_run.findings.push_back(finding);
                 m_observer.found(finding);
@@ -216,15 +238,18 @@ Run runOnce(const CheckFunction& check, std::size_t firstEntry, CheckObserver& o
     for (;;) {
         pollfd p{fds[0], POLLIN, 0};
         const int ready = ::poll(&p, 1, limits.stallSeconds * 1000);
-        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0 && errno == EINTR)
+            continue;
         if (ready == 0) {
             stalled = true;
             ::kill(pid, SIGKILL);
             break;
         }
         const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         reader.consume(buffer, static_cast<std::size_t>(n));
     }
     ::close(fds[0]);
@@ -233,7 +258,8 @@ Run runOnce(const CheckFunction& check, std::size_t firstEntry, CheckObserver& o
     }
     if (stalled) {
         run.finished = false;
-        run.failure = "no progress for " + std::to_string(limits.stallSeconds) + " s: the reader hangs and was stopped";
+        run.failure = "no progress for " + std::to_string(limits.stallSeconds) +
+                      " s: the reader hangs and was stopped";
     } else if (WIFSIGNALED(status)) {
         run.finished = false;
         run.failure = "the reader crashed (" + signalText(WTERMSIG(status)) + ")";
@@ -254,7 +280,8 @@ bool memoryLimitApplies() {
 #endif
 }
 
-CheckResult runIsolated(const CheckFunction& check, CheckObserver& observer, const IsolationLimits& limits) {
+CheckResult runIsolated(const CheckFunction& check, CheckObserver& observer,
+                        const IsolationLimits& limits) {
     CheckResult total;
     std::size_t first = 0;
     for (int restart = 0;; ++restart) {
@@ -270,15 +297,20 @@ CheckResult runIsolated(const CheckFunction& check, CheckObserver& observer, con
             break;
         }
         const bool inEntry = run.lastIndex.has_value();
-        const CheckFinding failure{inEntry ? run.lastPath : "/",
-                                   run.failure + (inEntry ? "" : " while opening or listing the file"), false};
+        const CheckFinding failure{
+            inEntry ? run.lastPath : "/",
+            run.failure + (inEntry ? "" : " while opening or listing the file"), false};
         total.findings.push_back(failure);
         observer.found(failure);
         const std::size_t next = inEntry ? *run.lastIndex + 1 : run.entries;
-        if (next >= run.entries) break;
+        if (next >= run.entries)
+            break;
         if (restart >= limits.maxRestarts) {
-            const CheckFinding rest{"/", std::to_string(run.entries - next) + " entries not checked after " +
-                                             std::to_string(restart + 1) + " failed readers", false};
+            const CheckFinding rest{"/",
+                                    std::to_string(run.entries - next) +
+                                        " entries not checked after " +
+                                        std::to_string(restart + 1) + " failed readers",
+                                    false};
             total.findings.push_back(rest);
             observer.found(rest);
             break;

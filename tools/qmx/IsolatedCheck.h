@@ -12,9 +12,9 @@
 namespace Quellmar::qmx {
 
 struct IsolationLimits {
-    int stallSeconds = 120;                        // longest time without progress
-    unsigned long long memoryBytes = 8ULL << 30;   // address space of the child; 0: none
-    int maxRestarts = 16;                          // fresh children after crashes
+    int stallSeconds = 120;                       // longest time without progress
+    unsigned long long memoryBytes = 8ULL << 30;  // address space of the child; 0: none
+    int maxRestarts = 16;                         // fresh children after crashes
 };
 
 // The check to run: from entry `firstEntry` on (earlier entries are listed but not read).
@@ -23,7 +23,8 @@ using CheckFunction = std::function<CheckResult(std::size_t firstEntry, CheckObs
 // Runs check in children. After a crash or hang at entry i the walk goes on in a new child from
 // entry i + 1, so one bad entry does not hide the rest. The observer sees the events as the
 // children report them.
-CheckResult runIsolated(const CheckFunction& check, CheckObserver& observer, const IsolationLimits& limits);
+CheckResult runIsolated(const CheckFunction& check, CheckObserver& observer,
+                        const IsolationLimits& limits);
 
 // False in sanitizer builds: they reserve terabytes of address space, so the memory limit is
 // left off, and they turn a crash into a report and exit status 1 instead of a signal.

@@ -23,13 +23,15 @@ struct Walker {
         }
         for (const GroupMember& m : members) {
             if (out.size() >= TreeLimits::kMaxNodes) {
-                if (!truncated) onProblem(group.path, "too many objects; listing stopped");
+                if (!truncated)
+                    onProblem(group.path, "too many objects; listing stopped");
                 truncated = true;
                 return;
             }
             Node node{joinPath(group.path, m.name), group.path, m.name, m.kind, group.depth + 1};
             out.push_back(node);
-            if (!node.isGroup()) continue;
+            if (!node.isGroup())
+                continue;
             if (node.depth >= TreeLimits::kMaxDepth) {
                 onProblem(node.path, "groups nested too deeply (a link cycle?); not descended");
                 continue;
@@ -41,27 +43,41 @@ struct Walker {
 
 }  // namespace
 
-bool Node::isGroup() const { return kind == QMXL_KIND_GROUP || kind == QMXL_KIND_OBJECT_GROUP; }
+bool Node::isGroup() const {
+    return kind == QMXL_KIND_GROUP || kind == QMXL_KIND_OBJECT_GROUP;
+}
 
 const char* kindName(int kind) {
     switch (kind) {
-        case QMXL_KIND_GROUP: return "group";
-        case QMXL_KIND_OBJECT_GROUP: return "object group";
-        case QMXL_KIND_OPAQUE: return "opaque";
-        case QMXL_KIND_STRING: return "string";
-        case QMXL_KIND_TYPED: return "vector";
-        case QMXL_KIND_COMPOUND: return "compound vector";
-        default: return "unknown";
+        case QMXL_KIND_GROUP:
+            return "group";
+        case QMXL_KIND_OBJECT_GROUP:
+            return "object group";
+        case QMXL_KIND_OPAQUE:
+            return "opaque";
+        case QMXL_KIND_STRING:
+            return "string";
+        case QMXL_KIND_TYPED:
+            return "vector";
+        case QMXL_KIND_COMPOUND:
+            return "compound vector";
+        default:
+            return "unknown";
     }
 }
 
 std::string kindPhrase(int kind) {
     switch (kind) {
-        case QMXL_KIND_OBJECT_GROUP: return "an object group";
-        case QMXL_KIND_OPAQUE: return "an opaque object";
-        case QMXL_KIND_STRING: return "a string object";
-        case QMXL_KIND_UNKNOWN: return "an entry of unknown kind";
-        default: return std::string("a ") + kindName(kind);
+        case QMXL_KIND_OBJECT_GROUP:
+            return "an object group";
+        case QMXL_KIND_OPAQUE:
+            return "an opaque object";
+        case QMXL_KIND_STRING:
+            return "a string object";
+        case QMXL_KIND_UNKNOWN:
+            return "an entry of unknown kind";
+        default:
+            return std::string("a ") + kindName(kind);
     }
 }
 
@@ -73,18 +89,22 @@ std::string groupPath(const std::string& argument) {
     std::string path;
     std::size_t i = 0;
     while (i < argument.size()) {
-        while (i < argument.size() && argument[i] == '/') ++i;
+        while (i < argument.size() && argument[i] == '/')
+            ++i;
         const std::size_t end = argument.find('/', i);
         const std::string part = argument.substr(i, end == std::string::npos ? end : end - i);
-        if (!part.empty() && part != ".") path += "/" + part;
-        if (end == std::string::npos) break;
+        if (!part.empty() && part != ".")
+            path += "/" + part;
+        if (end == std::string::npos)
+            break;
         i = end;
     }
     return path.empty() ? "/" : path;
 }
 
-std::vector<Node> listTree(int file, const std::string& start, int startKind,
-                           const std::function<void(const std::string&, const std::string&)>& onProblem) {
+std::vector<Node> listTree(
+    int file, const std::string& start, int startKind,
+    const std::function<void(const std::string&, const std::string&)>& onProblem) {
     std::vector<Node> out;
     const auto slash = start.rfind('/');
     Node root{start, start == "/" ? "" : (slash == 0 ? "/" : start.substr(0, slash)),

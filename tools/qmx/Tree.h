@@ -31,9 +31,9 @@ struct TreeLimits {
     static constexpr int kMaxDepth = 64;
     static constexpr std::size_t kMaxNodes = 1000000;
 };
-std::vector<Node> listTree(int file, const std::string& start, int startKind,
-                           const std::function<void(const std::string& path,
-                                                    const std::string& problem)>& onProblem);
+std::vector<Node> listTree(
+    int file, const std::string& start, int startKind,
+    const std::function<void(const std::string& path, const std::string& problem)>& onProblem);
 
 // Normalises a user's group argument: "models", "/models/", "//models" -> "/models".
 std::string groupPath(const std::string& argument);

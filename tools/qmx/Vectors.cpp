@@ -22,7 +22,8 @@ std::size_t VectorData::elementBytes() const {
 
 unsigned long long plausibleReadLimit(const std::string& path) {
     struct stat st {};
-    const unsigned long long size = ::stat(path.c_str(), &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
+    const unsigned long long size =
+        ::stat(path.c_str(), &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
     return std::min(kMaxReadBytes, std::max(256ull << 20, size * 1100));
 }
 
@@ -32,7 +33,8 @@ VectorData readVector(VectorReaders& readers, int file, const std::string& group
     const std::string where = group == "/" ? "/" + name : group + "/" + name;
     const VectorInfo stored = readers.vectors.getInfo(daoGroup(group), name);
     v.info = readers.arrays.getInfo(daoGroup(group), name);
-    if (stored.rows < 0) throw Failure(where + ": negative element count " + std::to_string(stored.rows));
+    if (stored.rows < 0)
+        throw Failure(where + ": negative element count " + std::to_string(stored.rows));
     // A read writes every stored element: a shape that promises fewer would overrun the buffer.
     if (v.info.rows < 0 || v.info.cols < 0 ||
         static_cast<long long>(v.info.rows) * v.info.cols != stored.rows)
@@ -64,7 +66,7 @@ VectorData readVector(VectorReaders& readers, int file, const std::string& group
         readers.arrays.read(daoGroup(group), name, composer, target);
     } else {
         readers.arrays.read(daoGroup(group), name, static_cast<tagVectorDataTypes>(v.readType),
-                    target);
+                            target);
     }
     return v;
 }

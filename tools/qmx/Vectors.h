@@ -12,8 +12,8 @@
 namespace Quellmar::qmx {
 
 struct VectorData {
-    VectorInfo info;           // rows and cols as stored ({count, 1} for a vector)
-    int readType = -1;         // the element type read (typed vectors)
+    VectorInfo info;                      // rows and cols as stored ({count, 1} for a vector)
+    int readType = -1;                    // the element type read (typed vectors)
     std::vector<CompoundMember> members;  // compound vectors
     RecordLayout layout;                  // compound vectors
     std::vector<unsigned char> bytes;

@@ -14,7 +14,8 @@ namespace {
 
 const Command* findCommand(const std::string& name) {
     for (const Command& c : commands())
-        if (name == c.name) return &c;
+        if (name == c.name)
+            return &c;
     return nullptr;
 }
 
@@ -33,7 +34,8 @@ int runCommand(const Command& command, const std::vector<std::string>& argv) {
             return kExitOk;
         }
         captureLibraryLog(args.has("--verbose"));
-        if (!args.positional().empty()) installCrashGuard(command.name, args.positional(0));
+        if (!args.positional().empty())
+            installCrashGuard(command.name, args.positional(0));
         int rc = command.run(args);
         std::cout.flush();
         if (!std::cout) {
@@ -47,7 +49,8 @@ int runCommand(const Command& command, const std::vector<std::string>& argv) {
         std::cerr << "qmx" << where << ": " << e.what() << "\n";
     } catch (const std::shared_ptr<Quellmar::TransactionStack>& stack) {
         // A failed compound creation hands the caller its transaction stack.
-        std::cerr << "qmx" << where << ": " << (stack ? stack->getErrorMessage() : "failed") << "\n";
+        std::cerr << "qmx" << where << ": " << (stack ? stack->getErrorMessage() : "failed")
+                  << "\n";
     } catch (...) {
         std::cerr << "qmx" << where << ": unexpected failure\n";
     }
@@ -59,7 +62,8 @@ int runCommand(const Command& command, const std::vector<std::string>& argv) {
 int main(int argc, char** argv) {
     captureLibraryLog(false);
     std::ios::sync_with_stdio(false);
-    if (argc < 2) return usage("", "no command given");
+    if (argc < 2)
+        return usage("", "no command given");
     const std::string first = argv[1];
     if (first == "-h" || first == "--help" || first == "help") {
         if (argc > 2) {
@@ -73,6 +77,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     const Command* command = findCommand(first);
-    if (!command) return usage("", "unknown command '" + first + "'");
+    if (!command)
+        return usage("", "unknown command '" + first + "'");
     return runCommand(*command, std::vector<std::string>(argv + 2, argv + argc));
 }

@@ -12,19 +12,24 @@ namespace {
 
 constexpr std::uint64_t kSector = 512;
 
-qmxfile::FileOps& real() { return qmxfile::posixFileOps(); }
+qmxfile::FileOps& real() {
+    return qmxfile::posixFileOps();
+}
 
 void writeWhole(const std::string& path, const std::vector<unsigned char>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
 }
 
 }  // namespace
 
 std::vector<unsigned char> fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
+                                      std::istreambuf_iterator<char>());
 }
 
 PowerLossRecorder::PowerLossRecorder(std::string dir) : m_dir(std::move(dir)) {}
@@ -43,11 +48,14 @@ std::string PowerLossRecorder::entryOf(const char* path) const {
     const std::string p(path);
     const auto slash = p.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "." : p.substr(0, slash);
-    if (dir != m_dir) return {};
+    if (dir != m_dir)
+        return {};
     return p.substr(slash + 1);
 }
 
-bool PowerLossRecorder::isDirectory(const char* path) const { return std::string(path) == m_dir; }
+bool PowerLossRecorder::isDirectory(const char* path) const {
+    return std::string(path) == m_dir;
+}
 
 void PowerLossRecorder::record(DiskOperation op) {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -56,7 +64,8 @@ void PowerLossRecorder::record(DiskOperation op) {
 
 std::uint64_t PowerLossRecorder::identify(int fd, bool created) {
     struct stat st {};
-    if (real().fstat(fd, &st) != 0) throw std::runtime_error("fstat failed while recording");
+    if (real().fstat(fd, &st) != 0)
+        throw std::runtime_error("fstat failed while recording");
     std::lock_guard<std::mutex> guard(m_lock);
     const auto key = std::make_pair(st.st_dev, st.st_ino);
     auto found = m_files.find(key);
@@ -78,11 +87,13 @@ int PowerLossRecorder::open(const char* path, int flags, mode_t mode) {
         return fd;
     }
     const std::string entry = entryOf(path);
-    if (entry.empty()) return real().open(path, flags, mode);
+    if (entry.empty())
+        return real().open(path, flags, mode);
     struct stat st {};
     const bool existed = real().stat(path, &st) == 0;
     const int fd = real().open(path, flags, mode);
-    if (fd < 0) return fd;
+    if (fd < 0)
+        return fd;
     const bool created = !existed && (flags & O_CREAT) != 0;
     const std::uint64_t file = identify(fd, created);
     {
@@ -119,10 +130,12 @@ ssize_t PowerLossRecorder::pread(int fd, void* buffer, size_t size, off_t offset
 
 ssize_t PowerLossRecorder::pwrite(int fd, const void* buffer, size_t size, off_t offset) {
     const ssize_t n = real().pwrite(fd, buffer, size, offset);
-    if (n <= 0) return n;
+    if (n <= 0)
+        return n;
     std::unique_lock<std::mutex> guard(m_lock);
     const auto found = m_open.find(fd);
-    if (found == m_open.end() || found->second.directory) return n;
+    if (found == m_open.end() || found->second.directory)
+        return n;
     DiskOperation op;
     op.kind = DiskOperation::Write;
     op.file = found->second.file;
@@ -136,7 +149,8 @@ ssize_t PowerLossRecorder::pwrite(int fd, const void* buffer, size_t size, off_t
 void PowerLossRecorder::sync(int fd) {
     std::lock_guard<std::mutex> guard(m_lock);
     const auto found = m_open.find(fd);
-    if (found == m_open.end()) return;
+    if (found == m_open.end())
+        return;
     DiskOperation op;
     op.kind = found->second.directory ? DiskOperation::SyncDirectory : DiskOperation::SyncFile;
     op.file = found->second.file;
@@ -145,22 +159,26 @@ void PowerLossRecorder::sync(int fd) {
 
 int PowerLossRecorder::fdatasync(int fd) {
     const int rc = real().fdatasync(fd);
-    if (rc == 0) sync(fd);
+    if (rc == 0)
+        sync(fd);
     return rc;
 }
 
 int PowerLossRecorder::fsync(int fd) {
     const int rc = real().fsync(fd);
-    if (rc == 0) sync(fd);
+    if (rc == 0)
+        sync(fd);
     return rc;
 }
 
 int PowerLossRecorder::ftruncate(int fd, off_t length) {
     const int rc = real().ftruncate(fd, length);
-    if (rc != 0) return rc;
+    if (rc != 0)
+        return rc;
     std::lock_guard<std::mutex> guard(m_lock);
     const auto found = m_open.find(fd);
-    if (found == m_open.end() || found->second.directory) return rc;
+    if (found == m_open.end() || found->second.directory)
+        return rc;
     DiskOperation op;
     op.kind = DiskOperation::Truncate;
     op.file = found->second.file;
@@ -169,9 +187,15 @@ int PowerLossRecorder::ftruncate(int fd, off_t length) {
     return rc;
 }
 
-int PowerLossRecorder::flock(int fd, int operation) { return real().flock(fd, operation); }
-int PowerLossRecorder::fstat(int fd, struct stat* st) { return real().fstat(fd, st); }
-int PowerLossRecorder::stat(const char* path, struct stat* st) { return real().stat(path, st); }
+int PowerLossRecorder::flock(int fd, int operation) {
+    return real().flock(fd, operation);
+}
+int PowerLossRecorder::fstat(int fd, struct stat* st) {
+    return real().fstat(fd, st);
+}
+int PowerLossRecorder::stat(const char* path, struct stat* st) {
+    return real().stat(path, st);
+}
 
 int PowerLossRecorder::unlink(const char* path) {
     const int rc = real().unlink(path);
@@ -202,48 +226,51 @@ int PowerLossRecorder::rename(const char* from, const char* to) {
 
 void DiskModel::apply(const DiskOperation& op) {
     switch (op.kind) {
-    case DiskOperation::Create:
-        m_names[op.name] = op.file;
-        m_current[op.file].clear();
-        m_durable[op.file].clear();
-        break;
-    case DiskOperation::Write: {
-        Bytes& bytes = m_current[op.file];
-        const std::uint64_t end = op.offset + op.bytes->size();
-        if (bytes.size() < end) bytes.resize(end, 0);
-        std::copy(op.bytes->begin(), op.bytes->end(), bytes.begin() + static_cast<std::ptrdiff_t>(op.offset));
-        break;
-    }
-    case DiskOperation::Truncate:
-        m_current[op.file].resize(op.length, 0);
-        break;
-    case DiskOperation::SyncFile:
-        if (m_durable[op.file] != m_current[op.file]) {
-            m_durable[op.file] = m_current[op.file];
-            ++m_durableVersion;
+        case DiskOperation::Create:
+            m_names[op.name] = op.file;
+            m_current[op.file].clear();
+            m_durable[op.file].clear();
+            break;
+        case DiskOperation::Write: {
+            Bytes& bytes = m_current[op.file];
+            const std::uint64_t end = op.offset + op.bytes->size();
+            if (bytes.size() < end)
+                bytes.resize(end, 0);
+            std::copy(op.bytes->begin(), op.bytes->end(),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(op.offset));
+            break;
         }
-        break;
-    case DiskOperation::SyncDirectory:
-        if (m_durableNames != m_names) {
-            m_durableNames = m_names;
-            ++m_durableVersion;
-        }
-        break;
-    case DiskOperation::Unlink:
-        m_names.erase(op.name);
-        break;
-    case DiskOperation::Rename: {
-        const auto found = m_names.find(op.name);
-        if (found != m_names.end()) {
-            m_names[op.newName] = found->second;
+        case DiskOperation::Truncate:
+            m_current[op.file].resize(op.length, 0);
+            break;
+        case DiskOperation::SyncFile:
+            if (m_durable[op.file] != m_current[op.file]) {
+                m_durable[op.file] = m_current[op.file];
+                ++m_durableVersion;
+            }
+            break;
+        case DiskOperation::SyncDirectory:
+            if (m_durableNames != m_names) {
+                m_durableNames = m_names;
+                ++m_durableVersion;
+            }
+            break;
+        case DiskOperation::Unlink:
             m_names.erase(op.name);
+            break;
+        case DiskOperation::Rename: {
+            const auto found = m_names.find(op.name);
+            if (found != m_names.end()) {
+                m_names[op.newName] = found->second;
+                m_names.erase(op.name);
+            }
+            break;
         }
-        break;
-    }
     }
 }
 
-void DiskModel::materialise(const std::string& dir, LossMode mode, const DiskOperation* lastWrite) const {
+void DiskModel::materialise(const std::string& dir, LossMode mode,
+                            const DiskOperation* lastWrite) const {
     for (const auto& [name, file] : m_durableNames) {
         const auto found = m_durable.find(file);
         Bytes bytes = found == m_durable.end() ? Bytes() : found->second;
@@ -251,13 +278,15 @@ void DiskModel::materialise(const std::string& dir, LossMode mode, const DiskOpe
             lastWrite->file == file) {
             const Bytes& data = *lastWrite->bytes;
             const std::uint64_t end = lastWrite->offset + data.size();
-            if (bytes.size() < end) bytes.resize(end, 0);
+            if (bytes.size() < end)
+                bytes.resize(end, 0);
             for (std::uint64_t pos = lastWrite->offset; pos < end;) {
                 const std::uint64_t sectorEnd = std::min(end, (pos / kSector + 1) * kSector);
                 if ((pos / kSector) % 2 == 0)
-                    std::copy(data.begin() + static_cast<std::ptrdiff_t>(pos - lastWrite->offset),
-                              data.begin() + static_cast<std::ptrdiff_t>(sectorEnd - lastWrite->offset),
-                              bytes.begin() + static_cast<std::ptrdiff_t>(pos));
+                    std::copy(
+                        data.begin() + static_cast<std::ptrdiff_t>(pos - lastWrite->offset),
+                        data.begin() + static_cast<std::ptrdiff_t>(sectorEnd - lastWrite->offset),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(pos));
                 pos = sectorEnd;
             }
         }

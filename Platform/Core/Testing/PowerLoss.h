@@ -27,12 +27,12 @@ namespace Quellmar::testing {
 struct DiskOperation {
     enum Kind { Create, Write, Truncate, SyncFile, SyncDirectory, Unlink, Rename };
     Kind kind = Write;
-    std::uint64_t file = 0;  // which file (ids are never reused, unlike inode numbers)
-    std::string name;        // Create, Unlink, Rename: the entry; Rename: the old name
-    std::string newName;     // Rename
-    std::uint64_t offset = 0;                                   // Write
-    std::uint64_t length = 0;                                   // Truncate
-    std::shared_ptr<const std::vector<unsigned char>> bytes;    // Write
+    std::uint64_t file = 0;    // which file (ids are never reused, unlike inode numbers)
+    std::string name;          // Create, Unlink, Rename: the entry; Rename: the old name
+    std::string newName;       // Rename
+    std::uint64_t offset = 0;  // Write
+    std::uint64_t length = 0;  // Truncate
+    std::shared_ptr<const std::vector<unsigned char>> bytes;  // Write
 };
 
 class PowerLossRecorder final : public qmxfile::FileOps {
@@ -73,8 +73,8 @@ private:
     std::string m_dir;
     mutable std::mutex m_lock;
     std::vector<DiskOperation> m_operations;
-    std::map<int, Open> m_open;                                   // descriptors we follow
-    std::map<std::pair<dev_t, ino_t>, std::uint64_t> m_files;    // inode -> file id
+    std::map<int, Open> m_open;                                // descriptors we follow
+    std::map<std::pair<dev_t, ino_t>, std::uint64_t> m_files;  // inode -> file id
     std::uint64_t m_nextFile = 1;
 };
 

@@ -16,7 +16,8 @@ TempDir::TempDir() {
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/qmx-test-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
-    if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed for " + tmpl);
+    if (!::mkdtemp(buf.data()))
+        throw std::runtime_error("mkdtemp failed for " + tmpl);
     m_path = buf.data();
 }
 

@@ -13,12 +13,14 @@ class WorkingDirectory {
 public:
     explicit WorkingDirectory(const std::string& path) {
         char buffer[PATH_MAX];
-        if (::getcwd(buffer, sizeof buffer)) m_old = buffer;
+        if (::getcwd(buffer, sizeof buffer))
+            m_old = buffer;
         m_ok = ::chdir(path.c_str()) == 0;
     }
     // A test left in the wrong directory would break every later one: better to stop.
     ~WorkingDirectory() {
-        if (!m_old.empty() && ::chdir(m_old.c_str()) != 0) std::abort();
+        if (!m_old.empty() && ::chdir(m_old.c_str()) != 0)
+            std::abort();
     }
     WorkingDirectory(const WorkingDirectory&) = delete;
     WorkingDirectory& operator=(const WorkingDirectory&) = delete;

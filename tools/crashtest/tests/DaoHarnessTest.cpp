@@ -25,9 +25,9 @@ int run(const std::string& command) {
 
 // The harness on the DAO workload with a few short trials; output into `out`.
 std::string harness(const TempDir& dir, const std::string& writer, const std::string& extra) {
-    return std::string(QMX_CRASHTEST) + " --workload dao --writer " + writer + " --shim " + QMX_KILL_SHIM +
-           " --trials 2 --transactions 3 --jobs 2 --dir " + dir.file("trials") + " " + extra + " >" +
-           dir.file("out") + " 2>&1";
+    return std::string(QMX_CRASHTEST) + " --workload dao --writer " + writer + " --shim " +
+           QMX_KILL_SHIM + " --trials 2 --transactions 3 --jobs 2 --dir " + dir.file("trials") +
+           " " + extra + " >" + dir.file("out") + " 2>&1";
 }
 
 // A writer that runs `body` first (in sh, with the role in $1), then the real writer.
@@ -38,7 +38,9 @@ std::string wrapper(const TempDir& dir, const std::string& body) {
     return path;
 }
 
-std::string output(const TempDir& dir) { return Quellmar::testing::readFile(dir.file("out")); }
+std::string output(const TempDir& dir) {
+    return Quellmar::testing::readFile(dir.file("out"));
+}
 
 // The numbers of a mode's row of the table: trials, killed, completed, damaged, lost, ahead of
 // log, absent, recoveries killed, writer errors.
@@ -47,9 +49,11 @@ std::vector<int> row(const std::string& out, const std::string& mode) {
     for (std::string line; std::getline(lines, line);) {
         std::istringstream words(line);
         std::string first;
-        if (!(words >> first) || first != mode) continue;
+        if (!(words >> first) || first != mode)
+            continue;
         std::vector<int> numbers;
-        for (int n; words >> n;) numbers.push_back(n);
+        for (int n; words >> n;)
+            numbers.push_back(n);
         return numbers;
     }
     return {};
@@ -59,7 +63,8 @@ std::vector<int> row(const std::string& out, const std::string& mode) {
 
 TEST(DaoHarness, RefusesUnknownWorkloadAndKillMode) {
     TempDir dir;
-    EXPECT_EQ(run(std::string(QMX_CRASHTEST) + " --workload nosuch --writer x --shim y 2>/dev/null"), 2);
+    EXPECT_EQ(
+        run(std::string(QMX_CRASHTEST) + " --workload nosuch --writer x --shim y 2>/dev/null"), 2);
     EXPECT_EQ(run(harness(dir, QMX_DAO_WRITER, "--modes nth,sideways")), 2);
     EXPECT_NE(output(dir).find("unknown kill mode sideways"), std::string::npos) << output(dir);
 }
@@ -69,8 +74,8 @@ TEST(DaoHarness, WriterRolesRefuseBadUsageAndAnUnreadableLog) {
     EXPECT_EQ(run(std::string(QMX_DAO_WRITER) + " 2>/dev/null"), 2);
     EXPECT_EQ(run(std::string(QMX_DAO_WRITER) + " sideways a b c d 2>/dev/null"), 2);
     Quellmar::testing::writeFile(dir.file("log"), "0 committed\n5 committed\n");
-    EXPECT_EQ(run(std::string(QMX_DAO_WRITER) + " check " + dir.file("c.qmz") + " " + dir.file("log") +
-                  " 1 6 2>/dev/null"),
+    EXPECT_EQ(run(std::string(QMX_DAO_WRITER) + " check " + dir.file("c.qmz") + " " +
+                  dir.file("log") + " 1 6 2>/dev/null"),
               9);
 }
 
@@ -78,7 +83,8 @@ TEST(DaoHarness, WriterFailingUndisturbedStopsTheRun) {
     TempDir dir;
     const std::string writer = wrapper(dir, "[ \"$1\" = write ] && { echo refused >&2; exit 3; }");
     EXPECT_EQ(run(harness(dir, writer, "--modes nth --require-clean")), 2);
-    EXPECT_NE(output(dir).find("undisturbed DAO writer run failed"), std::string::npos) << output(dir);
+    EXPECT_NE(output(dir).find("undisturbed DAO writer run failed"), std::string::npos)
+        << output(dir);
 }
 
 TEST(DaoHarness, WriterFailingInATrialFailsTheRun) {

@@ -29,8 +29,10 @@ int unitsCoveringARevert(unsigned seed) {
     for (int i = 0; i < 200; ++i) {
         const Unit unit = planUnit(seed, i, state);
         applyUnit(unit, state);
-        if (unit.reverted) reverted = true;
-        else if (reverted) return i + 1;
+        if (unit.reverted)
+            reverted = true;
+        else if (reverted)
+            return i + 1;
     }
     return -1;
 }
@@ -72,11 +74,13 @@ TEST(DaoWorkloadPlan, UnitsFollowFromSeedAndIndexAndRevertedOnesOnlyCreate) {
                 EXPECT_EQ(state, before);
                 for (const Op& op : unit.ops) {
                     EXPECT_EQ(op.kind, OpKind::CreateTemporary);
-                    EXPECT_EQ(before.count(op.key), 0u) << op.key << " exists: a revert would not take it back";
+                    EXPECT_EQ(before.count(op.key), 0u)
+                        << op.key << " exists: a revert would not take it back";
                 }
             } else {
                 ++committed;
-                // Every committed state differs from the one before, so "one unit ahead" is visible.
+                // Every committed state differs from the one before, so "one unit ahead" is
+                // visible.
                 EXPECT_NE(state, before) << "seed " << seed << " unit " << i;
             }
         }
@@ -102,7 +106,8 @@ TEST(DaoWorkloadRun, EveryUnitLeavesExactlyItsPlannedStateRevertsIncluded) {
         ASSERT_EQ(readState(container, actual), "") << "after unit " << i;
         EXPECT_EQ(differences(expected, actual), std::vector<std::string>{}) << "after unit " << i;
     }
-    EXPECT_TRUE(expected.count("attr/objects/MaxId") && expected.count("attr/design/Id") && expected.count("array/a0"));
+    EXPECT_TRUE(expected.count("attr/objects/MaxId") && expected.count("attr/design/Id") &&
+                expected.count("array/a0"));
 }
 
 TEST(DaoWorkloadCheck, PrefixesPassAndAnythingElseIsDamage) {
@@ -111,7 +116,8 @@ TEST(DaoWorkloadCheck, PrefixesPassAndAnythingElseIsDamage) {
     const unsigned seed = 5;
     // Ends on a committed unit, so the state one unit back differs.
     int count = 4;
-    while (planUnit(seed, count - 1, stateAfter(seed, count - 1)).reverted) ++count;
+    while (planUnit(seed, count - 1, stateAfter(seed, count - 1)).reverted)
+        ++count;
     runUnits(container, seed, count);
     std::string why;
     EXPECT_EQ(judge(container, seed, count, count, why), Verdict::Exact);
@@ -172,7 +178,8 @@ TEST(DaoWorkloadCheck, ALeftoverOfARevertedUnitIsDamage) {
     Unit leftover;
     leftover.index = count;
     leftover.ops.push_back({OpKind::CreateTemporary, "blob/t1", "left behind", true});
-    leftover.ops.push_back({OpKind::CreateTemporary, "array/t0", "1x2:" + std::string(16, '\x3f'), true});
+    leftover.ops.push_back(
+        {OpKind::CreateTemporary, "array/t0", "1x2:" + std::string(16, '\x3f'), true});
     ASSERT_EQ(runUnit(container, leftover), "");
     std::string why;
     EXPECT_EQ(judge(container, seed, count, count, why), Verdict::Damaged);

@@ -31,9 +31,11 @@ using testing::TempDir;
 std::string run(const std::string& command, int* status) {
     std::string out;
     FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
+    if (!pipe)
+        return out;
     char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
+        out.append(buf, n);
     const int raw = ::pclose(pipe);
     *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return out;
@@ -41,7 +43,8 @@ std::string run(const std::string& command, int* status) {
 
 std::map<std::string, ReadLine> byKey(const std::vector<ReadLine>& lines) {
     std::map<std::string, ReadLine> map;
-    for (const ReadLine& line : lines) map[line.key] = line;
+    for (const ReadLine& line : lines)
+        map[line.key] = line;
     return map;
 }
 
@@ -103,7 +106,8 @@ TEST(Digest, HashesAndEscapes) {
 }
 
 TEST(GuardedBuffer, SlackIsCheckedAndThePageBeyondIsKnown) {
-    if (!GuardedBuffer::pageGuarded()) GTEST_SKIP() << "AddressSanitizer guards the buffers itself";
+    if (!GuardedBuffer::pageGuarded())
+        GTEST_SKIP() << "AddressSanitizer guards the buffers itself";
     const void* guard = nullptr;
     {
         GuardedBuffer buffer(13);
@@ -122,7 +126,8 @@ TEST(GuardedBuffer, SlackIsCheckedAndThePageBeyondIsKnown) {
 }
 
 TEST(GuardedBuffer, AWritePastTheEndEndsTheProcessAndIsNamed) {
-    const char* expected = GuardedBuffer::pageGuarded() ? "host buffer overrun" : "heap-buffer-overflow";
+    const char* expected =
+        GuardedBuffer::pageGuarded() ? "host buffer overrun" : "heap-buffer-overflow";
     EXPECT_DEATH(
         {
             installCrashReport();
@@ -163,14 +168,18 @@ TEST(HostRead, IntactDemoReadsEverythingWithKnownValues) {
     TempDir dir;
     const std::string path = writeDemo(dir);
     const auto lines = readContainer(path, readManifest(QMX_DEMO_MANIFEST));
-    for (const ReadLine& line : lines) EXPECT_TRUE(line.ok) << line.key << ": " << line.text;
+    for (const ReadLine& line : lines)
+        EXPECT_TRUE(line.ok) << line.key << ": " << line.text;
     auto map = byKey(lines);
     const std::string notes = "Gearbox assembly, revision C.\nHousing cast in EN-GJL-250.\n";
     EXPECT_EQ(map["blob models/notes read"].text, bytesDigest(notes.data(), notes.size()));
     float pressures[24];
-    for (int i = 0; i < 24; ++i) pressures[i] = 1.0f + 0.125f * static_cast<float>(i % 8);
-    EXPECT_EQ(map["vector results/pressures read-by-manifest"].text, bytesDigest(pressures, sizeof pressures));
-    EXPECT_EQ(map["vector results/pressures read-by-shape"].text, map["vector results/pressures read-by-manifest"].text);
+    for (int i = 0; i < 24; ++i)
+        pressures[i] = 1.0f + 0.125f * static_cast<float>(i % 8);
+    EXPECT_EQ(map["vector results/pressures read-by-manifest"].text,
+              bytesDigest(pressures, sizeof pressures));
+    EXPECT_EQ(map["vector results/pressures read-by-shape"].text,
+              map["vector results/pressures read-by-manifest"].text);
     EXPECT_EQ(map["vector results/pressures shape"].text, "24 x 1 type 2");
     EXPECT_EQ(map["array results/mesh/nodes shape"].text, "4 x 3 type 3");
     EXPECT_EQ(map["group models version"].text, "3");
@@ -178,19 +187,23 @@ TEST(HostRead, IntactDemoReadsEverythingWithKnownValues) {
     EXPECT_EQ(map["group models max-identifier"].text, "4096 2");
     EXPECT_EQ(map["group materials modified-by"].text, "\"Software_Revision_Unknown\"");
     EXPECT_EQ(map["design Layout read"].text.substr(0, 10), "512 bytes ");
-    EXPECT_EQ(map["cvector results/samples read-by-shape"].text.substr(0, 9), "132 bytes");  // 4 x 33
-    EXPECT_EQ(map["carray results/mesh/cells read-by-manifest"].text.substr(0, 8), "40 bytes");  // 4 x 10
+    EXPECT_EQ(map["cvector results/samples read-by-shape"].text.substr(0, 9),
+              "132 bytes");  // 4 x 33
+    EXPECT_EQ(map["carray results/mesh/cells read-by-manifest"].text.substr(0, 8),
+              "40 bytes");  // 4 x 10
 }
 
 TEST(HostRead, AbsentObjectsAndAMissingFileAreAnswersNotCrashes) {
     TempDir dir;
     const std::string path = writeDemo(dir);
-    const auto lines = byKey(readContainer(path, parseManifest("blob opaque models missing 10\n"
-                                                                "vector results missing int32 5\n")));
+    const auto lines =
+        byKey(readContainer(path, parseManifest("blob opaque models missing 10\n"
+                                                "vector results missing int32 5\n")));
     EXPECT_EQ(lines.at("blob models/missing exists").text, "false");
     EXPECT_FALSE(lines.at("blob models/missing read").ok);
     EXPECT_EQ(lines.at("vector results/missing exists").text, "false");
-    EXPECT_EQ(lines.at("vector results/missing shape").text, "0 x 1 type -1");  // the DAO's "missing"
+    EXPECT_EQ(lines.at("vector results/missing shape").text,
+              "0 x 1 type -1");  // the DAO's "missing"
     EXPECT_FALSE(lines.at("vector results/missing read-by-shape").ok);
     EXPECT_FALSE(lines.at("vector results/missing read-by-manifest").ok);
 
@@ -213,7 +226,8 @@ TEST(HostRead, AFileVersionThatCannotBeReadIsAnErrorNotAnAnswer) {
     // Either the library refuses the file outright or the version query reports its failure.
     const bool refused = lines[0].key == "open" && !lines[0].ok;
     const auto map = byKey(lines);
-    EXPECT_TRUE(refused || (map.count("file version") && !map.at("file version").ok)) << formatLines(lines);
+    EXPECT_TRUE(refused || (map.count("file version") && !map.at("file version").ok))
+        << formatLines(lines);
 }
 
 TEST(HostRead, AShapeBeyondTheHostsBoundIsRefusedByTheHost) {
@@ -221,9 +235,11 @@ TEST(HostRead, AShapeBeyondTheHostsBoundIsRefusedByTheHost) {
     const std::string path = writeDemo(dir);
     ReadOptions options;
     options.maxBufferBytes = 100;  // temperatures: 24 doubles = 192 bytes
-    const auto lines = byKey(readContainer(path, parseManifest("vector results temperatures float64 24\n"), options));
+    const auto lines = byKey(
+        readContainer(path, parseManifest("vector results temperatures float64 24\n"), options));
     EXPECT_FALSE(lines.at("vector results/temperatures read-by-shape").ok);
-    EXPECT_EQ(lines.at("vector results/temperatures read-by-shape").text.rfind("host refused", 0), 0u);
+    EXPECT_EQ(lines.at("vector results/temperatures read-by-shape").text.rfind("host refused", 0),
+              0u);
 }
 
 TEST(HostRead, DiscoveryFindsWhatTheDemoStored) {
@@ -234,29 +250,35 @@ TEST(HostRead, DiscoveryFindsWhatTheDemoStored) {
     const auto found = discoverEntries(file);
     QMXLcloseFile(file);
     std::set<std::string> foundNames, storedNames;
-    for (const Entry& e : found) foundNames.insert(e.group + "|" + e.name);
-    for (const Entry& e : readManifest(QMX_DEMO_MANIFEST)) storedNames.insert(e.group + "|" + e.name);
+    for (const Entry& e : found)
+        foundNames.insert(e.group + "|" + e.name);
+    for (const Entry& e : readManifest(QMX_DEMO_MANIFEST))
+        storedNames.insert(e.group + "|" + e.name);
     EXPECT_EQ(foundNames, storedNames);
     // Read back through the DAOs, everything discovered answers.
-    for (const ReadLine& line : readContainer(path, found)) EXPECT_TRUE(line.ok) << line.key << ": " << line.text;
+    for (const ReadLine& line : readContainer(path, found))
+        EXPECT_TRUE(line.ok) << line.key << ": " << line.text;
 }
 
 TEST(HostRead, GeneratedContainerHasWhatTheCampaignNeedsAndReadsBack) {
     TempDir dir;
     int status = -1;
-    run(std::string(QMX_HOSTREAD_GENERATE) + " " + dir.file("large.qmz") + " " + dir.file("large.manifest") +
-            " 2>&1",
+    run(std::string(QMX_HOSTREAD_GENERATE) + " " + dir.file("large.qmz") + " " +
+            dir.file("large.manifest") + " 2>&1",
         &status);
     ASSERT_EQ(status, 0);
     const auto entries = readManifest(dir.file("large.manifest"));
     int objects = 0, compoundVectors = 0, compoundArrays = 0, arrays = 0;
     long long largest = 0;
     for (const Entry& e : entries) {
-        if (e.kind != EntryKind::Group) ++objects;
+        if (e.kind != EntryKind::Group)
+            ++objects;
         compoundVectors += e.kind == EntryKind::CompoundVector;
         compoundArrays += e.kind == EntryKind::CompoundArray;
         arrays += e.kind == EntryKind::Array;
-        const long long bytes = e.kind == EntryKind::Blob ? e.rows : e.type ? e.rows * e.cols * (long long)e.type->size : 0;
+        const long long bytes = e.kind == EntryKind::Blob ? e.rows
+                                : e.type ? e.rows * e.cols * (long long)e.type->size
+                                         : 0;
         largest = std::max(largest, bytes);
     }
     EXPECT_GE(objects, 200);
@@ -265,7 +287,8 @@ TEST(HostRead, GeneratedContainerHasWhatTheCampaignNeedsAndReadsBack) {
     EXPECT_GT(arrays, 0);
     EXPECT_GE(largest, 2LL << 20);
     const auto lines = readContainer(dir.file("large.qmz"), entries);
-    for (const ReadLine& line : lines) EXPECT_TRUE(line.ok) << line.key << ": " << line.text;
+    for (const ReadLine& line : lines)
+        EXPECT_TRUE(line.ok) << line.key << ": " << line.text;
     EXPECT_EQ(byKey(lines)["blob large/field read"].text.substr(0, 14), "3145728 bytes ");
 }
 
@@ -274,7 +297,8 @@ TEST(HostReaderProgram, PrintsLinesThenEndAndSurvivesATruncatedCopy) {
     const std::string path = writeDemo(dir);
     const std::string reader = std::string(QMX_HOST_READER) + " ";
     int status = -1;
-    const std::string intact = run(reader + path + " " + QMX_DEMO_MANIFEST + " 2>/dev/null", &status);
+    const std::string intact =
+        run(reader + path + " " + QMX_DEMO_MANIFEST + " 2>/dev/null", &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(intact.find("blob models/gearbox read\tok\t2048 bytes "), std::string::npos);
     EXPECT_EQ(intact.substr(intact.size() - 4), "END\n");
@@ -282,7 +306,8 @@ TEST(HostReaderProgram, PrintsLinesThenEndAndSurvivesATruncatedCopy) {
 
     const std::string bytes = testing::readFile(path);
     testing::writeFile(dir.file("cut.qmz"), bytes.substr(0, bytes.size() / 2));
-    const std::string cut = run(reader + dir.file("cut.qmz") + " " + QMX_DEMO_MANIFEST + " 2>/dev/null", &status);
+    const std::string cut =
+        run(reader + dir.file("cut.qmz") + " " + QMX_DEMO_MANIFEST + " 2>/dev/null", &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(cut.substr(cut.size() - 4), "END\n");
     EXPECT_NE(cut.find("\terror\t"), std::string::npos);

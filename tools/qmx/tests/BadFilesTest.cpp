@@ -63,7 +63,8 @@ TEST_F(QmxTool, ContainerWithASecondNameIsRefusedAsSuch) {
     expectCleanRefusal(file, "has 2 hard links");
     expectCleanRefusal(dir.file("second.qmz"), "has 2 hard links");
     const ToolResult r = runQmx({"ls", file}, "data", 60);
-    EXPECT_FALSE(contains(r.err, "damaged")) << "a sound file is not reported as damaged: " << r.err;
+    EXPECT_FALSE(contains(r.err, "damaged"))
+        << "a sound file is not reported as damaged: " << r.err;
     EXPECT_EQ(readFile(file), bytes) << "a refused file is left as it was";
 }
 
@@ -71,8 +72,10 @@ TEST_F(QmxTool, TruncatedContainers) {
     const std::string file = demo();
     const std::string bytes = readFile(file);
     for (const double keep : {0.1, 0.5, 0.9}) {
-        const std::string cut = dir.file("cut" + std::to_string(static_cast<int>(keep * 10)) + ".qmz");
-        writeFile(cut, bytes.substr(0, static_cast<std::size_t>(static_cast<double>(bytes.size()) * keep)));
+        const std::string cut =
+            dir.file("cut" + std::to_string(static_cast<int>(keep * 10)) + ".qmz");
+        writeFile(cut, bytes.substr(
+                           0, static_cast<std::size_t>(static_cast<double>(bytes.size()) * keep)));
         expectCleanRefusal(cut, "damaged or truncated");
     }
 }
@@ -81,9 +84,13 @@ TEST_F(QmxTool, NativeHdf5FileIsRefusedUnlessAskedFor) {
     const std::string file = dir.file("plain.h5");
     const std::string made = python(
         "import h5py, numpy\n"
-        "with h5py.File('" + file + "', 'w') as f:\n"
-        "    f.create_group('data').create_dataset('values', data=numpy.arange(5, dtype='<i4'))\n"
-        "print('ok')\n", "");
+        "with h5py.File('" +
+            file +
+            "', 'w') as f:\n"
+            "    f.create_group('data').create_dataset('values', data=numpy.arange(5, "
+            "dtype='<i4'))\n"
+            "print('ok')\n",
+        "");
     ASSERT_EQ(made, "ok\n");
     expectCleanRefusal(file, "plain HDF5 file, not a QMZ container");
 
@@ -101,17 +108,17 @@ TEST_F(QmxTool, ReadOnlyFileReadsButIsNeverChanged) {
     const std::string file = demo();
     ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
     const std::string before = readFile(file);
-    for (const auto& args : std::vector<std::vector<std::string>>{{"ls", "-l", file},
-                                                                  {"get", file, "models", "notes"},
-                                                                  {"cat", file, "results", "counts"},
-                                                                  {"check", file},
-                                                                  {"version", file}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"ls", "-l", file},
+                                               {"get", file, "models", "notes"},
+                                               {"cat", file, "results", "counts"},
+                                               {"check", file},
+                                               {"version", file}}) {
         const ToolResult r = runQmx(args);
         EXPECT_EQ(r.exitCode, 0) << args[0] << describe(r);
     }
-    for (const auto& args : std::vector<std::vector<std::string>>{{"put", file, "models", "x"},
-                                                                  {"compact", file},
-                                                                  {"version", "--upgrade", file}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"put", file, "models", "x"}, {"compact", file}, {"version", "--upgrade", file}}) {
         const ToolResult r = runQmx(args, "data");
         EXPECT_EQ(r.exitCode, 1) << args[0] << describe(r);
         EXPECT_TRUE(contains(r.err, "read-only")) << args[0] << r.err;

@@ -25,21 +25,22 @@ TEST(QmxCli, HelpOnEveryCommandExitsZeroAndNamesTheCommand) {
 
 TEST(QmxCli, BadUsageExitsTwoWithMessageOnStderrOnly) {
     const std::vector<std::vector<std::string>> cases = {
-        {},                                      // no command
-        {"frobnicate"},                          // unknown command
-        {"help", "frobnicate"},                  // help for an unknown command
-        {"ls"},                                  // missing operand
-        {"ls", "a", "b", "c"},                   // too many operands
-        {"ls", "--bogus", "f.qmz"},              // unknown option
-        {"get", "f.qmz", "g", "n", "-o"},        // option without its value
-        {"check", "--json=yes", "f.qmz"},        // flag given a value
+        {},                                                  // no command
+        {"frobnicate"},                                      // unknown command
+        {"help", "frobnicate"},                              // help for an unknown command
+        {"ls"},                                              // missing operand
+        {"ls", "a", "b", "c"},                               // too many operands
+        {"ls", "--bogus", "f.qmz"},                          // unknown option
+        {"get", "f.qmz", "g", "n", "-o"},                    // option without its value
+        {"check", "--json=yes", "f.qmz"},                    // flag given a value
         {"put", "f.qmz", "g", "n", "--group-version", "x"},  // not a number
-        {"put", "f.qmz", "/", "n"},              // the root is no object group
+        {"put", "f.qmz", "/", "n"},                          // the root is no object group
     };
     for (const auto& args : cases) {
         const ToolResult r = runQmx(args);
         std::string joined;
-        for (const auto& a : args) joined += a + " ";
+        for (const auto& a : args)
+            joined += a + " ";
         EXPECT_EQ(r.exitCode, 2) << joined << "\n" << describe(r);
         EXPECT_TRUE(r.out.empty()) << joined << r.out;
         EXPECT_NE(r.err.find("Try 'qmx"), std::string::npos) << joined << r.err;

@@ -8,22 +8,23 @@ namespace {
 TEST(QmxCommandLine, HelpKeepsItsLayout) {
     const ToolResult r = runQmx({"get", "--help"});
     ASSERT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_EQ(r.out,
-              "Usage: qmx get [OPTIONS] FILE GROUP NAME\n"
-              "\n"
-              "Write the bytes of one object to standard output or a file.\n"
-              "\n"
-              "GROUP is the object group (\"models\", \"/models\" or \"a/b\"; \"Design\" for the design\n"
-              "group) and NAME the object. Opaque objects and string objects are written exactly as\n"
-              "stored, without any terminator added.\n"
-              "\n"
-              "Options:\n"
-              "  -o, --output OUT      write to OUT instead of standard output\n"
-              "  --native              open a plain HDF5 file (no container marker)\n"
-              "  -v, --verbose         show the library's log lines on stderr\n"
-              "  -h, --help            show this help\n"
-              "\n"
-              "Exit status: 0 success, 1 a problem was found or the request failed, 2 bad usage.\n");
+    EXPECT_EQ(
+        r.out,
+        "Usage: qmx get [OPTIONS] FILE GROUP NAME\n"
+        "\n"
+        "Write the bytes of one object to standard output or a file.\n"
+        "\n"
+        "GROUP is the object group (\"models\", \"/models\" or \"a/b\"; \"Design\" for the design\n"
+        "group) and NAME the object. Opaque objects and string objects are written exactly as\n"
+        "stored, without any terminator added.\n"
+        "\n"
+        "Options:\n"
+        "  -o, --output OUT      write to OUT instead of standard output\n"
+        "  --native              open a plain HDF5 file (no container marker)\n"
+        "  -v, --verbose         show the library's log lines on stderr\n"
+        "  -h, --help            show this help\n"
+        "\n"
+        "Exit status: 0 success, 1 a problem was found or the request failed, 2 bad usage.\n");
     // Help wins over missing operands, wherever it stands.
     EXPECT_EQ(runQmx({"get", "f.qmz", "-h"}).out, r.out);
 }
@@ -36,8 +37,8 @@ TEST_F(QmxTool, DashIsAnOperandAndTheLastRepeatedOptionCounts) {
     EXPECT_EQ(toStdout.exitCode, 0) << describe(toStdout);
     EXPECT_EQ(toStdout.out, "piped bytes");
 
-    const ToolResult twice =
-        runQmx({"get", file, "models", "notes", "-o", dir.file("first"), "--output", dir.file("second")});
+    const ToolResult twice = runQmx(
+        {"get", file, "models", "notes", "-o", dir.file("first"), "--output", dir.file("second")});
     ASSERT_EQ(twice.exitCode, 0) << describe(twice);
     EXPECT_FALSE(readFile(dir.file("second")).empty());
     EXPECT_EQ(runQmx({"ls", dir.file("first")}).exitCode, 1) << "only the last -o is written";

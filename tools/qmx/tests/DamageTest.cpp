@@ -18,12 +18,14 @@ bool contains(const std::string& text, const std::string& part) {
 long long headerAddress(const std::string& file, const std::string& path) {
     const std::string command = "h5ls -v '" + file + path + "' 2>/dev/null";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    if (!pipe) return -1;
+    if (!pipe)
+        return -1;
     char line[512];
     while (std::fgets(line, sizeof line, pipe.get())) {
         const std::string text = line;
         const auto at = text.find("Location:");
-        if (at == std::string::npos) continue;
+        if (at == std::string::npos)
+            continue;
         const auto colon = text.find(':', text.find("1:", at));
         return std::stoll(text.substr(colon + 1));
     }
@@ -50,7 +52,8 @@ TEST_F(QmxTool, CheckPassesOnEverythingDemoWrites) {
 }
 
 TEST_F(QmxTool, CheckNamesTheObjectWhoseHeaderIsDamaged) {
-    for (const std::string path : {"/models/gearbox", "/results/temperatures", "/results/samples"}) {
+    for (const std::string path :
+         {"/models/gearbox", "/results/temperatures", "/results/samples"}) {
         const std::string file = demo("damaged" + std::to_string(path.size()) + ".qmz");
         const long long address = headerAddress(file, path);
         ASSERT_GT(address, 0) << path;
@@ -61,7 +64,8 @@ TEST_F(QmxTool, CheckNamesTheObjectWhoseHeaderIsDamaged) {
         EXPECT_TRUE(contains(r.out, file + ": " + path + ": ")) << path << "\n" << r.out;
         EXPECT_TRUE(contains(r.out, "1 problem")) << r.out;
         const std::string json = python(
-            "import json,sys\nd=json.load(sys.stdin)\nprint(d['ok'], [p['path'] for p in d['problems']])\n",
+            "import json,sys\nd=json.load(sys.stdin)\nprint(d['ok'], [p['path'] for p in "
+            "d['problems']])\n",
             runQmx({"check", "--json", file}).out);
         EXPECT_EQ(json, "False ['" + path + "']\n");
         // The rest of the file still reads.
@@ -83,9 +87,14 @@ TEST_F(QmxTool, CheckOfATruncatedFileReportsTheFile) {
 // Deletes attributes with h5py: the root's when item is "/", else the item's.
 void deleteAttribute(const std::string& file, const std::string& item, const std::string& name) {
     ASSERT_EQ(python("import h5py\n"
-                     "with h5py.File('" + file + "', 'r+') as f:\n"
-                     "    del f['" + item + "'].attrs['" + name + "']\n"
-                     "print('ok')\n", ""),
+                     "with h5py.File('" +
+                         file +
+                         "', 'r+') as f:\n"
+                         "    del f['" +
+                         item + "'].attrs['" + name +
+                         "']\n"
+                         "print('ok')\n",
+                     ""),
               "ok\n");
 }
 
@@ -114,19 +123,23 @@ TEST_F(QmxTool, CheckReportsLostChecksumsAndALostChecksumMarker) {
     deleteAttribute(lostBoth, "/", "QMZ_ATTR_CRC32C");
     r = runQmx({"check", lostBoth});
     EXPECT_EQ(r.exitCode, 1) << describe(r);
-    EXPECT_TRUE(contains(r.out, lostBoth + ": /: checksum marker \"QMZ_CHECKSUMS\" missing")) << r.out;
+    EXPECT_TRUE(contains(r.out, lostBoth + ": /: checksum marker \"QMZ_CHECKSUMS\" missing"))
+        << r.out;
     EXPECT_TRUE(contains(r.out, "1 problem")) << r.out;
 
     // Written before checksums: no marker, no checksums on items or attributes.
     const std::string old = demo("old.qmz");
     ASSERT_EQ(python("import h5py\n"
-                     "with h5py.File('" + old + "', 'r+') as f:\n"
-                     "    def strip(name, obj):\n"
-                     "        for key in ('QMZ_CRC32C', 'QMZ_ATTR_CRC32C', 'QMZ_CHECKSUMS'):\n"
-                     "            if key in obj.attrs: del obj.attrs[key]\n"
-                     "    f.visititems(strip)\n"
-                     "    strip('/', f)\n"
-                     "print('ok')\n", ""),
+                     "with h5py.File('" +
+                         old +
+                         "', 'r+') as f:\n"
+                         "    def strip(name, obj):\n"
+                         "        for key in ('QMZ_CRC32C', 'QMZ_ATTR_CRC32C', 'QMZ_CHECKSUMS'):\n"
+                         "            if key in obj.attrs: del obj.attrs[key]\n"
+                         "    f.visititems(strip)\n"
+                         "    strip('/', f)\n"
+                         "print('ok')\n",
+                     ""),
               "ok\n");
     r = runQmx({"check", old});
     EXPECT_EQ(r.exitCode, 0) << describe(r);
@@ -153,7 +166,8 @@ TEST_F(QmxTool, CheckReadsEmptyVectorsToo) {
 // group those of its attributes and of everything below it, no longer match.
 TEST_F(QmxTool, CheckReportsAnObjectShownUnderAnotherName) {
     for (const auto& [name, renamed, reported] :
-         {std::tuple<std::string, std::string, std::string>{"gearbox", "gearbpx", "/models/gearbpx"},
+         {std::tuple<std::string, std::string, std::string>{"gearbox", "gearbpx",
+                                                            "/models/gearbpx"},
           {"temperatures", "temperaturez", "/results/temperaturez"},
           {"materials", "materiels", "/materiels"}}) {
         const std::string file = demo(name + ".qmz");
@@ -176,7 +190,8 @@ TEST_F(QmxTool, CheckReportsAnObjectShownUnderAnotherName) {
 TEST_F(QmxTool, CheckReportsAGroupThatLostItsMembers) {
     const std::string original = readFile(demo());
     std::size_t nodes = 0;
-    for (auto at = original.find("SNOD"); at != std::string::npos; at = original.find("SNOD", at + 1)) {
+    for (auto at = original.find("SNOD"); at != std::string::npos;
+         at = original.find("SNOD", at + 1)) {
         const std::string file = dir.file("node" + std::to_string(++nodes) + ".qmz");
         std::string bytes = original;
         bytes[at + 6] = bytes[at + 7] = '\0';
@@ -199,7 +214,9 @@ TEST_F(QmxTool, CheckAcceptsFilesWithPlainChecksums) {
     EXPECT_EQ(r.exitCode, 0) << describe(r);
     r = runQmx({"check", file});
     EXPECT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_EQ(python("import h5py,sys\nprint(int(h5py.File(sys.stdin.read().strip(),'r').attrs['QMZ_CHECKSUMS']))\n",
+    EXPECT_EQ(python("import "
+                     "h5py,sys\nprint(int(h5py.File(sys.stdin.read().strip(),'r').attrs['QMZ_"
+                     "CHECKSUMS']))\n",
                      file),
               "1\n");
 }

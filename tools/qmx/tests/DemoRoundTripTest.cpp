@@ -27,13 +27,39 @@ TEST_F(QmxTool, LsShowsEveryKindWithSizesShapesAndMembers) {
     ASSERT_EQ(r.exitCode, 0) << describe(r);
     EXPECT_TRUE(r.err.empty()) << r.err;
     for (const char* expected :
-         {"models/", "object group, version 3", "gearbox", "opaque, 2048 bytes", "housing",
-          "opaque, 640 bytes", "notes", "string, 58 bytes", "materials/", "object group, version 1",
-          "Design/", "object group (design), version 1", "Layout", "opaque, 512 bytes",
-          "results/", "temperatures", "vector, 24 x float64", "pressures", "vector, 24 x float32",
-          "counts", "vector, 6 x int32", "flags", "vector, 8 x uint8", "ids", "vector, 4 x uint64",
-          "samples", "compound vector, 4 x {id: int32, position: float64[3], weight: float32, flag: uint8}",
-          "mesh/", "nodes", "array, 4 x 3 float64", "connectivity", "array, 2 x 3 int32", "cells",
+         {"models/",
+          "object group, version 3",
+          "gearbox",
+          "opaque, 2048 bytes",
+          "housing",
+          "opaque, 640 bytes",
+          "notes",
+          "string, 58 bytes",
+          "materials/",
+          "object group, version 1",
+          "Design/",
+          "object group (design), version 1",
+          "Layout",
+          "opaque, 512 bytes",
+          "results/",
+          "temperatures",
+          "vector, 24 x float64",
+          "pressures",
+          "vector, 24 x float32",
+          "counts",
+          "vector, 6 x int32",
+          "flags",
+          "vector, 8 x uint8",
+          "ids",
+          "vector, 4 x uint64",
+          "samples",
+          "compound vector, 4 x {id: int32, position: float64[3], weight: float32, flag: uint8}",
+          "mesh/",
+          "nodes",
+          "array, 4 x 3 float64",
+          "connectivity",
+          "array, 2 x 3 int32",
+          "cells",
           "compound array, 2 x 2 {material: int16, volume: float64}"})
         EXPECT_TRUE(contains(r.out, expected)) << expected << "\n" << r.out;
     // Without -l no attribute lines; with -l the bookkeeping values of the demo.
@@ -77,7 +103,8 @@ print(o["/results/temperatures"]["count"], o["/results/temperatures"]["elementTy
 print(",".join(m["name"] + ":" + m["type"] + ":" + str(m["count"]) for m in o["/results/samples"]["members"]))
 print(o["/Design"]["design"], o["/"]["kind"], type(d["formatVersion"]).__name__)
 print(o["/models"]["attributes"]["MaximumIdentifierValue"])
-)", r.out);
+)",
+                                     r.out);
     EXPECT_EQ(facts,
               "object group 3 MDL-2041\n"
               "opaque 2048\n"
@@ -105,10 +132,10 @@ TEST_F(QmxTool, GetWritesExactBytesAndRefusesWhatIsNoObject) {
         EXPECT_EQ(g.out.size(), 2048u) << group;
     }
     const std::vector<std::vector<std::string>> refused = {
-        {"get", file, "models", "missing"},          // no such object
-        {"get", file, "results", "temperatures"},    // a vector
-        {"get", file, "/", "models"},                // a group
-        {"get", file, "nowhere", "x"},               // no such group
+        {"get", file, "models", "missing"},        // no such object
+        {"get", file, "results", "temperatures"},  // a vector
+        {"get", file, "/", "models"},              // a group
+        {"get", file, "nowhere", "x"},             // no such group
     };
     for (const auto& args : refused) {
         const ToolResult r = runQmx(args);
@@ -122,12 +149,13 @@ TEST_F(QmxTool, GetWritesExactBytesAndRefusesWhatIsNoObject) {
 TEST_F(QmxTool, PutStoresReplacesAndReadsBackBinaryBytes) {
     const std::string file = demo();
     std::string bytes;
-    for (int i = 0; i < 3000; ++i) bytes += static_cast<char>((i * 37) % 256);  // zeros included
+    for (int i = 0; i < 3000; ++i)
+        bytes += static_cast<char>((i * 37) % 256);  // zeros included
     writeFile(dir.file("in.bin"), bytes);
 
     // New object in a new object group, from a file.
-    const ToolResult created = runQmx({"put", file, "parts/bolts", "m8", dir.file("in.bin"),
-                                       "--group-version", "5"});
+    const ToolResult created =
+        runQmx({"put", file, "parts/bolts", "m8", dir.file("in.bin"), "--group-version", "5"});
     ASSERT_EQ(created.exitCode, 0) << describe(created);
     EXPECT_EQ(created.out, "created /parts/bolts/m8: 3000 bytes (opaque)\n");
     EXPECT_EQ(runQmx({"get", file, "parts/bolts", "m8"}).out, bytes);

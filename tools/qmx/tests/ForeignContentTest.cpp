@@ -21,23 +21,26 @@ void alter(const std::string& file, const std::string& code, bool sealed = false
         "    f.visititems(unseal)\n"
         "    unseal('/', f)\n"
         "    del f.attrs['QMZ_CHECKSUMS']\n";
-    const std::string out = python("import h5py, numpy\nwith h5py.File('" + file + "', 'r+') as f:\n" +
-                                       (sealed ? "" : unseal) + code + "\nprint('ok')\n",
-                                   "");
+    const std::string out =
+        python("import h5py, numpy\nwith h5py.File('" + file + "', 'r+') as f:\n" +
+                   (sealed ? "" : unseal) + code + "\nprint('ok')\n",
+               "");
     ASSERT_EQ(out, "ok\n") << out;
 }
 
 TEST_F(QmxTool, AttributeEditsInAFileWithChecksumsAreDamage) {
     const std::string file = demo();
-    alter(file, "    f['results/mesh/nodes'].attrs.modify('Rows', numpy.int32(2))\n"
-                "    f['results/mesh/nodes'].attrs.modify('Cols', numpy.int32(6))\n"
-                "    f['models'].attrs['Id'] = numpy.bytes_('MDL-2042')",
+    alter(file,
+          "    f['results/mesh/nodes'].attrs.modify('Rows', numpy.int32(2))\n"
+          "    f['results/mesh/nodes'].attrs.modify('Cols', numpy.int32(6))\n"
+          "    f['models'].attrs['Id'] = numpy.bytes_('MDL-2042')",
           true);
     const ToolResult check = runQmx({"check", file});
     EXPECT_EQ(check.exitCode, 1) << describe(check);
     for (const std::string path : {"/results/mesh/nodes", "/models"})
-        EXPECT_TRUE(contains(check.out, ": " + path + ": QMXLverifyObject: the attributes of '" + path +
-                                            "' in file '" + file + "' are damaged (attribute checksum mismatch"))
+        EXPECT_TRUE(contains(check.out, ": " + path + ": QMXLverifyObject: the attributes of '" +
+                                            path + "' in file '" + file +
+                                            "' are damaged (attribute checksum mismatch"))
             << check.out;
     EXPECT_TRUE(contains(check.out, "2 problems")) << check.out;
     // A host reading the array gets a failure, not a 2 x 6 array.
@@ -56,26 +59,31 @@ TEST_F(QmxTool, UnknownKindsAreProblemsOnlyInFilesThisLibraryWrote) {
     alter(sealed, code, true);
     ToolResult check = runQmx({"check", sealed});
     EXPECT_EQ(check.exitCode, 1) << describe(check);
-    EXPECT_TRUE(contains(check.out, sealed + ": /results/odd: unknown kind of entry in a file this library wrote"))
+    EXPECT_TRUE(contains(
+        check.out, sealed + ": /results/odd: unknown kind of entry in a file this library wrote"))
         << check.out;
     const std::string plain = demo("plain.qmz");
     alter(plain, code);
     check = runQmx({"check", plain});
     EXPECT_EQ(check.exitCode, 0) << describe(check);
-    EXPECT_TRUE(contains(check.out, plain + ": warning: /results/odd: unknown kind of entry; not checked"))
+    EXPECT_TRUE(
+        contains(check.out, plain + ": warning: /results/odd: unknown kind of entry; not checked"))
         << check.out;
 }
 
 TEST_F(QmxTool, ArrayShapeThatPromisesOtherThanTheStoredElements) {
     const std::string file = demo();
     // 5 x 3 claims 15 elements where 12 are stored; 2 x 3 claims fewer than are stored.
-    alter(file, "    f['results/mesh/nodes'].attrs.modify('Rows', numpy.int32(5))\n"
-                "    f['results/mesh/connectivity'].attrs.modify('Rows', numpy.int32(1))");
+    alter(file,
+          "    f['results/mesh/nodes'].attrs.modify('Rows', numpy.int32(5))\n"
+          "    f['results/mesh/connectivity'].attrs.modify('Rows', numpy.int32(1))");
     const ToolResult check = runQmx({"check", file});
     EXPECT_EQ(check.exitCode, 1) << describe(check);
-    EXPECT_TRUE(contains(check.out, "/results/mesh/nodes: shape 5 x 3 does not match the 12 stored elements"))
+    EXPECT_TRUE(contains(check.out,
+                         "/results/mesh/nodes: shape 5 x 3 does not match the 12 stored elements"))
         << check.out;
-    EXPECT_TRUE(contains(check.out, "/results/mesh/connectivity: shape 1 x 3 does not match the 6 stored elements"))
+    EXPECT_TRUE(contains(
+        check.out, "/results/mesh/connectivity: shape 1 x 3 does not match the 6 stored elements"))
         << check.out;
     EXPECT_TRUE(contains(check.out, "2 problems")) << check.out;
     const ToolResult cat = runQmx({"cat", file, "results/mesh", "connectivity"});
@@ -86,13 +94,16 @@ TEST_F(QmxTool, ArrayShapeThatPromisesOtherThanTheStoredElements) {
 
 TEST_F(QmxTool, InvalidShapeAttributesAreReported) {
     const std::string file = demo();
-    alter(file, "    f['results/mesh/nodes'].attrs.modify('Cols', numpy.int32(-3))\n"
-                "    f['results/counts'].attrs.create('Rows', numpy.int32(6), dtype='<i4')");
+    alter(file,
+          "    f['results/mesh/nodes'].attrs.modify('Cols', numpy.int32(-3))\n"
+          "    f['results/counts'].attrs.create('Rows', numpy.int32(6), dtype='<i4')");
     const ToolResult check = runQmx({"check", file});
     EXPECT_EQ(check.exitCode, 1) << describe(check);
-    EXPECT_TRUE(contains(check.out, "/results/mesh/nodes: invalid array shape: \"Rows\" 4, \"Cols\" -3"))
+    EXPECT_TRUE(
+        contains(check.out, "/results/mesh/nodes: invalid array shape: \"Rows\" 4, \"Cols\" -3"))
         << check.out;
-    EXPECT_TRUE(contains(check.out, "/results/counts: invalid array shape: \"Rows\" 6, \"Cols\" missing"))
+    EXPECT_TRUE(
+        contains(check.out, "/results/counts: invalid array shape: \"Rows\" 6, \"Cols\" missing"))
         << check.out;
 }
 
@@ -102,7 +113,8 @@ TEST_F(QmxTool, NamesTheLibraryCannotAddressAreNotConfusedWithOthers) {
     alter(file, "    f['models'].copy('notes', 'notes.')");
     const ToolResult check = runQmx({"check", file});
     EXPECT_EQ(check.exitCode, 1) << describe(check);
-    EXPECT_TRUE(contains(check.out, "/models/notes.: the library cannot address an object of this name"))
+    EXPECT_TRUE(
+        contains(check.out, "/models/notes.: the library cannot address an object of this name"))
         << check.out;
     const ToolResult get = runQmx({"get", file, "models", "notes."});
     EXPECT_EQ(get.exitCode, 1) << describe(get);
@@ -124,9 +136,10 @@ TEST_F(QmxTool, LinkCycleEndsTheWalk) {
 
 TEST_F(QmxTool, ForeignAttributeTypesAreShownAsUnreadableWithoutFailingTheCheck) {
     const std::string file = demo();
-    alter(file, "    f['models'].attrs['note'] = 'variable length text'\n"
-                "    f['models'].attrs['big'] = numpy.uint64(2**63 + 5)\n"
-                "    f['models'].attrs['fixed'] = numpy.bytes_('abc\\x01')");
+    alter(file,
+          "    f['models'].attrs['note'] = 'variable length text'\n"
+          "    f['models'].attrs['big'] = numpy.uint64(2**63 + 5)\n"
+          "    f['models'].attrs['fixed'] = numpy.bytes_('abc\\x01')");
     const ToolResult ls = runQmx({"ls", "-l", file, "models"});
     ASSERT_EQ(ls.exitCode, 0) << describe(ls);
     EXPECT_TRUE(contains(ls.out, "@note = <unreadable>")) << ls.out;

@@ -16,19 +16,22 @@ TEST_F(QmxTool, LongListingLeavesOutTheLibrarysOwnAttributesUnlessAll) {
     const std::string file = demo();
     const ToolResult shown = runQmx({"ls", "-l", file});
     ASSERT_EQ(shown.exitCode, 0) << describe(shown);
-    for (const char* name : kBookkeeping) EXPECT_FALSE(contains(shown.out, name)) << name << shown.out;
+    for (const char* name : kBookkeeping)
+        EXPECT_FALSE(contains(shown.out, name)) << name << shown.out;
     // What the host wrote stays, and so does the object-group mark.
-    for (const char* kept : {"@Version = 3", "@Id = \"MDL-2041\"", "@Rows = 4", "@QMZ_OBJECT_GROUP = 1"})
+    for (const char* kept :
+         {"@Version = 3", "@Id = \"MDL-2041\"", "@Rows = 4", "@QMZ_OBJECT_GROUP = 1"})
         EXPECT_TRUE(contains(shown.out, kept)) << kept << shown.out;
 
     const ToolResult all = runQmx({"ls", "-l", "--all", file});
     ASSERT_EQ(all.exitCode, 0) << describe(all);
-    for (const char* expected : {"@QMZ_FORMAT = \"QMZ\"", "@QMZ_FORMAT_VERSION = 1", "@QMZ_CHECKSUMS = 2",
-                                 "@QMZ_CRC32C = ", "@QMZ_ATTR_CRC32C = "})
+    for (const char* expected : {"@QMZ_FORMAT = \"QMZ\"", "@QMZ_FORMAT_VERSION = 1",
+                                 "@QMZ_CHECKSUMS = 2", "@QMZ_CRC32C = ", "@QMZ_ATTR_CRC32C = "})
         EXPECT_TRUE(contains(all.out, expected)) << expected << all.out;
     // Only attribute lines are added: every line of the short form is in the long one, in order.
     std::size_t at = 0;
-    for (std::size_t start = 0, end; (end = shown.out.find('\n', start)) != std::string::npos; start = end + 1) {
+    for (std::size_t start = 0, end; (end = shown.out.find('\n', start)) != std::string::npos;
+         start = end + 1) {
         at = all.out.find(shown.out.substr(start, end - start + 1), at);
         ASSERT_NE(at, std::string::npos) << shown.out.substr(start, end - start);
     }
@@ -49,17 +52,20 @@ own = sorted({k for attrs in a.values() for k in attrs if k.startswith("QMZ_") a
 print(own, a["/"].get("QMZ_FORMAT"), a["/"].get("QMZ_FORMAT_VERSION"), a["/models"]["Id"])
 )";
     EXPECT_EQ(python(script, runQmx({"ls", "--json", "-l", file}).out), "[] None None MDL-2041\n");
-    EXPECT_EQ(python(script, runQmx({"ls", "--json", "-l", "--all", file}).out),
-              "['QMZ_ATTR_CRC32C', 'QMZ_CHECKSUMS', 'QMZ_CRC32C', 'QMZ_FORMAT', 'QMZ_FORMAT_VERSION'] "
-              "QMZ 1 MDL-2041\n");
+    EXPECT_EQ(
+        python(script, runQmx({"ls", "--json", "-l", "--all", file}).out),
+        "['QMZ_ATTR_CRC32C', 'QMZ_CHECKSUMS', 'QMZ_CRC32C', 'QMZ_FORMAT', 'QMZ_FORMAT_VERSION'] "
+        "QMZ 1 MDL-2041\n");
 }
 
 TEST_F(QmxTool, CheckStillSpeaksForTheHiddenChecksums) {
     const std::string file = demo();
     const std::string before = runQmx({"ls", "-l", file}).out;
     const std::string beforeAll = runQmx({"ls", "-l", "--all", file}).out;
-    ASSERT_EQ(python("import h5py\nwith h5py.File('" + file + "', 'r+') as f:\n"
-                     "    del f['results/temperatures'].attrs['QMZ_CRC32C']\nprint('ok')\n", ""),
+    ASSERT_EQ(python("import h5py\nwith h5py.File('" + file +
+                         "', 'r+') as f:\n"
+                         "    del f['results/temperatures'].attrs['QMZ_CRC32C']\nprint('ok')\n",
+                     ""),
               "ok\n");
     // The listing reads the same; the full listing and the check see the loss.
     EXPECT_EQ(runQmx({"ls", "-l", file}).out, before);
@@ -72,13 +78,18 @@ TEST_F(QmxTool, CheckStillSpeaksForTheHiddenChecksums) {
 TEST_F(QmxTool, EveryJsonOutputParsesAsOneDocument) {
     const std::string file = demo();
     const std::string damaged = demo("damaged.qmz");
-    ASSERT_EQ(python("import h5py\nwith h5py.File('" + damaged + "', 'r+') as f:\n"
-                     "    del f['results/temperatures'].attrs['QMZ_CRC32C']\nprint('ok')\n", ""),
+    ASSERT_EQ(python("import h5py\nwith h5py.File('" + damaged +
+                         "', 'r+') as f:\n"
+                         "    del f['results/temperatures'].attrs['QMZ_CRC32C']\nprint('ok')\n",
+                     ""),
               "ok\n");
     const std::string plain = dir.file("plain.h5");
-    ASSERT_EQ(python("import h5py, numpy\nwith h5py.File('" + plain + "', 'w') as f:\n"
-                     "    f.create_dataset('v', data=numpy.arange(3, dtype='<f8'))\nprint('ok')\n", ""),
-              "ok\n");
+    ASSERT_EQ(
+        python("import h5py, numpy\nwith h5py.File('" + plain +
+                   "', 'w') as f:\n"
+                   "    f.create_dataset('v', data=numpy.arange(3, dtype='<f8'))\nprint('ok')\n",
+               ""),
+        "ok\n");
     struct Case {
         std::vector<std::string> args;
         int exitCode;
@@ -96,12 +107,14 @@ TEST_F(QmxTool, EveryJsonOutputParsesAsOneDocument) {
     for (const Case& c : cases) {
         const ToolResult r = runQmx(c.args);
         std::string joined;
-        for (const std::string& a : c.args) joined += a + " ";
+        for (const std::string& a : c.args)
+            joined += a + " ";
         EXPECT_EQ(r.exitCode, c.exitCode) << joined << describe(r);
         // One line, one JSON object.
         EXPECT_EQ(lineCount(r.out), 1u) << joined << r.out;
-        EXPECT_EQ(python("import json, sys\nprint(type(json.loads(sys.stdin.read())).__name__)\n", r.out),
-                  "dict\n")
+        EXPECT_EQ(
+            python("import json, sys\nprint(type(json.loads(sys.stdin.read())).__name__)\n", r.out),
+            "dict\n")
             << joined << r.out;
     }
 }
@@ -110,18 +123,24 @@ TEST_F(QmxTool, AwkwardNamesArriveInJsonAsTheSameText) {
     const std::string file = demo();
     // Quotes, backslashes, control characters and non-ASCII UTF-8 pass through as themselves;
     // bytes that are no UTF-8 become U+FFFD rather than breaking the document.
-    for (const std::string& name : {std::string("q\"uote\\back\ttab\x01" "ctl"), std::string("caf\xc3\xa9"),
-                                   std::string("bad\xff" "byte")}) {
+    for (const std::string& name : {std::string("q\"uote\\back\ttab\x01"
+                                                "ctl"),
+                                    std::string("caf\xc3\xa9"),
+                                    std::string("bad\xff"
+                                                "byte")}) {
         const ToolResult put = runQmx({"put", file, "models", name}, "x");
         ASSERT_EQ(put.exitCode, 0) << describe(put);
     }
     const ToolResult ls = runQmx({"ls", "--json", file, "models"});
     ASSERT_EQ(ls.exitCode, 0) << describe(ls);
-    EXPECT_EQ(python("import json, sys\nd = json.load(sys.stdin)\n"
-                     "names = sorted(o['path'][len('/models/'):] for o in d['objects'] if o['kind'] != 'object group')\n"
-                     "print(json.dumps([n for n in names if n not in ('gearbox', 'housing', 'notes')]))\n",
-                     ls.out),
-              "[\"bad\\ufffdbyte\", \"caf\\u00e9\", \"q\\\"uote\\\\back\\ttab\\u0001ctl\"]\n");
+    EXPECT_EQ(
+        python(
+            "import json, sys\nd = json.load(sys.stdin)\n"
+            "names = sorted(o['path'][len('/models/'):] for o in d['objects'] if o['kind'] != "
+            "'object group')\n"
+            "print(json.dumps([n for n in names if n not in ('gearbox', 'housing', 'notes')]))\n",
+            ls.out),
+        "[\"bad\\ufffdbyte\", \"caf\\u00e9\", \"q\\\"uote\\\\back\\ttab\\u0001ctl\"]\n");
 }
 
 }  // namespace

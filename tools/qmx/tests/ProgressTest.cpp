@@ -16,7 +16,8 @@ TEST_F(QmxTool, ProgressIsDrawnOnATerminalOnly) {
 
     // On a terminal (script(1) gives the tool a pseudo-terminal) the bar appears and is
     // cleared again before the result.
-    if (::access("/usr/bin/script", X_OK) != 0) GTEST_SKIP() << "script(1) is not installed";
+    if (::access("/usr/bin/script", X_OK) != 0)
+        GTEST_SKIP() << "script(1) is not installed";
     const std::string log = dir.file("tty.log");
     const std::string command = "/usr/bin/script -qec \"" + std::string(QMX_BINARY) + " check " +
                                 file + "\" " + log + " > /dev/null 2>&1";

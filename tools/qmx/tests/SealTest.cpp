@@ -11,8 +11,9 @@ bool contains(const std::string& text, const std::string& part) {
 
 // Runs h5py code on the file opened read-write as `f`; h5py writes no checksums.
 void withH5py(const std::string& file, const std::string& code) {
-    const std::string out =
-        python("import h5py, numpy\nwith h5py.File('" + file + "', 'r+') as f:\n" + code + "\nprint('ok')\n", "");
+    const std::string out = python("import h5py, numpy\nwith h5py.File('" + file +
+                                       "', 'r+') as f:\n" + code + "\nprint('ok')\n",
+                                   "");
     ASSERT_EQ(out, "ok\n") << out;
 }
 
@@ -27,7 +28,8 @@ TEST_F(QmxTool, ItemsAddedByAnotherProgramReadAsDamagedUntilSealed) {
     // Read through the vector DAO: no checksum in a file that promises one is damage.
     ToolResult cat = runQmx({"cat", file, "results", "extra"});
     EXPECT_EQ(cat.exitCode, 1) << describe(cat);
-    EXPECT_TRUE(contains(cat.err, "(the checksum attribute is missing: the item is damaged)")) << cat.err;
+    EXPECT_TRUE(contains(cat.err, "(the checksum attribute is missing: the item is damaged)"))
+        << cat.err;
     EXPECT_EQ(runQmx({"check", file}).exitCode, 1);
 
     const ToolResult seal = runQmx({"seal", file});
@@ -58,7 +60,8 @@ TEST_F(QmxTool, SealRefusesAFileWithOtherDamageAndLeavesItAlone) {
     EXPECT_EQ(seal.exitCode, 1) << describe(seal);
     EXPECT_TRUE(contains(seal.out, file + ": /results/counts: ")) << seal.out;
     EXPECT_TRUE(contains(seal.out, "checksum mismatch")) << seal.out;
-    EXPECT_TRUE(contains(seal.out, file + ": not sealed: 1 problem besides missing checksums")) << seal.out;
+    EXPECT_TRUE(contains(seal.out, file + ": not sealed: 1 problem besides missing checksums"))
+        << seal.out;
     EXPECT_EQ(readFile(file), before);
     EXPECT_EQ(runQmx({"cat", file, "results", "extra"}).exitCode, 1);
 }

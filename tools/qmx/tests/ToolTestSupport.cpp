@@ -12,7 +12,8 @@ std::string python(const std::string& script, const std::string& stdinText) {
     writeFile(scratch.file("script.py"), script);
     const std::string command = "/usr/bin/python3 " + scratch.file("script.py") + " < " +
                                 scratch.file("in") + " > " + scratch.file("out") + " 2>&1";
-    if (std::system(command.c_str()) != 0) return "<failed> " + readFile(scratch.file("out"));
+    if (std::system(command.c_str()) != 0)
+        return "<failed> " + readFile(scratch.file("out"));
     return readFile(scratch.file("out"));
 }
 

@@ -28,7 +28,8 @@ protected:
 // Number of lines in text.
 inline std::size_t lineCount(const std::string& text) {
     std::size_t n = 0;
-    for (const char c : text) n += c == '\n';
+    for (const char c : text)
+        n += c == '\n';
     return n;
 }
 

@@ -36,7 +36,8 @@ void TransactionStack::destroyAll() {
     // keeps the stack consistent if a destructor looks at it.
     while (!m_entries.empty()) {
         std::unique_ptr<AtomicTransaction> last = std::move(m_entries.back().transaction);
-        if (m_entries.back().lock) m_locks.pop_back();
+        if (m_entries.back().lock)
+            m_locks.pop_back();
         m_entries.pop_back();
         last.reset();
     }
@@ -47,7 +48,8 @@ bool TransactionStack::revert() {
     bool all = true;
     for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
         try {
-            if (!it->transaction->revert()) all = false;
+            if (!it->transaction->revert())
+                all = false;
         } catch (...) {
             all = false;  // keep undoing the rest; a revert must not strand older work
         }
@@ -63,15 +65,18 @@ bool TransactionStack::revert() {
 void TransactionStack::reserveOne() {
     // Room first, so that taking ownership cannot be followed by a throwing push_back; growth
     // stays geometric (reserving size + 1 each time made a long stack quadratic).
-    if (m_entries.size() == m_entries.capacity()) m_entries.reserve(std::max<std::size_t>(16, 2 * m_entries.capacity()));
+    if (m_entries.size() == m_entries.capacity())
+        m_entries.reserve(std::max<std::size_t>(16, 2 * m_entries.capacity()));
 }
 
 void TransactionStack::pushLock(LockingTransaction* lock) {
     std::unique_ptr<LockingTransaction> owned(lock);
-    if (!owned) return;
+    if (!owned)
+        return;
     // Only the locks, not every creation on the stack: a long stack stays cheap to lock.
     for (const LockingTransaction* held : m_locks) {
-        if (!held->isCompatible(owned.get())) return;  // already covered
+        if (!held->isCompatible(owned.get()))
+            return;  // already covered
     }
     owned->lock();  // on throw `owned` releases whatever the lock took
     reserveOne();
@@ -83,14 +88,19 @@ void TransactionStack::pushLock(LockingTransaction* lock) {
 
 void TransactionStack::push(AtomicTransaction* transaction) {
     std::unique_ptr<AtomicTransaction> owned(transaction);
-    if (!owned) return;
+    if (!owned)
+        return;
     reserveOne();
     m_entries.push_back(Entry{std::move(owned), nullptr});
 }
 
-void TransactionStack::setErrorMessage(const std::string& message) { m_errorMessage = message; }
+void TransactionStack::setErrorMessage(const std::string& message) {
+    m_errorMessage = message;
+}
 
-std::string TransactionStack::getErrorMessage() const { return m_errorMessage; }
+std::string TransactionStack::getErrorMessage() const {
+    return m_errorMessage;
+}
 
 TransactionStack::CommitOutcome TransactionStack::commit() {
     ReleaseReport report;

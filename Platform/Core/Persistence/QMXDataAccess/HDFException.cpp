@@ -17,16 +17,22 @@ void collectEntry(const char* text, void* context) noexcept {
 }
 }  // namespace
 
-HDFException::HDFException() : DAOException("HDFException: ") { formatStack(); }
+HDFException::HDFException() : DAOException("HDFException: ") {
+    formatStack();
+}
 
-HDFException::HDFException(const std::string& message) : DAOException(message) { formatStack(); }
+HDFException::HDFException(const std::string& message) : DAOException(message) {
+    formatStack();
+}
 
 void HDFException::formatStack() {
     std::vector<std::string> entries;
     QMXLwalkErrorStack(&entries, &collectEntry);
-    if (entries.empty()) return;
+    if (entries.empty())
+        return;
     std::string text = what();
-    for (const std::string& entry : entries) text += "\n\t" + entry;
+    for (const std::string& entry : entries)
+        text += "\n\t" + entry;
     setMessage(text);
 }
 

@@ -14,28 +14,31 @@ namespace {
 
 QMXClassComposer& asComposer(ClassComposer& type) {
     auto* composer = dynamic_cast<QMXClassComposer*>(&type);
-    if (composer == nullptr) throw QminvalidArgument("Invalid class definition.");
+    if (composer == nullptr)
+        throw QminvalidArgument("Invalid class definition.");
     return *composer;
 }
 
 }  // namespace
 
 int QMXArrayDAO::elementCount(int rows, int cols) {
-    if (rows < 0 || cols < 0) throw QminvalidArgument("Element count out of range.");
+    if (rows < 0 || cols < 0)
+        throw QminvalidArgument("Element count out of range.");
     return checkedCount(static_cast<long long>(rows) * cols);
 }
 
-bool QMXArrayDAO::writeShape(const std::string& groupPath, const std::string& datasetName,
-                             int rows, int cols) {
+bool QMXArrayDAO::writeShape(const std::string& groupPath, const std::string& datasetName, int rows,
+                             int cols) {
     const std::string full = groupPath + "/" + datasetName;
     DatasetHandle dataset(QMXLopenDataset(getHandleToStorage(), full.c_str()));
-    if (QMXLsetAttribute(dataset.getHandle(), "Rows", &rows) < 0) return false;
+    if (QMXLsetAttribute(dataset.getHandle(), "Rows", &rows) < 0)
+        return false;
     return QMXLsetAttribute(dataset.getHandle(), "Cols", &cols) >= 0;
 }
 
 template <typename MakeDataset>
-bool QMXArrayDAO::createArray(const std::string& path, const std::string& name, int rows,
-                              int cols, MakeDataset make) {
+bool QMXArrayDAO::createArray(const std::string& path, const std::string& name, int rows, int cols,
+                              MakeDataset make) {
     std::shared_ptr<TransactionStack> stack = enlistFileLock("Error creating array.", true);
     try {
         std::string groupPath = path;
@@ -64,14 +67,15 @@ bool QMXArrayDAO::createArray(const std::string& path, const std::string& name, 
             throw stack;
         }
     } catch (std::shared_ptr<TransactionStack>& failed) {
-        if (failed->revert()) QMXLflushMetadata(getHandleToStorage());
+        if (failed->revert())
+            QMXLflushMetadata(getHandleToStorage());
         throw DataSourceException(failed->getErrorMessage());
     }
     return true;
 }
 
-bool QMXArrayDAO::create(const std::string& path, const std::string& name,
-                         tagVectorDataTypes type, int rows, int cols, const void* data) {
+bool QMXArrayDAO::create(const std::string& path, const std::string& name, tagVectorDataTypes type,
+                         int rows, int cols, const void* data) {
     requireStorage();
     const int count = elementCount(rows, cols);
     return createArray(path, name, rows, cols,
@@ -85,15 +89,14 @@ bool QMXArrayDAO::create(const std::string& path, const std::string& name, Class
     requireStorage();
     QMXClassComposer& composer = asComposer(type);
     const int count = elementCount(rows, cols);
-    return createArray(path, name, rows, cols,
-                       [&](std::string& groupPath, std::string& datasetName) {
-                           Create(groupPath, datasetName, composer.getDataTypeHandle(), true,
-                                  count, data);
-                       });
+    return createArray(
+        path, name, rows, cols, [&](std::string& groupPath, std::string& datasetName) {
+            Create(groupPath, datasetName, composer.getDataTypeHandle(), true, count, data);
+        });
 }
 
-bool QMXArrayDAO::update(const std::string& path, const std::string& name,
-                         tagVectorDataTypes type, int rows, int cols, const void* data) {
+bool QMXArrayDAO::update(const std::string& path, const std::string& name, tagVectorDataTypes type,
+                         int rows, int cols, const void* data) {
     requireStorage();
     const int count = elementCount(rows, cols);
     std::shared_ptr<TransactionStack> stack = enlistFileLock("Error updating array.", true);
@@ -123,31 +126,39 @@ VectorInfo QMXArrayDAO::getInfoNoLocking(const std::string& path, const std::str
     VectorInfo info{0, 1, -1};
     std::string groupPath = path;
     std::string datasetName = name;
-    if (!GetVectorInfo(groupPath, datasetName, info)) return info;  // nothing stored there
+    if (!GetVectorInfo(groupPath, datasetName, info))
+        return info;  // nothing stored there
 
     // From here on the dataset exists: every failure is damage, and damaged shape attributes
     // must fail the query, not turn the array into a plain vector of another shape.
     const std::string full = groupPath + "/" + datasetName;
     DatasetHandle dataset(QMXLopenDataset(getHandleToStorage(), full.c_str()));
-    if (!dataset.isValid()) throw DataAccessViolationException(getLastErrorMessage());
+    if (!dataset.isValid())
+        throw DataAccessViolationException(getLastErrorMessage());
     int rows = 0;
-    if (!readShapeAttribute(dataset, "Rows", rows) || rows <= 0) return info;
+    if (!readShapeAttribute(dataset, "Rows", rows) || rows <= 0)
+        return info;
     int cols = 0;
-    if (!readShapeAttribute(dataset, "Cols", cols) || cols <= 0) return info;
+    if (!readShapeAttribute(dataset, "Cols", cols) || cols <= 0)
+        return info;
     // The host sizes its buffer by rows x cols; the read moves every stored element.
     if (static_cast<long long>(rows) * cols != info.rows)
-        throw DataAccessViolationException("shape " + std::to_string(rows) + " x " + std::to_string(cols) +
-                                           " does not match the " + std::to_string(info.rows) +
-                                           " stored elements of '" + full + "' (the item is damaged)");
+        throw DataAccessViolationException("shape " + std::to_string(rows) + " x " +
+                                           std::to_string(cols) + " does not match the " +
+                                           std::to_string(info.rows) + " stored elements of '" +
+                                           full + "' (the item is damaged)");
     info.rows = rows;
     info.cols = cols;
     return info;
 }
 
-bool QMXArrayDAO::readShapeAttribute(const DatasetHandle& dataset, const char* attribute, int& value) {
+bool QMXArrayDAO::readShapeAttribute(const DatasetHandle& dataset, const char* attribute,
+                                     int& value) {
     const int present = QMXLhasAttribute(dataset.getHandle(), attribute);
-    if (present < 0) throw DataAccessViolationException(getLastErrorMessage());
-    if (present == 0) return false;
+    if (present < 0)
+        throw DataAccessViolationException(getLastErrorMessage());
+    if (present == 0)
+        return false;
     if (QMXLreadAttribute(dataset.getHandle(), attribute, &value) < 0)
         throw DataAccessViolationException(getLastErrorMessage());
     return true;

@@ -30,16 +30,16 @@ public:
     bool create(const std::string& path, const std::string& name, ClassComposer& type, int rows,
                 int cols, const void* data) override;
     /// As the compound create(), with elements of `type`.
-    bool create(const std::string& path, const std::string& name, tagVectorDataTypes type,
-                int rows, int cols, const void* data) override;
+    bool create(const std::string& path, const std::string& name, tagVectorDataTypes type, int rows,
+                int cols, const void* data) override;
     /// Exclusive lock, text "Error updating array.". Replaces the records of an existing array
     /// and rewrites "Rows" and "Cols"; a failure throws DataAccessViolationException with the
     /// file library's message. Not undone by a revert.
     bool update(const std::string& path, const std::string& name, ClassComposer& type, int rows,
                 int cols, const void* data) override;
     /// As the compound update(), with elements of `type`.
-    bool update(const std::string& path, const std::string& name, tagVectorDataTypes type,
-                int rows, int cols, const void* data) override;
+    bool update(const std::string& path, const std::string& name, tagVectorDataTypes type, int rows,
+                int cols, const void* data) override;
 
 private:
     VectorInfo getInfoNoLocking(const std::string& path, const std::string& name) override;

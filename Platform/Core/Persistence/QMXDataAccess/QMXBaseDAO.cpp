@@ -20,10 +20,13 @@ void QMXBaseDAO::setDataSource(std::shared_ptr<QMXPersistentStorage> source) {
     storage = std::move(source);
 }
 
-void QMXBaseDAO::setContext(std::shared_ptr<TransactionStack> stack) { context = stack; }
+void QMXBaseDAO::setContext(std::shared_ptr<TransactionStack> stack) {
+    context = stack;
+}
 
 std::shared_ptr<TransactionStack> QMXBaseDAO::getContext() {
-    if (std::shared_ptr<TransactionStack> stack = context.lock()) return stack;
+    if (std::shared_ptr<TransactionStack> stack = context.lock())
+        return stack;
     // Not kept: the work of this one call ends with the caller's hold on it.
     return TransactionStack::create();
 }
@@ -37,9 +40,13 @@ std::shared_ptr<TransactionStack> QMXBaseDAO::enlistFileLock(const std::string& 
     return stack;
 }
 
-bool QMXBaseDAO::checkFile() { return storage != nullptr; }
+bool QMXBaseDAO::checkFile() {
+    return storage != nullptr;
+}
 
-int QMXBaseDAO::getHandleToStorage() const { return storage ? storage->getHandleToStorage() : -1; }
+int QMXBaseDAO::getHandleToStorage() const {
+    return storage ? storage->getHandleToStorage() : -1;
+}
 
 void QMXBaseDAO::refuseEmbeddedNul(const std::string& name) {
     // The file library takes NUL-terminated names: everything after a NUL would silently be
@@ -52,12 +59,14 @@ void QMXBaseDAO::getStrippedName(const std::string& name, std::string& result) {
     static const char* const kSeparators = "/.";
     refuseEmbeddedNul(name);
     if (name.size() < 2) {
-        if (&result != &name) result = name;
+        if (&result != &name)
+            result = name;
         return;
     }
     const std::size_t last = name.find_last_not_of(kSeparators);
     const std::size_t first = name.find_first_not_of(kSeparators);
-    if (last == std::string::npos) throw std::out_of_range("invalid string position");
+    if (last == std::string::npos)
+        throw std::out_of_range("invalid string position");
     // The length is last + 1, not last - first + 1: stored names depend on it.
     std::string stripped = name.substr(first, std::min(last + 1, name.size() - first));
     result.swap(stripped);
@@ -66,7 +75,8 @@ void QMXBaseDAO::getStrippedName(const std::string& name, std::string& result) {
 std::string QMXBaseDAO::getLastErrorMessage() {
     char* message = nullptr;
     QMXLgetLastErrorMessage(&message);
-    if (message == nullptr) return std::string();
+    if (message == nullptr)
+        return std::string();
     std::string text(message);
     QMXLreleaseString(&message);
     return text;

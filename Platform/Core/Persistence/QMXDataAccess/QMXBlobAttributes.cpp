@@ -73,8 +73,7 @@ void readString(const GroupHandle& group, const std::string& attribute, std::str
     value = text ? text.get() : "";
 }
 
-void writeString(const GroupHandle& group, const std::string& attribute,
-                 const std::string& value) {
+void writeString(const GroupHandle& group, const std::string& attribute, const std::string& value) {
     check(QMXLsetStringAttribute(group.getHandle(), attribute.c_str(), value.c_str()));
 }
 
@@ -179,8 +178,7 @@ void QMXBlobDAO::updateMaxIdentifierValue(const std::string& group, unsigned lon
                              "MaximumIdentifierValueHigh", value, high);
 }
 
-void QMXBlobDAO::readFileCreationSoftwareRevision(const std::string& group,
-                                                  std::string& revision) {
+void QMXBlobDAO::readFileCreationSoftwareRevision(const std::string& group, std::string& revision) {
     const auto stack = enlist(kValidateText, false);
     std::string path;
     getPath(group, path);
@@ -213,8 +211,8 @@ void QMXBlobDAO::updateFileLastModifiedSoftwareRevision(const std::string& group
 
 // ---- Workers ----------------------------------------------------------------------------
 
-void QMXBlobDAO::ReadGroupVersion(int file, const std::string& group,
-                                  const std::string& attribute, int& version) {
+void QMXBlobDAO::ReadGroupVersion(int file, const std::string& group, const std::string& attribute,
+                                  int& version) {
     const GroupHandle handle = openObjectGroup(file, group);
     if (present(handle, attribute)) {
         readInt(handle, attribute, version);
@@ -255,8 +253,8 @@ void QMXBlobDAO::UpdateChainGangValue(int file, const std::string& group,
 
 void QMXBlobDAO::ReadMaxIdentifierValue(int file, const std::string& group,
                                         const std::string& valueAttribute,
-                                        const std::string& highAttribute,
-                                        unsigned long long& value, unsigned short& high) {
+                                        const std::string& highAttribute, unsigned long long& value,
+                                        unsigned short& high) {
     const GroupHandle handle = openObjectGroup(file, group);
     if (present(handle, valueAttribute)) {
         check(QMXLreadUInt64Attribute(handle.getHandle(), valueAttribute.c_str(), &value));

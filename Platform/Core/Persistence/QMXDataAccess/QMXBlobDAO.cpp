@@ -41,8 +41,7 @@ void QMXBlobDAO::requireDataSource() {
     }
 }
 
-std::shared_ptr<TransactionStack> QMXBlobDAO::enlist(const std::string& errorText,
-                                                     bool exclusive) {
+std::shared_ptr<TransactionStack> QMXBlobDAO::enlist(const std::string& errorText, bool exclusive) {
     requireDataSource();
     return enlistFileLock(errorText, exclusive);
 }
@@ -175,8 +174,7 @@ int QMXBlobDAO::readBlobData(int file, const char* group, const char* name, char
     return QMXLreadOpaqueData(file, group, name, buffer);
 }
 
-int QMXBlobDAO::getSizeOfBlobData(int file, const char* group, const char* name,
-                                  long long* size) {
+int QMXBlobDAO::getSizeOfBlobData(int file, const char* group, const char* name, long long* size) {
     return QMXLgetSizeOfOpaqueData(file, group, name, size);
 }
 
@@ -207,17 +205,17 @@ void QMXBlobDAO::Read(int file, const std::string& group, const std::string& nam
     // The file library hands out only sizes its stored bytes hold; one a buffer cannot take
     // is damage all the same.
     if (static_cast<unsigned long long>(size) > SerializationTransferObject::Buffer().max_size()) {
-        throw DataAccessViolationException("'" + group + "/" + name + "' claims " +
-                                           std::to_string(size) +
-                                           " bytes, more than a buffer holds (the item is damaged)");
+        throw DataAccessViolationException(
+            "'" + group + "/" + name + "' claims " + std::to_string(size) +
+            " bytes, more than a buffer holds (the item is damaged)");
     }
     // Reuse the caller's vector so the bytes land in it directly.
     auto buffer = object.getBuffer();
     if (buffer) {
         buffer->resize(static_cast<std::size_t>(size));
     } else {
-        buffer = std::make_shared<SerializationTransferObject::Buffer>(
-            static_cast<std::size_t>(size));
+        buffer =
+            std::make_shared<SerializationTransferObject::Buffer>(static_cast<std::size_t>(size));
     }
     if (readBlobData(file, group.c_str(), name.c_str(), reinterpret_cast<char*>(buffer->data())) <
         0) {
@@ -245,10 +243,12 @@ void QMXBlobDAO::Remove(int file, const std::string& group, const std::string& n
 
 bool QMXBlobDAO::Exists(int file, const std::string& group, const std::string& name) {
     long long size = 0;
-    if (getSizeOfBlobData(file, group.c_str(), name.c_str(), &size) >= 0) return true;
+    if (getSizeOfBlobData(file, group.c_str(), name.c_str(), &size) >= 0)
+        return true;
     // Only "nothing of this kind there" is an answer; an object that cannot be read (a
     // damaged header, say) is not absent, and saying so would hide it from the host.
-    if (lastFailureWasAbsence()) return false;
+    if (lastFailureWasAbsence())
+        return false;
     throwLibraryFailure();
 }
 

@@ -172,9 +172,8 @@ protected:
     void UpdateChainGangValue(int file, const std::string& group, const std::string& attribute,
                               const std::string& value);
     void ReadMaxIdentifierValue(int file, const std::string& group,
-                                const std::string& valueAttribute,
-                                const std::string& highAttribute, unsigned long long& value,
-                                unsigned short& high);
+                                const std::string& valueAttribute, const std::string& highAttribute,
+                                unsigned long long& value, unsigned short& high);
     void UpdateMaxIdentifierValue(int file, const std::string& group,
                                   const std::string& valueAttribute,
                                   const std::string& highAttribute, unsigned long long value,

@@ -12,8 +12,8 @@ int QMXOpaqueDataDAO::createCompressedBlobData(int file, const char* group, cons
     return QMXLcreateCompressedOpaqueData(file, group, name, compression, chunk, size, data);
 }
 
-int QMXOpaqueDataDAO::updateBlobData(int file, const char* group, const char* name,
-                                     long long size, const char* data) {
+int QMXOpaqueDataDAO::updateBlobData(int file, const char* group, const char* name, long long size,
+                                     const char* data) {
     return QMXLupdateOpaqueData(file, group, name, size, data);
 }
 
@@ -34,8 +34,8 @@ int QMXStringDataDAO::createCompressedBlobData(int file, const char* group, cons
     return QMXLcreateCompressedStringDataset(file, group, name, compression, chunk, size, data);
 }
 
-int QMXStringDataDAO::updateBlobData(int file, const char* group, const char* name,
-                                     long long size, const char* data) {
+int QMXStringDataDAO::updateBlobData(int file, const char* group, const char* name, long long size,
+                                     const char* data) {
     return QMXLupdateStringDataset(file, group, name, size, data);
 }
 

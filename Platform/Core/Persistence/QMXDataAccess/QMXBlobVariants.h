@@ -25,8 +25,7 @@ protected:
     int updateBlobData(int file, const char* group, const char* name, long long size,
                        const char* data) override;
     int readBlobData(int file, const char* group, const char* name, char* buffer) override;
-    int getSizeOfBlobData(int file, const char* group, const char* name,
-                          long long* size) override;
+    int getSizeOfBlobData(int file, const char* group, const char* name, long long* size) override;
 };
 
 /// Objects as string datasets. The bytes go through unchanged: no terminator is added or
@@ -48,8 +47,7 @@ protected:
     int updateBlobData(int file, const char* group, const char* name, long long size,
                        const char* data) override;
     int readBlobData(int file, const char* group, const char* name, char* buffer) override;
-    int getSizeOfBlobData(int file, const char* group, const char* name,
-                          long long* size) override;
+    int getSizeOfBlobData(int file, const char* group, const char* name, long long* size) override;
 };
 
 }  // namespace Quellmar

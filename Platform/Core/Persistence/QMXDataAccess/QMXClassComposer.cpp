@@ -7,7 +7,8 @@ namespace Quellmar {
 
 // The size lives only in the file library's datatype, so the base keeps 0.
 QMXClassComposer::QMXClassComposer(unsigned long long totalSize) : ClassComposer(0) {
-    if (totalSize == 0) throw QminvalidArgument("Class composition requires total size.");
+    if (totalSize == 0)
+        throw QminvalidArgument("Class composition requires total size.");
     typeHandle = QMXLcreateCompoundType(0, totalSize, 0);
 }
 
@@ -20,7 +21,9 @@ QMXClassComposer& QMXClassComposer::operator=(const QMXClassComposer& other) {
     return *this;
 }
 
-QMXClassComposer::~QMXClassComposer() { typeHandle.closeHandle(); }
+QMXClassComposer::~QMXClassComposer() {
+    typeHandle.closeHandle();
+}
 
 void QMXClassComposer::registerMember(const char* name, unsigned long long offset,
                                       ClassMemberTypes::tag type, unsigned long long count) {
@@ -32,6 +35,8 @@ void QMXClassComposer::registerMember(const char* name, unsigned long long offse
     QMXLaddField(typeHandle.getHandle(), name, offset, static_cast<int>(type));
 }
 
-QMXHandle QMXClassComposer::getDataTypeHandle() const { return typeHandle; }
+QMXHandle QMXClassComposer::getDataTypeHandle() const {
+    return typeHandle;
+}
 
 }  // namespace Quellmar

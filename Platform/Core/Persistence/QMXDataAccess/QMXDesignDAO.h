@@ -14,8 +14,9 @@ namespace Quellmar {
 /// One serialized object stored under the root group "/Design", and the attributes of that
 /// group. Every operation forwards to the blob DAO with the group "." (the root itself);
 /// subclasses name the object.
-class QMX_DATAACCESS_API QMXDesignBaseDAO : public virtual SingleObjectInterface<SerializationTransferObject>,
-                         public virtual QMXBlobDAO {
+class QMX_DATAACCESS_API QMXDesignBaseDAO
+    : public virtual SingleObjectInterface<SerializationTransferObject>,
+      public virtual QMXBlobDAO {
 public:
     ///@{
     /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
@@ -62,25 +63,25 @@ public:
 
     ///@{
     /// The blob interface stays usable on a design DAO, below "/Design".
-    using QMXBlobDAO::createGroup;
-    using QMXBlobDAO::existsGroup;
-    using QMXBlobDAO::readGroupDataVersion;
-    using QMXBlobDAO::updateGroupDataVersion;
-    using QMXBlobDAO::readGroupDataId;
-    using QMXBlobDAO::updateGroupDataId;
-    using QMXBlobDAO::updateFileCreationSoftwareRevision;
-    using QMXBlobDAO::readFileCreationSoftwareRevision;
-    using QMXBlobDAO::updateFileLastModifiedSoftwareRevision;
-    using QMXBlobDAO::readFileLastModifiedSoftwareRevision;
-    using QMXBlobDAO::updateChainGangValue;
-    using QMXBlobDAO::readChainGangValue;
-    using QMXBlobDAO::updateMaxIdentifierValue;
-    using QMXBlobDAO::readMaxIdentifierValue;
-    using QMXBlobDAO::exists;
     using QMXBlobDAO::create;
+    using QMXBlobDAO::createGroup;
+    using QMXBlobDAO::exists;
+    using QMXBlobDAO::existsGroup;
     using QMXBlobDAO::read;
-    using QMXBlobDAO::update;
+    using QMXBlobDAO::readChainGangValue;
+    using QMXBlobDAO::readFileCreationSoftwareRevision;
+    using QMXBlobDAO::readFileLastModifiedSoftwareRevision;
+    using QMXBlobDAO::readGroupDataId;
+    using QMXBlobDAO::readGroupDataVersion;
+    using QMXBlobDAO::readMaxIdentifierValue;
     using QMXBlobDAO::remove;
+    using QMXBlobDAO::update;
+    using QMXBlobDAO::updateChainGangValue;
+    using QMXBlobDAO::updateFileCreationSoftwareRevision;
+    using QMXBlobDAO::updateFileLastModifiedSoftwareRevision;
+    using QMXBlobDAO::updateGroupDataId;
+    using QMXBlobDAO::updateGroupDataVersion;
+    using QMXBlobDAO::updateMaxIdentifierValue;
     ///@}
 
 protected:

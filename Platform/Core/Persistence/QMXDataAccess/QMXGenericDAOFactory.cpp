@@ -9,20 +9,24 @@ namespace Quellmar {
 QMXGenericDAOFactory::QMXGenericDAOFactory(std::shared_ptr<DataSourceDescriptor> descriptor,
                                            const UserContext* context) {
     if (context == nullptr) {
-        if (descriptor) storage = QMXPersistentStorage::MakeDriver(descriptor);
+        if (descriptor)
+            storage = QMXPersistentStorage::MakeDriver(descriptor);
         return;
     }
     std::shared_ptr<TransactionStack> stack = context->getStack().lock();
-    if (!stack) throw InvalidTransaction("Unable to access transaction stack.");
+    if (!stack)
+        throw InvalidTransaction("Unable to access transaction stack.");
     // MakeDriver refuses an empty descriptor before anything is opened.
     const bool readOnly = context->getIntent() == UserContext::ReadOnly;
-    if (readOnly && descriptor) descriptor->setReadOnly(true);
+    if (readOnly && descriptor)
+        descriptor->setReadOnly(true);
     storage = QMXPersistentStorage::MakeDriver(descriptor);
     pushFileLock(*stack, storage, !readOnly);
 }
 
 FileName QMXGenericDAOFactory::getFileName() const {
-    if (!storage) throw DataSourceException("No storage defined!");
+    if (!storage)
+        throw DataSourceException("No storage defined!");
     return FileName(storage->getDescriptor()->getResourceName());
 }
 
@@ -34,6 +38,8 @@ bool QMXGenericDAOFactory::assignFileVersionToExtension(int version,
 
 QMXDataAccessPort::QMXDataAccessPort() = default;
 QMXDataAccessPort::~QMXDataAccessPort() = default;
-QMXDataAccessPort& QMXDataAccessPort::operator=(const QMXDataAccessPort&) { return *this; }
+QMXDataAccessPort& QMXDataAccessPort::operator=(const QMXDataAccessPort&) {
+    return *this;
+}
 
 }  // namespace Quellmar

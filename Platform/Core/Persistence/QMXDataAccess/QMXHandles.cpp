@@ -6,25 +6,29 @@
 namespace Quellmar {
 
 QMXHandle::QMXHandle(const QMXHandle& other) : handle(-1) {
-    if (other.handle > 0) CopyHandle(other.handle);
+    if (other.handle > 0)
+        CopyHandle(other.handle);
 }
 
 QMXHandle& QMXHandle::operator=(const QMXHandle& other) {
-    if (handle == other.handle) return *this;  // one reference already covers both
+    if (handle == other.handle)
+        return *this;  // one reference already covers both
     closeHandle();
     CopyHandle(other.handle);
     return *this;
 }
 
 QMXHandle& QMXHandle::operator=(int value) {
-    if (handle == value) return *this;
+    if (handle == value)
+        return *this;
     closeHandle();
     handle = value > 0 ? value : -1;
     return *this;
 }
 
 void QMXHandle::copyHandle(int value) {
-    if (handle == value) return;
+    if (handle == value)
+        return;
     closeHandle();
     CopyHandle(value);
 }
@@ -55,21 +59,28 @@ void QMXHandle::assignHandle(int value) {
         closeHandle();
 }
 
-bool QMXHandle::verify(int value) { return value < 1 || QMXLisValid(value) > 0; }
+bool QMXHandle::verify(int value) {
+    return value < 1 || QMXLisValid(value) > 0;
+}
 
-bool QMXHandle::verifyGroup(int value) { return value < 1 || QMXLisValidGroup(value) > 0; }
+bool QMXHandle::verifyGroup(int value) {
+    return value < 1 || QMXLisValidGroup(value) > 0;
+}
 
 QMXstring::~QMXstring() {
-    if (lastOwner()) release();
+    if (lastOwner())
+        release();
 }
 
 void QMXstring::release() {
-    if (cell->pointer != nullptr) QMXLreleaseString(&cell->pointer);
+    if (cell->pointer != nullptr)
+        QMXLreleaseString(&cell->pointer);
     cell->pointer = nullptr;
 }
 
 QMXstringList::~QMXstringList() {
-    if (lastOwner()) release();
+    if (lastOwner())
+        release();
 }
 
 void QMXstringList::release() {

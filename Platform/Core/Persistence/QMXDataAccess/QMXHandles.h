@@ -14,7 +14,8 @@ class QMX_DATAACCESS_API QMXHandle {
 public:
     QMXHandle() : handle(-1) {}
     /// Adopts the reference an opening call returned; 0 and negative values give -1.
-    QMXHandle(int value) : handle(value > 0 ? value : -1) {}  // implicit: open calls assign straight in
+    QMXHandle(int value)
+        : handle(value > 0 ? value : -1) {}  // implicit: open calls assign straight in
     /// Takes a reference of its own; throws DataSourceException
     /// "Could not increase reference to handle" when the library refuses.
     QMXHandle(const QMXHandle& other);
@@ -64,25 +65,25 @@ private:
 };
 
 // Typed handles: the same ownership as QMXHandle, named for the kind of object they hold.
-#define QUELLMAR_TYPED_HANDLE(Name)                                                  \
-    class QMX_DATAACCESS_API Name : public QMXHandle {                               \
-    public:                                                                          \
-        Name() = default;                                                            \
-        Name(int value) : QMXHandle(value) {}                                        \
-        Name(const Name& other) = default;                                           \
-        ~Name() = default;                                                           \
-        Name& operator=(const Name& other) {                                         \
-            QMXHandle::operator=(other);                                             \
-            return *this;                                                            \
-        }                                                                            \
-        Name& operator=(int value) {                                                 \
-            QMXHandle::operator=(value);                                             \
-            return *this;                                                            \
-        }                                                                            \
+#define QUELLMAR_TYPED_HANDLE(Name)                                                           \
+    class QMX_DATAACCESS_API Name : public QMXHandle {                                        \
+    public:                                                                                   \
+        Name() = default;                                                                     \
+        Name(int value) : QMXHandle(value) {}                                                 \
+        Name(const Name& other) = default;                                                    \
+        ~Name() = default;                                                                    \
+        Name& operator=(const Name& other) {                                                  \
+            QMXHandle::operator=(other);                                                      \
+            return *this;                                                                     \
+        }                                                                                     \
+        Name& operator=(int value) {                                                          \
+            QMXHandle::operator=(value);                                                      \
+            return *this;                                                                     \
+        }                                                                                     \
         bool operator==(const Name& other) const { return getHandle() == other.getHandle(); } \
         bool operator!=(const Name& other) const { return getHandle() != other.getHandle(); } \
-        using QMXHandle::operator==;                                                 \
-        using QMXHandle::operator!=;                                                 \
+        using QMXHandle::operator==;                                                          \
+        using QMXHandle::operator!=;                                                          \
     };
 
 QUELLMAR_TYPED_HANDLE(GroupHandle)
@@ -110,7 +111,8 @@ public:
     /// its last holder.
     QMXpointer& operator=(const QMXpointer& other) {
         if (cell != other.cell) {
-            if (lastOwner()) release();
+            if (lastOwner())
+                release();
             cell = other.cell;
         }
         return *this;
@@ -135,7 +137,7 @@ protected:
     /// The shared state of all copies.
     struct Cell {
         T* pointer = nullptr;  ///< the buffer, null when none
-        int count = 0;  ///< strings in a list; unused for single strings
+        int count = 0;         ///< strings in a list; unused for single strings
     };
     /// Whether this copy is the only holder of the cell.
     bool lastOwner() const { return cell.use_count() == 1; }

@@ -45,20 +45,23 @@ std::string QMXPersistentStorage::fileKeyOf(const DataSourceDescriptor& descript
     const std::string canonical =
         FileUtilities::canonicalPath(FileName(descriptor.getResourceName()));
     // An unresolvable name (its directory is missing) names no file yet: no alias to find.
-    if (canonical.empty()) return std::string();
+    if (canonical.empty())
+        return std::string();
     return canonical + "|" + threadText(thread);
 }
 
 std::shared_ptr<QMXPersistentStorage> QMXPersistentStorage::liveStorageOfFile(
     const std::string& fileKey) {
-    if (fileKey.empty()) return nullptr;
+    if (fileKey.empty())
+        return nullptr;
     // Every storage locked here is let go only after the walk: a storage whose last other
     // holder let go meanwhile dies with our reference, and its destructor erases its entry.
     std::vector<std::shared_ptr<QMXPersistentStorage>> seen;
     seen.reserve(s_drivers.size());
     for (const auto& entry : s_drivers) {
         seen.push_back(entry.second.lock());
-        if (seen.back() && seen.back()->fileKey == fileKey) return seen.back();
+        if (seen.back() && seen.back()->fileKey == fileKey)
+            return seen.back();
     }
     return nullptr;
 }
@@ -68,18 +71,21 @@ QMXPersistentStorage::QMXPersistentStorage(std::shared_ptr<const DataSourceDescr
 
 std::shared_ptr<QMXPersistentStorage> QMXPersistentStorage::MakeDriver(
     std::shared_ptr<const DataSourceDescriptor> descriptor) {
-    if (!descriptor) throw DataSourceException("No datasource defined!");
+    if (!descriptor)
+        throw DataSourceException("No datasource defined!");
     const std::string key = stringise(*descriptor, std::this_thread::get_id());
 
     synchronization::ScopedLock guard(s_lock);
     auto entry = s_drivers.find(key);
     if (entry != s_drivers.end()) {
-        if (std::shared_ptr<QMXPersistentStorage> live = entry->second.lock()) return live;
+        if (std::shared_ptr<QMXPersistentStorage> live = entry->second.lock())
+            return live;
     }
     // Another spelling of a file this thread already has ("./x", a symbolic link): the same
     // storage, so one thread never holds one file twice. No entry is added for the spelling.
     const std::string fileKey = fileKeyOf(*descriptor, std::this_thread::get_id());
-    if (std::shared_ptr<QMXPersistentStorage> live = liveStorageOfFile(fileKey)) return live;
+    if (std::shared_ptr<QMXPersistentStorage> live = liveStorageOfFile(fileKey))
+        return live;
     // The journal that makes a unit of work recoverable lies beside one name of the file; from
     // a second name (hard link) it cannot be found, so a crashed unit would read as a torn file
     // there. Such a file is refused for reading too: whether a journal waits beside the other
@@ -100,8 +106,8 @@ std::shared_ptr<QMXPersistentStorage> QMXPersistentStorage::MakeDriver(
     else
         s_drivers.emplace(key, storage);
     QMX_DEBUG(s_log, "*** Persistence: Added new driver for " << descriptor->getResourceName()
-                                                               << " and hold a total of "
-                                                               << s_drivers.size() << " drivers.");
+                                                              << " and hold a total of "
+                                                              << s_drivers.size() << " drivers.");
     return storage;
 }
 
@@ -113,10 +119,11 @@ QMXPersistentStorage::~QMXPersistentStorage() {
     synchronization::ScopedLock guard(s_lock);
     auto entry = s_drivers.find(registryKey);
     // A live entry belongs to a newer storage of the creator thread: leave it.
-    if (entry != s_drivers.end() && entry->second.expired()) s_drivers.erase(entry);
+    if (entry != s_drivers.end() && entry->second.expired())
+        s_drivers.erase(entry);
     QMX_DEBUG(s_log, "*** Persistence: " << descriptor->getResourceName()
-                                          << " removed from drivers. Currently holding "
-                                          << s_drivers.size() << " drivers.");
+                                         << " removed from drivers. Currently holding "
+                                         << s_drivers.size() << " drivers.");
 }
 
 }  // namespace Quellmar

@@ -21,12 +21,15 @@ constexpr int kCommitFileAttempts = 10;
 QMXPersistentStorageDriver::QMXPersistentStorageDriver() : handle(-1) {}
 
 QMXPersistentStorageDriver::~QMXPersistentStorageDriver() {
-    if (handle <= 0) return;
+    if (handle <= 0)
+        return;
     int rc = 1;
     // While the process exits the library may already have dropped the objects.
-    if (QMXLgetSkipCleanup() != 1) rc = QMXLcloseOpenedObjectsForFile(handle) | 1;
+    if (QMXLgetSkipCleanup() != 1)
+        rc = QMXLcloseOpenedObjectsForFile(handle) | 1;
     rc = rc | QMXLcloseAllFileHandlesForFile(handle);
-    QMX_DEBUG(s_log, "*** Persistence: Closing all handles for " << handle << ". Return code " << rc);
+    QMX_DEBUG(s_log,
+              "*** Persistence: Closing all handles for " << handle << ". Return code " << rc);
     handle = -1;
 }
 
@@ -41,10 +44,11 @@ int QMXPersistentStorageDriver::open(const std::string& fileName, bool readOnly)
         TransferFileHandle transfer(FileName(fileName), readOnly ? kSharedRead : kSharedReadWrite);
         handle = readOnly ? QMXLopenFileReadOnly(fileName.c_str()) : QMXLopenFile(fileName.c_str());
     }
-    if (handle < 0) return handle;
+    if (handle < 0)
+        return handle;
     if (QMXLisQMZFileNoLock(handle) != 1) {
-        QMX_DEBUG(s_log, "*** Persistence: reopened handle fails for filename " << fileName
-                                                                                 << " Not a QMZ file.");
+        QMX_DEBUG(s_log, "*** Persistence: reopened handle fails for filename "
+                             << fileName << " Not a QMZ file.");
         QMXLcloseFile(handle);
         handle = -1;
     }
@@ -52,10 +56,13 @@ int QMXPersistentStorageDriver::open(const std::string& fileName, bool readOnly)
     return handle;
 }
 
-int QMXPersistentStorageDriver::commit() { return commit(handle); }
+int QMXPersistentStorageDriver::commit() {
+    return commit(handle);
+}
 
 int QMXPersistentStorageDriver::close() {
-    if (handle > 0) return close(handle);
+    if (handle > 0)
+        return close(handle);
     return 1;
 }
 
@@ -73,8 +80,10 @@ int QMXPersistentStorageDriver::commitFile(const std::string& fileName) {
 }
 
 int QMXPersistentStorageDriver::close(int& fileHandle) {
-    if (fileHandle < 1) return 1;
-    if (QMXLcloseOpenedObjectsForFile(fileHandle) < 0) return -1;
+    if (fileHandle < 1)
+        return 1;
+    if (QMXLcloseOpenedObjectsForFile(fileHandle) < 0)
+        return -1;
     if (QMXLcloseAllFileHandlesForFile(fileHandle) < 0) {
         fileHandle = -1;
         return -1;
@@ -85,27 +94,37 @@ int QMXPersistentStorageDriver::close(int& fileHandle) {
 }
 
 int QMXPersistentStorageDriver::commit(int& fileHandle) {
-    if (fileHandle < 1) return -1;
+    if (fileHandle < 1)
+        return -1;
     int rc = QMXLcloseOpenedObjectsForFile(fileHandle);
-    if (rc < 0) return -1;
+    if (rc < 0)
+        return -1;
     rc = rc | QMXLflushMetadata(fileHandle);
-    if (rc < 0) return -1;
-    QMX_DEBUG(s_log, "*** Persistence: committed handle " << fileHandle << " with return code " << rc);
+    if (rc < 0)
+        return -1;
+    QMX_DEBUG(s_log,
+              "*** Persistence: committed handle " << fileHandle << " with return code " << rc);
     return 1;
 }
 
 int QMXPersistentStorageDriver::findHandle(const std::string& fileName) {
-    if (fileName.empty() || handle == -1) return -1;
+    if (fileName.empty() || handle == -1)
+        return -1;
     char* name = nullptr;
-    if (QMXLgetFileName(handle, &name) < 0) return -1;
+    if (QMXLgetFileName(handle, &name) < 0)
+        return -1;
     const bool same = name != nullptr && fileName.size() == std::strlen(name) &&
                       std::memcmp(fileName.data(), name, fileName.size()) == 0;
     QMXLreleaseString(&name);
-    if (!same) return -1;
+    if (!same)
+        return -1;
     switch (QMXLisQMZFileNoLock(handle)) {
-        case 1: return handle;
-        case 0: return -2;
-        default: return -1;
+        case 1:
+            return handle;
+        case 0:
+            return -2;
+        default:
+            return -1;
     }
 }
 

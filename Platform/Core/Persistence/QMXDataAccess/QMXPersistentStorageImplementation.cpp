@@ -19,7 +19,8 @@ constexpr int kDeflatePercent = 100;
 QMXPersistentStorageImplementation::QMXPersistentStorageImplementation(
     std::shared_ptr<const DataSourceDescriptor> source)
     : descriptor(std::move(source)) {
-    if (!descriptor) throw DataSourceException("No datasource defined!");
+    if (!descriptor)
+        throw DataSourceException("No datasource defined!");
     if (descriptor->getNative())
         driver = std::make_unique<QMXNativeHDF5Driver>();
     else
@@ -31,7 +32,9 @@ QMXPersistentStorageImplementation::QMXPersistentStorageImplementation(
     }
 }
 
-QMXPersistentStorageImplementation::~QMXPersistentStorageImplementation() { leaveGate(); }
+QMXPersistentStorageImplementation::~QMXPersistentStorageImplementation() {
+    leaveGate();
+}
 
 int QMXPersistentStorageImplementation::open() {
     const std::string& resource = descriptor->getResourceName();
@@ -41,8 +44,10 @@ int QMXPersistentStorageImplementation::open() {
 
     const bool readOnly = descriptor->getReadOnly();
     if (!descriptor->getCreateAlways() && exists) {
-        if (readOnly) return 0;
-        if (!FileUtilities::isReadOnly(fileName)) return 0;
+        if (readOnly)
+            return 0;
+        if (!FileUtilities::isReadOnly(fileName))
+            return 0;
         QMX_ERROR(s_log, "Overwriting of existing readonly file requested");
         return -1;
     }
@@ -64,26 +69,32 @@ bool QMXPersistentStorageImplementation::close() {
 }
 
 bool QMXPersistentStorageImplementation::closeFile() {
-    if (!driver) return true;
+    if (!driver)
+        return true;
     return driver->close() != -1;
 }
 
 int QMXPersistentStorageImplementation::commit() {
-    if (!driver) return -1;
+    if (!driver)
+        return -1;
     return driver->commit() == 1 ? 1 : -1;
 }
 
 bool QMXPersistentStorageImplementation::deflate() {
-    if (driver) driver->close();
+    if (driver)
+        driver->close();
     return QMXLdeflate(descriptor->getNativeResourceName().c_str(), kDeflatePercent) != -1;
 }
 
 bool QMXPersistentStorageImplementation::checkDriver(bool exclusive) {
-    if (!driver) return false;
+    if (!driver)
+        return false;
     const std::string fileName = descriptor->getNativeResourceName();
     const int found = driver->findHandle(fileName);
-    if (found == -2) throw DataSourceException("Not an QMZ File");
-    if (found == -1) return driver->open(fileName, !exclusive) > 0;
+    if (found == -2)
+        throw DataSourceException("Not an QMZ File");
+    if (found == -1)
+        return driver->open(fileName, !exclusive) > 0;
 
     const bool writable = QMXLisFileReadOnly(found) == 0;
     if (writable != exclusive) {
@@ -97,7 +108,8 @@ namespace {
 std::string lastLibraryError() {
     char* message = nullptr;
     QMXLgetLastErrorMessage(&message);
-    if (message == nullptr) return "the file library gave no reason";
+    if (message == nullptr)
+        return "the file library gave no reason";
     std::string text(message);
     QMXLreleaseString(&message);
     return text;
@@ -110,7 +122,8 @@ bool QMXPersistentStorageImplementation::openForWriting() const {
 }
 
 void QMXPersistentStorageImplementation::leaveGate() {
-    if (m_gateKey.empty()) return;
+    if (m_gateKey.empty())
+        return;
     QMXWriterGate::leave(m_gateKey);
     m_gateKey.clear();
 }
@@ -133,29 +146,35 @@ bool QMXPersistentStorageImplementation::takeLock(bool exclusive) {
 
 std::string QMXPersistentStorageImplementation::commitWrites(bool durably) {
     const int handle = getHandleToStorage();
-    if (commit() != 1) return lastLibraryError();
-    if (durably && QMXLcommitFile(handle) < 0) return lastLibraryError();
+    if (commit() != 1)
+        return lastLibraryError();
+    if (durably && QMXLcommitFile(handle) < 0)
+        return lastLibraryError();
     return std::string();
 }
 
 QMXPersistentStorageImplementation::LockEnd QMXPersistentStorageImplementation::endLock(
     bool exclusive) {
     LockEnd end;
-    if (m_locksInForce > 0) --m_locksInForce;
-    if (exclusive && m_writersInForce > 0) --m_writersInForce;
+    if (m_locksInForce > 0)
+        --m_locksInForce;
+    if (exclusive && m_writersInForce > 0)
+        --m_writersInForce;
     // Only a file open for writing has anything to lose; a read-only one commits trivially.
     const bool writing = openForWriting();
     // Only the holder of the gate may commit the shared file durably: anything else in it is
     // another thread's unit's, uncommitted.
     const bool mayCommit = !m_gateKey.empty();
     if (m_locksInForce > 0) {
-        if (!exclusive) return end;
+        if (!exclusive)
+            return end;
         if (m_writersInForce > 0) {
             end.deferred = writing;
             return end;
         }
         // The last writer ends while readers of this thread go on: durable now, file stays open.
-        if (writing && mayCommit) end.cause = commitWrites(true);
+        if (writing && mayCommit)
+            end.cause = commitWrites(true);
         leaveGate();
         end.failed = !end.cause.empty();
         return end;
@@ -165,7 +184,8 @@ QMXPersistentStorageImplementation::LockEnd QMXPersistentStorageImplementation::
     const int handle = getHandleToStorage();
     const bool durably = writing && mayCommit && QMXLgetFileOpenCount(handle) > 1;
     std::string cause = commitWrites(durably);
-    if (!closeFile() && cause.empty()) cause = lastLibraryError();
+    if (!closeFile() && cause.empty())
+        cause = lastLibraryError();
     leaveGate();
     // Without the gate this storage wrote nothing: what failed is another thread's unit's.
     if (writing && mayCommit && !cause.empty()) {

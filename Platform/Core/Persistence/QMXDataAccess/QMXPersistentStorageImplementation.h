@@ -57,7 +57,7 @@ public:
     struct LockEnd {
         bool failed = false;    ///< the file's changes could not be committed (see cause)
         bool deferred = false;  ///< another writing lock of this thread still holds the file
-        std::string cause;  ///< why the commit failed; empty otherwise
+        std::string cause;      ///< why the commit failed; empty otherwise
     };
     /// Ends a lock counted by takeLock. The last lock in force commits and closes the file (also
     /// making it durable when other opens in the process keep HDF5's file open); the last

@@ -18,7 +18,8 @@ const Logging s_log(__FILE__);
 
 QMXLockTransaction::QMXLockTransaction(std::shared_ptr<QMXPersistentStorage> source)
     : storage(std::move(source)), locked(false) {
-    if (!storage) throw DataSourceException("No storage defined!");
+    if (!storage)
+        throw DataSourceException("No storage defined!");
 }
 
 QMXLockTransaction::QMXLockTransaction(QMXLockTransaction&& other) noexcept
@@ -34,19 +35,24 @@ QMXLockTransaction& QMXLockTransaction::operator=(QMXLockTransaction&& other) no
 void QMXLockTransaction::lock() {
     // In force from here on: even a failed open must be committed and closed at the end.
     locked = true;
-    if (!storage->takeLock(isExclusive())) throw HDFException("Driver check failed!");
+    if (!storage->takeLock(isExclusive()))
+        throw HDFException("Driver check failed!");
 }
 
 void QMXLockTransaction::release() {
-    if (!locked) return;
+    if (!locked)
+        return;
     locked = false;
     // A moved-from lock has no storage left to release.
-    if (!storage) return;
+    if (!storage)
+        return;
     const QMXPersistentStorageImplementation::LockEnd end = storage->endLock(isExclusive());
     const std::string& source = storage->getDescriptor()->getResourceName();
     ReleaseReport* report = ReleaseReport::current();
-    if (end.deferred && report) report->deferred(source);
-    if (!end.failed) return;
+    if (end.deferred && report)
+        report->deferred(source);
+    if (!end.failed)
+        return;
     if (report)
         report->failed(source, end.cause);
     else  // ended outside a transaction stack: the log is the only witness
@@ -62,7 +68,8 @@ bool QMXLockTransaction::isCompatible(const LockingTransaction* other) const {
     const auto* held = dynamic_cast<const QMXLockTransaction*>(other);
     if (held == nullptr || !held->storage || !storage)
         throw InvalidTransaction("Incompatible locking requests.");
-    if (*held->storage->getDescriptor() != *storage->getDescriptor()) return true;
+    if (*held->storage->getDescriptor() != *storage->getDescriptor())
+        return true;
     if (!isExclusive() && other->isExclusive())
         throw InvalidTransaction("Incompatible locking requests.");
     return false;
@@ -72,12 +79,16 @@ ExclusiveFileLockTransaction::ExclusiveFileLockTransaction(
     std::shared_ptr<QMXPersistentStorage> storage)
     : QMXLockTransaction(std::move(storage)) {}
 
-ExclusiveFileLockTransaction::~ExclusiveFileLockTransaction() { release(); }
+ExclusiveFileLockTransaction::~ExclusiveFileLockTransaction() {
+    release();
+}
 
 SharedFileLockTransaction::SharedFileLockTransaction(std::shared_ptr<QMXPersistentStorage> storage)
     : QMXLockTransaction(std::move(storage)) {}
 
-SharedFileLockTransaction::~SharedFileLockTransaction() { release(); }
+SharedFileLockTransaction::~SharedFileLockTransaction() {
+    release();
+}
 
 void pushFileLock(TransactionStack& stack, std::shared_ptr<QMXPersistentStorage> storage,
                   bool exclusive) {
@@ -89,7 +100,9 @@ void pushFileLock(TransactionStack& stack, std::shared_ptr<QMXPersistentStorage>
 
 // ---- Flushing ------------------------------------------------------------------------------
 
-DisableFlushingTransaction::DisableFlushingTransaction() { QMXLsetflush(0); }
+DisableFlushingTransaction::DisableFlushingTransaction() {
+    QMXLsetflush(0);
+}
 
 DisableFlushingTransaction::DisableFlushingTransaction(const DisableFlushingTransaction& other)
     : AtomicTransaction(other) {}
@@ -100,7 +113,9 @@ DisableFlushingTransaction& DisableFlushingTransaction::operator=(
     return *this;
 }
 
-DisableFlushingTransaction::~DisableFlushingTransaction() { QMXLsetflush(1); }
+DisableFlushingTransaction::~DisableFlushingTransaction() {
+    QMXLsetflush(1);
+}
 
 bool DisableFlushingTransaction::revert() {
     QMXLsetflush(1);
@@ -109,7 +124,9 @@ bool DisableFlushingTransaction::revert() {
 
 // ---- Creations -----------------------------------------------------------------------------
 
-QMXCreationTransaction::QMXCreationTransaction(int fileHandle) { file.copyHandle(fileHandle); }
+QMXCreationTransaction::QMXCreationTransaction(int fileHandle) {
+    file.copyHandle(fileHandle);
+}
 
 bool QMXCreationTransaction::revert() {
     GroupHandle group(QMXLopenGroup(file.getHandle(), path.c_str()));

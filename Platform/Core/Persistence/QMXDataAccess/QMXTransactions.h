@@ -113,8 +113,8 @@ public:
 /// Pushes a file lock of the given kind on `storage` onto `stack`; a lock the stack already
 /// holds on the same file that covers it is kept instead. Throws DataSourceException
 /// "No storage defined!" for an empty pointer, before the stack is touched.
-QMX_DATAACCESS_API void pushFileLock(TransactionStack& stack, std::shared_ptr<QMXPersistentStorage> storage,
-                  bool exclusive);
+QMX_DATAACCESS_API void pushFileLock(TransactionStack& stack,
+                                     std::shared_ptr<QMXPersistentStorage> storage, bool exclusive);
 
 /// Switches the file library's flushing off, process-wide, until reverted or destroyed. Switches
 /// do not nest: the first one to end switches flushing on for all.

@@ -16,7 +16,8 @@ namespace {
 
 QMXClassComposer& asComposer(ClassComposer& type) {
     auto* composer = dynamic_cast<QMXClassComposer*>(&type);
-    if (composer == nullptr) throw QminvalidArgument("Invalid class definition.");
+    if (composer == nullptr)
+        throw QminvalidArgument("Invalid class definition.");
     return *composer;
 }
 
@@ -24,10 +25,12 @@ QMXClassComposer& asComposer(ClassComposer& type) {
 class CompressorChoice {
 public:
     explicit CompressorChoice(int compressor) {
-        if (compressor != QMXL_COMPRESSOR_FOLLOW) m_set = QMXLsetThreadCompressor(compressor, &m_previous) > 0;
+        if (compressor != QMXL_COMPRESSOR_FOLLOW)
+            m_set = QMXLsetThreadCompressor(compressor, &m_previous) > 0;
     }
     ~CompressorChoice() {
-        if (m_set) QMXLsetThreadCompressor(m_previous, nullptr);
+        if (m_set)
+            QMXLsetThreadCompressor(m_previous, nullptr);
     }
     CompressorChoice(const CompressorChoice&) = delete;
     CompressorChoice& operator=(const CompressorChoice&) = delete;
@@ -44,8 +47,10 @@ private:
 // A count read from the file that an int (the interface's counts, VectorInfo) cannot hold is
 // damage: reported as a smaller number it would size the host's buffer short of the read.
 int reportableCount(long long count, const std::string& path, const std::string& name) {
-    if (count >= 0 && count <= INT_MAX) return static_cast<int>(count);
-    throw DataAccessViolationException("'" + path + "/" + name + "' claims " + std::to_string(count) +
+    if (count >= 0 && count <= INT_MAX)
+        return static_cast<int>(count);
+    throw DataAccessViolationException("'" + path + "/" + name + "' claims " +
+                                       std::to_string(count) +
                                        " elements, more than a vector holds (the item is damaged)");
 }
 
@@ -53,28 +58,41 @@ int reportableCount(long long count, const std::string& path, const std::string&
 // (a long double among others).
 int toVectorDataType(int code) {
     switch (code) {
-    case QMXL_INT32: return VT_INT32;
-    case QMXL_UINT32: return VT_UINT32;
-    case QMXL_FLOAT32: return VT_FLOAT;
-    case QMXL_FLOAT64: return VT_DOUBLE;
-    case QMXL_INT16: return VT_INT16;
-    case QMXL_INT64: return VT_INT64;
-    case QMXL_UINT64: return VT_UINT64;
-    case QMXL_UINT16: return VT_UINT16;
-    case QMXL_UINT8: return VT_UINT8;
-    case QMXL_INT8: return VT_INT8;
-    default: return -1;
+        case QMXL_INT32:
+            return VT_INT32;
+        case QMXL_UINT32:
+            return VT_UINT32;
+        case QMXL_FLOAT32:
+            return VT_FLOAT;
+        case QMXL_FLOAT64:
+            return VT_DOUBLE;
+        case QMXL_INT16:
+            return VT_INT16;
+        case QMXL_INT64:
+            return VT_INT64;
+        case QMXL_UINT64:
+            return VT_UINT64;
+        case QMXL_UINT16:
+            return VT_UINT16;
+        case QMXL_UINT8:
+            return VT_UINT8;
+        case QMXL_INT8:
+            return VT_INT8;
+        default:
+            return -1;
     }
 }
 
 }  // namespace
 
 void QMXVectorDAO::requireStorage() {
-    if (!checkFile()) throw DataSourceException("No datasource defined!");
+    if (!checkFile())
+        throw DataSourceException("No datasource defined!");
 }
 
 int QMXVectorDAO::checkedCount(long long count) {
-    if (count < 0 || count > INT_MAX) throw QminvalidArgument("Element count out of range.");
+    if (count < 0 || count > INT_MAX)
+        throw QminvalidArgument("Element count out of range.");
     return static_cast<int>(count);
 }
 
@@ -82,22 +100,34 @@ VarDataType QMXVectorDAO::convert(tagVectorDataTypes type) {
     // Switched as an int: a host may pass any number cast to the enum. VT_INT8 has no code
     // here (its number is not the file library's): creating, reading or updating it is refused.
     switch (static_cast<int>(type)) {
-    case VT_AS_STORED: return QMXL_AS_STORED;
-    case VT_INT32: return QMXL_INT32;
-    case VT_UINT32: return QMXL_UINT32;
-    case VT_FLOAT: return QMXL_FLOAT32;
-    case VT_DOUBLE: return QMXL_FLOAT64;
-    case VT_INT16: return QMXL_INT16;
-    case VT_INT64: return QMXL_INT64;
-    case VT_UINT64: return QMXL_UINT64;
-    case VT_UINT16: return QMXL_UINT16;
-    case VT_UINT8: return QMXL_UINT8;
-    default: throw QminvalidArgument("Unknown data type.");
+        case VT_AS_STORED:
+            return QMXL_AS_STORED;
+        case VT_INT32:
+            return QMXL_INT32;
+        case VT_UINT32:
+            return QMXL_UINT32;
+        case VT_FLOAT:
+            return QMXL_FLOAT32;
+        case VT_DOUBLE:
+            return QMXL_FLOAT64;
+        case VT_INT16:
+            return QMXL_INT16;
+        case VT_INT64:
+            return QMXL_INT64;
+        case VT_UINT64:
+            return QMXL_UINT64;
+        case VT_UINT16:
+            return QMXL_UINT16;
+        case VT_UINT8:
+            return QMXL_UINT8;
+        default:
+            throw QminvalidArgument("Unknown data type.");
     }
 }
 
 long long QMXVectorDAO::chunkValue(unsigned int sizeHint, int count) {
-    if (sizeHint != 0) return sizeHint / 10;
+    if (sizeHint != 0)
+        return sizeHint / 10;
     const int floor = count > 1000000 ? 1000000 : 100000;
     return std::max(count / 10, floor);
 }
@@ -113,7 +143,8 @@ int QMXVectorDAO::constructPaths(std::string& path, std::string& name, bool crea
     int result = 1;
     if (createGroup) {
         GroupHandle group(QMXLopenGroup(getHandleToStorage(), path.c_str()));
-        if (!group.isValid()) result = QMXLcreatePathToGroup(getHandleToStorage(), path.c_str());
+        if (!group.isValid())
+            result = QMXLcreatePathToGroup(getHandleToStorage(), path.c_str());
     }
     return result;
 }
@@ -124,7 +155,8 @@ bool QMXVectorDAO::Create(std::string& path, std::string& name, int type, int co
                           const void* data) {
     requireStorage();
     checkedCount(count);
-    if (constructPaths(path, name, true) < 0) throwAccessViolation();
+    if (constructPaths(path, name, true) < 0)
+        throwAccessViolation();
     CompressorChoice choice(compressor);
     if (QMXLcreateTypedDataset(getHandleToStorage(), path.c_str(), name.c_str(), compression,
                                chunkValue(sizeHint, count), fixed ? 1 : 0, type,
@@ -137,7 +169,8 @@ bool QMXVectorDAO::Create(std::string& path, std::string& name, QMXHandle dataty
                           int count, const void* data) {
     requireStorage();
     checkedCount(count);
-    if (constructPaths(path, name, true) < 0) throwAccessViolation();
+    if (constructPaths(path, name, true) < 0)
+        throwAccessViolation();
     CompressorChoice choice(compressor);
     if (QMXLcreateObjectDataset(getHandleToStorage(), path.c_str(), name.c_str(), compression,
                                 chunkValue(sizeHint, count), fixed ? 1 : 0, datatype.getHandle(),
@@ -148,12 +181,14 @@ bool QMXVectorDAO::Create(std::string& path, std::string& name, QMXHandle dataty
 
 bool QMXVectorDAO::Read(std::string& path, std::string& name, int type, void* data) {
     requireStorage();
-    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    if (constructPaths(path, name, false) < 0)
+        throwAccessViolation();
     requireReportableCount(path, name);
     return readTyped(path, name, type, data);
 }
 
-bool QMXVectorDAO::readTyped(const std::string& path, const std::string& name, int type, void* data) {
+bool QMXVectorDAO::readTyped(const std::string& path, const std::string& name, int type,
+                             void* data) {
     if (QMXLreadTypedDataset(getHandleToStorage(), path.c_str(), name.c_str(), type, data) < 0)
         throwAccessViolation();
     return true;
@@ -161,7 +196,8 @@ bool QMXVectorDAO::readTyped(const std::string& path, const std::string& name, i
 
 bool QMXVectorDAO::Read(std::string& path, std::string& name, QMXHandle datatype, void* data) {
     requireStorage();
-    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    if (constructPaths(path, name, false) < 0)
+        throwAccessViolation();
     requireReportableCount(path, name);
     if (QMXLreadObjectDataset(getHandleToStorage(), path.c_str(), name.c_str(),
                               datatype.getHandle(), data) < 0)
@@ -173,7 +209,8 @@ bool QMXVectorDAO::Update(std::string& path, std::string& name, int type, int co
                           const void* data) {
     requireStorage();
     checkedCount(count);
-    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    if (constructPaths(path, name, false) < 0)
+        throwAccessViolation();
     CompressorChoice choice(compressor);
     if (QMXLupdateTypedDataset(getHandleToStorage(), path.c_str(), name.c_str(), type,
                                static_cast<long long>(count), data) < 0)
@@ -185,7 +222,8 @@ bool QMXVectorDAO::Update(std::string& path, std::string& name, QMXHandle dataty
                           const void* data) {
     requireStorage();
     checkedCount(count);
-    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    if (constructPaths(path, name, false) < 0)
+        throwAccessViolation();
     CompressorChoice choice(compressor);
     if (QMXLupdateObjectDataset(getHandleToStorage(), path.c_str(), name.c_str(),
                                 datatype.getHandle(), static_cast<long long>(count), data) < 0)
@@ -195,29 +233,36 @@ bool QMXVectorDAO::Update(std::string& path, std::string& name, QMXHandle dataty
 
 bool QMXVectorDAO::Remove(std::string& path, std::string& name) {
     requireStorage();
-    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    if (constructPaths(path, name, false) < 0)
+        throwAccessViolation();
     const std::string full = path + "/" + name;
-    if (QMXLremoveDataset(getHandleToStorage(), full.c_str()) < 0) throwAccessViolation();
+    if (QMXLremoveDataset(getHandleToStorage(), full.c_str()) < 0)
+        throwAccessViolation();
     return true;
 }
 
 bool QMXVectorDAO::Exists(std::string& path, std::string& name) {
     requireStorage();
-    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    if (constructPaths(path, name, false) < 0)
+        throwAccessViolation();
     long long size = 0;
-    if (QMXLgetSizeOfDataset(getHandleToStorage(), path.c_str(), name.c_str(), &size) >= 0) return true;
+    if (QMXLgetSizeOfDataset(getHandleToStorage(), path.c_str(), name.c_str(), &size) >= 0)
+        return true;
     // Only "nothing there" is an answer; a dataset that cannot be read is not absent.
-    if (lastFailureWasAbsence()) return false;
+    if (lastFailureWasAbsence())
+        return false;
     throwAccessViolation();
 }
 
 bool QMXVectorDAO::GetVectorInfo(std::string& path, std::string& name, VectorInfo& info) {
     requireStorage();
-    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    if (constructPaths(path, name, false) < 0)
+        throwAccessViolation();
     long long count = 0;
     int type = -1;
     if (QMXLgetDatasetInfo(getHandleToStorage(), path.c_str(), name.c_str(), &count, &type) < 0) {
-        if (lastFailureWasAbsence()) return false;
+        if (lastFailureWasAbsence())
+            return false;
         throwAccessViolation();
     }
     info.rows = reportableCount(count, path, name);
@@ -227,11 +272,13 @@ bool QMXVectorDAO::GetVectorInfo(std::string& path, std::string& name, VectorInf
 }
 
 long long QMXVectorDAO::storedElementCount(std::string& path, std::string& name) {
-    if (constructPaths(path, name, false) < 0) throwAccessViolation();
+    if (constructPaths(path, name, false) < 0)
+        throwAccessViolation();
     long long count = 0;
     int type = -1;
     if (QMXLgetDatasetInfo(getHandleToStorage(), path.c_str(), name.c_str(), &count, &type) < 0) {
-        if (lastFailureWasAbsence()) return -1;
+        if (lastFailureWasAbsence())
+            return -1;
         throwAccessViolation();
     }
     return count;
@@ -254,7 +301,9 @@ bool QMXVectorDAO::datasetExists(const std::string& path, const std::string& nam
 
 // ---- Settings --------------------------------------------------------------------------------
 
-void QMXVectorDAO::setCompression(int level) { compression = std::clamp(level, 0, 9); }
+void QMXVectorDAO::setCompression(int level) {
+    compression = std::clamp(level, 0, 9);
+}
 
 void QMXVectorDAO::setCompressor(int value) {
     if (value != QMXL_COMPRESSOR_FOLLOW && (value < QMXL_DEFLATE || value > QMXL_LZ4))
@@ -262,14 +311,18 @@ void QMXVectorDAO::setCompressor(int value) {
     compressor = value;
 }
 
-void QMXVectorDAO::setPathToRoot(const std::string& root) { pathToRoot = root; }
+void QMXVectorDAO::setPathToRoot(const std::string& root) {
+    pathToRoot = root;
+}
 
 bool QMXVectorDAO::setFixed(bool value) {
     fixed = value;
     return fixed;
 }
 
-void QMXVectorDAO::setSizeHint(unsigned int hint) { sizeHint = hint; }
+void QMXVectorDAO::setSizeHint(unsigned int hint) {
+    sizeHint = hint;
+}
 
 // ---- Framed operations -----------------------------------------------------------------------
 
@@ -349,7 +402,8 @@ bool QMXVectorDAO::readMany(const std::string& path, const std::vector<std::stri
     result.resize(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         const VectorInfo info = getInfoNoLocking(path, names[i]);
-        if (info.rows < 1 || info.cols != 1) continue;
+        if (info.rows < 1 || info.cols != 1)
+            continue;
 
         // The buffer is sized from the shape; a dataset holding more elements than that (a
         // damaged shape attribute) must not be read into it.
@@ -419,18 +473,22 @@ VectorInfo QMXVectorDAO::getInfoNoLocking(const std::string& path, const std::st
 // ---- Groups: no lock of their own; they run under the caller's -----------------------------
 
 bool QMXVectorDAO::existsGroup(const std::string& path) {
-    if (!checkFile()) return false;  // nothing bound, so no group either
+    if (!checkFile())
+        return false;  // nothing bound, so no group either
     std::string stripped;
     getStrippedName(path, stripped);
     const std::string groupPath = pathToRoot + "/" + stripped;
     GroupHandle group(QMXLopenGroup(getHandleToStorage(), groupPath.c_str()));
-    if (group.isValid()) return true;
-    if (lastFailureWasAbsence()) return false;
+    if (group.isValid())
+        return true;
+    if (lastFailureWasAbsence())
+        return false;
     throwAccessViolation();
 }
 
 bool QMXVectorDAO::removeGroup(const std::string& path) {
-    if (!existsGroup(path)) return false;
+    if (!existsGroup(path))
+        return false;
     std::string stripped;
     getStrippedName(path, stripped);
     const std::string groupPath = pathToRoot + "/" + stripped;

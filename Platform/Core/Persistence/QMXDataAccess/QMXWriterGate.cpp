@@ -30,11 +30,14 @@ void QMXWriterGate::setWaitLimit(std::chrono::milliseconds limit) {
     s_waitMs = limit.count() < 0 ? 0 : limit.count();
 }
 
-std::chrono::milliseconds QMXWriterGate::waitLimit() { return std::chrono::milliseconds(s_waitMs.load()); }
+std::chrono::milliseconds QMXWriterGate::waitLimit() {
+    return std::chrono::milliseconds(s_waitMs.load());
+}
 
 std::string QMXWriterGate::keyOf(const std::string& fileName) {
     struct stat st {};
-    if (::stat(fileName.c_str(), &st) != 0) return "name:" + fileName;
+    if (::stat(fileName.c_str(), &st) != 0)
+        return "name:" + fileName;
     return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
@@ -47,9 +50,10 @@ void QMXWriterGate::enter(const std::string& key, const std::string& fileName) {
         return found == s_holders.end() || found->second.thread == self;
     };
     if (!s_gateOpened.wait_for(guard, limit, free))
-        throw DataSourceException("File " + fileName +
-                                  " is being written by another unit of work in this process; gave up after " +
-                                  std::to_string(limit.count()) + " ms");
+        throw DataSourceException(
+            "File " + fileName +
+            " is being written by another unit of work in this process; gave up after " +
+            std::to_string(limit.count()) + " ms");
     Holder& holder = s_holders[key];
     holder.thread = self;
     ++holder.depth;
@@ -61,8 +65,10 @@ void QMXWriterGate::leave(const std::string& key) {
         auto found = s_holders.find(key);
         // Not checked against the calling thread: a unit may end on another thread than the one
         // that began it, and the storage leaves only what it entered.
-        if (found == s_holders.end()) return;
-        if (--found->second.depth > 0) return;
+        if (found == s_holders.end())
+            return;
+        if (--found->second.depth > 0)
+            return;
         s_holders.erase(found);
     }
     s_gateOpened.notify_all();

@@ -58,18 +58,20 @@ enum QMXLObjectKind {
 
 /** @name Files */
 /** @{ */
-QMXL_API int QMXLcreateFile(const char* name);            /**< new QMZ container, open read-write */
-QMXL_API int QMXLopenFile(const char* name);              /**< any HDF5 file, read-write */
-QMXL_API int QMXLopenFileReadOnly(const char* name);      /**< any HDF5 file, read-only */
-QMXL_API int QMXLcloseFile(int file);                     /**< drops the file handle's reference */
-QMXL_API int QMXLcreateNativeHDF5(const char* name);      /**< new plain HDF5 file, no marker */
+QMXL_API int QMXLcreateFile(const char* name);       /**< new QMZ container, open read-write */
+QMXL_API int QMXLopenFile(const char* name);         /**< any HDF5 file, read-write */
+QMXL_API int QMXLopenFileReadOnly(const char* name); /**< any HDF5 file, read-only */
+QMXL_API int QMXLcloseFile(int file);                /**< drops the file handle's reference */
+QMXL_API int QMXLcreateNativeHDF5(const char* name); /**< new plain HDF5 file, no marker */
 /** Opens a plain HDF5 file read-write; no container marker is needed. A file handle. */
 QMXL_API int QMXLopenNativeHDF5(const char* name);
 /** Opens a plain HDF5 file read-only. A file handle. */
 QMXL_API int QMXLopenNativeHDF5ReadOnly(const char* name);
-QMXL_API int QMXLisQMZFileNoLock(int file);    /**< 1: marked container or native entry point; 0: not */
-QMXL_API int QMXLisFileReadOnly(int file);     /**< 1 read-only, 0 writable */
-QMXL_API int QMXLgetFileName(int file, char** name); /**< name as given at open; QMXLreleaseString */
+QMXL_API int QMXLisQMZFileNoLock(
+    int file);                             /**< 1: marked container or native entry point; 0: not */
+QMXL_API int QMXLisFileReadOnly(int file); /**< 1 read-only, 0 writable */
+QMXL_API int QMXLgetFileName(int file,
+                             char** name); /**< name as given at open; QMXLreleaseString */
 QMXL_API int QMXLcloseOpenedObjectsForFile(int file); /**< closes every object handle of the file */
 QMXL_API int QMXLcloseAllFileHandlesForFile(int file); /**< closes every file handle of the file */
 /** Writes the file's metadata out (skipped while flushing is switched off, QMXLsetflush);
@@ -83,11 +85,12 @@ QMXL_API int QMXLflushMetadata(int file);
 QMXL_API int QMXLcommitFile(int file);
 /** How many opens of the same file this process holds, this one included. */
 QMXL_API int QMXLgetFileOpenCount(int file);
-QMXL_API int QMXLdeflate(const char* name, int percent); /**< compacts a closed file; -1 on failure */
-QMXL_API int QMXLgetSkipCleanup(void);                   /**< 1 while the process is exiting */
+QMXL_API int QMXLdeflate(const char* name,
+                         int percent); /**< compacts a closed file; -1 on failure */
+QMXL_API int QMXLgetSkipCleanup(void); /**< 1 while the process is exiting */
 /** Tells the library a client is starting: 1, or negative while the process is exiting. */
 QMXL_API int QMXLregister(void);
-QMXL_API int QMXLsetflush(int on);                       /**< process-wide; 0 skips flushes */
+QMXL_API int QMXLsetflush(int on); /**< process-wide; 0 skips flushes */
 
 /** @} */
 /** @name Compressors */
@@ -117,7 +120,8 @@ QMXL_API int QMXLcompressorAvailable(int compressor);
 /** How the dataset group/name is stored: its compressor, or QMXL_COMPRESSOR_FOLLOW when its data
  * are stored uncompressed (a small item that asked for compression keeps only its level and
  * takes the compressor chosen when an update makes it large), and its level. 1 on success. */
-QMXL_API int QMXLgetDatasetCompression(int file, const char* group, const char* name, int* compressor, int* level);
+QMXL_API int QMXLgetDatasetCompression(int file, const char* group, const char* name,
+                                       int* compressor, int* level);
 
 /** @} */
 /** @name Versions */
@@ -132,12 +136,13 @@ QMXL_API int QMXLgetQMVersionOfLibraryByFileHandle(int file, int* version);
 QMXL_API int QMXLupdateQMVersionOfFile(int file, int version);
 /** From now on files whose name `predicate` accepts (non-zero) are written with format
  * version `version` (>= 1). */
-QMXL_API int QMXLassignCurrentQMFileVersionForExtensions(int version, int (*predicate)(const char* name));
+QMXL_API int QMXLassignCurrentQMFileVersionForExtensions(int version,
+                                                         int (*predicate)(const char* name));
 
 /** @} */
 /** @name Groups */
 /** @{ */
-QMXL_API int QMXLopenGroup(int loc, const char* path);            /**< handle */
+QMXL_API int QMXLopenGroup(int loc, const char* path); /**< handle */
 /** Drops one reference of a group handle, as QMXLcloseObject. */
 QMXL_API int QMXLcloseGroup(int group);
 QMXL_API int QMXLcreatePathToGroup(int file, const char* path);   /**< 1; creates missing groups */
@@ -150,57 +155,66 @@ QMXL_API int QMXLexistsOpaqueDataGroup(int file, const char* path); /**< 1 / 0 *
 /** @name Datasets */
 /** @{ */
 QMXL_API int QMXLopenDataset(int file, const char* path); /**< handle */
-QMXL_API int QMXLexistsDataset(int file, const char* path); /**< 1 / 0 (also when a group on the way is missing) */
+QMXL_API int QMXLexistsDataset(
+    int file, const char* path); /**< 1 / 0 (also when a group on the way is missing) */
 QMXL_API int QMXLremoveDataset(int loc, const char* path); /**< 1 on success */
 /** The bytes of the stored elements of dataset `group`/`name`. */
 QMXL_API int QMXLgetSizeOfDataset(int file, const char* group, const char* name, long long* bytes);
 /** Element count and element type code (VarDataType, -1 for a type without one) of a
  * dataset. */
-QMXL_API int QMXLgetDatasetInfo(int file, const char* group, const char* name, long long* count, int* type);
+QMXL_API int QMXLgetDatasetInfo(int file, const char* group, const char* name, long long* count,
+                                int* type);
 /** Creates dataset `group`/`name` of `count` elements of type `type` (not QMXL_AS_STORED)
  * from `data`; `compression` is the deflate level, `chunk` the chunking hint, `fixed` is not
  * used. An existing item of that name is refused. */
 QMXL_API int QMXLcreateTypedDataset(int file, const char* group, const char* name, int compression,
-                           long long chunk, int fixed, int type, long long count, const void* data);
+                                    long long chunk, int fixed, int type, long long count,
+                                    const void* data);
 /** Replaces the elements of an existing typed dataset with `count` elements of `type`. */
 QMXL_API int QMXLupdateTypedDataset(int file, const char* group, const char* name, int type,
-                           long long count, const void* data);
+                                    long long count, const void* data);
 /** Reads every element, converted to `type` (QMXL_AS_STORED: as stored), into `data`. */
-QMXL_API int QMXLreadTypedDataset(int file, const char* group, const char* name, int type, void* data);
+QMXL_API int QMXLreadTypedDataset(int file, const char* group, const char* name, int type,
+                                  void* data);
 /** As QMXLcreateTypedDataset, with elements of the compound datatype handle `datatype`. */
 QMXL_API int QMXLcreateObjectDataset(int file, const char* group, const char* name, int compression,
-                            long long chunk, int fixed, int datatype, int flag, long long count,
-                            const void* data);
+                                     long long chunk, int fixed, int datatype, int flag,
+                                     long long count, const void* data);
 /** Replaces the records of an existing compound dataset, laid out as `datatype`. */
 QMXL_API int QMXLupdateObjectDataset(int file, const char* group, const char* name, int datatype,
-                            long long count, const void* data);
+                                     long long count, const void* data);
 /** Reads every record, converted to the layout of `datatype`, into `data`. */
-QMXL_API int QMXLreadObjectDataset(int file, const char* group, const char* name, int datatype, void* data);
+QMXL_API int QMXLreadObjectDataset(int file, const char* group, const char* name, int datatype,
+                                   void* data);
 
 /** @} */
 /** @name Opaque data items and string datasets (sizes in bytes) */
 /** @{ */
 /** Creates the opaque data item `group`/`name` from `size` bytes; an existing item of that
  * name is refused. */
-QMXL_API int QMXLcreateCompressedOpaqueData(int file, const char* group, const char* name, int compression,
-                                   int chunk, long long size, const char* data);
+QMXL_API int QMXLcreateCompressedOpaqueData(int file, const char* group, const char* name,
+                                            int compression, int chunk, long long size,
+                                            const char* data);
 /** Replaces the bytes of an existing opaque data item. */
 QMXL_API int QMXLupdateOpaqueData(int file, const char* group, const char* name, long long size,
-                         const char* data);
+                                  const char* data);
 /** Reads the bytes of an opaque data item into `buffer` (QMXLgetSizeOfOpaqueData bytes). */
 QMXL_API int QMXLreadOpaqueData(int file, const char* group, const char* name, char* buffer);
 /** The size in bytes of an opaque data item. */
-QMXL_API int QMXLgetSizeOfOpaqueData(int file, const char* group, const char* name, long long* size);
+QMXL_API int QMXLgetSizeOfOpaqueData(int file, const char* group, const char* name,
+                                     long long* size);
 /** Creates the string dataset `group`/`name` from `size` bytes, stored as they are. */
 QMXL_API int QMXLcreateCompressedStringDataset(int file, const char* group, const char* name,
-                                      int compression, int chunk, long long size, const char* data);
+                                               int compression, int chunk, long long size,
+                                               const char* data);
 /** Replaces the bytes of an existing string dataset. */
 QMXL_API int QMXLupdateStringDataset(int file, const char* group, const char* name, long long size,
-                            const char* data);
+                                     const char* data);
 /** Reads the bytes of a string dataset into `buffer` (QMXLgetSizeOfStringDataset bytes). */
 QMXL_API int QMXLreadStringDataset(int file, const char* group, const char* name, char* buffer);
 /** The size in bytes of a string dataset. */
-QMXL_API int QMXLgetSizeOfStringDataset(int file, const char* group, const char* name, long long* size);
+QMXL_API int QMXLgetSizeOfStringDataset(int file, const char* group, const char* name,
+                                        long long* size);
 
 /** @} */
 /** @name Attributes (on any group or dataset handle) */
@@ -210,27 +224,32 @@ QMXL_API int QMXLhasAttribute(int object, const char* name); /**< 1 / 0 */
 QMXL_API int QMXLcreateAttribute(int object, const char* name, const int* value);
 /** Replaces an existing integer attribute; refused when it does not exist. */
 QMXL_API int QMXLupdateAttribute(int object, const char* name, const int* value);
-QMXL_API int QMXLsetAttribute(int object, const char* name, const int* value); /**< create or replace */
-QMXL_API int QMXLreadAttribute(int object, const char* name, int* value);      /**< 1 on success */
+QMXL_API int QMXLsetAttribute(int object, const char* name,
+                              const int* value);                          /**< create or replace */
+QMXL_API int QMXLreadAttribute(int object, const char* name, int* value); /**< 1 on success */
 /** Creates a 64-bit unsigned attribute; refused when it exists. */
-QMXL_API int QMXLcreateUInt64Attribute(int object, const char* name, const unsigned long long* value);
+QMXL_API int QMXLcreateUInt64Attribute(int object, const char* name,
+                                       const unsigned long long* value);
 /** Replaces an existing 64-bit unsigned attribute. */
-QMXL_API int QMXLupdateUInt64Attribute(int object, const char* name, const unsigned long long* value);
+QMXL_API int QMXLupdateUInt64Attribute(int object, const char* name,
+                                       const unsigned long long* value);
 /** Reads a 64-bit unsigned attribute; 1 on success. */
 QMXL_API int QMXLreadUInt64Attribute(int object, const char* name, unsigned long long* value);
 /** Creates or replaces a string attribute. */
 QMXL_API int QMXLsetStringAttribute(int object, const char* name, const char* value);
-QMXL_API int QMXLgetStringAttribute(int object, const char* name, char** value); /**< malloc'ed: free() */
+QMXL_API int QMXLgetStringAttribute(int object, const char* name,
+                                    char** value); /**< malloc'ed: free() */
 
 /** @} */
 /** @name Compound datatypes (belong to no file) */
 /** @{ */
-QMXL_API int QMXLcreateCompoundType(int reserved, unsigned long long size, int flags); /**< handle */
+QMXL_API int QMXLcreateCompoundType(int reserved, unsigned long long size,
+                                    int flags); /**< handle */
 /** Adds a member of element type `memberType` at byte `offset` to a compound datatype. */
 QMXL_API int QMXLaddField(int type, const char* name, unsigned long long offset, int memberType);
 /** Adds an array member of `count` elements of `memberType` at byte `offset`. */
 QMXL_API int QMXLaddArray(int type, const char* name, unsigned long long offset, int memberType,
-                 unsigned long long count);
+                          unsigned long long count);
 
 /** @} */
 /** @name Handles */
@@ -249,7 +268,8 @@ QMXL_API int QMXLisValidGroup(int handle);
 /** Calls `callback` with each entry of the calling thread's last error stack, oldest first;
  * the number of entries. */
 QMXL_API int QMXLwalkErrorStack(void* context, void (*callback)(const char* text, void* context));
-QMXL_API int QMXLgetLastErrorMessage(char** message); /**< null when there is none; QMXLreleaseString */
+QMXL_API int QMXLgetLastErrorMessage(
+    char** message); /**< null when there is none; QMXLreleaseString */
 /** What the calling thread's last failure was (QMXLFailureKind): "missing" when nothing is
  * stored under the name asked for or a group on its path does not exist, "other kind" when
  * something of another kind is (a group where a dataset was asked for, a string dataset where
@@ -306,7 +326,7 @@ QMXL_API int QMXLgetHandleReferenceCount(int handle);
  * type without a code) and element counts (1 for a scalar member, all elements of an array
  * member), each array with QMXLreleaseArray. */
 QMXL_API int QMXLgetCompoundMembers(int file, const char* group, const char* name, int* count,
-                           char*** names, int** types, long long** counts);
+                                    char*** names, int** types, long long** counts);
 
 /** @} */
 #ifdef __cplusplus

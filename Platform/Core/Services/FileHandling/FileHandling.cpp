@@ -26,20 +26,24 @@ std::string FileName::extension() const {
 
 bool FileUtilities::exists(const FileName& name, bool acceptDirectories) {
     struct stat st {};
-    if (name.empty() || ::stat(name.toString().c_str(), &st) != 0) return false;
-    if (S_ISDIR(st.st_mode)) return acceptDirectories;
+    if (name.empty() || ::stat(name.toString().c_str(), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode))
+        return acceptDirectories;
     return true;
 }
 
 bool FileUtilities::isReadOnly(const FileName& name) {
     struct stat st {};
-    if (name.empty() || ::stat(name.toString().c_str(), &st) != 0) return false;
+    if (name.empty() || ::stat(name.toString().c_str(), &st) != 0)
+        return false;
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
 unsigned long FileUtilities::linkCount(const FileName& name) {
     struct stat st {};
-    if (name.empty() || ::stat(name.toString().c_str(), &st) != 0) return 0;
+    if (name.empty() || ::stat(name.toString().c_str(), &st) != 0)
+        return 0;
     return static_cast<unsigned long>(st.st_nlink);
 }
 
@@ -49,8 +53,10 @@ namespace {
 constexpr int kMaxLinkHops = 40;
 
 bool resolve(const std::string& path, std::string& out) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    if (!resolved) return false;
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    if (!resolved)
+        return false;
     out = resolved.get();
     return true;
 }
@@ -61,7 +67,8 @@ bool linkTarget(const std::string& path, std::string& out) {
     std::string buffer(256, '\0');
     for (;;) {
         const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
-        if (n < 0) return false;
+        if (n < 0)
+            return false;
         if (static_cast<size_t>(n) < buffer.size()) {
             buffer.resize(static_cast<size_t>(n));
             break;
@@ -87,21 +94,26 @@ std::string FileUtilities::canonicalPath(const FileName& name) {
     }
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
         std::string result;
-        if (resolve(path, result)) return result;
-        if (errno != ENOENT) return {};
+        if (resolve(path, result))
+            return result;
+        if (errno != ENOENT)
+            return {};
         // A dangling link: the file would be made where it points.
         if (linkTarget(path, result)) {
             path = result;
             continue;
         }
         const auto slash = path.find_last_of('/');
-        const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        const std::string dir = slash == std::string::npos ? "."
+                                : slash == 0               ? "/"
+                                                           : path.substr(0, slash);
         const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
         if (base.empty() || base == "." || base == "..") {
             errno = ENOENT;
             return {};
         }
-        if (!resolve(dir, result)) return {};
+        if (!resolve(dir, result))
+            return {};
         return (result == "/" ? std::string() : result) + "/" + base;
     }
     errno = ELOOP;
@@ -119,7 +131,8 @@ std::map<std::string, int>& transfers() {
 }
 }  // namespace
 
-TransferFileHandle::TransferFileHandle(const FileName& name, int mode) : m_name(name), m_mode(mode) {
+TransferFileHandle::TransferFileHandle(const FileName& name, int mode)
+    : m_name(name), m_mode(mode) {
     std::lock_guard<std::mutex> guard(transferMutex());
     ++transfers()[m_name.toString()];
 }
@@ -127,7 +140,8 @@ TransferFileHandle::TransferFileHandle(const FileName& name, int mode) : m_name(
 TransferFileHandle::~TransferFileHandle() {
     std::lock_guard<std::mutex> guard(transferMutex());
     auto it = transfers().find(m_name.toString());
-    if (it != transfers().end() && --it->second == 0) transfers().erase(it);
+    if (it != transfers().end() && --it->second == 0)
+        transfers().erase(it);
 }
 
 int TransferFileHandle::isInTransfer(const FileName& name) {

@@ -29,10 +29,14 @@ void writeToStderr(const LogRecord& r) {
 
 const char* toString(LogLevel level) {
     switch (level) {
-        case LogLevel::Trace: return "TRACE";
-        case LogLevel::Debug: return "DEBUG";
-        case LogLevel::Info: return "INFO";
-        case LogLevel::Error: return "ERROR";
+        case LogLevel::Trace:
+            return "TRACE";
+        case LogLevel::Debug:
+            return "DEBUG";
+        case LogLevel::Info:
+            return "INFO";
+        case LogLevel::Error:
+            return "ERROR";
     }
     return "?";
 }
@@ -44,9 +48,13 @@ void setLogSink(LogSink sink, LogLevel threshold) {
     s.threshold = static_cast<int>(threshold);
 }
 
-void resetLogSink() { setLogSink(nullptr, LogLevel::Error); }
+void resetLogSink() {
+    setLogSink(nullptr, LogLevel::Error);
+}
 
-LogLevel logThreshold() { return static_cast<LogLevel>(state().threshold.load()); }
+LogLevel logThreshold() {
+    return static_cast<LogLevel>(state().threshold.load());
+}
 
 Logging::Logging(std::string name) : m_name(std::move(name)) {}
 
@@ -56,7 +64,8 @@ bool Logging::isEnabled(LogLevel level) const {
 
 void Logging::log(LogLevel level, const std::string& text, const char* file, const char* function,
                   int line) const {
-    if (!isEnabled(level)) return;
+    if (!isEnabled(level))
+        return;
     std::shared_ptr<const LogSink> sink;
     {
         std::lock_guard<std::mutex> guard(state().mutex);

@@ -14,12 +14,12 @@ QMX_LOGGING_API const char* toString(LogLevel level);
 
 /// What a sink receives for every line at or above its threshold.
 struct LogRecord {
-    LogLevel level;  ///< the line's level
+    LogLevel level;             ///< the line's level
     const std::string& logger;  ///< the logger's name
-    const std::string& text;  ///< the message
-    const char* file;  ///< source file of the call
-    const char* function;  ///< full signature of the calling function
-    int line;  ///< source line of the call
+    const std::string& text;    ///< the message
+    const char* file;           ///< source file of the call
+    const char* function;       ///< full signature of the calling function
+    int line;                   ///< source line of the call
 };
 
 using LogSink = std::function<void(const LogRecord&)>;

@@ -18,13 +18,16 @@ namespace {
 using qmxfile::fileOps;
 using qmxfile::UniqueFd;
 
-std::string text(const std::vector<unsigned char>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string text(const std::vector<unsigned char>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 // Replays the first `count` operations and materialises the disk in a fresh directory.
 std::string diskAfter(const std::vector<DiskOperation>& ops, std::size_t count, LossMode mode,
                       const TempDir& scratch, const std::string& sub) {
     DiskModel model;
-    for (std::size_t i = 0; i < count; ++i) model.apply(ops[i]);
+    for (std::size_t i = 0; i < count; ++i)
+        model.apply(ops[i]);
     const std::string dir = scratch.file(sub);
     std::filesystem::create_directory(dir);
     model.materialise(dir, mode, count > 0 ? &ops[count - 1] : nullptr);
@@ -38,11 +41,11 @@ TEST(PowerLossModel, ContentAndEntriesSurviveOnlyOnceSynced) {
         ScopedFileOps scoped(recorder);
         UniqueFd fd(fileOps().open(dir.file("a").c_str(), O_RDWR | O_CREAT, 0644));
         ASSERT_TRUE(fd.valid());
-        ASSERT_TRUE(qmxfile::writeFully(fd.get(), "hello", 5, 0));      // 1: create, 2: write
-        ASSERT_TRUE(qmxfile::syncParentDirectory(dir.file("a")));        // 3: directory sync
-        ASSERT_TRUE(qmxfile::syncData(fd.get()));                        // 4: file sync
-        ASSERT_TRUE(qmxfile::writeFully(fd.get(), "HELLO!", 6, 0));     // 5: unsynced write
-        ASSERT_EQ(fileOps().unlink(dir.file("a").c_str()), 0);           // 6: unsynced unlink
+        ASSERT_TRUE(qmxfile::writeFully(fd.get(), "hello", 5, 0));   // 1: create, 2: write
+        ASSERT_TRUE(qmxfile::syncParentDirectory(dir.file("a")));    // 3: directory sync
+        ASSERT_TRUE(qmxfile::syncData(fd.get()));                    // 4: file sync
+        ASSERT_TRUE(qmxfile::writeFully(fd.get(), "HELLO!", 6, 0));  // 5: unsynced write
+        ASSERT_EQ(fileOps().unlink(dir.file("a").c_str()), 0);       // 6: unsynced unlink
     }
     const auto ops = recorder.operations();
     ASSERT_EQ(ops.size(), 6u);
@@ -73,14 +76,17 @@ TEST(PowerLossModel, TornWriteKeepsEvenSectorsNewAndOddOnesOld) {
     }
     const auto ops = recorder.operations();
     ASSERT_EQ(ops.back().kind, DiskOperation::Write);
-    const std::string torn = readFile(diskAfter(ops, ops.size(), LossMode::TornWrite, scratch, "t") + "/t");
+    const std::string torn =
+        readFile(diskAfter(ops, ops.size(), LossMode::TornWrite, scratch, "t") + "/t");
     ASSERT_EQ(torn.size(), 2100u);
     std::string expected = before + std::string(100, '\0');
     for (std::size_t pos = 100; pos < 2100; ++pos)
-        if ((pos / 512) % 2 == 0) expected[pos] = 'N';
+        if ((pos / 512) % 2 == 0)
+            expected[pos] = 'N';
     EXPECT_EQ(torn, expected);
     // Dropping instead keeps the synced bytes only.
-    EXPECT_EQ(readFile(diskAfter(ops, ops.size(), LossMode::DropUnsynced, scratch, "d") + "/t"), before);
+    EXPECT_EQ(readFile(diskAfter(ops, ops.size(), LossMode::DropUnsynced, scratch, "d") + "/t"),
+              before);
 }
 
 TEST(PowerLossModel, RenameAndRecreationFollowTheDirectorySync) {

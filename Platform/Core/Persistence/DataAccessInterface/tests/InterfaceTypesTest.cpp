@@ -55,11 +55,12 @@ TEST(ClassComposer, OperatorChainsRegisterMembersInOrder) {
             seen.push_back(std::string(n) + "@" + std::to_string(off) + ":" + std::to_string(t) +
                            "x" + std::to_string(count));
         }
-        void registerMember(const char* n, unsigned long long off, ClassMemberTypes::tag t) override {
+        void registerMember(const char* n, unsigned long long off,
+                            ClassMemberTypes::tag t) override {
             seen.push_back(std::string(n) + "@" + std::to_string(off) + ":" + std::to_string(t));
         }
     } composer(32);
-    composer & triad{"id", 0, ClassMemberTypes::MT_INT32} &
+    composer& triad{"id", 0, ClassMemberTypes::MT_INT32} &
         quartet{"xyz", 8, ClassMemberTypes::MT_DOUBLE, 3};
     EXPECT_EQ(composer.seen, (std::vector<std::string>{"id@0:0", "xyz@8:3x3"}));
     EXPECT_EQ(composer.getTotalSize(), 32u);

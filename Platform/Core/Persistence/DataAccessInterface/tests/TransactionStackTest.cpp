@@ -20,7 +20,8 @@ struct Journal {
 };
 
 struct Recorded : AtomicTransaction {
-    Recorded(Journal& j, std::string n, bool ok = true) : journal(j), name(std::move(n)), result(ok) {}
+    Recorded(Journal& j, std::string n, bool ok = true)
+        : journal(j), name(std::move(n)), result(ok) {}
     ~Recorded() override { journal.events.push_back("~" + name); }
     bool revert() override {
         journal.events.push_back("revert " + name);
@@ -42,13 +43,17 @@ struct Lock : LockingTransaction {
     }
     void lock() override {
         journal.events.push_back("lock " + name);
-        if (failLock) throw InvalidTransaction("lock failed");
+        if (failLock)
+            throw InvalidTransaction("lock failed");
     }
     bool isCompatible(const LockingTransaction* other) const override {
         auto o = dynamic_cast<const Lock*>(other);
-        if (!o) throw InvalidTransaction("Incompatible locking requests.");
-        if (o->source != source) return true;
-        if (!exclusive && o->exclusive) throw InvalidTransaction("Incompatible locking requests.");
+        if (!o)
+            throw InvalidTransaction("Incompatible locking requests.");
+        if (o->source != source)
+            return true;
+        if (!exclusive && o->exclusive)
+            throw InvalidTransaction("Incompatible locking requests.");
         return false;
     }
     bool isExclusive() const override { return exclusive; }
@@ -70,8 +75,10 @@ struct ReportingLock : Lock {
             journal.events.push_back("no report");
             return;
         }
-        if (end == End::Failed) report->failed(source, "No space left on device");
-        if (end == End::Deferred) report->deferred(source);
+        if (end == End::Failed)
+            report->failed(source, "No space left on device");
+        if (end == End::Deferred)
+            report->deferred(source);
     }
     End end;
 };
@@ -127,8 +134,8 @@ TEST(TransactionStack, RevertRunsNewestFirstAndReportsAFailure) {
     j.events.clear();
     EXPECT_FALSE(stack->revert());
     EXPECT_TRUE(stack->empty());
-    EXPECT_EQ(j.events, (std::vector<std::string>{"revert t2", "revert t1", "revert L", "~t2",
-                                                  "~t1", "~L"}));
+    EXPECT_EQ(j.events,
+              (std::vector<std::string>{"revert t2", "revert t1", "revert L", "~t2", "~t1", "~L"}));
     EXPECT_TRUE(stack->revert());  // an empty stack reverts trivially
 }
 
@@ -217,9 +224,12 @@ TEST(TransactionStack, RevertReportsAFileThatCouldNotBeCommitted) {
 TEST(TransactionStack, DestructionLogsAFailedCommitAtError) {
     using End = ReportingLock::End;
     std::vector<std::string> errors;
-    setLogSink([&](const LogRecord& r) {
-        if (r.level == LogLevel::Error) errors.push_back(r.text);
-    }, LogLevel::Debug);
+    setLogSink(
+        [&](const LogRecord& r) {
+            if (r.level == LogLevel::Error)
+                errors.push_back(r.text);
+        },
+        LogLevel::Debug);
     Journal j;
     {
         auto stack = TransactionStack::create();
@@ -227,7 +237,8 @@ TEST(TransactionStack, DestructionLogsAFailedCommitAtError) {
         stack->pushLock(new ReportingLock(j, "B", "b.qmz", End::Committed));
     }  // must not throw
     resetLogSink();
-    EXPECT_EQ(errors, (std::vector<std::string>{"Could not commit a.qmz: No space left on device"}));
+    EXPECT_EQ(errors,
+              (std::vector<std::string>{"Could not commit a.qmz: No space left on device"}));
     EXPECT_EQ(j.events, (std::vector<std::string>{"lock A", "lock B", "~B", "~A"}));
 }
 

@@ -32,7 +32,8 @@ protected:
 
 std::vector<double> ramp(int count) {
     std::vector<double> values(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) values[static_cast<std::size_t>(i)] = i + 0.25;
+    for (int i = 0; i < count; ++i)
+        values[static_cast<std::size_t>(i)] = i + 0.25;
     return values;
 }
 
@@ -44,7 +45,7 @@ struct Cell {
 
 QMXClassComposer cellComposer() {
     QMXClassComposer composer(sizeof(Cell));
-    composer & triad{"kind", offsetof(Cell, kind), ClassMemberTypes::MT_UINT8} &
+    composer& triad{"kind", offsetof(Cell, kind), ClassMemberTypes::MT_UINT8} &
         triad{"weight", offsetof(Cell, weight), ClassMemberTypes::MT_DOUBLE} &
         quartet{"neighbours", offsetof(Cell, neighbours), ClassMemberTypes::MT_INT16, 4};
     return composer;
@@ -82,7 +83,8 @@ TEST_F(ArrayDAOTest, CompoundArraysCarryShapeButNoCompoundMark) {
     QMXClassComposer composer = cellComposer();
     std::vector<Cell> cells(6);
     for (std::size_t i = 0; i < cells.size(); ++i)
-        cells[i] = Cell{static_cast<std::uint8_t>(i), i * 1.5,
+        cells[i] = Cell{static_cast<std::uint8_t>(i),
+                        i * 1.5,
                         {static_cast<std::int16_t>(i), -1, 2, static_cast<std::int16_t>(-i)}};
     ASSERT_TRUE(dao.create("cells", "grid", composer, 2, 3, cells.data()));
     ASSERT_TRUE(dao.create("cells", "list", composer, 6, cells.data()));  // a plain vector

@@ -121,8 +121,8 @@ TEST_F(BaseDAOTest, EnlistingSetsTheTextThenLocksOnTheSameStack) {
 
 TEST_F(BaseDAOTest, StrippedNames) {
     const std::pair<std::string, std::string> cases[] = {
-        {"", ""},          {"/", "/"},         {".", "."},           {"ab", "ab"},
-        {"/a", "a"},       {"a/", "a"},        {"abc//", "abc"},     {"/abc", "abc"},
+        {"", ""},          {"/", "/"},           {".", "."},           {"ab", "ab"},
+        {"/a", "a"},       {"a/", "a"},          {"abc//", "abc"},     {"/abc", "abc"},
         {"/abc/", "abc/"}, {"./abc/.", "abc/."}, {"//x.y//", "x.y//"}, {"a.b", "a.b"},
     };
     for (const auto& [in, out] : cases) {

@@ -17,11 +17,11 @@ namespace Quellmar {
 namespace {
 
 using testing::Bytes;
+using testing::listGroup;
 using testing::Member;
+using testing::pattern;
 using testing::Session;
 using testing::TempDir;
-using testing::listGroup;
-using testing::pattern;
 using testing::transfer;
 
 // Opens up the protected path hooks.
@@ -51,13 +51,22 @@ std::string messageOf(const std::function<void()>& call) {
 TEST(BlobPaths, FollowTheStoredNamingRule) {
     PathProbe dao;
     const std::pair<const char*, const char*> cases[] = {
-        {"results", "//results"}, {"a/b", "//a/b"},     {"a/b/", "//a/b"},
-        {"a/b/.", "//a/b"},       {"/a/b/", "//a/b/"},  {"./a/b/.", "//a/b/."},
-        {"/abc.", "//abc."},      {"a.b/c", "//a.b/c"}, {"", "/"},
-        {"/", "/"},               {".", "/"},           {"//", "/"},
+        {"results", "//results"},
+        {"a/b", "//a/b"},
+        {"a/b/", "//a/b"},
+        {"a/b/.", "//a/b"},
+        {"/a/b/", "//a/b/"},
+        {"./a/b/.", "//a/b/."},
+        {"/abc.", "//abc."},
+        {"a.b/c", "//a.b/c"},
+        {"", "/"},
+        {"/", "/"},
+        {".", "/"},
+        {"//", "/"},
         {"./..", "/"},
     };
-    for (const auto& [group, expected] : cases) EXPECT_EQ(dao.path(group), expected) << group;
+    for (const auto& [group, expected] : cases)
+        EXPECT_EQ(dao.path(group), expected) << group;
 
     EXPECT_EQ(dao.name("/obj"), "obj");
     EXPECT_EQ(dao.name("/abc/"), "abc/");
@@ -519,37 +528,38 @@ TEST(BlobLarge, DISABLED_ThroughputBesidePlainFile) {
         std::remove(plain.c_str());
         std::remove(file.c_str());
         best[0] = std::min(best[0], timed([&] {
-            std::FILE* f = std::fopen(plain.c_str(), "wb");
-            ASSERT_NE(f, nullptr);
-            ASSERT_EQ(std::fwrite(bytes->data(), 1, size, f), size);
-            std::fclose(f);
-        }));
-        best[1] = std::min(best[1], timed([&] {
-            Session s(file);
-            QMXBlobDAO dao;
-            s.bind(dao);
-            dao.create("", "large", SerializationTransferObject(bytes, 1u << 20));
-        }));
+                               std::FILE* f = std::fopen(plain.c_str(), "wb");
+                               ASSERT_NE(f, nullptr);
+                               ASSERT_EQ(std::fwrite(bytes->data(), 1, size, f), size);
+                               std::fclose(f);
+                           }));
+        best[1] =
+            std::min(best[1], timed([&] {
+                         Session s(file);
+                         QMXBlobDAO dao;
+                         s.bind(dao);
+                         dao.create("", "large", SerializationTransferObject(bytes, 1u << 20));
+                     }));
         best[2] = std::min(best[2], timed([&] {
-            std::FILE* f = std::fopen(plain.c_str(), "rb");
-            ASSERT_NE(f, nullptr);
-            ASSERT_EQ(std::fread(target->data(), 1, size, f), size);
-            std::fclose(f);
-        }));
+                               std::FILE* f = std::fopen(plain.c_str(), "rb");
+                               ASSERT_NE(f, nullptr);
+                               ASSERT_EQ(std::fread(target->data(), 1, size, f), size);
+                               std::fclose(f);
+                           }));
         SerializationTransferObject back(target);
         best[3] = std::min(best[3], timed([&] {
-            Session s(file, UserContext::ReadOnly);
-            QMXBlobDAO dao;
-            s.bind(dao);
-            dao.read("", "large", back);
-        }));
+                               Session s(file, UserContext::ReadOnly);
+                               QMXBlobDAO dao;
+                               s.bind(dao);
+                               dao.read("", "large", back);
+                           }));
         EXPECT_TRUE(*target == *bytes);
     }
     const double mib = static_cast<double>(size) / (1 << 20);
-    std::printf("256 MiB write: plain %.0f MiB/s, create %.0f MiB/s, ratio %.2f\n",
-                mib / best[0], mib / best[1], best[0] / best[1]);
-    std::printf("256 MiB read:  plain %.0f MiB/s, read   %.0f MiB/s, ratio %.2f\n",
-                mib / best[2], mib / best[3], best[2] / best[3]);
+    std::printf("256 MiB write: plain %.0f MiB/s, create %.0f MiB/s, ratio %.2f\n", mib / best[0],
+                mib / best[1], best[0] / best[1]);
+    std::printf("256 MiB read:  plain %.0f MiB/s, read   %.0f MiB/s, ratio %.2f\n", mib / best[2],
+                mib / best[3], best[2] / best[3]);
     std::printf("peak memory beyond the two vectors: %.0f MiB\n", peakMiB() - peakBefore);
 }
 

@@ -65,14 +65,17 @@ struct Member {
 inline std::vector<Member> listGroup(const std::string& file, const std::string& path) {
     std::vector<Member> members;
     const int handle = QMXLopenFileReadOnly(file.c_str());
-    if (handle <= 0) return members;
+    if (handle <= 0)
+        return members;
     int count = 0;
     char** names = nullptr;
     int* kinds = nullptr;
     if (QMXLlistGroup(handle, path.c_str(), &count, &names, &kinds) >= 0) {
-        for (int i = 0; i < count; ++i) members.push_back({names[i], kinds[i]});
+        for (int i = 0; i < count; ++i)
+            members.push_back({names[i], kinds[i]});
     }
-    if (names) QMXLreleaseStrings(count, names);
+    if (names)
+        QMXLreleaseStrings(count, names);
     QMXLreleaseArray(&names);
     QMXLreleaseArray(&kinds);
     QMXLcloseFile(handle);
@@ -82,9 +85,11 @@ inline std::vector<Member> listGroup(const std::string& file, const std::string&
 // Makes an object group with no attributes of its own.
 inline bool makeObjectGroup(const std::string& file, const std::string& group) {
     const int handle = QMXLopenFile(file.c_str());
-    if (handle <= 0) return false;
+    if (handle <= 0)
+        return false;
     const int g = QMXLcreateOpaqueDataGroup(handle, group.c_str());
-    if (g > 0) QMXLcloseObject(g);
+    if (g > 0)
+        QMXLcloseObject(g);
     QMXLflushMetadata(handle);
     QMXLcloseFile(handle);
     return g > 0;
@@ -94,10 +99,12 @@ inline bool makeObjectGroup(const std::string& file, const std::string& group) {
 inline bool writeIntAttribute(const std::string& file, const std::string& group,
                               const std::string& name, int value) {
     const int handle = QMXLopenFile(file.c_str());
-    if (handle <= 0) return false;
+    if (handle <= 0)
+        return false;
     const int g = QMXLopenOpaqueDataGroup(handle, group.c_str());
     const bool ok = g > 0 && QMXLsetAttribute(g, name.c_str(), &value) >= 0;
-    if (g > 0) QMXLcloseObject(g);
+    if (g > 0)
+        QMXLcloseObject(g);
     QMXLflushMetadata(handle);
     QMXLcloseFile(handle);
     return ok;
@@ -108,10 +115,13 @@ inline int readIntAttribute(const std::string& file, const std::string& group,
                             const std::string& name, int fallback) {
     int value = fallback;
     const int handle = QMXLopenFileReadOnly(file.c_str());
-    if (handle <= 0) return fallback;
+    if (handle <= 0)
+        return fallback;
     const int g = QMXLopenOpaqueDataGroup(handle, group.c_str());
-    if (g <= 0 || QMXLreadAttribute(g, name.c_str(), &value) < 0) value = fallback;
-    if (g > 0) QMXLcloseObject(g);
+    if (g <= 0 || QMXLreadAttribute(g, name.c_str(), &value) < 0)
+        value = fallback;
+    if (g > 0)
+        QMXLcloseObject(g);
     QMXLcloseFile(handle);
     return value;
 }

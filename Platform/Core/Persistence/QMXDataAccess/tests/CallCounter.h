@@ -27,7 +27,8 @@ public:
     static int total() {
         std::lock_guard<std::mutex> guard(mutex());
         int n = 0;
-        for (const auto& c : calls()) n += c.second;
+        for (const auto& c : calls())
+            n += c.second;
         return n;
     }
     static void reset() {
@@ -53,11 +54,11 @@ private:
 }  // namespace Quellmar::testing
 
 // Defines a counting QMXL function with one or two arguments.
-#define QMX_COUNT_CALLS_1(Name, A)                                                       \
-    extern "C" int Name(A a) {                                                           \
-        ::Quellmar::testing::CallCounter::hit(#Name);                                    \
-        static auto real = ::Quellmar::testing::CallCounter::real<int (*)(A)>(#Name);    \
-        return real(a);                                                                  \
+#define QMX_COUNT_CALLS_1(Name, A)                                                    \
+    extern "C" int Name(A a) {                                                        \
+        ::Quellmar::testing::CallCounter::hit(#Name);                                 \
+        static auto real = ::Quellmar::testing::CallCounter::real<int (*)(A)>(#Name); \
+        return real(a);                                                               \
     }
 #define QMX_COUNT_CALLS_2(Name, A, B)                                                    \
     extern "C" int Name(A a, B b) {                                                      \

@@ -18,7 +18,7 @@ struct Sample {
 
 QMXClassComposer sampleComposer() {
     QMXClassComposer composer(sizeof(Sample));
-    composer & triad{"id", offsetof(Sample, id), ClassMemberTypes::MT_INT32} &
+    composer& triad{"id", offsetof(Sample, id), ClassMemberTypes::MT_INT32} &
         quartet{"position", offsetof(Sample, position), ClassMemberTypes::MT_DOUBLE, 3};
     return composer;
 }
@@ -54,7 +54,7 @@ TEST(ClassComposer, CopiesShareTheDatatypeAndOutliveEachOther) {
     delete first;
     EXPECT_EQ(QMXLgetHandleReferenceCount(type), 1);
     // The survivor still grows its datatype.
-    second & triad{"extra", sizeof(Sample) - 1, ClassMemberTypes::MT_UINT8};
+    second& triad{"extra", sizeof(Sample) - 1, ClassMemberTypes::MT_UINT8};
     EXPECT_TRUE(second.getDataTypeHandle().verify());
 }
 

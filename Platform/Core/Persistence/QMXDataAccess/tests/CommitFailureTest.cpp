@@ -30,19 +30,25 @@ namespace {
 
 // Runs `work` in a child that exits normally with its result, through static destruction and
 // HDF5's shutdown, so a crash at exit shows.
-int exitStatusOf(const std::function<int()>& work) { return qt::runInChild(work, qt::ChildEnd::Exit); }
+int exitStatusOf(const std::function<int()>& work) {
+    return qt::runInChild(work, qt::ChildEnd::Exit);
+}
 
 // From here on no file of this process may grow past its current size.
 bool limitFileSize(const std::string& file) {
     ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of killing the process
     const rlim_t size = static_cast<rlim_t>(qt::fileSize(file));
-    const struct rlimit limit{size, size};
+    const struct rlimit limit { size, size };
     return setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
-std::string big() { return std::string(200000, 'z'); }
+std::string big() {
+    return std::string(200000, 'z');
+}
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 std::string makeContainer(const qt::TempDir& dir) {
     const std::string file = dir.file("full.qmz");
@@ -67,7 +73,8 @@ TEST(CommitFailure, CommitThrowsNamingTheFileAndTheCause) {
     const std::string file = makeContainer(dir);
     const int rc = exitStatusOf([&] {
         auto s = std::make_unique<Session>(file);
-        if (!limitFileSize(file)) return 2;
+        if (!limitFileSize(file))
+            return 2;
         try {
             s->blobs.create("g", "big", qt::makeObject(big()));
         } catch (const DAOException&) {
@@ -82,7 +89,8 @@ TEST(CommitFailure, CommitThrowsNamingTheFileAndTheCause) {
                 std::fprintf(stderr, "child: %s\n", text.c_str());
                 return 4;
             }
-            if (s->stack->getErrorMessage() != text) return 5;
+            if (s->stack->getErrorMessage() != text)
+                return 5;
         }
         return 0;  // and exits through HDF5's shutdown
     });
@@ -104,9 +112,12 @@ TEST(CommitFailure, RevertAndDestructionReportIt) {
             blobs.setContext(stack);
             // The group's attribute changes cannot be undone: the revert commits them.
             blobs.updateGroupDataId("g", std::string(30000, 'i'));
-            if (!limitFileSize(file)) return 2;
-            if (stack->revert()) return 3;
-            if (!has(stack->getErrorMessage(), "Could not commit " + file)) return 4;
+            if (!limitFileSize(file))
+                return 2;
+            if (stack->revert())
+                return 3;
+            if (!has(stack->getErrorMessage(), "Could not commit " + file))
+                return 4;
 
             QMXGenericDAOFactory again(std::make_shared<DataSourceDescriptor>(file), &context);
             blobs.setDataSource(again.getStorage());
@@ -117,8 +128,10 @@ TEST(CommitFailure, RevertAndDestructionReportIt) {
         }  // the stack is destroyed with its unit open: it must not throw, and must tell
         const std::vector<std::string> errors = log.texts(LogLevel::Error);
         for (const std::string& line : errors)
-            if (has(line, "Could not commit " + file) && has(line, "File too large")) return 0;
-        for (const std::string& line : errors) std::fprintf(stderr, "child: ERROR %s\n", line.c_str());
+            if (has(line, "Could not commit " + file) && has(line, "File too large"))
+                return 0;
+        for (const std::string& line : errors)
+            std::fprintf(stderr, "child: ERROR %s\n", line.c_str());
         return 5;
     });
     EXPECT_EQ(rc, 0);
@@ -131,14 +144,17 @@ TEST(CommitFailure, LockEndedOutsideAStackLogsIt) {
     const int rc = exitStatusOf([&] {
         qt::LogCapture log;
         {
-            auto storage = QMXPersistentStorage::MakeDriver(std::make_shared<DataSourceDescriptor>(file));
+            auto storage =
+                QMXPersistentStorage::MakeDriver(std::make_shared<DataSourceDescriptor>(file));
             ExclusiveFileLockTransaction lock(storage);
             lock.lock();
             const std::string bytes = big();
-            if (!limitFileSize(file)) return 2;
+            if (!limitFileSize(file))
+                return 2;
             QMXLcreateCompressedOpaqueData(storage->getHandleToStorage(), "/g", "big", 0, 0,
                                            static_cast<long long>(bytes.size()), bytes.data());
-            if (!lock.revert()) return 3;  // a lock's revert still answers true
+            if (!lock.revert())
+                return 3;  // a lock's revert still answers true
         }
         return log.count(LogLevel::Error, "Could not commit " + file) == 1 ? 0 : 4;
     });
@@ -167,13 +183,15 @@ TEST(CommitFailure, WriterWithoutAJournalIsRefusedAtItsLock) {
     }
     ASSERT_EQ(chmod(sub.c_str(), 0555), 0);
     const int rc = exitStatusOf([&] {
-        if (root && setuid(65534) != 0) return 2;
+        if (root && setuid(65534) != 0)
+            return 2;
         try {
             Session s(file);
             s.blobs.create("g", "big", qt::makeObject(big()));
             return 3;
         } catch (const HDFException& e) {
-            if (!has(e.what(), "cannot create the journal " + file + "-journal: Permission denied")) {
+            if (!has(e.what(),
+                     "cannot create the journal " + file + "-journal: Permission denied")) {
                 std::fprintf(stderr, "child: %s\n", e.what());
                 return 4;
             }

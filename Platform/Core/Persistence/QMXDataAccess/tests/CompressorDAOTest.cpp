@@ -23,7 +23,7 @@ struct Sample {
 
 QMXClassComposer sampleComposer() {
     QMXClassComposer composer(sizeof(Sample));
-    composer & triad{"id", offsetof(Sample, id), ClassMemberTypes::MT_INT32} &
+    composer& triad{"id", offsetof(Sample, id), ClassMemberTypes::MT_INT32} &
         quartet{"position", offsetof(Sample, position), ClassMemberTypes::MT_DOUBLE, 3} &
         triad{"weight", offsetof(Sample, weight), ClassMemberTypes::MT_FLOAT};
     return composer;
@@ -31,22 +31,25 @@ QMXClassComposer sampleComposer() {
 
 std::vector<double> smooth(int count) {
     std::vector<double> values(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) values[static_cast<std::size_t>(i)] = std::cos(i * 1e-3) * 50.0;
+    for (int i = 0; i < count; ++i)
+        values[static_cast<std::size_t>(i)] = std::cos(i * 1e-3) * 50.0;
     return values;
 }
 
 std::vector<Sample> samples(int count) {
     std::vector<Sample> values(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)
-        values[static_cast<std::size_t>(i)] = {i, {i * 0.5, 1.0, -i * 0.25}, static_cast<float>(i % 10)};
+        values[static_cast<std::size_t>(i)] = {
+            i, {i * 0.5, 1.0, -i * 0.25}, static_cast<float>(i % 10)};
     return values;
 }
 
 bool same(const std::vector<Sample>& a, const std::vector<Sample>& b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i].id != b[i].id || a[i].position[0] != b[i].position[0] || a[i].position[2] != b[i].position[2] ||
-            a[i].weight != b[i].weight)
+        if (a[i].id != b[i].id || a[i].position[0] != b[i].position[0] ||
+            a[i].position[2] != b[i].position[2] || a[i].weight != b[i].weight)
             return false;
     return true;
 }
@@ -68,7 +71,9 @@ protected:
     // The stored compressor of group/name; needs a lock in force.
     int storedCompressor(const char* group, const char* name) {
         int compressor = -9, level = -9;
-        EXPECT_EQ(QMXLgetDatasetCompression(vectors.getHandleToStorage(), group, name, &compressor, &level), 1);
+        EXPECT_EQ(QMXLgetDatasetCompression(vectors.getHandleToStorage(), group, name, &compressor,
+                                            &level),
+                  1);
         return compressor;
     }
 

@@ -27,10 +27,10 @@ constexpr int kThreads = 8;
 constexpr int kRounds = 12;
 
 struct Expected {
-    std::map<std::string, std::string> blobs;              // name -> bytes
-    std::map<std::string, std::vector<double>> vectors;   // name -> values (never undone)
-    std::map<std::string, std::vector<int>> arrays;       // name -> 2 x 3 values
-    std::set<std::string> gone;                           // reverted creations
+    std::map<std::string, std::string> blobs;            // name -> bytes
+    std::map<std::string, std::vector<double>> vectors;  // name -> values (never undone)
+    std::map<std::string, std::vector<int>> arrays;      // name -> 2 x 3 values
+    std::set<std::string> gone;                          // reverted creations
     std::string groupId;
 };
 
@@ -56,7 +56,8 @@ void work(const std::string& file, int thread, Expected& expected, std::atomic<i
                 ++busy;
                 if (attempt > 500) {
                     ++failures;
-                    ADD_FAILURE() << "thread " << thread << " never got " << file << ": " << e.what();
+                    ADD_FAILURE() << "thread " << thread << " never got " << file << ": "
+                                  << e.what();
                     return;
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -85,7 +86,8 @@ void work(const std::string& file, int thread, Expected& expected, std::atomic<i
                 s->blobs.updateGroupDataId(group, "id " + name);
                 s->stack->commit();
                 expected.blobs[name] = payload(thread, round);
-                if (touchFirst) expected.blobs["r0"] = payload(thread, 100 + round);
+                if (touchFirst)
+                    expected.blobs["r0"] = payload(thread, 100 + round);
                 expected.vectors["v" + name] = values;
                 expected.arrays["a" + name] = cells;
                 expected.groupId = "id " + name;
@@ -148,9 +150,11 @@ TEST(Concurrency, EightThreadsOnOwnAndSharedFiles) {
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back(work, files[t], t, std::ref(expected[t]), std::ref(failures),
                              std::ref(busy));
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     ASSERT_EQ(failures.load(), 0);
 
-    for (int t = 0; t < kThreads; ++t) verify(files[t], t, expected[t]);
+    for (int t = 0; t < kThreads; ++t)
+        verify(files[t], t, expected[t]);
     RecordProperty("busy_retries", busy.load());
 }

@@ -27,7 +27,8 @@ protected:
             Session s(path);
             s.blobs.createGroup("models", 3);
             s.blobs.create("models", "notes", qt::makeObject(notes));
-            s.vectors.create("results", "pressures", VT_FLOAT, static_cast<int>(pressures.size()), pressures.data());
+            s.vectors.create("results", "pressures", VT_FLOAT, static_cast<int>(pressures.size()),
+                             pressures.data());
         }
         original = qt::readFile(path);
     }
@@ -51,7 +52,8 @@ protected:
             call(s);
             ADD_FAILURE() << "no exception";
         } catch (const DataAccessViolationException& e) {
-            EXPECT_NE(std::string(e.what()).find("'" + object + "' is damaged"), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("'" + object + "' is damaged"), std::string::npos)
+                << e.what();
         }
     }
 
@@ -73,7 +75,8 @@ TEST_F(DamagedHeaderThroughDaos, CompactDataClaimingMoreThanItsMessage) {
     });
 
     bytes = original;
-    const std::string raw(reinterpret_cast<const char*>(pressures.data()), pressures.size() * sizeof(float));
+    const std::string raw(reinterpret_cast<const char*>(pressures.data()),
+                          pressures.size() * sizeof(float));
     const std::size_t vector = compactData(raw);
     bytes[vector - 1] = 0x40;  // 16 KiB more than the message holds
     expectDamaged(bytes, "/results/pressures", [&](Session& s) {

@@ -33,7 +33,8 @@ std::size_t uniqueOffset(const std::string& bytes, const std::string& pattern) {
 // little-endian numbers side by side.
 std::string dimensions(unsigned long long count) {
     std::string one(8, '\0');
-    for (int i = 0; i < 8; ++i) one[i] = static_cast<char>(count >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        one[i] = static_cast<char>(count >> (8 * i));
     return one + one;
 }
 
@@ -52,10 +53,12 @@ void damageSize(const std::string& file, unsigned long long count) {
 // File offset of an object's header, as h5py reports it.
 long long headerAddress(const std::string& file, const std::string& path) {
     const std::string command = "/usr/bin/python3 -c \"import h5py; f = h5py.File('" + file +
-                                "', 'r'); print(h5py.h5o.get_info(f.id, b'" + path + "').addr)\" 2>/dev/null";
+                                "', 'r'); print(h5py.h5o.get_info(f.id, b'" + path +
+                                "').addr)\" 2>/dev/null";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
     char line[64] = {};
-    if (!pipe || !std::fgets(line, sizeof line, pipe.get())) return -1;
+    if (!pipe || !std::fgets(line, sizeof line, pipe.get()))
+        return -1;
     return std::atoll(line);
 }
 
@@ -86,9 +89,15 @@ std::string violationOf(Call call) {
 const int kOne = 1;
 
 // With the caller's line in a failure.
-#define violation(call) [&] { SCOPED_TRACE("here"); return violationOf(call); }()
+#define violation(call)           \
+    [&] {                         \
+        SCOPED_TRACE("here");     \
+        return violationOf(call); \
+    }()
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 class DamagedRead : public ::testing::Test {
 protected:
@@ -100,19 +109,23 @@ TEST_F(DamagedRead, AVectorSizeBeyondAnIntIsDamageAndTheBufferStaysUntouched) {
     {
         Session s(file);
         std::vector<float> pressures(24);
-        for (int i = 0; i < 24; ++i) pressures[i] = 1000.0f + static_cast<float>(i);
+        for (int i = 0; i < 24; ++i)
+            pressures[i] = 1000.0f + static_cast<float>(i);
         s.vectors.create("results", "pressures", VT_FLOAT, 24, pressures.data());
         s.vectors.create("results", "intact", VT_FLOAT, 3, pressures.data());
     }
     damageSize(file, 24);
 
     Session s(file, UserContext::ReadOnly);
-    EXPECT_TRUE(contains(violation([&] { s.vectors.getInfo("results", "pressures"); }), "/results/pressures"));
+    EXPECT_TRUE(contains(violation([&] { s.vectors.getInfo("results", "pressures"); }),
+                         "/results/pressures"));
     // The host's 24 elements and what lies behind them: nothing may be written, not even zeros.
     std::vector<float> buffer(24 + 1024, 7.0f);
-    EXPECT_TRUE(contains(violation([&] { s.vectors.read("results", "pressures", VT_FLOAT, buffer.data()); }),
-                         "/results/pressures"));
-    for (float value : buffer) ASSERT_EQ(value, 7.0f);
+    EXPECT_TRUE(contains(
+        violation([&] { s.vectors.read("results", "pressures", VT_FLOAT, buffer.data()); }),
+        "/results/pressures"));
+    for (float value : buffer)
+        ASSERT_EQ(value, 7.0f);
     std::vector<std::vector<unsigned char>> many;
     violation([&] { s.vectors.readMany("results", {"pressures"}, many); });
     // Damage is not absence, and the rest of the file still reads.
@@ -124,7 +137,8 @@ TEST_F(DamagedRead, AVectorSizeBeyondAnIntIsDamageAndTheBufferStaysUntouched) {
 
 TEST_F(DamagedRead, ACompressedVectorCannotClaimChunksItDoesNotHave) {
     std::vector<double> values(3000);
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<double>(i % 7);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<double>(i % 7);
     {
         Session s(file);
         s.vectors.setCompression(6);  // large enough to be stored in compressed chunks
@@ -154,18 +168,24 @@ TEST_F(DamagedRead, ACountBeyondAnIntIsRefusedEvenWhereTheStorageCannotTell) {
     // What a file written before checksums looks like: no marker, no checksums.
     const std::string script =
         "/usr/bin/python3 -c \"import h5py\n"
-        "with h5py.File('" + file + "', 'r+') as f:\n"
-        "    f.visititems(lambda n, o: None if [o.attrs.__delitem__(k) for k in ('QMZ_CRC32C', 'QMZ_ATTR_CRC32C') if k in o.attrs] else None)\n"
-        "    [f.attrs.__delitem__(k) for k in ('QMZ_ATTR_CRC32C', 'QMZ_CHECKSUMS') if k in f.attrs]\n\"";
+        "with h5py.File('" +
+        file +
+        "', 'r+') as f:\n"
+        "    f.visititems(lambda n, o: None if [o.attrs.__delitem__(k) for k in ('QMZ_CRC32C', "
+        "'QMZ_ATTR_CRC32C') if k in o.attrs] else None)\n"
+        "    [f.attrs.__delitem__(k) for k in ('QMZ_ATTR_CRC32C', 'QMZ_CHECKSUMS') if k in "
+        "f.attrs]\n\"";
     ASSERT_EQ(std::system(script.c_str()), 0);
     damageSize(file, 3000);
 
     Session s(file, UserContext::ReadOnly);
-    EXPECT_TRUE(contains(violation([&] { s.vectors.getInfo("series", "wave"); }),
-                         "'/series/wave' claims 49478023252920 elements, more than a vector holds"));
+    EXPECT_TRUE(
+        contains(violation([&] { s.vectors.getInfo("series", "wave"); }),
+                 "'/series/wave' claims 49478023252920 elements, more than a vector holds"));
     std::vector<double> buffer(3000 + 1024, 7.0);
     violation([&] { s.vectors.read("series", "wave", VT_DOUBLE, buffer.data()); });
-    for (double value : buffer) ASSERT_EQ(value, 7.0);
+    for (double value : buffer)
+        ASSERT_EQ(value, 7.0);
 }
 
 TEST_F(DamagedRead, ABlobSizeTheStoredBytesCannotHoldIsDamage) {
@@ -177,7 +197,8 @@ TEST_F(DamagedRead, ABlobSizeTheStoredBytesCannotHoldIsDamage) {
     damageSize(file, 37);
     Session s(file, UserContext::ReadOnly);
     SerializationTransferObject object(std::make_shared<std::vector<unsigned char>>(5, 'x'));
-    EXPECT_TRUE(contains(violation([&] { s.blobs.read("models", "notes", object); }), "/models/notes"));
+    EXPECT_TRUE(
+        contains(violation([&] { s.blobs.read("models", "notes", object); }), "/models/notes"));
     EXPECT_EQ(qt::bytesOf(object), "xxxxx");  // the host's buffer was not resized to the claim
     violation([&] { s.blobs.exists("models", "notes"); });
 }
@@ -201,7 +222,8 @@ TEST_F(DamagedRead, DamagedGroupAttributesThrowAndOnlyAbsentOnesGiveDefaults) {
         EXPECT_EQ(revision, "Software_Revision_Unknown");
     }
     std::string bytes = qt::readFile(file);
-    bytes[uniqueOffset(bytes, std::string("MaximumIdentifierValueHigh"))] ^= 1;  // one bit of a name
+    bytes[uniqueOffset(bytes, std::string("MaximumIdentifierValueHigh"))] ^=
+        1;  // one bit of a name
     qt::writeFile(file, bytes);
 
     Session s(file, UserContext::ReadOnly);
@@ -211,8 +233,9 @@ TEST_F(DamagedRead, DamagedGroupAttributesThrowAndOnlyAbsentOnesGiveDefaults) {
     unsigned long long value = 0;
     unsigned short high = 0;
     EXPECT_TRUE(contains(violation([&] { s.blobs.readGroupDataId("models", id); }), "/models"));
-    EXPECT_TRUE(contains(violation([&] { s.blobs.readFileCreationSoftwareRevision("models", revision); }),
-                         "attribute checksum mismatch"));
+    EXPECT_TRUE(
+        contains(violation([&] { s.blobs.readFileCreationSoftwareRevision("models", revision); }),
+                 "attribute checksum mismatch"));
     violation([&] { s.blobs.readGroupDataVersion("models", version); });
     violation([&] { s.blobs.readMaxIdentifierValue("models", value, high); });
     EXPECT_EQ(id, "");
@@ -266,9 +289,12 @@ TEST_F(DamagedRead, AnUnreadableHeaderIsNeverReportedAsAbsent) {
 
     Session s(file, UserContext::ReadOnly);
     EXPECT_TRUE(contains(violation([&] { s.blobs.exists("models", "notes"); }), "/models/notes"));
-    EXPECT_TRUE(contains(violation([&] { s.vectors.exists("results", "counts"); }), "/results/counts"));
-    EXPECT_TRUE(contains(violation([&] { s.vectors.getInfo("results", "counts"); }), "/results/counts"));
-    EXPECT_TRUE(contains(violation([&] { s.arrays.getInfo("results", "counts"); }), "/results/counts"));
+    EXPECT_TRUE(
+        contains(violation([&] { s.vectors.exists("results", "counts"); }), "/results/counts"));
+    EXPECT_TRUE(
+        contains(violation([&] { s.vectors.getInfo("results", "counts"); }), "/results/counts"));
+    EXPECT_TRUE(
+        contains(violation([&] { s.arrays.getInfo("results", "counts"); }), "/results/counts"));
     violation([&] { s.vectors.existsGroup("results/mesh"); });
     // Absent things, and things of another kind, are still simply not there.
     EXPECT_TRUE(s.blobs.exists("models", "gearbox"));

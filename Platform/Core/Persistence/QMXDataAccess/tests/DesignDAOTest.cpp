@@ -9,11 +9,11 @@ namespace Quellmar {
 namespace {
 
 using testing::Bytes;
+using testing::listGroup;
 using testing::Member;
+using testing::pattern;
 using testing::Session;
 using testing::TempDir;
-using testing::listGroup;
-using testing::pattern;
 using testing::transfer;
 
 TEST(DesignDAO, RootIsDesign) {
@@ -65,8 +65,8 @@ TEST(DesignDAO, StoresItsObjectUnderDesignAndSurvivesReopen) {
         s.stack->commit();
     }
     const auto members = listGroup(file, "/Design");
-    EXPECT_EQ(members, (std::vector<Member>{{"layout", QMXL_KIND_OPAQUE},
-                                            {"model", QMXL_KIND_OPAQUE}}));
+    EXPECT_EQ(members,
+              (std::vector<Member>{{"layout", QMXL_KIND_OPAQUE}, {"model", QMXL_KIND_OPAQUE}}));
 
     Session s(file, UserContext::ReadOnly);
     QMXDesignDatasetDAO a("model");

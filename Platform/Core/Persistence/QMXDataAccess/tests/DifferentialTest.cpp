@@ -46,20 +46,33 @@ public:
         open();
         for (int step = 0; step < steps && !m_failure; ++step) {
             const int op = pick(100);
-            if (op < 14) createBlob();
-            else if (op < 24) updateBlob();
-            else if (op < 30) removeBlob();
-            else if (op < 42) readBlob();
-            else if (op < 48) existsBlob();
-            else if (op < 60) createVector();
-            else if (op < 66) updateVector();
-            else if (op < 70) removeVector();
-            else if (op < 80) readVector();
-            else if (op < 86) commit();
-            else if (op < 93) revert();
-            else reopen();
+            if (op < 14)
+                createBlob();
+            else if (op < 24)
+                updateBlob();
+            else if (op < 30)
+                removeBlob();
+            else if (op < 42)
+                readBlob();
+            else if (op < 48)
+                existsBlob();
+            else if (op < 60)
+                createVector();
+            else if (op < 66)
+                updateVector();
+            else if (op < 70)
+                removeVector();
+            else if (op < 80)
+                readVector();
+            else if (op < 86)
+                commit();
+            else if (op < 93)
+                revert();
+            else
+                reopen();
         }
-        if (!m_failure) commit();
+        if (!m_failure)
+            commit();
         m_session.reset();
         return m_failure;
     }
@@ -67,27 +80,30 @@ public:
 private:
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(m_rng); }
     Key anyKey() { return {kGroups[pick(3)], kNames[pick(static_cast<int>(kNames.size()))]}; }
-    Key anyVectorKey() { return {kVectorGroups[pick(3)], kNames[pick(static_cast<int>(kNames.size()))]}; }
+    Key anyVectorKey() {
+        return {kVectorGroups[pick(3)], kNames[pick(static_cast<int>(kNames.size()))]};
+    }
     std::string randomBytes() {
         const int size = pick(10) == 0 ? 0 : pick(400) + 1;
         std::string bytes(static_cast<size_t>(size), '\0');
-        for (char& c : bytes) c = static_cast<char>(pick(256));
+        for (char& c : bytes)
+            c = static_cast<char>(pick(256));
         return bytes;
     }
     std::vector<double> randomValues() {
         std::vector<double> values(static_cast<size_t>(pick(60) + 1));
-        for (double& v : values) v = std::uniform_real_distribution<double>(-1e6, 1e6)(m_rng);
+        for (double& v : values)
+            v = std::uniform_real_distribution<double>(-1e6, 1e6)(m_rng);
         return values;
     }
     void fail(const std::string& what) {
-        if (!m_failure) m_failure = m_log.str() + "\n=> " + what;
+        if (!m_failure)
+            m_failure = m_log.str() + "\n=> " + what;
     }
     void note(const std::string& line) { m_log << line << "\n"; }
     std::string name(const Key& k) { return "'" + k.first + "'/'" + k.second + "'"; }
 
-    void open() {
-        m_session = std::make_unique<Session>(m_file);
-    }
+    void open() { m_session = std::make_unique<Session>(m_file); }
     // A unit of work ends with a commit or a revert; the next one starts with a new stack and
     // its exclusive lock, as a host's would.
     void commit() {
@@ -102,7 +118,8 @@ private:
         note("revert");
         m_session->stack->revert();
         m_session.reset();
-        for (const Key& k : m_createdBlobs) m_model.blobs.erase(k);
+        for (const Key& k : m_createdBlobs)
+            m_model.blobs.erase(k);
         m_createdBlobs.clear();
         checkWholeFile();
         open();
@@ -117,7 +134,8 @@ private:
 
     void createBlob() {
         Key k = anyKey();
-        if (m_model.blobs.count(k)) return;  // creating over an object is tried by the hostile-input test
+        if (m_model.blobs.count(k))
+            return;  // creating over an object is tried by the hostile-input test
         std::string bytes = randomBytes();
         note("create blob " + name(k) + " size " + std::to_string(bytes.size()));
         try {
@@ -131,7 +149,8 @@ private:
     }
     void updateBlob() {
         Key k = anyKey();
-        if (!m_model.blobs.count(k)) return;
+        if (!m_model.blobs.count(k))
+            return;
         std::string bytes = randomBytes();
         note("update blob " + name(k) + " size " + std::to_string(bytes.size()));
         try {
@@ -151,7 +170,9 @@ private:
         } catch (const DataAccessViolationException&) {
             threw = true;
         }
-        if (threw == present) return fail(present ? "remove of a present blob threw" : "remove of an absent blob did not throw");
+        if (threw == present)
+            return fail(present ? "remove of a present blob threw"
+                                : "remove of an absent blob did not throw");
         m_model.blobs.erase(k);
     }
     void readBlob() {
@@ -163,11 +184,14 @@ private:
             m_session->blobs.read(k.first, k.second, object);
         } catch (const DataAccessViolationException& e) {
             const bool expected = it == m_model.blobs.end() || it->second.empty();
-            if (!expected) fail(std::string("read of a present blob threw: ") + e.what());
+            if (!expected)
+                fail(std::string("read of a present blob threw: ") + e.what());
             return;
         }
-        if (it == m_model.blobs.end()) return fail("read of an absent blob succeeded");
-        if (qt::bytesOf(object) != it->second) fail("read returned other bytes");
+        if (it == m_model.blobs.end())
+            return fail("read of an absent blob succeeded");
+        if (qt::bytesOf(object) != it->second)
+            fail("read returned other bytes");
     }
     void existsBlob() {
         Key k = anyKey();
@@ -177,7 +201,8 @@ private:
     }
     void createVector() {
         Key k = anyVectorKey();
-        if (m_model.vectors.count(k)) return;
+        if (m_model.vectors.count(k))
+            return;
         auto values = randomValues();
         note("create vector " + name(k) + " count " + std::to_string(values.size()));
         try {
@@ -190,7 +215,8 @@ private:
     }
     void updateVector() {
         Key k = anyVectorKey();
-        if (!m_model.vectors.count(k)) return;
+        if (!m_model.vectors.count(k))
+            return;
         auto values = randomValues();
         note("update vector " + name(k) + " count " + std::to_string(values.size()));
         try {
@@ -211,21 +237,26 @@ private:
         } catch (const DataAccessViolationException&) {
             threw = true;
         }
-        if (threw == present) return fail("vector remove disagrees with the model");
+        if (threw == present)
+            return fail("vector remove disagrees with the model");
         m_model.vectors.erase(k);
     }
     void readVector() {
         Key k = anyVectorKey();
         note("read vector " + name(k));
-        if (!checkVector(*m_session, k)) fail("vector read disagrees");
+        if (!checkVector(*m_session, k))
+            fail("vector read disagrees");
     }
     bool checkVector(Session& s, const Key& k) {
         auto it = m_model.vectors.find(k);
         const bool exists = s.vectors.exists(k.first, k.second);
-        if (exists != (it != m_model.vectors.end())) return false;
+        if (exists != (it != m_model.vectors.end()))
+            return false;
         const VectorInfo info = s.vectors.getInfo(k.first, k.second);
-        if (!exists) return info.rows == 0 && info.cols == 1 && info.type == -1;
-        if (info.rows != static_cast<int>(it->second.size()) || info.cols != 1 || info.type != VT_DOUBLE)
+        if (!exists)
+            return info.rows == 0 && info.cols == 1 && info.type == -1;
+        if (info.rows != static_cast<int>(it->second.size()) || info.cols != 1 ||
+            info.type != VT_DOUBLE)
             return false;
         std::vector<double> values(it->second.size());
         s.vectors.read(k.first, k.second, VT_DOUBLE, values.data());
@@ -250,7 +281,8 @@ private:
             }
         for (const auto& g : kVectorGroups)
             for (const auto& n : kNames)
-                if (!checkVector(s, {g, n})) return fail("file and model disagree on vector " + name({g, n}));
+                if (!checkVector(s, {g, n}))
+                    return fail("file and model disagree on vector " + name({g, n}));
     }
 
     std::string m_file;

@@ -12,7 +12,8 @@ namespace Quellmar::testing {
 namespace {
 
 SerializationTransferObject object(const std::string& bytes) {
-    return SerializationTransferObject(std::make_shared<std::vector<unsigned char>>(bytes.begin(), bytes.end()));
+    return SerializationTransferObject(
+        std::make_shared<std::vector<unsigned char>>(bytes.begin(), bytes.end()));
 }
 
 // Bytes that differ by seed and position, so that a page from the wrong version shows.
@@ -28,13 +29,15 @@ std::string pattern(std::size_t size, unsigned seed) {
 
 std::vector<double> doubles(std::size_t count, double base) {
     std::vector<double> out(count);
-    for (std::size_t i = 0; i < count; ++i) out[i] = base + 0.25 * static_cast<double>(i);
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = base + 0.25 * static_cast<double>(i);
     return out;
 }
 
 std::vector<std::int32_t> ints(std::size_t count, std::int32_t base) {
     std::vector<std::int32_t> out(count);
-    for (std::size_t i = 0; i < count; ++i) out[i] = base + static_cast<std::int32_t>(i * 7);
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = base + static_cast<std::int32_t>(i * 7);
     return out;
 }
 
@@ -54,15 +57,20 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-std::size_t elementSize(int type) { return type == VT_DOUBLE || type == VT_INT64 ? 8 : 4; }
+std::size_t elementSize(int type) {
+    return type == VT_DOUBLE || type == VT_INT64 ? 8 : 4;
+}
 
 }  // namespace
 
 std::string describe(const Content& content) {
-    if (!content.exists) return "(no file)";
+    if (!content.exists)
+        return "(no file)";
     std::ostringstream out;
-    for (const auto& [key, bytes] : content.blobs) out << key << "[" << bytes.size() << "] ";
-    for (const auto& [key, s] : content.series) out << key << "<" << s.rows << "x" << s.cols << "> ";
+    for (const auto& [key, bytes] : content.blobs)
+        out << key << "[" << bytes.size() << "] ";
+    for (const auto& [key, s] : content.series)
+        out << key << "<" << s.rows << "x" << s.cols << "> ";
     return out.str();
 }
 
@@ -106,7 +114,8 @@ Workload blobWorkload() {
     w.steps.push_back({"remove an object", [](HostUnit& u) { u.blobs.remove("g", "b"); },
                        [](Content& c) { c.blobs.erase("g/b"); }});
     w.steps.push_back({"create an object and revert",
-                       [](HostUnit& u) { u.blobs.create("g", "d", object(pattern(2000, 5))); }, nullptr, true});
+                       [](HostUnit& u) { u.blobs.create("g", "d", object(pattern(2000, 5))); },
+                       nullptr, true});
     w.steps.push_back({"update after the revert",
                        [](HostUnit& u) { u.blobs.update("g", "c", object(pattern(100, 6))); },
                        [](Content& c) { c.blobs["g/c"] = pattern(100, 6); }});
@@ -161,50 +170,66 @@ Workload manyUnitsWorkload() {
                        [](HostUnit& u) {
                            u.blobs.createGroup("m", 2);
                            for (unsigned k = 0; k < 6; ++k)
-                               u.blobs.create("m", "o" + std::to_string(k), object(pattern(300, 50 + k)));
+                               u.blobs.create("m", "o" + std::to_string(k),
+                                              object(pattern(300, 50 + k)));
                        },
                        [](Content& c) {
-                           for (unsigned k = 0; k < 6; ++k) c.blobs["m/o" + std::to_string(k)] = pattern(300, 50 + k);
+                           for (unsigned k = 0; k < 6; ++k)
+                               c.blobs["m/o" + std::to_string(k)] = pattern(300, 50 + k);
                        }});
     for (unsigned i = 0; i < 24; ++i) {
         const std::string name = "o" + std::to_string(i % 6);
         const std::string key = "m/" + name;
         const std::string bytes = pattern(200 + 450 * (i % 5), 100 + i);
         switch (i % 4) {
-        case 0:
-            w.steps.push_back({"update " + key, [=](HostUnit& u) { u.blobs.update("m", name, object(bytes)); },
-                               [=](Content& c) { c.blobs[key] = bytes; }});
-            break;
-        case 1:
-            if (i == 21) {
-                w.steps.push_back({"remove " + key, [=](HostUnit& u) { u.blobs.remove("m", name); },
-                                   [=](Content& c) { c.blobs.erase(key); }});
-            } else {
-                w.steps.push_back({"update " + key, [=](HostUnit& u) { u.blobs.update("m", name, object(bytes)); },
+            case 0:
+                w.steps.push_back({"update " + key,
+                                   [=](HostUnit& u) { u.blobs.update("m", name, object(bytes)); },
                                    [=](Content& c) { c.blobs[key] = bytes; }});
+                break;
+            case 1:
+                if (i == 21) {
+                    w.steps.push_back({"remove " + key,
+                                       [=](HostUnit& u) { u.blobs.remove("m", name); },
+                                       [=](Content& c) { c.blobs.erase(key); }});
+                } else {
+                    w.steps.push_back(
+                        {"update " + key,
+                         [=](HostUnit& u) { u.blobs.update("m", name, object(bytes)); },
+                         [=](Content& c) { c.blobs[key] = bytes; }});
+                }
+                break;
+            case 2: {
+                const std::string vname = "v" + std::to_string(i);
+                const auto values = doubles(100 + 37 * i, static_cast<double>(i));
+                const int count = static_cast<int>(values.size());
+                w.steps.push_back({"create vector " + vname,
+                                   [=](HostUnit& u) {
+                                       u.vectors.create("m", vname, VT_DOUBLE, count,
+                                                        values.data());
+                                   },
+                                   [=](Content& c) {
+                                       c.series["m/" + vname] = series(VT_DOUBLE, count, 1, values);
+                                   }});
+                break;
             }
-            break;
-        case 2: {
-            const std::string vname = "v" + std::to_string(i);
-            const auto values = doubles(100 + 37 * i, static_cast<double>(i));
-            const int count = static_cast<int>(values.size());
-            w.steps.push_back({"create vector " + vname,
-                               [=](HostUnit& u) { u.vectors.create("m", vname, VT_DOUBLE, count, values.data()); },
-                               [=](Content& c) { c.series["m/" + vname] = series(VT_DOUBLE, count, 1, values); }});
-            break;
-        }
-        default: {
-            const std::string aname = "a" + std::to_string(i);
-            const auto values = ints(12, static_cast<std::int32_t>(i));
-            // Every other array creation is reverted.
-            const bool revert = (i / 4) % 2 == 1;
-            w.steps.push_back({"create array " + aname + (revert ? ", revert" : ""),
-                               [=](HostUnit& u) { u.arrays.create("m", aname, VT_INT32, 3, 4, values.data()); },
-                               revert ? std::function<void(Content&)>()
-                                      : [=](Content& c) { c.series["m/" + aname] = series(VT_INT32, 3, 4, values); },
-                               revert});
-            break;
-        }
+            default: {
+                const std::string aname = "a" + std::to_string(i);
+                const auto values = ints(12, static_cast<std::int32_t>(i));
+                // Every other array creation is reverted.
+                const bool revert = (i / 4) % 2 == 1;
+                w.steps.push_back(
+                    {"create array " + aname + (revert ? ", revert" : ""),
+                     [=](HostUnit& u) {
+                         u.arrays.create("m", aname, VT_INT32, 3, 4, values.data());
+                     },
+                     revert
+                         ? std::function<void(Content&)>()
+                         : [=](Content&
+                                   c) { c.series["m/" + aname] = series(VT_INT32, 3, 4, values); },
+                     revert});
+                break;
+            }
         }
     }
     return w;
@@ -221,17 +246,22 @@ Workload spillWorkload() {
                            const auto v = doubles(kCount, 0.5);
                            u.vectors.create("big", "v", VT_DOUBLE, kCount, v.data());
                        },
-                       [](Content& c) { c.series["big/v"] = series(VT_DOUBLE, kCount, 1, doubles(kCount, 0.5)); }});
+                       [](Content& c) {
+                           c.series["big/v"] = series(VT_DOUBLE, kCount, 1, doubles(kCount, 0.5));
+                       }});
     w.steps.push_back({"rewrite all of it",
                        [](HostUnit& u) {
                            const auto v = doubles(kCount, -3.0);
                            u.vectors.update("big", "v", VT_DOUBLE, kCount, v.data());
                        },
-                       [](Content& c) { c.series["big/v"] = series(VT_DOUBLE, kCount, 1, doubles(kCount, -3.0)); }});
+                       [](Content& c) {
+                           c.series["big/v"] = series(VT_DOUBLE, kCount, 1, doubles(kCount, -3.0));
+                       }});
     return w;
 }
 
-Observation observe(const std::string& path, const Workload& workload, UserContext::AccessIntent intent) {
+Observation observe(const std::string& path, const Workload& workload,
+                    UserContext::AccessIntent intent) {
     Observation result;
     if (!exists(path)) {
         result.ok = true;
@@ -239,8 +269,10 @@ Observation observe(const std::string& path, const Workload& workload, UserConte
     }
     std::set<std::string> blobKeys, seriesKeys;
     for (const Content& c : workload.contents()) {
-        for (const auto& entry : c.blobs) blobKeys.insert(entry.first);
-        for (const auto& entry : c.series) seriesKeys.insert(entry.first);
+        for (const auto& entry : c.blobs)
+            blobKeys.insert(entry.first);
+        for (const auto& entry : c.series)
+            seriesKeys.insert(entry.first);
     }
     try {
         HostUnit unit(path, intent);
@@ -249,25 +281,29 @@ Observation observe(const std::string& path, const Workload& workload, UserConte
         for (const std::string& key : blobKeys) {
             const auto slash = key.find('/');
             const std::string group = key.substr(0, slash), name = key.substr(slash + 1);
-            if (!unit.blobs.existsGroup(group) || !unit.blobs.exists(group, name)) continue;
+            if (!unit.blobs.existsGroup(group) || !unit.blobs.exists(group, name))
+                continue;
             SerializationTransferObject read;
             unit.blobs.read(group, name, read);
             const auto buffer = read.getBuffer();
-            content.blobs[key] = buffer ? std::string(buffer->begin(), buffer->end()) : std::string();
+            content.blobs[key] =
+                buffer ? std::string(buffer->begin(), buffer->end()) : std::string();
         }
         for (const std::string& key : seriesKeys) {
             const auto slash = key.find('/');
             const std::string group = key.substr(0, slash), name = key.substr(slash + 1);
             // The array DAO reads vectors too, and knows the shape of arrays.
-            if (!unit.arrays.existsGroup(group) || !unit.arrays.exists(group, name)) continue;
+            if (!unit.arrays.existsGroup(group) || !unit.arrays.exists(group, name))
+                continue;
             const VectorInfo info = unit.arrays.getInfo(group, name);
             Series s;
             s.type = info.type;
             s.rows = info.rows;
             s.cols = info.cols;
-            s.bytes.resize(static_cast<std::size_t>(info.rows) * static_cast<std::size_t>(info.cols) *
-                           elementSize(info.type));
-            if (!unit.arrays.read(group, name, static_cast<tagVectorDataTypes>(info.type), s.bytes.data()))
+            s.bytes.resize(static_cast<std::size_t>(info.rows) *
+                           static_cast<std::size_t>(info.cols) * elementSize(info.type));
+            if (!unit.arrays.read(group, name, static_cast<tagVectorDataTypes>(info.type),
+                                  s.bytes.data()))
                 throw std::runtime_error("cannot read " + key);
             content.series[key] = std::move(s);
         }

@@ -57,8 +57,8 @@ Workload manyUnitsWorkload();
 Workload spillWorkload();
 
 struct Observation {
-    bool ok = false;      // the file could be opened and read, or is absent
-    std::string error;    // when !ok
+    bool ok = false;    // the file could be opened and read, or is absent
+    std::string error;  // when !ok
     Content content;
 };
 // Opens the file in a unit of its own (ReadOnly or ReadWrite) and reads every blob and series

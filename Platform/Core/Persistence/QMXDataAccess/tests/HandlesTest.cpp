@@ -172,9 +172,7 @@ TEST_F(HandlesTest, StringIsGivenBackOnceAcrossCopies) {
         QMXstring assigned;
         assigned = name;
         EXPECT_EQ(copy.cptr(), name.cptr());
-        {
-            QMXstring later(copy);
-        }
+        { QMXstring later(copy); }
         EXPECT_EQ(CallCounter::count("QMXLreleaseString"), 0);
         // Explicit release empties every copy; nothing more is given back afterwards.
         copy.release();

@@ -57,58 +57,155 @@ std::vector<Case> cases() {
     const auto obj = qt::makeObject("hostile");
     return {
         // Blob DAO.
-        {"blob create: name of separators", [=](Session& s) { s.blobs.create("g", "/./", obj); }, Expect::OutOfRange},
-        {"blob create: empty name", [=](Session& s) { s.blobs.create("g", "", obj); }, Expect::DataAccess},
-        {"blob create: NUL in name", [=](Session& s) { s.blobs.create("g", kNul, obj); }, Expect::InvalidArgument},
-        {"blob create: NUL in group", [=](Session& s) { s.blobs.create(std::string("g\0h", 3), "n", obj); }, Expect::InvalidArgument},
-        {"blob create: over an existing object", [=](Session& s) { s.blobs.create("g", "b", obj); }, Expect::DataAccess},
-        {"blob create: no buffer", [](Session& s) { s.blobs.create("g", "new", SerializationTransferObject()); }, Expect::DataAccess},
-        {"blob update: no buffer", [](Session& s) { s.blobs.update("g", "b", SerializationTransferObject()); }, Expect::DataAccess},
-        {"blob update: NUL in name", [=](Session& s) { s.blobs.update("g", kNul, obj); }, Expect::InvalidArgument},
-        {"blob update: missing object", [=](Session& s) { s.blobs.update("g", "missing", obj); }, Expect::DataAccess},
-        {"blob read: NUL in name", [](Session& s) { SerializationTransferObject o; s.blobs.read("g", kNul, o); }, Expect::InvalidArgument},
-        {"blob read: missing object", [](Session& s) { SerializationTransferObject o; s.blobs.read("g", "missing", o); }, Expect::DataAccess},
-        {"blob read: name of separators", [](Session& s) { SerializationTransferObject o; s.blobs.read("g", "..", o); }, Expect::OutOfRange},
-        {"blob exists: NUL in name", [](Session& s) { s.blobs.exists("g", kNul); }, Expect::InvalidArgument},
-        {"blob remove: NUL in name", [](Session& s) { s.blobs.remove("g", kNul); }, Expect::InvalidArgument},
-        {"blob remove: missing object", [](Session& s) { s.blobs.remove("g", "missing"); }, Expect::DataAccess},
-        {"blob remove: empty name", [](Session& s) { s.blobs.remove("g", ""); }, Expect::DataAccess},
-        {"blob attribute: missing group", [](Session& s) { int v = 0; s.blobs.readGroupDataVersion("nogroup", v); }, Expect::DataAccess},
-        {"blob attribute: NUL in group", [](Session& s) { s.blobs.updateGroupDataId(std::string("g\0", 2), "x"); }, Expect::InvalidArgument},
-        {"blob createGroup: NUL in group", [](Session& s) { s.blobs.createGroup(std::string("g\0z", 3), 1); }, Expect::InvalidArgument},
+        {"blob create: name of separators", [=](Session& s) { s.blobs.create("g", "/./", obj); },
+         Expect::OutOfRange},
+        {"blob create: empty name", [=](Session& s) { s.blobs.create("g", "", obj); },
+         Expect::DataAccess},
+        {"blob create: NUL in name", [=](Session& s) { s.blobs.create("g", kNul, obj); },
+         Expect::InvalidArgument},
+        {"blob create: NUL in group",
+         [=](Session& s) { s.blobs.create(std::string("g\0h", 3), "n", obj); },
+         Expect::InvalidArgument},
+        {"blob create: over an existing object", [=](Session& s) { s.blobs.create("g", "b", obj); },
+         Expect::DataAccess},
+        {"blob create: no buffer",
+         [](Session& s) { s.blobs.create("g", "new", SerializationTransferObject()); },
+         Expect::DataAccess},
+        {"blob update: no buffer",
+         [](Session& s) { s.blobs.update("g", "b", SerializationTransferObject()); },
+         Expect::DataAccess},
+        {"blob update: NUL in name", [=](Session& s) { s.blobs.update("g", kNul, obj); },
+         Expect::InvalidArgument},
+        {"blob update: missing object", [=](Session& s) { s.blobs.update("g", "missing", obj); },
+         Expect::DataAccess},
+        {"blob read: NUL in name",
+         [](Session& s) {
+             SerializationTransferObject o;
+             s.blobs.read("g", kNul, o);
+         },
+         Expect::InvalidArgument},
+        {"blob read: missing object",
+         [](Session& s) {
+             SerializationTransferObject o;
+             s.blobs.read("g", "missing", o);
+         },
+         Expect::DataAccess},
+        {"blob read: name of separators",
+         [](Session& s) {
+             SerializationTransferObject o;
+             s.blobs.read("g", "..", o);
+         },
+         Expect::OutOfRange},
+        {"blob exists: NUL in name", [](Session& s) { s.blobs.exists("g", kNul); },
+         Expect::InvalidArgument},
+        {"blob remove: NUL in name", [](Session& s) { s.blobs.remove("g", kNul); },
+         Expect::InvalidArgument},
+        {"blob remove: missing object", [](Session& s) { s.blobs.remove("g", "missing"); },
+         Expect::DataAccess},
+        {"blob remove: empty name", [](Session& s) { s.blobs.remove("g", ""); },
+         Expect::DataAccess},
+        {"blob attribute: missing group",
+         [](Session& s) {
+             int v = 0;
+             s.blobs.readGroupDataVersion("nogroup", v);
+         },
+         Expect::DataAccess},
+        {"blob attribute: NUL in group",
+         [](Session& s) { s.blobs.updateGroupDataId(std::string("g\0", 2), "x"); },
+         Expect::InvalidArgument},
+        {"blob createGroup: NUL in group",
+         [](Session& s) { s.blobs.createGroup(std::string("g\0z", 3), 1); },
+         Expect::InvalidArgument},
         // Vector DAO.
-        {"vector create: negative count", [](Session& s) { s.vectors.create("vg", "x", VT_DOUBLE, -1, kValues.data()); }, Expect::InvalidArgument},
-        {"vector create: null data", [](Session& s) { s.vectors.create("vg", "x", VT_DOUBLE, 5, nullptr); }, Expect::DataAccess},
-        {"vector create: unknown type", [](Session& s) { s.vectors.create("vg", "x", static_cast<tagVectorDataTypes>(4), 5, kValues.data()); }, Expect::InvalidArgument},
-        {"vector create: name of separators", [](Session& s) { s.vectors.create("vg", "//", VT_DOUBLE, 5, kValues.data()); }, Expect::OutOfRange},
-        {"vector create: NUL in name", [](Session& s) { s.vectors.create("vg", std::string("v\0x", 3), VT_DOUBLE, 5, kValues.data()); }, Expect::InvalidArgument},
-        {"vector create: over an existing vector", [](Session& s) { s.vectors.create("vg", "v", VT_DOUBLE, 5, kValues.data()); }, Expect::DataAccess},
-        {"vector read: null data", [](Session& s) { s.vectors.read("vg", "v", VT_DOUBLE, nullptr); }, Expect::DataAccess},
-        {"vector read: NUL in name", [](Session& s) { double d[5]; s.vectors.read("vg", std::string("v\0", 2), VT_DOUBLE, d); }, Expect::InvalidArgument},
-        {"vector update: negative count", [](Session& s) { s.vectors.update("vg", "v", VT_DOUBLE, -5, kValues.data()); }, Expect::InvalidArgument},
-        {"vector update: null data", [](Session& s) { s.vectors.update("vg", "v", VT_DOUBLE, 5, nullptr); }, Expect::DataAccess},
-        {"vector remove: NUL in path", [](Session& s) { s.vectors.remove(std::string("vg\0", 3), "v"); }, Expect::InvalidArgument},
-        {"vector readMany: NUL in a name", [](Session& s) { std::vector<std::vector<unsigned char>> r; s.vectors.readMany("vg", {std::string("v\0", 2)}, r); }, Expect::InvalidArgument},
-        {"vector compound create: foreign composer", [](Session& s) { ForeignComposer c; Record r{}; s.vectors.create("vg", "c", c, 1, &r); }, Expect::InvalidArgument},
-        {"vector compound create: negative count", [](Session& s) {
+        {"vector create: negative count",
+         [](Session& s) { s.vectors.create("vg", "x", VT_DOUBLE, -1, kValues.data()); },
+         Expect::InvalidArgument},
+        {"vector create: null data",
+         [](Session& s) { s.vectors.create("vg", "x", VT_DOUBLE, 5, nullptr); },
+         Expect::DataAccess},
+        {"vector create: unknown type",
+         [](Session& s) {
+             s.vectors.create("vg", "x", static_cast<tagVectorDataTypes>(4), 5, kValues.data());
+         },
+         Expect::InvalidArgument},
+        {"vector create: name of separators",
+         [](Session& s) { s.vectors.create("vg", "//", VT_DOUBLE, 5, kValues.data()); },
+         Expect::OutOfRange},
+        {"vector create: NUL in name",
+         [](Session& s) {
+             s.vectors.create("vg", std::string("v\0x", 3), VT_DOUBLE, 5, kValues.data());
+         },
+         Expect::InvalidArgument},
+        {"vector create: over an existing vector",
+         [](Session& s) { s.vectors.create("vg", "v", VT_DOUBLE, 5, kValues.data()); },
+         Expect::DataAccess},
+        {"vector read: null data",
+         [](Session& s) { s.vectors.read("vg", "v", VT_DOUBLE, nullptr); }, Expect::DataAccess},
+        {"vector read: NUL in name",
+         [](Session& s) {
+             double d[5];
+             s.vectors.read("vg", std::string("v\0", 2), VT_DOUBLE, d);
+         },
+         Expect::InvalidArgument},
+        {"vector update: negative count",
+         [](Session& s) { s.vectors.update("vg", "v", VT_DOUBLE, -5, kValues.data()); },
+         Expect::InvalidArgument},
+        {"vector update: null data",
+         [](Session& s) { s.vectors.update("vg", "v", VT_DOUBLE, 5, nullptr); },
+         Expect::DataAccess},
+        {"vector remove: NUL in path",
+         [](Session& s) { s.vectors.remove(std::string("vg\0", 3), "v"); },
+         Expect::InvalidArgument},
+        {"vector readMany: NUL in a name",
+         [](Session& s) {
+             std::vector<std::vector<unsigned char>> r;
+             s.vectors.readMany("vg", {std::string("v\0", 2)}, r);
+         },
+         Expect::InvalidArgument},
+        {"vector compound create: foreign composer",
+         [](Session& s) {
+             ForeignComposer c;
+             Record r{};
+             s.vectors.create("vg", "c", c, 1, &r);
+         },
+         Expect::InvalidArgument},
+        {"vector compound create: negative count",
+         [](Session& s) {
              QMXClassComposer c(sizeof(Record));
-             c & triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32};
+             c& triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32};
              Record r{};
              s.vectors.create("vg", "c", c, -3, &r);
-         }, Expect::InvalidArgument},
-        {"vector compound create: over an existing vector", [](Session& s) {
+         },
+         Expect::InvalidArgument},
+        {"vector compound create: over an existing vector",
+         [](Session& s) {
              QMXClassComposer c(sizeof(Record));
-             c & triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32};
+             c& triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32};
              Record r{};
              s.vectors.create("vg", "v", c, 1, &r);
-         }, Expect::Stack},
+         },
+         Expect::Stack},
         // Array DAO.
-        {"array create: rows x cols overflow", [](Session& s) { s.arrays.create("vg", "big", VT_INT32, 65536, 65536, kValues.data()); }, Expect::InvalidArgument},
-        {"array create: negative rows", [](Session& s) { s.arrays.create("vg", "neg", VT_INT32, -2, 3, kValues.data()); }, Expect::InvalidArgument},
-        {"array create: null data", [](Session& s) { s.arrays.create("vg", "nul", VT_INT32, 2, 2, nullptr); }, Expect::DataSource},
-        {"array create: over an existing array", [](Session& s) { s.arrays.create("vg", "arr", VT_INT32, 1, 1, kValues.data()); }, Expect::DataSource},
-        {"array update: overflow", [](Session& s) { s.arrays.update("vg", "arr", VT_INT32, INT_MAX, 2, kValues.data()); }, Expect::InvalidArgument},
-        {"array update: NUL in name", [](Session& s) { s.arrays.update("vg", std::string("arr\0", 4), VT_INT32, 1, 1, kValues.data()); }, Expect::InvalidArgument},
+        {"array create: rows x cols overflow",
+         [](Session& s) { s.arrays.create("vg", "big", VT_INT32, 65536, 65536, kValues.data()); },
+         Expect::InvalidArgument},
+        {"array create: negative rows",
+         [](Session& s) { s.arrays.create("vg", "neg", VT_INT32, -2, 3, kValues.data()); },
+         Expect::InvalidArgument},
+        {"array create: null data",
+         [](Session& s) { s.arrays.create("vg", "nul", VT_INT32, 2, 2, nullptr); },
+         Expect::DataSource},
+        {"array create: over an existing array",
+         [](Session& s) { s.arrays.create("vg", "arr", VT_INT32, 1, 1, kValues.data()); },
+         Expect::DataSource},
+        {"array update: overflow",
+         [](Session& s) { s.arrays.update("vg", "arr", VT_INT32, INT_MAX, 2, kValues.data()); },
+         Expect::InvalidArgument},
+        {"array update: NUL in name",
+         [](Session& s) {
+             s.arrays.update("vg", std::string("arr\0", 4), VT_INT32, 1, 1, kValues.data());
+         },
+         Expect::InvalidArgument},
     };
 }
 
@@ -125,7 +222,8 @@ void snapshot(int file, const std::string& path, std::string& out) {
         int nattr = 0;
         char** attrs = nullptr;
         if (QMXLlistAttributes(file, child.c_str(), &nattr, &attrs) >= 0) {
-            for (int a = 0; a < nattr; ++a) out += std::string(" @") + attrs[a];
+            for (int a = 0; a < nattr; ++a)
+                out += std::string(" @") + attrs[a];
             QMXLreleaseStrings(nattr, attrs);
             QMXLreleaseArray(&attrs);
         }
@@ -180,12 +278,18 @@ std::string outcome(const Case& c, Session& s) {
 
 const char* prefixOf(Expect e) {
     switch (e) {
-        case Expect::OutOfRange: return "out_of_range";
-        case Expect::InvalidArgument: return "invalid argument";
-        case Expect::DataSource: return "data source";
-        case Expect::DataAccess: return "data access";
-        case Expect::Stack: return "stack";
-        case Expect::Nothing: return "nothing";
+        case Expect::OutOfRange:
+            return "out_of_range";
+        case Expect::InvalidArgument:
+            return "invalid argument";
+        case Expect::DataSource:
+            return "data source";
+        case Expect::DataAccess:
+            return "data access";
+        case Expect::Stack:
+            return "stack";
+        case Expect::Nothing:
+            return "nothing";
     }
     return "?";
 }

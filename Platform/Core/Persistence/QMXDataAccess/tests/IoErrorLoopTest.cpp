@@ -32,8 +32,10 @@ struct Kind {
     int error;
     bool sticky;
 };
-constexpr Kind kKinds[] = {{"ENOSPC once", ENOSPC, false}, {"ENOSPC sticky", ENOSPC, true},
-                           {"EIO once", EIO, false}, {"EIO sticky", EIO, true}};
+constexpr Kind kKinds[] = {{"ENOSPC once", ENOSPC, false},
+                           {"ENOSPC sticky", ENOSPC, true},
+                           {"EIO once", EIO, false},
+                           {"EIO sticky", EIO, true}};
 
 // One host unit: the workload's last step on a file holding the content of the steps before.
 struct Case {
@@ -45,16 +47,18 @@ struct Case {
 bool runUnit(const std::string& file, const Step& step) {
     HostUnit unit(file);
     step.work(unit);
-    if (step.revert) return unit.stack->revert();
+    if (step.revert)
+        return unit.stack->revert();
     unit.stack->commit();
     return true;
 }
 
 struct Tally {
-    std::size_t calls = 0, runs = 0, durable = 0, failedOld = 0, failedNew = 0, lost = 0, crashed = 0,
-                unsound = 0;
-    std::size_t crashedAfterSuccess = 0, crashedLost = 0;  // of the crashed: host saw success; of those, lost
-    std::map<std::string, std::size_t> crashedByCall;       // the call that was made to fail
+    std::size_t calls = 0, runs = 0, durable = 0, failedOld = 0, failedNew = 0, lost = 0,
+                crashed = 0, unsound = 0;
+    std::size_t crashedAfterSuccess = 0,
+                crashedLost = 0;  // of the crashed: host saw success; of those, lost
+    std::map<std::string, std::size_t> crashedByCall;  // the call that was made to fail
 };
 
 std::string runCheck(const std::string& file, int& status) {
@@ -66,7 +70,8 @@ std::string runCheck(const std::string& file, int& status) {
         return "popen failed";
     }
     char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        out += buffer;
     status = ::pclose(pipe);
     return out;
 }
@@ -75,14 +80,18 @@ class IoErrorLoop : public ::testing::Test {
 protected:
     static std::vector<std::pair<std::string, Tally>> s_tallies;
     static void TearDownTestSuite() {
-        std::printf("I/O-error loop          calls  runs  durable  failed,old  failed,new  success-but-lost  crashed  unsound\n");
+        std::printf(
+            "I/O-error loop          calls  runs  durable  failed,old  failed,new  "
+            "success-but-lost  crashed  unsound\n");
         for (const auto& [name, t] : s_tallies) {
-            std::printf("%-22s %6zu %5zu %8zu %11zu %11zu %17zu %8zu %8zu\n", name.c_str(), t.calls, t.runs,
-                        t.durable, t.failedOld, t.failedNew, t.lost, t.crashed, t.unsound);
-            if (t.crashed == 0) continue;
-            std::printf("  crashed: %zu had seen success, %zu of them lost the unit; failed call:", t.crashedAfterSuccess,
-                        t.crashedLost);
-            for (const auto& [call, n] : t.crashedByCall) std::printf(" %s %zu", call.c_str(), n);
+            std::printf("%-22s %6zu %5zu %8zu %11zu %11zu %17zu %8zu %8zu\n", name.c_str(), t.calls,
+                        t.runs, t.durable, t.failedOld, t.failedNew, t.lost, t.crashed, t.unsound);
+            if (t.crashed == 0)
+                continue;
+            std::printf("  crashed: %zu had seen success, %zu of them lost the unit; failed call:",
+                        t.crashedAfterSuccess, t.crashedLost);
+            for (const auto& [call, n] : t.crashedByCall)
+                std::printf(" %s %zu", call.c_str(), n);
             std::printf("\n");
         }
     }
@@ -127,8 +136,8 @@ protected:
         for (std::size_t call = 1; call <= calls; ++call) {
             for (const Kind& kind : kKinds) {
                 reset();
-                const std::string where = workload.name + ", call " + std::to_string(call) + " of " +
-                                          std::to_string(calls) + ", " + kind.name;
+                const std::string where = workload.name + ", call " + std::to_string(call) +
+                                          " of " + std::to_string(calls) + ", " + kind.name;
                 ++tally.runs;
                 const pid_t child = ::fork();
                 ASSERT_GE(child, 0);
@@ -158,11 +167,13 @@ protected:
                     if (told == kExitSuccess) {
                         ++tally.crashedAfterSuccess;
                         const Observation seen = observe(file, workload, UserContext::ReadWrite);
-                        if (!seen.ok || !(seen.content == after)) ++tally.crashedLost;
+                        if (!seen.ok || !(seen.content == after))
+                            ++tally.crashedLost;
                     }
                     ADD_FAILURE() << where << ": the host process "
-                                  << (WIFSIGNALED(status) ? "died of signal " + std::to_string(WTERMSIG(status))
-                                                          : "exited with " + std::to_string(WEXITSTATUS(status)));
+                                  << (WIFSIGNALED(status)
+                                          ? "died of signal " + std::to_string(WTERMSIG(status))
+                                          : "exited with " + std::to_string(WEXITSTATUS(status)));
                     continue;
                 }
                 const bool success = WEXITSTATUS(status) == kExitSuccess;
@@ -188,7 +199,8 @@ protected:
                     ADD_FAILURE() << where << ": the file holds " << describe(seen.content);
                     continue;
                 }
-                if (!seen.content.exists) continue;  // a creation that failed leaves no file
+                if (!seen.content.exists)
+                    continue;  // a creation that failed leaves no file
                 int checkStatus = 0;
                 const std::string report = runCheck(file, checkStatus);
                 if (checkStatus != 0) {
@@ -198,8 +210,8 @@ protected:
             }
         }
         s_tallies.emplace_back(workload.name, tally);
-        EXPECT_EQ(tally.runs, tally.durable + tally.failedOld + tally.failedNew + tally.lost + tally.crashed +
-                                  tally.unsound);
+        EXPECT_EQ(tally.runs, tally.durable + tally.failedOld + tally.failedNew + tally.lost +
+                                  tally.crashed + tally.unsound);
     }
 };
 
@@ -226,9 +238,15 @@ Workload seriesWithRevert() {
     return w;
 }
 
-TEST_F(IoErrorLoop, BlobCreationOnANewFile) { run(newFileWithBlobs()); }
-TEST_F(IoErrorLoop, BlobUpdateOnAnExistingFile) { run(blobUpdate()); }
-TEST_F(IoErrorLoop, VectorAndArrayCreationReverted) { run(seriesWithRevert()); }
+TEST_F(IoErrorLoop, BlobCreationOnANewFile) {
+    run(newFileWithBlobs());
+}
+TEST_F(IoErrorLoop, BlobUpdateOnAnExistingFile) {
+    run(blobUpdate());
+}
+TEST_F(IoErrorLoop, VectorAndArrayCreationReverted) {
+    run(seriesWithRevert());
+}
 
 }  // namespace
 }  // namespace Quellmar::testing

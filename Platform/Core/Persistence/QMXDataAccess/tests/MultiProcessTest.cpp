@@ -32,7 +32,8 @@ std::string payload(int process, int i) {
 // Exit code: 0 all landed, 3 a failure that was not "busy".
 int writer(const std::string& file, int process, const std::string& log) {
     std::FILE* out = std::fopen(log.c_str(), "w");
-    if (!out) return 3;
+    if (!out)
+        return 3;
     const std::string group = "p" + std::to_string(process);
     for (int i = 0; i < kTransactions; ++i) {
         for (int attempt = 0;; ++attempt) {
@@ -40,12 +41,14 @@ int writer(const std::string& file, int process, const std::string& log) {
             try {
                 s = std::make_unique<Session>(file);
             } catch (const DAOException&) {
-                if (attempt > 5000) return 3;  // told "busy" for far too long
+                if (attempt > 5000)
+                    return 3;  // told "busy" for far too long
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 continue;
             }
             try {
-                s->blobs.create(group, "o" + std::to_string(i), qt::makeObject(payload(process, i)));
+                s->blobs.create(group, "o" + std::to_string(i),
+                                qt::makeObject(payload(process, i)));
                 s->stack->commit();
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "process %d: %s\n", process, e.what());
@@ -74,7 +77,8 @@ TEST(MultiProcess, TwoWritersLandEveryCommittedObject) {
     for (int p = 0; p < 2; ++p) {
         children[p] = ::fork();
         ASSERT_GE(children[p], 0);
-        if (children[p] == 0) ::_exit(writer(file, p, dir.file("log" + std::to_string(p))));
+        if (children[p] == 0)
+            ::_exit(writer(file, p, dir.file("log" + std::to_string(p))));
     }
     for (int p = 0; p < 2; ++p) {
         int status = 0;
@@ -86,7 +90,8 @@ TEST(MultiProcess, TwoWritersLandEveryCommittedObject) {
     for (int p = 0; p < 2; ++p) {
         std::ifstream log(dir.file("log" + std::to_string(p)));
         std::set<int> logged;
-        for (int i; log >> i;) logged.insert(i);
+        for (int i; log >> i;)
+            logged.insert(i);
         EXPECT_EQ(logged.size(), static_cast<size_t>(kTransactions));
         for (int i : logged) {
             SerializationTransferObject object;

@@ -23,7 +23,8 @@ public:
     using QMXBaseDAO::getStrippedName;
 
     void write(const std::string& group, const std::string& name, const std::string& text) {
-        if (!checkFile()) throw DataSourceException("No datasource defined!");
+        if (!checkFile())
+            throw DataSourceException("No datasource defined!");
         std::shared_ptr<TransactionStack> stack = getContext();
         stack->setErrorMessage("Error creating note.");
         stack->pushLock(new ExclusiveFileLockTransaction(getStorage()));
@@ -37,7 +38,8 @@ public:
         creation->name = item;
         if (QMXLexistsOpaqueDataGroup(file, path.c_str()) != 1) {
             GroupHandle made(QMXLcreateOpaqueDataGroup(file, path.c_str()));
-            if (!made.isValid()) throw DataAccessViolationException(getLastErrorMessage());
+            if (!made.isValid())
+                throw DataAccessViolationException(getLastErrorMessage());
         }
         if (QMXLcreateCompressedOpaqueData(file, path.c_str(), item.c_str(), 0, 0,
                                            static_cast<long long>(text.size()), text.data()) < 0)
@@ -45,7 +47,8 @@ public:
     }
 
     std::string read(const std::string& group, const std::string& name) {
-        if (!checkFile()) throw DataSourceException("No datasource defined!");
+        if (!checkFile())
+            throw DataSourceException("No datasource defined!");
         std::shared_ptr<TransactionStack> stack = getContext();
         stack->setErrorMessage("Error reading note.");
         stack->pushLock(new SharedFileLockTransaction(getStorage()));
@@ -63,7 +66,8 @@ public:
     }
 
     bool exists(const std::string& group, const std::string& name) {
-        if (!checkFile()) throw DataSourceException("No datasource defined!");
+        if (!checkFile())
+            throw DataSourceException("No datasource defined!");
         std::shared_ptr<TransactionStack> stack = getContext();
         stack->pushLock(new SharedFileLockTransaction(getStorage()));
         std::string item;

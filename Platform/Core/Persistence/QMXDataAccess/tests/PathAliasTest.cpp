@@ -32,7 +32,8 @@ constexpr int kValues = 768 * 1024;
 
 std::vector<double> values(double base) {
     std::vector<double> v(kValues);
-    for (int i = 0; i < kValues; ++i) v[static_cast<size_t>(i)] = base + i;
+    for (int i = 0; i < kValues; ++i)
+        v[static_cast<size_t>(i)] = base + i;
     return v;
 }
 
@@ -46,7 +47,9 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-std::string journalOf(const std::string& path) { return path + "-journal"; }
+std::string journalOf(const std::string& path) {
+    return path + "-journal";
+}
 
 using Quellmar::testing::WorkingDirectory;
 
@@ -54,9 +57,11 @@ using Quellmar::testing::WorkingDirectory;
 // then waits to be killed. True once it was killed there.
 bool killWriterMidUnit(const std::string& through) {
     int ready[2];
-    if (::pipe(ready) != 0) return false;
+    if (::pipe(ready) != 0)
+        return false;
     const pid_t pid = ::fork();
-    if (pid < 0) return false;
+    if (pid < 0)
+        return false;
     if (pid == 0) {
         ::close(ready[0]);
         char state = '0';
@@ -68,8 +73,10 @@ bool killWriterMidUnit(const std::string& through) {
             state = '1';
         } catch (...) {
         }
-        if (::write(ready[1], &state, 1) != 1) ::_exit(2);
-        for (;;) ::pause();
+        if (::write(ready[1], &state, 1) != 1)
+            ::_exit(2);
+        for (;;)
+            ::pause();
     }
     ::close(ready[1]);
     char state = '0';
@@ -117,7 +124,8 @@ protected:
         }
         Session s(through, UserContext::ReadOnly);
         expectCommittedState(s);
-        ASSERT_TRUE(s.blobs.exists("g", "after")) << "the unit committed through the real name was lost";
+        ASSERT_TRUE(s.blobs.exists("g", "after"))
+            << "the unit committed through the real name was lost";
         SerializationTransferObject after;
         s.blobs.read("g", "after", after);
         EXPECT_EQ(qt::bytesOf(after), "committed through the real name");
@@ -170,22 +178,27 @@ TEST_F(PathSpellings, EverySpellingOnOneThreadIsOneStorage) {
     const std::size_t before = QMXRegistryInspector::size();
     auto first = QMXPersistentStorage::MakeDriver(qt::descriptorFor("x.qmz"));
     for (const std::string& spelling :
-         {std::string("./x.qmz"), std::string("sub/../x.qmz"), file("x.qmz"), std::string("link.qmz"),
-          file("link.qmz"), std::string("sub/up/x.qmz"), std::string("./sub/up/./link.qmz")}) {
+         {std::string("./x.qmz"), std::string("sub/../x.qmz"), file("x.qmz"),
+          std::string("link.qmz"), file("link.qmz"), std::string("sub/up/x.qmz"),
+          std::string("./sub/up/./link.qmz")}) {
         auto other = QMXPersistentStorage::MakeDriver(qt::descriptorFor(spelling));
         EXPECT_EQ(other.get(), first.get()) << spelling;
     }
     // One entry, under the spelling that made the storage; the others find it by its file.
     EXPECT_EQ(QMXRegistryInspector::size(), before + 1);
-    EXPECT_EQ(QMXRegistryInspector::keysFor("x.qmz"), std::vector<std::string>{"x.qmz|" + threadPart()});
+    EXPECT_EQ(QMXRegistryInspector::keysFor("x.qmz"),
+              std::vector<std::string>{"x.qmz|" + threadPart()});
     // Log lines keep the name as the host gave it.
     EXPECT_EQ(log.count(LogLevel::Debug, "*** Persistence: Added new driver for "), 1);
-    EXPECT_TRUE(log.has(LogLevel::Debug, "*** Persistence: Added new driver for x.qmz and hold a total of " +
-                                             std::to_string(before + 1) + " drivers."));
+    EXPECT_TRUE(log.has(LogLevel::Debug,
+                        "*** Persistence: Added new driver for x.qmz and hold a total of " +
+                            std::to_string(before + 1) + " drivers."));
 
     // Another thread has a storage of its own, under the same canonical path.
     std::shared_ptr<QMXPersistentStorage> fromThread;
-    std::thread([&] { fromThread = QMXPersistentStorage::MakeDriver(qt::descriptorFor(file("link.qmz"))); }).join();
+    std::thread([&] {
+        fromThread = QMXPersistentStorage::MakeDriver(qt::descriptorFor(file("link.qmz")));
+    }).join();
     EXPECT_NE(fromThread.get(), first.get());
     EXPECT_EQ(QMXRegistryInspector::size(), before + 2);
     EXPECT_EQ(QMXRegistryInspector::keysFor(file("link.qmz")).size(), 1u);
@@ -197,9 +210,9 @@ TEST_F(PathSpellings, EverySpellingOnOneThreadIsOneStorage) {
     first.reset();
     EXPECT_EQ(QMXRegistryInspector::size(), before) << "the entry leaves with its storage";
     EXPECT_TRUE(QMXRegistryInspector::keysFor("x.qmz").empty());
-    EXPECT_TRUE(log.has(LogLevel::Debug,
-                        "*** Persistence: x.qmz removed from drivers. Currently holding " +
-                            std::to_string(before) + " drivers."));
+    EXPECT_TRUE(
+        log.has(LogLevel::Debug, "*** Persistence: x.qmz removed from drivers. Currently holding " +
+                                     std::to_string(before) + " drivers."));
 }
 
 TEST_F(PathSpellings, FileMadeThroughOneSpellingIsFoundThroughAnother) {
@@ -225,11 +238,14 @@ TEST_F(PathSpellings, FileWithTwoNamesIsRefusedAsADataSource) {
                 Session s(name, intent);
                 ADD_FAILURE() << name << " was opened";
             } catch (const DataSourceException& e) {
-                EXPECT_EQ(std::string(e.what()),
-                          "File " + name + " has 2 hard links; a journaled file must have one name");
+                EXPECT_EQ(
+                    std::string(e.what()),
+                    "File " + name + " has 2 hard links; a journaled file must have one name");
             }
         }
-        EXPECT_TRUE(log.has(LogLevel::Error, "File " + name + " has 2 hard links; a journaled file must have one name"));
+        EXPECT_TRUE(
+            log.has(LogLevel::Error,
+                    "File " + name + " has 2 hard links; a journaled file must have one name"));
     }
     EXPECT_EQ(QMXRegistryInspector::size(), before) << "refusals leave the registry as it was";
     EXPECT_EQ(qt::readFile(real), bytes);
@@ -256,8 +272,9 @@ TEST_F(PathSpellings, SecondNameMadeLaterStopsTheNextOpen) {
         blobs.createGroup("g", 1);
         ADD_FAILURE() << "written through a file with two names";
     } catch (const DAOException& e) {
-        EXPECT_NE(std::string(e.what()).find("has 2 hard links; a journaled file must have one name"),
-                  std::string::npos)
+        EXPECT_NE(
+            std::string(e.what()).find("has 2 hard links; a journaled file must have one name"),
+            std::string::npos)
             << e.what();
     }
 }

@@ -16,7 +16,9 @@ protected:
     using Storage = QMXPersistentStorageImplementation;
 
     static bool readOnlyHandle(int handle) { return QMXLisFileReadOnly(handle) == 1; }
-    static void makeReadOnlyOnDisk(const std::string& path) { ASSERT_EQ(::chmod(path.c_str(), 0444), 0); }
+    static void makeReadOnlyOnDisk(const std::string& path) {
+        ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    }
 
     // The message of the DataSourceException a construction throws; empty when none is thrown.
     static std::string refusal(std::shared_ptr<DataSourceDescriptor> descriptor) {
@@ -45,8 +47,8 @@ TEST_F(PersistentStorageTest, ExistingFileIsLeftToCheckDriver) {
     const int handle = storage.getHandleToStorage();
     EXPECT_GT(handle, 0);
     EXPECT_FALSE(readOnlyHandle(handle));
-    EXPECT_TRUE(log.has(LogLevel::Debug, "*** Persistence: opened handle " + std::to_string(handle) +
-                                             " for filename " + path));
+    EXPECT_TRUE(log.has(LogLevel::Debug, "*** Persistence: opened handle " +
+                                             std::to_string(handle) + " for filename " + path));
 }
 
 TEST_F(PersistentStorageTest, ReadOnlyRequestOpensReadOnly) {
@@ -66,7 +68,8 @@ TEST_F(PersistentStorageTest, RefusedRequestsLogAndThrow) {
     makeContainer(existing);
     makeContainer(locked);
     makeReadOnlyOnDisk(locked);
-    const std::string readOnlyText = "Readonly open requested with createalways or nonexistent file";
+    const std::string readOnlyText =
+        "Readonly open requested with createalways or nonexistent file";
     const std::string overwriteText = "Overwriting of existing readonly file requested";
 
     struct Case {
@@ -80,9 +83,11 @@ TEST_F(PersistentStorageTest, RefusedRequestsLogAndThrow) {
         {locked, false, true, overwriteText},   // recreate a read-only file
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.path + " ro=" + std::to_string(c.readOnly) + " ca=" + std::to_string(c.createAlways));
+        SCOPED_TRACE(c.path + " ro=" + std::to_string(c.readOnly) +
+                     " ca=" + std::to_string(c.createAlways));
         log.clear();
-        EXPECT_EQ(refusal(descriptorFor(c.path, c.readOnly, c.createAlways)), "Cannot access datasource");
+        EXPECT_EQ(refusal(descriptorFor(c.path, c.readOnly, c.createAlways)),
+                  "Cannot access datasource");
         EXPECT_EQ(log.texts(LogLevel::Error), std::vector<std::string>{c.error});
         EXPECT_TRUE(log.texts(LogLevel::Info).empty());
     }
@@ -99,8 +104,8 @@ TEST_F(PersistentStorageTest, NewFileIsCreatedAndStaysOpen) {
     const int created = storage.getHandleToStorage();
     ASSERT_GT(created, 0);
     EXPECT_FALSE(readOnlyHandle(created));
-    EXPECT_TRUE(log.has(LogLevel::Debug, "*** Persistence: created handle " + std::to_string(created) +
-                                             " for filename " + path));
+    EXPECT_TRUE(log.has(LogLevel::Debug, "*** Persistence: created handle " +
+                                             std::to_string(created) + " for filename " + path));
 
     // Already writable: an exclusive check keeps the handle.
     log.clear();
@@ -113,7 +118,8 @@ TEST_F(PersistentStorageTest, NewFileIsCreatedAndStaysOpen) {
     const int shared = storage.getHandleToStorage();
     EXPECT_NE(shared, created);
     EXPECT_TRUE(readOnlyHandle(shared));
-    EXPECT_EQ(log.count(LogLevel::Debug, "*** Persistence: closed handle " + std::to_string(created)), 1);
+    EXPECT_EQ(
+        log.count(LogLevel::Debug, "*** Persistence: closed handle " + std::to_string(created)), 1);
     ASSERT_TRUE(storage.checkDriver(true));
     EXPECT_FALSE(readOnlyHandle(storage.getHandleToStorage()));
 }
@@ -137,7 +143,8 @@ TEST_F(PersistentStorageTest, CreateAlwaysReplacesAWritableFile) {
     EXPECT_EQ(log.count(LogLevel::Info, "*** Persistence: File " + path + " is being created."), 2);
     const int group = QMXLopenGroup(second.getHandleToStorage(), "/kept");
     EXPECT_LT(group, 0) << "the old contents survived a create-always";
-    if (group > 0) QMXLcloseObject(group);
+    if (group > 0)
+        QMXLcloseObject(group);
 }
 
 TEST_F(PersistentStorageTest, CommitCloseAndDeflate) {
@@ -149,12 +156,13 @@ TEST_F(PersistentStorageTest, CommitCloseAndDeflate) {
     log.clear();
     EXPECT_EQ(storage.commit(), 1);
     EXPECT_EQ(storage.getHandleToStorage(), handle);  // commit keeps the file open
-    EXPECT_EQ(log.count(LogLevel::Debug, "*** Persistence: committed handle " + std::to_string(handle) +
-                                             " with return code "),
+    EXPECT_EQ(log.count(LogLevel::Debug, "*** Persistence: committed handle " +
+                                             std::to_string(handle) + " with return code "),
               1);
     EXPECT_TRUE(storage.closeFile());
     EXPECT_EQ(storage.getHandleToStorage(), -1);
-    EXPECT_TRUE(log.has(LogLevel::Debug, "*** Persistence: closed handle " + std::to_string(handle)));
+    EXPECT_TRUE(
+        log.has(LogLevel::Debug, "*** Persistence: closed handle " + std::to_string(handle)));
 
     // With no file open: commit fails, close succeeds, neither logs.
     log.clear();
@@ -184,7 +192,8 @@ TEST_F(PersistentStorageTest, FileThatIsNotHDF5FailsTheCheck) {
     log.clear();
     EXPECT_FALSE(storage.checkDriver(true));
     EXPECT_LE(storage.getHandleToStorage(), -1);
-    EXPECT_EQ(log.count(LogLevel::Debug, "*** Persistence: opened handle"), 0);  // failed opens are silent
+    EXPECT_EQ(log.count(LogLevel::Debug, "*** Persistence: opened handle"),
+              0);  // failed opens are silent
     EXPECT_EQ(storage.commit(), -1);
     EXPECT_TRUE(storage.closeFile());
     EXPECT_FALSE(storage.deflate());
@@ -197,11 +206,14 @@ TEST_F(PersistentStorageTest, NativeFileFromCreationToReopening) {
         Storage storage(descriptorFor(path, false, false, /*native=*/true));
         const int created = storage.getHandleToStorage();
         ASSERT_GT(created, 0);
-        ASSERT_EQ(log.count(LogLevel::Debug, "*** Persistence: created handle " + std::to_string(created)), 1);
+        ASSERT_EQ(log.count(LogLevel::Debug,
+                            "*** Persistence: created handle " + std::to_string(created)),
+                  1);
         // The native driver logs through its own source file's logger.
         for (const auto& line : log.lines()) {
             if (line.text.rfind("*** Persistence: created handle", 0) == 0) {
-                EXPECT_NE(line.logger.find("QMXNativeHDF5Driver"), std::string::npos) << line.logger;
+                EXPECT_NE(line.logger.find("QMXNativeHDF5Driver"), std::string::npos)
+                    << line.logger;
             }
         }
         ASSERT_GE(QMXLcreatePathToGroup(created, "/native/data"), 0);
@@ -214,7 +226,8 @@ TEST_F(PersistentStorageTest, NativeFileFromCreationToReopening) {
             EXPECT_EQ(readOnlyHandle(handle), !exclusive);
             const int group = QMXLopenGroup(handle, "/native/data");
             EXPECT_GT(group, 0);
-            if (group > 0) QMXLcloseObject(group);
+            if (group > 0)
+                QMXLcloseObject(group);
         }
     }
     // A later storage defers, then opens the existing native file read-only.

@@ -33,7 +33,8 @@ public:
         std::string tmpl = std::string(shm ? "/dev/shm" : "/tmp") + "/qmx-powerloss-XXXXXX";
         std::vector<char> buf(tmpl.begin(), tmpl.end());
         buf.push_back('\0');
-        if (!::mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed for " + tmpl);
+        if (!::mkdtemp(buf.data()))
+            throw std::runtime_error("mkdtemp failed for " + tmpl);
         m_path = buf.data();
     }
     ~ScratchDir() {
@@ -83,11 +84,12 @@ class PowerLoss : public ::testing::Test {
 protected:
     static Tally s_drop, s_torn;
     static void TearDownTestSuite() {
-        std::printf("power loss          crash points  states checked  in-flight unit shown  failed\n");
-        std::printf("drop unsynced       %12zu  %14zu  %20zu  %6zu\n", s_drop.points, s_drop.checked,
-                    s_drop.newer, s_drop.failed);
-        std::printf("torn last write     %12zu  %14zu  %20zu  %6zu\n", s_torn.points, s_torn.checked,
-                    s_torn.newer, s_torn.failed);
+        std::printf(
+            "power loss          crash points  states checked  in-flight unit shown  failed\n");
+        std::printf("drop unsynced       %12zu  %14zu  %20zu  %6zu\n", s_drop.points,
+                    s_drop.checked, s_drop.newer, s_drop.failed);
+        std::printf("torn last write     %12zu  %14zu  %20zu  %6zu\n", s_torn.points,
+                    s_torn.checked, s_torn.newer, s_torn.failed);
     }
 
     // Checks the disk after a crash once the first `point` operations were issued.
@@ -96,22 +98,26 @@ protected:
         const ScratchDir crash;
         model.materialise(crash.path(), mode, point > 0 ? &r.operations[point - 1] : nullptr);
         std::size_t done = 0;  // steps whose commit or revert returned
-        while (done < r.commitEnd.size() && r.commitEnd[done] <= point) ++done;
+        while (done < r.commitEnd.size() && r.commitEnd[done] <= point)
+            ++done;
         const bool inFlight = done < r.commitStart.size() && point > r.commitStart[done];
         // Half the checks recover through a read-write open, half through a read-only one.
         const auto intent = point % 2 ? UserContext::ReadWrite : UserContext::ReadOnly;
         const Observation seen = observe(crash.file("w.qmz"), workload, intent);
         ++tally.checked;
-        if (seen.ok && seen.content == contents[done]) return;
+        if (seen.ok && seen.content == contents[done])
+            return;
         if (seen.ok && inFlight && seen.content == contents[done + 1]) {
             ++tally.newer;
             return;
         }
         ++tally.failed;
-        ADD_FAILURE() << workload.name << ", " << (mode == LossMode::DropUnsynced ? "dropped" : "torn")
-                      << " at operation " << point << " of " << r.operations.size() << " (after step "
-                      << done << (inFlight ? ", next one committing" : "") << "): "
-                      << (seen.ok ? "found " + describe(seen.content) : "open failed: " + seen.error)
+        ADD_FAILURE() << workload.name << ", "
+                      << (mode == LossMode::DropUnsynced ? "dropped" : "torn") << " at operation "
+                      << point << " of " << r.operations.size() << " (after step " << done
+                      << (inFlight ? ", next one committing" : "") << "): "
+                      << (seen.ok ? "found " + describe(seen.content)
+                                  : "open failed: " + seen.error)
                       << "; expected " << describe(contents[done]);
     }
 
@@ -130,10 +136,12 @@ protected:
         std::size_t lastDone = ~std::size_t{0};
         std::size_t writes = 0;
         for (std::size_t point = 0; point <= r.operations.size(); ++point) {
-            if (point > 0) model.apply(r.operations[point - 1]);
+            if (point > 0)
+                model.apply(r.operations[point - 1]);
             ++s_drop.points;
             std::size_t done = 0;
-            while (done < r.commitEnd.size() && r.commitEnd[done] <= point) ++done;
+            while (done < r.commitEnd.size() && r.commitEnd[done] <= point)
+                ++done;
             // Without a sync in between, dropping the unsynced leaves the same disk as before;
             // it is checked again only when a commit returned since (a commit may end with a
             // write it does not sync, and what must be found changes with its return).
@@ -147,18 +155,25 @@ protected:
                 if (writes++ % tornStride == 0)
                     check(workload, contents, r, model, point, LossMode::TornWrite, s_torn);
             }
-            if (HasFailure()) return;  // one broken point tells enough
+            if (HasFailure())
+                return;  // one broken point tells enough
         }
     }
 };
 
 Tally PowerLoss::s_drop, PowerLoss::s_torn;
 
-TEST_F(PowerLoss, BlobsCreatedUpdatedRemovedAndReverted) { run(blobWorkload()); }
+TEST_F(PowerLoss, BlobsCreatedUpdatedRemovedAndReverted) {
+    run(blobWorkload());
+}
 
-TEST_F(PowerLoss, VectorsAndArraysCreatedUpdatedRemovedAndReverted) { run(seriesWorkload()); }
+TEST_F(PowerLoss, VectorsAndArraysCreatedUpdatedRemovedAndReverted) {
+    run(seriesWorkload());
+}
 
-TEST_F(PowerLoss, ManySmallUnitsOnOneFile) { run(manyUnitsWorkload()); }
+TEST_F(PowerLoss, ManySmallUnitsOnOneFile) {
+    run(manyUnitsWorkload());
+}
 
 TEST_F(PowerLoss, AUnitWhoseJournalSpills) {
     const Workload workload = spillWorkload();

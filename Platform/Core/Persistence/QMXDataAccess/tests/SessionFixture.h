@@ -24,12 +24,14 @@ namespace Quellmar::testing {
 // One unit of work on one container, as a host holds it. Destroying it without commit() or
 // revert() ends the unit the way a dropped stack does.
 struct HostUnit {
-    explicit HostUnit(const std::string& path, UserContext::AccessIntent intent = UserContext::ReadWrite)
+    explicit HostUnit(const std::string& path,
+                      UserContext::AccessIntent intent = UserContext::ReadWrite)
         : stack(TransactionStack::create()),
           context(stack, intent),
           factory(std::make_shared<DataSourceDescriptor>(path), &context) {
-        for (QMXBaseDAO* dao : {static_cast<QMXBaseDAO*>(&blobs), static_cast<QMXBaseDAO*>(&vectors),
-                                static_cast<QMXBaseDAO*>(&arrays)}) {
+        for (QMXBaseDAO* dao :
+             {static_cast<QMXBaseDAO*>(&blobs), static_cast<QMXBaseDAO*>(&vectors),
+              static_cast<QMXBaseDAO*>(&arrays)}) {
             dao->setDataSource(factory.getStorage());
             dao->setContext(stack);
         }

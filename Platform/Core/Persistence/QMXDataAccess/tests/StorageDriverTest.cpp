@@ -50,7 +50,8 @@ TEST_F(StorageDriverTest, CreateOpenCommitClose) {
     std::vector<std::string> debug = log.texts(LogLevel::Debug);
     // The commit's return code is the library's or-ed results; compare up to it.
     ASSERT_EQ(debug.size(), expected.size());
-    EXPECT_EQ(debug[1].rfind("*** Persistence: committed handle " + c + " with return code ", 0), 0u);
+    EXPECT_EQ(debug[1].rfind("*** Persistence: committed handle " + c + " with return code ", 0),
+              0u);
     debug[1] = expected[1];
     EXPECT_EQ(debug, expected);
 }
@@ -64,9 +65,9 @@ TEST_F(StorageDriverTest, PlainDriverRefusesANativeFile) {
     EXPECT_EQ(driver.open(path, false), -1);
     EXPECT_EQ(driver.getFileHandle(), -1);
     EXPECT_EQ(log.texts(LogLevel::Debug),
-              (std::vector<std::string>{
-                  "*** Persistence: reopened handle fails for filename " + path + " Not a QMZ file.",
-                  "*** Persistence: opened handle -1 for filename " + path}));
+              (std::vector<std::string>{"*** Persistence: reopened handle fails for filename " +
+                                            path + " Not a QMZ file.",
+                                        "*** Persistence: opened handle -1 for filename " + path}));
     EXPECT_EQ(QMXLgetHandleCount(), 0) << "the refused file was left open";
 
     QMXNativeHDF5Driver native;

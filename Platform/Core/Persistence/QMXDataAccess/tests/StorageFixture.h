@@ -33,14 +33,16 @@ public:
     static std::vector<std::string> keys() {
         synchronization::ScopedLock guard(QMXPersistentStorage::s_lock);
         std::vector<std::string> result;
-        for (const auto& entry : QMXPersistentStorage::s_drivers) result.push_back(entry.first);
+        for (const auto& entry : QMXPersistentStorage::s_drivers)
+            result.push_back(entry.first);
         return result;
     }
     // Keys of the entries that belong to one resource name.
     static std::vector<std::string> keysFor(const std::string& resource) {
         std::vector<std::string> result;
         for (const std::string& key : keys())
-            if (key.compare(0, resource.size() + 1, resource + "|") == 0) result.push_back(key);
+            if (key.compare(0, resource.size() + 1, resource + "|") == 0)
+                result.push_back(key);
         return result;
     }
 };
@@ -81,14 +83,16 @@ public:
     std::vector<std::string> texts(LogLevel level) const {
         std::vector<std::string> result;
         for (const Line& l : lines())
-            if (l.level == level) result.push_back(l.text);
+            if (l.level == level)
+                result.push_back(l.text);
         return result;
     }
     // How many lines at `level` begin with `prefix`.
     int count(LogLevel level, const std::string& prefix) const {
         int n = 0;
         for (const std::string& t : texts(level))
-            if (t.compare(0, prefix.size(), prefix) == 0) ++n;
+            if (t.compare(0, prefix.size(), prefix) == 0)
+                ++n;
         return n;
     }
     bool has(LogLevel level, const std::string& text) const {

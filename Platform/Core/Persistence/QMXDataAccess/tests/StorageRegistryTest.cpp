@@ -76,15 +76,18 @@ TEST_F(StorageRegistryTest, LoadTimeSetUp) {
     storage.reset();
     auto loggerOf = [&](const std::string& prefix) {
         for (const auto& line : log.lines())
-            if (line.text.rfind(prefix, 0) == 0) return line.logger;
+            if (line.text.rfind(prefix, 0) == 0)
+                return line.logger;
         return std::string("(no line)");
     };
     auto endsWith = [](const std::string& text, const std::string& tail) {
-        return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+        return text.size() >= tail.size() &&
+               text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
     };
     EXPECT_TRUE(endsWith(loggerOf(added), "/QMXPersistentStorage.cpp")) << loggerOf(added);
     EXPECT_TRUE(endsWith(loggerOf("File[  : "), "/QMXPersistentStorageImplementation.cpp"));
-    EXPECT_TRUE(endsWith(loggerOf("*** Persistence: created handle"), "/QMXPersistentStorageDriver.cpp"));
+    EXPECT_TRUE(
+        endsWith(loggerOf("*** Persistence: created handle"), "/QMXPersistentStorageDriver.cpp"));
     for (const auto& line : log.lines())
         EXPECT_NE(line.function.find("Quellmar::"), std::string::npos) << line.function;
     EXPECT_EQ(g_registrations.load(), 1);
@@ -112,7 +115,8 @@ TEST_F(StorageRegistryTest, TwoThreadsGetTwoStorages) {
 
     // Released here, the other thread's storage takes out its own entry, not this thread's.
     theirs.reset();
-    EXPECT_EQ(QMXRegistryInspector::keysFor(path), std::vector<std::string>{path + "|" + threadPart()});
+    EXPECT_EQ(QMXRegistryInspector::keysFor(path),
+              std::vector<std::string>{path + "|" + threadPart()});
     EXPECT_EQ(QMXPersistentStorage::MakeDriver(descriptorFor(path)).get(), mine.get());
 }
 
@@ -125,17 +129,20 @@ TEST_F(StorageRegistryTest, ConcurrentFirstRequestsCreateTheFileOnce) {
     for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([&, i] {
             ++ready;
-            while (ready < kThreads) std::this_thread::yield();
+            while (ready < kThreads)
+                std::this_thread::yield();
             storages[i] = QMXPersistentStorage::MakeDriver(descriptorFor(path));
         });
     }
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
 
     EXPECT_EQ(log.count(LogLevel::Info, "*** Persistence: File " + path + " is being created."), 1);
     EXPECT_EQ(log.count(LogLevel::Debug, added + path), kThreads);
     EXPECT_EQ(QMXRegistryInspector::keysFor(path).size(), static_cast<std::size_t>(kThreads));
     int open = 0;
-    for (const auto& s : storages) open += s->getHandleToStorage() > 0 ? 1 : 0;
+    for (const auto& s : storages)
+        open += s->getHandleToStorage() > 0 ? 1 : 0;
     EXPECT_EQ(open, 1) << "exactly the creating storage holds the file open";
     storages.clear();
     EXPECT_TRUE(QMXRegistryInspector::keysFor(path).empty());
@@ -166,7 +173,8 @@ TEST_F(StorageRegistryTest, ExpiredEntryIsReusedAndNotErasedByItsOldOwner) {
     setLogSink(
         [&](const LogRecord& r) {
             texts.push_back(r.text);
-            if (inside || r.text.rfind("*** Persistence: Closing all handles for ", 0) != 0) return;
+            if (inside || r.text.rfind("*** Persistence: Closing all handles for ", 0) != 0)
+                return;
             inside = true;
             newer = QMXPersistentStorage::MakeDriver(descriptorFor(path));
             inside = false;
@@ -180,7 +188,8 @@ TEST_F(StorageRegistryTest, ExpiredEntryIsReusedAndNotErasedByItsOldOwner) {
         << "the expired entry was duplicated instead of reused";
     EXPECT_NE(std::find(texts.begin(), texts.end(), removedLine(path, before + 1)), texts.end())
         << "the old storage erased the newer one's entry";
-    EXPECT_EQ(QMXRegistryInspector::keysFor(path), std::vector<std::string>{path + "|" + threadPart()});
+    EXPECT_EQ(QMXRegistryInspector::keysFor(path),
+              std::vector<std::string>{path + "|" + threadPart()});
     newer.reset();
     EXPECT_TRUE(QMXRegistryInspector::keysFor(path).empty());
 }

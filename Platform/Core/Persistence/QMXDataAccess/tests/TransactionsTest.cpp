@@ -210,7 +210,8 @@ TEST_F(TransactionsTest, CompatibilityTable) {
     const std::vector<const QMXLockTransaction*> held = {&exA, &shA};
     const std::vector<const LockingTransaction*> others = {&exB, &shB};
     for (const QMXLockTransaction* h : held)
-        for (const LockingTransaction* o : others) EXPECT_TRUE(h->isCompatible(o));
+        for (const LockingTransaction* o : others)
+            EXPECT_TRUE(h->isCompatible(o));
 
     EXPECT_FALSE(shA.isCompatible(&shA2));
     EXPECT_FALSE(exA.isCompatible(&exA));
@@ -268,7 +269,9 @@ protected:
         ASSERT_GT(QMXLcreateOpaqueDataGroup(handle, "/objects"), 0) << QMXBaseDAOMessage();
         QMXLcloseOpenedObjectsForFile(handle);
         const char bytes[] = "payload";
-        ASSERT_GE(QMXLcreateCompressedOpaqueData(handle, "/objects", "item", 0, 0, sizeof bytes, bytes), 0);
+        ASSERT_GE(
+            QMXLcreateCompressedOpaqueData(handle, "/objects", "item", 0, 0, sizeof bytes, bytes),
+            0);
     }
     static std::string QMXBaseDAOMessage() {
         char* m = nullptr;
@@ -346,7 +349,8 @@ TEST_F(CreationTest, StackRevertUndoesTheCreationAndReleasesTheFile) {
     creation->name = "fresh";
     stack->push(creation);
     const char bytes[] = "new";
-    ASSERT_GE(QMXLcreateCompressedOpaqueData(handle, "/objects", "fresh", 0, 0, sizeof bytes, bytes), 0);
+    ASSERT_GE(
+        QMXLcreateCompressedOpaqueData(handle, "/objects", "fresh", 0, 0, sizeof bytes, bytes), 0);
     EXPECT_TRUE(stack->revert());
     EXPECT_EQ(storage->getHandleToStorage(), -1);
 

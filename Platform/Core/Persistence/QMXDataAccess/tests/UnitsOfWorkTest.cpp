@@ -29,7 +29,9 @@ using Outcome = TransactionStack::CommitOutcome;
 
 namespace {
 
-std::string payload(const std::string& name) { return name + ": " + std::string(700, name[0]); }
+std::string payload(const std::string& name) {
+    return name + ": " + std::string(700, name[0]);
+}
 
 // A container with the object group "g" and the object "base", committed.
 std::string makeContainer(const qt::TempDir& dir, const std::string& name = "units.qmz") {
@@ -43,20 +45,26 @@ std::string makeContainer(const qt::TempDir& dir, const std::string& name = "uni
 // The object's bytes as a fresh read-only unit sees them, or "<absent>".
 std::string stored(const std::string& file, const std::string& name) {
     Session s(file, UserContext::ReadOnly);
-    if (!s.blobs.exists("g", name)) return "<absent>";
+    if (!s.blobs.exists("g", name))
+        return "<absent>";
     SerializationTransferObject object;
     s.blobs.read("g", name, object);
     return qt::bytesOf(object);
 }
 
-[[noreturn]] void die() { qt::dieNow(); }
+[[noreturn]] void die() {
+    qt::dieNow();
+}
 
 // Runs `work` in a child that is to die() where the test wants the crash; when work returns
 // instead, the child exits with its code (a failure of the child's own).
-int killedAfter(const std::function<int()>& work) { return qt::runInChild(work, qt::ChildEnd::QuickExit); }
+int killedAfter(const std::function<int()>& work) {
+    return qt::runInChild(work, qt::ChildEnd::QuickExit);
+}
 
 void waitFor(const std::atomic<int>& flag, int value) {
-    while (flag.load() < value) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (flag.load() < value)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 struct WaitLimit {
@@ -110,7 +118,8 @@ TEST(UnitsOfWork, SecondWritingUnitOnAThreadJoinsTheOpenOne) {
         first.blobs.create("g", "a", qt::makeObject(payload("a")));
         Session second(file);
         second.blobs.create("g", "b", qt::makeObject(payload("b")));
-        if (second.stack->commit() == Outcome::Joined) die();
+        if (second.stack->commit() == Outcome::Joined)
+            die();
         return 2;
     });
     ASSERT_EQ(rc, 128 + SIGKILL);
@@ -126,8 +135,10 @@ TEST(UnitsOfWork, SecondWritingUnitOnAThreadJoinsTheOpenOne) {
             second.blobs.create("g", b, qt::makeObject(payload(b)));
             Session& early = joinedFirst ? second : first;
             Session& late = joinedFirst ? first : second;
-            if (early.stack->commit() != Outcome::Joined) return 2;
-            if (late.stack->commit() == Outcome::Durable) die();
+            if (early.stack->commit() != Outcome::Joined)
+                return 2;
+            if (late.stack->commit() == Outcome::Durable)
+                die();
             return 3;
         });
         ASSERT_EQ(rc, 128 + SIGKILL);
@@ -158,8 +169,9 @@ TEST(UnitsOfWork, WriterOfAnotherThreadGivesUpAfterTheWaitLimit) {
         readerServed = reader.blobs.exists("g", "base");
     });
     other.join();
-    EXPECT_EQ(error, "File " + file +
-                         " is being written by another unit of work in this process; gave up after 50 ms");
+    EXPECT_EQ(error,
+              "File " + file +
+                  " is being written by another unit of work in this process; gave up after 50 ms");
     EXPECT_TRUE(readerServed);
     EXPECT_EQ(holder.stack->commit(), Outcome::Durable);
     EXPECT_EQ(stored(file, "held"), payload("held"));
@@ -217,7 +229,8 @@ TEST(UnitsOfWork, CommitIsDurableWhateverOtherUnitsDo) {
         });
         reader.detach();  // both die with the process
         b.detach();
-        if (a.stack->commit() != Outcome::Durable) return 2;
+        if (a.stack->commit() != Outcome::Durable)
+            return 2;
         waitFor(step, 2);
         die();
     });
@@ -247,7 +260,8 @@ TEST(UnitsOfWork, CommitIsDurableWhileAnotherWriterWaits) {
             });
             other.detach();  // dies with the process
             waitFor(step, 1);
-            if (unit->stack->commit() != Outcome::Durable) return 2;
+            if (unit->stack->commit() != Outcome::Durable)
+                return 2;
             die();  // with the other unit's work in whatever state it reached
         });
         ASSERT_EQ(rc, 128 + SIGKILL);

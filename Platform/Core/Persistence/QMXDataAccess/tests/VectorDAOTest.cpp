@@ -133,7 +133,7 @@ TEST_F(VectorDAOTest, EachOperationNamesItsFailureAndTakesItsLockKind) {
     const double values[3] = {1, 2, 3};
     double back[3] = {};
     QMXClassComposer composer(sizeof(double));
-    composer & triad{"x", 0, ClassMemberTypes::MT_DOUBLE};
+    composer& triad{"x", 0, ClassMemberTypes::MT_DOUBLE};
     std::vector<std::vector<unsigned char>> many;
 
     struct Case {
@@ -179,7 +179,7 @@ TEST_F(VectorDAOTest, UnknownElementTypeIsReportedUnderTheLock) {
 TEST_F(VectorDAOTest, NegativeCountsAreRefusedBeforeAnythingIsPushed) {
     const double value = 1;
     QMXClassComposer composer(sizeof(double));
-    composer & triad{"x", 0, ClassMemberTypes::MT_DOUBLE};
+    composer& triad{"x", 0, ClassMemberTypes::MT_DOUBLE};
     EXPECT_THROW(dao.create("g", "v", VT_DOUBLE, -1, &value), QminvalidArgument);
     EXPECT_THROW(dao.create("g", "v", composer, -1, &value), QminvalidArgument);
     EXPECT_THROW(dao.update("g", "v", VT_DOUBLE, -1, &value), QminvalidArgument);
@@ -193,7 +193,8 @@ TEST_F(VectorDAOTest, NegativeCountsAreRefusedBeforeAnythingIsPushed) {
 template <class T>
 void roundTrip(VectorProbe& dao, tagVectorDataTypes type) {
     std::vector<T> values(257);
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<T>(i * 3 % 120);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<T>(i * 3 % 120);
     const std::string name = "v" + std::to_string(static_cast<int>(type));
     ASSERT_TRUE(dao.create("typed", name, type, static_cast<int>(values.size()), values.data()));
 
@@ -240,12 +241,10 @@ TEST_F(VectorDAOTest, TypesWithoutACodeReportMinusOneAndInt8ReportsNineteen) {
     const int file = dao.getHandleToStorage();
     ASSERT_GE(QMXLcreatePathToGroup(file, "/codes"), 0);
     const std::vector<std::int8_t> small = {-1, 2, -3};
-    ASSERT_GE(QMXLcreateTypedDataset(file, "/codes", "i8", 0, 100000, 1, QMXL_INT8, 3,
-                                     small.data()),
-              0);
+    ASSERT_GE(
+        QMXLcreateTypedDataset(file, "/codes", "i8", 0, 100000, 1, QMXL_INT8, 3, small.data()), 0);
     const long double wide[2] = {1.0L, 2.0L};
-    ASSERT_GE(QMXLcreateTypedDataset(file, "/codes", "ld", 0, 100000, 1, QMXL_LONG_DOUBLE, 2,
-                                     wide),
+    ASSERT_GE(QMXLcreateTypedDataset(file, "/codes", "ld", 0, 100000, 1, QMXL_LONG_DOUBLE, 2, wide),
               0);
     const VectorInfo i8 = dao.getInfo("codes", "i8");
     EXPECT_EQ(i8.rows, 3);
@@ -266,7 +265,8 @@ TEST_F(VectorDAOTest, UpdateReplacesCountAndContents) {
     EXPECT_EQ(back, shorter);
 
     std::vector<std::int64_t> longer(1000);
-    for (std::size_t i = 0; i < longer.size(); ++i) longer[i] = static_cast<std::int64_t>(i);
+    for (std::size_t i = 0; i < longer.size(); ++i)
+        longer[i] = static_cast<std::int64_t>(i);
     ASSERT_TRUE(dao.update("u", "v", VT_INT64, 1000, longer.data()));
     back.assign(1000, 0);
     ASSERT_TRUE(dao.read("u", "v", VT_INT64, back.data()));
@@ -313,7 +313,7 @@ static_assert(sizeof(Record) > sizeof(std::int32_t) + 3 * sizeof(double) + 1 + 2
 
 QMXClassComposer recordComposer() {
     QMXClassComposer composer(sizeof(Record));
-    composer & triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32} &
+    composer& triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32} &
         quartet{"position", offsetof(Record, position), ClassMemberTypes::MT_DOUBLE, 3} &
         triad{"flag", offsetof(Record, flag), ClassMemberTypes::MT_UINT8} &
         quartet{"codes", offsetof(Record, codes), ClassMemberTypes::MT_UINT16, 2};
@@ -548,7 +548,9 @@ TEST_F(VectorDAOTest, ReadManyRefusesAShapeThatDisagreesWithTheData) {
         FAIL() << "a damaged shape was read";
     } catch (const DataAccessViolationException& e) {
         // Found by the shape query already, which names the object.
-        EXPECT_STREQ(e.what(), "shape 3 x 1 does not match the 10 stored elements of '/m/damaged' (the item is damaged)");
+        EXPECT_STREQ(e.what(),
+                     "shape 3 x 1 does not match the 10 stored elements of '/m/damaged' (the item "
+                     "is damaged)");
     }
     ASSERT_EQ(result.size(), 2u);
     EXPECT_EQ(result[0].size(), 10u);  // read before the damaged one

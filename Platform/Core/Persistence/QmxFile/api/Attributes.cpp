@@ -18,7 +18,8 @@ std::string pathOf(hid_t object) {
     ErrorKeeper keeper;
     keeper.capture();
     const ssize_t size = H5Iget_name(object, nullptr, 0);
-    if (size <= 0) return "?";
+    if (size <= 0)
+        return "?";
     std::string path(static_cast<size_t>(size) + 1, '\0');
     H5Iget_name(object, path.data(), path.size());
     path.resize(static_cast<size_t>(size));
@@ -29,13 +30,16 @@ std::string pathOf(hid_t object) {
 // damage to one attribute must neither read as another value nor be sealed by a write.
 Entry* owner(Call& call, int object, const char* name) {
     Entry* e = call.attributeOwner(object);
-    if (!e || !call.text(name, "attribute name")) return nullptr;
-    if (e->attributesVerified) return e;
+    if (!e || !call.text(name, "attribute name"))
+        return nullptr;
+    if (e->attributesVerified)
+        return e;
     // The root's header was read by the file's open; every other handle's object was checked
     // when it was opened.
     if (!checkOpenObject(e->id.get()) || verifyAttributes(e->id.get()) < 0) {
         std::string what = "the attributes of " + quoted(pathOf(e->id.get()));
-        if (e->info) what += " in file " + quoted(e->info->name);
+        if (e->info)
+            what += " in file " + quoted(e->info->name);
         call.failHdf5("cannot use " + what);
         return nullptr;
     }
@@ -45,12 +49,14 @@ Entry* owner(Call& call, int object, const char* name) {
 
 std::string on(const Entry& e, const char* name) {
     std::string text = "attribute " + quoted(name);
-    if (e.info) text += " in file " + quoted(e.info->name);
+    if (e.info)
+        text += " in file " + quoted(e.info->name);
     return text;
 }
 
 bool canWrite(Call& call, const Entry& e, const char* name) {
-    if (!e.info || !e.info->readOnly) return true;
+    if (!e.info || !e.info->readOnly)
+        return true;
     call.fail("cannot write " + on(e, name) + ": the file is open read-only");
     return false;
 }
@@ -58,8 +64,10 @@ bool canWrite(Call& call, const Entry& e, const char* name) {
 // 1 present, 0 missing (message recorded), negative on failure.
 int present(Call& call, const Entry& e, const char* name) {
     const htri_t exists = attributeExists(e.id.get(), name);
-    if (exists < 0) return call.failHdf5("cannot look for " + on(e, name));
-    if (exists == 0) call.fail(on(e, name) + " does not exist");
+    if (exists < 0)
+        return call.failHdf5("cannot look for " + on(e, name));
+    if (exists == 0)
+        call.fail(on(e, name) + " does not exist");
     return exists > 0 ? 1 : 0;
 }
 
@@ -67,21 +75,27 @@ int create(const char* function, int object, const char* name, hid_t fileType, h
            const void* value) {
     Call call(function);
     Entry* e = owner(call, object, name);
-    if (!e || !call.out(value, "value") || !canWrite(call, *e, name)) return -1;
+    if (!e || !call.out(value, "value") || !canWrite(call, *e, name))
+        return -1;
     const htri_t exists = attributeExists(e->id.get(), name);
-    if (exists < 0) return call.failHdf5("cannot look for " + on(*e, name));
-    if (exists > 0) return call.fail(on(*e, name) + " exists already");
+    if (exists < 0)
+        return call.failHdf5("cannot look for " + on(*e, name));
+    if (exists > 0)
+        return call.fail(on(*e, name) + " exists already");
     if (createScalarAttribute(e->id.get(), name, fileType, memoryType, value) < 0)
         return call.failHdf5("cannot create " + on(*e, name));
     return 1;
 }
 
-int update(const char* function, int object, const char* name, hid_t memoryType, const void* value) {
+int update(const char* function, int object, const char* name, hid_t memoryType,
+           const void* value) {
     Call call(function);
     Entry* e = owner(call, object, name);
-    if (!e || !call.out(value, "value") || !canWrite(call, *e, name)) return -1;
+    if (!e || !call.out(value, "value") || !canWrite(call, *e, name))
+        return -1;
     const int exists = present(call, *e, name);
-    if (exists <= 0) return -1;
+    if (exists <= 0)
+        return -1;
     if (writeScalarAttribute(e->id.get(), name, memoryType, value) < 0)
         return call.failHdf5("cannot update " + on(*e, name) + " (is it a single number?)");
     return 1;
@@ -90,12 +104,16 @@ int update(const char* function, int object, const char* name, hid_t memoryType,
 int read(const char* function, int object, const char* name, hid_t memoryType, void* value) {
     Call call(function);
     Entry* e = owner(call, object, name);
-    if (!e || !call.out(value, "value")) return -1;
+    if (!e || !call.out(value, "value"))
+        return -1;
     const int exists = present(call, *e, name);
-    if (exists <= 0) return -1;
+    if (exists <= 0)
+        return -1;
     const herr_t status = readScalarAttribute(e->id.get(), name, memoryType, value);
-    if (status == -2) return call.fail(on(*e, name) + " is not a single number");
-    if (status < 0) return call.failHdf5("cannot read " + on(*e, name));
+    if (status == -2)
+        return call.fail(on(*e, name) + " is not a single number");
+    if (status < 0)
+        return call.failHdf5("cannot read " + on(*e, name));
     return 1;
 }
 
@@ -104,7 +122,8 @@ int read(const char* function, int object, const char* name, hid_t memoryType, v
 extern "C" int QMXLhasAttribute(int object, const char* name) {
     Call call("QMXLhasAttribute");
     Entry* e = owner(call, object, name);
-    if (!e) return -1;
+    if (!e)
+        return -1;
     const htri_t exists = attributeExists(e->id.get(), name);
     return exists < 0 ? call.failHdf5("cannot look for " + on(*e, name)) : exists > 0 ? 1 : 0;
 }
@@ -120,7 +139,8 @@ extern "C" int QMXLupdateAttribute(int object, const char* name, const int* valu
 extern "C" int QMXLsetAttribute(int object, const char* name, const int* value) {
     Call call("QMXLsetAttribute");
     Entry* e = owner(call, object, name);
-    if (!e || !call.out(value, "value") || !canWrite(call, *e, name)) return -1;
+    if (!e || !call.out(value, "value") || !canWrite(call, *e, name))
+        return -1;
     if (setScalarAttribute(e->id.get(), name, H5T_STD_I32LE, H5T_NATIVE_INT, value) < 0)
         return call.failHdf5("cannot set " + on(*e, name));
     return 1;
@@ -130,11 +150,14 @@ extern "C" int QMXLreadAttribute(int object, const char* name, int* value) {
     return read("QMXLreadAttribute", object, name, H5T_NATIVE_INT, value);
 }
 
-extern "C" int QMXLcreateUInt64Attribute(int object, const char* name, const unsigned long long* value) {
-    return create("QMXLcreateUInt64Attribute", object, name, H5T_STD_U64LE, H5T_NATIVE_ULLONG, value);
+extern "C" int QMXLcreateUInt64Attribute(int object, const char* name,
+                                         const unsigned long long* value) {
+    return create("QMXLcreateUInt64Attribute", object, name, H5T_STD_U64LE, H5T_NATIVE_ULLONG,
+                  value);
 }
 
-extern "C" int QMXLupdateUInt64Attribute(int object, const char* name, const unsigned long long* value) {
+extern "C" int QMXLupdateUInt64Attribute(int object, const char* name,
+                                         const unsigned long long* value) {
     return update("QMXLupdateUInt64Attribute", object, name, H5T_NATIVE_ULLONG, value);
 }
 
@@ -145,24 +168,31 @@ extern "C" int QMXLreadUInt64Attribute(int object, const char* name, unsigned lo
 extern "C" int QMXLsetStringAttribute(int object, const char* name, const char* value) {
     Call call("QMXLsetStringAttribute");
     Entry* e = owner(call, object, name);
-    if (!e || !call.text(value, "attribute text", true) || !canWrite(call, *e, name)) return -1;
-    if (setStringAttribute(e->id.get(), name, value) < 0) return call.failHdf5("cannot set " + on(*e, name));
+    if (!e || !call.text(value, "attribute text", true) || !canWrite(call, *e, name))
+        return -1;
+    if (setStringAttribute(e->id.get(), name, value) < 0)
+        return call.failHdf5("cannot set " + on(*e, name));
     return 1;
 }
 
 extern "C" int QMXLgetStringAttribute(int object, const char* name, char** value) {
     Call call("QMXLgetStringAttribute");
-    if (!call.out(value, "text")) return -1;
+    if (!call.out(value, "text"))
+        return -1;
     *value = nullptr;
     Entry* e = owner(call, object, name);
-    if (!e) return -1;
+    if (!e)
+        return -1;
     const int exists = present(call, *e, name);
-    if (exists <= 0) return -1;
+    if (exists <= 0)
+        return -1;
     const auto text = readStringAttribute(e->id.get(), name);
-    if (!text) return call.failHdf5("cannot read " + on(*e, name) + " as text");
+    if (!text)
+        return call.failHdf5("cannot read " + on(*e, name) + " as text");
     // Plain malloc: the caller frees it with free().
     char* copy = static_cast<char*>(std::malloc(text->size() + 1));
-    if (!copy) return call.fail("out of memory");
+    if (!copy)
+        return call.fail("out of memory");
     std::memcpy(copy, text->data(), text->size());
     copy[text->size()] = '\0';
     *value = copy;

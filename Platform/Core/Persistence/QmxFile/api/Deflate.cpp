@@ -21,7 +21,8 @@ using namespace Quellmar::qmxfile;
 namespace {
 
 bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }
@@ -31,7 +32,8 @@ class TemporaryFile {
 public:
     explicit TemporaryFile(std::string name) : m_name(std::move(name)) {}
     ~TemporaryFile() {
-        if (!m_kept) ::unlink(m_name.c_str());
+        if (!m_kept)
+            ::unlink(m_name.c_str());
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -62,11 +64,13 @@ herr_t copyLink(hid_t from, const char* name, const H5L_info_t* info, void* data
                 const char* file = nullptr;
                 const char* path = nullptr;
                 if (H5Lunpack_elink_val(value.data(), value.size(), nullptr, &file, &path) >= 0)
-                    status = H5Lcreate_external(file, path, copy->to, name, H5P_DEFAULT, H5P_DEFAULT);
+                    status =
+                        H5Lcreate_external(file, path, copy->to, name, H5P_DEFAULT, H5P_DEFAULT);
             }
         }
     }
-    if (status < 0) copy->failed = true;
+    if (status < 0)
+        copy->failed = true;
     return status < 0 ? -1 : 0;
 }
 
@@ -74,55 +78,71 @@ herr_t copyLink(hid_t from, const char* name, const H5L_info_t* info, void* data
 
 extern "C" int QMXLdeflate(const char* name, int percent) {
     Call call("QMXLdeflate");
-    if (!call.text(name, "file name")) return -1;
-    if (percent < 1 || percent > 100) return call.fail("percentage " + std::to_string(percent) + " is not in 1..100");
+    if (!call.text(name, "file name"))
+        return -1;
+    if (percent < 1 || percent > 100)
+        return call.fail("percentage " + std::to_string(percent) + " is not in 1..100");
     const std::string original = name;
     // The copy replaces the file itself: renamed over a symbolic link it would replace the
     // link and leave the file the link leads to as it was. Unresolvable: the stat below says why.
     std::string file = Quellmar::FileUtilities::canonicalPath(Quellmar::FileName(original));
-    if (file.empty()) file = original;
+    if (file.empty())
+        file = original;
     HandleTable& table = HandleTable::instance();
     for (int handle : table.fileHandles())
         if (sameFile(table.find(handle)->info->name, file))
-            return call.fail("file " + quoted(original) + " is open (handle " + std::to_string(handle) +
-                             "); only closed files are compacted");
+            return call.fail("file " + quoted(original) + " is open (handle " +
+                             std::to_string(handle) + "); only closed files are compacted");
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) return call.fail("cannot compact " + quoted(original) + ": " + std::strerror(errno));
+    if (::stat(file.c_str(), &st) != 0)
+        return call.fail("cannot compact " + quoted(original) + ": " + std::strerror(errno));
 
     // The copy goes next to the original, so the final rename stays on one file system.
     std::string pattern = file + ".deflate-XXXXXX";
     const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) return call.fail("cannot make a temporary file beside " + quoted(original) + ": " + std::strerror(errno));
+    if (fd < 0)
+        return call.fail("cannot make a temporary file beside " + quoted(original) + ": " +
+                         std::strerror(errno));
     ::close(fd);
     TemporaryFile copy(pattern);
 
     {
         Hid source = openFileId(file, false);
-        if (!source) return call.failHdf5("cannot open " + quoted(original) + " for compaction");
+        if (!source)
+            return call.failHdf5("cannot open " + quoted(original) + " for compaction");
         Hid target = createFileId(copy.name());
-        if (!target) return call.failHdf5("cannot create the compacted copy " + quoted(copy.name()));
+        if (!target)
+            return call.failHdf5("cannot create the compacted copy " + quoted(copy.name()));
         Hid sourceRoot(H5Gopen2(source.get(), "/", H5P_DEFAULT));
         Hid targetRoot(H5Gopen2(target.get(), "/", H5P_DEFAULT));
-        if (!sourceRoot || !targetRoot) return call.failHdf5("cannot open the root groups for compaction");
-        if (!checkTree(sourceRoot.get())) return call.failHdf5("cannot compact " + quoted(original));
+        if (!sourceRoot || !targetRoot)
+            return call.failHdf5("cannot open the root groups for compaction");
+        if (!checkTree(sourceRoot.get()))
+            return call.failHdf5("cannot compact " + quoted(original));
         if (copyAttributes(sourceRoot.get(), targetRoot.get()) < 0)
             return call.failHdf5("cannot copy the root attributes of " + quoted(original));
         Copy state{targetRoot.get()};
-        if (H5Literate(sourceRoot.get(), H5_INDEX_NAME, H5_ITER_INC, nullptr, copyLink, &state) < 0 || state.failed)
+        if (H5Literate(sourceRoot.get(), H5_INDEX_NAME, H5_ITER_INC, nullptr, copyLink, &state) <
+                0 ||
+            state.failed)
             return call.failHdf5("cannot copy the objects of " + quoted(original));
         targetRoot.close();
         sourceRoot.close();
-        if (target.close() < 0) return call.failHdf5("cannot write the compacted copy " + quoted(copy.name()));
+        if (target.close() < 0)
+            return call.failHdf5("cannot write the compacted copy " + quoted(copy.name()));
     }
 
     struct stat compacted {};
     if (::stat(copy.name().c_str(), &compacted) != 0)
         return call.fail("the compacted copy of " + quoted(original) + " vanished");
     // Not worth it: the original stays.
-    if (static_cast<long double>(compacted.st_size) > static_cast<long double>(st.st_size) * percent / 100.0L) return 0;
+    if (static_cast<long double>(compacted.st_size) >
+        static_cast<long double>(st.st_size) * percent / 100.0L)
+        return 0;
     ::chmod(copy.name().c_str(), st.st_mode & 07777);
     if (std::rename(copy.name().c_str(), file.c_str()) != 0)
-        return call.fail("cannot replace " + quoted(original) + " by its compacted copy: " + std::strerror(errno));
+        return call.fail("cannot replace " + quoted(original) +
+                         " by its compacted copy: " + std::strerror(errno));
     copy.keep();
     return 1;
 }

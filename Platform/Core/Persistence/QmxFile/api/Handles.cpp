@@ -5,8 +5,10 @@ using namespace Quellmar::qmxfile;
 
 extern "C" int QMXLcloseObject(int handle) {
     Call call("QMXLcloseObject");
-    if (call.exiting()) return 1;
-    if (!call.entry(handle)) return -1;
+    if (call.exiting())
+        return 1;
+    if (!call.entry(handle))
+        return -1;
     if (HandleTable::instance().drop(handle) < 0)
         return call.failHdf5("closing handle " + std::to_string(handle) + " failed");
     return 1;
@@ -17,20 +19,23 @@ extern "C" int QMXLcopyHandle(int handle) {
     // handle for every creation it may have to undo, between one creation and the next).
     Call call("QMXLcopyHandle", true, true);
     Entry* e = call.entry(handle);
-    if (!e) return -1;
+    if (!e)
+        return -1;
     ++e->refs;
     return handle;
 }
 
 extern "C" int QMXLisValid(int handle) {
     Call call("QMXLisValid");
-    if (call.exiting()) return 0;
+    if (call.exiting())
+        return 0;
     return HandleTable::instance().find(handle) ? 1 : 0;
 }
 
 extern "C" int QMXLisValidGroup(int handle) {
     Call call("QMXLisValidGroup");
-    if (call.exiting()) return 0;
+    if (call.exiting())
+        return 0;
     // A file handle stands for its root group.
     const Entry* e = HandleTable::instance().find(handle);
     return e && (e->kind == Kind::Group || e->kind == Kind::File) ? 1 : 0;

@@ -21,21 +21,29 @@ struct Member {
 
 int kindOf(hid_t group, const char* name) {
     H5O_info_t info;
-    if (H5Oget_info_by_name2(group, name, &info, H5O_INFO_BASIC, H5P_DEFAULT) < 0) return QMXL_KIND_UNKNOWN;
+    if (H5Oget_info_by_name2(group, name, &info, H5O_INFO_BASIC, H5P_DEFAULT) < 0)
+        return QMXL_KIND_UNKNOWN;
     if (info.type == H5O_TYPE_GROUP) {
         Hid member(H5Gopen2(group, name, H5P_DEFAULT));
         return member && isObjectGroup(member.get()) > 0 ? QMXL_KIND_OBJECT_GROUP : QMXL_KIND_GROUP;
     }
-    if (info.type != H5O_TYPE_DATASET) return QMXL_KIND_UNKNOWN;
+    if (info.type != H5O_TYPE_DATASET)
+        return QMXL_KIND_UNKNOWN;
     Hid dataset(H5Dopen2(group, name, H5P_DEFAULT));
     Hid type(dataset ? H5Dget_type(dataset.get()) : H5I_INVALID_HID);
-    if (!type) return QMXL_KIND_UNKNOWN;
+    if (!type)
+        return QMXL_KIND_UNKNOWN;
     switch (kindOfType(type.get())) {
-    case ItemKind::Opaque: return QMXL_KIND_OPAQUE;
-    case ItemKind::String: return QMXL_KIND_STRING;
-    case ItemKind::Typed: return QMXL_KIND_TYPED;
-    case ItemKind::Compound: return QMXL_KIND_COMPOUND;
-    default: return QMXL_KIND_UNKNOWN;
+        case ItemKind::Opaque:
+            return QMXL_KIND_OPAQUE;
+        case ItemKind::String:
+            return QMXL_KIND_STRING;
+        case ItemKind::Typed:
+            return QMXL_KIND_TYPED;
+        case ItemKind::Compound:
+            return QMXL_KIND_COMPOUND;
+        default:
+            return QMXL_KIND_UNKNOWN;
     }
 }
 
@@ -61,7 +69,8 @@ Hid openObject(Call& call, const Entry& loc, const Path& path) {
         return Hid();
     }
     Hid object(H5Oopen(loc.id.get(), path.text().c_str(), H5P_DEFAULT));
-    if (!object) call.failHdf5("cannot open " + where(loc, path));
+    if (!object)
+        call.failHdf5("cannot open " + where(loc, path));
     return object;
 }
 
@@ -69,16 +78,20 @@ Hid openObject(Call& call, const Entry& loc, const Path& path) {
 
 extern "C" int QMXLlistGroup(int loc, const char* path, int* count, char*** names, int** kinds) {
     Call call("QMXLlistGroup");
-    if (!call.out(count, "count") || !call.out(names, "names") || !call.out(kinds, "kinds")) return -1;
+    if (!call.out(count, "count") || !call.out(names, "names") || !call.out(kinds, "kinds"))
+        return -1;
     *count = 0;
     *names = nullptr;
     *kinds = nullptr;
     Entry* e = call.location(loc);
-    if (!e || !call.text(path, "group path")) return -1;
+    if (!e || !call.text(path, "group path"))
+        return -1;
     const Path p = parsePath(path);
-    if (findObject(e->id.get(), p) != Found::Group) return call.fail(where(*e, p) + " is not an existing group");
+    if (findObject(e->id.get(), p) != Found::Group)
+        return call.fail(where(*e, p) + " is not an existing group");
     Hid group(H5Gopen2(e->id.get(), p.text().c_str(), H5P_DEFAULT));
-    if (!group) return call.failHdf5("cannot open group " + where(*e, p));
+    if (!group)
+        return call.failHdf5("cannot open group " + where(*e, p));
     std::vector<Member> members;
     if (H5Literate(group.get(), H5_INDEX_NAME, H5_ITER_INC, nullptr, collectLink, &members) < 0)
         return call.failHdf5("cannot list group " + where(*e, p));
@@ -96,12 +109,14 @@ extern "C" int QMXLlistGroup(int loc, const char* path, int* count, char*** name
     char** list = allocateStrings(texts);
     int* codes = static_cast<int*>(allocateArray(members.size() * sizeof(int)));
     if (!list || !codes) {
-        if (list) QMXLreleaseStrings(static_cast<int>(texts.size()), list);
+        if (list)
+            QMXLreleaseStrings(static_cast<int>(texts.size()), list);
         releaseTracked(list);
         releaseTracked(codes);
         return call.fail("out of memory");
     }
-    for (size_t i = 0; i < members.size(); ++i) codes[i] = members[i].kind;
+    for (size_t i = 0; i < members.size(); ++i)
+        codes[i] = members[i].kind;
     *count = static_cast<int>(members.size());
     *names = list;
     *kinds = codes;
@@ -110,20 +125,25 @@ extern "C" int QMXLlistGroup(int loc, const char* path, int* count, char*** name
 
 extern "C" int QMXLlistAttributes(int loc, const char* path, int* count, char*** names) {
     Call call("QMXLlistAttributes");
-    if (!call.out(count, "count") || !call.out(names, "names")) return -1;
+    if (!call.out(count, "count") || !call.out(names, "names"))
+        return -1;
     *count = 0;
     *names = nullptr;
     Entry* e = call.attributeOwner(loc);
-    if (!e || !call.text(path, "object path")) return -1;
+    if (!e || !call.text(path, "object path"))
+        return -1;
     const Path p = parsePath(path);
     Hid object = openObject(call, *e, p);
-    if (!object) return -1;
+    if (!object)
+        return -1;
     std::vector<std::string> attributes;
     hsize_t index = 0;
-    if (H5Aiterate2(object.get(), H5_INDEX_NAME, H5_ITER_INC, &index, collectAttribute, &attributes) < 0)
+    if (H5Aiterate2(object.get(), H5_INDEX_NAME, H5_ITER_INC, &index, collectAttribute,
+                    &attributes) < 0)
         return call.failHdf5("cannot list the attributes of " + where(*e, p));
     char** list = allocateStrings(attributes);
-    if (!list) return call.fail("out of memory");
+    if (!list)
+        return call.fail("out of memory");
     *count = static_cast<int>(attributes.size());
     *names = list;
     return 1;
@@ -132,10 +152,12 @@ extern "C" int QMXLlistAttributes(int loc, const char* path, int* count, char***
 extern "C" int QMXLverifyObject(int loc, const char* path) {
     Call call("QMXLverifyObject");
     Entry* e = call.location(loc);
-    if (!e || !call.text(path, "object path")) return -1;
+    if (!e || !call.text(path, "object path"))
+        return -1;
     const Path p = parsePath(path);
     Hid object = openObject(call, *e, p);
-    if (!object) return -1;
+    if (!object)
+        return -1;
     // All fields: the header's messages, times, attribute count and a group's storage (its
     // name index and heap), where damage shows that a name lookup alone never touches.
     H5O_info_t info;
@@ -154,17 +176,21 @@ extern "C" int QMXLverifyObject(int loc, const char* path) {
 extern "C" int QMXLsealObject(int loc, const char* path) {
     Call call("QMXLsealObject");
     Entry* e = call.location(loc);
-    if (!e || !call.text(path, "object path") || !writable(call, *e, path)) return -1;
+    if (!e || !call.text(path, "object path") || !writable(call, *e, path))
+        return -1;
     const Path p = parsePath(path);
     Hid object = openObject(call, *e, p);
-    if (!object) return -1;
+    if (!object)
+        return -1;
     int added = 0;
     if (H5Iget_type(object.get()) == H5I_DATASET) {
         const int item = sealItem(object.get());
-        if (item < 0) return call.failHdf5(where(*e, p) + " cannot be given a checksum");
+        if (item < 0)
+            return call.failHdf5(where(*e, p) + " cannot be given a checksum");
         added += item;
     }
     const int attributes = sealAttributes(object.get());
-    if (attributes < 0) return call.failHdf5("the attributes of " + where(*e, p) + " cannot be given a checksum");
+    if (attributes < 0)
+        return call.failHdf5("the attributes of " + where(*e, p) + " cannot be given a checksum");
     return added + attributes;
 }

@@ -9,9 +9,9 @@
 
 namespace {
 
+using Quellmar::crc32c::Extend;
 using Quellmar::crc32c::ExtendHardware;
 using Quellmar::crc32c::ExtendPortable;
-using Quellmar::crc32c::Extend;
 
 template <typename F>
 double gigabytesPerSecond(F f, const std::vector<unsigned char>& data, std::size_t block) {
@@ -29,7 +29,8 @@ double gigabytesPerSecond(F f, const std::vector<unsigned char>& data, std::size
             now = Clock::now();
         } while (now - start < std::chrono::milliseconds(100));
         const double seconds = std::chrono::duration<double>(now - start).count();
-        if (bytes / seconds / 1e9 > best) best = bytes / seconds / 1e9;
+        if (bytes / seconds / 1e9 > best)
+            best = bytes / seconds / 1e9;
     }
     return best;
 }
@@ -39,7 +40,8 @@ double gigabytesPerSecond(F f, const std::vector<unsigned char>& data, std::size
 int main() {
     std::vector<unsigned char> data(1 << 20);
     std::mt19937 random(1);
-    for (auto& b : data) b = static_cast<unsigned char>(random());
+    for (auto& b : data)
+        b = static_cast<unsigned char>(random());
     std::printf("hardware available: %s\n", Quellmar::crc32c::HardwareAvailable() ? "yes" : "no");
     std::printf("%10s %14s %14s %14s %10s\n", "block", "slicing GB/s", "sse4.2 GB/s", "Extend GB/s",
                 "sse/slice");

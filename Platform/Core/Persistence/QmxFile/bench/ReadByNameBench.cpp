@@ -42,27 +42,34 @@ int main(int argc, char** argv) {
     QMXLregister();
     std::vector<char> buffer(100, 'x');
     int file = QMXLcreateFile(path.c_str());
-    if (file <= 0) return 1;
+    if (file <= 0)
+        return 1;
     for (int i = 0; i < count; ++i)
-        if (QMXLcreateCompressedOpaqueData(file, "/w", ("blob" + std::to_string(i)).c_str(), 0, 0, 100, buffer.data()) != 1)
+        if (QMXLcreateCompressedOpaqueData(file, "/w", ("blob" + std::to_string(i)).c_str(), 0, 0,
+                                           100, buffer.data()) != 1)
             return 1;
     QMXLcloseAllFileHandlesForFile(file);
     for (const bool writable : {false, true}) {
         double first = 0, again = 0;
         for (int r = 0; r < rounds; ++r) {
             file = writable ? QMXLopenFile(path.c_str()) : QMXLopenFileReadOnly(path.c_str());
-            if (file <= 0) return 1;
+            if (file <= 0)
+                return 1;
             double start = cpuSeconds();
-            if (!readAll(file, count, buffer)) return 1;
+            if (!readAll(file, count, buffer))
+                return 1;
             first += cpuSeconds() - start;
             start = cpuSeconds();
-            if (!readAll(file, count, buffer)) return 1;
+            if (!readAll(file, count, buffer))
+                return 1;
             again += cpuSeconds() - start;
             QMXLcloseAllFileHandlesForFile(file);
         }
-        std::printf("%s session: first pass %.2f us/read, second pass %.2f us/read (CPU, %d reads x %d rounds)\n",
-                    writable ? "read-write" : "read-only", first / rounds / count * 1e6,
-                    again / rounds / count * 1e6, count, rounds);
+        std::printf(
+            "%s session: first pass %.2f us/read, second pass %.2f us/read (CPU, %d reads x %d "
+            "rounds)\n",
+            writable ? "read-write" : "read-only", first / rounds / count * 1e6,
+            again / rounds / count * 1e6, count, rounds);
     }
     return 0;
 }

@@ -12,8 +12,10 @@ namespace Quellmar::qmxfile {
 Call::Call(const char* function, bool keepsItem, bool keepsGroup)
     : m_lock(libraryMutex()), m_function(function) {
     ensureInitialised();
-    if (!keepsItem) releaseKeptItem();
-    if (!keepsGroup) releaseKeptGroup();
+    if (!keepsItem)
+        releaseKeptItem();
+    if (!keepsGroup)
+        releaseKeptGroup();
     // HDF5 keeps the error printing switch per thread.
     thread_local bool quiet = false;
     if (!quiet && !isExiting()) {
@@ -22,7 +24,9 @@ Call::Call(const char* function, bool keepsItem, bool keepsGroup)
     }
 }
 
-bool Call::exiting() const { return isExiting(); }
+bool Call::exiting() const {
+    return isExiting();
+}
 
 int Call::fail(const std::string& why) {
     LastError& error = lastError();
@@ -55,7 +59,8 @@ int Call::failHdf5(const std::string& why) {
     LastError& error = lastError();
     error.present = true;
     error.message = std::string(m_function) + ": " + why;
-    if (!reason.empty()) error.message += " (" + reason + ")";
+    if (!reason.empty())
+        error.message += " (" + reason + ")";
     error.stack.assign(1, error.message);
     error.stack.insert(error.stack.end(), stack.begin(), stack.end());
     error.kind = QMXL_FAILED_OTHER;
@@ -68,7 +73,8 @@ Entry* Call::entry(int handle) {
         return nullptr;
     }
     Entry* e = HandleTable::instance().find(handle);
-    if (!e) fail("handle " + std::to_string(handle) + " is unknown or closed");
+    if (!e)
+        fail("handle " + std::to_string(handle) + " is unknown or closed");
     return e;
 }
 
@@ -103,16 +109,20 @@ bool Call::text(const char* value, const char* what, bool allowEmpty) {
 }
 
 bool Call::out(const void* pointer, const char* what) {
-    if (pointer) return true;
+    if (pointer)
+        return true;
     fail(std::string("no place for the ") + what + " given (null pointer)");
     return false;
 }
 
-std::string quoted(const std::string& text) { return "'" + text + "'"; }
+std::string quoted(const std::string& text) {
+    return "'" + text + "'";
+}
 
 std::string describe(const Entry& location, const std::string& path) {
     std::string text = quoted(path);
-    if (location.info) text += " in file " + quoted(location.info->name);
+    if (location.info)
+        text += " in file " + quoted(location.info->name);
     return text;
 }
 

@@ -55,7 +55,6 @@ private:
 std::string describe(const Entry& location, const std::string& path);
 std::string quoted(const std::string& text);
 
-
 }  // namespace Quellmar::qmxfile
 
 #endif

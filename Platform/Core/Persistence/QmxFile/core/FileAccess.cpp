@@ -8,7 +8,8 @@ namespace Quellmar::qmxfile {
 
 Hid makeFileAccessProperties(const std::string& /*name*/, bool /*writable*/) {
     Hid fapl(H5Pcreate(H5P_FILE_ACCESS));
-    if (!fapl) return fapl;
+    if (!fapl)
+        return fapl;
     // The default (oldest possible) object formats: the newest ones were measured to crash
     // readers of damaged files far more often. File locking stays on: without it a second
     // writer's committed data was seen to vanish.
@@ -32,7 +33,8 @@ hid_t sharedAccessProperties(const std::string& name, bool writable) {
     static hid_t s_lists[2] = {H5I_INVALID_HID, H5I_INVALID_HID};
     std::lock_guard<std::mutex> guard(s_lock);
     hid_t& id = s_lists[journalEnabled() ? 1 : 0];
-    if (id < 0 || H5Iis_valid(id) <= 0) id = makeFileAccessProperties(name, writable).release();
+    if (id < 0 || H5Iis_valid(id) <= 0)
+        id = makeFileAccessProperties(name, writable).release();
     return id;
 }
 
@@ -41,18 +43,22 @@ hid_t sharedAccessProperties(const std::string& name, bool writable) {
 Hid openFileId(const std::string& name, bool writable) {
     ErrorKeeper keeper;
     const hid_t fapl = sharedAccessProperties(name, writable);
-    if (fapl < 0) return Hid();
+    if (fapl < 0)
+        return Hid();
     Hid file(H5Fopen(name.c_str(), writable ? H5F_ACC_RDWR : H5F_ACC_RDONLY, fapl));
-    if (!file) keeper.capture();
+    if (!file)
+        keeper.capture();
     return file;
 }
 
 Hid createFileId(const std::string& name) {
     ErrorKeeper keeper;
     const hid_t fapl = sharedAccessProperties(name, true);
-    if (fapl < 0) return Hid();
+    if (fapl < 0)
+        return Hid();
     Hid file(H5Fcreate(name.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl));
-    if (!file) keeper.capture();
+    if (!file)
+        keeper.capture();
     return file;
 }
 

@@ -24,7 +24,8 @@ int formatVersionFor(const std::string& fileName) {
     // The latest assignment wins, so a host can override an earlier one.
     const auto& list = assignments();
     for (auto it = list.rbegin(); it != list.rend(); ++it)
-        if (it->predicate(fileName.c_str())) return it->version;
+        if (it->predicate(fileName.c_str()))
+            return it->version;
     return kFormatVersion;
 }
 
@@ -37,7 +38,9 @@ namespace {
 Checksums readChecksumsMarker(hid_t file) {
     // Opened straight away; only a failure asks whether it is there at all.
     Hid attribute(H5Aopen(file, kChecksumsMarkerAttribute, H5P_DEFAULT));
-    if (!attribute) return H5Aexists(file, kChecksumsMarkerAttribute) == 0 ? Checksums::Optional : Checksums::Named;
+    if (!attribute)
+        return H5Aexists(file, kChecksumsMarkerAttribute) == 0 ? Checksums::Optional
+                                                               : Checksums::Named;
     // One value, read in the type it is written in (no conversion path to set up); a damaged
     // extent must not make HDF5 write past it.
     Hid space(H5Aget_space(attribute.get()));
@@ -57,7 +60,8 @@ Checksums checksumsOf(hid_t object) {
     thread_local hid_t lastFile = H5I_INVALID_HID;
     thread_local Checksums lastAnswer = Checksums::Named;
     const hid_t file = H5Iget_file_id(object);
-    if (file < 0) return Checksums::Named;
+    if (file < 0)
+        return Checksums::Named;
     Checksums answer = lastAnswer;
     if (file != lastFile) {
         // Looking leaves HDF5's error stack as the caller had it.

@@ -44,7 +44,9 @@ inline constexpr int kNamedChecksumsMarker = 2;
 // Remembered per open file, so intact files pay no lookup per item.
 Checksums checksumsOf(hid_t object);
 // Whether the file carries any marker, i.e. an item without a checksum is damaged.
-inline bool checksumsRequired(hid_t object) { return checksumsOf(object) != Checksums::Optional; }
+inline bool checksumsRequired(hid_t object) {
+    return checksumsOf(object) != Checksums::Optional;
+}
 
 }  // namespace Quellmar::qmxfile
 

@@ -11,7 +11,8 @@ HandleTable& HandleTable::instance() {
 }
 
 int HandleTable::add(Hid id, Kind kind, int file, std::shared_ptr<const FileInfo> info) {
-    if (m_next == INT_MAX) return 0;
+    if (m_next == INT_MAX)
+        return 0;
     const int handle = m_next++;
     Entry& e = m_entries[handle];
     e.id = std::move(id);
@@ -29,14 +30,17 @@ Entry* HandleTable::find(int handle) {
 
 herr_t HandleTable::drop(int handle) {
     auto it = m_entries.find(handle);
-    if (it == m_entries.end()) return -1;
-    if (--it->second.refs > 0) return 0;
+    if (it == m_entries.end())
+        return -1;
+    if (--it->second.refs > 0)
+        return 0;
     return closeNow(handle);
 }
 
 herr_t HandleTable::closeNow(int handle) {
     auto it = m_entries.find(handle);
-    if (it == m_entries.end()) return -1;
+    if (it == m_entries.end())
+        return -1;
     Hid id = std::move(it->second.id);
     m_entries.erase(it);
     return id.close();
@@ -45,21 +49,24 @@ herr_t HandleTable::closeNow(int handle) {
 std::vector<int> HandleTable::handlesOfFile(int file, bool objectsOnly) const {
     std::vector<int> out;
     for (const auto& [handle, e] : m_entries)
-        if (e.file == file && !(objectsOnly && e.kind == Kind::File)) out.push_back(handle);
+        if (e.file == file && !(objectsOnly && e.kind == Kind::File))
+            out.push_back(handle);
     return out;
 }
 
 std::vector<int> HandleTable::fileHandles() const {
     std::vector<int> out;
     for (const auto& [handle, e] : m_entries)
-        if (e.kind == Kind::File) out.push_back(handle);
+        if (e.kind == Kind::File)
+            out.push_back(handle);
     return out;
 }
 
 int HandleTable::datatypeCount() const {
     int count = 0;
     for (const auto& [handle, e] : m_entries)
-        if (e.kind == Kind::Datatype) ++count;
+        if (e.kind == Kind::Datatype)
+            ++count;
     return count;
 }
 

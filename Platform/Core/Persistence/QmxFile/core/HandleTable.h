@@ -16,7 +16,7 @@ enum class Kind { File, Group, Dataset, Datatype };
 struct FileInfo {
     std::string name;  // as given at open, for QMXLgetFileName
     bool readOnly = false;
-    bool native = false;  // opened through the native entry points
+    bool native = false;                 // opened through the native entry points
     std::shared_ptr<void> headerChecks;  // what was found sound in the file (HeaderCheck.h)
 };
 

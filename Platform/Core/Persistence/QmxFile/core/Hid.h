@@ -44,12 +44,14 @@ class ErrorKeeper {
 public:
     ErrorKeeper() = default;
     ~ErrorKeeper() {
-        if (m_saved >= 0) H5Eset_current_stack(m_saved);
+        if (m_saved >= 0)
+            H5Eset_current_stack(m_saved);
     }
     ErrorKeeper(const ErrorKeeper&) = delete;
     ErrorKeeper& operator=(const ErrorKeeper&) = delete;
     void capture() {
-        if (m_saved < 0) m_saved = H5Eget_current_stack();
+        if (m_saved < 0)
+            m_saved = H5Eget_current_stack();
     }
 
 private:

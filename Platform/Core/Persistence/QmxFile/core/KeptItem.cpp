@@ -13,9 +13,11 @@ KeptItem& kept() {
 
 void releaseKeptItem() {
     KeptItem& k = kept();
-    if (k.id < 0) return;
+    if (k.id < 0)
+        return;
     const hid_t id = std::exchange(k.id, H5I_INVALID_HID);
-    if (!isExiting()) closeId(id);  // at exit HDF5 closes what is left itself
+    if (!isExiting())
+        closeId(id);  // at exit HDF5 closes what is left itself
 }
 
 namespace {
@@ -36,11 +38,13 @@ KeptGroup& keptGroup() {
 
 void releaseKeptGroup() {
     KeptGroup& k = keptGroup();
-    if (k.id < 0) return;
+    if (k.id < 0)
+        return;
     const hid_t id = std::exchange(k.id, H5I_INVALID_HID);
     const bool owned = std::exchange(k.owned, false);
     k.loc = nullptr;
-    if (owned && !isExiting()) closeId(id);
+    if (owned && !isExiting())
+        closeId(id);
 }
 
 }  // namespace Quellmar::qmxfile

@@ -36,7 +36,7 @@ struct KeptGroup {
     std::string path;            // the group's path below loc, as Path::text spells it
     std::string name;            // its absolute path as HDF5 reports it ("/" for the root)
     hid_t id = H5I_INVALID_HID;
-    bool owned = false;          // false when id is loc's own identifier
+    bool owned = false;  // false when id is loc's own identifier
 };
 
 KeptGroup& keptGroup();

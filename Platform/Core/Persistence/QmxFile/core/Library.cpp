@@ -31,10 +31,12 @@ struct ExitGuard {
 // reach whatever it names.
 void addPluginDirectory(const char* directory) {
     unsigned count = 0;
-    if (H5PLsize(&count) < 0) return;
+    if (H5PLsize(&count) < 0)
+        return;
     for (unsigned i = 0; i < count; ++i) {
         char path[4096] = {};
-        if (H5PLget(i, path, sizeof path) > 0 && std::string_view(path) == directory) return;
+        if (H5PLget(i, path, sizeof path) > 0 && std::string_view(path) == directory)
+            return;
     }
     H5PLappend(directory);
 }
@@ -48,7 +50,8 @@ std::recursive_mutex& libraryMutex() {
 }
 
 void ensureInitialised() {
-    if (g_initialised) return;
+    if (g_initialised)
+        return;
     g_initialised = true;
     H5open();
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
@@ -57,20 +60,30 @@ void ensureInitialised() {
 #endif
 }
 
-void releaseAtExit(void (*release)()) { g_exitRelease = release; }
+void releaseAtExit(void (*release)()) {
+    g_exitRelease = release;
+}
 
 void beginProcessExit() {
     std::lock_guard lock(libraryMutex());
-    if (g_exiting) return;
+    if (g_exiting)
+        return;
     // What a call kept open would keep its file from closing, and so from being written.
-    if (g_exitRelease) g_exitRelease();
+    if (g_exitRelease)
+        g_exitRelease();
     g_exiting = true;
     HandleTable::instance().closeAll();
 }
 
-bool isExiting() { return g_exiting; }
+bool isExiting() {
+    return g_exiting;
+}
 // One switch: the journal's syncs are what flushing buys.
-bool flushingEnabled() { return journalSync(); }
-void setFlushing(bool on) { setJournalSync(on); }
+bool flushingEnabled() {
+    return journalSync();
+}
+void setFlushing(bool on) {
+    setJournalSync(on);
+}
 
 }  // namespace Quellmar::qmxfile

@@ -17,7 +17,8 @@ std::unordered_set<void*>& tracked() {
 
 char* allocateString(const std::string& text) {
     auto* buffer = static_cast<char*>(std::malloc(text.size() + 1));
-    if (!buffer) return nullptr;
+    if (!buffer)
+        return nullptr;
     std::memcpy(buffer, text.data(), text.size());
     buffer[text.size()] = '\0';
     tracked().insert(buffer);
@@ -26,11 +27,13 @@ char* allocateString(const std::string& text) {
 
 char** allocateStrings(const std::vector<std::string>& texts) {
     auto** list = static_cast<char**>(allocateArray((texts.size() + 1) * sizeof(char*)));
-    if (!list) return nullptr;
+    if (!list)
+        return nullptr;
     for (std::size_t i = 0; i < texts.size(); ++i) {
         list[i] = allocateString(texts[i]);
         if (!list[i]) {
-            for (std::size_t j = 0; j < i; ++j) releaseTracked(list[j]);
+            for (std::size_t j = 0; j < i; ++j)
+                releaseTracked(list[j]);
             releaseTracked(list);
             return nullptr;
         }
@@ -41,18 +44,24 @@ char** allocateStrings(const std::vector<std::string>& texts) {
 
 void* allocateArray(std::size_t bytes) {
     void* buffer = std::calloc(1, bytes ? bytes : 1);
-    if (buffer) tracked().insert(buffer);
+    if (buffer)
+        tracked().insert(buffer);
     return buffer;
 }
 
 bool releaseTracked(void* pointer) {
-    if (!pointer || tracked().erase(pointer) == 0) return false;
+    if (!pointer || tracked().erase(pointer) == 0)
+        return false;
     std::free(pointer);
     return true;
 }
 
-bool isTracked(void* pointer) { return pointer && tracked().count(pointer) != 0; }
+bool isTracked(void* pointer) {
+    return pointer && tracked().count(pointer) != 0;
+}
 
-std::size_t trackedBufferCount() { return tracked().size(); }
+std::size_t trackedBufferCount() {
+    return tracked().size();
+}
 
 }  // namespace Quellmar::qmxfile

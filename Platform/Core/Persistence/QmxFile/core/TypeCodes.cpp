@@ -31,7 +31,8 @@ const Code kCodes[] = {
 
 const Code* find(int code) {
     for (const Code& c : kCodes)
-        if (c.code == code) return &c;
+        if (c.code == code)
+            return &c;
     return nullptr;
 }
 
@@ -58,39 +59,58 @@ int codeOfType(hid_t type) {
     if (cls == H5T_INTEGER) {
         const bool isSigned = H5Tget_sign(type) == H5T_SGN_2;
         switch (size) {
-        case 1: return isSigned ? QMXL_INT8 : QMXL_UINT8;
-        case 2: return isSigned ? QMXL_INT16 : QMXL_UINT16;
-        case 4: return isSigned ? QMXL_INT32 : QMXL_UINT32;
-        case 8: return isSigned ? QMXL_INT64 : QMXL_UINT64;
-        default: return -1;
+            case 1:
+                return isSigned ? QMXL_INT8 : QMXL_UINT8;
+            case 2:
+                return isSigned ? QMXL_INT16 : QMXL_UINT16;
+            case 4:
+                return isSigned ? QMXL_INT32 : QMXL_UINT32;
+            case 8:
+                return isSigned ? QMXL_INT64 : QMXL_UINT64;
+            default:
+                return -1;
         }
     }
     if (cls == H5T_FLOAT) {
-        if (size == 4) return QMXL_FLOAT32;
-        if (size == 8) return QMXL_FLOAT64;
-        if (size == H5Tget_size(H5T_NATIVE_LDOUBLE)) return QMXL_LONG_DOUBLE;
+        if (size == 4)
+            return QMXL_FLOAT32;
+        if (size == 8)
+            return QMXL_FLOAT64;
+        if (size == H5Tget_size(H5T_NATIVE_LDOUBLE))
+            return QMXL_LONG_DOUBLE;
     }
     return -1;
 }
 
 ItemKind kindOfType(hid_t type) {
     switch (H5Tget_class(type)) {
-    case H5T_OPAQUE: return H5Tget_size(type) == 1 ? ItemKind::Opaque : ItemKind::Other;
-    case H5T_STRING: return H5Tget_size(type) == 1 && H5Tis_variable_str(type) == 0 ? ItemKind::String : ItemKind::Other;
-    case H5T_INTEGER:
-    case H5T_FLOAT: return ItemKind::Typed;
-    case H5T_COMPOUND: return ItemKind::Compound;
-    default: return ItemKind::Other;
+        case H5T_OPAQUE:
+            return H5Tget_size(type) == 1 ? ItemKind::Opaque : ItemKind::Other;
+        case H5T_STRING:
+            return H5Tget_size(type) == 1 && H5Tis_variable_str(type) == 0 ? ItemKind::String
+                                                                           : ItemKind::Other;
+        case H5T_INTEGER:
+        case H5T_FLOAT:
+            return ItemKind::Typed;
+        case H5T_COMPOUND:
+            return ItemKind::Compound;
+        default:
+            return ItemKind::Other;
     }
 }
 
 const char* nameOfKind(ItemKind kind) {
     switch (kind) {
-    case ItemKind::Opaque: return "an opaque data item";
-    case ItemKind::String: return "a string dataset";
-    case ItemKind::Typed: return "a typed dataset";
-    case ItemKind::Compound: return "a compound dataset";
-    default: return "a dataset of a foreign type";
+        case ItemKind::Opaque:
+            return "an opaque data item";
+        case ItemKind::String:
+            return "a string dataset";
+        case ItemKind::Typed:
+            return "a typed dataset";
+        case ItemKind::Compound:
+            return "a compound dataset";
+        default:
+            return "a dataset of a foreign type";
     }
 }
 

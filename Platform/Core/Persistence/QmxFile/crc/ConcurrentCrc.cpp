@@ -30,10 +30,11 @@ public:
     }
 
     // Queues a range; false when no thread can be had (the caller then sums it itself).
-    bool submit(ConcurrentCrc& owner, const unsigned char* bytes, std::size_t size, ConcurrentCrc::Step& before,
-                ConcurrentCrc::Step& after) {
+    bool submit(ConcurrentCrc& owner, const unsigned char* bytes, std::size_t size,
+                ConcurrentCrc::Step& before, ConcurrentCrc::Step& after) {
         std::unique_lock lock(m_mutex);
-        if (!m_running && !start()) return false;
+        if (!m_running && !start())
+            return false;
         m_queue.push_back({&owner, bytes, size, std::move(before), std::move(after)});
         ++owner.m_pending;
         lock.unlock();
@@ -51,7 +52,8 @@ public:
     void forget(ConcurrentCrc& owner) {
         std::unique_lock lock(m_mutex);
         std::erase_if(m_queue, [&](const Job& j) {
-            if (j.owner != &owner) return false;
+            if (j.owner != &owner)
+                return false;
             --owner.m_pending;
             return true;
         });
@@ -97,10 +99,13 @@ private:
             // The owner's earlier ranges are done (one at a time, in order): its sum is final.
             const std::uint32_t from = job.owner->m_crc;
             lock.unlock();
-            if (job.before) job.before();
+            if (job.before)
+                job.before();
             const std::uint32_t crc = crc32c::Extend(from, job.bytes, job.size);
-            if (job.after) job.after();
-            job = Job{job.owner, nullptr, 0, {}, {}};  // the steps' captures go before the owner is told
+            if (job.after)
+                job.after();
+            job = Job{
+                job.owner, nullptr, 0, {}, {}};  // the steps' captures go before the owner is told
             lock.lock();
             job.owner->m_crc = crc;
             --job.owner->m_pending;
@@ -119,71 +124,94 @@ namespace {
 std::atomic<ConcurrentCrc::Mode> g_autoWay{ConcurrentCrc::Mode::Auto};
 
 bool decide(ConcurrentCrc::Mode mode) {
-    if (mode == ConcurrentCrc::Mode::Auto) mode = g_autoWay.load(std::memory_order_relaxed);
+    if (mode == ConcurrentCrc::Mode::Auto)
+        mode = g_autoWay.load(std::memory_order_relaxed);
     switch (mode) {
-        case ConcurrentCrc::Mode::Concurrent: return true;
-        case ConcurrentCrc::Mode::Inline: return false;
-        case ConcurrentCrc::Mode::Auto: break;
+        case ConcurrentCrc::Mode::Concurrent:
+            return true;
+        case ConcurrentCrc::Mode::Inline:
+            return false;
+        case ConcurrentCrc::Mode::Auto:
+            break;
     }
     return idleCoreLikely();
 }
 
 }  // namespace
 
-ConcurrentCrc::ConcurrentCrc(std::uint32_t initial, Mode mode) : m_crc(initial), m_concurrent(decide(mode)) {}
+ConcurrentCrc::ConcurrentCrc(std::uint32_t initial, Mode mode)
+    : m_crc(initial), m_concurrent(decide(mode)) {}
 
 ConcurrentCrc::~ConcurrentCrc() {
-    if (m_concurrent) CrcWorker::instance().forget(*this);
+    if (m_concurrent)
+        CrcWorker::instance().forget(*this);
 }
 
-void ConcurrentCrc::add(const void* bytes, std::size_t size) { add(bytes, size, {}, {}); }
+void ConcurrentCrc::add(const void* bytes, std::size_t size) {
+    add(bytes, size, {}, {});
+}
 
 void ConcurrentCrc::add(const void* bytes, std::size_t size, Step before, Step after) {
-    if (m_concurrent &&
-        CrcWorker::instance().submit(*this, static_cast<const unsigned char*>(bytes), size, before, after))
+    if (m_concurrent && CrcWorker::instance().submit(
+                            *this, static_cast<const unsigned char*>(bytes), size, before, after))
         return;
     // Ranges already queued come first; waiting for them keeps the order.
-    if (m_concurrent) CrcWorker::instance().wait(*this);
-    if (before) before();
+    if (m_concurrent)
+        CrcWorker::instance().wait(*this);
+    if (before)
+        before();
     m_crc = crc32c::Extend(m_crc, bytes, size);
-    if (after) after();
+    if (after)
+        after();
 }
 
 void ConcurrentCrc::waitUntilPending(std::size_t ranges) {
-    if (m_concurrent) CrcWorker::instance().wait(*this, ranges);
+    if (m_concurrent)
+        CrcWorker::instance().wait(*this, ranges);
 }
 
-void ConcurrentCrc::setAutoWay(Mode mode) { g_autoWay.store(mode, std::memory_order_relaxed); }
+void ConcurrentCrc::setAutoWay(Mode mode) {
+    g_autoWay.store(mode, std::memory_order_relaxed);
+}
 
-std::uint32_t ConcurrentCrc::value() { return m_concurrent ? CrcWorker::instance().wait(*this) : m_crc; }
+std::uint32_t ConcurrentCrc::value() {
+    return m_concurrent ? CrcWorker::instance().wait(*this) : m_crc;
+}
 
 std::optional<int> runnableTasks(std::string_view text) {
     // Three load averages, then "runnable/total".
     std::size_t at = 0;
     for (int field = 0; field < 3; ++field) {
         at = text.find(' ', at);
-        if (at == std::string_view::npos) return std::nullopt;
+        if (at == std::string_view::npos)
+            return std::nullopt;
         ++at;
     }
     const std::size_t slash = text.find('/', at);
-    if (slash == std::string_view::npos || slash == at) return std::nullopt;
+    if (slash == std::string_view::npos || slash == at)
+        return std::nullopt;
     int runnable = 0;
     const auto [end, error] = std::from_chars(text.data() + at, text.data() + slash, runnable);
-    if (error != std::errc() || end != text.data() + slash) return std::nullopt;
+    if (error != std::errc() || end != text.data() + slash)
+        return std::nullopt;
     return runnable;
 }
 
 bool idleCoreLikely(const char* loadavg) {
     cpu_set_t cpus;
     const int usable = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
-    if (usable < 2) return false;
+    if (usable < 2)
+        return false;
     const int fd = ::open(loadavg, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return true;
+    if (fd < 0)
+        return true;
     char buf[128];
     const ssize_t n = ::read(fd, buf, sizeof buf);
     ::close(fd);
-    if (n <= 0) return true;
-    const std::optional<int> runnable = runnableTasks(std::string_view(buf, static_cast<std::size_t>(n)));
+    if (n <= 0)
+        return true;
+    const std::optional<int> runnable =
+        runnableTasks(std::string_view(buf, static_cast<std::size_t>(n)));
     // The caller itself is one of the runnable tasks.
     return !runnable || *runnable < usable;
 }

@@ -21,11 +21,13 @@ constexpr Tables makeTables() {
     Tables t{};
     for (std::uint32_t b = 0; b < 256; ++b) {
         std::uint32_t crc = b;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ ((crc & 1u) ? kPolynomial : 0u);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ ((crc & 1u) ? kPolynomial : 0u);
         t[0][b] = crc;
     }
     for (std::size_t k = 1; k < 8; ++k)
-        for (std::size_t b = 0; b < 256; ++b) t[k][b] = (t[k - 1][b] >> 8) ^ t[0][t[k - 1][b] & 0xFFu];
+        for (std::size_t b = 0; b < 256; ++b)
+            t[k][b] = (t[k - 1][b] >> 8) ^ t[0][t[k - 1][b] & 0xFFu];
     return t;
 }
 
@@ -48,19 +50,22 @@ using ZeroTables = std::array<std::array<std::uint32_t, 256>, 4>;
 std::uint32_t matrixTimes(const std::uint32_t* matrix, std::uint32_t vector) {
     std::uint32_t sum = 0;
     for (; vector != 0; vector >>= 1, ++matrix)
-        if (vector & 1u) sum ^= *matrix;
+        if (vector & 1u)
+            sum ^= *matrix;
     return sum;
 }
 
 void matrixSquare(std::uint32_t* square, const std::uint32_t* matrix) {
-    for (int n = 0; n < 32; ++n) square[n] = matrixTimes(matrix, matrix[n]);
+    for (int n = 0; n < 32; ++n)
+        square[n] = matrixTimes(matrix, matrix[n]);
 }
 
 // Operator for `bytes` zero bytes; `bytes` is a power of two.
 ZeroTables makeZeroTables(std::size_t bytes) {
     std::uint32_t odd[32], even[32];
     odd[0] = kPolynomial;  // one zero bit
-    for (int n = 1; n < 32; ++n) odd[n] = 1u << (n - 1);
+    for (int n = 1; n < 32; ++n)
+        odd[n] = 1u << (n - 1);
     matrixSquare(even, odd);  // two bits
     matrixSquare(odd, even);  // four bits
     const std::uint32_t* result = odd;
@@ -68,11 +73,13 @@ ZeroTables makeZeroTables(std::size_t bytes) {
         matrixSquare(even, odd);  // doubles: 8 bits, 32, ...
         result = even;
         bytes >>= 1;
-        if (bytes == 0) break;
+        if (bytes == 0)
+            break;
         matrixSquare(odd, even);
         result = odd;
         bytes >>= 1;
-        if (bytes == 0) break;
+        if (bytes == 0)
+            break;
     }
     ZeroTables t{};
     for (std::uint32_t n = 0; n < 256; ++n) {
@@ -91,7 +98,8 @@ inline std::uint32_t shift(const ZeroTables& t, std::uint32_t crc) {
 constexpr std::size_t kLong = 8192;  // stream length of the three-way loop for large data
 constexpr std::size_t kShort = 256;  // and for the rest
 
-__attribute__((target("sse4.2"))) std::uint64_t threeStreams(std::uint64_t c, const unsigned char*& p,
+__attribute__((target("sse4.2"))) std::uint64_t threeStreams(std::uint64_t c,
+                                                             const unsigned char*& p,
                                                              std::size_t& size, std::size_t stream,
                                                              const ZeroTables& zeros) {
     // The instruction has a latency of three cycles and a throughput of one: three independent
@@ -114,8 +122,8 @@ __attribute__((target("sse4.2"))) std::uint64_t threeStreams(std::uint64_t c, co
 }
 
 __attribute__((target("sse4.2"))) std::uint32_t extendSse42(std::uint32_t crc,
-                                                             const unsigned char* p,
-                                                             std::size_t size) {
+                                                            const unsigned char* p,
+                                                            std::size_t size) {
     static const ZeroTables longZeros = makeZeroTables(kLong);
     static const ZeroTables shortZeros = makeZeroTables(kShort);
     std::uint64_t c = ~crc;
@@ -132,7 +140,8 @@ __attribute__((target("sse4.2"))) std::uint32_t extendSse42(std::uint32_t crc,
         size -= 8;
     }
     auto c32 = static_cast<std::uint32_t>(c);
-    while (size-- > 0) c32 = _mm_crc32_u8(c32, *p++);
+    while (size-- > 0)
+        c32 = _mm_crc32_u8(c32, *p++);
     return ~c32;
 }
 #endif
@@ -157,7 +166,8 @@ std::uint32_t ExtendPortable(std::uint32_t crc, const void* data, std::size_t si
         p += 8;
         size -= 8;
     }
-    while (size-- > 0) c = (c >> 8) ^ kTables[0][(c ^ *p++) & 0xFF];
+    while (size-- > 0)
+        c = (c >> 8) ^ kTables[0][(c ^ *p++) & 0xFF];
     return ~c;
 }
 
@@ -172,7 +182,8 @@ bool HardwareAvailable() {
 
 std::uint32_t ExtendHardware(std::uint32_t crc, const void* data, std::size_t size) {
 #ifdef QMX_CRC32C_X86
-    if (HardwareAvailable()) return extendSse42(crc, static_cast<const unsigned char*>(data), size);
+    if (HardwareAvailable())
+        return extendSse42(crc, static_cast<const unsigned char*>(data), size);
 #endif
     return ExtendPortable(crc, data, size);
 }

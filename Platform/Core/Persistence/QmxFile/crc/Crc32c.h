@@ -12,7 +12,9 @@ namespace Quellmar::crc32c {
 // Uses the SSE4.2 instruction when the CPU has it, the table fallback otherwise.
 std::uint32_t Extend(std::uint32_t crc, const void* data, std::size_t size);
 
-inline std::uint32_t Value(const void* data, std::size_t size) { return Extend(0, data, size); }
+inline std::uint32_t Value(const void* data, std::size_t size) {
+    return Extend(0, data, size);
+}
 
 // Both implementations, for tests and benchmarks. Hardware answers like Portable on a CPU
 // without SSE4.2 (it falls back), so either may be called anywhere.

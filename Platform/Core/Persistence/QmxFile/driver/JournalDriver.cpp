@@ -19,7 +19,7 @@ namespace {
 
 std::atomic<hid_t> s_driverId{H5I_INVALID_HID};
 std::mutex s_registerLock;
-thread_local int t_keeping = 0;              // KeepFailures scopes open on this thread
+thread_local int t_keeping = 0;               // KeepFailures scopes open on this thread
 thread_local bool t_commitRequested = false;  // commitFileNow is flushing
 thread_local std::string t_keptFailure;
 
@@ -41,8 +41,12 @@ struct DriverFile {
     bool lostWrites;  // a failure was kept from HDF5 during a close: never commit
 };
 
-JournaledFile& impl(const H5FD_t* f) { return *reinterpret_cast<const DriverFile*>(f)->file; }
-DriverFile& outer(H5FD_t* f) { return *reinterpret_cast<DriverFile*>(f); }
+JournaledFile& impl(const H5FD_t* f) {
+    return *reinterpret_cast<const DriverFile*>(f)->file;
+}
+DriverFile& outer(H5FD_t* f) {
+    return *reinterpret_cast<DriverFile*>(f);
+}
 
 void report(const char* function, hid_t minor, const std::string& message) {
     setLastJournalError(message);
@@ -56,8 +60,10 @@ bool overflows(haddr_t addr, size_t size, haddr_t eoa) {
 }
 
 unsigned openFlags(unsigned flags) {
-    return ((flags & H5F_ACC_RDWR) ? kOpenReadWrite : 0u) | ((flags & H5F_ACC_TRUNC) ? kOpenTruncate : 0u) |
-           ((flags & H5F_ACC_EXCL) ? kOpenExclusive : 0u) | ((flags & H5F_ACC_CREAT) ? kOpenCreate : 0u);
+    return ((flags & H5F_ACC_RDWR) ? kOpenReadWrite : 0u) |
+           ((flags & H5F_ACC_TRUNC) ? kOpenTruncate : 0u) |
+           ((flags & H5F_ACC_EXCL) ? kOpenExclusive : 0u) |
+           ((flags & H5F_ACC_CREAT) ? kOpenCreate : 0u);
 }
 
 H5FD_t* driverOpen(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
@@ -96,7 +102,8 @@ H5FD_t* driverOpen(const char* name, unsigned flags, hid_t, haddr_t maxaddr) {
 herr_t failOrRecord(H5FD_t* f, const char* function, hid_t minor, const std::string& message) {
     if (t_keeping > 0) {
         outer(f).lostWrites = true;
-        if (t_keptFailure.empty()) t_keptFailure = message;
+        if (t_keptFailure.empty())
+            t_keptFailure = message;
         return 0;
     }
     report(function, minor, message);
@@ -107,7 +114,8 @@ herr_t driverClose(H5FD_t* f) {
     DriverFile* d = &outer(f);
     if (d->lostWrites) {
         // Left uncommitted: the journal in place rolls the session back at the next open.
-        if (t_keptFailure.empty()) t_keptFailure = "an earlier write to the file failed";
+        if (t_keptFailure.empty())
+            t_keptFailure = "an earlier write to the file failed";
         setLastJournalError(t_keptFailure);
     } else if (!d->file->commit()) {
         t_keptFailure = d->file->error();
@@ -128,8 +136,10 @@ herr_t driverClose(H5FD_t* f) {
 int driverCompare(const H5FD_t* a, const H5FD_t* b) {
     const JournaledFile& x = impl(a);
     const JournaledFile& y = impl(b);
-    if (x.device() != y.device()) return x.device() < y.device() ? -1 : 1;
-    if (x.inode() != y.inode()) return x.inode() < y.inode() ? -1 : 1;
+    if (x.device() != y.device())
+        return x.device() < y.device() ? -1 : 1;
+    if (x.inode() != y.inode())
+        return x.inode() < y.inode() ? -1 : 1;
     return 0;
 }
 
@@ -142,14 +152,18 @@ herr_t driverQuery(const H5FD_t*, unsigned long* flags) {
     return 0;
 }
 
-haddr_t driverGetEoa(const H5FD_t* f, H5FD_mem_t) { return reinterpret_cast<const DriverFile*>(f)->eoa; }
+haddr_t driverGetEoa(const H5FD_t* f, H5FD_mem_t) {
+    return reinterpret_cast<const DriverFile*>(f)->eoa;
+}
 
 herr_t driverSetEoa(H5FD_t* f, H5FD_mem_t, haddr_t addr) {
     outer(f).eoa = addr;
     return 0;
 }
 
-haddr_t driverGetEof(const H5FD_t* f, H5FD_mem_t) { return impl(f).eof(); }
+haddr_t driverGetEof(const H5FD_t* f, H5FD_mem_t) {
+    return impl(f).eof();
+}
 
 herr_t driverGetHandle(H5FD_t* f, hid_t, void** handle) {
     if (!handle) {
@@ -166,7 +180,8 @@ herr_t driverRead(H5FD_t* f, H5FD_mem_t, hid_t, haddr_t addr, size_t size, void*
         return -1;
     }
     try {
-        if (outer(f).file->read(addr, size, buffer)) return 0;
+        if (outer(f).file->read(addr, size, buffer))
+            return 0;
         report(__func__, H5E_READERROR, outer(f).file->error());
     } catch (const std::bad_alloc&) {
         report(__func__, H5E_CANTALLOC, "out of memory reading the file");
@@ -180,7 +195,8 @@ herr_t driverWrite(H5FD_t* f, H5FD_mem_t, hid_t, haddr_t addr, size_t size, cons
         return -1;
     }
     try {
-        if (outer(f).file->write(addr, size, buffer)) return 0;
+        if (outer(f).file->write(addr, size, buffer))
+            return 0;
         return failOrRecord(f, __func__, H5E_WRITEERROR, outer(f).file->error());
     } catch (const std::bad_alloc&) {
         return failOrRecord(f, __func__, H5E_CANTALLOC, "out of memory writing the file");
@@ -192,7 +208,8 @@ herr_t driverFlush(H5FD_t* f, hid_t, hbool_t) {
         const bool commit = std::exchange(t_commitRequested, false);
         if (commit && outer(f).lostWrites)
             return failOrRecord(f, __func__, H5E_WRITEERROR, "an earlier write to the file failed");
-        if (commit ? outer(f).file->commit() : outer(f).file->flush()) return 0;
+        if (commit ? outer(f).file->commit() : outer(f).file->flush())
+            return 0;
         return failOrRecord(f, __func__, H5E_WRITEERROR, outer(f).file->error());
     } catch (const std::bad_alloc&) {
         return failOrRecord(f, __func__, H5E_CANTALLOC, "out of memory flushing the file");
@@ -201,9 +218,11 @@ herr_t driverFlush(H5FD_t* f, hid_t, hbool_t) {
 
 herr_t driverTruncate(H5FD_t* f, hid_t, hbool_t) {
     DriverFile& d = outer(f);
-    if (d.eoa == d.file->eof()) return 0;
+    if (d.eoa == d.file->eof())
+        return 0;
     try {
-        if (d.file->truncate(d.eoa)) return 0;
+        if (d.file->truncate(d.eoa))
+            return 0;
         return failOrRecord(f, __func__, H5E_SEEKERROR, d.file->error());
     } catch (const std::bad_alloc&) {
         return failOrRecord(f, __func__, H5E_CANTALLOC, "out of memory truncating the file");
@@ -211,13 +230,15 @@ herr_t driverTruncate(H5FD_t* f, hid_t, hbool_t) {
 }
 
 herr_t driverLock(H5FD_t* f, hbool_t rw) {
-    if (outer(f).file->lock(rw != 0)) return 0;
+    if (outer(f).file->lock(rw != 0))
+        return 0;
     report(__func__, H5E_CANTLOCKFILE, outer(f).file->error());
     return -1;
 }
 
 herr_t driverUnlock(H5FD_t* f) {
-    if (outer(f).file->unlock()) return 0;
+    if (outer(f).file->unlock())
+        return 0;
     report(__func__, H5E_CANTUNLOCKFILE, outer(f).file->error());
     return -1;
 }
@@ -248,7 +269,8 @@ H5FD_class_t makeClass() {
     c.lock = driverLock;
     c.unlock = driverUnlock;
     const H5FD_mem_t map[] = H5FD_FLMAP_DICHOTOMY;
-    for (int i = 0; i < H5FD_MEM_NTYPES; ++i) c.fl_map[i] = map[i];
+    for (int i = 0; i < H5FD_MEM_NTYPES; ++i)
+        c.fl_map[i] = map[i];
     return c;
 }
 
@@ -267,9 +289,11 @@ hid_t journalDriverId() {
 }
 
 herr_t setContainerDriver(hid_t fapl) {
-    if (!journalEnabled()) return H5Pset_fapl_sec2(fapl);
+    if (!journalEnabled())
+        return H5Pset_fapl_sec2(fapl);
     const hid_t id = journalDriverId();
-    if (id < 0) return -1;
+    if (id < 0)
+        return -1;
     return H5Pset_driver(fapl, id, nullptr);
 }
 
@@ -279,7 +303,8 @@ bool commitFileNow(hid_t file, std::string& error) {
         error = "cannot tell how the file is open";
         return false;
     }
-    if ((intent & H5F_ACC_RDWR) == 0) return true;
+    if ((intent & H5F_ACC_RDWR) == 0)
+        return true;
     // HDF5's flush writes its metadata and then flushes the driver, which commits on request.
     herr_t flushed;
     {
@@ -290,14 +315,21 @@ bool commitFileNow(hid_t file, std::string& error) {
         t_commitRequested = false;
     }
     error = takeKeptFailure();
-    if (flushed < 0 && error.empty()) error = "HDF5 could not flush the file";
+    if (flushed < 0 && error.empty())
+        error = "HDF5 could not flush the file";
     return error.empty();
 }
 
-KeepFailures::KeepFailures() { ++t_keeping; }
-KeepFailures::~KeepFailures() { --t_keeping; }
+KeepFailures::KeepFailures() {
+    ++t_keeping;
+}
+KeepFailures::~KeepFailures() {
+    --t_keeping;
+}
 
-std::string takeKeptFailure() { return std::exchange(t_keptFailure, std::string()); }
+std::string takeKeptFailure() {
+    return std::exchange(t_keptFailure, std::string());
+}
 
 bool readJournaled(const void* handle, std::uint64_t addr, std::size_t size, void* out) {
     std::lock_guard<std::mutex> guard(s_openLock);
@@ -308,9 +340,11 @@ bool readJournaled(const void* handle, std::uint64_t addr, std::size_t size, voi
 std::shared_ptr<void> rememberedOf(const void* handle, const std::shared_ptr<void>& otherwise) {
     std::lock_guard<std::mutex> guard(s_openLock);
     const auto found = openFiles().find(handle);
-    if (found == openFiles().end()) return otherwise;
+    if (found == openFiles().end())
+        return otherwise;
     std::shared_ptr<void>& slot = found->second->remembered();
-    if (!slot) slot = otherwise;
+    if (!slot)
+        slot = otherwise;
     return slot;
 }
 

@@ -8,10 +8,13 @@ namespace Quellmar::qmxfile {
 std::string objectPath(hid_t object) {
     char small[256];
     const ssize_t size = H5Iget_name(object, small, sizeof small);
-    if (size <= 0) return {};
-    if (static_cast<size_t>(size) < sizeof small) return std::string(small, static_cast<size_t>(size));
+    if (size <= 0)
+        return {};
+    if (static_cast<size_t>(size) < sizeof small)
+        return std::string(small, static_cast<size_t>(size));
     std::string path(static_cast<size_t>(size) + 1, '\0');
-    if (H5Iget_name(object, path.data(), path.size()) != size) return {};
+    if (H5Iget_name(object, path.data(), path.size()) != size)
+        return {};
     path.resize(static_cast<size_t>(size));
     return path;
 }
@@ -27,26 +30,29 @@ bool sealChecksum(hid_t object, std::uint32_t contents, std::uint32_t& stored, c
         return true;
     }
     const std::string name = path ? std::string(path) : objectPath(object);
-    if (name.empty()) return false;
+    if (name.empty())
+        return false;
     stored = withPath(contents, name);
     return true;
 }
 
 bool checksumMatches(hid_t object, std::uint32_t contents, std::uint32_t stored) {
     switch (checksumsOf(object)) {
-    case Checksums::Plain: return stored == contents;
-    case Checksums::Named: {
-        const std::string path = objectPath(object);
-        return !path.empty() && stored == withPath(contents, path);
-    }
-    case Checksums::Optional:
-    default: {
-        // A file that lost its marker: either kind is intact, so the walk can name the
-        // missing marker instead of failing every item.
-        if (stored == contents) return true;
-        const std::string path = objectPath(object);
-        return !path.empty() && stored == withPath(contents, path);
-    }
+        case Checksums::Plain:
+            return stored == contents;
+        case Checksums::Named: {
+            const std::string path = objectPath(object);
+            return !path.empty() && stored == withPath(contents, path);
+        }
+        case Checksums::Optional:
+        default: {
+            // A file that lost its marker: either kind is intact, so the walk can name the
+            // missing marker instead of failing every item.
+            if (stored == contents)
+                return true;
+            const std::string path = objectPath(object);
+            return !path.empty() && stored == withPath(contents, path);
+        }
     }
 }
 

@@ -22,7 +22,8 @@ std::uint32_t withPath(std::uint32_t contents, const std::string& path);
 // The value stored for a checksum `contents` of the object's contents: withPath in a file with
 // named checksums, the CRC itself otherwise. `path` stands in for the object's own (an item
 // written before it is linked under its name). False when the path is needed but unknown.
-bool sealChecksum(hid_t object, std::uint32_t contents, std::uint32_t& stored, const char* path = nullptr);
+bool sealChecksum(hid_t object, std::uint32_t contents, std::uint32_t& stored,
+                  const char* path = nullptr);
 
 // Whether `stored` is what sealChecksum gives for these contents. In a file with named
 // checksums a value over the contents alone does not match; in one with plain checksums a

@@ -13,12 +13,14 @@ namespace Quellmar::qmxfile {
 namespace {
 
 // Structure sizes of the HDF5 file format.
-constexpr std::size_t kNodePrefix = 8;     // signature, type or version, level, count
-constexpr std::size_t kEntryTail = 24;     // cache type, reserved, scratch pad
+constexpr std::size_t kNodePrefix = 8;  // signature, type or version, level, count
+constexpr std::size_t kEntryTail = 24;  // cache type, reserved, scratch pad
 // Bounds that no sound file reaches; damage must not send the walk on forever.
 constexpr unsigned kMaxLevel = 64;
 
-std::string quote(const std::string& name) { return "\"" + name + "\""; }
+std::string quote(const std::string& name) {
+    return "\"" + name + "\"";
+}
 
 // Walks the B-tree of one group in key order.
 class IndexWalk {
@@ -44,15 +46,18 @@ private:
     }
 
     std::string nameAt(std::uint64_t offset) const {
-        if (offset >= m_heap.size()) throw Damage{"a member name lies outside the group's name heap"};
+        if (offset >= m_heap.size())
+            throw Damage{"a member name lies outside the group's name heap"};
         const void* end = std::memchr(&m_heap[offset], 0, m_heap.size() - offset);
-        if (!end) throw Damage{"a member name runs past the end of the group's name heap"};
+        if (!end)
+            throw Damage{"a member name runs past the end of the group's name heap"};
         const auto* first = &m_heap[offset];
         return std::string(first, static_cast<const unsigned char*>(end));
     }
 
     void firstVisit(std::uint64_t address) {
-        if (!m_seen.insert(address).second) throw Damage{"the member index reaches one node twice"};
+        if (!m_seen.insert(address).second)
+            throw Damage{"the member index reaches one node twice"};
     }
 
     void visitTree(std::uint64_t address, std::optional<unsigned> level) {
@@ -75,8 +80,10 @@ private:
                                        "a node of the member index");
         for (std::size_t i = 0; i < entries; ++i) {
             const std::uint64_t child = m_file.address(&body[i * step + m_file.lengthSize]);
-            if (nodeLevel > 0) visitTree(child, nodeLevel - 1);
-            else visitNode(child, nameAt(m_file.size(&body[(i + 1) * step])));
+            if (nodeLevel > 0)
+                visitTree(child, nodeLevel - 1);
+            else
+                visitNode(child, nameAt(m_file.size(&body[(i + 1) * step])));
         }
     }
 
@@ -86,7 +93,8 @@ private:
         if (std::memcmp(header.data(), "SNOD", 4) != 0 || header[4] != 1)
             throw Damage{"a symbol-table node has no node signature"};
         const std::size_t count = static_cast<std::size_t>(little(&header[6], 2));
-        if (count == 0) throw Damage{"a symbol-table node lists no members"};
+        if (count == 0)
+            throw Damage{"a symbol-table node lists no members"};
         if (count > 2 * std::size_t{m_leafK})
             throw Damage{"a symbol-table node claims " + std::to_string(count) +
                          " members, more than the file allows"};
@@ -94,7 +102,8 @@ private:
         const Bytes body = m_file.read(address + kNodePrefix, count * entry, "a symbol-table node");
         for (std::size_t i = 0; i < count; ++i) {
             std::string name = nameAt(m_file.size(&body[i * entry]));
-            if (m_previous && *m_previous == name) throw Damage{"member " + quote(name) + " is listed twice"};
+            if (m_previous && *m_previous == name)
+                throw Damage{"member " + quote(name) + " is listed twice"};
             if (m_previous && !(*m_previous < name))
                 throw Damage{"member " + quote(name) + " is listed after " + quote(*m_previous)};
             if (m_members) {  // a soft link (cache type 2) has no header of its own
@@ -129,13 +138,16 @@ void checkMemberIndex(const StoredFile& file, const SymbolTable& table,
 std::string groupIndexProblem(hid_t group) {
     Hid file(H5Iget_file_id(group));
     unsigned intent = 0;
-    if (!file || H5Fget_intent(file.get(), &intent) < 0 || (intent & H5F_ACC_RDWR)) return {};
+    if (!file || H5Fget_intent(file.get(), &intent) < 0 || (intent & H5F_ACC_RDWR))
+        return {};
     const std::optional<StoredFile> stored = StoredFile::of(group);
     H5O_info_t info;
-    if (!stored || H5Oget_info2(group, &info, H5O_INFO_BASIC) < 0) return {};
+    if (!stored || H5Oget_info2(group, &info, H5O_INFO_BASIC) < 0)
+        return {};
     try {
         const HeaderFacts facts = checkObjectHeaderAndShared(*stored, info.addr);
-        if (facts.symbolTable) checkMemberIndex(*stored, *facts.symbolTable);
+        if (facts.symbolTable)
+            checkMemberIndex(*stored, *facts.symbolTable);
     } catch (const Damage& damage) {
         return damage.what;
     }

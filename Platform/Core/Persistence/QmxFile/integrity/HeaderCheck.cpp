@@ -15,7 +15,7 @@
 namespace Quellmar::qmxfile {
 namespace {
 
-constexpr unsigned kMaxSoftLinks = 16;             // HDF5 follows no more either
+constexpr unsigned kMaxSoftLinks = 16;  // HDF5 follows no more either
 
 // What was learnt about one file's stored objects. It outlives the open: the journaled driver
 // hands it to the next open of the file when nothing changed the file in between
@@ -24,7 +24,7 @@ constexpr unsigned kMaxSoftLinks = 16;             // HDF5 follows no more eithe
 struct Layout;
 
 struct Memory {
-    std::shared_ptr<const Layout> layout;  // known once a session of the file asked HDF5
+    std::shared_ptr<const Layout> layout;     // known once a session of the file asked HDF5
     std::unordered_set<std::uint64_t> sound;  // headers (and groups' member indexes) found sound
     // Read-only files do not change: the members of a group whose index was checked are found
     // without asking HDF5.
@@ -59,11 +59,14 @@ std::shared_ptr<FileChecks> makeChecks(hid_t object) {
     checks->readOnly = file && H5Fget_intent(file.get(), &intent) >= 0 && !(intent & H5F_ACC_RDWR);
     void* handle = nullptr;
     herr_t found = -1;
-    H5E_BEGIN_TRY { found = file ? H5Fget_vfd_handle(file.get(), H5P_DEFAULT, &handle) : -1; }
+    H5E_BEGIN_TRY {
+        found = file ? H5Fget_vfd_handle(file.get(), H5P_DEFAULT, &handle) : -1;
+    }
     H5E_END_TRY;
     // Only a file under the journaled driver has a memory; nothing is remembered for others.
     std::shared_ptr<Memory> remembered =
-        found >= 0 && handle ? std::static_pointer_cast<Memory>(rememberedOf(handle, nullptr)) : nullptr;
+        found >= 0 && handle ? std::static_pointer_cast<Memory>(rememberedOf(handle, nullptr))
+                             : nullptr;
     if (remembered && remembered->layout) {
         checks->stored = StoredFile::journaled(handle, remembered->layout->stored);
         checks->root = remembered->layout->root;
@@ -71,15 +74,20 @@ std::shared_ptr<FileChecks> makeChecks(hid_t object) {
     } else {
         checks->stored = StoredFile::of(object);
         H5O_info_t root;
-        if (H5Oget_info_by_name2(object, "/", &root, H5O_INFO_BASIC, H5P_DEFAULT) >= 0) checks->root = root.addr;
-        else checks->stored.reset();
+        if (H5Oget_info_by_name2(object, "/", &root, H5O_INFO_BASIC, H5P_DEFAULT) >= 0)
+            checks->root = root.addr;
+        else
+            checks->stored.reset();
         if (const void* journaled = checks->stored ? checks->stored->journaledHandle() : nullptr) {
-            checks->memory = std::static_pointer_cast<Memory>(rememberedOf(journaled, checks->memory));
-            checks->memory->layout = std::make_shared<const Layout>(Layout{*checks->stored, checks->root});
+            checks->memory =
+                std::static_pointer_cast<Memory>(rememberedOf(journaled, checks->memory));
+            checks->memory->layout =
+                std::make_shared<const Layout>(Layout{*checks->stored, checks->root});
         }
     }
     // A writer changes groups without keeping their member lists: it never uses them.
-    if (!checks->readOnly) checks->memory->members.clear();
+    if (!checks->readOnly)
+        checks->memory->members.clear();
     return checks;
 }
 
@@ -87,13 +95,15 @@ std::shared_ptr<FileChecks> makeChecks(hid_t object) {
 // outside the library's open calls gets checks for this call only.
 std::shared_ptr<FileChecks> checksOf(hid_t object, std::uint64_t& address) {
     H5O_info_t info;
-    if (H5Oget_info2(object, &info, H5O_INFO_BASIC) < 0) return nullptr;
+    if (H5Oget_info2(object, &info, H5O_INFO_BASIC) < 0)
+        return nullptr;
     address = info.addr;
     {
         std::lock_guard<std::mutex> guard(s_registryLock);
         const auto found = registry().find(info.fileno);
         if (found != registry().end())
-            if (auto checks = found->second.lock()) return checks;
+            if (auto checks = found->second.lock())
+                return checks;
     }
     return makeChecks(object);
 }
@@ -101,7 +111,8 @@ std::shared_ptr<FileChecks> checksOf(hid_t object, std::uint64_t& address) {
 // The object's name for messages. Only on failure, and before the reason is pushed: every HDF5
 // call clears the error stack.
 std::string nameOf(hid_t loc, const Path& path) {
-    if (path.absolute) return path.text();
+    if (path.absolute)
+        return path.text();
     std::string base = H5Iget_type(loc) == H5I_FILE ? "/" : "?";
     const ssize_t size = base == "/" ? 0 : H5Iget_name(loc, nullptr, 0);
     if (size > 0) {
@@ -109,14 +120,16 @@ std::string nameOf(hid_t loc, const Path& path) {
         H5Iget_name(loc, base.data(), base.size());
         base.resize(static_cast<std::size_t>(size));
     }
-    if (path.parts.empty()) return base;
+    if (path.parts.empty())
+        return base;
     return (base == "/" ? "" : base) + "/" + path.text();
 }
 
 thread_local std::string t_lastDamage;
 
 void pushText(const std::string& text) {
-    H5Epush2(H5E_DEFAULT, __FILE__, "checkObject", __LINE__, H5E_ERR_CLS, H5E_OHDR, H5E_BADVALUE, "%s", text.c_str());
+    H5Epush2(H5E_DEFAULT, __FILE__, "checkObject", __LINE__, H5E_ERR_CLS, H5E_OHDR, H5E_BADVALUE,
+             "%s", text.c_str());
 }
 
 void pushDamage(const std::string& name, const std::string& what) {
@@ -124,17 +137,19 @@ void pushDamage(const std::string& name, const std::string& what) {
     pushText(t_lastDamage);
 }
 
-
 // The object's header and, for a group, its member index; nothing when they were found sound
 // before. The reason, or empty.
 std::string checkObject(FileChecks& checks, std::uint64_t address) {
-    if (!checks.stored || checks.memory->sound.count(address)) return {};
+    if (!checks.stored || checks.memory->sound.count(address))
+        return {};
     try {
         const HeaderFacts facts = checkObjectHeaderAndShared(*checks.stored, address);
         if (facts.symbolTable) {
             std::unordered_map<std::string, std::uint64_t> members;
-            checkMemberIndex(*checks.stored, *facts.symbolTable, checks.readOnly ? &members : nullptr);
-            if (checks.readOnly) checks.memory->members[address] = std::move(members);
+            checkMemberIndex(*checks.stored, *facts.symbolTable,
+                             checks.readOnly ? &members : nullptr);
+            if (checks.readOnly)
+                checks.memory->members[address] = std::move(members);
         }
     } catch (const Damage& damage) {
         return damage.what;
@@ -145,16 +160,18 @@ std::string checkObject(FileChecks& checks, std::uint64_t address) {
 
 // The member's header address as the group's checked index lists it: nothing when the group
 // is not known that way (a read-write session, a group of the newer kinds, a soft link).
-std::optional<std::uint64_t> knownMember(const FileChecks& checks, std::uint64_t group, const std::string& name,
-                                         bool& missing) {
+std::optional<std::uint64_t> knownMember(const FileChecks& checks, std::uint64_t group,
+                                         const std::string& name, bool& missing) {
     const auto found = checks.memory->members.find(group);
-    if (found == checks.memory->members.end()) return std::nullopt;
+    if (found == checks.memory->members.end())
+        return std::nullopt;
     const auto member = found->second.find(name);
     if (member == found->second.end()) {
         missing = true;
         return std::nullopt;
     }
-    if (member->second == ~std::uint64_t{0}) return std::nullopt;
+    if (member->second == ~std::uint64_t{0})
+        return std::nullopt;
     return member->second;
 }
 
@@ -166,17 +183,20 @@ Path prefixOf(const Path& path, std::size_t n) {
     return prefix;
 }
 
-bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks, std::shared_ptr<FileChecks> checks) {
+bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks,
+                   std::shared_ptr<FileChecks> checks) {
     std::uint64_t address = 0;
     bool located = false;
     if (!checks) {
         checks = checksOf(loc, address);
         located = true;
     }
-    if (!checks || !checks->stored) return true;  // HDF5 cannot place loc either, or not ours to read
+    if (!checks || !checks->stored)
+        return true;  // HDF5 cannot place loc either, or not ours to read
     if (!path.absolute && !located) {
         H5O_info_t info;
-        if (H5Oget_info2(loc, &info, H5O_INFO_BASIC) < 0) return true;
+        if (H5Oget_info2(loc, &info, H5O_INFO_BASIC) < 0)
+            return true;
         address = info.addr;
     }
     std::uint64_t current = path.absolute ? checks->root : address;
@@ -192,7 +212,8 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks, std::shared_
         bool missing = false;
         const std::optional<std::uint64_t> member =
             viaIndex ? knownMember(*checks, current, part, missing) : std::nullopt;
-        if (missing) return true;  // HDF5 reads the same index: the caller finds it missing
+        if (missing)
+            return true;  // HDF5 reads the same index: the caller finds it missing
         if (member) {
             current = *member;
             problem = checkObject(*checks, current);
@@ -207,9 +228,11 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks, std::shared_
             if (link.type == H5L_TYPE_HARD) {
                 problem = checkObject(*checks, link.u.address);
             } else if (link.type == H5L_TYPE_SOFT) {
-                if (softLinks >= kMaxSoftLinks) return true;  // HDF5 refuses to follow further
+                if (softLinks >= kMaxSoftLinks)
+                    return true;  // HDF5 refuses to follow further
                 std::string value(link.u.val_size + 1, '\0');
-                if (H5Lget_val(loc, prefix.text().c_str(), value.data(), value.size(), H5P_DEFAULT) < 0) {
+                if (H5Lget_val(loc, prefix.text().c_str(), value.data(), value.size(),
+                               H5P_DEFAULT) < 0) {
                     H5Eclear2(H5E_DEFAULT);
                     return true;
                 }
@@ -217,10 +240,12 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks, std::shared_
                 Path target = parsePath(value);
                 if (!target.absolute) {
                     Path parent = prefixOf(path, i);
-                    parent.parts.insert(parent.parts.end(), target.parts.begin(), target.parts.end());
+                    parent.parts.insert(parent.parts.end(), target.parts.begin(),
+                                        target.parts.end());
                     target = parent;
                 }
-                if (!checkPathFrom(loc, target, softLinks + 1, checks)) return false;
+                if (!checkPathFrom(loc, target, softLinks + 1, checks))
+                    return false;
             } else {
                 problem = "it is a link to another file, which this library does not follow";
             }
@@ -249,50 +274,66 @@ herr_t checkMember(hid_t group, const char* name, const H5L_info_t*, void* data)
         return -1;
     }
     H5O_info_t info;
-    if (H5Oget_info_by_name2(group, name, &info, H5O_INFO_BASIC, H5P_DEFAULT) < 0) return -1;
-    if (info.type != H5O_TYPE_GROUP || !walk->groups.insert(info.addr).second) return 0;
+    if (H5Oget_info_by_name2(group, name, &info, H5O_INFO_BASIC, H5P_DEFAULT) < 0)
+        return -1;
+    if (info.type != H5O_TYPE_GROUP || !walk->groups.insert(info.addr).second)
+        return 0;
     Hid child(H5Gopen2(group, name, H5P_DEFAULT));
-    if (!child) return -1;
-    return H5Literate(child.get(), H5_INDEX_NAME, H5_ITER_NATIVE, nullptr, checkMember, walk) < 0 ? -1 : 0;
+    if (!child)
+        return -1;
+    return H5Literate(child.get(), H5_INDEX_NAME, H5_ITER_NATIVE, nullptr, checkMember, walk) < 0
+               ? -1
+               : 0;
 }
 
 }  // namespace
 
 std::shared_ptr<void> headerChecksOf(hid_t file) {
     H5O_info_t info;
-    if (H5Oget_info2(file, &info, H5O_INFO_BASIC) < 0) return nullptr;
+    if (H5Oget_info2(file, &info, H5O_INFO_BASIC) < 0)
+        return nullptr;
     std::lock_guard<std::mutex> guard(s_registryLock);
     auto& files = registry();
-    if (auto checks = files[info.fileno].lock()) return checks;
+    if (auto checks = files[info.fileno].lock())
+        return checks;
     auto checks = makeChecks(file);
     files[info.fileno] = checks;
-    for (auto it = files.begin(); it != files.end();) it = it->second.expired() ? files.erase(it) : std::next(it);
+    for (auto it = files.begin(); it != files.end();)
+        it = it->second.expired() ? files.erase(it) : std::next(it);
     return checks;
 }
 
-bool checkPath(hid_t loc, const Path& path) { return checkPathFrom(loc, path, 0, nullptr); }
+bool checkPath(hid_t loc, const Path& path) {
+    return checkPathFrom(loc, path, 0, nullptr);
+}
 
 bool checkPath(hid_t loc, const Path& path, const std::shared_ptr<void>& fileChecks) {
     return checkPathFrom(loc, path, 0, std::static_pointer_cast<FileChecks>(fileChecks));
 }
 
-bool checkOpenObject(hid_t object) { return checkPathFrom(object, Path{}, 0, nullptr); }
+bool checkOpenObject(hid_t object) {
+    return checkPathFrom(object, Path{}, 0, nullptr);
+}
 
 bool checkTree(hid_t group) {
     TreeWalk walk;
     std::uint64_t address = 0;
     walk.checks = checksOf(group, address);
-    if (!checkPathFrom(group, Path{}, 0, walk.checks)) return false;
-    const herr_t status = H5Literate(group, H5_INDEX_NAME, H5_ITER_NATIVE, nullptr, checkMember, &walk);
+    if (!checkPathFrom(group, Path{}, 0, walk.checks))
+        return false;
+    const herr_t status =
+        H5Literate(group, H5_INDEX_NAME, H5_ITER_NATIVE, nullptr, checkMember, &walk);
     // Closing a member group after its damage was found cleared the stack: say it again.
-    if (walk.failed) pushText(t_lastDamage);
+    if (walk.failed)
+        pushText(t_lastDamage);
     return status >= 0;
 }
 
 void trustNewObject(hid_t object) {
     std::uint64_t address = 0;
     const std::shared_ptr<FileChecks> checks = checksOf(object, address);
-    if (checks && !checks->readOnly) checks->memory->sound.insert(address);
+    if (checks && !checks->readOnly)
+        checks->memory->sound.insert(address);
 }
 
 }  // namespace Quellmar::qmxfile

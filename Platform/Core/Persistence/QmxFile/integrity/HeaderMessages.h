@@ -35,9 +35,9 @@ struct SymbolTable {
 
 // What an object's header says about the object, as far as other checks need it.
 struct HeaderFacts {
-    std::optional<SymbolTable> symbolTable;  // a group of the kind this library writes
-    std::optional<std::uint64_t> elements;   // the dataspace's element count
-    std::optional<std::uint64_t> typeSize;   // the datatype's size in bytes
+    std::optional<SymbolTable> symbolTable;    // a group of the kind this library writes
+    std::optional<std::uint64_t> elements;     // the dataspace's element count
+    std::optional<std::uint64_t> typeSize;     // the datatype's size in bytes
     std::optional<std::uint64_t> compactSize;  // a compact layout's stored data
     std::optional<std::uint64_t> chunkIndex;   // a chunked layout's version-1 B-tree
     unsigned chunkRank = 0;                    // its dimensions, the element size included

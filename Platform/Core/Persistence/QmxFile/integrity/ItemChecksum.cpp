@@ -17,7 +17,8 @@ namespace {
 
 // Pushes our own reason on HDF5's error stack, where the entry points pick up the innermost one.
 void pushReason(const char* function, unsigned line, const char* reason) {
-    H5Epush2(H5E_DEFAULT, __FILE__, function, line, H5E_ERR_CLS, H5E_DATASET, H5E_READERROR, "%s", reason);
+    H5Epush2(H5E_DEFAULT, __FILE__, function, line, H5E_ERR_CLS, H5E_DATASET, H5E_READERROR, "%s",
+             reason);
 }
 
 std::uint32_t crcOf(const void* bytes, hsize_t count, size_t elementSize) {
@@ -33,19 +34,22 @@ enum class Stored { Absent, Present, Unreadable };
 Stored storedChecksum(hid_t dataset, std::uint32_t& value) {
     // Opened straight away; only a failure asks whether it is there at all.
     Hid attribute(H5Aopen(dataset, kChecksumAttribute, H5P_DEFAULT));
-    if (!attribute) return H5Aexists(dataset, kChecksumAttribute) == 0 ? Stored::Absent : Stored::Unreadable;
+    if (!attribute)
+        return H5Aexists(dataset, kChecksumAttribute) == 0 ? Stored::Absent : Stored::Unreadable;
     Hid type(H5Aget_type(attribute.get()));
     if (!type || H5Tget_class(type.get()) != H5T_INTEGER || H5Tget_size(type.get()) != 4 ||
         H5Aget_storage_size(attribute.get()) != 4)
         return Stored::Unreadable;
-    return H5Aread(attribute.get(), H5T_NATIVE_UINT32, &value) < 0 ? Stored::Unreadable : Stored::Present;
+    return H5Aread(attribute.get(), H5T_NATIVE_UINT32, &value) < 0 ? Stored::Unreadable
+                                                                   : Stored::Present;
 }
 
 // The scalar dataspace of every checksum attribute, made once (HDF5 copies it into each).
 hid_t scalarSpace() {
     static hid_t s_space = H5I_INVALID_HID;
     // Library lock held. HDF5 may have been shut down and set up again since.
-    if (s_space >= 0 && H5Iis_valid(s_space) > 0) return s_space;
+    if (s_space >= 0 && H5Iis_valid(s_space) > 0)
+        return s_space;
     s_space = H5Screate(H5S_SCALAR);
     return s_space;
 }
@@ -53,20 +57,25 @@ hid_t scalarSpace() {
 herr_t writeChecksum(hid_t dataset, std::uint32_t crc, bool fresh, const char* path) {
     std::uint32_t value = 0;
     if (!sealChecksum(dataset, crc, value, path)) {
-        pushReason(__func__, __LINE__, "the item's path is unknown, so its checksum cannot cover it");
+        pushReason(__func__, __LINE__,
+                   "the item's path is unknown, so its checksum cannot cover it");
         return -1;
     }
     const htri_t exists = fresh ? 0 : H5Aexists(dataset, kChecksumAttribute);
-    if (exists < 0) return -1;
+    if (exists < 0)
+        return -1;
     Hid attribute;
     if (exists > 0) {
         attribute = Hid(H5Aopen(dataset, kChecksumAttribute, H5P_DEFAULT));
     } else {
         const hid_t space = scalarSpace();
-        if (space < 0) return -1;
-        attribute = Hid(H5Acreate2(dataset, kChecksumAttribute, H5T_STD_U32LE, space, H5P_DEFAULT, H5P_DEFAULT));
+        if (space < 0)
+            return -1;
+        attribute = Hid(H5Acreate2(dataset, kChecksumAttribute, H5T_STD_U32LE, space, H5P_DEFAULT,
+                                   H5P_DEFAULT));
     }
-    if (!attribute || H5Awrite(attribute.get(), H5T_NATIVE_UINT32, &value) < 0) return -1;
+    if (!attribute || H5Awrite(attribute.get(), H5T_NATIVE_UINT32, &value) < 0)
+        return -1;
     return attribute.close();
 }
 
@@ -74,26 +83,33 @@ herr_t writeChecksum(hid_t dataset, std::uint32_t crc, bool fresh, const char* p
 
 namespace {
 
-herr_t writeWith(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, const void* data, bool fresh,
-                 const char* path) {
-    if (count == 0) return storeChecksum(dataset, memoryType, count, data, fresh, path);
+herr_t writeWith(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, const void* data,
+                 bool fresh, const char* path) {
+    if (count == 0)
+        return storeChecksum(dataset, memoryType, count, data, fresh, path);
     const size_t size = H5Tget_size(memoryType);
     const size_t bytes = static_cast<size_t>(count) * size;
-    if (size == 0) return -1;
+    if (size == 0)
+        return -1;
     // Mostly the very same identifier (blobs, strings): no comparison needed.
     const htri_t same = fileType == memoryType ? 1 : H5Tequal(fileType, memoryType);
-    if (same < 0) return -1;
+    if (same < 0)
+        return -1;
     const auto* in = static_cast<const unsigned char*>(data);
     std::uint32_t crc = 0;
     if (same > 0 && bytes >= kConcurrentBytes) {
-        if (!writeChecksummed(dataset, memoryType, size, count, in, crc)) return -1;
+        if (!writeChecksummed(dataset, memoryType, size, count, in, crc))
+            return -1;
     } else if (same > 0) {
-        if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return -1;
+        if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0)
+            return -1;
         crc = crc32c::Extend(crc, in, bytes);
     } else if (selfContained(fileType) && selfContained(memoryType)) {
-        if (!writeConverted(dataset, fileType, memoryType, count, in, crc)) return -1;
+        if (!writeConverted(dataset, fileType, memoryType, count, in, crc))
+            return -1;
     } else {
-        if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return -1;
+        if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0)
+            return -1;
         return storeChecksum(dataset, memoryType, count, data, fresh, path);
     }
     ErrorKeeper keeper;
@@ -108,9 +124,11 @@ herr_t writeWith(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count,
 
 herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh,
                     const char* path) {
-    if (count == 0) return storeChecksum(dataset, memoryType, count, data, fresh, path);
+    if (count == 0)
+        return storeChecksum(dataset, memoryType, count, data, fresh, path);
     Hid fileType(H5Dget_type(dataset));
-    if (!fileType) return -1;
+    if (!fileType)
+        return -1;
     return writeWith(dataset, fileType.get(), memoryType, count, data, fresh, path);
 }
 
@@ -132,7 +150,8 @@ herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void*
         const htri_t same = H5Tequal(fileType.get(), memoryType);
         if (same > 0) {
             crc = crcOf(data, count, H5Tget_size(fileType.get()));
-        } else if (same < 0 || !readConverted(dataset, fileType.get(), fileType.get(), count, nullptr, crc)) {
+        } else if (same < 0 ||
+                   !readConverted(dataset, fileType.get(), fileType.get(), count, nullptr, crc)) {
             // HDF5 converted while writing; the stored bytes are what the checksum covers.
             keeper.capture();
             return -1;
@@ -155,8 +174,10 @@ int sealItem(hid_t dataset) {
     };
     std::uint32_t ignored = 0;
     const Stored stored = storedChecksum(dataset, ignored);
-    if (stored == Stored::Present) return 0;
-    if (stored == Stored::Unreadable) return refuse("the checksum attribute is unreadable: the item is damaged");
+    if (stored == Stored::Present)
+        return 0;
+    if (stored == Stored::Unreadable)
+        return refuse("the checksum attribute is unreadable: the item is damaged");
     Hid fileType(H5Dget_type(dataset));
     const long long count = elementCount(dataset);
     if (!fileType || count < 0) {
@@ -164,12 +185,14 @@ int sealItem(hid_t dataset) {
         return -1;
     }
     if (!selfContained(fileType.get()))
-        return refuse("its values live outside its elements (variable-length data or references), "
-                      "which no checksum of this library covers");
+        return refuse(
+            "its values live outside its elements (variable-length data or references), "
+            "which no checksum of this library covers");
     if (!storageCovers(dataset, static_cast<hsize_t>(count), H5Tget_size(fileType.get())))
         return refuse("the stored data is shorter than the item's size: the item is damaged");
     std::uint32_t crc = 0;
-    if (count > 0 && !readConverted(dataset, fileType.get(), fileType.get(), static_cast<hsize_t>(count), nullptr, crc)) {
+    if (count > 0 && !readConverted(dataset, fileType.get(), fileType.get(),
+                                    static_cast<hsize_t>(count), nullptr, crc)) {
         keeper.capture();
         return -1;
     }
@@ -188,19 +211,24 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
     // dataspace claims more elements than the caller's buffer (sized by the size queries,
     // which check the same) holds, and nothing has reached the buffer before that.
     auto failed = [&] {
-        if (data && bytes > 0) std::memset(data, 0, bytes);
+        if (data && bytes > 0)
+            std::memset(data, 0, bytes);
         keeper.capture();
         return -1;
     };
-    if (memorySize == 0) return failed();
+    if (memorySize == 0)
+        return failed();
     Hid fileType(H5Dget_type(dataset));
-    if (!fileType) return failed();
+    if (!fileType)
+        return failed();
     if (count > 0 && !storageCovers(dataset, count, H5Tget_size(fileType.get()))) {
         H5Eclear2(H5E_DEFAULT);
-        pushReason(__func__, __LINE__, "the stored data is shorter than the item's size: the item is damaged");
+        pushReason(__func__, __LINE__,
+                   "the stored data is shorter than the item's size: the item is damaged");
         return failed();
     }
-    if (count > std::numeric_limits<size_t>::max() / memorySize) return failed();
+    if (count > std::numeric_limits<size_t>::max() / memorySize)
+        return failed();
     bytes = static_cast<size_t>(count) * memorySize;
 
     std::uint32_t expected = 0;
@@ -217,41 +245,49 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
     }
     if (count == 0) {
         // Nothing to read, but the attribute is still checked: empty contents sum to 0.
-        if (stored == Stored::Absent || checksumMatches(dataset, 0, expected)) return 0;
+        if (stored == Stored::Absent || checksumMatches(dataset, 0, expected))
+            return 0;
         pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
         return failed();
     }
     // Records are matched by member name: a damaged record type reads other bytes as good.
     // The type is covered by the attribute checksum.
-    if (H5Tget_class(fileType.get()) == H5T_COMPOUND && verifyAttributes(dataset) < 0) return failed();
+    if (H5Tget_class(fileType.get()) == H5T_COMPOUND && verifyAttributes(dataset) < 0)
+        return failed();
     if (stored == Stored::Absent) {
         // Written before items carried checksums, or by another program: read as it is.
         return H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0 ? failed() : 0;
     }
 
     const htri_t same = H5Tequal(fileType.get(), memoryType);
-    if (same < 0) return failed();
+    if (same < 0)
+        return failed();
     auto* out = static_cast<unsigned char*>(data);
     std::uint32_t actual = 0;
     if (same > 0) {
         // The common case needs no second buffer: check in place, zero on mismatch.
         if (bytes >= kConcurrentBytes && isContiguous(dataset)) {
-            if (!readConcurrently(dataset, memoryType, memorySize, count, out, actual)) return failed();
+            if (!readConcurrently(dataset, memoryType, memorySize, count, out, actual))
+                return failed();
         } else {
-            if (H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0) return failed();
+            if (H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0)
+                return failed();
             actual = crc32c::Extend(actual, out, bytes);
         }
     } else {
         if (!writtenType(fileType.get()) && checksumsRequired(dataset)) {
             H5Eclear2(H5E_DEFAULT);
-            pushReason(__func__, __LINE__, "the stored type is not one this library writes: the item is damaged");
+            pushReason(__func__, __LINE__,
+                       "the stored type is not one this library writes: the item is damaged");
             return failed();
         }
         if (selfContained(fileType.get()) && selfContained(memoryType)) {
-            if (!readConverted(dataset, fileType.get(), memoryType, count, out, actual)) return failed();
+            if (!readConverted(dataset, fileType.get(), memoryType, count, out, actual))
+                return failed();
         } else {
             // Verify the stored bytes first, then let HDF5 convert what lives outside the elements.
-            if (!readConverted(dataset, fileType.get(), fileType.get(), count, nullptr, actual)) return failed();
+            if (!readConverted(dataset, fileType.get(), fileType.get(), count, nullptr, actual))
+                return failed();
             if (checksumMatches(dataset, actual, expected) &&
                 H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0)
                 return failed();

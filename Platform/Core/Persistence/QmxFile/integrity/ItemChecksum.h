@@ -17,8 +17,8 @@ namespace Quellmar::qmxfile {
 // Stores the checksum of the `count` elements just written to the dataset from memoryType.
 // `fresh`: the dataset was just created and has no checksum attribute yet. `path`: the path
 // the item will have, for one not linked yet (see ChecksumPath.h); otherwise its own.
-herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh = false,
-                     const char* path = nullptr);
+herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void* data,
+                     bool fresh = false, const char* path = nullptr);
 
 // Writes all `count` elements from memoryType and stores their checksum.
 herr_t writeChecked(hid_t dataset, hid_t memoryType, hsize_t count, const void* data, bool fresh,

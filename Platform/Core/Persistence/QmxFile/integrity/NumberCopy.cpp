@@ -29,9 +29,13 @@ void floatsToDoubles(const unsigned char* from, unsigned char* to, std::size_t c
 }
 
 NumberLoop numberLoop(hid_t from, hid_t to) {
-    const auto is = [](hid_t type, hid_t native) { return H5Tget_class(type) == H5T_FLOAT && H5Tequal(type, native) > 0; };
-    if (is(from, H5T_NATIVE_DOUBLE) && is(to, H5T_NATIVE_FLOAT)) return doublesToFloats;
-    if (is(from, H5T_NATIVE_FLOAT) && is(to, H5T_NATIVE_DOUBLE)) return floatsToDoubles;
+    const auto is = [](hid_t type, hid_t native) {
+        return H5Tget_class(type) == H5T_FLOAT && H5Tequal(type, native) > 0;
+    };
+    if (is(from, H5T_NATIVE_DOUBLE) && is(to, H5T_NATIVE_FLOAT))
+        return doublesToFloats;
+    if (is(from, H5T_NATIVE_FLOAT) && is(to, H5T_NATIVE_DOUBLE))
+        return floatsToDoubles;
     return nullptr;
 }
 

@@ -27,17 +27,21 @@ void copyRuns(const unsigned char* from, unsigned char* to, std::size_t count, s
 }  // namespace
 
 std::optional<RecordCopy> RecordCopy::plan(hid_t from, hid_t to) {
-    if (H5Tget_class(from) != H5T_COMPOUND || H5Tget_class(to) != H5T_COMPOUND) return std::nullopt;
+    if (H5Tget_class(from) != H5T_COMPOUND || H5Tget_class(to) != H5T_COMPOUND)
+        return std::nullopt;
     const int members = H5Tget_nmembers(to);
-    if (members < 0) return std::nullopt;
+    if (members < 0)
+        return std::nullopt;
     RecordCopy copy;
     copy.m_fromSize = H5Tget_size(from);
     copy.m_toSize = H5Tget_size(to);
-    if (copy.m_fromSize == 0 || copy.m_toSize == 0) return std::nullopt;
+    if (copy.m_fromSize == 0 || copy.m_toSize == 0)
+        return std::nullopt;
     std::size_t covered = 0;
     for (int m = 0; m < members; ++m) {
         std::unique_ptr<char, FreeName> name(H5Tget_member_name(to, static_cast<unsigned>(m)));
-        if (!name) return std::nullopt;
+        if (!name)
+            return std::nullopt;
         const int index = H5Tget_member_index(from, name.get());
         if (index < 0) {
             H5Eclear2(H5E_DEFAULT);
@@ -46,7 +50,8 @@ std::optional<RecordCopy> RecordCopy::plan(hid_t from, hid_t to) {
         Hid toMember(H5Tget_member_type(to, static_cast<unsigned>(m)));
         Hid fromMember(H5Tget_member_type(from, static_cast<unsigned>(index)));
         if (!toMember || !fromMember || H5Tequal(toMember.get(), fromMember.get()) <= 0 ||
-            H5Tdetect_class(toMember.get(), H5T_VLEN) != 0 || H5Tis_variable_str(toMember.get()) != 0 ||
+            H5Tdetect_class(toMember.get(), H5T_VLEN) != 0 ||
+            H5Tis_variable_str(toMember.get()) != 0 ||
             H5Tdetect_class(toMember.get(), H5T_REFERENCE) != 0)
             return std::nullopt;
         const std::size_t size = H5Tget_size(toMember.get());
@@ -55,7 +60,8 @@ std::optional<RecordCopy> RecordCopy::plan(hid_t from, hid_t to) {
         covered += size;
     }
     // Members next to each other in both layouts move as one run.
-    std::sort(copy.m_runs.begin(), copy.m_runs.end(), [](const Run& a, const Run& b) { return a.to < b.to; });
+    std::sort(copy.m_runs.begin(), copy.m_runs.end(),
+              [](const Run& a, const Run& b) { return a.to < b.to; });
     std::vector<Run> merged;
     for (const Run& r : copy.m_runs) {
         if (!merged.empty() && merged.back().from + merged.back().size == r.from &&
@@ -74,7 +80,8 @@ void RecordCopy::run(const unsigned char* from, unsigned char* to, std::size_t c
         const unsigned char* f = from + r.from;
         unsigned char* t = to + r.to;
         if (r.size == 1) {
-            for (std::size_t i = 0; i < count; ++i, f += m_fromSize, t += m_toSize) *t = *f;
+            for (std::size_t i = 0; i < count; ++i, f += m_fromSize, t += m_toSize)
+                *t = *f;
         } else if (r.size <= 2) {
             copyRuns<1>(f, t, count, m_fromSize, m_toSize, r.size);
         } else if (r.size <= 4) {
@@ -88,7 +95,8 @@ void RecordCopy::run(const unsigned char* from, unsigned char* to, std::size_t c
         } else if (r.size <= 64) {
             copyRuns<32>(f, t, count, m_fromSize, m_toSize, r.size);
         } else {
-            for (std::size_t i = 0; i < count; ++i, f += m_fromSize, t += m_toSize) std::memcpy(t, f, r.size);
+            for (std::size_t i = 0; i < count; ++i, f += m_fromSize, t += m_toSize)
+                std::memcpy(t, f, r.size);
         }
     }
 }

@@ -3,7 +3,8 @@
 namespace Quellmar::qmxfile {
 
 unsigned char* ScratchSpace::get(size_t bytes) {
-    if (bytes <= m_size) return m_kept.get();
+    if (bytes <= m_size)
+        return m_kept.get();
     if (bytes > 2 * kSliceBytes) {
         m_once = std::make_unique_for_overwrite<unsigned char[]>(bytes);
         return m_once.get();

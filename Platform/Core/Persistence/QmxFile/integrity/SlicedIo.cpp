@@ -21,11 +21,14 @@ template <class Io>
 bool forEachSlice(hid_t dataset, size_t sliceBytes, size_t elementSize, hsize_t count, Io io) {
     const hsize_t perSlice = std::max<hsize_t>(1, sliceBytes / elementSize);
     Hid fileSpace(H5Dget_space(dataset));
-    if (!fileSpace) return false;
+    if (!fileSpace)
+        return false;
     for (hsize_t start = 0; start < count; start += perSlice) {
         const hsize_t n = std::min(perSlice, count - start);
         Hid memorySpace(H5Screate_simple(1, &n, nullptr));
-        if (!memorySpace || H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &start, nullptr, &n, nullptr) < 0 ||
+        if (!memorySpace ||
+            H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &start, nullptr, &n, nullptr) <
+                0 ||
             !io(memorySpace.get(), fileSpace.get(), start, n))
             return false;
     }
@@ -45,11 +48,16 @@ struct Conversion {
     unsigned char* background;
 
     Conversion(hid_t fileType, hid_t memoryType, hsize_t count)
-        : fileSize(H5Tget_size(fileType)), memorySize(H5Tget_size(memoryType)),
-          records(H5Tget_class(fileType) == H5T_COMPOUND || H5Tget_class(memoryType) == H5T_COMPOUND),
-          perSlice(std::min<hsize_t>(count, std::max<size_t>(1, kSliceBytes / std::max<size_t>(1, std::max(fileSize, memorySize))))),
+        : fileSize(H5Tget_size(fileType)),
+          memorySize(H5Tget_size(memoryType)),
+          records(H5Tget_class(fileType) == H5T_COMPOUND ||
+                  H5Tget_class(memoryType) == H5T_COMPOUND),
+          perSlice(std::min<hsize_t>(
+              count, std::max<size_t>(
+                         1, kSliceBytes / std::max<size_t>(1, std::max(fileSize, memorySize))))),
           bytes(static_cast<size_t>(perSlice) * std::max(fileSize, memorySize)),
-          scratch(scratchSpace().get(bytes)), background(nullptr) {}
+          scratch(scratchSpace().get(bytes)),
+          background(nullptr) {}
     ~Conversion() {
         scratchSpace().release();
         backgroundSpace().release();
@@ -60,12 +68,14 @@ struct Conversion {
     bool valid() const { return fileSize > 0 && memorySize > 0; }
     // Only HDF5's record conversion uses it; moved records do not.
     void* backgroundFor() {
-        if (records && !background) background = backgroundSpace().get(bytes);
+        if (records && !background)
+            background = backgroundSpace().get(bytes);
         return background;
     }
     // Slice k's buffer when slices alternate between two.
     unsigned char* buffer(size_t k) {
-        if (!second) second = secondSliceSpace().get(bytes);
+        if (!second)
+            second = secondSliceSpace().get(bytes);
         return k % 2 ? second : scratch;
     }
     unsigned char* second = nullptr;
@@ -80,30 +90,35 @@ ConcurrentCrc::Mode handOff(hsize_t bytes) {
 using Move = std::function<void(const unsigned char* from, unsigned char* to, size_t n)>;
 
 Move plainMove(const std::optional<RecordCopy>& moves, NumberLoop numbers) {
-    if (moves) return [&moves](const unsigned char* f, unsigned char* t, size_t n) { moves->run(f, t, n); };
-    if (numbers) return [numbers](const unsigned char* f, unsigned char* t, size_t n) { numbers(f, t, n); };
+    if (moves)
+        return
+            [&moves](const unsigned char* f, unsigned char* t, size_t n) { moves->run(f, t, n); };
+    if (numbers)
+        return [numbers](const unsigned char* f, unsigned char* t, size_t n) { numbers(f, t, n); };
     return nullptr;
 }
 
 // Reads slices in turn into two buffers; the checksum thread sums each one and moves it into
 // `out` (when given) while the next is read. With no core free the caller does both in turn.
-bool readInTurn(hid_t dataset, hid_t fileType, Conversion& c, hsize_t count, unsigned char* out, const Move& move,
-                std::uint32_t& crc) {
+bool readInTurn(hid_t dataset, hid_t fileType, Conversion& c, hsize_t count, unsigned char* out,
+                const Move& move, std::uint32_t& crc) {
     ConcurrentCrc sum(crc, handOff(count * c.fileSize));
     size_t k = 0;
-    const bool read = forEachSlice(dataset, c.perSlice * c.fileSize, c.fileSize, count,
-                                   [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
-        unsigned char* slice = c.buffer(k++);
-        sum.waitUntilPending(1);  // the slice read into this buffer before is done with it
-        if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, slice) < 0) return false;
-        ConcurrentCrc::Step after;
-        if (out) {
-            unsigned char* target = out + static_cast<size_t>(start) * c.memorySize;
-            after = [&move, slice, target, n] { move(slice, target, static_cast<size_t>(n)); };
-        }
-        sum.add(slice, static_cast<size_t>(n) * c.fileSize, {}, std::move(after));
-        return true;
-    });
+    const bool read = forEachSlice(
+        dataset, c.perSlice * c.fileSize, c.fileSize, count,
+        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+            unsigned char* slice = c.buffer(k++);
+            sum.waitUntilPending(1);  // the slice read into this buffer before is done with it
+            if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, slice) < 0)
+                return false;
+            ConcurrentCrc::Step after;
+            if (out) {
+                unsigned char* target = out + static_cast<size_t>(start) * c.memorySize;
+                after = [&move, slice, target, n] { move(slice, target, static_cast<size_t>(n)); };
+            }
+            sum.add(slice, static_cast<size_t>(n) * c.fileSize, {}, std::move(after));
+            return true;
+        });
     // Also on failure the thread is done with the buffers before anyone reuses them.
     crc = sum.value();
     return read;
@@ -111,10 +126,11 @@ bool readInTurn(hid_t dataset, hid_t fileType, Conversion& c, hsize_t count, uns
 
 // The checksum thread moves slice k+1 into one buffer and sums it while slice k is written from
 // the other. With no core free the caller does all three in turn.
-bool writeInTurn(hid_t dataset, hid_t fileType, Conversion& c, hsize_t count, const unsigned char* in,
-                 const Move& move, bool zeroFirst, std::uint32_t& crc) {
+bool writeInTurn(hid_t dataset, hid_t fileType, Conversion& c, hsize_t count,
+                 const unsigned char* in, const Move& move, bool zeroFirst, std::uint32_t& crc) {
     Hid fileSpace(H5Dget_space(dataset));
-    if (!fileSpace) return false;
+    if (!fileSpace)
+        return false;
     const hsize_t perSlice = c.perSlice;
     const hsize_t slices = (count + perSlice - 1) / perSlice;
     ConcurrentCrc sum(crc, handOff(count * c.fileSize));
@@ -123,21 +139,27 @@ bool writeInTurn(hid_t dataset, hid_t fileType, Conversion& c, hsize_t count, co
         unsigned char* slice = c.buffer(static_cast<size_t>(k));
         const unsigned char* source = in + static_cast<size_t>(start) * c.memorySize;
         const size_t bytes = static_cast<size_t>(n) * c.fileSize;
-        sum.add(slice, bytes, [&move, zeroFirst, source, slice, n, bytes] {
-            // Stored members the caller's records lack are written as zeros, never as old scratch.
-            if (zeroFirst) std::memset(slice, 0, bytes);
-            move(source, slice, static_cast<size_t>(n));
-        }, {});
+        sum.add(slice, bytes,
+                [&move, zeroFirst, source, slice, n, bytes] {
+                    // Stored members the caller's records lack are written as zeros, never as old
+                    // scratch.
+                    if (zeroFirst)
+                        std::memset(slice, 0, bytes);
+                    move(source, slice, static_cast<size_t>(n));
+                },
+                {});
     };
     prepare(0);
     bool written = true;
     for (hsize_t k = 0; k < slices && written; ++k) {
-        if (k + 1 < slices) prepare(k + 1);  // its buffer held slice k-1, already written
+        if (k + 1 < slices)
+            prepare(k + 1);  // its buffer held slice k-1, already written
         sum.waitUntilPending(k + 1 < slices ? 1 : 0);
         const hsize_t start = k * perSlice, n = std::min(perSlice, count - start);
         Hid memorySpace(H5Screate_simple(1, &n, nullptr));
         written = memorySpace &&
-                  H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &start, nullptr, &n, nullptr) >= 0 &&
+                  H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &start, nullptr, &n,
+                                      nullptr) >= 0 &&
                   H5Dwrite(dataset, fileType, memorySpace.get(), fileSpace.get(), H5P_DEFAULT,
                            c.buffer(static_cast<size_t>(k))) >= 0;
     }
@@ -160,57 +182,66 @@ bool selfContained(hid_t type) {
 // Reads the stored elements slice by slice into scratch space, checksums them there and, when
 // `out` is given, converts them into it. One pass instead of a checking read and a converting
 // read of the whole item.
-bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, unsigned char* out,
-                   std::uint32_t& crc) {
+bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count,
+                   unsigned char* out, std::uint32_t& crc) {
     Conversion c(fileType, memoryType, count);
-    if (!c.valid()) return false;
-    const std::optional<RecordCopy> moves = out ? RecordCopy::plan(fileType, memoryType) : std::nullopt;
+    if (!c.valid())
+        return false;
+    const std::optional<RecordCopy> moves =
+        out ? RecordCopy::plan(fileType, memoryType) : std::nullopt;
     const NumberLoop numbers = out && !moves ? numberLoop(fileType, memoryType) : nullptr;
     // Only HDF5's own conversion must stay on this thread.
-    if (!out || moves || numbers) return readInTurn(dataset, fileType, c, count, out, plainMove(moves, numbers), crc);
-    return forEachSlice(dataset, c.perSlice * c.fileSize, c.fileSize, count,
-                        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
-        if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) < 0) return false;
-        crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
-        unsigned char* target = out + static_cast<size_t>(start) * c.memorySize;
-        const size_t targetBytes = static_cast<size_t>(n) * c.memorySize;
-        // Members the stored records lack keep what the caller's buffer holds, as with H5Dread.
-        void* background = c.backgroundFor();
-        if (background) std::memcpy(background, target, targetBytes);
-        if (H5Tconvert(fileType, memoryType, n, c.scratch, background, H5P_DEFAULT) < 0)
-            return false;
-        std::memcpy(target, c.scratch, targetBytes);
-        return true;
-    });
+    if (!out || moves || numbers)
+        return readInTurn(dataset, fileType, c, count, out, plainMove(moves, numbers), crc);
+    return forEachSlice(
+        dataset, c.perSlice * c.fileSize, c.fileSize, count,
+        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+            if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) < 0)
+                return false;
+            crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
+            unsigned char* target = out + static_cast<size_t>(start) * c.memorySize;
+            const size_t targetBytes = static_cast<size_t>(n) * c.memorySize;
+            // Members the stored records lack keep what the caller's buffer holds, as with H5Dread.
+            void* background = c.backgroundFor();
+            if (background)
+                std::memcpy(background, target, targetBytes);
+            if (H5Tconvert(fileType, memoryType, n, c.scratch, background, H5P_DEFAULT) < 0)
+                return false;
+            std::memcpy(target, c.scratch, targetBytes);
+            return true;
+        });
 }
 
 // Converts the caller's elements slice by slice into the stored type, checksums and writes them
 // from scratch space: HDF5 would convert during the write and the checksum would need the
 // stored bytes read back.
-bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, const unsigned char* in,
-                    std::uint32_t& crc) {
+bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count,
+                    const unsigned char* in, std::uint32_t& crc) {
     Conversion c(fileType, memoryType, count);
-    if (!c.valid()) return false;
+    if (!c.valid())
+        return false;
     const std::optional<RecordCopy> moves = RecordCopy::plan(memoryType, fileType);
     const NumberLoop numbers = moves ? nullptr : numberLoop(memoryType, fileType);
     if (moves || numbers)
         return writeInTurn(dataset, fileType, c, count, in, plainMove(moves, numbers),
                            moves && !moves->coversDestination(), crc);
-    return forEachSlice(dataset, c.perSlice * c.memorySize, c.memorySize, count,
-                        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
-        const unsigned char* source = in + static_cast<size_t>(start) * c.memorySize;
-        std::memcpy(c.scratch, source, static_cast<size_t>(n) * c.memorySize);
-        void* background = c.backgroundFor();
-        if (background) std::memset(background, 0, c.bytes);
-        if (H5Tconvert(memoryType, fileType, n, c.scratch, background, H5P_DEFAULT) < 0)
-            return false;
-        crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
-        return H5Dwrite(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) >= 0;
-    });
+    return forEachSlice(
+        dataset, c.perSlice * c.memorySize, c.memorySize, count,
+        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+            const unsigned char* source = in + static_cast<size_t>(start) * c.memorySize;
+            std::memcpy(c.scratch, source, static_cast<size_t>(n) * c.memorySize);
+            void* background = c.backgroundFor();
+            if (background)
+                std::memset(background, 0, c.bytes);
+            if (H5Tconvert(memoryType, fileType, n, c.scratch, background, H5P_DEFAULT) < 0)
+                return false;
+            crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
+            return H5Dwrite(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) >= 0;
+        });
 }
 
-bool writeChecksummed(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count, const unsigned char* in,
-                      std::uint32_t& crc) {
+bool writeChecksummed(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count,
+                      const unsigned char* in, std::uint32_t& crc) {
     ConcurrentCrc sum(crc);
     // Chunked items are written whole: slices across chunk bounds would rewrite chunks.
     if (!isContiguous(dataset)) {
@@ -221,14 +252,16 @@ bool writeChecksummed(hid_t dataset, hid_t memoryType, size_t elementSize, hsize
     }
     // Slice by slice, the checksum thread reads each slice as it is written, so memory is read
     // once for both; with no core free the caller sums each slice just before writing it.
-    const bool written = forEachSlice(dataset, kSliceBytes, elementSize, count,
-                                      [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
-        const unsigned char* slice = in + static_cast<size_t>(start) * elementSize;
-        sum.add(slice, static_cast<size_t>(n) * elementSize);
-        const bool ok = H5Dwrite(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) >= 0;
-        sum.waitUntilPending(1);  // keeps the checksum thread within a slice of the write
-        return ok;
-    });
+    const bool written = forEachSlice(
+        dataset, kSliceBytes, elementSize, count,
+        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+            const unsigned char* slice = in + static_cast<size_t>(start) * elementSize;
+            sum.add(slice, static_cast<size_t>(n) * elementSize);
+            const bool ok =
+                H5Dwrite(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) >= 0;
+            sum.waitUntilPending(1);  // keeps the checksum thread within a slice of the write
+            return ok;
+        });
     crc = sum.value();
     return written;
 }
@@ -236,16 +269,18 @@ bool writeChecksummed(hid_t dataset, hid_t memoryType, size_t elementSize, hsize
 // Reads a large contiguous item in slices straight into the caller's buffer; a second thread
 // checksums each slice while the next one is read (or the caller right after it, when no core
 // is free).
-bool readConcurrently(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count, unsigned char* out,
-                      std::uint32_t& crc) {
+bool readConcurrently(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count,
+                      unsigned char* out, std::uint32_t& crc) {
     ConcurrentCrc sum(crc);
-    const bool read = forEachSlice(dataset, kSliceBytes, elementSize, count,
-                                   [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
-        unsigned char* slice = out + static_cast<size_t>(start) * elementSize;
-        if (H5Dread(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) < 0) return false;
-        sum.add(slice, static_cast<size_t>(n) * elementSize);
-        return true;
-    });
+    const bool read = forEachSlice(
+        dataset, kSliceBytes, elementSize, count,
+        [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+            unsigned char* slice = out + static_cast<size_t>(start) * elementSize;
+            if (H5Dread(dataset, memoryType, memorySpace, fileSpace, H5P_DEFAULT, slice) < 0)
+                return false;
+            sum.add(slice, static_cast<size_t>(n) * elementSize);
+            return true;
+        });
     // Also on failure the worker is done with the buffer before the caller clears it.
     crc = sum.value();
     return read;

@@ -23,18 +23,18 @@ bool selfContained(hid_t type);
 
 // Reads the stored elements slice by slice into scratch space, checksums them there (crc is
 // extended) and, when `out` is given, converts them into it.
-bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, unsigned char* out,
-                   std::uint32_t& crc);
+bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count,
+                   unsigned char* out, std::uint32_t& crc);
 // Converts the caller's elements slice by slice into the stored type, checksums and writes them.
-bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count, const unsigned char* in,
-                    std::uint32_t& crc);
+bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count,
+                    const unsigned char* in, std::uint32_t& crc);
 // Writes a large item of the stored type slice by slice, checksumming each slice on a second
 // thread while it is written when a core is free, else just before it is written.
-bool writeChecksummed(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count, const unsigned char* in,
-                      std::uint32_t& crc);
+bool writeChecksummed(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count,
+                      const unsigned char* in, std::uint32_t& crc);
 // Reads a large contiguous item in slices straight into `out` while a second thread checksums.
-bool readConcurrently(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count, unsigned char* out,
-                      std::uint32_t& crc);
+bool readConcurrently(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count,
+                      unsigned char* out, std::uint32_t& crc);
 
 }  // namespace Quellmar::qmxfile
 

@@ -11,20 +11,23 @@ namespace Quellmar::qmxfile {
 
 std::uint64_t little(const unsigned char* p, std::size_t size) {
     std::uint64_t value = 0;
-    for (std::size_t i = 0; i < size; ++i) value |= std::uint64_t{p[i]} << (8 * i);
+    for (std::size_t i = 0; i < size; ++i)
+        value |= std::uint64_t{p[i]} << (8 * i);
     return value;
 }
 
 std::optional<StoredFile> StoredFile::of(hid_t object) {
     Hid file(H5Iget_file_id(object));
-    if (!file) return std::nullopt;
+    if (!file)
+        return std::nullopt;
     Hid creation(H5Fget_create_plist(file.get()));
     StoredFile stored;
     hsize_t userBlock = 0;
     if (!creation || H5Pget_sizes(creation.get(), &stored.addressSize, &stored.lengthSize) < 0 ||
         H5Pget_sym_k(creation.get(), &stored.internalK, &stored.leafK) < 0 ||
         H5Pget_userblock(creation.get(), &userBlock) < 0 || userBlock != 0 ||
-        stored.addressSize > 8 || stored.lengthSize > 8 || stored.addressSize < 2 || stored.lengthSize < 2)
+        stored.addressSize > 8 || stored.lengthSize > 8 || stored.addressSize < 2 ||
+        stored.lengthSize < 2)
         return std::nullopt;
     // Only drivers whose handle is the POSIX descriptor of the whole file.
     Hid access(H5Fget_access_plist(file.get()));
@@ -34,7 +37,8 @@ std::optional<StoredFile> StoredFile::of(hid_t object) {
         H5Fget_vfd_handle(file.get(), access.get(), &handle) < 0 || !handle)
         return std::nullopt;
     stored.m_fd = *static_cast<int*>(handle);
-    if (driver != H5FD_SEC2) stored.m_journal = handle;
+    if (driver != H5FD_SEC2)
+        stored.m_journal = handle;
     return stored;
 }
 
@@ -46,24 +50,29 @@ StoredFile StoredFile::journaled(void* handle, const StoredFile& like) {
 }
 
 std::uint64_t StoredFile::length() const {
-    if (m_journal) return journaledLength(m_journal);
+    if (m_journal)
+        return journaledLength(m_journal);
     struct stat status;
     return fstat(m_fd, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
 }
 
 Bytes StoredFile::read(std::uint64_t address, std::uint64_t size, const char* what) const {
-    if (!inside(address, size)) throw Damage{std::string(what) + " lies outside the file"};
+    if (!inside(address, size))
+        throw Damage{std::string(what) + " lies outside the file"};
     Bytes bytes(static_cast<std::size_t>(size));
     if (m_journal) {
-        if (!readJournaled(m_journal, address, bytes.size(), bytes.data())) throw Damage{std::string("cannot read ") + what};
+        if (!readJournaled(m_journal, address, bytes.size(), bytes.data()))
+            throw Damage{std::string("cannot read ") + what};
         return bytes;
     }
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = pread(m_fd, bytes.data() + done, bytes.size() - done,
                                 static_cast<off_t>(address + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw Damage{std::string("cannot read ") + what};
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw Damage{std::string("cannot read ") + what};
         done += static_cast<std::size_t>(n);
     }
     return bytes;

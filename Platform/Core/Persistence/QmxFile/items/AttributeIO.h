@@ -20,8 +20,8 @@ herr_t createScalarAttribute(hid_t object, const std::string& name, hid_t fileTy
 herr_t writeScalarAttribute(hid_t object, const std::string& name, hid_t memoryType,
                             const void* value);
 // Creates, or replaces an attribute of another type or shape.
-herr_t setScalarAttribute(hid_t object, const std::string& name, hid_t fileType,
-                          hid_t memoryType, const void* value);
+herr_t setScalarAttribute(hid_t object, const std::string& name, hid_t fileType, hid_t memoryType,
+                          const void* value);
 // Reads a one-element numeric attribute, converting to memoryType.
 herr_t readScalarAttribute(hid_t object, const std::string& name, hid_t memoryType, void* value);
 

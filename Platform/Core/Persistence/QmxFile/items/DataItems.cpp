@@ -14,7 +14,9 @@ namespace Quellmar::qmxfile {
 
 namespace {
 
-Hid makeSpace(hsize_t count) { return Hid(H5Screate_simple(1, &count, nullptr)); }
+Hid makeSpace(hsize_t count) {
+    return Hid(H5Screate_simple(1, &count, nullptr));
+}
 
 }  // namespace
 
@@ -32,7 +34,8 @@ herr_t createItem(hid_t group, const std::string& name, const std::string& path,
         keeper.capture();
         return -1;
     }
-    Hid dataset(H5Dcreate2(group, name.c_str(), fileType, space.get(), H5P_DEFAULT, dcpl, H5P_DEFAULT));
+    Hid dataset(
+        H5Dcreate2(group, name.c_str(), fileType, space.get(), H5P_DEFAULT, dcpl, H5P_DEFAULT));
     if (!dataset) {
         keeper.capture();
         return -1;
@@ -93,7 +96,8 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
         return -1;
     }
     Hid fresh(H5Dcreate_anon(loc, type.get(), space.get(), dcpl, H5P_DEFAULT));
-    if (fresh) trustNewObject(fresh.get());
+    if (fresh)
+        trustNewObject(fresh.get());
     if (!fresh || copyAttributes(old.get(), fresh.get()) < 0) {
         keeper.capture();
         return -1;
@@ -125,8 +129,10 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
 }
 
 herr_t readItem(hid_t dataset, hid_t memoryType, void* data, long long count) {
-    if (count < 0) count = elementCount(dataset);
-    if (count < 0) return -1;
+    if (count < 0)
+        count = elementCount(dataset);
+    if (count < 0)
+        return -1;
     if (readChecked(dataset, memoryType, static_cast<hsize_t>(count), data) < 0) {
         // HDF5 says only that a filter failed; the reader needs to know which plugin to install.
         explainMissingFilter(dataset);

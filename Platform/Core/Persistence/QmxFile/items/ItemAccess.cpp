@@ -8,13 +8,14 @@
 
 namespace Quellmar::qmxfile {
 
-
 std::optional<ItemRef> itemRef(Call& call, int file, const char* group, const char* name) {
     Entry* loc = call.location(file);
-    if (!loc || !call.text(group, "group path", true) || !call.text(name, "dataset name")) return std::nullopt;
+    if (!loc || !call.text(group, "group path", true) || !call.text(name, "dataset name"))
+        return std::nullopt;
     ItemRef item{loc, joinPath(group, name)};
     if (item.path.isSelf()) {
-        call.fail("dataset name " + quoted(name) + " in group " + quoted(group) + " names no dataset");
+        call.fail("dataset name " + quoted(name) + " in group " + quoted(group) +
+                  " names no dataset");
         return std::nullopt;
     }
     return item;
@@ -22,7 +23,8 @@ std::optional<ItemRef> itemRef(Call& call, int file, const char* group, const ch
 
 std::optional<ItemRef> itemRef(Call& call, int locHandle, const char* path) {
     Entry* loc = call.location(locHandle);
-    if (!loc || !call.text(path, "dataset path")) return std::nullopt;
+    if (!loc || !call.text(path, "dataset path"))
+        return std::nullopt;
     ItemRef item{loc, parsePath(path)};
     if (item.path.isSelf()) {
         call.fail("path " + quoted(path) + " names no dataset");
@@ -53,8 +55,10 @@ Hid diagnoseOpen(Call& call, const ItemRef& item) {
     // A dataset that would not open (damaged, say): opened once more so that HDF5's own
     // reason is on its error stack for the message.
     Hid again(H5Dopen2(item.loc->id.get(), item.path.text().c_str(), H5P_DEFAULT));
-    if (!again) call.failHdf5("cannot open dataset " + item.where());
-    else call.fail("cannot open dataset " + item.where());
+    if (!again)
+        call.failHdf5("cannot open dataset " + item.where());
+    else
+        call.fail("cannot open dataset " + item.where());
     return Hid();
 }
 
@@ -82,12 +86,14 @@ Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
         }
         dataset = Hid(H5Dopen2(item.loc->id.get(), item.path.text().c_str(), H5P_DEFAULT));
     }
-    if (!dataset) return diagnoseOpen(call, item);
+    if (!dataset)
+        return diagnoseOpen(call, item);
     if (kind) {
         Hid type(H5Dget_type(dataset.get()));
         const ItemKind stored = type ? kindOfType(type.get()) : ItemKind::Other;
         if (stored != *kind) {
-            call.failOtherKind(item.where() + " is " + nameOfKind(stored) + ", not " + nameOfKind(*kind));
+            call.failOtherKind(item.where() + " is " + nameOfKind(stored) + ", not " +
+                               nameOfKind(*kind));
             return Hid();
         }
     }
@@ -101,7 +107,8 @@ int failCreation(Call& call, const ItemRef& item, const std::string& what) {
         keeper.capture();
         found = findObject(item.loc->id.get(), item.path);
     }
-    if (found != Found::Missing && found != Found::Error) return call.fail(item.where() + " exists already");
+    if (found != Found::Missing && found != Found::Error)
+        return call.fail(item.where() + " exists already");
     return call.failHdf5(what);
 }
 
@@ -117,10 +124,12 @@ bool checkCount(Call& call, long long count, const void* data) {
     return true;
 }
 
-bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long count, size_t elementSize) {
-    if (count >= 0 && storageCovers(dataset, static_cast<hsize_t>(count), elementSize)) return true;
-    call.fail(item.where() + " claims " + std::to_string(count) + " elements of " + std::to_string(elementSize) +
-              " bytes, more than is stored (the item is damaged)");
+bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long count,
+                     size_t elementSize) {
+    if (count >= 0 && storageCovers(dataset, static_cast<hsize_t>(count), elementSize))
+        return true;
+    call.fail(item.where() + " claims " + std::to_string(count) + " elements of " +
+              std::to_string(elementSize) + " bytes, more than is stored (the item is damaged)");
     return false;
 }
 
@@ -132,10 +141,12 @@ namespace {
 // opening: loc itself serves it.
 const KeptGroup* keptParent(const ItemRef& item, bool make) {
     const bool self = item.path.parts.size() == 1 && !item.path.absolute;
-    if (self && !make) return nullptr;
+    if (self && !make)
+        return nullptr;
     std::string key = item.path.parentText();
     KeptGroup& k = keptGroup();
-    if (k.id >= 0 && k.loc == item.loc && k.path == key) return &k;
+    if (k.id >= 0 && k.loc == item.loc && k.path == key)
+        return &k;
     releaseKeptGroup();
     Path parent = item.path;
     parent.parts.pop_back();
@@ -147,18 +158,21 @@ const KeptGroup* keptParent(const ItemRef& item, bool make) {
         name = item.loc->kind == Kind::File ? std::string("/") : objectPath(loc);
     } else {
         if (make) {
-            if (makeGroups(loc, parent) < 0) return nullptr;
-        } else if (!checkPath(loc, parent, item.loc->info ? item.loc->info->headerChecks : nullptr)) {
+            if (makeGroups(loc, parent) < 0)
+                return nullptr;
+        } else if (!checkPath(loc, parent,
+                              item.loc->info ? item.loc->info->headerChecks : nullptr)) {
             return nullptr;
         }
         group = Hid(H5Gopen2(loc, key.c_str(), H5P_DEFAULT));
-        if (!group) return nullptr;
+        if (!group)
+            return nullptr;
         name = objectPath(group.get());
     }
     if (name.empty()) {
         // HDF5 names every object reached by a path; without a name no checksum can cover it.
-        H5Epush2(H5E_DEFAULT, __FILE__, __func__, __LINE__, H5E_ERR_CLS, H5E_SYM, H5E_NOTFOUND, "%s",
-                 "the group's path is unknown");
+        H5Epush2(H5E_DEFAULT, __FILE__, __func__, __LINE__, H5E_ERR_CLS, H5E_SYM, H5E_NOTFOUND,
+                 "%s", "the group's path is unknown");
         return nullptr;
     }
     k.loc = item.loc;
@@ -174,20 +188,23 @@ const KeptGroup* keptParent(const ItemRef& item, bool make) {
 herr_t createInGroup(const ItemRef& item, hid_t fileType, hid_t memoryType, const void* data,
                      const LayoutRequest& request) {
     const KeptGroup* k = keptParent(item, true);
-    if (!k) return -1;
+    if (!k)
+        return -1;
     const std::string& leaf = item.path.leaf();
     const std::string full = k->name == "/" ? "/" + leaf : k->name + "/" + leaf;
     return createItem(k->id, leaf, full, fileType, memoryType, data, request);
 }
 
-void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind, const KnownOfItem& known) {
+void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind,
+              const KnownOfItem& known) {
     releaseKeptItem();
     ItemKind stored;
     if (kind) {
         stored = *kind;
     } else {
         Hid type(H5Dget_type(dataset.get()));
-        if (!type) return;
+        if (!type)
+            return;
         stored = kindOfType(type.get());
     }
     KeptItem& k = kept();
@@ -200,14 +217,17 @@ void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind, co
 }
 
 Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known) {
-    if (known) *known = KnownOfItem{};
+    if (known)
+        *known = KnownOfItem{};
     KeptItem& k = kept();
-    if (k.id < 0) return Hid();
+    if (k.id < 0)
+        return Hid();
     if (k.loc != item.loc || (kind && k.kind != *kind) || k.path != item.path.text()) {
         releaseKeptItem();
         return Hid();
     }
-    if (known) *known = KnownOfItem{k.count, k.code, k.kind};
+    if (known)
+        *known = KnownOfItem{k.count, k.code, k.kind};
     return Hid(std::exchange(k.id, H5I_INVALID_HID));
 }
 

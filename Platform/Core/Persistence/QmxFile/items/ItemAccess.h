@@ -31,7 +31,8 @@ herr_t createInGroup(const ItemRef& item, hid_t fileType, hid_t memoryType, cons
                      const LayoutRequest& request);
 // Every size handed out is one the stored bytes can hold (see storageCovers): a caller sizes
 // its buffer by it. False, with the damage recorded, when they cannot.
-bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long count, size_t elementSize);
+bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long count,
+                     size_t elementSize);
 
 // A reader asks for an item's size or shape and then reads it: calls that would each look the
 // item up. Such a call keeps its open dataset here; the next call takes it when it asks for
@@ -49,7 +50,8 @@ void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind = s
 Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known = nullptr);
 // The kept dataset when it fits, else openItem. `known`, when given, receives what the
 // keeping call found (nothing for a dataset opened here).
-Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known = nullptr);
+Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind,
+               KnownOfItem* known = nullptr);
 
 }  // namespace Quellmar::qmxfile
 

@@ -8,11 +8,11 @@ namespace Quellmar::qmxfile {
 
 // How a dataset is asked to be stored.
 struct LayoutRequest {
-    hsize_t count = 0;        // elements
-    size_t elementSize = 1;   // bytes per element in the file
-    int compression = 0;      // level 0..9: 0 uncompressed
+    hsize_t count = 0;               // elements
+    size_t elementSize = 1;          // bytes per element in the file
+    int compression = 0;             // level 0..9: 0 uncompressed
     int compressor = kFollowChoice;  // a Compressor, or the one chosen for the calling thread
-    long long chunk = 0;      // wanted elements per chunk, 0 or less: library's choice
+    long long chunk = 0;             // wanted elements per chunk, 0 or less: library's choice
 };
 
 // Data up to this size is kept in the dataset's object header (compact layout): one read

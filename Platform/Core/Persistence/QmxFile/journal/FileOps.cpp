@@ -11,7 +11,9 @@ namespace {
 
 class PosixFileOps final : public FileOps {
 public:
-    int open(const char* path, int flags, mode_t mode) override { return ::open(path, flags, mode); }
+    int open(const char* path, int flags, mode_t mode) override {
+        return ::open(path, flags, mode);
+    }
     int close(int fd) override { return ::close(fd); }
     ssize_t pread(int fd, void* buffer, size_t size, off_t offset) override {
         return ::pread(fd, buffer, size, offset);
@@ -35,13 +37,19 @@ std::atomic<unsigned long> s_generation{0};
 
 }  // namespace
 
-FileOps& posixFileOps() { return s_posix; }
-FileOps& fileOps() { return *s_current.load(std::memory_order_acquire); }
+FileOps& posixFileOps() {
+    return s_posix;
+}
+FileOps& fileOps() {
+    return *s_current.load(std::memory_order_acquire);
+}
 void setFileOps(FileOps* ops) {
     s_current.store(ops ? ops : &s_posix, std::memory_order_release);
     ++s_generation;
 }
 
-unsigned long fileOpsGeneration() { return s_generation.load(); }
+unsigned long fileOpsGeneration() {
+    return s_generation.load();
+}
 
 }  // namespace Quellmar::qmxfile

@@ -19,25 +19,32 @@ namespace {
 constexpr unsigned char kMagic[8] = {'Q', 'M', 'X', 'J', 'R', 'N', 'L', '1'};
 // 2: checksums are CRC-32C (1 used the zlib polynomial, at a fifth of the speed). 3: records
 // after the first sector, which may hold a seal.
-bool knownVersion(uint32_t version) { return version == kPlainVersion || version == kSealedVersion; }
+bool knownVersion(uint32_t version) {
+    return version == kPlainVersion || version == kSealedVersion;
+}
 constexpr unsigned char kSealMagic[8] = {'Q', 'M', 'X', 'S', 'E', 'A', 'L', '1'};
-constexpr size_t kSealFixed = 28;  // magic, new length, page count, content checksum; then pages, checksum
+constexpr size_t kSealFixed =
+    28;  // magic, new length, page count, content checksum; then pages, checksum
 constexpr uint32_t kFlagCreated = 1;
 
 void put32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 void put64(unsigned char* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 uint32_t get32(const unsigned char* p) {
     uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | p[i];
     return v;
 }
 uint64_t get64(const unsigned char* p) {
     uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    for (int i = 7; i >= 0; --i)
+        v = (v << 8) | p[i];
     return v;
 }
 
@@ -59,13 +66,17 @@ RecoveryResult failure(std::string text) {
 
 }  // namespace
 
-std::string journalName(const std::string& container) { return container + "-journal"; }
+std::string journalName(const std::string& container) {
+    return container + "-journal";
+}
 
 uint64_t recordsStart(const Header& header) {
     return header.version == kSealedVersion ? kSectorSize : kHeaderSize;
 }
 
-uint32_t checksum(const void* data, size_t size, uint32_t crc) { return crc32c::Extend(crc, data, size); }
+uint32_t checksum(const void* data, size_t size, uint32_t crc) {
+    return crc32c::Extend(crc, data, size);
+}
 
 void encodeHeader(const Header& header, unsigned char (&out)[kHeaderSize]) {
     std::memset(out, 0, sizeof out);
@@ -84,15 +95,18 @@ bool isForeignVersion(const unsigned char* bytes, size_t size) {
 }
 
 std::optional<Header> decodeHeader(const unsigned char* bytes, size_t size) {
-    if (size < kHeaderSize || std::memcmp(bytes, kMagic, sizeof kMagic) != 0) return std::nullopt;
-    if (get32(bytes + 40) != checksum(bytes, 40) || !knownVersion(get32(bytes + 8))) return std::nullopt;
+    if (size < kHeaderSize || std::memcmp(bytes, kMagic, sizeof kMagic) != 0)
+        return std::nullopt;
+    if (get32(bytes + 40) != checksum(bytes, 40) || !knownVersion(get32(bytes + 8)))
+        return std::nullopt;
     Header h;
     h.version = get32(bytes + 8);
     h.created = (get32(bytes + 12) & kFlagCreated) != 0;
     h.pageSize = get32(bytes + 16);
     h.originalLength = get64(bytes + 24);
     h.salt = get64(bytes + 32);
-    if (h.pageSize == 0 || h.pageSize > (1u << 24)) return std::nullopt;
+    if (h.pageSize == 0 || h.pageSize > (1u << 24))
+        return std::nullopt;
     return h;
 }
 
@@ -112,8 +126,10 @@ RecordHeader decodeRecordHeader(const unsigned char (&bytes)[kRecordHeaderSize])
 }
 
 bool recordIsValid(const Header& header, const RecordHeader& record, const unsigned char* data) {
-    if (record.size == 0 || record.size > header.pageSize) return false;
-    if (record.offset % header.pageSize != 0) return false;
+    if (record.size == 0 || record.size > header.pageSize)
+        return false;
+    if (record.offset % header.pageSize != 0)
+        return false;
     if (record.offset >= header.originalLength ||
         record.size > header.originalLength - record.offset)
         return false;
@@ -137,13 +153,15 @@ uint64_t newSalt() {
 bool holdsTransaction(int fd) {
     unsigned char bytes[kHeaderSize];
     size_t got = 0;
-    if (!readFully(fd, bytes, sizeof bytes, 0, &got)) return true;
+    if (!readFully(fd, bytes, sizeof bytes, 0, &got))
+        return true;
     return decodeHeader(bytes, got).has_value() || isForeignVersion(bytes, got);
 }
 
 bool holdsTransaction(const std::string& container) {
     UniqueFd fd(fileOps().open(journalName(container).c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return errno != ENOENT;
+    if (!fd.valid())
+        return errno != ENOENT;
     return holdsTransaction(fd.get());
 }
 
@@ -154,7 +172,8 @@ std::vector<unsigned char> encodeSeal(const Header& header, const Seal& seal) {
     put64(p + 8, seal.newLength);
     put32(p + 16, static_cast<uint32_t>(seal.pages.size()));
     put32(p + 20, seal.content);
-    for (size_t i = 0; i < seal.pages.size(); ++i) put64(p + 24 + 8 * i, seal.pages[i]);
+    for (size_t i = 0; i < seal.pages.size(); ++i)
+        put64(p + 24 + 8 * i, seal.pages[i]);
     unsigned char salt[8];
     put64(salt, header.salt);
     const size_t body = out.size() - 4;
@@ -163,34 +182,43 @@ std::vector<unsigned char> encodeSeal(const Header& header, const Seal& seal) {
 }
 
 std::optional<Seal> decodeSeal(const Header& header, const unsigned char* bytes, size_t size) {
-    if (size < kSealFixed || std::memcmp(bytes, kSealMagic, sizeof kSealMagic) != 0) return std::nullopt;
+    if (size < kSealFixed || std::memcmp(bytes, kSealMagic, sizeof kSealMagic) != 0)
+        return std::nullopt;
     const uint32_t count = get32(bytes + 16);
-    if (count > kMaxSealedPages || size < kSealFixed + 8 * size_t{count}) return std::nullopt;
+    if (count > kMaxSealedPages || size < kSealFixed + 8 * size_t{count})
+        return std::nullopt;
     const size_t body = 24 + 8 * size_t{count};
     unsigned char salt[8];
     put64(salt, header.salt);
-    if (get32(bytes + body) != checksum(bytes, body, checksum(salt, sizeof salt))) return std::nullopt;
+    if (get32(bytes + body) != checksum(bytes, body, checksum(salt, sizeof salt)))
+        return std::nullopt;
     Seal seal;
     seal.newLength = get64(bytes + 8);
     seal.content = get32(bytes + 20);
-    for (uint32_t i = 0; i < count; ++i) seal.pages.push_back(get64(bytes + 24 + 8 * i));
+    for (uint32_t i = 0; i < count; ++i)
+        seal.pages.push_back(get64(bytes + 24 + 8 * i));
     return seal;
 }
 
-std::optional<uint32_t> contentChecksum(const Header& header, const Seal& seal,
-                                        const std::function<bool(uint64_t, size_t, unsigned char*)>& read) {
+std::optional<uint32_t> contentChecksum(
+    const Header& header, const Seal& seal,
+    const std::function<bool(uint64_t, size_t, unsigned char*)>& read) {
     std::vector<unsigned char> buffer(header.pageSize);
     uint32_t crc = 0;
     const uint64_t limit = std::min(header.originalLength, seal.newLength);
     for (uint64_t page : seal.pages) {
-        if (page >= limit) continue;
+        if (page >= limit)
+            continue;
         const size_t size = static_cast<size_t>(std::min<uint64_t>(header.pageSize, limit - page));
-        if (!read(page, size, buffer.data())) return std::nullopt;
+        if (!read(page, size, buffer.data()))
+            return std::nullopt;
         crc = checksum(buffer.data(), size, crc);
     }
     for (uint64_t at = header.originalLength; at < seal.newLength;) {
-        const size_t size = static_cast<size_t>(std::min<uint64_t>(buffer.size(), seal.newLength - at));
-        if (!read(at, size, buffer.data())) return std::nullopt;
+        const size_t size =
+            static_cast<size_t>(std::min<uint64_t>(buffer.size(), seal.newLength - at));
+        if (!read(at, size, buffer.data()))
+            return std::nullopt;
         crc = checksum(buffer.data(), size, crc);
         at += size;
     }
@@ -202,11 +230,14 @@ namespace {
 // Whether the container holds what the seal says its transaction committed.
 bool matchesSeal(int containerFd, const Header& header, const Seal& seal) {
     struct stat st {};
-    if (fileOps().fstat(containerFd, &st) != 0 || static_cast<uint64_t>(st.st_size) < seal.newLength) return false;
-    const std::optional<uint32_t> content = contentChecksum(header, seal, [&](uint64_t at, size_t size, unsigned char* out) {
-        size_t got = 0;
-        return readFully(containerFd, out, size, static_cast<off_t>(at), &got) && got == size;
-    });
+    if (fileOps().fstat(containerFd, &st) != 0 ||
+        static_cast<uint64_t>(st.st_size) < seal.newLength)
+        return false;
+    const std::optional<uint32_t> content =
+        contentChecksum(header, seal, [&](uint64_t at, size_t size, unsigned char* out) {
+            size_t got = 0;
+            return readFully(containerFd, out, size, static_cast<off_t>(at), &got) && got == size;
+        });
     return content && *content == seal.content;
 }
 
@@ -216,11 +247,13 @@ RecoveryResult rollBack(const std::string& name, int containerFd) {
     const std::string jname = journalName(name);
     UniqueFd jfd(fileOps().open(jname.c_str(), O_RDWR | O_CLOEXEC));
     if (!jfd.valid()) {
-        if (errno == ENOENT) return {};
+        if (errno == ENOENT)
+            return {};
         return failure("cannot open journal " + jname + ": " + errnoText(errno));
     }
     // A creating process holds its journal locked before the container exists.
-    if (!tryLock(jfd.get(), true)) return failure("File " + name + " is in use by another process");
+    if (!tryLock(jfd.get(), true))
+        return failure("File " + name + " is in use by another process");
 
     unsigned char headBytes[kSectorSize];
     size_t got = 0;
@@ -229,7 +262,9 @@ RecoveryResult rollBack(const std::string& name, int containerFd) {
     // A journal of another format version may hold pages we cannot read: leave everything as
     // it is rather than discard it.
     if (isForeignVersion(headBytes, got))
-        return failure("journal " + jname + " was written by another version of the library; the file needs recovery by it");
+        return failure(
+            "journal " + jname +
+            " was written by another version of the library; the file needs recovery by it");
     const std::optional<Header> header = decodeHeader(headBytes, got);
 
     std::optional<Seal> seal;
@@ -241,7 +276,8 @@ RecoveryResult rollBack(const std::string& name, int containerFd) {
         // Committed: only bytes a later transaction appended (never synced) go.
         if (fileOps().ftruncate(containerFd, static_cast<off_t>(seal->newLength)) != 0)
             return failure("cannot cut " + name + " to its committed length: " + errnoText(errno));
-        if (!syncData(containerFd)) return failure("cannot sync " + name + ": " + errnoText(errno));
+        if (!syncData(containerFd))
+            return failure("cannot sync " + name + ": " + errnoText(errno));
         result.what = Recovery::Kept;
     } else if (!header) {
         // The header is written before the first change of the container, so a journal
@@ -258,21 +294,27 @@ RecoveryResult rollBack(const std::string& name, int containerFd) {
             unsigned char rh[kRecordHeaderSize];
             if (!readFully(jfd.get(), rh, sizeof rh, at, &got))
                 return failure("cannot read journal " + jname + ": " + errnoText(errno));
-            if (got < sizeof rh) break;
+            if (got < sizeof rh)
+                break;
             const RecordHeader record = decodeRecordHeader(rh);
-            if (record.size == 0 || record.size > header->pageSize) break;
-            if (!readFully(jfd.get(), page.data(), record.size, at + static_cast<off_t>(sizeof rh), &got))
+            if (record.size == 0 || record.size > header->pageSize)
+                break;
+            if (!readFully(jfd.get(), page.data(), record.size, at + static_cast<off_t>(sizeof rh),
+                           &got))
                 return failure("cannot read journal " + jname + ": " + errnoText(errno));
             // A torn record was being written when the writer died; its page was not yet
             // overwritten, and nothing after it was.
-            if (got < record.size || !recordIsValid(*header, record, page.data())) break;
-            if (!writeFully(containerFd, page.data(), record.size, static_cast<off_t>(record.offset)))
+            if (got < record.size || !recordIsValid(*header, record, page.data()))
+                break;
+            if (!writeFully(containerFd, page.data(), record.size,
+                            static_cast<off_t>(record.offset)))
                 return failure("cannot roll back " + name + ": " + errnoText(errno));
             at += static_cast<off_t>(sizeof rh + record.size);
         }
         if (fileOps().ftruncate(containerFd, static_cast<off_t>(header->originalLength)) != 0)
             return failure("cannot roll back " + name + ": " + errnoText(errno));
-        if (!syncData(containerFd)) return failure("cannot sync " + name + ": " + errnoText(errno));
+        if (!syncData(containerFd))
+            return failure("cannot sync " + name + ": " + errnoText(errno));
         result.what = Recovery::RolledBack;
     }
     if (fileOps().unlink(jname.c_str()) != 0 && errno != ENOENT)

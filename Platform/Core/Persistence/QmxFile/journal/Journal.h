@@ -69,8 +69,8 @@ uint64_t newSalt();
 // lost with the power) is recognised by the container matching its seal, and not rolled back.
 struct Seal {
     uint64_t newLength = 0;
-    uint32_t content = 0;          // contentChecksum of the committed container
-    std::vector<uint64_t> pages;   // offsets of the original pages the transaction changed
+    uint32_t content = 0;         // contentChecksum of the committed container
+    std::vector<uint64_t> pages;  // offsets of the original pages the transaction changed
 };
 // The seal's bytes as they follow the header in the first sector (at most kSectorSize -
 // kHeaderSize), bound to the header by its salt.
@@ -80,8 +80,9 @@ std::optional<Seal> decodeSeal(const Header& header, const unsigned char* bytes,
 // CRC-32C of the container's bytes that a transaction with this header and seal changed: each
 // listed page within both lengths, in the seal's order, then the bytes from the original length
 // to the new one. read gives size bytes at offset (false when it cannot).
-std::optional<uint32_t> contentChecksum(const Header& header, const Seal& seal,
-                                        const std::function<bool(uint64_t, size_t, unsigned char*)>& read);
+std::optional<uint32_t> contentChecksum(
+    const Header& header, const Seal& seal,
+    const std::function<bool(uint64_t, size_t, unsigned char*)>& read);
 
 // Whether the journal open as fd (or, by name, beside container) holds a transaction: an intact
 // header of any version. A commit clears the header and leaves the file for the next session,

@@ -44,7 +44,7 @@ public:
 
     bool read(uint64_t addr, size_t size, void* buffer);
     bool write(uint64_t addr, size_t size, const void* buffer);
-    bool flush();                      // nothing to do: held pages wait for the commit
+    bool flush();  // nothing to do: held pages wait for the commit
     bool truncate(uint64_t length);
     bool lock(bool exclusive);
     bool unlock();
@@ -111,36 +111,36 @@ private:
     HeldPage& heldPage(uint64_t page);
     bool journaled(uint64_t page) const { return page < m_journaled.size() && m_journaled[page]; }
 
-    std::string m_name;       // as given: what messages show
-    std::string m_path;       // the file's one path (links resolved): what the system is given
+    std::string m_name;  // as given: what messages show
+    std::string m_path;  // the file's one path (links resolved): what the system is given
     bool m_writable;
-    bool m_shadow = false;    // this process already has the file open; HDF5 drops this one
+    bool m_shadow = false;  // this process already has the file open; HDF5 drops this one
     bool m_enlisted = false;
-    bool m_failed = false;    // a write went wrong: never commit, let the next open roll back
+    bool m_failed = false;         // a write went wrong: never commit, let the next open roll back
     bool m_heldExclusive = false;  // our exclusive flock on the container is in place
     bool m_wrote = false;          // changed the container since the last commit
     UniqueFd m_fd;
-    int m_fdValue = -1;       // handed to HDF5 as the file handle
+    int m_fdValue = -1;  // handed to HDF5 as the file handle
     dev_t m_device = 0;
     ino_t m_inode = 0;
     uint64_t m_eof = 0;
     std::string m_error;
-    struct stat m_lockedState {};  // as first seen under our lock
+    struct stat m_lockedState {};     // as first seen under our lock
     bool m_lockedStateKnown = false;  // and still the file's state (no rollback since)
     std::shared_ptr<void> m_remembered;
 
     std::unique_ptr<BlockCache> m_cache;  // once the file is ours (locked, not a shadow)
-    std::string m_cause;      // the first I/O failure of the session
+    std::string m_cause;                  // the first I/O failure of the session
     UniqueFd m_journal;
     UniqueFd m_preparedJournal;  // opened at open, taken by the first startJournal
     uint64_t m_journalLength = 0;
     bool m_journalDirSynced = false;
     uint64_t m_originalLength = 0;
     uint64_t m_salt = 0;
-    bool m_journalCreated = false;   // the journal in use is a creation's
+    bool m_journalCreated = false;         // the journal in use is a creation's
     std::vector<uint64_t> m_journalOrder;  // pages journaled and written this session
-    std::vector<bool> m_journaled;                           // per original page
-    std::map<uint64_t, HeldPage> m_held;                     // overwrites not yet written
+    std::vector<bool> m_journaled;         // per original page
+    std::map<uint64_t, HeldPage> m_held;   // overwrites not yet written
     size_t m_heldBytes = 0;
 };
 

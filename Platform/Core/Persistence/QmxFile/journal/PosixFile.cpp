@@ -12,7 +12,8 @@
 namespace Quellmar::qmxfile {
 
 bool UniqueFd::reset() {
-    if (m_fd < 0) return true;
+    if (m_fd < 0)
+        return true;
     // Linux releases the descriptor even when close() fails, so it is never retried.
     const int rc = fileOps().close(std::exchange(m_fd, -1));
     return rc == 0 || errno == EINTR;
@@ -22,15 +23,19 @@ bool readFully(int fd, void* buffer, size_t size, off_t offset, size_t* got) {
     auto* out = static_cast<char*>(buffer);
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = fileOps().pread(fd, out + done, size - done, offset + static_cast<off_t>(done));
+        const ssize_t n =
+            fileOps().pread(fd, out + done, size - done, offset + static_cast<off_t>(done));
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
-        if (n == 0) break;  // end of file
+        if (n == 0)
+            break;  // end of file
         done += static_cast<size_t>(n);
     }
-    if (got) *got = done;
+    if (got)
+        *got = done;
     return true;
 }
 
@@ -38,9 +43,11 @@ bool writeFully(int fd, const void* buffer, size_t size, off_t offset) {
     const auto* in = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = fileOps().pwrite(fd, in + done, size - done, offset + static_cast<off_t>(done));
+        const ssize_t n =
+            fileOps().pwrite(fd, in + done, size - done, offset + static_cast<off_t>(done));
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         if (n == 0) {
@@ -54,27 +61,36 @@ bool writeFully(int fd, const void* buffer, size_t size, off_t offset) {
 
 bool tryLock(int fd, bool exclusive) {
     for (;;) {
-        if (fileOps().flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
-        if (errno == EINTR) continue;
+        if (fileOps().flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
         return errno == ENOSYS;
     }
 }
 
 bool syncData(int fd) {
     for (;;) {
-        if (fileOps().fdatasync(fd) == 0) return true;
-        if (errno != EINTR) return false;
+        if (fileOps().fdatasync(fd) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
     }
 }
 
 bool syncParentDirectory(const std::string& path) {
     const auto slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
     UniqueFd fd(fileOps().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid()) return false;
+    if (!fd.valid())
+        return false;
     for (;;) {
-        if (fileOps().fsync(fd.get()) == 0) return true;
-        if (errno != EINTR) return false;
+        if (fileOps().fsync(fd.get()) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
     }
 }
 

@@ -32,7 +32,8 @@ protected:
         const int version = 3;
         const unsigned long long maximum = 4096;
         ASSERT_EQ(QMXLsetAttribute(group, "Version", &version), 1) << lastError();
-        ASSERT_EQ(QMXLcreateUInt64Attribute(group, "MaximumIdentifierValue", &maximum), 1) << lastError();
+        ASSERT_EQ(QMXLcreateUInt64Attribute(group, "MaximumIdentifierValue", &maximum), 1)
+            << lastError();
         ASSERT_EQ(QMXLsetStringAttribute(group, "Id", "MDL-204117"), 1) << lastError();
         QMXLcloseGroup(group);
         const double values[6] = {1, 2, 3, 4, 5, 6};
@@ -65,7 +66,8 @@ protected:
         int value = 0;
         char* text = nullptr;
         EXPECT_LT(QMXLhasAttribute(handle, "Version"), 0);
-        EXPECT_NE(lastError().find(std::string("'") + object + "'"), std::string::npos) << lastError();
+        EXPECT_NE(lastError().find(std::string("'") + object + "'"), std::string::npos)
+            << lastError();
         EXPECT_NE(lastError().find(reason), std::string::npos) << lastError();
         EXPECT_LT(QMXLreadAttribute(handle, isGroup ? "Version" : "Rows", &value), 0);
         EXPECT_LT(QMXLgetStringAttribute(handle, "Id", &text), 0);
@@ -95,11 +97,13 @@ TEST_F(AttributeChecksums, EveryWriteKeepsThemValidAcrossReopenUpdateAndCompacti
     ASSERT_EQ(QMXLupdateAttribute(group, "Version", &four), 1) << lastError();
     ASSERT_EQ(QMXLupdateUInt64Attribute(group, "MaximumIdentifierValue", &more), 1) << lastError();
     ASSERT_EQ(QMXLsetStringAttribute(group, "Id", ""), 1) << lastError();
-    ASSERT_EQ(QMXLsetStringAttribute(group, "Version", "now text"), 1) << lastError();  // another type
+    ASSERT_EQ(QMXLsetStringAttribute(group, "Version", "now text"), 1)
+        << lastError();  // another type
     QMXLcloseGroup(group);
     // Another size lays the dataset out anew and copies its attributes.
     const double values[12] = {};
-    ASSERT_EQ(QMXLupdateTypedDataset(file, "/r", "grid", QMXL_FLOAT64, 12, values), 1) << lastError();
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/r", "grid", QMXL_FLOAT64, 12, values), 1)
+        << lastError();
     ASSERT_EQ(QMXLupdateQMVersionOfFile(file, 7), 1) << lastError();
     close();
     ASSERT_EQ(QMXLdeflate(path.c_str(), 100), 1) << lastError();
@@ -112,7 +116,8 @@ TEST_F(AttributeChecksums, EveryWriteKeepsThemValidAcrossReopenUpdateAndCompacti
     EXPECT_STREQ(text, "now text");
     std::free(text);
     unsigned long long maximum = 0;
-    ASSERT_EQ(QMXLreadUInt64Attribute(reopened, "MaximumIdentifierValue", &maximum), 1) << lastError();
+    ASSERT_EQ(QMXLreadUInt64Attribute(reopened, "MaximumIdentifierValue", &maximum), 1)
+        << lastError();
     EXPECT_EQ(maximum, 8192u);
     QMXLcloseGroup(reopened);
     const int grid = QMXLopenDataset(file, "/r/grid");
@@ -204,7 +209,8 @@ namespace {
 // header (as h5py's visit does) fails, and so does the verification.
 TEST_F(AttributeChecksums, VerifyObjectDecodesTheWholeHeader) {
     for (const char* name : {"a", "b", "c"})
-        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/three", name, 0, 0, 3, "xyz"), 1) << lastError();
+        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/three", name, 0, 0, 3, "xyz"), 1)
+            << lastError();
     EXPECT_EQ(QMXLverifyObject(file, "/three"), 1) << lastError();
     EXPECT_EQ(QMXLverifyObject(file, "/three/b"), 1) << lastError();
     EXPECT_EQ(QMXLverifyObject(file, "/"), 1) << lastError();

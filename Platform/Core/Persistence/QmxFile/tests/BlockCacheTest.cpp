@@ -28,8 +28,10 @@ void exercise(size_t cacheBytes, unsigned seed) {
     ASSERT_TRUE(fd.valid());
     std::mt19937 rng(seed);
     std::string model(3 * kBlock + 100, '\0');
-    for (auto& c : model) c = static_cast<char>(rng());
-    ASSERT_EQ(::pwrite(fd.get(), model.data(), model.size(), 0), static_cast<ssize_t>(model.size()));
+    for (auto& c : model)
+        c = static_cast<char>(rng());
+    ASSERT_EQ(::pwrite(fd.get(), model.data(), model.size(), 0),
+              static_cast<ssize_t>(model.size()));
     BlockCache cache(fd.get(), cacheBytes);
 
     auto pick = [&](size_t limit) { return std::uniform_int_distribution<size_t>(0, limit)(rng); };
@@ -42,16 +44,19 @@ void exercise(size_t cacheBytes, unsigned seed) {
             ASSERT_TRUE(cache.read(addr, size, reinterpret_cast<unsigned char*>(got.data())));
             std::string want(size, '\0');
             for (size_t i = 0; i < size; ++i)
-                if (addr + i < model.size()) want[i] = model[addr + i];
+                if (addr + i < model.size())
+                    want[i] = model[addr + i];
             ASSERT_EQ(got, want) << "step " << step << " read " << addr << "+" << size;
         } else if (op < 9) {  // writes inside, across the end, and beyond it
             const size_t addr = pick(model.size() + 200);
             std::string bytes(pick(op == 5 ? 2 * kBlock : 300), '\0');
-            for (auto& c : bytes) c = static_cast<char>(rng());
+            for (auto& c : bytes)
+                c = static_cast<char>(rng());
             ASSERT_EQ(::pwrite(fd.get(), bytes.data(), bytes.size(), static_cast<off_t>(addr)),
                       static_cast<ssize_t>(bytes.size()));
             cache.write(addr, bytes.size(), reinterpret_cast<const unsigned char*>(bytes.data()));
-            if (model.size() < addr + bytes.size()) model.resize(addr + bytes.size(), '\0');
+            if (model.size() < addr + bytes.size())
+                model.resize(addr + bytes.size(), '\0');
             model.replace(addr, bytes.size(), bytes);
         } else {  // shrink, sometimes into the middle of a cached block
             const size_t length = pick(model.size());
@@ -62,9 +67,13 @@ void exercise(size_t cacheBytes, unsigned seed) {
     }
 }
 
-TEST(BlockCache, ReadsMatchTheFileThroughWritesAndTruncations) { exercise(16u << 20, 1); }
+TEST(BlockCache, ReadsMatchTheFileThroughWritesAndTruncations) {
+    exercise(16u << 20, 1);
+}
 
-TEST(BlockCache, ATinyCacheThatKeepsForgettingStaysCorrect) { exercise(2 * kBlock, 2); }
+TEST(BlockCache, ATinyCacheThatKeepsForgettingStaysCorrect) {
+    exercise(2 * kBlock, 2);
+}
 
 TEST(BlockCache, FailingReadIsReportedNotCached) {
     TempDir dir;

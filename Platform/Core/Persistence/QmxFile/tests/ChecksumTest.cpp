@@ -14,10 +14,10 @@
 #include <vector>
 
 using namespace Quellmar;
-using Quellmar::testing::TempDir;
 using Quellmar::testing::H5Id;
 using Quellmar::testing::lastError;
 using Quellmar::testing::pattern;
+using Quellmar::testing::TempDir;
 
 namespace {
 
@@ -77,13 +77,15 @@ protected:
     }
 
     // Rewrites or removes the checksum attribute with HDF5 directly.
-    void tamperWithAttribute(const std::string& dataset, hid_t type, hid_t space, const void* value) {
+    void tamperWithAttribute(const std::string& dataset, hid_t type, hid_t space,
+                             const void* value) {
         close();
         H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
         ASSERT_GE(H5Adelete_by_name(f.id, dataset.c_str(), kAttribute, H5P_DEFAULT), 0);
-        if (!value) return;
-        H5Id a(H5Acreate_by_name(f.id, dataset.c_str(), kAttribute, type, space, H5P_DEFAULT, H5P_DEFAULT,
-                                 H5P_DEFAULT));
+        if (!value)
+            return;
+        H5Id a(H5Acreate_by_name(f.id, dataset.c_str(), kAttribute, type, space, H5P_DEFAULT,
+                                 H5P_DEFAULT, H5P_DEFAULT));
         ASSERT_GE(H5Awrite(a.id, type, value), 0);
     }
 
@@ -121,7 +123,8 @@ std::uint32_t named(std::uint32_t contents, const std::string& path) {
 bool allZero(const void* data, std::size_t size) {
     const auto* p = static_cast<const unsigned char*>(data);
     for (std::size_t i = 0; i < size; ++i)
-        if (p[i]) return false;
+        if (p[i])
+            return false;
     return true;
 }
 
@@ -129,13 +132,16 @@ bool allZero(const void* data, std::size_t size) {
 
 TEST_F(Checksums, EveryKindCarriesTheCrcOfItsStoredBytes) {
     const std::string small = pattern(100, 1), large = pattern(40000, 2), text = "some text";
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "small", 0, 0, 100, small.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "small", 0, 0, 100, small.data()), 1)
+        << lastError();
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "large", 0, 0, 40000, large.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "deflated", 6, 1000, 40000, large.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "deflated", 6, 1000, 40000, large.data()),
+              1);
     ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/g", "text", 0, 0, 9, text.data()), 1);
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "empty", 0, 0, 0, nullptr), 1);
     const std::vector<std::int32_t> numbers = {1, -2, 3, 1 << 30};
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "numbers", 0, 0, 0, QMXL_INT32, 4, numbers.data()), 1);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "numbers", 0, 0, 0, QMXL_INT32, 4, numbers.data()),
+              1);
 
     // Padding bytes must not make the checksum depend on the caller's stack garbage.
     Record records[2];
@@ -145,24 +151,31 @@ TEST_F(Checksums, EveryKindCarriesTheCrcOfItsStoredBytes) {
     records[1].id = 8;
     records[1].value = -2.5;
     const int type = makeRecordType();
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "padded", 0, 0, 0, type, 0, 2, records), 1) << lastError();
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "packed", 0, 0, 0, type, 1, 2, records), 1) << lastError();
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "padded", 0, 0, 0, type, 0, 2, records), 1)
+        << lastError();
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "packed", 0, 0, 0, type, 1, 2, records), 1)
+        << lastError();
     QMXLcloseObject(type);
 
-    EXPECT_EQ(storedChecksum("/g/small"), named(crc32c::Value(small.data(), small.size()), "/g/small"));
-    EXPECT_EQ(storedChecksum("/g/large"), named(crc32c::Value(large.data(), large.size()), "/g/large"));
-    EXPECT_EQ(storedChecksum("/g/deflated"), named(crc32c::Value(large.data(), large.size()), "/g/deflated"));
+    EXPECT_EQ(storedChecksum("/g/small"),
+              named(crc32c::Value(small.data(), small.size()), "/g/small"));
+    EXPECT_EQ(storedChecksum("/g/large"),
+              named(crc32c::Value(large.data(), large.size()), "/g/large"));
+    EXPECT_EQ(storedChecksum("/g/deflated"),
+              named(crc32c::Value(large.data(), large.size()), "/g/deflated"));
     EXPECT_EQ(storedChecksum("/g/text"), named(crc32c::Value(text.data(), text.size()), "/g/text"));
     EXPECT_EQ(storedChecksum("/g/empty"), named(0, "/g/empty"));
     EXPECT_EQ(storedChecksum("/g/numbers"), named(crc32c::Value(numbers.data(), 16), "/g/numbers"));
-    EXPECT_EQ(storedChecksum("/g/padded"), named(crc32c::Value(records, sizeof records), "/g/padded"));
+    EXPECT_EQ(storedChecksum("/g/padded"),
+              named(crc32c::Value(records, sizeof records), "/g/padded"));
     // Packed: id then value, 12 bytes a record.
     std::string packed;
     for (const Record& r : records) {
         packed.append(reinterpret_cast<const char*>(&r.id), 4);
         packed.append(reinterpret_cast<const char*>(&r.value), 8);
     }
-    EXPECT_EQ(storedChecksum("/g/packed"), named(crc32c::Value(packed.data(), packed.size()), "/g/packed"));
+    EXPECT_EQ(storedChecksum("/g/packed"),
+              named(crc32c::Value(packed.data(), packed.size()), "/g/packed"));
 }
 
 TEST_F(Checksums, UpdatesRewriteTheChecksumAndReadBack) {
@@ -185,7 +198,8 @@ TEST_F(Checksums, UpdatesRewriteTheChecksumAndReadBack) {
     const std::vector<double> values = {1.0, 2.0, 3.0};
     const std::vector<std::int32_t> asInts = {4, 5, 6};
     ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()), 1);
-    ASSERT_EQ(QMXLupdateTypedDataset(file, "/g", "v", QMXL_INT32, 3, asInts.data()), 1) << lastError();
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/g", "v", QMXL_INT32, 3, asInts.data()), 1)
+        << lastError();
     const std::vector<double> stored = {4.0, 5.0, 6.0};
     EXPECT_EQ(storedChecksum("/g/v"), named(crc32c::Value(stored.data(), 24), "/g/v"));
 }
@@ -193,12 +207,17 @@ TEST_F(Checksums, UpdatesRewriteTheChecksumAndReadBack) {
 TEST_F(Checksums, DamagedRawDataFailsTheReadAndLeavesNoBytes) {
     const std::string small = pattern(200, 6), large = pattern(50000, 7), text = pattern(300, 8);
     std::vector<std::int32_t> numbers(5000);
-    for (std::size_t i = 0; i < numbers.size(); ++i) numbers[i] = static_cast<std::int32_t>(i * 2654435761u);
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        numbers[i] = static_cast<std::int32_t>(i * 2654435761u);
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "compact", 0, 0, 200, small.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "contiguous", 0, 0, 50000, large.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "contiguous", 0, 0, 50000, large.data()),
+              1);
     ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/g", "text", 0, 0, 300, text.data()), 1);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "numbers", 0, 0, 0, QMXL_INT32, 5000, numbers.data()), 1);
-    const std::string numberBytes(reinterpret_cast<const char*>(numbers.data()), numbers.size() * 4);
+    ASSERT_EQ(
+        QMXLcreateTypedDataset(file, "/g", "numbers", 0, 0, 0, QMXL_INT32, 5000, numbers.data()),
+        1);
+    const std::string numberBytes(reinterpret_cast<const char*>(numbers.data()),
+                                  numbers.size() * 4);
     flipByteOf(small, 17);
     flipByteOf(large, 40000);
     flipByteOf(text, 299);
@@ -216,11 +235,13 @@ TEST_F(Checksums, DamagedRawDataFailsTheReadAndLeavesNoBytes) {
     EXPECT_TRUE(allZero(buffer.data(), 300));
 
     std::vector<std::int32_t> ints(5000, 0x55);
-    expectDamaged(QMXLreadTypedDataset(file, "/g", "numbers", QMXL_INT32, ints.data()), "/g/numbers");
+    expectDamaged(QMXLreadTypedDataset(file, "/g", "numbers", QMXL_INT32, ints.data()),
+                  "/g/numbers");
     EXPECT_TRUE(allZero(ints.data(), ints.size() * 4));
     // Read converted to another type, the stored bytes are still checked first.
     std::vector<double> doubles(5000, 1.0);
-    expectDamaged(QMXLreadTypedDataset(file, "/g", "numbers", QMXL_FLOAT64, doubles.data()), "/g/numbers");
+    expectDamaged(QMXLreadTypedDataset(file, "/g", "numbers", QMXL_FLOAT64, doubles.data()),
+                  "/g/numbers");
     EXPECT_TRUE(allZero(doubles.data(), doubles.size() * 8));
 }
 
@@ -230,17 +251,21 @@ TEST_F(Checksums, LargeItemsAreCheckedSliceBySlice) {
     const std::size_t size = (5u << 20) + 12345;  // five whole slices and a partial one
     const std::string blob = pattern(size, 9);
     std::vector<std::int32_t> numbers(size / 4);
-    for (std::size_t i = 0; i < numbers.size(); ++i) numbers[i] = static_cast<std::int32_t>(i * 2246822519u);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "big", 0, 0, static_cast<long long>(size), blob.data()), 1);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "ints", 0, 0, 0, QMXL_INT32, static_cast<long long>(numbers.size()),
-                                     numbers.data()),
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        numbers[i] = static_cast<std::int32_t>(i * 2246822519u);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "big", 0, 0, static_cast<long long>(size),
+                                             blob.data()),
+              1);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "ints", 0, 0, 0, QMXL_INT32,
+                                     static_cast<long long>(numbers.size()), numbers.data()),
               1);
     reopen();
     std::string out(size, '\0');
     ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "big", out.data()), 1) << lastError();
     EXPECT_TRUE(out == blob);
     std::vector<double> asDoubles(numbers.size());
-    ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "ints", QMXL_FLOAT64, asDoubles.data()), 1) << lastError();
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "ints", QMXL_FLOAT64, asDoubles.data()), 1)
+        << lastError();
     EXPECT_EQ(asDoubles.back(), double(numbers.back()));
 
     const std::string tail = blob.substr(size - 64);
@@ -256,15 +281,18 @@ TEST_F(Checksums, LargeItemsAreCheckedSliceBySlice) {
     expectDamaged(QMXLreadOpaqueData(file, "/g", "big", out.data()), "/g/big");
     EXPECT_TRUE(allZero(out.data(), size));
     asDoubles.assign(numbers.size(), 1.0);
-    expectDamaged(QMXLreadTypedDataset(file, "/g", "ints", QMXL_FLOAT64, asDoubles.data()), "/g/ints");
+    expectDamaged(QMXLreadTypedDataset(file, "/g", "ints", QMXL_FLOAT64, asDoubles.data()),
+                  "/g/ints");
     EXPECT_TRUE(allZero(asDoubles.data(), asDoubles.size() * 8));
 }
 
 TEST_F(Checksums, DamagedCompoundRecordsFailTheRead) {
     std::vector<Record> records(100);
-    for (int i = 0; i < 100; ++i) records[i] = {i * 1000003, i * 0.123456789};
+    for (int i = 0; i < 100; ++i)
+        records[i] = {i * 1000003, i * 0.123456789};
     const int type = makeRecordType();
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1, 100, records.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1, 100, records.data()), 1)
+        << lastError();
     QMXLcloseObject(type);
     const std::string record(reinterpret_cast<const char*>(&records[50].value), 8);
     flipByteOf(record, 3);
@@ -318,7 +346,8 @@ TEST_F(Checksums, WrongOrMalformedChecksumAttributeFailsTheRead) {
     reopen();
     for (const char* name : {"wrong", "text", "pair"}) {
         std::string buffer(64, '\x55');
-        expectDamaged(QMXLreadOpaqueData(file, "/g", name, buffer.data()), std::string("/g/") + name);
+        expectDamaged(QMXLreadOpaqueData(file, "/g", name, buffer.data()),
+                      std::string("/g/") + name);
         EXPECT_TRUE(allZero(buffer.data(), buffer.size())) << name;
     }
 }
@@ -392,7 +421,8 @@ TEST_F(Checksums, InAMarkedFileAnItemWithoutChecksumIsDamaged) {
 TEST_F(Checksums, AnItemClaimingMoreThanItStoresFailsWithoutReadingPastIt) {
     const std::string small = pattern(100, 13), large = pattern(20000, 14);
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "compact", 0, 0, 100, small.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "contiguous", 0, 0, 20000, large.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "contiguous", 0, 0, 20000, large.data()),
+              1);
     auto dims = [](std::uint64_t n) {
         std::string bytes(reinterpret_cast<const char*>(&n), 8);
         return bytes + bytes;
@@ -404,7 +434,8 @@ TEST_F(Checksums, AnItemClaimingMoreThanItStoresFailsWithoutReadingPastIt) {
     // first look, before any size is handed out.
     long long claimed = 0;
     EXPECT_LT(QMXLgetSizeOfDataset(file, "/g", "compact", &claimed), 0);
-    EXPECT_NE(lastError().find("'/g/compact' is damaged: the compact data's size does not match"), std::string::npos)
+    EXPECT_NE(lastError().find("'/g/compact' is damaged: the compact data's size does not match"),
+              std::string::npos)
         << lastError();
     std::string compact(4000, '\x55');
     EXPECT_LT(QMXLreadOpaqueData(file, "/g", "compact", compact.data()), 0);
@@ -412,13 +443,16 @@ TEST_F(Checksums, AnItemClaimingMoreThanItStoresFailsWithoutReadingPastIt) {
     for (const auto& [name, size] : {std::pair<const char*, std::size_t>{"contiguous", 90000}}) {
         long long claimed = 0;
         EXPECT_EQ(QMXLgetSizeOfDataset(file, "/g", name, &claimed), -1) << name;
-        EXPECT_NE(lastError().find("claims " + std::to_string(size) + " elements of 1 bytes, more than is stored"),
+        EXPECT_NE(lastError().find("claims " + std::to_string(size) +
+                                   " elements of 1 bytes, more than is stored"),
                   std::string::npos)
             << lastError();
         EXPECT_EQ(QMXLgetSizeOfOpaqueData(file, "/g", name, &claimed), -1) << name;
         std::string buffer(size, '\x55');
-        expectDamaged(QMXLreadOpaqueData(file, "/g", name, buffer.data()), std::string("/g/") + name);
-        EXPECT_NE(lastError().find("shorter than the item's size"), std::string::npos) << lastError();
+        expectDamaged(QMXLreadOpaqueData(file, "/g", name, buffer.data()),
+                      std::string("/g/") + name);
+        EXPECT_NE(lastError().find("shorter than the item's size"), std::string::npos)
+            << lastError();
         EXPECT_EQ(buffer, std::string(size, '\x55'));
     }
 }
@@ -431,13 +465,16 @@ TEST_F(Checksums, AStoredTypeThisLibraryNeverWritesIsDamage) {
     ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()), 1);
     ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/g", "s", 0, 0, 40, text.data()), 1);
     // IEEE float64: version 1 class 1, little-endian flags, 8 bytes; set the big-endian bit.
-    patchFile(std::string("\x11\x20\x3f\x00\x08\x00\x00\x00", 8), std::string("\x11\x21\x3f\x00\x08\x00\x00\x00", 8));
+    patchFile(std::string("\x11\x20\x3f\x00\x08\x00\x00\x00", 8),
+              std::string("\x11\x21\x3f\x00\x08\x00\x00\x00", 8));
     // One-byte string, null-padded ASCII; make it null-terminated, which reads as empty.
-    patchFile(std::string("\x13\x01\x00\x00\x01\x00\x00\x00", 8), std::string("\x13\x00\x00\x00\x01\x00\x00\x00", 8));
+    patchFile(std::string("\x13\x01\x00\x00\x01\x00\x00\x00", 8),
+              std::string("\x13\x00\x00\x00\x01\x00\x00\x00", 8));
     reopen();
     std::vector<double> back(3, 7.0);
     expectDamaged(QMXLreadTypedDataset(file, "/g", "v", QMXL_FLOAT64, back.data()), "/g/v");
-    EXPECT_NE(lastError().find("the stored type is not one this library writes"), std::string::npos) << lastError();
+    EXPECT_NE(lastError().find("the stored type is not one this library writes"), std::string::npos)
+        << lastError();
     EXPECT_TRUE(allZero(back.data(), 24));
     expectDamaged(QMXLreadTypedDataset(file, "/g", "v", QMXL_AS_STORED, back.data()), "/g/v");
     std::string buffer(40, '\x55');
@@ -448,9 +485,11 @@ TEST_F(Checksums, AStoredTypeThisLibraryNeverWritesIsDamage) {
 // Records are matched by member name: a damaged name would leave that member zero.
 TEST_F(Checksums, DamagedRecordTypeFailsTheRead) {
     std::vector<Record> records(10);
-    for (int i = 0; i < 10; ++i) records[i] = {i + 1, i * 0.5};
+    for (int i = 0; i < 10; ++i)
+        records[i] = {i + 1, i * 0.5};
     const int type = makeRecordType();
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1, 10, records.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1, 10, records.data()), 1)
+        << lastError();
     QMXLcloseObject(type);
     patchFile(std::string("value\0", 6), std::string("valuf\0", 6));
     reopen();

@@ -24,8 +24,10 @@ struct Members {
             QMXLreleaseStrings(count, names);
             QMXLreleaseArray(&names);
         }
-        if (types) QMXLreleaseArray(&types);
-        if (counts) QMXLreleaseArray(&counts);
+        if (types)
+            QMXLreleaseArray(&types);
+        if (counts)
+            QMXLreleaseArray(&counts);
     }
 };
 
@@ -35,7 +37,8 @@ protected:
         const int type = QMXLcreateCompoundType(0, sizeof(Record), 0);
         ASSERT_GT(type, 0) << lastError();
         ASSERT_EQ(QMXLaddField(type, "tag", offsetof(Record, tag), QMXL_INT8), 1) << lastError();
-        ASSERT_EQ(QMXLaddArray(type, "xyz", offsetof(Record, xyz), QMXL_FLOAT64, 3), 1) << lastError();
+        ASSERT_EQ(QMXLaddArray(type, "xyz", offsetof(Record, xyz), QMXL_FLOAT64, 3), 1)
+            << lastError();
         ASSERT_EQ(QMXLaddField(type, "id", offsetof(Record, id), QMXL_UINT16), 1) << lastError();
         const Record records[2] = {{-1, {1, 2, 3}, 7}, {2, {4, 5, 6}, 65535}};
         ASSERT_GE(QMXLcreateObjectDataset(file, "/r", "records", 0, 100, 1, type, 1, 2, records), 0)
@@ -47,7 +50,8 @@ protected:
 TEST_F(CompoundMembers, ListsScalarAndArrayMembersInStoredOrder) {
     writeRecords();
     Members m;
-    ASSERT_EQ(QMXLgetCompoundMembers(file, "/r", "records", &m.count, &m.names, &m.types, &m.counts), 1)
+    ASSERT_EQ(
+        QMXLgetCompoundMembers(file, "/r", "records", &m.count, &m.names, &m.types, &m.counts), 1)
         << lastError();
     ASSERT_EQ(m.count, 3);
     EXPECT_STREQ(m.names[0], "tag");
@@ -62,8 +66,9 @@ TEST_F(CompoundMembers, ListsScalarAndArrayMembersInStoredOrder) {
     // The same after a read-only reopen, through a doubled separator.
     reopen(true);
     Members again;
-    ASSERT_EQ(QMXLgetCompoundMembers(file, "//r", "records", &again.count, &again.names, &again.types,
-                                     &again.counts), 1)
+    ASSERT_EQ(QMXLgetCompoundMembers(file, "//r", "records", &again.count, &again.names,
+                                     &again.types, &again.counts),
+              1)
         << lastError();
     EXPECT_EQ(again.count, 3);
 }
@@ -73,12 +78,17 @@ TEST_F(CompoundMembers, RefusesWhatIsNoCompoundDatasetAndBadArguments) {
     const double values[2] = {1, 2};
     ASSERT_GE(QMXLcreateTypedDataset(file, "/r", "plain", 0, 100, 1, QMXL_FLOAT64, 2, values), 0);
     Members m;
-    EXPECT_LT(QMXLgetCompoundMembers(file, "/r", "plain", &m.count, &m.names, &m.types, &m.counts), 0);
+    EXPECT_LT(QMXLgetCompoundMembers(file, "/r", "plain", &m.count, &m.names, &m.types, &m.counts),
+              0);
     EXPECT_NE(lastError().find("plain"), std::string::npos) << lastError();
-    EXPECT_LT(QMXLgetCompoundMembers(file, "/r", "missing", &m.count, &m.names, &m.types, &m.counts), 0);
-    EXPECT_LT(QMXLgetCompoundMembers(file, "/r", "records", nullptr, &m.names, &m.types, &m.counts), 0);
-    EXPECT_LT(QMXLgetCompoundMembers(file, "/r", "records", &m.count, &m.names, nullptr, &m.counts), 0);
-    EXPECT_LT(QMXLgetCompoundMembers(-1, "/r", "records", &m.count, &m.names, &m.types, &m.counts), 0);
+    EXPECT_LT(
+        QMXLgetCompoundMembers(file, "/r", "missing", &m.count, &m.names, &m.types, &m.counts), 0);
+    EXPECT_LT(QMXLgetCompoundMembers(file, "/r", "records", nullptr, &m.names, &m.types, &m.counts),
+              0);
+    EXPECT_LT(QMXLgetCompoundMembers(file, "/r", "records", &m.count, &m.names, nullptr, &m.counts),
+              0);
+    EXPECT_LT(QMXLgetCompoundMembers(-1, "/r", "records", &m.count, &m.names, &m.types, &m.counts),
+              0);
     EXPECT_EQ(m.names, nullptr);
     EXPECT_EQ(m.count, 0);
 }

@@ -18,7 +18,8 @@ struct Record {
 
 int recordType() {
     const int type = QMXLcreateCompoundType(0, sizeof(Record), 0);
-    if (type <= 0) return type;
+    if (type <= 0)
+        return type;
     QMXLaddField(type, "id", offsetof(Record, id), QMXL_INT32);
     QMXLaddField(type, "value", offsetof(Record, value), QMXL_FLOAT64);
     QMXLaddArray(type, "position", offsetof(Record, position), QMXL_FLOAT32, 3);
@@ -29,7 +30,8 @@ int recordType() {
 std::vector<Record> records(int n) {
     std::vector<Record> out(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
-        out[static_cast<size_t>(i)] = {i, i * 1.5, {float(i), float(i) + 0.25f, -float(i)}, std::uint8_t(i % 2)};
+        out[static_cast<size_t>(i)] = {
+            i, i * 1.5, {float(i), float(i) + 0.25f, -float(i)}, std::uint8_t(i % 2)};
     return out;
 }
 
@@ -39,7 +41,8 @@ TEST_F(Compounds, RecordsWithArrayMembersRoundTrip) {
     const int type = recordType();
     ASSERT_GT(type, 0) << lastError();
     const auto data = records(25);
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/r", "records", 0, 100000, 1, type, 1, 25, data.data()), 1)
+    ASSERT_EQ(
+        QMXLcreateObjectDataset(file, "/r", "records", 0, 100000, 1, type, 1, 25, data.data()), 1)
         << lastError();
     reopen(true);
     std::vector<Record> back(25);
@@ -65,7 +68,8 @@ TEST_F(Compounds, RecordsWithArrayMembersRoundTrip) {
 TEST_F(Compounds, MembersAreMatchedByName) {
     const int full = recordType();
     const auto data = records(4);
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/", "r", 3, 2, 1, full, 1, 4, data.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/", "r", 3, 2, 1, full, 1, 4, data.data()), 1)
+        << lastError();
     struct Partial {
         double value;
         std::int64_t id;

@@ -29,7 +29,8 @@ struct Record {
 
 std::vector<double> smooth(std::size_t n) {
     std::vector<double> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = std::sin(static_cast<double>(i) * 1e-3) * 100.0;
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] = std::sin(static_cast<double>(i) * 1e-3) * 100.0;
     return v;
 }
 
@@ -63,7 +64,8 @@ std::vector<Filter> pipeline(const std::string& path, const char* dataset) {
         Filter f{};
         std::size_t count = 8;
         f.values.resize(count);
-        f.id = H5Pget_filter2(dcpl, static_cast<unsigned>(i), &f.flags, &count, f.values.data(), 0, nullptr, nullptr);
+        f.id = H5Pget_filter2(dcpl, static_cast<unsigned>(i), &f.flags, &count, f.values.data(), 0,
+                              nullptr, nullptr);
         f.values.resize(count);
         filters.push_back(f);
     }
@@ -72,7 +74,10 @@ std::vector<Filter> pipeline(const std::string& path, const char* dataset) {
 }
 
 Record record(int i) {
-    return {i, {i * 0.5, i * 1.5, -i * 2.0}, static_cast<float>(i) / 8.0f, static_cast<std::uint8_t>(i % 3)};
+    return {i,
+            {i * 0.5, i * 1.5, -i * 2.0},
+            static_cast<float>(i) / 8.0f,
+            static_cast<std::uint8_t>(i % 3)};
 }
 
 int recordType() {
@@ -85,10 +90,12 @@ int recordType() {
 }
 
 bool sameRecords(const std::vector<Record>& a, const std::vector<Record>& b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i].id != b[i].id || a[i].position[0] != b[i].position[0] || a[i].position[2] != b[i].position[2] ||
-            a[i].weight != b[i].weight || a[i].flag != b[i].flag)
+        if (a[i].id != b[i].id || a[i].position[0] != b[i].position[0] ||
+            a[i].position[2] != b[i].position[2] || a[i].weight != b[i].weight ||
+            a[i].flag != b[i].flag)
             return false;
     return true;
 }
@@ -100,9 +107,11 @@ class Compressors : public ContainerTest {};
 TEST_F(Compressors, EveryCompressorRoundTripsNumbersRecordsBytesAndNoise) {
     const auto doubles = smooth(200000);
     std::vector<std::int32_t> ints(50000);
-    for (std::size_t i = 0; i < ints.size(); ++i) ints[i] = static_cast<std::int32_t>(i / 7) - 1000;
+    for (std::size_t i = 0; i < ints.size(); ++i)
+        ints[i] = static_cast<std::int32_t>(i / 7) - 1000;
     std::vector<Record> records(3000);
-    for (int i = 0; i < 3000; ++i) records[static_cast<std::size_t>(i)] = record(i);
+    for (int i = 0; i < 3000; ++i)
+        records[static_cast<std::size_t>(i)] = record(i);
     // Random bytes do not compress: a mandatory filter must still store them.
     const std::string noise = pattern(300000, 7);
     const int type = recordType();
@@ -110,13 +119,22 @@ TEST_F(Compressors, EveryCompressorRoundTripsNumbersRecordsBytesAndNoise) {
         ThreadCompressor choice(c);
         const std::string group = "/c" + std::to_string(c);
         ASSERT_EQ(QMXLcreateTypedDataset(file, group.c_str(), "doubles", 6, 0, 1, QMXL_FLOAT64,
-                                         static_cast<long long>(doubles.size()), doubles.data()), 1) << lastError();
+                                         static_cast<long long>(doubles.size()), doubles.data()),
+                  1)
+            << lastError();
         ASSERT_EQ(QMXLcreateTypedDataset(file, group.c_str(), "ints", 9, 10000, 1, QMXL_INT32,
-                                         static_cast<long long>(ints.size()), ints.data()), 1) << lastError();
+                                         static_cast<long long>(ints.size()), ints.data()),
+                  1)
+            << lastError();
         ASSERT_EQ(QMXLcreateObjectDataset(file, group.c_str(), "records", 3, 1000, 1, type, 1,
-                                          static_cast<long long>(records.size()), records.data()), 1) << lastError();
-        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, group.c_str(), "noise", 1, 65536,
-                                                 static_cast<long long>(noise.size()), noise.data()), 1) << lastError();
+                                          static_cast<long long>(records.size()), records.data()),
+                  1)
+            << lastError();
+        ASSERT_EQ(
+            QMXLcreateCompressedOpaqueData(file, group.c_str(), "noise", 1, 65536,
+                                           static_cast<long long>(noise.size()), noise.data()),
+            1)
+            << lastError();
     }
     QMXLcloseObject(type);
     reopen(true);
@@ -125,21 +143,25 @@ TEST_F(Compressors, EveryCompressorRoundTripsNumbersRecordsBytesAndNoise) {
         SCOPED_TRACE(c);
         const std::string group = "/c" + std::to_string(c);
         std::vector<double> d(doubles.size());
-        ASSERT_EQ(QMXLreadTypedDataset(file, group.c_str(), "doubles", QMXL_FLOAT64, d.data()), 1) << lastError();
+        ASSERT_EQ(QMXLreadTypedDataset(file, group.c_str(), "doubles", QMXL_FLOAT64, d.data()), 1)
+            << lastError();
         EXPECT_EQ(d, doubles);
         // Converted on the way out, as uncompressed items are.
         std::vector<std::int64_t> wide(ints.size());
-        ASSERT_EQ(QMXLreadTypedDataset(file, group.c_str(), "ints", QMXL_INT64, wide.data()), 1) << lastError();
+        ASSERT_EQ(QMXLreadTypedDataset(file, group.c_str(), "ints", QMXL_INT64, wide.data()), 1)
+            << lastError();
         EXPECT_EQ(wide.front(), -1000);
         EXPECT_EQ(wide.back(), ints.back());
         std::vector<Record> r(records.size());
-        ASSERT_EQ(QMXLreadObjectDataset(file, group.c_str(), "records", readType, r.data()), 1) << lastError();
+        ASSERT_EQ(QMXLreadObjectDataset(file, group.c_str(), "records", readType, r.data()), 1)
+            << lastError();
         EXPECT_TRUE(sameRecords(r, records));
         std::string bytes(noise.size(), '\0');
         ASSERT_EQ(QMXLreadOpaqueData(file, group.c_str(), "noise", bytes.data()), 1) << lastError();
         EXPECT_EQ(bytes, noise);
         int stored = -9, level = -9;
-        ASSERT_EQ(QMXLgetDatasetCompression(file, group.c_str(), "ints", &stored, &level), 1) << lastError();
+        ASSERT_EQ(QMXLgetDatasetCompression(file, group.c_str(), "ints", &stored, &level), 1)
+            << lastError();
         EXPECT_EQ(stored, c);
         EXPECT_EQ(level, c == QMXL_LZ4 ? 1 : 9);  // LZ4 has no levels
     }
@@ -150,13 +172,17 @@ TEST_F(Compressors, PipelinesAreTheOnesOtherReadersKnow) {
     const auto doubles = smooth(10000);
     for (int c : kCompressors) {
         ThreadCompressor choice(c);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/p", ("d" + std::to_string(c)).c_str(), 4, 0, 1, QMXL_FLOAT64,
-                                         10000, doubles.data()), 1) << lastError();
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/p", ("d" + std::to_string(c)).c_str(), 4, 0, 1,
+                                         QMXL_FLOAT64, 10000, doubles.data()),
+                  1)
+            << lastError();
     }
     std::vector<std::uint8_t> bytes(10000, 5);
     {
         ThreadCompressor choice(QMXL_LZ4);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/p", "bytes", 4, 0, 1, QMXL_UINT8, 10000, bytes.data()), 1);
+        ASSERT_EQ(
+            QMXLcreateTypedDataset(file, "/p", "bytes", 4, 0, 1, QMXL_UINT8, 10000, bytes.data()),
+            1);
     }
     QMXLcloseAllFileHandlesForFile(file);
 
@@ -191,7 +217,8 @@ TEST_F(Compressors, DefaultDeflateStoresWhatHdf5sOwnDeflateStores) {
     // The chunks a host gets without choosing are HDF5's shuffle + deflate, byte for byte.
     const auto doubles = smooth(50000);
     ASSERT_EQ(QMXLgetCompressor(), QMXL_DEFLATE);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "ours", 6, 0, 1, QMXL_FLOAT64, 50000, doubles.data()), 1);
+    ASSERT_EQ(
+        QMXLcreateTypedDataset(file, "/", "ours", 6, 0, 1, QMXL_FLOAT64, 50000, doubles.data()), 1);
     QMXLcloseAllFileHandlesForFile(file);
 
     H5Id h5(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
@@ -201,9 +228,11 @@ TEST_F(Compressors, DefaultDeflateStoresWhatHdf5sOwnDeflateStores) {
     H5Pset_chunk(dcpl, 1, &n);
     H5Pset_shuffle(dcpl);
     H5Pset_deflate(dcpl, 6);
-    H5Id theirs(H5Dcreate2(h5.id, "theirs", H5T_IEEE_F64LE, space.id, H5P_DEFAULT, dcpl, H5P_DEFAULT));
+    H5Id theirs(
+        H5Dcreate2(h5.id, "theirs", H5T_IEEE_F64LE, space.id, H5P_DEFAULT, dcpl, H5P_DEFAULT));
     H5Pclose(dcpl);
-    ASSERT_GE(H5Dwrite(theirs.id, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, doubles.data()), 0);
+    ASSERT_GE(H5Dwrite(theirs.id, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, doubles.data()),
+              0);
     H5Id ours(H5Dopen2(h5.id, "ours", H5P_DEFAULT));
     const hsize_t origin = 0;
     hsize_t ourSize = 0, theirSize = 0;
@@ -221,16 +250,21 @@ TEST_F(Compressors, ProcessChoiceThreadChoiceAndUpdates) {
     const auto doubles = smooth(20000);
     ASSERT_EQ(QMXLsetCompressor(QMXL_BLOSC_ZSTD), 1);
     EXPECT_EQ(QMXLgetCompressor(), QMXL_BLOSC_ZSTD);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "process", 5, 0, 1, QMXL_FLOAT64, 20000, doubles.data()), 1);
+    ASSERT_EQ(
+        QMXLcreateTypedDataset(file, "/", "process", 5, 0, 1, QMXL_FLOAT64, 20000, doubles.data()),
+        1);
     {
         // Another thread's own choice is its own.
         std::thread other([&] {
             ThreadCompressor choice(QMXL_LZ4);
-            EXPECT_EQ(QMXLcreateTypedDataset(file, "/", "thread", 5, 0, 1, QMXL_FLOAT64, 20000, doubles.data()), 1);
+            EXPECT_EQ(QMXLcreateTypedDataset(file, "/", "thread", 5, 0, 1, QMXL_FLOAT64, 20000,
+                                             doubles.data()),
+                      1);
         });
         other.join();
     }
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "small", 5, 0, 1, QMXL_FLOAT64, 10, doubles.data()), 1);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "small", 5, 0, 1, QMXL_FLOAT64, 10, doubles.data()),
+              1);
     ASSERT_EQ(QMXLsetCompressor(QMXL_DEFLATE), 1);
 
     int c = -9, level = -9;
@@ -246,15 +280,19 @@ TEST_F(Compressors, ProcessChoiceThreadChoiceAndUpdates) {
 
     // An update laid out anew keeps the item's compressor, whatever the process chose since.
     const auto longer = smooth(30000);
-    ASSERT_EQ(QMXLupdateTypedDataset(file, "/", "process", QMXL_FLOAT64, 30000, longer.data()), 1) << lastError();
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/", "process", QMXL_FLOAT64, 30000, longer.data()), 1)
+        << lastError();
     ASSERT_EQ(QMXLgetDatasetCompression(file, "/", "process", &c, &level), 1);
     EXPECT_EQ(c, QMXL_BLOSC_ZSTD);
     EXPECT_EQ(level, 5);
     {
         ThreadCompressor choice(QMXL_BLOSC_LZ4);
-        ASSERT_EQ(QMXLupdateTypedDataset(file, "/", "small", QMXL_FLOAT64, 30000, longer.data()), 1) << lastError();
+        ASSERT_EQ(QMXLupdateTypedDataset(file, "/", "small", QMXL_FLOAT64, 30000, longer.data()), 1)
+            << lastError();
         // The same count rewrites in place through the item's own filter.
-        ASSERT_EQ(QMXLupdateTypedDataset(file, "/", "thread", QMXL_FLOAT64, 20000, longer.data()), 1) << lastError();
+        ASSERT_EQ(QMXLupdateTypedDataset(file, "/", "thread", QMXL_FLOAT64, 20000, longer.data()),
+                  1)
+            << lastError();
     }
     ASSERT_EQ(QMXLgetDatasetCompression(file, "/", "small", &c, &level), 1);
     EXPECT_EQ(c, QMXL_BLOSC_LZ4);
@@ -262,11 +300,13 @@ TEST_F(Compressors, ProcessChoiceThreadChoiceAndUpdates) {
     reopen(true);
     std::vector<double> back(30000);
     for (const char* name : {"process", "small"}) {
-        ASSERT_EQ(QMXLreadTypedDataset(file, "/", name, QMXL_FLOAT64, back.data()), 1) << lastError();
+        ASSERT_EQ(QMXLreadTypedDataset(file, "/", name, QMXL_FLOAT64, back.data()), 1)
+            << lastError();
         EXPECT_EQ(back, longer) << name;
     }
     back.resize(20000);
-    ASSERT_EQ(QMXLreadTypedDataset(file, "/", "thread", QMXL_FLOAT64, back.data()), 1) << lastError();
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/", "thread", QMXL_FLOAT64, back.data()), 1)
+        << lastError();
     EXPECT_EQ(back, std::vector<double>(longer.begin(), longer.begin() + 20000));
 }
 
@@ -274,10 +314,12 @@ TEST_F(Compressors, CompactionKeepsCompressedItemsAsTheyAre) {
     const auto doubles = smooth(50000);
     for (int c : {QMXL_BLOSC_LZ4, QMXL_LZ4}) {
         ThreadCompressor choice(c);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/k", ("d" + std::to_string(c)).c_str(), 5, 0, 1, QMXL_FLOAT64,
-                                         50000, doubles.data()), 1);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/gone", ("d" + std::to_string(c)).c_str(), 5, 0, 1, QMXL_FLOAT64,
-                                         50000, doubles.data()), 1);
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/k", ("d" + std::to_string(c)).c_str(), 5, 0, 1,
+                                         QMXL_FLOAT64, 50000, doubles.data()),
+                  1);
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/gone", ("d" + std::to_string(c)).c_str(), 5, 0, 1,
+                                         QMXL_FLOAT64, 50000, doubles.data()),
+                  1);
     }
     ASSERT_EQ(QMXLremoveGroup(file, "/gone"), 1);
     QMXLcloseAllFileHandlesForFile(file);
@@ -286,7 +328,8 @@ TEST_F(Compressors, CompactionKeepsCompressedItemsAsTheyAre) {
     file = QMXLopenFileReadOnly(path.c_str());
     std::vector<double> back(50000);
     for (const char* name : {"d1", "d3"}) {
-        ASSERT_EQ(QMXLreadTypedDataset(file, "/k", name, QMXL_FLOAT64, back.data()), 1) << lastError();
+        ASSERT_EQ(QMXLreadTypedDataset(file, "/k", name, QMXL_FLOAT64, back.data()), 1)
+            << lastError();
         EXPECT_EQ(back, doubles);
     }
 }
@@ -300,7 +343,8 @@ TEST_F(Compressors, UnknownCompressorsAndBadArgumentsAreRefused) {
     EXPECT_EQ(QMXLsetThreadCompressor(-2, &previous), -1);
     EXPECT_EQ(previous, -9);
     EXPECT_EQ(QMXLcompressorAvailable(17), -1);
-    for (int c : kCompressors) EXPECT_EQ(QMXLcompressorAvailable(c), 1) << c;
+    for (int c : kCompressors)
+        EXPECT_EQ(QMXLcompressorAvailable(c), 1) << c;
 
     int c = 0, level = 0;
     EXPECT_EQ(QMXLgetDatasetCompression(file, "/", "none", &c, &level), -1);
@@ -317,9 +361,13 @@ TEST_F(Compressors, DamageUnderCompressionIsStillCaught) {
     for (int c : {QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4}) {
         ThreadCompressor choice(c);
         const std::string name = "d" + std::to_string(c);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", name.c_str(), 5, 0, 1, QMXL_FLOAT64, 100000, doubles.data()), 1);
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", name.c_str(), 5, 0, 1, QMXL_FLOAT64, 100000,
+                                         doubles.data()),
+                  1);
         const std::string torn = "t" + std::to_string(c);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", torn.c_str(), 5, 0, 1, QMXL_FLOAT64, 100000, doubles.data()), 1);
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", torn.c_str(), 5, 0, 1, QMXL_FLOAT64, 100000,
+                                         doubles.data()),
+                  1);
     }
     QMXLcloseAllFileHandlesForFile(file);
     {
@@ -330,7 +378,9 @@ TEST_F(Compressors, DamageUnderCompressionIsStillCaught) {
         changed[50000] += 1.0;
         for (int c : {QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4}) {
             H5Id d(H5Dopen2(h5.id, ("d" + std::to_string(c)).c_str(), H5P_DEFAULT));
-            ASSERT_GE(H5Dwrite(d.id, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, changed.data()), 0);
+            ASSERT_GE(
+                H5Dwrite(d.id, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, changed.data()),
+                0);
             H5Id t(H5Dopen2(h5.id, ("t" + std::to_string(c)).c_str(), H5P_DEFAULT));
             const hsize_t origin = 0;
             hsize_t size = 0;
@@ -338,7 +388,8 @@ TEST_F(Compressors, DamageUnderCompressionIsStillCaught) {
             std::vector<unsigned char> chunk(size);
             std::uint32_t mask = 0;
             ASSERT_GE(H5Dread_chunk(t.id, H5P_DEFAULT, &origin, &mask, chunk.data()), 0);
-            for (std::size_t i = size / 2; i < size / 2 + 16; ++i) chunk[i] ^= 0x5a;
+            for (std::size_t i = size / 2; i < size / 2 + 16; ++i)
+                chunk[i] ^= 0x5a;
             ASSERT_GE(H5Dwrite_chunk(t.id, H5P_DEFAULT, mask, &origin, size, chunk.data()), 0);
         }
     }
@@ -346,10 +397,14 @@ TEST_F(Compressors, DamageUnderCompressionIsStillCaught) {
     std::vector<double> back(100000);
     for (int c : {QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4}) {
         SCOPED_TRACE(c);
-        EXPECT_EQ(QMXLreadTypedDataset(file, "/", ("d" + std::to_string(c)).c_str(), QMXL_FLOAT64, back.data()), -1);
+        EXPECT_EQ(QMXLreadTypedDataset(file, "/", ("d" + std::to_string(c)).c_str(), QMXL_FLOAT64,
+                                       back.data()),
+                  -1);
         EXPECT_NE(lastError().find("checksum mismatch"), std::string::npos) << lastError();
         // Either the decompressor notices or the checksum does; the values never pass as good.
-        EXPECT_EQ(QMXLreadTypedDataset(file, "/", ("t" + std::to_string(c)).c_str(), QMXL_FLOAT64, back.data()), -1);
+        EXPECT_EQ(QMXLreadTypedDataset(file, "/", ("t" + std::to_string(c)).c_str(), QMXL_FLOAT64,
+                                       back.data()),
+                  -1);
         EXPECT_EQ(lastError().find("not installed"), std::string::npos) << lastError();
     }
 }
@@ -372,7 +427,8 @@ int withoutPlugins(const std::function<int()>& work) {
 
 bool says(const std::string& text) {
     const std::string message = lastError();
-    if (message.find(text) != std::string::npos) return true;
+    if (message.find(text) != std::string::npos)
+        return true;
     std::fprintf(stderr, "expected \"%s\" in \"%s\"\n", text.c_str(), message.c_str());
     return false;
 }
@@ -383,46 +439,58 @@ TEST_F(Compressors, AMissingPluginIsNamedOnCreateReadAndRewrite) {
     const auto doubles = smooth(20000);
     for (int c : {QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4}) {
         ThreadCompressor choice(c);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", ("d" + std::to_string(c)).c_str(), 5, 0, 1, QMXL_FLOAT64,
-                                         20000, doubles.data()), 1);
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", ("d" + std::to_string(c)).c_str(), 5, 0, 1,
+                                         QMXL_FLOAT64, 20000, doubles.data()),
+                  1);
     }
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "deflated", 5, 0, 1, QMXL_FLOAT64, 20000, doubles.data()), 1);
+    ASSERT_EQ(
+        QMXLcreateTypedDataset(file, "/", "deflated", 5, 0, 1, QMXL_FLOAT64, 20000, doubles.data()),
+        1);
     // The child works on the file alone: it commits its changes when it closes the file.
     QMXLcloseAllFileHandlesForFile(file);
-    const std::string blosc = "needs the HDF5 filter plugin Blosc (id 32001), which is not installed";
+    const std::string blosc =
+        "needs the HDF5 filter plugin Blosc (id 32001), which is not installed";
     const std::string lz4 = "needs the HDF5 filter plugin LZ4 (id 32004), which is not installed";
     const int status = withoutPlugins([&] {
         const int file = QMXLopenFile(path.c_str());
         int failures = file > 0 ? 0 : 64;
         std::vector<double> back(20000);
         // Reading.
-        if (QMXLreadTypedDataset(file, "/", "d1", QMXL_FLOAT64, back.data()) != -1 || !says("cannot read") ||
-            !says("the item " + blosc))
+        if (QMXLreadTypedDataset(file, "/", "d1", QMXL_FLOAT64, back.data()) != -1 ||
+            !says("cannot read") || !says("the item " + blosc))
             failures |= 1;
-        if (QMXLreadTypedDataset(file, "/", "d3", QMXL_FLOAT64, back.data()) != -1 || !says("the item " + lz4))
+        if (QMXLreadTypedDataset(file, "/", "d3", QMXL_FLOAT64, back.data()) != -1 ||
+            !says("the item " + lz4))
             failures |= 2;
         // Rewriting in place needs no plugin: the filters are optional, so HDF5 stores the
         // chunks as they are and marks them so.
         const std::vector<double> zeros(20000, 0.0);
-        if (QMXLupdateTypedDataset(file, "/", "d2", QMXL_FLOAT64, 20000, zeros.data()) != 1) failures |= 4;
+        if (QMXLupdateTypedDataset(file, "/", "d2", QMXL_FLOAT64, 20000, zeros.data()) != 1)
+            failures |= 4;
         // Laying an item out anew makes a new dataset with the item's compressor.
         if (QMXLupdateTypedDataset(file, "/", "d1", QMXL_FLOAT64, 10000, doubles.data()) != -1 ||
             !says("cannot update") || !says("Blosc LZ4 compression " + blosc))
             failures |= 128;
         // Creating.
-        if (QMXLcompressorAvailable(QMXL_BLOSC_ZSTD) != 0 || !says("Blosc Zstandard compression " + blosc))
+        if (QMXLcompressorAvailable(QMXL_BLOSC_ZSTD) != 0 ||
+            !says("Blosc Zstandard compression " + blosc))
             failures |= 8;
         int previous = 0;
         QMXLsetThreadCompressor(QMXL_LZ4, &previous);
-        if (QMXLcreateTypedDataset(file, "/", "new", 5, 0, 1, QMXL_FLOAT64, 20000, doubles.data()) != -1 ||
+        if (QMXLcreateTypedDataset(file, "/", "new", 5, 0, 1, QMXL_FLOAT64, 20000,
+                                   doubles.data()) != -1 ||
             !says("cannot create dataset") || !says(lz4) || QMXLexistsDataset(file, "/new") != 0)
             failures |= 16;
         // Small items and level 0 need no plugin; deflate is HDF5's own.
-        if (QMXLcreateTypedDataset(file, "/", "small", 5, 0, 1, QMXL_FLOAT64, 10, doubles.data()) != 1 ||
-            QMXLcreateTypedDataset(file, "/", "plain", 0, 0, 1, QMXL_FLOAT64, 20000, doubles.data()) != 1 ||
-            QMXLreadTypedDataset(file, "/", "deflated", QMXL_FLOAT64, back.data()) != 1 || back != doubles)
+        if (QMXLcreateTypedDataset(file, "/", "small", 5, 0, 1, QMXL_FLOAT64, 10, doubles.data()) !=
+                1 ||
+            QMXLcreateTypedDataset(file, "/", "plain", 0, 0, 1, QMXL_FLOAT64, 20000,
+                                   doubles.data()) != 1 ||
+            QMXLreadTypedDataset(file, "/", "deflated", QMXL_FLOAT64, back.data()) != 1 ||
+            back != doubles)
             failures |= 32;
-        if (QMXLcloseFile(file) != 1) failures |= 64;
+        if (QMXLcloseFile(file) != 1)
+            failures |= 64;
         return failures;
     });
     EXPECT_EQ(status, 0);
@@ -432,7 +500,8 @@ TEST_F(Compressors, AMissingPluginIsNamedOnCreateReadAndRewrite) {
     // the plugin too.
     std::vector<double> back(20000);
     for (const char* name : {"d1", "d3"}) {
-        ASSERT_EQ(QMXLreadTypedDataset(file, "/", name, QMXL_FLOAT64, back.data()), 1) << lastError();
+        ASSERT_EQ(QMXLreadTypedDataset(file, "/", name, QMXL_FLOAT64, back.data()), 1)
+            << lastError();
         EXPECT_EQ(back, doubles);
     }
     ASSERT_EQ(QMXLreadTypedDataset(file, "/", "d2", QMXL_FLOAT64, back.data()), 1) << lastError();
@@ -458,7 +527,8 @@ TEST_F(Compressors, AnotherProgramsMissingFilterIsNamedByItsStoredName) {
         H5Id d(H5Dcreate2(h5.id, "bz", H5T_STD_I32LE, space.id, H5P_DEFAULT, dcpl, H5P_DEFAULT));
         H5Pclose(dcpl);
         std::vector<std::int32_t> values(n, 7);
-        ASSERT_GE(H5Dwrite(d.id, H5T_NATIVE_INT32, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()), 0);
+        ASSERT_GE(H5Dwrite(d.id, H5T_NATIVE_INT32, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()),
+                  0);
     }
     file = QMXLopenFile(path.c_str());
     ASSERT_EQ(QMXLsealObject(file, "/bz"), 1) << lastError();
@@ -482,23 +552,32 @@ TEST(CompressorsInterop, H5pyWithHdf5pluginReadsBloscAndLz4Items) {
     ASSERT_GT(file, 0) << lastError();
     // Values numpy computes bit for bit alike.
     std::vector<double> doubles(100000);
-    for (std::size_t i = 0; i < doubles.size(); ++i) doubles[i] = static_cast<double>(i / 8) * 0.5 + (i % 16) * 0.125;
+    for (std::size_t i = 0; i < doubles.size(); ++i)
+        doubles[i] = static_cast<double>(i / 8) * 0.5 + (i % 16) * 0.125;
     std::vector<Record> records(3000);
-    for (int i = 0; i < 3000; ++i) records[static_cast<std::size_t>(i)] = record(i);
+    for (int i = 0; i < 3000; ++i)
+        records[static_cast<std::size_t>(i)] = record(i);
     std::string blob(100000, '\0');
-    for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<char>(i % 251);
+    for (std::size_t i = 0; i < blob.size(); ++i)
+        blob[i] = static_cast<char>(i % 251);
     const int type = recordType();
     const std::pair<int, const char*> groups[] = {
         {QMXL_BLOSC_LZ4, "/blosc_lz4"}, {QMXL_BLOSC_ZSTD, "/blosc_zstd"}, {QMXL_LZ4, "/lz4"}};
     for (const auto& [c, group] : groups) {
         ThreadCompressor choice(c);
-        EXPECT_EQ(QMXLcreateTypedDataset(file, group, "doubles", 5, 16384, 1, QMXL_FLOAT64, 100000, doubles.data()), 1);
-        EXPECT_EQ(QMXLcreateObjectDataset(file, group, "records", 5, 0, 1, type, 1, 3000, records.data()), 1);
-        EXPECT_EQ(QMXLcreateCompressedOpaqueData(file, group, "blob", 5, 0, 100000, blob.data()), 1);
+        EXPECT_EQ(QMXLcreateTypedDataset(file, group, "doubles", 5, 16384, 1, QMXL_FLOAT64, 100000,
+                                         doubles.data()),
+                  1);
+        EXPECT_EQ(
+            QMXLcreateObjectDataset(file, group, "records", 5, 0, 1, type, 1, 3000, records.data()),
+            1);
+        EXPECT_EQ(QMXLcreateCompressedOpaqueData(file, group, "blob", 5, 0, 100000, blob.data()),
+                  1);
     }
     QMXLcloseObject(type);
     ASSERT_EQ(QMXLcloseFile(file), 1);
-    const std::string command = std::string(QMX_PYTHON) + " " + QMX_COMPRESSED_INTEROP_SCRIPT + " " + path;
+    const std::string command =
+        std::string(QMX_PYTHON) + " " + QMX_COMPRESSED_INTEROP_SCRIPT + " " + path;
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 
@@ -509,7 +588,8 @@ TEST(CompressorsPluginPath, DistributionPluginsAreFoundWhateverHdf5PluginPathNam
         const int file = QMXLopenFileReadOnly(item);
         ASSERT_GT(file, 0) << lastError();
         std::vector<double> back(20000);
-        EXPECT_EQ(QMXLreadTypedDataset(file, "/", "d", QMXL_FLOAT64, back.data()), 1) << lastError();
+        EXPECT_EQ(QMXLreadTypedDataset(file, "/", "d", QMXL_FLOAT64, back.data()), 1)
+            << lastError();
         EXPECT_EQ(back, smooth(20000));
         QMXLcloseFile(file);
         return;
@@ -520,13 +600,15 @@ TEST(CompressorsPluginPath, DistributionPluginsAreFoundWhateverHdf5PluginPathNam
     ASSERT_GT(file, 0) << lastError();
     {
         ThreadCompressor choice(QMXL_BLOSC_LZ4);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "d", 5, 0, 1, QMXL_FLOAT64, 20000, smooth(20000).data()), 1);
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "d", 5, 0, 1, QMXL_FLOAT64, 20000,
+                                         smooth(20000).data()),
+                  1);
     }
     QMXLcloseFile(file);
     const std::string empty = dir.file("no-plugins");
     ASSERT_EQ(std::system(("mkdir " + empty).c_str()), 0);
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    const std::string command = "HDF5_PLUGIN_PATH=" + empty + " QMX_TEST_READ_BLOSC=" + path + " " + self +
-                                " --gtest_filter=CompressorsPluginPath.* >/dev/null";
+    const std::string command = "HDF5_PLUGIN_PATH=" + empty + " QMX_TEST_READ_BLOSC=" + path + " " +
+                                self + " --gtest_filter=CompressorsPluginPath.* >/dev/null";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }

@@ -22,7 +22,8 @@ namespace {
 std::vector<unsigned char> randomBytes(std::size_t n, unsigned seed) {
     std::vector<unsigned char> bytes(n);
     std::mt19937 random(seed);
-    for (auto& b : bytes) b = static_cast<unsigned char>(random());
+    for (auto& b : bytes)
+        b = static_cast<unsigned char>(random());
     return bytes;
 }
 
@@ -89,16 +90,19 @@ TEST(ConcurrentCrcModes, ThreadsShareTheOneChecksumThread) {
                 results[t] = sumInPieces(sum, bytes, {(1u << 20) - static_cast<std::size_t>(t)});
             }
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     for (std::size_t t = 0; t < results.size(); ++t)
-        EXPECT_EQ(results[t], crc32c::Extend(static_cast<std::uint32_t>(t), bytes.data(), bytes.size()));
+        EXPECT_EQ(results[t],
+                  crc32c::Extend(static_cast<std::uint32_t>(t), bytes.data(), bytes.size()));
 }
 
 TEST(ConcurrentCrcModes, AbandonedRangesAreDroppedAndTheThreadServesTheNext) {
     auto bytes = randomBytes(4u << 20, 10);
     {
         ConcurrentCrc abandoned(0, ConcurrentCrc::Mode::Concurrent);
-        for (int i = 0; i < 64; ++i) abandoned.add(bytes.data(), bytes.size());
+        for (int i = 0; i < 64; ++i)
+            abandoned.add(bytes.data(), bytes.size());
     }
     // The abandoned object's ranges are no longer read: the caller may change them now.
     std::fill(bytes.begin(), bytes.end(), 0x5A);
@@ -128,7 +132,8 @@ TEST(ConcurrentCrcModes, AForkedChildStartsItsOwnThread) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status)) << "child ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_TRUE(WIFEXITED(status))
+        << "child ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
 }
 
@@ -143,7 +148,8 @@ TEST(IdleCore, RunnableTasksFromTheLoadFile) {
 }
 
 TEST(IdleCore, DecidedByRunnableTasksAgainstUsableCpus) {
-    if (usableCpus() < 2) GTEST_SKIP() << "one usable CPU: never idle, checked below";
+    if (usableCpus() < 2)
+        GTEST_SKIP() << "one usable CPU: never idle, checked below";
     Quellmar::testing::TempDir dir;
     auto loadFile = [&](const std::string& name, const std::string& text) {
         const std::string path = dir.file(name);

@@ -78,25 +78,30 @@ struct Field {
 
 RawType rawCompound(std::size_t size, const std::vector<Field>& fields) {
     RawType type(new hid_t(H5Tcreate(H5T_COMPOUND, size)));
-    for (const Field& f : fields) EXPECT_GE(H5Tinsert(*type, f.name, f.offset, f.rawType), 0);
+    for (const Field& f : fields)
+        EXPECT_GE(H5Tinsert(*type, f.name, f.offset, f.rawType), 0);
     return type;
 }
 
 int qmxCompound(std::size_t size, const std::vector<Field>& fields) {
     const int type = QMXLcreateCompoundType(0, size, 0);
     EXPECT_GT(type, 0) << lastError();
-    for (const Field& f : fields) EXPECT_EQ(QMXLaddField(type, f.name, f.offset, f.qmxType), 1) << lastError();
+    for (const Field& f : fields)
+        EXPECT_EQ(QMXLaddField(type, f.name, f.offset, f.qmxType), 1) << lastError();
     return type;
 }
 
-const std::vector<Field> kPaddedFields = {{"id", offsetof(Padded, id), H5T_NATIVE_INT32, QMXL_INT32},
-                                          {"value", offsetof(Padded, value), H5T_NATIVE_DOUBLE, QMXL_FLOAT64},
-                                          {"kind", offsetof(Padded, kind), H5T_NATIVE_UINT8, QMXL_UINT8}};
-const std::vector<Field> kReorderedFields = {{"value", offsetof(Reordered, value), H5T_NATIVE_DOUBLE, QMXL_FLOAT64},
-                                             {"marker", offsetof(Reordered, marker), H5T_NATIVE_INT64, QMXL_INT64},
-                                             {"id", offsetof(Reordered, id), H5T_NATIVE_INT32, QMXL_INT32}};
-const std::vector<Field> kWidenedFields = {{"id", offsetof(Widened, id), H5T_NATIVE_INT64, QMXL_INT64},
-                                           {"value", offsetof(Widened, value), H5T_NATIVE_FLOAT, QMXL_FLOAT32}};
+const std::vector<Field> kPaddedFields = {
+    {"id", offsetof(Padded, id), H5T_NATIVE_INT32, QMXL_INT32},
+    {"value", offsetof(Padded, value), H5T_NATIVE_DOUBLE, QMXL_FLOAT64},
+    {"kind", offsetof(Padded, kind), H5T_NATIVE_UINT8, QMXL_UINT8}};
+const std::vector<Field> kReorderedFields = {
+    {"value", offsetof(Reordered, value), H5T_NATIVE_DOUBLE, QMXL_FLOAT64},
+    {"marker", offsetof(Reordered, marker), H5T_NATIVE_INT64, QMXL_INT64},
+    {"id", offsetof(Reordered, id), H5T_NATIVE_INT32, QMXL_INT32}};
+const std::vector<Field> kWidenedFields = {
+    {"id", offsetof(Widened, id), H5T_NATIVE_INT64, QMXL_INT64},
+    {"value", offsetof(Widened, value), H5T_NATIVE_FLOAT, QMXL_FLOAT32}};
 
 const std::vector<Field> kDenseFields = {{"a", offsetof(Dense, a), H5T_NATIVE_INT32, QMXL_INT32},
                                          {"b", offsetof(Dense, b), H5T_NATIVE_INT32, QMXL_INT32},
@@ -129,8 +134,8 @@ protected:
         const hid_t d = H5Dopen2(f, dataset, H5P_DEFAULT);
         const hid_t type = H5Dget_type(d);
         const hid_t space = H5Dget_space(d);
-        std::vector<unsigned char> bytes(static_cast<std::size_t>(H5Sget_simple_extent_npoints(space)) *
-                                         H5Tget_size(type));
+        std::vector<unsigned char> bytes(
+            static_cast<std::size_t>(H5Sget_simple_extent_npoints(space)) * H5Tget_size(type));
         EXPECT_GE(H5Dread(d, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, bytes.data()), 0);
         const hid_t a = H5Aopen(d, "QMZ_CRC32C", H5P_DEFAULT);
         EXPECT_GE(H5Aread(a, H5T_NATIVE_UINT32, &checksum), 0);
@@ -145,8 +150,8 @@ protected:
     // Writes kRecords padded records stored packed, under /g/r.
     void writePackedRecords(const std::vector<Padded>& records) {
         const int type = qmxCompound(sizeof(Padded), kPaddedFields);
-        ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1, static_cast<long long>(records.size()),
-                                          records.data()),
+        ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1,
+                                          static_cast<long long>(records.size()), records.data()),
                   1)
             << lastError();
         QMXLcloseObject(type);
@@ -158,7 +163,8 @@ protected:
 TEST(ConcurrentCrc, MatchesOneSequentialPassForAnySplit) {
     std::vector<unsigned char> bytes((3u << 20) + 17);
     std::mt19937 random(5);
-    for (auto& b : bytes) b = static_cast<unsigned char>(random());
+    for (auto& b : bytes)
+        b = static_cast<unsigned char>(random());
     const std::uint32_t seed = 0x1234567u;
     const std::uint32_t whole = crc32c::Extend(seed, bytes.data(), bytes.size());
     // Uneven pieces in several orders, empty and one-byte ones among them.
@@ -174,10 +180,12 @@ TEST(ConcurrentCrc, MatchesOneSequentialPassForAnySplit) {
         EXPECT_EQ(sum.value(), whole) << split.size();
         EXPECT_EQ(sum.value(), whole) << "asked twice";
     }
-    // Left with pending ranges and never asked: destruction waits for the worker, no hang, no use after.
+    // Left with pending ranges and never asked: destruction waits for the worker, no hang, no use
+    // after.
     {
         qmxfile::ConcurrentCrc abandoned;
-        for (int i = 0; i < 64; ++i) abandoned.add(bytes.data(), bytes.size());
+        for (int i = 0; i < 64; ++i)
+            abandoned.add(bytes.data(), bytes.size());
     }
     qmxfile::ConcurrentCrc nothing(seed);
     EXPECT_EQ(nothing.value(), seed);
@@ -197,12 +205,14 @@ TEST_F(Conversions, RecordsReadAsHdf5ConvertsThem) {
 
     std::vector<Reordered> reordered(kRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
     const int reorderedType = qmxCompound(sizeof(Reordered), kReorderedFields);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", reorderedType, reordered.data()), 1) << lastError();
+    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", reorderedType, reordered.data()), 1)
+        << lastError();
     QMXLcloseObject(reorderedType);
 
     std::vector<Widened> widened(kRecords);
     const int widenedType = qmxCompound(sizeof(Widened), kWidenedFields);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", widenedType, widened.data()), 1) << lastError();
+    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", widenedType, widened.data()), 1)
+        << lastError();
     QMXLcloseObject(widenedType);
     closeFile();
 
@@ -234,13 +244,15 @@ TEST_F(Conversions, RecordsReadAsHdf5ConvertsThem) {
 TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
     std::vector<Padded> records = makeRecords();
     // Garbage in the padding must not reach the file.
-    for (auto& r : records) std::memset(reinterpret_cast<unsigned char*>(&r) + 4, 0xEE, 4);
+    for (auto& r : records)
+        std::memset(reinterpret_cast<unsigned char*>(&r) + 4, 0xEE, 4);
     writePackedRecords(records);
     std::vector<Reordered> other(kRecords);
-    for (std::size_t i = 0; i < kRecords; ++i) other[i] = {records[i].value, -1, records[i].id};
+    for (std::size_t i = 0; i < kRecords; ++i)
+        other[i] = {records[i].value, -1, records[i].id};
     const int otherType = qmxCompound(sizeof(Reordered), kReorderedFields);
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "o", 0, 0, 0, otherType, 1, static_cast<long long>(kRecords),
-                                      other.data()),
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "o", 0, 0, 0, otherType, 1,
+                                      static_cast<long long>(kRecords), other.data()),
               1)
         << lastError();
     QMXLcloseObject(otherType);
@@ -262,7 +274,8 @@ TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
         EXPECT_EQ(s[12], records[i].kind);
     }
     const std::vector<unsigned char> storedOther = storedBytes("/g/o", checksum);
-    EXPECT_EQ(checksum, crc32c::Extend(crc32c::Value(storedOther.data(), storedOther.size()), "/g/o", 5));
+    EXPECT_EQ(checksum,
+              crc32c::Extend(crc32c::Value(storedOther.data(), storedOther.size()), "/g/o", 5));
     std::vector<Reordered> back(kRecords);
     rawRead("/g/o", *rawCompound(sizeof(Reordered), kReorderedFields), back.data());
     EXPECT_EQ(back[kRecords - 1].marker, -1);
@@ -274,10 +287,12 @@ TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
 TEST_F(Conversions, NumbersReadAsOtherTypesMatchHdf5) {
     const std::size_t n = 300007;  // more than two slices of doubles
     std::vector<double> numbers(n);
-    for (std::size_t i = 0; i < n; ++i) numbers[i] = (static_cast<double>(i) - 150000.5) * 1.0e4;
+    for (std::size_t i = 0; i < n; ++i)
+        numbers[i] = (static_cast<double>(i) - 150000.5) * 1.0e4;
     numbers[3] = std::numeric_limits<double>::max();
     numbers[4] = -std::numeric_limits<double>::infinity();
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64, static_cast<long long>(n), numbers.data()),
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64,
+                                     static_cast<long long>(n), numbers.data()),
               1)
         << lastError();
     reopen(true);
@@ -325,7 +340,8 @@ TEST_F(Conversions, DamageInALaterSliceOfRecordsLeavesNothing) {
     EXPECT_NE(lastError().find("damaged"), std::string::npos) << lastError();
     const auto* p = reinterpret_cast<const unsigned char*>(out.data());
     std::size_t nonzero = 0;
-    for (std::size_t i = 0; i < out.size() * sizeof(Reordered); ++i) nonzero += p[i] != 0;
+    for (std::size_t i = 0; i < out.size() * sizeof(Reordered); ++i)
+        nonzero += p[i] != 0;
     EXPECT_EQ(nonzero, 0u);
 }
 
@@ -334,11 +350,12 @@ TEST_F(Conversions, DamageInALaterSliceOfRecordsLeavesNothing) {
 TEST_F(Conversions, RecordsMovedAsOneRunRoundTrip) {
     std::vector<Dense> records(kRecords);
     for (std::size_t i = 0; i < kRecords; ++i)
-        records[i] = {static_cast<std::int32_t>(i * 2654435761u), static_cast<std::int32_t>(~i), i * 1.25,
-                      static_cast<std::uint16_t>(i * 40503u), static_cast<std::uint8_t>(i * 13 + 1)};
+        records[i] = {static_cast<std::int32_t>(i * 2654435761u), static_cast<std::int32_t>(~i),
+                      i * 1.25, static_cast<std::uint16_t>(i * 40503u),
+                      static_cast<std::uint8_t>(i * 13 + 1)};
     const int type = qmxCompound(sizeof(Dense), kDenseFields);
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "d", 0, 0, 0, type, 1, static_cast<long long>(kRecords),
-                                      records.data()),
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "d", 0, 0, 0, type, 1,
+                                      static_cast<long long>(kRecords), records.data()),
               1)
         << lastError();
     reopen(true);
@@ -397,7 +414,8 @@ TEST_F(Conversions, LargeRecordsTakeEitherWayAlike) {
         reopen(true);
         std::vector<Reordered> back(kManyRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
         const int reorderedType = qmxCompound(sizeof(Reordered), kReorderedFields);
-        ASSERT_EQ(QMXLreadObjectDataset(file, "/g", name.c_str(), reorderedType, back.data()), 1) << lastError();
+        ASSERT_EQ(QMXLreadObjectDataset(file, "/g", name.c_str(), reorderedType, back.data()), 1)
+            << lastError();
         QMXLcloseObject(reorderedType);
         closeFile();
 
@@ -405,14 +423,16 @@ TEST_F(Conversions, LargeRecordsTakeEitherWayAlike) {
         const std::string where = "/g/" + name;
         const std::vector<unsigned char> stored = storedBytes(where.c_str(), checksum);
         ASSERT_EQ(stored.size(), kManyRecords * 13);
-        EXPECT_EQ(checksum, crc32c::Extend(crc32c::Value(stored.data(), stored.size()), where.c_str(), where.size() + 1));
+        EXPECT_EQ(checksum, crc32c::Extend(crc32c::Value(stored.data(), stored.size()),
+                                           where.c_str(), where.size() + 1));
         std::vector<Reordered> raw(kManyRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
         rawRead(where.c_str(), *rawCompound(sizeof(Reordered), kReorderedFields), raw.data());
         for (std::size_t i = 0; i < kManyRecords; ++i) {
             ASSERT_EQ(back[i].value, raw[i].value) << i;
             ASSERT_EQ(back[i].marker, raw[i].marker) << i;
             ASSERT_EQ(back[i].id, raw[i].id) << i;
-            ASSERT_EQ(back[i].marker, 0x5A5A5A5A5A5A5A5A) << i;  // a member the file lacks keeps its bytes
+            ASSERT_EQ(back[i].marker, 0x5A5A5A5A5A5A5A5A)
+                << i;  // a member the file lacks keeps its bytes
             ASSERT_EQ(back[i].id, records[i].id) << i;
             ASSERT_EQ(back[i].value, records[i].value) << i;
             ASSERT_EQ(std::memcmp(stored.data() + i * 13 + 12, &records[i].kind, 1), 0) << i;
@@ -425,10 +445,12 @@ TEST_F(Conversions, LargeRecordsTakeEitherWayAlike) {
 TEST_F(Conversions, LargeDoublesReadAsFloatsEitherWayAlike) {
     const std::size_t n = 400009;
     std::vector<double> numbers(n);
-    for (std::size_t i = 0; i < n; ++i) numbers[i] = (static_cast<double>(i) - 200000.25) * 3.0e33;
+    for (std::size_t i = 0; i < n; ++i)
+        numbers[i] = (static_cast<double>(i) - 200000.25) * 3.0e33;
     numbers[5] = std::nextafter(static_cast<double>(std::numeric_limits<float>::max()), INFINITY);
     numbers[6] = std::numeric_limits<double>::quiet_NaN();
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64, static_cast<long long>(n), numbers.data()),
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64,
+                                     static_cast<long long>(n), numbers.data()),
               1)
         << lastError();
     reopen(true);
@@ -437,7 +459,8 @@ TEST_F(Conversions, LargeDoublesReadAsFloatsEitherWayAlike) {
     for (auto way : kWays) {
         Way taken(way);
         std::vector<float> floats(n, 9.0f);
-        ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT32, floats.data()), 1) << lastError();
+        ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT32, floats.data()), 1)
+            << lastError();
         EXPECT_EQ(std::memcmp(floats.data(), raw.data(), n * sizeof(float)), 0);
     }
     EXPECT_EQ(raw[5], std::numeric_limits<float>::infinity());
@@ -446,8 +469,8 @@ TEST_F(Conversions, LargeDoublesReadAsFloatsEitherWayAlike) {
 TEST_F(Conversions, DamageInALaterSliceOfALargeItemLeavesNothingEitherWay) {
     const std::vector<Padded> records = manyRecords();
     const int type = qmxCompound(sizeof(Padded), kPaddedFields);
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1, static_cast<long long>(kManyRecords),
-                                      records.data()),
+    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1,
+                                      static_cast<long long>(kManyRecords), records.data()),
               1)
         << lastError();
     QMXLcloseObject(type);
@@ -473,7 +496,8 @@ TEST_F(Conversions, DamageInALaterSliceOfALargeItemLeavesNothingEitherWay) {
         EXPECT_NE(lastError().find("damaged"), std::string::npos) << lastError();
         const auto* p = reinterpret_cast<const unsigned char*>(out.data());
         std::size_t nonzero = 0;
-        for (std::size_t i = 0; i < out.size() * sizeof(Reordered); ++i) nonzero += p[i] != 0;
+        for (std::size_t i = 0; i < out.size() * sizeof(Reordered); ++i)
+            nonzero += p[i] != 0;
         EXPECT_EQ(nonzero, 0u);
     }
 }

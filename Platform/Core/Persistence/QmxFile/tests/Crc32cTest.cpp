@@ -65,7 +65,8 @@ TEST(Crc32c, ExtendEqualsValueOfConcatenationAtEverySplit) {
 TEST(Crc32c, HardwareAndPortableAgreeOnAllLengthsAndAlignments) {
     std::mt19937 random(7);
     std::vector<unsigned char> buffer(4096 + 16);
-    for (auto& b : buffer) b = static_cast<unsigned char>(random());
+    for (auto& b : buffer)
+        b = static_cast<unsigned char>(random());
     for (std::size_t offset = 0; offset < 8; ++offset) {
         for (std::size_t size = 0; size <= 300; ++size) {
             ASSERT_EQ(ExtendHardware(0x12345678u, buffer.data() + offset, size),
@@ -82,8 +83,10 @@ TEST(Crc32c, HardwareAndPortableAgreeOnAllLengthsAndAlignments) {
 TEST(Crc32c, InterleavedStreamsCombineToThePlainCrc) {
     std::mt19937 random(9);
     std::vector<unsigned char> buffer(3 * 8192 * 3 + 64);
-    for (auto& b : buffer) b = static_cast<unsigned char>(random());
-    for (std::size_t size : {767u, 768u, 769u, 24575u, 24576u, 24577u, 24576u + 768u + 5u, 73727u}) {
+    for (auto& b : buffer)
+        b = static_cast<unsigned char>(random());
+    for (std::size_t size :
+         {767u, 768u, 769u, 24575u, 24576u, 24577u, 24576u + 768u + 5u, 73727u}) {
         for (std::size_t offset : {0u, 1u, 7u}) {
             ASSERT_LE(offset + size, buffer.size());
             ASSERT_EQ(ExtendHardware(0xDEADBEEFu, buffer.data() + offset, size),
@@ -96,7 +99,8 @@ TEST(Crc32c, InterleavedStreamsCombineToThePlainCrc) {
 // Every single-bit error in a block must change the checksum; that is what reads rely on.
 TEST(Crc32c, EverySingleBitFlipIsDetected) {
     std::vector<unsigned char> block(1024);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<unsigned char>(i * 31);
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<unsigned char>(i * 31);
     const std::uint32_t good = Value(block.data(), block.size());
     for (std::size_t bit = 0; bit < block.size() * 8; ++bit) {
         block[bit / 8] ^= static_cast<unsigned char>(1u << (bit % 8));

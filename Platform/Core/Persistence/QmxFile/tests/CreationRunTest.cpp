@@ -19,15 +19,18 @@ namespace {
 
 std::string readBlob(int file, const char* group, const char* name) {
     long long size = -1;
-    if (QMXLgetSizeOfOpaqueData(file, group, name, &size) != 1) return "<missing>";
+    if (QMXLgetSizeOfOpaqueData(file, group, name, &size) != 1)
+        return "<missing>";
     std::string data(static_cast<size_t>(size), '\0');
-    if (QMXLreadOpaqueData(file, group, name, data.data()) != 1) return "<unreadable>";
+    if (QMXLreadOpaqueData(file, group, name, data.data()) != 1)
+        return "<unreadable>";
     return data;
 }
 
 // The checksum a new file stores: contents, then the item's absolute path and a NUL.
 std::uint32_t named(const std::string& contents, const std::string& path) {
-    return crc32c::Extend(crc32c::Value(contents.data(), contents.size()), path.c_str(), path.size() + 1);
+    return crc32c::Extend(crc32c::Value(contents.data(), contents.size()), path.c_str(),
+                          path.size() + 1);
 }
 
 // The stored checksum attribute of a dataset, read with HDF5 itself from the closed file.
@@ -84,7 +87,8 @@ TEST_F(CreationRuns, EveryItemLandsUnderItsOwnPathAndItsChecksumCoversIt) {
     for (const Made& m : made) {
         const std::string parent = m.where.substr(0, m.where.rfind('/'));
         const std::string name = m.where.substr(m.where.rfind('/') + 1);
-        EXPECT_EQ(readBlob(file, parent.c_str(), name.c_str()), pattern(40 + static_cast<size_t>(seed), seed))
+        EXPECT_EQ(readBlob(file, parent.c_str(), name.c_str()),
+                  pattern(40 + static_cast<size_t>(seed), seed))
             << m.where;
         ++seed;
     }
@@ -95,9 +99,11 @@ TEST_F(CreationRuns, EveryItemLandsUnderItsOwnPathAndItsChecksumCoversIt) {
 // second creation makes the group anew and its item is found there.
 TEST_F(CreationRuns, AGroupRemovedBetweenCreationsIsMadeAnew) {
     const std::string one = pattern(30, 1), two = pattern(31, 2);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "one", 0, 0, 30, one.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "one", 0, 0, 30, one.data()), 1)
+        << lastError();
     ASSERT_GE(QMXLremoveGroup(file, "/g"), 0) << lastError();
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "two", 0, 0, 31, two.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "two", 0, 0, 31, two.data()), 1)
+        << lastError();
     reopen(true);
     EXPECT_EQ(QMXLexistsDataset(file, "/g/one"), 0);
     EXPECT_EQ(readBlob(file, "/g", "two"), two);
@@ -107,11 +113,14 @@ TEST_F(CreationRuns, AGroupRemovedBetweenCreationsIsMadeAnew) {
 // fails with the reason and leaves nothing.
 TEST_F(CreationRuns, AGroupReplacedByADatasetRefusesTheNextCreation) {
     const std::string data = pattern(20, 3);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "one", 0, 0, 20, data.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "one", 0, 0, 20, data.data()), 1)
+        << lastError();
     ASSERT_GE(QMXLremoveGroup(file, "/g"), 0) << lastError();
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "g", 0, 0, 20, data.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "g", 0, 0, 20, data.data()), 1)
+        << lastError();
     EXPECT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "two", 0, 0, 20, data.data()), -1);
-    EXPECT_NE(lastError().find("cannot create an opaque data item '/g/two'"), std::string::npos) << lastError();
+    EXPECT_NE(lastError().find("cannot create an opaque data item '/g/two'"), std::string::npos)
+        << lastError();
     EXPECT_EQ(readBlob(file, "/", "g"), data);
 }
 
@@ -138,14 +147,17 @@ TEST_F(CreationRuns, NothingKeptOutlivesTheRunAndHandleCopiesDoNotBreakIt) {
     for (const char* name : {"a", "b", "c"}) {
         const int copy = QMXLcopyHandle(file);
         ASSERT_EQ(copy, file);
-        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/run", name, 0, 0, 25, data.data()), 1) << lastError();
+        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/run", name, 0, 0, 25, data.data()), 1)
+            << lastError();
         ASSERT_EQ(QMXLcloseObject(copy), 1);
     }
     EXPECT_EQ(QMXLgetOpenObjectCount(), before);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/run", "v", 0, 0, 1, QMXL_INT32, 1, "abcd"), 1) << lastError();
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/run", "v", 0, 0, 1, QMXL_INT32, 1, "abcd"), 1)
+        << lastError();
     EXPECT_EQ(QMXLgetOpenObjectCount(), before);
     reopen(true);
-    for (const char* name : {"a", "b", "c"}) EXPECT_EQ(readBlob(file, "/run", name), data) << name;
+    for (const char* name : {"a", "b", "c"})
+        EXPECT_EQ(readBlob(file, "/run", name), data) << name;
 }
 
 // The size and type a query keeps with the item serve only the same item: a read or query of
@@ -191,7 +203,8 @@ TEST_F(KeptAnswers, AnswersKeptForOneItemNeverServeAnother) {
     // A read of another kind than the kept item's refuses it and reports the kind.
     ASSERT_EQ(QMXLgetDatasetInfo(file, "/k", "shorts", &count, &type), 1);
     EXPECT_EQ(QMXLreadOpaqueData(file, "/k", "shorts", back.data()), -1);
-    EXPECT_NE(lastError().find("is a typed dataset, not an opaque data item"), std::string::npos) << lastError();
+    EXPECT_NE(lastError().find("is a typed dataset, not an opaque data item"), std::string::npos)
+        << lastError();
 }
 
 using ReadRuns = ContainerTest;
@@ -199,12 +212,13 @@ using ReadRuns = ContainerTest;
 // Reads that alternate between groups, come through a group handle or go straight below the
 // file all find their own item, and each item's checksum is checked under its own path.
 TEST_F(ReadRuns, ReadsAcrossGroupsFindEachItemAndCheckIt) {
-    const char* const places[][2] = {{"/p", "x"}, {"/q/r", "x"}, {"/p", "y"}, {"/", "x"}, {"/q/r", "y"}};
+    const char* const places[][2] = {
+        {"/p", "x"}, {"/q/r", "x"}, {"/p", "y"}, {"/", "x"}, {"/q/r", "y"}};
     unsigned seed = 10;
     for (const auto& place : places) {
         const std::string data = pattern(seed, seed);
-        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, place[0], place[1], 0, 0, static_cast<long long>(seed),
-                                                 data.data()),
+        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, place[0], place[1], 0, 0,
+                                                 static_cast<long long>(seed), data.data()),
                   1)
             << lastError();
         ++seed;
@@ -214,7 +228,8 @@ TEST_F(ReadRuns, ReadsAcrossGroupsFindEachItemAndCheckIt) {
         for (int round = 0; round < 2; ++round) {
             seed = 10;
             for (const auto& place : places) {
-                EXPECT_EQ(readBlob(file, place[0], place[1]), pattern(seed, seed)) << place[0] << "/" << place[1];
+                EXPECT_EQ(readBlob(file, place[0], place[1]), pattern(seed, seed))
+                    << place[0] << "/" << place[1];
                 ++seed;
             }
         }
@@ -230,8 +245,10 @@ TEST_F(ReadRuns, ReadsAcrossGroupsFindEachItemAndCheckIt) {
 // kept does; and a group kept by one read is not used after it was replaced.
 TEST_F(ReadRuns, MissingGroupsAndReplacedGroupsAreReportedAndNeverReadStale) {
     const std::string one = pattern(20, 1), two = pattern(21, 2);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "one", 0, 0, 20, one.data()), 1) << lastError();
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "data", 0, 0, 20, one.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "one", 0, 0, 20, one.data()), 1)
+        << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "data", 0, 0, 20, one.data()), 1)
+        << lastError();
     EXPECT_EQ(readBlob(file, "/g", "one"), one);
     long long size = -1;
     EXPECT_EQ(QMXLgetSizeOfOpaqueData(file, "/none", "one", &size), -1);
@@ -242,7 +259,8 @@ TEST_F(ReadRuns, MissingGroupsAndReplacedGroupsAreReportedAndNeverReadStale) {
 
     EXPECT_EQ(readBlob(file, "/g", "one"), one);
     ASSERT_GE(QMXLremoveGroup(file, "/g"), 0) << lastError();
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "two", 0, 0, 21, two.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "two", 0, 0, 21, two.data()), 1)
+        << lastError();
     EXPECT_EQ(readBlob(file, "/g", "two"), two);
     EXPECT_EQ(readBlob(file, "/g", "one"), "<missing>");
 }

@@ -35,8 +35,10 @@ protected:
     }
     void makeItems() {
         const std::int32_t values[4] = {1, 2, 3, 4};
-        ASSERT_GT(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 1, QMXL_INT32, 4, values), 0) << lastError();
-        ASSERT_GT(QMXLcreateCompressedOpaqueData(file, "/g", "blob", 0, 0, 3, "abc"), 0) << lastError();
+        ASSERT_GT(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 1, QMXL_INT32, 4, values), 0)
+            << lastError();
+        ASSERT_GT(QMXLcreateCompressedOpaqueData(file, "/g", "blob", 0, 0, 3, "abc"), 0)
+            << lastError();
     }
     // The byte offset of a dataset's object header.
     haddr_t headerOf(const std::string& dataset) {
@@ -44,7 +46,8 @@ protected:
         QMXLcloseAllFileHandlesForFile(file);
         H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
         H5O_info_t info;
-        EXPECT_GE(H5Oget_info_by_name2(f.id, dataset.c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT), 0);
+        EXPECT_GE(H5Oget_info_by_name2(f.id, dataset.c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT),
+                  0);
         return info.addr;
     }
 };
@@ -91,7 +94,8 @@ TEST_F(DamageReport, AnUnreadableHeaderBehindANameIsDamageNotAbsence) {
     EXPECT_LT(QMXLexistsDataset(file, "/g/blob"), 0) << "damage answered as 'no dataset'";
     // A soft link to nothing is still nothing.
     QMXLcloseAllFileHandlesForFile(file);
-    behindTheLibrary([](hid_t f) { H5Lcreate_soft("/g/nowhere", f, "/g/dangling", H5P_DEFAULT, H5P_DEFAULT); });
+    behindTheLibrary(
+        [](hid_t f) { H5Lcreate_soft("/g/nowhere", f, "/g/dangling", H5P_DEFAULT, H5P_DEFAULT); });
     EXPECT_LT(QMXLgetSizeOfDataset(file, "/g", "dangling", &size), 0);
     EXPECT_EQ(QMXLgetLastFailureKind(), QMXL_FAILED_MISSING) << lastError();
 }
@@ -103,7 +107,8 @@ TEST_F(DamageReport, SizeQueriesRefuseCountsTheStoredBytesCannotHold) {
     QMXLcloseOpenedObjectsForFile(file);
     QMXLcloseAllFileHandlesForFile(file);
     std::string bytes = Quellmar::testing::readFile(path);
-    const std::string four(std::string("\x04\0\0\0\0\0\0\0", 8) + std::string("\x04\0\0\0\0\0\0\0", 8));
+    const std::string four(std::string("\x04\0\0\0\0\0\0\0", 8) +
+                           std::string("\x04\0\0\0\0\0\0\0", 8));
     const std::size_t at = bytes.find(four);
     ASSERT_NE(at, std::string::npos);
     ASSERT_EQ(bytes.find(four, at + 1), std::string::npos);
@@ -128,7 +133,8 @@ TEST_F(DamageReport, SizeQueriesRefuseCountsTheStoredBytesCannotHold) {
     // A read of it fails before a byte of the caller's buffer is written.
     std::int32_t buffer[8] = {9, 9, 9, 9, 9, 9, 9, 9};
     EXPECT_LT(QMXLreadTypedDataset(file, "/g", "v", QMXL_INT32, buffer), 0);
-    for (std::int32_t value : buffer) EXPECT_EQ(value, 9);
+    for (std::int32_t value : buffer)
+        EXPECT_EQ(value, 9);
     EXPECT_NE(lastError().find("damaged"), std::string::npos) << lastError();
     // The other item is untouched.
     EXPECT_GE(QMXLgetSizeOfOpaqueData(file, "/g", "blob", &size), 0) << lastError();
@@ -141,7 +147,8 @@ TEST_F(DamageReport, SealingAddsOnlyMissingChecksumsAndNeverSealsDamage) {
         // As h5py would: a new dataset and a new group with an attribute, without checksums.
         const hsize_t n = 3;
         H5Id space(H5Screate_simple(1, &n, nullptr));
-        H5Id d(H5Dcreate2(f, "/g/added", H5T_STD_I16LE, space.id, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+        H5Id d(H5Dcreate2(f, "/g/added", H5T_STD_I16LE, space.id, H5P_DEFAULT, H5P_DEFAULT,
+                          H5P_DEFAULT));
         const short values[3] = {7, 8, 9};
         H5Dwrite(d.id, H5T_NATIVE_SHORT, H5S_ALL, H5S_ALL, H5P_DEFAULT, values);
         H5Id g(H5Gcreate2(f, "/extra", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));

@@ -14,15 +14,18 @@ namespace {
 
 std::string bytes(size_t size, int seed) {
     std::string data(size, '\0');
-    for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 31 + static_cast<size_t>(seed)) % 256);
+    for (size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>((i * 31 + static_cast<size_t>(seed)) % 256);
     return data;
 }
 
 std::string readBlob(int file, const char* group, const char* name) {
     long long size = -1;
-    if (QMXLgetSizeOfOpaqueData(file, group, name, &size) != 1) return "<missing>";
+    if (QMXLgetSizeOfOpaqueData(file, group, name, &size) != 1)
+        return "<missing>";
     std::string data(static_cast<size_t>(size), '\0');
-    if (QMXLreadOpaqueData(file, group, name, data.data()) != 1) return "<unreadable>";
+    if (QMXLreadOpaqueData(file, group, name, data.data()) != 1)
+        return "<unreadable>";
     return data;
 }
 
@@ -39,16 +42,21 @@ TEST_F(OpaqueItems, BytesRoundTripExactlyAtEverySize) {
         EXPECT_EQ(readBlob(file, "/objects", name.c_str()), data) << size;
     }
     const std::string data = bytes(50000, 3);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/objects", "z", 6, 1000, 50000, data.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/objects", "z", 6, 1000, 50000, data.data()),
+              1);
     reopen(true);
     EXPECT_EQ(readBlob(file, "/objects", "z"), data);
     EXPECT_EQ(readBlob(file, "/objects", "b300000"), bytes(300000, 7));
 }
 
 TEST_F(OpaqueItems, EmptyItemsAreStorableAndReportSizeZero) {
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "empty", 0, 100000, 0, nullptr), 1) << lastError();
-    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/", "emptyText", 5, 100000, 0, ""), 1) << lastError();
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "emptyVector", 3, 100000, 1, QMXL_FLOAT64, 0, nullptr), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "empty", 0, 100000, 0, nullptr), 1)
+        << lastError();
+    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/", "emptyText", 5, 100000, 0, ""), 1)
+        << lastError();
+    ASSERT_EQ(
+        QMXLcreateTypedDataset(file, "/", "emptyVector", 3, 100000, 1, QMXL_FLOAT64, 0, nullptr),
+        1);
     long long size = -1;
     EXPECT_EQ(QMXLgetSizeOfOpaqueData(file, "/", "empty", &size), 1);
     EXPECT_EQ(size, 0);
@@ -78,7 +86,8 @@ TEST_F(OpaqueItems, UpdatesOfAnotherSizeKeepAttributes) {
 
     for (size_t size : {size_t{100}, size_t{200000}, size_t{10}, size_t{0}, size_t{70000}}) {
         const std::string data = bytes(size, static_cast<int>(size));
-        ASSERT_EQ(QMXLupdateOpaqueData(file, "/g", "x", static_cast<long long>(size), data.data()), 1)
+        ASSERT_EQ(QMXLupdateOpaqueData(file, "/g", "x", static_cast<long long>(size), data.data()),
+                  1)
             << lastError();
         EXPECT_EQ(readBlob(file, "/g", "x"), data);
         const int d = QMXLopenDataset(file, "/g/x");
@@ -103,8 +112,8 @@ TEST_F(OpaqueItems, UpdatesOfAnotherSizeKeepAttributes) {
 
 TEST_F(OpaqueItems, StringDatasetsAreTheirOwnKind) {
     const std::string text = "some text\nwith lines";
-    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/s", "t", 0, 0, static_cast<long long>(text.size()),
-                                                text.data()),
+    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/s", "t", 0, 0,
+                                                static_cast<long long>(text.size()), text.data()),
               1);
     long long size = 0;
     ASSERT_EQ(QMXLgetSizeOfStringDataset(file, "/s", "t", &size), 1);
@@ -157,23 +166,29 @@ TEST_F(TypedDatasets, EveryCodeRoundTripsAndReportsItsType) {
         int code;
         size_t width;
     };
-    for (Case c : {Case{QMXL_INT32, 4}, Case{QMXL_UINT32, 4}, Case{QMXL_FLOAT32, 4}, Case{QMXL_FLOAT64, 8},
-                   Case{QMXL_INT16, 2}, Case{QMXL_INT64, 8}, Case{QMXL_UINT64, 8}, Case{QMXL_UINT16, 2},
-                   Case{QMXL_UINT8, 1}, Case{QMXL_INT8, 1}, Case{QMXL_LONG_DOUBLE, sizeof(long double)}}) {
+    for (Case c :
+         {Case{QMXL_INT32, 4}, Case{QMXL_UINT32, 4}, Case{QMXL_FLOAT32, 4}, Case{QMXL_FLOAT64, 8},
+          Case{QMXL_INT16, 2}, Case{QMXL_INT64, 8}, Case{QMXL_UINT64, 8}, Case{QMXL_UINT16, 2},
+          Case{QMXL_UINT8, 1}, Case{QMXL_INT8, 1}, Case{QMXL_LONG_DOUBLE, sizeof(long double)}}) {
         const std::string name = "c" + std::to_string(c.code);
         std::vector<unsigned char> data(c.width * 10);
-        for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i + 1);
+        for (size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<unsigned char>(i + 1);
         if (c.code == QMXL_LONG_DOUBLE) {
             auto* values = reinterpret_cast<long double*>(data.data());
-            for (int i = 0; i < 10; ++i) values[i] = i * 0.5L;
+            for (int i = 0; i < 10; ++i)
+                values[i] = i * 0.5L;
         }
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/v", name.c_str(), 0, 100000, 1, c.code, 10, data.data()), 1)
+        ASSERT_EQ(
+            QMXLcreateTypedDataset(file, "/v", name.c_str(), 0, 100000, 1, c.code, 10, data.data()),
+            1)
             << lastError();
         std::vector<unsigned char> back(data.size());
         ASSERT_EQ(QMXLreadTypedDataset(file, "/v", name.c_str(), c.code, back.data()), 1);
         if (c.code == QMXL_LONG_DOUBLE) {
             auto* values = reinterpret_cast<long double*>(back.data());
-            for (int i = 0; i < 10; ++i) EXPECT_EQ(values[i], i * 0.5L);
+            for (int i = 0; i < 10; ++i)
+                EXPECT_EQ(values[i], i * 0.5L);
         } else {
             EXPECT_EQ(back, data) << c.code;
         }
@@ -295,10 +310,12 @@ TEST_F(OpaqueItems, ReadAfterSizeQuerySeesEveryChangeInBetween) {
     ASSERT_EQ(QMXLgetSizeOfOpaqueData(other, "/g", "b", &size), 1);
     ASSERT_GE(QMXLcloseOpenedObjectsForFile(other), 0);
     ASSERT_GE(QMXLcloseAllFileHandlesForFile(other), 0);
-    EXPECT_FALSE(Quellmar::qmxfile::journal::holdsTransaction(otherPath)) << "the commit did not wait for the kept item";
+    EXPECT_FALSE(Quellmar::qmxfile::journal::holdsTransaction(otherPath))
+        << "the commit did not wait for the kept item";
     const int again = QMXLopenFile(otherPath.c_str());
     EXPECT_GT(again, 0) << "still held open: " << lastError();
-    if (again > 0) QMXLcloseAllFileHandlesForFile(again);
+    if (again > 0)
+        QMXLcloseAllFileHandlesForFile(again);
 }
 
 // The same for typed datasets: shape queries, reads "as stored" and updates in any order.
@@ -319,7 +336,8 @@ TEST_F(TypedDatasets, ShapeQueriesAndReadsNeverSeeAReplacedDataset) {
     ASSERT_EQ(QMXLupdateTypedDataset(file, "/v", "x", QMXL_FLOAT64, 3, three), 1);
     ASSERT_EQ(QMXLgetSizeOfDataset(file, "/v", "x", &bytes), 1);
     EXPECT_EQ(bytes, 24);
-    for (double& g : got) g = -1;
+    for (double& g : got)
+        g = -1;
     ASSERT_EQ(QMXLreadTypedDataset(file, "/v", "x", QMXL_FLOAT64, got), 1);
     EXPECT_EQ(got[2], 3);
     EXPECT_EQ(got[3], -1) << "three elements read, not five";
@@ -335,7 +353,8 @@ TEST_F(TypedDatasets, AsStoredNeedsANativeTypeOfTheStoredSize) {
         ASSERT_GE(H5Tset_size(narrow.id, 3), 0);
         const hsize_t five = 5;
         H5Id space(H5Screate_simple(1, &five, nullptr));
-        H5Id dataset(H5Dcreate2(raw.id, "narrow", narrow.id, space.id, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+        H5Id dataset(H5Dcreate2(raw.id, "narrow", narrow.id, space.id, H5P_DEFAULT, H5P_DEFAULT,
+                                H5P_DEFAULT));
         const std::int32_t values[] = {1, -2, 3, -4, 5};
         ASSERT_GE(H5Dwrite(dataset.id, H5T_NATIVE_INT32, H5S_ALL, H5S_ALL, H5P_DEFAULT, values), 0);
     }
@@ -345,7 +364,8 @@ TEST_F(TypedDatasets, AsStoredNeedsANativeTypeOfTheStoredSize) {
     ASSERT_EQ(size, 15);
     std::vector<unsigned char> stored(static_cast<std::size_t>(size), 0xAB);
     EXPECT_LT(QMXLreadTypedDataset(file, "/", "narrow", QMXL_AS_STORED, stored.data()), 0);
-    EXPECT_NE(lastError().find("(3 bytes) has no native type of its size"), std::string::npos) << lastError();
+    EXPECT_NE(lastError().find("(3 bytes) has no native type of its size"), std::string::npos)
+        << lastError();
     EXPECT_EQ(stored, std::vector<unsigned char>(15, 0xAB));
     const std::int32_t five[] = {5, 4, 3, 2, 1};
     EXPECT_LT(QMXLupdateTypedDataset(file, "/", "narrow", QMXL_AS_STORED, 5, five), 0);

@@ -11,7 +11,8 @@ namespace {
 
 std::string blob(int file, const char* group, const char* name) {
     long long size = 0;
-    if (QMXLgetSizeOfOpaqueData(file, group, name, &size) != 1) return "<missing>";
+    if (QMXLgetSizeOfOpaqueData(file, group, name, &size) != 1)
+        return "<missing>";
     std::string data(static_cast<size_t>(size), '\0');
     QMXLreadOpaqueData(file, group, name, data.data());
     return data;
@@ -26,8 +27,8 @@ TEST(Deflate, CompactsAClosedFileAndKeepsEverything) {
     ASSERT_EQ(QMXLupdateQMVersionOfFile(file, 4), 1);
     const std::string big(200000, 'x');
     for (int i = 0; i < 20; ++i)
-        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", ("big" + std::to_string(i)).c_str(), 0, 0, 200000,
-                                                 big.data()),
+        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", ("big" + std::to_string(i)).c_str(), 0,
+                                                 0, 200000, big.data()),
                   1);
     const int group = QMXLcreateOpaqueDataGroup(file, "/keep");
     const int version = 9;

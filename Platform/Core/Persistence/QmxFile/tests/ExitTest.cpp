@@ -23,12 +23,14 @@ TEST(Exit, OpenFilesAreWrittenAndLateCleanupIsSkipped) {
         const int file = QMXLcreateFile(path.c_str());
         const int group = QMXLcreateOpaqueDataGroup(file, "/g");
         QMXLsetflush(0);
-        if (file <= 0 || group <= 0 || QMXLcreateCompressedOpaqueData(file, "/g", "x", 0, 0, 4, "data") != 1)
+        if (file <= 0 || group <= 0 ||
+            QMXLcreateCompressedOpaqueData(file, "/g", "x", 0, 0, 4, "data") != 1)
             std::_Exit(2);
         Quellmar::qmxfile::beginProcessExit();  // file and group still open
         const bool late = QMXLgetSkipCleanup() == 1 && QMXLcloseOpenedObjectsForFile(file) == 1 &&
-                          QMXLcloseAllFileHandlesForFile(file) == 1 && QMXLcloseObject(group) == 1 &&
-                          QMXLisValid(file) == 0 && QMXLgetHandleCount() == 0 && QMXLopenGroup(file, "/") < 0;
+                          QMXLcloseAllFileHandlesForFile(file) == 1 &&
+                          QMXLcloseObject(group) == 1 && QMXLisValid(file) == 0 &&
+                          QMXLgetHandleCount() == 0 && QMXLopenGroup(file, "/") < 0;
         std::_Exit(late ? 0 : 3);  // no exit handlers: only what the exit work wrote counts
     }
     int status = 0;

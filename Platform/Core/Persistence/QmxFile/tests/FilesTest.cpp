@@ -41,7 +41,8 @@ TEST(Files, NativeFilesPassTheContainerTestOnlyThroughNativeEntryPoints) {
     EXPECT_EQ(QMXLisQMZFileNoLock(file), 0);
     QMXLcloseFile(file);
 
-    for (int native : {QMXLopenNativeHDF5(path.c_str()), QMXLopenNativeHDF5ReadOnly(path.c_str())}) {
+    for (int native :
+         {QMXLopenNativeHDF5(path.c_str()), QMXLopenNativeHDF5ReadOnly(path.c_str())}) {
         ASSERT_GT(native, 0) << lastError();
         EXPECT_EQ(QMXLisQMZFileNoLock(native), 1);
         QMXLcloseFile(native);
@@ -182,10 +183,12 @@ TEST(Versions, FormatVersionIsWrittenReadAndAssignedByName) {
 
     EXPECT_LT(QMXLassignCurrentQMFileVersionForExtensions(3, nullptr), 0);
     EXPECT_LT(QMXLassignCurrentQMFileVersionForExtensions(0, [](const char*) { return 1; }), 0);
-    ASSERT_EQ(QMXLassignCurrentQMFileVersionForExtensions(7, [](const char* name) {
-                  const std::string n = name;
-                  return n.size() > 4 && n.substr(n.size() - 4) == ".qmv" ? 1 : 0;
-              }),
+    ASSERT_EQ(QMXLassignCurrentQMFileVersionForExtensions(
+                  7,
+                  [](const char* name) {
+                      const std::string n = name;
+                      return n.size() > 4 && n.substr(n.size() - 4) == ".qmv" ? 1 : 0;
+                  }),
               1);
     const std::string other = dir.file("w.qmv");
     file = QMXLcreateFile(other.c_str());

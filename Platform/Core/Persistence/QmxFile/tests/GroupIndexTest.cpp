@@ -28,7 +28,8 @@ std::string randomName(std::mt19937& random) {
     std::uniform_int_distribution<std::size_t> length(1, 24);
     std::uniform_int_distribution<std::size_t> letter(0, letters.size() - 1);
     std::string name;
-    for (std::size_t n = length(random); name.size() < n;) name += letters[letter(random)];
+    for (std::size_t n = length(random); name.size() < n;)
+        name += letters[letter(random)];
     return name == "." ? "dot" : name;
 }
 
@@ -41,11 +42,13 @@ hid_t createFile(const std::string& path, unsigned internalK, unsigned leafK) {
 // Opens the file read-only through the library and asks it to verify the group.
 ::testing::AssertionResult indexSound(const std::string& path, const std::string& group) {
     const int file = QMXLopenFileReadOnly(path.c_str());
-    if (file <= 0) return ::testing::AssertionFailure() << "cannot open: " << lastError();
+    if (file <= 0)
+        return ::testing::AssertionFailure() << "cannot open: " << lastError();
     const int verified = QMXLverifyObject(file, group.c_str());
     const std::string error = lastError();
     QMXLcloseAllFileHandlesForFile(file);
-    if (verified == 1) return ::testing::AssertionSuccess();
+    if (verified == 1)
+        return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << error;
 }
 
@@ -62,12 +65,14 @@ std::uint64_t le(const std::string& bytes, std::size_t at, std::size_t size) {
 }
 
 void putLe(std::string& bytes, std::size_t at, std::size_t size, std::uint64_t value) {
-    for (std::size_t i = 0; i < size; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[at + i] = static_cast<char>(value >> (8 * i));
 }
 
 std::vector<std::size_t> offsetsOf(const std::string& bytes, const std::string& signature) {
     std::vector<std::size_t> found;
-    for (auto at = bytes.find(signature); at != std::string::npos; at = bytes.find(signature, at + 1))
+    for (auto at = bytes.find(signature); at != std::string::npos;
+         at = bytes.find(signature, at + 1))
         found.push_back(at);
     return found;
 }
@@ -91,17 +96,24 @@ void churn(const std::string& path, unsigned internalK, unsigned leafK, unsigned
             if (!removeOnly && (roll < 55 || members.empty())) {
                 const std::string name = randomName(random);
                 if (members.insert(name).second) {
-                    ASSERT_GE(H5Gclose(H5Gcreate2(group.id, name.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT)), 0) << name;
+                    ASSERT_GE(H5Gclose(H5Gcreate2(group.id, name.c_str(), H5P_DEFAULT, H5P_DEFAULT,
+                                                  H5P_DEFAULT)),
+                              0)
+                        << name;
                 }
                 continue;
             }
-            if (members.empty()) return;
+            if (members.empty())
+                return;
             auto victim = members.begin();
             std::advance(victim, random() % members.size());
             if (!removeOnly && roll >= 90) {
                 const std::string to = randomName(random);
-                if (members.count(to)) continue;
-                ASSERT_GE(H5Lmove(group.id, victim->c_str(), group.id, to.c_str(), H5P_DEFAULT, H5P_DEFAULT), 0);
+                if (members.count(to))
+                    continue;
+                ASSERT_GE(H5Lmove(group.id, victim->c_str(), group.id, to.c_str(), H5P_DEFAULT,
+                                  H5P_DEFAULT),
+                          0);
                 members.insert(to);
             } else {
                 ASSERT_GE(H5Ldelete(group.id, victim->c_str(), H5P_DEFAULT), 0);
@@ -112,7 +124,8 @@ void churn(const std::string& path, unsigned internalK, unsigned leafK, unsigned
     std::size_t most = 0;
     for (int round = 0; round < 10; ++round) {
         batch(300, false);
-        ASSERT_TRUE(indexSound(path, "/g")) << "round " << round << ", " << members.size() << " members";
+        ASSERT_TRUE(indexSound(path, "/g"))
+            << "round " << round << ", " << members.size() << " members";
         most = std::max(most, members.size());
     }
     EXPECT_GT(most, 300u);  // more than one tree node holds with HDF5's node sizes
@@ -125,8 +138,8 @@ void churn(const std::string& path, unsigned internalK, unsigned leafK, unsigned
 
 TEST(GroupIndex, SoundAfterCreationsRemovalsAndRenames) {
     TempDir dir;
-    churn(dir.file("default.h5"), 16, 4, 7);   // HDF5's node sizes, as containers use them
-    churn(dir.file("small.h5"), 2, 2, 11);     // four children per node: trees four levels deep
+    churn(dir.file("default.h5"), 16, 4, 7);  // HDF5's node sizes, as containers use them
+    churn(dir.file("small.h5"), 2, 2, 11);    // four children per node: trees four levels deep
     churn(dir.file("mixed.h5"), 3, 5, 13);
 }
 
@@ -137,11 +150,13 @@ TEST(GroupIndex, SoundInContainersAndEmptyGroups) {
     ASSERT_GT(file, 0) << lastError();
     ASSERT_EQ(QMXLcreatePathToGroup(file, "/empty"), 1) << lastError();
     for (int i = 0; i < 40; ++i)
-        ASSERT_EQ(QMXLcreatePathToGroup(file, ("/full/member" + std::to_string(i)).c_str()), 1) << lastError();
+        ASSERT_EQ(QMXLcreatePathToGroup(file, ("/full/member" + std::to_string(i)).c_str()), 1)
+            << lastError();
     // A writer's view is not checked against the disk (its changes may still be in memory).
     EXPECT_EQ(QMXLverifyObject(file, "/full"), 1) << lastError();
     QMXLcloseAllFileHandlesForFile(file);
-    for (const char* group : {"/", "/empty", "/full"}) EXPECT_TRUE(indexSound(path, group)) << group;
+    for (const char* group : {"/", "/empty", "/full"})
+        EXPECT_TRUE(indexSound(path, group)) << group;
 }
 
 // A group of 20 members ("m00".."m19", created in order) beside nothing else but the root.
@@ -161,9 +176,11 @@ protected:
         bytes = Quellmar::testing::readFile(path);
         // The root's node holds one member; the group's hold several each.
         for (std::size_t at : offsetsOf(bytes, "SNOD"))
-            if (le(bytes, at + 6, 2) > 1) nodes.push_back(at);
+            if (le(bytes, at + 6, 2) > 1)
+                nodes.push_back(at);
         for (std::size_t at : offsetsOf(bytes, "TREE"))
-            if (le(bytes, at + 6, 2) > 1) tree = at;
+            if (le(bytes, at + 6, 2) > 1)
+                tree = at;
         ASSERT_GE(nodes.size(), 3u);
         ASSERT_NE(tree, 0u);
         ASSERT_TRUE(indexSound(path, "/g"));
@@ -195,7 +212,8 @@ TEST_F(DamagedIndex, ZeroedOrShortenedMemberCountsAreReported) {
             const std::string error = verifyError(path, "/g");
             // Found when the group is first looked up, before HDF5 reads its index.
             EXPECT_NE(error.find("'/g' is damaged"), std::string::npos) << error;
-            EXPECT_NE(error.find(count == 0 ? "lists no members" : "but the index says"), std::string::npos)
+            EXPECT_NE(error.find(count == 0 ? "lists no members" : "but the index says"),
+                      std::string::npos)
                 << "node at " << node << " count " << count << ": " << error;
         }
     }
@@ -251,7 +269,8 @@ TEST_F(DamagedIndex, LostMembersAreDamageNotAbsence) {
         const int file = writable ? QMXLopenFile(path.c_str()) : QMXLopenFileReadOnly(path.c_str());
         ASSERT_GT(file, 0) << lastError();
         EXPECT_LT(QMXLexistsDataset(file, "/g/m19"), 0);
-        EXPECT_NE(lastError().find("'/g' is damaged: a symbol-table node lists no members"), std::string::npos)
+        EXPECT_NE(lastError().find("'/g' is damaged: a symbol-table node lists no members"),
+                  std::string::npos)
             << lastError();
         EXPECT_LT(QMXLopenGroup(file, "/g/m19"), 0);
         EXPECT_NE(lastError().find("'/g' is damaged"), std::string::npos) << lastError();

@@ -9,7 +9,8 @@ namespace {
 // True when the group exists at the plain path.
 bool groupAt(int file, const char* path) {
     const int group = QMXLopenGroup(file, path);
-    if (group > 0) QMXLcloseGroup(group);
+    if (group > 0)
+        QMXLcloseGroup(group);
     return group > 0;
 }
 
@@ -31,7 +32,8 @@ TEST_F(Groups, EveryPathShapeReachesTheGroupItMeans) {
     EXPECT_TRUE(groupAt(file, "."));
 
     // Items addressed the way the storage addresses them.
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "//results", "x", 0, 0, 2, "hi"), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "//results", "x", 0, 0, 2, "hi"), 1)
+        << lastError();
     long long size = 0;
     EXPECT_EQ(QMXLgetSizeOfOpaqueData(file, "/results", "x", &size), 1);
     EXPECT_EQ(QMXLgetSizeOfOpaqueData(file, "//results/", "x", &size), 1);

@@ -120,20 +120,24 @@ TEST_F(Handles, EveryEntryPointTakesTheLibraryLock) {
                 const std::string item = name + "_" + std::to_string(i);
                 const std::string data(100 + i, static_cast<char>('a' + t));
                 if (QMXLcreateCompressedOpaqueData(file, ("/" + name).c_str(), item.c_str(), 0, 0,
-                                                   static_cast<long long>(data.size()), data.data()) != 1)
+                                                   static_cast<long long>(data.size()),
+                                                   data.data()) != 1)
                     ++failures;
                 std::string back(data.size(), '\0');
-                if (QMXLreadOpaqueData(file, ("/" + name).c_str(), item.c_str(), back.data()) != 1 ||
+                if (QMXLreadOpaqueData(file, ("/" + name).c_str(), item.c_str(), back.data()) !=
+                        1 ||
                     back != data)
                     ++failures;
                 const int group = QMXLopenGroup(file, ("/" + name).c_str());
                 const int copy = QMXLcopyHandle(group);
-                if (group <= 0 || copy != group) ++failures;
+                if (group <= 0 || copy != group)
+                    ++failures;
                 QMXLcloseObject(copy);
                 QMXLcloseObject(group);
             }
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(failures.load(), 0);
 }

@@ -28,7 +28,8 @@ std::uint64_t le(const std::string& bytes, std::size_t at, std::size_t size) {
 }
 
 void putLe(std::string& bytes, std::size_t at, std::size_t size, std::uint64_t value) {
-    for (std::size_t i = 0; i < size; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[at + i] = static_cast<char>(value >> (8 * i));
 }
 
 struct Message {
@@ -40,13 +41,16 @@ struct Message {
 
 // The messages of a version-1 header, continuation blocks included.
 std::vector<Message> messagesOf(const std::string& bytes, std::uint64_t header) {
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> blocks{{header + 16, le(bytes, header + 8, 4)}};
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> blocks{
+        {header + 16, le(bytes, header + 8, 4)}};
     std::vector<Message> found;
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         const std::uint64_t end = blocks[b].first + blocks[b].second;
         for (std::uint64_t at = blocks[b].first; at + 8 <= end;) {
-            const Message m{at, at + 8, le(bytes, at + 2, 2), static_cast<unsigned>(le(bytes, at, 2))};
-            if (m.type == 0x10) blocks.emplace_back(le(bytes, m.body, 8), le(bytes, m.body + 8, 8));
+            const Message m{at, at + 8, le(bytes, at + 2, 2),
+                            static_cast<unsigned>(le(bytes, at, 2))};
+            if (m.type == 0x10)
+                blocks.emplace_back(le(bytes, m.body, 8), le(bytes, m.body + 8, 8));
             found.push_back(m);
             at = m.body + m.size;
         }
@@ -57,7 +61,8 @@ std::vector<Message> messagesOf(const std::string& bytes, std::uint64_t header) 
 std::uint64_t headerAddress(const std::string& path, const std::string& object) {
     H5Id file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
     H5O_info_t info{};
-    EXPECT_GE(H5Oget_info_by_name2(file.id, object.c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT), 0) << object;
+    EXPECT_GE(H5Oget_info_by_name2(file.id, object.c_str(), &info, H5O_INFO_BASIC, H5P_DEFAULT), 0)
+        << object;
     return info.addr;
 }
 
@@ -76,30 +81,41 @@ protected:
         ASSERT_EQ(QMXLsetStringAttribute(group, "Id", "model-7"), 1) << lastError();
         QMXLcloseGroup(group);
         const std::string notes = Quellmar::testing::pattern(100, 1);
-        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/models", "notes", 0, 0, 100, notes.data()), 1) << lastError();
+        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/models", "notes", 0, 0, 100, notes.data()),
+                  1)
+            << lastError();
         std::vector<double> values(5000);
-        for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<double>(i) / 3;
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/results", "big", 0, 0, 0, 3, 5000, values.data()), 1) << lastError();
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/results", "packed", 6, 1000, 0, 3, 5000, values.data()), 1) << lastError();
+        for (std::size_t i = 0; i < values.size(); ++i)
+            values[i] = static_cast<double>(i) / 3;
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/results", "big", 0, 0, 0, 3, 5000, values.data()),
+                  1)
+            << lastError();
+        ASSERT_EQ(
+            QMXLcreateTypedDataset(file, "/results", "packed", 6, 1000, 0, 3, 5000, values.data()),
+            1)
+            << lastError();
         ASSERT_EQ(QMXLcloseAllFileHandlesForFile(file), 1) << lastError();
         bytes = Quellmar::testing::readFile(path);
         original = bytes;
         pristine = dir.file("pristine.qmz");
         Quellmar::testing::writeFile(pristine, original);
-        for (const std::string name : {"sound read", "sound write"}) ASSERT_EQ(readAll(name == std::string("sound write")), "") << name;
+        for (const std::string name : {"sound read", "sound write"})
+            ASSERT_EQ(readAll(name == std::string("sound write")), "") << name;
     }
 
     // The first message of a type in the object's header.
     Message message(const std::string& object, unsigned type, std::size_t skip = 0) {
         for (const Message& m : messagesOf(original, headerAddress(pristine, object)))
-            if (m.type == type && skip-- == 0) return m;
+            if (m.type == type && skip-- == 0)
+                return m;
         ADD_FAILURE() << "no message of type " << type << " in " << object;
         return {0, 0, 0, 0};
     }
     // The attribute message of the given name.
     Message attribute(const std::string& object, const std::string& name) {
         for (const Message& m : messagesOf(original, headerAddress(pristine, object)))
-            if (m.type == 0x0C && original.compare(m.body + 8, name.size() + 1, name.c_str(), name.size() + 1) == 0)
+            if (m.type == 0x0C &&
+                original.compare(m.body + 8, name.size() + 1, name.c_str(), name.size() + 1) == 0)
                 return m;
         ADD_FAILURE() << "no attribute " << name << " on " << object;
         return {0, 0, 0, 0};
@@ -109,10 +125,12 @@ protected:
     std::string readAll(bool writable) {
         Quellmar::testing::writeFile(path, bytes);
         const int file = writable ? QMXLopenFile(path.c_str()) : QMXLopenFileReadOnly(path.c_str());
-        if (file <= 0) return "open: " + lastError();
+        if (file <= 0)
+            return "open: " + lastError();
         std::string error;
         auto step = [&](bool ok) {
-            if (!ok && error.empty()) error = lastError();
+            if (!ok && error.empty())
+                error = lastError();
         };
         const int group = QMXLopenOpaqueDataGroup(file, "/models");
         step(group > 0);
@@ -248,7 +266,8 @@ TEST_F(DamagedHeader, RootDamageFailsTheOpen) {
     Quellmar::testing::writeFile(path, bytes);
     for (const bool writable : {false, true}) {
         EXPECT_LT(writable ? QMXLopenFile(path.c_str()) : QMXLopenFileReadOnly(path.c_str()), 0);
-        EXPECT_NE(lastError().find("'/' is damaged: an attribute message runs past the end"), std::string::npos)
+        EXPECT_NE(lastError().find("'/' is damaged: an attribute message runs past the end"),
+                  std::string::npos)
             << lastError();
     }
 }
@@ -282,8 +301,10 @@ TEST(HeaderCheck, NoFalseAlarmAfterChurn) {
             // Compact, contiguous and chunked in turn (up to 40 KB).
             const long long size = (n % 3 == 0) ? 40000 : 1 + (n * 37) % 3000;
             const std::string data = Quellmar::testing::pattern(static_cast<std::size_t>(size), n);
-            ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, group.c_str(), name.c_str(), n % 2 ? 5 : 0,
-                                                     0, size, data.data()), 1) << lastError();
+            ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, group.c_str(), name.c_str(),
+                                                     n % 2 ? 5 : 0, 0, size, data.data()),
+                      1)
+                << lastError();
             sizes.push_back(size);
             const int g = QMXLcreateOpaqueDataGroup(file, group.c_str());
             ASSERT_GT(g, 0) << lastError();
@@ -297,15 +318,19 @@ TEST(HeaderCheck, NoFalseAlarmAfterChurn) {
         for (std::size_t k = session; k < sizes.size(); k += 9) {
             const std::string group = "/g" + std::to_string(k % 7);
             const std::string name = "item" + std::to_string(k);
-            if (sizes[k] < 0) continue;
+            if (sizes[k] < 0)
+                continue;
             if (k % 4 == 0) {
                 ASSERT_EQ(QMXLremoveDataset(file, (group + "/" + name).c_str()), 1) << lastError();
                 sizes[k] = -1;
                 continue;
             }
             sizes[k] = sizes[k] > 20000 ? 10 : 30000;
-            const std::string data = Quellmar::testing::pattern(static_cast<std::size_t>(sizes[k]), 99);
-            ASSERT_EQ(QMXLupdateOpaqueData(file, group.c_str(), name.c_str(), sizes[k], data.data()), 1) << lastError();
+            const std::string data =
+                Quellmar::testing::pattern(static_cast<std::size_t>(sizes[k]), 99);
+            ASSERT_EQ(
+                QMXLupdateOpaqueData(file, group.c_str(), name.c_str(), sizes[k], data.data()), 1)
+                << lastError();
         }
         for (const bool reopenReadOnly : {false, true}) {
             if (reopenReadOnly) {
@@ -317,7 +342,8 @@ TEST(HeaderCheck, NoFalseAlarmAfterChurn) {
                 const std::string group = "/g" + std::to_string(k % 7);
                 const std::string name = "item" + std::to_string(k);
                 if (sizes[k] < 0) {
-                    EXPECT_EQ(QMXLexistsDataset(file, (group + "/" + name).c_str()), 0) << lastError();
+                    EXPECT_EQ(QMXLexistsDataset(file, (group + "/" + name).c_str()), 0)
+                        << lastError();
                     continue;
                 }
                 std::vector<char> buffer(static_cast<std::size_t>(sizes[k]) + 1);
@@ -325,7 +351,8 @@ TEST(HeaderCheck, NoFalseAlarmAfterChurn) {
                     << "session " << session << ": " << lastError();
             }
             for (int g = 0; g < 7; ++g)
-                EXPECT_EQ(QMXLverifyObject(file, ("/g" + std::to_string(g)).c_str()), 1) << lastError();
+                EXPECT_EQ(QMXLverifyObject(file, ("/g" + std::to_string(g)).c_str()), 1)
+                    << lastError();
         }
         ASSERT_EQ(QMXLcloseAllFileHandlesForFile(file), 1) << lastError();
     }
@@ -344,7 +371,8 @@ TEST(HeaderCheck, NoFalseAlarmOnNewestFormats) {
         H5Id group(H5Gcreate2(file.id, "g", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
         H5Id scalar(H5Screate(H5S_SCALAR));
         for (int i = 0; i < 30; ++i) {  // past the compact maximum: dense storage
-            H5Id a(H5Acreate2(group.id, ("attribute" + std::to_string(i)).c_str(), H5T_STD_I32LE, scalar.id, H5P_DEFAULT, H5P_DEFAULT));
+            H5Id a(H5Acreate2(group.id, ("attribute" + std::to_string(i)).c_str(), H5T_STD_I32LE,
+                              scalar.id, H5P_DEFAULT, H5P_DEFAULT));
             H5Awrite(a.id, H5T_NATIVE_INT, &i);
         }
         H5Id text(H5Tcopy(H5T_C_S1));
@@ -396,13 +424,16 @@ TEST(HeaderCheck, NoFalseAlarmOnNewestFormats) {
     const std::uint64_t header = headerAddress(path, "/contiguous");
     ASSERT_EQ(bytes.substr(header, 4), "OHDR");
     const unsigned flags = static_cast<unsigned char>(bytes[header + 5]);
-    const std::size_t first = header + 6 + ((flags & 0x20) ? 16 : 0) + ((flags & 0x10) ? 4 : 0) + (std::size_t{1} << (flags & 3));
+    const std::size_t first = header + 6 + ((flags & 0x20) ? 16 : 0) + ((flags & 0x10) ? 4 : 0) +
+                              (std::size_t{1} << (flags & 3));
     putLe(bytes, first + 1, 2, 0xfff0);
     Quellmar::testing::writeFile(path, bytes);
     const int damaged = QMXLopenNativeHDF5ReadOnly(path.c_str());
     ASSERT_GT(damaged, 0) << lastError();
     EXPECT_LT(QMXLreadTypedDataset(damaged, "/", "contiguous", 3, values.data()), 0);
-    EXPECT_NE(lastError().find("'/contiguous' is damaged: a message of the header runs past its block"), std::string::npos)
+    EXPECT_NE(
+        lastError().find("'/contiguous' is damaged: a message of the header runs past its block"),
+        std::string::npos)
         << lastError();
     QMXLcloseAllFileHandlesForFile(damaged);
 }

@@ -19,8 +19,10 @@ struct Record {
 template <typename T>
 void vector(int file, const char* name, int code, bool isSigned) {
     T values[10];
-    for (int i = 0; i < 10; ++i) values[i] = static_cast<T>(i * 3 - (isSigned ? 5 : 0));
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/vectors", name, 0, 100000, 1, code, 10, values), 1) << lastError();
+    for (int i = 0; i < 10; ++i)
+        values[i] = static_cast<T>(i * 3 - (isSigned ? 5 : 0));
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/vectors", name, 0, 100000, 1, code, 10, values), 1)
+        << lastError();
 }
 
 void writeContainer(const std::string& path) {
@@ -35,13 +37,19 @@ void writeContainer(const std::string& path) {
     QMXLcloseGroup(group);
 
     std::string bytes(300, '\0');
-    for (int i = 0; i < 300; ++i) bytes[static_cast<size_t>(i)] = static_cast<char>(i % 256);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "//objects", "blob", 0, 100000, 300, bytes.data()), 1);
+    for (int i = 0; i < 300; ++i)
+        bytes[static_cast<size_t>(i)] = static_cast<char>(i % 256);
+    ASSERT_EQ(
+        QMXLcreateCompressedOpaqueData(file, "//objects", "blob", 0, 100000, 300, bytes.data()), 1);
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "//objects", "empty", 0, 100000, 0, nullptr), 1);
     std::string zipped(5000, '\0');
-    for (int i = 0; i < 5000; ++i) zipped[static_cast<size_t>(i)] = static_cast<char>(i % 7);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "//objects", "zipped", 5, 1024, 5000, zipped.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "//objects", "text", 0, 0, 11, "hello\nworld"), 1);
+    for (int i = 0; i < 5000; ++i)
+        zipped[static_cast<size_t>(i)] = static_cast<char>(i % 7);
+    ASSERT_EQ(
+        QMXLcreateCompressedOpaqueData(file, "//objects", "zipped", 5, 1024, 5000, zipped.data()),
+        1);
+    ASSERT_EQ(
+        QMXLcreateCompressedStringDataset(file, "//objects", "text", 0, 0, 11, "hello\nworld"), 1);
 
     vector<std::int32_t>(file, "int32", QMXL_INT32, true);
     vector<std::uint32_t>(file, "uint32", QMXL_UINT32, false);
@@ -54,8 +62,11 @@ void writeContainer(const std::string& path) {
     vector<std::uint8_t>(file, "uint8", QMXL_UINT8, false);
     vector<std::int8_t>(file, "int8", QMXL_INT8, true);
     std::vector<double> quarters(1000);
-    for (int i = 0; i < 1000; ++i) quarters[static_cast<size_t>(i)] = i / 4.0;
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/vectors", "zipped", 1, 100, 1, QMXL_FLOAT64, 1000, quarters.data()), 1);
+    for (int i = 0; i < 1000; ++i)
+        quarters[static_cast<size_t>(i)] = i / 4.0;
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/vectors", "zipped", 1, 100, 1, QMXL_FLOAT64, 1000,
+                                     quarters.data()),
+              1);
     const int dataset = QMXLopenDataset(file, "/vectors/zipped");
     const int rows = 1000;
     ASSERT_EQ(QMXLsetAttribute(dataset, "Rows", &rows), 1);
@@ -67,13 +78,17 @@ void writeContainer(const std::string& path) {
     QMXLaddArray(type, "position", offsetof(Record, position), QMXL_FLOAT32, 3);
     QMXLaddField(type, "flag", offsetof(Record, flag), QMXL_UINT8);
     Record records[4];
-    for (int i = 0; i < 4; ++i) records[i] = {i, i * 1.5, {float(i), float(i) + 0.25f, 0.0f}, 1};
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/vectors", "records", 0, 100000, 1, type, 1, 4, records), 1);
+    for (int i = 0; i < 4; ++i)
+        records[i] = {i, i * 1.5, {float(i), float(i) + 0.25f, 0.0f}, 1};
+    ASSERT_EQ(
+        QMXLcreateObjectDataset(file, "/vectors", "records", 0, 100000, 1, type, 1, 4, records), 1);
     QMXLcloseObject(type);
     QMXLcloseFile(file);
 }
 
-int run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+int run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str());
+}
 
 }  // namespace
 

@@ -31,7 +31,9 @@ using Quellmar::testing::writeFile;
 
 constexpr std::size_t kPage = jr::kPageSize;
 
-std::string pages(std::size_t count, char fill) { return std::string(count * kPage, fill); }
+std::string pages(std::size_t count, char fill) {
+    return std::string(count * kPage, fill);
+}
 
 std::unique_ptr<qf::JournaledFile> openFile(const std::string& name, unsigned flags) {
     std::string error;
@@ -51,34 +53,42 @@ public:
     // fstat answers with frozen times: a file system whose times do not move within a tick.
     bool frozenTimes = false;
 
-    int open(const char* path, int flags, mode_t mode) override { return real().open(path, flags, mode); }
+    int open(const char* path, int flags, mode_t mode) override {
+        return real().open(path, flags, mode);
+    }
     int close(int fd) override { return real().close(fd); }
     ssize_t pread(int fd, void* buffer, size_t size, off_t offset) override {
         return real().pread(fd, buffer, size, offset);
     }
     ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) override {
-        if (fails("pwrite", fd, size, offset)) return -1;
+        if (fails("pwrite", fd, size, offset))
+            return -1;
         return real().pwrite(fd, buffer, size, offset);
     }
     int fdatasync(int fd) override {
-        if (fails("fdatasync", fd, 0, 0)) return -1;
+        if (fails("fdatasync", fd, 0, 0))
+            return -1;
         return real().fdatasync(fd);
     }
     int fsync(int fd) override { return real().fsync(fd); }
     int ftruncate(int fd, off_t length) override {
-        if (fails("ftruncate", fd, 0, length)) return -1;
+        if (fails("ftruncate", fd, 0, length))
+            return -1;
         return real().ftruncate(fd, length);
     }
     int flock(int fd, int operation) override { return real().flock(fd, operation); }
     int fstat(int fd, struct stat* st) override {
-        if (fails("fstat", fd, 0, 0)) return -1;
+        if (fails("fstat", fd, 0, 0))
+            return -1;
         const int rc = real().fstat(fd, st);
-        if (rc == 0 && frozenTimes) st->st_mtim = st->st_ctim = timespec{1, 0};
+        if (rc == 0 && frozenTimes)
+            st->st_mtim = st->st_ctim = timespec{1, 0};
         return rc;
     }
     int stat(const char* path, struct stat* st) override {
         const int rc = real().stat(path, st);
-        if (rc == 0 && frozenTimes) st->st_mtim = st->st_ctim = timespec{1, 0};
+        if (rc == 0 && frozenTimes)
+            st->st_mtim = st->st_ctim = timespec{1, 0};
         return rc;
     }
     int unlink(const char* path) override { return real().unlink(path); }
@@ -87,7 +97,8 @@ public:
 private:
     static qf::FileOps& real() { return qf::posixFileOps(); }
     bool fails(const char* call, int fd, size_t size, off_t offset) {
-        if (!failing || !failing(call, fd, size, offset)) return false;
+        if (!failing || !failing(call, fd, size, offset))
+            return false;
         errno = EIO;
         return true;
     }
@@ -102,7 +113,8 @@ public:
 // A descriptor's path, to tell the journal's calls from the container's.
 std::string pathOf(int fd) {
     char buffer[4096];
-    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buffer, sizeof buffer);
+    const ssize_t n =
+        ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), buffer, sizeof buffer);
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 bool isJournal(int fd) {
@@ -118,7 +130,8 @@ TEST(JournalReuse, CommitClearsTheHeaderAndKeepsTheFile) {
     ASSERT_TRUE(put(*file, 100, "first"));
     ASSERT_TRUE(file->commit());
     const long long kept = fileSize(jr::journalName(name));
-    EXPECT_GT(kept, static_cast<long long>(jr::kHeaderSize)) << "the journal and its old record stay";
+    EXPECT_GT(kept, static_cast<long long>(jr::kHeaderSize))
+        << "the journal and its old record stay";
     EXPECT_FALSE(jr::holdsTransaction(name));
     const std::string head = readFile(jr::journalName(name)).substr(0, jr::kHeaderSize);
     EXPECT_EQ(head, std::string(jr::kHeaderSize, '\0'));
@@ -144,7 +157,8 @@ TEST(JournalReuse, StaleRecordsOfAnEarlierTransactionAreNotRolledBack) {
         ASSERT_TRUE(put(*file, 0, pages(8, 'b')));
         ASSERT_TRUE(file->commit());
     }
-    ASSERT_GT(fileSize(jr::journalName(name)), static_cast<long long>(8 * kPage)) << "eight old records stay";
+    ASSERT_GT(fileSize(jr::journalName(name)), static_cast<long long>(8 * kPage))
+        << "eight old records stay";
     Faulty faulty;
     {
         Layer layer(faulty);
@@ -182,10 +196,12 @@ TEST(JournalReuse, ACommitWhoseClearingIsLostIsKeptOnlyWhenSealed) {
             ASSERT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
             ASSERT_TRUE(put(*file, 8 * kPage, "appended"));
             faulty.failing = [](const char* call, int fd, size_t size, off_t offset) {
-                return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 && size == jr::kSectorSize;
+                return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 &&
+                       size == jr::kSectorSize;
             };
             EXPECT_FALSE(file->commit());
-            EXPECT_NE(file->error().find("cannot clear the journal of " + name), std::string::npos) << file->error();
+            EXPECT_NE(file->error().find("cannot clear the journal of " + name), std::string::npos)
+                << file->error();
             faulty.failing = nullptr;
         }
         qf::setJournalSync(true);
@@ -197,7 +213,8 @@ TEST(JournalReuse, ACommitWhoseClearingIsLostIsKeptOnlyWhenSealed) {
         // Bytes a later transaction appended without syncing them are not part of the commit.
         writeFile(name, committed + "later, unsynced");
         auto file = openFile(name, 0);
-        EXPECT_EQ(readFile(name), synced ? committed : pages(8, 'a')) << (synced ? "sealed" : "not sealed");
+        EXPECT_EQ(readFile(name), synced ? committed : pages(8, 'a'))
+            << (synced ? "sealed" : "not sealed");
         EXPECT_FALSE(jr::holdsTransaction(name));
     }
 }
@@ -216,7 +233,8 @@ TEST(JournalReuse, AContainerThatDoesNotMatchTheSealIsRolledBack) {
             ASSERT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
             ASSERT_TRUE(put(*file, 8 * kPage, "appended"));
             faulty.failing = [](const char* call, int fd, size_t size, off_t offset) {
-                return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 && size == jr::kSectorSize;
+                return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 &&
+                       size == jr::kSectorSize;
             };
             EXPECT_FALSE(file->commit());
             faulty.failing = nullptr;
@@ -258,20 +276,23 @@ TEST(JournalReuse, SealRoundTripsAndRejectsDamage) {
     std::vector<unsigned char> many = bytes;
     many[16] = static_cast<unsigned char>(jr::kMaxSealedPages + 1);
     many.resize(jr::kSectorSize, 0);
-    EXPECT_FALSE(jr::decodeSeal(header, many.data(), many.size())) << "more pages than a sector holds";
+    EXPECT_FALSE(jr::decodeSeal(header, many.data(), many.size()))
+        << "more pages than a sector holds";
 
     // Pages past either length count only below both; appended bytes follow.
     std::string container = pages(6, 'p') + "0123456789";
     std::string read;
-    const auto content = jr::contentChecksum(header, seal, [&](uint64_t at, size_t size, unsigned char* out) {
-        std::memcpy(out, container.data() + at, size);
-        read += std::to_string(at) + "+" + std::to_string(size) + " ";
-        return true;
-    });
+    const auto content =
+        jr::contentChecksum(header, seal, [&](uint64_t at, size_t size, unsigned char* out) {
+            std::memcpy(out, container.data() + at, size);
+            read += std::to_string(at) + "+" + std::to_string(size) + " ";
+            return true;
+        });
     ASSERT_TRUE(content);
     EXPECT_EQ(read, "0+4096 12288+4096 20480+4096 24576+10 ");
-    EXPECT_FALSE(jr::contentChecksum(header, seal, [](uint64_t, size_t, unsigned char*) { return false; }))
-        << "an unreadable container matches no seal";
+    EXPECT_FALSE(jr::contentChecksum(header, seal, [](uint64_t, size_t, unsigned char*) {
+        return false;
+    })) << "an unreadable container matches no seal";
 }
 
 // A sealed journal left behind by a commit whose clearing was lost, over the container it sealed.
@@ -285,7 +306,8 @@ protected:
         ASSERT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
         ASSERT_TRUE(put(*file, 8 * kPage, "appended"));
         faulty.failing = [](const char* call, int fd, size_t size, off_t offset) {
-            return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 && size == jr::kSectorSize;
+            return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 &&
+                   size == jr::kSectorSize;
         };
         EXPECT_FALSE(file->commit());
         faulty.failing = nullptr;
@@ -314,8 +336,9 @@ TEST_F(LeftSealed, FailuresKeepingTheCommitLeaveTheJournalForTheNextOpen) {
         };
         std::string error;
         EXPECT_EQ(qf::JournaledFile::open(name, 0, error), nullptr) << call;
-        EXPECT_NE(error.find(std::strcmp(call, "ftruncate") == 0 ? "cannot cut " + name + " to its committed length"
-                                                                 : "cannot sync " + name),
+        EXPECT_NE(error.find(std::strcmp(call, "ftruncate") == 0
+                                 ? "cannot cut " + name + " to its committed length"
+                                 : "cannot sync " + name),
                   std::string::npos)
             << error;
         faulty.failing = nullptr;
@@ -376,7 +399,8 @@ TEST(JournalReuse, AFailedCutLeavesTheTransactionToRollBack) {
             return std::strcmp(call, "ftruncate") == 0 && isJournal(fd);
         };
         EXPECT_FALSE(file->commit());
-        EXPECT_NE(file->error().find("cannot clear the journal of"), std::string::npos) << file->error();
+        EXPECT_NE(file->error().find("cannot clear the journal of"), std::string::npos)
+            << file->error();
         faulty.failing = nullptr;
     }
     auto file = openFile(name, 0);
@@ -407,7 +431,8 @@ TEST(JournalReuse, OnlyAnIntactHeaderHoldsATransaction) {
     std::string foreign = intact;
     foreign[8] = 7;  // version 7, checksum made to match
     const uint32_t crc = jr::checksum(foreign.data(), 40);
-    for (int i = 0; i < 4; ++i) foreign[40 + i] = static_cast<char>(crc >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        foreign[40 + i] = static_cast<char>(crc >> (8 * i));
     writeFile(journal, foreign);
     EXPECT_TRUE(jr::holdsTransaction(name)) << "another version's journal is left for it";
     ASSERT_EQ(::unlink(journal.c_str()), 0);
@@ -494,7 +519,8 @@ TEST_F(Remembered, NotHandedOnFromASessionThatDidNotCommit) {
         faulty.failing = [](const char* call, int fd, size_t, off_t) {
             return std::strcmp(call, "pwrite") == 0 && !isJournal(fd);
         };
-        EXPECT_FALSE(put(*file, 5 * kPage, "appended"));  // past the end: written at once, and fails
+        EXPECT_FALSE(
+            put(*file, 5 * kPage, "appended"));  // past the end: written at once, and fails
         faulty.failing = nullptr;
         EXPECT_FALSE(file->commit());
         file->keepRemembered();

@@ -23,9 +23,9 @@
 
 namespace {
 
-using Quellmar::testing::TempDir;
 using Quellmar::testing::fileSize;
 using Quellmar::testing::readFile;
+using Quellmar::testing::TempDir;
 using Quellmar::testing::writeFile;
 namespace qf = Quellmar::qmxfile;
 namespace jr = Quellmar::qmxfile::journal;
@@ -43,7 +43,8 @@ private:
 std::string randomBytes(size_t size, unsigned seed) {
     std::mt19937 rng(seed);
     std::string s(size, '\0');
-    for (auto& c : s) c = static_cast<char>(rng());
+    for (auto& c : s)
+        c = static_cast<char>(rng());
     return s;
 }
 
@@ -54,9 +55,12 @@ class RawFile {
 public:
     RawFile(const std::string& name, unsigned flags) {
         Fapl fapl;
-        H5E_BEGIN_TRY { m_file = H5FDopen(name.c_str(), flags, fapl.id(), kMaxAddress); }
+        H5E_BEGIN_TRY {
+            m_file = H5FDopen(name.c_str(), flags, fapl.id(), kMaxAddress);
+        }
         H5E_END_TRY;
-        if (m_file) H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, kMaxAddress / 2);
+        if (m_file)
+            H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, kMaxAddress / 2);
     }
     ~RawFile() { close(); }
     bool ok() const { return m_file != nullptr; }
@@ -65,7 +69,8 @@ public:
     }
     std::string read(haddr_t at, size_t size) {
         std::string s(size, '\0');
-        if (H5FDread(m_file, H5FD_MEM_DRAW, H5P_DEFAULT, at, size, s.data()) < 0) return "<failed>";
+        if (H5FDread(m_file, H5FD_MEM_DRAW, H5P_DEFAULT, at, size, s.data()) < 0)
+            return "<failed>";
         return s;
     }
     // Overwrites stay held back in memory through a flush; only the commit, a shrink or
@@ -78,9 +83,12 @@ public:
         return ok;
     }
     bool close() {
-        if (!m_file) return true;
+        if (!m_file)
+            return true;
         herr_t rc;
-        H5E_BEGIN_TRY { rc = H5FDclose(m_file); }
+        H5E_BEGIN_TRY {
+            rc = H5FDclose(m_file);
+        }
         H5E_END_TRY;
         m_file = nullptr;
         return rc >= 0;
@@ -96,7 +104,9 @@ int crashAfter(const std::function<int()>& work) {
     return Quellmar::testing::runInChild(work, Quellmar::testing::ChildEnd::QuickExit);
 }
 
-std::string journalOf(const std::string& name) { return name + "-journal"; }
+std::string journalOf(const std::string& name) {
+    return name + "-journal";
+}
 
 // ---- Format -------------------------------------------------------------------------------
 
@@ -130,8 +140,8 @@ TEST(JournalFormat, RecordsAreBoundToTheirJournalAndRange) {
     h.salt = 42;
     const std::string page = randomBytes(jr::kPageSize, 1);
     std::vector<unsigned char> out;
-    jr::appendRecord(out, h.salt, jr::kPageSize, reinterpret_cast<const unsigned char*>(page.data()),
-                     jr::kPageSize);
+    jr::appendRecord(out, h.salt, jr::kPageSize,
+                     reinterpret_cast<const unsigned char*>(page.data()), jr::kPageSize);
     ASSERT_EQ(out.size(), jr::kRecordHeaderSize + jr::kPageSize);
     unsigned char head[jr::kRecordHeaderSize];
     std::memcpy(head, out.data(), sizeof head);
@@ -163,7 +173,8 @@ protected:
     // Opening read-only rolls back whatever a crashed writer left.
     std::string reopenAndRead() {
         RawFile f(name, H5F_ACC_RDONLY);
-        if (!f.ok()) return "<open failed: " + qf::lastJournalError() + ">";
+        if (!f.ok())
+            return "<open failed: " + qf::lastJournalError() + ">";
         return readFile(name);
     }
     TempDir dir;
@@ -191,12 +202,17 @@ TEST_F(JournalRollback, CommittedSessionKeepsItsWritesAndEmptiesTheJournal) {
 TEST_F(JournalRollback, CrashAfterOverwritesRestoresEveryOriginalByte) {
     const int rc = crashAfter([&] {
         RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
-        if (!f.ok()) return 1;
+        if (!f.ok())
+            return 1;
         // Spanning pages, a page boundary, the original end, and beyond.
-        if (!f.write(100, std::string(3 * jr::kPageSize, 'x'))) return 2;
-        if (!f.write(original.size() - 50, std::string(5000, 'y'))) return 3;
-        if (!f.flush()) return 4;
-        if (!f.write(0, "ZZZZ") || !f.flush()) return 5;
+        if (!f.write(100, std::string(3 * jr::kPageSize, 'x')))
+            return 2;
+        if (!f.write(original.size() - 50, std::string(5000, 'y')))
+            return 3;
+        if (!f.flush())
+            return 4;
+        if (!f.write(0, "ZZZZ") || !f.flush())
+            return 5;
         return 0;
     });
     ASSERT_EQ(rc, 0);
@@ -209,7 +225,8 @@ TEST_F(JournalRollback, CrashAfterOverwritesRestoresEveryOriginalByte) {
 TEST_F(JournalRollback, CrashBeforeFlushLeavesOverwritesUnwrittenAndCutsAppends) {
     const int rc = crashAfter([&] {
         RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
-        if (!f.ok() || !f.write(5, "abc") || !f.write(original.size() + 10, "appended")) return 1;
+        if (!f.ok() || !f.write(5, "abc") || !f.write(original.size() + 10, "appended"))
+            return 1;
         return 0;
     });
     ASSERT_EQ(rc, 0);
@@ -233,7 +250,8 @@ TEST_F(JournalRollback, CrashAfterShrinkingRestoresTheCutBytes) {
 TEST_F(JournalRollback, CrashWhileRecreatingAnExistingFileBringsTheOldOneBack) {
     const int rc = crashAfter([&] {
         RawFile& f = *new RawFile(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_TRUNC);
-        if (!f.ok() || fileSize(name) != 0 || !f.write(0, "new content") || !f.flush()) return 1;
+        if (!f.ok() || fileSize(name) != 0 || !f.write(0, "new content") || !f.flush())
+            return 1;
         return 0;
     });
     ASSERT_EQ(rc, 0);
@@ -263,10 +281,12 @@ TEST_F(JournalRollback, TornJournalTailIsIgnoredAndTornHeaderDiscarded) {
     unsigned char head[jr::kHeaderSize];
     jr::encodeHeader(h, head);
     std::vector<unsigned char> j(head, head + sizeof head);
-    jr::appendRecord(j, h.salt, 0, reinterpret_cast<const unsigned char*>(original.data()), jr::kPageSize);
+    jr::appendRecord(j, h.salt, 0, reinterpret_cast<const unsigned char*>(original.data()),
+                     jr::kPageSize);
     std::vector<unsigned char> second;
     jr::appendRecord(second, h.salt, jr::kPageSize,
-                     reinterpret_cast<const unsigned char*>(original.data()) + jr::kPageSize, jr::kPageSize);
+                     reinterpret_cast<const unsigned char*>(original.data()) + jr::kPageSize,
+                     jr::kPageSize);
     j.insert(j.end(), second.begin(), second.begin() + 1000);
     writeFile(journalOf(name), std::string(j.begin(), j.end()));
     std::string damaged = original;
@@ -301,13 +321,15 @@ TEST_F(JournalRollback, SessionReadsAlwaysShowTheSessionsBytes) {
                 const size_t size = pick(op == 0 ? 40000 : 500);
                 std::string want(size, '\0');
                 for (size_t i = 0; i < size; ++i)
-                    if (at + i < model.size()) want[i] = model[at + i];
+                    if (at + i < model.size())
+                        want[i] = model[at + i];
                 ASSERT_TRUE(f.read(at, size) == want) << "step " << step;
             } else if (op < 8) {
                 const size_t at = pick(model.size() + 100);
                 const std::string bytes = randomBytes(pick(op == 4 ? 9000 : 300), unsigned(step));
                 ASSERT_TRUE(f.write(at, bytes));
-                if (model.size() < at + bytes.size()) model.resize(at + bytes.size(), '\0');
+                if (model.size() < at + bytes.size())
+                    model.resize(at + bytes.size(), '\0');
                 model.replace(at, bytes.size(), bytes);
             } else if (op == 8) {
                 ASSERT_TRUE(f.flush());
@@ -330,7 +352,8 @@ TEST_F(JournalRollback, JournalOfAnotherVersionIsLeftAlone) {
     jr::encodeHeader(h, head);
     head[8] = 77;  // a format version this build does not know, with an intact checksum
     const uint32_t crc = jr::checksum(head, 40);
-    for (int i = 0; i < 4; ++i) head[40 + i] = static_cast<unsigned char>(crc >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        head[40 + i] = static_cast<unsigned char>(crc >> (8 * i));
     ASSERT_TRUE(jr::isForeignVersion(head, sizeof head));
     const std::string journal(reinterpret_cast<char*>(head), sizeof head);
     writeFile(journalOf(name), journal);
@@ -356,7 +379,8 @@ TEST(JournalCreation, FileCreatedByACrashedSessionIsRemovedAgain) {
     {
         RawFile f(name, H5F_ACC_RDONLY);
         EXPECT_FALSE(f.ok()) << "the file never came to exist";
-        EXPECT_NE(qf::lastJournalError().find("No such file"), std::string::npos) << qf::lastJournalError();
+        EXPECT_NE(qf::lastJournalError().find("No such file"), std::string::npos)
+            << qf::lastJournalError();
     }
     EXPECT_EQ(fileSize(name), -1);
     EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
@@ -393,7 +417,9 @@ TEST(JournalRefusal, RecoveryOfAFileThatCannotBeWrittenIsRefusedAndChangesNothin
                   RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
                   // Flushing holds overwrites back; a shrink writes them out first.
                   return f.ok() && f.write(0, std::string(5000, 'w')) &&
-                                 f.truncateTo(original.size() - 1) ? 0 : 1;
+                                 f.truncateTo(original.size() - 1)
+                             ? 0
+                             : 1;
               }),
               0);
     const std::string crashed = readFile(name);
@@ -403,11 +429,16 @@ TEST(JournalRefusal, RecoveryOfAFileThatCannotBeWrittenIsRefusedAndChangesNothin
     ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
     // As root the permission bits do not stop writes, so the attempt runs as nobody.
     const int rc = crashAfter([&] {
-        if (geteuid() == 0 && setuid(65534) != 0) return 10;
+        if (geteuid() == 0 && setuid(65534) != 0)
+            return 10;
         RawFile f(name, H5F_ACC_RDONLY);
-        if (f.ok()) return 1;
-        return qf::lastJournalError().find("needs recovery from an interrupted transaction but "
-                                           "cannot be written") != std::string::npos ? 0 : 2;
+        if (f.ok())
+            return 1;
+        return qf::lastJournalError().find(
+                   "needs recovery from an interrupted transaction but "
+                   "cannot be written") != std::string::npos
+                   ? 0
+                   : 2;
     });
     EXPECT_EQ(rc, 0);
     EXPECT_TRUE(readFile(name) == crashed);
@@ -436,7 +467,8 @@ TEST(JournalRefusal, EmptiedJournalNeedsNoRecovery) {
     ASSERT_EQ(chmod(name.c_str(), 0444), 0);
     ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
     const int rc = crashAfter([&] {
-        if (geteuid() == 0 && setuid(65534) != 0) return 10;
+        if (geteuid() == 0 && setuid(65534) != 0)
+            return 10;
         RawFile f(name, H5F_ACC_RDONLY);
         return f.ok() && f.read(3, 9) == "committed" ? 0 : 1;
     });
@@ -474,7 +506,8 @@ TEST(JournalRefusal, FileHeldByAnotherProcessIsInUse) {
     (void)!::write(toChild[1], "g", 1);
     int status = 0;
     waitpid(pid, &status, 0);
-    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
+        ::close(fd);
 }
 
 TEST(JournalRefusal, FileLibraryNamesTheFileInUse) {
@@ -503,12 +536,14 @@ TEST(JournalRefusal, FileLibraryNamesTheFileInUse) {
         QMXLgetLastErrorMessage(&message);
         const std::string text = message ? message : "";
         QMXLreleaseString(&message);
-        EXPECT_NE(text.find("File " + name + " is in use by another process"), std::string::npos) << text;
+        EXPECT_NE(text.find("File " + name + " is in use by another process"), std::string::npos)
+            << text;
     }
     (void)!::write(toChild[1], "g", 1);
     int status = 0;
     waitpid(pid, &status, 0);
-    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
+        ::close(fd);
 }
 
 // ---- Through HDF5 -------------------------------------------------------------------------
@@ -516,7 +551,8 @@ TEST(JournalRefusal, FileLibraryNamesTheFileInUse) {
 std::vector<int> readInts(hid_t file) {
     std::vector<int> v(1000, -1);
     hid_t d = H5Dopen2(file, "/d", H5P_DEFAULT);
-    if (d < 0) return {};
+    if (d < 0)
+        return {};
     H5Dread(d, H5T_NATIVE_INT, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data());
     H5Dclose(d);
     return v;
@@ -533,7 +569,8 @@ bool writeInts(hid_t file, int value, bool create) {
     } else {
         d = H5Dopen2(file, "/d", H5P_DEFAULT);
     }
-    if (d < 0) return false;
+    if (d < 0)
+        return false;
     const bool ok = H5Dwrite(d, H5T_NATIVE_INT, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()) >= 0;
     H5Dclose(d);
     return ok;
@@ -553,7 +590,8 @@ TEST(JournalHdf5, CrashedUpdateRollsBackToTheLastCommittedContent) {
     ASSERT_EQ(crashAfter([&] {
                   Fapl fapl;
                   hid_t f = H5Fopen(name.c_str(), H5F_ACC_RDWR, fapl.id());
-                  if (f < 0 || !writeInts(f, 2, false)) return 1;
+                  if (f < 0 || !writeInts(f, 2, false))
+                      return 1;
                   hid_t g = H5Gcreate2(f, "/more", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT);
                   H5Gclose(g);
                   return H5Fflush(f, H5F_SCOPE_LOCAL) >= 0 ? 0 : 2;
@@ -567,7 +605,8 @@ TEST(JournalHdf5, CrashedUpdateRollsBackToTheLastCommittedContent) {
     // A second open in the same process shares the file instead of refusing it as in use.
     hid_t again = H5Fopen(name.c_str(), H5F_ACC_RDONLY, fapl.id());
     EXPECT_GE(again, 0);
-    if (again >= 0) H5Fclose(again);
+    if (again >= 0)
+        H5Fclose(again);
     EXPECT_GE(H5Fclose(f), 0);
 }
 

@@ -16,7 +16,8 @@ using namespace Quellmar::qmxfile;
 using Quellmar::testing::TempDir;
 
 TEST(JournaledFileMessages, SystemCallFailuresNameActionFileAndReason) {
-    EXPECT_EQ(cannot("sync the journal of", "/d/x.qmz", EIO), "cannot sync the journal of /d/x.qmz: Input/output error");
+    EXPECT_EQ(cannot("sync the journal of", "/d/x.qmz", EIO),
+              "cannot sync the journal of /d/x.qmz: Input/output error");
     EXPECT_EQ(cannot("open", "a b.qmz", ENOENT), "cannot open a b.qmz: No such file or directory");
 }
 
@@ -33,7 +34,8 @@ TEST(JournaledFileMessages, OpenAndCreateFailuresCarryTheGivenName) {
     const std::string present = dir.path() + "/present.qmz";
     std::ofstream(present) << "x";
     error.clear();
-    EXPECT_EQ(JournaledFile::open(present, kOpenReadWrite | kOpenCreate | kOpenExclusive, error), nullptr);
+    EXPECT_EQ(JournaledFile::open(present, kOpenReadWrite | kOpenCreate | kOpenExclusive, error),
+              nullptr);
     EXPECT_EQ(error, "cannot create " + present + ": File exists");
 
     // The same name opens once it is there, and the error is left alone.

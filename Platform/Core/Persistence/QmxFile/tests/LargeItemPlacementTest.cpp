@@ -26,17 +26,19 @@ protected:
 TEST_F(LargeItemPlacement, LargeItemsStartOnAPageAndSmallOnesDoNot) {
     // Medium items: contiguous (beyond the compact size) but under a MiB.
     const std::vector<double> big((1u << 20) / 8 + 3, 1.5), medium(5000, 2.5);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_FLOAT64, 5000, medium.data()), 1)
+    ASSERT_EQ(
+        QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_FLOAT64, 5000, medium.data()), 1)
         << lastError();
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "big", 0, 0, 0, QMXL_FLOAT64, static_cast<long long>(big.size()),
-                                     big.data()),
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "big", 0, 0, 0, QMXL_FLOAT64,
+                                     static_cast<long long>(big.size()), big.data()),
               1)
         << lastError();
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "big2", 0, 0, 0, QMXL_FLOAT64, static_cast<long long>(big.size()),
-                                     big.data()),
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "big2", 0, 0, 0, QMXL_FLOAT64,
+                                     static_cast<long long>(big.size()), big.data()),
               1)
         << lastError();
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "small2", 0, 0, 0, QMXL_FLOAT64, 5000, medium.data()), 1)
+    ASSERT_EQ(
+        QMXLcreateTypedDataset(file, "/g", "small2", 0, 0, 0, QMXL_FLOAT64, 5000, medium.data()), 1)
         << lastError();
     QMXLcloseOpenedObjectsForFile(file);
     QMXLcloseAllFileHandlesForFile(file);

@@ -23,7 +23,8 @@ Stored inspect(const std::string& file, const std::string& path) {
     hid_t d = H5Dopen2(f, path.c_str(), H5P_DEFAULT);
     hid_t p = H5Dget_create_plist(d);
     s.layout = H5Pget_layout(p);
-    if (s.layout == H5D_CHUNKED) H5Pget_chunk(p, 1, &s.chunk);
+    if (s.layout == H5D_CHUNKED)
+        H5Pget_chunk(p, 1, &s.chunk);
     s.filters = H5Pget_nfilters(p);
     s.bytes = H5Dget_storage_size(d);
     H5Pclose(p);
@@ -38,14 +39,21 @@ TEST_F(Layout, SmallDataIsCompactLargeDataContiguousCompressedDataChunked) {
     const std::string small(100, 's');
     const std::string large(100000, 'l');
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "small", 0, 100000, 100, small.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "large", 0, 100000, 100000, large.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "large", 0, 100000, 100000, large.data()),
+              1);
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "tiny", 6, 100000, 100, small.data()), 1);
     const std::string medium(5000, 'm');
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "packed", 6, 100000, 5000, medium.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "packedLarge", 1, 4096, 100000, large.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "packed", 6, 100000, 5000, medium.data()),
+              1);
+    ASSERT_EQ(
+        QMXLcreateCompressedOpaqueData(file, "/", "packedLarge", 1, 4096, 100000, large.data()), 1);
     const std::vector<double> vector(10, 2.5);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "vector", 0, 100000, 1, QMXL_FLOAT64, 10, vector.data()), 1);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "shuffled", 1, 100000, 1, QMXL_FLOAT64, 1000, large.data()), 1);
+    ASSERT_EQ(
+        QMXLcreateTypedDataset(file, "/", "vector", 0, 100000, 1, QMXL_FLOAT64, 10, vector.data()),
+        1);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "shuffled", 1, 100000, 1, QMXL_FLOAT64, 1000,
+                                     large.data()),
+              1);
     QMXLcloseFile(file);
     file = -1;
 
@@ -83,9 +91,11 @@ TEST_F(Layout, UpdatesMoveItemsBetweenLayouts) {
 
 TEST_F(Layout, SmallItemsAskingForCompressionGetItOnceTheyGrow) {
     const std::vector<double> few(10, 0.5);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "v", 3, 100000, 1, QMXL_FLOAT64, 10, few.data()), 1);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "v", 3, 100000, 1, QMXL_FLOAT64, 10, few.data()),
+              1);
     const std::vector<double> many(20000, 0.5);
-    ASSERT_EQ(QMXLupdateTypedDataset(file, "/", "v", QMXL_FLOAT64, 20000, many.data()), 1) << lastError();
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/", "v", QMXL_FLOAT64, 20000, many.data()), 1)
+        << lastError();
     QMXLcloseFile(file);
     file = -1;
     const Stored grown = inspect(path, "/v");
@@ -102,16 +112,18 @@ TEST(LayoutCost, SmallObjectsStaySmallOnDisk) {
     const std::vector<double> vector(10, 1.25);
     for (bool reopenEach : {false, true}) {
         for (bool blobs : {true, false}) {
-            const std::string path = dir.file(std::string(blobs ? "b" : "v") + (reopenEach ? "r" : "s") + ".qmz");
+            const std::string path =
+                dir.file(std::string(blobs ? "b" : "v") + (reopenEach ? "r" : "s") + ".qmz");
             int file = QMXLcreateFile(path.c_str());
             QMXLcloseFile(file);
             const long long empty = fileSize(path);
             file = QMXLopenFile(path.c_str());
             for (int i = 0; i < 200; ++i) {
                 const std::string name = "o" + std::to_string(i);
-                const int rc = blobs ? QMXLcreateCompressedOpaqueData(file, "/g", name.c_str(), 0, 100000, 100, blob.data())
-                                     : QMXLcreateTypedDataset(file, "/g", name.c_str(), 0, 100000, 1, QMXL_FLOAT64, 10,
-                                                              vector.data());
+                const int rc = blobs ? QMXLcreateCompressedOpaqueData(file, "/g", name.c_str(), 0,
+                                                                      100000, 100, blob.data())
+                                     : QMXLcreateTypedDataset(file, "/g", name.c_str(), 0, 100000,
+                                                              1, QMXL_FLOAT64, 10, vector.data());
                 ASSERT_EQ(rc, 1) << lastError();
                 if (reopenEach) {
                     QMXLcloseFile(file);
@@ -120,8 +132,8 @@ TEST(LayoutCost, SmallObjectsStaySmallOnDisk) {
             }
             QMXLcloseFile(file);
             const double perObject = static_cast<double>(fileSize(path) - empty) / 200.0;
-            std::cout << (blobs ? "100-byte blob" : "10-double vector") << (reopenEach ? ", reopened: " : ": ")
-                      << perObject << " bytes per object\n";
+            std::cout << (blobs ? "100-byte blob" : "10-double vector")
+                      << (reopenEach ? ", reopened: " : ": ") << perObject << " bytes per object\n";
             // The raw HDF5 anchors: 481 (compact), 2,185 (contiguous, reopened each time).
             EXPECT_LT(perObject, 600.0);
         }

@@ -21,8 +21,9 @@ TEST_F(Listing, MembersComeInNameOrderWithTheirKinds) {
     ASSERT_EQ(QMXLlistGroup(file, "//top/.", &count, &names, &kinds), 1) << lastError();
     ASSERT_EQ(count, 6);
     const std::vector<std::pair<std::string, int>> expected = {
-        {"blob", QMXL_KIND_OPAQUE},   {"objects", QMXL_KIND_OBJECT_GROUP}, {"plain", QMXL_KIND_GROUP},
-        {"records", QMXL_KIND_COMPOUND}, {"text", QMXL_KIND_STRING},      {"vector", QMXL_KIND_TYPED}};
+        {"blob", QMXL_KIND_OPAQUE}, {"objects", QMXL_KIND_OBJECT_GROUP},
+        {"plain", QMXL_KIND_GROUP}, {"records", QMXL_KIND_COMPOUND},
+        {"text", QMXL_KIND_STRING}, {"vector", QMXL_KIND_TYPED}};
     for (int i = 0; i < count; ++i) {
         EXPECT_EQ(names[i], expected[static_cast<size_t>(i)].first);
         EXPECT_EQ(kinds[i], expected[static_cast<size_t>(i)].second) << names[i];

@@ -29,7 +29,8 @@ To bitsAs(From bits) {
 }
 
 // HDF5's conversion of `in` (elements of `from`) into `to`, done in place as HDF5 does it.
-std::vector<unsigned char> hdf5Converts(const std::vector<unsigned char>& in, hid_t from, hid_t to, std::size_t count) {
+std::vector<unsigned char> hdf5Converts(const std::vector<unsigned char>& in, hid_t from, hid_t to,
+                                        std::size_t count) {
     std::vector<unsigned char> buf(count * std::max(H5Tget_size(from), H5Tget_size(to)));
     std::memcpy(buf.data(), in.data(), in.size());
     EXPECT_GE(H5Tconvert(from, to, count, buf.data(), nullptr, H5P_DEFAULT), 0);
@@ -52,18 +53,41 @@ std::vector<double> awkwardDoubles() {
     constexpr double ftrue = std::numeric_limits<float>::denorm_min();
     // Halfway between the largest float and the next power: a plain cast rounds below it down.
     const double halfway = fmax + std::ldexp(1.0, 103);
-    std::vector<double> v = {0.0, -0.0, 1.0, -1.0, 0.1, fmax, -fmax,
-                             std::nextafter(fmax, INFINITY), -std::nextafter(fmax, INFINITY),
-                             std::nextafter(halfway, 0.0), halfway, std::nextafter(halfway, INFINITY),
-                             -halfway, 2 * fmax, std::numeric_limits<double>::max(),
-                             std::numeric_limits<double>::lowest(), INFINITY, -INFINITY,
-                             std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
+    std::vector<double> v = {0.0,
+                             -0.0,
+                             1.0,
+                             -1.0,
+                             0.1,
+                             fmax,
+                             -fmax,
+                             std::nextafter(fmax, INFINITY),
+                             -std::nextafter(fmax, INFINITY),
+                             std::nextafter(halfway, 0.0),
+                             halfway,
+                             std::nextafter(halfway, INFINITY),
+                             -halfway,
+                             2 * fmax,
+                             std::numeric_limits<double>::max(),
+                             std::numeric_limits<double>::lowest(),
+                             INFINITY,
+                             -INFINITY,
+                             std::numeric_limits<double>::quiet_NaN(),
+                             -std::numeric_limits<double>::quiet_NaN(),
                              bitsAs<double>(std::uint64_t{0x7FF0000000000001}),  // signalling
-                             bitsAs<double>(std::uint64_t{0xFFF4000000000123}), fmin, std::nextafter(fmin, 0.0),
-                             ftrue, ftrue / 2, ftrue * 0.75, ftrue * 0.25, std::numeric_limits<double>::min(),
-                             std::numeric_limits<double>::denorm_min(), 3.4028235677973366e38, 16777217.0};
+                             bitsAs<double>(std::uint64_t{0xFFF4000000000123}),
+                             fmin,
+                             std::nextafter(fmin, 0.0),
+                             ftrue,
+                             ftrue / 2,
+                             ftrue * 0.75,
+                             ftrue * 0.25,
+                             std::numeric_limits<double>::min(),
+                             std::numeric_limits<double>::denorm_min(),
+                             3.4028235677973366e38,
+                             16777217.0};
     std::mt19937_64 random(21);
-    for (int i = 0; i < 200000; ++i) v.push_back(bitsAs<double>(random()));
+    for (int i = 0; i < 200000; ++i)
+        v.push_back(bitsAs<double>(random()));
     return v;
 }
 
@@ -71,13 +95,15 @@ std::vector<double> awkwardDoubles() {
 
 TEST(NumberCopy, DoublesToFloatsIsHdf5sConversionBitForBit) {
     const std::vector<double> in = awkwardDoubles();
-    const std::vector<unsigned char> expected = hdf5Converts(bytesOf(in), H5T_NATIVE_DOUBLE, H5T_NATIVE_FLOAT, in.size());
+    const std::vector<unsigned char> expected =
+        hdf5Converts(bytesOf(in), H5T_NATIVE_DOUBLE, H5T_NATIVE_FLOAT, in.size());
     std::vector<unsigned char> ours(in.size() * sizeof(float));
     qmxfile::doublesToFloats(bytesOf(in).data(), ours.data(), in.size());
     for (std::size_t i = 0; i < in.size(); ++i)
         ASSERT_EQ(std::memcmp(&ours[i * 4], &expected[i * 4], 4), 0)
             << "double " << in[i] << " (bits " << std::hex << bitsAs<std::uint64_t>(in[i]) << ")";
-    // The edge a plain cast gets wrong: just above the largest float is infinity, not the largest float.
+    // The edge a plain cast gets wrong: just above the largest float is infinity, not the largest
+    // float.
     float f;
     std::memcpy(&f, &ours[7 * 4], 4);
     EXPECT_EQ(f, INFINITY);
@@ -86,12 +112,20 @@ TEST(NumberCopy, DoublesToFloatsIsHdf5sConversionBitForBit) {
 }
 
 TEST(NumberCopy, FloatsToDoublesIsHdf5sConversionBitForBit) {
-    std::vector<float> in = {0.0f, -0.0f, INFINITY, -INFINITY, std::numeric_limits<float>::quiet_NaN(),
-                             bitsAs<float>(std::uint32_t{0x7F800001}), bitsAs<float>(std::uint32_t{0xFFC00123}),
-                             std::numeric_limits<float>::max(), std::numeric_limits<float>::denorm_min()};
+    std::vector<float> in = {0.0f,
+                             -0.0f,
+                             INFINITY,
+                             -INFINITY,
+                             std::numeric_limits<float>::quiet_NaN(),
+                             bitsAs<float>(std::uint32_t{0x7F800001}),
+                             bitsAs<float>(std::uint32_t{0xFFC00123}),
+                             std::numeric_limits<float>::max(),
+                             std::numeric_limits<float>::denorm_min()};
     std::mt19937 random(22);
-    for (int i = 0; i < 200000; ++i) in.push_back(bitsAs<float>(static_cast<std::uint32_t>(random())));
-    const std::vector<unsigned char> expected = hdf5Converts(bytesOf(in), H5T_NATIVE_FLOAT, H5T_NATIVE_DOUBLE, in.size());
+    for (int i = 0; i < 200000; ++i)
+        in.push_back(bitsAs<float>(static_cast<std::uint32_t>(random())));
+    const std::vector<unsigned char> expected =
+        hdf5Converts(bytesOf(in), H5T_NATIVE_FLOAT, H5T_NATIVE_DOUBLE, in.size());
     std::vector<unsigned char> ours(in.size() * sizeof(double));
     qmxfile::floatsToDoubles(bytesOf(in).data(), ours.data(), in.size());
     for (std::size_t i = 0; i < in.size(); ++i)
@@ -116,7 +150,7 @@ TEST(NumberCopy, LoopsOnlyForThePairsTheyAreExactFor) {
 
 namespace {
 
-const int kNumberCodes[] = {QMXL_INT8,  QMXL_UINT8,  QMXL_INT16,   QMXL_UINT16, QMXL_INT32,
+const int kNumberCodes[] = {QMXL_INT8,   QMXL_UINT8, QMXL_INT16,  QMXL_UINT16,  QMXL_INT32,
                             QMXL_UINT32, QMXL_INT64, QMXL_UINT64, QMXL_FLOAT32, QMXL_FLOAT64};
 
 class NumberPairs : public ContainerTest {
@@ -126,7 +160,8 @@ protected:
     static std::vector<unsigned char> storedValues(int code, std::size_t count) {
         std::vector<double> source = awkwardDoubles();
         source.resize(count);
-        for (std::size_t i = 40; i < count; i += 3) source[i] = (static_cast<double>(i) - count / 2.0) * 977.25;
+        for (std::size_t i = 40; i < count; i += 3)
+            source[i] = (static_cast<double>(i) - count / 2.0) * 977.25;
         return hdf5Converts(bytesOf(source), H5T_NATIVE_DOUBLE, qmxfile::memoryTypeOf(code), count);
     }
 };
@@ -140,8 +175,8 @@ TEST_F(NumberPairs, EveryPairReadsAsHdf5ReadsIt) {
     for (int stored : kNumberCodes) {
         const std::string name = std::string("v") + std::to_string(stored);
         const std::vector<unsigned char> values = storedValues(stored, n);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", name.c_str(), 0, 0, 0, stored, static_cast<long long>(n),
-                                         values.data()),
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", name.c_str(), 0, 0, 0, stored,
+                                         static_cast<long long>(n), values.data()),
                   1)
             << lastError();
     }
@@ -154,11 +189,14 @@ TEST_F(NumberPairs, EveryPairReadsAsHdf5ReadsIt) {
         ASSERT_GE(ds, 0);
         for (int wanted : kNumberCodes) {
             const hid_t type = qmxfile::memoryTypeOf(wanted);
-            std::vector<unsigned char> ours(n * H5Tget_size(type), 0xEE), theirs(n * H5Tget_size(type), 0xEE);
+            std::vector<unsigned char> ours(n * H5Tget_size(type), 0xEE),
+                theirs(n * H5Tget_size(type), 0xEE);
             ASSERT_EQ(QMXLreadTypedDataset(file, "/g", name.c_str(), wanted, ours.data()), 1)
-                << qmxfile::nameOfCode(stored) << " as " << qmxfile::nameOfCode(wanted) << ": " << lastError();
+                << qmxfile::nameOfCode(stored) << " as " << qmxfile::nameOfCode(wanted) << ": "
+                << lastError();
             ASSERT_GE(H5Dread(ds, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, theirs.data()), 0);
-            EXPECT_TRUE(ours == theirs) << qmxfile::nameOfCode(stored) << " read as " << qmxfile::nameOfCode(wanted);
+            EXPECT_TRUE(ours == theirs)
+                << qmxfile::nameOfCode(stored) << " read as " << qmxfile::nameOfCode(wanted);
         }
         H5Dclose(ds);
     }
@@ -175,17 +213,20 @@ TEST_F(NumberPairs, WritesThatConvertStoreHdf5sValues) {
         const std::string name = "w" + std::to_string(k);
         const std::vector<unsigned char> values = storedValues(given[k], n);
         // An empty item of the stored type, then the caller's elements written into it.
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", name.c_str(), 0, 0, 0, stored[k], static_cast<long long>(n),
-                                         storedValues(stored[k], n).data()),
+        ASSERT_EQ(
+            QMXLcreateTypedDataset(file, "/g", name.c_str(), 0, 0, 0, stored[k],
+                                   static_cast<long long>(n), storedValues(stored[k], n).data()),
+            1)
+            << lastError();
+        ASSERT_EQ(QMXLupdateTypedDataset(file, "/g", name.c_str(), given[k],
+                                         static_cast<long long>(n), values.data()),
                   1)
             << lastError();
-        ASSERT_EQ(QMXLupdateTypedDataset(file, "/g", name.c_str(), given[k], static_cast<long long>(n), values.data()),
-                  1)
-            << lastError();
-        const std::vector<unsigned char> expected =
-            hdf5Converts(values, qmxfile::memoryTypeOf(given[k]), qmxfile::memoryTypeOf(stored[k]), n);
+        const std::vector<unsigned char> expected = hdf5Converts(
+            values, qmxfile::memoryTypeOf(given[k]), qmxfile::memoryTypeOf(stored[k]), n);
         std::vector<unsigned char> back(expected.size());
-        ASSERT_EQ(QMXLreadTypedDataset(file, "/g", name.c_str(), stored[k], back.data()), 1) << lastError();
+        ASSERT_EQ(QMXLreadTypedDataset(file, "/g", name.c_str(), stored[k], back.data()), 1)
+            << lastError();
         EXPECT_TRUE(back == expected) << name;
     }
 }

@@ -22,9 +22,9 @@
 
 namespace {
 
-using Quellmar::testing::TempDir;
 using Quellmar::testing::fileSize;
 using Quellmar::testing::readFile;
+using Quellmar::testing::TempDir;
 using Quellmar::testing::writeFile;
 namespace qf = Quellmar::qmxfile;
 namespace jr = Quellmar::qmxfile::journal;
@@ -37,13 +37,17 @@ public:
     DriverFile(const std::string& name, unsigned flags) {
         const hid_t fapl = H5Pcreate(H5P_FILE_ACCESS);
         qf::setContainerDriver(fapl);
-        H5E_BEGIN_TRY { m_file = H5FDopen(name.c_str(), flags, fapl, kMaxAddress); }
+        H5E_BEGIN_TRY {
+            m_file = H5FDopen(name.c_str(), flags, fapl, kMaxAddress);
+        }
         H5E_END_TRY;
         H5Pclose(fapl);
-        if (m_file) H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, kMaxAddress / 2);
+        if (m_file)
+            H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, kMaxAddress / 2);
     }
     ~DriverFile() {
-        if (m_file) H5FDclose(m_file);
+        if (m_file)
+            H5FDclose(m_file);
     }
     DriverFile(const DriverFile&) = delete;
     DriverFile& operator=(const DriverFile&) = delete;
@@ -92,7 +96,8 @@ protected:
         ASSERT_EQ(::mkdir(dir.file("links").c_str(), 0755), 0);
         real = dir.file("real/c.qmz");
         original = std::string(5 * jr::kPageSize + 321, 'o');
-        for (size_t i = 0; i < original.size(); i += 7) original[i] = static_cast<char>(i);
+        for (size_t i = 0; i < original.size(); i += 7)
+            original[i] = static_cast<char>(i);
         writeFile(real, original);
         link = dir.file("links/l.qmz");
         ASSERT_EQ(::symlink("../real/c.qmz", link.c_str()), 0);
@@ -131,9 +136,10 @@ TEST_F(PathAlias, FileWithTwoNamesIsRefusedWithTheReason) {
                                unsigned(H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_TRUNC)}) {
             DriverFile f(name, flags);
             EXPECT_FALSE(f.ok()) << name << " flags " << flags;
-            EXPECT_NE(qf::lastJournalError().find("file " + name +
-                                                  " has 2 hard links; a journaled file must have one name"),
-                      std::string::npos)
+            EXPECT_NE(
+                qf::lastJournalError().find(
+                    "file " + name + " has 2 hard links; a journaled file must have one name"),
+                std::string::npos)
                 << qf::lastJournalError();
         }
     }
@@ -166,9 +172,12 @@ TEST_F(OldJournalBesideALink, OpeningThroughTheLinkIsRefusedAndRollsNothingBack)
         DriverFile f(link, flags);
         EXPECT_FALSE(f.ok()) << flags;
         const std::string error = qf::lastJournalError();
-        EXPECT_NE(error.find("file " + link + " has a journal " + jr::journalName(link)), std::string::npos) << error;
+        EXPECT_NE(error.find("file " + link + " has a journal " + jr::journalName(link)),
+                  std::string::npos)
+            << error;
         EXPECT_NE(error.find("earlier version"), std::string::npos) << error;
-        EXPECT_NE(error.find(realPathOf(real)), std::string::npos) << "names where the journal lives now: " << error;
+        EXPECT_NE(error.find(realPathOf(real)), std::string::npos)
+            << "names where the journal lives now: " << error;
     }
     EXPECT_EQ(readFile(real), torn) << "nothing was rolled back";
     EXPECT_GT(fileSize(jr::journalName(link)), 0) << "the old journal stays for someone to decide";

@@ -13,10 +13,10 @@
 #include <vector>
 
 using namespace Quellmar;
-using Quellmar::testing::TempDir;
 using Quellmar::testing::H5Id;
 using Quellmar::testing::lastError;
 using Quellmar::testing::pattern;
+using Quellmar::testing::TempDir;
 
 namespace {
 
@@ -24,7 +24,9 @@ constexpr const char* kItemSum = "QMZ_CRC32C";
 constexpr const char* kAttributeSum = "QMZ_ATTR_CRC32C";
 constexpr const char* kMarker = "QMZ_CHECKSUMS";
 
-std::uint32_t crcOf(const std::string& bytes) { return crc32c::Value(bytes.data(), bytes.size()); }
+std::uint32_t crcOf(const std::string& bytes) {
+    return crc32c::Value(bytes.data(), bytes.size());
+}
 
 // What a new file stores: the CRC of the contents continued over the path and a NUL byte.
 std::uint32_t named(std::uint32_t contents, const std::string& path) {
@@ -62,7 +64,9 @@ protected:
         EXPECT_GE(H5Aread(a.id, type, &value), 0) << object << " " << name;
         return value;
     }
-    std::uint32_t storedChecksum(const std::string& item) { return stored<std::uint32_t>(item, kItemSum, H5T_NATIVE_UINT32); }
+    std::uint32_t storedChecksum(const std::string& item) {
+        return stored<std::uint32_t>(item, kItemSum, H5T_NATIVE_UINT32);
+    }
     int storedMarker() { return stored<int>("/", kMarker, H5T_NATIVE_INT); }
 
     // Replaces the only occurrence of `find` in the closed file by `with` (same length).
@@ -94,19 +98,26 @@ protected:
 // covers that name, so every spelling and every way of writing stores the same value.
 TEST_F(PathChecksums, EverySpellingOfAPathStoresTheSameNamedChecksum) {
     create();
-    const std::string a = pattern(300, 1), b = pattern(40, 2), c = pattern(5000, 3), grown = pattern(9000, 4);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "//g//h/", "a", 0, 0, 300, a.data()), 1) << lastError();
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g/./h", "b", 0, 0, 40, b.data()), 1) << lastError();
+    const std::string a = pattern(300, 1), b = pattern(40, 2), c = pattern(5000, 3),
+                      grown = pattern(9000, 4);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "//g//h/", "a", 0, 0, 300, a.data()), 1)
+        << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g/./h", "b", 0, 0, 40, b.data()), 1)
+        << lastError();
     const int group = QMXLopenGroup(file, "/g");
     ASSERT_GT(group, 0) << lastError();
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(group, "h//", "c", 6, 1000, 5000, c.data()), 1) << lastError();
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(group, "h", "empty", 0, 0, 0, nullptr), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(group, "h//", "c", 6, 1000, 5000, c.data()), 1)
+        << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(group, "h", "empty", 0, 0, 0, nullptr), 1)
+        << lastError();
     // Another size lays the item out anew and links it under the old name at the end.
     ASSERT_EQ(QMXLupdateOpaqueData(group, "./h", "a", 9000, grown.data()), 1) << lastError();
     const std::vector<double> values = {1.5, 2.5, 3.5};
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "g/h", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "g/h", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()), 1)
+        << lastError();
     const std::vector<std::int32_t> ints = {7, 8, 9, 10};
-    ASSERT_EQ(QMXLupdateTypedDataset(file, "/g/h/", "v", QMXL_INT32, 4, ints.data()), 1) << lastError();
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/g/h/", "v", QMXL_INT32, 4, ints.data()), 1)
+        << lastError();
 
     EXPECT_EQ(storedMarker(), 2);
     EXPECT_EQ(storedChecksum("/g/h/a"), named(crcOf(grown), "/g/h/a"));
@@ -132,29 +143,33 @@ TEST_F(PathChecksums, EverySpellingOfAPathStoresTheSameNamedChecksum) {
 TEST_F(PathChecksums, AnObjectShownUnderAnotherNameFailsItsCheck) {
     create();
     const std::string kestrel = pattern(200, 5), heron = pattern(100, 6);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/aviary", "kestrel", 0, 0, 200, kestrel.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/marsh/pond", "heron", 0, 0, 100, heron.data()), 1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/aviary", "kestrel", 0, 0, 200, kestrel.data()),
+              1);
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/marsh/pond", "heron", 0, 0, 100, heron.data()),
+              1);
     const int birds = QMXLcreateOpaqueDataGroup(file, "/flock");
     ASSERT_GT(birds, 0) << lastError();
     ASSERT_EQ(QMXLsetStringAttribute(birds, "Id", "starlings"), 1) << lastError();
     const std::vector<double> wings = {0.5, 0.75};
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/flock", "wingspans", 0, 0, 0, QMXL_FLOAT64, 2, wings.data()), 1);
+    ASSERT_EQ(
+        QMXLcreateTypedDataset(file, "/flock", "wingspans", 0, 0, 0, QMXL_FLOAT64, 2, wings.data()),
+        1);
 
     patchFile(std::string("kestrel\0", 8), std::string("kestrem\0", 8));  // the item's own name
-    patchFile(std::string("marsh\0", 6), std::string("marsi\0", 6));        // a group above the item
-    patchFile(std::string("flock\0", 6), std::string("flocj\0", 6));        // a group with attributes
+    patchFile(std::string("marsh\0", 6), std::string("marsi\0", 6));      // a group above the item
+    patchFile(std::string("flock\0", 6), std::string("flocj\0", 6));      // a group with attributes
     reopen();
 
     std::string buffer(200, '\x55');
     expectDamaged(QMXLreadOpaqueData(file, "/aviary", "kestrem", buffer.data()), "/aviary/kestrem",
                   "checksum mismatch: the stored data is damaged");
     EXPECT_EQ(buffer, std::string(200, '\0'));
-    expectDamaged(QMXLreadOpaqueData(file, "/marsi/pond", "heron", buffer.data()), "/marsi/pond/heron",
-                  "checksum mismatch");
+    expectDamaged(QMXLreadOpaqueData(file, "/marsi/pond", "heron", buffer.data()),
+                  "/marsi/pond/heron", "checksum mismatch");
     expectDamaged(QMXLverifyObject(file, "/flocj"), "/flocj", "attribute checksum mismatch");
     std::vector<double> back(2);
-    expectDamaged(QMXLreadTypedDataset(file, "/flocj", "wingspans", QMXL_FLOAT64, back.data()), "/flocj/wingspans",
-                  "checksum mismatch");
+    expectDamaged(QMXLreadTypedDataset(file, "/flocj", "wingspans", QMXL_FLOAT64, back.data()),
+                  "/flocj/wingspans", "checksum mismatch");
     EXPECT_EQ(QMXLexistsDataset(file, "/aviary/kestrel"), 0) << "the patch did not take";
 }
 
@@ -164,12 +179,14 @@ TEST_F(PathChecksums, MovedLinkedOrPathlessChecksumsAreDamageInANewFile) {
     create();
     const std::string data = pattern(64, 7);
     for (const char* name : {"moved", "linked", "pathless"})
-        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", name, 0, 0, 64, data.data()), 1) << lastError();
+        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", name, 0, 0, 64, data.data()), 1)
+            << lastError();
     close();
     {
         H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
         ASSERT_GE(H5Lmove(f.id, "/g/moved", f.id, "/g/elsewhere", H5P_DEFAULT, H5P_DEFAULT), 0);
-        ASSERT_GE(H5Lcreate_hard(f.id, "/g/linked", f.id, "/g/second", H5P_DEFAULT, H5P_DEFAULT), 0);
+        ASSERT_GE(H5Lcreate_hard(f.id, "/g/linked", f.id, "/g/second", H5P_DEFAULT, H5P_DEFAULT),
+                  0);
         H5Id item(H5Oopen(f.id, "/g/pathless", H5P_DEFAULT));
         H5Id a(H5Aopen(item.id, kItemSum, H5P_DEFAULT));
         const std::uint32_t plain = crcOf(data);
@@ -177,9 +194,12 @@ TEST_F(PathChecksums, MovedLinkedOrPathlessChecksumsAreDamageInANewFile) {
     }
     reopen();
     std::string buffer(64, '\0');
-    expectDamaged(QMXLreadOpaqueData(file, "/g", "elsewhere", buffer.data()), "/g/elsewhere", "checksum mismatch");
-    expectDamaged(QMXLreadOpaqueData(file, "/g", "second", buffer.data()), "/g/second", "checksum mismatch");
-    expectDamaged(QMXLreadOpaqueData(file, "/g", "pathless", buffer.data()), "/g/pathless", "checksum mismatch");
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "elsewhere", buffer.data()), "/g/elsewhere",
+                  "checksum mismatch");
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "second", buffer.data()), "/g/second",
+                  "checksum mismatch");
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "pathless", buffer.data()), "/g/pathless",
+                  "checksum mismatch");
     // The original link of the hard-linked item is still its name.
     ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "linked", buffer.data()), 1) << lastError();
     EXPECT_EQ(buffer, data);
@@ -212,21 +232,26 @@ TEST_F(PathChecksums, FilesWithPlainChecksumsReadAndGrowInTheirOwnForm) {
     path = dir.file("plain.qmz");
     Quellmar::testing::writeFile(path, Quellmar::testing::readFile(QMX_PLAIN_CHECKSUMS_FILE));
     reopen();
-    for (const char* object : {"/", "/models", "/materials", "/Design", "/results/samples", "/results/mesh/cells"})
+    for (const char* object :
+         {"/", "/models", "/materials", "/Design", "/results/samples", "/results/mesh/cells"})
         EXPECT_EQ(QMXLverifyObject(file, object), 1) << object << ": " << lastError();
     long long size = 0;
     ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/models", "gearbox", &size), 1) << lastError();
     std::string gearbox(static_cast<std::size_t>(size), '\0');
     ASSERT_EQ(QMXLreadOpaqueData(file, "/models", "gearbox", gearbox.data()), 1) << lastError();
     std::vector<double> temperatures(24);
-    ASSERT_EQ(QMXLreadTypedDataset(file, "/results", "temperatures", QMXL_FLOAT64, temperatures.data()), 1)
+    ASSERT_EQ(
+        QMXLreadTypedDataset(file, "/results", "temperatures", QMXL_FLOAT64, temperatures.data()),
+        1)
         << lastError();
     EXPECT_EQ(storedChecksum("/models/gearbox"), crcOf(gearbox));
 
     reopen(true);
     const std::string extra = pattern(700, 10), housing = pattern(3000, 11);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/models", "extra", 0, 0, 700, extra.data()), 1) << lastError();
-    ASSERT_EQ(QMXLupdateOpaqueData(file, "/models", "housing", 3000, housing.data()), 1) << lastError();
+    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/models", "extra", 0, 0, 700, extra.data()), 1)
+        << lastError();
+    ASSERT_EQ(QMXLupdateOpaqueData(file, "/models", "housing", 3000, housing.data()), 1)
+        << lastError();
     const int models = QMXLopenOpaqueDataGroup(file, "/models");
     ASSERT_GT(models, 0) << lastError();
     ASSERT_EQ(QMXLsetStringAttribute(models, "HashValue", "changed"), 1) << lastError();
@@ -249,7 +274,8 @@ TEST_F(PathChecksums, FilesWithPlainChecksumsReadAndGrowInTheirOwnForm) {
         ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, &withPath), 0);
     }
     reopen();
-    expectDamaged(QMXLreadOpaqueData(file, "/models", "extra", back.data()), "/models/extra", "checksum mismatch");
+    expectDamaged(QMXLreadOpaqueData(file, "/models", "extra", back.data()), "/models/extra",
+                  "checksum mismatch");
 }
 
 // The marker is read per open file once; a damaged value must not weaken the checks of a new
@@ -273,7 +299,8 @@ TEST_F(PathChecksums, AGarbledMarkerChecksPathsAndAMissingOneTakesEitherForm) {
     reopen();
     std::string back(128, '\0');
     ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "named", back.data()), 1) << lastError();
-    expectDamaged(QMXLreadOpaqueData(file, "/g", "pathless", back.data()), "/g/pathless", "checksum mismatch");
+    expectDamaged(QMXLreadOpaqueData(file, "/g", "pathless", back.data()), "/g/pathless",
+                  "checksum mismatch");
     close();
     {
         H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));

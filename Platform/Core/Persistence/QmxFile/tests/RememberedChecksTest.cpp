@@ -23,7 +23,8 @@ void zeroMemberCounts(const std::string& path) {
     std::string bytes = Quellmar::testing::readFile(path);
     std::vector<std::size_t> nodes;
     for (auto at = bytes.find("SNOD"); at != std::string::npos; at = bytes.find("SNOD", at + 1))
-        if (static_cast<unsigned char>(bytes[at + 6]) > 1) nodes.push_back(at);
+        if (static_cast<unsigned char>(bytes[at + 6]) > 1)
+            nodes.push_back(at);
     ASSERT_FALSE(nodes.empty());
     std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
     for (std::size_t at : nodes) {
@@ -35,7 +36,8 @@ void zeroMemberCounts(const std::string& path) {
 
 std::string verify(const std::string& path, bool readOnly, const char* object) {
     const int file = readOnly ? QMXLopenFileReadOnly(path.c_str()) : QMXLopenFile(path.c_str());
-    if (file <= 0) return "open failed: " + lastError();
+    if (file <= 0)
+        return "open failed: " + lastError();
     const int verified = QMXLverifyObject(file, object);
     const std::string error = verified == 1 ? std::string() : lastError();
     QMXLcloseAllFileHandlesForFile(file);
@@ -82,7 +84,8 @@ TEST_F(RememberedChecks, DamageAfterAWritingSessionIsFound) {
         const int file = readOnly ? QMXLopenFileReadOnly(path.c_str()) : QMXLopenFile(path.c_str());
         ASSERT_GT(file, 0) << lastError();
         // Looked up by a new member's creation as by a read: the damaged index is found first.
-        EXPECT_LT(readOnly ? QMXLverifyObject(file, "/g") : QMXLcreatePathToGroup(file, "/g/m21"), 1);
+        EXPECT_LT(readOnly ? QMXLverifyObject(file, "/g") : QMXLcreatePathToGroup(file, "/g/m21"),
+                  1);
         EXPECT_NE(lastError().find("'/g' is damaged"), std::string::npos) << lastError();
         QMXLcloseAllFileHandlesForFile(file);
     }

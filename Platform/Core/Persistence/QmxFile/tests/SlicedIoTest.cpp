@@ -29,7 +29,8 @@ constexpr hsize_t kCount = 400003;  // doubles: a little over three slices
 
 std::vector<double> values() {
     std::vector<double> v(kCount);
-    for (hsize_t i = 0; i < kCount; ++i) v[i] = static_cast<double>(i) * 1.25 - 7.0;
+    for (hsize_t i = 0; i < kCount; ++i)
+        v[i] = static_cast<double>(i) * 1.25 - 7.0;
     return v;
 }
 
@@ -41,7 +42,8 @@ hid_t makeDataset(hid_t file, const char* name, bool chunked) {
         const hsize_t chunk = 100000;
         H5Pset_chunk(dcpl, 1, &chunk);
     }
-    const hid_t ds = H5Dcreate2(file, name, H5T_NATIVE_DOUBLE, space, H5P_DEFAULT, dcpl, H5P_DEFAULT);
+    const hid_t ds =
+        H5Dcreate2(file, name, H5T_NATIVE_DOUBLE, space, H5P_DEFAULT, dcpl, H5P_DEFAULT);
     H5Pclose(dcpl);
     H5Sclose(space);
     return ds;
@@ -72,7 +74,8 @@ TEST(WriteChecksummed, EveryWayStoresTheBytesAndTheirSum) {
             std::uint32_t crc = 5;
             {
                 Way taken(way);
-                EXPECT_TRUE(qmxfile::writeChecksummed(ds, H5T_NATIVE_DOUBLE, sizeof(double), kCount, bytes, crc));
+                EXPECT_TRUE(qmxfile::writeChecksummed(ds, H5T_NATIVE_DOUBLE, sizeof(double), kCount,
+                                                      bytes, crc));
             }
             EXPECT_EQ(crc, expected) << name;
             expectStored(ds, v);
@@ -102,7 +105,8 @@ TEST(WriteChecksummed, AFailingWriteIsReportedEitherWay) {
             std::uint32_t crc = 0;
             Way taken(way);
             H5E_BEGIN_TRY {
-                EXPECT_FALSE(qmxfile::writeChecksummed(ds, H5T_NATIVE_DOUBLE, sizeof(double), kCount, bytes, crc));
+                EXPECT_FALSE(qmxfile::writeChecksummed(ds, H5T_NATIVE_DOUBLE, sizeof(double),
+                                                       kCount, bytes, crc));
             }
             H5E_END_TRY;
             H5Dclose(ds);

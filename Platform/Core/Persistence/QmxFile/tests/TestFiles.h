@@ -27,13 +27,24 @@ struct H5Id {
     explicit H5Id(hid_t id) : id(id) {}
     ~H5Id() {
         switch (H5Iget_type(id)) {
-        case H5I_FILE: H5Fclose(id); break;
-        case H5I_ATTR: H5Aclose(id); break;
-        case H5I_DATASPACE: H5Sclose(id); break;
-        case H5I_DATATYPE: H5Tclose(id); break;
-        case H5I_DATASET:
-        case H5I_GROUP: H5Oclose(id); break;
-        default: break;
+            case H5I_FILE:
+                H5Fclose(id);
+                break;
+            case H5I_ATTR:
+                H5Aclose(id);
+                break;
+            case H5I_DATASPACE:
+                H5Sclose(id);
+                break;
+            case H5I_DATATYPE:
+                H5Tclose(id);
+                break;
+            case H5I_DATASET:
+            case H5I_GROUP:
+                H5Oclose(id);
+                break;
+            default:
+                break;
         }
     }
     H5Id(const H5Id&) = delete;

@@ -32,7 +32,9 @@ std::string realPathOf(const std::string& path) {
 
 using Quellmar::testing::WorkingDirectory;
 
-std::string canonical(const std::string& path) { return FileUtilities::canonicalPath(FileName(path)); }
+std::string canonical(const std::string& path) {
+    return FileUtilities::canonicalPath(FileName(path));
+}
 }  // namespace
 
 TEST(FileName, PartsOfAPath) {
@@ -87,12 +89,15 @@ TEST(CanonicalPath, EverySpellingOfAFileGivesOnePath) {
     ASSERT_EQ(::mkdir((dir.path + "/sub").c_str(), 0755), 0);
     std::ofstream(dir.path + "/a.qmz") << "x";
     ASSERT_EQ(::symlink("a.qmz", (dir.path + "/link.qmz").c_str()), 0);
-    ASSERT_EQ(::symlink("../link.qmz", (dir.path + "/sub/chain.qmz").c_str()), 0);  // link to a link
-    ASSERT_EQ(::symlink(dir.path.c_str(), (dir.path + "/sub/up").c_str()), 0);       // link to a directory
+    ASSERT_EQ(::symlink("../link.qmz", (dir.path + "/sub/chain.qmz").c_str()),
+              0);  // link to a link
+    ASSERT_EQ(::symlink(dir.path.c_str(), (dir.path + "/sub/up").c_str()),
+              0);  // link to a directory
     const std::string expected = real + "/a.qmz";
     for (const std::string& spelling :
-         {dir.path + "/a.qmz", dir.path + "/sub/../a.qmz", dir.path + "//./a.qmz", dir.path + "/link.qmz",
-          dir.path + "/sub/chain.qmz", dir.path + "/sub/up/a.qmz", dir.path + "/sub/up/link.qmz"})
+         {dir.path + "/a.qmz", dir.path + "/sub/../a.qmz", dir.path + "//./a.qmz",
+          dir.path + "/link.qmz", dir.path + "/sub/chain.qmz", dir.path + "/sub/up/a.qmz",
+          dir.path + "/sub/up/link.qmz"})
         EXPECT_EQ(canonical(spelling), expected) << spelling;
 
     WorkingDirectory here(dir.path + "/sub");
@@ -121,7 +126,8 @@ TEST(CanonicalPath, FileNotYetMadeGetsItsDirectoryResolved) {
     }
     WorkingDirectory root("/");
     ASSERT_TRUE(root.ok());
-    EXPECT_EQ(canonical("no-such-file-here.qmz"), "/no-such-file-here.qmz") << "no doubled slash at the root";
+    EXPECT_EQ(canonical("no-such-file-here.qmz"), "/no-such-file-here.qmz")
+        << "no doubled slash at the root";
 }
 
 TEST(CanonicalPath, UnresolvableNamesGiveNothingWithTheReason) {

@@ -16,8 +16,11 @@ struct Captured {
 
 TEST(Logging, SinkReceivesLinesAtOrAboveThreshold) {
     std::vector<Captured> lines;
-    setLogSink([&](const LogRecord& r) { lines.push_back({r.level, r.logger, r.text, r.function, r.line}); },
-               LogLevel::Debug);
+    setLogSink(
+        [&](const LogRecord& r) {
+            lines.push_back({r.level, r.logger, r.text, r.function, r.line});
+        },
+        LogLevel::Debug);
     Logging log("src/Storage.cpp");
     log.logTRACE("hidden", __FILE__, "void f()", 1);
     log.logDEBUG("*** Persistence: x", __FILE__, "void f()", 2);

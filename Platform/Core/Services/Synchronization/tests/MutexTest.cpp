@@ -31,6 +31,7 @@ TEST(Mutex, ScopedLockSerialisesThreads) {
                 ++counter;
             }
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(counter, 80000);
 }
