@@ -7,10 +7,18 @@
 #if defined(__SANITIZE_ADDRESS__)
 #include <dlfcn.h>
 
+#include <string>
+
+// What one test program adds to the suppressions below; most define none.
+extern "C" const char* qmx_test_leak_suppressions() __attribute__((weak));
+
 // Blosc's filter plugin allocates its global context once and never frees it; that is not ours
 // to report.
 extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libblosc.so\n";
+    static const std::string text =
+        std::string("leak:libblosc.so\n") +
+        (qmx_test_leak_suppressions ? qmx_test_leak_suppressions() : "");
+    return text.c_str();
 }
 #endif
 

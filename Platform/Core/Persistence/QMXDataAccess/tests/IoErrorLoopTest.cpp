@@ -19,6 +19,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+// After a write made to fail inside a flush, HDF5 1.10.8 can leave its metadata accumulator
+// (one 1 KiB block) behind when the file closes at exit. These children fail writes on purpose,
+// so in this program alone blocks HDF5 allocated itself are not reported.
+extern "C" const char* qmx_test_leak_suppressions() {
+    return "leak:libhdf5_serial.so\n";
+}
+#endif
+
 namespace Quellmar::testing {
 namespace {
 
