@@ -122,6 +122,22 @@ bool isJournal(int fd) {
     return path.size() > 8 && path.compare(path.size() - 8, 8, "-journal") == 0;
 }
 
+// Changes a page and appends, then commits with the journal's clearing failing (as a power loss
+// would drop it): the container holds the commit and the journal stays sealed. The commit's error.
+std::string commitLosingTheClearing(const std::string& name, Faulty& faulty) {
+    Layer layer(faulty);
+    auto file = openFile(name, qf::kOpenReadWrite);
+    EXPECT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
+    EXPECT_TRUE(put(*file, 8 * kPage, "appended"));
+    faulty.failing = [](const char* call, int fd, size_t size, off_t offset) {
+        return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 &&
+               size == jr::kSectorSize;
+    };
+    EXPECT_FALSE(file->commit());
+    faulty.failing = nullptr;
+    return file->error();
+}
+
 TEST(JournalReuse, CommitClearsTheHeaderAndKeepsTheFile) {
     TempDir dir;
     const std::string name = dir.file("c.qmz");
@@ -190,20 +206,8 @@ TEST(JournalReuse, ACommitWhoseClearingIsLostIsKeptOnlyWhenSealed) {
         } restore;
         qf::setJournalSync(synced);
         Faulty faulty;
-        {
-            Layer layer(faulty);
-            auto file = openFile(name, qf::kOpenReadWrite);
-            ASSERT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
-            ASSERT_TRUE(put(*file, 8 * kPage, "appended"));
-            faulty.failing = [](const char* call, int fd, size_t size, off_t offset) {
-                return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 &&
-                       size == jr::kSectorSize;
-            };
-            EXPECT_FALSE(file->commit());
-            EXPECT_NE(file->error().find("cannot clear the journal of " + name), std::string::npos)
-                << file->error();
-            faulty.failing = nullptr;
-        }
+        const std::string error = commitLosingTheClearing(name, faulty);
+        EXPECT_NE(error.find("cannot clear the journal of " + name), std::string::npos) << error;
         qf::setJournalSync(true);
         ASSERT_TRUE(jr::holdsTransaction(name));
         std::string committed = pages(8, 'a');
@@ -227,18 +231,7 @@ TEST(JournalReuse, AContainerThatDoesNotMatchTheSealIsRolledBack) {
         const std::string name = dir.file("c.qmz");
         writeFile(name, pages(8, 'a'));
         Faulty faulty;
-        {
-            Layer layer(faulty);
-            auto file = openFile(name, qf::kOpenReadWrite);
-            ASSERT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
-            ASSERT_TRUE(put(*file, 8 * kPage, "appended"));
-            faulty.failing = [](const char* call, int fd, size_t size, off_t offset) {
-                return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 &&
-                       size == jr::kSectorSize;
-            };
-            EXPECT_FALSE(file->commit());
-            faulty.failing = nullptr;
-        }
+        commitLosingTheClearing(name, faulty);
         std::string bytes = readFile(name);
         bytes[damaged] = 'x';  // a page or an appended byte that never reached the disk
         writeFile(name, bytes);
@@ -301,16 +294,7 @@ protected:
     void SetUp() override {
         name = dir.file("c.qmz");
         writeFile(name, pages(8, 'a'));
-        Layer layer(faulty);
-        auto file = openFile(name, qf::kOpenReadWrite);
-        ASSERT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
-        ASSERT_TRUE(put(*file, 8 * kPage, "appended"));
-        faulty.failing = [](const char* call, int fd, size_t size, off_t offset) {
-            return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 &&
-                   size == jr::kSectorSize;
-        };
-        EXPECT_FALSE(file->commit());
-        faulty.failing = nullptr;
+        commitLosingTheClearing(name, faulty);
         committed = readFile(name);
         ASSERT_TRUE(jr::holdsTransaction(name));
     }
