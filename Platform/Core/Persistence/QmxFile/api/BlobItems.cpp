@@ -83,7 +83,8 @@ int read(const char* function, ItemKind kind, int file, const char* group, const
     const hid_t type = typeOf(kind);
     if (type < 0)
         return call.failHdf5("cannot make the item type");
-    if (readItem(dataset.get(), type, buffer, size) < 0)
+    const std::string path = keptPathOf(*item);
+    if (readItem(dataset.get(), type, buffer, size, path.empty() ? nullptr : path.c_str()) < 0)
         return call.failHdf5("cannot read " + item->where());
     return 1;
 }

@@ -74,7 +74,9 @@ int readDataset(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryType
         return call.failHdf5("cannot read the size of " + item.where());
     if (count > 0 && !data)
         return call.fail("no buffer given (null pointer) for " + item.where());
-    if (readItem(dataset.get(), memoryType, data, count) < 0)
+    const std::string path = keptPathOf(item);
+    if (readItem(dataset.get(), memoryType, data, count, path.empty() ? nullptr : path.c_str()) <
+        0)
         return call.failHdf5("cannot read " + item.where());
     return 1;
 }

@@ -43,6 +43,7 @@ void releaseKeptGroup() {
     const hid_t id = std::exchange(k.id, H5I_INVALID_HID);
     const bool owned = std::exchange(k.owned, false);
     k.loc = nullptr;
+    k.address = 0;
     if (owned && !isExiting())
         closeId(id);
 }

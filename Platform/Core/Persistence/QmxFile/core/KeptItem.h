@@ -4,6 +4,7 @@
 #include "HandleTable.h"
 #include "TypeCodes.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -37,6 +38,7 @@ struct KeptGroup {
     std::string name;            // its absolute path as HDF5 reports it ("/" for the root)
     hid_t id = H5I_INVALID_HID;
     bool owned = false;  // false when id is loc's own identifier
+    std::uint64_t address = 0;  // its header address once a call looked it up, else 0
 };
 
 KeptGroup& keptGroup();

@@ -36,12 +36,13 @@ bool sealChecksum(hid_t object, std::uint32_t contents, std::uint32_t& stored, c
     return true;
 }
 
-bool checksumMatches(hid_t object, std::uint32_t contents, std::uint32_t stored) {
+bool checksumMatches(hid_t object, std::uint32_t contents, std::uint32_t stored,
+                     const char* known) {
     switch (checksumsOf(object)) {
         case Checksums::Plain:
             return stored == contents;
         case Checksums::Named: {
-            const std::string path = objectPath(object);
+            const std::string path = known ? std::string(known) : objectPath(object);
             return !path.empty() && stored == withPath(contents, path);
         }
         case Checksums::Optional:
@@ -50,7 +51,7 @@ bool checksumMatches(hid_t object, std::uint32_t contents, std::uint32_t stored)
             // missing marker instead of failing every item.
             if (stored == contents)
                 return true;
-            const std::string path = objectPath(object);
+            const std::string path = known ? std::string(known) : objectPath(object);
             return !path.empty() && stored == withPath(contents, path);
         }
     }

@@ -27,8 +27,11 @@ bool sealChecksum(hid_t object, std::uint32_t contents, std::uint32_t& stored,
 
 // Whether `stored` is what sealChecksum gives for these contents. In a file with named
 // checksums a value over the contents alone does not match; in one with plain checksums a
-// value with a path does not; a file without a marker takes either.
-bool checksumMatches(hid_t object, std::uint32_t contents, std::uint32_t stored);
+// value with a path does not; a file without a marker takes either. `path`, when given, is the
+// one HDF5 reports for the object, known to the caller (it opened the object below a group
+// whose reported path it holds): HDF5 is not asked again.
+bool checksumMatches(hid_t object, std::uint32_t contents, std::uint32_t stored,
+                     const char* path = nullptr);
 
 }  // namespace Quellmar::qmxfile
 

@@ -29,6 +29,9 @@ struct Memory {
     // Read-only files do not change: the members of a group whose index was checked are found
     // without asking HDF5.
     std::unordered_map<std::uint64_t, std::unordered_map<std::string, std::uint64_t>> members;
+    // Objects walked through whose members cannot be listed that way (groups of the newer
+    // kinds, or no group at all): asked of HDF5 every time.
+    std::unordered_set<std::uint64_t> unlisted;
 };
 
 struct FileChecks {
@@ -86,8 +89,10 @@ std::shared_ptr<FileChecks> makeChecks(hid_t object) {
         }
     }
     // A writer changes groups without keeping their member lists: it never uses them.
-    if (!checks->readOnly)
+    if (!checks->readOnly) {
         checks->memory->members.clear();
+        checks->memory->unlisted.clear();
+    }
     return checks;
 }
 
@@ -158,6 +163,31 @@ std::string checkObject(FileChecks& checks, std::uint64_t address) {
     return {};
 }
 
+// A read-only session finds members through their group's checked index. A group found sound
+// without its list being kept (a writing session created or checked it, and the unchanged file
+// was handed on) has its header and index read once more to make the list. The reason when
+// they are damaged, or empty.
+std::string listMembers(FileChecks& checks, std::uint64_t group) {
+    Memory& memory = *checks.memory;
+    if (!checks.readOnly || !checks.stored || memory.members.count(group) ||
+        memory.unlisted.count(group))
+        return {};
+    try {
+        const HeaderFacts facts = checkObjectHeaderAndShared(*checks.stored, group);
+        if (!facts.symbolTable) {
+            memory.unlisted.insert(group);
+            return {};
+        }
+        std::unordered_map<std::string, std::uint64_t> members;
+        checkMemberIndex(*checks.stored, *facts.symbolTable, &members);
+        memory.members[group] = std::move(members);
+    } catch (const Damage& damage) {
+        memory.sound.erase(group);
+        return damage.what;
+    }
+    return {};
+}
+
 // The member's header address as the group's checked index lists it: nothing when the group
 // is not known that way (a read-write session, a group of the newer kinds, a soft link).
 std::optional<std::uint64_t> knownMember(const FileChecks& checks, std::uint64_t group,
@@ -183,10 +213,12 @@ Path prefixOf(const Path& path, std::size_t n) {
     return prefix;
 }
 
+// `locAddress`, when given and not 0, is loc's header address, known to the caller; when 0 it
+// receives the address looked up here.
 bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks,
-                   std::shared_ptr<FileChecks> checks) {
-    std::uint64_t address = 0;
-    bool located = false;
+                   std::shared_ptr<FileChecks> checks, std::uint64_t* locAddress = nullptr) {
+    std::uint64_t address = locAddress ? *locAddress : 0;
+    bool located = address != 0;
     if (!checks) {
         checks = checksOf(loc, address);
         located = true;
@@ -198,6 +230,8 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks,
         if (H5Oget_info2(loc, &info, H5O_INFO_BASIC) < 0)
             return true;
         address = info.addr;
+        if (locAddress)
+            *locAddress = address;
     }
     std::uint64_t current = path.absolute ? checks->root : address;
     std::string problem = checkObject(*checks, current);
@@ -210,6 +244,13 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks,
     for (std::size_t i = 0; i < path.parts.size(); ++i) {
         const std::string& part = path.parts[i];
         bool missing = false;
+        if (viaIndex) {
+            problem = listMembers(*checks, current);
+            if (!problem.empty()) {
+                pushDamage(nameOf(loc, prefixOf(path, i)), problem);
+                return false;
+            }
+        }
         const std::optional<std::uint64_t> member =
             viaIndex ? knownMember(*checks, current, part, missing) : std::nullopt;
         if (missing)
@@ -309,6 +350,14 @@ bool checkPath(hid_t loc, const Path& path) {
 
 bool checkPath(hid_t loc, const Path& path, const std::shared_ptr<void>& fileChecks) {
     return checkPathFrom(loc, path, 0, std::static_pointer_cast<FileChecks>(fileChecks));
+}
+
+bool checkPathBelow(hid_t loc, std::uint64_t& locAddress, const Path& path,
+                    const std::shared_ptr<void>& fileChecks) {
+    if (!fileChecks || path.absolute)
+        return checkPath(loc, path, fileChecks);
+    return checkPathFrom(loc, path, 0, std::static_pointer_cast<FileChecks>(fileChecks),
+                         &locAddress);
 }
 
 bool checkOpenObject(hid_t object) {

@@ -29,6 +29,11 @@ bool checkPath(hid_t loc, const Path& path);
 // The same, with the checks the file library keeps for loc's file (FileInfo::headerChecks):
 // a path checked before in a read-only session then costs one lookup and no HDF5 call.
 bool checkPath(hid_t loc, const Path& path, const std::shared_ptr<void>& fileChecks);
+// checkPath for a relative path below loc, whose header address the caller keeps: 0 when not
+// known yet, then filled in by the first call. A caller holding loc open across calls (the kept
+// group) so saves asking HDF5 for it each time.
+bool checkPathBelow(hid_t loc, std::uint64_t& locAddress, const Path& path,
+                    const std::shared_ptr<void>& fileChecks);
 // The object behind an open identifier (the root group of a file identifier).
 bool checkOpenObject(hid_t object);
 // Every object below a group, before an operation that visits them all (removal, copy).

@@ -203,7 +203,8 @@ int sealItem(hid_t dataset) {
     return 1;
 }
 
-herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
+herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
+                   const char* path) {
     ErrorKeeper keeper;
     const size_t memorySize = H5Tget_size(memoryType);
     size_t bytes = 0;
@@ -245,7 +246,7 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
     }
     if (count == 0) {
         // Nothing to read, but the attribute is still checked: empty contents sum to 0.
-        if (stored == Stored::Absent || checksumMatches(dataset, 0, expected))
+        if (stored == Stored::Absent || checksumMatches(dataset, 0, expected, path))
             return 0;
         pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
         return failed();
@@ -293,7 +294,7 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
                 return failed();
         }
     }
-    const bool good = checksumMatches(dataset, actual, expected);
+    const bool good = checksumMatches(dataset, actual, expected, path);
     if (!good) {
         pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
         return failed();

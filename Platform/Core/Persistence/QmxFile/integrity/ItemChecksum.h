@@ -36,8 +36,10 @@ int sealItem(hid_t dataset);
 
 // Reads all `count` elements converted to memoryType and, when the item carries a checksum,
 // verifies them before they reach data. On any failure data is zeroed, so no unverified bytes
-// stay behind, and HDF5's error stack holds the reason.
-herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data);
+// stay behind, and HDF5's error stack holds the reason. `path`: the dataset's path as HDF5
+// reports it, when the caller knows it (see checksumMatches).
+herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
+                   const char* path = nullptr);
 
 }  // namespace Quellmar::qmxfile
 

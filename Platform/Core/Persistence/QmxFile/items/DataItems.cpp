@@ -128,12 +128,12 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
     return 0;
 }
 
-herr_t readItem(hid_t dataset, hid_t memoryType, void* data, long long count) {
+herr_t readItem(hid_t dataset, hid_t memoryType, void* data, long long count, const char* path) {
     if (count < 0)
         count = elementCount(dataset);
     if (count < 0)
         return -1;
-    if (readChecked(dataset, memoryType, static_cast<hsize_t>(count), data) < 0) {
+    if (readChecked(dataset, memoryType, static_cast<hsize_t>(count), data, path) < 0) {
         // HDF5 says only that a filter failed; the reader needs to know which plugin to install.
         explainMissingFilter(dataset);
         return -1;

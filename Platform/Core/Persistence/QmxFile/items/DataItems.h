@@ -20,8 +20,9 @@ herr_t createItem(hid_t group, const std::string& name, const std::string& path,
 // stored type. Another count re-lays the dataset out under the same name, attributes kept.
 herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, const void* data);
 // Reads the whole dataset converted to memoryType; `count` is its element count when the
-// caller knows it (negative: asked of HDF5).
-herr_t readItem(hid_t dataset, hid_t memoryType, void* data, long long count = -1);
+// caller knows it (negative: asked of HDF5); `path` its path when known (see readChecked).
+herr_t readItem(hid_t dataset, hid_t memoryType, void* data, long long count = -1,
+                const char* path = nullptr);
 
 }  // namespace Quellmar::qmxfile
 

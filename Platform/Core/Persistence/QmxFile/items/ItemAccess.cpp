@@ -35,7 +35,7 @@ std::optional<ItemRef> itemRef(Call& call, int locHandle, const char* path) {
 
 namespace {
 
-const KeptGroup* keptParent(const ItemRef& item, bool make);
+KeptGroup* keptParent(const ItemRef& item, bool make);
 
 // Why a dataset did not open, as the error of call.
 Hid diagnoseOpen(Call& call, const ItemRef& item) {
@@ -70,10 +70,10 @@ Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
     // Items of one group are mostly read one after the other: the group, checked and opened
     // once, serves them all. When it will not open, the walk from the location says why.
     Hid dataset;
-    if (const KeptGroup* group = keptParent(item, false)) {
+    if (KeptGroup* group = keptParent(item, false)) {
         Path leaf;
         leaf.parts.push_back(item.path.leaf());
-        if (!checkPath(group->id, leaf, checks)) {
+        if (!checkPathBelow(group->id, group->address, leaf, checks)) {
             call.failHdf5("cannot open dataset " + item.where());
             return Hid();
         }
@@ -139,7 +139,7 @@ namespace {
 // groups on the way are made (creation); otherwise null when the group cannot be opened, with
 // HDF5's reason on its error stack. Null too for an item straight below the location when
 // opening: loc itself serves it.
-const KeptGroup* keptParent(const ItemRef& item, bool make) {
+KeptGroup* keptParent(const ItemRef& item, bool make) {
     const bool self = item.path.parts.size() == 1 && !item.path.absolute;
     if (self && !make)
         return nullptr;
@@ -157,14 +157,18 @@ const KeptGroup* keptParent(const ItemRef& item, bool make) {
         // The item goes straight below the handle: nothing to open.
         name = item.loc->kind == Kind::File ? std::string("/") : objectPath(loc);
     } else {
-        if (make) {
-            if (makeGroups(loc, parent) < 0)
-                return nullptr;
-        } else if (!checkPath(loc, parent,
-                              item.loc->info ? item.loc->info->headerChecks : nullptr)) {
+        if (!checkPath(loc, parent, item.loc->info ? item.loc->info->headerChecks : nullptr))
             return nullptr;
+        // Usually the group is there: opened straight away. Only a creation that finds it
+        // missing (or something else in its place) makes it, or says why it cannot.
+        // (HDF5 prints no errors under a call frame.)
+        if (make) {
+            group = Hid(H5Gopen2(loc, key.c_str(), H5P_DEFAULT));
+            if (!group && makeGroups(loc, parent) < 0)
+                return nullptr;
         }
-        group = Hid(H5Gopen2(loc, key.c_str(), H5P_DEFAULT));
+        if (!group)
+            group = Hid(H5Gopen2(loc, key.c_str(), H5P_DEFAULT));
         if (!group)
             return nullptr;
         name = objectPath(group.get());
@@ -179,20 +183,28 @@ const KeptGroup* keptParent(const ItemRef& item, bool make) {
     k.path = std::move(key);
     k.name = std::move(name);
     k.owned = static_cast<bool>(group);
+    k.address = 0;
     k.id = group ? group.release() : loc;
     return &k;
 }
 
 }  // namespace
 
+std::string keptPathOf(const ItemRef& item) {
+    const KeptGroup& k = keptGroup();
+    if (k.id < 0 || k.loc != item.loc || k.name.empty() || k.path != item.path.parentText())
+        return {};
+    const std::string& leaf = item.path.leaf();
+    return k.name == "/" ? "/" + leaf : k.name + "/" + leaf;
+}
+
 herr_t createInGroup(const ItemRef& item, hid_t fileType, hid_t memoryType, const void* data,
                      const LayoutRequest& request) {
     const KeptGroup* k = keptParent(item, true);
     if (!k)
         return -1;
-    const std::string& leaf = item.path.leaf();
-    const std::string full = k->name == "/" ? "/" + leaf : k->name + "/" + leaf;
-    return createItem(k->id, leaf, full, fileType, memoryType, data, request);
+    return createItem(k->id, item.path.leaf(), keptPathOf(item), fileType, memoryType, data,
+                      request);
 }
 
 void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind,

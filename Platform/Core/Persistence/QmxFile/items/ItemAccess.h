@@ -48,6 +48,9 @@ struct KnownOfItem {
 void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind = std::nullopt,
               const KnownOfItem& known = {});
 Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known = nullptr);
+// The item's path as HDF5 reports it, when the kept group is the item's group (its reported
+// path is known); empty otherwise.
+std::string keptPathOf(const ItemRef& item);
 // The kept dataset when it fits, else openItem. `known`, when given, receives what the
 // keeping call found (nothing for a dataset opened here).
 Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind,
