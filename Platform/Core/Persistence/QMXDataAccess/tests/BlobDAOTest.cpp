@@ -7,11 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <functional>
-
-#include <sys/resource.h>
 
 namespace Quellmar {
 namespace {
@@ -183,45 +179,72 @@ TEST(BlobRoundTrip, EmptyObjectCannotBeReadAndLeavesTheTransferObjectAlone) {
     EXPECT_FALSE(none.getBuffer());
 }
 
-TEST(BlobFailures, WithoutDataSourceNothingIsTouched) {
-    auto stack = TransactionStack::create();
-    QMXBlobDAO dao;
-    dao.setContext(stack);
+// Every operation of the DAO on group "g" (items "o" and "n"): whether it writes, and the text
+// it leaves on the stack first.
+struct Operation {
+    const char* what;
+    bool exclusive;
+    std::string text;
+    std::function<void()> call;
+};
+
+struct Operations {
+    explicit Operations(QMXBlobDAO& dao) {
+        const std::string create = "Error creating binary array.";
+        const std::string validate = "Error validating binary array.";
+        all = {
+            {"create", true, create, [&] { dao.create("g", "n", object); }},
+            {"createGroup", true, create, [&] { dao.createGroup("h", 1); }},
+            {"read", false, "Error reading binary array.", [&] { dao.read("g", "o", object); }},
+            {"update", true, "Error updating binary array.",
+             [&] { dao.update("g", "o", object); }},
+            {"remove", true, "Error removing array.", [&] { dao.remove("g", "o"); }},
+            {"exists", false, validate, [&] { dao.exists("g", "o"); }},
+            {"existsGroup", false, validate, [&] { dao.existsGroup("g"); }},
+            {"readGroupDataVersion", false, validate,
+             [&] { dao.readGroupDataVersion("g", number); }},
+            {"updateGroupDataVersion", true, validate,
+             [&] { dao.updateGroupDataVersion("g", 2); }},
+            {"readGroupDataId", false, validate, [&] { dao.readGroupDataId("g", text); }},
+            {"updateGroupDataId", true, validate, [&] { dao.updateGroupDataId("g", "i"); }},
+            {"readChainGangValue", false, validate, [&] { dao.readChainGangValue("g", text); }},
+            {"updateChainGangValue", true, validate,
+             [&] { dao.updateChainGangValue("g", "h"); }},
+            {"readMaxIdentifierValue", false, validate,
+             [&] { dao.readMaxIdentifierValue("g", value, high); }},
+            {"updateMaxIdentifierValue", true, validate,
+             [&] { dao.updateMaxIdentifierValue("g", 1, 1); }},
+            {"readFileCreationSoftwareRevision", false, validate,
+             [&] { dao.readFileCreationSoftwareRevision("g", text); }},
+            {"updateFileCreationSoftwareRevision", true, validate,
+             [&] { dao.updateFileCreationSoftwareRevision("g", "r"); }},
+            {"readFileLastModifiedSoftwareRevision", false, validate,
+             [&] { dao.readFileLastModifiedSoftwareRevision("g", text); }},
+            {"updateFileLastModifiedSoftwareRevision", true, validate,
+             [&] { dao.updateFileLastModifiedSoftwareRevision("g", "r"); }},
+            {"getQMVersion", false, validate, [&] { dao.getQMVersion(number); }},
+            {"getQMVersionOfLibrary", false, validate, [&] { dao.getQMVersionOfLibrary(number); }},
+            {"updateQMVersionToCurrent", true, create, [&] { dao.updateQMVersionToCurrent(); }},
+        };
+    }
     SerializationTransferObject object = transfer({1});
     std::string text;
     int number = 0;
     unsigned long long value = 0;
     unsigned short high = 0;
-    const std::vector<std::function<void()>> calls = {
-        [&] { dao.create("g", "n", object); },
-        [&] { dao.read("g", "n", object); },
-        [&] { dao.update("g", "n", object); },
-        [&] { dao.remove("g", "n"); },
-        [&] { dao.exists("g", "n"); },
-        [&] { dao.existsGroup("g"); },
-        [&] { dao.createGroup("g", 1); },
-        [&] { dao.readGroupDataVersion("g", number); },
-        [&] { dao.updateGroupDataVersion("g", 1); },
-        [&] { dao.readGroupDataId("g", text); },
-        [&] { dao.updateGroupDataId("g", "id"); },
-        [&] { dao.readChainGangValue("g", text); },
-        [&] { dao.updateChainGangValue("g", "h"); },
-        [&] { dao.readMaxIdentifierValue("g", value, high); },
-        [&] { dao.updateMaxIdentifierValue("g", 1, 1); },
-        [&] { dao.readFileCreationSoftwareRevision("g", text); },
-        [&] { dao.updateFileCreationSoftwareRevision("g", "r"); },
-        [&] { dao.readFileLastModifiedSoftwareRevision("g", text); },
-        [&] { dao.updateFileLastModifiedSoftwareRevision("g", "r"); },
-        [&] { dao.getQMVersion(number); },
-        [&] { dao.getQMVersionOfLibrary(number); },
-        [&] { dao.updateQMVersionToCurrent(); },
-    };
-    for (std::size_t i = 0; i < calls.size(); ++i) {
-        EXPECT_EQ(messageOf<DataSourceException>(calls[i]), "No datasource defined!") << i;
-    }
+    std::vector<Operation> all;
+};
+
+TEST(BlobFailures, WithoutDataSourceNothingIsTouched) {
+    auto stack = TransactionStack::create();
+    QMXBlobDAO dao;
+    dao.setContext(stack);
+    Operations operations(dao);
+    for (const Operation& o : operations.all)
+        EXPECT_EQ(messageOf<DataSourceException>(o.call), "No datasource defined!") << o.what;
     EXPECT_TRUE(stack->empty());
     EXPECT_EQ(stack->getErrorMessage(), "");
-    EXPECT_EQ(text, "");
+    EXPECT_EQ(operations.text, "");
 }
 
 // Under a host's shared lock, operations that only read go ahead and every writing one asks
@@ -239,50 +262,8 @@ TEST(BlobFrame, LockKindsAndErrorTexts) {
     Session s(file, UserContext::ReadOnly);
     QMXBlobDAO dao;
     s.bind(dao);
-    SerializationTransferObject object = transfer({1});
-    std::string text;
-    int number = 0;
-    unsigned long long value = 0;
-    unsigned short high = 0;
-    const std::string create = "Error creating binary array.";
-    const std::string validate = "Error validating binary array.";
-    struct Case {
-        const char* what;
-        bool exclusive;
-        std::string text;
-        std::function<void()> call;
-    };
-    const std::vector<Case> cases = {
-        {"create", true, create, [&] { dao.create("g", "n", object); }},
-        {"createGroup", true, create, [&] { dao.createGroup("h", 1); }},
-        {"read", false, "Error reading binary array.", [&] { dao.read("g", "o", object); }},
-        {"update", true, "Error updating binary array.", [&] { dao.update("g", "o", object); }},
-        {"remove", true, "Error removing array.", [&] { dao.remove("g", "o"); }},
-        {"exists", false, validate, [&] { dao.exists("g", "o"); }},
-        {"existsGroup", false, validate, [&] { dao.existsGroup("g"); }},
-        {"readGroupDataVersion", false, validate, [&] { dao.readGroupDataVersion("g", number); }},
-        {"updateGroupDataVersion", true, validate, [&] { dao.updateGroupDataVersion("g", 2); }},
-        {"readGroupDataId", false, validate, [&] { dao.readGroupDataId("g", text); }},
-        {"updateGroupDataId", true, validate, [&] { dao.updateGroupDataId("g", "i"); }},
-        {"readChainGangValue", false, validate, [&] { dao.readChainGangValue("g", text); }},
-        {"updateChainGangValue", true, validate, [&] { dao.updateChainGangValue("g", "h"); }},
-        {"readMaxIdentifierValue", false, validate,
-         [&] { dao.readMaxIdentifierValue("g", value, high); }},
-        {"updateMaxIdentifierValue", true, validate,
-         [&] { dao.updateMaxIdentifierValue("g", 1, 1); }},
-        {"readFileCreationSoftwareRevision", false, validate,
-         [&] { dao.readFileCreationSoftwareRevision("g", text); }},
-        {"updateFileCreationSoftwareRevision", true, validate,
-         [&] { dao.updateFileCreationSoftwareRevision("g", "r"); }},
-        {"readFileLastModifiedSoftwareRevision", false, validate,
-         [&] { dao.readFileLastModifiedSoftwareRevision("g", text); }},
-        {"updateFileLastModifiedSoftwareRevision", true, validate,
-         [&] { dao.updateFileLastModifiedSoftwareRevision("g", "r"); }},
-        {"getQMVersion", false, validate, [&] { dao.getQMVersion(number); }},
-        {"getQMVersionOfLibrary", false, validate, [&] { dao.getQMVersionOfLibrary(number); }},
-        {"updateQMVersionToCurrent", true, create, [&] { dao.updateQMVersionToCurrent(); }},
-    };
-    for (const Case& c : cases) {
+    Operations operations(dao);
+    for (const Operation& c : operations.all) {
         s.stack->setErrorMessage("");
         if (c.exclusive) {
             EXPECT_EQ(messageOf<InvalidTransaction>(c.call), "Incompatible locking requests.")
@@ -492,75 +473,6 @@ TEST(BlobLarge, QuarterGigabyteRoundTrip) {
     EXPECT_EQ(back.getBuffer(), target);
     EXPECT_EQ(target->data(), data);  // read straight into the reserved vector
     EXPECT_TRUE(*target == *bytes);
-}
-
-}  // namespace
-}  // namespace Quellmar
-
-namespace Quellmar {
-namespace {
-
-// Throughput of a quarter-gigabyte object beside a plain file write and read of the same bytes,
-// best of three alternating rounds. Run by hand:
-//   BlobDAOTest --gtest_also_run_disabled_tests --gtest_filter='*Throughput*'
-TEST(BlobLarge, DISABLED_ThroughputBesidePlainFile) {
-    using Clock = std::chrono::steady_clock;
-    using Seconds = std::chrono::duration<double>;
-    TempDir dir;
-    const std::size_t size = 256u << 20;
-    auto bytes = std::make_shared<Bytes>(pattern(size, 13));
-    auto target = std::make_shared<Bytes>(size);
-    const std::string plain = dir.file("plain.bin");
-    const std::string file = dir.file("large.qmz");
-    auto timed = [](const std::function<void()>& work) {
-        const auto start = Clock::now();
-        work();
-        return Seconds(Clock::now() - start).count();
-    };
-    auto peakMiB = [] {
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        return static_cast<double>(usage.ru_maxrss) / 1024;
-    };
-    const double peakBefore = peakMiB();  // both vectors already touched
-    double best[4] = {1e9, 1e9, 1e9, 1e9};
-    for (int round = 0; round < 3; ++round) {
-        std::remove(plain.c_str());
-        std::remove(file.c_str());
-        best[0] = std::min(best[0], timed([&] {
-                               std::FILE* f = std::fopen(plain.c_str(), "wb");
-                               ASSERT_NE(f, nullptr);
-                               ASSERT_EQ(std::fwrite(bytes->data(), 1, size, f), size);
-                               std::fclose(f);
-                           }));
-        best[1] =
-            std::min(best[1], timed([&] {
-                         Session s(file);
-                         QMXBlobDAO dao;
-                         s.bind(dao);
-                         dao.create("", "large", SerializationTransferObject(bytes, 1u << 20));
-                     }));
-        best[2] = std::min(best[2], timed([&] {
-                               std::FILE* f = std::fopen(plain.c_str(), "rb");
-                               ASSERT_NE(f, nullptr);
-                               ASSERT_EQ(std::fread(target->data(), 1, size, f), size);
-                               std::fclose(f);
-                           }));
-        SerializationTransferObject back(target);
-        best[3] = std::min(best[3], timed([&] {
-                               Session s(file, UserContext::ReadOnly);
-                               QMXBlobDAO dao;
-                               s.bind(dao);
-                               dao.read("", "large", back);
-                           }));
-        EXPECT_TRUE(*target == *bytes);
-    }
-    const double mib = static_cast<double>(size) / (1 << 20);
-    std::printf("256 MiB write: plain %.0f MiB/s, create %.0f MiB/s, ratio %.2f\n", mib / best[0],
-                mib / best[1], best[0] / best[1]);
-    std::printf("256 MiB read:  plain %.0f MiB/s, read   %.0f MiB/s, ratio %.2f\n", mib / best[2],
-                mib / best[3], best[2] / best[3]);
-    std::printf("peak memory beyond the two vectors: %.0f MiB\n", peakMiB() - peakBefore);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // Failures the file library seldom gives on demand, injected by interposing its functions in
 // this executable: each interposer forwards to the real function, with a file handle of -1
-// when told to fail, so the failure and its last error message are the library's own.
+// when told to fail, so the failure and its last error message are the library's own. The
+// HDF5 calls that make the blob type and the checksum attributes' space are interposed the
+// same way, with an argument HDF5 refuses.
 #include "BlobHost.h"
+#include "ChildProcess.h"
 #include "DAOExceptions.h"
 #include "QMXBlobDAO.h"
 #include "QMXL.h"
@@ -9,12 +12,15 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <hdf5.h>
 
 namespace {
 
 struct Faults {
     bool libraryVersion = false;
     bool read = false;
+    bool blobType = false;
+    bool scalarSpace = false;
     int libraryVersionCalls = 0;
     int updateVersionCalls = 0;
     int readCalls = 0;
@@ -45,6 +51,16 @@ extern "C" int QMXLreadOpaqueData(int file, const char* group, const char* name,
         next<int (*)(int, const char*, const char*, char*)>("QMXLreadOpaqueData");
     ++faults.readCalls;
     return real(faults.read ? -1 : file, group, name, buffer);
+}
+
+extern "C" hid_t H5Tcreate(H5T_class_t type, size_t size) {
+    static const auto real = next<hid_t (*)(H5T_class_t, size_t)>("H5Tcreate");
+    return real(type == H5T_OPAQUE && faults.blobType ? H5T_NO_CLASS : type, size);
+}
+
+extern "C" hid_t H5Screate(H5S_class_t type) {
+    static const auto real = next<hid_t (*)(H5S_class_t)>("H5Screate");
+    return real(type == H5S_SCALAR && faults.scalarSpace ? H5S_NO_CLASS : type);
 }
 
 namespace Quellmar {
@@ -109,6 +125,53 @@ TEST_F(BlobFaults, FailedReadKeepsTheNewBufferFromTheTransferObject) {
     faults.read = false;
     dao.read("", "o", some);
     EXPECT_EQ(*held, (Bytes{1, 2, 3}));
+}
+
+// The blob type and the checksum space are made once per process; a child that shuts HDF5
+// down first makes them again, so their making can be failed. The host sees an exception with
+// the library's message, no blob is left, and the same creation succeeds once the fault is gone.
+TEST(BlobMadeOnce, FailedMakingIsAnExceptionAndTheNextCreateSucceeds) {
+    for (bool Faults::*fault : {&Faults::blobType, &Faults::scalarSpace}) {
+        const int failed = testing::runInChild(
+            [fault] {
+                const auto shutDown = next<herr_t (*)()>("H5close");
+                if (!shutDown || shutDown() < 0)
+                    return 90;
+                TempDir dir;
+                const std::string file = dir.file("made.qmz");
+                int wrong = 0;
+                {
+                    Session s(file);
+                    QMXBlobDAO dao;
+                    s.bind(dao);
+                    faults.*fault = true;
+                    try {
+                        dao.create("", "b", transfer({1, 2, 3}));
+                        wrong |= 1;
+                    } catch (const DataAccessViolationException& e) {
+                        if (std::string(e.what()).find("cannot") == std::string::npos ||
+                            e.what() != QMXBaseDAO::getLastErrorMessage())
+                            wrong |= 2;
+                    }
+                    if (dao.exists("", "b"))
+                        wrong |= 4;
+                    faults.*fault = false;
+                    dao.create("", "b", transfer({1, 2, 3}));
+                    s.stack->commit();
+                }
+                Session s(file, UserContext::ReadOnly);
+                QMXBlobDAO dao;
+                s.bind(dao);
+                SerializationTransferObject back;
+                dao.read("", "b", back);
+                if (!back.getBuffer() || *back.getBuffer() != Bytes{1, 2, 3})
+                    wrong |= 8;
+                return wrong;
+            },
+            testing::ChildEnd::QuickExit);
+        EXPECT_EQ(failed, 0) << (fault == &Faults::blobType ? "blob type" : "checksum space")
+                             << ": 1 no exception, 2 wrong message, 4 blob left, 8 not read back";
+    }
 }
 
 }  // namespace

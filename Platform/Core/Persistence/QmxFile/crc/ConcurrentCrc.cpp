@@ -76,6 +76,11 @@ private:
                            CrcWorker& w = instance();
                            w.m_running = false;
                            w.m_queue.clear();
+                           // The parent's thread was waiting on these: its place in them is
+                           // copied but it does not exist here, and glibc's notify then waits
+                           // for it forever. Fresh ones have no waiters.
+                           new (&w.m_work) std::condition_variable;
+                           new (&w.m_done) std::condition_variable;
                            w.m_mutex.unlock();
                        });
     }

@@ -18,6 +18,8 @@
 
 using Quellmar::testing::H5Id;
 using Quellmar::testing::lastError;
+using Quellmar::testing::le;
+using Quellmar::testing::putLe;
 using Quellmar::testing::TempDir;
 
 namespace {
@@ -55,18 +57,6 @@ hid_t createFile(const std::string& path, unsigned internalK, unsigned leafK) {
 std::string verifyError(const std::string& path, const std::string& group) {
     const ::testing::AssertionResult result = indexSound(path, group);
     return result ? std::string() : result.message();
-}
-
-std::uint64_t le(const std::string& bytes, std::size_t at, std::size_t size) {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < size; ++i)
-        value |= std::uint64_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
-    return value;
-}
-
-void putLe(std::string& bytes, std::size_t at, std::size_t size, std::uint64_t value) {
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[at + i] = static_cast<char>(value >> (8 * i));
 }
 
 std::vector<std::size_t> offsetsOf(const std::string& bytes, const std::string& signature) {

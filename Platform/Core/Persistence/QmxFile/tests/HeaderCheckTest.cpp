@@ -16,21 +16,11 @@
 
 using Quellmar::testing::H5Id;
 using Quellmar::testing::lastError;
+using Quellmar::testing::le;
+using Quellmar::testing::putLe;
 using Quellmar::testing::TempDir;
 
 namespace {
-
-std::uint64_t le(const std::string& bytes, std::size_t at, std::size_t size) {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < size; ++i)
-        value |= std::uint64_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
-    return value;
-}
-
-void putLe(std::string& bytes, std::size_t at, std::size_t size, std::uint64_t value) {
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[at + i] = static_cast<char>(value >> (8 * i));
-}
 
 struct Message {
     std::size_t at;    // the message's prefix

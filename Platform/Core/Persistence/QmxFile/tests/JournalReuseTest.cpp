@@ -2,6 +2,7 @@
 // next one. What a cleared or reused journal may hold must never be rolled back, and what the
 // file library learnt about a file is handed from one open to the next only while nothing
 // changed the file.
+#include "FailingFileOps.h"
 #include "FileOps.h"
 #include "JournalControl.h"
 #include "Journal.h"
@@ -26,6 +27,7 @@ namespace qf = Quellmar::qmxfile;
 namespace jr = Quellmar::qmxfile::journal;
 using Quellmar::testing::fileSize;
 using Quellmar::testing::readFile;
+using Quellmar::testing::ScopedFileOps;
 using Quellmar::testing::TempDir;
 using Quellmar::testing::writeFile;
 
@@ -104,12 +106,6 @@ private:
     }
 };
 
-class Layer {
-public:
-    explicit Layer(qf::FileOps& ops) { qf::setFileOps(&ops); }
-    ~Layer() { qf::setFileOps(nullptr); }
-};
-
 // A descriptor's path, to tell the journal's calls from the container's.
 std::string pathOf(int fd) {
     char buffer[4096];
@@ -125,7 +121,7 @@ bool isJournal(int fd) {
 // Changes a page and appends, then commits with the journal's clearing failing (as a power loss
 // would drop it): the container holds the commit and the journal stays sealed. The commit's error.
 std::string commitLosingTheClearing(const std::string& name, Faulty& faulty) {
-    Layer layer(faulty);
+    ScopedFileOps layer(faulty);
     auto file = openFile(name, qf::kOpenReadWrite);
     EXPECT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
     EXPECT_TRUE(put(*file, 8 * kPage, "appended"));
@@ -177,7 +173,7 @@ TEST(JournalReuse, StaleRecordsOfAnEarlierTransactionAreNotRolledBack) {
         << "eight old records stay";
     Faulty faulty;
     {
-        Layer layer(faulty);
+        ScopedFileOps layer(faulty);
         auto file = openFile(name, qf::kOpenReadWrite);
         ASSERT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
         ASSERT_TRUE(put(*file, 8 * kPage, "appended"));
@@ -314,7 +310,7 @@ TEST_F(LeftSealed, AContainerShorterThanTheSealIsRolledBack) {
 TEST_F(LeftSealed, FailuresKeepingTheCommitLeaveTheJournalForTheNextOpen) {
     writeFile(name, committed + "later");
     for (const char* call : {"ftruncate", "fdatasync"}) {
-        Layer layer(faulty);
+        ScopedFileOps layer(faulty);
         faulty.failing = [call](const char* made, int fd, size_t, off_t) {
             return std::strcmp(made, call) == 0 && !isJournal(fd);
         };
@@ -340,7 +336,7 @@ TEST(JournalReuse, SealedCommitsSyncTwice) {
         const std::string name = dir.file("c.qmz");
         writeFile(name, pages(100, 'a'));
         Faulty faulty;
-        Layer layer(faulty);
+        ScopedFileOps layer(faulty);
         auto file = openFile(name, qf::kOpenReadWrite);
         ASSERT_TRUE(put(*file, 0, pages(changed, 'b')));
         ASSERT_TRUE(file->commit()) << "journal file made durable once";
@@ -376,7 +372,7 @@ TEST(JournalReuse, AFailedCutLeavesTheTransactionToRollBack) {
     writeFile(name, pages(300, 'a'));
     Faulty faulty;
     {
-        Layer layer(faulty);
+        ScopedFileOps layer(faulty);
         auto file = openFile(name, qf::kOpenReadWrite);
         ASSERT_TRUE(put(*file, 0, pages(300, 'b')));
         faulty.failing = [](const char* call, int fd, size_t, off_t) {
@@ -496,7 +492,7 @@ TEST_F(Remembered, NotHandedOnWhenTheFileChangedInBetween) {
 TEST_F(Remembered, NotHandedOnFromASessionThatDidNotCommit) {
     Faulty faulty;
     {
-        Layer layer(faulty);
+        ScopedFileOps layer(faulty);
         commitRemembering(marker);  // teaches this layer's device how its times behave
         auto file = openFile(name, qf::kOpenReadWrite);
         file->remembered() = marker;
@@ -516,7 +512,7 @@ TEST_F(Remembered, NotHandedOnFromASessionThatDidNotCommit) {
 TEST_F(Remembered, NotHandedOnWhereTimesAreCoarse) {
     Faulty faulty;
     faulty.frozenTimes = true;
-    Layer layer(faulty);
+    ScopedFileOps layer(faulty);
     commitRemembering(marker);
     struct stat st {};
     ASSERT_EQ(::stat(name.c_str(), &st), 0);
@@ -530,7 +526,7 @@ TEST_F(Remembered, NotHandedOnWhenTheStateCannotBeRead) {
     // The probe of how times behave reads the state 4 times; then the hand-over once.
     for (int allowed : {0, 1, 4}) {
         Faulty faulty;
-        Layer layer(faulty);  // a new layer: nothing learnt about times yet
+        ScopedFileOps layer(faulty);  // a new layer: nothing learnt about times yet
         auto file = openFile(name, qf::kOpenReadWrite);
         ASSERT_TRUE(put(*file, kPage, pages(1, static_cast<char>('b' + allowed))));
         file->remembered() = marker;

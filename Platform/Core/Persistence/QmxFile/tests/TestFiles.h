@@ -63,6 +63,20 @@ inline std::string pattern(std::size_t size, unsigned seed) {
     return data;
 }
 
+// Little-endian numbers of `size` bytes at `at` in a file's bytes, for reading and damaging
+// stored structures.
+inline std::uint64_t le(const std::string& bytes, std::size_t at, std::size_t size) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < size; ++i)
+        value |= std::uint64_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
+    return value;
+}
+
+inline void putLe(std::string& bytes, std::size_t at, std::size_t size, std::uint64_t value) {
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
 // A fresh container in its own directory, closed at the end of the test.
 class ContainerTest : public ::testing::Test {
 protected:
