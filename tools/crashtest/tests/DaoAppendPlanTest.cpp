@@ -74,14 +74,16 @@ TEST(DaoAppendPlan, UnitsAppendTheMixedPlanStaysAsItWas) {
                     large += op.value.size() > 800000;
                 }
                 // A reverted unit creates nothing: a revert leaves created vectors in place.
-                if (unit.reverted)
+                if (unit.reverted) {
                     EXPECT_TRUE(op.kind == OpKind::AppendVector || op.kind == OpKind::AppendRows)
                         << static_cast<int>(op.kind);
+                }
             }
             const State before = state;
             applyUnit(unit, state);
-            if (unit.reverted)
+            if (unit.reverted) {
                 EXPECT_EQ(state, before);
+            }
         }
         EXPECT_EQ(state, stateAfter(seed, 30, kAppends));
         EXPECT_EQ(stateAfter(seed, 1, kAppends), stateAfter(seed, 1));
