@@ -84,8 +84,9 @@ bool isLibraryAttribute(const std::string& name) {
 }
 
 bool isBookkeepingAttribute(const std::string& name) {
-    static const std::set<std::string> names = {"QMZ_CRC32C", "QMZ_ATTR_CRC32C", "QMZ_CHECKSUMS",
-                                                "QMZ_FORMAT", "QMZ_FORMAT_VERSION"};
+    static const std::set<std::string> names = {"QMZ_CRC32C",      "QMZ_SLICE_CRC32C",
+                                                "QMZ_ATTR_CRC32C", "QMZ_CHECKSUMS",
+                                                "QMZ_FORMAT",      "QMZ_FORMAT_VERSION"};
     return names.count(name) != 0;
 }
 
