@@ -214,7 +214,8 @@ bool Walk::checkAttributes(const Node& node) {
         return false;
     }
     for (const AttributeValue& a : attributes) {
-        if (a.type != AttributeValue::Type::Unreadable)
+        // The slice checksums are no scalar; the item's verification checks them.
+        if (a.type != AttributeValue::Type::Unreadable || a.name == kSliceChecksumAttribute)
             continue;
         if (isLibraryAttribute(a.name))
             problem(node.path, "attribute \"" + a.name + "\" cannot be read");

@@ -117,8 +117,10 @@ Parsed parseElements(const std::vector<std::string>& words, int type) {
             put(p, v);
         } else if (isUnsigned(type)) {
             unsigned long long v = 0;
-            r = std::from_chars(begin, end, v);
-            fits = v <= range.high;
+            // A negative integer is a number that does not fit, not a malformed one.
+            const bool negative = w.size() > 1 && w[0] == '-';
+            r = std::from_chars(begin + (negative ? 1 : 0), end, v);
+            fits = !negative && v <= range.high;
             put(p, v);
         } else {
             long long v = 0;

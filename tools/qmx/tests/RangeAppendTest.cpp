@@ -79,9 +79,14 @@ TEST_F(QmxTool, AppendAddsElementsAndRowsThatCatShows) {
     // The file stays sound, and an appended item is listed as extendible.
     const ToolResult check = runQmx({"check", file});
     EXPECT_EQ(check.exitCode, 0) << describe(check);
+    EXPECT_FALSE(contains(check.out + check.err, "warning")) << describe(check);
     const ToolResult listing = runQmx({"ls", "-l", file, "results"});
     ASSERT_EQ(listing.exitCode, 0) << describe(listing);
     EXPECT_TRUE(contains(listing.out, "layout: extendible")) << listing.out;
+    // The slice checksums are the library's own: shown with --all, by what they are.
+    EXPECT_FALSE(contains(listing.out, "QMZ_SLICE_CRC32C")) << listing.out;
+    const ToolResult all = runQmx({"ls", "-l", "--all", file, "results"});
+    EXPECT_TRUE(contains(all.out, "@QMZ_SLICE_CRC32C = <a checksum per slice>")) << all.out;
 }
 
 TEST_F(QmxTool, RefusedAppendsLeaveTheItemAsItWas) {

@@ -71,6 +71,7 @@ TEST_F(ArrayRowsTest, RowsReadAsTheirElements) {
     ASSERT_TRUE(arrays.readRows("m", "a", VT_INT64, 999, 1, last.data()));
     EXPECT_EQ(last.front(), 999 * 8);
     EXPECT_EQ(last.back(), 999 * 8 + 7);
+    endUnit();
     // A vector reads as an array of one column.
     const std::vector<double> plain = grid(10, 1, 5);
     ASSERT_TRUE(arrays.create("m", "plain", VT_DOUBLE, 10, plain.data()));
