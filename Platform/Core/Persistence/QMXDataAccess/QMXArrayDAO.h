@@ -81,6 +81,10 @@ private:
     /// The stored column count of the array at the caller's path and name (1 for a vector);
     /// rewrites both as the workers do. A missing dataset throws DataAccessViolationException.
     int storedColumns(std::string& path, std::string& name, int& rows);
+    /// The column count of an existing dataset (1 for a vector), from its "Cols"; the arguments
+    /// as rewritten by constructPaths. A dataset that cannot be opened, or whose shape does not
+    /// hold its stored elements, throws DataAccessViolationException.
+    int columnsOf(const std::string& groupPath, const std::string& datasetName);
     /// Both row reads after the argument checks: `read` runs the range worker on the element
     /// range of the rows.
     template <typename ReadElements>

@@ -35,13 +35,40 @@ int QMXArrayDAO::storedColumns(std::string& path, std::string& name, int& rows) 
     return info.cols;
 }
 
+int QMXArrayDAO::columnsOf(const std::string& groupPath, const std::string& datasetName) {
+    const std::string full = groupPath + "/" + datasetName;
+    DatasetHandle dataset(QMXLopenDataset(getHandleToStorage(), full.c_str()));
+    if (!dataset.isValid())
+        throw DataAccessViolationException(getLastErrorMessage());
+    // As the shape is reported: without a positive "Rows" and "Cols" it is a vector.
+    int rows = 0;
+    int cols = 0;
+    if (!readShapeAttribute(dataset, "Rows", rows) || rows <= 0 ||
+        !readShapeAttribute(dataset, "Cols", cols) || cols <= 0)
+        return 1;
+    // Rows of a shape that does not hold the stored elements would be other elements.
+    long long count = 0;
+    int type = -1;
+    if (QMXLgetDatasetInfo(getHandleToStorage(), groupPath.c_str(), datasetName.c_str(), &count,
+                           &type) < 0)
+        throw DataAccessViolationException(getLastErrorMessage());
+    if (static_cast<long long>(rows) * cols != count)
+        throw DataAccessViolationException("shape " + std::to_string(rows) + " x " +
+                                           std::to_string(cols) + " does not match the " +
+                                           std::to_string(count) + " stored elements of '" +
+                                           full + "' (the item is damaged)");
+    return cols;
+}
+
 template <typename ReadElements>
 void QMXArrayDAO::readRowsOf(const std::string& path, const std::string& name, long long first,
                              int count, ReadElements read) {
     std::string groupPath = path;
     std::string datasetName = name;
-    int rows = 0;
-    const long long cols = storedColumns(groupPath, datasetName, rows);
+    if (constructPaths(groupPath, datasetName, false) < 0)
+        throw DataAccessViolationException(getLastErrorMessage());
+    // The file library checks the element range against the stored count.
+    const long long cols = columnsOf(groupPath, datasetName);
     // A first row whose element index overflows is past any end the file can have.
     if (first > LLONG_MAX / cols)
         throw QminvalidArgument("Element index out of range.");

@@ -113,6 +113,29 @@ TEST_F(ArrayRowsTest, RowRangesPastTheEndAndBadArgumentsAreRefused) {
     EXPECT_THROW(arrays.readRows("m", "a", VT_DOUBLE, (1LL << 62), 1, buffer.data()),
                  QminvalidArgument);
     endUnit();
+    // A shape that does not hold the stored elements reads no rows. (A creation takes the
+    // write lock the attribute is written under.)
+    const double one = 1;
+    ASSERT_TRUE(arrays.create("m", "lock", VT_DOUBLE, 1, 1, &one));
+    const int cols = 2;
+    {
+        DatasetHandle dataset(QMXLopenDataset(arrays.getHandleToStorage(), "/m/a"));
+        ASSERT_EQ(QMXLsetAttribute(dataset.getHandle(), "Cols", &cols), 1);
+    }
+    try {
+        arrays.readRows("m", "a", VT_DOUBLE, 0, 1, buffer.data());
+        FAIL() << "rows of a shape that does not match were read";
+    } catch (const DataAccessViolationException& e) {
+        EXPECT_NE(std::string(e.what()).find("does not match the 12 stored elements"),
+                  std::string::npos)
+            << e.what();
+    }
+    const int three = 3;
+    {
+        DatasetHandle dataset(QMXLopenDataset(arrays.getHandleToStorage(), "/m/a"));
+        ASSERT_EQ(QMXLsetAttribute(dataset.getHandle(), "Cols", &three), 1);
+    }
+    endUnit();
     // The last rows exactly up to the end are fine.
     ASSERT_TRUE(arrays.readRows("m", "a", VT_DOUBLE, 1, 3, buffer.data()));
     EXPECT_EQ(buffer, std::vector<double>(values.begin() + 3, values.end()));
