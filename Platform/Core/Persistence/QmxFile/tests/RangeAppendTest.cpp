@@ -297,7 +297,7 @@ TEST_F(RangeAppend, RecordAppendsRoundTripAndNeedEveryStoredMember) {
     QMXLaddField(part, "value", offsetof(Part, value), QMXL_FLOAT64);
     const Part p{1, 2.0};
     EXPECT_EQ(QMXLappendObjectDataset(file, "/g", "r", part, 1, &p), -1);
-    EXPECT_NE(lastError().find("\"position\""), std::string::npos) << lastError();
+    EXPECT_NE(lastError().find("'position'"), std::string::npos) << lastError();
     // A typed item is not one of records, and records are not typed elements.
     makeDoubles("d", 3);
     EXPECT_EQ(QMXLappendObjectDataset(file, "/g", "d", type, 1, more.data()), -1);
