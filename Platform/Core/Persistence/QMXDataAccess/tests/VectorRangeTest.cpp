@@ -1,6 +1,7 @@
 // Range reads and appends of the vector DAO: round trips, conversion, reverts and refusals.
 #include "DAOExceptions.h"
 #include "QMXClassComposer.h"
+#include "QMXTransactions.h"
 #include "QmException.h"
 #include "VectorTestSupport.h"
 
@@ -347,6 +348,25 @@ TEST_F(VectorRangeTest, AppendsOfTheWrongKindChangeNothing) {
     ASSERT_TRUE(dao.read("a", "c", composer, back.data()));
     expectSame(back, records);
     EXPECT_EQ(dao.getInfo("a", "c").rows, 2);
+    endUnit();
+}
+
+TEST_F(VectorRangeTest, AnAppendUndoThatCannotShortenReportsFalse) {
+    const std::vector<double> start = ramp(4, 0);
+    ASSERT_TRUE(dao.create("u", "v", VT_DOUBLE, 4, start.data()));
+    // Longer than the vector is, or a dataset that is gone: nothing to shorten to.
+    VectorAppend longer(dao.getHandleToStorage(), "/u", "v", 9, -1);
+    EXPECT_FALSE(longer.revert());
+    VectorAppend missing(dao.getHandleToStorage(), "/u", "gone", 0, -1);
+    EXPECT_FALSE(missing.revert());
+    // One that can: the vector shortens, and the array's rows are written back.
+    VectorAppend shorter(dao.getHandleToStorage(), "/u", "v", 2, 1);
+    EXPECT_TRUE(shorter.revert());
+    int rows = 0;
+    EXPECT_EQ(readAttribute(dao.getHandleToStorage(), "/u/v", "Rows", rows), 1);
+    EXPECT_EQ(rows, 1);
+    endUnit();
+    EXPECT_EQ(dao.getInfo("u", "v").rows, 2);
     endUnit();
 }
 
