@@ -357,7 +357,8 @@ QMXL_API int QMXLlistAttributes(int loc, const char* path, int* count, char*** n
  * not read. */
 QMXL_API int QMXLverifyObject(int loc, const char* path);
 /** Gives the object at path the checksums it lacks: "QMZ_CRC32C" over a dataset's stored
- * elements when it has none, "QMZ_ATTR_CRC32C" over its attributes when they carry none (items
+ * elements when it has none (for an item of 2 MiB or more, or an appended one,
+ * "QMZ_SLICE_CRC32C" over each slice of them instead), "QMZ_ATTR_CRC32C" over its attributes when they carry none (items
  * and attributes another program added to a container). A checksum that is there is never
  * rewritten. The number of checksums added (0 to 2); negative when the object cannot be read
  * or the file is read-only. Verify the file first: whatever is sealed reads as intact. */

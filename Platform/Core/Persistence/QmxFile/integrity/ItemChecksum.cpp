@@ -278,7 +278,7 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data) {
         if (state != SliceState::Absent) {
             // Checked against the element count before any data is read: the seal covers the
             // count, so a damaged one cannot make a read skip slices.
-            if (!loadSlices(dataset, count, expectedSlices))
+            if (!checkSlices(dataset, state, count, expectedSlices))
                 return failed();
             stored = Stored::Present;
             sliced.emplace(static_cast<size_t>(expectedSlices.perSlice) *

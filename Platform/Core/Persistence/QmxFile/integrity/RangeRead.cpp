@@ -103,7 +103,7 @@ herr_t readRangeChecked(hid_t dataset, hid_t memoryType, hsize_t total, hsize_t 
     StoredSlices slices;
     const SliceState sliceState = readSlices(dataset, slices);
     if (sliceState == SliceState::Present || sliceState == SliceState::Unreadable) {
-        if (!loadSlices(dataset, total, slices))
+        if (!checkSlices(dataset, sliceState, total, slices))
             return failed();
         // Only the slices the range touches are read and checked.
         const hsize_t per = slices.perSlice;

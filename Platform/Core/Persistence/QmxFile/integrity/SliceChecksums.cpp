@@ -13,20 +13,19 @@ namespace {
 // The values before the slice CRCs: elements per slice, seal.
 constexpr size_t kHeadValues = 2;
 
-void addLittleEndian(std::uint32_t& crc, std::uint64_t value, int bytes) {
-    unsigned char b[8];
+void putLittleEndian(std::vector<unsigned char>& out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
-        b[i] = static_cast<unsigned char>(value >> (8 * i));
-    crc = crc32c::Extend(crc, b, static_cast<size_t>(bytes));
+        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
 std::uint32_t sealContents(const StoredSlices& s, hsize_t count) {
-    std::uint32_t crc = 0;
-    addLittleEndian(crc, s.perSlice, 4);
-    addLittleEndian(crc, count, 8);
+    std::vector<unsigned char> bytes;
+    bytes.reserve(12 + 4 * s.crcs.size());
+    putLittleEndian(bytes, s.perSlice, 4);
+    putLittleEndian(bytes, count, 8);
     for (std::uint32_t value : s.crcs)
-        addLittleEndian(crc, value, 4);
-    return crc;
+        putLittleEndian(bytes, value, 4);
+    return crc32c::Value(bytes.data(), bytes.size());
 }
 
 hsize_t slicesFor(hsize_t count, hsize_t perSlice) {
@@ -99,8 +98,7 @@ bool slicesSealed(hid_t dataset, const StoredSlices& s, hsize_t count) {
     return checksumMatches(dataset, sealContents(s, count), s.seal);
 }
 
-bool loadSlices(hid_t dataset, hsize_t count, StoredSlices& slices) {
-    const SliceState state = readSlices(dataset, slices);
+bool checkSlices(hid_t dataset, SliceState state, hsize_t count, const StoredSlices& slices) {
     if (state != SliceState::Present) {
         H5Eclear2(H5E_DEFAULT);
         pushSliceReason(__func__, __LINE__,
@@ -116,6 +114,10 @@ bool loadSlices(hid_t dataset, hsize_t count, StoredSlices& slices) {
         return false;
     }
     return true;
+}
+
+bool loadSlices(hid_t dataset, hsize_t count, StoredSlices& slices) {
+    return checkSlices(dataset, readSlices(dataset, slices), count, slices);
 }
 
 herr_t writeSlices(hid_t dataset, const StoredSlices& s, hsize_t count, bool fresh,

@@ -42,6 +42,9 @@ enum class SliceState { Absent, Present, Unreadable };
 SliceState readSlices(hid_t dataset, StoredSlices& slices);
 // Whether the slices fit `count` elements and the seal matches them, the count and the path.
 bool slicesSealed(hid_t dataset, const StoredSlices& slices, hsize_t count);
+// Whether what readSlices found (`state`, `slices`) is present and sealed for `count` elements;
+// false with the reason on HDF5's error stack.
+bool checkSlices(hid_t dataset, SliceState state, hsize_t count, const StoredSlices& slices);
 // Reads the attribute and checks it against `count`; false with the reason on HDF5's error
 // stack (unreadable, or a checksum mismatch).
 bool loadSlices(hid_t dataset, hsize_t count, StoredSlices& slices);

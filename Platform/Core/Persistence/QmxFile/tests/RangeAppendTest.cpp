@@ -1,4 +1,5 @@
 // Reading element ranges, appending and shortening: round trips, layouts, failure paths.
+#include "ChildProcess.h"
 #include "TestFiles.h"
 
 #include <cstddef>
@@ -405,4 +406,41 @@ TEST_F(RangeAppend, LayoutOfEveryKind) {
     int layout = 0;
     EXPECT_EQ(QMXLgetDatasetLayout(file, "/g", "none", &layout, &chunk), -1);
     EXPECT_EQ(QMXLgetDatasetLayout(file, "/g", "small", nullptr, &chunk), -1);
+}
+
+// A process without the Blosc plugin: reading an appended Blosc item, whole or a range, names
+// the plugin instead of HDF5's generic filter failure.
+TEST_F(RangeAppend, AMissingPluginIsNamedForAppendedItems) {
+    if (QMXLcompressorAvailable(QMXL_BLOSC_LZ4) != 1)
+        GTEST_SKIP() << "the Blosc plugin is not installed";
+    int previous = 0;
+    ASSERT_EQ(QMXLsetThreadCompressor(QMXL_BLOSC_LZ4, &previous), 1);
+    makeDoubles("b", 20000, 5);
+    QMXLsetThreadCompressor(previous, nullptr);
+    const auto more = counting(20000, 20000);
+    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "b", QMXL_FLOAT64, 20000, more.data()), 1);
+    QMXLcloseAllFileHandlesForFile(file);
+    const std::string name = path;
+    const int status = runInChild(
+        [&] {
+            H5Zunregister(32001);
+            H5PLset_loading_state(0);
+            const int f = QMXLopenFileReadOnly(name.c_str());
+            if (f <= 0)
+                return 64;
+            const std::string needs =
+                "the item needs the HDF5 filter plugin Blosc (id 32001), which is not installed";
+            int failures = 0;
+            std::vector<double> back(40000, 1.0);
+            if (QMXLreadTypedDatasetRange(f, "/g", "b", QMXL_FLOAT64, 30000, 10, back.data()) !=
+                    -1 ||
+                lastError().find(needs) == std::string::npos || back[0] != 0.0)
+                failures |= 1;
+            if (QMXLreadTypedDataset(f, "/g", "b", QMXL_FLOAT64, back.data()) != -1 ||
+                lastError().find(needs) == std::string::npos)
+                failures |= 2;
+            return failures;
+        },
+        ChildEnd::QuickExit);
+    EXPECT_EQ(status, 0);
 }
