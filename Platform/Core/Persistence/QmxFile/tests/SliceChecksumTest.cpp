@@ -288,6 +288,20 @@ TEST_F(SliceChecksums, ASmallerElementCountCannotSkipVerification) {
                 "checksum mismatch");
 }
 
+TEST_F(SliceChecksums, AnItemShownUnderAnotherNameFailsItsSeal) {
+    close();
+    {
+        // What a damaged link name does: the intact item appears under another path.
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        ASSERT_GE(H5Lmove(f.id, "/g/d", f.id, "/g/e", H5P_DEFAULT, H5P_DEFAULT), 0);
+    }
+    open();
+    std::vector<double> back(10, 1.0);
+    EXPECT_EQ(QMXLreadTypedDatasetRange(file, "/g", "e", QMXL_FLOAT64, 0, 10, back.data()), -1);
+    EXPECT_NE(lastError().find("checksum mismatch"), std::string::npos) << lastError();
+    EXPECT_EQ(back[0], 0.0);
+}
+
 // ---- Items with one checksum over all of it ------------------------------------------------
 
 TEST_F(SliceChecksums, LargeItemsWithOneChecksumKeepReadingAndMoveToSlicesOnAppend) {
