@@ -144,4 +144,6 @@ crashtest: rel
 	  --trials $(or $(TRIALS),1000) --require-clean || rc=1; \
 	$(REL)/bin/qmx_crashtest --workload dao --writer $(REL)/bin/qmx_crash_dao_writer \
 	  --shim $(REL)/lib/libqmx_kill_shim.so --trials $(or $(TRIALS),1000) --require-clean || rc=1; \
+	$(REL)/bin/qmx_crashtest --workload dao-append --writer $(REL)/bin/qmx_crash_dao_writer \
+	  --shim $(REL)/lib/libqmx_kill_shim.so --trials $(or $(TRIALS),1000) --require-clean || rc=1; \
 	exit $$rc

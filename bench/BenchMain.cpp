@@ -69,7 +69,7 @@ const std::vector<std::pair<std::string, Maker>>& makers() {
     static const std::vector<std::pair<std::string, Maker>> all{
         {"W1", makeW1SmallBlobs},  {"W2", makeW2LargeBlob}, {"W3", makeW3TypedVector},
         {"W3Z", makeW3Compressed}, {"W4", makeW4ReadMany},  {"W5", makeW5Transactions},
-        {"W6", makeW6Compound}};
+        {"W6", makeW6Compound},    {"W7", makeW7RangeReads}, {"W8", makeW8Appends}};
     return all;
 }
 

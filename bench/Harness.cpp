@@ -48,6 +48,22 @@ double median(std::vector<double> values) {
     return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
+std::optional<double> speedupOf(const std::vector<Sample>& samples, const std::string& phase,
+                                double amount, const std::string& versus, double versusAmount) {
+    std::vector<double> ratios;
+    for (const Sample& s : samples) {
+        const auto p = s.seconds.find(phase);
+        const auto v = s.seconds.find(versus);
+        if (p == s.seconds.end() || v == s.seconds.end() || p->second <= 0 || v->second <= 0 ||
+            versusAmount <= 0)
+            continue;
+        ratios.push_back((amount / p->second) / (versusAmount / v->second));
+    }
+    if (ratios.empty())
+        return std::nullopt;
+    return median(ratios);
+}
+
 std::optional<double> pairedRatio(const std::vector<Sample>& contender,
                                   const std::vector<Sample>& baseline, const std::string& phase) {
     std::vector<double> ratios;

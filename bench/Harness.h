@@ -58,6 +58,15 @@ struct SizeRow {
     double maxRatio = 0;   // maximum library size / baseline size; 0: none
 };
 
+// A contender's throughput in one phase as a multiple of its own throughput in another (a
+// range read against reading the whole item), shown in the row of the library's ratio.
+struct Speedup {
+    std::string name;
+    std::string phase;
+    std::string versus;  // the other phase of the same workload
+    double target = 0;   // minimum library multiple; 0: none
+};
+
 struct Contender {
     std::string name;
     std::function<void(Sample&)> run;  // one repetition; throws on any failure
@@ -68,6 +77,7 @@ struct Workload {
     std::string title;
     std::vector<Phase> phases;
     std::vector<SizeRow> sizes;
+    std::vector<Speedup> speedups;
     std::vector<Contender> contenders;
 };
 
@@ -89,6 +99,11 @@ double median(std::vector<double> values);
 // the contender's throughput as a multiple of the baseline's. Empty when no pair exists.
 std::optional<double> pairedRatio(const std::vector<Sample>& contender,
                                   const std::vector<Sample>& baseline, const std::string& phase);
+
+// Median over one contender's repetitions of (amount / seconds of `phase`) / (versusAmount /
+// seconds of `versus`); empty when no repetition has both.
+std::optional<double> speedupOf(const std::vector<Sample>& samples, const std::string& phase,
+                                double amount, const std::string& versus, double versusAmount);
 
 // Median of a phase's seconds or of a size; empty when the contender has none.
 std::optional<double> medianSeconds(const std::vector<Sample>& samples, const std::string& phase);

@@ -15,7 +15,8 @@ const char* usage() {
            "                 [--w3-count N] [--w3-level 1..9] [--w4-count N] [--w4-size N]\n"
            "                 [--w5-count N] [--w5-size BYTES] [--w5-synced N]\n"
            "                 [--w6-records N] [--w6-rows N]\n"
-           "                 [--w6-cols N]\n";
+           "                 [--w6-cols N] [--w7-count N] [--w7-rows N] [--w7-cols N]\n"
+           "                 [--w7-range N] [--w7-reads N] [--w8-appends N] [--w8-size N]\n";
 }
 
 namespace {
@@ -50,6 +51,13 @@ void makeSmoke(Options& o) {
     o.w6Records = 1000;
     o.w6Rows = 30;
     o.w6Cols = 40;
+    o.w7Count = 20000;
+    o.w7Rows = 2000;
+    o.w7Cols = 8;
+    o.w7Range = 100;
+    o.w7Reads = 5;
+    o.w8Appends = 20;
+    o.w8Size = 100;
 }
 
 }  // namespace
@@ -101,6 +109,13 @@ Options parseOptions(int argc, char** argv) {
             {"--w6-records", [&](auto& f, auto& v) { o.w6Records = number(f, v, 1, kInt); }},
             {"--w6-rows", [&](auto& f, auto& v) { o.w6Rows = int(number(f, v, 1, 46340)); }},
             {"--w6-cols", [&](auto& f, auto& v) { o.w6Cols = int(number(f, v, 1, 46340)); }},
+            {"--w7-count", [&](auto& f, auto& v) { o.w7Count = number(f, v, 1, kInt); }},
+            {"--w7-rows", [&](auto& f, auto& v) { o.w7Rows = int(number(f, v, 1, kInt)); }},
+            {"--w7-cols", [&](auto& f, auto& v) { o.w7Cols = int(number(f, v, 1, 1000)); }},
+            {"--w7-range", [&](auto& f, auto& v) { o.w7Range = int(number(f, v, 1, kInt)); }},
+            {"--w7-reads", [&](auto& f, auto& v) { o.w7Reads = int(number(f, v, 1, kInt)); }},
+            {"--w8-appends", [&](auto& f, auto& v) { o.w8Appends = int(number(f, v, 1, kInt)); }},
+            {"--w8-size", [&](auto& f, auto& v) { o.w8Size = int(number(f, v, 1, kInt)); }},
         };
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];

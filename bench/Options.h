@@ -33,6 +33,13 @@ struct Options {
     long long w6Records = 1'000'000;
     int w6Rows = 1000;
     int w6Cols = 1000;
+    long long w7Count = 10'000'000;  // doubles of the vector read by ranges
+    int w7Rows = 1'000'000;          // rows of the array read by rows
+    int w7Cols = 8;
+    int w7Range = 1000;  // elements (rows) a range read takes
+    int w7Reads = 200;   // range reads per repetition, one unit of work each
+    int w8Appends = 1000;
+    int w8Size = 10000;  // doubles an append adds
 
     bool wants(const std::string& id) const { return only.empty() || only.count(id) > 0; }
     static bool isLargeData(const std::string& id) {

@@ -24,7 +24,7 @@ std::vector<ResultRow> summarize(const WorkloadRun& run) {
         return it == run.samples.end() ? none : it->second;
     };
     for (const Phase& p : w.phases) {
-        ResultRow row{w.id, p.name, p.unit, false, {}, {}, p.baseline, p.target, {}, failed};
+        ResultRow row{w.id, p.name, p.unit, false, false, {}, {}, p.baseline, p.target, {}, failed};
         for (const std::string& c : contenderOrder()) {
             const auto secs = medianSeconds(samplesOf(c), p.name);
             row.seconds[c] = secs;
@@ -37,8 +37,24 @@ std::vector<ResultRow> summarize(const WorkloadRun& run) {
             row.ratio = pairedRatio(samplesOf(kLibrary), samplesOf(p.baseline), p.name);
         rows.push_back(std::move(row));
     }
+    const auto amountOf = [&](const std::string& phase) {
+        for (const Phase& p : w.phases)
+            if (p.name == phase)
+                return p.amount;
+        return 0.0;
+    };
+    for (const Speedup& s : w.speedups) {
+        ResultRow row{w.id, s.name, "×", false, true, {}, {}, s.versus, s.target, {}, failed};
+        for (const std::string& c : contenderOrder()) {
+            row.values[c] =
+                speedupOf(samplesOf(c), s.phase, amountOf(s.phase), s.versus, amountOf(s.versus));
+            row.seconds[c] = std::nullopt;
+        }
+        row.ratio = row.values[kLibrary];
+        rows.push_back(std::move(row));
+    }
     for (const SizeRow& s : w.sizes) {
-        ResultRow row{w.id, s.name, s.unit, true, {}, {}, s.baseline, s.maxRatio, {}, failed};
+        ResultRow row{w.id, s.name, s.unit, true, false, {}, {}, s.baseline, s.maxRatio, {}, failed};
         for (const std::string& c : contenderOrder())
             row.values[c] = medianSize(samplesOf(c), s.name);
         if (!s.baseline.empty() && row.values[kLibrary] && row.values[s.baseline] &&
@@ -50,7 +66,7 @@ std::vector<ResultRow> summarize(const WorkloadRun& run) {
 }
 
 void markSecondCoreBusy(std::vector<ResultRow>& rows) {
-    std::erase_if(rows, [](const ResultRow& r) { return r.isSize; });
+    std::erase_if(rows, [](const ResultRow& r) { return r.isSize || r.isSpeedup; });
     for (ResultRow& r : rows) {
         r.name += ", second core busy";
         r.target = 0;
@@ -95,7 +111,7 @@ std::string targetCell(const ResultRow& r) {
         return "";
     if (r.target <= 0)
         return "(vs " + r.baseline + ")";
-    char buf[64];
+    char buf[160];
     std::snprintf(buf, sizeof buf, "%s %.2f× %s", r.isSize ? "≤" : "≥", r.target,
                   r.baseline.c_str());
     return buf;
@@ -146,7 +162,8 @@ void writeCsv(std::ostream& out, const std::vector<ResultRow>& rows, int reps) {
             const auto& v = r.values.at(c);
             if (!v)
                 continue;
-            out << r.workload << ',' << (r.isSize ? "size" : "throughput") << ",\"" << r.name
+            out << r.workload << ','
+                << (r.isSize ? "size" : r.isSpeedup ? "speedup" : "throughput") << ",\"" << r.name
                 << "\",\"" << r.unit << "\",\"" << c << "\"," << *v << ',';
             if (!r.isSize && r.seconds.at(c))
                 out << *r.seconds.at(c);
@@ -171,7 +188,7 @@ void writePlotData(std::ostream& out, const std::vector<ResultRow>& rows) {
         out << "\t\"" << c << '"';
     out << '\n';
     for (const ResultRow& r : rows) {
-        if (r.isSize)
+        if (r.isSize || r.isSpeedup)
             continue;
         out << '"' << r.workload << ' ' << r.name << "\\n(" << r.unit << ")\"";
         for (const auto& c : contenderOrder()) {

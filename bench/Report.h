@@ -17,6 +17,7 @@ struct ResultRow {
     std::string name;
     std::string unit;
     bool isSize = false;
+    bool isSpeedup = false;  // values are multiples of the contender's own other phase
     std::map<std::string, std::optional<double>> values;   // throughput, or size
     std::map<std::string, std::optional<double>> seconds;  // phases only
     std::string baseline;

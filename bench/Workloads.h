@@ -15,6 +15,8 @@ Workload makeW3Compressed(const Options& options, const Scratch& scratch);
 Workload makeW4ReadMany(const Options& options, const Scratch& scratch);
 Workload makeW5Transactions(const Options& options, const Scratch& scratch);
 Workload makeW6Compound(const Options& options, const Scratch& scratch);
+Workload makeW7RangeReads(const Options& options, const Scratch& scratch);
+Workload makeW8Appends(const Options& options, const Scratch& scratch);
 
 }  // namespace Quellmar::bench
 

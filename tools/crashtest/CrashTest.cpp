@@ -6,13 +6,14 @@
 //   qmx_crashtest --writer PATH --shim PATH [--trials N] [--transactions T] [--modes random,nth]
 //                 [--journal on|off|both] [--flush on|off] [--seed S] [--dir BASE]
 //                 [--require-clean]
-//   qmx_crashtest --workload dao --writer PATH --shim PATH [--trials N] [--transactions UNITS]
+//   qmx_crashtest --workload dao|dao-append --writer PATH --shim PATH [--trials N] [--transactions UNITS]
 //                 [--modes random,nth,recover] [--jobs J] [--timeout SECONDS] [--seed S] [--dir
 //                 BASE]
 //                 [--keep-damaged] [--require-clean]
 //
 // The first form drives the file-library writer (qmx_crash_writer); the second a host's units of
-// work through the DAO factory and the DAOs (qmx_crash_dao_writer, DaoTrials.h).
+// work through the DAO factory and the DAOs (qmx_crash_dao_writer, DaoTrials.h); "dao-append"
+// runs that writer's appending plan: units that append to vectors and arrays.
 //
 // Kill modes: "random" sends SIGKILL after a random time within one undisturbed run; "nth"
 // kills just before the writer's N-th write, truncation, sync or unlink (the preloaded shim), N
@@ -243,7 +244,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "--writer and --shim are required\n");
         return 2;
     }
-    if (o.workload != "files" && o.workload != "dao") {
+    if (o.workload != "files" && o.workload != "dao" && o.workload != "dao-append") {
         std::fprintf(stderr, "unknown workload %s\n", o.workload.c_str());
         return 2;
     }
@@ -255,8 +256,9 @@ int main(int argc, char** argv) {
         o.dir = tmpl;
     }
     fs::create_directories(o.dir);
-    if (o.workload == "dao") {
+    if (o.workload == "dao" || o.workload == "dao-append") {
         crashtest::dao::TrialOptions d;
+        d.appends = o.workload == "dao-append";
         d.writer = o.writer;
         d.shim = o.shim;
         d.dir = o.dir;

@@ -171,6 +171,20 @@ void run(Daos& d, const Op& op, unsigned chunk) {
         case OpKind::SetAttribute:
             setAttribute(d, op.key, op.value);
             break;
+        case OpKind::AppendVector: {
+            const std::vector<double> v = parseDoubles(op.value);
+            if (!d.vectors.append(kSeries, name, VT_DOUBLE, static_cast<int>(v.size()), v.data()))
+                throw std::runtime_error("append to " + op.key + " refused");
+            break;
+        }
+        case OpKind::AppendRows: {
+            const std::vector<double> v = parseDoubles(op.value);
+            const int cols = d.arrays.getInfo(kGrids, name).cols;
+            if (!d.arrays.appendRows(kGrids, name, VT_DOUBLE, static_cast<int>(v.size()) / cols,
+                                     cols, v.data()))
+                throw std::runtime_error("rows appended to " + op.key + " refused");
+            break;
+        }
         case OpKind::CreateTemporary:
             if (kindOf(op.key) == "blob")
                 d.blobs.create(kObjects, name, transferObject(op.value, chunk));

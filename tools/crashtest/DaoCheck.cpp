@@ -25,10 +25,10 @@ int loggedUnits(const std::string& log, std::string& why) {
 }
 
 Verdict judge(const std::string& container, unsigned seed, int logged, int units,
-              std::string& why) {
+              std::string& why, Plan plan) {
     namespace fs = std::filesystem;
-    const State committed = stateAfter(seed, logged);
-    const State next = logged < units ? stateAfter(seed, logged + 1) : committed;
+    const State committed = stateAfter(seed, logged, plan);
+    const State next = logged < units ? stateAfter(seed, logged + 1, plan) : committed;
     // Before the first unit's commit the container may be absent: its creation was undone.
     if (!fs::exists(container)) {
         why = "container missing";

@@ -23,7 +23,8 @@ int loggedUnits(const std::string& log, std::string& why);
 
 // Reads the container through the DAOs and compares it with the states after `logged` and
 // `logged + 1` units. `why` says what differed when the verdict is not Exact or AheadOfLog.
-Verdict judge(const std::string& container, unsigned seed, int logged, int units, std::string& why);
+Verdict judge(const std::string& container, unsigned seed, int logged, int units, std::string& why,
+              Plan plan = Plan::Mixed);
 
 }  // namespace Quellmar::crashtest::dao
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 #include <random>
+#include <string>
+#include <utility>
 
 namespace Quellmar::crashtest::dao {
 namespace {
@@ -132,9 +134,45 @@ Op temporaryOp(std::mt19937& rng, const State& state, const std::vector<Op>& ear
     }
 }
 
+// Rows and columns of an array value "ROWSxCOLS:bytes".
+std::pair<size_t, size_t> shapeOf(const std::string& value) {
+    const size_t x = value.find('x');
+    return {std::stoul(value.substr(0, x)), std::stoul(value.substr(x + 1))};
+}
+
+// Mostly small appends, now and then one of megabytes, so that appends cross the stored
+// slices and the first append of an item moves it to its extendible layout mid-run.
+size_t appendedCount(std::mt19937& rng) {
+    return rng() % 6 == 0 ? 100000 + rng() % 150000 : 1 + rng() % 3000;
+}
+
+// One append to an item of `state` (which always holds vector/v0 and array/a0 after unit 0).
+// With `mayCreate` a missing vector is created instead; a reverted unit may not: a revert takes
+// back appends, but leaves typed vectors it created in place.
+Op appendOp(std::mt19937& rng, const State& state, bool mayCreate) {
+    if (rng() % 3 == 0) {
+        const std::string key = "array/a" + std::to_string(rng() % kArrays);
+        const auto found = state.find(key);
+        if (found != state.end()) {
+            const size_t cols = shapeOf(found->second).second;
+            const size_t rows = 1 + appendedCount(rng) / cols;
+            return {OpKind::AppendRows, key, doubles(rng, rows * cols)};
+        }
+    }
+    std::string key = "vector/v" + std::to_string(rng() % kVectors);
+    if (state.count(key) == 0 && !mayCreate)
+        key = "vector/v0";
+    if (state.count(key) == 0) {
+        Op op = put(state, key, doubles(rng, 1 + rng() % 2000));
+        op.kind = OpKind::PutVector;
+        return op;
+    }
+    return {OpKind::AppendVector, key, doubles(rng, appendedCount(rng))};
+}
+
 }  // namespace
 
-Unit planUnit(unsigned seed, int index, const State& before) {
+Unit planUnit(unsigned seed, int index, const State& before, Plan plan) {
     std::mt19937 rng(seed * 1000003u + static_cast<unsigned>(index));
     Unit unit;
     unit.index = index;
@@ -158,6 +196,14 @@ Unit planUnit(unsigned seed, int index, const State& before) {
         Op array = put(state, "array/a0", arrayValue(rng));
         array.kind = OpKind::PutArray;
         add(array);
+    } else if (plan == Plan::Appends) {
+        // Appends in both kinds of unit: a revert must take them back whole.
+        unit.reverted = rng() % 5 == 0;
+        const int count = 1 + static_cast<int>(rng() % 4);
+        for (int i = 0; i < count; ++i)
+            add(appendOp(rng, state, !unit.reverted));
+        if (unit.reverted)
+            return unit;
     } else if (rng() % 5 == 0) {
         unit.reverted = true;
         const int count = 1 + static_cast<int>(rng() % 3);
@@ -189,6 +235,17 @@ void applyUnit(const Unit& unit, State& state) {
                 break;
             case OpKind::CreateTemporary:
                 break;
+            case OpKind::AppendVector:
+                state[op.key] += op.value;
+                break;
+            case OpKind::AppendRows: {
+                std::string& value = state[op.key];
+                const auto [rows, cols] = shapeOf(value);
+                const size_t added = op.value.size() / sizeof(double) / cols;
+                value = std::to_string(rows + added) + "x" + std::to_string(cols) +
+                        value.substr(value.find(':')) + op.value;
+                break;
+            }
             default:
                 state[op.key] = op.value;
                 break;
@@ -196,10 +253,10 @@ void applyUnit(const Unit& unit, State& state) {
     }
 }
 
-State stateAfter(unsigned seed, int count) {
+State stateAfter(unsigned seed, int count, Plan plan) {
     State state;
     for (int i = 0; i < count; ++i)
-        applyUnit(planUnit(seed, i, state), state);
+        applyUnit(planUnit(seed, i, state, plan), state);
     return state;
 }
 

@@ -131,9 +131,11 @@ Process runWriter(const TrialOptions& o, const std::string& dir, unsigned seed, 
             return await(-1, 0, 0);
         variables["QMX_READY_FD"] = "3";
     }
-    const pid_t pid = spawn({o.writer, "write", dir + "/c.qmz", dir + "/log", std::to_string(seed),
-                             std::to_string(o.units)},
-                            variables, dir + "/writer.err", ready[1]);
+    std::vector<std::string> args{o.writer, "write", dir + "/c.qmz", dir + "/log",
+                                  std::to_string(seed), std::to_string(o.units)};
+    if (o.appends)
+        args.push_back("--appends");
+    const pid_t pid = spawn(args, variables, dir + "/writer.err", ready[1]);
     if (fromReady) {
         ::close(ready[1]);
         // The pipe hangs up once the writer closed its end, or exited; nothing is ever sent.
@@ -248,10 +250,11 @@ TrialResult runTrial(const TrialOptions& o, const std::string& mode, int trial, 
             r.recoveryKilled = killedBySignal(p);
         }
     }
-    const Process checker = await(spawn({o.writer, "check", dir + "/c.qmz", dir + "/log",
-                                         std::to_string(seed), std::to_string(o.units)},
-                                        {}, dir + "/check.err"),
-                                  0, o.timeout);
+    std::vector<std::string> checkArgs{o.writer, "check", dir + "/c.qmz", dir + "/log",
+                                       std::to_string(seed), std::to_string(o.units)};
+    if (o.appends)
+        checkArgs.push_back("--appends");
+    const Process checker = await(spawn(checkArgs, {}, dir + "/check.err"), 0, o.timeout);
     const int verdict = WIFEXITED(checker.status) ? WEXITSTATUS(checker.status) : -1;
     r.ahead = verdict == 1;
     r.damaged = verdict != 0 && verdict != 1;

@@ -23,6 +23,7 @@ struct TrialOptions {
     int jobs = 4;  // trials side by side: they mostly wait for syncs, not for a core
     bool keepDamaged = false;
     double timeout = 120;  // seconds; a process still running then counts as hung
+    bool appends = false;  // the writer's appending plan (DaoWorkload.h) in place of the mixed one
 };
 
 // Prints one row per mode; 0 when every trial was clean, 1 otherwise, 2 when the writer fails

@@ -7,6 +7,10 @@
 //
 // Unit 0 creates the container. Some later units create things and are then reverted: they
 // must leave no trace. Every other unit commits.
+//
+// Two plans share unit 0: the mixed one (every kind of item created, updated, removed) and the
+// appending one, whose units append to vectors and add rows to arrays, small pieces and now
+// and then megabytes, and whose reverted units append and are then taken back.
 
 #include <map>
 #include <string>
@@ -28,13 +32,17 @@ enum class OpKind {
     PutDesign,  // create or update the design object
     RemoveDesign,
     SetAttribute,    // one bookkeeping attribute of the object group or /Design
-    CreateTemporary  // a blob, array or design object that the unit's revert takes back
+    CreateTemporary,  // a blob, array or design object that the unit's revert takes back
+    AppendVector,     // doubles added to the end of an existing vector
+    AppendRows        // rows added below an existing array ("Rows" grows)
 };
+
+enum class Plan { Mixed, Appends };
 
 struct Op {
     OpKind kind;
     std::string key;      // the state item the operation writes
-    std::string value;    // its new value, as State holds it
+    std::string value;    // its new value, as State holds it (appends: what is added)
     bool create = false;  // Put*: the item is new, so the DAO's create is the call
 };
 
@@ -46,11 +54,11 @@ struct Unit {
 };
 
 // The unit of the given index (0-based), given the state before it.
-Unit planUnit(unsigned seed, int index, const State& before);
+Unit planUnit(unsigned seed, int index, const State& before, Plan plan = Plan::Mixed);
 // The state a unit leaves behind; a reverted unit leaves the state as it found it.
 void applyUnit(const Unit& unit, State& state);
 // The state after units 0 .. count-1.
-State stateAfter(unsigned seed, int count);
+State stateAfter(unsigned seed, int count, Plan plan = Plan::Mixed);
 
 // Runs one unit on the container through the factory and the DAOs, then commits or reverts
 // its stack. Empty on success, else what failed.

@@ -1,13 +1,13 @@
 // The host process of the DAO crash test, in three roles:
 //
-//   qmx_crash_dao_writer write CONTAINER LOG SEED UNITS
-//       runs the units one after the other; appends "N committed" or "N reverted" to LOG
+//   qmx_crash_dao_writer write CONTAINER LOG SEED UNITS [--appends]
+//       runs the units (of the appending plan with --appends) one after the other; appends "N committed" or "N reverted" to LOG
 //       (O_APPEND, synced) once the unit's commit() or revert() has returned. With
 //       QMX_READY_FD set, closes that descriptor when its units begin.
 //   qmx_crash_dao_writer recover CONTAINER [--read-write]
 //       opens the container once through the factory and ends the unit: the open that rolls
 //       an interrupted unit back, killed in its turn.
-//   qmx_crash_dao_writer check CONTAINER LOG SEED UNITS
+//   qmx_crash_dao_writer check CONTAINER LOG SEED UNITS [--appends]
 //       judges the container read-only through the DAOs; the exit status is the verdict
 //       (DaoCheck.h), 9 for a log that cannot be read. Prints why on stderr.
 #include "DaoCheck.h"
@@ -33,14 +33,15 @@ namespace {
 
 int usage(const char* self) {
     std::fprintf(stderr,
-                 "usage: %s write CONTAINER LOG SEED UNITS\n"
+                 "usage: %s write CONTAINER LOG SEED UNITS [--appends]\n"
                  "       %s recover CONTAINER [--read-write]\n"
-                 "       %s check CONTAINER LOG SEED UNITS\n",
+                 "       %s check CONTAINER LOG SEED UNITS [--appends]\n",
                  self, self, self);
     return 2;
 }
 
-int writeUnits(const std::string& container, const char* logName, unsigned seed, int units) {
+int writeUnits(const std::string& container, const char* logName, unsigned seed, int units,
+               Plan plan) {
     const int log = ::open(logName, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (log < 0) {
         std::perror("log");
@@ -51,7 +52,7 @@ int writeUnits(const std::string& container, const char* logName, unsigned seed,
         ::close(std::atoi(ready));
     State state;
     for (int i = 0; i < units; ++i) {
-        const Unit unit = planUnit(seed, i, state);
+        const Unit unit = planUnit(seed, i, state, plan);
         const std::string error = runUnit(container, unit);
         if (!error.empty()) {
             std::fprintf(stderr, "unit %d: %s\n", i, error.c_str());
@@ -82,14 +83,15 @@ int recover(const std::string& container, bool readWrite) {
     }
 }
 
-int check(const std::string& container, const std::string& log, unsigned seed, int units) {
+int check(const std::string& container, const std::string& log, unsigned seed, int units,
+          Plan plan) {
     std::string why;
     const int logged = loggedUnits(log, why);
     if (logged < 0) {
         std::fprintf(stderr, "%s: %s\n", log.c_str(), why.c_str());
         return 9;
     }
-    const Verdict v = judge(container, seed, logged, units, why);
+    const Verdict v = judge(container, seed, logged, units, why, plan);
     if (v == Verdict::Damaged || v == Verdict::DamagedLost)
         std::fprintf(stderr, "%s (%d logged): %s\n", container.c_str(), logged, why.c_str());
     return static_cast<int>(v);
@@ -107,9 +109,12 @@ int main(int argc, char** argv) {
         return usage(argv[0]);
     const unsigned seed = static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10));
     const int units = std::atoi(argv[5]);
+    if (argc > 7 || (argc == 7 && std::strcmp(argv[6], "--appends") != 0))
+        return usage(argv[0]);
+    const Plan plan = argc == 7 ? Plan::Appends : Plan::Mixed;
     if (role == "write")
-        return writeUnits(argv[2], argv[3], seed, units);
+        return writeUnits(argv[2], argv[3], seed, units, plan);
     if (role == "check")
-        return check(argv[2], argv[3], seed, units);
+        return check(argv[2], argv[3], seed, units, plan);
     return usage(argv[0]);
 }

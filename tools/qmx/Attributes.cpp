@@ -84,8 +84,9 @@ bool isLibraryAttribute(const std::string& name) {
 }
 
 bool isBookkeepingAttribute(const std::string& name) {
-    static const std::set<std::string> names = {"QMZ_CRC32C", "QMZ_ATTR_CRC32C", "QMZ_CHECKSUMS",
-                                                "QMZ_FORMAT", "QMZ_FORMAT_VERSION"};
+    static const std::set<std::string> names = {"QMZ_CRC32C",      "QMZ_SLICE_CRC32C",
+                                                "QMZ_ATTR_CRC32C", "QMZ_CHECKSUMS",
+                                                "QMZ_FORMAT",      "QMZ_FORMAT_VERSION"};
     return names.count(name) != 0;
 }
 
@@ -122,6 +123,9 @@ std::string AttributeValue::display() const {
         case Type::Unreadable:
             break;
     }
+    // An array of the library's own, shown by what it is rather than as a failure.
+    if (name == "QMZ_SLICE_CRC32C")
+        return "<a checksum per slice>";
     return "<unreadable>";
 }
 

@@ -58,6 +58,8 @@ private:
 
 constexpr const char* kChecksumsMarker = "QMZ_CHECKSUMS";
 constexpr const char* kChecksumAttribute = "QMZ_CRC32C";
+// Large and appended items carry a checksum per slice in place of the whole-item one.
+constexpr const char* kSliceChecksumAttribute = "QMZ_SLICE_CRC32C";
 
 // Failures of the container carry the file name in front; findings are placed by path instead.
 std::string withoutFilePrefix(const std::string& file, const std::string& message) {
@@ -118,7 +120,8 @@ void Walk::countChecksum(const Node& node) {
     if (!dataset.valid())
         return;
     ++m_items;
-    if (QMXLhasAttribute(dataset.get(), kChecksumAttribute) == 1)
+    if (QMXLhasAttribute(dataset.get(), kChecksumAttribute) == 1 ||
+        QMXLhasAttribute(dataset.get(), kSliceChecksumAttribute) == 1)
         ++m_checksummed;
 }
 
@@ -211,7 +214,8 @@ bool Walk::checkAttributes(const Node& node) {
         return false;
     }
     for (const AttributeValue& a : attributes) {
-        if (a.type != AttributeValue::Type::Unreadable)
+        // The slice checksums are no scalar; the item's verification checks them.
+        if (a.type != AttributeValue::Type::Unreadable || a.name == kSliceChecksumAttribute)
             continue;
         if (isLibraryAttribute(a.name))
             problem(node.path, "attribute \"" + a.name + "\" cannot be read");

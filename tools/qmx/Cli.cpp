@@ -126,9 +126,9 @@ std::string Args::positionalOr(std::size_t i, const std::string& fallback) const
 }
 
 const std::vector<Command>& commands() {
-    static const std::vector<Command> table = {lsCommand(),      getCommand(),   putCommand(),
-                                               catCommand(),     checkCommand(), compactCommand(),
-                                               versionCommand(), sealCommand(),  demoCommand()};
+    static const std::vector<Command> table = {
+        lsCommand(),      getCommand(),     putCommand(),    catCommand(),  appendCommand(),
+        checkCommand(),   compactCommand(), versionCommand(), sealCommand(), demoCommand()};
     return table;
 }
 

@@ -56,7 +56,7 @@ void printCompound(const VectorData& v, bool csv, bool isArray) {
         std::vector<std::string> cells;
         if (isArray) {
             const auto cols = static_cast<std::size_t>(v.info.cols);
-            cells.push_back(std::to_string(k / cols));
+            cells.push_back(std::to_string(static_cast<long long>(k / cols) + v.firstRow));
             cells.push_back(std::to_string(k % cols));
         }
         for (std::string& f : formatRecord(v.members, v.layout, v.bytes.data() + k * size)) {
@@ -79,6 +79,9 @@ int runCat(const Args& args) {
     const std::string group = groupPath(args.positional(1));
     const std::string& name = args.positional(2);
     const std::string path = joinPath(group, name);
+    std::optional<RowRange> range;
+    if (const auto text = args.value("--range"))
+        range = parseRowRange("--range", *text);
 
     Container container(file, Access::Read, args.has("--native"));
     Inspector inspector(container);
@@ -101,7 +104,7 @@ int runCat(const Args& args) {
     VectorData v;
     try {
         v = readVector(readers, container.file(), group, name, kind == QMXL_KIND_COMPOUND,
-                       plausibleReadLimit(file));
+                       plausibleReadLimit(file), range);
     } catch (const Failure& e) {
         throw Failure(file + ": " + e.what());
     }
@@ -123,8 +126,11 @@ Command catCommand() {
             "Numbers are written so that they read back to the same value. A vector prints one\n"
             "element a line, an array one row a line. Records of a compound vector print one a\n"
             "line, members separated by tabs (array members by spaces); records of a compound\n"
-            "array are led by their row and column.",
+            "array are led by their row and column.\n"
+            "--range FIRST:COUNT prints only the elements FIRST to FIRST + COUNT - 1 of a vector,\n"
+            "the rows FIRST to FIRST + COUNT - 1 of an array; only they are read from the file.",
             {{"", "--csv", "", "comma-separated values; compound vectors get a header line"},
+             {"", "--range", "FIRST:COUNT", "only COUNT elements (rows of an array) from FIRST"},
              nativeOption(),
              verboseOption()},
             3,

@@ -6,6 +6,7 @@
 #include "ElementTypes.h"
 #include "Describe.h"
 #include "Json.h"
+#include "Layout.h"
 #include "QMXBlobDAO.h"
 
 #include <iostream>
@@ -18,6 +19,7 @@ struct Entry {
     Description description;
     std::vector<AttributeValue> attributes;
     bool attributesReadable = true;
+    std::optional<StorageLayout> storage;  // datasets, with -l
 };
 
 // Tree drawing for every entry: the branch in front of its name and the bar column its
@@ -79,6 +81,8 @@ void printText(const std::string& file, const std::optional<int>& version,
         if (!longFormat)
             continue;
         const std::string& indent = prefixes.under[i];
+        if (entries[i].storage)
+            std::cout << indent << "layout: " << entries[i].storage->text() << "\n";
         if (!entries[i].attributesReadable)
             std::cout << indent << "(attributes unreadable)\n";
         for (const AttributeValue& a : entries[i].attributes)
@@ -138,6 +142,12 @@ void printJson(const std::string& file, const std::optional<int>& version,
         }
         if (!d.problem.empty())
             o["problem"] = d.problem;
+        if (longFormat && e.storage) {
+            o["layout"] = e.storage->layout;
+            o["chunk"] = e.storage->chunk;
+            o["compressor"] = e.storage->compressor;
+            o["level"] = e.storage->level;
+        }
         if (longFormat)
             o["attributes"] = attributesJson(e.attributes);
         objects.push_back(std::move(o));
@@ -166,8 +176,9 @@ int runLs(const Args& args) {
     std::vector<Entry> entries;
     for (Node& node : listTree(container.file(), start, startKind, onProblem)) {
         crashGuardAt(node.path);
-        Entry e{node, inspector.describe(node), {}, true};
+        Entry e{node, inspector.describe(node), {}, true, std::nullopt};
         if (longFormat) {
+            e.storage = storageLayout(container.file(), node);
             e.attributesReadable =
                 readAttributes(container.file(), node.path, node.isGroup(), e.attributes);
             if (!args.has("--all"))
@@ -200,7 +211,9 @@ Command lsCommand() {
             "Shows every group (object groups with their \"Version\"), every object with its size\n"
             "and kind (opaque or string), vectors with element type and count, arrays with rows x\n"
             "cols, compound vectors with their members, and the design group \"/Design\".\n"
-            "GROUP limits the listing to one group (default: the whole file). The checksum and\n"
+            "GROUP limits the listing to one group (default: the whole file). -l also shows how\n"
+            "each item is stored: its layout (compact, contiguous, chunked, or extendible once\n"
+            "appended to), elements a chunk, and its compressor and level. The checksum and\n"
             "format attributes the library keeps for itself are left out unless --all is given;\n"
             "'qmx check' verifies them.",
             {{"-l", "--long", "", "also show every attribute with its value"},

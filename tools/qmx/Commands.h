@@ -10,6 +10,7 @@ Command lsCommand();
 Command getCommand();
 Command putCommand();
 Command catCommand();
+Command appendCommand();
 Command checkCommand();
 Command compactCommand();
 Command versionCommand();

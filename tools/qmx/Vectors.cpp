@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 
 namespace Quellmar::qmx {
 
@@ -27,8 +29,29 @@ unsigned long long plausibleReadLimit(const std::string& path) {
     return std::min(kMaxReadBytes, std::max(256ull << 20, size * 1100));
 }
 
+RowRange parseRowRange(const std::string& option, const std::string& text) {
+    const auto number = [&](const std::string& part, long long most) {
+        // Digits only: strtoll would take signs and blanks.
+        if (part.empty() || part.size() > 18 ||
+            part.find_first_not_of("0123456789") != std::string::npos)
+            throw UsageError(option + " needs FIRST:COUNT (two numbers), not '" + text + "'");
+        const long long value = std::strtoll(part.c_str(), nullptr, 10);
+        if (value > most)
+            throw UsageError(option + ": " + part + " is too large");
+        return value;
+    };
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos)
+        throw UsageError(option + " needs FIRST:COUNT (two numbers), not '" + text + "'");
+    RowRange range;
+    range.first = number(text.substr(0, colon), LLONG_MAX);
+    range.count = static_cast<int>(number(text.substr(colon + 1), INT_MAX));
+    return range;
+}
+
 VectorData readVector(VectorReaders& readers, int file, const std::string& group,
-                      const std::string& name, bool compound, unsigned long long limit) {
+                      const std::string& name, bool compound, unsigned long long limit,
+                      const std::optional<RowRange>& range) {
     VectorData v;
     const std::string where = group == "/" ? "/" + name : group + "/" + name;
     const VectorInfo stored = readers.vectors.getInfo(daoGroup(group), name);
@@ -50,6 +73,15 @@ VectorData readVector(VectorReaders& readers, int file, const std::string& group
     } else {
         v.readType = readableType(v.info.type);
     }
+    if (range) {
+        const char* unit = v.info.cols > 1 || v.info.cols == 0 ? " rows" : " elements";
+        if (range->first > v.info.rows || range->count > v.info.rows - range->first)
+            throw Failure(where + ": " + std::to_string(range->first) + ":" +
+                          std::to_string(range->count) + " is past the end of its " +
+                          std::to_string(v.info.rows) + unit);
+        v.firstRow = range->first;
+        v.info.rows = range->count;
+    }
     const unsigned long long bytes =
         static_cast<unsigned long long>(v.elementCount()) * v.elementBytes();
     if (bytes > limit)
@@ -60,7 +92,18 @@ VectorData readVector(VectorReaders& readers, int file, const std::string& group
     v.bytes.resize(static_cast<std::size_t>(bytes));
     unsigned char none = 0;
     void* target = bytes ? static_cast<void*>(v.bytes.data()) : &none;
-    if (compound) {
+    if (range) {
+        if (compound) {
+            QMXClassComposer composer(v.layout.size);
+            registerMembers(composer, v.members, v.layout);
+            readers.arrays.readRows(daoGroup(group), name, composer, range->first, range->count,
+                                    target);
+        } else {
+            readers.arrays.readRows(daoGroup(group), name,
+                                    static_cast<tagVectorDataTypes>(v.readType), range->first,
+                                    range->count, target);
+        }
+    } else if (compound) {
         QMXClassComposer composer(v.layout.size);
         registerMembers(composer, v.members, v.layout);
         readers.arrays.read(daoGroup(group), name, composer, target);

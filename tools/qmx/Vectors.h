@@ -6,6 +6,7 @@
 #include "QMXArrayDAO.h"
 #include "QMXVectorDAO.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct VectorData {
     std::vector<CompoundMember> members;  // compound vectors
     RecordLayout layout;                  // compound vectors
     std::vector<unsigned char> bytes;
+    long long firstRow = 0;               // the stored row (element) info.rows starts at
 
     std::size_t elementCount() const;
     std::size_t elementBytes() const;  // bytes of one element or record
@@ -37,10 +39,21 @@ struct VectorReaders {
     QMXArrayDAO arrays;
 };
 
-// Reads group/name (group a group path); compound tells which kind it is. Throws Failure
-// (a shape that does not match the stored elements included) or the DAO's exceptions.
+// Rows [first, first + count) of an array, elements of a vector.
+struct RowRange {
+    long long first = 0;
+    int count = 0;
+};
+
+// Parses "FIRST:COUNT" (two numbers of 0 or more); throws UsageError naming `option`.
+RowRange parseRowRange(const std::string& option, const std::string& text);
+
+// Reads group/name (group a group path), or only the rows of `range` when given; compound
+// tells which kind it is. Throws Failure (a shape that does not match the stored elements,
+// and a range past the end, included) or the DAO's exceptions.
 VectorData readVector(VectorReaders& readers, int file, const std::string& group,
-                      const std::string& name, bool compound, unsigned long long limit);
+                      const std::string& name, bool compound, unsigned long long limit,
+                      const std::optional<RowRange>& range = std::nullopt);
 
 }  // namespace Quellmar::qmx
 

@@ -4,7 +4,7 @@
 namespace Quellmar::testing {
 namespace {
 
-const std::vector<std::string> kCommands = {"ls",    "get",     "put",     "cat",
+const std::vector<std::string> kCommands = {"ls",    "get",     "put",     "cat",    "append",
                                             "check", "compact", "version", "demo"};
 
 TEST(QmxCli, HelpOnEveryCommandExitsZeroAndNamesTheCommand) {

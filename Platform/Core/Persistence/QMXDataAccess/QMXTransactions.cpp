@@ -135,4 +135,25 @@ bool QMXCreationTransaction::revert() {
     return removed > 0;
 }
 
+// ---- Appends -------------------------------------------------------------------------------
+
+VectorAppend::VectorAppend(int fileHandle, std::string groupPath, std::string datasetName,
+                           long long countBefore, int rowsBefore)
+    : path(std::move(groupPath)),
+      name(std::move(datasetName)),
+      count(countBefore),
+      rows(rowsBefore) {
+    file.copyHandle(fileHandle);
+}
+
+bool VectorAppend::revert() {
+    if (QMXLtruncateDataset(file.getHandle(), path.c_str(), name.c_str(), count) < 0)
+        return false;
+    if (rows < 0)
+        return true;
+    const std::string full = path + "/" + name;
+    DatasetHandle dataset(QMXLopenDataset(file.getHandle(), full.c_str()));
+    return QMXLsetAttribute(dataset.getHandle(), "Rows", &rows) >= 0;
+}
+
 }  // namespace Quellmar

@@ -168,6 +168,37 @@ public:
     explicit VectorCreation(int fileHandle) : QMXCreationTransaction(fileHandle) {}
 };
 
+/// Undoes the appends of one unit of work to one vector or array: revert() shortens the dataset
+/// back to the element count it had before and, for an array, writes its row count back into
+/// "Rows". Holds a reference of its own on the file handle.
+class QMX_DATAACCESS_API VectorAppend : public AtomicTransaction {
+public:
+    /// `rows` is the array's row count before the append, -1 for a vector. Throws
+    /// DataSourceException "Could not increase reference to handle" when the library refuses
+    /// the reference.
+    VectorAppend(int fileHandle, std::string path, std::string name, long long count, int rows);
+    ///@{
+    /// Special members: a defaulted one copies, moves or destroys member by member; a deleted
+    /// one does not exist.
+    ~VectorAppend() override = default;
+    ///@}
+
+    /// True exactly when the dataset is back at its old length (and its old "Rows"); never
+    /// throws.
+    bool revert() override;
+
+    /// The file the dataset is in (a reference of the transaction's own).
+    GroupHandle file;
+    /// Group path of the dataset.
+    std::string path;
+    /// Name of the dataset in that group.
+    std::string name;
+    /// Element count before the append.
+    long long count;
+    /// Row count before the append; -1 for a vector.
+    int rows;
+};
+
 }  // namespace Quellmar
 
 #endif

@@ -91,6 +91,31 @@ public:
     /// library refused to remove it; true when it is gone.
     bool removeGroup(const std::string& path) override;
 
+    /// Shared lock, text "Error accessing file.". Elements [first, first + count) into `data`
+    /// (count elements), converted to `type` as read() converts; only the stored slices the
+    /// range touches are read and verified. QminvalidArgument "Element count out of range." for
+    /// a negative count, "Element index out of range." for a negative first; a range past the
+    /// end or a missing dataset throws DataAccessViolationException with the file library's
+    /// message (which names the range and the element count). count 0 reads nothing.
+    bool readRange(const std::string& path, const std::string& name, tagVectorDataTypes type,
+                   long long first, int count, void* data);
+    /// Shared lock, text "Error creating vector.". As the typed readRange(), for records laid out
+    /// by a QMXClassComposer (members matched by name, as read() matches them).
+    bool readRange(const std::string& path, const std::string& name, ClassComposer& type,
+                   long long first, int count, void* data);
+    /// Exclusive lock, text "Error updating vector.". Adds `count` elements given as `type` to
+    /// the end of an existing typed vector without rewriting what is stored, and pushes a
+    /// VectorAppend so that a revert shortens the vector back. An array is refused
+    /// (DataAccessViolationException: its rows x cols would no longer hold; see
+    /// QMXArrayDAO::appendRows()), as are a missing dataset and one of another kind. count 0
+    /// changes nothing and pushes nothing.
+    bool append(const std::string& path, const std::string& name, tagVectorDataTypes type,
+                int count, const void* data);
+    /// Exclusive lock, text "Error updating vector.". As the typed append(), for records of a
+    /// QMXClassComposer; a composer lacking a stored member is refused by the file library.
+    bool append(const std::string& path, const std::string& name, ClassComposer& type, int count,
+                const void* data);
+
     ///@{
     /// Workers: no lock of their own. They rewrite `path` to the group path and `name` to the
     /// dataset name, and report failures as DataAccessViolationException with the file
@@ -147,6 +172,19 @@ protected:
     bool readTyped(const std::string& path, const std::string& name, int type, void* data);
     /// The storage must be bound before any file work: throws DataSourceException otherwise.
     void requireStorage();
+    /// Throws QminvalidArgument "Element index out of range." for a negative first element.
+    static void checkFirst(long long first);
+    ///@{
+    /// The range read workers: no lock of their own; the arguments as rewritten by
+    /// constructPaths.
+    void ReadRange(const std::string& path, const std::string& name, int type, long long first,
+                   long long count, void* data);
+    void ReadRange(const std::string& path, const std::string& name, const QMXHandle& datatype,
+                   long long first, long long count, void* data);
+    ///@}
+    /// Whether the dataset carries an array's shape ("Rows"); false when it cannot be opened
+    /// (the file library's call that follows reports why).
+    bool isArray(const std::string& path, const std::string& name);
 
     ///@{
     /// The settings in force for new vectors and paths.

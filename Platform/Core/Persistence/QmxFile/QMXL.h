@@ -188,6 +188,53 @@ QMXL_API int QMXLreadObjectDataset(int file, const char* group, const char* name
                                    void* data);
 
 /** @} */
+/** @name Large datasets: layouts, range reads, appends */
+/** @{ */
+/** Layouts QMXLgetDatasetLayout reports. */
+#define QMXL_LAYOUT_COMPACT 0
+/** Stored in one block of the file. */
+#define QMXL_LAYOUT_CONTIGUOUS 1
+/** Chunked with a fixed size (compressed items). */
+#define QMXL_LAYOUT_CHUNKED 2
+/** Chunked with an unlimited maximum size: an item that was appended to. */
+#define QMXL_LAYOUT_EXTENDIBLE 3
+/** The layout (QMXL_LAYOUT_*) of the dataset group/name and, for a chunked one, its elements
+ * per chunk (0 otherwise). 1, or -1. */
+QMXL_API int QMXLgetDatasetLayout(int file, const char* group, const char* name, int* layout,
+                                  long long* chunk);
+/** Elements [first, first + count) of a typed dataset converted to `type` (QMXL_AS_STORED: the
+ * native form of the stored type) into `data`, count elements of that memory type. Reads and
+ * verifies only the stored slices the range touches (an item with one checksum over all its
+ * elements is verified whole). count 0 reads nothing (first may then equal the element count).
+ * A negative first or count, or a range past the end, fails with a message naming the item,
+ * the range and the element count. On any failure `data` (count elements) is zeroed. 1, or
+ * -1. */
+QMXL_API int QMXLreadTypedDatasetRange(int file, const char* group, const char* name, int type,
+                                       long long first, long long count, void* data);
+/** As QMXLreadTypedDatasetRange, for records of a compound datatype made by
+ * QMXLcreateCompoundType (members matched by name, as QMXLreadObjectDataset). */
+QMXL_API int QMXLreadObjectDatasetRange(int file, const char* group, const char* name,
+                                        int datatype, long long first, long long count,
+                                        void* data);
+/** Appends `count` elements given as `type` to an existing typed dataset, converted to its
+ * stored type as updates convert. The first append moves the item once to an extendible
+ * chunked layout (keeping its attributes, element type and compressor); every later append
+ * writes only the new elements and the checksums they change. A dataset of another kind
+ * (opaque data, string, compound) fails. count 0 changes nothing. 1, or -1 (nothing
+ * changed). */
+QMXL_API int QMXLappendTypedDataset(int file, const char* group, const char* name, int type,
+                                    long long count, const void* data);
+/** As QMXLappendTypedDataset, for records of a compound datatype; a record type that lacks a
+ * stored member fails (the new records would have undefined members), as does a typed
+ * dataset. */
+QMXL_API int QMXLappendObjectDataset(int file, const char* group, const char* name, int datatype,
+                                     long long count, const void* data);
+/** Shortens a dataset to its first `count` elements (how a revert undoes appends), with its
+ * checksums brought to the new length. A count above the current one, or negative, fails.
+ * 1, or -1. */
+QMXL_API int QMXLtruncateDataset(int file, const char* group, const char* name, long long count);
+
+/** @} */
 /** @name Opaque data items and string datasets (sizes in bytes) */
 /** @{ */
 /** Creates the opaque data item `group`/`name` from `size` bytes; an existing item of that
@@ -310,7 +357,8 @@ QMXL_API int QMXLlistAttributes(int loc, const char* path, int* count, char*** n
  * not read. */
 QMXL_API int QMXLverifyObject(int loc, const char* path);
 /** Gives the object at path the checksums it lacks: "QMZ_CRC32C" over a dataset's stored
- * elements when it has none, "QMZ_ATTR_CRC32C" over its attributes when they carry none (items
+ * elements when it has none (for an item of 2 MiB or more, or an appended one,
+ * "QMZ_SLICE_CRC32C" over each slice of them instead), "QMZ_ATTR_CRC32C" over its attributes when they carry none (items
  * and attributes another program added to a container). A checksum that is there is never
  * rewritten. The number of checksums added (0 to 2); negative when the object cannot be read
  * or the file is read-only. Verify the file first: whatever is sealed reads as intact. */

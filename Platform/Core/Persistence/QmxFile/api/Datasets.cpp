@@ -195,37 +195,6 @@ extern "C" int QMXLcreateTypedDataset(int file, const char* group, const char* n
                          data);
 }
 
-// The memory type a typed update or read works in: the code's own, or for "as stored" the
-// native form of the stored type, owned by `asStored`. Negative after reporting the failure.
-template <class Item>
-hid_t typedMemoryType(Call& call, const Item& item, int type, Hid& asStored) {
-    if (type != QMXL_AS_STORED) {
-        const hid_t memoryType = memoryTypeOf(type);
-        if (memoryType < 0)
-            call.fail("unknown element type code " + std::to_string(type));
-        return memoryType;
-    }
-    Hid dataset = reopenItem(call, item, ItemKind::Typed);
-    if (!dataset)
-        return -1;
-    Hid stored(H5Dget_type(dataset.get()));
-    asStored = Hid(stored ? H5Tget_native_type(stored.get(), H5T_DIR_ASCEND) : H5I_INVALID_HID);
-    if (!asStored) {
-        call.failHdf5("cannot read the type of " + item.where());
-        return -1;
-    }
-    // Callers size their buffers by the stored elements (QMXLgetSizeOfDataset); a native type of
-    // another size (a 3-byte integer, a damaged type) would move more bytes than they hold.
-    if (H5Tget_size(asStored.get()) != H5Tget_size(stored.get())) {
-        call.fail("the stored element type of " + item.where() + " (" +
-                  std::to_string(H5Tget_size(stored.get())) +
-                  " bytes) has no native type of its size");
-        return -1;
-    }
-    keepItem(item, std::move(dataset));  // for the read or update that follows in this call
-    return asStored.get();
-}
-
 extern "C" int QMXLupdateTypedDataset(int file, const char* group, const char* name, int type,
                                       long long count, const void* data) {
     Call call("QMXLupdateTypedDataset");

@@ -18,6 +18,9 @@ inline constexpr const char* kChecksumsMarkerAttribute = "QMZ_CHECKSUMS";
 // and AttributeChecksum.h); neither covers these two.
 inline constexpr const char* kChecksumAttribute = "QMZ_CRC32C";
 inline constexpr const char* kAttributesChecksumAttribute = "QMZ_ATTR_CRC32C";
+// Large and extendible items carry one CRC-32C per slice of their stored bytes here instead of
+// kChecksumAttribute (see SliceChecksums.h); the attribute checksum leaves it out as well.
+inline constexpr const char* kSliceChecksumAttribute = "QMZ_SLICE_CRC32C";
 // Marks an object group (a group that holds serialized objects).
 inline constexpr const char* kObjectGroupAttribute = "QMZ_OBJECT_GROUP";
 

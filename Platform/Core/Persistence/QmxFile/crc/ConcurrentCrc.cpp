@@ -1,6 +1,7 @@
 #include "ConcurrentCrc.h"
 
 #include "Crc32c.h"
+#include "SliceCrcs.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -106,7 +107,11 @@ private:
             lock.unlock();
             if (job.before)
                 job.before();
-            const std::uint32_t crc = crc32c::Extend(from, job.bytes, job.size);
+            std::uint32_t crc = from;
+            if (job.owner->m_slices)
+                job.owner->m_slices->add(job.bytes, job.size);
+            else
+                crc = crc32c::Extend(from, job.bytes, job.size);
             if (job.after)
                 job.after();
             job = Job{
@@ -165,7 +170,10 @@ void ConcurrentCrc::add(const void* bytes, std::size_t size, Step before, Step a
         CrcWorker::instance().wait(*this);
     if (before)
         before();
-    m_crc = crc32c::Extend(m_crc, bytes, size);
+    if (m_slices)
+        m_slices->add(bytes, size);
+    else
+        m_crc = crc32c::Extend(m_crc, bytes, size);
     if (after)
         after();
 }

@@ -12,6 +12,8 @@
 
 namespace Quellmar::qmxfile {
 
+class SliceCrcs;
+
 class ConcurrentCrc {
 public:
     // Auto sums on the process's checksum thread when a core looks idle, else on the caller's
@@ -42,6 +44,10 @@ public:
     // The CRC of all ranges added, in order; waits until the checksum thread has them all.
     std::uint32_t value();
 
+    // From now on ranges are summed per slice into `slices` instead of into value(); set it
+    // before the first add. The caller keeps it alive until value() returns.
+    void sumSlicesInto(SliceCrcs* slices) { m_slices = slices; }
+
     // Which way Auto goes from now on, for tests that must take one; Auto: by the load again.
     static void setAutoWay(Mode mode);
 
@@ -51,6 +57,7 @@ public:
 private:
     friend class CrcWorker;
     std::uint32_t m_crc;
+    SliceCrcs* m_slices = nullptr;
     std::size_t m_pending = 0;  // ranges queued or being summed; guarded by the worker's mutex
     bool m_concurrent;
 };

@@ -193,4 +193,49 @@ std::uint32_t Extend(std::uint32_t crc, const void* data, std::size_t size) {
     return implementation(crc, data, size);
 }
 
+namespace {
+
+// CRC-32C is linear over GF(2): appending n zero bytes is a 32x32 bit matrix applied to the
+// CRC, and squaring the matrix doubles n. Row k is the image of bit k.
+using Matrix = std::array<std::uint32_t, 32>;
+
+std::uint32_t times(const Matrix& m, std::uint32_t v) {
+    std::uint32_t sum = 0;
+    for (std::size_t k = 0; v; v >>= 1, ++k)
+        if (v & 1u)
+            sum ^= m[k];
+    return sum;
+}
+
+Matrix squared(const Matrix& m) {
+    Matrix s{};
+    for (std::size_t k = 0; k < 32; ++k)
+        s[k] = times(m, m[k]);
+    return s;
+}
+
+}  // namespace
+
+std::uint32_t Combine(std::uint32_t crcA, std::uint32_t crcB, std::size_t sizeB) {
+    if (sizeB == 0)
+        return crcA;
+    // One zero bit: shift right, folding in the polynomial when the low bit was set.
+    Matrix step{};
+    step[0] = kPolynomial;
+    for (std::size_t k = 1; k < 32; ++k)
+        step[k] = std::uint32_t{1} << (k - 1);
+    Matrix zeros = squared(squared(squared(step)));  // one zero byte
+    // The pre- and post-inversion of both CRCs cancel out (as in zlib's crc32_combine): crcA
+    // advanced over sizeB zero bytes, then crcB added in.
+    for (std::size_t n = sizeB;;) {
+        if (n & 1u)
+            crcA = times(zeros, crcA);
+        n >>= 1;
+        if (n == 0)
+            break;
+        zeros = squared(zeros);
+    }
+    return crcA ^ crcB;
+}
+
 }  // namespace Quellmar::crc32c

@@ -16,6 +16,10 @@ inline std::uint32_t Value(const void* data, std::size_t size) {
     return Extend(0, data, size);
 }
 
+// The CRC of a + b from Value(a), Value(b) and b's length, without b's bytes: how slice CRCs
+// are merged into larger slices.
+std::uint32_t Combine(std::uint32_t crcA, std::uint32_t crcB, std::size_t sizeB);
+
 // Both implementations, for tests and benchmarks. Hardware answers like Portable on a CPU
 // without SSE4.2 (it falls back), so either may be called anywhere.
 std::uint32_t ExtendPortable(std::uint32_t crc, const void* data, std::size_t size);

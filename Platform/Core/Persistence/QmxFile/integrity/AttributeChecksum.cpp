@@ -29,9 +29,11 @@ void extendCount(Sum& sum, std::uint64_t value) {
     extend(sum, bytes, 8);
 }
 
-// Both checksums are left out: the data checksum changes with the data, not the attributes.
+// The checksums are left out: the data checksums change with the data, not the attributes
+// (and the slice checksums with every append).
 bool covered(const char* name) {
     return std::strcmp(name, kChecksumAttribute) != 0 &&
+           std::strcmp(name, kSliceChecksumAttribute) != 0 &&
            std::strcmp(name, kAttributesChecksumAttribute) != 0;
 }
 

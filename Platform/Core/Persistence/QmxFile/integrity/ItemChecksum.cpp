@@ -5,11 +5,13 @@
 #include "Crc32c.h"
 #include "Format.h"
 #include "ItemDamage.h"
+#include "SliceChecksums.h"
 #include "SlicedIo.h"
 
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace Quellmar::qmxfile {
@@ -19,10 +21,6 @@ namespace {
 void pushReason(const char* function, unsigned line, const char* reason) {
     H5Epush2(H5E_DEFAULT, __FILE__, function, line, H5E_ERR_CLS, H5E_DATASET, H5E_READERROR, "%s",
              reason);
-}
-
-std::uint32_t crcOf(const void* bytes, hsize_t count, size_t elementSize) {
-    return crc32c::Value(bytes, static_cast<size_t>(count) * elementSize);
 }
 
 enum class Stored { Absent, Present, Unreadable };
@@ -62,7 +60,7 @@ herr_t writeChecksum(hid_t dataset, std::uint32_t crc, bool fresh, const char* p
         return -1;
     }
     const htri_t exists = fresh ? 0 : H5Aexists(dataset, kChecksumAttribute);
-    if (exists < 0)
+    if (exists < 0 || (!fresh && dropSlices(dataset) < 0))
         return -1;
     Hid attribute;
     if (exists > 0) {
@@ -96,16 +94,24 @@ herr_t writeWith(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count,
     if (same < 0)
         return -1;
     const auto* in = static_cast<const unsigned char*>(data);
+    const size_t fileSize = H5Tget_size(fileType);
+    std::optional<SliceCrcs> sliced;
+    hsize_t perSlice = 0;
+    if (wantsSlices(dataset, count, fileSize, !fresh)) {
+        perSlice = sliceElementsFor(count, fileSize);
+        sliced.emplace(static_cast<size_t>(perSlice) * fileSize);
+    }
+    SliceCrcs* slices = sliced ? &*sliced : nullptr;
     std::uint32_t crc = 0;
     if (same > 0 && bytes >= kConcurrentBytes) {
-        if (!writeChecksummed(dataset, memoryType, size, count, in, crc))
+        if (!writeChecksummed(dataset, memoryType, size, count, in, crc, slices))
             return -1;
     } else if (same > 0) {
         if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0)
             return -1;
-        crc = crc32c::Extend(crc, in, bytes);
+        sumInto(crc, slices, in, bytes);
     } else if (selfContained(fileType) && selfContained(memoryType)) {
-        if (!writeConverted(dataset, fileType, memoryType, count, in, crc))
+        if (!writeConverted(dataset, fileType, memoryType, count, in, crc, slices))
             return -1;
     } else {
         if (H5Dwrite(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0)
@@ -113,7 +119,8 @@ herr_t writeWith(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count,
         return storeChecksum(dataset, memoryType, count, data, fresh, path);
     }
     ErrorKeeper keeper;
-    if (writeChecksum(dataset, crc, fresh, path) < 0) {
+    if ((sliced ? writeSlices(dataset, StoredSlices{perSlice, sliced->crcs()}, count, fresh, path)
+                : writeChecksum(dataset, crc, fresh, path)) < 0) {
         keeper.capture();
         return -1;
     }
@@ -146,18 +153,27 @@ herr_t storeChecksum(hid_t dataset, hid_t memoryType, hsize_t count, const void*
         return -1;
     }
     std::uint32_t crc = 0;
+    const size_t fileSize = H5Tget_size(fileType.get());
+    std::optional<SliceCrcs> sliced;
+    hsize_t perSlice = 0;
+    if (wantsSlices(dataset, count, fileSize, !fresh)) {
+        perSlice = sliceElementsFor(count, fileSize);
+        sliced.emplace(static_cast<size_t>(perSlice) * fileSize);
+    }
+    SliceCrcs* slices = sliced ? &*sliced : nullptr;
     if (count > 0) {
         const htri_t same = H5Tequal(fileType.get(), memoryType);
         if (same > 0) {
-            crc = crcOf(data, count, H5Tget_size(fileType.get()));
-        } else if (same < 0 ||
-                   !readConverted(dataset, fileType.get(), fileType.get(), count, nullptr, crc)) {
+            sumInto(crc, slices, data, static_cast<size_t>(count) * fileSize);
+        } else if (same < 0 || !readConverted(dataset, fileType.get(), fileType.get(), count,
+                                              nullptr, crc, slices)) {
             // HDF5 converted while writing; the stored bytes are what the checksum covers.
             keeper.capture();
             return -1;
         }
     }
-    if (writeChecksum(dataset, crc, fresh, path) < 0) {
+    if ((sliced ? writeSlices(dataset, StoredSlices{perSlice, sliced->crcs()}, count, fresh, path)
+                : writeChecksum(dataset, crc, fresh, path)) < 0) {
         keeper.capture();
         return -1;
     }
@@ -178,6 +194,12 @@ int sealItem(hid_t dataset) {
         return 0;
     if (stored == Stored::Unreadable)
         return refuse("the checksum attribute is unreadable: the item is damaged");
+    StoredSlices present;
+    const SliceState slicesState = readSlices(dataset, present);
+    if (slicesState == SliceState::Present)
+        return 0;
+    if (slicesState == SliceState::Unreadable)
+        return refuse("the slice checksum attribute is unreadable: the item is damaged");
     Hid fileType(H5Dget_type(dataset));
     const long long count = elementCount(dataset);
     if (!fileType || count < 0) {
@@ -191,12 +213,21 @@ int sealItem(hid_t dataset) {
     if (!storageCovers(dataset, static_cast<hsize_t>(count), H5Tget_size(fileType.get())))
         return refuse("the stored data is shorter than the item's size: the item is damaged");
     std::uint32_t crc = 0;
-    if (count > 0 && !readConverted(dataset, fileType.get(), fileType.get(),
-                                    static_cast<hsize_t>(count), nullptr, crc)) {
+    const size_t fileSize = H5Tget_size(fileType.get());
+    const auto n = static_cast<hsize_t>(count);
+    std::optional<SliceCrcs> sliced;
+    hsize_t perSlice = 0;
+    if (wantsSlices(dataset, n, fileSize, true)) {
+        perSlice = sliceElementsFor(n, fileSize);
+        sliced.emplace(static_cast<size_t>(perSlice) * fileSize);
+    }
+    if (count > 0 && !readConverted(dataset, fileType.get(), fileType.get(), n, nullptr, crc,
+                                    sliced ? &*sliced : nullptr)) {
         keeper.capture();
         return -1;
     }
-    if (writeChecksum(dataset, crc, true, nullptr) < 0) {
+    if ((sliced ? writeSlices(dataset, StoredSlices{perSlice, sliced->crcs()}, n, true)
+                : writeChecksum(dataset, crc, true, nullptr)) < 0) {
         keeper.capture();
         return -1;
     }
@@ -233,12 +264,29 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
     bytes = static_cast<size_t>(count) * memorySize;
 
     std::uint32_t expected = 0;
-    const Stored stored = storedChecksum(dataset, expected);
+    Stored stored = storedChecksum(dataset, expected);
     if (stored == Stored::Unreadable) {
         H5Eclear2(H5E_DEFAULT);
         pushReason(__func__, __LINE__, "the checksum attribute is unreadable: the item is damaged");
         return failed();
     }
+    // Large and appended items carry slice checksums instead; items of any size written with a
+    // whole-item checksum keep being read by it.
+    std::optional<SliceCrcs> sliced;
+    StoredSlices expectedSlices;
+    if (stored == Stored::Absent) {
+        const SliceState state = readSlices(dataset, expectedSlices);
+        if (state != SliceState::Absent) {
+            // Checked against the element count before any data is read: the seal covers the
+            // count, so a damaged one cannot make a read skip slices.
+            if (!checkSlices(dataset, state, count, expectedSlices))
+                return failed();
+            stored = Stored::Present;
+            sliced.emplace(static_cast<size_t>(expectedSlices.perSlice) *
+                           H5Tget_size(fileType.get()));
+        }
+    }
+    SliceCrcs* slices = sliced ? &*sliced : nullptr;
     if (stored == Stored::Absent && checksumsRequired(dataset)) {
         H5Eclear2(H5E_DEFAULT);
         pushReason(__func__, __LINE__, "the checksum attribute is missing: the item is damaged");
@@ -246,7 +294,7 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
     }
     if (count == 0) {
         // Nothing to read, but the attribute is still checked: empty contents sum to 0.
-        if (stored == Stored::Absent || checksumMatches(dataset, 0, expected, path))
+        if (stored == Stored::Absent || slices || checksumMatches(dataset, 0, expected, path))
             return 0;
         pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
         return failed();
@@ -259,6 +307,10 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
         // Written before items carried checksums, or by another program: read as it is.
         return H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0 ? failed() : 0;
     }
+    auto matches = [&](std::uint32_t actual) {
+        return slices ? slices->crcs() == expectedSlices.crcs
+                      : checksumMatches(dataset, actual, expected, path);
+    };
 
     const htri_t same = H5Tequal(fileType.get(), memoryType);
     if (same < 0)
@@ -268,12 +320,12 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
     if (same > 0) {
         // The common case needs no second buffer: check in place, zero on mismatch.
         if (bytes >= kConcurrentBytes && isContiguous(dataset)) {
-            if (!readConcurrently(dataset, memoryType, memorySize, count, out, actual))
+            if (!readConcurrently(dataset, memoryType, memorySize, count, out, actual, slices))
                 return failed();
         } else {
             if (H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0)
                 return failed();
-            actual = crc32c::Extend(actual, out, bytes);
+            sumInto(actual, slices, out, bytes);
         }
     } else {
         if (!writtenType(fileType.get()) && checksumsRequired(dataset)) {
@@ -283,19 +335,19 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
             return failed();
         }
         if (selfContained(fileType.get()) && selfContained(memoryType)) {
-            if (!readConverted(dataset, fileType.get(), memoryType, count, out, actual))
+            if (!readConverted(dataset, fileType.get(), memoryType, count, out, actual, slices))
                 return failed();
         } else {
             // Verify the stored bytes first, then let HDF5 convert what lives outside the elements.
-            if (!readConverted(dataset, fileType.get(), fileType.get(), count, nullptr, actual))
+            if (!readConverted(dataset, fileType.get(), fileType.get(), count, nullptr, actual,
+                               slices))
                 return failed();
-            if (checksumMatches(dataset, actual, expected) &&
+            if (matches(actual) &&
                 H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0)
                 return failed();
         }
     }
-    const bool good = checksumMatches(dataset, actual, expected, path);
-    if (!good) {
+    if (!matches(actual)) {
         pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
         return failed();
     }

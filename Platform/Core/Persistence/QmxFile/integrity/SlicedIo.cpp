@@ -101,8 +101,9 @@ Move plainMove(const std::optional<RecordCopy>& moves, NumberLoop numbers) {
 // Reads slices in turn into two buffers; the checksum thread sums each one and moves it into
 // `out` (when given) while the next is read. With no core free the caller does both in turn.
 bool readInTurn(hid_t dataset, hid_t fileType, Conversion& c, hsize_t count, unsigned char* out,
-                const Move& move, std::uint32_t& crc) {
+                const Move& move, std::uint32_t& crc, SliceCrcs* slices) {
     ConcurrentCrc sum(crc, handOff(count * c.fileSize));
+    sum.sumSlicesInto(slices);
     size_t k = 0;
     const bool read = forEachSlice(
         dataset, c.perSlice * c.fileSize, c.fileSize, count,
@@ -127,13 +128,15 @@ bool readInTurn(hid_t dataset, hid_t fileType, Conversion& c, hsize_t count, uns
 // The checksum thread moves slice k+1 into one buffer and sums it while slice k is written from
 // the other. With no core free the caller does all three in turn.
 bool writeInTurn(hid_t dataset, hid_t fileType, Conversion& c, hsize_t count,
-                 const unsigned char* in, const Move& move, bool zeroFirst, std::uint32_t& crc) {
+                 const unsigned char* in, const Move& move, bool zeroFirst, std::uint32_t& crc,
+                 SliceCrcs* sliceCrcs) {
     Hid fileSpace(H5Dget_space(dataset));
     if (!fileSpace)
         return false;
     const hsize_t perSlice = c.perSlice;
     const hsize_t slices = (count + perSlice - 1) / perSlice;
     ConcurrentCrc sum(crc, handOff(count * c.fileSize));
+    sum.sumSlicesInto(sliceCrcs);
     auto prepare = [&](hsize_t k) {
         const hsize_t start = k * perSlice, n = std::min(perSlice, count - start);
         unsigned char* slice = c.buffer(static_cast<size_t>(k));
@@ -169,6 +172,13 @@ bool writeInTurn(hid_t dataset, hid_t fileType, Conversion& c, hsize_t count,
 
 }  // namespace
 
+void sumInto(std::uint32_t& crc, SliceCrcs* slices, const void* bytes, size_t size) {
+    if (slices)
+        slices->add(bytes, size);
+    else
+        crc = crc32c::Extend(crc, bytes, size);
+}
+
 bool isContiguous(hid_t dataset) {
     Hid dcpl(H5Dget_create_plist(dataset));
     return dcpl && H5Pget_layout(dcpl.get()) == H5D_CONTIGUOUS;
@@ -183,7 +193,7 @@ bool selfContained(hid_t type) {
 // `out` is given, converts them into it. One pass instead of a checking read and a converting
 // read of the whole item.
 bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count,
-                   unsigned char* out, std::uint32_t& crc) {
+                   unsigned char* out, std::uint32_t& crc, SliceCrcs* slices) {
     Conversion c(fileType, memoryType, count);
     if (!c.valid())
         return false;
@@ -192,13 +202,14 @@ bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t coun
     const NumberLoop numbers = out && !moves ? numberLoop(fileType, memoryType) : nullptr;
     // Only HDF5's own conversion must stay on this thread.
     if (!out || moves || numbers)
-        return readInTurn(dataset, fileType, c, count, out, plainMove(moves, numbers), crc);
+        return readInTurn(dataset, fileType, c, count, out, plainMove(moves, numbers), crc,
+                          slices);
     return forEachSlice(
         dataset, c.perSlice * c.fileSize, c.fileSize, count,
         [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
             if (H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) < 0)
                 return false;
-            crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
+            sumInto(crc, slices, c.scratch, static_cast<size_t>(n) * c.fileSize);
             unsigned char* target = out + static_cast<size_t>(start) * c.memorySize;
             const size_t targetBytes = static_cast<size_t>(n) * c.memorySize;
             // Members the stored records lack keep what the caller's buffer holds, as with H5Dread.
@@ -216,7 +227,7 @@ bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t coun
 // from scratch space: HDF5 would convert during the write and the checksum would need the
 // stored bytes read back.
 bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count,
-                    const unsigned char* in, std::uint32_t& crc) {
+                    const unsigned char* in, std::uint32_t& crc, SliceCrcs* slices) {
     Conversion c(fileType, memoryType, count);
     if (!c.valid())
         return false;
@@ -224,7 +235,7 @@ bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t cou
     const NumberLoop numbers = moves ? nullptr : numberLoop(memoryType, fileType);
     if (moves || numbers)
         return writeInTurn(dataset, fileType, c, count, in, plainMove(moves, numbers),
-                           moves && !moves->coversDestination(), crc);
+                           moves && !moves->coversDestination(), crc, slices);
     return forEachSlice(
         dataset, c.perSlice * c.memorySize, c.memorySize, count,
         [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
@@ -235,14 +246,15 @@ bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t cou
                 std::memset(background, 0, c.bytes);
             if (H5Tconvert(memoryType, fileType, n, c.scratch, background, H5P_DEFAULT) < 0)
                 return false;
-            crc = crc32c::Extend(crc, c.scratch, static_cast<size_t>(n) * c.fileSize);
+            sumInto(crc, slices, c.scratch, static_cast<size_t>(n) * c.fileSize);
             return H5Dwrite(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, c.scratch) >= 0;
         });
 }
 
 bool writeChecksummed(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count,
-                      const unsigned char* in, std::uint32_t& crc) {
+                      const unsigned char* in, std::uint32_t& crc, SliceCrcs* slices) {
     ConcurrentCrc sum(crc);
+    sum.sumSlicesInto(slices);
     // Chunked items are written whole: slices across chunk bounds would rewrite chunks.
     if (!isContiguous(dataset)) {
         sum.add(in, static_cast<size_t>(count) * elementSize);
@@ -270,8 +282,9 @@ bool writeChecksummed(hid_t dataset, hid_t memoryType, size_t elementSize, hsize
 // checksums each slice while the next one is read (or the caller right after it, when no core
 // is free).
 bool readConcurrently(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count,
-                      unsigned char* out, std::uint32_t& crc) {
+                      unsigned char* out, std::uint32_t& crc, SliceCrcs* slices) {
     ConcurrentCrc sum(crc);
+    sum.sumSlicesInto(slices);
     const bool read = forEachSlice(
         dataset, kSliceBytes, elementSize, count,
         [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {

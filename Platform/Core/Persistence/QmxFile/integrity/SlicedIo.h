@@ -6,14 +6,20 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "SliceCrcs.h"
+
 namespace Quellmar::qmxfile {
 
 // Reading and writing a data item in slices through per-thread scratch space (Scratch.h),
-// with the CRC-32C of its stored bytes taken on the way. All return false on failure with
+// with the CRC-32C of its stored bytes taken on the way: into crc, or when `slices` is given,
+// per checksum slice into it instead (crc is then left as it is). All return false on failure with
 // HDF5's error stack as the failing call left it.
 
 // Items at least this large are checksummed on a second thread while HDF5 moves their bytes.
 inline constexpr size_t kConcurrentBytes = size_t{2} << 20;
+
+// Adds bytes to crc, or to slices when given.
+void sumInto(std::uint32_t& crc, SliceCrcs* slices, const void* bytes, size_t size);
 
 // Whether the elements lie in one block of the file, so slices can be read straight to the caller.
 bool isContiguous(hid_t dataset);
@@ -24,17 +30,19 @@ bool selfContained(hid_t type);
 // Reads the stored elements slice by slice into scratch space, checksums them there (crc is
 // extended) and, when `out` is given, converts them into it.
 bool readConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count,
-                   unsigned char* out, std::uint32_t& crc);
+                   unsigned char* out, std::uint32_t& crc, SliceCrcs* slices = nullptr);
 // Converts the caller's elements slice by slice into the stored type, checksums and writes them.
 bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t count,
-                    const unsigned char* in, std::uint32_t& crc);
+                    const unsigned char* in, std::uint32_t& crc,
+                    SliceCrcs* slices = nullptr);
 // Writes a large item of the stored type slice by slice, checksumming each slice on a second
 // thread while it is written when a core is free, else just before it is written.
 bool writeChecksummed(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count,
-                      const unsigned char* in, std::uint32_t& crc);
+                      const unsigned char* in, std::uint32_t& crc,
+                      SliceCrcs* slices = nullptr);
 // Reads a large contiguous item in slices straight into `out` while a second thread checksums.
 bool readConcurrently(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count,
-                      unsigned char* out, std::uint32_t& crc);
+                      unsigned char* out, std::uint32_t& crc, SliceCrcs* slices = nullptr);
 
 }  // namespace Quellmar::qmxfile
 

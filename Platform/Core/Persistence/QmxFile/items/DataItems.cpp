@@ -110,6 +110,15 @@ herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
         return -1;
     }
     old.close();
+    if (replaceItem(loc, path, fresh) < 0) {
+        keeper.capture();
+        return -1;
+    }
+    return 0;
+}
+
+herr_t replaceItem(hid_t loc, const Path& path, Hid& fresh) {
+    ErrorKeeper keeper;
     const std::string name = path.text();
     const std::string spare = name + ".~replaced";
     if (H5Lmove(loc, name.c_str(), loc, spare.c_str(), H5P_DEFAULT, H5P_DEFAULT) < 0) {

@@ -19,6 +19,9 @@ herr_t createItem(hid_t group, const std::string& name, const std::string& path,
 // Replaces the contents with `count` elements given in memoryType, converted to the
 // stored type. Another count re-lays the dataset out under the same name, attributes kept.
 herr_t updateItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, const void* data);
+// Puts the unnamed dataset `fresh` in place of the item at path (closed by then), swapping the
+// links at the end so that a failure leaves the old item in place; closes fresh.
+herr_t replaceItem(hid_t loc, const Path& path, Hid& fresh);
 // Reads the whole dataset converted to memoryType; `count` is its element count when the
 // caller knows it (negative: asked of HDF5); `path` its path when known (see readChecked).
 herr_t readItem(hid_t dataset, hid_t memoryType, void* data, long long count = -1,

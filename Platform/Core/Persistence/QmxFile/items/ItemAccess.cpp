@@ -3,6 +3,8 @@
 #include "HeaderCheck.h"
 #include "ChecksumPath.h"
 #include "ItemChecksum.h"
+#include "QMXL.h"
+#include "TypeCodes.h"
 
 #include <utility>
 
@@ -246,6 +248,36 @@ Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem*
 Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known) {
     Hid dataset = takeKeptItem(item, kind, known);
     return dataset ? std::move(dataset) : openItem(call, item, kind);
+}
+
+// The memory type a typed update or read works in: the code's own, or for "as stored" the
+// native form of the stored type, owned by `asStored`. Negative after reporting the failure.
+hid_t typedMemoryType(Call& call, const ItemRef& item, int type, Hid& asStored) {
+    if (type != QMXL_AS_STORED) {
+        const hid_t memoryType = memoryTypeOf(type);
+        if (memoryType < 0)
+            call.fail("unknown element type code " + std::to_string(type));
+        return memoryType;
+    }
+    Hid dataset = reopenItem(call, item, ItemKind::Typed);
+    if (!dataset)
+        return -1;
+    Hid stored(H5Dget_type(dataset.get()));
+    asStored = Hid(stored ? H5Tget_native_type(stored.get(), H5T_DIR_ASCEND) : H5I_INVALID_HID);
+    if (!asStored) {
+        call.failHdf5("cannot read the type of " + item.where());
+        return -1;
+    }
+    // Callers size their buffers by the stored elements (QMXLgetSizeOfDataset); a native type of
+    // another size (a 3-byte integer, a damaged type) would move more bytes than they hold.
+    if (H5Tget_size(asStored.get()) != H5Tget_size(stored.get())) {
+        call.fail("the stored element type of " + item.where() + " (" +
+                  std::to_string(H5Tget_size(stored.get())) +
+                  " bytes) has no native type of its size");
+        return -1;
+    }
+    keepItem(item, std::move(dataset));  // for the read or update that follows in this call
+    return asStored.get();
 }
 
 }  // namespace Quellmar::qmxfile

@@ -29,6 +29,10 @@ bool checkCount(Call& call, long long count, const void* data);
 // HDF5's error stack on failure.
 herr_t createInGroup(const ItemRef& item, hid_t fileType, hid_t memoryType, const void* data,
                      const LayoutRequest& request);
+// The memory type a typed update, append or read works in: the code's own, or for "as stored"
+// (QMXL_AS_STORED) the native form of the stored type, owned by `asStored`. Negative after
+// reporting the failure.
+hid_t typedMemoryType(Call& call, const ItemRef& item, int type, Hid& asStored);
 // Every size handed out is one the stored bytes can hold (see storageCovers): a caller sizes
 // its buffer by it. False, with the damage recorded, when they cannot.
 bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long count,

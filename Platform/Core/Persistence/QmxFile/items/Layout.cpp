@@ -62,6 +62,20 @@ hid_t creationProperties(const LayoutRequest& r, Hid& made) {
     return sharedList(bytes <= kCompactLimit ? H5D_COMPACT : H5D_CONTIGUOUS);
 }
 
+Hid extendibleProperties(const LayoutRequest& r, hsize_t chunk) {
+    Hid dcpl = unfilledList();
+    if (!dcpl || H5Pset_chunk(dcpl.get(), 1, &chunk) < 0)
+        return Hid();
+    if (r.compression > 0) {
+        const Compressor compressor = r.compressor == kFollowChoice
+                                          ? chosenCompressor()
+                                          : static_cast<Compressor>(r.compressor);
+        if (addCompressor(dcpl.get(), compressor, std::min(r.compression, 9), r.elementSize) < 0)
+            return Hid();
+    }
+    return dcpl;
+}
+
 herr_t rememberCompression(hid_t dataset, const LayoutRequest& r) {
     if (r.compression <= 0 || r.count * r.elementSize > kCompressLimit)
         return 0;

@@ -29,6 +29,10 @@ inline constexpr hsize_t kMaxChunkBytes = 1024 * 1024;
 // anew was a noticeable part of creating a small item. A list made for this request only
 // is kept in `made`. Negative on failure.
 hid_t creationProperties(const LayoutRequest& request, Hid& made);
+// The creation properties of an item moved to an extendible layout for appends: chunks of
+// `chunk` elements, compressed as the request says (a level of 0: uncompressed chunks).
+// Negative on failure (with the reason naming a missing plugin).
+Hid extendibleProperties(const LayoutRequest& request, hsize_t chunk);
 // An item stored small without the compression it asked for keeps the level in the
 // attribute "QMZ_DEFLATE", so that it is compressed again once an update makes it large
 // (with the compressor chosen for that update: a small item records none).

@@ -129,8 +129,10 @@ protected:
         H5Fclose(f);
     }
 
-    // The stored bytes, in the stored type, and the stored checksum.
-    std::vector<unsigned char> storedBytes(const char* dataset, std::uint32_t& checksum) {
+    // The stored bytes, in the stored type, and the stored checksum: the one over all elements,
+    // or for a large item (`slices` given) its slice checksums.
+    std::vector<unsigned char> storedBytes(const char* dataset, std::uint32_t& checksum,
+                                           std::vector<std::uint32_t>* slices = nullptr) {
         const hid_t f = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
         const hid_t d = H5Dopen2(f, dataset, H5P_DEFAULT);
         const hid_t type = H5Dget_type(d);
@@ -138,9 +140,19 @@ protected:
         std::vector<unsigned char> bytes(
             static_cast<std::size_t>(H5Sget_simple_extent_npoints(space)) * H5Tget_size(type));
         EXPECT_GE(H5Dread(d, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, bytes.data()), 0);
-        const hid_t a = H5Aopen(d, "QMZ_CRC32C", H5P_DEFAULT);
-        EXPECT_GE(H5Aread(a, H5T_NATIVE_UINT32, &checksum), 0);
-        H5Aclose(a);
+        if (slices) {
+            const hid_t a = H5Aopen(d, "QMZ_SLICE_CRC32C", H5P_DEFAULT);
+            const hid_t attributeSpace = H5Aget_space(a);
+            slices->resize(static_cast<std::size_t>(
+                std::max<hssize_t>(0, H5Sget_simple_extent_npoints(attributeSpace))));
+            EXPECT_GE(H5Aread(a, H5T_NATIVE_UINT32, slices->data()), 0);
+            H5Sclose(attributeSpace);
+            H5Aclose(a);
+        } else {
+            const hid_t a = H5Aopen(d, "QMZ_CRC32C", H5P_DEFAULT);
+            EXPECT_GE(H5Aread(a, H5T_NATIVE_UINT32, &checksum), 0);
+            H5Aclose(a);
+        }
         H5Sclose(space);
         H5Tclose(type);
         H5Dclose(d);
@@ -328,10 +340,17 @@ TEST_F(Conversions, LargeRecordsTakeEitherWayAlike) {
 
         std::uint32_t checksum = 0;
         const std::string where = "/g/" + name;
-        const std::vector<unsigned char> stored = storedBytes(where.c_str(), checksum);
+        // Large: one checksum per slice of 64 KiB / 13 bytes = 5041 records.
+        std::vector<std::uint32_t> slices;
+        const std::vector<unsigned char> stored = storedBytes(where.c_str(), checksum, &slices);
         ASSERT_EQ(stored.size(), kManyRecords * 13);
-        EXPECT_EQ(checksum, crc32c::Extend(crc32c::Value(stored.data(), stored.size()),
-                                           where.c_str(), where.size() + 1));
+        const std::size_t sliceBytes = 5041 * 13;
+        ASSERT_EQ(slices.size(), 2 + (stored.size() + sliceBytes - 1) / sliceBytes);
+        EXPECT_EQ(slices[0], 5041u);
+        for (std::size_t k = 2, at = 0; k < slices.size(); ++k, at += sliceBytes)
+            EXPECT_EQ(slices[k], crc32c::Value(stored.data() + at,
+                                               std::min(sliceBytes, stored.size() - at)))
+                << k;
         std::vector<Reordered> raw(kManyRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
         rawRead(where.c_str(), *rawCompound(sizeof(Reordered), kReorderedFields), raw.data());
         for (std::size_t i = 0; i < kManyRecords; ++i) {

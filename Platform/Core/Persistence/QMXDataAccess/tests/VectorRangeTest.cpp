@@ -1,0 +1,394 @@
+// Range reads and appends of the vector DAO: round trips, conversion, reverts and refusals.
+#include "DAOExceptions.h"
+#include "QMXClassComposer.h"
+#include "QMXTransactions.h"
+#include "QmException.h"
+#include "VectorTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <numeric>
+#include <string>
+#include <vector>
+
+using namespace Quellmar;
+using namespace Quellmar::vectortest;
+
+namespace {
+
+struct Sample {
+    std::int32_t id;
+    double value;
+    std::uint8_t flag;
+};
+
+QMXClassComposer sampleComposer() {
+    QMXClassComposer composer(sizeof(Sample));
+    composer.registerMember("id", offsetof(Sample, id), ClassMemberTypes::MT_INT32);
+    composer.registerMember("value", offsetof(Sample, value), ClassMemberTypes::MT_DOUBLE);
+    composer.registerMember("flag", offsetof(Sample, flag), ClassMemberTypes::MT_UINT8);
+    return composer;
+}
+
+std::vector<Sample> samples(int count, int seed) {
+    std::vector<Sample> out(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        Sample& s = out[static_cast<std::size_t>(i)];
+        std::memset(&s, 0, sizeof s);
+        s.id = seed + i;
+        s.value = (seed + i) * 0.25;
+        s.flag = static_cast<std::uint8_t>((seed + i) % 3);
+    }
+    return out;
+}
+
+void expectSame(const std::vector<Sample>& got, const std::vector<Sample>& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].id, want[i].id) << i;
+        EXPECT_EQ(got[i].value, want[i].value) << i;
+        EXPECT_EQ(got[i].flag, want[i].flag) << i;
+    }
+}
+
+std::vector<double> ramp(int count, double start) {
+    std::vector<double> out(static_cast<std::size_t>(count));
+    std::iota(out.begin(), out.end(), start);
+    return out;
+}
+
+class VectorRangeTest : public StorageTest {
+protected:
+    VectorRangeTest() { bind(dao); }
+
+    std::vector<double> readAll(const std::string& path, const std::string& name) {
+        const VectorInfo info = dao.getInfo(path, name);
+        std::vector<double> out(static_cast<std::size_t>(info.rows));
+        EXPECT_TRUE(dao.read(path, name, VT_DOUBLE, out.data()));
+        return out;
+    }
+
+    VectorProbe dao;
+};
+
+// ---- Range reads -------------------------------------------------------------------------------
+
+TEST_F(VectorRangeTest, TypedRangesReadWhatTheWholeReadHolds) {
+    const std::vector<double> values = ramp(5000, 0.5);
+    ASSERT_TRUE(dao.create("r", "v", VT_DOUBLE, 5000, values.data()));
+    endUnit();
+
+    // First, middle and last elements, as stored.
+    for (const long long first : {0LL, 1234LL, 4990LL}) {
+        std::vector<double> part(10, -1);
+        ASSERT_TRUE(dao.readRange("r", "v", VT_DOUBLE, first, 10, part.data()));
+        EXPECT_EQ(part, std::vector<double>(values.begin() + first, values.begin() + first + 10))
+            << first;
+    }
+    // Converted on the way, as whole reads convert.
+    std::vector<std::int32_t> asInt(3, 0);
+    ASSERT_TRUE(dao.readRange("r", "v", VT_INT32, 100, 3, asInt.data()));
+    EXPECT_EQ(asInt, (std::vector<std::int32_t>{100, 101, 102}));
+    std::vector<float> asFloat(2, 0);
+    ASSERT_TRUE(dao.readRange("r", "v", VT_FLOAT, 7, 2, asFloat.data()));
+    EXPECT_EQ(asFloat, (std::vector<float>{7.5F, 8.5F}));
+    std::vector<double> asStored(1, 0);
+    ASSERT_TRUE(dao.readRange("r", "v", VT_AS_STORED, 4999, 1, asStored.data()));
+    EXPECT_EQ(asStored[0], 4999.5);
+
+    // Nothing asked, nothing read: even right at the end.
+    double untouched = -7;
+    ASSERT_TRUE(dao.readRange("r", "v", VT_DOUBLE, 5000, 0, &untouched));
+    EXPECT_EQ(untouched, -7);
+}
+
+TEST_F(VectorRangeTest, CompoundRangesMatchMembersByName) {
+    QMXClassComposer composer = sampleComposer();
+    const std::vector<Sample> values = samples(50, 10);
+    ASSERT_TRUE(dao.create("c", "s", composer, 50, values.data()));
+    endUnit();
+
+    std::vector<Sample> part(7);
+    ASSERT_TRUE(dao.readRange("c", "s", composer, 20, 7, part.data()));
+    expectSame(part, std::vector<Sample>(values.begin() + 20, values.begin() + 27));
+
+    // A host record with only some of the members reads just those.
+    struct IdOnly {
+        std::int32_t id;
+    };
+    QMXClassComposer idOnly(sizeof(IdOnly));
+    idOnly.registerMember("id", 0, ClassMemberTypes::MT_INT32);
+    std::vector<IdOnly> ids(3);
+    ASSERT_TRUE(dao.readRange("c", "s", idOnly, 47, 3, ids.data()));
+    EXPECT_EQ(ids[0].id, 57);
+    EXPECT_EQ(ids[2].id, 59);
+}
+
+TEST_F(VectorRangeTest, BadRangesAreRefused) {
+    const std::vector<double> values = ramp(100, 0);
+    ASSERT_TRUE(dao.create("r", "v", VT_DOUBLE, 100, values.data()));
+    endUnit();
+
+    std::vector<double> buffer(20, 3.0);
+    try {
+        dao.readRange("r", "v", VT_DOUBLE, 0, -1, buffer.data());
+        FAIL() << "a negative count was accepted";
+    } catch (const QminvalidArgument& e) {
+        EXPECT_STREQ(e.what(), "Element count out of range.");
+    }
+    try {
+        dao.readRange("r", "v", VT_DOUBLE, -1, 1, buffer.data());
+        FAIL() << "a negative first element was accepted";
+    } catch (const QminvalidArgument& e) {
+        EXPECT_STREQ(e.what(), "Element index out of range.");
+    }
+    EXPECT_THROW(dao.readRange("r", "v", VT_INT8, 0, 1, buffer.data()), QminvalidArgument);
+    endUnit();
+
+    // Past the end: the file library's message, and a buffer that holds nothing stale.
+    for (const auto& [first, count] : {std::pair{95LL, 10}, std::pair{100LL, 1},
+                                       std::pair{101LL, 0}}) {
+        buffer.assign(20, 3.0);
+        try {
+            dao.readRange("r", "v", VT_DOUBLE, first, count, buffer.data());
+            FAIL() << first << "+" << count << " past the end was read";
+        } catch (const DataAccessViolationException& e) {
+            EXPECT_EQ(std::string(e.what()), QMXBaseDAO::getLastErrorMessage());
+            EXPECT_FALSE(std::string(e.what()).empty());
+        }
+        for (int i = 0; i < count; ++i)
+            EXPECT_EQ(buffer[static_cast<std::size_t>(i)], 0.0) << first << "+" << i;
+        endUnit();
+    }
+    EXPECT_THROW(dao.readRange("r", "missing", VT_DOUBLE, 0, 1, buffer.data()),
+                 DataAccessViolationException);
+    endUnit();
+
+    ForeignComposer foreign;
+    EXPECT_THROW(dao.readRange("r", "v", foreign, 0, 1, buffer.data()), QminvalidArgument);
+    VectorProbe unbound;
+    EXPECT_THROW(unbound.readRange("r", "v", VT_DOUBLE, 0, 1, buffer.data()),
+                 DataSourceException);
+}
+
+// A byte of a large vector damaged on disk: only reads that touch its slice fail.
+TEST_F(VectorRangeTest, ADamagedSliceFailsOnlyTheRangesThatTouchIt) {
+    // 3 MiB of elements whose bytes occur once each in the file.
+    const int count = 3 << 17;
+    std::vector<std::uint64_t> values(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        values[static_cast<std::size_t>(i)] = (0x5EEDULL << 48) | static_cast<std::uint64_t>(i);
+    ASSERT_TRUE(dao.create("d", "big", VT_UINT64, count, values.data()));
+    endUnit();
+
+    const int damaged = 300000;  // in the third MiB
+    const std::string file = dir.file("vectors.qmz");
+    std::string bytes = Quellmar::testing::readFile(file);
+    const std::string pattern(reinterpret_cast<const char*>(&values[damaged]), 8);
+    const std::size_t at = bytes.find(pattern);
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_EQ(bytes.find(pattern, at + 1), std::string::npos);
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
+    Quellmar::testing::writeFile(file, bytes);
+
+    std::vector<std::uint64_t> part(100, 7);
+    ASSERT_TRUE(dao.readRange("d", "big", VT_UINT64, 1000, 100, part.data()));
+    EXPECT_EQ(part[0], values[1000]);
+    endUnit();
+    try {
+        dao.readRange("d", "big", VT_UINT64, damaged - 50, 100, part.data());
+        FAIL() << "the damaged slice was read";
+    } catch (const DataAccessViolationException& e) {
+        EXPECT_NE(std::string(e.what()).find("checksum"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(part, std::vector<std::uint64_t>(100, 0)) << "nothing of the damaged slice kept";
+    endUnit();
+    std::vector<std::uint64_t> whole(static_cast<std::size_t>(count));
+    EXPECT_THROW(dao.read("d", "big", VT_UINT64, whole.data()), DataAccessViolationException);
+    endUnit();
+}
+
+// ---- Appends ----------------------------------------------------------------------------------
+
+TEST_F(VectorRangeTest, AppendsAddToTheEndAndConvertAsUpdatesDo) {
+    const std::vector<double> start = ramp(10, 0);
+    ASSERT_TRUE(dao.create("a", "v", VT_DOUBLE, 10, start.data()));
+    endUnit();
+
+    std::vector<double> expected = start;
+    for (int round = 0; round < 5; ++round) {
+        const std::vector<double> more = ramp(7, 100.0 * (round + 1));
+        ASSERT_TRUE(dao.append("a", "v", VT_DOUBLE, 7, more.data()));
+        expected.insert(expected.end(), more.begin(), more.end());
+        endUnit();
+    }
+    // Given as another type: stored as the vector's own.
+    const std::int32_t asInt[2] = {-4, 9};
+    ASSERT_TRUE(dao.append("a", "v", VT_INT32, 2, asInt));
+    expected.push_back(-4);
+    expected.push_back(9);
+    // count 0 changes nothing.
+    ASSERT_TRUE(dao.append("a", "v", VT_DOUBLE, 0, nullptr));
+    endUnit();
+
+    EXPECT_EQ(readAll("a", "v"), expected);
+    const VectorInfo info = dao.getInfo("a", "v");
+    EXPECT_EQ(info.rows, 47);
+    EXPECT_EQ(info.type, VT_DOUBLE);
+    // The appended part reads by range as well.
+    std::vector<double> tail(3);
+    ASSERT_TRUE(dao.readRange("a", "v", VT_DOUBLE, 44, 3, tail.data()));
+    EXPECT_EQ(tail, std::vector<double>(expected.end() - 3, expected.end()));
+    endUnit();
+}
+
+TEST_F(VectorRangeTest, CompoundAppendsThenWholeRead) {
+    QMXClassComposer composer = sampleComposer();
+    std::vector<Sample> expected = samples(4, 0);
+    ASSERT_TRUE(dao.create("c", "s", composer, 4, expected.data()));
+    endUnit();
+    const std::vector<Sample> more = samples(6, 4);
+    ASSERT_TRUE(dao.append("c", "s", composer, 6, more.data()));
+    expected.insert(expected.end(), more.begin(), more.end());
+    endUnit();
+
+    std::vector<Sample> back(10);
+    ASSERT_TRUE(dao.read("c", "s", composer, back.data()));
+    expectSame(back, expected);
+}
+
+TEST_F(VectorRangeTest, RevertTakesTheAppendsOfTheUnitBack) {
+    const std::vector<double> start = ramp(20, 1);
+    ASSERT_TRUE(dao.create("a", "v", VT_DOUBLE, 20, start.data()));
+    endUnit();
+
+    // Two appends in one unit, both undone.
+    const std::vector<double> more = ramp(30, 500);
+    ASSERT_TRUE(dao.append("a", "v", VT_DOUBLE, 30, more.data()));
+    ASSERT_TRUE(dao.append("a", "v", VT_DOUBLE, 5, more.data()));
+    EXPECT_EQ(dao.getInfo("a", "v").rows, 55);
+    EXPECT_TRUE(stack->revert());
+    EXPECT_EQ(readAll("a", "v"), start);
+    EXPECT_EQ(dao.getInfo("a", "v").rows, 20);
+    endUnit();
+
+    // A committed append stays; reverting the next unit only takes that unit's back.
+    ASSERT_TRUE(dao.append("a", "v", VT_DOUBLE, 3, more.data()));
+    endUnit();
+    ASSERT_TRUE(dao.append("a", "v", VT_DOUBLE, 4, more.data()));
+    EXPECT_TRUE(stack->revert());
+    std::vector<double> expected = start;
+    expected.insert(expected.end(), more.begin(), more.begin() + 3);
+    EXPECT_EQ(readAll("a", "v"), expected);
+    endUnit();
+
+    // The vector still takes appends after a revert.
+    ASSERT_TRUE(dao.append("a", "v", VT_DOUBLE, 2, more.data()));
+    endUnit();
+    EXPECT_EQ(dao.getInfo("a", "v").rows, 25);
+    endUnit();
+}
+
+TEST_F(VectorRangeTest, CompoundAppendRevertedKeepsTheRecords) {
+    QMXClassComposer composer = sampleComposer();
+    const std::vector<Sample> start = samples(3, 0);
+    ASSERT_TRUE(dao.create("c", "s", composer, 3, start.data()));
+    endUnit();
+    const std::vector<Sample> more = samples(9, 3);
+    ASSERT_TRUE(dao.append("c", "s", composer, 9, more.data()));
+    EXPECT_TRUE(stack->revert());
+    std::vector<Sample> back(3);
+    ASSERT_TRUE(dao.read("c", "s", composer, back.data()));
+    expectSame(back, start);
+    EXPECT_EQ(dao.getInfo("c", "s").rows, 3);
+    endUnit();
+}
+
+TEST_F(VectorRangeTest, AppendsOfTheWrongKindChangeNothing) {
+    const std::vector<double> start = ramp(8, 0);
+    ASSERT_TRUE(dao.create("a", "v", VT_DOUBLE, 8, start.data()));
+    QMXClassComposer composer = sampleComposer();
+    const std::vector<Sample> records = samples(2, 0);
+    ASSERT_TRUE(dao.create("a", "c", composer, 2, records.data()));
+    endUnit();
+
+    // Records onto a typed vector, elements onto a compound one.
+    EXPECT_THROW(dao.append("a", "v", composer, 2, records.data()), DataAccessViolationException);
+    endUnit();
+    EXPECT_THROW(dao.append("a", "c", VT_DOUBLE, 2, start.data()), DataAccessViolationException);
+    endUnit();
+    // A record type that lacks a stored member would leave it undefined.
+    QMXClassComposer partial(sizeof(Sample));
+    partial.registerMember("id", offsetof(Sample, id), ClassMemberTypes::MT_INT32);
+    EXPECT_THROW(dao.append("a", "c", partial, 2, records.data()), DataAccessViolationException);
+    endUnit();
+    EXPECT_THROW(dao.append("a", "missing", VT_DOUBLE, 1, start.data()),
+                 DataAccessViolationException);
+    endUnit();
+    try {
+        dao.append("a", "v", VT_DOUBLE, -1, start.data());
+        FAIL() << "a negative count was accepted";
+    } catch (const QminvalidArgument& e) {
+        EXPECT_STREQ(e.what(), "Element count out of range.");
+    }
+    EXPECT_THROW(dao.append("a", "v", VT_INT8, 1, start.data()), QminvalidArgument);
+    ForeignComposer foreign;
+    EXPECT_THROW(dao.append("a", "c", foreign, 1, records.data()), QminvalidArgument);
+    VectorProbe unbound;
+    EXPECT_THROW(unbound.append("a", "v", VT_DOUBLE, 1, start.data()), DataSourceException);
+    endUnit();
+
+    // Reverting after the refusals takes nothing away either.
+    EXPECT_TRUE(stack->revert());
+    EXPECT_EQ(readAll("a", "v"), start);
+    std::vector<Sample> back(2);
+    ASSERT_TRUE(dao.read("a", "c", composer, back.data()));
+    expectSame(back, records);
+    EXPECT_EQ(dao.getInfo("a", "c").rows, 2);
+    endUnit();
+}
+
+TEST_F(VectorRangeTest, AnAppendUndoThatCannotShortenReportsFalse) {
+    const std::vector<double> start = ramp(4, 0);
+    ASSERT_TRUE(dao.create("u", "v", VT_DOUBLE, 4, start.data()));
+    // Longer than the vector is, or a dataset that is gone: nothing to shorten to.
+    VectorAppend longer(dao.getHandleToStorage(), "/u", "v", 9, -1);
+    EXPECT_FALSE(longer.revert());
+    VectorAppend missing(dao.getHandleToStorage(), "/u", "gone", 0, -1);
+    EXPECT_FALSE(missing.revert());
+    // One that can: the vector shortens, and the array's rows are written back.
+    VectorAppend shorter(dao.getHandleToStorage(), "/u", "v", 2, 1);
+    EXPECT_TRUE(shorter.revert());
+    int rows = 0;
+    EXPECT_EQ(readAttribute(dao.getHandleToStorage(), "/u/v", "Rows", rows), 1);
+    EXPECT_EQ(rows, 1);
+    endUnit();
+    EXPECT_EQ(dao.getInfo("u", "v").rows, 2);
+    endUnit();
+}
+
+TEST_F(VectorRangeTest, TheVectorAppendRefusesArrays) {
+    ArrayProbe arrays;
+    bind(arrays);
+    const std::vector<double> cells = ramp(6, 0);
+    ASSERT_TRUE(arrays.create("m", "a", VT_DOUBLE, 2, 3, cells.data()));
+    endUnit();
+
+    try {
+        dao.append("m", "a", VT_DOUBLE, 3, cells.data());
+        FAIL() << "a vector append broke an array's shape";
+    } catch (const DataAccessViolationException& e) {
+        EXPECT_NE(std::string(e.what()).find("is an array"), std::string::npos) << e.what();
+    }
+    endUnit();
+    const VectorInfo info = arrays.getInfo("m", "a");
+    EXPECT_EQ(info.rows, 2);
+    EXPECT_EQ(info.cols, 3);
+    EXPECT_EQ(dao.getInfo("m", "a").rows, 6);
+    endUnit();
+}
+
+}  // namespace

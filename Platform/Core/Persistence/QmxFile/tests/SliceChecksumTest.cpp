@@ -1,0 +1,367 @@
+// Checksums per slice of large and appended items: what is stored, damage found slice by slice,
+// items written with one checksum over all of it, sealing, and appends under the journal.
+#include "ChecksumPath.h"
+#include "ChildProcess.h"
+#include "Crc32c.h"
+#include "SliceCrcs.h"
+#include "TestFiles.h"
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+
+using namespace Quellmar;
+using namespace Quellmar::testing;
+
+namespace {
+
+constexpr const char* kSlices = "QMZ_SLICE_CRC32C";
+constexpr const char* kWhole = "QMZ_CRC32C";
+constexpr long long kCount = 300000;  // doubles: 37 slices of 8,192
+constexpr long long kPerSlice = 8192;
+
+// Doubles whose stored bytes occur once in the file.
+std::vector<double> distinct(long long n, long long from = 0) {
+    std::vector<double> v(static_cast<size_t>(n));
+    for (long long i = 0; i < n; ++i)
+        v[static_cast<size_t>(i)] = static_cast<double>(from + i) + 0.123456789;
+    return v;
+}
+
+std::string bytesOf(const std::vector<double>& v, long long first, long long count) {
+    return std::string(reinterpret_cast<const char*>(v.data() + first),
+                       static_cast<size_t>(count) * sizeof(double));
+}
+
+class SliceChecksums : public ContainerTest {
+protected:
+    void SetUp() override {
+        ContainerTest::SetUp();
+        data = distinct(kCount);
+        ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64, kCount,
+                                         data.data()),
+                  1)
+            << lastError();
+    }
+    void close() {
+        QMXLcloseOpenedObjectsForFile(file);
+        QMXLcloseAllFileHandlesForFile(file);
+        file = -1;
+    }
+    void open() {
+        file = QMXLopenFile(path.c_str());
+        ASSERT_GT(file, 0) << lastError();
+    }
+    // The stored slice attribute of /g/<name>, read with HDF5 itself.
+    std::vector<std::uint32_t> stored(const char* name = "/g/d") {
+        close();
+        std::vector<std::uint32_t> values;
+        {
+            H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+            H5Id a(H5Aopen_by_name(f.id, name, kSlices, H5P_DEFAULT, H5P_DEFAULT));
+            H5Id s(H5Aget_space(a.id));
+            values.resize(
+                static_cast<size_t>(std::max<hssize_t>(0, H5Sget_simple_extent_npoints(s.id))));
+            EXPECT_GE(H5Aread(a.id, H5T_NATIVE_UINT32, values.data()), 0);
+        }
+        open();
+        return values;
+    }
+    bool hasAttribute(const char* object, const char* attribute) {
+        close();
+        bool has = false;
+        {
+            H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+            has = H5Aexists_by_name(f.id, object, attribute, H5P_DEFAULT) > 0;
+        }
+        open();
+        return has;
+    }
+    // Replaces the slice attribute by `values` of `type` (or only removes it).
+    void rewriteSlices(const std::vector<std::uint32_t>* values, hid_t type = H5T_STD_U32LE) {
+        close();
+        {
+            H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+            ASSERT_GE(H5Adelete_by_name(f.id, "/g/d", kSlices, H5P_DEFAULT), 0);
+            if (values) {
+                const hsize_t n = values->size();
+                H5Id s(H5Screate_simple(1, &n, nullptr));
+                H5Id a(H5Acreate_by_name(f.id, "/g/d", kSlices, type, s.id, H5P_DEFAULT,
+                                         H5P_DEFAULT, H5P_DEFAULT));
+                ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, values->data()), 0);
+            }
+        }
+        open();
+    }
+    // Gives /g/d one checksum over all its stored bytes and its path, as large items had
+    // before they carried slice checksums.
+    void wholeChecksumOnly() {
+        rewriteSlices(nullptr);
+        close();
+        {
+            H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+            H5Id s(H5Screate(H5S_SCALAR));
+            H5Id a(H5Acreate_by_name(f.id, "/g/d", kWhole, H5T_STD_U32LE, s.id, H5P_DEFAULT,
+                                     H5P_DEFAULT, H5P_DEFAULT));
+            const std::uint32_t crc =
+                qmxfile::withPath(crc32c::Value(data.data(), kCount * sizeof(double)), "/g/d");
+            ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, &crc), 0);
+        }
+        open();
+    }
+    void flipByteIn(const std::string& find, size_t index) {
+        close();
+        std::string bytes = readFile(path);
+        const auto at = bytes.find(find);
+        ASSERT_NE(at, std::string::npos);
+        ASSERT_EQ(bytes.find(find, at + 1), std::string::npos);
+        bytes[at + index] = static_cast<char>(bytes[at + index] ^ 0x10);
+        writeFile(path, bytes);
+        open();
+    }
+    int readRange(long long first, long long count, std::vector<double>& back) {
+        back.assign(static_cast<size_t>(count), 5.0);
+        return QMXLreadTypedDatasetRange(file, "/g", "d", QMXL_FLOAT64, first, count,
+                                         back.data());
+    }
+    void expectFails(int result, const char* what) {
+        EXPECT_EQ(result, -1);
+        const std::string message = lastError();
+        EXPECT_NE(message.find(what), std::string::npos) << message;
+        EXPECT_NE(message.find("/g/d"), std::string::npos) << message;
+    }
+    std::vector<double> data;
+};
+
+}  // namespace
+
+// ---- Sums -----------------------------------------------------------------------------------
+
+TEST(SliceSums, CombineAndSlicingAgreeWithOneCrcOverTheBytes) {
+    const std::string bytes = pattern(200003, 9);
+    for (size_t split : {size_t{0}, size_t{1}, size_t{7}, size_t{65539}, bytes.size()}) {
+        const std::uint32_t a = crc32c::Value(bytes.data(), split);
+        const std::uint32_t b = crc32c::Value(bytes.data() + split, bytes.size() - split);
+        EXPECT_EQ(crc32c::Combine(a, b, bytes.size() - split),
+                  crc32c::Value(bytes.data(), bytes.size()))
+            << split;
+    }
+    // Fed in uneven pieces, resumed halfway from the stored sums, merged to twice the size:
+    // always the sums of the slices taken one by one.
+    auto direct = [&](size_t slice, size_t length) {
+        std::vector<std::uint32_t> crcs;
+        for (size_t at = 0; at < length; at += slice)
+            crcs.push_back(crc32c::Value(bytes.data() + at, std::min(slice, length - at)));
+        return crcs;
+    };
+    qmxfile::SliceCrcs pieces(1000);
+    for (size_t at = 0; at < 20500; at += 333)
+        pieces.add(bytes.data() + at, std::min<size_t>(333, 20500 - at));
+    EXPECT_EQ(pieces.crcs(), direct(1000, 20500));
+    qmxfile::SliceCrcs resumed(1000, direct(1000, 20500), 500);
+    resumed.add(bytes.data() + 20500, 3000);
+    EXPECT_EQ(resumed.crcs(), direct(1000, 23500));
+    resumed.doubleSlices(23500);
+    EXPECT_EQ(resumed.sliceBytes(), 2000u);
+    EXPECT_EQ(resumed.crcs(), direct(2000, 23500));
+    resumed.add(bytes.data() + 23500, 1700);  // fills the half-full last slice, starts another
+    EXPECT_EQ(resumed.crcs(), direct(2000, 25200));
+    qmxfile::SliceCrcs even(1000, direct(1000, 4000), 1000);
+    even.doubleSlices(4000);
+    EXPECT_EQ(even.crcs(), direct(2000, 4000));
+}
+
+// ---- The stored form ------------------------------------------------------------------------
+
+TEST_F(SliceChecksums, LargeItemsCarrySealedSliceChecksumsAndSmallOnesOneChecksum) {
+    const std::vector<double> few = {1, 2, 3};
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_FLOAT64, 3, few.data()),
+              1);
+    const auto values = stored();
+    ASSERT_EQ(values.size(), 2u + 37u);
+    EXPECT_EQ(values[0], kPerSlice);
+    EXPECT_EQ(values[2], crc32c::Value(data.data(), 65536));
+    EXPECT_EQ(values.back(),
+              crc32c::Value(data.data() + 36 * kPerSlice, (kCount - 36 * kPerSlice) * 8));
+    // The seal: elements per slice, the element count, the slice sums, then the path.
+    std::string sealed;
+    auto put = [&](std::uint64_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            sealed.push_back(static_cast<char>(v >> (8 * i)));
+    };
+    put(kPerSlice, 4);
+    put(kCount, 8);
+    for (size_t k = 2; k < values.size(); ++k)
+        put(values[k], 4);
+    EXPECT_EQ(values[1], qmxfile::withPath(crc32c::Value(sealed.data(), sealed.size()), "/g/d"));
+    EXPECT_FALSE(hasAttribute("/g/d", kWhole));
+    EXPECT_TRUE(hasAttribute("/g/small", kWhole));
+    EXPECT_FALSE(hasAttribute("/g/small", kSlices));
+
+    // Rewritten small, the item goes back to one checksum; appended to, it gets slices.
+    ASSERT_EQ(QMXLupdateTypedDataset(file, "/g", "d", QMXL_FLOAT64, 3, few.data()), 1);
+    EXPECT_TRUE(hasAttribute("/g/d", kWhole));
+    EXPECT_FALSE(hasAttribute("/g/d", kSlices));
+    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "small", QMXL_FLOAT64, 3, few.data()), 1);
+    EXPECT_FALSE(hasAttribute("/g/small", kWhole));
+    const auto appended = stored("/g/small");
+    ASSERT_EQ(appended.size(), 3u);
+    const double six[] = {1, 2, 3, 1, 2, 3};
+    EXPECT_EQ(appended[2], crc32c::Value(six, sizeof six));
+}
+
+// ---- Damage ---------------------------------------------------------------------------------
+
+TEST_F(SliceChecksums, DamageFailsOnlyTheRangesThatTouchItsSlice) {
+    // A byte in slice 5 of the stored doubles.
+    const long long hit = 5 * kPerSlice + 100;
+    flipByteIn(bytesOf(data, hit, 2), 3);
+    std::vector<double> back;
+    expectFails(readRange(hit - 10, 20, back), "checksum mismatch");
+    for (double x : back)
+        EXPECT_EQ(x, 0.0) << "the buffer is zeroed";
+    expectFails(readRange(4 * kPerSlice + 10, kPerSlice, back), "checksum mismatch");
+    EXPECT_EQ(readRange(2 * kPerSlice, 100, back), 1) << lastError();
+    EXPECT_EQ(back, distinct(100, 2 * kPerSlice));
+    EXPECT_EQ(readRange(6 * kPerSlice, 3 * kPerSlice, back), 1) << lastError();
+    std::vector<double> all(kCount, 1.0);
+    expectFails(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()),
+                "checksum mismatch");
+    EXPECT_EQ(all[0], 0.0);
+    std::vector<float> converted(kCount, 1.0f);
+    expectFails(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT32, converted.data()),
+                "checksum mismatch");
+    EXPECT_LT(QMXLappendTypedDataset(file, "/g", "d", QMXL_FLOAT64, 1, data.data()), 0)
+        << "a damaged item does not move to another layout with new checksums";
+}
+
+TEST_F(SliceChecksums, DamagedSliceChecksumsFailEveryRead) {
+    auto values = stored();
+    std::vector<double> back;
+    std::vector<double> all(kCount);
+
+    values[5] ^= 1;  // one slice sum: the seal no longer matches
+    rewriteSlices(&values);
+    expectFails(readRange(0, 10, back), "checksum mismatch");
+    expectFails(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()), "damaged");
+
+    values[5] ^= 1;
+    values[0] = kPerSlice * 2;  // another slice size: the seal covers it too
+    rewriteSlices(&values);
+    expectFails(readRange(0, 10, back), "damaged");
+
+    values[0] = kPerSlice;
+    values.pop_back();  // one slice sum short
+    rewriteSlices(&values);
+    expectFails(readRange(0, 10, back), "damaged");
+
+    rewriteSlices(&values, H5T_IEEE_F32LE);  // not the integers they must be
+    expectFails(readRange(0, 10, back), "unreadable");
+    expectFails(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()), "damaged");
+
+    rewriteSlices(nullptr);
+    expectFails(readRange(0, 10, back), "missing");
+    expectFails(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()), "missing");
+    // Sealing gives it slice checksums again (over the bytes as they are now).
+    EXPECT_EQ(QMXLsealObject(file, "/g/d"), 1) << lastError();
+    EXPECT_EQ(QMXLsealObject(file, "/g/d"), 0) << "never rewritten";
+    EXPECT_EQ(readRange(kCount - 10, 10, back), 1) << lastError();
+    EXPECT_EQ(back, distinct(10, kCount - 10));
+    EXPECT_EQ(stored().size(), 2u + 37u);
+}
+
+TEST_F(SliceChecksums, ASmallerElementCountCannotSkipVerification) {
+    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "d", QMXL_FLOAT64, 10, data.data()), 1);
+    close();
+    {
+        // As if the count in the header had been hit: fewer elements than the sums cover.
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        H5Id d(H5Dopen2(f.id, "/g/d", H5P_DEFAULT));
+        const hsize_t fewer = kCount - kPerSlice;
+        ASSERT_GE(H5Dset_extent(d.id, &fewer), 0);
+    }
+    open();
+    std::vector<double> back;
+    expectFails(readRange(0, 10, back), "checksum mismatch");
+    std::vector<double> all(kCount);
+    expectFails(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()),
+                "checksum mismatch");
+}
+
+TEST_F(SliceChecksums, AnItemShownUnderAnotherNameFailsItsSeal) {
+    close();
+    {
+        // What a damaged link name does: the intact item appears under another path.
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        ASSERT_GE(H5Lmove(f.id, "/g/d", f.id, "/g/e", H5P_DEFAULT, H5P_DEFAULT), 0);
+    }
+    open();
+    std::vector<double> back(10, 1.0);
+    EXPECT_EQ(QMXLreadTypedDatasetRange(file, "/g", "e", QMXL_FLOAT64, 0, 10, back.data()), -1);
+    EXPECT_NE(lastError().find("checksum mismatch"), std::string::npos) << lastError();
+    EXPECT_EQ(back[0], 0.0);
+}
+
+// ---- Items with one checksum over all of it ------------------------------------------------
+
+TEST_F(SliceChecksums, LargeItemsWithOneChecksumKeepReadingAndMoveToSlicesOnAppend) {
+    wholeChecksumOnly();
+    std::vector<double> back;
+    ASSERT_EQ(readRange(1000, 10, back), 1) << lastError();
+    EXPECT_EQ(back, distinct(10, 1000));
+    std::vector<double> all(kCount);
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()), 1) << lastError();
+    EXPECT_EQ(all, data);
+    EXPECT_EQ(QMXLsealObject(file, "/g/d"), 0) << "it has its checksum";
+
+    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "d", QMXL_FLOAT64, 5, data.data()), 1)
+        << lastError();
+    EXPECT_FALSE(hasAttribute("/g/d", kWhole));
+    EXPECT_EQ(stored().size(), 2u + 37u);
+    ASSERT_EQ(readRange(kCount, 5, back), 1) << lastError();
+    EXPECT_EQ(back, distinct(5));
+}
+
+TEST_F(SliceChecksums, DamageInAnItemWithOneChecksumFailsEveryRange) {
+    wholeChecksumOnly();
+    flipByteIn(bytesOf(data, kCount - 3, 2), 1);
+    std::vector<double> back;
+    expectFails(readRange(0, 10, back), "checksum mismatch");
+}
+
+// ---- The journal ----------------------------------------------------------------------------
+
+TEST_F(SliceChecksums, AnAppendOfAWriterThatDiesBeforeCommittingIsRolledBack) {
+    ASSERT_EQ(QMXLcommitFile(file), 1) << lastError();
+    close();
+    const std::string name = path;
+    const int rc = runInChild(
+        [&] {
+            const int f = QMXLopenFile(name.c_str());
+            if (f <= 0)
+                return 1;
+            const auto more = distinct(50000, kCount);
+            if (QMXLappendTypedDataset(f, "/g", "d", QMXL_FLOAT64, 50000, more.data()) != 1)
+                return 2;
+            if (QMXLappendTypedDataset(f, "/g", "d", QMXL_FLOAT64, 50000, more.data()) != 1)
+                return 3;
+            // Written through to the file; the journal holds what it replaced.
+            return QMXLflushMetadata(f) == 1 ? 0 : 4;
+        },
+        ChildEnd::QuickExit);
+    ASSERT_EQ(rc, 0);
+    EXPECT_TRUE(std::filesystem::exists(name + "-journal")) << "nothing to roll back";
+    open();
+    long long count = 0;
+    int type = -1;
+    ASSERT_EQ(QMXLgetDatasetInfo(file, "/g", "d", &count, &type), 1) << lastError();
+    EXPECT_EQ(count, kCount);
+    std::vector<double> all(kCount);
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()), 1) << lastError();
+    EXPECT_EQ(all, data);
+    int layout = -1;
+    long long chunk = -1;
+    ASSERT_EQ(QMXLgetDatasetLayout(file, "/g", "d", &layout, &chunk), 1);
+    EXPECT_EQ(layout, QMXL_LAYOUT_CONTIGUOUS);
+    EXPECT_EQ(stored().size(), 2u + 37u);
+}
