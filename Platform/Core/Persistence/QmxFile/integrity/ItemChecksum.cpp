@@ -264,7 +264,14 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
     bytes = static_cast<size_t>(count) * memorySize;
 
     std::uint32_t expected = 0;
-    Stored stored = storedChecksum(dataset, expected);
+    // Large items written now carry slice checksums: looked for first, so their reads do not
+    // pay for a failed lookup of the whole-item checksum.
+    StoredSlices expectedSlices;
+    SliceState sliceState = SliceState::Absent;
+    if (count * H5Tget_size(fileType.get()) >= kSlicedBytes)
+        sliceState = readSlices(dataset, expectedSlices);
+    Stored stored = sliceState == SliceState::Absent ? storedChecksum(dataset, expected)
+                                                     : Stored::Absent;
     if (stored == Stored::Unreadable) {
         H5Eclear2(H5E_DEFAULT);
         pushReason(__func__, __LINE__, "the checksum attribute is unreadable: the item is damaged");
@@ -273,9 +280,9 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
     // Large and appended items carry slice checksums instead; items of any size written with a
     // whole-item checksum keep being read by it.
     std::optional<SliceCrcs> sliced;
-    StoredSlices expectedSlices;
     if (stored == Stored::Absent) {
-        const SliceState state = readSlices(dataset, expectedSlices);
+        const SliceState state =
+            sliceState == SliceState::Absent ? readSlices(dataset, expectedSlices) : sliceState;
         if (state != SliceState::Absent) {
             // Checked against the element count before any data is read: the seal covers the
             // count, so a damaged one cannot make a read skip slices.
