@@ -16,20 +16,6 @@ bool checkCompression(Call& call, int compression) {
     return false;
 }
 
-// A compound datatype made by QMXLcreateCompoundType.
-Entry* datatypeEntry(Call& call, int datatype) {
-    Entry* e = call.entry(datatype);
-    if (e && e->kind != Kind::Datatype) {
-        call.fail("handle " + std::to_string(datatype) + " is not a datatype");
-        return nullptr;
-    }
-    if (e && H5Tget_nmembers(e->id.get()) <= 0) {
-        call.fail("compound datatype " + std::to_string(datatype) + " has no members");
-        return nullptr;
-    }
-    return e;
-}
-
 int createDataset(Call& call, const ItemRef& item, hid_t fileType, hid_t memoryType,
                   int compression, long long chunk, long long count, const void* data) {
     if (!checkCompression(call, compression) || !checkCount(call, count, data) ||

@@ -46,16 +46,6 @@ extern "C" int QMXLgetDatasetLayout(int file, const char* group, const char* nam
 
 namespace {
 
-// A compound datatype made by QMXLcreateCompoundType.
-Entry* recordType(Call& call, int datatype) {
-    Entry* e = call.entry(datatype);
-    if (e && (e->kind != Kind::Datatype || H5Tget_nmembers(e->id.get()) <= 0)) {
-        call.fail("handle " + std::to_string(datatype) + " is not a compound datatype");
-        return nullptr;
-    }
-    return e;
-}
-
 std::string rangeText(long long first, long long count) {
     return "elements [" + std::to_string(first) + ", " + std::to_string(first + count) + ")";
 }
@@ -146,7 +136,7 @@ extern "C" int QMXLreadObjectDatasetRange(int file, const char* group, const cha
     auto item = itemRef(call, file, group, name);
     if (!item)
         return -1;
-    Entry* type = recordType(call, datatype);
+    Entry* type = datatypeEntry(call, datatype);
     if (!type)
         return -1;
     return readRange(call, *item, ItemKind::Compound, type->id.get(), first, count, data);
@@ -171,7 +161,7 @@ extern "C" int QMXLappendObjectDataset(int file, const char* group, const char* 
     auto item = itemRef(call, file, group, name);
     if (!item)
         return -1;
-    Entry* type = recordType(call, datatype);
+    Entry* type = datatypeEntry(call, datatype);
     if (!type)
         return -1;
     return append(call, *item, ItemKind::Compound, type->id.get(), count, data);

@@ -252,6 +252,19 @@ Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, Kn
 
 // The memory type a typed update or read works in: the code's own, or for "as stored" the
 // native form of the stored type, owned by `asStored`. Negative after reporting the failure.
+Entry* datatypeEntry(Call& call, int datatype) {
+    Entry* e = call.entry(datatype);
+    if (e && e->kind != Kind::Datatype) {
+        call.fail("handle " + std::to_string(datatype) + " is not a datatype");
+        return nullptr;
+    }
+    if (e && H5Tget_nmembers(e->id.get()) <= 0) {
+        call.fail("compound datatype " + std::to_string(datatype) + " has no members");
+        return nullptr;
+    }
+    return e;
+}
+
 hid_t typedMemoryType(Call& call, const ItemRef& item, int type, Hid& asStored) {
     if (type != QMXL_AS_STORED) {
         const hid_t memoryType = memoryTypeOf(type);

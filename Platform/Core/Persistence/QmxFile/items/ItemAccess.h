@@ -33,6 +33,9 @@ herr_t createInGroup(const ItemRef& item, hid_t fileType, hid_t memoryType, cons
 // (QMXL_AS_STORED) the native form of the stored type, owned by `asStored`. Negative after
 // reporting the failure.
 hid_t typedMemoryType(Call& call, const ItemRef& item, int type, Hid& asStored);
+// The compound datatype made by QMXLcreateCompoundType behind a handle; null after reporting
+// a handle of another kind or a type without members.
+Entry* datatypeEntry(Call& call, int datatype);
 // Every size handed out is one the stored bytes can hold (see storageCovers): a caller sizes
 // its buffer by it. False, with the damage recorded, when they cannot.
 bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long count,
