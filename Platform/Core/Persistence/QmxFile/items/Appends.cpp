@@ -4,6 +4,7 @@
 #include "ChecksumPath.h"
 #include "Crc32c.h"
 #include "DataItems.h"
+#include "Filters.h"
 #include "Format.h"
 #include "HeaderCheck.h"
 #include "ItemChecksum.h"
@@ -143,6 +144,10 @@ herr_t appendItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, 
     Hid old(H5Dopen2(loc, path.text().c_str(), H5P_DEFAULT));
     Hid fileType(old ? H5Dget_type(old.get()) : H5I_INVALID_HID);
     if (!fileType)
+        return failed();
+    // The stored chunks are read back (the last one is extended, a first append moves them all):
+    // without a filter's plugin that fails, so say which plugin before anything is changed.
+    if (explainMissingFilter(old.get()))
         return failed();
     Bytes bytes = toStored(fileType.get(), memoryType, count, data);
     if (!bytes)

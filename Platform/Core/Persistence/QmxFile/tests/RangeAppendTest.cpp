@@ -408,8 +408,8 @@ TEST_F(RangeAppend, LayoutOfEveryKind) {
     EXPECT_EQ(QMXLgetDatasetLayout(file, "/g", "small", nullptr, &chunk), -1);
 }
 
-// A process without the Blosc plugin: reading an appended Blosc item, whole or a range, names
-// the plugin instead of HDF5's generic filter failure.
+// A process without the Blosc plugin: reading an appended Blosc item, whole or a range, and
+// appending to it name the plugin instead of HDF5's generic filter failure.
 TEST_F(RangeAppend, AMissingPluginIsNamedForAppendedItems) {
     if (QMXLcompressorAvailable(QMXL_BLOSC_LZ4) != 1)
         GTEST_SKIP() << "the Blosc plugin is not installed";
@@ -439,6 +439,17 @@ TEST_F(RangeAppend, AMissingPluginIsNamedForAppendedItems) {
             if (QMXLreadTypedDataset(f, "/g", "b", QMXL_FLOAT64, back.data()) != -1 ||
                 lastError().find(needs) == std::string::npos)
                 failures |= 2;
+            QMXLcloseAllFileHandlesForFile(f);
+            // An append reads the last chunk back: it is refused, naming the plugin, and the
+            // item keeps its count.
+            const int w = QMXLopenFile(name.c_str());
+            long long count = 0;
+            int type = 0;
+            if (w <= 0 ||
+                QMXLappendTypedDataset(w, "/g", "b", QMXL_FLOAT64, 10, more.data()) != -1 ||
+                lastError().find(needs) == std::string::npos ||
+                QMXLgetDatasetInfo(w, "/g", "b", &count, &type) != 1 || count != 40000)
+                failures |= 4;
             return failures;
         },
         ChildEnd::QuickExit);
