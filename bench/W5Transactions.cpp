@@ -190,7 +190,7 @@ Workload makeW5Transactions(const Options& o, const Scratch& scratch) {
               std::to_string(o.w5Size) + "-byte blob, committing and closing; then " +
               std::to_string(std::min(o.w5Count, o.w5Synced)) +
               " with every commit synced to the disk";
-    w.phases = {{kTransactions, "transactions/s", double(o.w5Count), kRawHdf5, 0.8}};
+    w.phases = {{kTransactions, "transactions/s", double(o.w5Count), kRawHdf5, 0.7}};
     if (o.w5Synced > 0)
         w.phases.push_back(
             {kSynced, "transactions/s", double(std::min(o.w5Count, o.w5Synced)), kRawHdf5, 0});
