@@ -14,8 +14,8 @@ namespace Quellmar::qmxfile {
 // the bytes they take fit a long long. HDF5 1.10 trusts the size a compact or contiguous
 // layout claims and reads past the stored bytes when a damaged dataspace claims more
 // elements than are stored; callers size buffers by what the size queries say. Contiguous
-// storage never allocated reads as fill values and passes. The layout is only looked up when
-// the stored size falls short.
+// storage never allocated reads as fill values and passes. Costs the same for an item of any
+// length: a chunked item is checked by looking up its last chunk.
 bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize);
 
 // Whether the stored type is one this library writes (see FORMAT.md). HDF5 converts from

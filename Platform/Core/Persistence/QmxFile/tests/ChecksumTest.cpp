@@ -457,6 +457,39 @@ TEST_F(Checksums, AnItemClaimingMoreThanItStoresFailsWithoutReadingPastIt) {
     }
 }
 
+// An item that was appended to is chunked with no upper bound: its size is checked against
+// the chunks stored, by looking up the last chunk the claim needs.
+TEST_F(Checksums, AnAppendedItemClaimingMoreChunksThanItStoresIsRefused) {
+    std::vector<std::int32_t> values(200000);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<std::int32_t>(i * 7);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "t", 0, 0, 0, QMXL_INT32, 100, values.data()), 1);
+    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "t", QMXL_INT32, 199900, values.data() + 100), 1)
+        << lastError();
+    long long count = 0;
+    int type = 0;
+    ASSERT_EQ(QMXLgetDatasetInfo(file, "/g", "t", &count, &type), 1) << lastError();
+    ASSERT_EQ(count, 200000);
+    auto dims = [](std::uint64_t n) {
+        return std::string(reinterpret_cast<const char*>(&n), 8) + std::string(8, '\xff');
+    };
+    // Three chunks (64 KiB of elements each) past the last one stored.
+    const long long claimed = 200000 + 3 * 16384;
+    patchFile(dims(200000), dims(claimed));
+    reopen();
+    EXPECT_EQ(QMXLgetDatasetInfo(file, "/g", "t", &count, &type), -1);
+    EXPECT_NE(lastError().find("claims " + std::to_string(claimed) +
+                               " elements of 4 bytes, more than is stored"),
+              std::string::npos)
+        << lastError();
+    std::vector<std::int32_t> back(1000, 5);
+    EXPECT_LT(QMXLreadTypedDatasetRange(file, "/g", "t", QMXL_INT32, claimed - 1000, 1000,
+                                        back.data()),
+              0);
+    EXPECT_NE(lastError().find("shorter than the item's size"), std::string::npos) << lastError();
+    EXPECT_EQ(back, std::vector<std::int32_t>(1000, 0));
+}
+
 // HDF5 converts from whatever type the header states: a damaged type turns bytes that match
 // their checksum into other values. Built by patching the stored datatype messages.
 TEST_F(Checksums, AStoredTypeThisLibraryNeverWritesIsDamage) {
