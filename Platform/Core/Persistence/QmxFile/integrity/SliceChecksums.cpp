@@ -4,6 +4,7 @@
 #include "Crc32c.h"
 #include "Format.h"
 
+#include <bit>
 #include <limits>
 
 namespace Quellmar::qmxfile {
@@ -19,13 +20,15 @@ void putLittleEndian(std::vector<unsigned char>& out, std::uint64_t value, int b
 }
 
 std::uint32_t sealContents(const StoredSlices& s, hsize_t count) {
-    std::vector<unsigned char> bytes;
-    bytes.reserve(12 + 4 * s.crcs.size());
-    putLittleEndian(bytes, s.perSlice, 4);
-    putLittleEndian(bytes, count, 8);
-    for (std::uint32_t value : s.crcs)
-        putLittleEndian(bytes, value, 4);
-    return crc32c::Value(bytes.data(), bytes.size());
+    std::vector<unsigned char> head;
+    head.reserve(12);
+    putLittleEndian(head, s.perSlice, 4);
+    putLittleEndian(head, count, 8);
+    // The CRCs follow as little-endian 32-bit values: their layout in memory here, summed in
+    // place rather than copied byte by byte on every read.
+    static_assert(std::endian::native == std::endian::little, "CRCs are summed in place");
+    return crc32c::Extend(crc32c::Value(head.data(), head.size()), s.crcs.data(),
+                          4 * s.crcs.size());
 }
 
 hsize_t slicesFor(hsize_t count, hsize_t perSlice) {

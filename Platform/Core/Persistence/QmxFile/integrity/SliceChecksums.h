@@ -18,7 +18,7 @@ namespace Quellmar::qmxfile {
 // Items of at least this many stored bytes get slice checksums when written.
 inline constexpr hsize_t kSlicedBytes = hsize_t{2} << 20;
 // A slice holds this many stored bytes (whole elements, at least one) ...
-inline constexpr size_t kSliceBaseBytes = size_t{64} << 10;
+inline constexpr size_t kSliceBaseBytes = size_t{16} << 10;
 // ... doubled for as long as the item would need more slices than this, which keeps the
 // attribute well below HDF5's 64 KiB for a message in the object header.
 inline constexpr size_t kMaxSlices = 8192;

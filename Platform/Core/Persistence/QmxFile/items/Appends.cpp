@@ -12,12 +12,17 @@
 #include "SliceChecksums.h"
 #include "SliceCrcs.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
 namespace Quellmar::qmxfile {
 
 namespace {
+
+// Chunks of an appended item: large enough that HDF5's chunk index stays small over many
+// appends, apart from the (smaller) slices its checksums cover.
+constexpr size_t kAppendChunkBytes = size_t{64} << 10;
 
 using Bytes = std::unique_ptr<unsigned char[]>;
 
@@ -106,7 +111,7 @@ Hid moveToExtendible(hid_t loc, hid_t old, hid_t fileType, hsize_t& oldCount,
     if (readChecked(old, fileType, oldCount, bytes.get()) < 0)
         return Hid();
     const LayoutRequest request = requestOf(old, oldCount);
-    const hsize_t chunk = sliceElementsFor(0, fileSize);
+    const hsize_t chunk = std::max<hsize_t>(1, kAppendChunkBytes / std::max<size_t>(1, fileSize));
     Hid dcpl = extendibleProperties(request, chunk);
     const hsize_t maximum = H5S_UNLIMITED;
     Hid space(H5Screate_simple(1, &oldCount, &maximum));

@@ -17,8 +17,8 @@ namespace {
 
 constexpr const char* kSlices = "QMZ_SLICE_CRC32C";
 constexpr const char* kWhole = "QMZ_CRC32C";
-constexpr long long kCount = 300000;  // doubles: 37 slices of 8,192
-constexpr long long kPerSlice = 8192;
+constexpr long long kCount = 300000;  // doubles: 147 slices of 2,048
+constexpr long long kPerSlice = 2048;
 
 // Doubles whose stored bytes occur once in the file.
 std::vector<double> distinct(long long n, long long from = 0) {
@@ -178,11 +178,11 @@ TEST_F(SliceChecksums, LargeItemsCarrySealedSliceChecksumsAndSmallOnesOneChecksu
     ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_FLOAT64, 3, few.data()),
               1);
     const auto values = stored();
-    ASSERT_EQ(values.size(), 2u + 37u);
+    ASSERT_EQ(values.size(), 2u + 147u);
     EXPECT_EQ(values[0], kPerSlice);
-    EXPECT_EQ(values[2], crc32c::Value(data.data(), 65536));
+    EXPECT_EQ(values[2], crc32c::Value(data.data(), 16384));
     EXPECT_EQ(values.back(),
-              crc32c::Value(data.data() + 36 * kPerSlice, (kCount - 36 * kPerSlice) * 8));
+              crc32c::Value(data.data() + 146 * kPerSlice, (kCount - 146 * kPerSlice) * 8));
     // The seal: elements per slice, the element count, the slice sums, then the path.
     std::string sealed;
     auto put = [&](std::uint64_t v, int n) {
@@ -267,7 +267,7 @@ TEST_F(SliceChecksums, DamagedSliceChecksumsFailEveryRead) {
     EXPECT_EQ(QMXLsealObject(file, "/g/d"), 0) << "never rewritten";
     EXPECT_EQ(readRange(kCount - 10, 10, back), 1) << lastError();
     EXPECT_EQ(back, distinct(10, kCount - 10));
-    EXPECT_EQ(stored().size(), 2u + 37u);
+    EXPECT_EQ(stored().size(), 2u + 147u);
 }
 
 TEST_F(SliceChecksums, ASmallerElementCountCannotSkipVerification) {
@@ -317,7 +317,7 @@ TEST_F(SliceChecksums, LargeItemsWithOneChecksumKeepReadingAndMoveToSlicesOnAppe
     ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "d", QMXL_FLOAT64, 5, data.data()), 1)
         << lastError();
     EXPECT_FALSE(hasAttribute("/g/d", kWhole));
-    EXPECT_EQ(stored().size(), 2u + 37u);
+    EXPECT_EQ(stored().size(), 2u + 147u);
     ASSERT_EQ(readRange(kCount, 5, back), 1) << lastError();
     EXPECT_EQ(back, distinct(5));
 }
@@ -363,5 +363,5 @@ TEST_F(SliceChecksums, AnAppendOfAWriterThatDiesBeforeCommittingIsRolledBack) {
     long long chunk = -1;
     ASSERT_EQ(QMXLgetDatasetLayout(file, "/g", "d", &layout, &chunk), 1);
     EXPECT_EQ(layout, QMXL_LAYOUT_CONTIGUOUS);
-    EXPECT_EQ(stored().size(), 2u + 37u);
+    EXPECT_EQ(stored().size(), 2u + 147u);
 }
