@@ -37,21 +37,25 @@ int QMXArrayDAO::storedColumns(std::string& path, std::string& name, int& rows) 
 
 int QMXArrayDAO::columnsOf(const std::string& groupPath, const std::string& datasetName) {
     const std::string full = groupPath + "/" + datasetName;
-    DatasetHandle dataset(QMXLopenDataset(getHandleToStorage(), full.c_str()));
-    if (!dataset.isValid())
-        throw DataAccessViolationException(getLastErrorMessage());
-    // As the shape is reported: without a positive "Rows" and "Cols" it is a vector.
-    int rows = 0;
-    int cols = 0;
-    if (!readShapeAttribute(dataset, "Rows", rows) || rows <= 0 ||
-        !readShapeAttribute(dataset, "Cols", cols) || cols <= 0)
-        return 1;
-    // Rows of a shape that does not hold the stored elements would be other elements.
+    // The count first: the file library keeps the item it looked up for the handle and the
+    // read that follow, so the item is looked up once.
     long long count = 0;
     int type = -1;
     if (QMXLgetDatasetInfo(getHandleToStorage(), groupPath.c_str(), datasetName.c_str(), &count,
                            &type) < 0)
         throw DataAccessViolationException(getLastErrorMessage());
+    int rows = 0;
+    int cols = 0;
+    {
+        DatasetHandle dataset(QMXLopenDataset(getHandleToStorage(), full.c_str()));
+        if (!dataset.isValid())
+            throw DataAccessViolationException(getLastErrorMessage());
+        // As the shape is reported: without a positive "Rows" and "Cols" it is a vector.
+        if (!readShapeAttribute(dataset, "Rows", rows) || rows <= 0 ||
+            !readShapeAttribute(dataset, "Cols", cols) || cols <= 0)
+            return 1;
+    }
+    // Rows of a shape that does not hold the stored elements would be other elements.
     if (static_cast<long long>(rows) * cols != count)
         throw DataAccessViolationException("shape " + std::to_string(rows) + " x " +
                                            std::to_string(cols) + " does not match the " +

@@ -3,6 +3,7 @@
 #include "AttributeIO.h"
 #include "Call.h"
 #include "HeaderCheck.h"
+#include "KeptItem.h"
 #include "QMXL.h"
 
 #include <cstdlib>
@@ -44,6 +45,8 @@ Entry* owner(Call& call, int object, const char* name) {
         return nullptr;
     }
     e->attributesVerified = true;
+    if (e->id.get() == kept().id)  // a handle sharing the kept item's identifier
+        kept().attributesVerified = true;
     return e;
 }
 
@@ -101,8 +104,9 @@ int update(const char* function, int object, const char* name, hid_t memoryType,
     return 1;
 }
 
+// Reads change nothing: the kept item stays kept.
 int read(const char* function, int object, const char* name, hid_t memoryType, void* value) {
-    Call call(function);
+    Call call(function, true);
     Entry* e = owner(call, object, name);
     if (!e || !call.out(value, "value"))
         return -1;
@@ -120,7 +124,7 @@ int read(const char* function, int object, const char* name, hid_t memoryType, v
 }  // namespace
 
 extern "C" int QMXLhasAttribute(int object, const char* name) {
-    Call call("QMXLhasAttribute");
+    Call call("QMXLhasAttribute", true);
     Entry* e = owner(call, object, name);
     if (!e)
         return -1;
@@ -176,7 +180,7 @@ extern "C" int QMXLsetStringAttribute(int object, const char* name, const char* 
 }
 
 extern "C" int QMXLgetStringAttribute(int object, const char* name, char** value) {
-    Call call("QMXLgetStringAttribute");
+    Call call("QMXLgetStringAttribute", true);
     if (!call.out(value, "text"))
         return -1;
     *value = nullptr;

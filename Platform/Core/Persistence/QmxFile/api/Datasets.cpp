@@ -1,6 +1,7 @@
 // Typed datasets (numbers of one VarDataType), compound datasets, and what applies to any
 // dataset.
 #include "HeaderCheck.h"
+#include "KeptItem.h"
 #include "ItemAccess.h"
 #include "QMXL.h"
 #include "TypeCodes.h"
@@ -70,12 +71,19 @@ int readDataset(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryType
 }  // namespace
 
 extern "C" int QMXLopenDataset(int file, const char* path) {
-    Call call("QMXLopenDataset");
+    // Opening a handle changes nothing: the item a size query kept stays kept, and serves.
+    Call call("QMXLopenDataset", true);
     auto item = itemRef(call, file, path);
     if (!item)
         return -1;
-    Hid dataset = openItem(call, *item, std::nullopt);
-    return dataset ? addObject(call, *item->loc, std::move(dataset), Kind::Dataset) : -1;
+    Hid dataset = shareKeptItem(*item);
+    const bool verified = dataset && kept().attributesVerified;
+    if (!dataset)
+        dataset = openItem(call, *item, std::nullopt);
+    const int handle = dataset ? addObject(call, *item->loc, std::move(dataset), Kind::Dataset) : -1;
+    if (Entry* e = handle > 0 ? HandleTable::instance().find(handle) : nullptr)
+        e->attributesVerified = verified;
+    return handle;
 }
 
 extern "C" int QMXLexistsDataset(int file, const char* path) {
@@ -153,7 +161,8 @@ extern "C" int QMXLgetDatasetInfo(int file, const char* group, const char* name,
         if (!checkStoredSize(call, *item, dataset.get(), n, H5Tget_size(stored.get())))
             return -1;
         const ItemKind kind = kindOfType(stored.get());
-        known = KnownOfItem{n, kind == ItemKind::Typed ? codeOfType(stored.get()) : -1, kind};
+        known = KnownOfItem{n, kind == ItemKind::Typed ? codeOfType(stored.get()) : -1, kind,
+                            known.attributesVerified};
         *count = known.count;
         *type = *known.code;
         keepItem(*item, std::move(dataset), kind, known);

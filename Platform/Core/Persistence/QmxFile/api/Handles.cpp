@@ -1,13 +1,21 @@
 #include "Call.h"
+#include "KeptItem.h"
 #include "QMXL.h"
 
 using namespace Quellmar::qmxfile;
 
 extern "C" int QMXLcloseObject(int handle) {
-    Call call("QMXLcloseObject");
+    // Closing a dataset handle frees no file or group a kept item or group was reached
+    // through: they stay kept. Anything else may, and releases them.
+    Call call("QMXLcloseObject", true, true);
     if (call.exiting())
         return 1;
-    if (!call.entry(handle))
+    const Entry* e = call.entry(handle);
+    if (!e || e->kind != Kind::Dataset) {
+        releaseKeptItem();
+        releaseKeptGroup();
+    }
+    if (!e)
         return -1;
     if (HandleTable::instance().drop(handle) < 0)
         return call.failHdf5("closing handle " + std::to_string(handle) + " failed");

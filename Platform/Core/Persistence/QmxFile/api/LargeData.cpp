@@ -60,7 +60,8 @@ int readRange(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryType, 
     };
     if (count > 0 && !data)
         return call.fail("no buffer given (null pointer) for " + item.where());
-    Hid dataset = reopenItem(call, item, kind);
+    KnownOfItem known;  // kept again with the item, for the next call
+    Hid dataset = reopenItem(call, item, kind, &known);
     if (!dataset)
         return zeroed(-1);
     const long long total = elementCount(dataset.get());
@@ -75,7 +76,7 @@ int readRange(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryType, 
         explainMissingFilter(dataset.get());
         return call.failHdf5("cannot read " + rangeText(first, count) + " of " + item.where());
     }
-    keepItem(item, std::move(dataset), kind);
+    keepItem(item, std::move(dataset), kind, known);
     return 1;
 }
 

@@ -21,6 +21,8 @@ struct KeptItem {
     // stored bytes) and the code of the stored type.
     long long count = -1;
     std::optional<int> code;
+    // Its attributes matched their checksum while this identifier was open.
+    bool attributesVerified = false;
     hid_t id = H5I_INVALID_HID;
 };
 KeptItem& kept();

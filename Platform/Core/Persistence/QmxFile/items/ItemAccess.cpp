@@ -227,6 +227,7 @@ void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind,
     k.kind = stored;
     k.count = known.count;
     k.code = known.code;
+    k.attributesVerified = known.attributesVerified;
     k.id = dataset.release();
 }
 
@@ -241,8 +242,15 @@ Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem*
         return Hid();
     }
     if (known)
-        *known = KnownOfItem{k.count, k.code, k.kind};
+        *known = KnownOfItem{k.count, k.code, k.kind, k.attributesVerified};
     return Hid(std::exchange(k.id, H5I_INVALID_HID));
+}
+
+Hid shareKeptItem(const ItemRef& item) {
+    const KeptItem& k = kept();
+    if (k.id < 0 || k.loc != item.loc || k.path != item.path.text() || H5Iinc_ref(k.id) < 0)
+        return Hid();
+    return Hid(k.id);
 }
 
 Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known) {

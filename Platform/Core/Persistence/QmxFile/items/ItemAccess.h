@@ -51,10 +51,14 @@ struct KnownOfItem {
     long long count = -1;  // -1: not known
     std::optional<int> code;
     std::optional<ItemKind> kind;  // filled in by takeKeptItem
+    bool attributesVerified = false;
 };
 void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind = std::nullopt,
               const KnownOfItem& known = {});
 Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known = nullptr);
+// Another reference to the kept dataset when it is the item's, which stays kept; else empty.
+// Lets a handle opened on the item a size query just looked up skip the second lookup.
+Hid shareKeptItem(const ItemRef& item);
 // The item's path as HDF5 reports it, when the kept group is the item's group (its reported
 // path is known); empty otherwise.
 std::string keptPathOf(const ItemRef& item);

@@ -274,4 +274,83 @@ TEST_F(ReadPath, CreationOpensMakesOrRefusesItsGroup) {
     EXPECT_EQ(QMXLexistsDataset(file, "/deep/er/first"), 1) << "still an item, not a group";
 }
 
+// A handle opened on the item a size query just looked up shares that lookup: one dataset is
+// open for both, the handle outlives the shared item and the item outlives the handle, and
+// the attributes read through it are still checked.
+TEST_F(ReadPath, AHandleOnTheItemJustLookedUpSharesItAndEachOutlivesTheOther) {
+    create({});
+    std::vector<double> values(300000);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<double>(i) * 0.5;
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64,
+                                     static_cast<long long>(values.size()), values.data()),
+              1)
+        << lastError();
+    const int rows = 1234567;
+    {
+        const int handle = QMXLopenDataset(file, "/g/v");
+        ASSERT_GT(handle, 0) << lastError();
+        ASSERT_EQ(QMXLcreateAttribute(handle, "Rows", &rows), 1) << lastError();
+        ASSERT_EQ(QMXLcloseObject(handle), 1);
+    }
+    auto datasetsOpen = [] { return H5Fget_obj_count(H5F_OBJ_ALL, H5F_OBJ_DATASET); };
+    for (int session = 0; session < 2; ++session) {
+        open(false);
+        long long count = 0;
+        int type = 0;
+        ASSERT_EQ(QMXLgetDatasetInfo(file, "/g", "v", &count, &type), 1) << lastError();
+        ASSERT_EQ(count, 300000);
+        const int handle = QMXLopenDataset(file, "/g/v");
+        ASSERT_GT(handle, 0) << lastError();
+        EXPECT_EQ(datasetsOpen(), 1) << "the handle shares the item looked up";
+        int back = 0;
+        EXPECT_EQ(QMXLreadAttribute(handle, "Rows", &back), 1) << lastError();
+        EXPECT_EQ(back, rows);
+        if (session == 0) {
+            // The handle goes first; the item it shared serves the range read.
+            EXPECT_EQ(QMXLcloseObject(handle), 1);
+            std::vector<double> range(1000);
+            EXPECT_EQ(QMXLreadTypedDatasetRange(file, "/g", "v", QMXL_FLOAT64, 150000, 1000,
+                                                range.data()),
+                      1)
+                << lastError();
+            EXPECT_EQ(range, std::vector<double>(values.begin() + 150000,
+                                                 values.begin() + 151000));
+            EXPECT_EQ(datasetsOpen(), 1) << "kept for the next call";
+        } else {
+            // A call that releases the item leaves the handle working.
+            EXPECT_EQ(QMXLexistsDataset(file, "/g/v"), 1);
+            EXPECT_EQ(datasetsOpen(), 1) << "only the handle's";
+            back = 0;
+            EXPECT_EQ(QMXLreadAttribute(handle, "Rows", &back), 1) << lastError();
+            EXPECT_EQ(back, rows);
+            EXPECT_EQ(QMXLcloseObject(handle), 1);
+            EXPECT_EQ(datasetsOpen(), 0);
+        }
+        close();
+    }
+
+    // Damage to an attribute is found through a shared handle, each time it is asked.
+    std::string bytes = Quellmar::testing::readFile(path);
+    const std::string stored(reinterpret_cast<const char*>(&rows), 4);
+    const auto at = bytes.find(stored);
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_EQ(bytes.find(stored, at + 1), std::string::npos);
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
+    Quellmar::testing::writeFile(path, bytes);
+    open(false);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        long long count = 0;
+        int type = 0;
+        ASSERT_EQ(QMXLgetDatasetInfo(file, "/g", "v", &count, &type), 1) << lastError();
+        const int handle = QMXLopenDataset(file, "/g/v");
+        ASSERT_GT(handle, 0) << lastError();
+        int back = 0;
+        EXPECT_LT(QMXLreadAttribute(handle, "Rows", &back), 0) << "attempt " << attempt;
+        EXPECT_NE(lastError().find("attribute checksum mismatch"), std::string::npos)
+            << lastError();
+        EXPECT_EQ(QMXLcloseObject(handle), 1);
+    }
+}
+
 }  // namespace
