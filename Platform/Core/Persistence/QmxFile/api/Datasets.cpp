@@ -162,7 +162,7 @@ extern "C" int QMXLgetDatasetInfo(int file, const char* group, const char* name,
             return -1;
         const ItemKind kind = kindOfType(stored.get());
         known = KnownOfItem{n, kind == ItemKind::Typed ? codeOfType(stored.get()) : -1, kind,
-                            known.attributesVerified};
+                            known.attributesVerified, known.slices};
         *count = known.count;
         *type = *known.code;
         keepItem(*item, std::move(dataset), kind, known);

@@ -71,7 +71,8 @@ int readRange(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryType, 
         return zeroed(call.fail(rangeText(first, count) + " of " + item.where() +
                                 " are not within its " + std::to_string(total) + " elements"));
     if (readRangeChecked(dataset.get(), memoryType, static_cast<hsize_t>(total),
-                         static_cast<hsize_t>(first), static_cast<hsize_t>(count), data) < 0) {
+                         static_cast<hsize_t>(first), static_cast<hsize_t>(count), data,
+                         &known.attributesVerified, &known.slices) < 0) {
         // HDF5 says only that a filter failed; the reader needs to know which plugin to install.
         explainMissingFilter(dataset.get());
         return call.failHdf5("cannot read " + rangeText(first, count) + " of " + item.where());

@@ -5,6 +5,7 @@
 #include "TypeCodes.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -21,8 +22,10 @@ struct KeptItem {
     // stored bytes) and the code of the stored type.
     long long count = -1;
     std::optional<int> code;
-    // Its attributes matched their checksum while this identifier was open.
+    // Its attributes matched their checksum while this identifier was open, and the slice
+    // checksums a range read found sealed (a SealedSlices, RangeRead.h).
     bool attributesVerified = false;
+    std::shared_ptr<const void> sealedSlices;
     hid_t id = H5I_INVALID_HID;
 };
 KeptItem& kept();

@@ -228,6 +228,7 @@ void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind,
     k.count = known.count;
     k.code = known.code;
     k.attributesVerified = known.attributesVerified;
+    k.sealedSlices = known.slices;
     k.id = dataset.release();
 }
 
@@ -242,7 +243,9 @@ Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem*
         return Hid();
     }
     if (known)
-        *known = KnownOfItem{k.count, k.code, k.kind, k.attributesVerified};
+        *known = KnownOfItem{k.count, k.code, k.kind, k.attributesVerified,
+                             std::static_pointer_cast<const SealedSlices>(k.sealedSlices)};
+    k.sealedSlices.reset();
     return Hid(std::exchange(k.id, H5I_INVALID_HID));
 }
 

@@ -4,6 +4,7 @@
 #include "DataItems.h"
 #include "KeptItem.h"
 #include "Objects.h"
+#include "RangeRead.h"
 
 #include <optional>
 
@@ -52,6 +53,7 @@ struct KnownOfItem {
     std::optional<int> code;
     std::optional<ItemKind> kind;  // filled in by takeKeptItem
     bool attributesVerified = false;
+    std::shared_ptr<const SealedSlices> slices;
 };
 void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind = std::nullopt,
               const KnownOfItem& known = {});

@@ -394,6 +394,33 @@ TEST_F(RangeAppend, TruncationUndoesAppendsAndLaterAppendsContinue) {
     EXPECT_EQ(readAll("fixed"), counting(12345));
 }
 
+// Range reads that follow each other in a session skip looking up what an earlier one found
+// (the item, its verified slice checksums); appends and truncations in between must not leave
+// them reading what was stored before. A truncation followed by an append of other values
+// brings back the old element count with other contents.
+TEST_F(RangeAppend, RangesBetweenAppendsAndTruncationsReadWhatIsStoredNow) {
+    makeDoubles("t", kLarge);
+    EXPECT_EQ(range("t", kLarge - 10, 10), counting(10, kLarge - 10));
+    const auto more = counting(5000, kLarge);
+    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, 5000, more.data()), 1)
+        << lastError();
+    EXPECT_EQ(range("t", kLarge - 10, 20), counting(20, kLarge - 10));
+    EXPECT_EQ(range("t", kLarge + 4990, 10), counting(10, kLarge + 4990));
+    ASSERT_EQ(QMXLtruncateDataset(file, "/g", "t", kLarge), 1) << lastError();
+    EXPECT_EQ(range("t", kLarge - 10, 10), counting(10, kLarge - 10));
+    std::vector<double> beyond(10, 1.0);
+    EXPECT_LT(QMXLreadTypedDatasetRange(file, "/g", "t", QMXL_FLOAT64, kLarge, 10, beyond.data()),
+              0);
+    ASSERT_EQ(QMXLtruncateDataset(file, "/g", "t", kLarge - 1000), 1) << lastError();
+    const auto other = counting(1000, 7000000);
+    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, 1000, other.data()), 1)
+        << lastError();
+    EXPECT_EQ(range("t", kLarge - 1000, 1000), other) << "same count, other values";
+    EXPECT_EQ(range("t", kLarge - 1010, 10), counting(10, kLarge - 1010));
+    reopen(true);
+    EXPECT_EQ(range("t", kLarge - 1000, 1000), other);
+}
+
 TEST_F(RangeAppend, LayoutOfEveryKind) {
     makeDoubles("small", 10);
     makeDoubles("large", kLarge);
