@@ -95,8 +95,9 @@ inline std::uint32_t shift(const ZeroTables& t, std::uint32_t crc) {
     return t[0][crc & 0xFF] ^ t[1][(crc >> 8) & 0xFF] ^ t[2][(crc >> 16) & 0xFF] ^ t[3][crc >> 24];
 }
 
-constexpr std::size_t kLong = 8192;  // stream length of the three-way loop for large data
-constexpr std::size_t kShort = 256;  // and for the rest
+constexpr std::size_t kLong = 8192;    // stream length of the three-way loop for large data
+constexpr std::size_t kMedium = 1024;  // for pieces of a few KiB (slices of 16 KiB)
+constexpr std::size_t kShort = 256;    // and for the rest
 
 __attribute__((target("sse4.2"))) std::uint64_t threeStreams(std::uint64_t c,
                                                              const unsigned char*& p,
@@ -125,6 +126,7 @@ __attribute__((target("sse4.2"))) std::uint32_t extendSse42(std::uint32_t crc,
                                                             const unsigned char* p,
                                                             std::size_t size) {
     static const ZeroTables longZeros = makeZeroTables(kLong);
+    static const ZeroTables mediumZeros = makeZeroTables(kMedium);
     static const ZeroTables shortZeros = makeZeroTables(kShort);
     std::uint64_t c = ~crc;
     // Align to eight bytes so the wide loads do not straddle lines.
@@ -133,6 +135,7 @@ __attribute__((target("sse4.2"))) std::uint32_t extendSse42(std::uint32_t crc,
         --size;
     }
     c = threeStreams(c, p, size, kLong, longZeros);
+    c = threeStreams(c, p, size, kMedium, mediumZeros);
     c = threeStreams(c, p, size, kShort, shortZeros);
     while (size >= 8) {
         c = _mm_crc32_u64(c, load64(p));
