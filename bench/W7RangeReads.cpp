@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace Quellmar::bench {
 
@@ -87,61 +88,56 @@ void makeLibraryFile(Items& d, const Scratch& scratch) {
     host.commit();
 }
 
+// Times the reads of every range in `firsts`: in a unit of work of its own each (a fresh
+// session and DAO per read) or all in one. `read(dao, first)` reads one, `check(first)` checks it.
+template <class Dao, class Read, class Check>
+double libraryRanges(const std::string& file, const std::vector<std::size_t>& firsts,
+                     bool unitEach, Read read, Check check) {
+    Stopwatch t;
+    std::optional<HostSession> host;
+    std::optional<Dao> dao;
+    for (const std::size_t first : firsts) {
+        if (unitEach || !host) {
+            dao.reset();
+            host.emplace(file, true);
+            dao.emplace();
+            host->bind(*dao);
+        }
+        read(*dao, first);
+        if (unitEach)
+            host->commit();
+        check(first);
+    }
+    if (!unitEach && host)
+        host->commit();
+    return t.seconds();
+}
+
 void runLibrary(Items& d, const Scratch& scratch, Sample& s) {
     if (d.libraryFile.empty())
         makeLibraryFile(d, scratch);
     const std::string who = kLibrary;
-    {
-        Stopwatch t;
-        for (const std::size_t first : d.vectorFirsts) {
-            HostSession host(d.libraryFile, true);
-            QMXVectorDAO dao;
-            host.bind(dao);
-            dao.readRange("w7", "vector", VT_DOUBLE, static_cast<long long>(first),
-                          static_cast<int>(d.range), d.out.data());
-            host.commit();
-            d.checkRange(who, d.vector, first, d.range);
-        }
-        s.seconds[d.names.vectorRange] = t.seconds();
-    }
-    {
-        Stopwatch t;
-        for (const std::size_t first : d.rowFirsts) {
-            HostSession host(d.libraryFile, true);
-            QMXArrayDAO dao;
-            host.bind(dao);
-            dao.readRows("w7", "array", VT_DOUBLE, static_cast<long long>(first),
-                         static_cast<int>(d.range), d.out.data());
-            host.commit();
-            d.checkRange(who, d.array, first * d.cols, d.range * d.cols);
-        }
-        s.seconds[d.names.arrayRange] = t.seconds();
-    }
-    {
-        Stopwatch t;
-        HostSession host(d.libraryFile, true);
-        QMXVectorDAO dao;
-        host.bind(dao);
-        for (const std::size_t first : d.vectorFirsts) {
-            dao.readRange("w7", "vector", VT_DOUBLE, static_cast<long long>(first),
-                          static_cast<int>(d.range), d.out.data());
-            d.checkRange(who, d.vector, first, d.range);
-        }
-        host.commit();
-        s.seconds[d.names.vectorInUnit] = t.seconds();
-    }
-    {
-        Stopwatch t;
-        HostSession host(d.libraryFile, true);
-        QMXArrayDAO dao;
-        host.bind(dao);
-        for (const std::size_t first : d.rowFirsts) {
-            dao.readRows("w7", "array", VT_DOUBLE, static_cast<long long>(first),
-                         static_cast<int>(d.range), d.out.data());
-            d.checkRange(who, d.array, first * d.cols, d.range * d.cols);
-        }
-        host.commit();
-        s.seconds[d.names.arrayInUnit] = t.seconds();
+    const auto readVector = [&](QMXVectorDAO& dao, std::size_t first) {
+        dao.readRange("w7", "vector", VT_DOUBLE, static_cast<long long>(first),
+                      static_cast<int>(d.range), d.out.data());
+    };
+    const auto checkVector = [&](std::size_t first) {
+        d.checkRange(who, d.vector, first, d.range);
+    };
+    const auto readArray = [&](QMXArrayDAO& dao, std::size_t first) {
+        dao.readRows("w7", "array", VT_DOUBLE, static_cast<long long>(first),
+                     static_cast<int>(d.range), d.out.data());
+    };
+    const auto checkArray = [&](std::size_t first) {
+        d.checkRange(who, d.array, first * d.cols, d.range * d.cols);
+    };
+    for (const bool unitEach : {true, false}) {
+        s.seconds[unitEach ? d.names.vectorRange : d.names.vectorInUnit] =
+            libraryRanges<QMXVectorDAO>(d.libraryFile, d.vectorFirsts, unitEach, readVector,
+                                        checkVector);
+        s.seconds[unitEach ? d.names.arrayRange : d.names.arrayInUnit] =
+            libraryRanges<QMXArrayDAO>(d.libraryFile, d.rowFirsts, unitEach, readArray,
+                                       checkArray);
     }
     {
         Stopwatch t;
