@@ -48,12 +48,7 @@ protected:
     // Replaces the only occurrence of `find` in the closed file by `with` (same length).
     void patch(const std::string& find, const std::string& with) {
         close();
-        std::string bytes = Quellmar::testing::readFile(path);
-        const auto at = bytes.find(find);
-        ASSERT_NE(at, std::string::npos) << find;
-        ASSERT_EQ(bytes.find(find, at + 1), std::string::npos) << find;
-        bytes.replace(at, with.size(), with);
-        Quellmar::testing::writeFile(path, bytes);
+        Quellmar::testing::patchOnce(path, find, with);
         file = QMXLopenFile(path.c_str());
         ASSERT_GT(file, 0) << lastError();
     }

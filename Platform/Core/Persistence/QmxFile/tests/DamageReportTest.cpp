@@ -106,15 +106,12 @@ TEST_F(DamageReport, SizeQueriesRefuseCountsTheStoredBytesCannotHold) {
     // in itself, the stored bytes stay 16.
     QMXLcloseOpenedObjectsForFile(file);
     QMXLcloseAllFileHandlesForFile(file);
-    std::string bytes = Quellmar::testing::readFile(path);
     const std::string four(std::string("\x04\0\0\0\0\0\0\0", 8) +
                            std::string("\x04\0\0\0\0\0\0\0", 8));
-    const std::size_t at = bytes.find(four);
-    ASSERT_NE(at, std::string::npos);
-    ASSERT_EQ(bytes.find(four, at + 1), std::string::npos);
-    bytes[at + 5] = '\x2d';
-    bytes[at + 8 + 5] = '\x2d';
-    Quellmar::testing::writeFile(path, bytes);
+    std::string damaged = four;
+    damaged[5] = '\x2d';
+    damaged[8 + 5] = '\x2d';
+    Quellmar::testing::patchOnce(path, four, damaged);
     file = QMXLopenFileReadOnly(path.c_str());
     ASSERT_GT(file, 0) << lastError();
 

@@ -72,12 +72,7 @@ protected:
     // Replaces the only occurrence of `find` in the closed file by `with` (same length).
     void patchFile(const std::string& find, const std::string& with) {
         close();
-        std::string bytes = Quellmar::testing::readFile(path);
-        const auto at = bytes.find(find);
-        ASSERT_NE(at, std::string::npos) << find << " is not in the file";
-        ASSERT_EQ(bytes.find(find, at + 1), std::string::npos) << find << " is twice in the file";
-        bytes.replace(at, with.size(), with);
-        Quellmar::testing::writeFile(path, bytes);
+        Quellmar::testing::patchOnce(path, find, with);
     }
 
     void expectDamaged(int result, const std::string& object, const std::string& reason) {

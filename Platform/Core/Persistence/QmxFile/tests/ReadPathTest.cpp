@@ -21,12 +21,7 @@ using Quellmar::testing::TempDir;
 
 namespace {
 
-std::uint64_t le(const std::string& bytes, std::size_t at, std::size_t size) {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < size; ++i)
-        value |= std::uint64_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
-    return value;
-}
+using Quellmar::testing::le;
 
 // Where the dataspace message of the object's version-1 header keeps its rank; 0 when the
 // header has none in its first block.
@@ -331,13 +326,9 @@ TEST_F(ReadPath, AHandleOnTheItemJustLookedUpSharesItAndEachOutlivesTheOther) {
     }
 
     // Damage to an attribute is found through a shared handle, each time it is asked.
-    std::string bytes = Quellmar::testing::readFile(path);
-    const std::string stored(reinterpret_cast<const char*>(&rows), 4);
-    const auto at = bytes.find(stored);
-    ASSERT_NE(at, std::string::npos);
-    ASSERT_EQ(bytes.find(stored, at + 1), std::string::npos);
-    bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
-    Quellmar::testing::writeFile(path, bytes);
+    const int damaged = rows ^ 1;
+    Quellmar::testing::patchOnce(path, std::string(reinterpret_cast<const char*>(&rows), 4),
+                                 std::string(reinterpret_cast<const char*>(&damaged), 4));
     open(false);
     for (int attempt = 0; attempt < 2; ++attempt) {
         long long count = 0;

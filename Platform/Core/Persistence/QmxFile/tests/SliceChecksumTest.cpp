@@ -111,12 +111,9 @@ protected:
     }
     void flipByteIn(const std::string& find, size_t index) {
         close();
-        std::string bytes = readFile(path);
-        const auto at = bytes.find(find);
-        ASSERT_NE(at, std::string::npos);
-        ASSERT_EQ(bytes.find(find, at + 1), std::string::npos);
-        bytes[at + index] = static_cast<char>(bytes[at + index] ^ 0x10);
-        writeFile(path, bytes);
+        std::string damaged = find;
+        damaged[index] = static_cast<char>(damaged[index] ^ 0x10);
+        Quellmar::testing::patchOnce(path, find, damaged);
         open();
     }
     int readRange(long long first, long long count, std::vector<double>& back) {

@@ -77,6 +77,18 @@ inline void putLe(std::string& bytes, std::size_t at, std::size_t size, std::uin
         bytes[at + i] = static_cast<char>(value >> (8 * i));
 }
 
+// Replaces the only occurrence of `find` in the closed file at `path` by `with` (same length):
+// damage placed where a stored value is, wherever HDF5 put it. Fails the test when `find` is
+// missing or not unique.
+inline void patchOnce(const std::string& path, const std::string& find, const std::string& with) {
+    std::string bytes = readFile(path);
+    const auto at = bytes.find(find);
+    ASSERT_NE(at, std::string::npos) << "pattern not in the file";
+    ASSERT_EQ(bytes.find(find, at + 1), std::string::npos) << "pattern twice in the file";
+    bytes.replace(at, with.size(), with);
+    writeFile(path, bytes);
+}
+
 // A fresh container in its own directory, closed at the end of the test.
 class ContainerTest : public ::testing::Test {
 protected:
