@@ -160,13 +160,9 @@ extern "C" int QMXLgetDatasetInfo(int file, const char* group, const char* name,
             return call.failHdf5("cannot describe " + item->where());
         if (!checkStoredSize(call, *item, dataset.get(), n, H5Tget_size(stored.get())))
             return -1;
-        const ItemKind kind = kindOfType(stored.get());
-        known = KnownOfItem{n, kind == ItemKind::Typed ? codeOfType(stored.get()) : -1, kind,
-                            known.attributesVerified, known.slices};
-        *count = known.count;
-        *type = *known.code;
-        keepItem(*item, std::move(dataset), kind, known);
-        return 1;
+        known.kind = kindOfType(stored.get());
+        known.count = n;
+        known.code = known.kind == ItemKind::Typed ? codeOfType(stored.get()) : -1;
     }
     *count = known.count;
     *type = *known.code;

@@ -11,6 +11,8 @@
 
 namespace Quellmar::qmxfile {
 
+struct SealedSlices;  // RangeRead.h
+
 // The dataset an entry point keeps open for the next one (see keepItem in ItemAccess.h).
 // Under the library lock. A plain identifier, not a Hid: nothing may close it after HDF5
 // has shut down at exit.
@@ -23,9 +25,9 @@ struct KeptItem {
     long long count = -1;
     std::optional<int> code;
     // Its attributes matched their checksum while this identifier was open, and the slice
-    // checksums a range read found sealed (a SealedSlices, RangeRead.h).
+    // checksums a range read found sealed.
     bool attributesVerified = false;
-    std::shared_ptr<const void> sealedSlices;
+    std::shared_ptr<const SealedSlices> sealedSlices;
     hid_t id = H5I_INVALID_HID;
 };
 KeptItem& kept();

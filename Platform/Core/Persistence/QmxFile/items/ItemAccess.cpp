@@ -244,7 +244,7 @@ Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem*
     }
     if (known)
         *known = KnownOfItem{k.count, k.code, k.kind, k.attributesVerified,
-                             std::static_pointer_cast<const SealedSlices>(k.sealedSlices)};
+                             std::move(k.sealedSlices)};
     k.sealedSlices.reset();
     return Hid(std::exchange(k.id, H5I_INVALID_HID));
 }
