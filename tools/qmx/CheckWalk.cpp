@@ -105,8 +105,8 @@ void Walk::checkChecksumsMarker() {
     const int marked = QMXLhasAttribute(file, kChecksumsMarker);
     if (marked == 1) {
         int value = 0;
-        // 1: checksums over contents; 2: over contents and paths.
-        if (QMXLreadAttribute(file, kChecksumsMarker, &value) != 1 || (value != 1 && value != 2))
+        // 1: checksums over contents; 2: over contents and paths; 3: and item types.
+        if (QMXLreadAttribute(file, kChecksumsMarker, &value) != 1 || value < 1 || value > 3)
             problem("/", std::string("checksum marker \"") + kChecksumsMarker + "\" is damaged");
         return;
     }

@@ -40,15 +40,17 @@ Checksums readChecksumsMarker(hid_t file) {
     Hid attribute(H5Aopen(file, kChecksumsMarkerAttribute, H5P_DEFAULT));
     if (!attribute)
         return H5Aexists(file, kChecksumsMarkerAttribute) == 0 ? Checksums::Optional
-                                                               : Checksums::Named;
+                                                               : Checksums::Typed;
     // One value, read in the type it is written in (no conversion path to set up); a damaged
     // extent must not make HDF5 write past it.
     Hid space(H5Aget_space(attribute.get()));
     signed char value = 0;
     if (!space || H5Sget_simple_extent_npoints(space.get()) != 1 ||
         H5Aread(attribute.get(), H5T_NATIVE_SCHAR, &value) < 0)
-        return Checksums::Named;
-    return value == 1 ? Checksums::Plain : Checksums::Named;
+        return Checksums::Typed;
+    return value == 1                       ? Checksums::Plain
+           : value == kNamedChecksumsMarker ? Checksums::Named
+                                            : Checksums::Typed;
 }
 
 }  // namespace
@@ -58,10 +60,10 @@ Checksums checksumsOf(hid_t object) {
     // about names the same open file for as long as it is open. A missing marker is not
     // remembered: a new file gets its marker after its first attributes.
     thread_local hid_t lastFile = H5I_INVALID_HID;
-    thread_local Checksums lastAnswer = Checksums::Named;
+    thread_local Checksums lastAnswer = Checksums::Typed;
     const hid_t file = H5Iget_file_id(object);
     if (file < 0)
-        return Checksums::Named;
+        return Checksums::Typed;
     Checksums answer = lastAnswer;
     if (file != lastFile) {
         // Looking leaves HDF5's error stack as the caller had it.

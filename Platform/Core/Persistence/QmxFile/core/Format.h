@@ -38,12 +38,14 @@ enum class Checksums {
     Optional,  // no marker: written before checksums or by another program
     Plain,     // 1: every item carries a checksum of its contents
     Named,     // 2: every checksum also covers the object's path
+    Typed,     // 3: as Named, and an item's checksum also covers its stored type
 };
-// The marker value new files get.
 inline constexpr int kNamedChecksumsMarker = 2;
+// The marker value new files get.
+inline constexpr int kTypedChecksumsMarker = 3;
 
 // The marker of the file of any object in it. A marker that cannot be read, or holds a value
-// other than 1, counts as Named: damage there must not turn checking off or weaken it.
+// other than 1 or 2, counts as Typed: damage there must not turn checking off or weaken it.
 // Remembered per open file, so intact files pay no lookup per item.
 Checksums checksumsOf(hid_t object);
 // Whether the file carries any marker, i.e. an item without a checksum is damaged.

@@ -125,7 +125,7 @@ herr_t refreshAttributesChecksum(hid_t object) {
     if (sum->covered == 0)
         return exists > 0 ? H5Adelete(object, kAttributesChecksumAttribute) : 0;
     std::uint32_t value = 0;
-    if (!sealChecksum(object, sum->crc, value)) {
+    if (!sealChecksum(object, Covered::Attributes, sum->crc, value)) {
         pushReason(__func__, __LINE__,
                    "the object's path is unknown, so its attribute checksum cannot cover it");
         keeper.capture();
@@ -188,7 +188,7 @@ herr_t verifyAttributes(hid_t object) {
         H5Tget_size(type.get()) != 4 || H5Sget_simple_extent_npoints(space.get()) != 1 ||
         H5Aread(attribute.get(), H5T_NATIVE_UINT32, &stored) < 0)
         return damaged("the attribute checksum is unreadable: the object is damaged");
-    if (!checksumMatches(object, sum->crc, stored))
+    if (!checksumMatches(object, Covered::Attributes, sum->crc, stored))
         return damaged("attribute checksum mismatch: the object's attributes are damaged");
     return 0;
 }

@@ -3,6 +3,8 @@
 #include "Crc32c.h"
 #include "Format.h"
 
+#include <vector>
+
 namespace Quellmar::qmxfile {
 
 std::string objectPath(hid_t object) {
@@ -24,37 +26,63 @@ std::uint32_t withPath(std::uint32_t contents, const std::string& path) {
     return crc32c::Extend(contents, path.c_str(), path.size() + 1);
 }
 
-bool sealChecksum(hid_t object, std::uint32_t contents, std::uint32_t& stored, const char* path) {
-    if (checksumsOf(object) != Checksums::Named) {
-        stored = contents;
-        return true;
-    }
-    const std::string name = path ? std::string(path) : objectPath(object);
-    if (name.empty())
+bool withType(hid_t object, std::uint32_t& crc) {
+    if (H5Iget_type(object) != H5I_DATASET)
+        return true;  // only data items have a stored type
+    Hid type(H5Dget_type(object));
+    size_t size = 0;
+    if (!type || H5Tencode(type.get(), nullptr, &size) < 0 || size == 0)
         return false;
-    stored = withPath(contents, name);
+    unsigned char small[128];
+    std::vector<unsigned char> large;
+    unsigned char* bytes = small;
+    if (size > sizeof small) {
+        large.resize(size);
+        bytes = large.data();
+    }
+    if (H5Tencode(type.get(), bytes, &size) < 0)
+        return false;
+    crc = crc32c::Extend(crc, bytes, size);
     return true;
 }
 
-bool checksumMatches(hid_t object, std::uint32_t contents, std::uint32_t stored,
+namespace {
+
+// The stored value in a file of this form; false when the path or the type cannot be had.
+bool formed(hid_t object, Covered what, Checksums form, std::uint32_t contents, const char* known,
+            std::uint32_t& value) {
+    value = contents;
+    if (form == Checksums::Plain)
+        return true;
+    const std::string path = known ? std::string(known) : objectPath(object);
+    if (path.empty())
+        return false;
+    value = withPath(contents, path);
+    return form != Checksums::Typed || what != Covered::Item || withType(object, value);
+}
+
+}  // namespace
+
+bool sealChecksum(hid_t object, Covered what, std::uint32_t contents, std::uint32_t& stored,
+                  const char* path) {
+    const Checksums form = checksumsOf(object);
+    // A file without a marker gets checksums of contents alone, as files of the first form.
+    return formed(object, what, form == Checksums::Optional ? Checksums::Plain : form, contents,
+                  path, stored);
+}
+
+bool checksumMatches(hid_t object, Covered what, std::uint32_t contents, std::uint32_t stored,
                      const char* known) {
-    switch (checksumsOf(object)) {
-        case Checksums::Plain:
-            return stored == contents;
-        case Checksums::Named: {
-            const std::string path = known ? std::string(known) : objectPath(object);
-            return !path.empty() && stored == withPath(contents, path);
-        }
-        case Checksums::Optional:
-        default: {
-            // A file that lost its marker: either kind is intact, so the walk can name the
-            // missing marker instead of failing every item.
-            if (stored == contents)
-                return true;
-            const std::string path = known ? std::string(known) : objectPath(object);
-            return !path.empty() && stored == withPath(contents, path);
-        }
-    }
+    const Checksums form = checksumsOf(object);
+    std::uint32_t value = 0;
+    if (form != Checksums::Optional)
+        return formed(object, what, form, contents, known, value) && stored == value;
+    // A file that lost its marker: any form is intact, so the walk can name the missing marker
+    // instead of failing every item.
+    for (const Checksums any : {Checksums::Plain, Checksums::Named, Checksums::Typed})
+        if (formed(object, what, any, contents, known, value) && stored == value)
+            return true;
+    return false;
 }
 
 }  // namespace Quellmar::qmxfile

@@ -54,7 +54,7 @@ hid_t scalarSpace() {
 
 herr_t writeChecksum(hid_t dataset, std::uint32_t crc, bool fresh, const char* path) {
     std::uint32_t value = 0;
-    if (!sealChecksum(dataset, crc, value, path)) {
+    if (!sealChecksum(dataset, Covered::Item, crc, value, path)) {
         pushReason(__func__, __LINE__,
                    "the item's path is unknown, so its checksum cannot cover it");
         return -1;
@@ -301,7 +301,7 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
     }
     if (count == 0) {
         // Nothing to read, but the attribute is still checked: empty contents sum to 0.
-        if (stored == Stored::Absent || slices || checksumMatches(dataset, 0, expected, path))
+        if (stored == Stored::Absent || slices || checksumMatches(dataset, Covered::Item, 0, expected, path))
             return 0;
         pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
         return failed();
@@ -316,7 +316,7 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
     }
     auto matches = [&](std::uint32_t actual) {
         return slices ? slices->crcs() == expectedSlices.crcs
-                      : checksumMatches(dataset, actual, expected, path);
+                      : checksumMatches(dataset, Covered::Item, actual, expected, path);
     };
 
     const htri_t same = H5Tequal(fileType.get(), memoryType);

@@ -161,7 +161,7 @@ herr_t readRangeChecked(hid_t dataset, hid_t memoryType, hsize_t total, hsize_t 
         }
         if (!readConverted(dataset, fileType.get(), fileType.get(), total, nullptr, actual))
             return failed();
-        if (!checksumMatches(dataset, actual, expected)) {
+        if (!checksumMatches(dataset, Covered::Item, actual, expected)) {
             pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
             return failed();
         }

@@ -98,7 +98,7 @@ SliceState readSlices(hid_t dataset, StoredSlices& slices) {
 bool slicesSealed(hid_t dataset, const StoredSlices& s, hsize_t count) {
     if (s.perSlice == 0 || slicesFor(count, s.perSlice) != s.crcs.size())
         return false;
-    return checksumMatches(dataset, sealContents(s, count), s.seal);
+    return checksumMatches(dataset, Covered::Item, sealContents(s, count), s.seal);
 }
 
 bool checkSlices(hid_t dataset, SliceState state, hsize_t count, const StoredSlices& slices) {
@@ -131,7 +131,7 @@ herr_t writeSlices(hid_t dataset, const StoredSlices& s, hsize_t count, bool fre
         return -1;
     }
     std::uint32_t seal = 0;
-    if (!sealChecksum(dataset, sealContents(s, count), seal, path)) {
+    if (!sealChecksum(dataset, Covered::Item, sealContents(s, count), seal, path)) {
         pushSliceReason(__func__, __LINE__,
                         "the item's path is unknown, so its checksum cannot cover it");
         return -1;

@@ -12,7 +12,7 @@ herr_t writeMarker(hid_t file, int version) {
 }
 
 herr_t writeChecksumsMarker(hid_t file) {
-    const signed char value = kNamedChecksumsMarker;
+    const signed char value = kTypedChecksumsMarker;
     return setScalarAttribute(file, kChecksumsMarkerAttribute, H5T_STD_I8LE, H5T_NATIVE_SCHAR,
                               &value);
 }

@@ -10,7 +10,8 @@ namespace Quellmar::qmxfile {
 herr_t writeMarker(hid_t file, int version);
 // 1 marked, 0 not, negative on failure.
 int hasMarker(hid_t file);
-// Says in a new file that its checksums cover contents and paths (containers and native files).
+// Says in a new file that its checksums cover contents, paths and item types (containers and
+// native files).
 herr_t writeChecksumsMarker(hid_t file);
 
 }  // namespace Quellmar::qmxfile

@@ -15,6 +15,7 @@
 
 using namespace Quellmar;
 using Quellmar::testing::H5Id;
+using Quellmar::testing::itemSum;
 using Quellmar::testing::lastError;
 using Quellmar::testing::pattern;
 using Quellmar::testing::TempDir;
@@ -110,11 +111,6 @@ int makeRecordType() {
     return type;
 }
 
-// What a new file stores: the CRC of the contents continued over the item's path and a NUL.
-std::uint32_t named(std::uint32_t contents, const std::string& path) {
-    return crc32c::Extend(contents, path.c_str(), path.size() + 1);
-}
-
 bool allZero(const void* data, std::size_t size) {
     const auto* p = static_cast<const unsigned char*>(data);
     for (std::size_t i = 0; i < size; ++i)
@@ -152,17 +148,18 @@ TEST_F(Checksums, EveryKindCarriesTheCrcOfItsStoredBytes) {
         << lastError();
     QMXLcloseObject(type);
 
+    close();  // the expected sums read the stored types from the closed file
     EXPECT_EQ(storedChecksum("/g/small"),
-              named(crc32c::Value(small.data(), small.size()), "/g/small"));
+              itemSum(path, crc32c::Value(small.data(), small.size()), "/g/small"));
     EXPECT_EQ(storedChecksum("/g/large"),
-              named(crc32c::Value(large.data(), large.size()), "/g/large"));
+              itemSum(path, crc32c::Value(large.data(), large.size()), "/g/large"));
     EXPECT_EQ(storedChecksum("/g/deflated"),
-              named(crc32c::Value(large.data(), large.size()), "/g/deflated"));
-    EXPECT_EQ(storedChecksum("/g/text"), named(crc32c::Value(text.data(), text.size()), "/g/text"));
-    EXPECT_EQ(storedChecksum("/g/empty"), named(0, "/g/empty"));
-    EXPECT_EQ(storedChecksum("/g/numbers"), named(crc32c::Value(numbers.data(), 16), "/g/numbers"));
+              itemSum(path, crc32c::Value(large.data(), large.size()), "/g/deflated"));
+    EXPECT_EQ(storedChecksum("/g/text"), itemSum(path, crc32c::Value(text.data(), text.size()), "/g/text"));
+    EXPECT_EQ(storedChecksum("/g/empty"), itemSum(path, 0, "/g/empty"));
+    EXPECT_EQ(storedChecksum("/g/numbers"), itemSum(path, crc32c::Value(numbers.data(), 16), "/g/numbers"));
     EXPECT_EQ(storedChecksum("/g/padded"),
-              named(crc32c::Value(records, sizeof records), "/g/padded"));
+              itemSum(path, crc32c::Value(records, sizeof records), "/g/padded"));
     // Packed: id then value, 12 bytes a record.
     std::string packed;
     for (const Record& r : records) {
@@ -170,17 +167,19 @@ TEST_F(Checksums, EveryKindCarriesTheCrcOfItsStoredBytes) {
         packed.append(reinterpret_cast<const char*>(&r.value), 8);
     }
     EXPECT_EQ(storedChecksum("/g/packed"),
-              named(crc32c::Value(packed.data(), packed.size()), "/g/packed"));
+              itemSum(path, crc32c::Value(packed.data(), packed.size()), "/g/packed"));
 }
 
 TEST_F(Checksums, UpdatesRewriteTheChecksumAndReadBack) {
     const std::string first = pattern(500, 3), same = pattern(500, 4), longer = pattern(30000, 5);
     ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "b", 0, 0, 500, first.data()), 1);
     ASSERT_EQ(QMXLupdateOpaqueData(file, "/g", "b", 500, same.data()), 1) << lastError();
-    EXPECT_EQ(storedChecksum("/g/b"), named(crc32c::Value(same.data(), same.size()), "/g/b"));
+    close();
+    EXPECT_EQ(storedChecksum("/g/b"), itemSum(path, crc32c::Value(same.data(), same.size()), "/g/b"));
     file = QMXLopenFile(path.c_str());
     ASSERT_EQ(QMXLupdateOpaqueData(file, "/g", "b", 30000, longer.data()), 1) << lastError();
-    EXPECT_EQ(storedChecksum("/g/b"), named(crc32c::Value(longer.data(), longer.size()), "/g/b"));
+    close();
+    EXPECT_EQ(storedChecksum("/g/b"), itemSum(path, crc32c::Value(longer.data(), longer.size()), "/g/b"));
 
     reopen();
     std::string back(30000, '\0');
@@ -196,7 +195,8 @@ TEST_F(Checksums, UpdatesRewriteTheChecksumAndReadBack) {
     ASSERT_EQ(QMXLupdateTypedDataset(file, "/g", "v", QMXL_INT32, 3, asInts.data()), 1)
         << lastError();
     const std::vector<double> stored = {4.0, 5.0, 6.0};
-    EXPECT_EQ(storedChecksum("/g/v"), named(crc32c::Value(stored.data(), 24), "/g/v"));
+    close();
+    EXPECT_EQ(storedChecksum("/g/v"), itemSum(path, crc32c::Value(stored.data(), 24), "/g/v"));
 }
 
 TEST_F(Checksums, DamagedRawDataFailsTheReadAndLeavesNoBytes) {
@@ -376,8 +376,62 @@ TEST_F(Checksums, NewFilesSayThatTheirItemsCarryChecksums) {
         EXPECT_GT(H5Tequal(type.id, H5T_STD_I8LE), 0) << name;
         signed char value = 0;
         EXPECT_GE(H5Aread(a.id, H5T_NATIVE_SCHAR, &value), 0);
-        EXPECT_EQ(value, 2) << name;
+        EXPECT_EQ(value, 3) << name;
     }
+}
+
+// A damaged type message that still names a type this library writes (a flipped sign bit makes
+// unsigned numbers signed) reads the same stored bytes as other numbers: HDF5 converts them
+// without complaint. New files cover each item's type with its checksum, whole or sliced.
+TEST_F(Checksums, AnItemWhoseStoredTypeLostItsSignIsDamaged) {
+    const std::vector<std::uint16_t> small = {1, 40000, 65535};
+    std::vector<std::uint64_t> large(100000);
+    for (std::size_t i = 0; i < large.size(); ++i)
+        large[i] = (std::uint64_t{1} << 63) + i;
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_UINT16, 3, small.data()),
+              1);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "large", 0, 0, 0, QMXL_UINT64,
+                                     static_cast<long long>(large.size()), large.data()),
+              1);
+    // Version 1, fixed-point, little-endian unsigned; size; offset 0 and precision.
+    const std::string u16("\x10\x00\x00\x00\x02\x00\x00\x00\x00\x00\x10\x00", 12);
+    const std::string u64("\x10\x00\x00\x00\x08\x00\x00\x00\x00\x00\x40\x00", 12);
+    for (const std::string& type : {u16, u64}) {
+        std::string signedType = type;
+        signedType[1] = '\x08';
+        patchFile(type, signedType);
+    }
+    reopen();
+    std::vector<std::int64_t> back(large.size(), 7);
+    expectDamaged(QMXLreadTypedDataset(file, "/g", "small", QMXL_INT64, back.data()), "/g/small");
+    EXPECT_TRUE(allZero(back.data(), 3 * sizeof back[0]));
+    expectDamaged(QMXLreadTypedDataset(file, "/g", "large", QMXL_INT64, back.data()), "/g/large");
+    expectDamaged(QMXLreadTypedDatasetRange(file, "/g", "large", QMXL_INT64, 50000, 10,
+                                            back.data()),
+                  "/g/large");
+}
+
+// Files whose marker says 2 were written before checksums covered types: they keep reading.
+TEST_F(Checksums, FilesWhoseChecksumsCoverNoTypeKeepReading) {
+    const std::vector<std::int32_t> numbers = {5, -6, 7};
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "n", 0, 0, 0, QMXL_INT32, 3, numbers.data()), 1);
+    close();
+    {
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        H5Id marker(H5Aopen(f.id, kMarker, H5P_DEFAULT));
+        const signed char two = 2;
+        ASSERT_GE(H5Awrite(marker.id, H5T_NATIVE_SCHAR, &two), 0);
+        H5Id item(H5Oopen(f.id, "/g/n", H5P_DEFAULT));
+        H5Id sum(H5Aopen(item.id, kAttribute, H5P_DEFAULT));
+        const std::uint32_t named =
+            crc32c::Extend(crc32c::Value(numbers.data(), 12), "/g/n", sizeof "/g/n");
+        ASSERT_GE(H5Awrite(sum.id, H5T_NATIVE_UINT32, &named), 0);
+    }
+    reopen();
+    std::vector<std::int32_t> back(3, 0);
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "n", QMXL_INT32, back.data()), 1) << lastError();
+    EXPECT_EQ(back, numbers);
+    EXPECT_EQ(QMXLverifyObject(file, "/g/n"), 1) << lastError();
 }
 
 // In a marked file a lost checksum is damage (the attribute's header message was hit), not an

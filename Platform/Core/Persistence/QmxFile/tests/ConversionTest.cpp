@@ -19,6 +19,7 @@
 
 using namespace Quellmar;
 using Quellmar::testing::ContainerTest;
+using Quellmar::testing::itemSum;
 using Quellmar::testing::lastError;
 
 namespace {
@@ -243,8 +244,8 @@ TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
     std::uint32_t checksum = 0;
     const std::vector<unsigned char> stored = storedBytes("/g/r", checksum);
     ASSERT_EQ(stored.size(), kRecords * 13);  // 4 + 8 + 1, no padding
-    // New files: the CRC of the stored bytes continued over the path and a NUL.
-    EXPECT_EQ(checksum, crc32c::Extend(crc32c::Value(stored.data(), stored.size()), "/g/r", 5));
+    // New files: the CRC of the stored bytes continued over the path, a NUL and the type.
+    EXPECT_EQ(checksum, itemSum(path, crc32c::Value(stored.data(), stored.size()), "/g/r"));
     for (std::size_t i : {std::size_t{0}, kRecords / 2, kRecords - 1}) {
         const unsigned char* s = stored.data() + i * 13;
         std::int32_t id;
@@ -257,7 +258,7 @@ TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
     }
     const std::vector<unsigned char> storedOther = storedBytes("/g/o", checksum);
     EXPECT_EQ(checksum,
-              crc32c::Extend(crc32c::Value(storedOther.data(), storedOther.size()), "/g/o", 5));
+              itemSum(path, crc32c::Value(storedOther.data(), storedOther.size()), "/g/o"));
     std::vector<Reordered> back(kRecords);
     rawRead("/g/o", *rawCompound(sizeof(Reordered), kReorderedFields), back.data());
     EXPECT_EQ(back[kRecords - 1].marker, -1);

@@ -104,7 +104,7 @@ protected:
             H5Id a(H5Acreate_by_name(f.id, "/g/d", kWhole, H5T_STD_U32LE, s.id, H5P_DEFAULT,
                                      H5P_DEFAULT, H5P_DEFAULT));
             const std::uint32_t crc =
-                qmxfile::withPath(crc32c::Value(data.data(), kCount * sizeof(double)), "/g/d");
+                itemSum(path, crc32c::Value(data.data(), kCount * sizeof(double)), "/g/d");
             ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, &crc), 0);
         }
         open();
@@ -180,7 +180,7 @@ TEST_F(SliceChecksums, LargeItemsCarrySealedSliceChecksumsAndSmallOnesOneChecksu
     EXPECT_EQ(values[2], crc32c::Value(data.data(), 16384));
     EXPECT_EQ(values.back(),
               crc32c::Value(data.data() + 146 * kPerSlice, (kCount - 146 * kPerSlice) * 8));
-    // The seal: elements per slice, the element count, the slice sums, then the path.
+    // The seal: elements per slice, the element count, the slice sums, then the path and type.
     std::string sealed;
     auto put = [&](std::uint64_t v, int n) {
         for (int i = 0; i < n; ++i)
@@ -190,7 +190,8 @@ TEST_F(SliceChecksums, LargeItemsCarrySealedSliceChecksumsAndSmallOnesOneChecksu
     put(kCount, 8);
     for (size_t k = 2; k < values.size(); ++k)
         put(values[k], 4);
-    EXPECT_EQ(values[1], qmxfile::withPath(crc32c::Value(sealed.data(), sealed.size()), "/g/d"));
+    close();
+    EXPECT_EQ(values[1], itemSum(path, crc32c::Value(sealed.data(), sealed.size()), "/g/d"));
     EXPECT_FALSE(hasAttribute("/g/d", kWhole));
     EXPECT_TRUE(hasAttribute("/g/small", kWhole));
     EXPECT_FALSE(hasAttribute("/g/small", kSlices));

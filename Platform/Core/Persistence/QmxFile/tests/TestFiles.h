@@ -1,6 +1,7 @@
 #ifndef QUELLMAR_QMXFILE_TESTFILES_H
 #define QUELLMAR_QMXFILE_TESTFILES_H
 
+#include "Crc32c.h"
 #include "QMXL.h"
 #include "TempDir.h"
 
@@ -61,6 +62,23 @@ inline std::string pattern(std::size_t size, unsigned seed) {
         c = static_cast<char>(x >> 24);
     }
     return data;
+}
+
+// What a new file stores as an item's checksum: the CRC of its contents continued over its
+// absolute path and a NUL byte, then over its stored type as H5Tencode serializes it (read
+// from the closed file).
+inline std::uint32_t itemSum(const std::string& file, std::uint32_t contents,
+                             const std::string& item) {
+    const std::uint32_t named = crc32c::Extend(contents, item.c_str(), item.size() + 1);
+    H5Id f(H5Fopen(file.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+    H5Id dataset(H5Dopen2(f.id, item.c_str(), H5P_DEFAULT));
+    H5Id type(H5Dget_type(dataset.id));
+    size_t size = 0;
+    if (H5Tencode(type.id, nullptr, &size) < 0)
+        return ~named;  // no type: matches nothing stored
+    std::vector<unsigned char> encoded(size);
+    H5Tencode(type.id, encoded.data(), &size);
+    return crc32c::Extend(named, encoded.data(), encoded.size());
 }
 
 // Little-endian numbers of `size` bytes at `at` in a file's bytes, for reading and damaging
