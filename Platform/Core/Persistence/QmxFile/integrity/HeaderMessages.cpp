@@ -356,8 +356,11 @@ void checkAttribute(Cursor& c, const StoredFile& file, const SharedHeaderCheck& 
     const unsigned version = c.take(1)[0];
     if (version < 1 || version > 3)
         throw Damage{"an attribute has unknown version " + std::to_string(version)};
-    const unsigned flags = c.take(1)[0];
-    if (version == 1 ? flags != 0 : (flags & ~3u) != 0)
+    // Version 1 has a reserved byte here that HDF5 skips: a damaged one is harmless, and it
+    // must not be taken for flags.
+    const unsigned stored = c.take(1)[0];
+    const unsigned flags = version == 1 ? 0 : stored;
+    if ((flags & ~3u) != 0)
         throw Damage{"an attribute has unknown flags"};
     const std::size_t nameSize = static_cast<std::size_t>(c.number(2));
     const std::size_t typeSize = static_cast<std::size_t>(c.number(2));

@@ -183,6 +183,18 @@ TEST_F(DamagedHeader, AttributeFieldsThatRunPastTheirMessage) {
     expectDamaged("/models", "unknown class 15");
 }
 
+// HDF5 skips the reserved byte of a version-1 attribute message: damage there changes nothing
+// HDF5 reads, so the check must neither refuse the object nor take the byte for flags.
+TEST_F(DamagedHeader, ADamagedReservedByteOfAnAttributeIsNoDamage) {
+    for (const char* name : {"Version", "Id"}) {
+        const Message m = attribute("/models", name);
+        ASSERT_EQ(bytes[m.body], 1) << name;  // version 1
+        bytes[m.body + 1] = static_cast<char>(0xDF);
+    }
+    EXPECT_EQ(readAll(false), "");
+    EXPECT_EQ(readAll(true), "");
+}
+
 TEST_F(DamagedHeader, DataspacesOfImpossibleShape) {
     const Message space = message("/models/notes", 0x01);
     bytes[space.body + 1] = 40;  // rank
