@@ -274,6 +274,59 @@ TEST_F(PathChecksums, FilesWithPlainChecksumsReadAndGrowInTheirOwnForm) {
                   "checksum mismatch");
 }
 
+// A file written before item checksums covered types (marker 2, by the build before: a blob
+// group with attributes, small typed items, a deflated vector and an appended one with slice
+// checksums, records, text) reads as it did, and what this build writes into it keeps that
+// form: readable by both builds.
+TEST_F(PathChecksums, FilesWithNamedChecksumsReadAndGrowInTheirOwnForm) {
+    path = dir.file("named.qmz");
+    Quellmar::testing::writeFile(path, Quellmar::testing::readFile(QMX_NAMED_CHECKSUMS_FILE));
+    reopen();
+    for (const char* object : {"/", "/models", "/models/gearbox", "/results/counts",
+                               "/results/series", "/results/appended", "/results/records",
+                               "/notes/text"})
+        EXPECT_EQ(QMXLverifyObject(file, object), 1) << object << ": " << lastError();
+    std::string gearbox(300, '\0');
+    ASSERT_EQ(QMXLreadOpaqueData(file, "/models", "gearbox", gearbox.data()), 1) << lastError();
+    for (std::size_t i = 0; i < gearbox.size(); ++i)
+        ASSERT_EQ(gearbox[i], static_cast<char>(i * 7 + 3)) << i;
+    std::vector<std::uint16_t> counts(3);
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/results", "counts", QMXL_UINT16, counts.data()), 1)
+        << lastError();
+    EXPECT_EQ(counts, (std::vector<std::uint16_t>{1, 40000, 65535}));
+    std::vector<double> range(10);
+    ASSERT_EQ(QMXLreadTypedDatasetRange(file, "/results", "series", QMXL_FLOAT64, 150000, 10,
+                                        range.data()),
+              1)
+        << lastError();
+    for (std::size_t i = 0; i < range.size(); ++i)
+        EXPECT_EQ(range[i], static_cast<double>((150000 + i) % 97) * 0.5) << i;
+
+    reopen(true);
+    const std::vector<std::int32_t> more = {1, 2, 3};
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/results", "more", 0, 0, 0, QMXL_INT32, 3, more.data()),
+              1)
+        << lastError();
+    std::vector<double> tail(100);
+    for (std::size_t i = 0; i < tail.size(); ++i)
+        tail[i] = static_cast<double>(1000 + i) / 8;
+    ASSERT_EQ(QMXLappendTypedDataset(file, "/results", "appended", QMXL_FLOAT64, 100, tail.data()),
+              1)
+        << lastError();
+    EXPECT_EQ(storedMarker(), 2);
+    EXPECT_EQ(storedChecksum("/results/more"),
+              named(crc32c::Value(more.data(), 12), "/results/more"));
+
+    reopen();
+    std::vector<double> appended(1100);
+    ASSERT_EQ(QMXLreadTypedDataset(file, "/results", "appended", QMXL_FLOAT64, appended.data()), 1)
+        << lastError();
+    for (std::size_t i = 0; i < appended.size(); ++i)
+        ASSERT_EQ(appended[i], static_cast<double>(i) / 8) << i;
+    for (const char* object : {"/results/more", "/results/appended"})
+        EXPECT_EQ(QMXLverifyObject(file, object), 1) << object << ": " << lastError();
+}
+
 // The marker is read per open file once; a damaged value must not weaken the checks of a new
 // file, nor may a missing one fail every item (the walk names the missing marker instead).
 TEST_F(PathChecksums, AGarbledMarkerChecksPathsAndAMissingOneTakesEitherForm) {
