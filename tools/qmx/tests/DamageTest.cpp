@@ -203,22 +203,32 @@ TEST_F(QmxTool, CheckReportsAGroupThatLostItsMembers) {
     EXPECT_GE(nodes, 6u);  // the root and every group below it
 }
 
-// Files written before checksums covered paths (marker 1) still pass, also after compaction.
-TEST_F(QmxTool, CheckAcceptsFilesWithPlainChecksums) {
-    const std::string file = dir.file("plain.qmz");
-    writeFile(file, readFile(QMX_PLAIN_CHECKSUMS_FILE));
-    ToolResult r = runQmx({"check", file});
-    EXPECT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_TRUE(contains(r.out, "6 groups, 6 objects, 9 vectors")) << r.out;
-    r = runQmx({"compact", file});
-    EXPECT_EQ(r.exitCode, 0) << describe(r);
-    r = runQmx({"check", file});
-    EXPECT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_EQ(python("import "
-                     "h5py,sys\nprint(int(h5py.File(sys.stdin.read().strip(),'r').attrs['QMZ_"
-                     "CHECKSUMS']))\n",
-                     file),
-              "1\n");
+// Files written before checksums covered paths (marker 1) or item types (marker 2) still pass,
+// also after compaction, and keep their form.
+TEST_F(QmxTool, CheckAcceptsFilesOfEarlierChecksumForms) {
+    struct Sample {
+        const char* original;
+        const char* counts;
+        const char* marker;
+    };
+    for (const Sample& sample :
+         {Sample{QMX_PLAIN_CHECKSUMS_FILE, "6 groups, 6 objects, 9 vectors", "1\n"},
+          Sample{QMX_NAMED_CHECKSUMS_FILE, "4 groups, 2 objects, 5 vectors", "2\n"}}) {
+        const std::string file = dir.file("earlier.qmz");
+        writeFile(file, readFile(sample.original));
+        ToolResult r = runQmx({"check", file});
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        EXPECT_TRUE(contains(r.out, sample.counts)) << r.out;
+        r = runQmx({"compact", file});
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        r = runQmx({"check", file});
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        EXPECT_EQ(python("import "
+                         "h5py,sys\nprint(int(h5py.File(sys.stdin.read().strip(),'r').attrs['QMZ_"
+                         "CHECKSUMS']))\n",
+                         file),
+                  sample.marker);
+    }
 }
 
 }  // namespace Quellmar::testing
