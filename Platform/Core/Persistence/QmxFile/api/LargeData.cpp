@@ -85,32 +85,32 @@ int append(Call& call, const ItemRef& item, ItemKind kind, hid_t memoryType, lon
            const void* data) {
     if (!checkCount(call, count, data) || !writable(call, *item.loc, item.path.text()))
         return -1;
-    {
-        Hid dataset = reopenItem(call, item, kind);  // closed again before the change
-        if (!dataset)
-            return -1;
-        if (kind == ItemKind::Compound) {
-            // New records with a member the caller's type lacks would store undefined values.
-            Hid stored(H5Dget_type(dataset.get()));
-            const int members = stored ? H5Tget_nmembers(stored.get()) : -1;
-            if (members < 0)
-                return call.failHdf5("cannot read the record type of " + item.where());
-            for (int i = 0; i < members; ++i) {
-                char* name = H5Tget_member_name(stored.get(), static_cast<unsigned>(i));
-                const std::string member = name ? name : "";
-                H5free_memory(name);
-                if (H5Tget_member_index(memoryType, member.c_str()) < 0) {
-                    H5Eclear2(H5E_DEFAULT);
-                    return call.fail("the records given lack the member " + quoted(member) +
-                                     " that " + item.where() + " stores");
-                }
+    // Taken from the size query before it when that kept it: the append owns it from here on,
+    // so nothing kept refers to the item while it changes.
+    Hid dataset = reopenItem(call, item, kind);
+    if (!dataset)
+        return -1;
+    if (kind == ItemKind::Compound) {
+        // New records with a member the caller's type lacks would store undefined values.
+        Hid stored(H5Dget_type(dataset.get()));
+        const int members = stored ? H5Tget_nmembers(stored.get()) : -1;
+        if (members < 0)
+            return call.failHdf5("cannot read the record type of " + item.where());
+        for (int i = 0; i < members; ++i) {
+            char* name = H5Tget_member_name(stored.get(), static_cast<unsigned>(i));
+            const std::string member = name ? name : "";
+            H5free_memory(name);
+            if (H5Tget_member_index(memoryType, member.c_str()) < 0) {
+                H5Eclear2(H5E_DEFAULT);
+                return call.fail("the records given lack the member " + quoted(member) +
+                                 " that " + item.where() + " stores");
             }
         }
     }
     if (count == 0)
         return 1;
-    if (appendItem(item.loc->id.get(), item.path, memoryType, static_cast<hsize_t>(count), data) <
-        0)
+    if (appendItem(item.loc->id.get(), item.path, std::move(dataset), memoryType,
+                   static_cast<hsize_t>(count), data) < 0)
         return call.failHdf5("cannot append " + std::to_string(count) + " elements to " +
                              item.where());
     return 1;
@@ -146,7 +146,7 @@ extern "C" int QMXLreadObjectDatasetRange(int file, const char* group, const cha
 
 extern "C" int QMXLappendTypedDataset(int file, const char* group, const char* name, int type,
                                       long long count, const void* data) {
-    Call call("QMXLappendTypedDataset");
+    Call call("QMXLappendTypedDataset", true);  // the item a size query kept serves (append)
     auto item = itemRef(call, file, group, name);
     if (!item)
         return -1;
@@ -159,7 +159,7 @@ extern "C" int QMXLappendTypedDataset(int file, const char* group, const char* n
 
 extern "C" int QMXLappendObjectDataset(int file, const char* group, const char* name,
                                        int datatype, long long count, const void* data) {
-    Call call("QMXLappendObjectDataset");
+    Call call("QMXLappendObjectDataset", true);
     auto item = itemRef(call, file, group, name);
     if (!item)
         return -1;

@@ -138,15 +138,14 @@ Hid moveToExtendible(hid_t loc, hid_t old, hid_t fileType, hsize_t& oldCount,
 
 }  // namespace
 
-herr_t appendItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, const void* data) {
+herr_t appendItem(hid_t loc, const Path& path, Hid item, hid_t memoryType, hsize_t count,
+                  const void* data) {
     ErrorKeeper keeper;
     auto failed = [&] {
         keeper.capture();
         return -1;
     };
-    if (!checkPath(loc, path))
-        return failed();
-    Hid old(H5Dopen2(loc, path.text().c_str(), H5P_DEFAULT));
+    Hid old = std::move(item);
     Hid fileType(old ? H5Dget_type(old.get()) : H5I_INVALID_HID);
     if (!fileType)
         return failed();

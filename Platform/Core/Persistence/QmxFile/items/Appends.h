@@ -6,12 +6,13 @@
 
 namespace Quellmar::qmxfile {
 
-// Appends `count` elements given in memoryType to the dataset at path, converted to its stored
-// type. The first append moves the item to an extendible chunked layout (chunk = checksum
-// slice), keeping its type, compressor and attributes, behind the same name; later ones write
-// only the new elements and the slice checksums they change. Negative with HDF5's error stack
-// on failure, the item then as it was.
-herr_t appendItem(hid_t loc, const Path& path, hid_t memoryType, hsize_t count, const void* data);
+// Appends `count` elements given in memoryType to `item`, the dataset at path below loc as the
+// caller opened it, converted to its stored type. The first append moves the item to an
+// extendible chunked layout (chunk = checksum slice), keeping its type, compressor and
+// attributes, behind the same name; later ones write only the new elements and the slice
+// checksums they change. Negative with HDF5's error stack on failure, the item then as it was.
+herr_t appendItem(hid_t loc, const Path& path, Hid item, hid_t memoryType, hsize_t count,
+                  const void* data);
 
 // Shortens the dataset at path to its first `count` elements (not more than it has), with its
 // checksums brought to the new length. An extendible item keeps its layout and only the slice

@@ -421,6 +421,31 @@ TEST_F(RangeAppend, RangesBetweenAppendsAndTruncationsReadWhatIsStoredNow) {
     EXPECT_EQ(range("t", kLarge - 1000, 1000), other);
 }
 
+// A size query keeps its item open for the call after it; an append takes it when it names
+// the same item, and owns it while it moves and grows the item, so no later call finds it stale.
+TEST_F(RangeAppend, AnAppendTakesTheItemASizeQueryKeptAndOnlyThatOne) {
+    makeDoubles("a", 3);
+    makeDoubles("b", 2);
+    long long count = -1;
+    int type = -1;
+    const auto more = counting(2, 3);
+    ASSERT_EQ(QMXLgetDatasetInfo(file, "/g", "a", &count, &type), 1) << lastError();
+    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "b", QMXL_FLOAT64, 2, more.data()), 1)
+        << lastError();
+    for (int round = 0; round < 3; ++round) {  // the first append moves "a" to a new layout
+        ASSERT_EQ(QMXLgetDatasetInfo(file, "/g", "a", &count, &type), 1) << lastError();
+        const auto next = counting(2, count);
+        ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "a", QMXL_FLOAT64, 2, next.data()), 1)
+            << lastError();
+        EXPECT_EQ(range("a", count, 2), next) << round;
+    }
+    EXPECT_EQ(readAll("a"), counting(9));
+    EXPECT_EQ(readAll("b"), (std::vector<double>{0, 1, 3, 4}));
+    reopen();
+    EXPECT_EQ(readAll("a"), counting(9));
+    EXPECT_EQ(QMXLverifyObject(file, "/g"), 1) << lastError();
+}
+
 TEST_F(RangeAppend, LayoutOfEveryKind) {
     makeDoubles("small", 10);
     makeDoubles("large", kLarge);
