@@ -78,9 +78,12 @@ bool checksumMatches(hid_t object, Covered what, std::uint32_t contents, std::ui
     if (form != Checksums::Optional)
         return formed(object, what, form, contents, known, value) && stored == value;
     // A file that lost its marker: any form is intact, so the walk can name the missing marker
-    // instead of failing every item.
-    for (const Checksums any : {Checksums::Plain, Checksums::Named, Checksums::Typed})
-        if (formed(object, what, any, contents, known, value) && stored == value)
+    // instead of failing every item. The path is asked of HDF5 once for both forms that use it.
+    if (stored == contents)
+        return true;
+    const std::string path = known ? std::string(known) : objectPath(object);
+    for (const Checksums any : {Checksums::Named, Checksums::Typed})
+        if (formed(object, what, any, contents, path.c_str(), value) && stored == value)
             return true;
     return false;
 }
