@@ -16,20 +16,6 @@ Options parse(std::vector<std::string> args) {
     return parseOptions(static_cast<int>(argv.size()), argv.data());
 }
 
-TEST(BenchOptions, DefaultsAreThePublishedWorkloads) {
-    const Options o = parse({});
-    EXPECT_FALSE(o.smoke);
-    EXPECT_EQ(o.reps, 5);
-    EXPECT_EQ(o.w1Count, 10000);
-    EXPECT_EQ(o.w1Size, 100);
-    EXPECT_EQ(o.w2Bytes, 256LL << 20);
-    EXPECT_EQ(o.w3Count, 10'000'000);
-    EXPECT_EQ(o.w4Count, 1000);
-    EXPECT_EQ(o.w5Count, 1000);
-    EXPECT_EQ(o.w6Records, 1'000'000);
-    EXPECT_TRUE(o.wants("W6"));
-}
-
 TEST(BenchOptions, SmokeShrinksEverythingAndLaterFlagsStillApply) {
     const Options o = parse({"--smoke", "--w1-count", "7", "--only", "W1,W5,"});
     EXPECT_TRUE(o.smoke);
@@ -42,12 +28,6 @@ TEST(BenchOptions, SmokeShrinksEverythingAndLaterFlagsStillApply) {
     EXPECT_TRUE(o.wants("W5"));
     EXPECT_FALSE(o.wants("W2"));
     EXPECT_FALSE(o.wants(""));
-}
-
-TEST(BenchOptions, SizesInMebibytesAndRanges) {
-    EXPECT_EQ(parse({"--w2-mib", "3"}).w2Bytes, 3LL << 20);
-    EXPECT_EQ(parse({"--reps", "9", "--warmup", "0"}).reps, 9);
-    EXPECT_EQ(parse({"--out", "some/dir", "--dir", "/tmp/x"}).outDir, "some/dir");
 }
 
 TEST(BenchOptions, TheBusyCorePhase) {
