@@ -1,7 +1,7 @@
 #include "QMXArrayDAO.h"
 
 #include "DAOExceptions.h"
-#include "QMXClassComposer.h"
+#include "QMXComposerOf.h"
 #include "QMXTransactions.h"
 #include "QmException.h"
 #include "TransactionStack.h"
@@ -9,17 +9,6 @@
 #include <memory>
 
 namespace Quellmar {
-
-namespace {
-
-QMXClassComposer& asComposer(ClassComposer& type) {
-    auto* composer = dynamic_cast<QMXClassComposer*>(&type);
-    if (composer == nullptr)
-        throw QminvalidArgument("Invalid class definition.");
-    return *composer;
-}
-
-}  // namespace
 
 int QMXArrayDAO::elementCount(int rows, int cols) {
     if (rows < 0 || cols < 0)
@@ -87,7 +76,7 @@ bool QMXArrayDAO::create(const std::string& path, const std::string& name, tagVe
 bool QMXArrayDAO::create(const std::string& path, const std::string& name, ClassComposer& type,
                          int rows, int cols, const void* data) {
     requireStorage();
-    QMXClassComposer& composer = asComposer(type);
+    QMXClassComposer& composer = composerOf(type);
     const int count = elementCount(rows, cols);
     return createArray(
         path, name, rows, cols, [&](std::string& groupPath, std::string& datasetName) {
@@ -111,7 +100,7 @@ bool QMXArrayDAO::update(const std::string& path, const std::string& name, tagVe
 bool QMXArrayDAO::update(const std::string& path, const std::string& name, ClassComposer& type,
                          int rows, int cols, const void* data) {
     requireStorage();
-    QMXClassComposer& composer = asComposer(type);
+    QMXClassComposer& composer = composerOf(type);
     const int count = elementCount(rows, cols);
     std::shared_ptr<TransactionStack> stack = enlistFileLock("Error updating array.", true);
     std::string groupPath = path;

@@ -3,7 +3,7 @@
 #include "QMXArrayDAO.h"
 
 #include "DAOExceptions.h"
-#include "QMXClassComposer.h"
+#include "QMXComposerOf.h"
 #include "QMXTransactions.h"
 #include "QmException.h"
 #include "TransactionStack.h"
@@ -12,17 +12,6 @@
 #include <memory>
 
 namespace Quellmar {
-
-namespace {
-
-QMXClassComposer& asComposer(ClassComposer& type) {
-    auto* composer = dynamic_cast<QMXClassComposer*>(&type);
-    if (composer == nullptr)
-        throw QminvalidArgument("Invalid class definition.");
-    return *composer;
-}
-
-}  // namespace
 
 int QMXArrayDAO::storedColumns(std::string& path, std::string& name, int& rows) {
     const std::string callerPath = path;
@@ -97,7 +86,7 @@ bool QMXArrayDAO::readRows(const std::string& path, const std::string& name,
 bool QMXArrayDAO::readRows(const std::string& path, const std::string& name, ClassComposer& type,
                            long long first, int count, void* data) {
     requireStorage();
-    QMXClassComposer& composer = asComposer(type);
+    QMXClassComposer& composer = composerOf(type);
     checkedCount(count);
     checkFirst(first);
     std::shared_ptr<TransactionStack> stack = enlistFileLock("Error creating vector.", false);
@@ -166,7 +155,7 @@ bool QMXArrayDAO::appendRows(const std::string& path, const std::string& name,
 bool QMXArrayDAO::appendRows(const std::string& path, const std::string& name, ClassComposer& type,
                              int rows, int cols, const void* data) {
     requireStorage();
-    QMXClassComposer& composer = asComposer(type);
+    QMXClassComposer& composer = composerOf(type);
     elementCount(rows, cols);
     std::shared_ptr<TransactionStack> stack = enlistFileLock("Error updating array.", true);
     const QMXHandle datatype = composer.getDataTypeHandle();

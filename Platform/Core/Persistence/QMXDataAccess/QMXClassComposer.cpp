@@ -1,4 +1,5 @@
 #include "QMXClassComposer.h"
+#include "QMXComposerOf.h"
 
 #include "QMXL.h"
 #include "QmException.h"
@@ -37,6 +38,13 @@ void QMXClassComposer::registerMember(const char* name, unsigned long long offse
 
 QMXHandle QMXClassComposer::getDataTypeHandle() const {
     return typeHandle;
+}
+
+QMXClassComposer& composerOf(ClassComposer& type) {
+    auto* composer = dynamic_cast<QMXClassComposer*>(&type);
+    if (composer == nullptr)
+        throw QminvalidArgument("Invalid class definition.");
+    return *composer;
 }
 
 }  // namespace Quellmar

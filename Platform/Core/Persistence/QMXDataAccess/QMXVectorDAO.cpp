@@ -1,7 +1,7 @@
 #include "QMXVectorDAO.h"
 
 #include "DAOExceptions.h"
-#include "QMXClassComposer.h"
+#include "QMXComposerOf.h"
 #include "QMXTransactions.h"
 #include "QmException.h"
 #include "TransactionStack.h"
@@ -13,13 +13,6 @@
 namespace Quellmar {
 
 namespace {
-
-QMXClassComposer& asComposer(ClassComposer& type) {
-    auto* composer = dynamic_cast<QMXClassComposer*>(&type);
-    if (composer == nullptr)
-        throw QminvalidArgument("Invalid class definition.");
-    return *composer;
-}
 
 // The DAO's compressor for the file library calls of one worker, on this thread only.
 class CompressorChoice {
@@ -339,7 +332,7 @@ bool QMXVectorDAO::create(const std::string& path, const std::string& name, tagV
 bool QMXVectorDAO::create(const std::string& path, const std::string& name, ClassComposer& type,
                           int count, const void* data) {
     requireStorage();
-    QMXClassComposer& composer = asComposer(type);
+    QMXClassComposer& composer = composerOf(type);
     checkedCount(count);
     std::shared_ptr<TransactionStack> stack = enlistFileLock("Error creating vector.", true);
 
@@ -387,7 +380,7 @@ bool QMXVectorDAO::read(const std::string& path, const std::string& name, tagVec
 bool QMXVectorDAO::read(const std::string& path, const std::string& name, ClassComposer& type,
                         void* data) {
     requireStorage();
-    QMXClassComposer& composer = asComposer(type);
+    QMXClassComposer& composer = composerOf(type);
     std::shared_ptr<TransactionStack> stack = enlistFileLock("Error creating vector.", false);
     std::string groupPath = path;
     std::string datasetName = name;
@@ -432,7 +425,7 @@ bool QMXVectorDAO::update(const std::string& path, const std::string& name, tagV
 bool QMXVectorDAO::update(const std::string& path, const std::string& name, ClassComposer& type,
                           int count, const void* data) {
     requireStorage();
-    QMXClassComposer& composer = asComposer(type);
+    QMXClassComposer& composer = composerOf(type);
     checkedCount(count);
     std::shared_ptr<TransactionStack> stack = enlistFileLock("Error creating vector.", true);
     std::string groupPath = path;

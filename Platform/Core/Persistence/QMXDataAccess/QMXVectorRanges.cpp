@@ -3,7 +3,7 @@
 #include "QMXVectorDAO.h"
 
 #include "DAOExceptions.h"
-#include "QMXClassComposer.h"
+#include "QMXComposerOf.h"
 #include "QMXTransactions.h"
 #include "QmException.h"
 #include "TransactionStack.h"
@@ -13,13 +13,6 @@
 namespace Quellmar {
 
 namespace {
-
-QMXClassComposer& asComposer(ClassComposer& type) {
-    auto* composer = dynamic_cast<QMXClassComposer*>(&type);
-    if (composer == nullptr)
-        throw QminvalidArgument("Invalid class definition.");
-    return *composer;
-}
 
 [[noreturn]] void throwAccessViolation() {
     throw DataAccessViolationException(QMXBaseDAO::getLastErrorMessage());
@@ -76,7 +69,7 @@ bool QMXVectorDAO::readRange(const std::string& path, const std::string& name,
 bool QMXVectorDAO::readRange(const std::string& path, const std::string& name, ClassComposer& type,
                              long long first, int count, void* data) {
     requireStorage();
-    QMXClassComposer& composer = asComposer(type);
+    QMXClassComposer& composer = composerOf(type);
     checkedCount(count);
     checkFirst(first);
     std::shared_ptr<TransactionStack> stack = enlistFileLock("Error creating vector.", false);
@@ -117,7 +110,7 @@ bool QMXVectorDAO::append(const std::string& path, const std::string& name, tagV
 bool QMXVectorDAO::append(const std::string& path, const std::string& name, ClassComposer& type,
                           int count, const void* data) {
     requireStorage();
-    QMXClassComposer& composer = asComposer(type);
+    QMXClassComposer& composer = composerOf(type);
     checkedCount(count);
     std::shared_ptr<TransactionStack> stack = enlistFileLock("Error updating vector.", true);
     std::string groupPath = path;
