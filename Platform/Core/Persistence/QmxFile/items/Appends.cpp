@@ -13,6 +13,7 @@
 #include "SliceCrcs.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -21,8 +22,20 @@ namespace Quellmar::qmxfile {
 namespace {
 
 // Chunks of an appended item: large enough that HDF5's chunk index stays small over many
-// appends, apart from the (smaller) slices its checksums cover.
+// appends, apart from the (smaller) slices its checksums cover. A small item gets smaller
+// chunks: every chunk is stored whole, and a few appended numbers must not cost 64 KiB each.
 constexpr size_t kAppendChunkBytes = size_t{64} << 10;
+constexpr size_t kSmallestAppendChunkBytes = size_t{8} << 10;
+
+// Elements per chunk for an item of `elements` (what it holds after its first append).
+hsize_t appendChunkFor(hsize_t elements, size_t elementSize) {
+    const size_t size = std::max<size_t>(1, elementSize);
+    size_t bytes = kAppendChunkBytes;
+    if (elements < kAppendChunkBytes / size)
+        bytes = std::clamp(std::bit_ceil(static_cast<size_t>(elements) * size),
+                           kSmallestAppendChunkBytes, kAppendChunkBytes);
+    return std::max<hsize_t>(1, bytes / size);
+}
 
 using Bytes = std::unique_ptr<unsigned char[]>;
 
@@ -98,8 +111,9 @@ herr_t extend(hid_t dataset, hid_t fileType, hsize_t stored, const StoredSlices&
 }
 
 // A copy of the item in an extendible layout, not linked yet, with its attributes, elements
-// and slice checksums; `slices` receives those, `oldCount` the element count.
-Hid moveToExtendible(hid_t loc, hid_t old, hid_t fileType, hsize_t& oldCount,
+// and slice checksums; `slices` receives those, `oldCount` the element count. `appending`
+// elements follow: the chunks are sized for both.
+Hid moveToExtendible(hid_t loc, hid_t old, hid_t fileType, hsize_t appending, hsize_t& oldCount,
                      StoredSlices& slices) {
     const long long n = elementCount(old);
     if (n < 0)
@@ -111,7 +125,7 @@ Hid moveToExtendible(hid_t loc, hid_t old, hid_t fileType, hsize_t& oldCount,
     if (readChecked(old, fileType, oldCount, bytes.get()) < 0)
         return Hid();
     const LayoutRequest request = requestOf(old, oldCount);
-    const hsize_t chunk = std::max<hsize_t>(1, kAppendChunkBytes / std::max<size_t>(1, fileSize));
+    const hsize_t chunk = appendChunkFor(oldCount + appending, fileSize);
     Hid dcpl = extendibleProperties(request, chunk);
     const hsize_t maximum = H5S_UNLIMITED;
     Hid space(H5Screate_simple(1, &oldCount, &maximum));
@@ -169,7 +183,7 @@ herr_t appendItem(hid_t loc, const Path& path, Hid item, hid_t memoryType, hsize
     // Once: the item moves to an extendible layout under its name.
     hsize_t stored = 0;
     StoredSlices slices;
-    Hid fresh = moveToExtendible(loc, old.get(), fileType.get(), stored, slices);
+    Hid fresh = moveToExtendible(loc, old.get(), fileType.get(), count, stored, slices);
     if (!fresh)
         return failed();
     const std::string fullPath = objectPath(old.get());

@@ -11,11 +11,9 @@ using namespace Quellmar::testing;
 
 namespace {
 
-// 300,000 doubles: 2.4 MB, a large item of 147 slices of 2,048 elements; appended items are
-// chunked by 8,192.
+// 300,000 doubles: 2.4 MB, a large item of 147 slices of 2,048 elements.
 constexpr long long kLarge = 300000;
 constexpr long long kPerSlice = 2048;
-constexpr long long kChunk = 8192;
 
 std::vector<double> counting(long long n, long long from = 0) {
     std::vector<double> v(static_cast<size_t>(n));
@@ -226,6 +224,49 @@ TEST_F(RangeAppend, RangesOfAnotherKindOfDatasetFail) {
 
 // ---- Appends --------------------------------------------------------------------------------
 
+// Chunks are stored whole: an item's chunks are sized for what it holds after its first
+// append, from 8 KiB up to 64 KiB, so that many small appended items stay small on disk.
+TEST_F(RangeAppend, AppendedItemsGetChunksSizedForThem) {
+    // A hundred short series, each appended to once, stay a few KiB each.
+    for (int i = 0; i < 100; ++i) {
+        const std::string name = "s" + std::to_string(i);
+        makeDoubles(name.c_str(), 4);
+        const auto more = counting(4, 4);
+        ASSERT_EQ(QMXLappendTypedDataset(file, "/g", name.c_str(), QMXL_FLOAT64, 4, more.data()), 1)
+            << lastError();
+    }
+    reopen();
+    EXPECT_EQ(readAll("s99"), counting(8));
+    EXPECT_LT(readFile(path).size(), size_t{2} << 20);  // 64 KiB chunks made 6.5 MB of them
+
+    struct Case {
+        const char* name;
+        long long stored, appended, chunk;
+    } cases[] = {{"tiny", 3, 2, 1024},       {"under8", 500, 523, 1024},
+                 {"over8", 500, 525, 2048},  {"mid", 1000, 3000, 4096},
+                 {"big", 100, 10000, 8192},  {"large", kLarge, 10, 8192}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeDoubles(c.name, c.stored);
+        const auto more = counting(c.appended, c.stored);
+        ASSERT_EQ(QMXLappendTypedDataset(file, "/g", c.name, QMXL_FLOAT64, c.appended, more.data()),
+                  1)
+            << lastError();
+        long long chunk = 0;
+        EXPECT_EQ(layoutOf(c.name, &chunk), QMXL_LAYOUT_EXTENDIBLE);
+        EXPECT_EQ(chunk, c.chunk);
+        EXPECT_EQ(readAll(c.name), counting(c.stored + c.appended));
+    }
+    // Four-byte elements: 8 KiB is 2,048 of them.
+    const std::int32_t values[] = {1, 2, 3, 4, 5};
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "ints", 0, 0, 0, QMXL_INT32, 3, values), 1);
+    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "ints", QMXL_INT32, 2, values + 3), 1)
+        << lastError();
+    long long chunk = 0;
+    EXPECT_EQ(layoutOf("ints", &chunk), QMXL_LAYOUT_EXTENDIBLE);
+    EXPECT_EQ(chunk, 2048);
+}
+
 TEST_F(RangeAppend, ManyAppendsReadBackAsTheirConcatenation) {
     makeDoubles("t", 5);  // compact to begin with
     EXPECT_EQ(layoutOf("t"), QMXL_LAYOUT_COMPACT);
@@ -237,9 +278,10 @@ TEST_F(RangeAppend, ManyAppendsReadBackAsTheirConcatenation) {
             << lastError();
         expected.insert(expected.end(), more.begin(), more.end());
     }
+    // 5 + 997 doubles when it moved: the smallest chunks, 8 KiB, that far more appends fill.
     long long chunk = 0;
     EXPECT_EQ(layoutOf("t", &chunk), QMXL_LAYOUT_EXTENDIBLE);
-    EXPECT_EQ(chunk, kChunk);
+    EXPECT_EQ(chunk, 1024);
     EXPECT_EQ(readAll("t"), expected);
     reopen(true);
     EXPECT_EQ(readAll("t"), expected);
