@@ -16,10 +16,10 @@ TEST_F(Attributes, IntegersOnGroupsDatasetsAndTheFile) {
     for (int object : {group, dataset, file}) {
         int value = 3;
         EXPECT_EQ(QMXLhasAttribute(object, "Version"), 0);
-        ASSERT_EQ(QMXLcreateAttribute(object, "Version", &value), 1) << lastError();
+        ASSERT_OK(QMXLcreateAttribute(object, "Version", &value));
         EXPECT_EQ(QMXLhasAttribute(object, "Version"), 1);
         EXPECT_LT(QMXLcreateAttribute(object, "Version", &value), 0);
-        EXPECT_NE(lastError().find("exists already"), std::string::npos) << lastError();
+        EXPECT_ERROR("exists already");
         value = INT_MIN;
         ASSERT_EQ(QMXLupdateAttribute(object, "Version", &value), 1);
         int read = 0;
@@ -31,7 +31,7 @@ TEST_F(Attributes, IntegersOnGroupsDatasetsAndTheFile) {
         ASSERT_EQ(QMXLreadAttribute(object, "Version", &read), 1);
         EXPECT_EQ(read, 42);
         EXPECT_LT(QMXLupdateAttribute(object, "Missing", &value), 0);
-        EXPECT_NE(lastError().find("Missing"), std::string::npos) << lastError();
+        EXPECT_ERROR("Missing");
         EXPECT_LT(QMXLreadAttribute(object, "Missing", &read), 0);
     }
     QMXLcloseObject(dataset);
@@ -85,7 +85,7 @@ TEST_F(Attributes, StringsAreSetReplacedAndReadWithMalloc) {
     // Texts and numbers are not mixed up.
     int number = 0;
     EXPECT_LT(QMXLreadAttribute(group, "Id", &number), 0);
-    EXPECT_NE(lastError().find("not a single number"), std::string::npos) << lastError();
+    EXPECT_ERROR("not a single number");
     ASSERT_EQ(QMXLsetAttribute(group, "Id", &number), 1);  // set replaces whatever was there
     ASSERT_EQ(QMXLreadAttribute(group, "Id", &number), 1);
     EXPECT_LT(QMXLgetStringAttribute(group, "Id", &text), 0);

@@ -1,3 +1,5 @@
+// Records: stored compound types, members matched by name, and the description of what is
+// stored (names, type codes and element counts in stored order).
 #include "TestFiles.h"
 
 #include <cstddef>
@@ -41,12 +43,11 @@ TEST_F(Compounds, RecordsWithArrayMembersRoundTrip) {
     const int type = recordType();
     ASSERT_GT(type, 0) << lastError();
     const auto data = records(25);
-    ASSERT_EQ(
-        QMXLcreateObjectDataset(file, "/r", "records", 0, 100000, 1, type, 1, 25, data.data()), 1)
-        << lastError();
+    ASSERT_OK(
+        QMXLcreateObjectDataset(file, "/r", "records", 0, 100000, 1, type, 1, 25, data.data()));
     reopen(true);
     std::vector<Record> back(25);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/r", "records", type, back.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadObjectDataset(file, "/r", "records", type, back.data()));
     for (int i = 0; i < 25; ++i) {
         EXPECT_EQ(back[i].id, i);
         EXPECT_EQ(back[i].value, i * 1.5);
@@ -68,8 +69,7 @@ TEST_F(Compounds, RecordsWithArrayMembersRoundTrip) {
 TEST_F(Compounds, MembersAreMatchedByName) {
     const int full = recordType();
     const auto data = records(4);
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/", "r", 3, 2, 1, full, 1, 4, data.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLcreateObjectDataset(file, "/", "r", 3, 2, 1, full, 1, 4, data.data()));
     struct Partial {
         double value;
         std::int64_t id;
@@ -78,12 +78,12 @@ TEST_F(Compounds, MembersAreMatchedByName) {
     ASSERT_EQ(QMXLaddField(partial, "value", offsetof(Partial, value), QMXL_FLOAT64), 1);
     ASSERT_EQ(QMXLaddField(partial, "id", offsetof(Partial, id), QMXL_INT64), 1);
     Partial back[4] = {};
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/", "r", partial, back), 1) << lastError();
+    ASSERT_OK(QMXLreadObjectDataset(file, "/", "r", partial, back));
     EXPECT_EQ(back[3].id, 3);
     EXPECT_EQ(back[3].value, 4.5);
     // Updates of another count keep the stored record type.
     const auto more = records(9);
-    ASSERT_EQ(QMXLupdateObjectDataset(file, "/", "r", full, 9, more.data()), 1) << lastError();
+    ASSERT_OK(QMXLupdateObjectDataset(file, "/", "r", full, 9, more.data()));
     std::vector<Record> all(9);
     ASSERT_EQ(QMXLreadObjectDataset(file, "/", "r", full, all.data()), 1);
     EXPECT_EQ(all[8].position[2], -8.0f);
@@ -99,11 +99,11 @@ TEST_F(Compounds, BadDefinitionsAreRefused) {
     ASSERT_GT(type, 0);
     // Nothing to store yet.
     EXPECT_LT(QMXLcreateObjectDataset(file, "/", "x", 0, 0, 1, type, 1, 0, nullptr), 0);
-    EXPECT_NE(lastError().find("no members"), std::string::npos) << lastError();
+    EXPECT_ERROR("no members");
     EXPECT_EQ(QMXLaddField(type, "a", 0, QMXL_INT32), 1);
     EXPECT_LT(QMXLaddField(type, "a", 4, QMXL_INT32), 0);
     EXPECT_LT(QMXLaddField(type, "b", 6, QMXL_INT32), 0);
-    EXPECT_NE(lastError().find("does not fit"), std::string::npos) << lastError();
+    EXPECT_ERROR("does not fit");
     EXPECT_LT(QMXLaddField(type, "c", 100, QMXL_INT8), 0);
     EXPECT_LT(QMXLaddField(type, "d", 4, 6), 0);
     EXPECT_LT(QMXLaddField(type, "e", 4, QMXL_AS_STORED), 0);
@@ -122,6 +122,91 @@ TEST_F(Compounds, BadDefinitionsAreRefused) {
     ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "t", 0, 0, 1, QMXL_INT32, 1, data), 1);
     unsigned char out[8];
     EXPECT_LT(QMXLreadObjectDataset(file, "/", "t", type, out), 0);
-    EXPECT_NE(lastError().find("typed dataset"), std::string::npos) << lastError();
+    EXPECT_ERROR("typed dataset");
     QMXLcloseObject(type);
 }
+
+namespace {
+
+struct Tagged {
+    std::int8_t tag;  // padding follows
+    double xyz[3];
+    std::uint16_t id;
+};
+
+struct Members {
+    int count = 0;
+    char** names = nullptr;
+    int* types = nullptr;
+    long long* counts = nullptr;
+    ~Members() {
+        if (names) {
+            QMXLreleaseStrings(count, names);
+            QMXLreleaseArray(&names);
+        }
+        if (types)
+            QMXLreleaseArray(&types);
+        if (counts)
+            QMXLreleaseArray(&counts);
+    }
+};
+
+class CompoundMembers : public ContainerTest {
+protected:
+    void writeRecords() {
+        const int type = QMXLcreateCompoundType(0, sizeof(Tagged), 0);
+        ASSERT_GT(type, 0) << lastError();
+        ASSERT_OK(QMXLaddField(type, "tag", offsetof(Tagged, tag), QMXL_INT8));
+        ASSERT_OK(QMXLaddArray(type, "xyz", offsetof(Tagged, xyz), QMXL_FLOAT64, 3));
+        ASSERT_OK(QMXLaddField(type, "id", offsetof(Tagged, id), QMXL_UINT16));
+        const Tagged records[2] = {{-1, {1, 2, 3}, 7}, {2, {4, 5, 6}, 65535}};
+        ASSERT_GE(QMXLcreateObjectDataset(file, "/r", "records", 0, 100, 1, type, 1, 2, records), 0)
+            << lastError();
+        QMXLcloseObject(type);
+    }
+};
+
+TEST_F(CompoundMembers, ListsScalarAndArrayMembersInStoredOrder) {
+    writeRecords();
+    Members m;
+    ASSERT_OK(
+        QMXLgetCompoundMembers(file, "/r", "records", &m.count, &m.names, &m.types, &m.counts));
+    ASSERT_EQ(m.count, 3);
+    EXPECT_STREQ(m.names[0], "tag");
+    EXPECT_EQ(m.types[0], QMXL_INT8);
+    EXPECT_EQ(m.counts[0], 1);
+    EXPECT_STREQ(m.names[1], "xyz");
+    EXPECT_EQ(m.types[1], QMXL_FLOAT64);
+    EXPECT_EQ(m.counts[1], 3);
+    EXPECT_STREQ(m.names[2], "id");
+    EXPECT_EQ(m.types[2], QMXL_UINT16);
+    EXPECT_EQ(m.counts[2], 1);
+    // The same after a read-only reopen, through a doubled separator.
+    reopen(true);
+    Members again;
+    ASSERT_OK(QMXLgetCompoundMembers(file, "//r", "records", &again.count, &again.names,
+                                     &again.types, &again.counts));
+    EXPECT_EQ(again.count, 3);
+}
+
+TEST_F(CompoundMembers, RefusesWhatIsNoCompoundDatasetAndBadArguments) {
+    writeRecords();
+    const double values[2] = {1, 2};
+    ASSERT_GE(QMXLcreateTypedDataset(file, "/r", "plain", 0, 100, 1, QMXL_FLOAT64, 2, values), 0);
+    Members m;
+    EXPECT_LT(QMXLgetCompoundMembers(file, "/r", "plain", &m.count, &m.names, &m.types, &m.counts),
+              0);
+    EXPECT_ERROR("plain");
+    EXPECT_LT(
+        QMXLgetCompoundMembers(file, "/r", "missing", &m.count, &m.names, &m.types, &m.counts), 0);
+    EXPECT_LT(QMXLgetCompoundMembers(file, "/r", "records", nullptr, &m.names, &m.types, &m.counts),
+              0);
+    EXPECT_LT(QMXLgetCompoundMembers(file, "/r", "records", &m.count, &m.names, nullptr, &m.counts),
+              0);
+    EXPECT_LT(QMXLgetCompoundMembers(-1, "/r", "records", &m.count, &m.names, &m.types, &m.counts),
+              0);
+    EXPECT_EQ(m.names, nullptr);
+    EXPECT_EQ(m.count, 0);
+}
+
+}  // namespace

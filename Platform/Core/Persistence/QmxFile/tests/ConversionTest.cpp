@@ -89,7 +89,7 @@ int qmxCompound(std::size_t size, const std::vector<Field>& fields) {
     const int type = QMXLcreateCompoundType(0, size, 0);
     EXPECT_GT(type, 0) << lastError();
     for (const Field& f : fields)
-        EXPECT_EQ(QMXLaddField(type, f.name, f.offset, f.qmxType), 1) << lastError();
+        EXPECT_OK(QMXLaddField(type, f.name, f.offset, f.qmxType));
     return type;
 }
 
@@ -113,12 +113,6 @@ const std::vector<Field> kDenseFields = {{"a", offsetof(Dense, a), H5T_NATIVE_IN
 
 class Conversions : public ContainerTest {
 protected:
-    void closeFile() {
-        QMXLcloseOpenedObjectsForFile(file);
-        QMXLcloseAllFileHandlesForFile(file);
-        file = -1;
-    }
-
     // Reads the whole dataset with HDF5 alone, converting into `memoryType`.
     void rawRead(const char* dataset, hid_t memoryType, void* out) {
         const hid_t f = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
@@ -164,10 +158,8 @@ protected:
     // Writes kRecords padded records stored packed, under /g/r.
     void writePackedRecords(const std::vector<Padded>& records) {
         const int type = qmxCompound(sizeof(Padded), kPaddedFields);
-        ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1,
-                                          static_cast<long long>(records.size()), records.data()),
-                  1)
-            << lastError();
+        ASSERT_OK(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1,
+                                          static_cast<long long>(records.size()), records.data()));
         QMXLcloseObject(type);
     }
 };
@@ -183,21 +175,19 @@ TEST_F(Conversions, RecordsReadAsHdf5ConvertsThem) {
 
     std::vector<Padded> same(kRecords);
     const int sameType = qmxCompound(sizeof(Padded), kPaddedFields);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", sameType, same.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadObjectDataset(file, "/g", "r", sameType, same.data()));
     QMXLcloseObject(sameType);
 
     std::vector<Reordered> reordered(kRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
     const int reorderedType = qmxCompound(sizeof(Reordered), kReorderedFields);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", reorderedType, reordered.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLreadObjectDataset(file, "/g", "r", reorderedType, reordered.data()));
     QMXLcloseObject(reorderedType);
 
     std::vector<Widened> widened(kRecords);
     const int widenedType = qmxCompound(sizeof(Widened), kWidenedFields);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", widenedType, widened.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLreadObjectDataset(file, "/g", "r", widenedType, widened.data()));
     QMXLcloseObject(widenedType);
-    closeFile();
+    close();
 
     std::vector<Padded> rawSame(kRecords);
     std::vector<Reordered> rawReordered(kRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
@@ -234,12 +224,10 @@ TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
     for (std::size_t i = 0; i < kRecords; ++i)
         other[i] = {records[i].value, -1, records[i].id};
     const int otherType = qmxCompound(sizeof(Reordered), kReorderedFields);
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "o", 0, 0, 0, otherType, 1,
-                                      static_cast<long long>(kRecords), other.data()),
-              1)
-        << lastError();
+    ASSERT_OK(QMXLcreateObjectDataset(file, "/g", "o", 0, 0, 0, otherType, 1,
+                                      static_cast<long long>(kRecords), other.data()));
     QMXLcloseObject(otherType);
-    closeFile();
+    close();
 
     std::uint32_t checksum = 0;
     const std::vector<unsigned char> stored = storedBytes("/g/r", checksum);
@@ -274,15 +262,13 @@ TEST_F(Conversions, RecordsMovedAsOneRunRoundTrip) {
                       i * 1.25, static_cast<std::uint16_t>(i * 40503u),
                       static_cast<std::uint8_t>(i * 13 + 1)};
     const int type = qmxCompound(sizeof(Dense), kDenseFields);
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "d", 0, 0, 0, type, 1,
-                                      static_cast<long long>(kRecords), records.data()),
-              1)
-        << lastError();
+    ASSERT_OK(QMXLcreateObjectDataset(file, "/g", "d", 0, 0, 0, type, 1,
+                                      static_cast<long long>(kRecords), records.data()));
     reopen(true);
     std::vector<Dense> back(kRecords);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "d", type, back.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadObjectDataset(file, "/g", "d", type, back.data()));
     QMXLcloseObject(type);
-    closeFile();
+    close();
     std::uint32_t checksum = 0;
     const std::vector<unsigned char> stored = storedBytes("/g/d", checksum);
     ASSERT_EQ(stored.size(), kRecords * 19);
@@ -326,18 +312,15 @@ TEST_F(Conversions, LargeRecordsTakeEitherWayAlike) {
         Way taken(way);
         const std::string name = "r" + std::to_string(static_cast<int>(way));
         const int type = qmxCompound(sizeof(Padded), kPaddedFields);
-        ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", name.c_str(), 0, 0, 0, type, 1,
-                                          static_cast<long long>(kManyRecords), records.data()),
-                  1)
-            << lastError();
+        ASSERT_OK(QMXLcreateObjectDataset(file, "/g", name.c_str(), 0, 0, 0, type, 1,
+                                          static_cast<long long>(kManyRecords), records.data()));
         QMXLcloseObject(type);
         reopen(true);
         std::vector<Reordered> back(kManyRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
         const int reorderedType = qmxCompound(sizeof(Reordered), kReorderedFields);
-        ASSERT_EQ(QMXLreadObjectDataset(file, "/g", name.c_str(), reorderedType, back.data()), 1)
-            << lastError();
+        ASSERT_OK(QMXLreadObjectDataset(file, "/g", name.c_str(), reorderedType, back.data()));
         QMXLcloseObject(reorderedType);
-        closeFile();
+        close();
 
         std::uint32_t checksum = 0;
         const std::string where = "/g/" + name;
@@ -349,8 +332,8 @@ TEST_F(Conversions, LargeRecordsTakeEitherWayAlike) {
         ASSERT_EQ(slices.size(), 2 + (stored.size() + sliceBytes - 1) / sliceBytes);
         EXPECT_EQ(slices[0], 1260u);
         for (std::size_t k = 2, at = 0; k < slices.size(); ++k, at += sliceBytes)
-            EXPECT_EQ(slices[k], crc32c::Value(stored.data() + at,
-                                               std::min(sliceBytes, stored.size() - at)))
+            EXPECT_EQ(slices[k],
+                      crc32c::Value(stored.data() + at, std::min(sliceBytes, stored.size() - at)))
                 << k;
         std::vector<Reordered> raw(kManyRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
         rawRead(where.c_str(), *rawCompound(sizeof(Reordered), kReorderedFields), raw.data());
@@ -376,18 +359,15 @@ TEST_F(Conversions, LargeDoublesReadAsFloatsEitherWayAlike) {
         numbers[i] = (static_cast<double>(i) - 200000.25) * 3.0e33;
     numbers[5] = std::nextafter(static_cast<double>(std::numeric_limits<float>::max()), INFINITY);
     numbers[6] = std::numeric_limits<double>::quiet_NaN();
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64,
-                                     static_cast<long long>(n), numbers.data()),
-              1)
-        << lastError();
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64,
+                                     static_cast<long long>(n), numbers.data()));
     reopen(true);
     std::vector<float> raw(n);
     rawRead("/g/d", H5T_NATIVE_FLOAT, raw.data());
     for (auto way : kWays) {
         Way taken(way);
         std::vector<float> floats(n, 9.0f);
-        ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT32, floats.data()), 1)
-            << lastError();
+        ASSERT_OK(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT32, floats.data()));
         EXPECT_EQ(std::memcmp(floats.data(), raw.data(), n * sizeof(float)), 0);
     }
     EXPECT_EQ(raw[5], std::numeric_limits<float>::infinity());
@@ -399,7 +379,7 @@ TEST_F(Conversions, DamageInALaterSliceLeavesNothing) {
     for (const std::vector<Padded>& records : {makeRecords(), manyRecords()}) {
         SCOPED_TRACE(records.size());
         writePackedRecords(records);
-        closeFile();
+        close();
         std::string bytes = Quellmar::testing::readFile(path);
         std::string last(13, '\0');
         std::memcpy(last.data(), &records.back().id, 4);
@@ -418,13 +398,13 @@ TEST_F(Conversions, DamageInALaterSliceLeavesNothing) {
             const int type = qmxCompound(sizeof(Reordered), kReorderedFields);
             EXPECT_LT(QMXLreadObjectDataset(file, "/g", "r", type, out.data()), 0);
             QMXLcloseObject(type);
-            EXPECT_NE(lastError().find("damaged"), std::string::npos) << lastError();
+            EXPECT_ERROR("damaged");
             const auto* p = reinterpret_cast<const unsigned char*>(out.data());
             EXPECT_TRUE(std::all_of(p, p + out.size() * sizeof(Reordered),
                                     [](unsigned char c) { return c == 0; }));
         }
         // A fresh file for the next size.
-        closeFile();
+        close();
         std::remove(path.c_str());
         file = QMXLcreateFile(path.c_str());
         ASSERT_GT(file, 0) << lastError();

@@ -43,7 +43,7 @@ TEST(Deflate, CompactsAClosedFileAndKeepsEverything) {
     ASSERT_GT(before, 4000000);
     ::chmod(path.c_str(), 0640);
 
-    ASSERT_EQ(QMXLdeflate(path.c_str(), 100), 1) << lastError();
+    ASSERT_OK(QMXLdeflate(path.c_str(), 100));
     EXPECT_LT(fileSize(path), 20000);
     struct stat st {};
     ::stat(path.c_str(), &st);
@@ -85,7 +85,7 @@ TEST(Deflate, FailuresLeaveTheOriginalUntouched) {
     const std::string path = dir.file("open.qmz");
     const int file = QMXLcreateFile(path.c_str());
     EXPECT_EQ(QMXLdeflate(path.c_str(), 100), -1);
-    EXPECT_NE(lastError().find("is open"), std::string::npos) << lastError();
+    EXPECT_ERROR("is open");
     QMXLcloseFile(file);
     EXPECT_EQ(QMXLdeflate(path.c_str(), 0), -1);
     EXPECT_EQ(QMXLdeflate(path.c_str(), 101), -1);

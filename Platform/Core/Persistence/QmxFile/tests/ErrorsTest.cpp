@@ -31,8 +31,8 @@ TEST(Errors, MessagesBelongToTheirThread) {
         EXPECT_LT(QMXLopenGroup(777, "/x"), 0);
         EXPECT_NE(lastError().find("QMXLopenGroup"), std::string::npos);
     }).join();
-    EXPECT_NE(lastError().find("QMXLcloseObject"), std::string::npos) << lastError();
-    EXPECT_NE(lastError().find("424242"), std::string::npos) << lastError();
+    EXPECT_ERROR("QMXLcloseObject");
+    EXPECT_ERROR("424242");
 }
 
 TEST(Errors, Hdf5FailuresHandTheirStackOver) {

@@ -17,7 +17,7 @@ bool groupAt(int file, const char* path) {
 }  // namespace
 
 TEST_F(Groups, EveryPathShapeReachesTheGroupItMeans) {
-    ASSERT_EQ(QMXLcreatePathToGroup(file, "//results"), 1) << lastError();
+    ASSERT_OK(QMXLcreatePathToGroup(file, "//results"));
     EXPECT_TRUE(groupAt(file, "/results"));
     ASSERT_EQ(QMXLcreatePathToGroup(file, "//a/b/"), 1);
     EXPECT_TRUE(groupAt(file, "/a/b"));
@@ -32,8 +32,7 @@ TEST_F(Groups, EveryPathShapeReachesTheGroupItMeans) {
     EXPECT_TRUE(groupAt(file, "."));
 
     // Items addressed the way the storage addresses them.
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "//results", "x", 0, 0, 2, "hi"), 1)
-        << lastError();
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "//results", "x", 0, 0, 2, "hi"));
     long long size = 0;
     EXPECT_EQ(QMXLgetSizeOfOpaqueData(file, "/results", "x", &size), 1);
     EXPECT_EQ(QMXLgetSizeOfOpaqueData(file, "//results/", "x", &size), 1);
@@ -43,7 +42,7 @@ TEST_F(Groups, EveryPathShapeReachesTheGroupItMeans) {
     EXPECT_EQ(QMXLremoveDataset(file, "///top"), 1);
     EXPECT_EQ(QMXLremoveDataset(file, "//results/x"), 1);
     EXPECT_LT(QMXLremoveDataset(file, "//results/x"), 0);
-    EXPECT_NE(lastError().find("/results/x"), std::string::npos) << lastError();
+    EXPECT_ERROR("/results/x");
 }
 
 TEST_F(Groups, ItemsCanBeRemovedThroughTheirGroup) {
@@ -63,9 +62,9 @@ TEST_F(Groups, ObjectGroupsAreToldFromPlainGroups) {
     EXPECT_EQ(QMXLexistsOpaqueDataGroup(file, "/plain"), 0);
     EXPECT_EQ(QMXLexistsOpaqueDataGroup(file, "/missing/deeper"), 0);
     EXPECT_LT(QMXLopenOpaqueDataGroup(file, "/plain"), 0);
-    EXPECT_NE(lastError().find("not an object group"), std::string::npos) << lastError();
+    EXPECT_ERROR("not an object group");
     EXPECT_LT(QMXLopenOpaqueDataGroup(file, "/missing"), 0);
-    EXPECT_NE(lastError().find("does not exist"), std::string::npos) << lastError();
+    EXPECT_ERROR("does not exist");
 
     const int group = QMXLcreateOpaqueDataGroup(file, "//objects/inner/");
     ASSERT_GT(group, 0) << lastError();
@@ -92,7 +91,7 @@ TEST_F(Groups, ObjectGroupsAreToldFromPlainGroups) {
     EXPECT_LT(QMXLcreateOpaqueDataGroup(file, "/blob/x"), 0);
     EXPECT_LT(QMXLcreatePathToGroup(file, "/blob"), 0);
     EXPECT_LT(QMXLopenGroup(file, "/blob"), 0);
-    EXPECT_NE(lastError().find("not a group"), std::string::npos) << lastError();
+    EXPECT_ERROR("not a group");
 }
 
 TEST_F(Groups, RemovingGroups) {

@@ -23,7 +23,7 @@ TEST_F(Handles, CopiesCountReferencesAndTheLastCloseCloses) {
     EXPECT_EQ(QMXLisValid(group), 0);
     EXPECT_EQ(QMXLgetOpenObjectCount(), before - 1);
     EXPECT_LT(QMXLcloseObject(group), 0);
-    EXPECT_NE(lastError().find("unknown or closed"), std::string::npos) << lastError();
+    EXPECT_ERROR("unknown or closed");
     EXPECT_LT(QMXLgetHandleReferenceCount(group), 0);
     EXPECT_LT(QMXLcopyHandle(group), 0);
 }

@@ -1,4 +1,4 @@
-// How items are laid out on disk, and what small items cost.
+// How items are laid out on disk, where large ones start, and what small items cost.
 #include "TestFiles.h"
 
 #include <hdf5.h>
@@ -14,6 +14,7 @@ struct Stored {
     hsize_t chunk = 0;
     hsize_t bytes = 0;  // allocated for the data
     int filters = 0;
+    haddr_t offset = HADDR_UNDEF;  // of contiguous data in the file
 };
 
 // Looks at a dataset of a closed file with HDF5 itself.
@@ -27,6 +28,7 @@ Stored inspect(const std::string& file, const std::string& path) {
         H5Pget_chunk(p, 1, &s.chunk);
     s.filters = H5Pget_nfilters(p);
     s.bytes = H5Dget_storage_size(d);
+    s.offset = H5Dget_offset(d);
     H5Pclose(p);
     H5Dclose(d);
     H5Fclose(f);
@@ -94,14 +96,35 @@ TEST_F(Layout, SmallItemsAskingForCompressionGetItOnceTheyGrow) {
     ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "v", 3, 100000, 1, QMXL_FLOAT64, 10, few.data()),
               1);
     const std::vector<double> many(20000, 0.5);
-    ASSERT_EQ(QMXLupdateTypedDataset(file, "/", "v", QMXL_FLOAT64, 20000, many.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLupdateTypedDataset(file, "/", "v", QMXL_FLOAT64, 20000, many.data()));
     QMXLcloseFile(file);
     file = -1;
     const Stored grown = inspect(path, "/v");
     EXPECT_EQ(grown.layout, H5D_CHUNKED);
     EXPECT_EQ(grown.filters, 2);
     EXPECT_LT(grown.bytes, 20000u);
+}
+
+TEST_F(Layout, LargeItemsStartOnAPageAndSmallOnesDoNot) {
+    // Medium items: contiguous (beyond the compact size) but under a MiB.
+    const std::vector<double> big((1u << 20) / 8 + 3, 1.5), medium(5000, 2.5);
+    const long long bigCount = static_cast<long long>(big.size());
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_FLOAT64, 5000, medium.data()));
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/g", "big", 0, 0, 0, QMXL_FLOAT64, bigCount, big.data()));
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/g", "big2", 0, 0, 0, QMXL_FLOAT64, bigCount, big.data()));
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/g", "small2", 0, 0, 0, QMXL_FLOAT64, 5000, medium.data()));
+    close();
+    EXPECT_EQ(inspect(path, "/g/big").offset % 4096, 0u);
+    EXPECT_EQ(inspect(path, "/g/big2").offset % 4096, 0u);
+    // Smaller items are not spread out to pages: 40,000 bytes apart, not both can start on one.
+    const haddr_t a = inspect(path, "/g/small").offset, b = inspect(path, "/g/small2").offset;
+    ASSERT_NE(a, HADDR_UNDEF);
+    ASSERT_NE(b, HADDR_UNDEF);
+    EXPECT_FALSE(a % 4096 == 0 && b % 4096 == 0) << a << " " << b;
 }
 
 TEST(LayoutCost, SmallObjectsStaySmallOnDisk) {
@@ -124,7 +147,7 @@ TEST(LayoutCost, SmallObjectsStaySmallOnDisk) {
                                                                       100000, 100, blob.data())
                                      : QMXLcreateTypedDataset(file, "/g", name.c_str(), 0, 100000,
                                                               1, QMXL_FLOAT64, 10, vector.data());
-                ASSERT_EQ(rc, 1) << lastError();
+                ASSERT_OK(rc);
                 if (reopenEach) {
                     QMXLcloseFile(file);
                     file = QMXLopenFile(path.c_str());

@@ -18,7 +18,7 @@ TEST_F(Listing, MembersComeInNameOrderWithTheirKinds) {
     int count = -1;
     char** names = nullptr;
     int* kinds = nullptr;
-    ASSERT_EQ(QMXLlistGroup(file, "//top/.", &count, &names, &kinds), 1) << lastError();
+    ASSERT_OK(QMXLlistGroup(file, "//top/.", &count, &names, &kinds));
     ASSERT_EQ(count, 6);
     const std::vector<std::pair<std::string, int>> expected = {
         {"blob", QMXL_KIND_OPAQUE}, {"objects", QMXL_KIND_OBJECT_GROUP},
@@ -54,7 +54,7 @@ TEST_F(Listing, AttributeNames) {
     QMXLcloseGroup(group);
     int count = 0;
     char** names = nullptr;
-    ASSERT_EQ(QMXLlistAttributes(file, "/g", &count, &names), 1) << lastError();
+    ASSERT_OK(QMXLlistAttributes(file, "/g", &count, &names));
     ASSERT_EQ(count, 4);
     EXPECT_STREQ(names[0], "QMZ_ATTR_CRC32C");
     EXPECT_STREQ(names[1], "QMZ_OBJECT_GROUP");
