@@ -1,25 +1,11 @@
 // Checksums of data items: what is stored, and that damaged or missing ones are handled.
-#include "Crc32c.h"
-#include "QMXL.h"
 #include "TestFiles.h"
 
-#include <gtest/gtest.h>
-#include <hdf5.h>
-
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
-#include <string>
-#include <vector>
 
 using namespace Quellmar;
-using Quellmar::testing::allZero;
-using Quellmar::testing::ContainerTest;
-using Quellmar::testing::expectDamaged;
-using Quellmar::testing::H5Id;
-using Quellmar::testing::itemSum;
-using Quellmar::testing::lastError;
-using Quellmar::testing::pattern;
+using namespace Quellmar::testing;
 
 namespace {
 
@@ -59,14 +45,13 @@ int makeRecordType() {
 TEST_F(Checksums, EveryKindCarriesTheCrcOfItsStoredBytes) {
     const std::string small = pattern(100, 1), large = pattern(40000, 2), text = "some text";
     ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "small", 0, 0, 100, small.data()));
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "large", 0, 0, 40000, large.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "deflated", 6, 1000, 40000, large.data()),
-              1);
-    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/g", "text", 0, 0, 9, text.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "empty", 0, 0, 0, nullptr), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "large", 0, 0, 40000, large.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "deflated", 6, 1000, 40000, large.data()));
+    ASSERT_OK(QMXLcreateCompressedStringDataset(file, "/g", "text", 0, 0, 9, text.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "empty", 0, 0, 0, nullptr));
     const std::vector<std::int32_t> numbers = {1, -2, 3, 1 << 30};
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "numbers", 0, 0, 0, QMXL_INT32, 4, numbers.data()),
-              1);
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/g", "numbers", 0, 0, 0, QMXL_INT32, 4, numbers.data()));
 
     // Padding bytes must not make the checksum depend on the caller's stack garbage.
     Record records[2];
@@ -106,7 +91,7 @@ TEST_F(Checksums, EveryKindCarriesTheCrcOfItsStoredBytes) {
 
 TEST_F(Checksums, UpdatesRewriteTheChecksumAndReadBack) {
     const std::string first = pattern(500, 3), same = pattern(500, 4), longer = pattern(30000, 5);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "b", 0, 0, 500, first.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "b", 0, 0, 500, first.data()));
     ASSERT_OK(QMXLupdateOpaqueData(file, "/g", "b", 500, same.data()));
     close();
     EXPECT_EQ(storedChecksum("/g/b"),
@@ -126,7 +111,7 @@ TEST_F(Checksums, UpdatesRewriteTheChecksumAndReadBack) {
     reopen();
     const std::vector<double> values = {1.0, 2.0, 3.0};
     const std::vector<std::int32_t> asInts = {4, 5, 6};
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()), 1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()));
     ASSERT_OK(QMXLupdateTypedDataset(file, "/g", "v", QMXL_INT32, 3, asInts.data()));
     const std::vector<double> stored = {4.0, 5.0, 6.0};
     close();
@@ -138,13 +123,11 @@ TEST_F(Checksums, DamagedRawDataFailsTheReadAndLeavesNoBytes) {
     std::vector<std::int32_t> numbers(5000);
     for (std::size_t i = 0; i < numbers.size(); ++i)
         numbers[i] = static_cast<std::int32_t>(i * 2654435761u);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "compact", 0, 0, 200, small.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "contiguous", 0, 0, 50000, large.data()),
-              1);
-    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/g", "text", 0, 0, 300, text.data()), 1);
-    ASSERT_EQ(
-        QMXLcreateTypedDataset(file, "/g", "numbers", 0, 0, 0, QMXL_INT32, 5000, numbers.data()),
-        1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "compact", 0, 0, 200, small.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "contiguous", 0, 0, 50000, large.data()));
+    ASSERT_OK(QMXLcreateCompressedStringDataset(file, "/g", "text", 0, 0, 300, text.data()));
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/g", "numbers", 0, 0, 0, QMXL_INT32, 5000, numbers.data()));
     const std::string numberBytes(reinterpret_cast<const char*>(numbers.data()),
                                   numbers.size() * 4);
     flipByteOf(small, 17);
@@ -182,12 +165,10 @@ TEST_F(Checksums, LargeItemsAreCheckedSliceBySlice) {
     std::vector<std::int32_t> numbers(size / 4);
     for (std::size_t i = 0; i < numbers.size(); ++i)
         numbers[i] = static_cast<std::int32_t>(i * 2246822519u);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "big", 0, 0, static_cast<long long>(size),
-                                             blob.data()),
-              1);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "ints", 0, 0, 0, QMXL_INT32,
-                                     static_cast<long long>(numbers.size()), numbers.data()),
-              1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "big", 0, 0, static_cast<long long>(size),
+                                             blob.data()));
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "ints", 0, 0, 0, QMXL_INT32,
+                                     static_cast<long long>(numbers.size()), numbers.data()));
     reopen(true);
     std::string out(size, '\0');
     ASSERT_OK(QMXLreadOpaqueData(file, "/g", "big", out.data()));
@@ -233,7 +214,7 @@ TEST_F(Checksums, DamagedCompoundRecordsFailTheRead) {
 
 TEST_F(Checksums, DamagedDeflatedChunkFailsTheRead) {
     const std::string data = pattern(60000, 9);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "z", 6, 20000, 60000, data.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "z", 6, 20000, 60000, data.data()));
     close();
     {
         // The second chunk's place, from HDF5.
@@ -259,7 +240,7 @@ TEST_F(Checksums, DamagedDeflatedChunkFailsTheRead) {
 TEST_F(Checksums, WrongOrMalformedChecksumAttributeFailsTheRead) {
     const std::string data = pattern(64, 10);
     for (const char* name : {"wrong", "text", "pair"})
-        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", name, 0, 0, 64, data.data()), 1);
+        ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", name, 0, 0, 64, data.data()));
     const std::uint32_t wrong = crc32c::Value(data.data(), data.size()) ^ 1u;
     H5Id scalar(H5Screate(H5S_SCALAR));
     tamperWithAttribute("/g/wrong", H5T_NATIVE_UINT32, scalar.id, &wrong);
@@ -281,7 +262,7 @@ TEST_F(Checksums, WrongOrMalformedChecksumAttributeFailsTheRead) {
 
 TEST_F(Checksums, ItemsWithoutChecksumInAnUnmarkedFileStillReadAndGainOneOnUpdate) {
     const std::string data = pattern(1000, 11);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "old", 0, 0, 1000, data.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "old", 0, 0, 1000, data.data()));
     tamperWithAttribute("/g/old", H5T_NATIVE_UINT32, H5S_ALL, nullptr);
     withHdf5([](hid_t f) { ASSERT_GE(H5Adelete(f, kMarker), 0); });
     reopen(true);
@@ -319,11 +300,9 @@ TEST_F(Checksums, AnItemWhoseStoredTypeLostItsSignIsDamaged) {
     std::vector<std::uint64_t> large(100000);
     for (std::size_t i = 0; i < large.size(); ++i)
         large[i] = (std::uint64_t{1} << 63) + i;
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_UINT16, 3, small.data()),
-              1);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "large", 0, 0, 0, QMXL_UINT64,
-                                     static_cast<long long>(large.size()), large.data()),
-              1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_UINT16, 3, small.data()));
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "large", 0, 0, 0, QMXL_UINT64,
+                                     static_cast<long long>(large.size()), large.data()));
     // Version 1, fixed-point, little-endian unsigned; size; offset 0 and precision.
     const std::string u16("\x10\x00\x00\x00\x02\x00\x00\x00\x00\x00\x10\x00", 12);
     const std::string u64("\x10\x00\x00\x00\x08\x00\x00\x00\x00\x00\x40\x00", 12);
@@ -345,7 +324,7 @@ TEST_F(Checksums, AnItemWhoseStoredTypeLostItsSignIsDamaged) {
 // Files whose marker says 2 were written before checksums covered types: they keep reading.
 TEST_F(Checksums, FilesWhoseChecksumsCoverNoTypeKeepReading) {
     const std::vector<std::int32_t> numbers = {5, -6, 7};
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "n", 0, 0, 0, QMXL_INT32, 3, numbers.data()), 1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "n", 0, 0, 0, QMXL_INT32, 3, numbers.data()));
     close();
     {
         H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
@@ -370,10 +349,10 @@ TEST_F(Checksums, FilesWhoseChecksumsCoverNoTypeKeepReading) {
 TEST_F(Checksums, InAMarkedFileAnItemWithoutChecksumIsDamaged) {
     const std::string data = pattern(300, 12);
     const std::vector<double> values = {1.5, 2.5};
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "blob", 0, 0, 300, data.data()), 1);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 2, values.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "empty", 0, 0, 0, nullptr), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "emptyWrong", 0, 0, 0, nullptr), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "blob", 0, 0, 300, data.data()));
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 2, values.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "empty", 0, 0, 0, nullptr));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "emptyWrong", 0, 0, 0, nullptr));
     for (const char* item : {"/g/blob", "/g/v", "/g/empty"})
         tamperWithAttribute(item, H5T_NATIVE_UINT32, H5S_ALL, nullptr);
     // An empty item's value depends on its path alone; any other value means it was hit.
@@ -400,9 +379,8 @@ TEST_F(Checksums, InAMarkedFileAnItemWithoutChecksumIsDamaged) {
 // fails before it writes a byte of a buffer sized by it.
 TEST_F(Checksums, AnItemClaimingMoreThanItStoresFailsWithoutReadingPastIt) {
     const std::string small = pattern(100, 13), large = pattern(20000, 14);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "compact", 0, 0, 100, small.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "contiguous", 0, 0, 20000, large.data()),
-              1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "compact", 0, 0, 100, small.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "contiguous", 0, 0, 20000, large.data()));
     auto dims = [](std::uint64_t n) {
         std::string bytes(reinterpret_cast<const char*>(&n), 8);
         return bytes + bytes;
@@ -438,7 +416,7 @@ TEST_F(Checksums, AnAppendedItemClaimingMoreChunksThanItStoresIsRefused) {
     std::vector<std::int32_t> values(200000);
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = static_cast<std::int32_t>(i * 7);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "t", 0, 0, 0, QMXL_INT32, 100, values.data()), 1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "t", 0, 0, 0, QMXL_INT32, 100, values.data()));
     ASSERT_OK(QMXLappendTypedDataset(file, "/g", "t", QMXL_INT32, 199900, values.data() + 100));
     long long count = 0;
     int type = 0;
@@ -466,8 +444,8 @@ TEST_F(Checksums, AnAppendedItemClaimingMoreChunksThanItStoresIsRefused) {
 TEST_F(Checksums, AStoredTypeThisLibraryNeverWritesIsDamage) {
     const std::vector<double> values = {1.5, -2.25, 1e10};
     const std::string text = pattern(40, 15);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedStringDataset(file, "/g", "s", 0, 0, 40, text.data()), 1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()));
+    ASSERT_OK(QMXLcreateCompressedStringDataset(file, "/g", "s", 0, 0, 40, text.data()));
     // IEEE float64: version 1 class 1, little-endian flags, 8 bytes; set the big-endian bit.
     patch(std::string("\x11\x20\x3f\x00\x08\x00\x00\x00", 8),
           std::string("\x11\x21\x3f\x00\x08\x00\x00\x00", 8));

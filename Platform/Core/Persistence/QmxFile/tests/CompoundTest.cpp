@@ -3,7 +3,6 @@
 #include "TestFiles.h"
 
 #include <cstddef>
-#include <cstdint>
 
 using namespace Quellmar::testing;
 
@@ -56,11 +55,11 @@ TEST_F(Compounds, RecordsWithArrayMembersRoundTrip) {
     }
     long long count = 0;
     int code = 0;
-    ASSERT_EQ(QMXLgetDatasetInfo(file, "/r", "records", &count, &code), 1);
+    ASSERT_OK(QMXLgetDatasetInfo(file, "/r", "records", &count, &code));
     EXPECT_EQ(count, 25);
     EXPECT_EQ(code, -1);
     long long bytes = 0;
-    ASSERT_EQ(QMXLgetSizeOfDataset(file, "/r", "records", &bytes), 1);
+    ASSERT_OK(QMXLgetSizeOfDataset(file, "/r", "records", &bytes));
     // Packed on disk: 4 + 8 + 12 + 1 bytes per record.
     EXPECT_EQ(bytes, 25 * 25);
     QMXLcloseObject(type);
@@ -75,8 +74,8 @@ TEST_F(Compounds, MembersAreMatchedByName) {
         std::int64_t id;
     };
     const int partial = QMXLcreateCompoundType(0, sizeof(Partial), 0);
-    ASSERT_EQ(QMXLaddField(partial, "value", offsetof(Partial, value), QMXL_FLOAT64), 1);
-    ASSERT_EQ(QMXLaddField(partial, "id", offsetof(Partial, id), QMXL_INT64), 1);
+    ASSERT_OK(QMXLaddField(partial, "value", offsetof(Partial, value), QMXL_FLOAT64));
+    ASSERT_OK(QMXLaddField(partial, "id", offsetof(Partial, id), QMXL_INT64));
     Partial back[4] = {};
     ASSERT_OK(QMXLreadObjectDataset(file, "/", "r", partial, back));
     EXPECT_EQ(back[3].id, 3);
@@ -85,7 +84,7 @@ TEST_F(Compounds, MembersAreMatchedByName) {
     const auto more = records(9);
     ASSERT_OK(QMXLupdateObjectDataset(file, "/", "r", full, 9, more.data()));
     std::vector<Record> all(9);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/", "r", full, all.data()), 1);
+    ASSERT_OK(QMXLreadObjectDataset(file, "/", "r", full, all.data()));
     EXPECT_EQ(all[8].position[2], -8.0f);
     QMXLcloseObject(partial);
     QMXLcloseObject(full);
@@ -100,7 +99,7 @@ TEST_F(Compounds, BadDefinitionsAreRefused) {
     // Nothing to store yet.
     EXPECT_LT(QMXLcreateObjectDataset(file, "/", "x", 0, 0, 1, type, 1, 0, nullptr), 0);
     EXPECT_ERROR("no members");
-    EXPECT_EQ(QMXLaddField(type, "a", 0, QMXL_INT32), 1);
+    EXPECT_OK(QMXLaddField(type, "a", 0, QMXL_INT32));
     EXPECT_LT(QMXLaddField(type, "a", 4, QMXL_INT32), 0);
     EXPECT_LT(QMXLaddField(type, "b", 6, QMXL_INT32), 0);
     EXPECT_ERROR("does not fit");
@@ -111,15 +110,15 @@ TEST_F(Compounds, BadDefinitionsAreRefused) {
     EXPECT_LT(QMXLaddField(type, "", 4, QMXL_INT32), 0);
     EXPECT_LT(QMXLaddArray(type, "f", 4, QMXL_INT8, 0), 0);
     EXPECT_LT(QMXLaddArray(type, "g", 4, QMXL_INT8, 5), 0);
-    EXPECT_EQ(QMXLaddArray(type, "h", 4, QMXL_INT8, 4), 1);
+    EXPECT_OK(QMXLaddArray(type, "h", 4, QMXL_INT8, 4));
     EXPECT_LT(QMXLaddField(file, "x", 0, QMXL_INT8), 0);
     EXPECT_LT(QMXLaddField(-1, "x", 0, QMXL_INT8), 0);
     const unsigned char data[16] = {};
     EXPECT_LT(QMXLcreateObjectDataset(file, "/", "x", 0, 0, 1, file, 1, 2, data), 0);
     EXPECT_LT(QMXLcreateObjectDataset(file, "/", "x", 0, 0, 1, type, 1, -2, data), 0);
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/", "x", 0, 0, 1, type, 1, 2, data), 1);
+    ASSERT_OK(QMXLcreateObjectDataset(file, "/", "x", 0, 0, 1, type, 1, 2, data));
     EXPECT_LT(QMXLreadObjectDataset(file, "/", "x", type, nullptr), 0);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "t", 0, 0, 1, QMXL_INT32, 1, data), 1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/", "t", 0, 0, 1, QMXL_INT32, 1, data));
     unsigned char out[8];
     EXPECT_LT(QMXLreadObjectDataset(file, "/", "t", type, out), 0);
     EXPECT_ERROR("typed dataset");

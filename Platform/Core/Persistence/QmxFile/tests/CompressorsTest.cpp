@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -166,9 +165,8 @@ TEST_F(Compressors, PipelinesAreTheOnesOtherReadersKnow) {
     std::vector<std::uint8_t> bytes(10000, 5);
     {
         ThreadCompressor choice(QMXL_LZ4);
-        ASSERT_EQ(
-            QMXLcreateTypedDataset(file, "/p", "bytes", 4, 0, 1, QMXL_UINT8, 10000, bytes.data()),
-            1);
+        ASSERT_OK(
+            QMXLcreateTypedDataset(file, "/p", "bytes", 4, 0, 1, QMXL_UINT8, 10000, bytes.data()));
     }
     QMXLcloseAllFileHandlesForFile(file);
 
@@ -203,8 +201,8 @@ TEST_F(Compressors, DefaultDeflateStoresWhatHdf5sOwnDeflateStores) {
     // The chunks a host gets without choosing are HDF5's shuffle + deflate, byte for byte.
     const auto doubles = smooth(50000);
     ASSERT_EQ(QMXLgetCompressor(), QMXL_DEFLATE);
-    ASSERT_EQ(
-        QMXLcreateTypedDataset(file, "/", "ours", 6, 0, 1, QMXL_FLOAT64, 50000, doubles.data()), 1);
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/", "ours", 6, 0, 1, QMXL_FLOAT64, 50000, doubles.data()));
     QMXLcloseAllFileHandlesForFile(file);
 
     H5Id h5(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
@@ -234,40 +232,38 @@ TEST_F(Compressors, DefaultDeflateStoresWhatHdf5sOwnDeflateStores) {
 
 TEST_F(Compressors, ProcessChoiceThreadChoiceAndUpdates) {
     const auto doubles = smooth(20000);
-    ASSERT_EQ(QMXLsetCompressor(QMXL_BLOSC_ZSTD), 1);
+    ASSERT_OK(QMXLsetCompressor(QMXL_BLOSC_ZSTD));
     EXPECT_EQ(QMXLgetCompressor(), QMXL_BLOSC_ZSTD);
-    ASSERT_EQ(
-        QMXLcreateTypedDataset(file, "/", "process", 5, 0, 1, QMXL_FLOAT64, 20000, doubles.data()),
-        1);
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/", "process", 5, 0, 1, QMXL_FLOAT64, 20000, doubles.data()));
     {
         // Another thread's own choice is its own.
         std::thread other([&] {
             ThreadCompressor choice(QMXL_LZ4);
-            EXPECT_EQ(QMXLcreateTypedDataset(file, "/", "thread", 5, 0, 1, QMXL_FLOAT64, 20000,
-                                             doubles.data()),
-                      1);
+            EXPECT_OK(QMXLcreateTypedDataset(file, "/", "thread", 5, 0, 1, QMXL_FLOAT64, 20000,
+                                             doubles.data()));
         });
         other.join();
     }
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "small", 5, 0, 1, QMXL_FLOAT64, 10, doubles.data()),
-              1);
-    ASSERT_EQ(QMXLsetCompressor(QMXL_DEFLATE), 1);
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/", "small", 5, 0, 1, QMXL_FLOAT64, 10, doubles.data()));
+    ASSERT_OK(QMXLsetCompressor(QMXL_DEFLATE));
 
     int c = -9, level = -9;
-    ASSERT_EQ(QMXLgetDatasetCompression(file, "/", "process", &c, &level), 1);
+    ASSERT_OK(QMXLgetDatasetCompression(file, "/", "process", &c, &level));
     EXPECT_EQ(c, QMXL_BLOSC_ZSTD);
     EXPECT_EQ(level, 5);
-    ASSERT_EQ(QMXLgetDatasetCompression(file, "/", "thread", &c, &level), 1);
+    ASSERT_OK(QMXLgetDatasetCompression(file, "/", "thread", &c, &level));
     EXPECT_EQ(c, QMXL_LZ4);
     // Small: stored plain, waiting with its level for the compressor of the update that grows it.
-    ASSERT_EQ(QMXLgetDatasetCompression(file, "/", "small", &c, &level), 1);
+    ASSERT_OK(QMXLgetDatasetCompression(file, "/", "small", &c, &level));
     EXPECT_EQ(c, QMXL_COMPRESSOR_FOLLOW);
     EXPECT_EQ(level, 5);
 
     // An update laid out anew keeps the item's compressor, whatever the process chose since.
     const auto longer = smooth(30000);
     ASSERT_OK(QMXLupdateTypedDataset(file, "/", "process", QMXL_FLOAT64, 30000, longer.data()));
-    ASSERT_EQ(QMXLgetDatasetCompression(file, "/", "process", &c, &level), 1);
+    ASSERT_OK(QMXLgetDatasetCompression(file, "/", "process", &c, &level));
     EXPECT_EQ(c, QMXL_BLOSC_ZSTD);
     EXPECT_EQ(level, 5);
     {
@@ -276,7 +272,7 @@ TEST_F(Compressors, ProcessChoiceThreadChoiceAndUpdates) {
         // The same count rewrites in place through the item's own filter.
         ASSERT_OK(QMXLupdateTypedDataset(file, "/", "thread", QMXL_FLOAT64, 20000, longer.data()));
     }
-    ASSERT_EQ(QMXLgetDatasetCompression(file, "/", "small", &c, &level), 1);
+    ASSERT_OK(QMXLgetDatasetCompression(file, "/", "small", &c, &level));
     EXPECT_EQ(c, QMXL_BLOSC_LZ4);
     EXPECT_EQ(level, 5);
     reopen(true);
@@ -294,14 +290,12 @@ TEST_F(Compressors, CompactionKeepsCompressedItemsAsTheyAre) {
     const auto doubles = smooth(50000);
     for (int c : {QMXL_BLOSC_LZ4, QMXL_LZ4}) {
         ThreadCompressor choice(c);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/k", ("d" + std::to_string(c)).c_str(), 5, 0, 1,
-                                         QMXL_FLOAT64, 50000, doubles.data()),
-                  1);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/gone", ("d" + std::to_string(c)).c_str(), 5, 0, 1,
-                                         QMXL_FLOAT64, 50000, doubles.data()),
-                  1);
+        ASSERT_OK(QMXLcreateTypedDataset(file, "/k", ("d" + std::to_string(c)).c_str(), 5, 0, 1,
+                                         QMXL_FLOAT64, 50000, doubles.data()));
+        ASSERT_OK(QMXLcreateTypedDataset(file, "/gone", ("d" + std::to_string(c)).c_str(), 5, 0, 1,
+                                         QMXL_FLOAT64, 50000, doubles.data()));
     }
-    ASSERT_EQ(QMXLremoveGroup(file, "/gone"), 1);
+    ASSERT_OK(QMXLremoveGroup(file, "/gone"));
     QMXLcloseAllFileHandlesForFile(file);
     ASSERT_OK(QMXLdeflate(path.c_str(), 100));
     EXPECT_EQ(pipeline(path, "/k/d1")[0].id, kBlosc);
@@ -328,9 +322,9 @@ TEST_F(Compressors, UnknownCompressorsAndBadArgumentsAreRefused) {
     int c = 0, level = 0;
     EXPECT_EQ(QMXLgetDatasetCompression(file, "/", "none", &c, &level), -1);
     EXPECT_EQ(QMXLgetLastFailureKind(), QMXL_FAILED_MISSING);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "x", 0, 0, 1, QMXL_INT32, 1, &c), 1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/", "x", 0, 0, 1, QMXL_INT32, 1, &c));
     EXPECT_EQ(QMXLgetDatasetCompression(file, "/", "x", nullptr, &level), -1);
-    EXPECT_EQ(QMXLgetDatasetCompression(file, "/", "x", &c, &level), 1);
+    EXPECT_OK(QMXLgetDatasetCompression(file, "/", "x", &c, &level));
     EXPECT_EQ(c, QMXL_COMPRESSOR_FOLLOW);
     EXPECT_EQ(level, 0);
 }
@@ -340,13 +334,11 @@ TEST_F(Compressors, DamageUnderCompressionIsStillCaught) {
     for (int c : {QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4}) {
         ThreadCompressor choice(c);
         const std::string name = "d" + std::to_string(c);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", name.c_str(), 5, 0, 1, QMXL_FLOAT64, 100000,
-                                         doubles.data()),
-                  1);
+        ASSERT_OK(QMXLcreateTypedDataset(file, "/", name.c_str(), 5, 0, 1, QMXL_FLOAT64, 100000,
+                                         doubles.data()));
         const std::string torn = "t" + std::to_string(c);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", torn.c_str(), 5, 0, 1, QMXL_FLOAT64, 100000,
-                                         doubles.data()),
-                  1);
+        ASSERT_OK(QMXLcreateTypedDataset(file, "/", torn.c_str(), 5, 0, 1, QMXL_FLOAT64, 100000,
+                                         doubles.data()));
     }
     QMXLcloseAllFileHandlesForFile(file);
     {
@@ -418,13 +410,11 @@ TEST_F(Compressors, AMissingPluginIsNamedOnCreateReadAndRewrite) {
     const auto doubles = smooth(20000);
     for (int c : {QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4}) {
         ThreadCompressor choice(c);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", ("d" + std::to_string(c)).c_str(), 5, 0, 1,
-                                         QMXL_FLOAT64, 20000, doubles.data()),
-                  1);
+        ASSERT_OK(QMXLcreateTypedDataset(file, "/", ("d" + std::to_string(c)).c_str(), 5, 0, 1,
+                                         QMXL_FLOAT64, 20000, doubles.data()));
     }
-    ASSERT_EQ(
-        QMXLcreateTypedDataset(file, "/", "deflated", 5, 0, 1, QMXL_FLOAT64, 20000, doubles.data()),
-        1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/", "deflated", 5, 0, 1, QMXL_FLOAT64, 20000,
+                                     doubles.data()));
     // The child works on the file alone: it commits its changes when it closes the file.
     QMXLcloseAllFileHandlesForFile(file);
     const std::string blosc =
@@ -543,17 +533,14 @@ TEST(CompressorsInterop, H5pyWithHdf5pluginReadsBloscAndLz4Items) {
         {QMXL_BLOSC_LZ4, "/blosc_lz4"}, {QMXL_BLOSC_ZSTD, "/blosc_zstd"}, {QMXL_LZ4, "/lz4"}};
     for (const auto& [c, group] : groups) {
         ThreadCompressor choice(c);
-        EXPECT_EQ(QMXLcreateTypedDataset(file, group, "doubles", 5, 16384, 1, QMXL_FLOAT64, 100000,
-                                         doubles.data()),
-                  1);
-        EXPECT_EQ(
-            QMXLcreateObjectDataset(file, group, "records", 5, 0, 1, type, 1, 3000, records.data()),
-            1);
-        EXPECT_EQ(QMXLcreateCompressedOpaqueData(file, group, "blob", 5, 0, 100000, blob.data()),
-                  1);
+        EXPECT_OK(QMXLcreateTypedDataset(file, group, "doubles", 5, 16384, 1, QMXL_FLOAT64, 100000,
+                                         doubles.data()));
+        EXPECT_OK(QMXLcreateObjectDataset(file, group, "records", 5, 0, 1, type, 1, 3000,
+                                          records.data()));
+        EXPECT_OK(QMXLcreateCompressedOpaqueData(file, group, "blob", 5, 0, 100000, blob.data()));
     }
     QMXLcloseObject(type);
-    ASSERT_EQ(QMXLcloseFile(file), 1);
+    ASSERT_OK(QMXLcloseFile(file));
     const std::string command =
         std::string(QMX_PYTHON) + " " + QMX_COMPRESSED_INTEROP_SCRIPT + " " + path;
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
@@ -577,9 +564,8 @@ TEST(CompressorsPluginPath, DistributionPluginsAreFoundWhateverHdf5PluginPathNam
     ASSERT_GT(file, 0) << lastError();
     {
         ThreadCompressor choice(QMXL_BLOSC_LZ4);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "d", 5, 0, 1, QMXL_FLOAT64, 20000,
-                                         smooth(20000).data()),
-                  1);
+        ASSERT_OK(QMXLcreateTypedDataset(file, "/", "d", 5, 0, 1, QMXL_FLOAT64, 20000,
+                                         smooth(20000).data()));
     }
     QMXLcloseFile(file);
     const std::string empty = dir.file("no-plugins");

@@ -1,26 +1,18 @@
 // Reads and writes that convert between the stored type and the caller's. The library moves and
 // checksums the bytes itself, slice by slice, so what arrives must equal HDF5's own conversion.
 #include "ConcurrentCrc.h"
-#include "Crc32c.h"
 #include "TestFiles.h"
-
-#include <hdf5.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
-#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <string>
-#include <vector>
 
 using namespace Quellmar;
-using Quellmar::testing::ContainerTest;
-using Quellmar::testing::itemSum;
-using Quellmar::testing::lastError;
+using namespace Quellmar::testing;
 
 namespace {
 

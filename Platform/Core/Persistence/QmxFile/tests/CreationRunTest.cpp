@@ -1,13 +1,7 @@
 // Runs of item creations and of size-then-read calls: what one call keeps open or knows for
 // the next (the creation's group, the item's count and type) must never show through as a
 // wrong place, a wrong checksum path or another item's size.
-#include "Crc32c.h"
 #include "TestFiles.h"
-
-#include <hdf5.h>
-
-#include <cstdint>
-#include <string>
 
 using namespace Quellmar;
 using namespace Quellmar::testing;
@@ -116,7 +110,7 @@ TEST_F(CreationRuns, NothingKeptOutlivesTheRunAndHandleCopiesDoNotBreakIt) {
         const int copy = QMXLcopyHandle(file);
         ASSERT_EQ(copy, file);
         ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/run", name, 0, 0, 25, data.data()));
-        ASSERT_EQ(QMXLcloseObject(copy), 1);
+        ASSERT_OK(QMXLcloseObject(copy));
     }
     EXPECT_EQ(QMXLgetOpenObjectCount(), before);
     ASSERT_OK(QMXLcreateTypedDataset(file, "/run", "v", 0, 0, 1, QMXL_INT32, 1, "abcd"));
@@ -130,14 +124,14 @@ TEST_F(CreationRuns, NothingKeptOutlivesTheRunAndHandleCopiesDoNotBreakIt) {
 // another one asks HDF5 afresh.
 TEST_F(KeptAnswers, AnswersKeptForOneItemNeverServeAnother) {
     const std::string small = pattern(10, 5), large = pattern(5000, 6);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/k", "small", 0, 0, 10, small.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/k", "large", 0, 0, 5000, large.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/k", "small", 0, 0, 10, small.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/k", "large", 0, 0, 5000, large.data()));
     const std::int16_t shorts[3] = {1, -2, 3};
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/k", "shorts", 0, 0, 1, QMXL_INT16, 3, shorts), 1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/k", "shorts", 0, 0, 1, QMXL_INT16, 3, shorts));
     reopen(true);
 
     long long size = -1;
-    ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/k", "small", &size), 1);
+    ASSERT_OK(QMXLgetSizeOfOpaqueData(file, "/k", "small", &size));
     EXPECT_EQ(size, 10);
     std::string back(5000, '\0');
     ASSERT_OK(QMXLreadOpaqueData(file, "/k", "large", back.data()));
@@ -146,8 +140,8 @@ TEST_F(KeptAnswers, AnswersKeptForOneItemNeverServeAnother) {
     // The blob's kept size answers a dataset query of the same item: a byte count, no code.
     long long count = -1;
     int type = -5;
-    ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/k", "large", &size), 1);
-    ASSERT_EQ(QMXLgetDatasetInfo(file, "/k", "large", &count, &type), 1);
+    ASSERT_OK(QMXLgetSizeOfOpaqueData(file, "/k", "large", &size));
+    ASSERT_OK(QMXLgetDatasetInfo(file, "/k", "large", &count, &type));
     EXPECT_EQ(count, 5000);
     EXPECT_EQ(type, -1);
 
@@ -157,17 +151,17 @@ TEST_F(KeptAnswers, AnswersKeptForOneItemNeverServeAnother) {
         EXPECT_EQ(count, 3);
         EXPECT_EQ(type, QMXL_INT16);
     }
-    ASSERT_EQ(QMXLgetDatasetInfo(file, "/k", "small", &count, &type), 1);
+    ASSERT_OK(QMXLgetDatasetInfo(file, "/k", "small", &count, &type));
     EXPECT_EQ(count, 10);
     EXPECT_EQ(type, -1);
     std::int16_t read[3] = {};
-    ASSERT_EQ(QMXLgetDatasetInfo(file, "/k", "shorts", &count, &type), 1);
+    ASSERT_OK(QMXLgetDatasetInfo(file, "/k", "shorts", &count, &type));
     ASSERT_OK(QMXLreadTypedDataset(file, "/k", "shorts", QMXL_INT16, read));
     EXPECT_EQ(read[0], 1);
     EXPECT_EQ(read[1], -2);
     EXPECT_EQ(read[2], 3);
     // A read of another kind than the kept item's refuses it and reports the kind.
-    ASSERT_EQ(QMXLgetDatasetInfo(file, "/k", "shorts", &count, &type), 1);
+    ASSERT_OK(QMXLgetDatasetInfo(file, "/k", "shorts", &count, &type));
     EXPECT_EQ(QMXLreadOpaqueData(file, "/k", "shorts", back.data()), -1);
     EXPECT_ERROR("is a typed dataset, not an opaque data item");
 }

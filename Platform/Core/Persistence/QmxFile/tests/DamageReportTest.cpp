@@ -1,20 +1,10 @@
 // How the file library reports what a reader must tell apart: nothing stored under a name,
 // something of another kind there, and damage; sizes the stored bytes cannot hold; and the
 // sealing of items another program added.
-#include "QMXL.h"
-#include "TempDir.h"
 #include "TestFiles.h"
 
-#include <gtest/gtest.h>
-#include <hdf5.h>
-
-#include <cstdint>
-#include <string>
-
 using namespace Quellmar;
-using Quellmar::testing::ContainerTest;
-using Quellmar::testing::H5Id;
-using Quellmar::testing::lastError;
+using namespace Quellmar::testing;
 
 namespace {
 

@@ -2,27 +2,15 @@
 // and renames, damage that HDF5 reads without complaint is reported, also after a session
 // whose checks were remembered.
 #include "JournalControl.h"
-#include "QMXL.h"
-#include "TempDir.h"
 #include "TestFiles.h"
-
-#include <gtest/gtest.h>
-#include <hdf5.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdint>
 #include <fstream>
 #include <random>
 #include <set>
-#include <string>
-#include <vector>
 
-using Quellmar::testing::H5Id;
-using Quellmar::testing::lastError;
-using Quellmar::testing::le;
-using Quellmar::testing::putLe;
-using Quellmar::testing::TempDir;
+using namespace Quellmar::testing;
 
 namespace {
 

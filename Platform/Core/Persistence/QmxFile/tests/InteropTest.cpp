@@ -3,7 +3,6 @@
 #include "TestFiles.h"
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 
 using namespace Quellmar::testing;
@@ -31,25 +30,24 @@ void writeContainer(const std::string& path) {
     const int group = QMXLcreateOpaqueDataGroup(file, "//objects");
     const int version = 3;
     const unsigned long long big = ~0ull;
-    ASSERT_EQ(QMXLcreateAttribute(group, "Version", &version), 1);
-    ASSERT_EQ(QMXLcreateUInt64Attribute(group, "MaximumIdentifierValue", &big), 1);
-    ASSERT_EQ(QMXLsetStringAttribute(group, "Id", "identifier"), 1);
+    ASSERT_OK(QMXLcreateAttribute(group, "Version", &version));
+    ASSERT_OK(QMXLcreateUInt64Attribute(group, "MaximumIdentifierValue", &big));
+    ASSERT_OK(QMXLsetStringAttribute(group, "Id", "identifier"));
     QMXLcloseGroup(group);
 
     std::string bytes(300, '\0');
     for (int i = 0; i < 300; ++i)
         bytes[static_cast<size_t>(i)] = static_cast<char>(i % 256);
-    ASSERT_EQ(
-        QMXLcreateCompressedOpaqueData(file, "//objects", "blob", 0, 100000, 300, bytes.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "//objects", "empty", 0, 100000, 0, nullptr), 1);
+    ASSERT_OK(
+        QMXLcreateCompressedOpaqueData(file, "//objects", "blob", 0, 100000, 300, bytes.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "//objects", "empty", 0, 100000, 0, nullptr));
     std::string zipped(5000, '\0');
     for (int i = 0; i < 5000; ++i)
         zipped[static_cast<size_t>(i)] = static_cast<char>(i % 7);
-    ASSERT_EQ(
-        QMXLcreateCompressedOpaqueData(file, "//objects", "zipped", 5, 1024, 5000, zipped.data()),
-        1);
-    ASSERT_EQ(
-        QMXLcreateCompressedStringDataset(file, "//objects", "text", 0, 0, 11, "hello\nworld"), 1);
+    ASSERT_OK(
+        QMXLcreateCompressedOpaqueData(file, "//objects", "zipped", 5, 1024, 5000, zipped.data()));
+    ASSERT_OK(
+        QMXLcreateCompressedStringDataset(file, "//objects", "text", 0, 0, 11, "hello\nworld"));
 
     vector<std::int32_t>(file, "int32", QMXL_INT32, true);
     vector<std::uint32_t>(file, "uint32", QMXL_UINT32, false);
@@ -64,12 +62,11 @@ void writeContainer(const std::string& path) {
     std::vector<double> quarters(1000);
     for (int i = 0; i < 1000; ++i)
         quarters[static_cast<size_t>(i)] = i / 4.0;
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/vectors", "zipped", 1, 100, 1, QMXL_FLOAT64, 1000,
-                                     quarters.data()),
-              1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/vectors", "zipped", 1, 100, 1, QMXL_FLOAT64, 1000,
+                                     quarters.data()));
     const int dataset = QMXLopenDataset(file, "/vectors/zipped");
     const int rows = 1000;
-    ASSERT_EQ(QMXLsetAttribute(dataset, "Rows", &rows), 1);
+    ASSERT_OK(QMXLsetAttribute(dataset, "Rows", &rows));
     QMXLcloseObject(dataset);
 
     const int type = QMXLcreateCompoundType(0, sizeof(Record), 0);
@@ -80,8 +77,8 @@ void writeContainer(const std::string& path) {
     Record records[4];
     for (int i = 0; i < 4; ++i)
         records[i] = {i, i * 1.5, {float(i), float(i) + 0.25f, 0.0f}, 1};
-    ASSERT_EQ(
-        QMXLcreateObjectDataset(file, "/vectors", "records", 0, 100000, 1, type, 1, 4, records), 1);
+    ASSERT_OK(
+        QMXLcreateObjectDataset(file, "/vectors", "records", 0, 100000, 1, type, 1, 4, records));
     QMXLcloseObject(type);
     QMXLcloseFile(file);
 }
@@ -106,14 +103,14 @@ TEST(Interop, H5dumpParsesEveryKindOfFile) {
     writeContainer(container);
     const std::string native = dir.file("n.h5");
     int file = QMXLcreateNativeHDF5(native.c_str());
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/a/b", "x", 0, 0, 1, "x"), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/a/b", "x", 0, 0, 1, "x"));
     QMXLcloseFile(file);
     const std::string compacted = dir.file("d.qmz");
     writeContainer(compacted);
     file = QMXLopenFile(compacted.c_str());
-    ASSERT_EQ(QMXLremoveGroup(file, "/vectors"), 1);
+    ASSERT_OK(QMXLremoveGroup(file, "/vectors"));
     QMXLcloseFile(file);
-    ASSERT_EQ(QMXLdeflate(compacted.c_str(), 100), 1);
+    ASSERT_OK(QMXLdeflate(compacted.c_str(), 100));
 
     for (const std::string& path : {container, native, compacted})
         EXPECT_EQ(run(std::string(QMX_H5DUMP) + " " + path), 0) << path;
@@ -135,7 +132,7 @@ TEST(AppendedInterop, H5pyReadsAppendedItems) {
         values[i] = static_cast<double>(i) * 0.25;
     const bool blosc = QMXLcompressorAvailable(QMXL_BLOSC_LZ4) == 1;
     int previous = QMXL_COMPRESSOR_FOLLOW;
-    ASSERT_EQ(QMXLsetThreadCompressor(QMXL_BLOSC_LZ4, &previous), 1);
+    ASSERT_OK(QMXLsetThreadCompressor(QMXL_BLOSC_LZ4, &previous));
     for (const auto& [name, level] : {std::pair<const char*, int>{"plain", 0}, {"blosc", 5}}) {
         if (level > 0 && !blosc)
             continue;
@@ -144,7 +141,7 @@ TEST(AppendedInterop, H5pyReadsAppendedItems) {
                                          values.data()));
         const int handle = QMXLopenDataset(file, (std::string("/a/") + name).c_str());
         const int unit = 3;
-        ASSERT_EQ(QMXLcreateAttribute(handle, "Unit", &unit), 1);
+        ASSERT_OK(QMXLcreateAttribute(handle, "Unit", &unit));
         QMXLcloseObject(handle);
         for (std::size_t at = 100000; at < values.size(); at += 10000)
             ASSERT_OK(QMXLappendTypedDataset(file, "/a", name, QMXL_FLOAT64, 10000, &values[at]));
@@ -161,11 +158,10 @@ TEST(AppendedInterop, H5pyReadsAppendedItems) {
     std::vector<Record> records(20000);
     for (int i = 0; i < 20000; ++i)
         records[static_cast<std::size_t>(i)] = {i, i * 2.0};
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/a", "records", 0, 0, 0, type, 0, 1, records.data()),
-              1);
+    ASSERT_OK(QMXLcreateObjectDataset(file, "/a", "records", 0, 0, 0, type, 0, 1, records.data()));
     ASSERT_OK(QMXLappendObjectDataset(file, "/a", "records", type, 19999, &records[1]));
     QMXLcloseObject(type);
-    ASSERT_EQ(QMXLcloseFile(file), 1);
+    ASSERT_OK(QMXLcloseFile(file));
     if (!blosc)
         GTEST_SKIP() << "the Blosc plugin is not installed";
     const std::string command =

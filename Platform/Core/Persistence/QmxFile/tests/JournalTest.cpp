@@ -4,22 +4,15 @@
 #include "ChildProcess.h"
 #include "Journal.h"
 #include "JournalDriver.h"
-#include "QMXL.h"
-#include "TempDir.h"
-
-#include <hdf5.h>
-
-#include <gtest/gtest.h>
+#include "TestFiles.h"
 
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <random>
-#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -476,26 +469,52 @@ TEST(JournalRefusal, EmptiedJournalNeedsNoRecovery) {
     ASSERT_EQ(chmod(name.c_str(), 0644), 0);
 }
 
+// Another process that holds a file open until the object goes: `hold` opens it there and says
+// whether it could.
+class HeldElsewhere {
+public:
+    explicit HeldElsewhere(const std::function<bool()>& hold) {
+        if (pipe(m_toChild) != 0 || pipe(m_toParent) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            alarm(20);  // never outlives a failed parent
+            char c = hold() ? 'y' : 'n';
+            (void)!::write(m_toParent[1], &c, 1);
+            (void)!::read(m_toChild[0], &c, 1);  // hold the file until told
+            _exit(0);
+        }
+        char c = 0;
+        m_held = m_pid > 0 && ::read(m_toParent[0], &c, 1) == 1 && c == 'y';
+    }
+    ~HeldElsewhere() {
+        (void)!::write(m_toChild[1], "g", 1);
+        int status = 0;
+        if (m_pid > 0)
+            waitpid(m_pid, &status, 0);
+        for (int fd : {m_toChild[0], m_toChild[1], m_toParent[0], m_toParent[1]})
+            ::close(fd);
+    }
+    HeldElsewhere(const HeldElsewhere&) = delete;
+    HeldElsewhere& operator=(const HeldElsewhere&) = delete;
+    bool held() const { return m_held; }
+
+private:
+    int m_toChild[2] = {-1, -1}, m_toParent[2] = {-1, -1};
+    pid_t m_pid = -1;
+    bool m_held = false;
+};
+
 TEST(JournalRefusal, FileHeldByAnotherProcessIsInUse) {
     TempDir dir;
     const std::string name = dir.file("busy.qmz");
     writeFile(name, randomBytes(jr::kPageSize, 5));
-    int toChild[2], toParent[2];
-    ASSERT_EQ(pipe(toChild), 0);
-    ASSERT_EQ(pipe(toParent), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        alarm(20);  // never outlives a failed parent
-        RawFile f(name, H5F_ACC_RDWR);
+    const HeldElsewhere busy([&] {
+        RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
         // An append starts the journal at once (overwrites alone are held back in memory).
-        char c = f.ok() && f.write(jr::kPageSize, "busy") ? 'y' : 'n';
-        (void)!::write(toParent[1], &c, 1);
-        (void)!::read(toChild[0], &c, 1);  // hold the file until told
-        _exit(0);
-    }
-    char c = 0;
-    ASSERT_EQ(::read(toParent[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
+        return f.ok() && f.write(jr::kPageSize, "busy");
+    });
+    ASSERT_TRUE(busy.held());
     const std::string expected = "File " + name + " is in use by another process";
     for (unsigned flags : {unsigned(H5F_ACC_RDWR), unsigned(H5F_ACC_RDONLY)}) {
         RawFile f(name, flags);
@@ -503,11 +522,6 @@ TEST(JournalRefusal, FileHeldByAnotherProcessIsInUse) {
         EXPECT_EQ(qf::lastJournalError(), expected);
     }
     EXPECT_GT(fileSize(journalOf(name)), 0) << "a live journal is not rolled back";
-    (void)!::write(toChild[1], "g", 1);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
-        ::close(fd);
 }
 
 TEST(JournalRefusal, FileLibraryNamesTheFileInUse) {
@@ -515,35 +529,13 @@ TEST(JournalRefusal, FileLibraryNamesTheFileInUse) {
     const std::string name = dir.file("lib.qmz");
     const int created = QMXLcreateFile(name.c_str());
     ASSERT_GT(created, 0);
-    ASSERT_EQ(QMXLcloseFile(created), 1);
-    int toChild[2], toParent[2];
-    ASSERT_EQ(pipe(toChild), 0);
-    ASSERT_EQ(pipe(toParent), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        alarm(20);
-        char c = QMXLopenFile(name.c_str()) > 0 ? 'y' : 'n';
-        (void)!::write(toParent[1], &c, 1);
-        (void)!::read(toChild[0], &c, 1);
-        _exit(0);
-    }
-    char c = 0;
-    ASSERT_EQ(::read(toParent[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
+    ASSERT_OK(QMXLcloseFile(created));
+    const HeldElsewhere busy([&] { return QMXLopenFile(name.c_str()) > 0; });
+    ASSERT_TRUE(busy.held());
     for (bool writable : {true, false}) {
         EXPECT_LT(writable ? QMXLopenFile(name.c_str()) : QMXLopenFileReadOnly(name.c_str()), 0);
-        char* message = nullptr;
-        QMXLgetLastErrorMessage(&message);
-        const std::string text = message ? message : "";
-        QMXLreleaseString(&message);
-        EXPECT_NE(text.find("File " + name + " is in use by another process"), std::string::npos)
-            << text;
+        EXPECT_ERROR("File " + name + " is in use by another process");
     }
-    (void)!::write(toChild[1], "g", 1);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
-        ::close(fd);
 }
 
 // ---- Through HDF5 -------------------------------------------------------------------------

@@ -1,8 +1,6 @@
 // How items are laid out on disk, where large ones start, and what small items cost.
 #include "TestFiles.h"
 
-#include <hdf5.h>
-
 using namespace Quellmar::testing;
 
 using Layout = ContainerTest;
@@ -40,22 +38,18 @@ Stored inspect(const std::string& file, const std::string& path) {
 TEST_F(Layout, SmallDataIsCompactLargeDataContiguousCompressedDataChunked) {
     const std::string small(100, 's');
     const std::string large(100000, 'l');
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "small", 0, 100000, 100, small.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "large", 0, 100000, 100000, large.data()),
-              1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "tiny", 6, 100000, 100, small.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/", "small", 0, 100000, 100, small.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/", "large", 0, 100000, 100000, large.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/", "tiny", 6, 100000, 100, small.data()));
     const std::string medium(5000, 'm');
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "packed", 6, 100000, 5000, medium.data()),
-              1);
-    ASSERT_EQ(
-        QMXLcreateCompressedOpaqueData(file, "/", "packedLarge", 1, 4096, 100000, large.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/", "packed", 6, 100000, 5000, medium.data()));
+    ASSERT_OK(
+        QMXLcreateCompressedOpaqueData(file, "/", "packedLarge", 1, 4096, 100000, large.data()));
     const std::vector<double> vector(10, 2.5);
-    ASSERT_EQ(
-        QMXLcreateTypedDataset(file, "/", "vector", 0, 100000, 1, QMXL_FLOAT64, 10, vector.data()),
-        1);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "shuffled", 1, 100000, 1, QMXL_FLOAT64, 1000,
-                                     large.data()),
-              1);
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/", "vector", 0, 100000, 1, QMXL_FLOAT64, 10, vector.data()));
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/", "shuffled", 1, 100000, 1, QMXL_FLOAT64, 1000,
+                                     large.data()));
     QMXLcloseFile(file);
     file = -1;
 
@@ -80,12 +74,12 @@ TEST_F(Layout, SmallDataIsCompactLargeDataContiguousCompressedDataChunked) {
 TEST_F(Layout, UpdatesMoveItemsBetweenLayouts) {
     const std::string small(100, 's');
     const std::string large(100000, 'l');
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "x", 0, 0, 100, small.data()), 1);
-    ASSERT_EQ(QMXLupdateOpaqueData(file, "/", "x", 100000, large.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/", "x", 0, 0, 100, small.data()));
+    ASSERT_OK(QMXLupdateOpaqueData(file, "/", "x", 100000, large.data()));
     QMXLcloseFile(file);
     EXPECT_EQ(inspect(path, "/x").layout, H5D_CONTIGUOUS);
     file = QMXLopenFile(path.c_str());
-    ASSERT_EQ(QMXLupdateOpaqueData(file, "/", "x", 100, small.data()), 1);
+    ASSERT_OK(QMXLupdateOpaqueData(file, "/", "x", 100, small.data()));
     QMXLcloseFile(file);
     file = -1;
     EXPECT_EQ(inspect(path, "/x").layout, H5D_COMPACT);
@@ -93,8 +87,7 @@ TEST_F(Layout, UpdatesMoveItemsBetweenLayouts) {
 
 TEST_F(Layout, SmallItemsAskingForCompressionGetItOnceTheyGrow) {
     const std::vector<double> few(10, 0.5);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "v", 3, 100000, 1, QMXL_FLOAT64, 10, few.data()),
-              1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/", "v", 3, 100000, 1, QMXL_FLOAT64, 10, few.data()));
     const std::vector<double> many(20000, 0.5);
     ASSERT_OK(QMXLupdateTypedDataset(file, "/", "v", QMXL_FLOAT64, 20000, many.data()));
     QMXLcloseFile(file);

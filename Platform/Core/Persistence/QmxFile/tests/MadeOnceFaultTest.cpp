@@ -8,21 +8,16 @@
 // shuts HDF5 down (the library makes them again after a shutdown) and then fails them.
 #include "ChildProcess.h"
 #include "ConcurrentCrc.h"
-#include "Crc32c.h"
 #include "TestFiles.h"
 
 #include <dlfcn.h>
-#include <gtest/gtest.h>
-#include <hdf5.h>
 #include <pthread.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 

@@ -4,19 +4,13 @@
 #include "TestFiles.h"
 #include "TypeCodes.h"
 
-#include <hdf5.h>
-
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
-#include <string>
-#include <vector>
 
 using namespace Quellmar;
-using Quellmar::testing::ContainerTest;
-using Quellmar::testing::lastError;
+using namespace Quellmar::testing;
 
 namespace {
 

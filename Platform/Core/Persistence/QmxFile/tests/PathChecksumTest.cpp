@@ -1,23 +1,9 @@
 // Checksums bound to the object's path: an object that damage shows under another name fails
 // its check, and files written with plain checksums (marker 1) read and grow as before.
-#include "Crc32c.h"
-#include "QMXL.h"
 #include "TestFiles.h"
 
-#include <gtest/gtest.h>
-#include <hdf5.h>
-
-#include <cstdint>
-#include <string>
-#include <vector>
-
 using namespace Quellmar;
-using Quellmar::testing::ContainerTest;
-using Quellmar::testing::expectDamaged;
-using Quellmar::testing::H5Id;
-using Quellmar::testing::itemSum;
-using Quellmar::testing::lastError;
-using Quellmar::testing::pattern;
+using namespace Quellmar::testing;
 
 namespace {
 
@@ -91,17 +77,16 @@ TEST_F(PathChecksums, EverySpellingOfAPathStoresTheSameNamedChecksum) {
 // under another name. Its data, its attributes and those of everything below it now fail.
 TEST_F(PathChecksums, AnObjectShownUnderAnotherNameFailsItsCheck) {
     const std::string kestrel = pattern(200, 5), heron = pattern(100, 6);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/aviary", "kestrel", 0, 0, 200, kestrel.data()),
-              1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/marsh/pond", "heron", 0, 0, 100, heron.data()),
-              1);
+    ASSERT_OK(
+        QMXLcreateCompressedOpaqueData(file, "/aviary", "kestrel", 0, 0, 200, kestrel.data()));
+    ASSERT_OK(
+        QMXLcreateCompressedOpaqueData(file, "/marsh/pond", "heron", 0, 0, 100, heron.data()));
     const int birds = QMXLcreateOpaqueDataGroup(file, "/flock");
     ASSERT_GT(birds, 0) << lastError();
     ASSERT_OK(QMXLsetStringAttribute(birds, "Id", "starlings"));
     const std::vector<double> wings = {0.5, 0.75};
-    ASSERT_EQ(
-        QMXLcreateTypedDataset(file, "/flock", "wingspans", 0, 0, 0, QMXL_FLOAT64, 2, wings.data()),
-        1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/flock", "wingspans", 0, 0, 0, QMXL_FLOAT64, 2,
+                                     wings.data()));
 
     patch(std::string("kestrel\0", 8), std::string("kestrem\0", 8));  // the item's own name
     patch(std::string("marsh\0", 6), std::string("marsi\0", 6));      // a group above the item
@@ -148,8 +133,8 @@ TEST_F(PathChecksums, MovedLinkedOrPathlessChecksumsAreDamageInANewFile) {
 // Compaction copies every object under its own name: the copies keep valid checksums.
 TEST_F(PathChecksums, CompactionKeepsEveryChecksumValid) {
     const std::string big = pattern(20000, 8), small = pattern(50, 9);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/a/b", "big", 0, 0, 20000, big.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/a", "small", 0, 0, 50, small.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/a/b", "big", 0, 0, 20000, big.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/a", "small", 0, 0, 50, small.data()));
     const int group = QMXLcreateOpaqueDataGroup(file, "/a/b");
     ASSERT_GT(group, 0) << lastError();
     ASSERT_OK(QMXLsetStringAttribute(group, "Id", "kept"));
@@ -256,8 +241,8 @@ TEST_F(PathChecksums, FilesWithNamedChecksumsReadAndGrowInTheirOwnForm) {
 // file, nor may a missing one fail every item (the walk names the missing marker instead).
 TEST_F(PathChecksums, AGarbledMarkerChecksPathsAndAMissingOneTakesEitherForm) {
     const std::string data = pattern(128, 12);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "named", 0, 0, 128, data.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "pathless", 0, 0, 128, data.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "named", 0, 0, 128, data.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "pathless", 0, 0, 128, data.data()));
     rewriteChecksum("/g/pathless", crcOf(data));
     withHdf5([](hid_t f) {
         H5Id marker(H5Aopen(f, kMarker, H5P_DEFAULT));

@@ -3,25 +3,11 @@
 // when an earlier session of the process left the group known as sound. Whatever the spelling,
 // handle or order of the calls, a read must verify against the path HDF5 reports and find
 // exactly the members that are there.
-#include "QMXL.h"
-#include "TempDir.h"
 #include "TestFiles.h"
 
-#include <gtest/gtest.h>
-#include <hdf5.h>
-
-#include <cstdint>
-#include <string>
-#include <vector>
-
-using Quellmar::testing::H5Id;
-using Quellmar::testing::lastError;
-using Quellmar::testing::pattern;
-using Quellmar::testing::TempDir;
+using namespace Quellmar::testing;
 
 namespace {
-
-using Quellmar::testing::le;
 
 // Where the dataspace message of the object's version-1 header keeps its rank; 0 when the
 // header has none in its first block.
@@ -274,7 +260,7 @@ TEST_F(ReadPath, AHandleOnTheItemJustLookedUpSharesItAndEachOutlivesTheOther) {
         const int handle = QMXLopenDataset(file, "/g/v");
         ASSERT_GT(handle, 0) << lastError();
         ASSERT_OK(QMXLcreateAttribute(handle, "Rows", &rows));
-        ASSERT_EQ(QMXLcloseObject(handle), 1);
+        ASSERT_OK(QMXLcloseObject(handle));
     }
     auto datasetsOpen = [] { return H5Fget_obj_count(H5F_OBJ_ALL, H5F_OBJ_DATASET); };
     for (int session = 0; session < 2; ++session) {
@@ -291,7 +277,7 @@ TEST_F(ReadPath, AHandleOnTheItemJustLookedUpSharesItAndEachOutlivesTheOther) {
         EXPECT_EQ(back, rows);
         if (session == 0) {
             // The handle goes first; the item it shared serves the range read.
-            EXPECT_EQ(QMXLcloseObject(handle), 1);
+            EXPECT_OK(QMXLcloseObject(handle));
             std::vector<double> range(1000);
             EXPECT_OK(QMXLreadTypedDatasetRange(file, "/g", "v", QMXL_FLOAT64, 150000, 1000,
                                                 range.data()));
@@ -299,12 +285,12 @@ TEST_F(ReadPath, AHandleOnTheItemJustLookedUpSharesItAndEachOutlivesTheOther) {
             EXPECT_EQ(datasetsOpen(), 1) << "kept for the next call";
         } else {
             // A call that releases the item leaves the handle working.
-            EXPECT_EQ(QMXLexistsDataset(file, "/g/v"), 1);
+            EXPECT_OK(QMXLexistsDataset(file, "/g/v"));
             EXPECT_EQ(datasetsOpen(), 1) << "only the handle's";
             back = 0;
             EXPECT_OK(QMXLreadAttribute(handle, "Rows", &back));
             EXPECT_EQ(back, rows);
-            EXPECT_EQ(QMXLcloseObject(handle), 1);
+            EXPECT_OK(QMXLcloseObject(handle));
             EXPECT_EQ(datasetsOpen(), 0);
         }
         close();
@@ -324,7 +310,7 @@ TEST_F(ReadPath, AHandleOnTheItemJustLookedUpSharesItAndEachOutlivesTheOther) {
         int back = 0;
         EXPECT_LT(QMXLreadAttribute(handle, "Rows", &back), 0) << "attempt " << attempt;
         EXPECT_ERROR("attribute checksum mismatch");
-        EXPECT_EQ(QMXLcloseObject(handle), 1);
+        EXPECT_OK(QMXLcloseObject(handle));
     }
 }
 

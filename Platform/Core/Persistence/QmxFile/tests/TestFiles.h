@@ -100,6 +100,19 @@ inline std::string readBlob(int file, const char* group, const char* name) {
     return data;
 }
 
+// The number of members QMXLlistGroup lists, -1 when it fails; the lists go back at once.
+inline int memberCount(int loc, const char* group) {
+    int count = 0;
+    char** names = nullptr;
+    int* kinds = nullptr;
+    if (QMXLlistGroup(loc, group, &count, &names, &kinds) != 1)
+        return -1;
+    QMXLreleaseStrings(count, names);
+    QMXLreleaseArray(&names);
+    QMXLreleaseArray(&kinds);
+    return count;
+}
+
 // Little-endian numbers of `size` bytes at `at` in a file's bytes, for reading and damaging
 // stored structures.
 inline std::uint64_t le(const std::string& bytes, std::size_t at, std::size_t size) {
