@@ -1,14 +1,12 @@
 // The rollback journal below the file library: its format, commits, rollback after a crashed
 // writer (a forked child that exits without closing), removal of a file whose creation
 // crashed, refused recovery of a file that cannot be written, and the "in use" refusal.
-#include "ChildProcess.h"
+#include "DriverFile.h"
 #include "Journal.h"
-#include "JournalDriver.h"
 #include "TestFiles.h"
 
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +14,9 @@
 
 namespace {
 
+using Quellmar::testing::crashAfter;
+using Quellmar::testing::DriverFile;
+using Quellmar::testing::Fapl;
 using Quellmar::testing::fileSize;
 using Quellmar::testing::readFile;
 using Quellmar::testing::TempDir;
@@ -23,78 +24,12 @@ using Quellmar::testing::writeFile;
 namespace qf = Quellmar::qmxfile;
 namespace jr = Quellmar::qmxfile::journal;
 
-class Fapl {
-public:
-    Fapl() : m_id(H5Pcreate(H5P_FILE_ACCESS)) { qf::setContainerDriver(m_id); }
-    ~Fapl() { H5Pclose(m_id); }
-    hid_t id() const { return m_id; }
-
-private:
-    hid_t m_id;
-};
-
 std::string randomBytes(size_t size, unsigned seed) {
     std::mt19937 rng(seed);
     std::string s(size, '\0');
     for (auto& c : s)
         c = static_cast<char>(rng());
     return s;
-}
-
-constexpr haddr_t kMaxAddress = haddr_t(1) << 40;
-
-// A driver-level file: H5FDopen through the container driver, closed (committed) on scope exit.
-class RawFile {
-public:
-    RawFile(const std::string& name, unsigned flags) {
-        Fapl fapl;
-        H5E_BEGIN_TRY {
-            m_file = H5FDopen(name.c_str(), flags, fapl.id(), kMaxAddress);
-        }
-        H5E_END_TRY;
-        if (m_file)
-            H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, kMaxAddress / 2);
-    }
-    ~RawFile() { close(); }
-    bool ok() const { return m_file != nullptr; }
-    bool write(haddr_t at, const std::string& bytes) {
-        return H5FDwrite(m_file, H5FD_MEM_DRAW, H5P_DEFAULT, at, bytes.size(), bytes.data()) >= 0;
-    }
-    std::string read(haddr_t at, size_t size) {
-        std::string s(size, '\0');
-        if (H5FDread(m_file, H5FD_MEM_DRAW, H5P_DEFAULT, at, size, s.data()) < 0)
-            return "<failed>";
-        return s;
-    }
-    // Overwrites stay held back in memory through a flush; only the commit, a shrink or
-    // their volume write them out.
-    bool flush() { return H5FDflush(m_file, H5P_DEFAULT, 0) >= 0; }
-    bool truncateTo(haddr_t size) {
-        H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, size);
-        const bool ok = H5FDtruncate(m_file, H5P_DEFAULT, 0) >= 0;
-        H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, kMaxAddress / 2);
-        return ok;
-    }
-    bool close() {
-        if (!m_file)
-            return true;
-        herr_t rc;
-        H5E_BEGIN_TRY {
-            rc = H5FDclose(m_file);
-        }
-        H5E_END_TRY;
-        m_file = nullptr;
-        return rc >= 0;
-    }
-
-private:
-    H5FD_t* m_file = nullptr;
-};
-
-// Runs work in a child that then dies without closing anything, like a killed writer.
-// Returns the child's exit code (work's result: 0 when it did everything it meant to).
-int crashAfter(const std::function<int()>& work) {
-    return Quellmar::testing::runInChild(work, Quellmar::testing::ChildEnd::QuickExit);
 }
 
 std::string journalOf(const std::string& name) {
@@ -165,7 +100,7 @@ protected:
     }
     // Opening read-only rolls back whatever a crashed writer left.
     std::string reopenAndRead() {
-        RawFile f(name, H5F_ACC_RDONLY);
+        DriverFile f(name, H5F_ACC_RDONLY);
         if (!f.ok())
             return "<open failed: " + qf::lastJournalError() + ">";
         return readFile(name);
@@ -177,7 +112,7 @@ protected:
 
 TEST_F(JournalRollback, CommittedSessionKeepsItsWritesAndEmptiesTheJournal) {
     {
-        RawFile f(name, H5F_ACC_RDWR);
+        DriverFile f(name, H5F_ACC_RDWR);
         ASSERT_TRUE(f.ok());
         EXPECT_TRUE(f.write(10, "hello"));
         EXPECT_EQ(f.read(8, 9), original.substr(8, 2) + "hello" + original.substr(15, 2))
@@ -194,7 +129,7 @@ TEST_F(JournalRollback, CommittedSessionKeepsItsWritesAndEmptiesTheJournal) {
 
 TEST_F(JournalRollback, CrashAfterOverwritesRestoresEveryOriginalByte) {
     const int rc = crashAfter([&] {
-        RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+        DriverFile& f = *new DriverFile(name, H5F_ACC_RDWR);
         if (!f.ok())
             return 1;
         // Spanning pages, a page boundary, the original end, and beyond.
@@ -217,7 +152,7 @@ TEST_F(JournalRollback, CrashAfterOverwritesRestoresEveryOriginalByte) {
 
 TEST_F(JournalRollback, CrashBeforeFlushLeavesOverwritesUnwrittenAndCutsAppends) {
     const int rc = crashAfter([&] {
-        RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+        DriverFile& f = *new DriverFile(name, H5F_ACC_RDWR);
         if (!f.ok() || !f.write(5, "abc") || !f.write(original.size() + 10, "appended"))
             return 1;
         return 0;
@@ -230,7 +165,7 @@ TEST_F(JournalRollback, CrashBeforeFlushLeavesOverwritesUnwrittenAndCutsAppends)
 
 TEST_F(JournalRollback, CrashAfterShrinkingRestoresTheCutBytes) {
     const int rc = crashAfter([&] {
-        RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+        DriverFile& f = *new DriverFile(name, H5F_ACC_RDWR);
         if (!f.ok() || !f.write(jr::kPageSize + 1, "q") || !f.truncateTo(700) ||
             !f.write(690, std::string(5000, 'r')) || !f.flush())
             return 1;
@@ -242,7 +177,7 @@ TEST_F(JournalRollback, CrashAfterShrinkingRestoresTheCutBytes) {
 
 TEST_F(JournalRollback, CrashWhileRecreatingAnExistingFileBringsTheOldOneBack) {
     const int rc = crashAfter([&] {
-        RawFile& f = *new RawFile(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_TRUNC);
+        DriverFile& f = *new DriverFile(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_TRUNC);
         if (!f.ok() || fileSize(name) != 0 || !f.write(0, "new content") || !f.flush())
             return 1;
         return 0;
@@ -253,12 +188,12 @@ TEST_F(JournalRollback, CrashWhileRecreatingAnExistingFileBringsTheOldOneBack) {
 
 TEST_F(JournalRollback, ReadWriteOpenAlsoRecovers) {
     ASSERT_EQ(crashAfter([&] {
-                  RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+                  DriverFile& f = *new DriverFile(name, H5F_ACC_RDWR);
                   return f.ok() && f.write(0, std::string(9000, 'w')) && f.flush() ? 0 : 1;
               }),
               0);
     {
-        RawFile f(name, H5F_ACC_RDWR);
+        DriverFile f(name, H5F_ACC_RDWR);
         ASSERT_TRUE(f.ok());
         EXPECT_TRUE(f.read(0, 100) == original.substr(0, 100));
     }
@@ -305,7 +240,7 @@ TEST_F(JournalRollback, SessionReadsAlwaysShowTheSessionsBytes) {
     auto pick = [&](size_t limit) { return std::uniform_int_distribution<size_t>(0, limit)(rng); };
     std::string model = original;
     {
-        RawFile f(name, H5F_ACC_RDWR);
+        DriverFile f(name, H5F_ACC_RDWR);
         ASSERT_TRUE(f.ok());
         for (int step = 0; step < 600; ++step) {
             const size_t op = pick(9);
@@ -350,7 +285,7 @@ TEST_F(JournalRollback, JournalOfAnotherVersionIsLeftAlone) {
     ASSERT_TRUE(jr::isForeignVersion(head, sizeof head));
     const std::string journal(reinterpret_cast<char*>(head), sizeof head);
     writeFile(journalOf(name), journal);
-    RawFile f(name, H5F_ACC_RDONLY);
+    DriverFile f(name, H5F_ACC_RDONLY);
     EXPECT_FALSE(f.ok());
     EXPECT_NE(qf::lastJournalError().find("another version of the library"), std::string::npos)
         << qf::lastJournalError();
@@ -364,13 +299,14 @@ TEST(JournalCreation, FileCreatedByACrashedSessionIsRemovedAgain) {
     TempDir dir;
     const std::string name = dir.file("new.qmz");
     ASSERT_EQ(crashAfter([&] {
-                  RawFile& f = *new RawFile(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
+                  DriverFile& f =
+                      *new DriverFile(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
                   return f.ok() && f.write(0, std::string(10000, 'n')) && f.flush() ? 0 : 1;
               }),
               0);
     ASSERT_EQ(fileSize(name), 10000);
     {
-        RawFile f(name, H5F_ACC_RDONLY);
+        DriverFile f(name, H5F_ACC_RDONLY);
         EXPECT_FALSE(f.ok()) << "the file never came to exist";
         EXPECT_NE(qf::lastJournalError().find("No such file"), std::string::npos)
             << qf::lastJournalError();
@@ -381,7 +317,7 @@ TEST(JournalCreation, FileCreatedByACrashedSessionIsRemovedAgain) {
     // A creation that died before even making the container leaves a journal only.
     writeFile(journalOf(name), "");
     {
-        RawFile f(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
+        DriverFile f(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
         ASSERT_TRUE(f.ok()) << qf::lastJournalError();
         EXPECT_TRUE(f.write(0, "fresh"));
     }
@@ -393,7 +329,7 @@ TEST(JournalCreation, ExclusiveCreateOfAnExistingFileIsRefusedAndLeavesItAlone) 
     TempDir dir;
     const std::string name = dir.file("x.qmz");
     writeFile(name, "keep me");
-    RawFile f(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
+    DriverFile f(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
     EXPECT_FALSE(f.ok());
     EXPECT_EQ(readFile(name), "keep me");
     EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
@@ -407,7 +343,7 @@ TEST(JournalRefusal, RecoveryOfAFileThatCannotBeWrittenIsRefusedAndChangesNothin
     const std::string original = randomBytes(3 * jr::kPageSize, 3);
     writeFile(name, original);
     ASSERT_EQ(crashAfter([&] {
-                  RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+                  DriverFile& f = *new DriverFile(name, H5F_ACC_RDWR);
                   // Flushing holds overwrites back; a shrink writes them out first.
                   return f.ok() && f.write(0, std::string(5000, 'w')) &&
                                  f.truncateTo(original.size() - 1)
@@ -424,7 +360,7 @@ TEST(JournalRefusal, RecoveryOfAFileThatCannotBeWrittenIsRefusedAndChangesNothin
     const int rc = crashAfter([&] {
         if (geteuid() == 0 && setuid(65534) != 0)
             return 10;
-        RawFile f(name, H5F_ACC_RDONLY);
+        DriverFile f(name, H5F_ACC_RDONLY);
         if (f.ok())
             return 1;
         return qf::lastJournalError().find(
@@ -437,7 +373,7 @@ TEST(JournalRefusal, RecoveryOfAFileThatCannotBeWrittenIsRefusedAndChangesNothin
     EXPECT_TRUE(readFile(name) == crashed);
     EXPECT_TRUE(readFile(journalOf(name)) == journal);
     ASSERT_EQ(chmod(name.c_str(), 0644), 0);
-    RawFile f(name, H5F_ACC_RDONLY);
+    DriverFile f(name, H5F_ACC_RDONLY);
     EXPECT_TRUE(f.ok());
     EXPECT_TRUE(readFile(name) == original);
 }
@@ -450,7 +386,7 @@ TEST(JournalRefusal, EmptiedJournalNeedsNoRecovery) {
     const std::string original = randomBytes(2 * jr::kPageSize, 4);
     writeFile(name, original);
     {
-        RawFile f(name, H5F_ACC_RDWR);
+        DriverFile f(name, H5F_ACC_RDWR);
         ASSERT_TRUE(f.ok());
         ASSERT_TRUE(f.write(3, "committed"));
         ASSERT_TRUE(f.close());
@@ -462,7 +398,7 @@ TEST(JournalRefusal, EmptiedJournalNeedsNoRecovery) {
     const int rc = crashAfter([&] {
         if (geteuid() == 0 && setuid(65534) != 0)
             return 10;
-        RawFile f(name, H5F_ACC_RDONLY);
+        DriverFile f(name, H5F_ACC_RDONLY);
         return f.ok() && f.read(3, 9) == "committed" ? 0 : 1;
     });
     EXPECT_EQ(rc, 0) << "read-only open of a committed file with a cleared journal";
@@ -510,14 +446,14 @@ TEST(JournalRefusal, FileHeldByAnotherProcessIsInUse) {
     const std::string name = dir.file("busy.qmz");
     writeFile(name, randomBytes(jr::kPageSize, 5));
     const HeldElsewhere busy([&] {
-        RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+        DriverFile& f = *new DriverFile(name, H5F_ACC_RDWR);
         // An append starts the journal at once (overwrites alone are held back in memory).
         return f.ok() && f.write(jr::kPageSize, "busy");
     });
     ASSERT_TRUE(busy.held());
     const std::string expected = "File " + name + " is in use by another process";
     for (unsigned flags : {unsigned(H5F_ACC_RDWR), unsigned(H5F_ACC_RDONLY)}) {
-        RawFile f(name, flags);
+        DriverFile f(name, flags);
         EXPECT_FALSE(f.ok()) << "flags " << flags;
         EXPECT_EQ(qf::lastJournalError(), expected);
     }
