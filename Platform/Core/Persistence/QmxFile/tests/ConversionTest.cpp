@@ -107,43 +107,21 @@ class Conversions : public ContainerTest {
 protected:
     // Reads the whole dataset with HDF5 alone, converting into `memoryType`.
     void rawRead(const char* dataset, hid_t memoryType, void* out) {
-        const hid_t f = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
-        ASSERT_GE(f, 0);
-        const hid_t d = H5Dopen2(f, dataset, H5P_DEFAULT);
-        EXPECT_GE(d, 0);
-        EXPECT_GE(H5Dread(d, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, out), 0);
-        H5Dclose(d);
-        H5Fclose(f);
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        H5Id d(H5Dopen2(f.id, dataset, H5P_DEFAULT));
+        EXPECT_GE(H5Dread(d.id, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, out), 0) << dataset;
     }
 
-    // The stored bytes, in the stored type, and the stored checksum: the one over all elements,
-    // or for a large item (`slices` given) its slice checksums.
-    std::vector<unsigned char> storedBytes(const char* dataset, std::uint32_t& checksum,
-                                           std::vector<std::uint32_t>* slices = nullptr) {
-        const hid_t f = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
-        const hid_t d = H5Dopen2(f, dataset, H5P_DEFAULT);
-        const hid_t type = H5Dget_type(d);
-        const hid_t space = H5Dget_space(d);
+    // The stored bytes of a dataset of the closed file, in the stored type.
+    std::vector<unsigned char> storedBytes(const char* dataset) {
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        H5Id d(H5Dopen2(f.id, dataset, H5P_DEFAULT));
+        H5Id type(H5Dget_type(d.id));
+        H5Id space(H5Dget_space(d.id));
         std::vector<unsigned char> bytes(
-            static_cast<std::size_t>(H5Sget_simple_extent_npoints(space)) * H5Tget_size(type));
-        EXPECT_GE(H5Dread(d, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, bytes.data()), 0);
-        if (slices) {
-            const hid_t a = H5Aopen(d, "QMZ_SLICE_CRC32C", H5P_DEFAULT);
-            const hid_t attributeSpace = H5Aget_space(a);
-            slices->resize(static_cast<std::size_t>(
-                std::max<hssize_t>(0, H5Sget_simple_extent_npoints(attributeSpace))));
-            EXPECT_GE(H5Aread(a, H5T_NATIVE_UINT32, slices->data()), 0);
-            H5Sclose(attributeSpace);
-            H5Aclose(a);
-        } else {
-            const hid_t a = H5Aopen(d, "QMZ_CRC32C", H5P_DEFAULT);
-            EXPECT_GE(H5Aread(a, H5T_NATIVE_UINT32, &checksum), 0);
-            H5Aclose(a);
-        }
-        H5Sclose(space);
-        H5Tclose(type);
-        H5Dclose(d);
-        H5Fclose(f);
+            static_cast<std::size_t>(H5Sget_simple_extent_npoints(space.id)) *
+            H5Tget_size(type.id));
+        EXPECT_GE(H5Dread(d.id, type.id, H5S_ALL, H5S_ALL, H5P_DEFAULT, bytes.data()), 0);
         return bytes;
     }
 
@@ -221,11 +199,11 @@ TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
     QMXLcloseObject(otherType);
     close();
 
-    std::uint32_t checksum = 0;
-    const std::vector<unsigned char> stored = storedBytes("/g/r", checksum);
+    const std::vector<unsigned char> stored = storedBytes("/g/r");
     ASSERT_EQ(stored.size(), kRecords * 13);  // 4 + 8 + 1, no padding
     // New files: the CRC of the stored bytes continued over the path, a NUL and the type.
-    EXPECT_EQ(checksum, itemSum(path, crc32c::Value(stored.data(), stored.size()), "/g/r"));
+    EXPECT_EQ(storedChecksum("/g/r"),
+              itemSum(path, crc32c::Value(stored.data(), stored.size()), "/g/r"));
     for (std::size_t i : {std::size_t{0}, kRecords / 2, kRecords - 1}) {
         const unsigned char* s = stored.data() + i * 13;
         std::int32_t id;
@@ -236,8 +214,8 @@ TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
         EXPECT_EQ(value, records[i].value);
         EXPECT_EQ(s[12], records[i].kind);
     }
-    const std::vector<unsigned char> storedOther = storedBytes("/g/o", checksum);
-    EXPECT_EQ(checksum,
+    const std::vector<unsigned char> storedOther = storedBytes("/g/o");
+    EXPECT_EQ(storedChecksum("/g/o"),
               itemSum(path, crc32c::Value(storedOther.data(), storedOther.size()), "/g/o"));
     std::vector<Reordered> back(kRecords);
     rawRead("/g/o", *rawCompound(sizeof(Reordered), kReorderedFields), back.data());
@@ -261,8 +239,7 @@ TEST_F(Conversions, RecordsMovedAsOneRunRoundTrip) {
     ASSERT_OK(QMXLreadObjectDataset(file, "/g", "d", type, back.data()));
     QMXLcloseObject(type);
     close();
-    std::uint32_t checksum = 0;
-    const std::vector<unsigned char> stored = storedBytes("/g/d", checksum);
+    const std::vector<unsigned char> stored = storedBytes("/g/d");
     ASSERT_EQ(stored.size(), kRecords * 19);
     for (std::size_t i = 0; i < kRecords; ++i) {
         ASSERT_EQ(std::memcmp(&back[i], &records[i], 19), 0) << i;
@@ -314,11 +291,10 @@ TEST_F(Conversions, LargeRecordsTakeEitherWayAlike) {
         QMXLcloseObject(reorderedType);
         close();
 
-        std::uint32_t checksum = 0;
         const std::string where = "/g/" + name;
         // Large: one checksum per slice of 16 KiB / 13 bytes = 1260 records.
-        std::vector<std::uint32_t> slices;
-        const std::vector<unsigned char> stored = storedBytes(where.c_str(), checksum, &slices);
+        const std::vector<std::uint32_t> slices = storedSlices(path, where);
+        const std::vector<unsigned char> stored = storedBytes(where.c_str());
         ASSERT_EQ(stored.size(), kManyRecords * 13);
         const std::size_t sliceBytes = 1260 * 13;
         ASSERT_EQ(slices.size(), 2 + (stored.size() + sliceBytes - 1) / sliceBytes);

@@ -7,19 +7,6 @@
 
 using namespace Quellmar::testing;
 
-namespace {
-
-std::string blob(int file, const char* group, const char* name) {
-    long long size = 0;
-    if (QMXLgetSizeOfOpaqueData(file, group, name, &size) != 1)
-        return "<missing>";
-    std::string data(static_cast<size_t>(size), '\0');
-    QMXLreadOpaqueData(file, group, name, data.data());
-    return data;
-}
-
-}  // namespace
-
 TEST(Deflate, CompactsAClosedFileAndKeepsEverything) {
     TempDir dir;
     const std::string path = dir.file("d.qmz");
@@ -55,7 +42,7 @@ TEST(Deflate, CompactsAClosedFileAndKeepsEverything) {
     ASSERT_OK(QMXLgetQMVersionOfFile(file, &stored));
     EXPECT_EQ(stored, 4);
     EXPECT_OK(QMXLexistsOpaqueDataGroup(file, "/keep"));
-    EXPECT_EQ(blob(file, "/keep", "small"), "small");
+    EXPECT_EQ(readBlob(file, "/keep", "small"), "small");
     double back[3] = {};
     ASSERT_OK(QMXLreadTypedDataset(file, "/keep", "v", QMXL_FLOAT64, back));
     EXPECT_EQ(back[2], 3.0);

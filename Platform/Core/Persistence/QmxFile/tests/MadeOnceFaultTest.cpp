@@ -309,14 +309,8 @@ int largeItemChecksum(bool threadFails, std::string& stored) {
     QMXLcloseFile(again);
     check(!threadFails || faults.threadCalls > 0, "no thread was asked for");
 
-    H5Id h5(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-    H5Id set(H5Dopen2(h5.id, "/large", H5P_DEFAULT));
-    H5Id crc(H5Aopen(set.id, "QMZ_SLICE_CRC32C", H5P_DEFAULT));
-    H5Id space(crc.id >= 0 ? H5Aget_space(crc.id) : -1);
-    const hssize_t n = space.id >= 0 ? H5Sget_simple_extent_npoints(space.id) : 0;
-    std::vector<std::uint32_t> values(n > 0 ? static_cast<size_t>(n) : 0);
-    if (check(n > 2 && H5Aread(crc.id, H5T_NATIVE_UINT32, values.data()) >= 0,
-              "no stored slice checksums"))
+    const std::vector<std::uint32_t> values = storedSlices(path, "/large");
+    if (check(values.size() > 2, "no stored slice checksums"))
         for (std::uint32_t v : values)
             stored += std::to_string(v) + " ";
     return check.failed();

@@ -42,15 +42,7 @@ protected:
     // The stored slice attribute of /g/<name>, read with HDF5 itself.
     std::vector<std::uint32_t> stored(const char* name = "/g/d") {
         close();
-        std::vector<std::uint32_t> values;
-        {
-            H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-            H5Id a(H5Aopen_by_name(f.id, name, kSlices, H5P_DEFAULT, H5P_DEFAULT));
-            H5Id s(H5Aget_space(a.id));
-            values.resize(
-                static_cast<size_t>(std::max<hssize_t>(0, H5Sget_simple_extent_npoints(s.id))));
-            EXPECT_GE(H5Aread(a.id, H5T_NATIVE_UINT32, values.data()), 0);
-        }
+        const std::vector<std::uint32_t> values = storedSlices(path, name);
         reopen();
         return values;
     }

@@ -113,6 +113,17 @@ inline int memberCount(int loc, const char* group) {
     return count;
 }
 
+// The slice checksums a large item of a closed file stores, read with HDF5 itself.
+inline std::vector<std::uint32_t> storedSlices(const std::string& file, const std::string& item) {
+    H5Id f(H5Fopen(file.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+    H5Id a(H5Aopen_by_name(f.id, item.c_str(), "QMZ_SLICE_CRC32C", H5P_DEFAULT, H5P_DEFAULT));
+    H5Id space(H5Aget_space(a.id));
+    const hssize_t n = H5Sget_simple_extent_npoints(space.id);
+    std::vector<std::uint32_t> values(n > 0 ? static_cast<std::size_t>(n) : 0);
+    EXPECT_GE(H5Aread(a.id, H5T_NATIVE_UINT32, values.data()), 0) << item;
+    return values;
+}
+
 // Little-endian numbers of `size` bytes at `at` in a file's bytes, for reading and damaging
 // stored structures.
 inline std::uint64_t le(const std::string& bytes, std::size_t at, std::size_t size) {
