@@ -1,6 +1,5 @@
 // Reads and writes that convert between the stored type and the caller's. The library moves and
 // checksums the bytes itself, slice by slice, so what arrives must equal HDF5's own conversion.
-#include "ConcurrentCrc.h"
 #include "TestFiles.h"
 
 #include <algorithm>
@@ -202,8 +201,7 @@ TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
     const std::vector<unsigned char> stored = storedBytes("/g/r");
     ASSERT_EQ(stored.size(), kRecords * 13);  // 4 + 8 + 1, no padding
     // New files: the CRC of the stored bytes continued over the path, a NUL and the type.
-    EXPECT_EQ(storedChecksum("/g/r"),
-              itemSum(path, crc32c::Value(stored.data(), stored.size()), "/g/r"));
+    expectItemSum("/g/r", stored.data(), stored.size());
     for (std::size_t i : {std::size_t{0}, kRecords / 2, kRecords - 1}) {
         const unsigned char* s = stored.data() + i * 13;
         std::int32_t id;
@@ -215,8 +213,7 @@ TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
         EXPECT_EQ(s[12], records[i].kind);
     }
     const std::vector<unsigned char> storedOther = storedBytes("/g/o");
-    EXPECT_EQ(storedChecksum("/g/o"),
-              itemSum(path, crc32c::Value(storedOther.data(), storedOther.size()), "/g/o"));
+    expectItemSum("/g/o", storedOther.data(), storedOther.size());
     std::vector<Reordered> back(kRecords);
     rawRead("/g/o", *rawCompound(sizeof(Reordered), kReorderedFields), back.data());
     EXPECT_EQ(back[kRecords - 1].marker, -1);
@@ -250,15 +247,7 @@ TEST_F(Conversions, RecordsMovedAsOneRunRoundTrip) {
 namespace {
 
 // Large items convert on the checksum thread when a core is free and on the caller's otherwise;
-// these tests take each way in turn.
-class Way {
-public:
-    explicit Way(qmxfile::ConcurrentCrc::Mode mode) { qmxfile::ConcurrentCrc::setAutoWay(mode); }
-    ~Way() { qmxfile::ConcurrentCrc::setAutoWay(qmxfile::ConcurrentCrc::Mode::Auto); }
-};
-
-constexpr qmxfile::ConcurrentCrc::Mode kWays[] = {qmxfile::ConcurrentCrc::Mode::Concurrent,
-                                                  qmxfile::ConcurrentCrc::Mode::Inline};
+// these tests take each way (kWays) in turn.
 // Stored packed these take 3.25 MB: a large item, over three slices.
 constexpr std::size_t kManyRecords = 250007;
 

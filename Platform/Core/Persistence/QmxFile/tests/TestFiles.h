@@ -1,6 +1,7 @@
 #ifndef QUELLMAR_QMXFILE_TESTFILES_H
 #define QUELLMAR_QMXFILE_TESTFILES_H
 
+#include "ConcurrentCrc.h"
 #include "Crc32c.h"
 #include "QMXL.h"
 #include "TempDir.h"
@@ -30,6 +31,17 @@ inline std::string lastError() {
 #define EXPECT_ERROR(text)                                                    \
     EXPECT_NE(::Quellmar::testing::lastError().find(text), std::string::npos) \
         << ::Quellmar::testing::lastError()
+
+// The way large items take while it lives: the checksum thread, or the caller's thread in turn.
+class Way {
+public:
+    explicit Way(qmxfile::ConcurrentCrc::Mode mode) { qmxfile::ConcurrentCrc::setAutoWay(mode); }
+    ~Way() { qmxfile::ConcurrentCrc::setAutoWay(qmxfile::ConcurrentCrc::Mode::Auto); }
+    Way(const Way&) = delete;
+    Way& operator=(const Way&) = delete;
+};
+constexpr qmxfile::ConcurrentCrc::Mode kWays[] = {qmxfile::ConcurrentCrc::Mode::Concurrent,
+                                                  qmxfile::ConcurrentCrc::Mode::Inline};
 
 // Closes raw HDF5 identifiers the tests open to look at or tamper with a closed file.
 struct H5Id {
@@ -221,6 +233,11 @@ protected:
     }
     // An item's checksum as the closed file stores it.
     std::uint32_t storedChecksum(const std::string& item) { return storedU32(item, "QMZ_CRC32C"); }
+    // The closed file stores the checksum a new file gives `item` holding `size` bytes at `data`.
+    void expectItemSum(const std::string& item, const void* data, std::size_t size) {
+        const std::uint32_t stored = storedChecksum(item);
+        EXPECT_EQ(stored, itemSum(path, crc32c::Value(data, size), item)) << item;
+    }
 
     TempDir dir;
     std::string path;
