@@ -209,9 +209,9 @@ protected:
         patchOnce(path, find, with);
     }
     // Damages one byte of `data`, which the file holds once.
-    void flipByteOf(const std::string& data, std::size_t index, char mask = 0x10) {
+    void flipByteOf(const std::string& data, std::size_t index) {
         std::string damaged = data;
-        damaged[index] = static_cast<char>(damaged[index] ^ mask);
+        damaged[index] = static_cast<char>(damaged[index] ^ 0x10);
         patch(data, damaged);
     }
     // Lets `change` work on the closed file with HDF5 itself.
