@@ -67,11 +67,9 @@ void exercise(size_t cacheBytes, unsigned seed) {
     }
 }
 
+// Also when the cache is tiny and keeps forgetting blocks.
 TEST(BlockCache, ReadsMatchTheFileThroughWritesAndTruncations) {
     exercise(16u << 20, 1);
-}
-
-TEST(BlockCache, ATinyCacheThatKeepsForgettingStaysCorrect) {
     exercise(2 * kBlock, 2);
 }
 

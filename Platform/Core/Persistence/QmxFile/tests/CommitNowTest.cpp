@@ -1,17 +1,14 @@
 // Commits while other opens of the file in the process keep HDF5's file open, a second session
 // after such a commit, and closes whose commit fails: what a killed process leaves behind, and
 // that a failed close neither claims success nor brings the process down at exit.
+#include "ChildProcess.h"
 #include "TestFiles.h"
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <functional>
-#include <string>
 
 using namespace Quellmar::testing;
 
@@ -20,19 +17,14 @@ namespace {
 // Runs `work` in a child. killAtEnd: the child SIGKILLs itself after `work` (a crash), else it
 // exits normally, through HDF5's shutdown. Returns the exit code, or 128 + the signal.
 int inChild(const std::function<int()>& work, bool killAtEnd) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        alarm(60);
-        const int rc = work();
-        if (killAtEnd && rc == 0)
-            ::kill(::getpid(), SIGKILL);
-        std::exit(rc);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return runInChild(
+        [&] {
+            const int rc = work();
+            if (killAtEnd && rc == 0)
+                dieNow();
+            return rc;
+        },
+        ChildEnd::Exit);
 }
 
 std::string payload(char c, size_t n) {
@@ -68,7 +60,7 @@ std::string makeContainer(const TempDir& dir) {
     EXPECT_GT(group, 0);
     QMXLcloseObject(group);
     EXPECT_EQ(put(file, "base", payload('b', 3000)), 1);
-    EXPECT_EQ(QMXLcloseFile(file), 1);
+    EXPECT_OK(QMXLcloseFile(file));
     return path;
 }
 

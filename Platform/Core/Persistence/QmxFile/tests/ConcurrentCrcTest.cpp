@@ -1,4 +1,5 @@
 // The process's checksum thread and the choice between it and the caller's thread.
+#include "ChildProcess.h"
 #include "ConcurrentCrc.h"
 #include "Crc32c.h"
 #include "TempDir.h"
@@ -6,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -124,24 +124,20 @@ TEST(ConcurrentCrcModes, AForkedChildStartsItsOwnThread) {
         warm.add(bytes.data(), bytes.size());
         ASSERT_EQ(warm.value(), whole);
     }
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        alarm(30);  // a hang kills the child, which fails the test
-        // Each range waited for, so the child's thread is idle when the next one comes: the
-        // parent's thread was idle too when it forked, and must not be the one woken.
-        ConcurrentCrc sum(0, ConcurrentCrc::Mode::Concurrent);
-        for (std::size_t at = 0; at < bytes.size(); at += 1u << 18) {
-            sum.add(bytes.data() + at, std::min<std::size_t>(1u << 18, bytes.size() - at));
-            sum.waitUntilPending(0);
-        }
-        _exit(sum.value() == whole ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status))
-        << "child ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+    // A hang kills the child (its alarm), which fails the test.
+    const int rc = Quellmar::testing::runInChild(
+        [&] {
+            // Each range waited for, so the child's thread is idle when the next one comes: the
+            // parent's thread was idle too when it forked, and must not be the one woken.
+            ConcurrentCrc sum(0, ConcurrentCrc::Mode::Concurrent);
+            for (std::size_t at = 0; at < bytes.size(); at += 1u << 18) {
+                sum.add(bytes.data() + at, std::min<std::size_t>(1u << 18, bytes.size() - at));
+                sum.waitUntilPending(0);
+            }
+            return sum.value() == whole ? 0 : 1;
+        },
+        Quellmar::testing::ChildEnd::QuickExit);
+    EXPECT_EQ(rc, 0) << "128 + n: ended by signal n";
 }
 
 TEST(IdleCore, RunnableTasksFromTheLoadFile) {

@@ -1,26 +1,17 @@
 // Reads and writes that convert between the stored type and the caller's. The library moves and
 // checksums the bytes itself, slice by slice, so what arrives must equal HDF5's own conversion.
-#include "ConcurrentCrc.h"
-#include "Crc32c.h"
 #include "TestFiles.h"
-
-#include <hdf5.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
-#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <string>
-#include <vector>
 
 using namespace Quellmar;
-using Quellmar::testing::ContainerTest;
-using Quellmar::testing::itemSum;
-using Quellmar::testing::lastError;
+using namespace Quellmar::testing;
 
 namespace {
 
@@ -89,7 +80,7 @@ int qmxCompound(std::size_t size, const std::vector<Field>& fields) {
     const int type = QMXLcreateCompoundType(0, size, 0);
     EXPECT_GT(type, 0) << lastError();
     for (const Field& f : fields)
-        EXPECT_EQ(QMXLaddField(type, f.name, f.offset, f.qmxType), 1) << lastError();
+        EXPECT_OK(QMXLaddField(type, f.name, f.offset, f.qmxType));
     return type;
 }
 
@@ -113,61 +104,31 @@ const std::vector<Field> kDenseFields = {{"a", offsetof(Dense, a), H5T_NATIVE_IN
 
 class Conversions : public ContainerTest {
 protected:
-    void closeFile() {
-        QMXLcloseOpenedObjectsForFile(file);
-        QMXLcloseAllFileHandlesForFile(file);
-        file = -1;
-    }
-
     // Reads the whole dataset with HDF5 alone, converting into `memoryType`.
     void rawRead(const char* dataset, hid_t memoryType, void* out) {
-        const hid_t f = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
-        ASSERT_GE(f, 0);
-        const hid_t d = H5Dopen2(f, dataset, H5P_DEFAULT);
-        EXPECT_GE(d, 0);
-        EXPECT_GE(H5Dread(d, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, out), 0);
-        H5Dclose(d);
-        H5Fclose(f);
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        H5Id d(H5Dopen2(f.id, dataset, H5P_DEFAULT));
+        EXPECT_GE(H5Dread(d.id, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, out), 0) << dataset;
     }
 
-    // The stored bytes, in the stored type, and the stored checksum: the one over all elements,
-    // or for a large item (`slices` given) its slice checksums.
-    std::vector<unsigned char> storedBytes(const char* dataset, std::uint32_t& checksum,
-                                           std::vector<std::uint32_t>* slices = nullptr) {
-        const hid_t f = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
-        const hid_t d = H5Dopen2(f, dataset, H5P_DEFAULT);
-        const hid_t type = H5Dget_type(d);
-        const hid_t space = H5Dget_space(d);
+    // The stored bytes of a dataset of the closed file, in the stored type.
+    std::vector<unsigned char> storedBytes(const char* dataset) {
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        H5Id d(H5Dopen2(f.id, dataset, H5P_DEFAULT));
+        H5Id type(H5Dget_type(d.id));
+        H5Id space(H5Dget_space(d.id));
         std::vector<unsigned char> bytes(
-            static_cast<std::size_t>(H5Sget_simple_extent_npoints(space)) * H5Tget_size(type));
-        EXPECT_GE(H5Dread(d, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, bytes.data()), 0);
-        if (slices) {
-            const hid_t a = H5Aopen(d, "QMZ_SLICE_CRC32C", H5P_DEFAULT);
-            const hid_t attributeSpace = H5Aget_space(a);
-            slices->resize(static_cast<std::size_t>(
-                std::max<hssize_t>(0, H5Sget_simple_extent_npoints(attributeSpace))));
-            EXPECT_GE(H5Aread(a, H5T_NATIVE_UINT32, slices->data()), 0);
-            H5Sclose(attributeSpace);
-            H5Aclose(a);
-        } else {
-            const hid_t a = H5Aopen(d, "QMZ_CRC32C", H5P_DEFAULT);
-            EXPECT_GE(H5Aread(a, H5T_NATIVE_UINT32, &checksum), 0);
-            H5Aclose(a);
-        }
-        H5Sclose(space);
-        H5Tclose(type);
-        H5Dclose(d);
-        H5Fclose(f);
+            static_cast<std::size_t>(H5Sget_simple_extent_npoints(space.id)) *
+            H5Tget_size(type.id));
+        EXPECT_GE(H5Dread(d.id, type.id, H5S_ALL, H5S_ALL, H5P_DEFAULT, bytes.data()), 0);
         return bytes;
     }
 
     // Writes kRecords padded records stored packed, under /g/r.
     void writePackedRecords(const std::vector<Padded>& records) {
         const int type = qmxCompound(sizeof(Padded), kPaddedFields);
-        ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1,
-                                          static_cast<long long>(records.size()), records.data()),
-                  1)
-            << lastError();
+        ASSERT_OK(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1,
+                                          static_cast<long long>(records.size()), records.data()));
         QMXLcloseObject(type);
     }
 };
@@ -183,21 +144,19 @@ TEST_F(Conversions, RecordsReadAsHdf5ConvertsThem) {
 
     std::vector<Padded> same(kRecords);
     const int sameType = qmxCompound(sizeof(Padded), kPaddedFields);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", sameType, same.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadObjectDataset(file, "/g", "r", sameType, same.data()));
     QMXLcloseObject(sameType);
 
     std::vector<Reordered> reordered(kRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
     const int reorderedType = qmxCompound(sizeof(Reordered), kReorderedFields);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", reorderedType, reordered.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLreadObjectDataset(file, "/g", "r", reorderedType, reordered.data()));
     QMXLcloseObject(reorderedType);
 
     std::vector<Widened> widened(kRecords);
     const int widenedType = qmxCompound(sizeof(Widened), kWidenedFields);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", widenedType, widened.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLreadObjectDataset(file, "/g", "r", widenedType, widened.data()));
     QMXLcloseObject(widenedType);
-    closeFile();
+    close();
 
     std::vector<Padded> rawSame(kRecords);
     std::vector<Reordered> rawReordered(kRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
@@ -234,18 +193,15 @@ TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
     for (std::size_t i = 0; i < kRecords; ++i)
         other[i] = {records[i].value, -1, records[i].id};
     const int otherType = qmxCompound(sizeof(Reordered), kReorderedFields);
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "o", 0, 0, 0, otherType, 1,
-                                      static_cast<long long>(kRecords), other.data()),
-              1)
-        << lastError();
+    ASSERT_OK(QMXLcreateObjectDataset(file, "/g", "o", 0, 0, 0, otherType, 1,
+                                      static_cast<long long>(kRecords), other.data()));
     QMXLcloseObject(otherType);
-    closeFile();
+    close();
 
-    std::uint32_t checksum = 0;
-    const std::vector<unsigned char> stored = storedBytes("/g/r", checksum);
+    const std::vector<unsigned char> stored = storedBytes("/g/r");
     ASSERT_EQ(stored.size(), kRecords * 13);  // 4 + 8 + 1, no padding
     // New files: the CRC of the stored bytes continued over the path, a NUL and the type.
-    EXPECT_EQ(checksum, itemSum(path, crc32c::Value(stored.data(), stored.size()), "/g/r"));
+    expectItemSum("/g/r", stored.data(), stored.size());
     for (std::size_t i : {std::size_t{0}, kRecords / 2, kRecords - 1}) {
         const unsigned char* s = stored.data() + i * 13;
         std::int32_t id;
@@ -256,9 +212,8 @@ TEST_F(Conversions, PackedRecordsStoreTheirBytesAndTheirChecksum) {
         EXPECT_EQ(value, records[i].value);
         EXPECT_EQ(s[12], records[i].kind);
     }
-    const std::vector<unsigned char> storedOther = storedBytes("/g/o", checksum);
-    EXPECT_EQ(checksum,
-              itemSum(path, crc32c::Value(storedOther.data(), storedOther.size()), "/g/o"));
+    const std::vector<unsigned char> storedOther = storedBytes("/g/o");
+    expectItemSum("/g/o", storedOther.data(), storedOther.size());
     std::vector<Reordered> back(kRecords);
     rawRead("/g/o", *rawCompound(sizeof(Reordered), kReorderedFields), back.data());
     EXPECT_EQ(back[kRecords - 1].marker, -1);
@@ -274,17 +229,14 @@ TEST_F(Conversions, RecordsMovedAsOneRunRoundTrip) {
                       i * 1.25, static_cast<std::uint16_t>(i * 40503u),
                       static_cast<std::uint8_t>(i * 13 + 1)};
     const int type = qmxCompound(sizeof(Dense), kDenseFields);
-    ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "d", 0, 0, 0, type, 1,
-                                      static_cast<long long>(kRecords), records.data()),
-              1)
-        << lastError();
+    ASSERT_OK(QMXLcreateObjectDataset(file, "/g", "d", 0, 0, 0, type, 1,
+                                      static_cast<long long>(kRecords), records.data()));
     reopen(true);
     std::vector<Dense> back(kRecords);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "d", type, back.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadObjectDataset(file, "/g", "d", type, back.data()));
     QMXLcloseObject(type);
-    closeFile();
-    std::uint32_t checksum = 0;
-    const std::vector<unsigned char> stored = storedBytes("/g/d", checksum);
+    close();
+    const std::vector<unsigned char> stored = storedBytes("/g/d");
     ASSERT_EQ(stored.size(), kRecords * 19);
     for (std::size_t i = 0; i < kRecords; ++i) {
         ASSERT_EQ(std::memcmp(&back[i], &records[i], 19), 0) << i;
@@ -295,15 +247,7 @@ TEST_F(Conversions, RecordsMovedAsOneRunRoundTrip) {
 namespace {
 
 // Large items convert on the checksum thread when a core is free and on the caller's otherwise;
-// these tests take each way in turn.
-class Way {
-public:
-    explicit Way(qmxfile::ConcurrentCrc::Mode mode) { qmxfile::ConcurrentCrc::setAutoWay(mode); }
-    ~Way() { qmxfile::ConcurrentCrc::setAutoWay(qmxfile::ConcurrentCrc::Mode::Auto); }
-};
-
-constexpr qmxfile::ConcurrentCrc::Mode kWays[] = {qmxfile::ConcurrentCrc::Mode::Concurrent,
-                                                  qmxfile::ConcurrentCrc::Mode::Inline};
+// these tests take each way (kWays) in turn.
 // Stored packed these take 3.25 MB: a large item, over three slices.
 constexpr std::size_t kManyRecords = 250007;
 
@@ -326,31 +270,27 @@ TEST_F(Conversions, LargeRecordsTakeEitherWayAlike) {
         Way taken(way);
         const std::string name = "r" + std::to_string(static_cast<int>(way));
         const int type = qmxCompound(sizeof(Padded), kPaddedFields);
-        ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", name.c_str(), 0, 0, 0, type, 1,
-                                          static_cast<long long>(kManyRecords), records.data()),
-                  1)
-            << lastError();
+        ASSERT_OK(QMXLcreateObjectDataset(file, "/g", name.c_str(), 0, 0, 0, type, 1,
+                                          static_cast<long long>(kManyRecords), records.data()));
         QMXLcloseObject(type);
         reopen(true);
         std::vector<Reordered> back(kManyRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
         const int reorderedType = qmxCompound(sizeof(Reordered), kReorderedFields);
-        ASSERT_EQ(QMXLreadObjectDataset(file, "/g", name.c_str(), reorderedType, back.data()), 1)
-            << lastError();
+        ASSERT_OK(QMXLreadObjectDataset(file, "/g", name.c_str(), reorderedType, back.data()));
         QMXLcloseObject(reorderedType);
-        closeFile();
+        close();
 
-        std::uint32_t checksum = 0;
         const std::string where = "/g/" + name;
         // Large: one checksum per slice of 16 KiB / 13 bytes = 1260 records.
-        std::vector<std::uint32_t> slices;
-        const std::vector<unsigned char> stored = storedBytes(where.c_str(), checksum, &slices);
+        const std::vector<std::uint32_t> slices = storedSlices(path, where);
+        const std::vector<unsigned char> stored = storedBytes(where.c_str());
         ASSERT_EQ(stored.size(), kManyRecords * 13);
         const std::size_t sliceBytes = 1260 * 13;
         ASSERT_EQ(slices.size(), 2 + (stored.size() + sliceBytes - 1) / sliceBytes);
         EXPECT_EQ(slices[0], 1260u);
         for (std::size_t k = 2, at = 0; k < slices.size(); ++k, at += sliceBytes)
-            EXPECT_EQ(slices[k], crc32c::Value(stored.data() + at,
-                                               std::min(sliceBytes, stored.size() - at)))
+            EXPECT_EQ(slices[k],
+                      crc32c::Value(stored.data() + at, std::min(sliceBytes, stored.size() - at)))
                 << k;
         std::vector<Reordered> raw(kManyRecords, Reordered{1.5, 0x5A5A5A5A5A5A5A5A, 7});
         rawRead(where.c_str(), *rawCompound(sizeof(Reordered), kReorderedFields), raw.data());
@@ -376,18 +316,15 @@ TEST_F(Conversions, LargeDoublesReadAsFloatsEitherWayAlike) {
         numbers[i] = (static_cast<double>(i) - 200000.25) * 3.0e33;
     numbers[5] = std::nextafter(static_cast<double>(std::numeric_limits<float>::max()), INFINITY);
     numbers[6] = std::numeric_limits<double>::quiet_NaN();
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64,
-                                     static_cast<long long>(n), numbers.data()),
-              1)
-        << lastError();
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64,
+                                     static_cast<long long>(n), numbers.data()));
     reopen(true);
     std::vector<float> raw(n);
     rawRead("/g/d", H5T_NATIVE_FLOAT, raw.data());
     for (auto way : kWays) {
         Way taken(way);
         std::vector<float> floats(n, 9.0f);
-        ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT32, floats.data()), 1)
-            << lastError();
+        ASSERT_OK(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT32, floats.data()));
         EXPECT_EQ(std::memcmp(floats.data(), raw.data(), n * sizeof(float)), 0);
     }
     EXPECT_EQ(raw[5], std::numeric_limits<float>::infinity());
@@ -399,7 +336,7 @@ TEST_F(Conversions, DamageInALaterSliceLeavesNothing) {
     for (const std::vector<Padded>& records : {makeRecords(), manyRecords()}) {
         SCOPED_TRACE(records.size());
         writePackedRecords(records);
-        closeFile();
+        close();
         std::string bytes = Quellmar::testing::readFile(path);
         std::string last(13, '\0');
         std::memcpy(last.data(), &records.back().id, 4);
@@ -418,13 +355,13 @@ TEST_F(Conversions, DamageInALaterSliceLeavesNothing) {
             const int type = qmxCompound(sizeof(Reordered), kReorderedFields);
             EXPECT_LT(QMXLreadObjectDataset(file, "/g", "r", type, out.data()), 0);
             QMXLcloseObject(type);
-            EXPECT_NE(lastError().find("damaged"), std::string::npos) << lastError();
+            EXPECT_ERROR("damaged");
             const auto* p = reinterpret_cast<const unsigned char*>(out.data());
             EXPECT_TRUE(std::all_of(p, p + out.size() * sizeof(Reordered),
                                     [](unsigned char c) { return c == 0; }));
         }
         // A fresh file for the next size.
-        closeFile();
+        close();
         std::remove(path.c_str());
         file = QMXLcreateFile(path.c_str());
         ASSERT_GT(file, 0) << lastError();

@@ -17,41 +17,40 @@ bool groupAt(int file, const char* path) {
 }  // namespace
 
 TEST_F(Groups, EveryPathShapeReachesTheGroupItMeans) {
-    ASSERT_EQ(QMXLcreatePathToGroup(file, "//results"), 1) << lastError();
+    ASSERT_OK(QMXLcreatePathToGroup(file, "//results"));
     EXPECT_TRUE(groupAt(file, "/results"));
-    ASSERT_EQ(QMXLcreatePathToGroup(file, "//a/b/"), 1);
+    ASSERT_OK(QMXLcreatePathToGroup(file, "//a/b/"));
     EXPECT_TRUE(groupAt(file, "/a/b"));
     EXPECT_TRUE(groupAt(file, "//a/b/."));
     EXPECT_TRUE(groupAt(file, "a/./b"));
-    ASSERT_EQ(QMXLcreatePathToGroup(file, "/Design/."), 1);
+    ASSERT_OK(QMXLcreatePathToGroup(file, "/Design/."));
     EXPECT_TRUE(groupAt(file, "/Design"));
-    ASSERT_EQ(QMXLcreatePathToGroup(file, "//abc."), 1);
+    ASSERT_OK(QMXLcreatePathToGroup(file, "//abc."));
     EXPECT_TRUE(groupAt(file, "/abc."));
     EXPECT_FALSE(groupAt(file, "/abc"));
     EXPECT_TRUE(groupAt(file, "/"));
     EXPECT_TRUE(groupAt(file, "."));
 
     // Items addressed the way the storage addresses them.
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "//results", "x", 0, 0, 2, "hi"), 1)
-        << lastError();
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "//results", "x", 0, 0, 2, "hi"));
     long long size = 0;
-    EXPECT_EQ(QMXLgetSizeOfOpaqueData(file, "/results", "x", &size), 1);
-    EXPECT_EQ(QMXLgetSizeOfOpaqueData(file, "//results/", "x", &size), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/Design/.", "abc.", 0, 0, 2, "hi"), 1);
-    EXPECT_EQ(QMXLgetSizeOfOpaqueData(file, "/Design", "abc.", &size), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "top", 0, 0, 2, "hi"), 1);
-    EXPECT_EQ(QMXLremoveDataset(file, "///top"), 1);
-    EXPECT_EQ(QMXLremoveDataset(file, "//results/x"), 1);
+    EXPECT_OK(QMXLgetSizeOfOpaqueData(file, "/results", "x", &size));
+    EXPECT_OK(QMXLgetSizeOfOpaqueData(file, "//results/", "x", &size));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/Design/.", "abc.", 0, 0, 2, "hi"));
+    EXPECT_OK(QMXLgetSizeOfOpaqueData(file, "/Design", "abc.", &size));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/", "top", 0, 0, 2, "hi"));
+    EXPECT_OK(QMXLremoveDataset(file, "///top"));
+    EXPECT_OK(QMXLremoveDataset(file, "//results/x"));
     EXPECT_LT(QMXLremoveDataset(file, "//results/x"), 0);
-    EXPECT_NE(lastError().find("/results/x"), std::string::npos) << lastError();
+    EXPECT_ERROR("/results/x");
 }
 
 TEST_F(Groups, ItemsCanBeRemovedThroughTheirGroup) {
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "//v", "d", 0, 100000, 1, QMXL_FLOAT64, 0, nullptr), 1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "//v", "d", 0, 100000, 1, QMXL_FLOAT64, 0, nullptr));
     const int group = QMXLopenGroup(file, "//v");
     ASSERT_GT(group, 0);
     EXPECT_LT(QMXLremoveDataset(group, ""), 0);
-    EXPECT_EQ(QMXLremoveDataset(group, "d"), 1);
+    EXPECT_OK(QMXLremoveDataset(group, "d"));
     EXPECT_LT(QMXLremoveDataset(group, "d"), 0);
     EXPECT_LT(QMXLremoveDataset(-1, "d"), 0);
     EXPECT_LT(QMXLremoveDataset(group, "."), 0);
@@ -59,18 +58,18 @@ TEST_F(Groups, ItemsCanBeRemovedThroughTheirGroup) {
 }
 
 TEST_F(Groups, ObjectGroupsAreToldFromPlainGroups) {
-    ASSERT_EQ(QMXLcreatePathToGroup(file, "/plain"), 1);
+    ASSERT_OK(QMXLcreatePathToGroup(file, "/plain"));
     EXPECT_EQ(QMXLexistsOpaqueDataGroup(file, "/plain"), 0);
     EXPECT_EQ(QMXLexistsOpaqueDataGroup(file, "/missing/deeper"), 0);
     EXPECT_LT(QMXLopenOpaqueDataGroup(file, "/plain"), 0);
-    EXPECT_NE(lastError().find("not an object group"), std::string::npos) << lastError();
+    EXPECT_ERROR("not an object group");
     EXPECT_LT(QMXLopenOpaqueDataGroup(file, "/missing"), 0);
-    EXPECT_NE(lastError().find("does not exist"), std::string::npos) << lastError();
+    EXPECT_ERROR("does not exist");
 
     const int group = QMXLcreateOpaqueDataGroup(file, "//objects/inner/");
     ASSERT_GT(group, 0) << lastError();
     QMXLcloseGroup(group);
-    EXPECT_EQ(QMXLexistsOpaqueDataGroup(file, "/objects/inner"), 1);
+    EXPECT_OK(QMXLexistsOpaqueDataGroup(file, "/objects/inner"));
     EXPECT_EQ(QMXLexistsOpaqueDataGroup(file, "/objects"), 0);
     const int opened = QMXLopenOpaqueDataGroup(file, "//objects/inner/.");
     EXPECT_GT(opened, 0);
@@ -80,30 +79,30 @@ TEST_F(Groups, ObjectGroupsAreToldFromPlainGroups) {
     const int root = QMXLcreateOpaqueDataGroup(file, "/");
     ASSERT_GT(root, 0) << lastError();
     QMXLcloseGroup(root);
-    EXPECT_EQ(QMXLexistsOpaqueDataGroup(file, "/"), 1);
+    EXPECT_OK(QMXLexistsOpaqueDataGroup(file, "/"));
     const int again = QMXLcreateOpaqueDataGroup(file, "/plain");
     ASSERT_GT(again, 0);
     QMXLcloseGroup(again);
-    EXPECT_EQ(QMXLexistsOpaqueDataGroup(file, "/plain"), 1);
+    EXPECT_OK(QMXLexistsOpaqueDataGroup(file, "/plain"));
 
     // Something that is not a group is in the way.
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "blob", 0, 0, 1, "b"), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/", "blob", 0, 0, 1, "b"));
     EXPECT_EQ(QMXLexistsOpaqueDataGroup(file, "/blob"), 0);
     EXPECT_LT(QMXLcreateOpaqueDataGroup(file, "/blob/x"), 0);
     EXPECT_LT(QMXLcreatePathToGroup(file, "/blob"), 0);
     EXPECT_LT(QMXLopenGroup(file, "/blob"), 0);
-    EXPECT_NE(lastError().find("not a group"), std::string::npos) << lastError();
+    EXPECT_ERROR("not a group");
 }
 
 TEST_F(Groups, RemovingGroups) {
-    ASSERT_EQ(QMXLcreatePathToGroup(file, "/a/b/c"), 1);
-    EXPECT_EQ(QMXLremoveGroup(file, "//a/b/"), 1);
+    ASSERT_OK(QMXLcreatePathToGroup(file, "/a/b/c"));
+    EXPECT_OK(QMXLremoveGroup(file, "//a/b/"));
     EXPECT_FALSE(groupAt(file, "/a/b"));
     EXPECT_TRUE(groupAt(file, "/a"));
     EXPECT_LT(QMXLremoveGroup(file, "/a/b"), 0);
     EXPECT_LT(QMXLremoveGroup(file, "/"), 0);
     EXPECT_LT(QMXLremoveGroup(file, "//."), 0);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/a", "x", 0, 0, 1, "x"), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/a", "x", 0, 0, 1, "x"));
     EXPECT_LT(QMXLremoveGroup(file, "/a/x"), 0);
     EXPECT_LT(QMXLremoveDataset(file, "/a"), 0);
 }

@@ -10,20 +10,20 @@ using Handles = ContainerTest;
 TEST_F(Handles, CopiesCountReferencesAndTheLastCloseCloses) {
     const int group = QMXLcreateOpaqueDataGroup(file, "/g");
     ASSERT_GT(group, 0) << lastError();
-    EXPECT_EQ(QMXLgetHandleReferenceCount(group), 1);
+    EXPECT_OK(QMXLgetHandleReferenceCount(group));
     EXPECT_EQ(QMXLcopyHandle(group), group);
     EXPECT_EQ(QMXLcopyHandle(group), group);
     EXPECT_EQ(QMXLgetHandleReferenceCount(group), 3);
     const int before = QMXLgetOpenObjectCount();
-    EXPECT_EQ(QMXLcloseObject(group), 1);
-    EXPECT_EQ(QMXLcloseGroup(group), 1);
-    EXPECT_EQ(QMXLisValid(group), 1);
+    EXPECT_OK(QMXLcloseObject(group));
+    EXPECT_OK(QMXLcloseGroup(group));
+    EXPECT_OK(QMXLisValid(group));
     EXPECT_EQ(QMXLgetOpenObjectCount(), before);
-    EXPECT_EQ(QMXLcloseObject(group), 1);
+    EXPECT_OK(QMXLcloseObject(group));
     EXPECT_EQ(QMXLisValid(group), 0);
     EXPECT_EQ(QMXLgetOpenObjectCount(), before - 1);
     EXPECT_LT(QMXLcloseObject(group), 0);
-    EXPECT_NE(lastError().find("unknown or closed"), std::string::npos) << lastError();
+    EXPECT_ERROR("unknown or closed");
     EXPECT_LT(QMXLgetHandleReferenceCount(group), 0);
     EXPECT_LT(QMXLcopyHandle(group), 0);
 }
@@ -36,30 +36,30 @@ TEST_F(Handles, ValuesAreNeverReused) {
     EXPECT_GT(second, first);
     // The stale value stays dead: it cannot close the new group.
     EXPECT_LT(QMXLcloseGroup(first), 0);
-    EXPECT_EQ(QMXLisValid(second), 1);
+    EXPECT_OK(QMXLisValid(second));
     QMXLcloseGroup(second);
 }
 
 TEST_F(Handles, FileHandleCopiesKeepTheFileOpen) {
     EXPECT_EQ(QMXLcopyHandle(file), file);
-    EXPECT_EQ(QMXLcloseFile(file), 1);
-    EXPECT_EQ(QMXLisQMZFileNoLock(file), 1);
-    EXPECT_EQ(QMXLcloseObject(file), 1);
+    EXPECT_OK(QMXLcloseFile(file));
+    EXPECT_OK(QMXLisQMZFileNoLock(file));
+    EXPECT_OK(QMXLcloseObject(file));
     EXPECT_EQ(QMXLisValid(file), 0);
 }
 
 TEST_F(Handles, KindsAreTold) {
     const int group = QMXLopenGroup(file, "/");
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "d", 0, 0, 1, QMXL_INT32, 0, nullptr), 1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/", "d", 0, 0, 1, QMXL_INT32, 0, nullptr));
     const int dataset = QMXLopenDataset(file, "/d");
     const int type = QMXLcreateCompoundType(0, 8, 0);
     ASSERT_GT(dataset, 0);
     ASSERT_GT(type, 0);
-    EXPECT_EQ(QMXLisValidGroup(group), 1);
-    EXPECT_EQ(QMXLisValidGroup(file), 1);
+    EXPECT_OK(QMXLisValidGroup(group));
+    EXPECT_OK(QMXLisValidGroup(file));
     EXPECT_EQ(QMXLisValidGroup(dataset), 0);
     EXPECT_EQ(QMXLisValidGroup(type), 0);
-    EXPECT_EQ(QMXLisValid(dataset), 1);
+    EXPECT_OK(QMXLisValid(dataset));
     EXPECT_EQ(QMXLisValid(-1), 0);
     EXPECT_EQ(QMXLisValidGroup(0), 0);
     EXPECT_LT(QMXLcloseGroup(dataset), 0);
@@ -85,21 +85,21 @@ TEST_F(Handles, ClosingObjectsOfAFileLeavesOtherFilesAndDatatypesAlone) {
     ASSERT_GT(theirs, 0);
     ASSERT_EQ(copy, mine);
 
-    EXPECT_EQ(QMXLcloseOpenedObjectsForFile(file), 1);
+    EXPECT_OK(QMXLcloseOpenedObjectsForFile(file));
     EXPECT_EQ(QMXLisValid(mine), 0);
     EXPECT_EQ(QMXLisValid(below), 0);
-    EXPECT_EQ(QMXLisValid(file), 1);
-    EXPECT_EQ(QMXLisValid(theirs), 1);
-    EXPECT_EQ(QMXLisValid(type), 1);
+    EXPECT_OK(QMXLisValid(file));
+    EXPECT_OK(QMXLisValid(theirs));
+    EXPECT_OK(QMXLisValid(type));
 
     // Every reference of the file handle goes, and the datatype still survives.
     QMXLcopyHandle(file);
     QMXLcopyHandle(file);
-    EXPECT_EQ(QMXLcloseAllFileHandlesForFile(file), 1);
+    EXPECT_OK(QMXLcloseAllFileHandlesForFile(file));
     EXPECT_EQ(QMXLisValid(file), 0);
-    EXPECT_EQ(QMXLisValid(type), 1);
-    EXPECT_EQ(QMXLaddField(type, "x", 0, QMXL_INT32), 1);
-    EXPECT_EQ(QMXLisValid(other), 1);
+    EXPECT_OK(QMXLisValid(type));
+    EXPECT_OK(QMXLaddField(type, "x", 0, QMXL_INT32));
+    EXPECT_OK(QMXLisValid(other));
     EXPECT_LT(QMXLcloseOpenedObjectsForFile(type), 0);
     EXPECT_LT(QMXLcloseAllFileHandlesForFile(theirs), 0);
 

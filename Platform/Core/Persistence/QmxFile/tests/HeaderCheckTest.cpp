@@ -2,23 +2,11 @@
 // read with a "damaged" error naming the object, and sound files of every shape read without
 // a false alarm, in read-only and read-write sessions.
 #include "JournalControl.h"
-#include "QMXL.h"
-#include "TempDir.h"
 #include "TestFiles.h"
 
-#include <gtest/gtest.h>
-#include <hdf5.h>
-
-#include <cstdint>
 #include <functional>
-#include <string>
-#include <vector>
 
-using Quellmar::testing::H5Id;
-using Quellmar::testing::lastError;
-using Quellmar::testing::le;
-using Quellmar::testing::putLe;
-using Quellmar::testing::TempDir;
+using namespace Quellmar::testing;
 
 namespace {
 
@@ -67,24 +55,19 @@ protected:
         const int group = QMXLcreateOpaqueDataGroup(file, "/models");
         ASSERT_GT(group, 0) << lastError();
         const int version = 3;
-        ASSERT_EQ(QMXLcreateAttribute(group, "Version", &version), 1) << lastError();
-        ASSERT_EQ(QMXLsetStringAttribute(group, "Id", "model-7"), 1) << lastError();
+        ASSERT_OK(QMXLcreateAttribute(group, "Version", &version));
+        ASSERT_OK(QMXLsetStringAttribute(group, "Id", "model-7"));
         QMXLcloseGroup(group);
         const std::string notes = Quellmar::testing::pattern(100, 1);
-        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/models", "notes", 0, 0, 100, notes.data()),
-                  1)
-            << lastError();
+        ASSERT_OK(
+            QMXLcreateCompressedOpaqueData(file, "/models", "notes", 0, 0, 100, notes.data()));
         std::vector<double> values(5000);
         for (std::size_t i = 0; i < values.size(); ++i)
             values[i] = static_cast<double>(i) / 3;
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/results", "big", 0, 0, 0, 3, 5000, values.data()),
-                  1)
-            << lastError();
-        ASSERT_EQ(
-            QMXLcreateTypedDataset(file, "/results", "packed", 6, 1000, 0, 3, 5000, values.data()),
-            1)
-            << lastError();
-        ASSERT_EQ(QMXLcloseAllFileHandlesForFile(file), 1) << lastError();
+        ASSERT_OK(QMXLcreateTypedDataset(file, "/results", "big", 0, 0, 0, 3, 5000, values.data()));
+        ASSERT_OK(
+            QMXLcreateTypedDataset(file, "/results", "packed", 6, 1000, 0, 3, 5000, values.data()));
+        ASSERT_OK(QMXLcloseAllFileHandlesForFile(file));
         bytes = Quellmar::testing::readFile(path);
         original = bytes;
         pristine = dir.file("pristine.qmz");
@@ -268,9 +251,7 @@ TEST_F(DamagedHeader, RootDamageFailsTheOpen) {
     Quellmar::testing::writeFile(path, bytes);
     for (const bool writable : {false, true}) {
         EXPECT_LT(writable ? QMXLopenFile(path.c_str()) : QMXLopenFileReadOnly(path.c_str()), 0);
-        EXPECT_NE(lastError().find("'/' is damaged: an attribute message runs past the end"),
-                  std::string::npos)
-            << lastError();
+        EXPECT_ERROR("'/' is damaged: an attribute message runs past the end");
     }
 }
 
@@ -303,16 +284,14 @@ TEST(HeaderCheck, NoFalseAlarmAfterChurn) {
             // Compact, contiguous and chunked in turn (up to 40 KB).
             const long long size = (n % 3 == 0) ? 40000 : 1 + (n * 37) % 3000;
             const std::string data = Quellmar::testing::pattern(static_cast<std::size_t>(size), n);
-            ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, group.c_str(), name.c_str(),
-                                                     n % 2 ? 5 : 0, 0, size, data.data()),
-                      1)
-                << lastError();
+            ASSERT_OK(QMXLcreateCompressedOpaqueData(file, group.c_str(), name.c_str(),
+                                                     n % 2 ? 5 : 0, 0, size, data.data()));
             sizes.push_back(size);
             const int g = QMXLcreateOpaqueDataGroup(file, group.c_str());
             ASSERT_GT(g, 0) << lastError();
             const std::string attribute = "a" + std::to_string(n % 5);
-            ASSERT_EQ(QMXLsetAttribute(g, attribute.c_str(), &n), 1) << lastError();
-            ASSERT_EQ(QMXLsetStringAttribute(g, attribute.c_str(), name.c_str()), 1) << lastError();
+            ASSERT_OK(QMXLsetAttribute(g, attribute.c_str(), &n));
+            ASSERT_OK(QMXLsetStringAttribute(g, attribute.c_str(), name.c_str()));
             QMXLcloseGroup(g);
         }
         // Older items change size (and layout), some go away; everything is read back in the
@@ -323,20 +302,19 @@ TEST(HeaderCheck, NoFalseAlarmAfterChurn) {
             if (sizes[k] < 0)
                 continue;
             if (k % 4 == 0) {
-                ASSERT_EQ(QMXLremoveDataset(file, (group + "/" + name).c_str()), 1) << lastError();
+                ASSERT_OK(QMXLremoveDataset(file, (group + "/" + name).c_str()));
                 sizes[k] = -1;
                 continue;
             }
             sizes[k] = sizes[k] > 20000 ? 10 : 30000;
             const std::string data =
                 Quellmar::testing::pattern(static_cast<std::size_t>(sizes[k]), 99);
-            ASSERT_EQ(
-                QMXLupdateOpaqueData(file, group.c_str(), name.c_str(), sizes[k], data.data()), 1)
-                << lastError();
+            ASSERT_OK(
+                QMXLupdateOpaqueData(file, group.c_str(), name.c_str(), sizes[k], data.data()));
         }
         for (const bool reopenReadOnly : {false, true}) {
             if (reopenReadOnly) {
-                ASSERT_EQ(QMXLcloseAllFileHandlesForFile(file), 1) << lastError();
+                ASSERT_OK(QMXLcloseAllFileHandlesForFile(file));
                 file = QMXLopenFileReadOnly(path.c_str());
                 ASSERT_GT(file, 0) << lastError();
             }
@@ -353,10 +331,9 @@ TEST(HeaderCheck, NoFalseAlarmAfterChurn) {
                     << "session " << session << ": " << lastError();
             }
             for (int g = 0; g < 7; ++g)
-                EXPECT_EQ(QMXLverifyObject(file, ("/g" + std::to_string(g)).c_str()), 1)
-                    << lastError();
+                EXPECT_OK(QMXLverifyObject(file, ("/g" + std::to_string(g)).c_str()));
         }
-        ASSERT_EQ(QMXLcloseAllFileHandlesForFile(file), 1) << lastError();
+        ASSERT_OK(QMXLcloseAllFileHandlesForFile(file));
     }
 }
 
@@ -407,17 +384,10 @@ TEST(HeaderCheck, NoFalseAlarmOnNewestFormats) {
     ASSERT_GT(file, 0) << lastError();
     for (const char* object : {"/", "/g", "/chunked", "/contiguous", "/record"})
         EXPECT_EQ(QMXLverifyObject(file, object), 1) << object << ": " << lastError();
-    int count = 0;
-    char** names = nullptr;
-    int* kinds = nullptr;
-    ASSERT_EQ(QMXLlistGroup(file, "/", &count, &names, &kinds), 1) << lastError();
-    EXPECT_EQ(count, 4);
-    QMXLreleaseStrings(count, names);
-    QMXLreleaseArray(reinterpret_cast<void**>(&names));
-    QMXLreleaseArray(reinterpret_cast<void**>(&kinds));
+    EXPECT_EQ(memberCount(file, "/"), 4) << lastError();
     std::vector<double> values(1000);
-    EXPECT_EQ(QMXLreadTypedDataset(file, "/", "chunked", 3, values.data()), 1) << lastError();
-    EXPECT_EQ(QMXLreadTypedDataset(file, "/", "contiguous", 3, values.data()), 1) << lastError();
+    EXPECT_OK(QMXLreadTypedDataset(file, "/", "chunked", 3, values.data()));
+    EXPECT_OK(QMXLreadTypedDataset(file, "/", "contiguous", 3, values.data()));
     EXPECT_EQ(values[999], 2.5);
     QMXLcloseAllFileHandlesForFile(file);
 
@@ -433,10 +403,7 @@ TEST(HeaderCheck, NoFalseAlarmOnNewestFormats) {
     const int damaged = QMXLopenNativeHDF5ReadOnly(path.c_str());
     ASSERT_GT(damaged, 0) << lastError();
     EXPECT_LT(QMXLreadTypedDataset(damaged, "/", "contiguous", 3, values.data()), 0);
-    EXPECT_NE(
-        lastError().find("'/contiguous' is damaged: a message of the header runs past its block"),
-        std::string::npos)
-        << lastError();
+    EXPECT_ERROR("'/contiguous' is damaged: a message of the header runs past its block");
     QMXLcloseAllFileHandlesForFile(damaged);
 }
 

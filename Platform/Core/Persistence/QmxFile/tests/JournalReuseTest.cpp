@@ -48,10 +48,13 @@ bool put(qf::JournaledFile& file, std::size_t at, const std::string& bytes) {
     return file.write(at, bytes.size(), bytes.data());
 }
 
+// Which calls fail: the call's name, descriptor, size and offset.
+using Failing = std::function<bool(const char* call, int fd, size_t size, off_t offset)>;
+
 // The real calls, with one kind of call made to fail while `failing` says so.
 class Faulty : public qf::FileOps {
 public:
-    std::function<bool(const char* call, int fd, size_t size, off_t offset)> failing;
+    Failing failing;
     // fstat answers with frozen times: a file system whose times do not move within a tick.
     bool frozenTimes = false;
 
@@ -118,20 +121,26 @@ bool isJournal(int fd) {
     return path.size() > 8 && path.compare(path.size() - 8, 8, "-journal") == 0;
 }
 
-// Changes a page and appends, then commits with the journal's clearing failing (as a power loss
-// would drop it): the container holds the commit and the journal stays sealed. The commit's error.
-std::string commitLosingTheClearing(const std::string& name, Faulty& faulty) {
+// Changes a page and appends, then commits with the writes `failing` picks failing. The commit's
+// error.
+std::string commitFailing(const std::string& name, Faulty& faulty, const Failing& failing) {
     ScopedFileOps layer(faulty);
     auto file = openFile(name, qf::kOpenReadWrite);
     EXPECT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
     EXPECT_TRUE(put(*file, 8 * kPage, "appended"));
-    faulty.failing = [](const char* call, int fd, size_t size, off_t offset) {
-        return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 &&
-               size == jr::kSectorSize;
-    };
+    faulty.failing = failing;
     EXPECT_FALSE(file->commit());
     faulty.failing = nullptr;
     return file->error();
+}
+
+// The journal's clearing fails (as a power loss would drop it): the container holds the commit
+// and the journal stays sealed.
+std::string commitLosingTheClearing(const std::string& name, Faulty& faulty) {
+    return commitFailing(name, faulty, [](const char* call, int fd, size_t size, off_t offset) {
+        return std::strcmp(call, "pwrite") == 0 && isJournal(fd) && offset == 0 &&
+               size == jr::kSectorSize;
+    });
 }
 
 TEST(JournalReuse, CommitClearsTheHeaderAndKeepsTheFile) {
@@ -172,18 +181,10 @@ TEST(JournalReuse, StaleRecordsOfAnEarlierTransactionAreNotRolledBack) {
     ASSERT_GT(fileSize(jr::journalName(name)), static_cast<long long>(8 * kPage))
         << "eight old records stay";
     Faulty faulty;
-    {
-        ScopedFileOps layer(faulty);
-        auto file = openFile(name, qf::kOpenReadWrite);
-        ASSERT_TRUE(put(*file, 3 * kPage, pages(1, 'c')));
-        ASSERT_TRUE(put(*file, 8 * kPage, "appended"));
-        faulty.failing = [](const char* call, int fd, size_t, off_t offset) {
-            return std::strcmp(call, "pwrite") == 0 && !isJournal(fd) && offset == 3 * kPage;
-        };
-        EXPECT_FALSE(file->commit());
-        faulty.failing = nullptr;
-        EXPECT_TRUE(jr::holdsTransaction(name));
-    }
+    commitFailing(name, faulty, [](const char* call, int fd, size_t, off_t offset) {
+        return std::strcmp(call, "pwrite") == 0 && !isJournal(fd) && offset == 3 * kPage;
+    });
+    EXPECT_TRUE(jr::holdsTransaction(name));
     auto file = openFile(name, 0);
     EXPECT_EQ(readFile(name), pages(8, 'b')) << "rolled back to the committed state, no further";
 }

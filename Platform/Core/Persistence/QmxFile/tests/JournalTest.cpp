@@ -1,28 +1,23 @@
 // The rollback journal below the file library: its format, commits, rollback after a crashed
 // writer (a forked child that exits without closing), removal of a file whose creation
 // crashed, refused recovery of a file that cannot be written, and the "in use" refusal.
-#include "ChildProcess.h"
+#include "DriverFile.h"
 #include "Journal.h"
-#include "JournalDriver.h"
-#include "QMXL.h"
-#include "TempDir.h"
-
-#include <hdf5.h>
-
-#include <gtest/gtest.h>
+#include "TestFiles.h"
 
 #include <cstring>
-#include <fcntl.h>
 #include <functional>
+#include <fcntl.h>
 #include <random>
-#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
+using Quellmar::testing::crashAfter;
+using Quellmar::testing::DriverFile;
+using Quellmar::testing::Fapl;
 using Quellmar::testing::fileSize;
 using Quellmar::testing::readFile;
 using Quellmar::testing::TempDir;
@@ -30,78 +25,12 @@ using Quellmar::testing::writeFile;
 namespace qf = Quellmar::qmxfile;
 namespace jr = Quellmar::qmxfile::journal;
 
-class Fapl {
-public:
-    Fapl() : m_id(H5Pcreate(H5P_FILE_ACCESS)) { qf::setContainerDriver(m_id); }
-    ~Fapl() { H5Pclose(m_id); }
-    hid_t id() const { return m_id; }
-
-private:
-    hid_t m_id;
-};
-
 std::string randomBytes(size_t size, unsigned seed) {
     std::mt19937 rng(seed);
     std::string s(size, '\0');
     for (auto& c : s)
         c = static_cast<char>(rng());
     return s;
-}
-
-constexpr haddr_t kMaxAddress = haddr_t(1) << 40;
-
-// A driver-level file: H5FDopen through the container driver, closed (committed) on scope exit.
-class RawFile {
-public:
-    RawFile(const std::string& name, unsigned flags) {
-        Fapl fapl;
-        H5E_BEGIN_TRY {
-            m_file = H5FDopen(name.c_str(), flags, fapl.id(), kMaxAddress);
-        }
-        H5E_END_TRY;
-        if (m_file)
-            H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, kMaxAddress / 2);
-    }
-    ~RawFile() { close(); }
-    bool ok() const { return m_file != nullptr; }
-    bool write(haddr_t at, const std::string& bytes) {
-        return H5FDwrite(m_file, H5FD_MEM_DRAW, H5P_DEFAULT, at, bytes.size(), bytes.data()) >= 0;
-    }
-    std::string read(haddr_t at, size_t size) {
-        std::string s(size, '\0');
-        if (H5FDread(m_file, H5FD_MEM_DRAW, H5P_DEFAULT, at, size, s.data()) < 0)
-            return "<failed>";
-        return s;
-    }
-    // Overwrites stay held back in memory through a flush; only the commit, a shrink or
-    // their volume write them out.
-    bool flush() { return H5FDflush(m_file, H5P_DEFAULT, 0) >= 0; }
-    bool truncateTo(haddr_t size) {
-        H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, size);
-        const bool ok = H5FDtruncate(m_file, H5P_DEFAULT, 0) >= 0;
-        H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, kMaxAddress / 2);
-        return ok;
-    }
-    bool close() {
-        if (!m_file)
-            return true;
-        herr_t rc;
-        H5E_BEGIN_TRY {
-            rc = H5FDclose(m_file);
-        }
-        H5E_END_TRY;
-        m_file = nullptr;
-        return rc >= 0;
-    }
-
-private:
-    H5FD_t* m_file = nullptr;
-};
-
-// Runs work in a child that then dies without closing anything, like a killed writer.
-// Returns the child's exit code (work's result: 0 when it did everything it meant to).
-int crashAfter(const std::function<int()>& work) {
-    return Quellmar::testing::runInChild(work, Quellmar::testing::ChildEnd::QuickExit);
 }
 
 std::string journalOf(const std::string& name) {
@@ -172,7 +101,7 @@ protected:
     }
     // Opening read-only rolls back whatever a crashed writer left.
     std::string reopenAndRead() {
-        RawFile f(name, H5F_ACC_RDONLY);
+        DriverFile f(name, H5F_ACC_RDONLY);
         if (!f.ok())
             return "<open failed: " + qf::lastJournalError() + ">";
         return readFile(name);
@@ -184,7 +113,7 @@ protected:
 
 TEST_F(JournalRollback, CommittedSessionKeepsItsWritesAndEmptiesTheJournal) {
     {
-        RawFile f(name, H5F_ACC_RDWR);
+        DriverFile f(name, H5F_ACC_RDWR);
         ASSERT_TRUE(f.ok());
         EXPECT_TRUE(f.write(10, "hello"));
         EXPECT_EQ(f.read(8, 9), original.substr(8, 2) + "hello" + original.substr(15, 2))
@@ -199,32 +128,48 @@ TEST_F(JournalRollback, CommittedSessionKeepsItsWritesAndEmptiesTheJournal) {
     EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
 }
 
-TEST_F(JournalRollback, CrashAfterOverwritesRestoresEveryOriginalByte) {
-    const int rc = crashAfter([&] {
-        RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
-        if (!f.ok())
-            return 1;
-        // Spanning pages, a page boundary, the original end, and beyond.
-        if (!f.write(100, std::string(3 * jr::kPageSize, 'x')))
-            return 2;
-        if (!f.write(original.size() - 50, std::string(5000, 'y')))
-            return 3;
-        if (!f.flush())
-            return 4;
-        if (!f.write(0, "ZZZZ") || !f.flush())
-            return 5;
-        return 0;
-    });
-    ASSERT_EQ(rc, 0);
-    ASSERT_TRUE(readFile(name) != original) << "the child did change the container";
-    ASSERT_GT(fileSize(journalOf(name)), 0);
-    EXPECT_TRUE(reopenAndRead() == original);
-    EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
+// A writer that dies after overwrites, after a shrink, or while re-creating the file: the next
+// open brings back every original byte.
+TEST_F(JournalRollback, CrashedSessionsRollBackToEveryOriginalByte) {
+    struct Crash {
+        const char* what;
+        unsigned flags;
+        std::function<bool(DriverFile&)> work;
+    };
+    const Crash crashes[] = {
+        {"overwrites spanning pages, a page boundary, the original end and beyond", H5F_ACC_RDWR,
+         [&](DriverFile& f) {
+             return f.write(100, std::string(3 * jr::kPageSize, 'x')) &&
+                    f.write(original.size() - 50, std::string(5000, 'y')) && f.flush() &&
+                    f.write(0, "ZZZZ") && f.flush();
+         }},
+        {"a shrink, then writes across the new end", H5F_ACC_RDWR,
+         [](DriverFile& f) {
+             return f.write(jr::kPageSize + 1, "q") && f.truncateTo(700) &&
+                    f.write(690, std::string(5000, 'r')) && f.flush();
+         }},
+        {"a truncating re-creation", H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_TRUNC,
+         [&](DriverFile& f) {
+             return fileSize(name) == 0 && f.write(0, "new content") && f.flush();
+         }},
+    };
+    for (const Crash& crash : crashes) {
+        SCOPED_TRACE(crash.what);
+        ASSERT_EQ(crashAfter([&] {
+                      DriverFile& f = *new DriverFile(name, crash.flags);
+                      return f.ok() && crash.work(f) ? 0 : 1;
+                  }),
+                  0);
+        ASSERT_TRUE(readFile(name) != original) << "the child did change the container";
+        ASSERT_GT(fileSize(journalOf(name)), 0);
+        EXPECT_TRUE(reopenAndRead() == original);
+        EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
+    }
 }
 
 TEST_F(JournalRollback, CrashBeforeFlushLeavesOverwritesUnwrittenAndCutsAppends) {
     const int rc = crashAfter([&] {
-        RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+        DriverFile& f = *new DriverFile(name, H5F_ACC_RDWR);
         if (!f.ok() || !f.write(5, "abc") || !f.write(original.size() + 10, "appended"))
             return 1;
         return 0;
@@ -235,37 +180,14 @@ TEST_F(JournalRollback, CrashBeforeFlushLeavesOverwritesUnwrittenAndCutsAppends)
     EXPECT_TRUE(reopenAndRead() == original);
 }
 
-TEST_F(JournalRollback, CrashAfterShrinkingRestoresTheCutBytes) {
-    const int rc = crashAfter([&] {
-        RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
-        if (!f.ok() || !f.write(jr::kPageSize + 1, "q") || !f.truncateTo(700) ||
-            !f.write(690, std::string(5000, 'r')) || !f.flush())
-            return 1;
-        return 0;
-    });
-    ASSERT_EQ(rc, 0);
-    EXPECT_TRUE(reopenAndRead() == original);
-}
-
-TEST_F(JournalRollback, CrashWhileRecreatingAnExistingFileBringsTheOldOneBack) {
-    const int rc = crashAfter([&] {
-        RawFile& f = *new RawFile(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_TRUNC);
-        if (!f.ok() || fileSize(name) != 0 || !f.write(0, "new content") || !f.flush())
-            return 1;
-        return 0;
-    });
-    ASSERT_EQ(rc, 0);
-    EXPECT_TRUE(reopenAndRead() == original);
-}
-
 TEST_F(JournalRollback, ReadWriteOpenAlsoRecovers) {
     ASSERT_EQ(crashAfter([&] {
-                  RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+                  DriverFile& f = *new DriverFile(name, H5F_ACC_RDWR);
                   return f.ok() && f.write(0, std::string(9000, 'w')) && f.flush() ? 0 : 1;
               }),
               0);
     {
-        RawFile f(name, H5F_ACC_RDWR);
+        DriverFile f(name, H5F_ACC_RDWR);
         ASSERT_TRUE(f.ok());
         EXPECT_TRUE(f.read(0, 100) == original.substr(0, 100));
     }
@@ -312,7 +234,7 @@ TEST_F(JournalRollback, SessionReadsAlwaysShowTheSessionsBytes) {
     auto pick = [&](size_t limit) { return std::uniform_int_distribution<size_t>(0, limit)(rng); };
     std::string model = original;
     {
-        RawFile f(name, H5F_ACC_RDWR);
+        DriverFile f(name, H5F_ACC_RDWR);
         ASSERT_TRUE(f.ok());
         for (int step = 0; step < 600; ++step) {
             const size_t op = pick(9);
@@ -357,7 +279,7 @@ TEST_F(JournalRollback, JournalOfAnotherVersionIsLeftAlone) {
     ASSERT_TRUE(jr::isForeignVersion(head, sizeof head));
     const std::string journal(reinterpret_cast<char*>(head), sizeof head);
     writeFile(journalOf(name), journal);
-    RawFile f(name, H5F_ACC_RDONLY);
+    DriverFile f(name, H5F_ACC_RDONLY);
     EXPECT_FALSE(f.ok());
     EXPECT_NE(qf::lastJournalError().find("another version of the library"), std::string::npos)
         << qf::lastJournalError();
@@ -371,13 +293,14 @@ TEST(JournalCreation, FileCreatedByACrashedSessionIsRemovedAgain) {
     TempDir dir;
     const std::string name = dir.file("new.qmz");
     ASSERT_EQ(crashAfter([&] {
-                  RawFile& f = *new RawFile(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
+                  DriverFile& f =
+                      *new DriverFile(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
                   return f.ok() && f.write(0, std::string(10000, 'n')) && f.flush() ? 0 : 1;
               }),
               0);
     ASSERT_EQ(fileSize(name), 10000);
     {
-        RawFile f(name, H5F_ACC_RDONLY);
+        DriverFile f(name, H5F_ACC_RDONLY);
         EXPECT_FALSE(f.ok()) << "the file never came to exist";
         EXPECT_NE(qf::lastJournalError().find("No such file"), std::string::npos)
             << qf::lastJournalError();
@@ -388,7 +311,7 @@ TEST(JournalCreation, FileCreatedByACrashedSessionIsRemovedAgain) {
     // A creation that died before even making the container leaves a journal only.
     writeFile(journalOf(name), "");
     {
-        RawFile f(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
+        DriverFile f(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
         ASSERT_TRUE(f.ok()) << qf::lastJournalError();
         EXPECT_TRUE(f.write(0, "fresh"));
     }
@@ -400,7 +323,7 @@ TEST(JournalCreation, ExclusiveCreateOfAnExistingFileIsRefusedAndLeavesItAlone) 
     TempDir dir;
     const std::string name = dir.file("x.qmz");
     writeFile(name, "keep me");
-    RawFile f(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
+    DriverFile f(name, H5F_ACC_RDWR | H5F_ACC_CREAT | H5F_ACC_EXCL);
     EXPECT_FALSE(f.ok());
     EXPECT_EQ(readFile(name), "keep me");
     EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
@@ -414,7 +337,7 @@ TEST(JournalRefusal, RecoveryOfAFileThatCannotBeWrittenIsRefusedAndChangesNothin
     const std::string original = randomBytes(3 * jr::kPageSize, 3);
     writeFile(name, original);
     ASSERT_EQ(crashAfter([&] {
-                  RawFile& f = *new RawFile(name, H5F_ACC_RDWR);
+                  DriverFile& f = *new DriverFile(name, H5F_ACC_RDWR);
                   // Flushing holds overwrites back; a shrink writes them out first.
                   return f.ok() && f.write(0, std::string(5000, 'w')) &&
                                  f.truncateTo(original.size() - 1)
@@ -431,7 +354,7 @@ TEST(JournalRefusal, RecoveryOfAFileThatCannotBeWrittenIsRefusedAndChangesNothin
     const int rc = crashAfter([&] {
         if (geteuid() == 0 && setuid(65534) != 0)
             return 10;
-        RawFile f(name, H5F_ACC_RDONLY);
+        DriverFile f(name, H5F_ACC_RDONLY);
         if (f.ok())
             return 1;
         return qf::lastJournalError().find(
@@ -444,7 +367,7 @@ TEST(JournalRefusal, RecoveryOfAFileThatCannotBeWrittenIsRefusedAndChangesNothin
     EXPECT_TRUE(readFile(name) == crashed);
     EXPECT_TRUE(readFile(journalOf(name)) == journal);
     ASSERT_EQ(chmod(name.c_str(), 0644), 0);
-    RawFile f(name, H5F_ACC_RDONLY);
+    DriverFile f(name, H5F_ACC_RDONLY);
     EXPECT_TRUE(f.ok());
     EXPECT_TRUE(readFile(name) == original);
 }
@@ -457,7 +380,7 @@ TEST(JournalRefusal, EmptiedJournalNeedsNoRecovery) {
     const std::string original = randomBytes(2 * jr::kPageSize, 4);
     writeFile(name, original);
     {
-        RawFile f(name, H5F_ACC_RDWR);
+        DriverFile f(name, H5F_ACC_RDWR);
         ASSERT_TRUE(f.ok());
         ASSERT_TRUE(f.write(3, "committed"));
         ASSERT_TRUE(f.close());
@@ -469,45 +392,66 @@ TEST(JournalRefusal, EmptiedJournalNeedsNoRecovery) {
     const int rc = crashAfter([&] {
         if (geteuid() == 0 && setuid(65534) != 0)
             return 10;
-        RawFile f(name, H5F_ACC_RDONLY);
+        DriverFile f(name, H5F_ACC_RDONLY);
         return f.ok() && f.read(3, 9) == "committed" ? 0 : 1;
     });
     EXPECT_EQ(rc, 0) << "read-only open of a committed file with a cleared journal";
     ASSERT_EQ(chmod(name.c_str(), 0644), 0);
 }
 
+// Another process that holds a file open until the object goes: `hold` opens it there and says
+// whether it could.
+class HeldElsewhere {
+public:
+    explicit HeldElsewhere(const std::function<bool()>& hold) {
+        if (pipe(m_toChild) != 0 || pipe(m_toParent) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            alarm(20);  // never outlives a failed parent
+            char c = hold() ? 'y' : 'n';
+            (void)!::write(m_toParent[1], &c, 1);
+            (void)!::read(m_toChild[0], &c, 1);  // hold the file until told
+            _exit(0);
+        }
+        char c = 0;
+        m_held = m_pid > 0 && ::read(m_toParent[0], &c, 1) == 1 && c == 'y';
+    }
+    ~HeldElsewhere() {
+        (void)!::write(m_toChild[1], "g", 1);
+        int status = 0;
+        if (m_pid > 0)
+            waitpid(m_pid, &status, 0);
+        for (int fd : {m_toChild[0], m_toChild[1], m_toParent[0], m_toParent[1]})
+            ::close(fd);
+    }
+    HeldElsewhere(const HeldElsewhere&) = delete;
+    HeldElsewhere& operator=(const HeldElsewhere&) = delete;
+    bool held() const { return m_held; }
+
+private:
+    int m_toChild[2] = {-1, -1}, m_toParent[2] = {-1, -1};
+    pid_t m_pid = -1;
+    bool m_held = false;
+};
+
 TEST(JournalRefusal, FileHeldByAnotherProcessIsInUse) {
     TempDir dir;
     const std::string name = dir.file("busy.qmz");
     writeFile(name, randomBytes(jr::kPageSize, 5));
-    int toChild[2], toParent[2];
-    ASSERT_EQ(pipe(toChild), 0);
-    ASSERT_EQ(pipe(toParent), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        alarm(20);  // never outlives a failed parent
-        RawFile f(name, H5F_ACC_RDWR);
+    const HeldElsewhere busy([&] {
+        DriverFile& f = *new DriverFile(name, H5F_ACC_RDWR);
         // An append starts the journal at once (overwrites alone are held back in memory).
-        char c = f.ok() && f.write(jr::kPageSize, "busy") ? 'y' : 'n';
-        (void)!::write(toParent[1], &c, 1);
-        (void)!::read(toChild[0], &c, 1);  // hold the file until told
-        _exit(0);
-    }
-    char c = 0;
-    ASSERT_EQ(::read(toParent[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
+        return f.ok() && f.write(jr::kPageSize, "busy");
+    });
+    ASSERT_TRUE(busy.held());
     const std::string expected = "File " + name + " is in use by another process";
     for (unsigned flags : {unsigned(H5F_ACC_RDWR), unsigned(H5F_ACC_RDONLY)}) {
-        RawFile f(name, flags);
+        DriverFile f(name, flags);
         EXPECT_FALSE(f.ok()) << "flags " << flags;
         EXPECT_EQ(qf::lastJournalError(), expected);
     }
     EXPECT_GT(fileSize(journalOf(name)), 0) << "a live journal is not rolled back";
-    (void)!::write(toChild[1], "g", 1);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
-        ::close(fd);
 }
 
 TEST(JournalRefusal, FileLibraryNamesTheFileInUse) {
@@ -515,35 +459,13 @@ TEST(JournalRefusal, FileLibraryNamesTheFileInUse) {
     const std::string name = dir.file("lib.qmz");
     const int created = QMXLcreateFile(name.c_str());
     ASSERT_GT(created, 0);
-    ASSERT_EQ(QMXLcloseFile(created), 1);
-    int toChild[2], toParent[2];
-    ASSERT_EQ(pipe(toChild), 0);
-    ASSERT_EQ(pipe(toParent), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        alarm(20);
-        char c = QMXLopenFile(name.c_str()) > 0 ? 'y' : 'n';
-        (void)!::write(toParent[1], &c, 1);
-        (void)!::read(toChild[0], &c, 1);
-        _exit(0);
-    }
-    char c = 0;
-    ASSERT_EQ(::read(toParent[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
+    ASSERT_OK(QMXLcloseFile(created));
+    const HeldElsewhere busy([&] { return QMXLopenFile(name.c_str()) > 0; });
+    ASSERT_TRUE(busy.held());
     for (bool writable : {true, false}) {
         EXPECT_LT(writable ? QMXLopenFile(name.c_str()) : QMXLopenFileReadOnly(name.c_str()), 0);
-        char* message = nullptr;
-        QMXLgetLastErrorMessage(&message);
-        const std::string text = message ? message : "";
-        QMXLreleaseString(&message);
-        EXPECT_NE(text.find("File " + name + " is in use by another process"), std::string::npos)
-            << text;
+        EXPECT_ERROR("File " + name + " is in use by another process");
     }
-    (void)!::write(toChild[1], "g", 1);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
-        ::close(fd);
 }
 
 // ---- Through HDF5 -------------------------------------------------------------------------

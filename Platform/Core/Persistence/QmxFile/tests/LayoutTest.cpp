@@ -1,7 +1,5 @@
-// How items are laid out on disk, and what small items cost.
+// How items are laid out on disk, where large ones start, and what small items cost.
 #include "TestFiles.h"
-
-#include <hdf5.h>
 
 using namespace Quellmar::testing;
 
@@ -14,6 +12,7 @@ struct Stored {
     hsize_t chunk = 0;
     hsize_t bytes = 0;  // allocated for the data
     int filters = 0;
+    haddr_t offset = HADDR_UNDEF;  // of contiguous data in the file
 };
 
 // Looks at a dataset of a closed file with HDF5 itself.
@@ -27,6 +26,7 @@ Stored inspect(const std::string& file, const std::string& path) {
         H5Pget_chunk(p, 1, &s.chunk);
     s.filters = H5Pget_nfilters(p);
     s.bytes = H5Dget_storage_size(d);
+    s.offset = H5Dget_offset(d);
     H5Pclose(p);
     H5Dclose(d);
     H5Fclose(f);
@@ -38,22 +38,18 @@ Stored inspect(const std::string& file, const std::string& path) {
 TEST_F(Layout, SmallDataIsCompactLargeDataContiguousCompressedDataChunked) {
     const std::string small(100, 's');
     const std::string large(100000, 'l');
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "small", 0, 100000, 100, small.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "large", 0, 100000, 100000, large.data()),
-              1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "tiny", 6, 100000, 100, small.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/", "small", 0, 100000, 100, small.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/", "large", 0, 100000, 100000, large.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/", "tiny", 6, 100000, 100, small.data()));
     const std::string medium(5000, 'm');
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "packed", 6, 100000, 5000, medium.data()),
-              1);
-    ASSERT_EQ(
-        QMXLcreateCompressedOpaqueData(file, "/", "packedLarge", 1, 4096, 100000, large.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/", "packed", 6, 100000, 5000, medium.data()));
+    ASSERT_OK(
+        QMXLcreateCompressedOpaqueData(file, "/", "packedLarge", 1, 4096, 100000, large.data()));
     const std::vector<double> vector(10, 2.5);
-    ASSERT_EQ(
-        QMXLcreateTypedDataset(file, "/", "vector", 0, 100000, 1, QMXL_FLOAT64, 10, vector.data()),
-        1);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "shuffled", 1, 100000, 1, QMXL_FLOAT64, 1000,
-                                     large.data()),
-              1);
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/", "vector", 0, 100000, 1, QMXL_FLOAT64, 10, vector.data()));
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/", "shuffled", 1, 100000, 1, QMXL_FLOAT64, 1000,
+                                     large.data()));
     QMXLcloseFile(file);
     file = -1;
 
@@ -78,12 +74,12 @@ TEST_F(Layout, SmallDataIsCompactLargeDataContiguousCompressedDataChunked) {
 TEST_F(Layout, UpdatesMoveItemsBetweenLayouts) {
     const std::string small(100, 's');
     const std::string large(100000, 'l');
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/", "x", 0, 0, 100, small.data()), 1);
-    ASSERT_EQ(QMXLupdateOpaqueData(file, "/", "x", 100000, large.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/", "x", 0, 0, 100, small.data()));
+    ASSERT_OK(QMXLupdateOpaqueData(file, "/", "x", 100000, large.data()));
     QMXLcloseFile(file);
     EXPECT_EQ(inspect(path, "/x").layout, H5D_CONTIGUOUS);
     file = QMXLopenFile(path.c_str());
-    ASSERT_EQ(QMXLupdateOpaqueData(file, "/", "x", 100, small.data()), 1);
+    ASSERT_OK(QMXLupdateOpaqueData(file, "/", "x", 100, small.data()));
     QMXLcloseFile(file);
     file = -1;
     EXPECT_EQ(inspect(path, "/x").layout, H5D_COMPACT);
@@ -91,17 +87,37 @@ TEST_F(Layout, UpdatesMoveItemsBetweenLayouts) {
 
 TEST_F(Layout, SmallItemsAskingForCompressionGetItOnceTheyGrow) {
     const std::vector<double> few(10, 0.5);
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/", "v", 3, 100000, 1, QMXL_FLOAT64, 10, few.data()),
-              1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/", "v", 3, 100000, 1, QMXL_FLOAT64, 10, few.data()));
     const std::vector<double> many(20000, 0.5);
-    ASSERT_EQ(QMXLupdateTypedDataset(file, "/", "v", QMXL_FLOAT64, 20000, many.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLupdateTypedDataset(file, "/", "v", QMXL_FLOAT64, 20000, many.data()));
     QMXLcloseFile(file);
     file = -1;
     const Stored grown = inspect(path, "/v");
     EXPECT_EQ(grown.layout, H5D_CHUNKED);
     EXPECT_EQ(grown.filters, 2);
     EXPECT_LT(grown.bytes, 20000u);
+}
+
+TEST_F(Layout, LargeItemsStartOnAPageAndSmallOnesDoNot) {
+    // Medium items: contiguous (beyond the compact size) but under a MiB.
+    const std::vector<double> big((1u << 20) / 8 + 3, 1.5), medium(5000, 2.5);
+    const long long bigCount = static_cast<long long>(big.size());
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_FLOAT64, 5000, medium.data()));
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/g", "big", 0, 0, 0, QMXL_FLOAT64, bigCount, big.data()));
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/g", "big2", 0, 0, 0, QMXL_FLOAT64, bigCount, big.data()));
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/g", "small2", 0, 0, 0, QMXL_FLOAT64, 5000, medium.data()));
+    close();
+    EXPECT_EQ(inspect(path, "/g/big").offset % 4096, 0u);
+    EXPECT_EQ(inspect(path, "/g/big2").offset % 4096, 0u);
+    // Smaller items are not spread out to pages: 40,000 bytes apart, not both can start on one.
+    const haddr_t a = inspect(path, "/g/small").offset, b = inspect(path, "/g/small2").offset;
+    ASSERT_NE(a, HADDR_UNDEF);
+    ASSERT_NE(b, HADDR_UNDEF);
+    EXPECT_FALSE(a % 4096 == 0 && b % 4096 == 0) << a << " " << b;
 }
 
 TEST(LayoutCost, SmallObjectsStaySmallOnDisk) {
@@ -124,7 +140,7 @@ TEST(LayoutCost, SmallObjectsStaySmallOnDisk) {
                                                                       100000, 100, blob.data())
                                      : QMXLcreateTypedDataset(file, "/g", name.c_str(), 0, 100000,
                                                               1, QMXL_FLOAT64, 10, vector.data());
-                ASSERT_EQ(rc, 1) << lastError();
+                ASSERT_OK(rc);
                 if (reopenEach) {
                     QMXLcloseFile(file);
                     file = QMXLopenFile(path.c_str());

@@ -8,21 +8,16 @@
 // shuts HDF5 down (the library makes them again after a shutdown) and then fails them.
 #include "ChildProcess.h"
 #include "ConcurrentCrc.h"
-#include "Crc32c.h"
 #include "TestFiles.h"
 
 #include <dlfcn.h>
-#include <gtest/gtest.h>
-#include <hdf5.h>
 #include <pthread.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -77,11 +72,10 @@ extern "C" herr_t H5Pset_layout(hid_t list, H5D_layout_t layout) {
     return real(faults.compactLayout ? H5I_INVALID_HID : list, layout);
 }
 
-extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr,
-                              void* (*start)(void*), void* arg) {
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                              void* arg) {
     static const auto real =
-        next<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>(
-            "pthread_create");
+        next<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
     ++faults.threadCalls;
     return faults.threads ? EAGAIN : real(thread, attr, start, arg);
 }
@@ -120,16 +114,6 @@ int inFreshChild(const std::function<int()>& work) {
         ChildEnd::QuickExit);
 }
 
-std::string readBlob(int file, const char* name) {
-    long long size = -1;
-    if (QMXLgetSizeOfOpaqueData(file, "", name, &size) < 0 || size < 0)
-        return "<unreadable size>";
-    std::string bytes(static_cast<size_t>(size), '\0');
-    if (QMXLreadOpaqueData(file, "", name, bytes.data()) < 0)
-        return "<unreadable>";
-    return bytes;
-}
-
 // What every failed making must look like from the host: a negative result with a message,
 // no item left behind, and the same call succeeding once the fault is gone.
 struct Making {
@@ -150,12 +134,11 @@ int failedMakingLeavesNothing(const Making& m) {
         return check.failed();
     const std::string data = pattern(m.size, 3);
     const auto create = [&] {
-        return m.string ? QMXLcreateCompressedStringDataset(file, "", "item", 0, 0,
-                                                            static_cast<long long>(data.size()),
-                                                            data.data())
-                        : QMXLcreateCompressedOpaqueData(file, "", "item", 0, 0,
-                                                         static_cast<long long>(data.size()),
-                                                         data.data());
+        return m.string
+                   ? QMXLcreateCompressedStringDataset(
+                         file, "", "item", 0, 0, static_cast<long long>(data.size()), data.data())
+                   : QMXLcreateCompressedOpaqueData(
+                         file, "", "item", 0, 0, static_cast<long long>(data.size()), data.data());
     };
 
     faults.*m.fault = true;
@@ -195,8 +178,7 @@ constexpr Making kMakings[] = {
      "cannot make the item type"},
     {"StringType", &Faults::stringType, &Faults::stringTypeCalls, true, 100,
      "cannot make the item type"},
-    {"ChecksumSpace", &Faults::scalarSpace, &Faults::scalarSpaceCalls, false, 100,
-     "cannot create"},
+    {"ChecksumSpace", &Faults::scalarSpace, &Faults::scalarSpaceCalls, false, 100, "cannot create"},
     {"CompactLayout", &Faults::compactLayout, &Faults::compactLayoutCalls, false, 100,
      "cannot create"},
 };
@@ -235,7 +217,7 @@ TEST(MadeOnceUpdate, FailedMakingKeepsTheOldItem) {
                   check(lastError().find("cannot make the item type") != std::string::npos,
                         "message: " + lastError());
                   faults.opaqueType = false;  // reads need the type too
-                  check(readBlob(file, "b") == old, "the old item changed");
+                  check(readBlob(file, "", "b") == old, "the old item changed");
                   // The new layout of a small item needs the compact list.
                   faults.compactLayout = true;
                   check(QMXLupdateOpaqueData(file, "", "b", 70, bigger.data()) < 0,
@@ -243,11 +225,11 @@ TEST(MadeOnceUpdate, FailedMakingKeepsTheOldItem) {
                   check(lastError().find("cannot update") != std::string::npos,
                         "message: " + lastError());
                   faults.compactLayout = false;
-                  check(readBlob(file, "b") == old, "the old item changed");
+                  check(readBlob(file, "", "b") == old, "the old item changed");
                   check(QMXLverifyObject(file, "/b") == 1, "verify: " + lastError());
                   check(QMXLupdateOpaqueData(file, "", "b", 70, bigger.data()) == 1,
                         "the update after the faults: " + lastError());
-                  check(readBlob(file, "b") == bigger, "the update is not there");
+                  check(readBlob(file, "", "b") == bigger, "the update is not there");
                   QMXLcloseFile(file);
                   return check.failed();
               }),
@@ -281,7 +263,8 @@ TEST(ChecksumThread, WhenItCannotStartTheCallerSumsInOrderAndALaterCallStartsIt)
                     for (size_t at = 0; at < bytes.size(); at += 1u << 20) {
                         const size_t n = std::min<size_t>(bytes.size() - at, 1u << 20);
                         sum.add(
-                            bytes.data() + at, n, [&] { ran.push_back(std::this_thread::get_id()); },
+                            bytes.data() + at, n,
+                            [&] { ran.push_back(std::this_thread::get_id()); },
                             [&] { ran.push_back(std::this_thread::get_id()); });
                     }
                     check(sum.value() == whole, "the sum differs from one sequential pass");
@@ -321,19 +304,13 @@ int largeItemChecksum(bool threadFails, std::string& stored) {
           "create: " + lastError());
     check(QMXLcloseFile(file) >= 0, "close: " + lastError());
     const int again = QMXLopenFileReadOnly(path.c_str());
-    check(again > 0 && readBlob(again, "large") == data, "the item does not read back");
+    check(again > 0 && readBlob(again, "", "large") == data, "the item does not read back");
     check(QMXLverifyObject(again, "/large") == 1, "verify: " + lastError());
     QMXLcloseFile(again);
     check(!threadFails || faults.threadCalls > 0, "no thread was asked for");
 
-    H5Id h5(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-    H5Id set(H5Dopen2(h5.id, "/large", H5P_DEFAULT));
-    H5Id crc(H5Aopen(set.id, "QMZ_SLICE_CRC32C", H5P_DEFAULT));
-    H5Id space(crc.id >= 0 ? H5Aget_space(crc.id) : -1);
-    const hssize_t n = space.id >= 0 ? H5Sget_simple_extent_npoints(space.id) : 0;
-    std::vector<std::uint32_t> values(n > 0 ? static_cast<size_t>(n) : 0);
-    if (check(n > 2 && H5Aread(crc.id, H5T_NATIVE_UINT32, values.data()) >= 0,
-              "no stored slice checksums"))
+    const std::vector<std::uint32_t> values = storedSlices(path, "/large");
+    if (check(values.size() > 2, "no stored slice checksums"))
         for (std::uint32_t v : values)
             stored += std::to_string(v) + " ";
     return check.failed();

@@ -4,19 +4,13 @@
 #include "TestFiles.h"
 #include "TypeCodes.h"
 
-#include <hdf5.h>
-
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
-#include <string>
-#include <vector>
 
 using namespace Quellmar;
-using Quellmar::testing::ContainerTest;
-using Quellmar::testing::lastError;
+using namespace Quellmar::testing;
 
 namespace {
 
@@ -175,10 +169,8 @@ TEST_F(NumberPairs, EveryPairReadsAsHdf5ReadsIt) {
     for (int stored : kNumberCodes) {
         const std::string name = std::string("v") + std::to_string(stored);
         const std::vector<unsigned char> values = storedValues(stored, n);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", name.c_str(), 0, 0, 0, stored,
-                                         static_cast<long long>(n), values.data()),
-                  1)
-            << lastError();
+        ASSERT_OK(QMXLcreateTypedDataset(file, "/g", name.c_str(), 0, 0, 0, stored,
+                                         static_cast<long long>(n), values.data()));
     }
     reopen(true);
     const hid_t raw = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
@@ -213,20 +205,15 @@ TEST_F(NumberPairs, WritesThatConvertStoreHdf5sValues) {
         const std::string name = "w" + std::to_string(k);
         const std::vector<unsigned char> values = storedValues(given[k], n);
         // An empty item of the stored type, then the caller's elements written into it.
-        ASSERT_EQ(
-            QMXLcreateTypedDataset(file, "/g", name.c_str(), 0, 0, 0, stored[k],
-                                   static_cast<long long>(n), storedValues(stored[k], n).data()),
-            1)
-            << lastError();
-        ASSERT_EQ(QMXLupdateTypedDataset(file, "/g", name.c_str(), given[k],
-                                         static_cast<long long>(n), values.data()),
-                  1)
-            << lastError();
+        ASSERT_OK(QMXLcreateTypedDataset(file, "/g", name.c_str(), 0, 0, 0, stored[k],
+                                         static_cast<long long>(n),
+                                         storedValues(stored[k], n).data()));
+        ASSERT_OK(QMXLupdateTypedDataset(file, "/g", name.c_str(), given[k],
+                                         static_cast<long long>(n), values.data()));
         const std::vector<unsigned char> expected = hdf5Converts(
             values, qmxfile::memoryTypeOf(given[k]), qmxfile::memoryTypeOf(stored[k]), n);
         std::vector<unsigned char> back(expected.size());
-        ASSERT_EQ(QMXLreadTypedDataset(file, "/g", name.c_str(), stored[k], back.data()), 1)
-            << lastError();
+        ASSERT_OK(QMXLreadTypedDataset(file, "/g", name.c_str(), stored[k], back.data()));
         EXPECT_TRUE(back == expected) << name;
     }
 }

@@ -2,9 +2,8 @@
 // symbolic link leads to, a file with two names is refused, and a journal left beside a link by
 // an earlier build is never rolled back over later commits. Compaction through a link compacts
 // the file the link leads to.
-#include "ChildProcess.h"
+#include "DriverFile.h"
 #include "Journal.h"
-#include "JournalDriver.h"
 #include "QMXL.h"
 #include "TempDir.h"
 
@@ -14,7 +13,6 @@
 
 #include <climits>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +20,8 @@
 
 namespace {
 
+using Quellmar::testing::crashAfter;
+using Quellmar::testing::DriverFile;
 using Quellmar::testing::fileSize;
 using Quellmar::testing::readFile;
 using Quellmar::testing::TempDir;
@@ -29,54 +29,13 @@ using Quellmar::testing::writeFile;
 namespace qf = Quellmar::qmxfile;
 namespace jr = Quellmar::qmxfile::journal;
 
-constexpr haddr_t kMaxAddress = haddr_t(1) << 40;
-
-// A file opened through the container driver alone, committed when closed.
-class DriverFile {
-public:
-    DriverFile(const std::string& name, unsigned flags) {
-        const hid_t fapl = H5Pcreate(H5P_FILE_ACCESS);
-        qf::setContainerDriver(fapl);
-        H5E_BEGIN_TRY {
-            m_file = H5FDopen(name.c_str(), flags, fapl, kMaxAddress);
-        }
-        H5E_END_TRY;
-        H5Pclose(fapl);
-        if (m_file)
-            H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, kMaxAddress / 2);
-    }
-    ~DriverFile() {
-        if (m_file)
-            H5FDclose(m_file);
-    }
-    DriverFile(const DriverFile&) = delete;
-    DriverFile& operator=(const DriverFile&) = delete;
-    bool ok() const { return m_file != nullptr; }
-    bool write(haddr_t at, const std::string& bytes) {
-        return H5FDwrite(m_file, H5FD_MEM_DRAW, H5P_DEFAULT, at, bytes.size(), bytes.data()) >= 0;
-    }
-    // Held-back overwrites reach the container once a shrink forces them out.
-    bool forceOut() {
-        H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, 64);
-        const bool ok = H5FDtruncate(m_file, H5P_DEFAULT, 0) >= 0;
-        H5FDset_eoa(m_file, H5FD_MEM_DEFAULT, kMaxAddress / 2);
-        return ok;
-    }
-
-private:
-    H5FD_t* m_file = nullptr;
-};
-
-// Runs work in a child that then dies without closing anything, like a killed writer.
-// Returns the child's exit code (work's result: 0 when it did everything it meant to).
-int crashAfter(const std::function<int()>& work) {
-    return Quellmar::testing::runInChild(work, Quellmar::testing::ChildEnd::QuickExit);
-}
-
 // Overwrites and cuts the container through `through`, so that it is torn when the child dies.
 int tearThrough(const std::string& through) {
     auto* f = new DriverFile(through, H5F_ACC_RDWR);  // never closed: the writer dies
-    return f->ok() && f->write(10, std::string(3 * jr::kPageSize, 'T')) && f->forceOut() ? 0 : 1;
+    // Held-back overwrites reach the container once a shrink forces them out.
+    const bool torn =
+        f->ok() && f->write(10, std::string(3 * jr::kPageSize, 'T')) && f->truncateTo(64);
+    return torn ? 0 : 1;
 }
 
 std::string realPathOf(const std::string& path) {

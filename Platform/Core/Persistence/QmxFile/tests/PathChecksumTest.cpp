@@ -1,23 +1,9 @@
 // Checksums bound to the object's path: an object that damage shows under another name fails
 // its check, and files written with plain checksums (marker 1) read and grow as before.
-#include "Crc32c.h"
-#include "QMXL.h"
-#include "TempDir.h"
 #include "TestFiles.h"
 
-#include <gtest/gtest.h>
-#include <hdf5.h>
-
-#include <cstdint>
-#include <string>
-#include <vector>
-
 using namespace Quellmar;
-using Quellmar::testing::H5Id;
-using Quellmar::testing::itemSum;
-using Quellmar::testing::lastError;
-using Quellmar::testing::pattern;
-using Quellmar::testing::TempDir;
+using namespace Quellmar::testing;
 
 namespace {
 
@@ -34,58 +20,17 @@ std::uint32_t named(std::uint32_t contents, const std::string& path) {
     return crc32c::Extend(contents, path.c_str(), path.size() + 1);
 }
 
-class PathChecksums : public ::testing::Test {
+class PathChecksums : public ContainerTest {
 protected:
-    void TearDown() override { close(); }
-    void create() {
-        path = dir.file("p.qmz");
-        file = QMXLcreateFile(path.c_str());
-        ASSERT_GT(file, 0) << lastError();
+    std::uint32_t storedMarker() { return storedU32("/", kMarker); }
+    // Writes `value` as the checksum of `item` in the closed file.
+    void rewriteChecksum(const char* item, std::uint32_t value) {
+        withHdf5([&](hid_t f) {
+            H5Id object(H5Oopen(f, item, H5P_DEFAULT));
+            H5Id a(H5Aopen(object.id, kItemSum, H5P_DEFAULT));
+            ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, &value), 0);
+        });
     }
-    void close() {
-        if (file > 0) {
-            QMXLcloseOpenedObjectsForFile(file);
-            QMXLcloseAllFileHandlesForFile(file);
-        }
-        file = -1;
-    }
-    void reopen(bool writable = false) {
-        close();
-        file = writable ? QMXLopenFile(path.c_str()) : QMXLopenFileReadOnly(path.c_str());
-        ASSERT_GT(file, 0) << lastError();
-    }
-
-    // An attribute of the closed file read with HDF5 itself; object "/" is the root.
-    template <class T>
-    T stored(const std::string& object, const char* name, hid_t type) {
-        close();
-        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-        H5Id a(H5Aopen_by_name(f.id, object.c_str(), name, H5P_DEFAULT, H5P_DEFAULT));
-        T value{};
-        EXPECT_GE(H5Aread(a.id, type, &value), 0) << object << " " << name;
-        return value;
-    }
-    std::uint32_t storedChecksum(const std::string& item) {
-        return stored<std::uint32_t>(item, kItemSum, H5T_NATIVE_UINT32);
-    }
-    int storedMarker() { return stored<int>("/", kMarker, H5T_NATIVE_INT); }
-
-    // Replaces the only occurrence of `find` in the closed file by `with` (same length).
-    void patchFile(const std::string& find, const std::string& with) {
-        close();
-        Quellmar::testing::patchOnce(path, find, with);
-    }
-
-    void expectDamaged(int result, const std::string& object, const std::string& reason) {
-        EXPECT_LT(result, 0) << object;
-        const std::string message = lastError();
-        EXPECT_NE(message.find(object), std::string::npos) << message;
-        EXPECT_NE(message.find(reason), std::string::npos) << message;
-    }
-
-    TempDir dir;
-    std::string path;
-    int file = -1;
 };
 
 }  // namespace
@@ -93,68 +38,60 @@ protected:
 // HDF5 names an object the same whichever spelling of its path reached it; the checksum
 // covers that name, so every spelling and every way of writing stores the same value.
 TEST_F(PathChecksums, EverySpellingOfAPathStoresTheSameNamedChecksum) {
-    create();
     const std::string a = pattern(300, 1), b = pattern(40, 2), c = pattern(5000, 3),
                       grown = pattern(9000, 4);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "//g//h/", "a", 0, 0, 300, a.data()), 1)
-        << lastError();
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g/./h", "b", 0, 0, 40, b.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "//g//h/", "a", 0, 0, 300, a.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g/./h", "b", 0, 0, 40, b.data()));
     const int group = QMXLopenGroup(file, "/g");
     ASSERT_GT(group, 0) << lastError();
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(group, "h//", "c", 6, 1000, 5000, c.data()), 1)
-        << lastError();
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(group, "h", "empty", 0, 0, 0, nullptr), 1)
-        << lastError();
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(group, "h//", "c", 6, 1000, 5000, c.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(group, "h", "empty", 0, 0, 0, nullptr));
     // Another size lays the item out anew and links it under the old name at the end.
-    ASSERT_EQ(QMXLupdateOpaqueData(group, "./h", "a", 9000, grown.data()), 1) << lastError();
+    ASSERT_OK(QMXLupdateOpaqueData(group, "./h", "a", 9000, grown.data()));
     const std::vector<double> values = {1.5, 2.5, 3.5};
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "g/h", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLcreateTypedDataset(file, "g/h", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()));
     const std::vector<std::int32_t> ints = {7, 8, 9, 10};
-    ASSERT_EQ(QMXLupdateTypedDataset(file, "/g/h/", "v", QMXL_INT32, 4, ints.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLupdateTypedDataset(file, "/g/h/", "v", QMXL_INT32, 4, ints.data()));
 
-    EXPECT_EQ(storedMarker(), 3);
+    EXPECT_EQ(storedMarker(), 3u);
     EXPECT_EQ(storedChecksum("/g/h/a"), itemSum(path, crcOf(grown), "/g/h/a"));
     EXPECT_EQ(storedChecksum("/g/h/b"), itemSum(path, crcOf(b), "/g/h/b"));
     EXPECT_EQ(storedChecksum("/g/h/c"), itemSum(path, crcOf(c), "/g/h/c"));
     EXPECT_EQ(storedChecksum("/g/h/empty"), itemSum(path, 0, "/g/h/empty"));
     const std::vector<double> converted = {7, 8, 9, 10};
-    EXPECT_EQ(storedChecksum("/g/h/v"), itemSum(path, crc32c::Value(converted.data(), 32), "/g/h/v"));
+    EXPECT_EQ(storedChecksum("/g/h/v"),
+              itemSum(path, crc32c::Value(converted.data(), 32), "/g/h/v"));
 
-    reopen();
+    reopen(true);
     std::string back(9000, '\0');
-    ASSERT_EQ(QMXLreadOpaqueData(file, "//g/h//", "a", back.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadOpaqueData(file, "//g/h//", "a", back.data()));
     EXPECT_EQ(back, grown);
     const int readGroup = QMXLopenGroup(file, "g/h/");
     ASSERT_GT(readGroup, 0) << lastError();
-    ASSERT_EQ(QMXLreadOpaqueData(readGroup, ".", "c", back.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadOpaqueData(readGroup, ".", "c", back.data()));
     EXPECT_EQ(back.substr(0, 5000), c);
-    ASSERT_EQ(QMXLreadOpaqueData(readGroup, "", "empty", back.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadOpaqueData(readGroup, "", "empty", back.data()));
 }
 
 // Damage to a link name (or to its offset into the group's name heap) leaves an intact object
 // under another name. Its data, its attributes and those of everything below it now fail.
 TEST_F(PathChecksums, AnObjectShownUnderAnotherNameFailsItsCheck) {
-    create();
     const std::string kestrel = pattern(200, 5), heron = pattern(100, 6);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/aviary", "kestrel", 0, 0, 200, kestrel.data()),
-              1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/marsh/pond", "heron", 0, 0, 100, heron.data()),
-              1);
+    ASSERT_OK(
+        QMXLcreateCompressedOpaqueData(file, "/aviary", "kestrel", 0, 0, 200, kestrel.data()));
+    ASSERT_OK(
+        QMXLcreateCompressedOpaqueData(file, "/marsh/pond", "heron", 0, 0, 100, heron.data()));
     const int birds = QMXLcreateOpaqueDataGroup(file, "/flock");
     ASSERT_GT(birds, 0) << lastError();
-    ASSERT_EQ(QMXLsetStringAttribute(birds, "Id", "starlings"), 1) << lastError();
+    ASSERT_OK(QMXLsetStringAttribute(birds, "Id", "starlings"));
     const std::vector<double> wings = {0.5, 0.75};
-    ASSERT_EQ(
-        QMXLcreateTypedDataset(file, "/flock", "wingspans", 0, 0, 0, QMXL_FLOAT64, 2, wings.data()),
-        1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/flock", "wingspans", 0, 0, 0, QMXL_FLOAT64, 2,
+                                     wings.data()));
 
-    patchFile(std::string("kestrel\0", 8), std::string("kestrem\0", 8));  // the item's own name
-    patchFile(std::string("marsh\0", 6), std::string("marsi\0", 6));      // a group above the item
-    patchFile(std::string("flock\0", 6), std::string("flocj\0", 6));      // a group with attributes
-    reopen();
+    patch(std::string("kestrel\0", 8), std::string("kestrem\0", 8));  // the item's own name
+    patch(std::string("marsh\0", 6), std::string("marsi\0", 6));      // a group above the item
+    patch(std::string("flock\0", 6), std::string("flocj\0", 6));      // a group with attributes
+    reopen(true);
 
     std::string buffer(200, '\x55');
     expectDamaged(QMXLreadOpaqueData(file, "/aviary", "kestrem", buffer.data()), "/aviary/kestrem",
@@ -172,23 +109,15 @@ TEST_F(PathChecksums, AnObjectShownUnderAnotherNameFailsItsCheck) {
 // Another program that renames or links an object without rewriting its checksums leaves it
 // damaged by the same rule; an item whose checksum leaves the path out is damaged too.
 TEST_F(PathChecksums, MovedLinkedOrPathlessChecksumsAreDamageInANewFile) {
-    create();
     const std::string data = pattern(64, 7);
     for (const char* name : {"moved", "linked", "pathless"})
-        ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", name, 0, 0, 64, data.data()), 1)
-            << lastError();
-    close();
-    {
-        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
-        ASSERT_GE(H5Lmove(f.id, "/g/moved", f.id, "/g/elsewhere", H5P_DEFAULT, H5P_DEFAULT), 0);
-        ASSERT_GE(H5Lcreate_hard(f.id, "/g/linked", f.id, "/g/second", H5P_DEFAULT, H5P_DEFAULT),
-                  0);
-        H5Id item(H5Oopen(f.id, "/g/pathless", H5P_DEFAULT));
-        H5Id a(H5Aopen(item.id, kItemSum, H5P_DEFAULT));
-        const std::uint32_t plain = crcOf(data);
-        ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, &plain), 0);
-    }
-    reopen();
+        ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", name, 0, 0, 64, data.data()));
+    withHdf5([](hid_t f) {
+        ASSERT_GE(H5Lmove(f, "/g/moved", f, "/g/elsewhere", H5P_DEFAULT, H5P_DEFAULT), 0);
+        ASSERT_GE(H5Lcreate_hard(f, "/g/linked", f, "/g/second", H5P_DEFAULT, H5P_DEFAULT), 0);
+    });
+    rewriteChecksum("/g/pathless", crcOf(data));
+    reopen(true);
     std::string buffer(64, '\0');
     expectDamaged(QMXLreadOpaqueData(file, "/g", "elsewhere", buffer.data()), "/g/elsewhere",
                   "checksum mismatch");
@@ -197,29 +126,28 @@ TEST_F(PathChecksums, MovedLinkedOrPathlessChecksumsAreDamageInANewFile) {
     expectDamaged(QMXLreadOpaqueData(file, "/g", "pathless", buffer.data()), "/g/pathless",
                   "checksum mismatch");
     // The original link of the hard-linked item is still its name.
-    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "linked", buffer.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadOpaqueData(file, "/g", "linked", buffer.data()));
     EXPECT_EQ(buffer, data);
 }
 
 // Compaction copies every object under its own name: the copies keep valid checksums.
 TEST_F(PathChecksums, CompactionKeepsEveryChecksumValid) {
-    create();
     const std::string big = pattern(20000, 8), small = pattern(50, 9);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/a/b", "big", 0, 0, 20000, big.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/a", "small", 0, 0, 50, small.data()), 1);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/a/b", "big", 0, 0, 20000, big.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/a", "small", 0, 0, 50, small.data()));
     const int group = QMXLcreateOpaqueDataGroup(file, "/a/b");
     ASSERT_GT(group, 0) << lastError();
-    ASSERT_EQ(QMXLsetStringAttribute(group, "Id", "kept"), 1) << lastError();
+    ASSERT_OK(QMXLsetStringAttribute(group, "Id", "kept"));
     close();
-    ASSERT_EQ(QMXLdeflate(path.c_str(), 100), 1) << lastError();
+    ASSERT_OK(QMXLdeflate(path.c_str(), 100));
     EXPECT_EQ(storedChecksum("/a/b/big"), itemSum(path, crcOf(big), "/a/b/big"));
-    reopen();
+    reopen(true);
     std::string back(20000, '\0');
-    ASSERT_EQ(QMXLreadOpaqueData(file, "/a/b", "big", back.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadOpaqueData(file, "/a/b", "big", back.data()));
     EXPECT_EQ(back, big);
-    ASSERT_EQ(QMXLreadOpaqueData(file, "/a", "small", back.data()), 1) << lastError();
-    EXPECT_EQ(QMXLverifyObject(file, "/a/b"), 1) << lastError();
-    EXPECT_EQ(QMXLverifyObject(file, "/"), 1) << lastError();
+    ASSERT_OK(QMXLreadOpaqueData(file, "/a", "small", back.data()));
+    EXPECT_OK(QMXLverifyObject(file, "/a/b"));
+    EXPECT_OK(QMXLverifyObject(file, "/"));
 }
 
 // A file written before checksums covered paths (marker 1, by the previous build) reads as it
@@ -227,49 +155,38 @@ TEST_F(PathChecksums, CompactionKeepsEveryChecksumValid) {
 TEST_F(PathChecksums, FilesWithPlainChecksumsReadAndGrowInTheirOwnForm) {
     path = dir.file("plain.qmz");
     Quellmar::testing::writeFile(path, Quellmar::testing::readFile(QMX_PLAIN_CHECKSUMS_FILE));
-    reopen();
+    reopen(true);
     for (const char* object :
          {"/", "/models", "/materials", "/Design", "/results/samples", "/results/mesh/cells"})
         EXPECT_EQ(QMXLverifyObject(file, object), 1) << object << ": " << lastError();
     long long size = 0;
-    ASSERT_EQ(QMXLgetSizeOfOpaqueData(file, "/models", "gearbox", &size), 1) << lastError();
+    ASSERT_OK(QMXLgetSizeOfOpaqueData(file, "/models", "gearbox", &size));
     std::string gearbox(static_cast<std::size_t>(size), '\0');
-    ASSERT_EQ(QMXLreadOpaqueData(file, "/models", "gearbox", gearbox.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadOpaqueData(file, "/models", "gearbox", gearbox.data()));
     std::vector<double> temperatures(24);
-    ASSERT_EQ(
-        QMXLreadTypedDataset(file, "/results", "temperatures", QMXL_FLOAT64, temperatures.data()),
-        1)
-        << lastError();
+    ASSERT_OK(
+        QMXLreadTypedDataset(file, "/results", "temperatures", QMXL_FLOAT64, temperatures.data()));
     EXPECT_EQ(storedChecksum("/models/gearbox"), crcOf(gearbox));
 
-    reopen(true);
+    reopen();
     const std::string extra = pattern(700, 10), housing = pattern(3000, 11);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/models", "extra", 0, 0, 700, extra.data()), 1)
-        << lastError();
-    ASSERT_EQ(QMXLupdateOpaqueData(file, "/models", "housing", 3000, housing.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/models", "extra", 0, 0, 700, extra.data()));
+    ASSERT_OK(QMXLupdateOpaqueData(file, "/models", "housing", 3000, housing.data()));
     const int models = QMXLopenOpaqueDataGroup(file, "/models");
     ASSERT_GT(models, 0) << lastError();
-    ASSERT_EQ(QMXLsetStringAttribute(models, "HashValue", "changed"), 1) << lastError();
-    EXPECT_EQ(storedMarker(), 1);
+    ASSERT_OK(QMXLsetStringAttribute(models, "HashValue", "changed"));
+    EXPECT_EQ(storedMarker(), 1u);
     EXPECT_EQ(storedChecksum("/models/extra"), crcOf(extra));
     EXPECT_EQ(storedChecksum("/models/housing"), crcOf(housing));
 
-    reopen();
+    reopen(true);
     std::string back(3000, '\0');
-    ASSERT_EQ(QMXLreadOpaqueData(file, "/models", "housing", back.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadOpaqueData(file, "/models", "housing", back.data()));
     EXPECT_EQ(back, housing);
-    EXPECT_EQ(QMXLverifyObject(file, "/models"), 1) << lastError();
+    EXPECT_OK(QMXLverifyObject(file, "/models"));
     // A value that covers the path is not this file's form.
-    close();
-    {
-        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
-        H5Id item(H5Oopen(f.id, "/models/extra", H5P_DEFAULT));
-        H5Id a(H5Aopen(item.id, kItemSum, H5P_DEFAULT));
-        const std::uint32_t withPath = named(crcOf(extra), "/models/extra");
-        ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, &withPath), 0);
-    }
-    reopen();
+    rewriteChecksum("/models/extra", named(crcOf(extra), "/models/extra"));
+    reopen(true);
     expectDamaged(QMXLreadOpaqueData(file, "/models", "extra", back.data()), "/models/extra",
                   "checksum mismatch");
 }
@@ -281,46 +198,39 @@ TEST_F(PathChecksums, FilesWithPlainChecksumsReadAndGrowInTheirOwnForm) {
 TEST_F(PathChecksums, FilesWithNamedChecksumsReadAndGrowInTheirOwnForm) {
     path = dir.file("named.qmz");
     Quellmar::testing::writeFile(path, Quellmar::testing::readFile(QMX_NAMED_CHECKSUMS_FILE));
-    reopen();
-    for (const char* object : {"/", "/models", "/models/gearbox", "/results/counts",
-                               "/results/series", "/results/appended", "/results/records",
-                               "/notes/text"})
+    reopen(true);
+    for (const char* object :
+         {"/", "/models", "/models/gearbox", "/results/counts", "/results/series",
+          "/results/appended", "/results/records", "/notes/text"})
         EXPECT_EQ(QMXLverifyObject(file, object), 1) << object << ": " << lastError();
     std::string gearbox(300, '\0');
-    ASSERT_EQ(QMXLreadOpaqueData(file, "/models", "gearbox", gearbox.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadOpaqueData(file, "/models", "gearbox", gearbox.data()));
     for (std::size_t i = 0; i < gearbox.size(); ++i)
         ASSERT_EQ(gearbox[i], static_cast<char>(i * 7 + 3)) << i;
     std::vector<std::uint16_t> counts(3);
-    ASSERT_EQ(QMXLreadTypedDataset(file, "/results", "counts", QMXL_UINT16, counts.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLreadTypedDataset(file, "/results", "counts", QMXL_UINT16, counts.data()));
     EXPECT_EQ(counts, (std::vector<std::uint16_t>{1, 40000, 65535}));
     std::vector<double> range(10);
-    ASSERT_EQ(QMXLreadTypedDatasetRange(file, "/results", "series", QMXL_FLOAT64, 150000, 10,
-                                        range.data()),
-              1)
-        << lastError();
+    ASSERT_OK(QMXLreadTypedDatasetRange(file, "/results", "series", QMXL_FLOAT64, 150000, 10,
+                                        range.data()));
     for (std::size_t i = 0; i < range.size(); ++i)
         EXPECT_EQ(range[i], static_cast<double>((150000 + i) % 97) * 0.5) << i;
 
-    reopen(true);
+    reopen();
     const std::vector<std::int32_t> more = {1, 2, 3};
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/results", "more", 0, 0, 0, QMXL_INT32, 3, more.data()),
-              1)
-        << lastError();
+    ASSERT_OK(
+        QMXLcreateTypedDataset(file, "/results", "more", 0, 0, 0, QMXL_INT32, 3, more.data()));
     std::vector<double> tail(100);
     for (std::size_t i = 0; i < tail.size(); ++i)
         tail[i] = static_cast<double>(1000 + i) / 8;
-    ASSERT_EQ(QMXLappendTypedDataset(file, "/results", "appended", QMXL_FLOAT64, 100, tail.data()),
-              1)
-        << lastError();
-    EXPECT_EQ(storedMarker(), 2);
+    ASSERT_OK(QMXLappendTypedDataset(file, "/results", "appended", QMXL_FLOAT64, 100, tail.data()));
+    EXPECT_EQ(storedMarker(), 2u);
     EXPECT_EQ(storedChecksum("/results/more"),
               named(crc32c::Value(more.data(), 12), "/results/more"));
 
-    reopen();
+    reopen(true);
     std::vector<double> appended(1100);
-    ASSERT_EQ(QMXLreadTypedDataset(file, "/results", "appended", QMXL_FLOAT64, appended.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLreadTypedDataset(file, "/results", "appended", QMXL_FLOAT64, appended.data()));
     for (std::size_t i = 0; i < appended.size(); ++i)
         ASSERT_EQ(appended[i], static_cast<double>(i) / 8) << i;
     for (const char* object : {"/results/more", "/results/appended"})
@@ -330,34 +240,26 @@ TEST_F(PathChecksums, FilesWithNamedChecksumsReadAndGrowInTheirOwnForm) {
 // The marker is read per open file once; a damaged value must not weaken the checks of a new
 // file, nor may a missing one fail every item (the walk names the missing marker instead).
 TEST_F(PathChecksums, AGarbledMarkerChecksPathsAndAMissingOneTakesEitherForm) {
-    create();
     const std::string data = pattern(128, 12);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "named", 0, 0, 128, data.data()), 1);
-    ASSERT_EQ(QMXLcreateCompressedOpaqueData(file, "/g", "pathless", 0, 0, 128, data.data()), 1);
-    close();
-    {
-        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
-        H5Id item(H5Oopen(f.id, "/g/pathless", H5P_DEFAULT));
-        H5Id a(H5Aopen(item.id, kItemSum, H5P_DEFAULT));
-        const std::uint32_t plain = crcOf(data);
-        ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, &plain), 0);
-        H5Id marker(H5Aopen(f.id, kMarker, H5P_DEFAULT));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "named", 0, 0, 128, data.data()));
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "pathless", 0, 0, 128, data.data()));
+    rewriteChecksum("/g/pathless", crcOf(data));
+    withHdf5([](hid_t f) {
+        H5Id marker(H5Aopen(f, kMarker, H5P_DEFAULT));
         const signed char garbled = 0x42;
         ASSERT_GE(H5Awrite(marker.id, H5T_NATIVE_SCHAR, &garbled), 0);
-    }
-    reopen();
+    });
+    reopen(true);
     std::string back(128, '\0');
-    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "named", back.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadOpaqueData(file, "/g", "named", back.data()));
     expectDamaged(QMXLreadOpaqueData(file, "/g", "pathless", back.data()), "/g/pathless",
                   "checksum mismatch");
-    close();
-    {
-        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
-        ASSERT_GE(H5Adelete(f.id, kMarker), 0);
-        ASSERT_GE(H5Adelete(f.id, kAttributeSum), 0);
-    }
-    reopen();
-    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "named", back.data()), 1) << lastError();
-    ASSERT_EQ(QMXLreadOpaqueData(file, "/g", "pathless", back.data()), 1) << lastError();
+    withHdf5([](hid_t f) {
+        ASSERT_GE(H5Adelete(f, kMarker), 0);
+        ASSERT_GE(H5Adelete(f, kAttributeSum), 0);
+    });
+    reopen(true);
+    ASSERT_OK(QMXLreadOpaqueData(file, "/g", "named", back.data()));
+    ASSERT_OK(QMXLreadOpaqueData(file, "/g", "pathless", back.data()));
     EXPECT_EQ(back, data);
 }

@@ -2,11 +2,9 @@
 // items written with one checksum over all of it, sealing, and appends under the journal.
 #include "ChecksumPath.h"
 #include "ChildProcess.h"
-#include "Crc32c.h"
 #include "SliceCrcs.h"
 #include "TestFiles.h"
 
-#include <cstdint>
 #include <cstring>
 #include <filesystem>
 
@@ -38,33 +36,14 @@ protected:
     void SetUp() override {
         ContainerTest::SetUp();
         data = distinct(kCount);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64, kCount,
-                                         data.data()),
-                  1)
-            << lastError();
-    }
-    void close() {
-        QMXLcloseOpenedObjectsForFile(file);
-        QMXLcloseAllFileHandlesForFile(file);
-        file = -1;
-    }
-    void open() {
-        file = QMXLopenFile(path.c_str());
-        ASSERT_GT(file, 0) << lastError();
+        ASSERT_OK(
+            QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64, kCount, data.data()));
     }
     // The stored slice attribute of /g/<name>, read with HDF5 itself.
     std::vector<std::uint32_t> stored(const char* name = "/g/d") {
         close();
-        std::vector<std::uint32_t> values;
-        {
-            H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-            H5Id a(H5Aopen_by_name(f.id, name, kSlices, H5P_DEFAULT, H5P_DEFAULT));
-            H5Id s(H5Aget_space(a.id));
-            values.resize(
-                static_cast<size_t>(std::max<hssize_t>(0, H5Sget_simple_extent_npoints(s.id))));
-            EXPECT_GE(H5Aread(a.id, H5T_NATIVE_UINT32, values.data()), 0);
-        }
-        open();
+        const std::vector<std::uint32_t> values = storedSlices(path, name);
+        reopen();
         return values;
     }
     bool hasAttribute(const char* object, const char* attribute) {
@@ -74,52 +53,45 @@ protected:
             H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
             has = H5Aexists_by_name(f.id, object, attribute, H5P_DEFAULT) > 0;
         }
-        open();
+        reopen();
         return has;
     }
     // Replaces the slice attribute by `values` of `type` (or only removes it).
     void rewriteSlices(const std::vector<std::uint32_t>* values, hid_t type = H5T_STD_U32LE) {
-        close();
-        {
-            H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
-            ASSERT_GE(H5Adelete_by_name(f.id, "/g/d", kSlices, H5P_DEFAULT), 0);
+        withHdf5([&](hid_t f) {
+            ASSERT_GE(H5Adelete_by_name(f, "/g/d", kSlices, H5P_DEFAULT), 0);
             if (values) {
                 const hsize_t n = values->size();
                 H5Id s(H5Screate_simple(1, &n, nullptr));
-                H5Id a(H5Acreate_by_name(f.id, "/g/d", kSlices, type, s.id, H5P_DEFAULT,
-                                         H5P_DEFAULT, H5P_DEFAULT));
+                H5Id a(H5Acreate_by_name(f, "/g/d", kSlices, type, s.id, H5P_DEFAULT, H5P_DEFAULT,
+                                         H5P_DEFAULT));
                 ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, values->data()), 0);
             }
-        }
-        open();
+        });
+        reopen();
     }
     // Gives /g/d one checksum over all its stored bytes and its path, as large items had
     // before they carried slice checksums.
     void wholeChecksumOnly() {
         rewriteSlices(nullptr);
         close();
-        {
-            H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        const std::uint32_t crc =
+            itemSum(path, crc32c::Value(data.data(), kCount * sizeof(double)), "/g/d");
+        withHdf5([&](hid_t f) {
             H5Id s(H5Screate(H5S_SCALAR));
-            H5Id a(H5Acreate_by_name(f.id, "/g/d", kWhole, H5T_STD_U32LE, s.id, H5P_DEFAULT,
+            H5Id a(H5Acreate_by_name(f, "/g/d", kWhole, H5T_STD_U32LE, s.id, H5P_DEFAULT,
                                      H5P_DEFAULT, H5P_DEFAULT));
-            const std::uint32_t crc =
-                itemSum(path, crc32c::Value(data.data(), kCount * sizeof(double)), "/g/d");
             ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, &crc), 0);
-        }
-        open();
+        });
+        reopen();
     }
     void flipByteIn(const std::string& find, size_t index) {
-        close();
-        std::string damaged = find;
-        damaged[index] = static_cast<char>(damaged[index] ^ 0x10);
-        Quellmar::testing::patchOnce(path, find, damaged);
-        open();
+        flipByteOf(find, index);
+        reopen();
     }
     int readRange(long long first, long long count, std::vector<double>& back) {
         back.assign(static_cast<size_t>(count), 5.0);
-        return QMXLreadTypedDatasetRange(file, "/g", "d", QMXL_FLOAT64, first, count,
-                                         back.data());
+        return QMXLreadTypedDatasetRange(file, "/g", "d", QMXL_FLOAT64, first, count, back.data());
     }
     void expectFails(int result, const char* what) {
         EXPECT_EQ(result, -1);
@@ -172,8 +144,7 @@ TEST(SliceSums, CombineAndSlicingAgreeWithOneCrcOverTheBytes) {
 
 TEST_F(SliceChecksums, LargeItemsCarrySealedSliceChecksumsAndSmallOnesOneChecksum) {
     const std::vector<double> few = {1, 2, 3};
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_FLOAT64, 3, few.data()),
-              1);
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_FLOAT64, 3, few.data()));
     const auto values = stored();
     ASSERT_EQ(values.size(), 2u + 147u);
     EXPECT_EQ(values[0], kPerSlice);
@@ -197,10 +168,10 @@ TEST_F(SliceChecksums, LargeItemsCarrySealedSliceChecksumsAndSmallOnesOneChecksu
     EXPECT_FALSE(hasAttribute("/g/small", kSlices));
 
     // Rewritten small, the item goes back to one checksum; appended to, it gets slices.
-    ASSERT_EQ(QMXLupdateTypedDataset(file, "/g", "d", QMXL_FLOAT64, 3, few.data()), 1);
+    ASSERT_OK(QMXLupdateTypedDataset(file, "/g", "d", QMXL_FLOAT64, 3, few.data()));
     EXPECT_TRUE(hasAttribute("/g/d", kWhole));
     EXPECT_FALSE(hasAttribute("/g/d", kSlices));
-    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "small", QMXL_FLOAT64, 3, few.data()), 1);
+    ASSERT_OK(QMXLappendTypedDataset(file, "/g", "small", QMXL_FLOAT64, 3, few.data()));
     EXPECT_FALSE(hasAttribute("/g/small", kWhole));
     const auto appended = stored("/g/small");
     ASSERT_EQ(appended.size(), 3u);
@@ -219,9 +190,9 @@ TEST_F(SliceChecksums, DamageFailsOnlyTheRangesThatTouchItsSlice) {
     for (double x : back)
         EXPECT_EQ(x, 0.0) << "the buffer is zeroed";
     expectFails(readRange(4 * kPerSlice + 10, kPerSlice, back), "checksum mismatch");
-    EXPECT_EQ(readRange(2 * kPerSlice, 100, back), 1) << lastError();
+    EXPECT_OK(readRange(2 * kPerSlice, 100, back));
     EXPECT_EQ(back, distinct(100, 2 * kPerSlice));
-    EXPECT_EQ(readRange(6 * kPerSlice, 3 * kPerSlice, back), 1) << lastError();
+    EXPECT_OK(readRange(6 * kPerSlice, 3 * kPerSlice, back));
     std::vector<double> all(kCount, 1.0);
     expectFails(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()),
                 "checksum mismatch");
@@ -261,24 +232,22 @@ TEST_F(SliceChecksums, DamagedSliceChecksumsFailEveryRead) {
     expectFails(readRange(0, 10, back), "missing");
     expectFails(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()), "missing");
     // Sealing gives it slice checksums again (over the bytes as they are now).
-    EXPECT_EQ(QMXLsealObject(file, "/g/d"), 1) << lastError();
+    EXPECT_OK(QMXLsealObject(file, "/g/d"));
     EXPECT_EQ(QMXLsealObject(file, "/g/d"), 0) << "never rewritten";
-    EXPECT_EQ(readRange(kCount - 10, 10, back), 1) << lastError();
+    EXPECT_OK(readRange(kCount - 10, 10, back));
     EXPECT_EQ(back, distinct(10, kCount - 10));
     EXPECT_EQ(stored().size(), 2u + 147u);
 }
 
 TEST_F(SliceChecksums, ASmallerElementCountCannotSkipVerification) {
-    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "d", QMXL_FLOAT64, 10, data.data()), 1);
-    close();
-    {
-        // As if the count in the header had been hit: fewer elements than the sums cover.
-        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
-        H5Id d(H5Dopen2(f.id, "/g/d", H5P_DEFAULT));
+    ASSERT_OK(QMXLappendTypedDataset(file, "/g", "d", QMXL_FLOAT64, 10, data.data()));
+    // As if the count in the header had been hit: fewer elements than the sums cover.
+    withHdf5([](hid_t f) {
+        H5Id d(H5Dopen2(f, "/g/d", H5P_DEFAULT));
         const hsize_t fewer = kCount - kPerSlice;
         ASSERT_GE(H5Dset_extent(d.id, &fewer), 0);
-    }
-    open();
+    });
+    reopen();
     std::vector<double> back;
     expectFails(readRange(0, 10, back), "checksum mismatch");
     std::vector<double> all(kCount);
@@ -287,16 +256,13 @@ TEST_F(SliceChecksums, ASmallerElementCountCannotSkipVerification) {
 }
 
 TEST_F(SliceChecksums, AnItemShownUnderAnotherNameFailsItsSeal) {
-    close();
-    {
-        // What a damaged link name does: the intact item appears under another path.
-        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
-        ASSERT_GE(H5Lmove(f.id, "/g/d", f.id, "/g/e", H5P_DEFAULT, H5P_DEFAULT), 0);
-    }
-    open();
+    // What a damaged link name does: the intact item appears under another path.
+    withHdf5(
+        [](hid_t f) { ASSERT_GE(H5Lmove(f, "/g/d", f, "/g/e", H5P_DEFAULT, H5P_DEFAULT), 0); });
+    reopen();
     std::vector<double> back(10, 1.0);
     EXPECT_EQ(QMXLreadTypedDatasetRange(file, "/g", "e", QMXL_FLOAT64, 0, 10, back.data()), -1);
-    EXPECT_NE(lastError().find("checksum mismatch"), std::string::npos) << lastError();
+    EXPECT_ERROR("checksum mismatch");
     EXPECT_EQ(back[0], 0.0);
 }
 
@@ -305,18 +271,17 @@ TEST_F(SliceChecksums, AnItemShownUnderAnotherNameFailsItsSeal) {
 TEST_F(SliceChecksums, LargeItemsWithOneChecksumKeepReadingAndMoveToSlicesOnAppend) {
     wholeChecksumOnly();
     std::vector<double> back;
-    ASSERT_EQ(readRange(1000, 10, back), 1) << lastError();
+    ASSERT_OK(readRange(1000, 10, back));
     EXPECT_EQ(back, distinct(10, 1000));
     std::vector<double> all(kCount);
-    ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()));
     EXPECT_EQ(all, data);
     EXPECT_EQ(QMXLsealObject(file, "/g/d"), 0) << "it has its checksum";
 
-    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "d", QMXL_FLOAT64, 5, data.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLappendTypedDataset(file, "/g", "d", QMXL_FLOAT64, 5, data.data()));
     EXPECT_FALSE(hasAttribute("/g/d", kWhole));
     EXPECT_EQ(stored().size(), 2u + 147u);
-    ASSERT_EQ(readRange(kCount, 5, back), 1) << lastError();
+    ASSERT_OK(readRange(kCount, 5, back));
     EXPECT_EQ(back, distinct(5));
 }
 
@@ -330,7 +295,7 @@ TEST_F(SliceChecksums, DamageInAnItemWithOneChecksumFailsEveryRange) {
 // ---- The journal ----------------------------------------------------------------------------
 
 TEST_F(SliceChecksums, AnAppendOfAWriterThatDiesBeforeCommittingIsRolledBack) {
-    ASSERT_EQ(QMXLcommitFile(file), 1) << lastError();
+    ASSERT_OK(QMXLcommitFile(file));
     close();
     const std::string name = path;
     const int rc = runInChild(
@@ -349,17 +314,17 @@ TEST_F(SliceChecksums, AnAppendOfAWriterThatDiesBeforeCommittingIsRolledBack) {
         ChildEnd::QuickExit);
     ASSERT_EQ(rc, 0);
     EXPECT_TRUE(std::filesystem::exists(name + "-journal")) << "nothing to roll back";
-    open();
+    reopen();
     long long count = 0;
     int type = -1;
-    ASSERT_EQ(QMXLgetDatasetInfo(file, "/g", "d", &count, &type), 1) << lastError();
+    ASSERT_OK(QMXLgetDatasetInfo(file, "/g", "d", &count, &type));
     EXPECT_EQ(count, kCount);
     std::vector<double> all(kCount);
-    ASSERT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()));
     EXPECT_EQ(all, data);
     int layout = -1;
     long long chunk = -1;
-    ASSERT_EQ(QMXLgetDatasetLayout(file, "/g", "d", &layout, &chunk), 1);
+    ASSERT_OK(QMXLgetDatasetLayout(file, "/g", "d", &layout, &chunk));
     EXPECT_EQ(layout, QMXL_LAYOUT_CONTIGUOUS);
     EXPECT_EQ(stored().size(), 2u + 147u);
 }

@@ -1,29 +1,13 @@
 // Large items of the stored type written with their checksum: on a second thread beside the
 // write, or slice by slice when no core is free; the stored bytes and the sum are the same.
-#include "ConcurrentCrc.h"
-#include "Crc32c.h"
 #include "SlicedIo.h"
-#include "TempDir.h"
-
-#include <gtest/gtest.h>
-#include <hdf5.h>
-
-#include <cstdint>
-#include <string>
-#include <vector>
+#include "TestFiles.h"
 
 using namespace Quellmar;
+using Quellmar::testing::kWays;
+using Quellmar::testing::Way;
 
 namespace {
-
-// The way large items take: the checksum thread, or the caller's thread in turn.
-class Way {
-public:
-    explicit Way(qmxfile::ConcurrentCrc::Mode mode) { qmxfile::ConcurrentCrc::setAutoWay(mode); }
-    ~Way() { qmxfile::ConcurrentCrc::setAutoWay(qmxfile::ConcurrentCrc::Mode::Auto); }
-};
-constexpr qmxfile::ConcurrentCrc::Mode kWays[] = {qmxfile::ConcurrentCrc::Mode::Concurrent,
-                                                  qmxfile::ConcurrentCrc::Mode::Inline};
 
 constexpr hsize_t kCount = 400003;  // doubles: a little over three slices
 

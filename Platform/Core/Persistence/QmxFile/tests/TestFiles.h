@@ -1,6 +1,7 @@
 #ifndef QUELLMAR_QMXFILE_TESTFILES_H
 #define QUELLMAR_QMXFILE_TESTFILES_H
 
+#include "ConcurrentCrc.h"
 #include "Crc32c.h"
 #include "QMXL.h"
 #include "TempDir.h"
@@ -22,6 +23,25 @@ inline std::string lastError() {
     QMXLreleaseString(&text);
     return result;
 }
+
+// A library call that must succeed (return 1), showing the library's message when it does not.
+#define ASSERT_OK(call) ASSERT_EQ(call, 1) << ::Quellmar::testing::lastError()
+#define EXPECT_OK(call) EXPECT_EQ(call, 1) << ::Quellmar::testing::lastError()
+// The last error message of this thread contains `text`.
+#define EXPECT_ERROR(text)                                                    \
+    EXPECT_NE(::Quellmar::testing::lastError().find(text), std::string::npos) \
+        << ::Quellmar::testing::lastError()
+
+// The way large items take while it lives: the checksum thread, or the caller's thread in turn.
+class Way {
+public:
+    explicit Way(qmxfile::ConcurrentCrc::Mode mode) { qmxfile::ConcurrentCrc::setAutoWay(mode); }
+    ~Way() { qmxfile::ConcurrentCrc::setAutoWay(qmxfile::ConcurrentCrc::Mode::Auto); }
+    Way(const Way&) = delete;
+    Way& operator=(const Way&) = delete;
+};
+constexpr qmxfile::ConcurrentCrc::Mode kWays[] = {qmxfile::ConcurrentCrc::Mode::Concurrent,
+                                                  qmxfile::ConcurrentCrc::Mode::Inline};
 
 // Closes raw HDF5 identifiers the tests open to look at or tamper with a closed file.
 struct H5Id {
@@ -81,6 +101,41 @@ inline std::uint32_t itemSum(const std::string& file, std::uint32_t contents,
     return crc32c::Extend(named, encoded.data(), encoded.size());
 }
 
+// An opaque item's bytes, or a note why there are none.
+inline std::string readBlob(int file, const char* group, const char* name) {
+    long long size = -1;
+    if (QMXLgetSizeOfOpaqueData(file, group, name, &size) != 1)
+        return "<missing>";
+    std::string data(static_cast<std::size_t>(size), '\0');
+    if (QMXLreadOpaqueData(file, group, name, data.data()) != 1)
+        return "<unreadable>";
+    return data;
+}
+
+// The number of members QMXLlistGroup lists, -1 when it fails; the lists go back at once.
+inline int memberCount(int loc, const char* group) {
+    int count = 0;
+    char** names = nullptr;
+    int* kinds = nullptr;
+    if (QMXLlistGroup(loc, group, &count, &names, &kinds) != 1)
+        return -1;
+    QMXLreleaseStrings(count, names);
+    QMXLreleaseArray(&names);
+    QMXLreleaseArray(&kinds);
+    return count;
+}
+
+// The slice checksums a large item of a closed file stores, read with HDF5 itself.
+inline std::vector<std::uint32_t> storedSlices(const std::string& file, const std::string& item) {
+    H5Id f(H5Fopen(file.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+    H5Id a(H5Aopen_by_name(f.id, item.c_str(), "QMZ_SLICE_CRC32C", H5P_DEFAULT, H5P_DEFAULT));
+    H5Id space(H5Aget_space(a.id));
+    const hssize_t n = H5Sget_simple_extent_npoints(space.id);
+    std::vector<std::uint32_t> values(n > 0 ? static_cast<std::size_t>(n) : 0);
+    EXPECT_GE(H5Aread(a.id, H5T_NATIVE_UINT32, values.data()), 0) << item;
+    return values;
+}
+
 // Little-endian numbers of `size` bytes at `at` in a file's bytes, for reading and damaging
 // stored structures.
 inline std::uint64_t le(const std::string& bytes, std::size_t at, std::size_t size) {
@@ -107,6 +162,24 @@ inline void patchOnce(const std::string& path, const std::string& find, const st
     writeFile(path, bytes);
 }
 
+// True when `size` bytes at `data` are all zero: what a failed read leaves in the buffer.
+inline bool allZero(const void* data, std::size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < size; ++i)
+        if (p[i])
+            return false;
+    return true;
+}
+
+// A failed call whose message names the object and says why.
+inline void expectDamaged(int result, const std::string& object,
+                          const std::string& reason = "damaged") {
+    EXPECT_LT(result, 0) << object;
+    const std::string message = lastError();
+    EXPECT_NE(message.find(object), std::string::npos) << message;
+    EXPECT_NE(message.find(reason), std::string::npos) << message;
+}
+
 // A fresh container in its own directory, closed at the end of the test.
 class ContainerTest : public ::testing::Test {
 protected:
@@ -115,17 +188,55 @@ protected:
         file = QMXLcreateFile(path.c_str());
         ASSERT_GT(file, 0) << lastError();
     }
-    void TearDown() override {
+    void TearDown() override { close(); }
+    // Closes every handle of the file, so that it can be looked at or changed from outside.
+    void close() {
         if (file > 0 && QMXLisValid(file) == 1) {
             QMXLcloseOpenedObjectsForFile(file);
             QMXLcloseAllFileHandlesForFile(file);
         }
+        file = -1;
     }
     void reopen(bool readOnly = false) {
-        QMXLcloseOpenedObjectsForFile(file);
-        QMXLcloseAllFileHandlesForFile(file);
+        close();
         file = readOnly ? QMXLopenFileReadOnly(path.c_str()) : QMXLopenFile(path.c_str());
         ASSERT_GT(file, 0) << lastError();
+    }
+
+    // Replaces the only occurrence of `find` in the closed file by `with` (same length).
+    void patch(const std::string& find, const std::string& with) {
+        close();
+        patchOnce(path, find, with);
+    }
+    // Damages one byte of `data`, which the file holds once.
+    void flipByteOf(const std::string& data, std::size_t index) {
+        std::string damaged = data;
+        damaged[index] = static_cast<char>(damaged[index] ^ 0x10);
+        patch(data, damaged);
+    }
+    // Lets `change` work on the closed file with HDF5 itself.
+    template <class Change>
+    void withHdf5(Change change) {
+        close();
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        ASSERT_GE(f.id, 0);
+        change(f.id);
+    }
+    // A 32-bit attribute of an object of the closed file, read with HDF5 itself.
+    std::uint32_t storedU32(const std::string& object, const char* attribute) {
+        close();
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        H5Id a(H5Aopen_by_name(f.id, object.c_str(), attribute, H5P_DEFAULT, H5P_DEFAULT));
+        std::uint32_t value = 0;
+        EXPECT_GE(H5Aread(a.id, H5T_NATIVE_UINT32, &value), 0) << object << " " << attribute;
+        return value;
+    }
+    // An item's checksum as the closed file stores it.
+    std::uint32_t storedChecksum(const std::string& item) { return storedU32(item, "QMZ_CRC32C"); }
+    // The closed file stores the checksum a new file gives `item` holding `size` bytes at `data`.
+    void expectItemSum(const std::string& item, const void* data, std::size_t size) {
+        const std::uint32_t stored = storedChecksum(item);
+        EXPECT_EQ(stored, itemSum(path, crc32c::Value(data, size), item)) << item;
     }
 
     TempDir dir;
