@@ -6,10 +6,6 @@
 namespace Quellmar::testing {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 TEST_F(QmxTool, CatRangePrintsOnlyThoseElementsOrRows) {
     const std::string file = demo();
     // counts = {12, 7, 0, 3, 41, 5}
@@ -38,7 +34,8 @@ TEST_F(QmxTool, CatRangePrintsOnlyThoseElementsOrRows) {
 
 TEST_F(QmxTool, CatRangeRefusesBadAndPastTheEndRanges) {
     const std::string file = demo();
-    for (const char* bad : {"3", ":2", "2:", "-1:2", "1:-2", "a:b", "1:2:3", " 1:2", "1:99999999999"}) {
+    for (const char* bad :
+         {"3", ":2", "2:", "-1:2", "1:-2", "a:b", "1:2:3", " 1:2", "1:99999999999"}) {
         const ToolResult r = runQmx({"cat", "--range", bad, file, "results", "counts"});
         EXPECT_EQ(r.exitCode, 2) << bad << "\n" << describe(r);
         EXPECT_TRUE(contains(r.err, "--range")) << bad << r.err;

@@ -5,18 +5,6 @@
 namespace Quellmar::testing {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// Runs h5py code on the file opened read-write as `f`; h5py writes no checksums.
-void withH5py(const std::string& file, const std::string& code) {
-    const std::string out = python("import h5py, numpy\nwith h5py.File('" + file +
-                                       "', 'r+') as f:\n" + code + "\nprint('ok')\n",
-                                   "");
-    ASSERT_EQ(out, "ok\n") << out;
-}
-
 const std::string kAdditions =
     "    f['results'].create_dataset('extra', data=numpy.array([1.5, -2.0, 4.25]))\n"
     "    f.create_group('annotations').attrs['Author'] = numpy.int32(7)\n";

@@ -17,4 +17,11 @@ std::string python(const std::string& script, const std::string& stdinText) {
     return readFile(scratch.file("out"));
 }
 
+void withH5py(const std::string& file, const std::string& code, const std::string& mode) {
+    const std::string out = python("import h5py, numpy\nwith h5py.File('" + file + "', '" + mode +
+                                       "') as f:\n" + code + "\nprint('ok')\n",
+                                   "");
+    ASSERT_EQ(out, "ok\n") << out;
+}
+
 }  // namespace Quellmar::testing

@@ -33,8 +33,15 @@ inline std::size_t lineCount(const std::string& text) {
     return n;
 }
 
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 // Runs /usr/bin/python3 with the script on the file's contents; its stdout, or "<failed>".
 std::string python(const std::string& script, const std::string& stdinText);
+
+// Runs h5py code on the file opened as `f` (mode "r+" or "w"); h5py writes no checksums.
+void withH5py(const std::string& file, const std::string& code, const std::string& mode = "r+");
 
 }  // namespace Quellmar::testing
 

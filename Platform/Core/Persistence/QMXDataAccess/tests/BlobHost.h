@@ -5,6 +5,7 @@
 
 #include "DataSourceDescriptor.h"
 #include "QMXBaseDAO.h"
+#include "QMXBlobDAO.h"
 #include "QMXGenericDAOFactory.h"
 #include "QMXL.h"
 #include "SerializationTransferObject.h"
@@ -33,8 +34,8 @@ inline SerializationTransferObject transfer(const Bytes& bytes, unsigned chunk =
     return SerializationTransferObject(std::make_shared<Bytes>(bytes), chunk);
 }
 
-// A host's unit of work: its stack, the factory's lock on it, and DAOs bound to both. Ending
-// the session (commit() or destruction) commits and closes the file.
+// A host's unit of work: its stack, the factory's lock on it, and DAOs bound to both (a blob
+// DAO from the start). Ending the session (commit() or destruction) commits and closes the file.
 class Session {
 public:
     explicit Session(const std::string& file,
@@ -42,7 +43,9 @@ public:
         : stack(TransactionStack::create()),
           descriptor(std::make_shared<DataSourceDescriptor>(file)),
           context(stack, intent),
-          factory(descriptor, &context) {}
+          factory(descriptor, &context) {
+        bind(blobs);
+    }
 
     void bind(QMXBaseDAO& dao) {
         dao.setDataSource(factory.getStorage());
@@ -53,6 +56,7 @@ public:
     std::shared_ptr<DataSourceDescriptor> descriptor;
     UserContext context;
     QMXGenericDAOFactory factory;
+    QMXBlobDAO blobs;
 };
 
 struct Member {
