@@ -112,24 +112,19 @@ TEST_F(ArrayDAOTest, CompoundArraysCarryShapeButNoCompoundMark) {
     EXPECT_EQ(dao.getInfo("cells", "grid").rows, 1);
 }
 
-TEST_F(ArrayDAOTest, VectorsReportAsVectors) {
-    const std::vector<double> values = ramp(7);
-    ASSERT_TRUE(dao.create("v", "plain", VT_DOUBLE, 7, values.data()));
-    const VectorInfo info = dao.getInfo("v", "plain");
-    EXPECT_EQ(info.rows, 7);
-    EXPECT_EQ(info.cols, 1);
-    EXPECT_EQ(info.type, VT_DOUBLE);
-    const VectorInfo missing = dao.getInfo("v", "none");
-    EXPECT_EQ(missing.rows, 0);
-    EXPECT_EQ(missing.cols, 1);
-    EXPECT_EQ(missing.type, -1);
-}
-
-TEST_F(ArrayDAOTest, ReadManySkipsArraysOfSeveralColumns) {
+TEST_F(ArrayDAOTest, VectorsReportAsVectorsAndReadManySkipsArraysOfSeveralColumns) {
     const std::vector<std::uint8_t> bytes = {1, 2, 3, 4, 5, 6};
     ASSERT_TRUE(dao.create("r", "wide", VT_UINT8, 2, 3, bytes.data()));
     ASSERT_TRUE(dao.create("r", "column", VT_UINT8, 6, 1, bytes.data()));
     ASSERT_TRUE(dao.create("r", "vector", VT_UINT8, 4, bytes.data()));
+    const VectorInfo info = dao.getInfo("r", "vector");
+    EXPECT_EQ(info.rows, 4);
+    EXPECT_EQ(info.cols, 1);
+    EXPECT_EQ(info.type, VT_UINT8);
+    const VectorInfo missing = dao.getInfo("r", "none");
+    EXPECT_EQ(missing.rows, 0);
+    EXPECT_EQ(missing.cols, 1);
+    EXPECT_EQ(missing.type, -1);
     endUnit();
 
     std::vector<std::vector<unsigned char>> result = {{42}, {}, {}};
@@ -139,7 +134,7 @@ TEST_F(ArrayDAOTest, ReadManySkipsArraysOfSeveralColumns) {
     EXPECT_EQ(result[2], std::vector<unsigned char>(bytes.begin(), bytes.begin() + 4));
 }
 
-TEST_F(ArrayDAOTest, UnknownElementTypeFailsCreationAsDataSourceAndUpdateAsArgument) {
+TEST_F(ArrayDAOTest, RefusedCreationsFailAsDataSourceAndAreUndone) {
     const double value = 0;
     try {
         dao.create("bad", "a", static_cast<tagVectorDataTypes>(4), 1, 1, &value);
@@ -159,13 +154,12 @@ TEST_F(ArrayDAOTest, UnknownElementTypeFailsCreationAsDataSourceAndUpdateAsArgum
         EXPECT_STREQ(e.what(), "Unknown data type.");
     }
     EXPECT_EQ(stack->lockCount(), 1u);
-}
+    endUnit();
 
-TEST_F(ArrayDAOTest, RefusedCreationIsUndoneAndKeepsTheArrayThatStoodThere) {
+    // A refused creation is undone and keeps the array that stood there.
     const std::vector<double> first = ramp(6);
     ASSERT_TRUE(dao.create("dup", "a", VT_DOUBLE, 2, 3, first.data()));
     endUnit();
-
     const std::vector<double> second(6, -1);
     try {
         dao.create("dup", "a", VT_DOUBLE, 3, 2, second.data());
@@ -182,7 +176,7 @@ TEST_F(ArrayDAOTest, RefusedCreationIsUndoneAndKeepsTheArrayThatStoodThere) {
     expectShape("/dup/a", 2, 3);
 }
 
-TEST_F(ArrayDAOTest, CreationWithoutDataLeavesNothingBehind) {
+TEST_F(ArrayDAOTest, CreationWithoutDataOrDataSourceLeavesNothingBehind) {
     QMXClassComposer composer = cellComposer();
     EXPECT_THROW(dao.create("half", "typed", VT_DOUBLE, 2, 2, nullptr), DataSourceException);
     EXPECT_TRUE(stack->empty());
@@ -195,6 +189,15 @@ TEST_F(ArrayDAOTest, CreationWithoutDataLeavesNothingBehind) {
     endUnit();
     EXPECT_THROW(dao.create("half", "f", foreign, 1, 1, nullptr), QminvalidArgument);
     EXPECT_THROW(dao.update("half", "f", foreign, 1, 1, nullptr), QminvalidArgument);
+    EXPECT_TRUE(stack->empty());
+
+    ArrayProbe unbound;
+    unbound.setContext(stack);
+    const double value = 0;
+    EXPECT_THROW(unbound.create("g", "a", VT_DOUBLE, 1, 1, &value), DataSourceException);
+    EXPECT_THROW(unbound.create("g", "a", composer, 1, 1, &value), DataSourceException);
+    EXPECT_THROW(unbound.update("g", "a", VT_DOUBLE, 1, 1, &value), DataSourceException);
+    EXPECT_THROW(unbound.update("g", "a", composer, 1, 1, &value), DataSourceException);
     EXPECT_TRUE(stack->empty());
 }
 
@@ -221,18 +224,6 @@ TEST_F(ArrayDAOTest, ShapesOutsideTheIntRangeAreRefusedBeforeAnythingHappens) {
         ADD_FAILURE() << "0 x INT_MAX was refused";
     } catch (const std::exception&) {
     }
-}
-
-TEST_F(ArrayDAOTest, UnboundArrayOperationsPushNothing) {
-    ArrayProbe unbound;
-    unbound.setContext(stack);
-    const double value = 0;
-    QMXClassComposer composer = cellComposer();
-    EXPECT_THROW(unbound.create("g", "a", VT_DOUBLE, 1, 1, &value), DataSourceException);
-    EXPECT_THROW(unbound.create("g", "a", composer, 1, 1, &value), DataSourceException);
-    EXPECT_THROW(unbound.update("g", "a", VT_DOUBLE, 1, 1, &value), DataSourceException);
-    EXPECT_THROW(unbound.update("g", "a", composer, 1, 1, &value), DataSourceException);
-    EXPECT_TRUE(stack->empty());
 }
 
 TEST_F(ArrayDAOTest, SettingsApplyToArraysAndCopiesKeepThem) {

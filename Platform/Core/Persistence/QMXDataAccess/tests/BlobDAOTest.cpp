@@ -70,17 +70,19 @@ TEST(BlobPaths, FollowTheStoredNamingRule) {
     EXPECT_THROW(dao.name("//"), std::out_of_range);
 }
 
-TEST(BlobPaths, ReachTheIntendedGroupsOnFile) {
+// Creating a group that exists keeps it, its objects and its version.
+TEST(BlobPaths, ReachTheIntendedGroupsOnFileAndCreatingOneAgainKeepsIt) {
     TempDir dir;
     const std::string file = dir.file("paths.qmz");
     {
         Session s(file);
         s.blobs.createGroup("results", 1);
         s.blobs.createGroup("a", 1);
-        s.blobs.createGroup("a/b", 1);
+        s.blobs.createGroup("a/b", 3);
         s.blobs.create("results", "r", transfer({1}));
         s.blobs.create("a/b/", "/o", transfer({2}));
         s.blobs.create("", "top", transfer({3}));
+        s.blobs.createGroup("a/b", 9);
         // Every spelling of the group reaches the same item.
         for (const char* group : {"a/b", "/a/b/", "a/b/.", "./a/b/."}) {
             EXPECT_TRUE(s.blobs.exists(group, "o")) << group;
@@ -90,6 +92,7 @@ TEST(BlobPaths, ReachTheIntendedGroupsOnFile) {
     }
     EXPECT_EQ(listGroup(file, "/results"), (std::vector<Member>{{"r", QMXL_KIND_OPAQUE}}));
     EXPECT_EQ(listGroup(file, "/a/b"), (std::vector<Member>{{"o", QMXL_KIND_OPAQUE}}));
+    EXPECT_EQ(testing::readIntAttribute(file, "/a/b", "Version", -1), 3);
     const auto root = listGroup(file, "/");
     EXPECT_NE(std::find(root.begin(), root.end(), Member{"results", QMXL_KIND_OBJECT_GROUP}),
               root.end());
@@ -331,19 +334,6 @@ TEST(BlobFailures, ObjectThatLostItsChecksumIsDamaged) {
     EXPECT_NE(message.find("victim"), std::string::npos) << message;
     EXPECT_NE(message.find("the item is damaged"), std::string::npos) << message;
     EXPECT_FALSE(object.getBuffer());
-}
-
-TEST(BlobGroups, CreateGroupKeepsAnExistingGroup) {
-    TempDir dir;
-    const std::string file = dir.file("groups.qmz");
-    {
-        Session s(file);
-        s.blobs.createGroup("g", 3);
-        s.blobs.create("g", "o", transfer({1}));
-        s.blobs.createGroup("g", 9);
-        EXPECT_TRUE(s.blobs.exists("g", "o"));
-    }
-    EXPECT_EQ(testing::readIntAttribute(file, "/g", "Version", -1), 3);
 }
 
 TEST(BlobTransactions, RevertAfterCreateRemovesTheObject) {

@@ -11,11 +11,6 @@
 namespace Quellmar::testing {
 namespace {
 
-SerializationTransferObject object(const std::string& bytes) {
-    return SerializationTransferObject(
-        std::make_shared<std::vector<unsigned char>>(bytes.begin(), bytes.end()));
-}
-
 // Bytes that differ by seed and position, so that a page from the wrong version shows.
 std::string pattern(std::size_t size, unsigned seed) {
     std::string out(size, '\0');
@@ -78,11 +73,10 @@ std::vector<Content> Workload::contents() const {
     std::vector<Content> out{Content{}};
     for (const Step& step : steps) {
         Content next = out.back();
-        if (!step.revert && step.effect) {
+        if (!step.revert) {
             next.exists = true;
-            step.effect(next);
-        } else if (!step.revert) {
-            next.exists = true;
+            if (step.effect)
+                step.effect(next);
         }
         out.push_back(std::move(next));
     }
@@ -95,8 +89,8 @@ Workload blobWorkload() {
     w.steps.push_back({"create file, group and two objects",
                        [](HostUnit& u) {
                            u.blobs.createGroup("g", 1);
-                           u.blobs.create("g", "a", object(pattern(300, 1)));
-                           u.blobs.create("g", "b", object(pattern(5000, 2)));
+                           u.blobs.create("g", "a", makeObject(pattern(300, 1)));
+                           u.blobs.create("g", "b", makeObject(pattern(5000, 2)));
                        },
                        [](Content& c) {
                            c.blobs["g/a"] = pattern(300, 1);
@@ -104,8 +98,8 @@ Workload blobWorkload() {
                        }});
     w.steps.push_back({"update one object, add another",
                        [](HostUnit& u) {
-                           u.blobs.update("g", "a", object(pattern(9000, 3)));
-                           u.blobs.create("g", "c", object(pattern(700, 4)));
+                           u.blobs.update("g", "a", makeObject(pattern(9000, 3)));
+                           u.blobs.create("g", "c", makeObject(pattern(700, 4)));
                        },
                        [](Content& c) {
                            c.blobs["g/a"] = pattern(9000, 3);
@@ -114,10 +108,10 @@ Workload blobWorkload() {
     w.steps.push_back({"remove an object", [](HostUnit& u) { u.blobs.remove("g", "b"); },
                        [](Content& c) { c.blobs.erase("g/b"); }});
     w.steps.push_back({"create an object and revert",
-                       [](HostUnit& u) { u.blobs.create("g", "d", object(pattern(2000, 5))); },
+                       [](HostUnit& u) { u.blobs.create("g", "d", makeObject(pattern(2000, 5))); },
                        nullptr, true});
     w.steps.push_back({"update after the revert",
-                       [](HostUnit& u) { u.blobs.update("g", "c", object(pattern(100, 6))); },
+                       [](HostUnit& u) { u.blobs.update("g", "c", makeObject(pattern(100, 6))); },
                        [](Content& c) { c.blobs["g/c"] = pattern(100, 6); }});
     return w;
 }
@@ -171,7 +165,7 @@ Workload manyUnitsWorkload() {
                            u.blobs.createGroup("m", 2);
                            for (unsigned k = 0; k < 6; ++k)
                                u.blobs.create("m", "o" + std::to_string(k),
-                                              object(pattern(300, 50 + k)));
+                                              makeObject(pattern(300, 50 + k)));
                        },
                        [](Content& c) {
                            for (unsigned k = 0; k < 6; ++k)
@@ -181,23 +175,17 @@ Workload manyUnitsWorkload() {
         const std::string name = "o" + std::to_string(i % 6);
         const std::string key = "m/" + name;
         const std::string bytes = pattern(200 + 450 * (i % 5), 100 + i);
-        switch (i % 4) {
+        switch (i == 21 ? 4 : i % 4) {
             case 0:
-                w.steps.push_back({"update " + key,
-                                   [=](HostUnit& u) { u.blobs.update("m", name, object(bytes)); },
-                                   [=](Content& c) { c.blobs[key] = bytes; }});
-                break;
             case 1:
-                if (i == 21) {
-                    w.steps.push_back({"remove " + key,
-                                       [=](HostUnit& u) { u.blobs.remove("m", name); },
-                                       [=](Content& c) { c.blobs.erase(key); }});
-                } else {
-                    w.steps.push_back(
-                        {"update " + key,
-                         [=](HostUnit& u) { u.blobs.update("m", name, object(bytes)); },
-                         [=](Content& c) { c.blobs[key] = bytes; }});
-                }
+                w.steps.push_back(
+                    {"update " + key,
+                     [=](HostUnit& u) { u.blobs.update("m", name, makeObject(bytes)); },
+                     [=](Content& c) { c.blobs[key] = bytes; }});
+                break;
+            case 4:
+                w.steps.push_back({"remove " + key, [=](HostUnit& u) { u.blobs.remove("m", name); },
+                                   [=](Content& c) { c.blobs.erase(key); }});
                 break;
             case 2: {
                 const std::string vname = "v" + std::to_string(i);
@@ -213,7 +201,7 @@ Workload manyUnitsWorkload() {
                                    }});
                 break;
             }
-            default: {
+            case 3: {
                 const std::string aname = "a" + std::to_string(i);
                 const auto values = ints(12, static_cast<std::int32_t>(i));
                 // Every other array creation is reverted.
@@ -285,9 +273,7 @@ Observation observe(const std::string& path, const Workload& workload,
                 continue;
             SerializationTransferObject read;
             unit.blobs.read(group, name, read);
-            const auto buffer = read.getBuffer();
-            content.blobs[key] =
-                buffer ? std::string(buffer->begin(), buffer->end()) : std::string();
+            content.blobs[key] = bytesOf(read);
         }
         for (const std::string& key : seriesKeys) {
             const auto slash = key.find('/');
