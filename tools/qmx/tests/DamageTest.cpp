@@ -39,10 +39,8 @@ void overwrite(const std::string& file, long long offset, const std::string& byt
 // The progress line is drawn on stderr only when stderr is a terminal.
 TEST_F(QmxTool, CheckPassesOnEverythingDemoWritesAndShowsProgressOnATerminalOnly) {
     const std::string file = demo();
-    const ToolResult r = runQmx({"check", file});
-    ASSERT_EQ(r.exitCode, 0) << describe(r);
-    EXPECT_TRUE(contains(r.out, ": ok (format version ")) << r.out;
-    EXPECT_TRUE(contains(r.out, "6 groups, 6 objects, 9 vectors")) << r.out;
+    const ToolResult r =
+        expectOut({"check", file}, 0, {": ok (format version ", "6 groups, 6 objects, 9 vectors"});
     EXPECT_TRUE(r.err.empty()) << r.err;
     EXPECT_EQ(r.out.find('\r'), std::string::npos);
     EXPECT_EQ(python("import json,sys\nd=json.load(sys.stdin)\n"
@@ -71,10 +69,7 @@ TEST_F(QmxTool, CheckNamesTheObjectWhoseHeaderIsDamaged) {
         ASSERT_GT(address, 0) << path;
         overwrite(file, address, std::string(16, '\xff'));
 
-        const ToolResult r = runQmx({"check", file});
-        EXPECT_EQ(r.exitCode, 1) << path << describe(r);
-        EXPECT_TRUE(contains(r.out, file + ": " + path + ": ")) << path << "\n" << r.out;
-        EXPECT_TRUE(contains(r.out, "1 problem")) << r.out;
+        expectOut({"check", file}, 1, {file + ": " + path + ": ", "1 problem"});
         const std::string json = python(
             "import json,sys\nd=json.load(sys.stdin)\nprint(d['ok'], [p['path'] for p in "
             "d['problems']])\n",
@@ -89,10 +84,7 @@ TEST_F(QmxTool, CheckOfATruncatedFileReportsTheFile) {
     const std::string file = demo();
     const std::string bytes = readFile(file);
     writeFile(file, bytes.substr(0, bytes.size() - 100));
-    const ToolResult r = runQmx({"check", file});
-    EXPECT_EQ(r.exitCode, 1) << describe(r);
-    EXPECT_TRUE(contains(r.out, file + ": /: ")) << r.out;
-    EXPECT_TRUE(contains(r.out, "damaged or truncated")) << r.out;
+    expectOut({"check", file}, 1, {file + ": /: ", "damaged or truncated"});
 }
 
 }  // namespace
@@ -111,29 +103,21 @@ TEST_F(QmxTool, CheckReportsLostChecksumsAndALostChecksumMarker) {
     // The listing hides the library's own attributes, so reads the same; the full one sees it.
     EXPECT_EQ(runQmx({"ls", "-l", lostChecksum}).out, listing);
     EXPECT_NE(runQmx({"ls", "-l", "--all", lostChecksum}).out, fullListing);
-    ToolResult r = runQmx({"check", lostChecksum});
-    EXPECT_EQ(r.exitCode, 1) << describe(r);
-    EXPECT_TRUE(contains(r.out, lostChecksum + ": /results/temperatures: ")) << r.out;
-    EXPECT_TRUE(contains(r.out, "checksum attribute is missing")) << r.out;
-    EXPECT_TRUE(contains(r.out, "1 problem")) << r.out;
+    expectOut(
+        {"check", lostChecksum}, 1,
+        {lostChecksum + ": /results/temperatures: ", "checksum attribute is missing", "1 problem"});
 
     // The marker is one of the root's attributes: losing it breaks their checksum.
     const std::string lostMarker = demo("unmarked.qmz");
     deleteAttribute(lostMarker, "/", "QMZ_CHECKSUMS");
-    r = runQmx({"check", lostMarker});
-    EXPECT_EQ(r.exitCode, 1) << describe(r);
-    EXPECT_TRUE(contains(r.out, lostMarker + ": /: ")) << r.out;
-    EXPECT_TRUE(contains(r.out, "attribute checksum mismatch")) << r.out;
+    expectOut({"check", lostMarker}, 1, {lostMarker + ": /: ", "attribute checksum mismatch"});
 
     // Both lost at once: the items still tell.
     const std::string lostBoth = demo("both.qmz");
     deleteAttribute(lostBoth, "/", "QMZ_CHECKSUMS");
     deleteAttribute(lostBoth, "/", "QMZ_ATTR_CRC32C");
-    r = runQmx({"check", lostBoth});
-    EXPECT_EQ(r.exitCode, 1) << describe(r);
-    EXPECT_TRUE(contains(r.out, lostBoth + ": /: checksum marker \"QMZ_CHECKSUMS\" missing"))
-        << r.out;
-    EXPECT_TRUE(contains(r.out, "1 problem")) << r.out;
+    expectOut({"check", lostBoth}, 1,
+              {lostBoth + ": /: checksum marker \"QMZ_CHECKSUMS\" missing", "1 problem"});
 
     // Written before checksums: no marker, no checksums on items or attributes.
     const std::string old = demo("old.qmz");
@@ -143,8 +127,7 @@ TEST_F(QmxTool, CheckReportsLostChecksumsAndALostChecksumMarker) {
              "            if key in obj.attrs: del obj.attrs[key]\n"
              "    f.visititems(strip)\n"
              "    strip('/', f)");
-    r = runQmx({"check", old});
-    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    expectOut({"check", old}, 0);
 }
 
 // A size of 0 where the vector held 8 elements: its header no longer holds together (the
@@ -158,10 +141,9 @@ TEST_F(QmxTool, CheckReadsEmptyVectorsToo) {
     ASSERT_EQ(bytes.find(eight + eight, at + 1), std::string::npos);
     bytes.replace(at, 16, std::string(16, '\0'));
     writeFile(file, bytes);
-    const ToolResult r = runQmx({"check", file});
-    EXPECT_EQ(r.exitCode, 1) << describe(r);
-    EXPECT_TRUE(contains(r.out, file + ": /results/flags: ")) << r.out;
-    EXPECT_TRUE(contains(r.out, "compact data's size does not match the dataset's shape")) << r.out;
+    expectOut(
+        {"check", file}, 1,
+        {file + ": /results/flags: ", "compact data's size does not match the dataset's shape"});
 }
 
 // One byte of a link name: the object reads under another name, so its checksum, and for a
@@ -180,10 +162,7 @@ TEST_F(QmxTool, CheckReportsAnObjectShownUnderAnotherName) {
         ASSERT_EQ(bytes.find(find, at + 1), std::string::npos) << name;
         bytes.replace(at, find.size(), renamed + '\0');
         writeFile(file, bytes);
-        const ToolResult r = runQmx({"check", file});
-        EXPECT_EQ(r.exitCode, 1) << describe(r);
-        EXPECT_TRUE(contains(r.out, file + ": " + reported + ": ")) << r.out;
-        EXPECT_TRUE(contains(r.out, "checksum mismatch")) << r.out;
+        expectOut({"check", file}, 1, {file + ": " + reported + ": ", "checksum mismatch"});
     }
 }
 
@@ -198,9 +177,7 @@ TEST_F(QmxTool, CheckReportsAGroupThatLostItsMembers) {
         std::string bytes = original;
         bytes[at + 6] = bytes[at + 7] = '\0';
         writeFile(file, bytes);
-        const ToolResult r = runQmx({"check", file});
-        EXPECT_EQ(r.exitCode, 1) << "node at " << at << describe(r);
-        EXPECT_TRUE(contains(r.out, "is damaged: a symbol-table node lists no members")) << r.out;
+        expectOut({"check", file}, 1, {"is damaged: a symbol-table node lists no members"});
     }
     EXPECT_GE(nodes, 6u);  // the root and every group below it
 }
@@ -218,13 +195,9 @@ TEST_F(QmxTool, CheckAcceptsFilesOfEarlierChecksumForms) {
           Sample{QMX_NAMED_CHECKSUMS_FILE, "4 groups, 2 objects, 5 vectors", "2\n"}}) {
         const std::string file = dir.file("earlier.qmz");
         writeFile(file, readFile(sample.original));
-        ToolResult r = runQmx({"check", file});
-        EXPECT_EQ(r.exitCode, 0) << describe(r);
-        EXPECT_TRUE(contains(r.out, sample.counts)) << r.out;
-        r = runQmx({"compact", file});
-        EXPECT_EQ(r.exitCode, 0) << describe(r);
-        r = runQmx({"check", file});
-        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        expectOut({"check", file}, 0, {sample.counts});
+        expectOut({"compact", file}, 0);
+        expectOut({"check", file}, 0);
         EXPECT_EQ(python("import "
                          "h5py,sys\nprint(int(h5py.File(sys.stdin.read().strip(),'r').attrs['QMZ_"
                          "CHECKSUMS']))\n",

@@ -5,6 +5,33 @@
 #include <sstream>
 
 namespace Quellmar::testing {
+namespace {
+
+ToolResult expectRun(const std::vector<std::string>& args, int exitCode,
+                     const std::vector<std::string>& parts, const std::string& input, bool err) {
+    std::string command = "qmx";
+    for (const std::string& arg : args)
+        command += " " + arg;
+    SCOPED_TRACE(command);
+    ToolResult r = runQmx(args, input);
+    EXPECT_EQ(r.exitCode, exitCode) << describe(r);
+    for (const std::string& part : parts)
+        EXPECT_TRUE(contains(err ? r.err : r.out, part)) << "no '" << part << "' in\n"
+                                                         << describe(r);
+    return r;
+}
+
+}  // namespace
+
+ToolResult expectOut(const std::vector<std::string>& args, int exitCode,
+                     const std::vector<std::string>& parts, const std::string& input) {
+    return expectRun(args, exitCode, parts, input, false);
+}
+
+ToolResult expectErr(const std::vector<std::string>& args, int exitCode,
+                     const std::vector<std::string>& parts, const std::string& input) {
+    return expectRun(args, exitCode, parts, input, true);
+}
 
 std::string python(const std::string& script, const std::string& stdinText) {
     TempDir scratch;
