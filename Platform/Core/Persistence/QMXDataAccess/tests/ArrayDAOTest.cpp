@@ -37,20 +37,6 @@ std::vector<double> ramp(int count) {
     return values;
 }
 
-struct Cell {
-    std::uint8_t kind;
-    double weight;
-    std::int16_t neighbours[4];
-};
-
-QMXClassComposer cellComposer() {
-    QMXClassComposer composer(sizeof(Cell));
-    composer& triad{"kind", offsetof(Cell, kind), ClassMemberTypes::MT_UINT8} &
-        triad{"weight", offsetof(Cell, weight), ClassMemberTypes::MT_DOUBLE} &
-        quartet{"neighbours", offsetof(Cell, neighbours), ClassMemberTypes::MT_INT16, 4};
-    return composer;
-}
-
 TEST_F(ArrayDAOTest, ShapeIsStoredReportedAndRewrittenByUpdate) {
     const std::vector<double> values = ramp(12);
     ASSERT_TRUE(dao.create("arr", "m", VT_DOUBLE, 3, 4, values.data()));
@@ -80,12 +66,8 @@ TEST_F(ArrayDAOTest, ShapeIsStoredReportedAndRewrittenByUpdate) {
 }
 
 TEST_F(ArrayDAOTest, CompoundArraysCarryShapeButNoCompoundMark) {
-    QMXClassComposer composer = cellComposer();
-    std::vector<Cell> cells(6);
-    for (std::size_t i = 0; i < cells.size(); ++i)
-        cells[i] = Cell{static_cast<std::uint8_t>(i),
-                        i * 1.5,
-                        {static_cast<std::int16_t>(i), -1, 2, static_cast<std::int16_t>(-i)}};
+    QMXClassComposer composer = recordComposer();
+    const std::vector<Record> cells = records(6, 30);
     ASSERT_TRUE(dao.create("cells", "grid", composer, 2, 3, cells.data()));
     ASSERT_TRUE(dao.create("cells", "list", composer, 6, cells.data()));  // a plain vector
     const int file = dao.getHandleToStorage();
@@ -98,13 +80,9 @@ TEST_F(ArrayDAOTest, CompoundArraysCarryShapeButNoCompoundMark) {
     EXPECT_EQ(info.rows, 2);
     EXPECT_EQ(info.cols, 3);
     EXPECT_EQ(info.type, -1);
-    std::vector<Cell> back(6);
+    std::vector<Record> back(6);
     ASSERT_TRUE(dao.read("cells", "grid", composer, back.data()));
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        EXPECT_EQ(back[i].kind, cells[i].kind);
-        EXPECT_EQ(back[i].weight, cells[i].weight);
-        EXPECT_EQ(back[i].neighbours[3], cells[i].neighbours[3]);
-    }
+    expectSame(back, cells);
     endUnit();
 
     ASSERT_TRUE(dao.update("cells", "grid", composer, 1, 2, cells.data()));
@@ -177,7 +155,7 @@ TEST_F(ArrayDAOTest, RefusedCreationsFailAsDataSourceAndAreUndone) {
 }
 
 TEST_F(ArrayDAOTest, CreationWithoutDataOrDataSourceLeavesNothingBehind) {
-    QMXClassComposer composer = cellComposer();
+    QMXClassComposer composer = recordComposer();
     EXPECT_THROW(dao.create("half", "typed", VT_DOUBLE, 2, 2, nullptr), DataSourceException);
     EXPECT_TRUE(stack->empty());
     EXPECT_THROW(dao.create("half", "cells", composer, 2, 2, nullptr), DataSourceException);
@@ -203,7 +181,7 @@ TEST_F(ArrayDAOTest, CreationWithoutDataOrDataSourceLeavesNothingBehind) {
 
 TEST_F(ArrayDAOTest, ShapesOutsideTheIntRangeAreRefusedBeforeAnythingHappens) {
     const double value = 0;
-    QMXClassComposer composer = cellComposer();
+    QMXClassComposer composer = recordComposer();
     const int shapes[][2] = {{65536, 65536}, {INT_MAX, 2}, {-1, 3}, {3, -1}, {-2, -2}};
     for (const auto& shape : shapes) {
         EXPECT_THROW(dao.create("big", "a", VT_DOUBLE, shape[0], shape[1], &value),
