@@ -12,13 +12,7 @@
 namespace Quellmar {
 namespace {
 
-using testing::Bytes;
-using testing::listGroup;
-using testing::Member;
-using testing::pattern;
-using testing::Session;
-using testing::TempDir;
-using testing::transfer;
+using namespace testing;
 
 // Opens up the protected path hooks.
 struct PathProbe : QMXBlobDAO {
@@ -124,7 +118,7 @@ TEST(BlobRoundTrip, SurvivesCommitAndReadOnlyReopen) {
     EXPECT_THROW(s.blobs.update("", "top", transfer({9})), InvalidTransaction);
 }
 
-TEST(BlobRoundTrip, ReadReusesShrinksAndGrowsTheBuffer) {
+TEST(BlobRoundTrip, ReadReusesShrinksAndGrowsTheBufferButNeverForAnEmptyObject) {
     TempDir dir;
     Session s(dir.file("reuse.qmz"));
     const Bytes stored = pattern(64);
@@ -152,11 +146,8 @@ TEST(BlobRoundTrip, ReadReusesShrinksAndGrowsTheBuffer) {
     s.blobs.update("", "o", transfer({5, 6, 7}));
     s.blobs.read("", "o", none);
     EXPECT_EQ(*none.getBuffer(), (Bytes{5, 6, 7}));
-}
 
-TEST(BlobRoundTrip, EmptyObjectCannotBeReadAndLeavesTheTransferObjectAlone) {
-    TempDir dir;
-    Session s(dir.file("empty.qmz"));
+    // An empty object cannot be read and leaves the transfer object alone.
     s.blobs.create("", "empty", transfer({}));
     EXPECT_TRUE(s.blobs.exists("", "empty"));
 
@@ -167,9 +158,9 @@ TEST(BlobRoundTrip, EmptyObjectCannotBeReadAndLeavesTheTransferObjectAlone) {
     EXPECT_EQ(object.getBuffer(), held);
     EXPECT_EQ(*held, (Bytes{4, 5, 6}));
 
-    SerializationTransferObject none;
-    EXPECT_THROW(s.blobs.read("", "empty", none), DataAccessViolationException);
-    EXPECT_FALSE(none.getBuffer());
+    SerializationTransferObject unset;
+    EXPECT_THROW(s.blobs.read("", "empty", unset), DataAccessViolationException);
+    EXPECT_FALSE(unset.getBuffer());
 }
 
 // Every operation of the DAO on group "g" (items "o" and "n"): whether it writes, and the text
@@ -262,7 +253,7 @@ TEST(BlobFrame, LockKindsAndErrorTexts) {
     EXPECT_EQ(s.stack->size(), 1u);  // reads were covered by the host's lock
 }
 
-TEST(BlobFailures, TransferObjectWithoutBufferIsRefusedBeforeAnythingHappens) {
+TEST(BlobFailures, NoBufferIsRefusedBeforeAnythingHappensAndLibraryFailuresCarryItsMessage) {
     TempDir dir;
     const std::string file = dir.file("nobuffer.qmz");
     {
@@ -278,11 +269,9 @@ TEST(BlobFailures, TransferObjectWithoutBufferIsRefusedBeforeAnythingHappens) {
         EXPECT_FALSE(s.blobs.exists("", "new"));
     }
     EXPECT_EQ(listGroup(file, "/"), (std::vector<Member>{{"kept", QMXL_KIND_OPAQUE}}));
-}
 
-TEST(BlobFailures, LibraryFailuresCarryItsLastMessage) {
-    TempDir dir;
-    Session s(dir.file("fail.qmz"));
+    // Failures of the file library carry its last message.
+    Session s(file);
     s.blobs.create("", "item", transfer({1}));
     SerializationTransferObject object;
     const std::vector<std::pair<std::string, std::function<void()>>> calls = {

@@ -66,10 +66,7 @@ extern "C" hid_t H5Screate(H5S_class_t type) {
 namespace Quellmar {
 namespace {
 
-using testing::Bytes;
-using testing::Session;
-using testing::TempDir;
-using testing::transfer;
+using namespace testing;
 
 class BlobFaults : public ::testing::Test {
 protected:

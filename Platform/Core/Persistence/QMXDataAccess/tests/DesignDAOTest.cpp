@@ -8,13 +8,7 @@
 namespace Quellmar {
 namespace {
 
-using testing::Bytes;
-using testing::listGroup;
-using testing::Member;
-using testing::pattern;
-using testing::Session;
-using testing::TempDir;
-using testing::transfer;
+using namespace testing;
 
 TEST(DesignDAO, UnboundDaoThrowsThroughBothInterfaces) {
     QMXDesignDatasetDAO design("d");

@@ -144,21 +144,23 @@ private:
         }
         m_model.blobs[k] = bytes;
     }
-    void removeBlob() {
-        Key k = anyKey();
-        const bool present = m_model.blobs.count(k) > 0;
-        note("remove blob " + name(k) + (present ? "" : " (absent)"));
+    // Removing throws exactly when the model holds nothing of the name.
+    template <class Map, class DAO>
+    void remove(const std::string& kind, Map& model, DAO& dao, const Key& k) {
+        const bool present = model.count(k) > 0;
+        note("remove " + kind + " " + name(k) + (present ? "" : " (absent)"));
         bool threw = false;
         try {
-            m_session->blobs.remove(k.first, k.second);
+            dao.remove(k.first, k.second);
         } catch (const DataAccessViolationException&) {
             threw = true;
         }
         if (threw == present)
-            return fail(present ? "remove of a present blob threw"
-                                : "remove of an absent blob did not throw");
-        m_model.blobs.erase(k);
+            return fail(present ? "remove of a present " + kind + " threw"
+                                : "remove of an absent " + kind + " did not throw");
+        model.erase(k);
     }
+    void removeBlob() { remove("blob", m_model.blobs, m_session->blobs, anyKey()); }
     void readBlob() {
         Key k = anyKey();
         note("read blob " + name(k));
@@ -211,20 +213,7 @@ private:
         }
         m_model.vectors[k] = values;
     }
-    void removeVector() {
-        Key k = anyVectorKey();
-        const bool present = m_model.vectors.count(k) > 0;
-        note("remove vector " + name(k) + (present ? "" : " (absent)"));
-        bool threw = false;
-        try {
-            m_session->vectors.remove(k.first, k.second);
-        } catch (const DataAccessViolationException&) {
-            threw = true;
-        }
-        if (threw == present)
-            return fail("vector remove disagrees with the model");
-        m_model.vectors.erase(k);
-    }
+    void removeVector() { remove("vector", m_model.vectors, m_session->vectors, anyVectorKey()); }
     void readVector() {
         Key k = anyVectorKey();
         note("read vector " + name(k));

@@ -77,7 +77,7 @@ TEST_F(TransactionsTest, PushedFileLockNeedsAStorageAndHasTheKindAskedFor) {
     }
 }
 
-TEST_F(TransactionsTest, TakenLockCommitsAndClosesOnce) {
+TEST_F(TransactionsTest, TakenLockCommitsAndClosesOnceAndItsEndReleasesOnlyWhatIsInForce) {
     auto storage = storageFor("lock.qmz");  // created: open read-write
     ASSERT_TRUE(storage->closeFile());
     log.clear();
@@ -102,11 +102,8 @@ TEST_F(TransactionsTest, TakenLockCommitsAndClosesOnce) {
     EXPECT_GT(storage->getHandleToStorage(), 0);
     EXPECT_TRUE(lock.revert());
     EXPECT_EQ(closes(), 2);
-}
 
-TEST_F(TransactionsTest, DestroyingALockReleasesOnlyWhatIsInForce) {
-    auto storage = storageFor("dtor.qmz");
-    ASSERT_TRUE(storage->closeFile());
+    // Destroying a lock releases only what is in force.
     log.clear();
     {
         ExclusiveFileLockTransaction untaken(storage);
@@ -120,12 +117,12 @@ TEST_F(TransactionsTest, DestroyingALockReleasesOnlyWhatIsInForce) {
     for (bool exclusive : {true, false}) {
         log.clear();
         {
-            std::unique_ptr<QMXLockTransaction> lock;
+            std::unique_ptr<QMXLockTransaction> held;
             if (exclusive)
-                lock = std::make_unique<ExclusiveFileLockTransaction>(storage);
+                held = std::make_unique<ExclusiveFileLockTransaction>(storage);
             else
-                lock = std::make_unique<SharedFileLockTransaction>(storage);
-            lock->lock();
+                held = std::make_unique<SharedFileLockTransaction>(storage);
+            held->lock();
             EXPECT_EQ(readOnly(storage), !exclusive);
         }
         EXPECT_EQ(commits(), 1);
