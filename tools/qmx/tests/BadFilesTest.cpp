@@ -8,10 +8,6 @@
 namespace Quellmar::testing {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // Every command that opens an existing file, on that file.
 std::vector<std::vector<std::string>> everyCommandOn(const std::string& file) {
     return {{"ls", file},
@@ -82,26 +78,16 @@ TEST_F(QmxTool, TruncatedContainers) {
 
 TEST_F(QmxTool, NativeHdf5FileIsRefusedUnlessAskedFor) {
     const std::string file = dir.file("plain.h5");
-    const std::string made = python(
-        "import h5py, numpy\n"
-        "with h5py.File('" +
-            file +
-            "', 'w') as f:\n"
-            "    f.create_group('data').create_dataset('values', data=numpy.arange(5, "
-            "dtype='<i4'))\n"
-            "print('ok')\n",
-        "");
-    ASSERT_EQ(made, "ok\n");
+    withH5py(
+        file,
+        "    f.create_group('data').create_dataset('values', data=numpy.arange(5, dtype='<i4'))",
+        "w");
     expectCleanRefusal(file, "plain HDF5 file, not a QMZ container");
 
     // With --native the library's native driver opens it.
-    const ToolResult ls = runQmx({"ls", "--native", file});
-    EXPECT_EQ(ls.exitCode, 0) << describe(ls);
-    EXPECT_TRUE(contains(ls.out, "values")) << ls.out;
-    EXPECT_TRUE(contains(ls.out, "vector, 5 x int32")) << ls.out;
+    expectOut({"ls", "--native", file}, 0, {"values", "vector, 5 x int32"});
     EXPECT_EQ(runQmx({"cat", "--native", file, "data", "values"}).out, "0\n1\n2\n3\n4\n");
-    const ToolResult check = runQmx({"check", "--native", file});
-    EXPECT_EQ(check.exitCode, 0) << describe(check);
+    expectOut({"check", "--native", file}, 0);
 }
 
 TEST_F(QmxTool, ReadOnlyFileReadsButIsNeverChanged) {
@@ -119,14 +105,11 @@ TEST_F(QmxTool, ReadOnlyFileReadsButIsNeverChanged) {
     }
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"put", file, "models", "x"}, {"compact", file}, {"version", "--upgrade", file}}) {
-        const ToolResult r = runQmx(args, "data");
-        EXPECT_EQ(r.exitCode, 1) << args[0] << describe(r);
-        EXPECT_TRUE(contains(r.err, "read-only")) << args[0] << r.err;
+        const ToolResult r = expectErr(args, 1, {"read-only"}, "data");
         EXPECT_EQ(lineCount(r.err), 1u) << r.err;
     }
     EXPECT_EQ(readFile(file), before);
-    const ToolResult demoOver = runQmx({"demo", "--force", file});
-    EXPECT_EQ(demoOver.exitCode, 1) << describe(demoOver);
+    expectOut({"demo", "--force", file}, 1);
     EXPECT_EQ(readFile(file), before);
 }
 

@@ -6,10 +6,6 @@
 namespace Quellmar::testing {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // Runs h5py code on the file opened read-write as `f`. h5py keeps no checksums, so unless
 // `sealed` the file is first made one from before them (no checksum marker, no checksums on
 // items or attributes), where such edits are legitimate.
@@ -21,11 +17,7 @@ void alter(const std::string& file, const std::string& code, bool sealed = false
         "    f.visititems(unseal)\n"
         "    unseal('/', f)\n"
         "    del f.attrs['QMZ_CHECKSUMS']\n";
-    const std::string out =
-        python("import h5py, numpy\nwith h5py.File('" + file + "', 'r+') as f:\n" +
-                   (sealed ? "" : unseal) + code + "\nprint('ok')\n",
-               "");
-    ASSERT_EQ(out, "ok\n") << out;
+    withH5py(file, (sealed ? "" : unseal) + code);
 }
 
 TEST_F(QmxTool, AttributeEditsInAFileWithChecksumsAreDamage) {
@@ -35,8 +27,7 @@ TEST_F(QmxTool, AttributeEditsInAFileWithChecksumsAreDamage) {
           "    f['results/mesh/nodes'].attrs.modify('Cols', numpy.int32(6))\n"
           "    f['models'].attrs['Id'] = numpy.bytes_('MDL-2042')",
           true);
-    const ToolResult check = runQmx({"check", file});
-    EXPECT_EQ(check.exitCode, 1) << describe(check);
+    const ToolResult check = expectOut({"check", file}, 1);
     for (const std::string path : {"/results/mesh/nodes", "/models"})
         EXPECT_TRUE(contains(check.out, ": " + path + ": QMXLverifyObject: the attributes of '" +
                                             path + "' in file '" + file +
@@ -44,8 +35,7 @@ TEST_F(QmxTool, AttributeEditsInAFileWithChecksumsAreDamage) {
             << check.out;
     EXPECT_TRUE(contains(check.out, "2 problems")) << check.out;
     // A host reading the array gets a failure, not a 2 x 6 array.
-    const ToolResult cat = runQmx({"cat", file, "results/mesh", "nodes"});
-    EXPECT_EQ(cat.exitCode, 1) << describe(cat);
+    const ToolResult cat = expectOut({"cat", file, "results/mesh", "nodes"}, 1);
     EXPECT_TRUE(cat.out.empty()) << cat.out;
 }
 
@@ -57,18 +47,12 @@ TEST_F(QmxTool, UnknownKindsAreProblemsOnlyInFilesThisLibraryWrote) {
         "                                dtype=h5py.enum_dtype({'a': 0, 'b': 1}, basetype='i1'))";
     const std::string sealed = demo("sealed.qmz");
     alter(sealed, code, true);
-    ToolResult check = runQmx({"check", sealed});
-    EXPECT_EQ(check.exitCode, 1) << describe(check);
-    EXPECT_TRUE(contains(
-        check.out, sealed + ": /results/odd: unknown kind of entry in a file this library wrote"))
-        << check.out;
+    expectOut({"check", sealed}, 1,
+              {sealed + ": /results/odd: unknown kind of entry in a file this library wrote"});
     const std::string plain = demo("plain.qmz");
     alter(plain, code);
-    check = runQmx({"check", plain});
-    EXPECT_EQ(check.exitCode, 0) << describe(check);
-    EXPECT_TRUE(
-        contains(check.out, plain + ": warning: /results/odd: unknown kind of entry; not checked"))
-        << check.out;
+    expectOut({"check", plain}, 0,
+              {plain + ": warning: /results/odd: unknown kind of entry; not checked"});
 }
 
 TEST_F(QmxTool, ArrayShapeThatPromisesOtherThanTheStoredElements) {
@@ -77,18 +61,12 @@ TEST_F(QmxTool, ArrayShapeThatPromisesOtherThanTheStoredElements) {
     alter(file,
           "    f['results/mesh/nodes'].attrs.modify('Rows', numpy.int32(5))\n"
           "    f['results/mesh/connectivity'].attrs.modify('Rows', numpy.int32(1))");
-    const ToolResult check = runQmx({"check", file});
-    EXPECT_EQ(check.exitCode, 1) << describe(check);
-    EXPECT_TRUE(contains(check.out,
-                         "/results/mesh/nodes: shape 5 x 3 does not match the 12 stored elements"))
-        << check.out;
-    EXPECT_TRUE(contains(
-        check.out, "/results/mesh/connectivity: shape 1 x 3 does not match the 6 stored elements"))
-        << check.out;
-    EXPECT_TRUE(contains(check.out, "2 problems")) << check.out;
-    const ToolResult cat = runQmx({"cat", file, "results/mesh", "connectivity"});
-    EXPECT_EQ(cat.exitCode, 1) << describe(cat);
-    EXPECT_TRUE(contains(cat.err, "does not match")) << cat.err;
+    expectOut({"check", file}, 1,
+              {"/results/mesh/nodes: shape 5 x 3 does not match the 12 stored elements",
+               "/results/mesh/connectivity: shape 1 x 3 does not match the 6 stored elements",
+               "2 problems"});
+    const ToolResult cat =
+        expectErr({"cat", file, "results/mesh", "connectivity"}, 1, {"does not match"});
     EXPECT_TRUE(cat.out.empty());
 }
 
@@ -97,28 +75,18 @@ TEST_F(QmxTool, InvalidShapeAttributesAreReported) {
     alter(file,
           "    f['results/mesh/nodes'].attrs.modify('Cols', numpy.int32(-3))\n"
           "    f['results/counts'].attrs.create('Rows', numpy.int32(6), dtype='<i4')");
-    const ToolResult check = runQmx({"check", file});
-    EXPECT_EQ(check.exitCode, 1) << describe(check);
-    EXPECT_TRUE(
-        contains(check.out, "/results/mesh/nodes: invalid array shape: \"Rows\" 4, \"Cols\" -3"))
-        << check.out;
-    EXPECT_TRUE(
-        contains(check.out, "/results/counts: invalid array shape: \"Rows\" 6, \"Cols\" missing"))
-        << check.out;
+    expectOut({"check", file}, 1,
+              {"/results/mesh/nodes: invalid array shape: \"Rows\" 4, \"Cols\" -3",
+               "/results/counts: invalid array shape: \"Rows\" 6, \"Cols\" missing"});
 }
 
 TEST_F(QmxTool, NamesTheLibraryCannotAddressAreNotConfusedWithOthers) {
     const std::string file = demo();
     // "notes." would be trimmed to "notes" by the library: another object.
     alter(file, "    f['models'].copy('notes', 'notes.')");
-    const ToolResult check = runQmx({"check", file});
-    EXPECT_EQ(check.exitCode, 1) << describe(check);
-    EXPECT_TRUE(
-        contains(check.out, "/models/notes.: the library cannot address an object of this name"))
-        << check.out;
-    const ToolResult get = runQmx({"get", file, "models", "notes."});
-    EXPECT_EQ(get.exitCode, 1) << describe(get);
-    EXPECT_TRUE(contains(get.err, "cannot address")) << get.err;
+    expectOut({"check", file}, 1,
+              {"/models/notes.: the library cannot address an object of this name"});
+    const ToolResult get = expectErr({"get", file, "models", "notes."}, 1, {"cannot address"});
     EXPECT_TRUE(get.out.empty());
 }
 
@@ -140,19 +108,14 @@ TEST_F(QmxTool, ForeignAttributeTypesAreShownAsUnreadableWithoutFailingTheCheck)
           "    f['models'].attrs['note'] = 'variable length text'\n"
           "    f['models'].attrs['big'] = numpy.uint64(2**63 + 5)\n"
           "    f['models'].attrs['fixed'] = numpy.bytes_('abc\\x01')");
-    const ToolResult ls = runQmx({"ls", "-l", file, "models"});
-    ASSERT_EQ(ls.exitCode, 0) << describe(ls);
-    EXPECT_TRUE(contains(ls.out, "@note = <unreadable>")) << ls.out;
-    EXPECT_TRUE(contains(ls.out, "@big = 9223372036854775813")) << ls.out;
-    EXPECT_TRUE(contains(ls.out, "@fixed = \"abc\\x01\"")) << ls.out;
+    expectOut({"ls", "-l", file, "models"}, 0,
+              {"@note = <unreadable>", "@big = 9223372036854775813", "@fixed = \"abc\\x01\""});
     const ToolResult json = runQmx({"ls", "-l", "--json", file, "models"});
     EXPECT_EQ(python("import json,sys\nd=json.load(sys.stdin)\na=d['objects'][0]['attributes']\n"
                      "print(a['note'], a['big'], repr(a['fixed']))\n",
                      json.out),
               "None 9223372036854775813 'abc\\x01'\n");
-    const ToolResult check = runQmx({"check", file});
-    EXPECT_EQ(check.exitCode, 0) << describe(check);
-    EXPECT_TRUE(contains(check.out, "warning: /models: attribute \"note\"")) << check.out;
+    expectOut({"check", file}, 0, {"warning: /models: attribute \"note\""});
 }
 
 }  // namespace

@@ -6,28 +6,20 @@
 namespace Quellmar::testing {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 TEST_F(QmxTool, CatRangePrintsOnlyThoseElementsOrRows) {
     const std::string file = demo();
     // counts = {12, 7, 0, 3, 41, 5}
-    ToolResult r = runQmx({"cat", "--range", "2:3", file, "results", "counts"});
-    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    ToolResult r = expectOut({"cat", "--range", "2:3", file, "results", "counts"}, 0);
     EXPECT_EQ(r.out, "0\n3\n41\n");
     r = runQmx({"cat", "--range", "5:1", file, "results", "counts"});
     EXPECT_EQ(r.out, "5\n");
-    r = runQmx({"cat", "--range", "6:0", file, "results", "counts"});
-    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    r = expectOut({"cat", "--range", "6:0", file, "results", "counts"}, 0);
     EXPECT_EQ(r.out, "");
     // Arrays by rows: nodes is 4 x 3.
-    r = runQmx({"cat", "--range", "1:2", "--csv", file, "results/mesh", "nodes"});
-    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    r = expectOut({"cat", "--range", "1:2", "--csv", file, "results/mesh", "nodes"}, 0);
     EXPECT_EQ(r.out, "1,0,0\n1,1,0\n");
     // Compound array records keep their stored row number.
-    r = runQmx({"cat", "--range", "1:1", file, "results/mesh", "cells"});
-    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    r = expectOut({"cat", "--range", "1:1", file, "results/mesh", "cells"}, 0);
     EXPECT_EQ(lineCount(r.out), 2u) << r.out;
     EXPECT_EQ(r.out.rfind("1\t0\t", 0), 0u) << r.out;
     EXPECT_TRUE(contains(r.out, "\n1\t1\t")) << r.out;
@@ -38,28 +30,26 @@ TEST_F(QmxTool, CatRangePrintsOnlyThoseElementsOrRows) {
 
 TEST_F(QmxTool, CatRangeRefusesBadAndPastTheEndRanges) {
     const std::string file = demo();
-    for (const char* bad : {"3", ":2", "2:", "-1:2", "1:-2", "a:b", "1:2:3", " 1:2", "1:99999999999"}) {
+    for (const char* bad :
+         {"3", ":2", "2:", "-1:2", "1:-2", "a:b", "1:2:3", " 1:2", "1:99999999999"}) {
         const ToolResult r = runQmx({"cat", "--range", bad, file, "results", "counts"});
         EXPECT_EQ(r.exitCode, 2) << bad << "\n" << describe(r);
         EXPECT_TRUE(contains(r.err, "--range")) << bad << r.err;
         EXPECT_TRUE(r.out.empty()) << bad;
     }
     for (const char* past : {"5:2", "7:0", "0:7"}) {
-        const ToolResult r = runQmx({"cat", "--range", past, file, "results", "counts"});
-        EXPECT_EQ(r.exitCode, 1) << past << "\n" << describe(r);
-        EXPECT_TRUE(contains(r.err, "past the end of its 6 elements")) << past << r.err;
+        const ToolResult r = expectErr({"cat", "--range", past, file, "results", "counts"}, 1,
+                                       {"past the end of its 6 elements"});
         EXPECT_EQ(lineCount(r.err), 1u) << r.err;
         EXPECT_TRUE(r.out.empty()) << past;
     }
-    const ToolResult rows = runQmx({"cat", "--range", "3:2", file, "results/mesh", "nodes"});
-    EXPECT_EQ(rows.exitCode, 1);
-    EXPECT_TRUE(contains(rows.err, "past the end of its 4 rows")) << rows.err;
+    expectErr({"cat", "--range", "3:2", file, "results/mesh", "nodes"}, 1,
+              {"past the end of its 4 rows"});
 }
 
 TEST_F(QmxTool, AppendAddsElementsAndRowsThatCatShows) {
     const std::string file = demo();
-    ToolResult r = runQmx({"append", file, "results", "counts"}, "8 9\n10\n");
-    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    ToolResult r = expectOut({"append", file, "results", "counts"}, 0, {}, "8 9\n10\n");
     EXPECT_EQ(r.out, "appended 3 elements to /results/counts: 6 -> 9 elements\n");
     EXPECT_EQ(runQmx({"cat", file, "results", "counts"}).out, "12\n7\n0\n3\n41\n5\n8\n9\n10\n");
 
@@ -69,20 +59,16 @@ TEST_F(QmxTool, AppendAddsElementsAndRowsThatCatShows) {
         std::ofstream out(rows);
         out << "2 2 2\n3.5 -1 0.25\n";
     }
-    r = runQmx({"append", file, "results/mesh", "nodes", rows});
-    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    r = expectOut({"append", file, "results/mesh", "nodes", rows}, 0);
     EXPECT_EQ(r.out, "appended 2 rows to /results/mesh/nodes: 4 -> 6 rows\n");
     EXPECT_EQ(runQmx({"cat", "--range", "4:2", file, "results/mesh", "nodes"}).out,
               "2 2 2\n3.5 -1 0.25\n");
     EXPECT_TRUE(contains(runQmx({"ls", file, "results/mesh"}).out, "array, 6 x 3 float64"));
 
     // The file stays sound, and an appended item is listed as extendible.
-    const ToolResult check = runQmx({"check", file});
-    EXPECT_EQ(check.exitCode, 0) << describe(check);
+    const ToolResult check = expectOut({"check", file}, 0);
     EXPECT_FALSE(contains(check.out + check.err, "warning")) << describe(check);
-    const ToolResult listing = runQmx({"ls", "-l", file, "results"});
-    ASSERT_EQ(listing.exitCode, 0) << describe(listing);
-    EXPECT_TRUE(contains(listing.out, "layout: extendible")) << listing.out;
+    const ToolResult listing = expectOut({"ls", "-l", file, "results"}, 0, {"layout: extendible"});
     // The slice checksums are the library's own: shown with --all, by what they are.
     EXPECT_FALSE(contains(listing.out, "QMZ_SLICE_CRC32C")) << listing.out;
     const ToolResult all = runQmx({"ls", "-l", "--all", file, "results"});
@@ -113,22 +99,18 @@ TEST_F(QmxTool, RefusedAppendsLeaveTheItemAsItWas) {
     for (const auto& c : cases) {
         std::vector<std::string> args = {"append", file};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const ToolResult r = runQmx(args, c.input);
-        EXPECT_EQ(r.exitCode, 1) << c.input << "\n" << describe(r);
-        EXPECT_TRUE(contains(r.err, c.message)) << c.message << "\n" << r.err;
+        const ToolResult r = expectErr(args, 1, {c.message}, c.input);
         EXPECT_EQ(lineCount(r.err), 1u) << r.err;
     }
     EXPECT_EQ(runQmx({"cat", file, "results", "counts"}).out, before);
     EXPECT_EQ(runQmx({"cat", file, "results/mesh", "nodes"}).out, nodes);
-    const ToolResult missingInput = runQmx({"append", file, "results", "counts", dir.file("no")});
-    EXPECT_EQ(missingInput.exitCode, 1);
+    expectOut({"append", file, "results", "counts", dir.file("no")}, 1);
     EXPECT_EQ(runQmx({"append", file, "results"}).exitCode, 2);
 }
 
 TEST_F(QmxTool, LongListingShowsLayoutAndCompressor) {
     const std::string file = demo();
-    const ToolResult r = runQmx({"ls", "-l", file, "results"});
-    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    const ToolResult r = expectOut({"ls", "-l", file, "results"}, 0);
     // One storage line under every vector and array, none under groups.
     std::size_t layouts = 0;
     for (std::size_t at = 0; (at = r.out.find("layout: ", at)) != std::string::npos; ++at)

@@ -5,18 +5,6 @@
 namespace Quellmar::testing {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// Runs h5py code on the file opened read-write as `f`; h5py writes no checksums.
-void withH5py(const std::string& file, const std::string& code) {
-    const std::string out = python("import h5py, numpy\nwith h5py.File('" + file +
-                                       "', 'r+') as f:\n" + code + "\nprint('ok')\n",
-                                   "");
-    ASSERT_EQ(out, "ok\n") << out;
-}
-
 const std::string kAdditions =
     "    f['results'].create_dataset('extra', data=numpy.array([1.5, -2.0, 4.25]))\n"
     "    f.create_group('annotations').attrs['Author'] = numpy.int32(7)\n";
@@ -26,27 +14,21 @@ TEST_F(QmxTool, ItemsAddedByAnotherProgramReadAsDamagedUntilSealed) {
     withH5py(file, kAdditions);
 
     // Read through the vector DAO: no checksum in a file that promises one is damage.
-    ToolResult cat = runQmx({"cat", file, "results", "extra"});
-    EXPECT_EQ(cat.exitCode, 1) << describe(cat);
-    EXPECT_TRUE(contains(cat.err, "(the checksum attribute is missing: the item is damaged)"))
-        << cat.err;
+    ToolResult cat = expectErr({"cat", file, "results", "extra"}, 1,
+                               {"(the checksum attribute is missing: the item is damaged)"});
     EXPECT_EQ(runQmx({"check", file}).exitCode, 1);
 
-    const ToolResult seal = runQmx({"seal", file});
-    ASSERT_EQ(seal.exitCode, 0) << describe(seal);
+    const ToolResult seal = expectOut({"seal", file}, 0);
     EXPECT_EQ(seal.out, file + ": sealed: 2 checksums added to 2 objects; the file checks ok\n");
 
-    cat = runQmx({"cat", file, "results", "extra"});
-    ASSERT_EQ(cat.exitCode, 0) << describe(cat);
+    cat = expectOut({"cat", file, "results", "extra"}, 0);
     EXPECT_EQ(cat.out, "1.5\n-2\n4.25\n");
-    const ToolResult check = runQmx({"check", file});
-    EXPECT_EQ(check.exitCode, 0) << describe(check);
+    expectOut({"check", file}, 0);
     // Everything the demo wrote is as it was.
     EXPECT_EQ(runQmx({"get", file, "models", "notes"}).out,
               "Gearbox assembly, revision C.\nHousing cast in EN-GJL-250.\n");
 
-    const ToolResult again = runQmx({"seal", file});
-    EXPECT_EQ(again.exitCode, 0) << describe(again);
+    const ToolResult again = expectOut({"seal", file}, 0);
     EXPECT_EQ(again.out, file + ": nothing to seal (every item carries its checksums)\n");
 }
 
@@ -56,25 +38,18 @@ TEST_F(QmxTool, SealRefusesAFileWithOtherDamageAndLeavesItAlone) {
     withH5py(file, kAdditions + "    f['results/counts'][0] = 99\n");
     const std::string before = readFile(file);
 
-    const ToolResult seal = runQmx({"seal", file});
-    EXPECT_EQ(seal.exitCode, 1) << describe(seal);
-    EXPECT_TRUE(contains(seal.out, file + ": /results/counts: ")) << seal.out;
-    EXPECT_TRUE(contains(seal.out, "checksum mismatch")) << seal.out;
-    EXPECT_TRUE(contains(seal.out, file + ": not sealed: 1 problem besides missing checksums"))
-        << seal.out;
+    expectOut({"seal", file}, 1,
+              {file + ": /results/counts: ", "checksum mismatch",
+               file + ": not sealed: 1 problem besides missing checksums"});
     EXPECT_EQ(readFile(file), before);
     EXPECT_EQ(runQmx({"cat", file, "results", "extra"}).exitCode, 1);
 }
 
 TEST_F(QmxTool, SealExplainsItselfAndChecksItsOperands) {
-    const ToolResult help = runQmx({"seal", "--help"});
-    EXPECT_EQ(help.exitCode, 0) << describe(help);
-    EXPECT_TRUE(contains(help.out, "seal")) << help.out;
-    EXPECT_TRUE(contains(help.out, "never\nrewritten")) << help.out;
+    expectOut({"seal", "--help"}, 0, {"seal", "never\nrewritten"});
     EXPECT_TRUE(contains(runQmx({"--help"}).out, "  seal      ")) << "listed with the commands";
     EXPECT_EQ(runQmx({"seal"}).exitCode, 2);
-    const ToolResult missing = runQmx({"seal", dir.file("none.qmz")});
-    EXPECT_EQ(missing.exitCode, 1) << describe(missing);
+    expectOut({"seal", dir.file("none.qmz")}, 1);
 }
 
 }  // namespace

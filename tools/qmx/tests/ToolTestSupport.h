@@ -33,8 +33,22 @@ inline std::size_t lineCount(const std::string& text) {
     return n;
 }
 
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Runs qmx with args (and input on stdin), expects its exit code and each of `parts` in what it
+// wrote to standard output (expectOut) or standard error (expectErr); the run, for more checks.
+ToolResult expectOut(const std::vector<std::string>& args, int exitCode,
+                     const std::vector<std::string>& parts = {}, const std::string& input = "");
+ToolResult expectErr(const std::vector<std::string>& args, int exitCode,
+                     const std::vector<std::string>& parts = {}, const std::string& input = "");
+
 // Runs /usr/bin/python3 with the script on the file's contents; its stdout, or "<failed>".
 std::string python(const std::string& script, const std::string& stdinText);
+
+// Runs h5py code on the file opened as `f` (mode "r+" or "w"); h5py writes no checksums.
+void withH5py(const std::string& file, const std::string& code, const std::string& mode = "r+");
 
 }  // namespace Quellmar::testing
 

@@ -37,20 +37,6 @@ std::vector<double> ramp(int count) {
     return values;
 }
 
-struct Cell {
-    std::uint8_t kind;
-    double weight;
-    std::int16_t neighbours[4];
-};
-
-QMXClassComposer cellComposer() {
-    QMXClassComposer composer(sizeof(Cell));
-    composer& triad{"kind", offsetof(Cell, kind), ClassMemberTypes::MT_UINT8} &
-        triad{"weight", offsetof(Cell, weight), ClassMemberTypes::MT_DOUBLE} &
-        quartet{"neighbours", offsetof(Cell, neighbours), ClassMemberTypes::MT_INT16, 4};
-    return composer;
-}
-
 TEST_F(ArrayDAOTest, ShapeIsStoredReportedAndRewrittenByUpdate) {
     const std::vector<double> values = ramp(12);
     ASSERT_TRUE(dao.create("arr", "m", VT_DOUBLE, 3, 4, values.data()));
@@ -80,12 +66,8 @@ TEST_F(ArrayDAOTest, ShapeIsStoredReportedAndRewrittenByUpdate) {
 }
 
 TEST_F(ArrayDAOTest, CompoundArraysCarryShapeButNoCompoundMark) {
-    QMXClassComposer composer = cellComposer();
-    std::vector<Cell> cells(6);
-    for (std::size_t i = 0; i < cells.size(); ++i)
-        cells[i] = Cell{static_cast<std::uint8_t>(i),
-                        i * 1.5,
-                        {static_cast<std::int16_t>(i), -1, 2, static_cast<std::int16_t>(-i)}};
+    QMXClassComposer composer = recordComposer();
+    const std::vector<Record> cells = records(6, 30);
     ASSERT_TRUE(dao.create("cells", "grid", composer, 2, 3, cells.data()));
     ASSERT_TRUE(dao.create("cells", "list", composer, 6, cells.data()));  // a plain vector
     const int file = dao.getHandleToStorage();
@@ -98,13 +80,9 @@ TEST_F(ArrayDAOTest, CompoundArraysCarryShapeButNoCompoundMark) {
     EXPECT_EQ(info.rows, 2);
     EXPECT_EQ(info.cols, 3);
     EXPECT_EQ(info.type, -1);
-    std::vector<Cell> back(6);
+    std::vector<Record> back(6);
     ASSERT_TRUE(dao.read("cells", "grid", composer, back.data()));
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        EXPECT_EQ(back[i].kind, cells[i].kind);
-        EXPECT_EQ(back[i].weight, cells[i].weight);
-        EXPECT_EQ(back[i].neighbours[3], cells[i].neighbours[3]);
-    }
+    expectSame(back, cells);
     endUnit();
 
     ASSERT_TRUE(dao.update("cells", "grid", composer, 1, 2, cells.data()));
@@ -112,24 +90,19 @@ TEST_F(ArrayDAOTest, CompoundArraysCarryShapeButNoCompoundMark) {
     EXPECT_EQ(dao.getInfo("cells", "grid").rows, 1);
 }
 
-TEST_F(ArrayDAOTest, VectorsReportAsVectors) {
-    const std::vector<double> values = ramp(7);
-    ASSERT_TRUE(dao.create("v", "plain", VT_DOUBLE, 7, values.data()));
-    const VectorInfo info = dao.getInfo("v", "plain");
-    EXPECT_EQ(info.rows, 7);
-    EXPECT_EQ(info.cols, 1);
-    EXPECT_EQ(info.type, VT_DOUBLE);
-    const VectorInfo missing = dao.getInfo("v", "none");
-    EXPECT_EQ(missing.rows, 0);
-    EXPECT_EQ(missing.cols, 1);
-    EXPECT_EQ(missing.type, -1);
-}
-
-TEST_F(ArrayDAOTest, ReadManySkipsArraysOfSeveralColumns) {
+TEST_F(ArrayDAOTest, VectorsReportAsVectorsAndReadManySkipsArraysOfSeveralColumns) {
     const std::vector<std::uint8_t> bytes = {1, 2, 3, 4, 5, 6};
     ASSERT_TRUE(dao.create("r", "wide", VT_UINT8, 2, 3, bytes.data()));
     ASSERT_TRUE(dao.create("r", "column", VT_UINT8, 6, 1, bytes.data()));
     ASSERT_TRUE(dao.create("r", "vector", VT_UINT8, 4, bytes.data()));
+    const VectorInfo info = dao.getInfo("r", "vector");
+    EXPECT_EQ(info.rows, 4);
+    EXPECT_EQ(info.cols, 1);
+    EXPECT_EQ(info.type, VT_UINT8);
+    const VectorInfo missing = dao.getInfo("r", "none");
+    EXPECT_EQ(missing.rows, 0);
+    EXPECT_EQ(missing.cols, 1);
+    EXPECT_EQ(missing.type, -1);
     endUnit();
 
     std::vector<std::vector<unsigned char>> result = {{42}, {}, {}};
@@ -139,7 +112,7 @@ TEST_F(ArrayDAOTest, ReadManySkipsArraysOfSeveralColumns) {
     EXPECT_EQ(result[2], std::vector<unsigned char>(bytes.begin(), bytes.begin() + 4));
 }
 
-TEST_F(ArrayDAOTest, UnknownElementTypeFailsCreationAsDataSourceAndUpdateAsArgument) {
+TEST_F(ArrayDAOTest, RefusedCreationsFailAsDataSourceAndAreUndone) {
     const double value = 0;
     try {
         dao.create("bad", "a", static_cast<tagVectorDataTypes>(4), 1, 1, &value);
@@ -159,13 +132,12 @@ TEST_F(ArrayDAOTest, UnknownElementTypeFailsCreationAsDataSourceAndUpdateAsArgum
         EXPECT_STREQ(e.what(), "Unknown data type.");
     }
     EXPECT_EQ(stack->lockCount(), 1u);
-}
+    endUnit();
 
-TEST_F(ArrayDAOTest, RefusedCreationIsUndoneAndKeepsTheArrayThatStoodThere) {
+    // A refused creation is undone and keeps the array that stood there.
     const std::vector<double> first = ramp(6);
     ASSERT_TRUE(dao.create("dup", "a", VT_DOUBLE, 2, 3, first.data()));
     endUnit();
-
     const std::vector<double> second(6, -1);
     try {
         dao.create("dup", "a", VT_DOUBLE, 3, 2, second.data());
@@ -182,8 +154,8 @@ TEST_F(ArrayDAOTest, RefusedCreationIsUndoneAndKeepsTheArrayThatStoodThere) {
     expectShape("/dup/a", 2, 3);
 }
 
-TEST_F(ArrayDAOTest, CreationWithoutDataLeavesNothingBehind) {
-    QMXClassComposer composer = cellComposer();
+TEST_F(ArrayDAOTest, CreationWithoutDataOrDataSourceLeavesNothingBehind) {
+    QMXClassComposer composer = recordComposer();
     EXPECT_THROW(dao.create("half", "typed", VT_DOUBLE, 2, 2, nullptr), DataSourceException);
     EXPECT_TRUE(stack->empty());
     EXPECT_THROW(dao.create("half", "cells", composer, 2, 2, nullptr), DataSourceException);
@@ -196,11 +168,20 @@ TEST_F(ArrayDAOTest, CreationWithoutDataLeavesNothingBehind) {
     EXPECT_THROW(dao.create("half", "f", foreign, 1, 1, nullptr), QminvalidArgument);
     EXPECT_THROW(dao.update("half", "f", foreign, 1, 1, nullptr), QminvalidArgument);
     EXPECT_TRUE(stack->empty());
+
+    ArrayProbe unbound;
+    unbound.setContext(stack);
+    const double value = 0;
+    EXPECT_THROW(unbound.create("g", "a", VT_DOUBLE, 1, 1, &value), DataSourceException);
+    EXPECT_THROW(unbound.create("g", "a", composer, 1, 1, &value), DataSourceException);
+    EXPECT_THROW(unbound.update("g", "a", VT_DOUBLE, 1, 1, &value), DataSourceException);
+    EXPECT_THROW(unbound.update("g", "a", composer, 1, 1, &value), DataSourceException);
+    EXPECT_TRUE(stack->empty());
 }
 
 TEST_F(ArrayDAOTest, ShapesOutsideTheIntRangeAreRefusedBeforeAnythingHappens) {
     const double value = 0;
-    QMXClassComposer composer = cellComposer();
+    QMXClassComposer composer = recordComposer();
     const int shapes[][2] = {{65536, 65536}, {INT_MAX, 2}, {-1, 3}, {3, -1}, {-2, -2}};
     for (const auto& shape : shapes) {
         EXPECT_THROW(dao.create("big", "a", VT_DOUBLE, shape[0], shape[1], &value),
@@ -221,18 +202,6 @@ TEST_F(ArrayDAOTest, ShapesOutsideTheIntRangeAreRefusedBeforeAnythingHappens) {
         ADD_FAILURE() << "0 x INT_MAX was refused";
     } catch (const std::exception&) {
     }
-}
-
-TEST_F(ArrayDAOTest, UnboundArrayOperationsPushNothing) {
-    ArrayProbe unbound;
-    unbound.setContext(stack);
-    const double value = 0;
-    QMXClassComposer composer = cellComposer();
-    EXPECT_THROW(unbound.create("g", "a", VT_DOUBLE, 1, 1, &value), DataSourceException);
-    EXPECT_THROW(unbound.create("g", "a", composer, 1, 1, &value), DataSourceException);
-    EXPECT_THROW(unbound.update("g", "a", VT_DOUBLE, 1, 1, &value), DataSourceException);
-    EXPECT_THROW(unbound.update("g", "a", composer, 1, 1, &value), DataSourceException);
-    EXPECT_TRUE(stack->empty());
 }
 
 TEST_F(ArrayDAOTest, SettingsApplyToArraysAndCopiesKeepThem) {

@@ -18,18 +18,6 @@ using namespace Quellmar::vectortest;
 
 namespace {
 
-struct Cell {
-    std::int16_t material;
-    double volume;
-};
-
-QMXClassComposer cellComposer() {
-    QMXClassComposer composer(sizeof(Cell));
-    composer.registerMember("material", offsetof(Cell, material), ClassMemberTypes::MT_INT16);
-    composer.registerMember("volume", offsetof(Cell, volume), ClassMemberTypes::MT_DOUBLE);
-    return composer;
-}
-
 std::vector<double> grid(int rows, int cols, double start) {
     std::vector<double> out(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
     std::iota(out.begin(), out.end(), start);
@@ -80,15 +68,12 @@ TEST_F(ArrayRowsTest, RowsReadAsTheirElements) {
     EXPECT_EQ(one, 9);
     endUnit();
 
-    QMXClassComposer composer = cellComposer();
-    std::vector<Cell> cells(6);
-    for (std::size_t i = 0; i < cells.size(); ++i)
-        cells[i] = {static_cast<std::int16_t>(i), i * 1.5};
+    QMXClassComposer composer = recordComposer();
+    const std::vector<Record> cells = records(6, 0);
     ASSERT_TRUE(arrays.create("m", "cells", composer, 3, 2, cells.data()));
-    std::vector<Cell> middle(2);
+    std::vector<Record> middle(2);
     ASSERT_TRUE(arrays.readRows("m", "cells", composer, 1, 1, middle.data()));
-    EXPECT_EQ(middle[0].material, 2);
-    EXPECT_EQ(middle[1].volume, 4.5);
+    expectSame(middle, std::vector<Record>(cells.begin() + 2, cells.begin() + 4));
     endUnit();
 }
 
@@ -162,21 +147,19 @@ TEST_F(ArrayRowsTest, AppendedRowsGrowRowsAndKeepCols) {
     EXPECT_EQ(row, std::vector<double>(expected.end() - 3, expected.end()));
     endUnit();
 
-    QMXClassComposer composer = cellComposer();
-    std::vector<Cell> cells = {{1, 1.0}, {2, 2.0}};
+    QMXClassComposer composer = recordComposer();
+    std::vector<Record> cells = records(2, 1);
     ASSERT_TRUE(arrays.create("m", "cells", composer, 1, 2, cells.data()));
-    const std::vector<Cell> more = {{3, 3.0}, {4, 4.0}, {5, 5.0}, {6, 6.0}};
+    const std::vector<Record> more = records(4, 3);
     ASSERT_TRUE(arrays.appendRows("m", "cells", composer, 2, 2, more.data()));
     endUnit();
     const VectorInfo info = arrays.getInfo("m", "cells");
     EXPECT_EQ(info.rows, 3);
     EXPECT_EQ(info.cols, 2);
-    std::vector<Cell> back(6);
+    std::vector<Record> back(6);
     ASSERT_TRUE(arrays.read("m", "cells", composer, back.data()));
-    for (std::size_t i = 0; i < back.size(); ++i) {
-        EXPECT_EQ(back[i].material, static_cast<std::int16_t>(i + 1));
-        EXPECT_EQ(back[i].volume, static_cast<double>(i + 1));
-    }
+    cells.insert(cells.end(), more.begin(), more.end());
+    expectSame(back, cells);
     endUnit();
 }
 
@@ -231,8 +214,8 @@ TEST_F(ArrayRowsTest, RefusedRowAppendsChangeNothing) {
                  DataAccessViolationException);
     endUnit();
     // Records onto a typed array.
-    QMXClassComposer composer = cellComposer();
-    const Cell cells[3] = {};
+    QMXClassComposer composer = recordComposer();
+    const Record cells[3] = {};
     EXPECT_THROW(arrays.appendRows("m", "a", composer, 1, 3, cells), DataAccessViolationException);
     endUnit();
     EXPECT_THROW(arrays.appendRows("m", "a", VT_DOUBLE, -1, 3, more.data()), QminvalidArgument);

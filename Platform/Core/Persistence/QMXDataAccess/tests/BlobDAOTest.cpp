@@ -12,13 +12,7 @@
 namespace Quellmar {
 namespace {
 
-using testing::Bytes;
-using testing::listGroup;
-using testing::Member;
-using testing::pattern;
-using testing::Session;
-using testing::TempDir;
-using testing::transfer;
+using namespace testing;
 
 // Opens up the protected path hooks.
 struct PathProbe : QMXBlobDAO {
@@ -70,28 +64,29 @@ TEST(BlobPaths, FollowTheStoredNamingRule) {
     EXPECT_THROW(dao.name("//"), std::out_of_range);
 }
 
-TEST(BlobPaths, ReachTheIntendedGroupsOnFile) {
+// Creating a group that exists keeps it, its objects and its version.
+TEST(BlobPaths, ReachTheIntendedGroupsOnFileAndCreatingOneAgainKeepsIt) {
     TempDir dir;
     const std::string file = dir.file("paths.qmz");
     {
         Session s(file);
-        QMXBlobDAO dao;
-        s.bind(dao);
-        dao.createGroup("results", 1);
-        dao.createGroup("a", 1);
-        dao.createGroup("a/b", 1);
-        dao.create("results", "r", transfer({1}));
-        dao.create("a/b/", "/o", transfer({2}));
-        dao.create("", "top", transfer({3}));
+        s.blobs.createGroup("results", 1);
+        s.blobs.createGroup("a", 1);
+        s.blobs.createGroup("a/b", 3);
+        s.blobs.create("results", "r", transfer({1}));
+        s.blobs.create("a/b/", "/o", transfer({2}));
+        s.blobs.create("", "top", transfer({3}));
+        s.blobs.createGroup("a/b", 9);
         // Every spelling of the group reaches the same item.
         for (const char* group : {"a/b", "/a/b/", "a/b/.", "./a/b/."}) {
-            EXPECT_TRUE(dao.exists(group, "o")) << group;
+            EXPECT_TRUE(s.blobs.exists(group, "o")) << group;
         }
-        EXPECT_TRUE(dao.existsGroup("/a/b/"));
-        EXPECT_FALSE(dao.existsGroup("a/c"));
+        EXPECT_TRUE(s.blobs.existsGroup("/a/b/"));
+        EXPECT_FALSE(s.blobs.existsGroup("a/c"));
     }
     EXPECT_EQ(listGroup(file, "/results"), (std::vector<Member>{{"r", QMXL_KIND_OPAQUE}}));
     EXPECT_EQ(listGroup(file, "/a/b"), (std::vector<Member>{{"o", QMXL_KIND_OPAQUE}}));
+    EXPECT_EQ(testing::readIntAttribute(file, "/a/b", "Version", -1), 3);
     const auto root = listGroup(file, "/");
     EXPECT_NE(std::find(root.begin(), root.end(), Member{"results", QMXL_KIND_OBJECT_GROUP}),
               root.end());
@@ -105,78 +100,67 @@ TEST(BlobRoundTrip, SurvivesCommitAndReadOnlyReopen) {
     const Bytes nested = pattern(70000, 2);
     {
         Session s(file);
-        QMXBlobDAO dao;
-        s.bind(dao);
-        dao.create("", "top", transfer(top, 512));
-        dao.createGroup("x", 1);
-        dao.createGroup("x/y", 1);
-        dao.create("x/y", "nested", transfer(nested, 4096));
+        s.blobs.create("", "top", transfer(top, 512));
+        s.blobs.createGroup("x", 1);
+        s.blobs.createGroup("x/y", 1);
+        s.blobs.create("x/y", "nested", transfer(nested, 4096));
         s.stack->commit();
     }
     Session s(file, UserContext::ReadOnly);
-    QMXBlobDAO dao;
-    s.bind(dao);
     SerializationTransferObject a;
     SerializationTransferObject b;
-    dao.read("", "top", a);
-    dao.read("x/y", "nested", b);
+    s.blobs.read("", "top", a);
+    s.blobs.read("x/y", "nested", b);
     ASSERT_TRUE(a.getBuffer() && b.getBuffer());
     EXPECT_EQ(*a.getBuffer(), top);
     EXPECT_EQ(*b.getBuffer(), nested);
     // A read-only unit of work refuses writes.
-    EXPECT_THROW(dao.update("", "top", transfer({9})), InvalidTransaction);
+    EXPECT_THROW(s.blobs.update("", "top", transfer({9})), InvalidTransaction);
 }
 
-TEST(BlobRoundTrip, ReadReusesShrinksAndGrowsTheBuffer) {
+TEST(BlobRoundTrip, ReadReusesShrinksAndGrowsTheBufferButNeverForAnEmptyObject) {
     TempDir dir;
     Session s(dir.file("reuse.qmz"));
-    QMXBlobDAO dao;
-    s.bind(dao);
     const Bytes stored = pattern(64);
-    dao.create("", "o", transfer(stored));
+    s.blobs.create("", "o", transfer(stored));
 
     auto larger = std::make_shared<Bytes>(pattern(500, 3));
     const unsigned char* before = larger->data();
     SerializationTransferObject shrink(larger);
-    dao.read("", "o", shrink);
+    s.blobs.read("", "o", shrink);
     EXPECT_EQ(shrink.getBuffer(), larger);  // same vector, resized in place
     EXPECT_EQ(larger->data(), before);
     EXPECT_EQ(*larger, stored);
 
     auto smaller = std::make_shared<Bytes>(Bytes{1, 2});
     SerializationTransferObject grow(smaller);
-    dao.read("", "o", grow);
+    s.blobs.read("", "o", grow);
     EXPECT_EQ(grow.getBuffer(), smaller);
     EXPECT_EQ(*smaller, stored);
 
     SerializationTransferObject none;
-    dao.read("", "o", none);
+    s.blobs.read("", "o", none);
     ASSERT_TRUE(none.getBuffer());
     EXPECT_EQ(*none.getBuffer(), stored);
 
-    dao.update("", "o", transfer({5, 6, 7}));
-    dao.read("", "o", none);
+    s.blobs.update("", "o", transfer({5, 6, 7}));
+    s.blobs.read("", "o", none);
     EXPECT_EQ(*none.getBuffer(), (Bytes{5, 6, 7}));
-}
 
-TEST(BlobRoundTrip, EmptyObjectCannotBeReadAndLeavesTheTransferObjectAlone) {
-    TempDir dir;
-    Session s(dir.file("empty.qmz"));
-    QMXBlobDAO dao;
-    s.bind(dao);
-    dao.create("", "empty", transfer({}));
-    EXPECT_TRUE(dao.exists("", "empty"));
+    // An empty object cannot be read and leaves the transfer object alone.
+    s.blobs.create("", "empty", transfer({}));
+    EXPECT_TRUE(s.blobs.exists("", "empty"));
 
     auto held = std::make_shared<Bytes>(Bytes{4, 5, 6});
     SerializationTransferObject object(held);
-    EXPECT_EQ(messageOf<DataAccessViolationException>([&] { dao.read("", "empty", object); }),
+    EXPECT_EQ(messageOf<DataAccessViolationException>([&] { s.blobs.read("", "empty", object); }),
               "Wrong size of object.");
     EXPECT_EQ(object.getBuffer(), held);
     EXPECT_EQ(*held, (Bytes{4, 5, 6}));
 
-    SerializationTransferObject none;
-    EXPECT_THROW(dao.read("", "empty", none), DataAccessViolationException);
-    EXPECT_FALSE(none.getBuffer());
+    SerializationTransferObject unset;
+    EXPECT_THROW(s.blobs.read("", "empty", unset), DataAccessViolationException);
+    EXPECT_FALSE(unset.getBuffer());
 }
 
 // Every operation of the DAO on group "g" (items "o" and "n"): whether it writes, and the text
@@ -196,20 +180,17 @@ struct Operations {
             {"create", true, create, [&] { dao.create("g", "n", object); }},
             {"createGroup", true, create, [&] { dao.createGroup("h", 1); }},
             {"read", false, "Error reading binary array.", [&] { dao.read("g", "o", object); }},
-            {"update", true, "Error updating binary array.",
-             [&] { dao.update("g", "o", object); }},
+            {"update", true, "Error updating binary array.", [&] { dao.update("g", "o", object); }},
             {"remove", true, "Error removing array.", [&] { dao.remove("g", "o"); }},
             {"exists", false, validate, [&] { dao.exists("g", "o"); }},
             {"existsGroup", false, validate, [&] { dao.existsGroup("g"); }},
             {"readGroupDataVersion", false, validate,
              [&] { dao.readGroupDataVersion("g", number); }},
-            {"updateGroupDataVersion", true, validate,
-             [&] { dao.updateGroupDataVersion("g", 2); }},
+            {"updateGroupDataVersion", true, validate, [&] { dao.updateGroupDataVersion("g", 2); }},
             {"readGroupDataId", false, validate, [&] { dao.readGroupDataId("g", text); }},
             {"updateGroupDataId", true, validate, [&] { dao.updateGroupDataId("g", "i"); }},
             {"readChainGangValue", false, validate, [&] { dao.readChainGangValue("g", text); }},
-            {"updateChainGangValue", true, validate,
-             [&] { dao.updateChainGangValue("g", "h"); }},
+            {"updateChainGangValue", true, validate, [&] { dao.updateChainGangValue("g", "h"); }},
             {"readMaxIdentifierValue", false, validate,
              [&] { dao.readMaxIdentifierValue("g", value, high); }},
             {"updateMaxIdentifierValue", true, validate,
@@ -254,15 +235,11 @@ TEST(BlobFrame, LockKindsAndErrorTexts) {
     const std::string file = dir.file("frame.qmz");
     {
         Session s(file);
-        QMXBlobDAO dao;
-        s.bind(dao);
-        dao.createGroup("g", 1);
-        dao.create("g", "o", transfer({1}));
+        s.blobs.createGroup("g", 1);
+        s.blobs.create("g", "o", transfer({1}));
     }
     Session s(file, UserContext::ReadOnly);
-    QMXBlobDAO dao;
-    s.bind(dao);
-    Operations operations(dao);
+    Operations operations(s.blobs);
     for (const Operation& c : operations.all) {
         s.stack->setErrorMessage("");
         if (c.exclusive) {
@@ -276,39 +253,33 @@ TEST(BlobFrame, LockKindsAndErrorTexts) {
     EXPECT_EQ(s.stack->size(), 1u);  // reads were covered by the host's lock
 }
 
-TEST(BlobFailures, TransferObjectWithoutBufferIsRefusedBeforeAnythingHappens) {
+TEST(BlobFailures, NoBufferIsRefusedBeforeAnythingHappensAndLibraryFailuresCarryItsMessage) {
     TempDir dir;
     const std::string file = dir.file("nobuffer.qmz");
     {
         Session s(file);
-        QMXBlobDAO dao;
-        s.bind(dao);
-        dao.create("", "kept", transfer({1, 2}));
+        s.blobs.create("", "kept", transfer({1, 2}));
         s.stack->setErrorMessage("before");
         const std::size_t depth = s.stack->size();
         const SerializationTransferObject empty;
-        EXPECT_THROW(dao.create("", "new", empty), DataAccessViolationException);
-        EXPECT_THROW(dao.update("", "kept", empty), DataAccessViolationException);
+        EXPECT_THROW(s.blobs.create("", "new", empty), DataAccessViolationException);
+        EXPECT_THROW(s.blobs.update("", "kept", empty), DataAccessViolationException);
         EXPECT_EQ(s.stack->size(), depth);
         EXPECT_EQ(s.stack->getErrorMessage(), "before");
-        EXPECT_FALSE(dao.exists("", "new"));
+        EXPECT_FALSE(s.blobs.exists("", "new"));
     }
     EXPECT_EQ(listGroup(file, "/"), (std::vector<Member>{{"kept", QMXL_KIND_OPAQUE}}));
-}
 
-TEST(BlobFailures, LibraryFailuresCarryItsLastMessage) {
-    TempDir dir;
-    Session s(dir.file("fail.qmz"));
-    QMXBlobDAO dao;
-    s.bind(dao);
-    dao.create("", "item", transfer({1}));
+    // Failures of the file library carry its last message.
+    Session s(file);
+    s.blobs.create("", "item", transfer({1}));
     SerializationTransferObject object;
     const std::vector<std::pair<std::string, std::function<void()>>> calls = {
-        {"remove", [&] { dao.remove("nowhere", "x"); }},
-        {"update", [&] { dao.update("", "missing", transfer({1})); }},
-        {"read", [&] { dao.read("nowhere", "x", object); }},
-        {"create", [&] { dao.create("", "item", transfer({2})); }},
-        {"createGroup", [&] { dao.createGroup("item/sub", 1); }},
+        {"remove", [&] { s.blobs.remove("nowhere", "x"); }},
+        {"update", [&] { s.blobs.update("", "missing", transfer({1})); }},
+        {"read", [&] { s.blobs.read("nowhere", "x", object); }},
+        {"create", [&] { s.blobs.create("", "item", transfer({2})); }},
+        {"createGroup", [&] { s.blobs.createGroup("item/sub", 1); }},
     };
     for (const auto& [what, call] : calls) {
         const std::string message = messageOf<DataAccessViolationException>(call);
@@ -319,12 +290,12 @@ TEST(BlobFailures, LibraryFailuresCarryItsLastMessage) {
     EXPECT_FALSE(object.getBuffer());
     // The error texts of the operations reach the stack.
     EXPECT_EQ(s.stack->getErrorMessage(), "Error creating binary array.");
-    dao.exists("", "item");
+    s.blobs.exists("", "item");
     EXPECT_EQ(s.stack->getErrorMessage(), "Error validating binary array.");
     // Existence tests answer instead of throwing.
-    EXPECT_FALSE(dao.exists("nowhere", "x"));
-    EXPECT_FALSE(dao.exists("", "missing"));
-    EXPECT_FALSE(dao.existsGroup("nowhere"));
+    EXPECT_FALSE(s.blobs.exists("nowhere", "x"));
+    EXPECT_FALSE(s.blobs.exists("", "missing"));
+    EXPECT_FALSE(s.blobs.existsGroup("nowhere"));
 }
 
 // Damage that renames an object's checksum attribute leaves it without one; in a file that says
@@ -335,9 +306,7 @@ TEST(BlobFailures, ObjectThatLostItsChecksumIsDamaged) {
     const Bytes data = pattern(500, 3);
     {
         Session s(file);
-        QMXBlobDAO dao;
-        s.bind(dao);
-        dao.create("", "victim", transfer(data));
+        s.blobs.create("", "victim", transfer(data));
         s.stack->commit();
     }
     std::string bytes = testing::readFile(file);
@@ -348,29 +317,12 @@ TEST(BlobFailures, ObjectThatLostItsChecksumIsDamaged) {
     testing::writeFile(file, bytes);
 
     Session s(file, UserContext::ReadOnly);
-    QMXBlobDAO dao;
-    s.bind(dao);
     SerializationTransferObject object;
     const std::string message =
-        messageOf<DataAccessViolationException>([&] { dao.read("", "victim", object); });
+        messageOf<DataAccessViolationException>([&] { s.blobs.read("", "victim", object); });
     EXPECT_NE(message.find("victim"), std::string::npos) << message;
     EXPECT_NE(message.find("the item is damaged"), std::string::npos) << message;
     EXPECT_FALSE(object.getBuffer());
-}
-
-TEST(BlobGroups, CreateGroupKeepsAnExistingGroup) {
-    TempDir dir;
-    const std::string file = dir.file("groups.qmz");
-    {
-        Session s(file);
-        QMXBlobDAO dao;
-        s.bind(dao);
-        dao.createGroup("g", 3);
-        dao.create("g", "o", transfer({1}));
-        dao.createGroup("g", 9);
-        EXPECT_TRUE(dao.exists("g", "o"));
-    }
-    EXPECT_EQ(testing::readIntAttribute(file, "/g", "Version", -1), 3);
 }
 
 TEST(BlobTransactions, RevertAfterCreateRemovesTheObject) {
@@ -378,28 +330,22 @@ TEST(BlobTransactions, RevertAfterCreateRemovesTheObject) {
     const std::string file = dir.file("revert.qmz");
     {
         Session s(file);
-        QMXBlobDAO dao;
-        s.bind(dao);
-        dao.createGroup("g", 1);
-        dao.create("g", "kept", transfer({1}));
+        s.blobs.createGroup("g", 1);
+        s.blobs.create("g", "kept", transfer({1}));
         s.stack->commit();
     }
     {
         Session s(file);
-        QMXBlobDAO dao;
-        s.bind(dao);
-        dao.create("g", "undone", transfer({2}));
+        s.blobs.create("g", "undone", transfer({2}));
         // A failed creation over an existing object must not remove it on rollback.
-        EXPECT_THROW(dao.create("g", "kept", transfer({3})), DataAccessViolationException);
-        EXPECT_TRUE(dao.exists("g", "undone"));
+        EXPECT_THROW(s.blobs.create("g", "kept", transfer({3})), DataAccessViolationException);
+        EXPECT_TRUE(s.blobs.exists("g", "undone"));
         s.stack->revert();
     }
     Session s(file, UserContext::ReadOnly);
-    QMXBlobDAO dao;
-    s.bind(dao);
-    EXPECT_FALSE(dao.exists("g", "undone"));
+    EXPECT_FALSE(s.blobs.exists("g", "undone"));
     SerializationTransferObject kept;
-    dao.read("g", "kept", kept);
+    s.blobs.read("g", "kept", kept);
     EXPECT_EQ(*kept.getBuffer(), (Bytes{1}));
 }
 
@@ -458,18 +404,14 @@ TEST(BlobLarge, QuarterGigabyteRoundTrip) {
     auto bytes = std::make_shared<Bytes>(pattern(size, 11));
     {
         Session s(file);
-        QMXBlobDAO dao;
-        s.bind(dao);
-        dao.create("", "large", SerializationTransferObject(bytes, 1u << 20));
+        s.blobs.create("", "large", SerializationTransferObject(bytes, 1u << 20));
     }
     Session s(file, UserContext::ReadOnly);
-    QMXBlobDAO dao;
-    s.bind(dao);
     auto target = std::make_shared<Bytes>();
     target->reserve(size);
     const unsigned char* data = target->data();
     SerializationTransferObject back(target);
-    dao.read("", "large", back);
+    s.blobs.read("", "large", back);
     EXPECT_EQ(back.getBuffer(), target);
     EXPECT_EQ(target->data(), data);  // read straight into the reserved vector
     EXPECT_TRUE(*target == *bytes);

@@ -66,22 +66,16 @@ extern "C" hid_t H5Screate(H5S_class_t type) {
 namespace Quellmar {
 namespace {
 
-using testing::Bytes;
-using testing::Session;
-using testing::TempDir;
-using testing::transfer;
+using namespace testing;
 
 class BlobFaults : public ::testing::Test {
 protected:
-    void SetUp() override {
-        faults = Faults{};
-        session.bind(dao);
-    }
+    void SetUp() override { faults = Faults{}; }
     void TearDown() override { faults = Faults{}; }
 
     TempDir dir;
     Session session{dir.file("faults.qmz")};
-    QMXBlobDAO dao;
+    QMXBlobDAO& dao = session.blobs;
 };
 
 TEST_F(BlobFaults, NoVersionIsWrittenWhenTheLibraryVersionIsUnknown) {
@@ -142,28 +136,24 @@ TEST(BlobMadeOnce, FailedMakingIsAnExceptionAndTheNextCreateSucceeds) {
                 int wrong = 0;
                 {
                     Session s(file);
-                    QMXBlobDAO dao;
-                    s.bind(dao);
                     faults.*fault = true;
                     try {
-                        dao.create("", "b", transfer({1, 2, 3}));
+                        s.blobs.create("", "b", transfer({1, 2, 3}));
                         wrong |= 1;
                     } catch (const DataAccessViolationException& e) {
                         if (std::string(e.what()).find("cannot") == std::string::npos ||
                             e.what() != QMXBaseDAO::getLastErrorMessage())
                             wrong |= 2;
                     }
-                    if (dao.exists("", "b"))
+                    if (s.blobs.exists("", "b"))
                         wrong |= 4;
                     faults.*fault = false;
-                    dao.create("", "b", transfer({1, 2, 3}));
+                    s.blobs.create("", "b", transfer({1, 2, 3}));
                     s.stack->commit();
                 }
                 Session s(file, UserContext::ReadOnly);
-                QMXBlobDAO dao;
-                s.bind(dao);
                 SerializationTransferObject back;
-                dao.read("", "b", back);
+                s.blobs.read("", "b", back);
                 if (!back.getBuffer() || *back.getBuffer() != Bytes{1, 2, 3})
                     wrong |= 8;
                 return wrong;

@@ -1,15 +1,11 @@
-// Test support for the blob and design DAOs: a host's unit of work on a container file, and
-// direct looks into the file through the file library.
+// Test support for the blob and design DAOs: byte patterns, and direct looks into a container
+// file through the file library.
 #ifndef QUELLMAR_TESTS_BLOBHOST_H
 #define QUELLMAR_TESTS_BLOBHOST_H
 
-#include "DataSourceDescriptor.h"
-#include "QMXBaseDAO.h"
-#include "QMXGenericDAOFactory.h"
 #include "QMXL.h"
 #include "SerializationTransferObject.h"
-#include "TransactionStack.h"
-#include "UserContext.h"
+#include "SessionFixture.h"
 
 #include <memory>
 #include <string>
@@ -32,28 +28,6 @@ inline Bytes pattern(std::size_t size, unsigned seed = 7) {
 inline SerializationTransferObject transfer(const Bytes& bytes, unsigned chunk = 0) {
     return SerializationTransferObject(std::make_shared<Bytes>(bytes), chunk);
 }
-
-// A host's unit of work: its stack, the factory's lock on it, and DAOs bound to both. Ending
-// the session (commit() or destruction) commits and closes the file.
-class Session {
-public:
-    explicit Session(const std::string& file,
-                     UserContext::AccessIntent intent = UserContext::ReadWrite)
-        : stack(TransactionStack::create()),
-          descriptor(std::make_shared<DataSourceDescriptor>(file)),
-          context(stack, intent),
-          factory(descriptor, &context) {}
-
-    void bind(QMXBaseDAO& dao) {
-        dao.setDataSource(factory.getStorage());
-        dao.setContext(stack);
-    }
-
-    std::shared_ptr<TransactionStack> stack;
-    std::shared_ptr<DataSourceDescriptor> descriptor;
-    UserContext context;
-    QMXGenericDAOFactory factory;
-};
 
 struct Member {
     std::string name;

@@ -44,7 +44,7 @@ TEST(ClassComposer, OwnsOneReferenceAndKeepsTheSizeOutOfTheBase) {
     EXPECT_EQ(composer.getTotalSize(), 0u);
 }
 
-TEST(ClassComposer, CopiesShareTheDatatypeAndOutliveEachOther) {
+TEST(ClassComposer, CopiesAndAssignmentsShareTheDatatypeAndOutliveEachOther) {
     auto* first = new QMXClassComposer(sampleComposer());
     QMXClassComposer second(*first);
     const int type = second.getDataTypeHandle().getHandle();
@@ -56,9 +56,8 @@ TEST(ClassComposer, CopiesShareTheDatatypeAndOutliveEachOther) {
     // The survivor still grows its datatype.
     second& triad{"extra", sizeof(Sample) - 1, ClassMemberTypes::MT_UINT8};
     EXPECT_TRUE(second.getDataTypeHandle().verify());
-}
 
-TEST(ClassComposer, AssignmentReleasesTheOldDatatypeAndSharesTheOther) {
+    // Assignment releases the old datatype and shares the other.
     QMXClassComposer source = sampleComposer();
     QMXClassComposer target(16);
     const int oldType = target.getDataTypeHandle().getHandle();

@@ -50,8 +50,7 @@ bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-std::string makeContainer(const qt::TempDir& dir) {
-    const std::string file = dir.file("full.qmz");
+std::string makeContainer(const std::string& file) {
     Session s(file);
     s.blobs.createGroup("g", 1);
     s.blobs.create("g", "base", qt::makeObject("base object"));
@@ -70,7 +69,7 @@ void expectUnchanged(const std::string& file) {
 
 TEST(CommitFailure, CommitThrowsNamingTheFileAndTheCause) {
     qt::TempDir dir;
-    const std::string file = makeContainer(dir);
+    const std::string file = makeContainer(dir.file("full.qmz"));
     const int rc = exitStatusOf([&] {
         auto s = std::make_unique<Session>(file);
         if (!limitFileSize(file))
@@ -100,7 +99,7 @@ TEST(CommitFailure, CommitThrowsNamingTheFileAndTheCause) {
 
 TEST(CommitFailure, RevertAndDestructionReportIt) {
     qt::TempDir dir;
-    const std::string file = makeContainer(dir);
+    const std::string file = makeContainer(dir.file("full.qmz"));
     const int rc = exitStatusOf([&] {
         qt::LogCapture log;
         {
@@ -140,7 +139,7 @@ TEST(CommitFailure, RevertAndDestructionReportIt) {
 
 TEST(CommitFailure, LockEndedOutsideAStackLogsIt) {
     qt::TempDir dir;
-    const std::string file = makeContainer(dir);
+    const std::string file = makeContainer(dir.file("full.qmz"));
     const int rc = exitStatusOf([&] {
         qt::LogCapture log;
         {
@@ -168,12 +167,7 @@ TEST(CommitFailure, WriterWithoutAJournalIsRefusedAtItsLock) {
     qt::TempDir dir;
     const std::string sub = dir.path() + "/locked";
     ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
-    const std::string file = sub + "/c.qmz";
-    {
-        Session s(file);
-        s.blobs.createGroup("g", 1);
-        s.blobs.create("g", "base", qt::makeObject("base object"));
-    }
+    const std::string file = makeContainer(sub + "/c.qmz");
     ASSERT_EQ(::unlink((file + "-journal").c_str()), 0);
     const bool root = geteuid() == 0;
     if (root) {

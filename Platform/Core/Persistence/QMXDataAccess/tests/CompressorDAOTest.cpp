@@ -15,43 +15,11 @@ using namespace Quellmar::vectortest;
 
 namespace {
 
-struct Sample {
-    std::int32_t id;
-    double position[3];
-    float weight;
-};
-
-QMXClassComposer sampleComposer() {
-    QMXClassComposer composer(sizeof(Sample));
-    composer& triad{"id", offsetof(Sample, id), ClassMemberTypes::MT_INT32} &
-        quartet{"position", offsetof(Sample, position), ClassMemberTypes::MT_DOUBLE, 3} &
-        triad{"weight", offsetof(Sample, weight), ClassMemberTypes::MT_FLOAT};
-    return composer;
-}
-
 std::vector<double> smooth(int count) {
     std::vector<double> values(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)
         values[static_cast<std::size_t>(i)] = std::cos(i * 1e-3) * 50.0;
     return values;
-}
-
-std::vector<Sample> samples(int count) {
-    std::vector<Sample> values(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i)
-        values[static_cast<std::size_t>(i)] = {
-            i, {i * 0.5, 1.0, -i * 0.25}, static_cast<float>(i % 10)};
-    return values;
-}
-
-bool same(const std::vector<Sample>& a, const std::vector<Sample>& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i].id != b[i].id || a[i].position[0] != b[i].position[0] ||
-            a[i].position[2] != b[i].position[2] || a[i].weight != b[i].weight)
-            return false;
-    return true;
 }
 
 int threadChoice() {
@@ -85,8 +53,8 @@ protected:
 
 TEST_F(CompressorDAOTest, VectorsAndArraysRoundTripWithEveryCompressor) {
     const auto values = smooth(60000);
-    const auto records = samples(5000);
-    QMXClassComposer composer = sampleComposer();
+    const auto stored = records(5000, 0);
+    QMXClassComposer composer = recordComposer();
     const int compressors[] = {QMXL_DEFLATE, QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4};
     for (int c : compressors) {
         const std::string group = "c" + std::to_string(c);
@@ -94,9 +62,9 @@ TEST_F(CompressorDAOTest, VectorsAndArraysRoundTripWithEveryCompressor) {
         arrays.setCompressor(c);
         EXPECT_EQ(vectors.getCompressor(), c);
         ASSERT_TRUE(vectors.create(group, "typed", VT_DOUBLE, 60000, values.data()));
-        ASSERT_TRUE(vectors.create(group, "records", composer, 5000, records.data()));
+        ASSERT_TRUE(vectors.create(group, "records", composer, 5000, stored.data()));
         ASSERT_TRUE(arrays.create(group, "grid", VT_DOUBLE, 600, 100, values.data()));
-        ASSERT_TRUE(arrays.create(group, "cells", composer, 50, 100, records.data()));
+        ASSERT_TRUE(arrays.create(group, "cells", composer, 50, 100, stored.data()));
         // The choice lasts for the DAO's calls only.
         EXPECT_EQ(threadChoice(), QMXL_COMPRESSOR_FOLLOW);
         for (const char* name : {"typed", "records", "grid", "cells"})
@@ -114,12 +82,12 @@ TEST_F(CompressorDAOTest, VectorsAndArraysRoundTripWithEveryCompressor) {
         const VectorInfo info = arrays.getInfo(group, "grid");
         EXPECT_EQ(info.rows, 600);
         EXPECT_EQ(info.cols, 100);
-        std::vector<Sample> got(5000);
+        std::vector<Record> got(5000);
         ASSERT_TRUE(vectors.read(group, "records", composer, got.data()));
-        EXPECT_TRUE(same(got, records));
-        got.assign(5000, Sample{});
+        expectSame(got, stored);
+        got.assign(5000, Record{});
         ASSERT_TRUE(arrays.read(group, "cells", composer, got.data()));
-        EXPECT_TRUE(same(got, records));
+        expectSame(got, stored);
     }
 }
 

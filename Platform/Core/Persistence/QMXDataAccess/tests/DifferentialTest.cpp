@@ -43,33 +43,20 @@ public:
 
     // Returns a description of the first divergence, or nothing.
     std::optional<std::string> run(int steps) {
+        // Each operation with the percentage below which a draw of 0..99 picks it.
+        static const std::pair<int, void (Runner::*)()> kOperations[] = {
+            {14, &Runner::createBlob},   {24, &Runner::updateBlob},   {30, &Runner::removeBlob},
+            {42, &Runner::readBlob},     {48, &Runner::existsBlob},   {60, &Runner::createVector},
+            {66, &Runner::updateVector}, {70, &Runner::removeVector}, {80, &Runner::readVector},
+            {86, &Runner::commit},       {93, &Runner::revert},       {100, &Runner::reopen}};
         open();
         for (int step = 0; step < steps && !m_failure; ++step) {
             const int op = pick(100);
-            if (op < 14)
-                createBlob();
-            else if (op < 24)
-                updateBlob();
-            else if (op < 30)
-                removeBlob();
-            else if (op < 42)
-                readBlob();
-            else if (op < 48)
-                existsBlob();
-            else if (op < 60)
-                createVector();
-            else if (op < 66)
-                updateVector();
-            else if (op < 70)
-                removeVector();
-            else if (op < 80)
-                readVector();
-            else if (op < 86)
-                commit();
-            else if (op < 93)
-                revert();
-            else
-                reopen();
+            for (const auto& [limit, operation] : kOperations)
+                if (op < limit) {
+                    (this->*operation)();
+                    break;
+                }
         }
         if (!m_failure)
             commit();
@@ -109,24 +96,21 @@ private:
     void commit() {
         note("commit");
         m_session->stack->commit();
-        m_session.reset();
-        m_createdBlobs.clear();
-        checkWholeFile();
-        open();
+        restart();
     }
     void revert() {
         note("revert");
         m_session->stack->revert();
-        m_session.reset();
         for (const Key& k : m_createdBlobs)
             m_model.blobs.erase(k);
-        m_createdBlobs.clear();
-        checkWholeFile();
-        open();
+        restart();
     }
     void reopen() {
         note("reopen");
-        m_session.reset();  // ends the unit of work: commits
+        restart();  // ending the unit of work commits
+    }
+    void restart() {
+        m_session.reset();
         m_createdBlobs.clear();
         checkWholeFile();
         open();
@@ -160,21 +144,23 @@ private:
         }
         m_model.blobs[k] = bytes;
     }
-    void removeBlob() {
-        Key k = anyKey();
-        const bool present = m_model.blobs.count(k) > 0;
-        note("remove blob " + name(k) + (present ? "" : " (absent)"));
+    // Removing throws exactly when the model holds nothing of the name.
+    template <class Map, class DAO>
+    void remove(const std::string& kind, Map& model, DAO& dao, const Key& k) {
+        const bool present = model.count(k) > 0;
+        note("remove " + kind + " " + name(k) + (present ? "" : " (absent)"));
         bool threw = false;
         try {
-            m_session->blobs.remove(k.first, k.second);
+            dao.remove(k.first, k.second);
         } catch (const DataAccessViolationException&) {
             threw = true;
         }
         if (threw == present)
-            return fail(present ? "remove of a present blob threw"
-                                : "remove of an absent blob did not throw");
-        m_model.blobs.erase(k);
+            return fail(present ? "remove of a present " + kind + " threw"
+                                : "remove of an absent " + kind + " did not throw");
+        model.erase(k);
     }
+    void removeBlob() { remove("blob", m_model.blobs, m_session->blobs, anyKey()); }
     void readBlob() {
         Key k = anyKey();
         note("read blob " + name(k));
@@ -227,20 +213,7 @@ private:
         }
         m_model.vectors[k] = values;
     }
-    void removeVector() {
-        Key k = anyVectorKey();
-        const bool present = m_model.vectors.count(k) > 0;
-        note("remove vector " + name(k) + (present ? "" : " (absent)"));
-        bool threw = false;
-        try {
-            m_session->vectors.remove(k.first, k.second);
-        } catch (const DataAccessViolationException&) {
-            threw = true;
-        }
-        if (threw == present)
-            return fail("vector remove disagrees with the model");
-        m_model.vectors.erase(k);
-    }
+    void removeVector() { remove("vector", m_model.vectors, m_session->vectors, anyVectorKey()); }
     void readVector() {
         Key k = anyVectorKey();
         note("read vector " + name(k));

@@ -4,17 +4,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <type_traits>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
 
 namespace Quellmar::testing {
 namespace {
-
-SerializationTransferObject object(const std::string& bytes) {
-    return SerializationTransferObject(
-        std::make_shared<std::vector<unsigned char>>(bytes.begin(), bytes.end()));
-}
 
 // Bytes that differ by seed and position, so that a page from the wrong version shows.
 std::string pattern(std::size_t size, unsigned seed) {
@@ -52,6 +49,86 @@ Series series(int type, int rows, int cols, const std::vector<T>& values) {
     return s;
 }
 
+// One operation of a step: what the host does, and what it leaves once its unit commits.
+struct Op {
+    std::function<void(HostUnit&)> work;
+    std::function<void(Content&)> effect;
+};
+
+Op group(const std::string& g, int version) {
+    return {[=](HostUnit& u) { u.blobs.createGroup(g, version); }, [](Content&) {}};
+}
+
+Op putBlob(const std::string& g, const std::string& n, const std::string& bytes, bool update) {
+    return {[=](HostUnit& u) {
+                update ? u.blobs.update(g, n, makeObject(bytes))
+                       : u.blobs.create(g, n, makeObject(bytes));
+            },
+            [=](Content& c) { c.blobs[g + "/" + n] = bytes; }};
+}
+Op createBlob(const std::string& g, const std::string& n, const std::string& bytes) {
+    return putBlob(g, n, bytes, false);
+}
+Op updateBlob(const std::string& g, const std::string& n, const std::string& bytes) {
+    return putBlob(g, n, bytes, true);
+}
+
+// A vector (cols 0) or an array of doubles or ints; the values are shared by both closures.
+template <typename T>
+Op putSeries(const std::string& g, const std::string& n, int rows, int cols, std::vector<T> values,
+             bool update) {
+    const auto shared = std::make_shared<const std::vector<T>>(std::move(values));
+    const auto type = std::is_same_v<T, double> ? VT_DOUBLE : VT_INT32;
+    return {[=](HostUnit& u) {
+                if (cols == 0 && update)
+                    u.vectors.update(g, n, type, rows, shared->data());
+                else if (cols == 0)
+                    u.vectors.create(g, n, type, rows, shared->data());
+                else if (update)
+                    u.arrays.update(g, n, type, rows, cols, shared->data());
+                else
+                    u.arrays.create(g, n, type, rows, cols, shared->data());
+            },
+            [=](Content& c) {
+                c.series[g + "/" + n] = series(type, rows, cols == 0 ? 1 : cols, *shared);
+            }};
+}
+Op createVector(const std::string& g, const std::string& n, std::vector<double> values) {
+    const int count = static_cast<int>(values.size());
+    return putSeries(g, n, count, 0, std::move(values), false);
+}
+Op updateVector(const std::string& g, const std::string& n, std::vector<double> values) {
+    const int count = static_cast<int>(values.size());
+    return putSeries(g, n, count, 0, std::move(values), true);
+}
+
+Op remove(const std::string& g, const std::string& n, bool vector) {
+    return {[=](HostUnit& u) {
+                if (vector)
+                    u.vectors.remove(g, n);
+                else
+                    u.blobs.remove(g, n);
+            },
+            [=](Content& c) { vector ? c.series.erase(g + "/" + n) : c.blobs.erase(g + "/" + n); }};
+}
+
+// A step of its operations in order; a reverted one leaves nothing.
+Step step(const std::string& label, std::vector<Op> ops, bool revert = false) {
+    const auto shared = std::make_shared<const std::vector<Op>>(std::move(ops));
+    std::function<void(Content&)> effect;
+    if (!revert)
+        effect = [shared](Content& c) {
+            for (const Op& op : *shared)
+                op.effect(c);
+        };
+    return {label,
+            [shared](HostUnit& u) {
+                for (const Op& op : *shared)
+                    op.work(u);
+            },
+            effect, revert};
+}
+
 bool exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
@@ -78,11 +155,10 @@ std::vector<Content> Workload::contents() const {
     std::vector<Content> out{Content{}};
     for (const Step& step : steps) {
         Content next = out.back();
-        if (!step.revert && step.effect) {
+        if (!step.revert) {
             next.exists = true;
-            step.effect(next);
-        } else if (!step.revert) {
-            next.exists = true;
+            if (step.effect)
+                step.effect(next);
         }
         out.push_back(std::move(next));
     }
@@ -90,146 +166,57 @@ std::vector<Content> Workload::contents() const {
 }
 
 Workload blobWorkload() {
-    Workload w;
-    w.name = "blobs";
-    w.steps.push_back({"create file, group and two objects",
-                       [](HostUnit& u) {
-                           u.blobs.createGroup("g", 1);
-                           u.blobs.create("g", "a", object(pattern(300, 1)));
-                           u.blobs.create("g", "b", object(pattern(5000, 2)));
-                       },
-                       [](Content& c) {
-                           c.blobs["g/a"] = pattern(300, 1);
-                           c.blobs["g/b"] = pattern(5000, 2);
-                       }});
-    w.steps.push_back({"update one object, add another",
-                       [](HostUnit& u) {
-                           u.blobs.update("g", "a", object(pattern(9000, 3)));
-                           u.blobs.create("g", "c", object(pattern(700, 4)));
-                       },
-                       [](Content& c) {
-                           c.blobs["g/a"] = pattern(9000, 3);
-                           c.blobs["g/c"] = pattern(700, 4);
-                       }});
-    w.steps.push_back({"remove an object", [](HostUnit& u) { u.blobs.remove("g", "b"); },
-                       [](Content& c) { c.blobs.erase("g/b"); }});
-    w.steps.push_back({"create an object and revert",
-                       [](HostUnit& u) { u.blobs.create("g", "d", object(pattern(2000, 5))); },
-                       nullptr, true});
-    w.steps.push_back({"update after the revert",
-                       [](HostUnit& u) { u.blobs.update("g", "c", object(pattern(100, 6))); },
-                       [](Content& c) { c.blobs["g/c"] = pattern(100, 6); }});
-    return w;
+    return {"blobs",
+            {step("create file, group and two objects",
+                  {group("g", 1), createBlob("g", "a", pattern(300, 1)),
+                   createBlob("g", "b", pattern(5000, 2))}),
+             step("update one object, add another",
+                  {updateBlob("g", "a", pattern(9000, 3)), createBlob("g", "c", pattern(700, 4))}),
+             step("remove an object", {remove("g", "b", false)}),
+             step("create an object and revert", {createBlob("g", "d", pattern(2000, 5))}, true),
+             step("update after the revert", {updateBlob("g", "c", pattern(100, 6))})}};
 }
 
 Workload seriesWorkload() {
-    Workload w;
-    w.name = "vectors and arrays";
-    w.steps.push_back({"create file, a vector and an array",
-                       [](HostUnit& u) {
-                           const auto v = doubles(1000, 1.0);
-                           u.vectors.create("s", "v1", VT_DOUBLE, 1000, v.data());
-                           const auto a = ints(600, 10);
-                           u.arrays.create("s", "a1", VT_INT32, 20, 30, a.data());
-                       },
-                       [](Content& c) {
-                           c.series["s/v1"] = series(VT_DOUBLE, 1000, 1, doubles(1000, 1.0));
-                           c.series["s/a1"] = series(VT_INT32, 20, 30, ints(600, 10));
-                       }});
-    w.steps.push_back({"update both, add a vector",
-                       [](HostUnit& u) {
-                           const auto v = doubles(1000, -5.0);
-                           u.vectors.update("s", "v1", VT_DOUBLE, 1000, v.data());
-                           const auto v2 = doubles(3000, 8.0);
-                           u.vectors.create("s", "v2", VT_DOUBLE, 3000, v2.data());
-                           const auto a = ints(600, -300);
-                           u.arrays.update("s", "a1", VT_INT32, 20, 30, a.data());
-                       },
-                       [](Content& c) {
-                           c.series["s/v1"] = series(VT_DOUBLE, 1000, 1, doubles(1000, -5.0));
-                           c.series["s/v2"] = series(VT_DOUBLE, 3000, 1, doubles(3000, 8.0));
-                           c.series["s/a1"] = series(VT_INT32, 20, 30, ints(600, -300));
-                       }});
-    w.steps.push_back({"create a vector and an array, revert",
-                       [](HostUnit& u) {
-                           const auto v = doubles(500, 2.0);
-                           u.vectors.create("s", "v3", VT_DOUBLE, 500, v.data());
-                           const auto a = ints(40, 1);
-                           u.arrays.create("s", "a2", VT_INT32, 4, 10, a.data());
-                       },
-                       nullptr, true});
-    w.steps.push_back({"remove a vector", [](HostUnit& u) { u.vectors.remove("s", "v2"); },
-                       [](Content& c) { c.series.erase("s/v2"); }});
-    return w;
+    return {
+        "vectors and arrays",
+        {step("create file, a vector and an array",
+              {createVector("s", "v1", doubles(1000, 1.0)),
+               putSeries("s", "a1", 20, 30, ints(600, 10), false)}),
+         step("update both, add a vector", {updateVector("s", "v1", doubles(1000, -5.0)),
+                                            createVector("s", "v2", doubles(3000, 8.0)),
+                                            putSeries("s", "a1", 20, 30, ints(600, -300), true)}),
+         step("create a vector and an array, revert",
+              {createVector("s", "v3", doubles(500, 2.0)),
+               putSeries("s", "a2", 4, 10, ints(40, 1), false)},
+              true),
+         step("remove a vector", {remove("s", "v2", true)})}};
 }
 
 Workload manyUnitsWorkload() {
     Workload w;
     w.name = "many small units";
-    w.steps.push_back({"create file, group and six objects",
-                       [](HostUnit& u) {
-                           u.blobs.createGroup("m", 2);
-                           for (unsigned k = 0; k < 6; ++k)
-                               u.blobs.create("m", "o" + std::to_string(k),
-                                              object(pattern(300, 50 + k)));
-                       },
-                       [](Content& c) {
-                           for (unsigned k = 0; k < 6; ++k)
-                               c.blobs["m/o" + std::to_string(k)] = pattern(300, 50 + k);
-                       }});
+    std::vector<Op> first{group("m", 2)};
+    for (unsigned k = 0; k < 6; ++k)
+        first.push_back(createBlob("m", "o" + std::to_string(k), pattern(300, 50 + k)));
+    w.steps.push_back(step("create file, group and six objects", std::move(first)));
     for (unsigned i = 0; i < 24; ++i) {
         const std::string name = "o" + std::to_string(i % 6);
-        const std::string key = "m/" + name;
-        const std::string bytes = pattern(200 + 450 * (i % 5), 100 + i);
-        switch (i % 4) {
-            case 0:
-                w.steps.push_back({"update " + key,
-                                   [=](HostUnit& u) { u.blobs.update("m", name, object(bytes)); },
-                                   [=](Content& c) { c.blobs[key] = bytes; }});
-                break;
-            case 1:
-                if (i == 21) {
-                    w.steps.push_back({"remove " + key,
-                                       [=](HostUnit& u) { u.blobs.remove("m", name); },
-                                       [=](Content& c) { c.blobs.erase(key); }});
-                } else {
-                    w.steps.push_back(
-                        {"update " + key,
-                         [=](HostUnit& u) { u.blobs.update("m", name, object(bytes)); },
-                         [=](Content& c) { c.blobs[key] = bytes; }});
-                }
-                break;
-            case 2: {
-                const std::string vname = "v" + std::to_string(i);
-                const auto values = doubles(100 + 37 * i, static_cast<double>(i));
-                const int count = static_cast<int>(values.size());
-                w.steps.push_back({"create vector " + vname,
-                                   [=](HostUnit& u) {
-                                       u.vectors.create("m", vname, VT_DOUBLE, count,
-                                                        values.data());
-                                   },
-                                   [=](Content& c) {
-                                       c.series["m/" + vname] = series(VT_DOUBLE, count, 1, values);
-                                   }});
-                break;
-            }
-            default: {
-                const std::string aname = "a" + std::to_string(i);
-                const auto values = ints(12, static_cast<std::int32_t>(i));
-                // Every other array creation is reverted.
-                const bool revert = (i / 4) % 2 == 1;
-                w.steps.push_back(
-                    {"create array " + aname + (revert ? ", revert" : ""),
-                     [=](HostUnit& u) {
-                         u.arrays.create("m", aname, VT_INT32, 3, 4, values.data());
-                     },
-                     revert
-                         ? std::function<void(Content&)>()
-                         : [=](Content&
-                                   c) { c.series["m/" + aname] = series(VT_INT32, 3, 4, values); },
-                     revert});
-                break;
-            }
+        if (i == 21) {
+            w.steps.push_back(step("remove m/" + name, {remove("m", name, false)}));
+        } else if (i % 4 < 2) {
+            const std::string bytes = pattern(200 + 450 * (i % 5), 100 + i);
+            w.steps.push_back(step("update m/" + name, {updateBlob("m", name, bytes)}));
+        } else if (i % 4 == 2) {
+            const std::string vname = "v" + std::to_string(i);
+            w.steps.push_back(step("create vector " + vname,
+                                   {createVector("m", vname, doubles(100 + 37 * i, i))}));
+        } else {
+            // Every other array creation is reverted.
+            const std::string aname = "a" + std::to_string(i);
+            const bool revert = (i / 4) % 2 == 1;
+            w.steps.push_back(step("create array " + aname + (revert ? ", revert" : ""),
+                                   {putSeries("m", aname, 3, 4, ints(12, i), false)}, revert));
         }
     }
     return w;
@@ -239,25 +226,9 @@ Workload spillWorkload() {
     // The journaled file holds back overwrites up to 8 MiB, counting each page twice (original
     // and new): rewriting 4.5 MiB of existing pages passes that.
     constexpr int kCount = 589824;
-    Workload w;
-    w.name = "journal spill";
-    w.steps.push_back({"create a 4.5 MiB vector",
-                       [](HostUnit& u) {
-                           const auto v = doubles(kCount, 0.5);
-                           u.vectors.create("big", "v", VT_DOUBLE, kCount, v.data());
-                       },
-                       [](Content& c) {
-                           c.series["big/v"] = series(VT_DOUBLE, kCount, 1, doubles(kCount, 0.5));
-                       }});
-    w.steps.push_back({"rewrite all of it",
-                       [](HostUnit& u) {
-                           const auto v = doubles(kCount, -3.0);
-                           u.vectors.update("big", "v", VT_DOUBLE, kCount, v.data());
-                       },
-                       [](Content& c) {
-                           c.series["big/v"] = series(VT_DOUBLE, kCount, 1, doubles(kCount, -3.0));
-                       }});
-    return w;
+    return {"journal spill",
+            {step("create a 4.5 MiB vector", {createVector("big", "v", doubles(kCount, 0.5))}),
+             step("rewrite all of it", {updateVector("big", "v", doubles(kCount, -3.0))})}};
 }
 
 Observation observe(const std::string& path, const Workload& workload,
@@ -285,9 +256,7 @@ Observation observe(const std::string& path, const Workload& workload,
                 continue;
             SerializationTransferObject read;
             unit.blobs.read(group, name, read);
-            const auto buffer = read.getBuffer();
-            content.blobs[key] =
-                buffer ? std::string(buffer->begin(), buffer->end()) : std::string();
+            content.blobs[key] = bytesOf(read);
         }
         for (const std::string& key : seriesKeys) {
             const auto slash = key.find('/');

@@ -21,19 +21,19 @@ using qt::Session;
 
 namespace {
 
-enum class Expect {
-    OutOfRange,       // std::out_of_range "invalid string position"
-    InvalidArgument,  // QminvalidArgument
-    DataSource,       // DataSourceException
-    DataAccess,       // DataAccessViolationException
-    Stack,            // the std::shared_ptr<TransactionStack> itself
-    Nothing           // no exception; the call is harmless
-};
+// How a case must end: the start of what outcome() makes of it.
+namespace Expect {
+const char* const OutOfRange = "out_of_range";           // "invalid string position"
+const char* const InvalidArgument = "invalid argument";  // QminvalidArgument
+const char* const DataSource = "data source";            // DataSourceException
+const char* const DataAccess = "data access";            // DataAccessViolationException
+const char* const Stack = "stack";  // the std::shared_ptr<TransactionStack> itself
+}  // namespace Expect
 
 struct Case {
     const char* what;
     std::function<void(Session&)> call;
-    Expect expect;
+    const char* expect;
 };
 
 const std::string kNul = std::string("b\0x", 3);  // "b" followed by a NUL and more
@@ -52,6 +52,11 @@ struct ForeignComposer : ClassComposer {
 };
 
 std::vector<double> kValues{1, 2, 3, 4, 5};
+
+void readBlob(Session& s, const std::string& name) {
+    SerializationTransferObject o;
+    s.blobs.read("g", name, o);
+}
 
 std::vector<Case> cases() {
     const auto obj = qt::makeObject("hostile");
@@ -78,23 +83,10 @@ std::vector<Case> cases() {
          Expect::InvalidArgument},
         {"blob update: missing object", [=](Session& s) { s.blobs.update("g", "missing", obj); },
          Expect::DataAccess},
-        {"blob read: NUL in name",
-         [](Session& s) {
-             SerializationTransferObject o;
-             s.blobs.read("g", kNul, o);
-         },
-         Expect::InvalidArgument},
-        {"blob read: missing object",
-         [](Session& s) {
-             SerializationTransferObject o;
-             s.blobs.read("g", "missing", o);
-         },
+        {"blob read: NUL in name", [](Session& s) { readBlob(s, kNul); }, Expect::InvalidArgument},
+        {"blob read: missing object", [](Session& s) { readBlob(s, "missing"); },
          Expect::DataAccess},
-        {"blob read: name of separators",
-         [](Session& s) {
-             SerializationTransferObject o;
-             s.blobs.read("g", "..", o);
-         },
+        {"blob read: name of separators", [](Session& s) { readBlob(s, ".."); },
          Expect::OutOfRange},
         {"blob exists: NUL in name", [](Session& s) { s.blobs.exists("g", kNul); },
          Expect::InvalidArgument},
@@ -276,24 +268,6 @@ std::string outcome(const Case& c, Session& s) {
     }
 }
 
-const char* prefixOf(Expect e) {
-    switch (e) {
-        case Expect::OutOfRange:
-            return "out_of_range";
-        case Expect::InvalidArgument:
-            return "invalid argument";
-        case Expect::DataSource:
-            return "data source";
-        case Expect::DataAccess:
-            return "data access";
-        case Expect::Stack:
-            return "stack";
-        case Expect::Nothing:
-            return "nothing";
-    }
-    return "?";
-}
-
 }  // namespace
 
 TEST(HostileInput, EveryOperationRefusesBadArgumentsAndLeavesTheFileAlone) {
@@ -319,7 +293,7 @@ TEST(HostileInput, EveryOperationRefusesBadArgumentsAndLeavesTheFileAlone) {
             got = outcome(c, s);
             s.stack->revert();
         }
-        EXPECT_EQ(got.rfind(prefixOf(c.expect), 0), 0u) << c.what << ": got " << got;
+        EXPECT_EQ(got.rfind(c.expect, 0), 0u) << c.what << ": got " << got;
         EXPECT_EQ(snapshotOf(file), before) << c.what << " changed the file";
     }
 }
@@ -345,23 +319,13 @@ TEST(HostileInput, LongNamesRoundTripOrAreRefusedCleanly) {
     EXPECT_NE(after.find("/g"), std::string::npos);
 }
 
-TEST(HostileInput, UnboundDaosAndVanishedFilesFailClearly) {
+// The storage still exists but its file was removed behind its back.
+TEST(HostileInput, VanishedFileFailsClearly) {
     qt::TempDir dir;
     const std::string file = dir.file("gone.qmz");
     Session s(file);
     s.blobs.createGroup("g", 1);
     s.stack->commit();
-
-    QMXBlobDAO unbound;
-    SerializationTransferObject o;
-    EXPECT_THROW(unbound.read("g", "b", o), DataSourceException);
-    QMXVectorDAO vectors;
-    vectors.setContext(s.stack);
-    EXPECT_THROW(vectors.exists("g", "v"), DataSourceException);
-    s.blobs.setDataSource(nullptr);
-    EXPECT_THROW(s.blobs.exists("g", "b"), DataSourceException);
-
-    // The storage still exists but its file was removed behind its back.
     ASSERT_EQ(std::remove(file.c_str()), 0);
     EXPECT_THROW(s.vectors.exists("g", "v"), DAOException);
 }

@@ -3,6 +3,7 @@
 // the host seeing a failure or the unit being durable, never a success that is lost; nothing
 // may crash, at exit included (each run is a child process); the next open recovers and the
 // file passes 'qmx check'.
+#include "ChildProcess.h"
 #include "FailingFileOps.h"
 #include "FaultWorkloads.h"
 #include "TempDir.h"
@@ -16,8 +17,6 @@
 #include <fstream>
 #include <map>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 // HDF5's metadata accumulator (one 1,032-byte block, grown in H5F__accum_write) can be lost in
@@ -153,26 +152,24 @@ protected:
                 const std::string where = workload.name + ", call " + std::to_string(call) +
                                           " of " + std::to_string(calls) + ", " + kind.name;
                 ++tally.runs;
-                const pid_t child = ::fork();
-                ASSERT_GE(child, 0);
-                if (child == 0) {
-                    FailingFileOps ops(call, kind.error, kind.sticky);
-                    qmxfile::setFileOps(&ops);
-                    int code = kExitFailure;
-                    try {
-                        code = runUnit(file, step) ? kExitSuccess : kExitFailure;
-                    } catch (...) {
-                    }
-                    // Told before the exit, so that a crash at exit still shows what the host saw.
-                    std::ofstream(outcome) << code << " " << ops.failedCall() << "\n";
-                    // The failing calls stay in force through the exit: a library that closes
-                    // files at shutdown meets them too.
-                    std::exit(code);
-                }
-                int status = 0;
-                ::waitpid(child, &status, 0);
-                if (!WIFEXITED(status) ||
-                    (WEXITSTATUS(status) != kExitSuccess && WEXITSTATUS(status) != kExitFailure)) {
+                // The failing calls stay in force through the child's exit (so they outlive the
+                // work): a library that closes files at shutdown meets them too.
+                const int status = runInChild(
+                    [&] {
+                        auto* ops = new FailingFileOps(call, kind.error, kind.sticky);
+                        qmxfile::setFileOps(ops);
+                        int code = kExitFailure;
+                        try {
+                            code = runUnit(file, step) ? kExitSuccess : kExitFailure;
+                        } catch (...) {
+                        }
+                        // Told before the exit, so that a crash at exit still shows what the
+                        // host saw.
+                        std::ofstream(outcome) << code << " " << ops->failedCall() << "\n";
+                        return code;
+                    },
+                    ChildEnd::Exit);
+                if (status != kExitSuccess && status != kExitFailure) {
                     ++tally.crashed;
                     int told = 0;
                     std::string call = "?";
@@ -184,13 +181,11 @@ protected:
                         if (!seen.ok || !(seen.content == after))
                             ++tally.crashedLost;
                     }
-                    ADD_FAILURE() << where << ": the host process "
-                                  << (WIFSIGNALED(status)
-                                          ? "died of signal " + std::to_string(WTERMSIG(status))
-                                          : "exited with " + std::to_string(WEXITSTATUS(status)));
+                    ADD_FAILURE() << where << ": the host process ended with " << status
+                                  << " (128 + a signal, or an exit code)";
                     continue;
                 }
-                const bool success = WEXITSTATUS(status) == kExitSuccess;
+                const bool success = status == kExitSuccess;
                 // A fresh open in this process, which never had the file open: it recovers.
                 const Observation seen = observe(file, workload, UserContext::ReadWrite);
                 if (!seen.ok) {

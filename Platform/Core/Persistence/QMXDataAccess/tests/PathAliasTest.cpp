@@ -1,6 +1,7 @@
 // How a host spells a container's path changes nothing: a unit of work killed while working
 // through a symbolic link is recovered through the real name and cannot later undo a unit
 // committed there; every spelling of one file is one storage; a file with two names is refused.
+#include "ChildProcess.h"
 #include "DAOExceptions.h"
 #include "Journal.h"
 #include "SessionFixture.h"
@@ -10,7 +11,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -54,38 +54,17 @@ std::string journalOf(const std::string& path) {
 using Quellmar::testing::WorkingDirectory;
 
 // A writer in a child process that works through `through` until it has torn the container,
-// then waits to be killed. True once it was killed there.
+// then dies there. True once it died there.
 bool killWriterMidUnit(const std::string& through) {
-    int ready[2];
-    if (::pipe(ready) != 0)
-        return false;
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return false;
-    if (pid == 0) {
-        ::close(ready[0]);
-        char state = '0';
-        try {
-            auto* unit = new Session(through);  // never ended: the writer dies inside its unit
-            unit->blobs.create("g", "uncommitted", qt::makeObject("must never show"));
-            const std::vector<double> changed = values(1e6);
-            unit->vectors.update("series", "v", VT_DOUBLE, kValues, changed.data());
-            state = '1';
-        } catch (...) {
-        }
-        if (::write(ready[1], &state, 1) != 1)
-            ::_exit(2);
-        for (;;)
-            ::pause();
-    }
-    ::close(ready[1]);
-    char state = '0';
-    const bool reported = ::read(ready[0], &state, 1) == 1;
-    ::close(ready[0]);
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return reported && state == '1' && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    return qt::runInChild(
+               [&]() -> int {
+                   auto* unit = new Session(through);  // never ended: the writer dies inside it
+                   unit->blobs.create("g", "uncommitted", qt::makeObject("must never show"));
+                   const std::vector<double> changed = values(1e6);
+                   unit->vectors.update("series", "v", VT_DOUBLE, kValues, changed.data());
+                   qt::dieNow();
+               },
+               qt::ChildEnd::QuickExit) == 128 + SIGKILL;
 }
 
 class KilledThroughALink : public ::testing::Test {

@@ -39,6 +39,11 @@ struct HostUnit {
     HostUnit(const HostUnit&) = delete;
     HostUnit& operator=(const HostUnit&) = delete;
 
+    void bind(QMXBaseDAO& dao) {
+        dao.setDataSource(factory.getStorage());
+        dao.setContext(stack);
+    }
+
     std::shared_ptr<TransactionStack> stack;
     UserContext context;
     QMXGenericDAOFactory factory;

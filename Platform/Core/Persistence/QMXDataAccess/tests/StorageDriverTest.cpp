@@ -9,13 +9,21 @@ using testing::makeContainer;
 
 class StorageDriverTest : public testing::StorageTest {};
 
-TEST_F(StorageDriverTest, NothingOpen) {
+TEST_F(StorageDriverTest, NothingOpenAndAFailedOpenThatKeepsItsValueSilently) {
     QMXPersistentStorageDriver driver;
     EXPECT_EQ(driver.getFileHandle(), -1);
     EXPECT_EQ(driver.close(), 1);
     EXPECT_EQ(driver.commit(), -1);
     EXPECT_EQ(driver.findHandle(file("any.qmz")), -1);
     EXPECT_TRUE(log.lines().empty());
+
+    const int handle = driver.open(file("missing.qmz"), false);
+    EXPECT_LT(handle, 0);
+    EXPECT_EQ(driver.getFileHandle(), handle);
+    EXPECT_TRUE(log.texts(LogLevel::Debug).empty());
+    // A failed value counts as no file.
+    EXPECT_EQ(driver.close(), 1);
+    EXPECT_EQ(driver.commit(), -1);
 }
 
 TEST_F(StorageDriverTest, CreateOpenCommitClose) {
@@ -74,17 +82,6 @@ TEST_F(StorageDriverTest, PlainDriverRefusesANativeFile) {
     const int handle = native.open(path, true);
     ASSERT_GT(handle, 0);
     EXPECT_EQ(native.close(), 1);
-}
-
-TEST_F(StorageDriverTest, OpenFailureIsSilentAndKeepsTheValue) {
-    QMXPersistentStorageDriver driver;
-    const int handle = driver.open(file("missing.qmz"), false);
-    EXPECT_LT(handle, 0);
-    EXPECT_EQ(driver.getFileHandle(), handle);
-    EXPECT_TRUE(log.texts(LogLevel::Debug).empty());
-    // A failed value counts as no file.
-    EXPECT_EQ(driver.close(), 1);
-    EXPECT_EQ(driver.commit(), -1);
 }
 
 TEST_F(StorageDriverTest, CommitFileLeavesNoHandleOpen) {

@@ -52,11 +52,7 @@ std::string stored(const std::string& file, const std::string& name) {
     return qt::bytesOf(object);
 }
 
-[[noreturn]] void die() {
-    qt::dieNow();
-}
-
-// Runs `work` in a child that is to die() where the test wants the crash; when work returns
+// Runs `work` in a child that is to qt::dieNow() where the test wants the crash; when work returns
 // instead, the child exits with its code (a failure of the child's own).
 int killedAfter(const std::function<int()>& work) {
     return qt::runInChild(work, qt::ChildEnd::QuickExit);
@@ -119,7 +115,7 @@ TEST(UnitsOfWork, SecondWritingUnitOnAThreadJoinsTheOpenOne) {
         Session second(file);
         second.blobs.create("g", "b", qt::makeObject(payload("b")));
         if (second.stack->commit() == Outcome::Joined)
-            die();
+            qt::dieNow();
         return 2;
     });
     ASSERT_EQ(rc, 128 + SIGKILL);
@@ -138,7 +134,7 @@ TEST(UnitsOfWork, SecondWritingUnitOnAThreadJoinsTheOpenOne) {
             if (early.stack->commit() != Outcome::Joined)
                 return 2;
             if (late.stack->commit() == Outcome::Durable)
-                die();
+                qt::dieNow();
             return 3;
         });
         ASSERT_EQ(rc, 128 + SIGKILL);
@@ -232,7 +228,7 @@ TEST(UnitsOfWork, CommitIsDurableWhateverOtherUnitsDo) {
         if (a.stack->commit() != Outcome::Durable)
             return 2;
         waitFor(step, 2);
-        die();
+        qt::dieNow();
     });
     ASSERT_EQ(rc, 128 + SIGKILL);
     EXPECT_EQ(stored(file, "a"), payload("a"));
@@ -262,7 +258,7 @@ TEST(UnitsOfWork, CommitIsDurableWhileAnotherWriterWaits) {
             waitFor(step, 1);
             if (unit->stack->commit() != Outcome::Durable)
                 return 2;
-            die();  // with the other unit's work in whatever state it reached
+            qt::dieNow();  // with the other unit's work in whatever state it reached
         });
         ASSERT_EQ(rc, 128 + SIGKILL);
         EXPECT_EQ(stored(file, mine), payload(mine));

@@ -19,41 +19,6 @@ using namespace Quellmar::vectortest;
 
 namespace {
 
-struct Sample {
-    std::int32_t id;
-    double value;
-    std::uint8_t flag;
-};
-
-QMXClassComposer sampleComposer() {
-    QMXClassComposer composer(sizeof(Sample));
-    composer.registerMember("id", offsetof(Sample, id), ClassMemberTypes::MT_INT32);
-    composer.registerMember("value", offsetof(Sample, value), ClassMemberTypes::MT_DOUBLE);
-    composer.registerMember("flag", offsetof(Sample, flag), ClassMemberTypes::MT_UINT8);
-    return composer;
-}
-
-std::vector<Sample> samples(int count, int seed) {
-    std::vector<Sample> out(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        Sample& s = out[static_cast<std::size_t>(i)];
-        std::memset(&s, 0, sizeof s);
-        s.id = seed + i;
-        s.value = (seed + i) * 0.25;
-        s.flag = static_cast<std::uint8_t>((seed + i) % 3);
-    }
-    return out;
-}
-
-void expectSame(const std::vector<Sample>& got, const std::vector<Sample>& want) {
-    ASSERT_EQ(got.size(), want.size());
-    for (std::size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].id, want[i].id) << i;
-        EXPECT_EQ(got[i].value, want[i].value) << i;
-        EXPECT_EQ(got[i].flag, want[i].flag) << i;
-    }
-}
-
 std::vector<double> ramp(int count, double start) {
     std::vector<double> out(static_cast<std::size_t>(count));
     std::iota(out.begin(), out.end(), start);
@@ -106,14 +71,14 @@ TEST_F(VectorRangeTest, TypedRangesReadWhatTheWholeReadHolds) {
 }
 
 TEST_F(VectorRangeTest, CompoundRangesMatchMembersByName) {
-    QMXClassComposer composer = sampleComposer();
-    const std::vector<Sample> values = samples(50, 10);
+    QMXClassComposer composer = recordComposer();
+    const std::vector<Record> values = records(50, 10);
     ASSERT_TRUE(dao.create("c", "s", composer, 50, values.data()));
     endUnit();
 
-    std::vector<Sample> part(7);
+    std::vector<Record> part(7);
     ASSERT_TRUE(dao.readRange("c", "s", composer, 20, 7, part.data()));
-    expectSame(part, std::vector<Sample>(values.begin() + 20, values.begin() + 27));
+    expectSame(part, std::vector<Record>(values.begin() + 20, values.begin() + 27));
 
     // A host record with only some of the members reads just those.
     struct IdOnly {
@@ -149,8 +114,8 @@ TEST_F(VectorRangeTest, BadRangesAreRefused) {
     endUnit();
 
     // Past the end: the file library's message, and a buffer that holds nothing stale.
-    for (const auto& [first, count] : {std::pair{95LL, 10}, std::pair{100LL, 1},
-                                       std::pair{101LL, 0}}) {
+    for (const auto& [first, count] :
+         {std::pair{95LL, 10}, std::pair{100LL, 1}, std::pair{101LL, 0}}) {
         buffer.assign(20, 3.0);
         try {
             dao.readRange("r", "v", VT_DOUBLE, first, count, buffer.data());
@@ -170,8 +135,7 @@ TEST_F(VectorRangeTest, BadRangesAreRefused) {
     ForeignComposer foreign;
     EXPECT_THROW(dao.readRange("r", "v", foreign, 0, 1, buffer.data()), QminvalidArgument);
     VectorProbe unbound;
-    EXPECT_THROW(unbound.readRange("r", "v", VT_DOUBLE, 0, 1, buffer.data()),
-                 DataSourceException);
+    EXPECT_THROW(unbound.readRange("r", "v", VT_DOUBLE, 0, 1, buffer.data()), DataSourceException);
 }
 
 // A byte of a large vector damaged on disk: only reads that touch its slice fail.
@@ -245,19 +209,27 @@ TEST_F(VectorRangeTest, AppendsAddToTheEndAndConvertAsUpdatesDo) {
     endUnit();
 }
 
-TEST_F(VectorRangeTest, CompoundAppendsThenWholeRead) {
-    QMXClassComposer composer = sampleComposer();
-    std::vector<Sample> expected = samples(4, 0);
+TEST_F(VectorRangeTest, CompoundAppendsReadWholeAndARevertedOneKeepsTheRecords) {
+    QMXClassComposer composer = recordComposer();
+    std::vector<Record> expected = records(4, 0);
     ASSERT_TRUE(dao.create("c", "s", composer, 4, expected.data()));
     endUnit();
-    const std::vector<Sample> more = samples(6, 4);
+    const std::vector<Record> more = records(6, 4);
     ASSERT_TRUE(dao.append("c", "s", composer, 6, more.data()));
     expected.insert(expected.end(), more.begin(), more.end());
     endUnit();
-
-    std::vector<Sample> back(10);
+    std::vector<Record> back(10);
     ASSERT_TRUE(dao.read("c", "s", composer, back.data()));
     expectSame(back, expected);
+    endUnit();
+
+    const std::vector<Record> reverted = records(9, 10);
+    ASSERT_TRUE(dao.append("c", "s", composer, 9, reverted.data()));
+    EXPECT_TRUE(stack->revert());
+    ASSERT_TRUE(dao.read("c", "s", composer, back.data()));
+    expectSame(back, expected);
+    EXPECT_EQ(dao.getInfo("c", "s").rows, 10);
+    endUnit();
 }
 
 TEST_F(VectorRangeTest, RevertTakesTheAppendsOfTheUnitBack) {
@@ -292,38 +264,23 @@ TEST_F(VectorRangeTest, RevertTakesTheAppendsOfTheUnitBack) {
     endUnit();
 }
 
-TEST_F(VectorRangeTest, CompoundAppendRevertedKeepsTheRecords) {
-    QMXClassComposer composer = sampleComposer();
-    const std::vector<Sample> start = samples(3, 0);
-    ASSERT_TRUE(dao.create("c", "s", composer, 3, start.data()));
-    endUnit();
-    const std::vector<Sample> more = samples(9, 3);
-    ASSERT_TRUE(dao.append("c", "s", composer, 9, more.data()));
-    EXPECT_TRUE(stack->revert());
-    std::vector<Sample> back(3);
-    ASSERT_TRUE(dao.read("c", "s", composer, back.data()));
-    expectSame(back, start);
-    EXPECT_EQ(dao.getInfo("c", "s").rows, 3);
-    endUnit();
-}
-
 TEST_F(VectorRangeTest, AppendsOfTheWrongKindChangeNothing) {
     const std::vector<double> start = ramp(8, 0);
     ASSERT_TRUE(dao.create("a", "v", VT_DOUBLE, 8, start.data()));
-    QMXClassComposer composer = sampleComposer();
-    const std::vector<Sample> records = samples(2, 0);
-    ASSERT_TRUE(dao.create("a", "c", composer, 2, records.data()));
+    QMXClassComposer composer = recordComposer();
+    const std::vector<Record> recs = records(2, 0);
+    ASSERT_TRUE(dao.create("a", "c", composer, 2, recs.data()));
     endUnit();
 
     // Records onto a typed vector, elements onto a compound one.
-    EXPECT_THROW(dao.append("a", "v", composer, 2, records.data()), DataAccessViolationException);
+    EXPECT_THROW(dao.append("a", "v", composer, 2, recs.data()), DataAccessViolationException);
     endUnit();
     EXPECT_THROW(dao.append("a", "c", VT_DOUBLE, 2, start.data()), DataAccessViolationException);
     endUnit();
     // A record type that lacks a stored member would leave it undefined.
-    QMXClassComposer partial(sizeof(Sample));
-    partial.registerMember("id", offsetof(Sample, id), ClassMemberTypes::MT_INT32);
-    EXPECT_THROW(dao.append("a", "c", partial, 2, records.data()), DataAccessViolationException);
+    QMXClassComposer partial(sizeof(Record));
+    partial.registerMember("id", offsetof(Record, id), ClassMemberTypes::MT_INT32);
+    EXPECT_THROW(dao.append("a", "c", partial, 2, recs.data()), DataAccessViolationException);
     endUnit();
     EXPECT_THROW(dao.append("a", "missing", VT_DOUBLE, 1, start.data()),
                  DataAccessViolationException);
@@ -336,7 +293,7 @@ TEST_F(VectorRangeTest, AppendsOfTheWrongKindChangeNothing) {
     }
     EXPECT_THROW(dao.append("a", "v", VT_INT8, 1, start.data()), QminvalidArgument);
     ForeignComposer foreign;
-    EXPECT_THROW(dao.append("a", "c", foreign, 1, records.data()), QminvalidArgument);
+    EXPECT_THROW(dao.append("a", "c", foreign, 1, recs.data()), QminvalidArgument);
     VectorProbe unbound;
     EXPECT_THROW(unbound.append("a", "v", VT_DOUBLE, 1, start.data()), DataSourceException);
     endUnit();
@@ -344,9 +301,9 @@ TEST_F(VectorRangeTest, AppendsOfTheWrongKindChangeNothing) {
     // Reverting after the refusals takes nothing away either.
     EXPECT_TRUE(stack->revert());
     EXPECT_EQ(readAll("a", "v"), start);
-    std::vector<Sample> back(2);
+    std::vector<Record> back(2);
     ASSERT_TRUE(dao.read("a", "c", composer, back.data()));
-    expectSame(back, records);
+    expectSame(back, recs);
     EXPECT_EQ(dao.getInfo("a", "c").rows, 2);
     endUnit();
 }
