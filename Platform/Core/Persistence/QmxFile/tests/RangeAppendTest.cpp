@@ -59,32 +59,27 @@ class RangeAppend : public ContainerTest {
 protected:
     void makeDoubles(const char* name, long long n, int compression = 0) {
         const auto v = counting(n);
-        ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", name, compression, 0, 0, QMXL_FLOAT64, n,
-                                         v.data()),
-                  1)
-            << lastError();
+        ASSERT_OK(
+            QMXLcreateTypedDataset(file, "/g", name, compression, 0, 0, QMXL_FLOAT64, n, v.data()));
     }
     std::vector<double> readAll(const char* name) {
         long long count = -1;
         int type = -1;
-        EXPECT_EQ(QMXLgetDatasetInfo(file, "/g", name, &count, &type), 1) << lastError();
+        EXPECT_OK(QMXLgetDatasetInfo(file, "/g", name, &count, &type));
         std::vector<double> back(static_cast<size_t>(std::max(0LL, count)));
-        EXPECT_EQ(QMXLreadTypedDataset(file, "/g", name, QMXL_FLOAT64, back.data()), 1)
-            << lastError();
+        EXPECT_OK(QMXLreadTypedDataset(file, "/g", name, QMXL_FLOAT64, back.data()));
         return back;
     }
     std::vector<double> range(const char* name, long long first, long long count) {
         std::vector<double> back(static_cast<size_t>(count), -1.0);
-        EXPECT_EQ(QMXLreadTypedDatasetRange(file, "/g", name, QMXL_FLOAT64, first, count,
-                                            back.data()),
-                  1)
-            << lastError();
+        EXPECT_OK(
+            QMXLreadTypedDatasetRange(file, "/g", name, QMXL_FLOAT64, first, count, back.data()));
         return back;
     }
     int layoutOf(const char* name, long long* chunk = nullptr) {
         int layout = -1;
         long long elements = -1;
-        EXPECT_EQ(QMXLgetDatasetLayout(file, "/g", name, &layout, &elements), 1) << lastError();
+        EXPECT_OK(QMXLgetDatasetLayout(file, "/g", name, &layout, &elements));
         if (chunk)
             *chunk = elements;
         return layout;
@@ -99,13 +94,13 @@ TEST_F(RangeAppend, RangesOfALargeItemMatchTheWholeReadWhereverTheyFall) {
     makeDoubles("d", kLarge);
     const long long last = kLarge - kLarge % kPerSlice;  // first element of the partial slice
     const std::pair<long long, long long> ranges[] = {
-        {0, 10},                          // first slice
-        {5 * kPerSlice + 3, 100},         // middle slice
-        {kLarge - 7, 7},                  // end of the last, partial slice
-        {kPerSlice - 5, 10},              // across one boundary
+        {0, 10},                             // first slice
+        {5 * kPerSlice + 3, 100},            // middle slice
+        {kLarge - 7, 7},                     // end of the last, partial slice
+        {kPerSlice - 5, 10},                 // across one boundary
         {kPerSlice - 1, 2 * kPerSlice + 2},  // across three slices
-        {last - 1, 2},                    // into the partial slice
-        {0, kLarge},                      // everything
+        {last - 1, 2},                       // into the partial slice
+        {0, kLarge},                         // everything
     };
     for (const auto& [first, count] : ranges)
         EXPECT_EQ(range("d", first, count), counting(count, first)) << first << "+" << count;
@@ -114,43 +109,33 @@ TEST_F(RangeAppend, RangesOfALargeItemMatchTheWholeReadWhereverTheyFall) {
 TEST_F(RangeAppend, RangesConvertAsWholeReadsDo) {
     makeDoubles("big", kLarge);
     std::vector<std::int32_t> ints(50, -1);
-    ASSERT_EQ(QMXLreadTypedDatasetRange(file, "/g", "big", QMXL_INT32, 123456, 50, ints.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLreadTypedDatasetRange(file, "/g", "big", QMXL_INT32, 123456, 50, ints.data()));
     for (int i = 0; i < 50; ++i)
         EXPECT_EQ(ints[static_cast<size_t>(i)], 123456 + i);
     std::vector<float> floats(3, -1.0f);
-    ASSERT_EQ(
-        QMXLreadTypedDatasetRange(file, "/g", "big", QMXL_FLOAT32, kLarge - 3, 3, floats.data()),
-        1)
-        << lastError();
+    ASSERT_OK(
+        QMXLreadTypedDatasetRange(file, "/g", "big", QMXL_FLOAT32, kLarge - 3, 3, floats.data()));
     EXPECT_EQ(floats, (std::vector<float>{299997.0f, 299998.0f, 299999.0f}));
     // As stored: the native form of the stored type.
     std::vector<double> stored(4, -1.0);
-    ASSERT_EQ(
-        QMXLreadTypedDatasetRange(file, "/g", "big", QMXL_AS_STORED, 10, 4, stored.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLreadTypedDatasetRange(file, "/g", "big", QMXL_AS_STORED, 10, 4, stored.data()));
     EXPECT_EQ(stored, counting(4, 10));
 
     // A small item (one checksum over all of it) and a stored type narrower than the read.
     const std::vector<std::int16_t> small = {1, -2, 3, -4, 5};
-    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_INT16, 5, small.data()),
-              1);
+    ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "small", 0, 0, 0, QMXL_INT16, 5, small.data()), 1);
     std::vector<double> wide(3, 0.0);
-    ASSERT_EQ(QMXLreadTypedDatasetRange(file, "/g", "small", QMXL_FLOAT64, 1, 3, wide.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLreadTypedDatasetRange(file, "/g", "small", QMXL_FLOAT64, 1, 3, wide.data()));
     EXPECT_EQ(wide, (std::vector<double>{-2, 3, -4}));
 }
 
 TEST_F(RangeAppend, RecordRangesMatchMembersByName) {
     const int type = recordType();
     const auto all = records(200000);  // 3.2 MB: large
-    ASSERT_EQ(
-        QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 0, 200000, all.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 0, 200000, all.data()));
     for (const auto& [first, count] : {std::pair<int, int>{0, 3}, {4090, 20}, {199990, 10}}) {
         std::vector<Record> back(static_cast<size_t>(count));
-        ASSERT_EQ(QMXLreadObjectDatasetRange(file, "/g", "r", type, first, count, back.data()), 1)
-            << lastError();
+        ASSERT_OK(QMXLreadObjectDatasetRange(file, "/g", "r", type, first, count, back.data()));
         EXPECT_TRUE(sameRecords(back, records(count, first))) << first;
     }
     // A record type with only some members, in another order, fills only those.
@@ -162,8 +147,7 @@ TEST_F(RangeAppend, RecordRangesMatchMembersByName) {
     QMXLaddField(part, "value", offsetof(Part, value), QMXL_FLOAT64);
     QMXLaddField(part, "id", offsetof(Part, id), QMXL_INT32);
     std::vector<Part> parts(2);
-    ASSERT_EQ(QMXLreadObjectDatasetRange(file, "/g", "r", part, 7, 2, parts.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLreadObjectDatasetRange(file, "/g", "r", part, 7, 2, parts.data()));
     EXPECT_EQ(parts[1].id, 8);
     EXPECT_EQ(parts[1].value, 12.0);
     QMXLcloseObject(part);
@@ -173,10 +157,8 @@ TEST_F(RangeAppend, RecordRangesMatchMembersByName) {
 TEST_F(RangeAppend, EmptyRangesReadNothingEvenAtTheEnd) {
     makeDoubles("d", 10);
     double untouched = 42.0;
-    EXPECT_EQ(QMXLreadTypedDatasetRange(file, "/g", "d", QMXL_FLOAT64, 10, 0, &untouched), 1)
-        << lastError();
-    EXPECT_EQ(QMXLreadTypedDatasetRange(file, "/g", "d", QMXL_FLOAT64, 0, 0, nullptr), 1)
-        << lastError();
+    EXPECT_OK(QMXLreadTypedDatasetRange(file, "/g", "d", QMXL_FLOAT64, 10, 0, &untouched));
+    EXPECT_OK(QMXLreadTypedDatasetRange(file, "/g", "d", QMXL_FLOAT64, 0, 0, nullptr));
     EXPECT_EQ(untouched, 42.0);
 }
 
@@ -187,13 +169,12 @@ TEST_F(RangeAppend, RangesOutsideTheItemFailNamingRangeAndCountWithTheBufferZero
     };
     for (const Case c : {Case{-1, 2}, Case{99, 2}, Case{101, 0}, Case{0, 101}, Case{50, -1}}) {
         std::vector<double> back(static_cast<size_t>(std::max(0LL, c.count)), 7.0);
-        EXPECT_EQ(QMXLreadTypedDatasetRange(file, "/g", "d", QMXL_FLOAT64, c.first, c.count,
-                                            back.data()),
-                  -1);
+        EXPECT_EQ(
+            QMXLreadTypedDatasetRange(file, "/g", "d", QMXL_FLOAT64, c.first, c.count, back.data()),
+            -1);
         const std::string message = lastError();
         EXPECT_NE(message.find("/g/d"), std::string::npos) << message;
-        EXPECT_NE(message.find("[" + std::to_string(c.first) + ", "), std::string::npos)
-            << message;
+        EXPECT_NE(message.find("[" + std::to_string(c.first) + ", "), std::string::npos) << message;
         EXPECT_NE(message.find("100 elements"), std::string::npos) << message;
         for (double x : back)
             EXPECT_EQ(x, 0.0) << message;
@@ -232,8 +213,7 @@ TEST_F(RangeAppend, AppendedItemsGetChunksSizedForThem) {
         const std::string name = "s" + std::to_string(i);
         makeDoubles(name.c_str(), 4);
         const auto more = counting(4, 4);
-        ASSERT_EQ(QMXLappendTypedDataset(file, "/g", name.c_str(), QMXL_FLOAT64, 4, more.data()), 1)
-            << lastError();
+        ASSERT_OK(QMXLappendTypedDataset(file, "/g", name.c_str(), QMXL_FLOAT64, 4, more.data()));
     }
     reopen();
     EXPECT_EQ(readAll("s99"), counting(8));
@@ -242,16 +222,15 @@ TEST_F(RangeAppend, AppendedItemsGetChunksSizedForThem) {
     struct Case {
         const char* name;
         long long stored, appended, chunk;
-    } cases[] = {{"tiny", 3, 2, 1024},       {"under8", 500, 523, 1024},
-                 {"over8", 500, 525, 2048},  {"mid", 1000, 3000, 4096},
-                 {"big", 100, 10000, 8192},  {"large", kLarge, 10, 8192}};
+    } cases[] = {{"tiny", 3, 2, 1024},      {"under8", 500, 523, 1024},
+                 {"over8", 500, 525, 2048}, {"mid", 1000, 3000, 4096},
+                 {"big", 100, 10000, 8192}, {"large", kLarge, 10, 8192}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         makeDoubles(c.name, c.stored);
         const auto more = counting(c.appended, c.stored);
-        ASSERT_EQ(QMXLappendTypedDataset(file, "/g", c.name, QMXL_FLOAT64, c.appended, more.data()),
-                  1)
-            << lastError();
+        ASSERT_OK(
+            QMXLappendTypedDataset(file, "/g", c.name, QMXL_FLOAT64, c.appended, more.data()));
         long long chunk = 0;
         EXPECT_EQ(layoutOf(c.name, &chunk), QMXL_LAYOUT_EXTENDIBLE);
         EXPECT_EQ(chunk, c.chunk);
@@ -260,8 +239,7 @@ TEST_F(RangeAppend, AppendedItemsGetChunksSizedForThem) {
     // Four-byte elements: 8 KiB is 2,048 of them.
     const std::int32_t values[] = {1, 2, 3, 4, 5};
     ASSERT_EQ(QMXLcreateTypedDataset(file, "/g", "ints", 0, 0, 0, QMXL_INT32, 3, values), 1);
-    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "ints", QMXL_INT32, 2, values + 3), 1)
-        << lastError();
+    ASSERT_OK(QMXLappendTypedDataset(file, "/g", "ints", QMXL_INT32, 2, values + 3));
     long long chunk = 0;
     EXPECT_EQ(layoutOf("ints", &chunk), QMXL_LAYOUT_EXTENDIBLE);
     EXPECT_EQ(chunk, 2048);
@@ -274,8 +252,7 @@ TEST_F(RangeAppend, ManyAppendsReadBackAsTheirConcatenation) {
     for (int k = 0; k < 60; ++k) {
         const long long n = 997 + k * 13;  // slices end inside appends and between them
         const auto more = counting(n, static_cast<long long>(expected.size()));
-        ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, n, more.data()), 1)
-            << lastError();
+        ASSERT_OK(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, n, more.data()));
         expected.insert(expected.end(), more.begin(), more.end());
     }
     // 5 + 997 doubles when it moved: the smallest chunks, 8 KiB, that far more appends fill.
@@ -289,8 +266,7 @@ TEST_F(RangeAppend, ManyAppendsReadBackAsTheirConcatenation) {
     EXPECT_EQ(range("t", n - 5000, 5000), counting(5000, n - 5000));
     EXPECT_EQ(range("t", kPerSlice - 2, 4), counting(4, kPerSlice - 2));
     double x = 0;
-    EXPECT_EQ(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, 1, &x), -1)
-        << "read-only file";
+    EXPECT_EQ(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, 1, &x), -1) << "read-only file";
 }
 
 TEST_F(RangeAppend, AppendsConvertTheirElementsAndKeepTheAttributes) {
@@ -303,8 +279,7 @@ TEST_F(RangeAppend, AppendsConvertTheirElementsAndKeepTheAttributes) {
     QMXLcloseObject(handle);
 
     const std::vector<std::int32_t> ints = {-1, -2, -3};
-    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "t", QMXL_INT32, 3, ints.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLappendTypedDataset(file, "/g", "t", QMXL_INT32, 3, ints.data()));
     EXPECT_EQ(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, 0, nullptr), 1)
         << "nothing to append";
     auto expected = counting(kLarge);
@@ -313,10 +288,10 @@ TEST_F(RangeAppend, AppendsConvertTheirElementsAndKeepTheAttributes) {
 
     handle = QMXLopenDataset(file, "/g/t");
     int back = 0;
-    EXPECT_EQ(QMXLreadAttribute(handle, "Unit", &back), 1) << lastError();
+    EXPECT_OK(QMXLreadAttribute(handle, "Unit", &back));
     EXPECT_EQ(back, 7);
     char* label = nullptr;
-    ASSERT_EQ(QMXLgetStringAttribute(handle, "Label", &label), 1) << lastError();
+    ASSERT_OK(QMXLgetStringAttribute(handle, "Label", &label));
     EXPECT_STREQ(label, "pressure");
     free(label);
     QMXLcloseObject(handle);
@@ -327,9 +302,9 @@ TEST_F(RangeAppend, RecordAppendsRoundTripAndNeedEveryStoredMember) {
     const auto first = records(10);
     ASSERT_EQ(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1, 10, first.data()), 1);
     const auto more = records(5000, 10);
-    ASSERT_EQ(QMXLappendObjectDataset(file, "/g", "r", type, 5000, more.data()), 1) << lastError();
+    ASSERT_OK(QMXLappendObjectDataset(file, "/g", "r", type, 5000, more.data()));
     std::vector<Record> back(5010);
-    ASSERT_EQ(QMXLreadObjectDataset(file, "/g", "r", type, back.data()), 1) << lastError();
+    ASSERT_OK(QMXLreadObjectDataset(file, "/g", "r", type, back.data()));
     EXPECT_TRUE(sameRecords(back, records(5010)));
 
     // Records without "position" would leave it undefined in the stored ones.
@@ -376,8 +351,7 @@ TEST_F(RangeAppend, CompressedItemsStayCompressedWithTheirCompressor) {
     makeDoubles("z", 100000, 6);
     EXPECT_EQ(layoutOf("z"), QMXL_LAYOUT_CHUNKED);
     const auto more = counting(30000, 100000);
-    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "z", QMXL_FLOAT64, 30000, more.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLappendTypedDataset(file, "/g", "z", QMXL_FLOAT64, 30000, more.data()));
     EXPECT_EQ(layoutOf("z"), QMXL_LAYOUT_EXTENDIBLE);
     int compressor = -5, level = -5;
     ASSERT_EQ(QMXLgetDatasetCompression(file, "/g", "z", &compressor, &level), 1);
@@ -391,8 +365,7 @@ TEST_F(RangeAppend, CompressedItemsStayCompressedWithTheirCompressor) {
         makeDoubles("b", 100000, 5);
         // The item keeps its own compressor whatever the thread chooses later.
         QMXLsetThreadCompressor(QMXL_DEFLATE, nullptr);
-        ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "b", QMXL_FLOAT64, 30000, more.data()), 1)
-            << lastError();
+        ASSERT_OK(QMXLappendTypedDataset(file, "/g", "b", QMXL_FLOAT64, 30000, more.data()));
         QMXLsetThreadCompressor(previous, nullptr);
         ASSERT_EQ(QMXLgetDatasetCompression(file, "/g", "b", &compressor, &level), 1);
         EXPECT_EQ(compressor, QMXL_BLOSC_ZSTD);
@@ -425,7 +398,7 @@ TEST_F(RangeAppend, TruncationUndoesAppendsAndLaterAppendsContinue) {
 
     // Not appended to: rewritten shorter.
     makeDoubles("fixed", kLarge);
-    ASSERT_EQ(QMXLtruncateDataset(file, "/g", "fixed", 12345), 1) << lastError();
+    ASSERT_OK(QMXLtruncateDataset(file, "/g", "fixed", 12345));
     EXPECT_EQ(readAll("fixed"), counting(12345));
     EXPECT_EQ(QMXLtruncateDataset(file, "/g", "fixed", 12345), 1) << "same length: nothing to do";
 
@@ -444,19 +417,17 @@ TEST_F(RangeAppend, RangesBetweenAppendsAndTruncationsReadWhatIsStoredNow) {
     makeDoubles("t", kLarge);
     EXPECT_EQ(range("t", kLarge - 10, 10), counting(10, kLarge - 10));
     const auto more = counting(5000, kLarge);
-    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, 5000, more.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, 5000, more.data()));
     EXPECT_EQ(range("t", kLarge - 10, 20), counting(20, kLarge - 10));
     EXPECT_EQ(range("t", kLarge + 4990, 10), counting(10, kLarge + 4990));
-    ASSERT_EQ(QMXLtruncateDataset(file, "/g", "t", kLarge), 1) << lastError();
+    ASSERT_OK(QMXLtruncateDataset(file, "/g", "t", kLarge));
     EXPECT_EQ(range("t", kLarge - 10, 10), counting(10, kLarge - 10));
     std::vector<double> beyond(10, 1.0);
     EXPECT_LT(QMXLreadTypedDatasetRange(file, "/g", "t", QMXL_FLOAT64, kLarge, 10, beyond.data()),
               0);
-    ASSERT_EQ(QMXLtruncateDataset(file, "/g", "t", kLarge - 1000), 1) << lastError();
+    ASSERT_OK(QMXLtruncateDataset(file, "/g", "t", kLarge - 1000));
     const auto other = counting(1000, 7000000);
-    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, 1000, other.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, 1000, other.data()));
     EXPECT_EQ(range("t", kLarge - 1000, 1000), other) << "same count, other values";
     EXPECT_EQ(range("t", kLarge - 1010, 10), counting(10, kLarge - 1010));
     reopen(true);
@@ -471,21 +442,19 @@ TEST_F(RangeAppend, AnAppendTakesTheItemASizeQueryKeptAndOnlyThatOne) {
     long long count = -1;
     int type = -1;
     const auto more = counting(2, 3);
-    ASSERT_EQ(QMXLgetDatasetInfo(file, "/g", "a", &count, &type), 1) << lastError();
-    ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "b", QMXL_FLOAT64, 2, more.data()), 1)
-        << lastError();
+    ASSERT_OK(QMXLgetDatasetInfo(file, "/g", "a", &count, &type));
+    ASSERT_OK(QMXLappendTypedDataset(file, "/g", "b", QMXL_FLOAT64, 2, more.data()));
     for (int round = 0; round < 3; ++round) {  // the first append moves "a" to a new layout
-        ASSERT_EQ(QMXLgetDatasetInfo(file, "/g", "a", &count, &type), 1) << lastError();
+        ASSERT_OK(QMXLgetDatasetInfo(file, "/g", "a", &count, &type));
         const auto next = counting(2, count);
-        ASSERT_EQ(QMXLappendTypedDataset(file, "/g", "a", QMXL_FLOAT64, 2, next.data()), 1)
-            << lastError();
+        ASSERT_OK(QMXLappendTypedDataset(file, "/g", "a", QMXL_FLOAT64, 2, next.data()));
         EXPECT_EQ(range("a", count, 2), next) << round;
     }
     EXPECT_EQ(readAll("a"), counting(9));
     EXPECT_EQ(readAll("b"), (std::vector<double>{0, 1, 3, 4}));
     reopen();
     EXPECT_EQ(readAll("a"), counting(9));
-    EXPECT_EQ(QMXLverifyObject(file, "/g"), 1) << lastError();
+    EXPECT_OK(QMXLverifyObject(file, "/g"));
 }
 
 TEST_F(RangeAppend, LayoutOfEveryKind) {
