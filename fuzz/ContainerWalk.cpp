@@ -1,6 +1,6 @@
 #include "ContainerWalk.h"
 
-#include "QMXL.h"
+#include "QMXLLists.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,22 +9,7 @@
 namespace Quellmar::fuzz {
 namespace {
 
-// Owners of what the file library hands out.
-class NameList {
-public:
-    ~NameList() {
-        if (m_names) {
-            QMXLreleaseStrings(m_count, m_names);
-            QMXLreleaseArray(&m_names);
-        }
-        if (m_kinds)
-            QMXLreleaseArray(&m_kinds);
-    }
-    int m_count = 0;
-    char** m_names = nullptr;
-    int* m_kinds = nullptr;
-};
-
+// Owner of an object handle the file library hands out.
 class Handle {
 public:
     explicit Handle(int id) : m_id(id) {}
@@ -79,16 +64,16 @@ public:
         // Also reads the group's stored member index byte by byte.
         if (QMXLverifyObject(m_file, path.c_str()) < 0)
             fail(path, "damaged: " + lastError());
-        NameList list;
-        if (QMXLlistGroup(m_file, path.c_str(), &list.m_count, &list.m_names, &list.m_kinds) < 0) {
+        QMXLGroupListing list;
+        if (QMXLlistGroup(m_file, path.c_str(), &list.count, &list.names, &list.kinds) < 0) {
             fail(path, "cannot list group: " + lastError());
             return;
         }
-        for (int i = 0; i < list.m_count && m_items < m_limits.maxItems; ++i, ++m_items) {
-            if (!list.m_names || !list.m_names[i])
+        for (int i = 0; i < list.count && m_items < m_limits.maxItems; ++i, ++m_items) {
+            if (!list.names || !list.names[i])
                 continue;
-            const std::string name = list.m_names[i];
-            const int kind = list.m_kinds ? list.m_kinds[i] : QMXL_KIND_UNKNOWN;
+            const std::string name = list.names[i];
+            const int kind = list.kinds ? list.kinds[i] : QMXL_KIND_UNKNOWN;
             const std::string child = join(path, name);
             switch (kind) {
                 case QMXL_KIND_GROUP:
@@ -156,18 +141,18 @@ private:
     }
 
     void attributes(const std::string& path) {
-        NameList list;
-        if (QMXLlistAttributes(m_file, path.c_str(), &list.m_count, &list.m_names) < 0)
+        QMXLNameList list;
+        if (QMXLlistAttributes(m_file, path.c_str(), &list.count, &list.names) < 0)
             return;
         Handle dataset(path == "/" ? -1 : QMXLopenDataset(m_file, path.c_str()));
         Handle group(dataset.get() > 0 ? -1 : QMXLopenGroup(m_file, path.c_str()));
         const int handle = dataset.get() > 0 ? dataset.get() : group.get();
         if (handle <= 0)
             return;
-        for (int i = 0; i < list.m_count; ++i) {
-            if (!list.m_names || !list.m_names[i])
+        for (int i = 0; i < list.count; ++i) {
+            if (!list.names || !list.names[i])
                 continue;
-            const char* name = list.m_names[i];
+            const char* name = list.names[i];
             char* text = nullptr;
             if (QMXLgetStringAttribute(handle, name, &text) >= 0) {
                 std::free(text);

@@ -1,6 +1,6 @@
 #include "Workload.h"
 
-#include "QMXL.h"
+#include "QMXLLists.h"
 
 #include <cstdlib>
 #include <random>
@@ -191,15 +191,13 @@ std::string readState(const std::string& name, State& state) {
     if (file.id <= 0)
         return "open: " + lastError();
     for (const char* group : {"/objects", "/vectors"}) {
-        int count = 0;
-        char** names = nullptr;
-        int* kinds = nullptr;
-        if (QMXLlistGroup(file.id, group, &count, &names, &kinds) != 1)
-            return std::string("list ") + group + ": " + lastError();
-        std::vector<std::string> members(names, names + count);
-        QMXLreleaseStrings(count, names);
-        QMXLreleaseArray(&names);
-        QMXLreleaseArray(&kinds);
+        std::vector<std::string> members;
+        {
+            QMXLGroupListing list;
+            if (QMXLlistGroup(file.id, group, &list.count, &list.names, &list.kinds) != 1)
+                return std::string("list ") + group + ": " + lastError();
+            members.assign(list.names, list.names + list.count);
+        }
         for (const std::string& member : members) {
             if (group[1] == 'o') {
                 long long size = 0;

@@ -1,42 +1,11 @@
 #include "Discover.h"
 
-#include "QMXL.h"
+#include "QMXLLists.h"
 
 #include <string>
 
 namespace Quellmar::hostread {
 namespace {
-
-struct Listing {
-    int count = 0;
-    char** names = nullptr;
-    int* kinds = nullptr;
-    ~Listing() {
-        if (names) {
-            QMXLreleaseStrings(count, names);
-            QMXLreleaseArray(&names);
-        }
-        if (kinds)
-            QMXLreleaseArray(&kinds);
-    }
-};
-
-struct MemberListing {
-    int count = 0;
-    char** names = nullptr;
-    int* types = nullptr;
-    long long* counts = nullptr;
-    ~MemberListing() {
-        if (names) {
-            QMXLreleaseStrings(count, names);
-            QMXLreleaseArray(&names);
-        }
-        if (types)
-            QMXLreleaseArray(&types);
-        if (counts)
-            QMXLreleaseArray(&counts);
-    }
-};
 
 // The host's name of a group: its path without the leading '/'.
 std::string daoGroup(const std::string& path) {
@@ -55,7 +24,7 @@ public:
     void walk(const std::string& path, int depth, bool objectGroup) {
         if (depth > m_limits.maxDepth)
             return;
-        Listing list;
+        QMXLGroupListing list;
         if (QMXLlistGroup(m_file, path.c_str(), &list.count, &list.names, &list.kinds) < 0 ||
             !list.names || !list.kinds)
             return;
@@ -131,7 +100,7 @@ private:
     }
 
     void compound(const std::string& path, const std::string& name) {
-        MemberListing list;
+        QMXLCompoundMembers list;
         if (QMXLgetCompoundMembers(m_file, path.c_str(), name.c_str(), &list.count, &list.names,
                                    &list.types, &list.counts) < 0 ||
             list.count <= 0 || !list.names || !list.types || !list.counts)

@@ -2,35 +2,14 @@
 
 #include "ElementTypes.h"
 #include "QMXClassComposer.h"
-#include "QMXL.h"
+#include "QMXLLists.h"
 
 namespace Quellmar::qmx {
-namespace {
-
-// Gives the member lists back to the file library however the call ended.
-struct MemberBuffers {
-    int count = 0;
-    char** names = nullptr;
-    int* types = nullptr;
-    long long* counts = nullptr;
-    ~MemberBuffers() {
-        if (names) {
-            QMXLreleaseStrings(count, names);
-            QMXLreleaseArray(&names);
-        }
-        if (types)
-            QMXLreleaseArray(&types);
-        if (counts)
-            QMXLreleaseArray(&counts);
-    }
-};
-
-}  // namespace
 
 bool compoundMembers(int file, const std::string& group, const std::string& name,
                      std::vector<CompoundMember>& members) {
     members.clear();
-    MemberBuffers b;
+    QMXLCompoundMembers b;
     if (QMXLgetCompoundMembers(file, group.c_str(), name.c_str(), &b.count, &b.names, &b.types,
                                &b.counts) < 0)
         return false;

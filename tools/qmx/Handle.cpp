@@ -1,28 +1,12 @@
 #include "Handle.h"
 
+#include "QMXLLists.h"
+
 namespace Quellmar::qmx {
-namespace {
-
-// Gives a name list and a kind array back to the file library however the call ended.
-struct ListBuffers {
-    int count = 0;
-    char** names = nullptr;
-    int* kinds = nullptr;
-    ~ListBuffers() {
-        if (names) {
-            QMXLreleaseStrings(count, names);
-            QMXLreleaseArray(&names);
-        }
-        if (kinds)
-            QMXLreleaseArray(&kinds);
-    }
-};
-
-}  // namespace
 
 bool listGroup(int file, const std::string& path, std::vector<GroupMember>& members) {
     members.clear();
-    ListBuffers list;
+    QMXLGroupListing list;
     if (QMXLlistGroup(file, path.c_str(), &list.count, &list.names, &list.kinds) < 0)
         return false;
     if (list.count < 0 || (list.count > 0 && (!list.names || !list.kinds)))
@@ -35,7 +19,7 @@ bool listGroup(int file, const std::string& path, std::vector<GroupMember>& memb
 
 bool listAttributes(int file, const std::string& path, std::vector<std::string>& names) {
     names.clear();
-    ListBuffers list;
+    QMXLNameList list;
     if (QMXLlistAttributes(file, path.c_str(), &list.count, &list.names) < 0)
         return false;
     if (list.count < 0 || (list.count > 0 && !list.names))

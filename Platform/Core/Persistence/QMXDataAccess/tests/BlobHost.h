@@ -3,7 +3,7 @@
 #ifndef QUELLMAR_TESTS_BLOBHOST_H
 #define QUELLMAR_TESTS_BLOBHOST_H
 
-#include "QMXL.h"
+#include "QMXLLists.h"
 #include "SerializationTransferObject.h"
 #include "SessionFixture.h"
 
@@ -41,17 +41,12 @@ inline std::vector<Member> listGroup(const std::string& file, const std::string&
     const int handle = QMXLopenFileReadOnly(file.c_str());
     if (handle <= 0)
         return members;
-    int count = 0;
-    char** names = nullptr;
-    int* kinds = nullptr;
-    if (QMXLlistGroup(handle, path.c_str(), &count, &names, &kinds) >= 0) {
-        for (int i = 0; i < count; ++i)
-            members.push_back({names[i], kinds[i]});
+    {
+        QMXLGroupListing list;
+        if (QMXLlistGroup(handle, path.c_str(), &list.count, &list.names, &list.kinds) >= 0)
+            for (int i = 0; i < list.count; ++i)
+                members.push_back({list.names[i], list.kinds[i]});
     }
-    if (names)
-        QMXLreleaseStrings(count, names);
-    QMXLreleaseArray(&names);
-    QMXLreleaseArray(&kinds);
     QMXLcloseFile(handle);
     return members;
 }

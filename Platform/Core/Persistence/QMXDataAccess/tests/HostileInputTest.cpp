@@ -2,7 +2,7 @@
 // end in the exception named for it, and the file must hold exactly what it held before.
 #include "DAOExceptions.h"
 #include "QMXClassComposer.h"
-#include "QMXL.h"
+#include "QMXLLists.h"
 #include "SessionFixture.h"
 #include "TempDir.h"
 
@@ -204,21 +204,17 @@ std::vector<Case> cases() {
 // What a file holds, as text: every member's path, kind, attribute names and stored size, and
 // the bytes of every blob.
 void snapshot(int file, const std::string& path, std::string& out) {
-    int count = 0;
-    char** names = nullptr;
-    int* kinds = nullptr;
-    ASSERT_GE(QMXLlistGroup(file, path.c_str(), &count, &names, &kinds), 0) << path;
-    for (int i = 0; i < count; ++i) {
+    QMXLGroupListing list;
+    ASSERT_GE(QMXLlistGroup(file, path.c_str(), &list.count, &list.names, &list.kinds), 0) << path;
+    const char* const* names = list.names;
+    const int* kinds = list.kinds;
+    for (int i = 0; i < list.count; ++i) {
         const std::string child = (path == "/" ? "" : path) + "/" + names[i];
         out += child + " kind " + std::to_string(kinds[i]);
-        int nattr = 0;
-        char** attrs = nullptr;
-        if (QMXLlistAttributes(file, child.c_str(), &nattr, &attrs) >= 0) {
-            for (int a = 0; a < nattr; ++a)
-                out += std::string(" @") + attrs[a];
-            QMXLreleaseStrings(nattr, attrs);
-            QMXLreleaseArray(&attrs);
-        }
+        QMXLNameList attrs;
+        if (QMXLlistAttributes(file, child.c_str(), &attrs.count, &attrs.names) >= 0)
+            for (int a = 0; a < attrs.count; ++a)
+                out += std::string(" @") + attrs.names[a];
         if (kinds[i] == QMXL_KIND_GROUP || kinds[i] == QMXL_KIND_OBJECT_GROUP) {
             out += "\n";
             snapshot(file, child, out);
@@ -234,9 +230,6 @@ void snapshot(int file, const std::string& path, std::string& out) {
             out += "\n";
         }
     }
-    QMXLreleaseStrings(count, names);
-    QMXLreleaseArray(&names);
-    QMXLreleaseArray(&kinds);
 }
 
 std::string snapshotOf(const std::string& path) {

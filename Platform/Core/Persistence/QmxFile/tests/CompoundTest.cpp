@@ -1,5 +1,6 @@
 // Records: stored compound types, members matched by name, and the description of what is
 // stored (names, type codes and element counts in stored order).
+#include "QMXLLists.h"
 #include "TestFiles.h"
 
 #include <cstddef>
@@ -133,23 +134,6 @@ struct Tagged {
     std::uint16_t id;
 };
 
-struct Members {
-    int count = 0;
-    char** names = nullptr;
-    int* types = nullptr;
-    long long* counts = nullptr;
-    ~Members() {
-        if (names) {
-            QMXLreleaseStrings(count, names);
-            QMXLreleaseArray(&names);
-        }
-        if (types)
-            QMXLreleaseArray(&types);
-        if (counts)
-            QMXLreleaseArray(&counts);
-    }
-};
-
 class CompoundMembers : public ContainerTest {
 protected:
     void writeRecords() {
@@ -167,7 +151,7 @@ protected:
 
 TEST_F(CompoundMembers, ListsScalarAndArrayMembersInStoredOrder) {
     writeRecords();
-    Members m;
+    QMXLCompoundMembers m;
     ASSERT_OK(
         QMXLgetCompoundMembers(file, "/r", "records", &m.count, &m.names, &m.types, &m.counts));
     ASSERT_EQ(m.count, 3);
@@ -182,7 +166,7 @@ TEST_F(CompoundMembers, ListsScalarAndArrayMembersInStoredOrder) {
     EXPECT_EQ(m.counts[2], 1);
     // The same after a read-only reopen, through a doubled separator.
     reopen(true);
-    Members again;
+    QMXLCompoundMembers again;
     ASSERT_OK(QMXLgetCompoundMembers(file, "//r", "records", &again.count, &again.names,
                                      &again.types, &again.counts));
     EXPECT_EQ(again.count, 3);
@@ -192,7 +176,7 @@ TEST_F(CompoundMembers, RefusesWhatIsNoCompoundDatasetAndBadArguments) {
     writeRecords();
     const double values[2] = {1, 2};
     ASSERT_GE(QMXLcreateTypedDataset(file, "/r", "plain", 0, 100, 1, QMXL_FLOAT64, 2, values), 0);
-    Members m;
+    QMXLCompoundMembers m;
     EXPECT_LT(QMXLgetCompoundMembers(file, "/r", "plain", &m.count, &m.names, &m.types, &m.counts),
               0);
     EXPECT_ERROR("plain");

@@ -3,7 +3,7 @@
 
 #include "ConcurrentCrc.h"
 #include "Crc32c.h"
-#include "QMXL.h"
+#include "QMXLLists.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -114,15 +114,10 @@ inline std::string readBlob(int file, const char* group, const char* name) {
 
 // The number of members QMXLlistGroup lists, -1 when it fails; the lists go back at once.
 inline int memberCount(int loc, const char* group) {
-    int count = 0;
-    char** names = nullptr;
-    int* kinds = nullptr;
-    if (QMXLlistGroup(loc, group, &count, &names, &kinds) != 1)
+    QMXLGroupListing list;
+    if (QMXLlistGroup(loc, group, &list.count, &list.names, &list.kinds) != 1)
         return -1;
-    QMXLreleaseStrings(count, names);
-    QMXLreleaseArray(&names);
-    QMXLreleaseArray(&kinds);
-    return count;
+    return list.count;
 }
 
 // The slice checksums a large item of a closed file stores, read with HDF5 itself.
