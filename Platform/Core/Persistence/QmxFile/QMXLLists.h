@@ -26,40 +26,24 @@ struct QMXLNameList {
     }
 };
 
-/** The lists of QMXLlistGroup. */
-struct QMXLGroupListing {
-    int count = 0;          /**< members listed */
-    char** names = nullptr; /**< their names */
-    int* kinds = nullptr;   /**< their kinds (QMXL_KIND_...) */
+/** The lists of QMXLlistGroup: names, and a kind for each. */
+struct QMXLGroupListing : QMXLNameList {
+    int* kinds = nullptr; /**< the members' kinds (QMXL_KIND_...) */
 
     QMXLGroupListing() = default;
-    QMXLGroupListing(const QMXLGroupListing&) = delete;
-    QMXLGroupListing& operator=(const QMXLGroupListing&) = delete;
     ~QMXLGroupListing() {
-        if (names) {
-            QMXLreleaseStrings(count, names);
-            QMXLreleaseArray(&names);
-        }
         if (kinds)
             QMXLreleaseArray(&kinds);
     }
 };
 
-/** The lists of QMXLgetCompoundMembers. */
-struct QMXLCompoundMembers {
-    int count = 0;               /**< members of the record type */
-    char** names = nullptr;      /**< their names */
-    int* types = nullptr;        /**< their element type codes */
-    long long* counts = nullptr; /**< their element counts */
+/** The lists of QMXLgetCompoundMembers: member names, and a type and count for each. */
+struct QMXLCompoundMembers : QMXLNameList {
+    int* types = nullptr;        /**< the members' element type codes */
+    long long* counts = nullptr; /**< the members' element counts */
 
     QMXLCompoundMembers() = default;
-    QMXLCompoundMembers(const QMXLCompoundMembers&) = delete;
-    QMXLCompoundMembers& operator=(const QMXLCompoundMembers&) = delete;
     ~QMXLCompoundMembers() {
-        if (names) {
-            QMXLreleaseStrings(count, names);
-            QMXLreleaseArray(&names);
-        }
         if (types)
             QMXLreleaseArray(&types);
         if (counts)

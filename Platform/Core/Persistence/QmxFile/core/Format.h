@@ -40,6 +40,7 @@ enum class Checksums {
     Named,     // 2: every checksum also covers the object's path
     Typed,     // 3: as Named, and an item's checksum also covers its stored type
 };
+// The marker of files whose checksums cover paths but not item types.
 inline constexpr int kNamedChecksumsMarker = 2;
 // The marker value new files get.
 inline constexpr int kTypedChecksumsMarker = 3;

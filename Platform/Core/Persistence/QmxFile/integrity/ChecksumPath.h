@@ -37,9 +37,9 @@ bool sealChecksum(hid_t object, Covered what, std::uint32_t contents, std::uint3
 
 // Whether `stored` is what sealChecksum gives for these contents. Each form matches only its
 // own values (a value over the contents alone does not match in a file with named checksums,
-// nor one without the type in a file with typed ones); a file without a marker takes any. `path`, when given, is the
-// one HDF5 reports for the object, known to the caller (it opened the object below a group
-// whose reported path it holds): HDF5 is not asked again.
+// nor one without the type in a file with typed ones); a file without a marker takes any.
+// `path`, when given, is the one HDF5 reports for the object, known to the caller (it opened
+// the object below a group whose reported path it holds): HDF5 is not asked again.
 bool checksumMatches(hid_t object, Covered what, std::uint32_t contents, std::uint32_t stored,
                      const char* path = nullptr);
 

@@ -301,7 +301,8 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
     }
     if (count == 0) {
         // Nothing to read, but the attribute is still checked: empty contents sum to 0.
-        if (stored == Stored::Absent || slices || checksumMatches(dataset, Covered::Item, 0, expected, path))
+        if (stored == Stored::Absent || slices ||
+            checksumMatches(dataset, Covered::Item, 0, expected, path))
             return 0;
         pushReason(__func__, __LINE__, "checksum mismatch: the stored data is damaged");
         return failed();

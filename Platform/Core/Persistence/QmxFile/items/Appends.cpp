@@ -159,6 +159,8 @@ herr_t appendItem(hid_t loc, const Path& path, Hid item, hid_t memoryType, hsize
         keeper.capture();
         return -1;
     };
+    // Closed here, inside the keeper's scope: closing an item whose filter is missing adds
+    // HDF5 errors of its own, which must not replace the reason kept.
     Hid old = std::move(item);
     Hid fileType(old ? H5Dget_type(old.get()) : H5I_INVALID_HID);
     if (!fileType)

@@ -8,9 +8,10 @@ namespace Quellmar::qmxfile {
 
 // Appends `count` elements given in memoryType to `item`, the dataset at path below loc as the
 // caller opened it, converted to its stored type. The first append moves the item to an
-// extendible chunked layout (chunk = checksum slice), keeping its type, compressor and
-// attributes, behind the same name; later ones write only the new elements and the slice
-// checksums they change. Negative with HDF5's error stack on failure, the item then as it was.
+// extendible chunked layout (chunks of 8 to 64 KiB, sized for the item), keeping its type,
+// compressor and attributes, behind the same name; later ones write only the new elements and
+// the slice checksums they change. Negative with HDF5's error stack on failure, the item then as
+// it was.
 herr_t appendItem(hid_t loc, const Path& path, Hid item, hid_t memoryType, hsize_t count,
                   const void* data);
 
