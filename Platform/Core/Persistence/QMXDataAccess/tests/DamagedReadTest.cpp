@@ -135,27 +135,6 @@ TEST_F(DamagedRead, AVectorSizeBeyondAnIntIsDamageAndTheBufferStaysUntouched) {
     EXPECT_EQ(intact[2], 1002.0f);
 }
 
-TEST_F(DamagedRead, ACompressedVectorCannotClaimChunksItDoesNotHave) {
-    std::vector<double> values(3000);
-    for (std::size_t i = 0; i < values.size(); ++i)
-        values[i] = static_cast<double>(i % 7);
-    {
-        Session s(file);
-        s.vectors.setCompression(6);  // large enough to be stored in compressed chunks
-        s.vectors.create("series", "wave", VT_DOUBLE, 3000, values.data());
-    }
-    {
-        Session s(file, UserContext::ReadOnly);
-        EXPECT_EQ(s.vectors.getInfo("series", "wave").rows, 3000);  // intact, it reads
-        std::vector<double> back(3000);
-        s.vectors.read("series", "wave", VT_DOUBLE, back.data());
-        EXPECT_EQ(back, values);
-    }
-    damageSize(file, 3000);
-    Session s(file, UserContext::ReadOnly);
-    EXPECT_TRUE(contains(violation([&] { s.vectors.getInfo("series", "wave"); }), "/series/wave"));
-}
-
 // Files from before checksums (no marker) may hold chunks never written, so only the DAO's own
 // limit stands between a damaged count there and the host's buffer.
 TEST_F(DamagedRead, ACountBeyondAnIntIsRefusedEvenWhereTheStorageCannotTell) {

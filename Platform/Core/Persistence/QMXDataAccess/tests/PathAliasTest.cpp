@@ -237,26 +237,5 @@ TEST_F(PathSpellings, FileWithTwoNamesIsRefusedAsADataSource) {
     EXPECT_TRUE(s.blobs.existsGroup("g"));
 }
 
-// A second name made while a storage is live cannot stop that storage, but the file library
-// refuses to open the file again, so no unit writes through either name.
-TEST_F(PathSpellings, SecondNameMadeLaterStopsTheNextOpen) {
-    const std::string real = file("x.qmz");
-    qt::makeContainer(real);
-    qt::Unit unit = qt::openUnit(real);
-    unit.stack->commit();  // ends the lock: the file is closed, the storage lives on
-    ASSERT_EQ(::link(real.c_str(), file("second.qmz").c_str()), 0);
-    QMXBlobDAO blobs;
-    unit.bind(blobs);
-    try {
-        blobs.createGroup("g", 1);
-        ADD_FAILURE() << "written through a file with two names";
-    } catch (const DAOException& e) {
-        EXPECT_NE(
-            std::string(e.what()).find("has 2 hard links; a journaled file must have one name"),
-            std::string::npos)
-            << e.what();
-    }
-}
-
 }  // namespace
 }  // namespace Quellmar

@@ -138,43 +138,6 @@ TEST_F(VectorRangeTest, BadRangesAreRefused) {
     EXPECT_THROW(unbound.readRange("r", "v", VT_DOUBLE, 0, 1, buffer.data()), DataSourceException);
 }
 
-// A byte of a large vector damaged on disk: only reads that touch its slice fail.
-TEST_F(VectorRangeTest, ADamagedSliceFailsOnlyTheRangesThatTouchIt) {
-    // 3 MiB of elements whose bytes occur once each in the file.
-    const int count = 3 << 17;
-    std::vector<std::uint64_t> values(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i)
-        values[static_cast<std::size_t>(i)] = (0x5EEDULL << 48) | static_cast<std::uint64_t>(i);
-    ASSERT_TRUE(dao.create("d", "big", VT_UINT64, count, values.data()));
-    endUnit();
-
-    const int damaged = 300000;  // in the third MiB
-    const std::string file = dir.file("vectors.qmz");
-    std::string bytes = Quellmar::testing::readFile(file);
-    const std::string pattern(reinterpret_cast<const char*>(&values[damaged]), 8);
-    const std::size_t at = bytes.find(pattern);
-    ASSERT_NE(at, std::string::npos);
-    ASSERT_EQ(bytes.find(pattern, at + 1), std::string::npos);
-    bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
-    Quellmar::testing::writeFile(file, bytes);
-
-    std::vector<std::uint64_t> part(100, 7);
-    ASSERT_TRUE(dao.readRange("d", "big", VT_UINT64, 1000, 100, part.data()));
-    EXPECT_EQ(part[0], values[1000]);
-    endUnit();
-    try {
-        dao.readRange("d", "big", VT_UINT64, damaged - 50, 100, part.data());
-        FAIL() << "the damaged slice was read";
-    } catch (const DataAccessViolationException& e) {
-        EXPECT_NE(std::string(e.what()).find("checksum"), std::string::npos) << e.what();
-    }
-    EXPECT_EQ(part, std::vector<std::uint64_t>(100, 0)) << "nothing of the damaged slice kept";
-    endUnit();
-    std::vector<std::uint64_t> whole(static_cast<std::size_t>(count));
-    EXPECT_THROW(dao.read("d", "big", VT_UINT64, whole.data()), DataAccessViolationException);
-    endUnit();
-}
-
 // ---- Appends ----------------------------------------------------------------------------------
 
 TEST_F(VectorRangeTest, AppendsAddToTheEndAndConvertAsUpdatesDo) {
