@@ -67,12 +67,6 @@ std::vector<Case> cases() {
          Expect::InvalidArgument},
         {"blob remove: empty name", [](Session& s) { s.blobs.remove("g", ""); },
          Expect::DataAccess},
-        {"blob attribute: missing group",
-         [](Session& s) {
-             int v = 0;
-             s.blobs.readGroupDataVersion("nogroup", v);
-         },
-         Expect::DataAccess},
         {"blob attribute: NUL in group",
          [](Session& s) { s.blobs.updateGroupDataId(std::string("g\0", 2), "x"); },
          Expect::InvalidArgument},

@@ -131,11 +131,6 @@ TEST_F(KilledThroughALink, LinkToTheFile) {
     killRecoverAndCommit(link, link);
 }
 
-TEST_F(KilledThroughALink, LinkToItsDirectory) {
-    ASSERT_EQ(::symlink(dir.file("data").c_str(), dir.file("elsewhere").c_str()), 0);
-    killRecoverAndCommit(dir.file("elsewhere/model.qmz"), dir.file("elsewhere"));
-}
-
 class PathSpellings : public qt::StorageTest {
 protected:
     static std::string threadPart() {
@@ -172,17 +167,6 @@ TEST_F(PathSpellings, EverySpellingOnOneThreadIsOneStorage) {
     EXPECT_TRUE(log.has(LogLevel::Debug,
                         "*** Persistence: Added new driver for x.qmz and hold a total of " +
                             std::to_string(before + 1) + " drivers."));
-
-    // Another thread has a storage of its own, under the same canonical path.
-    std::shared_ptr<QMXPersistentStorage> fromThread;
-    std::thread([&] {
-        fromThread = QMXPersistentStorage::MakeDriver(qt::descriptorFor(file("link.qmz")));
-    }).join();
-    EXPECT_NE(fromThread.get(), first.get());
-    EXPECT_EQ(QMXRegistryInspector::size(), before + 2);
-    EXPECT_EQ(QMXRegistryInspector::keysFor(file("link.qmz")).size(), 1u);
-    fromThread.reset();
-    EXPECT_TRUE(QMXRegistryInspector::keysFor(file("link.qmz")).empty());
 
     // While the first storage lives, a spelling made after it reaches it too.
     EXPECT_EQ(QMXPersistentStorage::MakeDriver(qt::descriptorFor(canonical)).get(), first.get());
