@@ -99,10 +99,6 @@ TEST_F(ArrayDAOTest, VectorsReportAsVectorsAndReadManySkipsArraysOfSeveralColumn
     EXPECT_EQ(info.rows, 4);
     EXPECT_EQ(info.cols, 1);
     EXPECT_EQ(info.type, VT_UINT8);
-    const VectorInfo missing = dao.getInfo("r", "none");
-    EXPECT_EQ(missing.rows, 0);
-    EXPECT_EQ(missing.cols, 1);
-    EXPECT_EQ(missing.type, -1);
     endUnit();
 
     std::vector<std::vector<unsigned char>> result = {{42}, {}, {}};

@@ -39,22 +39,6 @@ TEST_F(BaseDAOTest, ContextIsTheHostsStackOrANewOneEveryCall) {
     EXPECT_EQ(dao.getContext().get(), again.get());
 }
 
-TEST_F(BaseDAOTest, UnboundDAOFailsBeforeTouchingAnything) {
-    NoteDAO dao;
-    auto host = TransactionStack::create();
-    dao.setContext(host);
-    EXPECT_FALSE(dao.checkFile());
-    EXPECT_EQ(dao.getHandleToStorage(), -1);
-    try {
-        dao.write("/g", "n", "text");
-        FAIL() << "no exception";
-    } catch (const DataSourceException& e) {
-        EXPECT_STREQ(e.what(), "No datasource defined!");
-    }
-    EXPECT_TRUE(host->empty());
-    EXPECT_EQ(host->getErrorMessage(), "");
-}
-
 TEST_F(BaseDAOTest, BindingIsSharedByCopiesAndReleasedInTheEnd) {
     const std::string path = file("bound.qmz");
     std::weak_ptr<QMXPersistentStorage> watch;

@@ -10,18 +10,6 @@ namespace {
 
 using namespace testing;
 
-TEST(DesignDAO, UnboundDaoThrowsThroughBothInterfaces) {
-    QMXDesignDatasetDAO design("d");
-    SingleObjectInterface<SerializationTransferObject>& single = design;
-    BlobDAO& blob = design;
-    SerializationTransferObject object = transfer({1});
-    int version = 0;
-    EXPECT_THROW(single.create(object), DataSourceException);
-    EXPECT_THROW(single.exists(), DataSourceException);
-    EXPECT_THROW(single.getQMVersion(version), DataSourceException);
-    EXPECT_THROW(blob.read("", "d", object), DataSourceException);
-}
-
 TEST(DesignDAO, StoresItsObjectUnderDesignAndSurvivesReopen) {
     TempDir dir;
     const std::string file = dir.file("design.qmz");

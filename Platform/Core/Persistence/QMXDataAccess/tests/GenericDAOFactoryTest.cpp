@@ -98,68 +98,6 @@ TEST_F(GenericDAOFactoryTest, ReadOnlyIntentOnAMissingFile) {
     EXPECT_TRUE(readOnly(reading.getStorage()));
 }
 
-TEST_F(GenericDAOFactoryTest, TwoFactoriesShareOneStorageAndOneLock) {
-    const std::string path = file("twice.qmz");
-    auto stack = TransactionStack::create();
-    const UserContext context(stack, UserContext::ReadWrite);
-    QMXGenericDAOFactory first(descriptorFor(path), &context);
-    QMXGenericDAOFactory second(descriptorFor(path), &context);
-    EXPECT_EQ(first.getStorage(), second.getStorage());
-    EXPECT_EQ(stack->lockCount(), 1u);  // the second exclusive lock is covered by the first
-
-    const UserContext reader(stack, UserContext::ReadOnly);
-    QMXGenericDAOFactory third(descriptorFor(path), &reader);  // shared under exclusive: covered
-    EXPECT_EQ(stack->lockCount(), 1u);
-}
-
-TEST_F(GenericDAOFactoryTest, ExclusiveAfterSharedOnOneStackIsRefused) {
-    const std::string path = file("upgrade.qmz");
-    makeContainer(path);
-    auto stack = TransactionStack::create();
-    const UserContext reader(stack, UserContext::ReadOnly);
-    const UserContext writer(stack, UserContext::ReadWrite);
-    QMXGenericDAOFactory shared(descriptorFor(path), &reader);
-    try {
-        QMXGenericDAOFactory exclusive(descriptorFor(path), &writer);
-        FAIL() << "no exception";
-    } catch (const InvalidTransaction& e) {
-        EXPECT_STREQ(e.what(), "Incompatible locking requests.");
-    }
-    EXPECT_EQ(stack->lockCount(), 1u);
-}
-
-TEST_F(GenericDAOFactoryTest, EndToEndCommitAndRevert) {
-    const std::string path = file("unit.qmz");
-    {
-        testing::Unit unit = testing::openUnit(path);
-        NoteDAO dao;
-        unit.bind(dao);
-        dao.write("/results", "first", "one");
-        dao.write("//results/", "second.", "two");
-        EXPECT_EQ(unit.stack->lockCount(), 1u);  // the DAO's locks are covered by the factory's
-        EXPECT_EQ(unit.stack->getErrorMessage(), "Error creating note.");
-        unit.stack->commit();
-        EXPECT_EQ(unit.storage()->getHandleToStorage(), -1);
-
-        testing::Unit second = testing::openUnit(path);
-        second.bind(dao);
-        dao.write("results", "dropped", "goes");
-        EXPECT_TRUE(dao.exists("results", "dropped"));
-        EXPECT_TRUE(second.stack->revert());
-        EXPECT_EQ(dao.getHandleToStorage(), -1);
-    }
-    EXPECT_EQ(QMXRegistryInspector::keysFor(path).size(), 0u);
-
-    testing::Unit unit = testing::openUnit(path, UserContext::ReadOnly);
-    EXPECT_TRUE(readOnly(unit.storage()));
-    NoteDAO dao;
-    unit.bind(dao);
-    EXPECT_EQ(dao.read("results", "first"), "one");
-    EXPECT_EQ(dao.read("results", "second"), "two");
-    EXPECT_FALSE(dao.exists("results", "dropped"));
-    EXPECT_THROW(dao.write("results", "third", "refused"), InvalidTransaction);
-}
-
 TEST_F(GenericDAOFactoryTest, EndToEndNative) {
     const std::string path = file("unit.h5");
     {

@@ -1,5 +1,7 @@
-// Every public DAO operation with arguments a careless or hostile caller passes. Each case must
-// end in the exception named for it, and the file must hold exactly what it held before.
+// Public DAO operations with arguments a careless or hostile caller passes (NUL bytes, empty and
+// separator-only names, null data). Each case must end in the exception named for it, and the
+// file must hold exactly what it held before. Counts, shapes, types and composers a DAO refuses
+// are tested with each DAO.
 #include "DAOExceptions.h"
 #include "QMXClassComposer.h"
 #include "QMXLLists.h"
@@ -25,9 +27,7 @@ namespace {
 namespace Expect {
 const char* const OutOfRange = "out_of_range";           // "invalid string position"
 const char* const InvalidArgument = "invalid argument";  // QminvalidArgument
-const char* const DataSource = "data source";            // DataSourceException
 const char* const DataAccess = "data access";            // DataAccessViolationException
-const char* const Stack = "stack";  // the std::shared_ptr<TransactionStack> itself
 }  // namespace Expect
 
 struct Case {
@@ -37,19 +37,6 @@ struct Case {
 };
 
 const std::string kNul = std::string("b\0x", 3);  // "b" followed by a NUL and more
-
-struct Record {  // a member of the test's compound vectors
-    int id;
-    double xyz[3];
-};
-
-// A composer of another kind than the library's.
-struct ForeignComposer : ClassComposer {
-    ForeignComposer() : ClassComposer(8) {}
-    void registerMember(const char*, unsigned long long, ClassMemberTypes::tag,
-                        unsigned long long) override {}
-    void registerMember(const char*, unsigned long long, ClassMemberTypes::tag) override {}
-};
 
 std::vector<double> kValues{1, 2, 3, 4, 5};
 
@@ -62,8 +49,6 @@ std::vector<Case> cases() {
     const auto obj = qt::makeObject("hostile");
     return {
         // Blob DAO.
-        {"blob create: name of separators", [=](Session& s) { s.blobs.create("g", "/./", obj); },
-         Expect::OutOfRange},
         {"blob create: empty name", [=](Session& s) { s.blobs.create("g", "", obj); },
          Expect::DataAccess},
         {"blob create: NUL in name", [=](Session& s) { s.blobs.create("g", kNul, obj); },
@@ -71,36 +56,16 @@ std::vector<Case> cases() {
         {"blob create: NUL in group",
          [=](Session& s) { s.blobs.create(std::string("g\0h", 3), "n", obj); },
          Expect::InvalidArgument},
-        {"blob create: over an existing object", [=](Session& s) { s.blobs.create("g", "b", obj); },
-         Expect::DataAccess},
-        {"blob create: no buffer",
-         [](Session& s) { s.blobs.create("g", "new", SerializationTransferObject()); },
-         Expect::DataAccess},
-        {"blob update: no buffer",
-         [](Session& s) { s.blobs.update("g", "b", SerializationTransferObject()); },
-         Expect::DataAccess},
         {"blob update: NUL in name", [=](Session& s) { s.blobs.update("g", kNul, obj); },
          Expect::InvalidArgument},
-        {"blob update: missing object", [=](Session& s) { s.blobs.update("g", "missing", obj); },
-         Expect::DataAccess},
         {"blob read: NUL in name", [](Session& s) { readBlob(s, kNul); }, Expect::InvalidArgument},
-        {"blob read: missing object", [](Session& s) { readBlob(s, "missing"); },
-         Expect::DataAccess},
         {"blob read: name of separators", [](Session& s) { readBlob(s, ".."); },
          Expect::OutOfRange},
         {"blob exists: NUL in name", [](Session& s) { s.blobs.exists("g", kNul); },
          Expect::InvalidArgument},
         {"blob remove: NUL in name", [](Session& s) { s.blobs.remove("g", kNul); },
          Expect::InvalidArgument},
-        {"blob remove: missing object", [](Session& s) { s.blobs.remove("g", "missing"); },
-         Expect::DataAccess},
         {"blob remove: empty name", [](Session& s) { s.blobs.remove("g", ""); },
-         Expect::DataAccess},
-        {"blob attribute: missing group",
-         [](Session& s) {
-             int v = 0;
-             s.blobs.readGroupDataVersion("nogroup", v);
-         },
          Expect::DataAccess},
         {"blob attribute: NUL in group",
          [](Session& s) { s.blobs.updateGroupDataId(std::string("g\0", 2), "x"); },
@@ -109,28 +74,14 @@ std::vector<Case> cases() {
          [](Session& s) { s.blobs.createGroup(std::string("g\0z", 3), 1); },
          Expect::InvalidArgument},
         // Vector DAO.
-        {"vector create: negative count",
-         [](Session& s) { s.vectors.create("vg", "x", VT_DOUBLE, -1, kValues.data()); },
-         Expect::InvalidArgument},
         {"vector create: null data",
          [](Session& s) { s.vectors.create("vg", "x", VT_DOUBLE, 5, nullptr); },
          Expect::DataAccess},
-        {"vector create: unknown type",
-         [](Session& s) {
-             s.vectors.create("vg", "x", static_cast<tagVectorDataTypes>(4), 5, kValues.data());
-         },
-         Expect::InvalidArgument},
-        {"vector create: name of separators",
-         [](Session& s) { s.vectors.create("vg", "//", VT_DOUBLE, 5, kValues.data()); },
-         Expect::OutOfRange},
         {"vector create: NUL in name",
          [](Session& s) {
              s.vectors.create("vg", std::string("v\0x", 3), VT_DOUBLE, 5, kValues.data());
          },
          Expect::InvalidArgument},
-        {"vector create: over an existing vector",
-         [](Session& s) { s.vectors.create("vg", "v", VT_DOUBLE, 5, kValues.data()); },
-         Expect::DataAccess},
         {"vector read: null data",
          [](Session& s) { s.vectors.read("vg", "v", VT_DOUBLE, nullptr); }, Expect::DataAccess},
         {"vector read: NUL in name",
@@ -138,9 +89,6 @@ std::vector<Case> cases() {
              double d[5];
              s.vectors.read("vg", std::string("v\0", 2), VT_DOUBLE, d);
          },
-         Expect::InvalidArgument},
-        {"vector update: negative count",
-         [](Session& s) { s.vectors.update("vg", "v", VT_DOUBLE, -5, kValues.data()); },
          Expect::InvalidArgument},
         {"vector update: null data",
          [](Session& s) { s.vectors.update("vg", "v", VT_DOUBLE, 5, nullptr); },
@@ -154,45 +102,7 @@ std::vector<Case> cases() {
              s.vectors.readMany("vg", {std::string("v\0", 2)}, r);
          },
          Expect::InvalidArgument},
-        {"vector compound create: foreign composer",
-         [](Session& s) {
-             ForeignComposer c;
-             Record r{};
-             s.vectors.create("vg", "c", c, 1, &r);
-         },
-         Expect::InvalidArgument},
-        {"vector compound create: negative count",
-         [](Session& s) {
-             QMXClassComposer c(sizeof(Record));
-             c& triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32};
-             Record r{};
-             s.vectors.create("vg", "c", c, -3, &r);
-         },
-         Expect::InvalidArgument},
-        {"vector compound create: over an existing vector",
-         [](Session& s) {
-             QMXClassComposer c(sizeof(Record));
-             c& triad{"id", offsetof(Record, id), ClassMemberTypes::MT_INT32};
-             Record r{};
-             s.vectors.create("vg", "v", c, 1, &r);
-         },
-         Expect::Stack},
         // Array DAO.
-        {"array create: rows x cols overflow",
-         [](Session& s) { s.arrays.create("vg", "big", VT_INT32, 65536, 65536, kValues.data()); },
-         Expect::InvalidArgument},
-        {"array create: negative rows",
-         [](Session& s) { s.arrays.create("vg", "neg", VT_INT32, -2, 3, kValues.data()); },
-         Expect::InvalidArgument},
-        {"array create: null data",
-         [](Session& s) { s.arrays.create("vg", "nul", VT_INT32, 2, 2, nullptr); },
-         Expect::DataSource},
-        {"array create: over an existing array",
-         [](Session& s) { s.arrays.create("vg", "arr", VT_INT32, 1, 1, kValues.data()); },
-         Expect::DataSource},
-        {"array update: overflow",
-         [](Session& s) { s.arrays.update("vg", "arr", VT_INT32, INT_MAX, 2, kValues.data()); },
-         Expect::InvalidArgument},
         {"array update: NUL in name",
          [](Session& s) {
              s.arrays.update("vg", std::string("arr\0", 4), VT_INT32, 1, 1, kValues.data());

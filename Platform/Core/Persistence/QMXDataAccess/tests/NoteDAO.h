@@ -65,18 +65,6 @@ public:
         return std::string(buffer.data(), static_cast<std::size_t>(size));
     }
 
-    bool exists(const std::string& group, const std::string& name) {
-        if (!checkFile())
-            throw DataSourceException("No datasource defined!");
-        std::shared_ptr<TransactionStack> stack = getContext();
-        stack->pushLock(new SharedFileLockTransaction(getStorage()));
-        std::string item;
-        getStrippedName(name, item);
-        long long size = 0;
-        return QMXLgetSizeOfOpaqueData(getHandleToStorage(), pathOf(group).c_str(), item.c_str(),
-                                       &size) >= 0;
-    }
-
 private:
     static std::string pathOf(const std::string& group) {
         std::string stripped;

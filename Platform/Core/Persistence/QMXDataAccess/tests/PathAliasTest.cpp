@@ -131,11 +131,6 @@ TEST_F(KilledThroughALink, LinkToTheFile) {
     killRecoverAndCommit(link, link);
 }
 
-TEST_F(KilledThroughALink, LinkToItsDirectory) {
-    ASSERT_EQ(::symlink(dir.file("data").c_str(), dir.file("elsewhere").c_str()), 0);
-    killRecoverAndCommit(dir.file("elsewhere/model.qmz"), dir.file("elsewhere"));
-}
-
 class PathSpellings : public qt::StorageTest {
 protected:
     static std::string threadPart() {
@@ -172,17 +167,6 @@ TEST_F(PathSpellings, EverySpellingOnOneThreadIsOneStorage) {
     EXPECT_TRUE(log.has(LogLevel::Debug,
                         "*** Persistence: Added new driver for x.qmz and hold a total of " +
                             std::to_string(before + 1) + " drivers."));
-
-    // Another thread has a storage of its own, under the same canonical path.
-    std::shared_ptr<QMXPersistentStorage> fromThread;
-    std::thread([&] {
-        fromThread = QMXPersistentStorage::MakeDriver(qt::descriptorFor(file("link.qmz")));
-    }).join();
-    EXPECT_NE(fromThread.get(), first.get());
-    EXPECT_EQ(QMXRegistryInspector::size(), before + 2);
-    EXPECT_EQ(QMXRegistryInspector::keysFor(file("link.qmz")).size(), 1u);
-    fromThread.reset();
-    EXPECT_TRUE(QMXRegistryInspector::keysFor(file("link.qmz")).empty());
 
     // While the first storage lives, a spelling made after it reaches it too.
     EXPECT_EQ(QMXPersistentStorage::MakeDriver(qt::descriptorFor(canonical)).get(), first.get());
@@ -235,27 +219,6 @@ TEST_F(PathSpellings, FileWithTwoNamesIsRefusedAsADataSource) {
     Session s(real);
     s.blobs.createGroup("g", 1);
     EXPECT_TRUE(s.blobs.existsGroup("g"));
-}
-
-// A second name made while a storage is live cannot stop that storage, but the file library
-// refuses to open the file again, so no unit writes through either name.
-TEST_F(PathSpellings, SecondNameMadeLaterStopsTheNextOpen) {
-    const std::string real = file("x.qmz");
-    qt::makeContainer(real);
-    qt::Unit unit = qt::openUnit(real);
-    unit.stack->commit();  // ends the lock: the file is closed, the storage lives on
-    ASSERT_EQ(::link(real.c_str(), file("second.qmz").c_str()), 0);
-    QMXBlobDAO blobs;
-    unit.bind(blobs);
-    try {
-        blobs.createGroup("g", 1);
-        ADD_FAILURE() << "written through a file with two names";
-    } catch (const DAOException& e) {
-        EXPECT_NE(
-            std::string(e.what()).find("has 2 hard links; a journaled file must have one name"),
-            std::string::npos)
-            << e.what();
-    }
 }
 
 }  // namespace

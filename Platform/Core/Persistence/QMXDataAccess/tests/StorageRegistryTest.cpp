@@ -58,13 +58,6 @@ TEST_F(StorageRegistryTest, SameNameOnOneThreadSharesOneStorage) {
     EXPECT_EQ(QMXRegistryInspector::size(), before);
     EXPECT_TRUE(log.has(LogLevel::Debug, removedLine(path, before)));
     EXPECT_TRUE(QMXRegistryInspector::keysFor(path).empty());
-
-    // A new request builds a new storage; the file exists now, so opening waits for a lock.
-    log.clear();
-    auto third = QMXPersistentStorage::MakeDriver(descriptorFor(path));
-    EXPECT_EQ(log.count(LogLevel::Debug, added), 1);
-    EXPECT_EQ(third->getHandleToStorage(), -1);
-    EXPECT_TRUE(log.texts(LogLevel::Info).empty());
 }
 
 TEST_F(StorageRegistryTest, LoadTimeSetUp) {
@@ -146,16 +139,6 @@ TEST_F(StorageRegistryTest, ConcurrentFirstRequestsCreateTheFileOnce) {
     EXPECT_EQ(open, 1) << "exactly the creating storage holds the file open";
     storages.clear();
     EXPECT_TRUE(QMXRegistryInspector::keysFor(path).empty());
-}
-
-TEST_F(StorageRegistryTest, RefusedConstructionLeavesTheRegistryAlone) {
-    const std::size_t before = QMXRegistryInspector::size();
-    const std::string path = file("missing.qmz");
-    EXPECT_THROW(QMXPersistentStorage::MakeDriver(descriptorFor(path, /*readOnly=*/true)),
-                 DataSourceException);
-    EXPECT_EQ(QMXRegistryInspector::size(), before);
-    EXPECT_EQ(log.count(LogLevel::Debug, added), 0);
-    EXPECT_THROW(QMXPersistentStorage::MakeDriver(nullptr), DataSourceException);
 }
 
 // While a released storage closes its file its entry has expired. A request made in that moment

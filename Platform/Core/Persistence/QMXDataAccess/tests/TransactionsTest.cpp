@@ -326,26 +326,5 @@ TEST_F(CreationTest, HoldsItsOwnReferenceOnTheFile) {
     }
 }
 
-TEST_F(CreationTest, StackRevertUndoesTheCreationAndReleasesTheFile) {
-    ASSERT_TRUE(storage->closeFile());
-    auto stack = TransactionStack::create();
-    stack->pushLock(new ExclusiveFileLockTransaction(storage));
-    handle = storage->getHandleToStorage();
-    auto* creation = new BlobCreation(handle);
-    creation->path = "/objects";
-    creation->name = "fresh";
-    stack->push(creation);
-    const char bytes[] = "new";
-    ASSERT_GE(
-        QMXLcreateCompressedOpaqueData(handle, "/objects", "fresh", 0, 0, sizeof bytes, bytes), 0);
-    EXPECT_TRUE(stack->revert());
-    EXPECT_EQ(storage->getHandleToStorage(), -1);
-
-    ASSERT_TRUE(storage->checkDriver(false));
-    handle = storage->getHandleToStorage();
-    EXPECT_FALSE(itemExists("fresh"));
-    EXPECT_TRUE(itemExists("item"));
-}
-
 }  // namespace
 }  // namespace Quellmar

@@ -26,25 +26,16 @@ protected:
 
 // ---- Settings, chunk value and element type codes ---------------------------------------------
 
-TEST(VectorSettings, DefaultsAndClamping) {
+TEST(VectorSettings, CompressionIsClampedAndCopiesKeepTheSettings) {
     VectorProbe dao;
-    EXPECT_EQ(dao.getCompression(), 0);
-    EXPECT_TRUE(dao.isFixed());
-    EXPECT_EQ(dao.getSizeHint(), 0u);
-    EXPECT_EQ(dao.getPathToRoot(), "");
-
     dao.setCompression(-3);
     EXPECT_EQ(dao.getCompression(), 0);
     dao.setCompression(12);
     EXPECT_EQ(dao.getCompression(), 9);
-    dao.setCompression(9);
-    EXPECT_EQ(dao.getCompression(), 9);
 
     EXPECT_FALSE(dao.setFixed(false));
-    EXPECT_FALSE(dao.isFixed());
     EXPECT_TRUE(dao.setFixed(true));
     dao.setSizeHint(77);
-    EXPECT_EQ(dao.getSizeHint(), 77u);
     dao.setPathToRoot("//odd root/");  // stored as given
     const VectorProbe copy(dao);
     EXPECT_EQ(copy.getPathToRoot(), "//odd root/");

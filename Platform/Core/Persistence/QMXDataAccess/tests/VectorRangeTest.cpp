@@ -46,31 +46,20 @@ TEST_F(VectorRangeTest, TypedRangesReadWhatTheWholeReadHolds) {
     ASSERT_TRUE(dao.create("r", "v", VT_DOUBLE, 5000, values.data()));
     endUnit();
 
-    // First, middle and last elements, as stored.
-    for (const long long first : {0LL, 1234LL, 4990LL}) {
-        std::vector<double> part(10, -1);
-        ASSERT_TRUE(dao.readRange("r", "v", VT_DOUBLE, first, 10, part.data()));
-        EXPECT_EQ(part, std::vector<double>(values.begin() + first, values.begin() + first + 10))
-            << first;
-    }
-    // Converted on the way, as whole reads convert.
+    // Where a range falls and an empty range at the end are the file library's to test; here
+    // the element type reaches it: as stored, converted, and the stored type asked for.
+    std::vector<double> part(10, -1);
+    ASSERT_TRUE(dao.readRange("r", "v", VT_DOUBLE, 1234, 10, part.data()));
+    EXPECT_EQ(part, std::vector<double>(values.begin() + 1234, values.begin() + 1244));
     std::vector<std::int32_t> asInt(3, 0);
     ASSERT_TRUE(dao.readRange("r", "v", VT_INT32, 100, 3, asInt.data()));
     EXPECT_EQ(asInt, (std::vector<std::int32_t>{100, 101, 102}));
-    std::vector<float> asFloat(2, 0);
-    ASSERT_TRUE(dao.readRange("r", "v", VT_FLOAT, 7, 2, asFloat.data()));
-    EXPECT_EQ(asFloat, (std::vector<float>{7.5F, 8.5F}));
     std::vector<double> asStored(1, 0);
     ASSERT_TRUE(dao.readRange("r", "v", VT_AS_STORED, 4999, 1, asStored.data()));
     EXPECT_EQ(asStored[0], 4999.5);
-
-    // Nothing asked, nothing read: even right at the end.
-    double untouched = -7;
-    ASSERT_TRUE(dao.readRange("r", "v", VT_DOUBLE, 5000, 0, &untouched));
-    EXPECT_EQ(untouched, -7);
 }
 
-TEST_F(VectorRangeTest, CompoundRangesMatchMembersByName) {
+TEST_F(VectorRangeTest, CompoundRangesReadTheirRecords) {
     QMXClassComposer composer = recordComposer();
     const std::vector<Record> values = records(50, 10);
     ASSERT_TRUE(dao.create("c", "s", composer, 50, values.data()));
@@ -79,17 +68,6 @@ TEST_F(VectorRangeTest, CompoundRangesMatchMembersByName) {
     std::vector<Record> part(7);
     ASSERT_TRUE(dao.readRange("c", "s", composer, 20, 7, part.data()));
     expectSame(part, std::vector<Record>(values.begin() + 20, values.begin() + 27));
-
-    // A host record with only some of the members reads just those.
-    struct IdOnly {
-        std::int32_t id;
-    };
-    QMXClassComposer idOnly(sizeof(IdOnly));
-    idOnly.registerMember("id", 0, ClassMemberTypes::MT_INT32);
-    std::vector<IdOnly> ids(3);
-    ASSERT_TRUE(dao.readRange("c", "s", idOnly, 47, 3, ids.data()));
-    EXPECT_EQ(ids[0].id, 57);
-    EXPECT_EQ(ids[2].id, 59);
 }
 
 TEST_F(VectorRangeTest, BadRangesAreRefused) {
@@ -114,20 +92,15 @@ TEST_F(VectorRangeTest, BadRangesAreRefused) {
     endUnit();
 
     // Past the end: the file library's message, and a buffer that holds nothing stale.
-    for (const auto& [first, count] :
-         {std::pair{95LL, 10}, std::pair{100LL, 1}, std::pair{101LL, 0}}) {
-        buffer.assign(20, 3.0);
-        try {
-            dao.readRange("r", "v", VT_DOUBLE, first, count, buffer.data());
-            FAIL() << first << "+" << count << " past the end was read";
-        } catch (const DataAccessViolationException& e) {
-            EXPECT_EQ(std::string(e.what()), QMXBaseDAO::getLastErrorMessage());
-            EXPECT_FALSE(std::string(e.what()).empty());
-        }
-        for (int i = 0; i < count; ++i)
-            EXPECT_EQ(buffer[static_cast<std::size_t>(i)], 0.0) << first << "+" << i;
-        endUnit();
+    try {
+        dao.readRange("r", "v", VT_DOUBLE, 95, 10, buffer.data());
+        FAIL() << "95+10 past the end was read";
+    } catch (const DataAccessViolationException& e) {
+        EXPECT_EQ(std::string(e.what()), QMXBaseDAO::getLastErrorMessage());
+        EXPECT_FALSE(std::string(e.what()).empty());
     }
+    EXPECT_EQ(std::vector<double>(buffer.begin(), buffer.begin() + 10), std::vector<double>(10, 0));
+    endUnit();
     EXPECT_THROW(dao.readRange("r", "missing", VT_DOUBLE, 0, 1, buffer.data()),
                  DataAccessViolationException);
     endUnit();
@@ -136,43 +109,6 @@ TEST_F(VectorRangeTest, BadRangesAreRefused) {
     EXPECT_THROW(dao.readRange("r", "v", foreign, 0, 1, buffer.data()), QminvalidArgument);
     VectorProbe unbound;
     EXPECT_THROW(unbound.readRange("r", "v", VT_DOUBLE, 0, 1, buffer.data()), DataSourceException);
-}
-
-// A byte of a large vector damaged on disk: only reads that touch its slice fail.
-TEST_F(VectorRangeTest, ADamagedSliceFailsOnlyTheRangesThatTouchIt) {
-    // 3 MiB of elements whose bytes occur once each in the file.
-    const int count = 3 << 17;
-    std::vector<std::uint64_t> values(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i)
-        values[static_cast<std::size_t>(i)] = (0x5EEDULL << 48) | static_cast<std::uint64_t>(i);
-    ASSERT_TRUE(dao.create("d", "big", VT_UINT64, count, values.data()));
-    endUnit();
-
-    const int damaged = 300000;  // in the third MiB
-    const std::string file = dir.file("vectors.qmz");
-    std::string bytes = Quellmar::testing::readFile(file);
-    const std::string pattern(reinterpret_cast<const char*>(&values[damaged]), 8);
-    const std::size_t at = bytes.find(pattern);
-    ASSERT_NE(at, std::string::npos);
-    ASSERT_EQ(bytes.find(pattern, at + 1), std::string::npos);
-    bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
-    Quellmar::testing::writeFile(file, bytes);
-
-    std::vector<std::uint64_t> part(100, 7);
-    ASSERT_TRUE(dao.readRange("d", "big", VT_UINT64, 1000, 100, part.data()));
-    EXPECT_EQ(part[0], values[1000]);
-    endUnit();
-    try {
-        dao.readRange("d", "big", VT_UINT64, damaged - 50, 100, part.data());
-        FAIL() << "the damaged slice was read";
-    } catch (const DataAccessViolationException& e) {
-        EXPECT_NE(std::string(e.what()).find("checksum"), std::string::npos) << e.what();
-    }
-    EXPECT_EQ(part, std::vector<std::uint64_t>(100, 0)) << "nothing of the damaged slice kept";
-    endUnit();
-    std::vector<std::uint64_t> whole(static_cast<std::size_t>(count));
-    EXPECT_THROW(dao.read("d", "big", VT_UINT64, whole.data()), DataAccessViolationException);
-    endUnit();
 }
 
 // ---- Appends ----------------------------------------------------------------------------------
@@ -232,38 +168,6 @@ TEST_F(VectorRangeTest, CompoundAppendsReadWholeAndARevertedOneKeepsTheRecords) 
     endUnit();
 }
 
-TEST_F(VectorRangeTest, RevertTakesTheAppendsOfTheUnitBack) {
-    const std::vector<double> start = ramp(20, 1);
-    ASSERT_TRUE(dao.create("a", "v", VT_DOUBLE, 20, start.data()));
-    endUnit();
-
-    // Two appends in one unit, both undone.
-    const std::vector<double> more = ramp(30, 500);
-    ASSERT_TRUE(dao.append("a", "v", VT_DOUBLE, 30, more.data()));
-    ASSERT_TRUE(dao.append("a", "v", VT_DOUBLE, 5, more.data()));
-    EXPECT_EQ(dao.getInfo("a", "v").rows, 55);
-    EXPECT_TRUE(stack->revert());
-    EXPECT_EQ(readAll("a", "v"), start);
-    EXPECT_EQ(dao.getInfo("a", "v").rows, 20);
-    endUnit();
-
-    // A committed append stays; reverting the next unit only takes that unit's back.
-    ASSERT_TRUE(dao.append("a", "v", VT_DOUBLE, 3, more.data()));
-    endUnit();
-    ASSERT_TRUE(dao.append("a", "v", VT_DOUBLE, 4, more.data()));
-    EXPECT_TRUE(stack->revert());
-    std::vector<double> expected = start;
-    expected.insert(expected.end(), more.begin(), more.begin() + 3);
-    EXPECT_EQ(readAll("a", "v"), expected);
-    endUnit();
-
-    // The vector still takes appends after a revert.
-    ASSERT_TRUE(dao.append("a", "v", VT_DOUBLE, 2, more.data()));
-    endUnit();
-    EXPECT_EQ(dao.getInfo("a", "v").rows, 25);
-    endUnit();
-}
-
 TEST_F(VectorRangeTest, AppendsOfTheWrongKindChangeNothing) {
     const std::vector<double> start = ramp(8, 0);
     ASSERT_TRUE(dao.create("a", "v", VT_DOUBLE, 8, start.data()));
@@ -272,15 +176,9 @@ TEST_F(VectorRangeTest, AppendsOfTheWrongKindChangeNothing) {
     ASSERT_TRUE(dao.create("a", "c", composer, 2, recs.data()));
     endUnit();
 
-    // Records onto a typed vector, elements onto a compound one.
+    // Records onto a typed vector (which kinds and record types fit is the file library's to
+    // test; here its refusal must reach the host and change nothing).
     EXPECT_THROW(dao.append("a", "v", composer, 2, recs.data()), DataAccessViolationException);
-    endUnit();
-    EXPECT_THROW(dao.append("a", "c", VT_DOUBLE, 2, start.data()), DataAccessViolationException);
-    endUnit();
-    // A record type that lacks a stored member would leave it undefined.
-    QMXClassComposer partial(sizeof(Record));
-    partial.registerMember("id", offsetof(Record, id), ClassMemberTypes::MT_INT32);
-    EXPECT_THROW(dao.append("a", "c", partial, 2, recs.data()), DataAccessViolationException);
     endUnit();
     EXPECT_THROW(dao.append("a", "missing", VT_DOUBLE, 1, start.data()),
                  DataAccessViolationException);
