@@ -82,33 +82,6 @@ TEST_F(Checksums, EveryKindCarriesTheCrcOfItsStoredBytes) {
     expectItemSum("/g/packed", packed.data(), packed.size());
 }
 
-TEST_F(Checksums, UpdatesRewriteTheChecksumAndReadBack) {
-    const std::string first = pattern(500, 3), same = pattern(500, 4), longer = pattern(30000, 5);
-    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "b", 0, 0, 500, first.data()));
-    ASSERT_OK(QMXLupdateOpaqueData(file, "/g", "b", 500, same.data()));
-    close();
-    expectItemSum("/g/b", same.data(), same.size());
-    reopen();
-    ASSERT_OK(QMXLupdateOpaqueData(file, "/g", "b", 30000, longer.data()));
-    close();
-    expectItemSum("/g/b", longer.data(), longer.size());
-
-    reopen(true);
-    std::string back(30000, '\0');
-    ASSERT_OK(QMXLreadOpaqueData(file, "/g", "b", back.data()));
-    EXPECT_EQ(back, longer);
-
-    // A typed update given in another type is checksummed as stored, after conversion.
-    reopen();
-    const std::vector<double> values = {1.0, 2.0, 3.0};
-    const std::vector<std::int32_t> asInts = {4, 5, 6};
-    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()));
-    ASSERT_OK(QMXLupdateTypedDataset(file, "/g", "v", QMXL_INT32, 3, asInts.data()));
-    const std::vector<double> stored = {4.0, 5.0, 6.0};
-    close();
-    expectItemSum("/g/v", stored.data(), 24);
-}
-
 TEST_F(Checksums, DamagedRawDataFailsTheReadAndLeavesNoBytes) {
     const std::string small = pattern(200, 6), large = pattern(50000, 7), text = pattern(300, 8);
     std::vector<std::int32_t> numbers(5000);
