@@ -123,21 +123,6 @@ TEST(GroupIndex, SoundAfterCreationsRemovalsAndRenames) {
     churn(dir.file("mixed.h5"), 3, 5, 13);
 }
 
-TEST(GroupIndex, SoundInContainersAndEmptyGroups) {
-    TempDir dir;
-    const std::string path = dir.file("c.qmz");
-    const int file = QMXLcreateFile(path.c_str());
-    ASSERT_GT(file, 0) << lastError();
-    ASSERT_OK(QMXLcreatePathToGroup(file, "/empty"));
-    for (int i = 0; i < 40; ++i)
-        ASSERT_OK(QMXLcreatePathToGroup(file, ("/full/member" + std::to_string(i)).c_str()));
-    // A writer's view is not checked against the disk (its changes may still be in memory).
-    EXPECT_OK(QMXLverifyObject(file, "/full"));
-    QMXLcloseAllFileHandlesForFile(file);
-    for (const char* group : {"/", "/empty", "/full"})
-        EXPECT_TRUE(indexSound(path, group)) << group;
-}
-
 // A group of 20 members ("m00".."m19", created in order) beside nothing else but the root.
 class DamagedIndex : public ::testing::Test {
 protected:
