@@ -82,33 +82,6 @@ TEST_F(Checksums, EveryKindCarriesTheCrcOfItsStoredBytes) {
     expectItemSum("/g/packed", packed.data(), packed.size());
 }
 
-TEST_F(Checksums, UpdatesRewriteTheChecksumAndReadBack) {
-    const std::string first = pattern(500, 3), same = pattern(500, 4), longer = pattern(30000, 5);
-    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "b", 0, 0, 500, first.data()));
-    ASSERT_OK(QMXLupdateOpaqueData(file, "/g", "b", 500, same.data()));
-    close();
-    expectItemSum("/g/b", same.data(), same.size());
-    reopen();
-    ASSERT_OK(QMXLupdateOpaqueData(file, "/g", "b", 30000, longer.data()));
-    close();
-    expectItemSum("/g/b", longer.data(), longer.size());
-
-    reopen(true);
-    std::string back(30000, '\0');
-    ASSERT_OK(QMXLreadOpaqueData(file, "/g", "b", back.data()));
-    EXPECT_EQ(back, longer);
-
-    // A typed update given in another type is checksummed as stored, after conversion.
-    reopen();
-    const std::vector<double> values = {1.0, 2.0, 3.0};
-    const std::vector<std::int32_t> asInts = {4, 5, 6};
-    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "v", 0, 0, 0, QMXL_FLOAT64, 3, values.data()));
-    ASSERT_OK(QMXLupdateTypedDataset(file, "/g", "v", QMXL_INT32, 3, asInts.data()));
-    const std::vector<double> stored = {4.0, 5.0, 6.0};
-    close();
-    expectItemSum("/g/v", stored.data(), 24);
-}
-
 TEST_F(Checksums, DamagedRawDataFailsTheReadAndLeavesNoBytes) {
     const std::string small = pattern(200, 6), large = pattern(50000, 7), text = pattern(300, 8);
     std::vector<std::int32_t> numbers(5000);
@@ -148,86 +121,6 @@ TEST_F(Checksums, DamagedRawDataFailsTheReadAndLeavesNoBytes) {
     EXPECT_TRUE(allZero(doubles.data(), doubles.size() * 8));
 }
 
-// Items of several MiB go through in slices; damage in the last, partial slice must still
-// fail the read and leave nothing behind, and reading as another type checks slice by slice.
-TEST_F(Checksums, LargeItemsAreCheckedSliceBySlice) {
-    const std::size_t size = (5u << 20) + 12345;  // five whole slices and a partial one
-    const std::string blob = pattern(size, 9);
-    std::vector<std::int32_t> numbers(size / 4);
-    for (std::size_t i = 0; i < numbers.size(); ++i)
-        numbers[i] = static_cast<std::int32_t>(i * 2246822519u);
-    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "big", 0, 0, static_cast<long long>(size),
-                                             blob.data()));
-    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "ints", 0, 0, 0, QMXL_INT32,
-                                     static_cast<long long>(numbers.size()), numbers.data()));
-    reopen(true);
-    std::string out(size, '\0');
-    ASSERT_OK(QMXLreadOpaqueData(file, "/g", "big", out.data()));
-    EXPECT_TRUE(out == blob);
-    std::vector<double> asDoubles(numbers.size());
-    ASSERT_OK(QMXLreadTypedDataset(file, "/g", "ints", QMXL_FLOAT64, asDoubles.data()));
-    EXPECT_EQ(asDoubles.back(), double(numbers.back()));
-
-    const std::string tail = blob.substr(size - 64);
-    std::string damaged = tail;
-    damaged[63] = static_cast<char>(damaged[63] ^ 1);
-    patch(tail, damaged);
-    const std::string numberTail(reinterpret_cast<const char*>(numbers.data()) + 8 * 4, 64);
-    std::string damagedNumbers = numberTail;
-    damagedNumbers[0] = static_cast<char>(damagedNumbers[0] ^ 1);
-    patch(numberTail, damagedNumbers);
-    reopen(true);
-    out.assign(size, '\x55');
-    expectDamaged(QMXLreadOpaqueData(file, "/g", "big", out.data()), "/g/big");
-    EXPECT_TRUE(allZero(out.data(), size));
-    asDoubles.assign(numbers.size(), 1.0);
-    expectDamaged(QMXLreadTypedDataset(file, "/g", "ints", QMXL_FLOAT64, asDoubles.data()),
-                  "/g/ints");
-    EXPECT_TRUE(allZero(asDoubles.data(), asDoubles.size() * 8));
-}
-
-TEST_F(Checksums, DamagedCompoundRecordsFailTheRead) {
-    std::vector<Record> records(100);
-    for (int i = 0; i < 100; ++i)
-        records[i] = {i * 1000003, i * 0.123456789};
-    const int type = makeRecordType();
-    ASSERT_OK(QMXLcreateObjectDataset(file, "/g", "r", 0, 0, 0, type, 1, 100, records.data()));
-    QMXLcloseObject(type);
-    const std::string record(reinterpret_cast<const char*>(&records[50].value), 8);
-    flipByteOf(record, 3);
-    reopen(true);
-    std::vector<Record> back(100);
-    const int readType = makeRecordType();
-    expectDamaged(QMXLreadObjectDataset(file, "/g", "r", readType, back.data()), "/g/r");
-    QMXLcloseObject(readType);
-    EXPECT_TRUE(allZero(back.data(), back.size() * sizeof(Record)));
-}
-
-TEST_F(Checksums, DamagedDeflatedChunkFailsTheRead) {
-    const std::string data = pattern(60000, 9);
-    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "z", 6, 20000, 60000, data.data()));
-    close();
-    {
-        // The second chunk's place, from HDF5.
-        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-        H5Id d(H5Dopen2(f.id, "/g/z", H5P_DEFAULT));
-        H5Id space(H5Dget_space(d.id));
-        hsize_t offset[1] = {0};
-        unsigned mask = 0;
-        haddr_t address = 0;
-        hsize_t size = 0;
-        ASSERT_GE(H5Dget_chunk_info(d.id, space.id, 1, offset, &mask, &address, &size), 0);
-        std::string bytes = Quellmar::testing::readFile(path);
-        bytes[address + size / 2] = static_cast<char>(bytes[address + size / 2] ^ 0x01);
-        Quellmar::testing::writeFile(path, bytes);
-    }
-    reopen(true);
-    std::string buffer(60000, '\x55');
-    EXPECT_LT(QMXLreadOpaqueData(file, "/g", "z", buffer.data()), 0);
-    EXPECT_NE(lastError().find("/g/z"), std::string::npos);
-    EXPECT_TRUE(allZero(buffer.data(), buffer.size()));
-}
-
 TEST_F(Checksums, WrongOrMalformedChecksumAttributeFailsTheRead) {
     const std::string data = pattern(64, 10);
     for (const char* name : {"wrong", "text", "pair"})
@@ -265,24 +158,6 @@ TEST_F(Checksums, ItemsWithoutChecksumInAnUnmarkedFileStillReadAndGainOneOnUpdat
     EXPECT_EQ(storedChecksum("/g/old"), crc32c::Value(data.data(), data.size()));
 }
 
-TEST_F(Checksums, NewFilesSayThatTheirItemsCarryChecksums) {
-    close();
-    const std::string native = dir.file("n.h5");
-    const int nativeFile = QMXLcreateNativeHDF5(native.c_str());
-    ASSERT_GT(nativeFile, 0) << lastError();
-    QMXLcloseAllFileHandlesForFile(nativeFile);
-    for (const std::string& name : {path, native}) {
-        H5Id f(H5Fopen(name.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
-        H5Id a(H5Aopen(f.id, kMarker, H5P_DEFAULT));
-        ASSERT_GE(a.id, 0) << name;
-        H5Id type(H5Aget_type(a.id));
-        EXPECT_GT(H5Tequal(type.id, H5T_STD_I8LE), 0) << name;
-        signed char value = 0;
-        EXPECT_GE(H5Aread(a.id, H5T_NATIVE_SCHAR, &value), 0);
-        EXPECT_EQ(value, 3) << name;
-    }
-}
-
 // A damaged type message that still names a type this library writes (a flipped sign bit makes
 // unsigned numbers signed) reads the same stored bytes as other numbers: HDF5 converts them
 // without complaint. New files cover each item's type with its checksum, whole or sliced.
@@ -310,29 +185,6 @@ TEST_F(Checksums, AnItemWhoseStoredTypeLostItsSignIsDamaged) {
     expectDamaged(
         QMXLreadTypedDatasetRange(file, "/g", "large", QMXL_INT64, 50000, 10, back.data()),
         "/g/large");
-}
-
-// Files whose marker says 2 were written before checksums covered types: they keep reading.
-TEST_F(Checksums, FilesWhoseChecksumsCoverNoTypeKeepReading) {
-    const std::vector<std::int32_t> numbers = {5, -6, 7};
-    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "n", 0, 0, 0, QMXL_INT32, 3, numbers.data()));
-    close();
-    {
-        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
-        H5Id marker(H5Aopen(f.id, kMarker, H5P_DEFAULT));
-        const signed char two = 2;
-        ASSERT_GE(H5Awrite(marker.id, H5T_NATIVE_SCHAR, &two), 0);
-        H5Id item(H5Oopen(f.id, "/g/n", H5P_DEFAULT));
-        H5Id sum(H5Aopen(item.id, kAttribute, H5P_DEFAULT));
-        const std::uint32_t named =
-            crc32c::Extend(crc32c::Value(numbers.data(), 12), "/g/n", sizeof "/g/n");
-        ASSERT_GE(H5Awrite(sum.id, H5T_NATIVE_UINT32, &named), 0);
-    }
-    reopen(true);
-    std::vector<std::int32_t> back(3, 0);
-    ASSERT_OK(QMXLreadTypedDataset(file, "/g", "n", QMXL_INT32, back.data()));
-    EXPECT_EQ(back, numbers);
-    EXPECT_OK(QMXLverifyObject(file, "/g/n"));
 }
 
 // In a marked file a lost checksum is damage (the attribute's header message was hit), not an

@@ -197,39 +197,6 @@ TEST_F(Compressors, PipelinesAreTheOnesOtherReadersKnow) {
     EXPECT_EQ(plain[0].id, kLz4);
 }
 
-TEST_F(Compressors, DefaultDeflateStoresWhatHdf5sOwnDeflateStores) {
-    // The chunks a host gets without choosing are HDF5's shuffle + deflate, byte for byte.
-    const auto doubles = smooth(50000);
-    ASSERT_EQ(QMXLgetCompressor(), QMXL_DEFLATE);
-    ASSERT_OK(
-        QMXLcreateTypedDataset(file, "/", "ours", 6, 0, 1, QMXL_FLOAT64, 50000, doubles.data()));
-    QMXLcloseAllFileHandlesForFile(file);
-
-    H5Id h5(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
-    const hsize_t n = 50000;
-    H5Id space(H5Screate_simple(1, &n, nullptr));
-    const hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
-    H5Pset_chunk(dcpl, 1, &n);
-    H5Pset_shuffle(dcpl);
-    H5Pset_deflate(dcpl, 6);
-    H5Id theirs(
-        H5Dcreate2(h5.id, "theirs", H5T_IEEE_F64LE, space.id, H5P_DEFAULT, dcpl, H5P_DEFAULT));
-    H5Pclose(dcpl);
-    ASSERT_GE(H5Dwrite(theirs.id, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, doubles.data()),
-              0);
-    H5Id ours(H5Dopen2(h5.id, "ours", H5P_DEFAULT));
-    const hsize_t origin = 0;
-    hsize_t ourSize = 0, theirSize = 0;
-    ASSERT_GE(H5Dget_chunk_storage_size(ours.id, &origin, &ourSize), 0);
-    ASSERT_GE(H5Dget_chunk_storage_size(theirs.id, &origin, &theirSize), 0);
-    ASSERT_EQ(ourSize, theirSize);
-    std::vector<char> a(ourSize), b(theirSize);
-    std::uint32_t mask = 0;
-    ASSERT_GE(H5Dread_chunk(ours.id, H5P_DEFAULT, &origin, &mask, a.data()), 0);
-    ASSERT_GE(H5Dread_chunk(theirs.id, H5P_DEFAULT, &origin, &mask, b.data()), 0);
-    EXPECT_EQ(a, b);
-}
-
 TEST_F(Compressors, ProcessChoiceThreadChoiceAndUpdates) {
     const auto doubles = smooth(20000);
     ASSERT_OK(QMXLsetCompressor(QMXL_BLOSC_ZSTD));

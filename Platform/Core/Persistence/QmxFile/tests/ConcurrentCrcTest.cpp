@@ -140,16 +140,6 @@ TEST(ConcurrentCrcModes, AForkedChildStartsItsOwnThread) {
     EXPECT_EQ(rc, 0) << "128 + n: ended by signal n";
 }
 
-TEST(IdleCore, RunnableTasksFromTheLoadFile) {
-    EXPECT_EQ(qmxfile::runnableTasks("0.52 0.58 0.59 2/311 4242\n"), 2);
-    EXPECT_EQ(qmxfile::runnableTasks("12.73 5.97 3.30 17/402 9999"), 17);
-    EXPECT_FALSE(qmxfile::runnableTasks(""));
-    EXPECT_FALSE(qmxfile::runnableTasks("0.52 0.58 0.59"));
-    EXPECT_FALSE(qmxfile::runnableTasks("0.52 0.58 0.59 /311 1"));
-    EXPECT_FALSE(qmxfile::runnableTasks("0.52 0.58 0.59 x/311 1"));
-    EXPECT_FALSE(qmxfile::runnableTasks("0.52 0.58 0.59 2 311"));
-}
-
 TEST(IdleCore, DecidedByRunnableTasksAgainstUsableCpus) {
     if (usableCpus() < 2)
         GTEST_SKIP() << "one usable CPU: never idle, checked below";

@@ -309,27 +309,6 @@ TEST_F(Conversions, LargeRecordsTakeEitherWayAlike) {
     }
 }
 
-TEST_F(Conversions, LargeDoublesReadAsFloatsEitherWayAlike) {
-    const std::size_t n = 400009;
-    std::vector<double> numbers(n);
-    for (std::size_t i = 0; i < n; ++i)
-        numbers[i] = (static_cast<double>(i) - 200000.25) * 3.0e33;
-    numbers[5] = std::nextafter(static_cast<double>(std::numeric_limits<float>::max()), INFINITY);
-    numbers[6] = std::numeric_limits<double>::quiet_NaN();
-    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64,
-                                     static_cast<long long>(n), numbers.data()));
-    reopen(true);
-    std::vector<float> raw(n);
-    rawRead("/g/d", H5T_NATIVE_FLOAT, raw.data());
-    for (auto way : kWays) {
-        Way taken(way);
-        std::vector<float> floats(n, 9.0f);
-        ASSERT_OK(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT32, floats.data()));
-        EXPECT_EQ(std::memcmp(floats.data(), raw.data(), n * sizeof(float)), 0);
-    }
-    EXPECT_EQ(raw[5], std::numeric_limits<float>::infinity());
-}
-
 // Damage in the last slice of packed records fails the whole read and leaves nothing, not even
 // the members the stored records lack: below the checksum thread's size and above it, either way.
 TEST_F(Conversions, DamageInALaterSliceLeavesNothing) {

@@ -166,36 +166,6 @@ TEST_F(KeptAnswers, AnswersKeptForOneItemNeverServeAnother) {
 
 using ReadRuns = ContainerTest;
 
-// Reads that alternate between groups, come through a group handle or go straight below the
-// file all find their own item, and each item's checksum is checked under its own path.
-TEST_F(ReadRuns, ReadsAcrossGroupsFindEachItemAndCheckIt) {
-    const char* const places[][2] = {
-        {"/p", "x"}, {"/q/r", "x"}, {"/p", "y"}, {"/", "x"}, {"/q/r", "y"}};
-    unsigned seed = 10;
-    for (const auto& place : places) {
-        const std::string data = pattern(seed, seed);
-        ASSERT_OK(QMXLcreateCompressedOpaqueData(file, place[0], place[1], 0, 0,
-                                                 static_cast<long long>(seed), data.data()));
-        ++seed;
-    }
-    for (bool readOnly : {false, true}) {
-        reopen(readOnly);
-        for (int round = 0; round < 2; ++round) {
-            seed = 10;
-            for (const auto& place : places) {
-                EXPECT_EQ(readBlob(file, place[0], place[1]), pattern(seed, seed))
-                    << place[0] << "/" << place[1];
-                ++seed;
-            }
-        }
-        const int q = QMXLopenGroup(file, "/q");
-        ASSERT_GT(q, 0) << lastError();
-        EXPECT_EQ(readBlob(q, "r", "y"), pattern(14, 14));
-        EXPECT_EQ(readBlob(q, "/p", "y"), pattern(12, 12));
-        QMXLcloseObject(q);
-    }
-}
-
 // A read whose group is missing, or is a dataset, reports that, as a read without a group
 // kept does; and a group kept by one read is not used after it was replaced.
 TEST_F(ReadRuns, MissingGroupsAndReplacedGroupsAreReportedAndNeverReadStale) {

@@ -80,41 +80,6 @@ TEST_F(DamageReport, AnUnreadableHeaderBehindANameIsDamageNotAbsence) {
     EXPECT_EQ(QMXLgetLastFailureKind(), QMXL_FAILED_MISSING) << lastError();
 }
 
-TEST_F(DamageReport, SizeQueriesRefuseCountsTheStoredBytesCannotHold) {
-    makeItems();
-    // One byte of the stored size and of the maximum size: the header decodes and is consistent
-    // in itself, the stored bytes stay 16.
-    const std::string four(std::string("\x04\0\0\0\0\0\0\0", 8) +
-                           std::string("\x04\0\0\0\0\0\0\0", 8));
-    std::string damaged = four;
-    damaged[5] = '\x2d';
-    damaged[8 + 5] = '\x2d';
-    patch(four, damaged);
-    reopen(true);
-
-    long long size = 0;
-    long long count = 0;
-    int type = 0;
-    EXPECT_LT(QMXLgetSizeOfDataset(file, "/g", "v", &size), 0);
-    // Caught by the header check (a compact item's bytes no longer match its shape) or, behind
-    // it, by the size check: either way as damage of this item.
-    EXPECT_ERROR("'/g/v'");
-    EXPECT_ERROR("damaged");
-    EXPECT_EQ(QMXLgetLastFailureKind(), QMXL_FAILED_OTHER);
-    EXPECT_LT(QMXLgetDatasetInfo(file, "/g", "v", &count, &type), 0);
-    EXPECT_EQ(size, 0);
-    EXPECT_EQ(count, 0);
-    // A read of it fails before a byte of the caller's buffer is written.
-    std::int32_t buffer[8] = {9, 9, 9, 9, 9, 9, 9, 9};
-    EXPECT_LT(QMXLreadTypedDataset(file, "/g", "v", QMXL_INT32, buffer), 0);
-    for (std::int32_t value : buffer)
-        EXPECT_EQ(value, 9);
-    EXPECT_ERROR("damaged");
-    // The other item is untouched.
-    EXPECT_GE(QMXLgetSizeOfOpaqueData(file, "/g", "blob", &size), 0) << lastError();
-    EXPECT_EQ(size, 3);
-}
-
 TEST_F(DamageReport, SealingAddsOnlyMissingChecksumsAndNeverSealsDamage) {
     makeItems();
     behindTheLibrary([](hid_t f) {

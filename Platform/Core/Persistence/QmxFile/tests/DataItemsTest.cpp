@@ -256,31 +256,6 @@ TEST_F(OpaqueItems, ReadAfterSizeQuerySeesEveryChangeInBetween) {
         QMXLcloseAllFileHandlesForFile(again);
 }
 
-// The same for typed datasets: shape queries, reads "as stored" and updates in any order.
-TEST_F(TypedDatasets, ShapeQueriesAndReadsNeverSeeAReplacedDataset) {
-    const double three[3] = {1, 2, 3}, five[5] = {5, 6, 7, 8, 9};
-    ASSERT_OK(QMXLcreateTypedDataset(file, "/v", "x", 0, 0, 0, QMXL_FLOAT64, 3, three));
-    long long count = -1;
-    int type = -2;
-    ASSERT_OK(QMXLgetDatasetInfo(file, "/v", "x", &count, &type));
-    ASSERT_OK(QMXLupdateTypedDataset(file, "/v", "x", QMXL_AS_STORED, 5, five));
-    ASSERT_OK(QMXLgetDatasetInfo(file, "/v", "x", &count, &type));
-    EXPECT_EQ(count, 5);
-    double got[5] = {};
-    ASSERT_OK(QMXLreadTypedDataset(file, "/v", "x", QMXL_AS_STORED, got));
-    EXPECT_EQ(got[4], 9);
-    long long bytes = -1;
-    ASSERT_OK(QMXLgetSizeOfDataset(file, "/v", "x", &bytes));
-    ASSERT_OK(QMXLupdateTypedDataset(file, "/v", "x", QMXL_FLOAT64, 3, three));
-    ASSERT_OK(QMXLgetSizeOfDataset(file, "/v", "x", &bytes));
-    EXPECT_EQ(bytes, 24);
-    for (double& g : got)
-        g = -1;
-    ASSERT_OK(QMXLreadTypedDataset(file, "/v", "x", QMXL_FLOAT64, got));
-    EXPECT_EQ(got[2], 3);
-    EXPECT_EQ(got[3], -1) << "three elements read, not five";
-}
-
 // A foreign file with 3-byte integers: "as stored" would mean 4-byte native integers, more than
 // a buffer sized by QMXLgetSizeOfDataset holds. Refused; a named type still converts.
 TEST_F(TypedDatasets, AsStoredNeedsANativeTypeOfTheStoredSize) {

@@ -40,14 +40,6 @@ TEST_F(Handles, ValuesAreNeverReused) {
     QMXLcloseGroup(second);
 }
 
-TEST_F(Handles, FileHandleCopiesKeepTheFileOpen) {
-    EXPECT_EQ(QMXLcopyHandle(file), file);
-    EXPECT_OK(QMXLcloseFile(file));
-    EXPECT_OK(QMXLisQMZFileNoLock(file));
-    EXPECT_OK(QMXLcloseObject(file));
-    EXPECT_EQ(QMXLisValid(file), 0);
-}
-
 TEST_F(Handles, KindsAreTold) {
     const int group = QMXLopenGroup(file, "/");
     ASSERT_OK(QMXLcreateTypedDataset(file, "/", "d", 0, 0, 1, QMXL_INT32, 0, nullptr));

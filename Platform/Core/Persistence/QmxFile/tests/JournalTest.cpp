@@ -111,23 +111,6 @@ protected:
     std::string original;
 };
 
-TEST_F(JournalRollback, CommittedSessionKeepsItsWritesAndEmptiesTheJournal) {
-    {
-        DriverFile f(name, H5F_ACC_RDWR);
-        ASSERT_TRUE(f.ok());
-        EXPECT_TRUE(f.write(10, "hello"));
-        EXPECT_EQ(f.read(8, 9), original.substr(8, 2) + "hello" + original.substr(15, 2))
-            << "reads see writes that are still held back";
-        EXPECT_TRUE(f.write(original.size(), "tail"));
-        EXPECT_TRUE(fileSize(journalOf(name)) > 0) << "journal exists during the session";
-        EXPECT_TRUE(f.close());
-    }
-    std::string expected = original + "tail";
-    expected.replace(10, 5, "hello");
-    EXPECT_TRUE(readFile(name) == expected);
-    EXPECT_FALSE(jr::holdsTransaction(name)) << "no journal left to roll back";
-}
-
 // A writer that dies after overwrites, after a shrink, or while re-creating the file: the next
 // open brings back every original byte.
 TEST_F(JournalRollback, CrashedSessionsRollBackToEveryOriginalByte) {

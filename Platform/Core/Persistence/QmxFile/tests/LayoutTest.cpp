@@ -85,19 +85,6 @@ TEST_F(Layout, UpdatesMoveItemsBetweenLayouts) {
     EXPECT_EQ(inspect(path, "/x").layout, H5D_COMPACT);
 }
 
-TEST_F(Layout, SmallItemsAskingForCompressionGetItOnceTheyGrow) {
-    const std::vector<double> few(10, 0.5);
-    ASSERT_OK(QMXLcreateTypedDataset(file, "/", "v", 3, 100000, 1, QMXL_FLOAT64, 10, few.data()));
-    const std::vector<double> many(20000, 0.5);
-    ASSERT_OK(QMXLupdateTypedDataset(file, "/", "v", QMXL_FLOAT64, 20000, many.data()));
-    QMXLcloseFile(file);
-    file = -1;
-    const Stored grown = inspect(path, "/v");
-    EXPECT_EQ(grown.layout, H5D_CHUNKED);
-    EXPECT_EQ(grown.filters, 2);
-    EXPECT_LT(grown.bytes, 20000u);
-}
-
 TEST_F(Layout, LargeItemsStartOnAPageAndSmallOnesDoNot) {
     // Medium items: contiguous (beyond the compact size) but under a MiB.
     const std::vector<double> big((1u << 20) / 8 + 3, 1.5), medium(5000, 2.5);

@@ -105,43 +105,6 @@ TEST(NumberCopy, DoublesToFloatsIsHdf5sConversionBitForBit) {
     EXPECT_EQ(f, -INFINITY);
 }
 
-TEST(NumberCopy, FloatsToDoublesIsHdf5sConversionBitForBit) {
-    std::vector<float> in = {0.0f,
-                             -0.0f,
-                             INFINITY,
-                             -INFINITY,
-                             std::numeric_limits<float>::quiet_NaN(),
-                             bitsAs<float>(std::uint32_t{0x7F800001}),
-                             bitsAs<float>(std::uint32_t{0xFFC00123}),
-                             std::numeric_limits<float>::max(),
-                             std::numeric_limits<float>::denorm_min()};
-    std::mt19937 random(22);
-    for (int i = 0; i < 200000; ++i)
-        in.push_back(bitsAs<float>(static_cast<std::uint32_t>(random())));
-    const std::vector<unsigned char> expected =
-        hdf5Converts(bytesOf(in), H5T_NATIVE_FLOAT, H5T_NATIVE_DOUBLE, in.size());
-    std::vector<unsigned char> ours(in.size() * sizeof(double));
-    qmxfile::floatsToDoubles(bytesOf(in).data(), ours.data(), in.size());
-    for (std::size_t i = 0; i < in.size(); ++i)
-        ASSERT_EQ(std::memcmp(&ours[i * 8], &expected[i * 8], 8), 0)
-            << "float bits " << std::hex << bitsAs<std::uint32_t>(in[i]);
-}
-
-TEST(NumberCopy, LoopsOnlyForThePairsTheyAreExactFor) {
-    EXPECT_EQ(qmxfile::numberLoop(H5T_NATIVE_DOUBLE, H5T_NATIVE_FLOAT), &qmxfile::doublesToFloats);
-    EXPECT_EQ(qmxfile::numberLoop(H5T_IEEE_F64LE, H5T_NATIVE_FLOAT), &qmxfile::doublesToFloats);
-    EXPECT_EQ(qmxfile::numberLoop(H5T_IEEE_F32LE, H5T_NATIVE_DOUBLE), &qmxfile::floatsToDoubles);
-    // Other byte order, same type, integers, records: HDF5 converts.
-    EXPECT_EQ(qmxfile::numberLoop(H5T_IEEE_F64BE, H5T_NATIVE_FLOAT), nullptr);
-    EXPECT_EQ(qmxfile::numberLoop(H5T_NATIVE_DOUBLE, H5T_NATIVE_DOUBLE), nullptr);
-    EXPECT_EQ(qmxfile::numberLoop(H5T_NATIVE_DOUBLE, H5T_NATIVE_INT32), nullptr);
-    EXPECT_EQ(qmxfile::numberLoop(H5T_NATIVE_INT64, H5T_NATIVE_DOUBLE), nullptr);
-    const hid_t record = H5Tcreate(H5T_COMPOUND, 8);
-    ASSERT_GE(H5Tinsert(record, "d", 0, H5T_NATIVE_DOUBLE), 0);
-    EXPECT_EQ(qmxfile::numberLoop(record, H5T_NATIVE_FLOAT), nullptr);
-    H5Tclose(record);
-}
-
 namespace {
 
 const int kNumberCodes[] = {QMXL_INT8,   QMXL_UINT8, QMXL_INT16,  QMXL_UINT16,  QMXL_INT32,

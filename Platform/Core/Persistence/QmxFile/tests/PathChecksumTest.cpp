@@ -130,26 +130,6 @@ TEST_F(PathChecksums, MovedLinkedOrPathlessChecksumsAreDamageInANewFile) {
     EXPECT_EQ(buffer, data);
 }
 
-// Compaction copies every object under its own name: the copies keep valid checksums.
-TEST_F(PathChecksums, CompactionKeepsEveryChecksumValid) {
-    const std::string big = pattern(20000, 8), small = pattern(50, 9);
-    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/a/b", "big", 0, 0, 20000, big.data()));
-    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/a", "small", 0, 0, 50, small.data()));
-    const int group = QMXLcreateOpaqueDataGroup(file, "/a/b");
-    ASSERT_GT(group, 0) << lastError();
-    ASSERT_OK(QMXLsetStringAttribute(group, "Id", "kept"));
-    close();
-    ASSERT_OK(QMXLdeflate(path.c_str(), 100));
-    EXPECT_EQ(storedChecksum("/a/b/big"), itemSum(path, crcOf(big), "/a/b/big"));
-    reopen(true);
-    std::string back(20000, '\0');
-    ASSERT_OK(QMXLreadOpaqueData(file, "/a/b", "big", back.data()));
-    EXPECT_EQ(back, big);
-    ASSERT_OK(QMXLreadOpaqueData(file, "/a", "small", back.data()));
-    EXPECT_OK(QMXLverifyObject(file, "/a/b"));
-    EXPECT_OK(QMXLverifyObject(file, "/"));
-}
-
 // A file written before checksums covered paths (marker 1, by the previous build) reads as it
 // did, and what this build writes into it stays in its form: readable by both builds.
 TEST_F(PathChecksums, FilesWithPlainChecksumsReadAndGrowInTheirOwnForm) {
