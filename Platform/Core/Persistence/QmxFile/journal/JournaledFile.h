@@ -118,7 +118,7 @@ private:
     bool m_enlisted = false;
     bool m_failed = false;         // a write went wrong: never commit, let the next open roll back
     bool m_heldExclusive = false;  // our exclusive flock on the container is in place
-    bool m_wrote = false;          // changed the container since the last commit
+    bool m_unsynced = false;       // bytes reached the container that no sync covered yet
     UniqueFd m_fd;
     int m_fdValue = -1;  // handed to HDF5 as the file handle
     dev_t m_device = 0;

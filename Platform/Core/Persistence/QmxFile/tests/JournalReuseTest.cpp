@@ -353,6 +353,44 @@ TEST(JournalReuse, SealedCommitsSyncTwice) {
     }
 }
 
+// HDF5 rewrites the superblock unchanged at every writable close. A commit that reached no
+// byte of the file syncs nothing; bytes an unsynced commit left are synced by the next synced
+// commit, even one with no changes of its own.
+TEST(JournalReuse, OnlyCommitsThatReachedTheFileSync) {
+    TempDir dir;
+    const std::string name = dir.file("c.qmz");
+    writeFile(name, pages(8, 'a'));
+    struct RestoreSync {
+        ~RestoreSync() { qf::setJournalSync(true); }
+    } restore;
+    Faulty faulty;
+    ScopedFileOps layer(faulty);
+    int syncs = 0;
+    faulty.failing = [&](const char* call, int, size_t, off_t) {
+        syncs += std::strcmp(call, "fdatasync") == 0;
+        return false;
+    };
+    auto file = openFile(name, qf::kOpenReadWrite);
+    ASSERT_TRUE(put(*file, 0, pages(1, 'a')));
+    ASSERT_TRUE(file->commit());
+    EXPECT_EQ(syncs, 0) << "a page written back as it was";
+
+    qf::setJournalSync(false);
+    ASSERT_TRUE(put(*file, kPage, pages(1, 'b')));
+    ASSERT_TRUE(file->commit());
+    EXPECT_EQ(syncs, 0) << "flushing off";
+    qf::setJournalSync(true);
+    ASSERT_TRUE(put(*file, 0, pages(1, 'a')));
+    ASSERT_TRUE(file->commit());
+    EXPECT_EQ(syncs, 1) << "the unsynced commit before";
+    ASSERT_TRUE(file->commit());
+    EXPECT_EQ(syncs, 1) << "nothing left to sync";
+    file.reset();
+    std::string expected = pages(8, 'a');
+    expected.replace(kPage, kPage, pages(1, 'b'));
+    EXPECT_EQ(readFile(name), expected);
+}
+
 TEST(JournalReuse, ALargeJournalIsCutAtTheCommit) {
     TempDir dir;
     const std::string name = dir.file("c.qmz");
