@@ -32,7 +32,13 @@ struct Memory {
     // Objects walked through whose members cannot be listed that way (groups of the newer
     // kinds, or no group at all): asked of HDF5 every time.
     std::unordered_set<std::uint64_t> unlisted;
+    // What read-only sessions verified of items, by path below the root (recalledItem).
+    std::unordered_map<std::string, std::shared_ptr<const void>> items;
 };
+
+// Enough for a program that reads a few hundred items unit after unit; a bound on what a
+// read-only walk over a large file keeps.
+constexpr std::size_t kRememberedItems = 4096;
 
 struct FileChecks {
     std::optional<StoredFile> stored;  // none: a file this library cannot read itself
@@ -92,6 +98,7 @@ std::shared_ptr<FileChecks> makeChecks(hid_t object) {
     if (!checks->readOnly) {
         checks->memory->members.clear();
         checks->memory->unlisted.clear();
+        checks->memory->items.clear();
     }
     return checks;
 }
@@ -358,6 +365,25 @@ bool checkPathBelow(hid_t loc, std::uint64_t& locAddress, const Path& path,
         return checkPath(loc, path, fileChecks);
     return checkPathFrom(loc, path, 0, std::static_pointer_cast<FileChecks>(fileChecks),
                          &locAddress);
+}
+
+std::shared_ptr<const void> recalledItem(const std::shared_ptr<void>& fileChecks,
+                                         const std::string& path) {
+    const auto* checks = static_cast<const FileChecks*>(fileChecks.get());
+    if (!checks || !checks->readOnly)
+        return nullptr;
+    const auto found = checks->memory->items.find(path);
+    return found == checks->memory->items.end() ? nullptr : found->second;
+}
+
+void rememberItem(const std::shared_ptr<void>& fileChecks, const std::string& path,
+                  std::shared_ptr<const void> what) {
+    auto* checks = static_cast<FileChecks*>(fileChecks.get());
+    if (!checks || !checks->readOnly || !what)
+        return;
+    auto& items = checks->memory->items;
+    if (items.size() < kRememberedItems || items.count(path))
+        items[path] = std::move(what);
 }
 
 bool checkOpenObject(hid_t object) {

@@ -6,6 +6,7 @@
 #include <hdf5.h>
 
 #include <memory>
+#include <string>
 
 namespace Quellmar::qmxfile {
 
@@ -34,6 +35,15 @@ bool checkPath(hid_t loc, const Path& path, const std::shared_ptr<void>& fileChe
 // group) so saves asking HDF5 for it each time.
 bool checkPathBelow(hid_t loc, std::uint64_t& locAddress, const Path& path,
                     const std::shared_ptr<void>& fileChecks);
+// What a read-only session verified of the item at `path` below the root (its attributes, its
+// slice checksums), for the item layer to read back: kept with the memory, so later read-only
+// sessions of the unchanged file need not verify it again. A session that can write forgets
+// it all: its changes would make it stale. Null when nothing is known.
+std::shared_ptr<const void> recalledItem(const std::shared_ptr<void>& fileChecks,
+                                         const std::string& path);
+void rememberItem(const std::shared_ptr<void>& fileChecks, const std::string& path,
+                  std::shared_ptr<const void> what);
+
 // The object behind an open identifier (the root group of a file identifier).
 bool checkOpenObject(hid_t object);
 // Every object below a group, before an operation that visits them all (removal, copy).

@@ -230,6 +230,15 @@ void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind,
     k.attributesVerified = known.attributesVerified;
     k.sealedSlices = known.slices;
     k.id = dataset.release();
+    // Verifications worth keeping beyond this session; items named from the file's root only,
+    // so the path alone says which item it was.
+    if ((known.attributesVerified || known.slices) && item.loc->kind == Kind::File &&
+        item.loc->info) {
+        KnownOfItem what = known;
+        what.kind = stored;
+        rememberItem(item.loc->info->headerChecks, k.path,
+                     std::make_shared<const KnownOfItem>(std::move(what)));
+    }
 }
 
 Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known) {
@@ -258,7 +267,13 @@ Hid shareKeptItem(const ItemRef& item) {
 
 Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known) {
     Hid dataset = takeKeptItem(item, kind, known);
-    return dataset ? std::move(dataset) : openItem(call, item, kind);
+    if (dataset)
+        return dataset;
+    dataset = openItem(call, item, kind);
+    if (dataset && known && item.loc->kind == Kind::File && item.loc->info)
+        if (auto recalled = recalledItem(item.loc->info->headerChecks, item.path.text()))
+            *known = *static_cast<const KnownOfItem*>(recalled.get());
+    return dataset;
 }
 
 // The memory type a typed update or read works in: the code's own, or for "as stored" the
