@@ -143,10 +143,14 @@ extern "C" int QMXLisQMZFileNoLock(int file) {
     // question of both drivers' handles.
     if (e->info->native)
         return 1;
+    // Written once, at creation: what a read-only session of the unchanged file found holds.
+    if (const std::optional<bool> known = recalledMarker(e->info->headerChecks))
+        return *known ? 1 : 0;
     const int marked = hasMarker(e->id.get());
-    return marked < 0
-               ? call.failHdf5("cannot look for the container marker in " + quoted(e->info->name))
-               : marked;
+    if (marked < 0)
+        return call.failHdf5("cannot look for the container marker in " + quoted(e->info->name));
+    rememberMarker(e->info->headerChecks, marked == 1);
+    return marked;
 }
 
 extern "C" int QMXLisFileReadOnly(int file) {

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -34,6 +35,7 @@ struct Memory {
     std::unordered_set<std::uint64_t> unlisted;
     // What read-only sessions verified of items, by path below the root (recalledItem).
     std::unordered_map<std::string, std::shared_ptr<const void>> items;
+    std::optional<bool> marked;  // whether the root carries the container marker
 };
 
 // Enough for a program that reads a few hundred items unit after unit; a bound on what a
@@ -99,6 +101,7 @@ std::shared_ptr<FileChecks> makeChecks(hid_t object) {
         checks->memory->members.clear();
         checks->memory->unlisted.clear();
         checks->memory->items.clear();
+        checks->memory->marked.reset();
     }
     return checks;
 }
@@ -384,6 +387,19 @@ void rememberItem(const std::shared_ptr<void>& fileChecks, const std::string& pa
     auto& items = checks->memory->items;
     if (items.size() < kRememberedItems || items.count(path))
         items[path] = std::move(what);
+}
+
+std::optional<bool> recalledMarker(const std::shared_ptr<void>& fileChecks) {
+    const auto* checks = static_cast<const FileChecks*>(fileChecks.get());
+    if (!checks || !checks->readOnly)
+        return std::nullopt;
+    return checks->memory->marked;
+}
+
+void rememberMarker(const std::shared_ptr<void>& fileChecks, bool marked) {
+    auto* checks = static_cast<FileChecks*>(fileChecks.get());
+    if (checks && checks->readOnly)
+        checks->memory->marked = marked;
 }
 
 bool checkOpenObject(hid_t object) {

@@ -6,6 +6,7 @@
 #include <hdf5.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace Quellmar::qmxfile {
@@ -43,6 +44,11 @@ std::shared_ptr<const void> recalledItem(const std::shared_ptr<void>& fileChecks
                                          const std::string& path);
 void rememberItem(const std::shared_ptr<void>& fileChecks, const std::string& path,
                   std::shared_ptr<const void> what);
+
+// Whether the root carries the container marker, as a read-only session of the unchanged file
+// found it; the same rules as recalledItem.
+std::optional<bool> recalledMarker(const std::shared_ptr<void>& fileChecks);
+void rememberMarker(const std::shared_ptr<void>& fileChecks, bool marked);
 
 // The object behind an open identifier (the root group of a file identifier).
 bool checkOpenObject(hid_t object);

@@ -23,6 +23,16 @@ TEST(Files, CreatedContainerIsMarkedAndReopens) {
     QMXLreleaseString(&name);
     EXPECT_EQ(name, nullptr);
     EXPECT_OK(QMXLcloseFile(file));
+
+    // What a read-only session found is not what the next one finds once the file changed.
+    {
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+        ASSERT_GE(H5Adelete_by_name(f.id, "/", "QMZ_FORMAT", H5P_DEFAULT), 0);
+    }
+    file = QMXLopenFileReadOnly(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    EXPECT_EQ(QMXLisQMZFileNoLock(file), 0);
+    EXPECT_OK(QMXLcloseFile(file));
 }
 
 TEST(Files, NativeFilesPassTheContainerTestOnlyThroughNativeEntryPoints) {

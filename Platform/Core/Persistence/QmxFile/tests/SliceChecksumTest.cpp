@@ -256,7 +256,17 @@ TEST_F(SliceChecksums, WhatReadOnlySessionsVerifiedNeverOutlivesAChange) {
 
     auto values = stored();
     values[5] ^= 1;
-    rewriteSlices(&values);
+    reopen(true);
+    ASSERT_OK(readRange(0, 10, back));
+    withHdf5([&](hid_t f) {
+        // Replaced, not rewritten in place: HDF5 1.10 cannot write this attribute where it lies.
+        ASSERT_GE(H5Adelete_by_name(f, "/g/d", kSlices, H5P_DEFAULT), 0);
+        const hsize_t n = values.size();
+        H5Id space(H5Screate_simple(1, &n, nullptr));
+        H5Id a(H5Acreate_by_name(f, "/g/d", kSlices, H5T_STD_U32LE, space.id, H5P_DEFAULT,
+                                 H5P_DEFAULT, H5P_DEFAULT));
+        ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_UINT32, values.data()), 0);
+    });
     reopen(true);
     expectFails(readRange(0, 10, back), "checksum mismatch");
 }
