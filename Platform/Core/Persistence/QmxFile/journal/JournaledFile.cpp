@@ -130,6 +130,24 @@ void probeChangeTimes(int journalFd, dev_t device) {
     s_fineTimes[device] = fine;
 }
 
+// A process that only reads never commits, so never probes on a journal: it probes once on an
+// unnamed file made in the container's directory (gone when closed). Without the right to
+// make one there, times stay unproven and nothing is handed on, as before.
+void probeChangeTimesBeside(const std::string& path, dev_t device) {
+    {
+        std::lock_guard<std::mutex> guard(s_openLock);
+        forgetOtherLayers();
+        if (s_fineTimes.count(device))
+            return;
+    }
+    const std::string directory = path.substr(0, path.find_last_of('/') + 1);
+    UniqueFd probe(fileOps().open(directory.empty() ? "." : directory.c_str(),
+                                  O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    struct stat st {};
+    if (probe.valid() && fileOps().fstat(probe.get(), &st) == 0 && st.st_dev == device)
+        probeChangeTimes(probe.get(), device);
+}
+
 bool isOpenHere(dev_t device, ino_t inode) {
     std::lock_guard<std::mutex> guard(s_openLock);
     return s_open.count({device, inode}) != 0;
@@ -271,7 +289,10 @@ void JournaledFile::takeRemembered() {
 }
 
 void JournaledFile::keepRemembered() {
-    if (!m_enlisted || m_shadow || m_failed || !m_remembered || !changeTimesProvenFine(m_device))
+    if (!m_enlisted || m_shadow || m_failed || !m_remembered)
+        return;
+    probeChangeTimesBeside(m_path, m_device);
+    if (!changeTimesProvenFine(m_device))
         return;
     // Asked after the last change: a later change of the file gets a newer change time (the
     // kernel gives the next change a finer time once the current one has been read).

@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -59,6 +60,8 @@ public:
     bool frozenTimes = false;
 
     int open(const char* path, int flags, mode_t mode) override {
+        if (fails("open", -1, 0, flags))
+            return -1;
         return real().open(path, flags, mode);
     }
     int close(int fd) override { return real().close(fd); }
@@ -461,6 +464,25 @@ TEST(JournalReuse, OnlyAnIntactHeaderHoldsATransaction) {
 
 // --- What the file library learnt about a file, handed from one open to the next ---
 
+// Whether this file system gives every write a new change time, asked without the library.
+bool timesMoveOnEveryChange(const std::string& scratch) {
+    const int fd = ::open(scratch.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return false;
+    struct stat before {};
+    bool moved = ::fstat(fd, &before) == 0;
+    for (int round = 0; round < 3 && moved; ++round) {
+        struct stat after {};
+        moved = ::pwrite(fd, "x", 1, 0) == 1 && ::fstat(fd, &after) == 0 &&
+                (after.st_ctim.tv_sec != before.st_ctim.tv_sec ||
+                 after.st_ctim.tv_nsec != before.st_ctim.tv_nsec);
+        before = after;
+    }
+    ::close(fd);
+    ::unlink(scratch.c_str());
+    return moved;
+}
+
 class Remembered : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -579,6 +601,33 @@ TEST_F(Remembered, NotHandedOnWhenTheStateCannotBeRead) {
         file.reset();
         EXPECT_EQ(rememberedAtOpen(), nullptr) << allowed << " fstat calls allowed";
     }
+}
+
+// A process that only reads never commits to a journal: it proves its device's times on an
+// unnamed file beside the container, and where it cannot make one nothing is handed on.
+TEST_F(Remembered, AReaderAloneProvesTimesBesideTheFile) {
+    for (bool mayMake : {true, false}) {
+        Faulty faulty;
+        ScopedFileOps layer(faulty);  // a new layer: nothing learnt about times yet
+        if (!mayMake)
+            faulty.failing = [](const char* call, int, size_t, off_t flags) {
+                return std::strcmp(call, "open") == 0 && (flags & O_TMPFILE) == O_TMPFILE;
+            };
+        {
+            auto reader = openFile(name, 0);
+            ASSERT_NE(reader, nullptr);
+            reader->remembered() = marker;
+            reader->keepRemembered();
+        }
+        if (mayMake && !timesMoveOnEveryChange(dir.file("times"))) {
+            EXPECT_EQ(rememberedAtOpen(), nullptr) << "times within a tick prove nothing";
+            continue;
+        }
+        EXPECT_EQ(fine(), mayMake);
+        EXPECT_EQ(rememberedAtOpen(), mayMake ? marker : nullptr) << mayMake;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().rfind("c.qmz", 0), 0u) << entry.path();
 }
 
 TEST_F(Remembered, ATruncatingOpenStartsWithNothing) {
