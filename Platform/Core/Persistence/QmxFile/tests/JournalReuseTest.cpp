@@ -112,6 +112,11 @@ private:
     }
 };
 
+// Puts syncing back on (the default) when a test that turned it off ends, however it ends.
+struct SyncRestored {
+    ~SyncRestored() { qf::setJournalSync(true); }
+};
+
 // A descriptor's path, to tell the journal's calls from the container's.
 std::string pathOf(int fd) {
     char buffer[4096];
@@ -201,9 +206,7 @@ TEST(JournalReuse, ACommitWhoseClearingIsLostIsKeptOnlyWhenSealed) {
         TempDir dir;
         const std::string name = dir.file("c.qmz");
         writeFile(name, pages(8, 'a'));
-        struct RestoreSync {
-            ~RestoreSync() { qf::setJournalSync(true); }
-        } restore;
+        const SyncRestored restore;
         qf::setJournalSync(synced);
         Faulty faulty;
         const std::string error = commitLosingTheClearing(name, faulty);
@@ -363,9 +366,7 @@ TEST(JournalReuse, OnlyCommitsThatReachedTheFileSync) {
     TempDir dir;
     const std::string name = dir.file("c.qmz");
     writeFile(name, pages(8, 'a'));
-    struct RestoreSync {
-        ~RestoreSync() { qf::setJournalSync(true); }
-    } restore;
+    const SyncRestored restore;
     Faulty faulty;
     ScopedFileOps layer(faulty);
     int syncs = 0;
