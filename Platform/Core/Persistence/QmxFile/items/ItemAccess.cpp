@@ -209,6 +209,19 @@ herr_t createInGroup(const ItemRef& item, hid_t fileType, hid_t memoryType, cons
                       request);
 }
 
+namespace {
+
+// The memory of the item's file that keeps what read-only sessions verified (HeaderCheck.h):
+// for items named from the file's root, whose path alone says which item they are, in a file
+// open read-only. Null otherwise, so writers pay nothing for it.
+const std::shared_ptr<void>* itemMemory(const ItemRef& item) {
+    const FileInfo* info = item.loc->info.get();
+    return item.loc->kind == Kind::File && info && info->readOnly ? &info->headerChecks
+                                                                    : nullptr;
+}
+
+}  // namespace
+
 void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind,
               const KnownOfItem& known) {
     releaseKeptItem();
@@ -230,14 +243,12 @@ void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind,
     k.attributesVerified = known.attributesVerified;
     k.sealedSlices = known.slices;
     k.id = dataset.release();
-    // Verifications worth keeping beyond this session; items named from the file's root only,
-    // so the path alone says which item it was.
-    if ((known.attributesVerified || known.slices) && item.loc->kind == Kind::File &&
-        item.loc->info) {
+    // Verifications worth keeping beyond this session.
+    const std::shared_ptr<void>* memory = itemMemory(item);
+    if (memory && (known.attributesVerified || known.slices)) {
         KnownOfItem what = known;
         what.kind = stored;
-        rememberItem(item.loc->info->headerChecks, k.path,
-                     std::make_shared<const KnownOfItem>(std::move(what)));
+        rememberItem(*memory, k.path, std::make_shared<const KnownOfItem>(std::move(what)));
     }
 }
 
@@ -270,8 +281,9 @@ Hid reopenItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind, Kn
     if (dataset)
         return dataset;
     dataset = openItem(call, item, kind);
-    if (dataset && known && item.loc->kind == Kind::File && item.loc->info)
-        if (auto recalled = recalledItem(item.loc->info->headerChecks, item.path.text()))
+    const std::shared_ptr<void>* memory = itemMemory(item);
+    if (dataset && known && memory)
+        if (auto recalled = recalledItem(*memory, item.path.text()))
             *known = *static_cast<const KnownOfItem*>(recalled.get());
     return dataset;
 }
