@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -22,6 +23,11 @@ namespace Quellmar::qmxfile {
 // One checksum thread for the whole process, started on first use and kept: a thread started
 // per item cost more than the checksum of a small large item. Ranges of all ConcurrentCrc
 // objects queue here in order; each object waits only for its own.
+//
+// Between ranges the thread spins before it sleeps while some item is still being summed: its
+// next slice comes a few hundred microseconds later, and waking a sleeping thread on an idle
+// core cost the submitter a system call and the item up to a tenth of its read time (measured
+// on a VM). Once no item is in progress it sleeps at once, leaving the core to others.
 class CrcWorker {
 public:
     static CrcWorker& instance() {
@@ -38,10 +44,17 @@ public:
             return false;
         m_queue.push_back({&owner, bytes, size, std::move(before), std::move(after)});
         ++owner.m_pending;
+        m_queued.store(m_queue.size(), std::memory_order_release);
+        const bool sleeping = m_sleeping;
         lock.unlock();
-        m_work.notify_one();
+        if (sleeping)
+            m_work.notify_one();
         return true;
     }
+
+    // An object that may queue ranges comes and goes.
+    void enter() { m_owners.fetch_add(1, std::memory_order_relaxed); }
+    void leave() { m_owners.fetch_sub(1, std::memory_order_relaxed); }
 
     std::uint32_t wait(ConcurrentCrc& owner, std::size_t pending = 0) {
         std::unique_lock lock(m_mutex);
@@ -58,6 +71,7 @@ public:
             --owner.m_pending;
             return true;
         });
+        m_queued.store(m_queue.size(), std::memory_order_release);
         m_done.wait(lock, [&] { return owner.m_pending == 0; });
     }
 
@@ -77,6 +91,8 @@ private:
                            CrcWorker& w = instance();
                            w.m_running = false;
                            w.m_queue.clear();
+                           w.m_queued.store(0);
+                           w.m_sleeping = false;
                            // The parent's thread was waiting on these: its place in them is
                            // copied but it does not exist here, and glibc's notify then waits
                            // for it forever. Fresh ones have no waiters.
@@ -99,9 +115,11 @@ private:
     void run() {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            m_work.wait(lock, [this] { return !m_queue.empty(); });
+            if (m_queue.empty())
+                idle(lock);
             Job job = std::move(m_queue.front());
             m_queue.pop_front();
+            m_queued.store(m_queue.size(), std::memory_order_release);
             // The owner's earlier ranges are done (one at a time, in order): its sum is final.
             const std::uint32_t from = job.owner->m_crc;
             lock.unlock();
@@ -123,9 +141,35 @@ private:
         }
     }
 
+    // Returns, holding the lock, once a range is queued: spins unlocked first, then sleeps.
+    void idle(std::unique_lock<std::mutex>& lock) {
+        lock.unlock();
+        const auto until = std::chrono::steady_clock::now() + kSpin;
+        while (m_queued.load(std::memory_order_acquire) == 0 &&
+               m_owners.load(std::memory_order_relaxed) > 0 &&
+               std::chrono::steady_clock::now() < until)
+            pause();
+        lock.lock();
+        m_sleeping = true;  // under the lock: a submitter either sees it or queued before it
+        m_work.wait(lock, [this] { return !m_queue.empty(); });
+        m_sleeping = false;
+    }
+
+    static void pause() {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+
+    // Longer than the gap between two slices of one item; a bound for an owner that pauses.
+    static constexpr std::chrono::microseconds kSpin{1000};
+
     std::mutex m_mutex;
     std::condition_variable m_work, m_done;
     std::deque<Job> m_queue;
+    std::atomic<std::size_t> m_queued{0};  // m_queue's size, for the spinning thread
+    std::atomic<int> m_owners{0};          // ConcurrentCrc objects summing here
+    bool m_sleeping = false;               // waiting on m_work; guarded by m_mutex
     bool m_running = false;
 };
 
@@ -150,11 +194,16 @@ bool decide(ConcurrentCrc::Mode mode) {
 }  // namespace
 
 ConcurrentCrc::ConcurrentCrc(std::uint32_t initial, Mode mode)
-    : m_crc(initial), m_concurrent(decide(mode)) {}
+    : m_crc(initial), m_concurrent(decide(mode)) {
+    if (m_concurrent)
+        CrcWorker::instance().enter();
+}
 
 ConcurrentCrc::~ConcurrentCrc() {
-    if (m_concurrent)
-        CrcWorker::instance().forget(*this);
+    if (!m_concurrent)
+        return;
+    CrcWorker::instance().forget(*this);
+    CrcWorker::instance().leave();
 }
 
 void ConcurrentCrc::add(const void* bytes, std::size_t size) {

@@ -112,6 +112,24 @@ TEST(ConcurrentCrcModes, AbandonedRangesAreDroppedAndTheThreadServesTheNext) {
     EXPECT_EQ(next.value(), crc32c::Extend(7, bytes.data(), bytes.size()));
 }
 
+// Between ranges the thread first spins, then sleeps: a range must be picked up in either state,
+// and in the moment it passes from one to the other (a lost wake-up would hang value()).
+TEST(ConcurrentCrcModes, RangesAfterAnyPauseAreSummed) {
+    const auto bytes = randomBytes(64u << 10, 12);
+    std::uint32_t expected = 3;
+    ConcurrentCrc sum(3, ConcurrentCrc::Mode::Concurrent);
+    for (int round = 0; round < 3; ++round)
+        for (const int pauseMicros : {0, 50, 400, 500, 600, 2000, 20000}) {
+            std::this_thread::sleep_for(std::chrono::microseconds(pauseMicros));
+            sum.add(bytes.data(), bytes.size());
+            expected = crc32c::Extend(expected, bytes.data(), bytes.size());
+            if (pauseMicros % 400 == 0) {  // now and then wait for the thread to finish it
+                EXPECT_EQ(sum.value(), expected);
+            }
+        }
+    EXPECT_EQ(sum.value(), expected);
+}
+
 // A child forked while the parent's checksum thread runs has no such thread: it starts its own.
 TEST(ConcurrentCrcModes, AForkedChildStartsItsOwnThread) {
 #ifdef __SANITIZE_THREAD__
