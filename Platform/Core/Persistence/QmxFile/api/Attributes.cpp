@@ -2,6 +2,7 @@
 #include "AttributeChecksum.h"
 #include "AttributeIO.h"
 #include "Call.h"
+#include "Format.h"
 #include "HeaderCheck.h"
 #include "KeptItem.h"
 #include "QMXL.h"
@@ -58,8 +59,12 @@ std::string on(const Entry& e, const char* name) {
 }
 
 bool canWrite(Call& call, const Entry& e, const char* name) {
-    if (!e.info || !e.info->readOnly)
+    if (!e.info || !e.info->readOnly) {
+        // What the file's memory says of the container marker holds until the marker is written.
+        if (e.info && std::strcmp(name, kMarkerAttribute) == 0)
+            forgetMarker(e.info->headerChecks);
         return true;
+    }
     call.fail("cannot write " + on(e, name) + ": the file is open read-only");
     return false;
 }

@@ -101,7 +101,6 @@ std::shared_ptr<FileChecks> makeChecks(hid_t object) {
         checks->memory->members.clear();
         checks->memory->unlisted.clear();
         checks->memory->items.clear();
-        checks->memory->marked.reset();
     }
     return checks;
 }
@@ -391,15 +390,19 @@ void rememberItem(const std::shared_ptr<void>& fileChecks, const std::string& pa
 
 std::optional<bool> recalledMarker(const std::shared_ptr<void>& fileChecks) {
     const auto* checks = static_cast<const FileChecks*>(fileChecks.get());
-    if (!checks || !checks->readOnly)
+    if (!checks)
         return std::nullopt;
     return checks->memory->marked;
 }
 
 void rememberMarker(const std::shared_ptr<void>& fileChecks, bool marked) {
-    auto* checks = static_cast<FileChecks*>(fileChecks.get());
-    if (checks && checks->readOnly)
+    if (auto* checks = static_cast<FileChecks*>(fileChecks.get()))
         checks->memory->marked = marked;
+}
+
+void forgetMarker(const std::shared_ptr<void>& fileChecks) {
+    if (auto* checks = static_cast<FileChecks*>(fileChecks.get()))
+        checks->memory->marked.reset();
 }
 
 bool checkOpenObject(hid_t object) {

@@ -45,10 +45,12 @@ std::shared_ptr<const void> recalledItem(const std::shared_ptr<void>& fileChecks
 void rememberItem(const std::shared_ptr<void>& fileChecks, const std::string& path,
                   std::shared_ptr<const void> what);
 
-// Whether the root carries the container marker, as a read-only session of the unchanged file
-// found it; the same rules as recalledItem.
+// Whether the root carries the container marker, as an earlier session of the unchanged file
+// found it. Writers keep it too: only a write of the marker attribute itself changes the answer,
+// and that write forgets it (forgetMarker).
 std::optional<bool> recalledMarker(const std::shared_ptr<void>& fileChecks);
 void rememberMarker(const std::shared_ptr<void>& fileChecks, bool marked);
+void forgetMarker(const std::shared_ptr<void>& fileChecks);
 
 // The object behind an open identifier (the root group of a file identifier).
 bool checkOpenObject(hid_t object);

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <utility>
+
 using namespace Quellmar::testing;
 
 TEST(Files, CreatedContainerIsMarkedAndReopens) {
@@ -33,6 +36,37 @@ TEST(Files, CreatedContainerIsMarkedAndReopens) {
     ASSERT_GT(file, 0) << lastError();
     EXPECT_EQ(QMXLisQMZFileNoLock(file), 0);
     EXPECT_OK(QMXLcloseFile(file));
+}
+
+// Writers take the marker from the file's memory as well; writing the marker attribute through
+// the library must change the answer at once, and for the sessions after it.
+TEST(Files, AWriterThatRewritesTheMarkerIsBelieved) {
+    TempDir dir;
+    const std::string path = dir.file("m.qmz");
+    int file = QMXLcreateFile(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    char* marker = nullptr;
+    ASSERT_OK(QMXLgetStringAttribute(file, "QMZ_FORMAT", &marker));
+    const std::string original = marker;
+    std::free(marker);
+    ASSERT_OK(QMXLcloseFile(file));
+
+    // Spoil the marker, then put it back; each time from a writer that asked first.
+    for (const auto& [text, expected] : {std::pair<std::string, int>{"not a container", 0},
+                                         std::pair<std::string, int>{original, 1}}) {
+        file = QMXLopenFile(path.c_str());
+        ASSERT_GT(file, 0) << lastError();
+        EXPECT_EQ(QMXLisQMZFileNoLock(file), 1 - expected);
+        ASSERT_OK(QMXLsetStringAttribute(file, "QMZ_FORMAT", text.c_str()));
+        EXPECT_EQ(QMXLisQMZFileNoLock(file), expected) << "after writing " << text;
+        EXPECT_OK(QMXLcloseFile(file));
+        for (const bool readOnly : {false, true, false}) {
+            file = readOnly ? QMXLopenFileReadOnly(path.c_str()) : QMXLopenFile(path.c_str());
+            ASSERT_GT(file, 0) << lastError();
+            EXPECT_EQ(QMXLisQMZFileNoLock(file), expected) << "a later session, after " << text;
+            EXPECT_OK(QMXLcloseFile(file));
+        }
+    }
 }
 
 TEST(Files, NativeFilesPassTheContainerTestOnlyThroughNativeEntryPoints) {
