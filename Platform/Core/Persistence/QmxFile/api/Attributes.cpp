@@ -9,6 +9,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <string>
 
 using namespace Quellmar::qmxfile;
 
@@ -109,12 +112,36 @@ int update(const char* function, int object, const char* name, hid_t memoryType,
     return 1;
 }
 
+// The value of an integer attribute of the kept item read before while it stayed kept, when e
+// is a handle on that item; null otherwise.
+int* keptInt(const Entry& e, const char* name, hid_t memoryType) {
+    KeptItem& k = kept();
+    if (memoryType != H5T_NATIVE_INT || k.id < 0 || e.id.get() != k.id || !k.intAttributes)
+        return nullptr;
+    const auto found = k.intAttributes->find(name);
+    return found == k.intAttributes->end() ? nullptr : &found->second;
+}
+
+void keepInt(const Entry& e, const char* name, hid_t memoryType, int value) {
+    KeptItem& k = kept();
+    if (memoryType != H5T_NATIVE_INT || k.id < 0 || e.id.get() != k.id)
+        return;
+    if (!k.intAttributes)
+        k.intAttributes = std::make_shared<std::map<std::string, int>>();
+    (*k.intAttributes)[name] = value;
+}
+
 // Reads change nothing: the kept item stays kept.
 int read(const char* function, int object, const char* name, hid_t memoryType, void* value) {
     Call call(function, true);
     Entry* e = owner(call, object, name);
     if (!e || !call.out(value, "value"))
         return -1;
+    int* known = keptInt(*e, name, memoryType);
+    if (known) {
+        *static_cast<int*>(value) = *known;
+        return 1;
+    }
     const int exists = present(call, *e, name);
     if (exists <= 0)
         return -1;
@@ -123,6 +150,7 @@ int read(const char* function, int object, const char* name, hid_t memoryType, v
         return call.fail(on(*e, name) + " is not a single number");
     if (status < 0)
         return call.failHdf5("cannot read " + on(*e, name));
+    keepInt(*e, name, memoryType, *static_cast<const int*>(value));
     return 1;
 }
 
@@ -133,6 +161,8 @@ extern "C" int QMXLhasAttribute(int object, const char* name) {
     Entry* e = owner(call, object, name);
     if (!e)
         return -1;
+    if (keptInt(*e, name, H5T_NATIVE_INT))
+        return 1;
     const htri_t exists = attributeExists(e->id.get(), name);
     return exists < 0 ? call.failHdf5("cannot look for " + on(*e, name)) : exists > 0 ? 1 : 0;
 }

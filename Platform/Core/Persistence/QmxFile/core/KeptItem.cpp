@@ -14,6 +14,7 @@ KeptItem& kept() {
 void releaseKeptItem() {
     KeptItem& k = kept();
     k.sealedSlices.reset();
+    k.intAttributes.reset();
     if (k.id < 0)
         return;
     const hid_t id = std::exchange(k.id, H5I_INVALID_HID);

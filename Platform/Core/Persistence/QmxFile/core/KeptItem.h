@@ -5,6 +5,7 @@
 #include "TypeCodes.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,9 @@ struct KeptItem {
     // checksums a range read found sealed.
     bool attributesVerified = false;
     std::shared_ptr<const SealedSlices> sealedSlices;
+    // Integer attributes read while it stayed kept, by name: an array's row reads ask for its
+    // shape every time. Any call that could write drops the kept item, and these with it.
+    std::shared_ptr<std::map<std::string, int>> intAttributes;
     hid_t id = H5I_INVALID_HID;
 };
 KeptItem& kept();

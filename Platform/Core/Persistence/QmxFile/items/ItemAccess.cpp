@@ -242,12 +242,14 @@ void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind,
     k.code = known.code;
     k.attributesVerified = known.attributesVerified;
     k.sealedSlices = known.slices;
+    k.intAttributes = known.intAttributes;
     k.id = dataset.release();
-    // Verifications worth keeping beyond this session.
+    // Verifications worth keeping beyond this session (attribute values are not among them).
     const std::shared_ptr<void>* memory = itemMemory(item);
     if (memory && (known.attributesVerified || known.slices)) {
         KnownOfItem what = known;
         what.kind = stored;
+        what.intAttributes.reset();
         rememberItem(*memory, k.path, std::make_shared<const KnownOfItem>(std::move(what)));
     }
 }
@@ -264,8 +266,9 @@ Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem*
     }
     if (known)
         *known = KnownOfItem{k.count, k.code, k.kind, k.attributesVerified,
-                             std::move(k.sealedSlices)};
+                             std::move(k.sealedSlices), std::move(k.intAttributes)};
     k.sealedSlices.reset();
+    k.intAttributes.reset();
     return Hid(std::exchange(k.id, H5I_INVALID_HID));
 }
 

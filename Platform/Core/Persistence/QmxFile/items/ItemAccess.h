@@ -6,7 +6,10 @@
 #include "Objects.h"
 #include "RangeRead.h"
 
+#include <map>
+#include <memory>
 #include <optional>
+#include <string>
 
 namespace Quellmar::qmxfile {
 
@@ -54,6 +57,7 @@ struct KnownOfItem {
     std::optional<ItemKind> kind;  // filled in by takeKeptItem
     bool attributesVerified = false;
     std::shared_ptr<const SealedSlices> slices;
+    std::shared_ptr<std::map<std::string, int>> intAttributes;  // KeptItem::intAttributes
 };
 void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind = std::nullopt,
               const KnownOfItem& known = {});

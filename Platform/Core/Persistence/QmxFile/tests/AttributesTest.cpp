@@ -110,3 +110,65 @@ TEST_F(Attributes, BadArguments) {
     EXPECT_LT(QMXLgetStringAttribute(file, nullptr, &text), 0);
     EXPECT_EQ(text, nullptr);
 }
+
+// Integer attributes of the item a size query keeps are served again from the kept item (an
+// array's shape, read before every row read). Only that item's own handles get them, by their
+// own memory type, and a write in between is seen.
+TEST_F(Attributes, KeptItemAnswersForItselfUntilAWrite) {
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 4, QMXL_INT8, 0, nullptr));
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "e", 0, 0, 4, QMXL_INT8, 0, nullptr));
+    for (const auto& [name, cols] : {std::pair<const char*, int>{"//g/d", 3}, {"//g/e", 11}}) {
+        const int handle = QMXLopenDataset(file, name);
+        ASSERT_GT(handle, 0) << lastError();
+        ASSERT_OK(QMXLcreateAttribute(handle, "Cols", &cols));
+        QMXLcloseObject(handle);
+    }
+    long long count = 0;
+    int type = 0;
+    auto keepD = [&] { ASSERT_OK(QMXLgetDatasetInfo(file, "/g", "d", &count, &type)); };
+    auto readCols = [](int handle) {
+        int value = -1;
+        EXPECT_OK(QMXLreadAttribute(handle, "Cols", &value));
+        return value;
+    };
+
+    const int e = QMXLopenDataset(file, "//g/e");
+    keepD();
+    const int d = QMXLopenDataset(file, "//g/d");  // a handle on the kept item itself
+    ASSERT_GT(d, 0);
+    ASSERT_GT(e, 0);
+    EXPECT_EQ(readCols(d), 3);
+    EXPECT_EQ(readCols(d), 3);
+    EXPECT_EQ(readCols(e), 11) << "another item's attribute of the same name";
+    unsigned long long wide = 0;
+    EXPECT_OK(QMXLreadUInt64Attribute(d, "Cols", &wide));
+    EXPECT_EQ(wide, 3u);
+    EXPECT_OK(QMXLhasAttribute(d, "Cols"));
+    EXPECT_EQ(QMXLhasAttribute(d, "Rows"), 0);
+    int value = 0;
+    EXPECT_LT(QMXLreadAttribute(d, "Rows", &value), 0);
+    EXPECT_ERROR("does not exist");
+
+    // Writes through a handle on the kept item, right after it answered from what it kept.
+    keepD();
+    const int other = QMXLopenDataset(file, "//g/d");
+    ASSERT_GT(other, 0);
+    EXPECT_EQ(readCols(other), 3);
+    EXPECT_EQ(readCols(other), 3);
+    const int seven = 7;
+    ASSERT_OK(QMXLupdateAttribute(other, "Cols", &seven));
+    EXPECT_EQ(readCols(other), 7);
+    EXPECT_EQ(readCols(d), 7);
+    keepD();
+    const int third = QMXLopenDataset(file, "//g/d");
+    ASSERT_GT(third, 0);
+    EXPECT_EQ(readCols(third), 7);
+    const int nine = 9;
+    ASSERT_OK(QMXLsetAttribute(third, "Cols", &nine));
+    EXPECT_EQ(readCols(third), 9);
+    EXPECT_EQ(readCols(other), 9);
+    QMXLcloseObject(third);
+    QMXLcloseObject(other);
+    QMXLcloseObject(e);
+    QMXLcloseObject(d);
+}
