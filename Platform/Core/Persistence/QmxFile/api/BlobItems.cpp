@@ -104,7 +104,8 @@ int size(const char* function, ItemKind kind, int file, const char* group, const
     if (!checkStoredSize(call, *item, dataset.get(), count, 1))
         return -1;
     *bytes = count;
-    keepItem(*item, std::move(dataset), kind, KnownOfItem{count, -1, kind, false, nullptr, nullptr});
+    keepItem(*item, std::move(dataset), kind,
+             KnownOfItem{count, -1, kind, false, nullptr, nullptr});
     return 1;
 }
 
