@@ -143,7 +143,8 @@ extern "C" int QMXLisQMZFileNoLock(int file) {
     // question of both drivers' handles.
     if (e->info->native)
         return 1;
-    // Written once, at creation: what a read-only session of the unchanged file found holds.
+    // Written at creation, and rewritten only through the attribute calls, which forget the
+    // remembered answer: what an earlier session of the unchanged file found holds.
     if (const std::optional<bool> known = recalledMarker(e->info->headerChecks))
         return *known ? 1 : 0;
     const int marked = hasMarker(e->id.get());
