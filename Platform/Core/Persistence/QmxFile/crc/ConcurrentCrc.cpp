@@ -17,6 +17,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace Quellmar::qmxfile {
 
@@ -58,6 +59,15 @@ public:
 
     std::uint32_t wait(ConcurrentCrc& owner, std::size_t pending = 0) {
         std::unique_lock lock(m_mutex);
+        // The thread is on this owner's ranges, a slice's time each: waiting awake for a while
+        // spares the caller being woken, which cost it as long again on a virtual machine.
+        const auto until = std::chrono::steady_clock::now() + kSpin;
+        while (owner.m_pending > pending && std::chrono::steady_clock::now() < until) {
+            lock.unlock();
+            for (int i = 0; i < kPausesPerLook; ++i)
+                pause();
+            lock.lock();
+        }
         m_done.wait(lock, [&] { return owner.m_pending <= pending; });
         return owner.m_crc;
     }
@@ -163,6 +173,8 @@ private:
 
     // Longer than the gap between two slices of one item; a bound for an owner that pauses.
     static constexpr std::chrono::microseconds kSpin{1000};
+    // Between two looks at the mutex a waiting caller spins this often: about a microsecond.
+    static constexpr int kPausesPerLook = 32;
 
     std::mutex m_mutex;
     std::condition_variable m_work, m_done;
@@ -210,7 +222,16 @@ void ConcurrentCrc::add(const void* bytes, std::size_t size) {
     add(bytes, size, {}, {});
 }
 
+void ConcurrentCrc::sumSlicesInto(SliceCrcs* slices) {
+    m_slices = slices;
+    m_sliceOffset = slices ? slices->fill() : 0;
+}
+
 void ConcurrentCrc::add(const void* bytes, std::size_t size, Step before, Step after) {
+    if (m_last)
+        value();  // a range after the "last" one: keep the order
+    if (m_slices)
+        m_sliceOffset = (m_sliceOffset + size % m_slices->sliceBytes()) % m_slices->sliceBytes();
     if (m_concurrent && CrcWorker::instance().submit(
                             *this, static_cast<const unsigned char*>(bytes), size, before, after))
         return;
@@ -236,8 +257,47 @@ void ConcurrentCrc::setAutoWay(Mode mode) {
     g_autoWay.store(mode, std::memory_order_relaxed);
 }
 
+// The last range's sums, made apart from the others: one CRC, or its own slice sums.
+struct ConcurrentCrc::Last {
+    std::uint32_t crc = 0;
+    std::size_t size = 0;
+    std::optional<SliceCrcs> slices;
+};
+
+void ConcurrentCrc::addLast(const void* bytes, std::size_t size) {
+    if (!m_concurrent || m_last || size == 0) {
+        add(bytes, size);
+        return;
+    }
+    auto last = std::make_unique<Last>();
+    last->size = size;
+    if (m_slices) {
+        last->slices.emplace(m_slices->sliceBytes(),
+                             m_sliceOffset > 0 ? std::vector<std::uint32_t>{0}
+                                               : std::vector<std::uint32_t>{},
+                             m_sliceOffset);
+        last->slices->add(bytes, size);
+    } else {
+        last->crc = crc32c::Value(bytes, size);
+    }
+    m_last = std::move(last);
+}
+
+void ConcurrentCrc::appendLast() {
+    const std::unique_ptr<Last> last = std::move(m_last);
+    if (last->slices)
+        m_slices->append(*last->slices);
+    else
+        m_crc = crc32c::Combine(m_crc, last->crc, last->size);
+}
+
 std::uint32_t ConcurrentCrc::value() {
-    return m_concurrent ? CrcWorker::instance().wait(*this) : m_crc;
+    if (!m_concurrent)
+        return m_crc;
+    m_crc = CrcWorker::instance().wait(*this);
+    if (m_last)
+        appendLast();
+    return m_crc;
 }
 
 std::optional<int> runnableTasks(std::string_view text) {

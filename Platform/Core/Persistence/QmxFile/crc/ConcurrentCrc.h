@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -37,6 +38,11 @@ public:
     using Step = std::function<void()>;
     void add(const void* bytes, std::size_t size, Step before, Step after);
 
+    // Appends the last range (none may follow), summed on the caller's thread at once while the
+    // checksum thread may still be busy with earlier ones: the caller has just moved these bytes
+    // and finds them in its cache, where otherwise it would wait for the thread to get to them.
+    void addLast(const void* bytes, std::size_t size);
+
     // Waits until at most `ranges` of those added are still queued or being worked on: a caller
     // reusing buffers in turn waits for the oldest.
     void waitUntilPending(std::size_t ranges);
@@ -46,7 +52,7 @@ public:
 
     // From now on ranges are summed per slice into `slices` instead of into value(); set it
     // before the first add. The caller keeps it alive until value() returns.
-    void sumSlicesInto(SliceCrcs* slices) { m_slices = slices; }
+    void sumSlicesInto(SliceCrcs* slices);
 
     // Which way Auto goes from now on, for tests that must take one; Auto: by the load again.
     static void setAutoWay(Mode mode);
@@ -56,8 +62,13 @@ public:
 
 private:
     friend class CrcWorker;
+    struct Last;
+    void appendLast();
+
     std::uint32_t m_crc;
+    std::unique_ptr<Last> m_last;  // summed, not yet appended to m_crc or m_slices
     SliceCrcs* m_slices = nullptr;
+    std::size_t m_sliceOffset = 0;  // where the next range starts in its slice of m_slices
     std::size_t m_pending = 0;  // ranges queued or being summed; guarded by the worker's mutex
     bool m_concurrent;
 };

@@ -28,6 +28,28 @@ void SliceCrcs::add(const void* bytes, std::size_t size) {
     }
 }
 
+std::size_t SliceCrcs::fill() const {
+    return m_crcs.empty() || m_lastBytes >= m_sliceBytes ? 0 : m_lastBytes;
+}
+
+void SliceCrcs::append(const SliceCrcs& later) {
+    const std::size_t open = fill();
+    std::size_t k = 0;
+    if (open > 0 && !later.m_crcs.empty()) {
+        // Its first slice started `open` bytes in, summed from nothing: combined into ours.
+        const std::size_t first =
+            (later.m_crcs.size() == 1 ? later.m_lastBytes : later.m_sliceBytes) - open;
+        m_crcs.back() = crc32c::Combine(m_crcs.back(), later.m_crcs[0], first);
+        m_lastBytes += first;
+        k = 1;
+    }
+    if (k < later.m_crcs.size()) {
+        m_crcs.insert(m_crcs.end(), later.m_crcs.begin() + static_cast<std::ptrdiff_t>(k),
+                      later.m_crcs.end());
+        m_lastBytes = later.m_lastBytes;
+    }
+}
+
 void SliceCrcs::doubleSlices(std::size_t totalBytes) {
     std::vector<std::uint32_t> merged;
     merged.reserve((m_crcs.size() + 1) / 2);

@@ -18,6 +18,13 @@ public:
                        std::size_t lastBytes = 0);
     // Appends bytes: they extend the last slice until it is full, then start new ones.
     void add(const void* bytes, std::size_t size);
+    // Bytes of the last slice so far while it is short of sliceBytes, else 0: where the next
+    // byte falls in its slice.
+    std::size_t fill() const;
+    // Appends the sums of bytes that follow this one's, made apart by
+    // SliceCrcs(sliceBytes(), {}, 0) when fill() was 0 and SliceCrcs(sliceBytes(), {0}, fill())
+    // otherwise (its first slice then sums only the bytes that complete this one's last).
+    void append(const SliceCrcs& later);
     const std::vector<std::uint32_t>& crcs() const { return m_crcs; }
     std::size_t sliceBytes() const { return m_sliceBytes; }
     // Merges neighbours into slices of twice the size (see crc32c::Combine); `totalBytes` is

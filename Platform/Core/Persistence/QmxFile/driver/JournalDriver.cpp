@@ -331,10 +331,15 @@ std::string takeKeptFailure() {
     return std::exchange(t_keptFailure, std::string());
 }
 
-bool readJournaled(const void* handle, std::uint64_t addr, std::size_t size, void* out) {
+bool readJournaled(const void* handle, std::uint64_t addr, std::size_t size, void* out,
+                  std::string* error) {
     std::lock_guard<std::mutex> guard(s_openLock);
     const auto found = openFiles().find(handle);
-    return found != openFiles().end() && found->second->read(addr, size, out);
+    if (found != openFiles().end() && found->second->read(addr, size, out))
+        return true;
+    if (error)
+        *error = found != openFiles().end() ? found->second->error() : "the file is not open";
+    return false;
 }
 
 std::shared_ptr<void> rememberedOf(const void* handle, const std::shared_ptr<void>& otherwise) {

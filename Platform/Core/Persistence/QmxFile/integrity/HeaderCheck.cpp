@@ -405,6 +405,14 @@ void forgetMarker(const std::shared_ptr<void>& fileChecks) {
         checks->memory->marked.reset();
 }
 
+std::optional<StoredFile> readOnlyFileOf(hid_t object) {
+    std::uint64_t address = 0;
+    const std::shared_ptr<FileChecks> checks = checksOf(object, address);
+    if (!checks || !checks->readOnly)
+        return std::nullopt;
+    return checks->stored;
+}
+
 bool checkOpenObject(hid_t object) {
     return checkPathFrom(object, Path{}, 0, nullptr);
 }

@@ -11,6 +11,8 @@
 
 namespace Quellmar::qmxfile {
 
+class StoredFile;
+
 // HDF5 decodes object headers and group indexes trusting what they say, and damaged ones have
 // crashed it. So before HDF5 first reads an object in a session, the library checks the
 // stored bytes itself: the object's header (ObjectHeader.h) and, for a group, its member index
@@ -52,6 +54,10 @@ std::optional<bool> recalledMarker(const std::shared_ptr<void>& fileChecks);
 void rememberMarker(const std::shared_ptr<void>& fileChecks, bool marked);
 void forgetMarker(const std::shared_ptr<void>& fileChecks);
 
+// The bytes of the file object lives in when that file is open read-only, as its checks found
+// them at the open (StoredFile.h): nobody changes such a file, and HDF5 holds no data of its own
+// that the file lacks. Nothing for a file open for writing or one this library cannot read.
+std::optional<StoredFile> readOnlyFileOf(hid_t object);
 // The object behind an open identifier (the root group of a file identifier).
 bool checkOpenObject(hid_t object);
 // Every object below a group, before an operation that visits them all (removal, copy).

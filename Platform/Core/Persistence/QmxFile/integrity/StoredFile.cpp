@@ -4,6 +4,7 @@
 #include "JournalDriver.h"
 
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,22 +61,35 @@ Bytes StoredFile::read(std::uint64_t address, std::uint64_t size, const char* wh
     if (!inside(address, size))
         throw Damage{std::string(what) + " lies outside the file"};
     Bytes bytes(static_cast<std::size_t>(size));
-    if (m_journal) {
-        if (!readJournaled(m_journal, address, bytes.size(), bytes.data()))
-            throw Damage{std::string("cannot read ") + what};
-        return bytes;
+    if (!readInto(address, bytes.size(), bytes.data()))
+        throw Damage{std::string("cannot read ") + what};
+    return bytes;
+}
+
+bool StoredFile::readInto(std::uint64_t address, std::size_t size, void* out,
+                          std::string* error) const {
+    if (!inside(address, size)) {
+        if (error)
+            *error = "the range lies outside the file";
+        return false;
     }
+    if (m_journal)
+        return readJournaled(m_journal, address, size, out, error);
+    auto* bytes = static_cast<unsigned char*>(out);
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = pread(m_fd, bytes.data() + done, bytes.size() - done,
-                                static_cast<off_t>(address + done));
+    while (done < size) {
+        const ssize_t n =
+            pread(m_fd, bytes + done, size - done, static_cast<off_t>(address + done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            throw Damage{std::string("cannot read ") + what};
+        if (n <= 0) {
+            if (error)
+                *error = n < 0 ? std::strerror(errno) : "the file ends early";
+            return false;
+        }
         done += static_cast<std::size_t>(n);
     }
-    return bytes;
+    return true;
 }
 
 }  // namespace Quellmar::qmxfile

@@ -38,6 +38,10 @@ public:
     unsigned internalK = 16;      // group B-tree node capacity is twice this
 
     Bytes read(std::uint64_t address, std::uint64_t size, const char* what) const;
+    // The same into the caller's buffer; false, saying why in `error` when given, when the
+    // range lies outside the file or cannot be read.
+    bool readInto(std::uint64_t address, std::size_t size, void* out,
+                  std::string* error = nullptr) const;
     std::uint64_t length() const;
     bool inside(std::uint64_t address, std::uint64_t size) const {
         const std::uint64_t end = length();

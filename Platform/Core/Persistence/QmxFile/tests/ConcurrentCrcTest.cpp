@@ -2,6 +2,7 @@
 #include "ChildProcess.h"
 #include "ConcurrentCrc.h"
 #include "Crc32c.h"
+#include "SliceCrcs.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +111,44 @@ TEST(ConcurrentCrcModes, AbandonedRangesAreDroppedAndTheThreadServesTheNext) {
     ConcurrentCrc next(7, ConcurrentCrc::Mode::Concurrent);
     next.add(bytes.data(), bytes.size());
     EXPECT_EQ(next.value(), crc32c::Extend(7, bytes.data(), bytes.size()));
+}
+
+// The caller sums the last range itself while the thread may still be on earlier ones: the sums
+// come out as one pass over the bytes in order, whether the last range starts inside a slice or
+// spans several, and also when another range follows it after all.
+TEST(ConcurrentCrcModes, ALastRangeSummedByTheCallerJoinsTheOthersInOrder) {
+    const auto bytes = randomBytes((3u << 20) + 777, 13);
+    const auto other = randomBytes(500, 14);
+    for (auto mode : {ConcurrentCrc::Mode::Concurrent, ConcurrentCrc::Mode::Inline}) {
+        for (const std::size_t lastSize : {std::size_t{1}, std::size_t{999}, std::size_t{1000},
+                                           std::size_t{4321}, std::size_t{1} << 20}) {
+            const std::size_t head = bytes.size() - lastSize;
+            ConcurrentCrc sum(5, mode);
+            sum.add(bytes.data(), head / 2);
+            sum.add(bytes.data() + head / 2, head - head / 2);
+            sum.addLast(bytes.data() + head, lastSize);
+            EXPECT_EQ(sum.value(), crc32c::Extend(5, bytes.data(), bytes.size())) << lastSize;
+
+            // Slice sums, from nothing and resumed in the middle of a slice.
+            for (const std::size_t open : {std::size_t{0}, std::size_t{500}}) {
+                const std::vector<std::uint32_t> before =
+                    open ? std::vector<std::uint32_t>{crc32c::Value(other.data(), open)}
+                         : std::vector<std::uint32_t>{};
+                qmxfile::SliceCrcs expected(1000, before, open);
+                expected.add(bytes.data(), bytes.size());
+                expected.add(other.data(), other.size());
+                qmxfile::SliceCrcs sliced(1000, before, open);
+                ConcurrentCrc slices(0, mode);
+                slices.sumSlicesInto(&sliced);
+                slices.add(bytes.data(), head / 3);
+                slices.add(bytes.data() + head / 3, head - head / 3);
+                slices.addLast(bytes.data() + head, lastSize);
+                slices.add(other.data(), other.size());  // after the last after all
+                slices.value();
+                EXPECT_EQ(sliced.crcs(), expected.crcs()) << lastSize << " " << open;
+            }
+        }
+    }
 }
 
 // Between ranges the thread first spins, then sleeps: a range must be picked up in either state,

@@ -2,9 +2,11 @@
 // items written with one checksum over all of it, sealing, and appends under the journal.
 #include "ChecksumPath.h"
 #include "ChildProcess.h"
+#include "FailingFileOps.h"
 #include "SliceCrcs.h"
 #include "TestFiles.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -202,6 +204,65 @@ TEST_F(SliceChecksums, DamageFailsOnlyTheRangesThatTouchItsSlice) {
                 "checksum mismatch");
     EXPECT_LT(QMXLappendTypedDataset(file, "/g", "d", QMXL_FLOAT64, 1, data.data()), 0)
         << "a damaged item does not move to another layout with new checksums";
+}
+
+// A read-only session reads a large item's bytes from the file without HDF5: they must still be
+// checked slice by slice (the last slice, summed by the caller, included), and a failing read
+// of the file must reach the caller as an error, whichever read fails.
+// A read-only session reads a large item's bytes from the file without HDF5: they must still be
+// checked slice by slice (the last slice, summed by the caller, included), as stored and
+// converted, and a failing read of the file must reach the caller as an error with its reason,
+// whichever read fails.
+TEST_F(SliceChecksums, ReadOnlyWholeReadsCheckEverySliceAndReportFailingReads) {
+    std::vector<double> all(kCount, 1.0);
+    std::vector<float> floats(kCount, 1.0f);
+    std::vector<float> expectedFloats(data.begin(), data.end());
+    const auto readAll = [&](bool converted) {
+        return converted ? QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT32, floats.data())
+                         : QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data());
+    };
+    for (const bool readOnly : {true, false}) {  // from the file itself, and through HDF5
+        reopen(readOnly);
+        for (const bool converted : {false, true}) {
+            ASSERT_OK(readAll(converted));
+            if (converted)
+                EXPECT_EQ(floats, expectedFloats);
+            else
+                EXPECT_EQ(all, data);
+            FailingFileOps counting(0, 0, false);
+            {
+                ScopedFileOps layer(counting);
+                ASSERT_OK(readAll(converted));
+            }
+            ASSERT_GE(counting.calls(), 3u) << "one read per slice of 1 MiB";
+            for (std::size_t n = 1; n <= counting.calls(); ++n) {
+                FailingFileOps failing(n, EIO, false);
+                int result = 0;
+                {
+                    ScopedFileOps layer(failing);
+                    result = readAll(converted);
+                }
+                ASSERT_EQ(failing.failures(), 1u) << "call " << n;
+                expectFails(result, "Input/output error");
+            }
+        }
+    }
+    for (const long long hit : {10LL, kCount - 3}) {  // in the first slice and in the last
+        const std::string original = bytesOf(data, hit, 2);
+        flipByteIn(original, 3);
+        reopen(true);
+        for (const bool converted : {false, true}) {
+            all.assign(kCount, 1.0);
+            floats.assign(kCount, 1.0f);
+            expectFails(readAll(converted), "checksum mismatch");
+            EXPECT_EQ(converted ? floats[static_cast<size_t>(hit)] : all[static_cast<size_t>(hit)],
+                      0.0)
+                << "the buffer is zeroed";
+        }
+        std::string damaged = original;
+        damaged[3] = static_cast<char>(damaged[3] ^ 0x10);
+        patch(damaged, original);
+    }
 }
 
 TEST_F(SliceChecksums, DamagedSliceChecksumsFailEveryRead) {
