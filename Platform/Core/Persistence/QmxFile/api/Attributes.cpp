@@ -4,6 +4,7 @@
 #include "Call.h"
 #include "Format.h"
 #include "HeaderCheck.h"
+#include "ItemAccess.h"
 #include "KeptItem.h"
 #include "QMXL.h"
 
@@ -114,7 +115,7 @@ int update(const char* function, int object, const char* name, hid_t memoryType,
 
 // The value of an integer attribute of the kept item read before while it stayed kept, when e
 // is a handle on that item; null otherwise.
-int* keptInt(const Entry& e, const char* name, hid_t memoryType) {
+const int* keptInt(const Entry& e, const char* name, hid_t memoryType) {
     KeptItem& k = kept();
     if (memoryType != H5T_NATIVE_INT || k.id < 0 || e.id.get() != k.id || !k.intAttributes)
         return nullptr;
@@ -123,12 +124,9 @@ int* keptInt(const Entry& e, const char* name, hid_t memoryType) {
 }
 
 void keepInt(const Entry& e, const char* name, hid_t memoryType, int value) {
-    KeptItem& k = kept();
-    if (memoryType != H5T_NATIVE_INT || k.id < 0 || e.id.get() != k.id)
-        return;
-    if (!k.intAttributes)
-        k.intAttributes = std::make_shared<std::map<std::string, int>>();
-    (*k.intAttributes)[name] = value;
+    const KeptItem& k = kept();
+    if (memoryType == H5T_NATIVE_INT && k.id >= 0 && e.id.get() == k.id)
+        keepIntAttribute(name, value);
 }
 
 // Reads change nothing: the kept item stays kept.
@@ -137,7 +135,7 @@ int read(const char* function, int object, const char* name, hid_t memoryType, v
     Entry* e = owner(call, object, name);
     if (!e || !call.out(value, "value"))
         return -1;
-    int* known = keptInt(*e, name, memoryType);
+    const int* known = keptInt(*e, name, memoryType);
     if (known) {
         *static_cast<int*>(value) = *known;
         return 1;

@@ -31,7 +31,8 @@ struct KeptItem {
     std::shared_ptr<const SealedSlices> sealedSlices;
     // Integer attributes read while it stayed kept, by name: an array's row reads ask for its
     // shape every time. Any call that could write drops the kept item, and these with it.
-    std::shared_ptr<std::map<std::string, int>> intAttributes;
+    // Shared with the file's memory of the item (keepIntAttribute): replaced, never changed.
+    std::shared_ptr<const std::map<std::string, int>> intAttributes;
     hid_t id = H5I_INVALID_HID;
 };
 KeptItem& kept();

@@ -214,10 +214,12 @@ namespace {
 // The memory of the item's file that keeps what read-only sessions verified (HeaderCheck.h):
 // for items named from the file's root, whose path alone says which item they are, in a file
 // open read-only. Null otherwise, so writers pay nothing for it.
+const std::shared_ptr<void>* itemMemory(const Entry& loc) {
+    const FileInfo* info = loc.info.get();
+    return loc.kind == Kind::File && info && info->readOnly ? &info->headerChecks : nullptr;
+}
 const std::shared_ptr<void>* itemMemory(const ItemRef& item) {
-    const FileInfo* info = item.loc->info.get();
-    return item.loc->kind == Kind::File && info && info->readOnly ? &info->headerChecks
-                                                                    : nullptr;
+    return itemMemory(*item.loc);
 }
 
 }  // namespace
@@ -244,14 +246,31 @@ void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind,
     k.sealedSlices = known.slices;
     k.intAttributes = known.intAttributes;
     k.id = dataset.release();
-    // Verifications worth keeping beyond this session (attribute values are not among them).
+    // Verifications worth keeping beyond this session, with the attribute values read: the
+    // memory serves only sessions of the unchanged file.
     const std::shared_ptr<void>* memory = itemMemory(item);
     if (memory && (known.attributesVerified || known.slices)) {
         KnownOfItem what = known;
         what.kind = stored;
-        what.intAttributes.reset();
         rememberItem(*memory, k.path, std::make_shared<const KnownOfItem>(std::move(what)));
     }
+}
+
+void keepIntAttribute(const std::string& name, int value) {
+    KeptItem& k = kept();
+    // The values may be shared with the file's memory: changed on a copy.
+    auto values = k.intAttributes ? std::make_shared<std::map<std::string, int>>(*k.intAttributes)
+                                  : std::make_shared<std::map<std::string, int>>();
+    (*values)[name] = value;
+    k.intAttributes = values;
+    // While kept, nothing can have closed the location: no call in between released the item.
+    const std::shared_ptr<void>* memory = k.loc ? itemMemory(*k.loc) : nullptr;
+    const std::shared_ptr<const void> recalled = memory ? recalledItem(*memory, k.path) : nullptr;
+    if (!recalled)
+        return;
+    KnownOfItem what = *static_cast<const KnownOfItem*>(recalled.get());
+    what.intAttributes = std::move(values);
+    rememberItem(*memory, k.path, std::make_shared<const KnownOfItem>(std::move(what)));
 }
 
 Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known) {

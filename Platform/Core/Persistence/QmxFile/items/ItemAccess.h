@@ -57,11 +57,14 @@ struct KnownOfItem {
     std::optional<ItemKind> kind;  // filled in by takeKeptItem
     bool attributesVerified = false;
     std::shared_ptr<const SealedSlices> slices;
-    std::shared_ptr<std::map<std::string, int>> intAttributes;  // KeptItem::intAttributes
+    std::shared_ptr<const std::map<std::string, int>> intAttributes;  // KeptItem::intAttributes
 };
 void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind = std::nullopt,
               const KnownOfItem& known = {});
 Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known = nullptr);
+// Keeps an integer attribute of the kept item read from the file, for the calls that keep it
+// (KeptItem::intAttributes) and, in a read-only file, for later sessions of the unchanged file.
+void keepIntAttribute(const std::string& name, int value);
 // Another reference to the kept dataset when it is the item's, which stays kept; else empty.
 // Lets a handle opened on the item a size query just looked up skip the second lookup.
 Hid shareKeptItem(const ItemRef& item);

@@ -172,3 +172,53 @@ TEST_F(Attributes, KeptItemAnswersForItselfUntilAWrite) {
     QMXLcloseObject(e);
     QMXLcloseObject(d);
 }
+
+// An item's integer attributes read in a read-only session are remembered, with what was
+// verified of the item, for the next read-only session of the unchanged file (an array's shape,
+// asked before every row read). No change of the file may leave one stale: neither a writer's
+// of this process nor one from outside.
+TEST_F(Attributes, RememberedIntegersNeverOutliveAChangeOfTheFile) {
+    const std::vector<double> values(300000, 1.5);  // large: its slice checksums are remembered
+    ASSERT_OK(QMXLcreateTypedDataset(file, "/g", "d", 0, 0, 0, QMXL_FLOAT64,
+                                     static_cast<long long>(values.size()), values.data()));
+    const auto setCols = [&](int cols) {
+        reopen();
+        const int handle = QMXLopenDataset(file, "/g/d");
+        ASSERT_GT(handle, 0) << lastError();
+        ASSERT_OK(QMXLsetAttribute(handle, "Cols", &cols));
+        QMXLcloseObject(handle);
+    };
+    // A read-only session reading as a row read does: size, a handle on the item, the value,
+    // then a range. -1 when the value cannot be read.
+    const auto readCols = [&] {
+        reopen(true);
+        long long count = 0;
+        int type = 0;
+        EXPECT_OK(QMXLgetDatasetInfo(file, "/g", "d", &count, &type));
+        const int handle = QMXLopenDataset(file, "/g/d");
+        EXPECT_GT(handle, 0) << lastError();
+        int value = -1;
+        if (QMXLreadAttribute(handle, "Cols", &value) < 0)
+            value = -1;
+        QMXLcloseObject(handle);
+        double x = 0;
+        EXPECT_OK(QMXLreadTypedDatasetRange(file, "/g", "d", QMXL_FLOAT64, 5, 1, &x));
+        return value;
+    };
+    setCols(3);
+    for (int session = 0; session < 3; ++session)
+        EXPECT_EQ(readCols(), 3) << session;
+    setCols(5);  // a writer of this process
+    for (int session = 0; session < 3; ++session)
+        EXPECT_EQ(readCols(), 5) << session;
+    withHdf5([&](hid_t f) {  // from outside: found changed or refused as damaged, never stale
+        ASSERT_GE(H5Adelete_by_name(f, "/g/d", "Cols", H5P_DEFAULT), 0);
+        H5Id space(H5Screate(H5S_SCALAR));
+        H5Id a(H5Acreate_by_name(f, "/g/d", "Cols", H5T_STD_I32LE, space.id, H5P_DEFAULT,
+                                 H5P_DEFAULT, H5P_DEFAULT));
+        const int eight = 8;
+        ASSERT_GE(H5Awrite(a.id, H5T_NATIVE_INT, &eight), 0);
+    });
+    const int outside = readCols();
+    EXPECT_TRUE(outside == 8 || outside == -1) << outside;
+}
