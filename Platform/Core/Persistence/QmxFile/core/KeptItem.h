@@ -51,6 +51,12 @@ struct KeptGroup {
     hid_t id = H5I_INVALID_HID;
     bool owned = false;  // false when id is loc's own identifier
     std::uint64_t address = 0;  // its header address once a call looked it up, else 0
+    // The group of the last item read without opening its group: a read opens and keeps the
+    // group for the second item in a row there. The location's file handle tells a location
+    // from a later one at the same address (handles are never reused).
+    const Entry* seenLoc = nullptr;
+    int seenFile = 0;
+    std::string seenPath;
 };
 
 KeptGroup& keptGroup();

@@ -70,7 +70,8 @@ Hid openItem(Call& call, const ItemRef& item, std::optional<ItemKind> kind) {
     const std::shared_ptr<void> none;
     const std::shared_ptr<void>& checks = item.loc->info ? item.loc->info->headerChecks : none;
     // Items of one group are mostly read one after the other: the group, checked and opened
-    // once, serves them all. When it will not open, the walk from the location says why.
+    // once (from the second of them on), serves them all. When it will not open, the walk from
+    // the location says why.
     Hid dataset;
     if (KeptGroup* group = keptParent(item, false)) {
         Path leaf;
@@ -149,6 +150,14 @@ KeptGroup* keptParent(const ItemRef& item, bool make) {
     KeptGroup& k = keptGroup();
     if (k.id >= 0 && k.loc == item.loc && k.path == key)
         return &k;
+    // A unit of work that reads one item of a group would pay for opening and closing the
+    // group: HDF5 walks the path itself then, and the second item read there opens it.
+    if (!make && (k.seenLoc != item.loc || k.seenFile != item.loc->file || k.seenPath != key)) {
+        k.seenLoc = item.loc;
+        k.seenFile = item.loc->file;
+        k.seenPath = std::move(key);
+        return nullptr;
+    }
     releaseKeptGroup();
     Path parent = item.path;
     parent.parts.pop_back();
