@@ -53,7 +53,7 @@ std::string takeKeptFailure();
 
 // What the driver would hand HDF5 from the open file whose handle (as H5Fget_vfd_handle gives
 // it) is handle: the container's bytes with the session's unwritten pages over them. False when
-// no file is open under that handle or the read fails.
+// no file is open under that handle or the read fails, with the reason in `error` when given.
 bool readJournaled(const void* handle, std::uint64_t addr, std::size_t size, void* out,
                   std::string* error = nullptr);
 // That file's length, the session's appends included; 0 when none is open under the handle.

@@ -144,8 +144,9 @@ Move plainMove(const std::optional<RecordCopy>& moves, NumberLoop numbers) {
     return nullptr;
 }
 
-// Reads slices in turn into two buffers; the checksum thread sums each one and moves it into
-// `out` (when given) while the next is read. With no core free the caller does both in turn.
+// Reads slices in turn into two buffers; the checksum thread sums each one while the next is
+// read, and the moves into `out` (when given) are shared between both threads. With no core
+// free the caller does all of it in turn.
 bool readInTurn(hid_t dataset, hid_t fileType, Conversion& c, hsize_t count, unsigned char* out,
                 const Move& move, std::uint32_t& crc, SliceCrcs* slices) {
     const StoredElements stored(dataset, c.fileSize, count);
@@ -155,22 +156,28 @@ bool readInTurn(hid_t dataset, hid_t fileType, Conversion& c, hsize_t count, uns
     const bool read = forEachSlice(
         dataset, c.perSlice * c.fileSize, c.fileSize, count,
         [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
+            const bool odd = k % 2 == 1;
             unsigned char* slice = c.buffer(k++);
             sum.waitUntilPending(1);  // the slice read into this buffer before is done with it
             if (!stored.read(memorySpace, fileSpace, start, n, fileType, slice))
                 return false;
             unsigned char* target = out ? out + static_cast<size_t>(start) * c.memorySize : nullptr;
-            if (start + n == count) {
-                // The last one the caller sums and moves itself, beside the thread's last.
-                sum.addLast(slice, static_cast<size_t>(n) * c.fileSize);
-                if (target)
+            const size_t bytes = static_cast<size_t>(n) * c.fileSize;
+            // Moving costs more than summing: the thread moves every other slice beside summing
+            // all, the caller the others beside reading, so that neither waits long for the
+            // other. The last one the caller sums and moves itself, beside the thread's last.
+            const bool last = start + n == count;
+            const bool callerMoves = target && (odd || last || !sum.concurrent());
+            if (last)
+                sum.addLast(slice, bytes);
+            else if (callerMoves || !target)
+                sum.add(slice, bytes);
+            else
+                sum.add(slice, bytes, {}, [&move, slice, target, n] {
                     move(slice, target, static_cast<size_t>(n));
-                return true;
-            }
-            ConcurrentCrc::Step after;
-            if (target)
-                after = [&move, slice, target, n] { move(slice, target, static_cast<size_t>(n)); };
-            sum.add(slice, static_cast<size_t>(n) * c.fileSize, {}, std::move(after));
+                });
+            if (callerMoves)
+                move(slice, target, static_cast<size_t>(n));
             return true;
         });
     // Also on failure the thread is done with the buffers before anyone reuses them.

@@ -98,3 +98,53 @@ TEST(WriteChecksummed, AFailingWriteIsReportedEitherWay) {
     }
     H5Fclose(file);
 }
+
+// Large items read back with their checksum every way (on the checksum thread or the caller's,
+// through HDF5 or, in a file open read-only, straight from the file), as stored and converted
+// (the moves shared between both threads): the values, and the sum of one pass over the
+// stored bytes.
+TEST(ReadChecksummed, EveryWayReadsTheValuesAndTheirSum) {
+    Quellmar::testing::TempDir dir;
+    const std::string path = dir.file("raw.h5");
+    const std::vector<double> v = values();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(v.data());
+    {
+        const hid_t file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+        for (bool chunked : {false, true}) {
+            const hid_t ds = makeDataset(file, chunked ? "chunked" : "flat", chunked);
+            ASSERT_GE(H5Dwrite(ds, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, v.data()), 0);
+            H5Dclose(ds);
+        }
+        H5Fclose(file);
+    }
+    const std::uint32_t expected = crc32c::Extend(5, bytes, v.size() * sizeof(double));
+    const std::vector<float> expectedFloats(v.begin(), v.end());
+    for (const unsigned access : {H5F_ACC_RDWR, H5F_ACC_RDONLY}) {
+        const hid_t file = H5Fopen(path.c_str(), access, H5P_DEFAULT);
+        ASSERT_GE(file, 0);
+        for (auto way : kWays) {
+            for (const char* name : {"flat", "chunked"}) {
+                const hid_t ds = H5Dopen2(file, name, H5P_DEFAULT);
+                ASSERT_GE(ds, 0);
+                std::vector<double> back(kCount, 0.0);
+                std::vector<float> floats(kCount, 0.0f);
+                std::uint32_t asStored = 5, converted = 5;
+                {
+                    Way taken(way);
+                    EXPECT_TRUE(qmxfile::readConcurrently(
+                        ds, H5T_NATIVE_DOUBLE, sizeof(double), kCount,
+                        reinterpret_cast<unsigned char*>(back.data()), asStored));
+                    EXPECT_TRUE(qmxfile::readConverted(
+                        ds, H5T_NATIVE_DOUBLE, H5T_NATIVE_FLOAT, kCount,
+                        reinterpret_cast<unsigned char*>(floats.data()), converted));
+                }
+                EXPECT_EQ(asStored, expected) << name << " " << access;
+                EXPECT_EQ(converted, expected) << name << " " << access;
+                EXPECT_TRUE(back == v) << name << " " << access;
+                EXPECT_TRUE(floats == expectedFloats) << name << " " << access;
+                H5Dclose(ds);
+            }
+        }
+        H5Fclose(file);
+    }
+}
