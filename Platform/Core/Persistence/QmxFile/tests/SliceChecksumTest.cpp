@@ -265,6 +265,43 @@ TEST_F(SliceChecksums, ReadOnlyWholeReadsCheckEverySliceAndReportFailingReads) {
     }
 }
 
+// A damaged address of a large item's bytes (its layout message) is where a read-only read
+// would take the bytes from without HDF5: past the file's end, overflowing, or at other bytes of
+// the file, the read fails cleanly, and it reads again once the address is right.
+TEST_F(SliceChecksums, ADamagedDataAddressFailsAReadOnlyReadCleanly) {
+    close();
+    haddr_t offset = HADDR_UNDEF;
+    {
+        H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+        H5Id d(H5Dopen2(f.id, "/g/d", H5P_DEFAULT));
+        offset = H5Dget_offset(d.id);
+    }
+    ASSERT_NE(offset, HADDR_UNDEF);
+    const auto little = [](std::uint64_t value) {
+        std::string bytes(8, '\0');
+        for (int i = 0; i < 8; ++i)
+            bytes[static_cast<size_t>(i)] = static_cast<char>(value >> (8 * i));
+        return bytes;
+    };
+    const std::uint64_t length = std::filesystem::file_size(path);
+    const std::string size = little(kCount * sizeof(double));
+    const std::string right = little(offset) + size;  // address and size, as the layout stores them
+    for (const std::uint64_t wrong :
+         {length + 4096, length - 100, ~std::uint64_t{0} - 10, std::uint64_t{0}}) {
+        patch(right, little(wrong) + size);
+        reopen(true);
+        std::vector<double> all(kCount, 1.0);
+        EXPECT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()), -1) << wrong;
+        std::vector<float> floats(kCount, 1.0f);
+        EXPECT_EQ(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT32, floats.data()), -1) << wrong;
+        patch(little(wrong) + size, right);
+    }
+    reopen(true);
+    std::vector<double> all(kCount);
+    ASSERT_OK(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, all.data()));
+    EXPECT_EQ(all, data);
+}
+
 TEST_F(SliceChecksums, DamagedSliceChecksumsFailEveryRead) {
     auto values = stored();
     std::vector<double> back;
