@@ -10,8 +10,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <memory>
 #include <string>
 
 using namespace Quellmar::qmxfile;
@@ -113,20 +111,14 @@ int update(const char* function, int object, const char* name, hid_t memoryType,
     return 1;
 }
 
-// The value of an integer attribute of the kept item read before while it stayed kept, when e
-// is a handle on that item; null otherwise.
+// Integer attributes of the kept item, for a handle on it (see keptIntAttribute).
 const int* keptInt(const Entry& e, const char* name, hid_t memoryType) {
-    KeptItem& k = kept();
-    if (memoryType != H5T_NATIVE_INT || k.id < 0 || e.id.get() != k.id || !k.intAttributes)
-        return nullptr;
-    const auto found = k.intAttributes->find(name);
-    return found == k.intAttributes->end() ? nullptr : &found->second;
+    return memoryType == H5T_NATIVE_INT ? keptIntAttribute(e.id.get(), name) : nullptr;
 }
 
 void keepInt(const Entry& e, const char* name, hid_t memoryType, int value) {
-    const KeptItem& k = kept();
-    if (memoryType == H5T_NATIVE_INT && k.id >= 0 && e.id.get() == k.id)
-        keepIntAttribute(name, value);
+    if (memoryType == H5T_NATIVE_INT)
+        keepIntAttribute(e.id.get(), name, value);
 }
 
 // Reads change nothing: the kept item stays kept.

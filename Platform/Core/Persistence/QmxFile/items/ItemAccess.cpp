@@ -265,8 +265,18 @@ void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind,
     }
 }
 
-void keepIntAttribute(const std::string& name, int value) {
+const int* keptIntAttribute(hid_t dataset, const std::string& name) {
+    const KeptItem& k = kept();
+    if (k.id < 0 || dataset != k.id || !k.intAttributes)
+        return nullptr;
+    const auto found = k.intAttributes->find(name);
+    return found == k.intAttributes->end() ? nullptr : &found->second;
+}
+
+void keepIntAttribute(hid_t dataset, const std::string& name, int value) {
     KeptItem& k = kept();
+    if (k.id < 0 || dataset != k.id)
+        return;
     // The values may be shared with the file's memory: changed on a copy.
     auto values = k.intAttributes ? std::make_shared<std::map<std::string, int>>(*k.intAttributes)
                                   : std::make_shared<std::map<std::string, int>>();

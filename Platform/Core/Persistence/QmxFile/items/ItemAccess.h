@@ -62,9 +62,13 @@ struct KnownOfItem {
 void keepItem(const ItemRef& item, Hid dataset, std::optional<ItemKind> kind = std::nullopt,
               const KnownOfItem& known = {});
 Hid takeKeptItem(const ItemRef& item, std::optional<ItemKind> kind, KnownOfItem* known = nullptr);
-// Keeps an integer attribute of the kept item read from the file, for the calls that keep it
-// (KeptItem::intAttributes) and, in a read-only file, for later sessions of the unchanged file.
-void keepIntAttribute(const std::string& name, int value);
+// An integer attribute of the kept item read before, when `dataset` is the kept item's
+// identifier; null otherwise.
+const int* keptIntAttribute(hid_t dataset, const std::string& name);
+// Keeps an integer attribute read from the file through `dataset` when it is the kept item's,
+// for the calls that keep it (KeptItem::intAttributes) and, in a read-only file, for later
+// sessions of the unchanged file.
+void keepIntAttribute(hid_t dataset, const std::string& name, int value);
 // Another reference to the kept dataset when it is the item's, which stays kept; else empty.
 // Lets a handle opened on the item a size query just looked up skip the second lookup.
 Hid shareKeptItem(const ItemRef& item);
