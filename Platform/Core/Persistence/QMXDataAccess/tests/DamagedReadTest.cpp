@@ -3,13 +3,11 @@
 // reaches the host's buffer, damaged attributes never read as defaults, and damage is never
 // answered as "not there".
 #include "DAOExceptions.h"
-#include "FailingFileOps.h"
 #include "SessionFixture.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -280,58 +278,3 @@ TEST_F(DamagedRead, AnUnreadableHeaderIsNeverReportedAsAbsent) {
 }
 
 }  // namespace
-
-// A read-only session takes a large item's bytes straight from the file: a damaged byte in its
-// last slice, or a failing read of the file anywhere in it, reaches the host as an exception
-// naming the item, as stored and converted; the file reads right again afterwards.
-TEST_F(DamagedRead, LargeItemsReadOnlyThrowOnDamageAndOnFailingReads) {
-    std::vector<double> values(400000);  // 3.2 MB: read in slices of 1 MiB
-    for (std::size_t i = 0; i < values.size(); ++i)
-        values[i] = static_cast<double>(i) + 0.25;
-    const int count = static_cast<int>(values.size());
-    {
-        Session s(file);
-        s.vectors.create("results", "series", VT_DOUBLE, count, values.data());
-    }
-    std::vector<double> back(values.size());
-    std::vector<float> floats(values.size());
-    const auto readBoth = [&](Session& s) {
-        EXPECT_TRUE(contains(
-            violation([&] { s.vectors.read("results", "series", VT_DOUBLE, back.data()); }),
-            "/results/series"));
-        EXPECT_TRUE(contains(
-            violation([&] { s.vectors.read("results", "series", VT_FLOAT, floats.data()); }),
-            "/results/series"));
-    };
-
-    qt::FailingFileOps counting(0, 0, false);
-    {
-        Session s(file, UserContext::ReadOnly);
-        qt::ScopedFileOps layer(counting);
-        s.vectors.read("results", "series", VT_DOUBLE, back.data());
-    }
-    ASSERT_GE(counting.calls(), 4u);
-    for (std::size_t n = 1; n <= counting.calls(); ++n) {
-        qt::FailingFileOps failing(n, EIO, true);
-        Session s(file, UserContext::ReadOnly);
-        qt::ScopedFileOps layer(failing);
-        EXPECT_TRUE(contains(
-            violation([&] { s.vectors.read("results", "series", VT_DOUBLE, back.data()); }),
-            "/results/series"))
-            << "call " << n;
-    }
-
-    const std::string original = qt::readFile(file);
-    std::string damaged = original;
-    const std::string last(reinterpret_cast<const char*>(&values[values.size() - 2]), 8);
-    damaged[uniqueOffset(damaged, last) + 3] ^= 0x10;
-    qt::writeFile(file, damaged);
-    {
-        Session s(file, UserContext::ReadOnly);
-        readBoth(s);
-    }
-    qt::writeFile(file, original);
-    Session s(file, UserContext::ReadOnly);
-    s.vectors.read("results", "series", VT_DOUBLE, back.data());
-    EXPECT_EQ(back, values);
-}
