@@ -96,5 +96,40 @@ TEST(Crc32c, InterleavedStreamsCombineToThePlainCrc) {
     }
 }
 
+// Combining must equal summing the joined bytes for every bit pattern of the second length:
+// each length bit picks another power of x, up to lengths past 4 GiB's bits (zeros, whose
+// CRC a run of Extend gives cheaply).
+TEST(Crc32c, CombineAgreesWithOneCrcForEveryLengthPattern) {
+    std::mt19937 random(11);
+    std::vector<unsigned char> bytes((size_t{9} << 20) + 77);
+    for (auto& b : bytes)
+        b = static_cast<unsigned char>(random());
+    const std::uint32_t a = Value(bytes.data(), 1000);
+    std::vector<std::size_t> sizes = {0, 1, 2, 3, 7, 8, 255, 4096, 65535, 65537, 1u << 20,
+                                      (1u << 20) + 1, (3u << 20) + 12345, bytes.size() - 1000};
+    for (std::size_t size = 1; size < 5000; size += 37)
+        sizes.push_back(size);
+    for (const std::size_t size : sizes) {
+        ASSERT_LE(1000 + size, bytes.size());
+        EXPECT_EQ(Combine(a, Value(bytes.data() + 1000, size), size),
+                  Value(bytes.data(), 1000 + size))
+            << size;
+    }
+    // Lengths beyond memory: advancing by 2^k zero bytes twice is advancing by 2^(k+1).
+    for (int k = 20; k < 40; ++k) {
+        const std::size_t half = std::size_t{1} << k;
+        EXPECT_EQ(Combine(Combine(a, 0, half), 0, half), Combine(a, 0, 2 * half)) << k;
+    }
+    std::vector<unsigned char> zeros(size_t{1} << 22, 0);
+    std::uint32_t extended = a;
+    for (int k = 0; k < 4; ++k)
+        extended = Extend(extended, zeros.data(), zeros.size());
+    // 16 MiB of zeros summed in four runs, against one combine of their CRC.
+    std::uint32_t zeroCrc = 0;
+    for (int k = 0; k < 4; ++k)
+        zeroCrc = Extend(zeroCrc, zeros.data(), zeros.size());
+    EXPECT_EQ(Combine(a, zeroCrc, size_t{4} << 22), extended);
+}
+
 }  // namespace
 }  // namespace Quellmar::crc32c
