@@ -1,6 +1,7 @@
-// A host reading a large item read-only through the DAO, which takes the item's bytes straight
-// from the file: a damaged slice or a failing read of the file, at any call of the read, reaches
-// the host as an exception naming the item, and the file reads right again afterwards.
+// A host reading a large item read-only through the DAO, whole or a range of it, which takes the
+// item's bytes straight from the file: a damaged slice or a failing read of the file, at any
+// call of the read, reaches the host as an exception naming the item, and the file reads right
+// again afterwards.
 #include "DAOExceptions.h"
 #include "FailingFileOps.h"
 #include "SessionFixture.h"
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -57,6 +59,13 @@ TEST(LargeReadFaults, DamageAndFailingReadsReachTheHost) {
     const auto asStored = [&](Session& s) {
         return [&] { s.vectors.read("results", "series", VT_DOUBLE, back.data()); };
     };
+    // The last 5,000 elements: the range ends where the damage below is.
+    const long long rangeFirst = static_cast<long long>(values.size()) - 5000;
+    const auto lastRange = [&](Session& s) {
+        return [&] {
+            s.vectors.readRange("results", "series", VT_DOUBLE, rangeFirst, 5000, back.data());
+        };
+    };
 
     qt::FailingFileOps counting(0, 0, false);
     {
@@ -70,6 +79,19 @@ TEST(LargeReadFaults, DamageAndFailingReadsReachTheHost) {
         Session s(file, UserContext::ReadOnly);
         qt::ScopedFileOps layer(failing);
         EXPECT_TRUE(throwsNaming(asStored(s), "/results/series")) << "call " << n;
+    }
+    qt::FailingFileOps countingRange(0, 0, false);
+    {
+        Session s(file, UserContext::ReadOnly);
+        qt::ScopedFileOps layer(countingRange);
+        lastRange(s)();
+    }
+    ASSERT_GE(countingRange.calls(), 1u);
+    for (std::size_t n = 1; n <= countingRange.calls(); ++n) {
+        qt::FailingFileOps failing(n, EIO, true);
+        Session s(file, UserContext::ReadOnly);
+        qt::ScopedFileOps layer(failing);
+        EXPECT_TRUE(throwsNaming(lastRange(s), "/results/series")) << "range, call " << n;
     }
 
     // A byte of the last slice, which the caller sums itself.
@@ -87,9 +109,13 @@ TEST(LargeReadFaults, DamageAndFailingReadsReachTheHost) {
         EXPECT_TRUE(throwsNaming(
             [&] { s.vectors.read("results", "series", VT_FLOAT, floats.data()); },
             "/results/series"));
+        EXPECT_TRUE(throwsNaming(lastRange(s), "/results/series"));
     }
     qt::writeFile(file, original);
     Session s(file, UserContext::ReadOnly);
     s.vectors.read("results", "series", VT_DOUBLE, back.data());
     EXPECT_EQ(back, values);
+    std::vector<double> range(5000);
+    s.vectors.readRange("results", "series", VT_DOUBLE, rangeFirst, 5000, range.data());
+    EXPECT_TRUE(std::equal(range.begin(), range.end(), values.begin() + rangeFirst));
 }

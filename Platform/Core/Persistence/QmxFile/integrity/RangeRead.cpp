@@ -7,6 +7,7 @@
 #include "ItemDamage.h"
 #include "SliceChecksums.h"
 #include "SlicedIo.h"
+#include "StoredElements.h"
 
 #include <cstring>
 #include <memory>
@@ -128,7 +129,10 @@ herr_t readRangeChecked(hid_t dataset, hid_t memoryType, hsize_t total, hsize_t 
         const hsize_t end = std::min(total, (lastSlice + 1) * per);
         std::unique_ptr<unsigned char[]> stored(
             new unsigned char[static_cast<size_t>(end - start) * fileSize]);
-        if (!readStored(dataset, fileType.get(), start, end - start, stored.get()))
+        const StoredElements elements(dataset, fileSize, total);
+        if (!(elements.direct() ? elements.readDirect(start, end - start, stored.get())
+                                : readStored(dataset, fileType.get(), start, end - start,
+                                             stored.get())))
             return failed();
         for (hsize_t k = firstSlice; k <= lastSlice; ++k) {
             const hsize_t from = k * per, to = std::min(total, from + per);

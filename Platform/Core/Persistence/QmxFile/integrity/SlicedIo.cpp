@@ -2,12 +2,11 @@
 
 #include "ConcurrentCrc.h"
 #include "Crc32c.h"
-#include "HeaderCheck.h"
 #include "Hid.h"
 #include "NumberCopy.h"
 #include "RecordCopy.h"
 #include "Scratch.h"
-#include "StoredFile.h"
+#include "StoredElements.h"
 
 #include <algorithm>
 #include <cstring>
@@ -85,46 +84,6 @@ struct Conversion {
         return k % 2 ? second : scratch;
     }
     unsigned char* second = nullptr;
-};
-
-// Where a contiguous item's stored elements can be read without HDF5: HDF5's read path costs
-// several microseconds a call, a few percent of a large item's time over its slices. Only in a
-// file open read-only (readOnlyFileOf) and only where all elements lie inside the file;
-// otherwise HDF5 reads them.
-class StoredElements {
-public:
-    StoredElements(hid_t dataset, size_t elementSize, hsize_t count)
-        : m_dataset(dataset), m_elementSize(elementSize) {
-        const haddr_t offset = H5Dget_offset(dataset);
-        if (offset == HADDR_UNDEF) {
-            H5Eclear2(H5E_DEFAULT);
-            return;
-        }
-        m_offset = offset;
-        m_file = readOnlyFileOf(dataset);
-        if (m_file && !m_file->inside(m_offset, static_cast<std::uint64_t>(count) * elementSize))
-            m_file.reset();
-    }
-
-    // Elements [start, start + n) as stored into `to`; the spaces select them for HDF5.
-    bool read(hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n, hid_t type,
-              unsigned char* to) const {
-        if (!m_file)
-            return H5Dread(m_dataset, type, memorySpace, fileSpace, H5P_DEFAULT, to) >= 0;
-        std::string why;
-        if (m_file->readInto(m_offset + start * m_elementSize,
-                             static_cast<size_t>(n) * m_elementSize, to, &why))
-            return true;
-        H5Epush2(H5E_DEFAULT, __FILE__, __func__, __LINE__, H5E_ERR_CLS, H5E_DATASET,
-                 H5E_READERROR, "%s", why.c_str());
-        return false;
-    }
-
-private:
-    hid_t m_dataset;
-    size_t m_elementSize;
-    std::uint64_t m_offset = 0;
-    std::optional<StoredFile> m_file;
 };
 
 // Small items are not worth a hand-off to the checksum thread, nor the look at the load.
