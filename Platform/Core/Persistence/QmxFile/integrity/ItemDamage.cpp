@@ -5,6 +5,7 @@
 #include "TypeCodes.h"
 
 #include <limits>
+#include <optional>
 
 namespace Quellmar::qmxfile {
 
@@ -40,41 +41,62 @@ constexpr hsize_t kSmallClaim = 64 * 1024;
 // element, in order, so a damaged dataspace claiming more elements asks for a chunk that is
 // not there. One index lookup: HDF5's stored-size and chunk-count queries walk every chunk,
 // which an item that is appended to again and again would pay on each access.
-bool lastChunkStored(hid_t dataset, hid_t dcpl, hsize_t count) {
+Coverage lastChunkStored(hid_t dataset, hid_t dcpl, hsize_t count) {
     hsize_t chunk = 0;
     if (H5Pget_chunk(dcpl, 1, &chunk) != 1 || chunk == 0)
-        return false;
+        return Coverage::Short;
     if (count == 0)
-        return true;
+        return Coverage::Covered;
     const hsize_t offset = (count - 1) / chunk * chunk;
-    hsize_t bytes = 0;  // 0 for a chunk never written
-    return H5Dget_chunk_storage_size(dataset, &offset, &bytes) >= 0 && bytes > 0;
+    unsigned filters = 0;
+    haddr_t address = HADDR_UNDEF;
+    hsize_t bytes = 0;
+    // Unlike the chunk's storage size, which fails for a chunk never written, this fails only
+    // when the chunk index cannot be read.
+    if (H5Dget_chunk_info_by_coord(dataset, &offset, &filters, &address, &bytes) < 0)
+        return Coverage::Unknown;
+    return address != HADDR_UNDEF && bytes > 0 ? Coverage::Covered : Coverage::Short;
 }
 
 }  // namespace
 
-bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize) {
+Coverage storedCoverage(hid_t dataset, hsize_t count, size_t elementSize) {
     if (elementSize == 0 || count > std::numeric_limits<hsize_t>::max() / elementSize)
-        return false;
+        return Coverage::Short;
     const hsize_t needed = count * elementSize;
     if (needed > static_cast<hsize_t>(std::numeric_limits<long long>::max()))
-        return false;
+        return Coverage::Short;
     // Contiguous storage knows its size; so does compact, which only small claims can be.
-    if (needed <= kSmallClaim || H5Dget_offset(dataset) != HADDR_UNDEF) {
+    // Only contiguous storage has an offset (none yet when never allocated).
+    std::optional<haddr_t> offset;
+    if (needed > kSmallClaim)
+        offset = H5Dget_offset(dataset);
+    if (needed <= kSmallClaim || *offset != HADDR_UNDEF) {
         if (H5Dget_storage_size(dataset) >= needed)
-            return true;
+            return Coverage::Covered;
     }
+    ErrorKeeper keeper;  // an Unknown's reason outlives closing the property list
     Hid dcpl(H5Dget_create_plist(dataset));
-    const H5D_layout_t layout = dcpl ? H5Pget_layout(dcpl.get()) : H5D_LAYOUT_ERROR;
-    if (layout == H5D_CONTIGUOUS)
-        return H5Dget_offset(dataset) == HADDR_UNDEF;  // never allocated: reads as fill
+    if (!dcpl) {
+        keeper.capture();
+        return Coverage::Unknown;
+    }
+    const H5D_layout_t layout = H5Pget_layout(dcpl.get());
+    if (layout == H5D_CONTIGUOUS) {  // never allocated: reads as fill
+        if (!offset)
+            offset = H5Dget_offset(dataset);
+        return *offset == HADDR_UNDEF ? Coverage::Covered : Coverage::Short;
+    }
     if (layout != H5D_CHUNKED)
-        return false;
+        return Coverage::Short;
     // Compressed chunks hold fewer bytes than they stand for, so chunks are checked instead of
     // bytes. Other programs may leave chunks unwritten (they read as fill values).
     if (!checksumsRequired(dataset))
-        return true;
-    return lastChunkStored(dataset, dcpl.get(), count);
+        return Coverage::Covered;
+    const Coverage last = lastChunkStored(dataset, dcpl.get(), count);
+    if (last == Coverage::Unknown)
+        keeper.capture();
+    return last;
 }
 
 }  // namespace Quellmar::qmxfile

@@ -16,7 +16,15 @@ namespace Quellmar::qmxfile {
 // elements than are stored; callers size buffers by what the size queries say. Contiguous
 // storage never allocated reads as fill values and passes. Costs the same for an item of any
 // length: a chunked item is checked by looking up its last chunk.
-bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize);
+enum class Coverage {
+    Covered,
+    Short,
+    Unknown,  // a query failed (reading the file, say): HDF5's error stack says why
+};
+Coverage storedCoverage(hid_t dataset, hsize_t count, size_t elementSize);
+inline bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize) {
+    return storedCoverage(dataset, count, elementSize) == Coverage::Covered;
+}
 
 // Whether the stored type is one this library writes (see FORMAT.md). HDF5 converts from
 // whatever the header says, so a damaged type turns verified bytes into other values.

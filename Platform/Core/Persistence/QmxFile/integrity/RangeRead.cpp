@@ -79,11 +79,12 @@ herr_t readRangeChecked(hid_t dataset, hid_t memoryType, hsize_t total, hsize_t 
     if (!fileType || memorySize == 0)
         return failed();
     const size_t fileSize = H5Tget_size(fileType.get());
-    if (!storageCovers(dataset, total, fileSize)) {
+    const Coverage coverage = storedCoverage(dataset, total, fileSize);
+    if (coverage == Coverage::Short)
         pushReason(__func__, __LINE__,
                    "the stored data is shorter than the item's size: the item is damaged");
+    if (coverage != Coverage::Covered)
         return failed();
-    }
     const bool records = H5Tget_class(fileType.get()) == H5T_COMPOUND;
     if (records && !(attributesVerified && *attributesVerified)) {
         if (verifyAttributes(dataset) < 0)

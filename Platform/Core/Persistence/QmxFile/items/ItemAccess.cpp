@@ -41,6 +41,15 @@ KeptGroup* keptParent(const ItemRef& item, bool make);
 
 // Why a dataset did not open, as the error of call.
 Hid diagnoseOpen(Call& call, const ItemRef& item) {
+    // The open's own reason, taken off the stack before the look below clears it: when that
+    // look finds nothing wrong (a read of the file failed once), it is the only reason there is.
+    struct Kept {
+        hid_t stack = H5Eget_current_stack();
+        ~Kept() {
+            if (stack >= 0)
+                H5Eclose_stack(stack);
+        }
+    } first;
     const Found found = findObject(item.loc->id.get(), item.path);
     if (found == Found::Missing) {
         call.failMissing("dataset " + item.where() + " does not exist");
@@ -57,10 +66,11 @@ Hid diagnoseOpen(Call& call, const ItemRef& item) {
     // A dataset that would not open (damaged, say): opened once more so that HDF5's own
     // reason is on its error stack for the message.
     Hid again(H5Dopen2(item.loc->id.get(), item.path.text().c_str(), H5P_DEFAULT));
-    if (!again)
-        call.failHdf5("cannot open dataset " + item.where());
-    else
-        call.fail("cannot open dataset " + item.where());
+    if (again && first.stack >= 0) {
+        again.close();
+        H5Eset_current_stack(std::exchange(first.stack, H5I_INVALID_HID));  // closes it
+    }
+    call.failHdf5("cannot open dataset " + item.where());
     return Hid();
 }
 
@@ -129,8 +139,15 @@ bool checkCount(Call& call, long long count, const void* data) {
 
 bool checkStoredSize(Call& call, const ItemRef& item, hid_t dataset, long long count,
                      size_t elementSize) {
-    if (count >= 0 && storageCovers(dataset, static_cast<hsize_t>(count), elementSize))
+    const Coverage coverage = count >= 0 ? storedCoverage(dataset, static_cast<hsize_t>(count),
+                                                          elementSize)
+                                         : Coverage::Short;
+    if (coverage == Coverage::Covered)
         return true;
+    if (coverage == Coverage::Unknown) {
+        call.failHdf5("cannot read the stored size of " + item.where());
+        return false;
+    }
     call.fail(item.where() + " claims " + std::to_string(count) + " elements of " +
               std::to_string(elementSize) + " bytes, more than is stored (the item is damaged)");
     return false;

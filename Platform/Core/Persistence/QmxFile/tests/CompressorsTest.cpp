@@ -1,8 +1,10 @@
 // The compressors besides deflate: what they store, that it reads back and stays checked, and
 // what a process without their plugin is told.
 #include "ChildProcess.h"
+#include "FailingFileOps.h"
 #include "TestFiles.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -296,54 +298,120 @@ TEST_F(Compressors, UnknownCompressorsAndBadArgumentsAreRefused) {
     EXPECT_EQ(level, 0);
 }
 
+// Damage under compression, in an item read whole and in one read in slices of whole chunks
+// (2 MiB and more), each slice summed on the checksum thread while the next is decompressed.
 TEST_F(Compressors, DamageUnderCompressionIsStillCaught) {
-    const auto doubles = smooth(100000);
-    for (int c : {QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4}) {
-        ThreadCompressor choice(c);
-        const std::string name = "d" + std::to_string(c);
-        ASSERT_OK(QMXLcreateTypedDataset(file, "/", name.c_str(), 5, 0, 1, QMXL_FLOAT64, 100000,
-                                         doubles.data()));
-        const std::string torn = "t" + std::to_string(c);
-        ASSERT_OK(QMXLcreateTypedDataset(file, "/", torn.c_str(), 5, 0, 1, QMXL_FLOAT64, 100000,
-                                         doubles.data()));
-    }
-    QMXLcloseAllFileHandlesForFile(file);
-    {
-        // Another program rewrites the values through the filter: the stream is sound, the
-        // checksum is not. Then a compressed chunk loses bytes in its middle.
-        H5Id h5(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
-        auto changed = doubles;
-        changed[50000] += 1.0;
+    for (const std::size_t count : {std::size_t{100000}, std::size_t{400000}}) {
+        SCOPED_TRACE(count);
+        reopen(false);
+        const auto doubles = smooth(count);
+        const std::string size = std::to_string(count);
         for (int c : {QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4}) {
-            H5Id d(H5Dopen2(h5.id, ("d" + std::to_string(c)).c_str(), H5P_DEFAULT));
-            ASSERT_GE(
-                H5Dwrite(d.id, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, changed.data()),
-                0);
-            H5Id t(H5Dopen2(h5.id, ("t" + std::to_string(c)).c_str(), H5P_DEFAULT));
-            const hsize_t origin = 0;
-            hsize_t size = 0;
-            ASSERT_GE(H5Dget_chunk_storage_size(t.id, &origin, &size), 0);
-            std::vector<unsigned char> chunk(size);
-            std::uint32_t mask = 0;
-            ASSERT_GE(H5Dread_chunk(t.id, H5P_DEFAULT, &origin, &mask, chunk.data()), 0);
-            for (std::size_t i = size / 2; i < size / 2 + 16; ++i)
-                chunk[i] ^= 0x5a;
-            ASSERT_GE(H5Dwrite_chunk(t.id, H5P_DEFAULT, mask, &origin, size, chunk.data()), 0);
+            ThreadCompressor choice(c);
+            const std::string name = "d" + std::to_string(c) + "_" + size;
+            ASSERT_OK(QMXLcreateTypedDataset(file, "/", name.c_str(), 5, 0, 1, QMXL_FLOAT64,
+                                             static_cast<long long>(count), doubles.data()));
+            const std::string torn = "t" + std::to_string(c) + "_" + size;
+            ASSERT_OK(QMXLcreateTypedDataset(file, "/", torn.c_str(), 5, 0, 1, QMXL_FLOAT64,
+                                             static_cast<long long>(count), doubles.data()));
+        }
+        QMXLcloseAllFileHandlesForFile(file);
+        {
+            // Another program rewrites the values through the filter: the stream is sound, the
+            // checksum is not. Then a compressed chunk (the last one) loses bytes in its middle.
+            H5Id h5(H5Fopen(path.c_str(), H5F_ACC_RDWR, H5P_DEFAULT));
+            auto changed = doubles;
+            changed[count - 5] += 1.0;
+            for (int c : {QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4}) {
+                H5Id d(H5Dopen2(h5.id, ("d" + std::to_string(c) + "_" + size).c_str(),
+                                H5P_DEFAULT));
+                ASSERT_GE(H5Dwrite(d.id, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT,
+                                   changed.data()),
+                          0);
+                H5Id t(H5Dopen2(h5.id, ("t" + std::to_string(c) + "_" + size).c_str(),
+                                H5P_DEFAULT));
+                const hid_t dcpl = H5Dget_create_plist(t.id);
+                hsize_t chunk = 0;
+                ASSERT_EQ(H5Pget_chunk(dcpl, 1, &chunk), 1);
+                H5Pclose(dcpl);
+                const hsize_t origin = (count - 1) / chunk * chunk;
+                hsize_t stored = 0;
+                ASSERT_GE(H5Dget_chunk_storage_size(t.id, &origin, &stored), 0);
+                std::vector<unsigned char> bytes(stored);
+                std::uint32_t mask = 0;
+                ASSERT_GE(H5Dread_chunk(t.id, H5P_DEFAULT, &origin, &mask, bytes.data()), 0);
+                for (std::size_t i = stored / 2; i < stored / 2 + 16; ++i)
+                    bytes[i] ^= 0x5a;
+                ASSERT_GE(H5Dwrite_chunk(t.id, H5P_DEFAULT, mask, &origin, stored, bytes.data()),
+                          0);
+            }
+        }
+        reopen(true);
+        std::vector<double> back(count);
+        for (int c : {QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4}) {
+            SCOPED_TRACE(c);
+            back.assign(count, 1.0);
+            EXPECT_EQ(QMXLreadTypedDataset(file, "/", ("d" + std::to_string(c) + "_" + size).c_str(),
+                                           QMXL_FLOAT64, back.data()),
+                      -1);
+            EXPECT_ERROR("checksum mismatch");
+            EXPECT_EQ(back[count - 5], 0.0) << "the buffer is zeroed";
+            // Either the decompressor notices or the checksum does; the values never pass as good.
+            back.assign(count, 1.0);
+            EXPECT_EQ(QMXLreadTypedDataset(file, "/", ("t" + std::to_string(c) + "_" + size).c_str(),
+                                           QMXL_FLOAT64, back.data()),
+                      -1);
+            EXPECT_EQ(lastError().find("not installed"), std::string::npos) << lastError();
+            EXPECT_EQ(back[0], 0.0) << "the buffer is zeroed";
         }
     }
-    reopen(true);
-    std::vector<double> back(100000);
-    for (int c : {QMXL_BLOSC_LZ4, QMXL_BLOSC_ZSTD, QMXL_LZ4}) {
-        SCOPED_TRACE(c);
-        EXPECT_EQ(QMXLreadTypedDataset(file, "/", ("d" + std::to_string(c)).c_str(), QMXL_FLOAT64,
-                                       back.data()),
-                  -1);
-        EXPECT_ERROR("checksum mismatch");
-        // Either the decompressor notices or the checksum does; the values never pass as good.
-        EXPECT_EQ(QMXLreadTypedDataset(file, "/", ("t" + std::to_string(c)).c_str(), QMXL_FLOAT64,
-                                       back.data()),
-                  -1);
-        EXPECT_EQ(lastError().find("not installed"), std::string::npos) << lastError();
+}
+
+// Every file read of a large compressed item's read that fails reaches the caller with its
+// reason, whichever slice it falls in, and the item reads right afterwards.
+TEST_F(Compressors, FailingReadsOfALargeCompressedItemReachTheCaller) {
+    const auto doubles = smooth(400000);  // 3.2 MB: read in slices of whole chunks
+    for (int c : {QMXL_DEFLATE, QMXL_BLOSC_LZ4}) {
+        ThreadCompressor choice(c);
+        ASSERT_OK(QMXLcreateTypedDataset(file, "/", ("d" + std::to_string(c)).c_str(), 5, 0, 1,
+                                         QMXL_FLOAT64, 400000, doubles.data()));
+    }
+    for (const bool readOnly : {true, false}) {
+        reopen(readOnly);
+        for (int c : {QMXL_DEFLATE, QMXL_BLOSC_LZ4}) {
+            SCOPED_TRACE(c);
+            const std::string name = "d" + std::to_string(c);
+            std::vector<double> back(400000);
+            const auto read = [&] {
+                back.assign(400000, 1.0);
+                return QMXLreadTypedDataset(file, "/", name.c_str(), QMXL_FLOAT64, back.data());
+            };
+            // Each read in a fresh session: HDF5 keeps the last chunk it read in its cache.
+            const auto readThrough = [&](FailingFileOps& ops) {
+                reopen(readOnly);
+                ScopedFileOps layer(ops);
+                return read();
+            };
+            FailingFileOps counting(0, 0, false);
+            ASSERT_OK(readThrough(counting));
+            EXPECT_EQ(back, doubles);
+            ASSERT_GE(counting.calls(), 2u) << "a read per chunk";
+            for (std::size_t n = 1; n <= counting.calls(); ++n) {
+                FailingFileOps failing(n, EIO, false);
+                const int result = readThrough(failing);
+                ASSERT_EQ(failing.failures(), 1u) << "call " << n;
+                EXPECT_EQ(result, -1) << "call " << n;
+                EXPECT_ERROR("Input/output error");
+                // Zeroed, or untouched when the read failed before any element was read:
+                // never values of the item that could pass as read.
+                std::size_t passed = 0;
+                for (std::size_t i = 0; i < back.size(); ++i)
+                    passed += back[i] == doubles[i] && back[i] != 0.0 && back[i] != 1.0;
+                EXPECT_EQ(passed, 0u) << "call " << n;
+            }
+            ASSERT_OK(read());
+            EXPECT_EQ(back, doubles);
+        }
     }
 }
 
@@ -382,6 +450,12 @@ TEST_F(Compressors, AMissingPluginIsNamedOnCreateReadAndRewrite) {
     }
     ASSERT_OK(QMXLcreateTypedDataset(file, "/", "deflated", 5, 0, 1, QMXL_FLOAT64, 20000,
                                      doubles.data()));
+    {
+        ThreadCompressor choice(QMXL_BLOSC_LZ4);
+        const auto many = smooth(400000);
+        ASSERT_OK(QMXLcreateTypedDataset(file, "/", "large", 5, 0, 1, QMXL_FLOAT64, 400000,
+                                         many.data()));
+    }
     // The child works on the file alone: it commits its changes when it closes the file.
     QMXLcloseAllFileHandlesForFile(file);
     const std::string blosc =
@@ -398,6 +472,10 @@ TEST_F(Compressors, AMissingPluginIsNamedOnCreateReadAndRewrite) {
         if (QMXLreadTypedDataset(file, "/", "d3", QMXL_FLOAT64, back.data()) != -1 ||
             !says("the item " + lz4))
             failures |= 2;
+        std::vector<double> large(400000);  // read in slices of whole chunks
+        if (QMXLreadTypedDataset(file, "/", "large", QMXL_FLOAT64, large.data()) != -1 ||
+            !says("the item " + blosc))
+            failures |= 256;
         // Rewriting in place needs no plugin: the filters are optional, so HDF5 stores the
         // chunks as they are and marks them so.
         const std::vector<double> zeros(20000, 0.0);
