@@ -338,8 +338,13 @@ herr_t readChecked(hid_t dataset, hid_t memoryType, hsize_t count, void* data,
     std::uint32_t actual = 0;
     if (same > 0) {
         // The common case needs no second buffer: check in place, zero on mismatch.
-        if (bytes >= kConcurrentBytes && isContiguous(dataset)) {
-            if (!readConcurrently(dataset, memoryType, memorySize, count, out, actual, slices))
+        // Large items in slices, each summed on the checksum thread while the next is read
+        // (and, when compressed, decompressed).
+        const hsize_t perSlice =
+            bytes >= kConcurrentBytes ? readSliceElements(dataset, memorySize) : 0;
+        if (perSlice > 0) {
+            if (!readConcurrently(dataset, memoryType, memorySize, count, perSlice, out, actual,
+                                  slices))
                 return failed();
         } else {
             if (H5Dread(dataset, memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) < 0)

@@ -203,6 +203,28 @@ bool isContiguous(hid_t dataset) {
     return dcpl && H5Pget_layout(dcpl.get()) == H5D_CONTIGUOUS;
 }
 
+hsize_t readSliceElements(hid_t dataset, size_t elementSize) {
+    Hid space(H5Dget_space(dataset));
+    Hid dcpl(H5Dget_create_plist(dataset));
+    if (!space || !dcpl || elementSize == 0 || H5Sget_simple_extent_ndims(space.get()) != 1)
+        return 0;
+    const hsize_t perSlice = std::max<hsize_t>(1, kSliceBytes / elementSize);
+    switch (H5Pget_layout(dcpl.get())) {
+        case H5D_CONTIGUOUS:
+            return perSlice;
+        case H5D_CHUNKED: {
+            // Whole chunks: a chunk split between two slices would be read, and decompressed,
+            // twice.
+            hsize_t chunk = 0;
+            if (H5Pget_chunk(dcpl.get(), 1, &chunk) != 1 || chunk == 0)
+                return 0;
+            return std::max<hsize_t>(1, perSlice / chunk) * chunk;
+        }
+        default:
+            return 0;
+    }
+}
+
 bool selfContained(hid_t type) {
     return H5Tdetect_class(type, H5T_VLEN) == 0 && H5Tis_variable_str(type) == 0 &&
            H5Tdetect_class(type, H5T_REFERENCE) == 0;
@@ -297,16 +319,17 @@ bool writeChecksummed(hid_t dataset, hid_t memoryType, size_t elementSize, hsize
     return written;
 }
 
-// Reads a large contiguous item in slices straight into the caller's buffer; a second thread
+// Reads a large item in slices straight into the caller's buffer; a second thread
 // checksums each slice while the next one is read (or the caller right after it, when no core
 // is free). The caller sums the last slice itself instead of waiting for the thread to reach it.
 bool readConcurrently(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count,
-                      unsigned char* out, std::uint32_t& crc, SliceCrcs* slices) {
+                      hsize_t perSlice, unsigned char* out, std::uint32_t& crc,
+                      SliceCrcs* slices) {
     const StoredElements stored(dataset, elementSize, count);
     ConcurrentCrc sum(crc);
     sum.sumSlicesInto(slices);
     const bool read = forEachSlice(
-        dataset, kSliceBytes, elementSize, count,
+        dataset, static_cast<size_t>(perSlice) * elementSize, elementSize, count,
         [&](hid_t memorySpace, hid_t fileSpace, hsize_t start, hsize_t n) {
             unsigned char* slice = out + static_cast<size_t>(start) * elementSize;
             if (!stored.read(memorySpace, fileSpace, start, n, memoryType, slice))

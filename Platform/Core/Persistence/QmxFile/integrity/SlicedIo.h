@@ -23,6 +23,10 @@ void sumInto(std::uint32_t& crc, SliceCrcs* slices, const void* bytes, size_t si
 
 // Whether the elements lie in one block of the file, so slices can be read straight to the caller.
 bool isContiguous(hid_t dataset);
+// Elements per slice when reading the item slice by slice: about a slice's bytes, and for a
+// chunked item whole chunks; 0 when it must be read whole (not one-dimensional, or laid out
+// otherwise).
+hsize_t readSliceElements(hid_t dataset, size_t elementSize);
 // Types whose values live outside the element (variable-length data, references) cannot be
 // converted apart from the file; they take HDF5's own conversion during the read or write.
 bool selfContained(hid_t type);
@@ -40,9 +44,11 @@ bool writeConverted(hid_t dataset, hid_t fileType, hid_t memoryType, hsize_t cou
 bool writeChecksummed(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count,
                       const unsigned char* in, std::uint32_t& crc,
                       SliceCrcs* slices = nullptr);
-// Reads a large contiguous item in slices straight into `out` while a second thread checksums.
+// Reads a large item in slices of `perSlice` elements (readSliceElements) straight into `out`
+// while a second thread checksums each slice read.
 bool readConcurrently(hid_t dataset, hid_t memoryType, size_t elementSize, hsize_t count,
-                      unsigned char* out, std::uint32_t& crc, SliceCrcs* slices = nullptr);
+                      hsize_t perSlice, unsigned char* out, std::uint32_t& crc,
+                      SliceCrcs* slices = nullptr);
 
 }  // namespace Quellmar::qmxfile
 

@@ -103,6 +103,47 @@ TEST(WriteChecksummed, AFailingWriteIsReportedEitherWay) {
 // through HDF5 or, in a file open read-only, straight from the file), as stored and converted
 // (the moves shared between both threads): the values, and the sum of one pass over the
 // stored bytes.
+// Reading in slices needs a one-dimensional item laid out in one block or in chunks; slices of a
+// chunked one hold whole chunks however large they are. Anything else is read whole.
+TEST(ReadChecksummed, SlicesHoldWholeChunksAndOnlyOneDimensionalItemsAreSliced) {
+    Quellmar::testing::TempDir dir;
+    const hid_t file =
+        H5Fcreate(dir.file("layouts.h5").c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+    ASSERT_GE(file, 0);
+    const auto make = [&](const char* name, int rank, const hsize_t* dims, H5D_layout_t layout,
+                          const hsize_t* chunk) {
+        const hid_t space = H5Screate_simple(rank, dims, nullptr);
+        const hid_t dcpl = H5Pcreate(H5P_DATASET_CREATE);
+        if (layout == H5D_CHUNKED)
+            H5Pset_chunk(dcpl, rank, chunk);
+        else
+            H5Pset_layout(dcpl, layout);
+        const hid_t ds =
+            H5Dcreate2(file, name, H5T_NATIVE_DOUBLE, space, H5P_DEFAULT, dcpl, H5P_DEFAULT);
+        H5Pclose(dcpl);
+        H5Sclose(space);
+        return ds;
+    };
+    const hsize_t n = 1000000, bigChunk = 300000, smallChunk = 8192, square[2] = {1000, 1000};
+    const hsize_t squareChunk[2] = {100, 100}, few = 100;
+    const struct {
+        hid_t ds;
+        hsize_t expected;
+    } cases[] = {
+        {make("big chunks", 1, &n, H5D_CHUNKED, &bigChunk), 300000},
+        {make("small chunks", 1, &n, H5D_CHUNKED, &smallChunk), 16 * 8192},
+        {make("two-dimensional", 2, square, H5D_CONTIGUOUS, nullptr), 0},
+        {make("two-dimensional chunks", 2, square, H5D_CHUNKED, squareChunk), 0},
+        {make("compact", 1, &few, H5D_COMPACT, nullptr), 0},
+    };
+    for (const auto& c : cases) {
+        ASSERT_GE(c.ds, 0);
+        EXPECT_EQ(qmxfile::readSliceElements(c.ds, sizeof(double)), c.expected);
+        H5Dclose(c.ds);
+    }
+    H5Fclose(file);
+}
+
 TEST(ReadChecksummed, EveryWayReadsTheValuesAndTheirSum) {
     Quellmar::testing::TempDir dir;
     const std::string path = dir.file("raw.h5");
@@ -131,8 +172,12 @@ TEST(ReadChecksummed, EveryWayReadsTheValuesAndTheirSum) {
                 std::uint32_t asStored = 5, converted = 5;
                 {
                     Way taken(way);
+                    const hsize_t perSlice = qmxfile::readSliceElements(ds, sizeof(double));
+                    // A slice's worth of doubles, or whole chunks of 100,000.
+                    EXPECT_EQ(perSlice, std::string(name) == "flat" ? hsize_t{131072}
+                                                                    : hsize_t{100000});
                     EXPECT_TRUE(qmxfile::readConcurrently(
-                        ds, H5T_NATIVE_DOUBLE, sizeof(double), kCount,
+                        ds, H5T_NATIVE_DOUBLE, sizeof(double), kCount, perSlice,
                         reinterpret_cast<unsigned char*>(back.data()), asStored));
                     EXPECT_TRUE(qmxfile::readConverted(
                         ds, H5T_NATIVE_DOUBLE, H5T_NATIVE_FLOAT, kCount,
