@@ -32,6 +32,13 @@ std::string inUse(const std::string& name) {
     return "File " + name + " is in use by another process";
 }
 
+// Why tryLock failed: another process holds the lock, or the lock call itself failed.
+std::string lockFailure(const std::string& name, int error) {
+    if (error == EWOULDBLOCK)
+        return inUse(name);
+    return "cannot lock " + name + ": " + errnoText(error);
+}
+
 // The files this process has open through the driver. HDF5 opens a file a second time before
 // noticing that it already has it open; that second open must not lock or roll back, since
 // the journal it would find is this process's own.
@@ -324,7 +331,7 @@ JournaledFile::Step JournaledFile::openReader() {
     // Lock first, then look for a journal: a writer holds its lock for as long as its journal
     // is live, so a journal seen under our lock was left by a writer that died.
     if (!tryLock(m_fd.get(), false))
-        return fail(inUse(m_name));
+        return fail(lockFailure(m_name, errno));
     if (!sameFileStillAtName())
         return Step::Retry;
     // A reader refuses a second name too: a journal left beside the other name would go
@@ -346,7 +353,7 @@ JournaledFile::Step JournaledFile::openReader() {
         return fail(cannot("open", m_name, errno));
     }
     if (!tryLock(writable.get(), true))
-        return fail(inUse(m_name));
+        return fail(lockFailure(m_name, errno));
     const journal::RecoveryResult result = journal::rollBack(m_path, writable.get());
     if (!result.ok)
         return fail(result.error);
@@ -365,7 +372,7 @@ JournaledFile::Step JournaledFile::openWriter(bool create, bool exclusive, bool 
     if (step != Step::Done || m_shadow)
         return step;
     if (!tryLock(m_fd.get(), true))
-        return fail(inUse(m_name));
+        return fail(lockFailure(m_name, errno));
     m_heldExclusive = true;
     if (!sameFileStillAtName())
         return Step::Retry;
@@ -411,7 +418,7 @@ JournaledFile::Step JournaledFile::createNew() {
         if (!old.valid())
             return Step::Retry;
         if (!tryLock(old.get(), true))
-            return fail(inUse(m_name));
+            return fail(lockFailure(m_name, errno));
         if (fileExists(m_path))
             return Step::Retry;  // the open path rolls it back
         // Left by a creation that died before the container existed: nothing to undo.
@@ -420,7 +427,7 @@ JournaledFile::Step JournaledFile::createNew() {
         return Step::Retry;
     }
     if (!tryLock(jfd.get(), true))
-        return fail(inUse(m_name));
+        return fail(lockFailure(m_name, errno));
     m_journal = std::move(jfd);
     m_salt = journal::newSalt();
     if (!startJournal(true) || !syncJournal()) {
@@ -448,7 +455,7 @@ JournaledFile::Step JournaledFile::createNew() {
     m_eof = 0;
     m_originalLength = 0;
     if (!tryLock(m_fd.get(), true))
-        return fail(inUse(m_name));
+        return fail(lockFailure(m_name, errno));
     m_heldExclusive = true;
     enlist();
     return Step::Done;
@@ -791,7 +798,7 @@ bool JournaledFile::lock(bool exclusive) {
         m_heldExclusive = exclusive;
         return true;
     }
-    m_error = inUse(m_name);
+    m_error = lockFailure(m_name, errno);
     return false;
 }
 
