@@ -166,9 +166,13 @@ extern "C" int QMXLverifyObject(int loc, const char* path) {
     if (verifyAttributes(object.get()) < 0)
         return call.failHdf5("the attributes of " + where(*e, p) + " are damaged");
     if (H5Iget_type(object.get()) == H5I_GROUP) {
-        const std::string problem = groupIndexProblem(object.get());
-        if (!problem.empty())
-            return call.fail("the member index of " + where(*e, p) + " is damaged: " + problem);
+        const Damage problem = groupIndexProblem(object.get());
+        if (problem.unreadable)
+            return call.fail("the member index of " + where(*e, p) + " could not be read: " +
+                             problem.what);
+        if (!problem.what.empty())
+            return call.fail("the member index of " + where(*e, p) + " is damaged: " +
+                             problem.what);
     }
     return 1;
 }

@@ -135,7 +135,7 @@ void checkMemberIndex(const StoredFile& file, const SymbolTable& table,
     IndexWalk(file, file.leafK, file.internalK, members).run(table);
 }
 
-std::string groupIndexProblem(hid_t group) {
+Damage groupIndexProblem(hid_t group) {
     Hid file(H5Iget_file_id(group));
     unsigned intent = 0;
     if (!file || H5Fget_intent(file.get(), &intent) < 0 || (intent & H5F_ACC_RDWR))
@@ -149,7 +149,7 @@ std::string groupIndexProblem(hid_t group) {
         if (facts.symbolTable)
             checkMemberIndex(*stored, *facts.symbolTable);
     } catch (const Damage& damage) {
-        return damage.what;
+        return damage;
     }
     return {};
 }

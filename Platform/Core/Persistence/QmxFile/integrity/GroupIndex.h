@@ -22,11 +22,12 @@ namespace Quellmar::qmxfile {
 // - the key right of each symbol-table node names its last member (HDF5 moves the key
 //   whenever the last member of a node changes);
 // - no name is listed twice.
-// Returns what is wrong, or nothing when the index holds together. Groups of other kinds
+// Returns what is wrong (or that it could not be read), an empty what when the index holds
+// together. Groups of other kinds
 // (links in the object header, dense storage), files with a user block and files not stored
 // through a POSIX descriptor are not looked at. The bytes are read as stored, so the file must
 // be open read-only: a writer's changes may not have reached the disk yet.
-std::string groupIndexProblem(hid_t group);
+Damage groupIndexProblem(hid_t group);
 
 // The same check on a group's symbol table as its header gives it; throws Damage.
 // With members given, also answers each member's name and header address (none for a soft link).

@@ -146,14 +146,16 @@ void pushText(const std::string& text) {
              "%s", text.c_str());
 }
 
-void pushDamage(const std::string& name, const std::string& what) {
-    t_lastDamage = "the stored object '" + name + "' is damaged: " + what;
+void pushDamage(const std::string& name, const Damage& damage) {
+    t_lastDamage = damage.unreadable
+                       ? "the stored object '" + name + "' could not be read: " + damage.what
+                       : "the stored object '" + name + "' is damaged: " + damage.what;
     pushText(t_lastDamage);
 }
 
 // The object's header and, for a group, its member index; nothing when they were found sound
-// before. The reason, or empty.
-std::string checkObject(FileChecks& checks, std::uint64_t address) {
+// before. What is wrong, or an empty what.
+Damage checkObject(FileChecks& checks, std::uint64_t address) {
     if (!checks.stored || checks.memory->sound.count(address))
         return {};
     try {
@@ -166,7 +168,7 @@ std::string checkObject(FileChecks& checks, std::uint64_t address) {
                 checks.memory->members[address] = std::move(members);
         }
     } catch (const Damage& damage) {
-        return damage.what;
+        return damage;
     }
     checks.memory->sound.insert(address);
     return {};
@@ -175,8 +177,8 @@ std::string checkObject(FileChecks& checks, std::uint64_t address) {
 // A read-only session finds members through their group's checked index. A group found sound
 // without its list being kept (a writing session created or checked it, and the unchanged file
 // was handed on) has its header and index read once more to make the list. The reason when
-// they are damaged, or empty.
-std::string listMembers(FileChecks& checks, std::uint64_t group) {
+// they are damaged or cannot be read, or an empty what.
+Damage listMembers(FileChecks& checks, std::uint64_t group) {
     Memory& memory = *checks.memory;
     if (!checks.readOnly || !checks.stored || memory.members.count(group) ||
         memory.unlisted.count(group))
@@ -192,7 +194,7 @@ std::string listMembers(FileChecks& checks, std::uint64_t group) {
         memory.members[group] = std::move(members);
     } catch (const Damage& damage) {
         memory.sound.erase(group);
-        return damage.what;
+        return damage;
     }
     return {};
 }
@@ -243,8 +245,8 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks,
             *locAddress = address;
     }
     std::uint64_t current = path.absolute ? checks->root : address;
-    std::string problem = checkObject(*checks, current);
-    if (!problem.empty()) {
+    Damage problem = checkObject(*checks, current);
+    if (!problem.what.empty()) {
         const std::string name = nameOf(loc, prefixOf(path, 0));
         pushDamage(name, problem);
         return false;
@@ -255,7 +257,7 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks,
         bool missing = false;
         if (viaIndex) {
             problem = listMembers(*checks, current);
-            if (!problem.empty()) {
+            if (!problem.what.empty()) {
                 pushDamage(nameOf(loc, prefixOf(path, i)), problem);
                 return false;
             }
@@ -297,10 +299,10 @@ bool checkPathFrom(hid_t loc, const Path& path, unsigned softLinks,
                 if (!checkPathFrom(loc, target, softLinks + 1, checks))
                     return false;
             } else {
-                problem = "it is a link to another file, which this library does not follow";
+                problem = {"it is a link to another file, which this library does not follow"};
             }
         }
-        if (!problem.empty()) {
+        if (!problem.what.empty()) {
             const std::string name = nameOf(loc, prefixOf(path, i + 1));
             pushDamage(name, problem);
             return false;

@@ -61,8 +61,9 @@ Bytes StoredFile::read(std::uint64_t address, std::uint64_t size, const char* wh
     if (!inside(address, size))
         throw Damage{std::string(what) + " lies outside the file"};
     Bytes bytes(static_cast<std::size_t>(size));
-    if (!readInto(address, bytes.size(), bytes.data()))
-        throw Damage{std::string("cannot read ") + what};
+    std::string why;
+    if (!readInto(address, bytes.size(), bytes.data(), &why))
+        throw Damage{std::string("cannot read ") + what + (why.empty() ? "" : ": " + why), true};
     return bytes;
 }
 

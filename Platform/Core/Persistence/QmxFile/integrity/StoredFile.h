@@ -16,6 +16,8 @@ using Bytes = std::vector<unsigned char>;
 // What a walk over stored metadata found wrong; thrown to the top, where it becomes the answer.
 struct Damage {
     std::string what;
+    // The bytes could not be read (an I/O error): no verdict on them, the read failed.
+    bool unreadable = false;
 };
 
 std::uint64_t little(const unsigned char* p, std::size_t size);
