@@ -24,12 +24,16 @@ void pushReason(const char* function, unsigned line, const char* reason) {
 
 // Reads stored elements [first, first + count) in the stored type into `out`.
 bool readStored(hid_t dataset, hid_t fileType, hsize_t first, hsize_t count, void* out) {
+    ErrorKeeper keeper;  // the failure's reason outlives closing the spaces
     Hid fileSpace(H5Dget_space(dataset));
     Hid memorySpace(H5Screate_simple(1, &count, nullptr));
-    return fileSpace && memorySpace &&
-           H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, nullptr, &count,
-                               nullptr) >= 0 &&
-           H5Dread(dataset, fileType, memorySpace.get(), fileSpace.get(), H5P_DEFAULT, out) >= 0;
+    if (fileSpace && memorySpace &&
+        H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, nullptr, &count, nullptr) >=
+            0 &&
+        H5Dread(dataset, fileType, memorySpace.get(), fileSpace.get(), H5P_DEFAULT, out) >= 0)
+        return true;
+    keeper.capture();
+    return false;
 }
 
 // Converts `count` stored elements into the caller's buffer as whole reads do: records

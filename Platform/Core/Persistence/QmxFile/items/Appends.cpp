@@ -67,13 +67,16 @@ Bytes toStored(hid_t fileType, hid_t memoryType, hsize_t count, const void* data
 // Writes stored elements [first, first + count) of an already large enough dataset.
 bool writeStored(hid_t dataset, hid_t fileType, hsize_t first, hsize_t count,
                  const unsigned char* bytes) {
+    ErrorKeeper keeper;  // the failure's reason outlives closing the spaces
     Hid fileSpace(H5Dget_space(dataset));
     Hid memorySpace(H5Screate_simple(1, &count, nullptr));
-    return fileSpace && memorySpace &&
-           H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, nullptr, &count,
-                               nullptr) >= 0 &&
-           H5Dwrite(dataset, fileType, memorySpace.get(), fileSpace.get(), H5P_DEFAULT, bytes) >=
-               0;
+    if (fileSpace && memorySpace &&
+        H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, nullptr, &count, nullptr) >=
+            0 &&
+        H5Dwrite(dataset, fileType, memorySpace.get(), fileSpace.get(), H5P_DEFAULT, bytes) >= 0)
+        return true;
+    keeper.capture();
+    return false;
 }
 
 // Appends stored elements to an extendible dataset of `stored` elements whose verified slice
