@@ -45,6 +45,7 @@ struct Items {
     std::string large = std::string(3 << 20, 'y') + "large";
     std::vector<double> flat = series(kLarge, 0.1);
     std::vector<double> packed = series(kLarge, 0.2);    // Blosc-LZ4
+    std::vector<double> deflated = series(kLarge, 0.5);  // deflate
     std::vector<double> appended = series(kLarge, 0.3);  // moved to chunks by an append
     std::vector<double> matrix = series(kLarge, 0.4);    // 50,000 rows of 8
 };
@@ -57,6 +58,8 @@ void write(const std::string& file, const Items& d) {
     s.vectors.setCompression(5);
     s.vectors.setCompressor(QMXL_BLOSC_LZ4);
     s.vectors.create("v", "packed", VT_DOUBLE, static_cast<int>(kLarge), d.packed.data());
+    s.vectors.setCompressor(QMXL_DEFLATE);
+    s.vectors.create("v", "deflated", VT_DOUBLE, static_cast<int>(kLarge), d.deflated.data());
     s.vectors.setCompression(0);
     s.vectors.create("v", "appended", VT_DOUBLE, 1000, d.appended.data());
     s.vectors.append("v", "appended", VT_DOUBLE, static_cast<int>(kLarge - 1000),
@@ -111,6 +114,12 @@ std::vector<Read> reads(const Items& d) {
              std::vector<double> back(kLarge);
              u.vectors.read("v", "packed", VT_DOUBLE, back.data());
              return back == d.packed;
+         }},
+        {"deflated vector",
+         [&d](qt::HostUnit& u) {
+             std::vector<double> back(kLarge);
+             u.vectors.read("v", "deflated", VT_DOUBLE, back.data());
+             return back == d.deflated;
          }},
         {"appended vector",
          [&d](qt::HostUnit& u) {

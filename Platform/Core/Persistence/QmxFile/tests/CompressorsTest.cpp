@@ -1,10 +1,8 @@
 // The compressors besides deflate: what they store, that it reads back and stays checked, and
 // what a process without their plugin is told.
 #include "ChildProcess.h"
-#include "FailingFileOps.h"
 #include "TestFiles.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -363,54 +361,6 @@ TEST_F(Compressors, DamageUnderCompressionIsStillCaught) {
                       -1);
             EXPECT_EQ(lastError().find("not installed"), std::string::npos) << lastError();
             EXPECT_EQ(back[0], 0.0) << "the buffer is zeroed";
-        }
-    }
-}
-
-// Every file read of a large compressed item's read that fails reaches the caller with its
-// reason, whichever slice it falls in, and the item reads right afterwards.
-TEST_F(Compressors, FailingReadsOfALargeCompressedItemReachTheCaller) {
-    const auto doubles = smooth(400000);  // 3.2 MB: read in slices of whole chunks
-    for (int c : {QMXL_DEFLATE, QMXL_BLOSC_LZ4}) {
-        ThreadCompressor choice(c);
-        ASSERT_OK(QMXLcreateTypedDataset(file, "/", ("d" + std::to_string(c)).c_str(), 5, 0, 1,
-                                         QMXL_FLOAT64, 400000, doubles.data()));
-    }
-    for (const bool readOnly : {true, false}) {
-        reopen(readOnly);
-        for (int c : {QMXL_DEFLATE, QMXL_BLOSC_LZ4}) {
-            SCOPED_TRACE(c);
-            const std::string name = "d" + std::to_string(c);
-            std::vector<double> back(400000);
-            const auto read = [&] {
-                back.assign(400000, 1.0);
-                return QMXLreadTypedDataset(file, "/", name.c_str(), QMXL_FLOAT64, back.data());
-            };
-            // Each read in a fresh session: HDF5 keeps the last chunk it read in its cache.
-            const auto readThrough = [&](FailingFileOps& ops) {
-                reopen(readOnly);
-                ScopedFileOps layer(ops);
-                return read();
-            };
-            FailingFileOps counting(0, 0, false);
-            ASSERT_OK(readThrough(counting));
-            EXPECT_EQ(back, doubles);
-            ASSERT_GE(counting.calls(), 2u) << "a read per chunk";
-            for (std::size_t n = 1; n <= counting.calls(); ++n) {
-                FailingFileOps failing(n, EIO, false);
-                const int result = readThrough(failing);
-                ASSERT_EQ(failing.failures(), 1u) << "call " << n;
-                EXPECT_EQ(result, -1) << "call " << n;
-                EXPECT_ERROR("Input/output error");
-                // Zeroed, or untouched when the read failed before any element was read:
-                // never values of the item that could pass as read.
-                std::size_t passed = 0;
-                for (std::size_t i = 0; i < back.size(); ++i)
-                    passed += back[i] == doubles[i] && back[i] != 0.0 && back[i] != 1.0;
-                EXPECT_EQ(passed, 0u) << "call " << n;
-            }
-            ASSERT_OK(read());
-            EXPECT_EQ(back, doubles);
         }
     }
 }
