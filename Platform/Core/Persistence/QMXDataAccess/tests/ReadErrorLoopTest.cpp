@@ -7,6 +7,7 @@
 #include "QMXL.h"
 #include "SessionFixture.h"
 #include "TempDir.h"
+#include "VectorTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@ extern "C" const char* qmx_test_leak_suppressions() {
 
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <string>
@@ -48,6 +50,7 @@ struct Items {
     std::vector<double> deflated = series(kLarge, 0.5);  // deflate
     std::vector<double> appended = series(kLarge, 0.3);  // moved to chunks by an append
     std::vector<double> matrix = series(kLarge, 0.4);    // 50,000 rows of 8
+    std::vector<vectortest::Record> records = vectortest::records(100000, 7);  // stored packed
 };
 
 void write(const std::string& file, const Items& d) {
@@ -65,6 +68,9 @@ void write(const std::string& file, const Items& d) {
     s.vectors.append("v", "appended", VT_DOUBLE, static_cast<int>(kLarge - 1000),
                      d.appended.data() + 1000);
     s.arrays.create("a", "matrix", VT_DOUBLE, static_cast<int>(kLarge / 8), 8, d.matrix.data());
+    QMXClassComposer type = vectortest::recordComposer();
+    s.vectors.create("r", "records", type, static_cast<int>(d.records.size()), d.records.data());
+    s.blobs.createGroup("versioned", 7);
 }
 
 // One read a host makes: true when the values it got are the stored ones.
@@ -138,6 +144,20 @@ std::vector<Read> reads(const Items& d) {
              std::vector<double> back(8 * 1000);
              u.arrays.readRows("a", "matrix", VT_DOUBLE, 20000, 1000, back.data());
              return back == range(d.matrix, 8 * 20000, 8 * 1000);
+         }},
+        {"records",
+         [&d](qt::HostUnit& u) {
+             QMXClassComposer type = vectortest::recordComposer();
+             std::vector<vectortest::Record> back(d.records.size());
+             u.vectors.read("r", "records", type, back.data());
+             return std::memcmp(back.data(), d.records.data(),
+                                back.size() * sizeof(vectortest::Record)) == 0;
+         }},
+        {"group version",
+         [](qt::HostUnit& u) {
+             int version = 0;
+             u.blobs.readGroupDataVersion("versioned", version);
+             return version == 7;
          }},
         {"array info",
          [](qt::HostUnit& u) {
