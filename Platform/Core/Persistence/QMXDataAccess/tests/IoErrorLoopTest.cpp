@@ -1,8 +1,8 @@
 // The I/O-error loop: a unit of work runs once per system call of its open, work and commit,
 // with that call failing (ENOSPC, then EIO; once, and from then on). Every run must end with
-// the host seeing a failure or the unit being durable, never a success that is lost; nothing
-// may crash, at exit included (each run is a child process); the next open recovers and the
-// file passes 'qmx check'.
+// the host seeing a failure that names it or the unit being durable, never a success that is
+// lost; nothing may crash, at exit included (each run is a child process); the next open
+// recovers and the file passes 'qmx check'.
 #include "ChildProcess.h"
 #include "FailingFileOps.h"
 #include "FaultWorkloads.h"
@@ -159,13 +159,17 @@ protected:
                         auto* ops = new FailingFileOps(call, kind.error, kind.sticky);
                         qmxfile::setFileOps(ops);
                         int code = kExitFailure;
+                        std::string message;
                         try {
                             code = runUnit(file, step) ? kExitSuccess : kExitFailure;
+                        } catch (const std::exception& e) {
+                            message = e.what();
                         } catch (...) {
                         }
                         // Told before the exit, so that a crash at exit still shows what the
                         // host saw.
-                        std::ofstream(outcome) << code << " " << ops->failedCall() << "\n";
+                        std::ofstream(outcome) << code << " " << ops->failedCall() << "\n"
+                                               << message;
                         return code;
                     },
                     ChildEnd::Exit);
@@ -186,6 +190,22 @@ protected:
                     continue;
                 }
                 const bool success = status == kExitSuccess;
+                if (!success) {
+                    // The host's exception names what failed, as the system said it; only a
+                    // storage that cannot be made says no more than "Cannot access datasource"
+                    // (its reason goes to the log).
+                    std::ifstream told(outcome);
+                    std::string first, message, line;
+                    std::getline(told, first);
+                    while (std::getline(told, line))
+                        message += line + "\n";
+                    const char* reason = kind.error == ENOSPC ? "No space left on device"
+                                                              : "Input/output error";
+                    if (!message.empty() && message != "Cannot access datasource\n") {
+                        EXPECT_NE(message.find(reason), std::string::npos)
+                            << where << ": " << message;
+                    }
+                }
                 // A fresh open in this process, which never had the file open: it recovers.
                 const Observation seen = observe(file, workload, UserContext::ReadWrite);
                 if (!seen.ok) {
