@@ -1,28 +1,16 @@
 // A host reading a large item read-only through the DAO, whole or a range of it, which takes the
-// item's bytes straight from the file: a damaged slice or a failing read of the file, at any
-// call of the read, reaches the host as an exception naming the item, and the file reads right
-// again afterwards.
+// item's bytes straight from the file: a damaged slice reaches the host as an exception naming
+// the item, and the file reads right again afterwards. (Failing reads of the file: the read-side
+// I/O-error loop.)
 #include "DAOExceptions.h"
-#include "FailingFileOps.h"
 #include "SessionFixture.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <string>
 #include <vector>
-
-#if defined(__SANITIZE_ADDRESS__)
-// When one of HDF5's own metadata reads fails in a read-only session (the first calls of the
-// read below), HDF5 1.10 loses the cache image of the root group's header (56 bytes, allocated
-// by H5Fopen) when the file is closed. Nothing of ours stays open: the test main finds no HDF5
-// identifier left after each test. HDF5 keeps no frame pointers, so only its module can be named.
-extern "C" const char* qmx_test_leak_suppressions() {
-    return "leak:libhdf5_serial.so\n";
-}
-#endif
 
 using namespace Quellmar;
 namespace qt = Quellmar::testing;
@@ -43,7 +31,7 @@ bool throwsNaming(Read read, const std::string& item) {
 
 }  // namespace
 
-TEST(LargeReadFaults, DamageAndFailingReadsReachTheHost) {
+TEST(LargeReadFaults, DamageReachesTheHost) {
     qt::TempDir dir;
     const std::string file = dir.file("large.qmz");
     std::vector<double> values(400000);  // 3.2 MB: read in slices of 1 MiB
@@ -66,33 +54,6 @@ TEST(LargeReadFaults, DamageAndFailingReadsReachTheHost) {
             s.vectors.readRange("results", "series", VT_DOUBLE, rangeFirst, 5000, back.data());
         };
     };
-
-    qt::FailingFileOps counting(0, 0, false);
-    {
-        Session s(file, UserContext::ReadOnly);
-        qt::ScopedFileOps layer(counting);
-        s.vectors.read("results", "series", VT_DOUBLE, back.data());
-    }
-    ASSERT_GE(counting.calls(), 4u);
-    for (std::size_t n = 1; n <= counting.calls(); ++n) {
-        qt::FailingFileOps failing(n, EIO, true);
-        Session s(file, UserContext::ReadOnly);
-        qt::ScopedFileOps layer(failing);
-        EXPECT_TRUE(throwsNaming(asStored(s), "/results/series")) << "call " << n;
-    }
-    qt::FailingFileOps countingRange(0, 0, false);
-    {
-        Session s(file, UserContext::ReadOnly);
-        qt::ScopedFileOps layer(countingRange);
-        lastRange(s)();
-    }
-    ASSERT_GE(countingRange.calls(), 1u);
-    for (std::size_t n = 1; n <= countingRange.calls(); ++n) {
-        qt::FailingFileOps failing(n, EIO, true);
-        Session s(file, UserContext::ReadOnly);
-        qt::ScopedFileOps layer(failing);
-        EXPECT_TRUE(throwsNaming(lastRange(s), "/results/series")) << "range, call " << n;
-    }
 
     // A byte of the last slice, which the caller sums itself.
     const std::string original = qt::readFile(file);
