@@ -102,6 +102,26 @@ Op updateVector(const std::string& g, const std::string& n, std::vector<double> 
     return putSeries(g, n, count, 0, std::move(values), true);
 }
 
+// Elements appended to a vector of doubles (cols 0) or rows of ints appended to an array.
+template <typename T>
+Op appendTo(const std::string& g, const std::string& n, int rows, int cols,
+            std::vector<T> values) {
+    const auto shared = std::make_shared<const std::vector<T>>(std::move(values));
+    const auto type = std::is_same_v<T, double> ? VT_DOUBLE : VT_INT32;
+    return {[=](HostUnit& u) {
+                if (cols == 0)
+                    u.vectors.append(g, n, type, rows, shared->data());
+                else
+                    u.arrays.appendRows(g, n, type, rows, cols, shared->data());
+            },
+            [=](Content& c) {
+                Series& s = c.series[g + "/" + n];
+                s.rows += rows;
+                const auto* bytes = reinterpret_cast<const unsigned char*>(shared->data());
+                s.bytes.insert(s.bytes.end(), bytes, bytes + shared->size() * sizeof(T));
+            }};
+}
+
 Op remove(const std::string& g, const std::string& n, bool vector) {
     return {[=](HostUnit& u) {
                 if (vector)
@@ -220,6 +240,21 @@ Workload manyUnitsWorkload() {
         }
     }
     return w;
+}
+
+Workload appendWorkload() {
+    // One append a step: a unit whose later operation fails keeps its earlier ones (a dropped
+    // stack commits), so each step under test is a single operation.
+    return {"appends",
+            {step("create a vector and an array",
+                  {createVector("p", "v", doubles(1000, 1.0)),
+                   putSeries("p", "a", 10, 4, ints(40, 5), false)}),
+             step("append to the vector (it moves to chunks)",
+                  {appendTo("p", "v", 3000, 0, doubles(3000, 9.0))}),
+             step("append rows to the array", {appendTo("p", "a", 5, 4, ints(20, -7))}),
+             step("append and revert", {appendTo("p", "v", 2000, 0, doubles(2000, 4.0))}, true),
+             step("append to the chunked vector",
+                  {appendTo("p", "v", 20000, 0, doubles(20000, -2.0))})}};
 }
 
 Workload spillWorkload() {

@@ -53,6 +53,9 @@ Workload seriesWorkload();
 // Many small units on one file, each creating, updating or removing one blob or series, some
 // reverted: many commits, each a few pages.
 Workload manyUnitsWorkload();
+// Appends to a vector and rows to an array: the first moves the vector to chunks, one is
+// reverted, the last appends to the chunked vector.
+Workload appendWorkload();
 // A unit that overwrites more than the journaled file holds back, so its journal spills.
 Workload spillWorkload();
 

@@ -122,7 +122,10 @@ protected:
         for (std::size_t i = 0; i + 1 < workload.steps.size(); ++i) {
             HostUnit unit(original + "/w.qmz");
             workload.steps[i].work(unit);
-            unit.stack->commit();
+            if (workload.steps[i].revert)
+                ASSERT_TRUE(unit.stack->revert());
+            else
+                unit.stack->commit();
         }
         const std::string work = dir.file("work");
         const std::string file = work + "/w.qmz";
@@ -267,6 +270,26 @@ Workload seriesWithRevert() {
     return w;
 }
 
+Workload firstAppend() {
+    Workload w = appendWorkload();
+    w.name = "first append";
+    w.steps.resize(2);
+    return w;
+}
+
+Workload rowAppend() {
+    Workload w = appendWorkload();
+    w.name = "array row append";
+    w.steps.resize(3);
+    return w;
+}
+
+Workload laterAppend() {
+    Workload w = appendWorkload();
+    w.name = "append to chunks";
+    return w;
+}
+
 TEST_F(IoErrorLoop, BlobCreationOnANewFile) {
     run(newFileWithBlobs());
 }
@@ -275,6 +298,15 @@ TEST_F(IoErrorLoop, BlobUpdateOnAnExistingFile) {
 }
 TEST_F(IoErrorLoop, VectorAndArrayCreationReverted) {
     run(seriesWithRevert());
+}
+TEST_F(IoErrorLoop, FirstAppendMovesAVectorToChunks) {
+    run(firstAppend());
+}
+TEST_F(IoErrorLoop, RowsAppendedToAnArray) {
+    run(rowAppend());
+}
+TEST_F(IoErrorLoop, AnAppendToAChunkedVector) {
+    run(laterAppend());
 }
 
 }  // namespace
