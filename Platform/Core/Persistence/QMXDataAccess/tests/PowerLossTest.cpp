@@ -171,6 +171,10 @@ TEST_F(PowerLoss, VectorsAndArraysCreatedUpdatedRemovedAndReverted) {
     run(seriesWorkload());
 }
 
+TEST_F(PowerLoss, AppendsToVectorsAndArraysSomeReverted) {
+    run(appendWorkload());
+}
+
 TEST_F(PowerLoss, ManySmallUnitsOnOneFile) {
     run(manyUnitsWorkload());
 }
