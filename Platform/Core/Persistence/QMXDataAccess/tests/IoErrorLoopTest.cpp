@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -249,64 +250,30 @@ protected:
 
 std::vector<std::pair<std::string, Tally>> IoErrorLoop::s_tallies;
 
-Workload newFileWithBlobs() {
-    Workload w = blobWorkload();
-    w.name = "blob create, new file";
-    w.steps.resize(1);
-    return w;
-}
-
-Workload blobUpdate() {
-    Workload w = blobWorkload();
-    w.name = "blob update";
-    w.steps.resize(2);
-    return w;
-}
-
-Workload seriesWithRevert() {
-    Workload w = seriesWorkload();
-    w.name = "series + revert";
-    w.steps.resize(3);
-    return w;
-}
-
-Workload firstAppend() {
-    Workload w = appendWorkload();
-    w.name = "first append";
-    w.steps.resize(2);
-    return w;
-}
-
-Workload rowAppend() {
-    Workload w = appendWorkload();
-    w.name = "array row append";
-    w.steps.resize(3);
-    return w;
-}
-
-Workload laterAppend() {
-    Workload w = appendWorkload();
-    w.name = "append to chunks";
+// The workload's first `steps` steps, the last of them the unit under test.
+Workload upTo(Workload w, const char* name, std::size_t steps) {
+    w.name = name;
+    w.steps.resize(std::min(steps, w.steps.size()));
     return w;
 }
 
 TEST_F(IoErrorLoop, BlobCreationOnANewFile) {
-    run(newFileWithBlobs());
+    run(upTo(blobWorkload(), "blob create, new file", 1));
 }
 TEST_F(IoErrorLoop, BlobUpdateOnAnExistingFile) {
-    run(blobUpdate());
+    run(upTo(blobWorkload(), "blob update", 2));
 }
 TEST_F(IoErrorLoop, VectorAndArrayCreationReverted) {
-    run(seriesWithRevert());
+    run(upTo(seriesWorkload(), "series + revert", 3));
 }
 TEST_F(IoErrorLoop, FirstAppendMovesAVectorToChunks) {
-    run(firstAppend());
+    run(upTo(appendWorkload(), "first append", 2));
 }
 TEST_F(IoErrorLoop, RowsAppendedToAnArray) {
-    run(rowAppend());
+    run(upTo(appendWorkload(), "array row append", 3));
 }
 TEST_F(IoErrorLoop, AnAppendToAChunkedVector) {
-    run(laterAppend());
+    run(upTo(appendWorkload(), "append to chunks", 5));
 }
 
 }  // namespace
