@@ -2,11 +2,10 @@
 
 #include "Hid.h"
 #include "JournalDriver.h"
+#include "PosixFile.h"
 
 #include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace Quellmar::qmxfile {
 
@@ -76,21 +75,13 @@ bool StoredFile::readInto(std::uint64_t address, std::size_t size, void* out,
     }
     if (m_journal)
         return readJournaled(m_journal, address, size, out, error);
-    auto* bytes = static_cast<unsigned char*>(out);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n =
-            pread(m_fd, bytes + done, size - done, static_cast<off_t>(address + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (error)
-                *error = n < 0 ? std::strerror(errno) : "the file ends early";
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    std::size_t got = 0;
+    const bool read = readFully(m_fd, out, size, static_cast<off_t>(address), &got);
+    if (read && got == size)
+        return true;
+    if (error)
+        *error = read ? "the file ends early" : errnoText(errno);
+    return false;
 }
 
 }  // namespace Quellmar::qmxfile
