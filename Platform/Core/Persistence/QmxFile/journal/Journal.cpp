@@ -253,9 +253,7 @@ RecoveryResult rollBack(const std::string& name, int containerFd) {
     }
     // A creating process holds its journal locked before the container exists.
     if (!tryLock(jfd.get(), true))
-        return failure(errno == EWOULDBLOCK ? "File " + name + " is in use by another process"
-                                            : "cannot lock journal " + jname + ": " +
-                                                  errnoText(errno));
+        return failure(lockFailure(name, errno));
 
     unsigned char headBytes[kSectorSize];
     size_t got = 0;

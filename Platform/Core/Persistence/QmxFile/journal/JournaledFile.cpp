@@ -28,17 +28,6 @@ constexpr uint64_t kPagesPerBatch = 256;
 // Opens retry when the file changes under them (a rollback, a removal, a replacement).
 constexpr int kOpenAttempts = 8;
 
-std::string inUse(const std::string& name) {
-    return "File " + name + " is in use by another process";
-}
-
-// Why tryLock failed: another process holds the lock, or the lock call itself failed.
-std::string lockFailure(const std::string& name, int error) {
-    if (error == EWOULDBLOCK)
-        return inUse(name);
-    return "cannot lock " + name + ": " + errnoText(error);
-}
-
 // The files this process has open through the driver. HDF5 opens a file a second time before
 // noticing that it already has it open; that second open must not lock or roll back, since
 // the journal it would find is this process's own.
@@ -194,7 +183,8 @@ std::unique_ptr<JournaledFile> JournaledFile::open(const std::string& name, unsi
             return nullptr;
         }
     }
-    error = inUse(name);
+    // Still changing under every attempt: another process is at work on it.
+    error = lockFailure(name, EWOULDBLOCK);
     return nullptr;
 }
 

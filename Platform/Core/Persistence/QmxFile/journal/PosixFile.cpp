@@ -69,6 +69,12 @@ bool tryLock(int fd, bool exclusive) {
     }
 }
 
+std::string lockFailure(const std::string& name, int error) {
+    if (error == EWOULDBLOCK)
+        return "File " + name + " is in use by another process";
+    return "cannot lock " + name + ": " + errnoText(error);
+}
+
 bool syncData(int fd) {
     for (;;) {
         if (fileOps().fdatasync(fd) == 0)

@@ -39,6 +39,9 @@ bool readFully(int fd, void* buffer, size_t size, off_t offset, size_t* got = nu
 bool writeFully(int fd, const void* buffer, size_t size, off_t offset);
 // flock without waiting; a file system without flock counts as locked.
 bool tryLock(int fd, bool exclusive);
+// Why tryLock failed on the file `name`, from its errno: another process holds the lock ("File
+// <name> is in use by another process"), or the lock call itself failed.
+std::string lockFailure(const std::string& name, int error);
 bool syncData(int fd);
 // Makes a directory entry change (create, unlink) of the file at path durable.
 bool syncParentDirectory(const std::string& path);
