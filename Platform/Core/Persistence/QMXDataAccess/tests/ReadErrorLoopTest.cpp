@@ -242,3 +242,65 @@ TEST(ReadErrorLoop, EveryFailingFileOperationOfAReadReachesTheHost) {
     std::printf("%zu failing units: %zu threw naming the failure, %zu read past it\n", runs,
                 failed, readPast);
 }
+
+namespace {
+
+std::string lastMessage() {
+    char* text = nullptr;
+    QMXLgetLastErrorMessage(&text);
+    std::string message = text ? text : "";
+    QMXLreleaseString(&text);
+    return message;
+}
+
+}  // namespace
+
+// What `qmx check` asks of every object (verify) and the sealing of an item: a read of the file
+// that fails is said to have failed, with its reason, never taken for damage.
+TEST(ReadErrorLoop, AFailedReadIsNeverCalledDamageByTheChecks) {
+    qt::TempDir dir;
+    const std::string file = dir.file("checks.qmz");
+    const Items d;
+    write(file, d);
+    struct Check {
+        const char* path;
+        bool readOnly;
+        std::function<int(int)> run;
+    };
+    std::vector<Check> checks;
+    for (const char* path : {"/g", "/g/large", "/v/flat", "/v/packed", "/a/matrix", "/r/records"})
+        checks.push_back({path, true, [path](int f) { return QMXLverifyObject(f, path); }});
+    for (const char* path : {"/v/flat", "/v/appended"})
+        checks.push_back({path, false, [path](int f) { return QMXLsealObject(f, path); }});
+    std::size_t runs = 0;
+    for (const Check& check : checks) {
+        const auto once = [&](qt::FailingFileOps& ops, std::string& message) {
+            const int f = check.readOnly ? QMXLopenFileReadOnly(file.c_str())
+                                         : QMXLopenFile(file.c_str());
+            EXPECT_GT(f, 0) << lastMessage();
+            int result = 0;
+            {
+                qt::ScopedFileOps layer(ops);
+                result = check.run(f);
+                message = lastMessage();
+            }
+            QMXLcloseFile(f);
+            return result;
+        };
+        std::string message;
+        qt::FailingFileOps counting(0, 0, false);
+        ASSERT_GE(once(counting, message), 0) << check.path << ": " << message;
+        for (std::size_t n = 1; n <= counting.calls(); ++n) {
+            qt::FailingFileOps failing(n, EIO, false);
+            const int result = once(failing, message);
+            ++runs;
+            if (failing.failures() == 0 || result >= 0)
+                continue;
+            EXPECT_NE(message.find("Input/output error"), std::string::npos)
+                << check.path << ", call " << n << ": " << message;
+            EXPECT_EQ(message.find("damaged"), std::string::npos)
+                << check.path << ", call " << n << ": " << message;
+        }
+    }
+    EXPECT_GT(runs, 0u);
+}

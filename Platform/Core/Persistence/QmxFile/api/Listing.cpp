@@ -4,6 +4,7 @@
 #include "GroupIndex.h"
 #include "HeaderCheck.h"
 #include "ItemChecksum.h"
+#include "ItemDamage.h"
 #include "Memory.h"
 #include "Objects.h"
 #include "QMXL.h"
@@ -160,11 +161,14 @@ extern "C" int QMXLverifyObject(int loc, const char* path) {
         return -1;
     // All fields: the header's messages, times, attribute count and a group's storage (its
     // name index and heap), where damage shows that a name lookup alone never touches.
+    // A read of the file that failed says nothing about the bytes: not called damage.
     H5O_info_t info;
     if (H5Oget_info2(object.get(), &info, H5O_INFO_ALL) < 0)
-        return call.failHdf5("the header of " + where(*e, p) + " is damaged");
+        return call.failHdf5("the header of " + where(*e, p) +
+                             (failedReading() ? " could not be read" : " is damaged"));
     if (verifyAttributes(object.get()) < 0)
-        return call.failHdf5("the attributes of " + where(*e, p) + " are damaged");
+        return call.failHdf5("the attributes of " + where(*e, p) +
+                             (failedReading() ? " could not be read" : " are damaged"));
     if (H5Iget_type(object.get()) == H5I_GROUP) {
         const Damage problem = groupIndexProblem(object.get());
         if (problem.unreadable)

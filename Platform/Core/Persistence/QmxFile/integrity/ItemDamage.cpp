@@ -37,20 +37,6 @@ namespace {
 // checked by the stored size, cheap for every layout at that size.
 constexpr hsize_t kSmallClaim = 64 * 1024;
 
-// Whether HDF5's error stack holds a failed read of the file (the file driver's report).
-bool failedReading() {
-    bool found = false;
-    H5Ewalk2(
-        H5E_DEFAULT, H5E_WALK_UPWARD,
-        [](unsigned, const H5E_error2_t* error, void* data) -> herr_t {
-            if (error->min_num == H5E_READERROR)
-                *static_cast<bool*>(data) = true;
-            return 0;
-        },
-        &found);
-    return found;
-}
-
 // Whether the chunk holding the last of `count` elements is stored. This library writes every
 // element, in order, so a damaged dataspace claiming more elements asks for a chunk that is
 // not there. One index lookup: HDF5's stored-size and chunk-count queries walk every chunk,
@@ -72,6 +58,19 @@ Coverage lastChunkStored(hid_t dataset, hid_t dcpl, hsize_t count) {
 }
 
 }  // namespace
+
+bool failedReading() {
+    bool found = false;
+    H5Ewalk2(
+        H5E_DEFAULT, H5E_WALK_UPWARD,
+        [](unsigned, const H5E_error2_t* error, void* data) -> herr_t {
+            if (error->min_num == H5E_READERROR)
+                *static_cast<bool*>(data) = true;
+            return 0;
+        },
+        &found);
+    return found;
+}
 
 Coverage storedCoverage(hid_t dataset, hsize_t count, size_t elementSize) {
     if (elementSize == 0 || count > std::numeric_limits<hsize_t>::max() / elementSize)
