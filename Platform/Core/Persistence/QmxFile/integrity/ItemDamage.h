@@ -26,8 +26,8 @@ inline bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize) {
     return storedCoverage(dataset, count, elementSize) == Coverage::Covered;
 }
 
-// Whether HDF5's error stack holds a failed read of the file (the file driver's report): a
-// failed check then says nothing about the stored bytes.
+// Whether HDF5's error stack holds a failed read of the file (the file layer's report, not a
+// check's finding): a failed check then says nothing about the stored bytes.
 bool failedReading();
 
 // Whether the stored type is one this library writes (see FORMAT.md). HDF5 converts from
