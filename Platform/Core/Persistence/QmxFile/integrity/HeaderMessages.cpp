@@ -492,6 +492,7 @@ void checkMessage(unsigned type, bool shared, Cursor body, const StoredFile& fil
             break;
         case kLinkInfo:
             checkDenseInfo(body, file, 8);
+            facts.linkInfo = true;
             break;
         case kAttributeInfo:
             checkDenseInfo(body, file, 2);
@@ -502,9 +503,12 @@ void checkMessage(unsigned type, bool shared, Cursor body, const StoredFile& fil
         case kFill:
             checkFill(body);
             break;
-        case kLink:
-            checkLink(body, file);
+        case kLink: {
+            const std::size_t size = body.left();
+            const unsigned char* bytes = body.take(size);
+            facts.links.emplace_back(bytes, bytes + size);
             break;
+        }
         case kExternalFiles: {
             body.take(4);
             body.take(2);
@@ -554,6 +558,15 @@ void checkMessage(unsigned type, bool shared, Cursor body, const StoredFile& fil
         }
         default:
             break;  // not decoded by the calls this library makes, or unknown to HDF5 too
+    }
+}
+
+void checkLinks(const HeaderFacts& facts, const StoredFile& file) {
+    if (!facts.linkInfo)
+        return;
+    for (const std::vector<unsigned char>& link : facts.links) {
+        Cursor body(link.data(), link.size(), "a link message");
+        checkLink(body, file);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace Quellmar::qmxfile {
 
@@ -41,6 +42,8 @@ struct HeaderFacts {
     std::optional<std::uint64_t> compactSize;  // a compact layout's stored data
     std::optional<std::uint64_t> chunkIndex;   // a chunked layout's version-1 B-tree
     unsigned chunkRank = 0;                    // its dimensions, the element size included
+    bool linkInfo = false;                     // a group of the newer kind, whose links...
+    std::vector<std::vector<unsigned char>> links;  // ...are these message bodies
 };
 
 // Checks the header of the object at an address (a committed datatype, for shared messages)
@@ -51,6 +54,12 @@ using SharedHeaderCheck = std::function<HeaderFacts(std::uint64_t address)>;
 // library cannot meet in a header (or never reads) are checked for size only.
 void checkMessage(unsigned type, bool shared, Cursor body, const StoredFile& file,
                   HeaderFacts& facts, const SharedHeaderCheck& sharedHeader);
+
+// Checks the link messages of a header once all of it is known. HDF5 decodes them only in a
+// group that carries a link info message; anywhere else they are never read, so they cannot
+// be damage that matters (a dataset whose fill value message became a link message reads as
+// before).
+void checkLinks(const HeaderFacts& facts, const StoredFile& file);
 
 }  // namespace Quellmar::qmxfile
 

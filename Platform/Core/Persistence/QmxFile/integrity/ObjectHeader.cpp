@@ -34,6 +34,7 @@ public:
                 throw Damage{"the header continues without end"};
             walkBlock(b);
         }
+        checkLinks(m_facts, m_file);
         if (m_facts.compactSize && m_facts.elements && m_facts.typeSize &&
             (m_facts.elements > ~std::uint64_t{0} / *m_facts.typeSize ||
              *m_facts.elements * *m_facts.typeSize != *m_facts.compactSize))

@@ -178,6 +178,20 @@ TEST_F(DamagedHeader, ADamagedReservedByteOfAnAttributeIsNoDamage) {
     EXPECT_EQ(readAll(true), "");
 }
 
+// HDF5 decodes link messages only in groups of the newer kind: in a dataset's header one is
+// never read (here the fill value message became one), so the dataset reads as before.
+TEST_F(DamagedHeader, ALinkMessageInADatasetIsNoDamage) {
+    const Message fill = message("/models/notes", 0x05);
+    putLe(bytes, fill.at, 2, 0x06);
+    EXPECT_EQ(readAll(false), "");
+    EXPECT_EQ(readAll(true), "");
+    Quellmar::testing::writeFile(path, bytes);
+    const int file = QMXLopenFileReadOnly(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    EXPECT_EQ(QMXLverifyObject(file, "/models/notes"), 1) << lastError();
+    QMXLcloseAllFileHandlesForFile(file);
+}
+
 TEST_F(DamagedHeader, DataspacesOfImpossibleShape) {
     const Message space = message("/models/notes", 0x01);
     bytes[space.body + 1] = 40;  // rank
@@ -405,6 +419,42 @@ TEST(HeaderCheck, NoFalseAlarmOnNewestFormats) {
     EXPECT_LT(QMXLreadTypedDataset(damaged, "/", "contiguous", 3, values.data()), 0);
     EXPECT_ERROR("'/contiguous' is damaged: a message of the header runs past its block");
     QMXLcloseAllFileHandlesForFile(damaged);
+}
+
+// A group that tracks link creation order is of the newer kind: its links are link messages,
+// which HDF5 follows, so a damaged one is damage.
+TEST(HeaderCheck, ADamagedLinkOfANewerGroupIsDamage) {
+    TempDir dir;
+    const std::string path = dir.file("links.h5");
+    {
+        H5Id file(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT));
+        ASSERT_GE(file.id, 0);
+        H5Id gcpl(H5Pcreate(H5P_GROUP_CREATE));
+        H5Pset_link_creation_order(gcpl.id, H5P_CRT_ORDER_TRACKED);
+        H5Id group(H5Gcreate2(file.id, "g", H5P_DEFAULT, gcpl.id, H5P_DEFAULT));
+        H5Id inner(H5Gcreate2(group.id, "inner", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
+    }
+    const int sound = QMXLopenNativeHDF5ReadOnly(path.c_str());
+    ASSERT_GT(sound, 0) << lastError();
+    EXPECT_EQ(QMXLverifyObject(sound, "/g"), 1) << lastError();
+    QMXLcloseAllFileHandlesForFile(sound);
+
+    std::string bytes = Quellmar::testing::readFile(path);
+    const std::uint64_t header = headerAddress(path, "/g");
+    ASSERT_EQ(bytes[header], 1) << "a version-1 header";
+    bool damaged = false;
+    for (const Message& m : messagesOf(bytes, header))
+        if (m.type == 0x06) {
+            bytes[m.body] = 7;  // link version
+            damaged = true;
+        }
+    ASSERT_TRUE(damaged) << "no link message in the group's header";
+    Quellmar::testing::writeFile(path, bytes);
+    const int file = QMXLopenNativeHDF5ReadOnly(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    EXPECT_LT(QMXLverifyObject(file, "/g"), 1);
+    EXPECT_ERROR("a link has an unknown version");
+    QMXLcloseAllFileHandlesForFile(file);
 }
 
 }  // namespace
