@@ -193,7 +193,7 @@ Workload makeW5Transactions(const Options& o, const Scratch& scratch) {
     w.phases = {{kTransactions, "transactions/s", double(o.w5Count), kRawHdf5, 0.7}};
     if (o.w5Synced > 0)
         w.phases.push_back(
-            {kSynced, "transactions/s", double(std::min(o.w5Count, o.w5Synced)), kRawHdf5, 0});
+            {kSynced, "transactions/s", double(std::min(o.w5Count, o.w5Synced)), kSqlite, 1.2});
     w.sizes = {{kBytesPerObject, "bytes", kRawHdf5, 1.10}};
     w.contenders.push_back({kLibrary, [objs, &scratch](Sample& s) {
                                 runLibrary(*objs, scratch.fresh("w5.qmz"), scratch.fresh("w5s.qmz"),
