@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(g++ cmake ninja-build make libhdf5-dev hdf5-tools libboost-dev libgtest-dev
           libbenchmark-dev libsqlite3-dev python3-h5py python3-numpy gnuplot-nox clang
           libclang-rt-dev doxygen hdf5-filter-plugin hdf5-filter-plugin-blosc-serial
-          python3-hdf5plugin nlohmann-json3-dev libcli11-dev dpkg-dev pkg-config)
+          python3-hdf5plugin nlohmann-json3-dev libcli11-dev dpkg-dev pkg-config libisal-dev)
 
 missing=()
 for p in "${packages[@]}"; do

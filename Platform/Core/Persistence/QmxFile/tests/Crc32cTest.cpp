@@ -45,6 +45,7 @@ TEST(Crc32c, KnownVectorsInEveryImplementation) {
         EXPECT_EQ(Value(bytes.data(), bytes.size()), crc);
         EXPECT_EQ(ExtendPortable(0, bytes.data(), bytes.size()), crc);
         EXPECT_EQ(ExtendHardware(0, bytes.data(), bytes.size()), crc);
+        EXPECT_EQ(ExtendFolding(0, bytes.data(), bytes.size()), crc);
     }
 }
 
@@ -94,6 +95,27 @@ TEST(Crc32c, InterleavedStreamsCombineToThePlainCrc) {
                 << offset << "/" << size;
         }
     }
+}
+
+// The folding CRC (ISA-L) from every start and length around its own block sizes and the
+// length where Extend switches to it, and in pieces as it takes lengths past an int.
+TEST(Crc32c, FoldingAgreesWithPortableAndAcrossPieces) {
+    std::mt19937 random(11);
+    std::vector<unsigned char> buffer(70000);
+    for (auto& b : buffer)
+        b = static_cast<unsigned char>(random());
+    for (std::size_t offset = 0; offset < 64; offset += 9)
+        for (std::size_t size = 0; size <= 1100; size += (size < 300 ? 1 : 37)) {
+            const std::uint32_t expected = ExtendPortable(0x0BADF00Du, buffer.data() + offset, size);
+            ASSERT_EQ(ExtendFolding(0x0BADF00Du, buffer.data() + offset, size), expected)
+                << offset << "/" << size;
+            ASSERT_EQ(Extend(0x0BADF00Du, buffer.data() + offset, size), expected)
+                << offset << "/" << size;
+        }
+    const std::uint32_t whole = ExtendPortable(0, buffer.data() + 3, 65536 + 1);
+    EXPECT_EQ(ExtendFolding(0, buffer.data() + 3, 65536 + 1), whole);
+    for (std::size_t piece : {1u, 255u, 256u, 4096u, 65536u})
+        EXPECT_EQ(ExtendFolding(0, buffer.data() + 3, 65536 + 1, piece), whole) << piece;
 }
 
 // Combining must equal summing the joined bytes for every bit pattern of the second length:
