@@ -67,6 +67,15 @@ struct Speedup {
     double target = 0;   // minimum library multiple; 0: none
 };
 
+// A size of each contender as a multiple of another size of its own (one compressor's file
+// against another's), held to a maximum for the library.
+struct SizeVersus {
+    std::string name;
+    std::string size;
+    std::string versus;  // the other size row of the same workload
+    double maxRatio = 0;
+};
+
 struct Contender {
     std::string name;
     std::function<void(Sample&)> run;  // one repetition; throws on any failure
@@ -77,6 +86,7 @@ struct Workload {
     std::string title;
     std::vector<Phase> phases;
     std::vector<SizeRow> sizes;
+    std::vector<SizeVersus> sizesVersus;
     std::vector<Speedup> speedups;
     std::vector<Contender> contenders;
 };

@@ -62,6 +62,18 @@ std::vector<ResultRow> summarize(const WorkloadRun& run) {
             row.ratio = *row.values[kLibrary] / *row.values[s.baseline];
         rows.push_back(std::move(row));
     }
+    for (const SizeVersus& s : w.sizesVersus) {
+        ResultRow row{w.id, s.name, "×", true, true, {}, {}, s.versus, s.maxRatio, {}, failed};
+        for (const std::string& c : contenderOrder()) {
+            const auto size = medianSize(samplesOf(c), s.size);
+            const auto other = medianSize(samplesOf(c), s.versus);
+            row.values[c] =
+                size && other && *other > 0 ? std::optional<double>(*size / *other) : std::nullopt;
+            row.seconds[c] = std::nullopt;
+        }
+        row.ratio = row.values[kLibrary];
+        rows.push_back(std::move(row));
+    }
     return rows;
 }
 

@@ -78,5 +78,47 @@ TEST(BenchSpeedup, RowsCarryEveryContendersMultipleAndTheLibrarysTarget) {
     EXPECT_EQ(slower.size(), 2u);
 }
 
+// A size against another size of the same contender (one compressor's file against
+// another's), held to a maximum.
+TEST(BenchSpeedup, SizesAgainstAnotherSizeOfTheSameContender) {
+    Workload w;
+    w.id = "WZ";
+    w.sizes.push_back({"size, fast", "MiB", kRawHdf5, 0});
+    w.sizes.push_back({"size, small", "MiB", kRawHdf5, 0});
+    w.sizesVersus.push_back({"size, fast vs small", "size, fast", "size, small", 1.25});
+    auto sizes = [](double fast, double small) {
+        Sample s;
+        s.sizes["size, fast"] = fast;
+        s.sizes["size, small"] = small;
+        return s;
+    };
+    WorkloadRun run;
+    run.workload = &w;
+    run.samples[kLibrary] = {sizes(50, 40), sizes(50, 40)};  // 1.25: just within
+    run.samples[kRawHdf5] = {sizes(60, 40)};                 // 1.5
+    std::vector<ResultRow> rows = summarize(run);
+    ASSERT_EQ(rows.size(), 3u);
+    const ResultRow& versus = rows[2];
+    EXPECT_TRUE(versus.isSize);
+    EXPECT_DOUBLE_EQ(*versus.values.at(kLibrary), 1.25);
+    EXPECT_DOUBLE_EQ(*versus.values.at(kRawHdf5), 1.5);
+    EXPECT_FALSE(versus.values.at(kSqlite));
+    ASSERT_TRUE(versus.met());
+    EXPECT_TRUE(*versus.met());
+    std::ostringstream table;
+    writeMarkdown(table, rows);
+    EXPECT_NE(table.str().find("| WZ | size, fast vs small | × | 1.25 | 1.5 | n/a | n/a | 1.25 | "
+                               "≤ 1.25× size, small | yes |"),
+              std::string::npos)
+        << table.str();
+
+    run.samples[kLibrary] = {sizes(51, 40)};
+    rows = summarize(run);
+    ASSERT_TRUE(rows[2].met());
+    EXPECT_FALSE(*rows[2].met());
+    run.samples[kLibrary] = {sizes(50, 0)};  // no size to compare with: no verdict
+    EXPECT_FALSE(summarize(run)[2].met());
+}
+
 }  // namespace
 }  // namespace Quellmar::bench
