@@ -45,100 +45,16 @@ inline std::uint64_t load64(const unsigned char* p) {
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "slicing path assumes little endian");
 
 #ifdef QMX_CRC32C_X86
-// The CRC register after `n` more zero bytes, as four byte tables: linear over GF(2), so the
-// CRCs of separately computed pieces combine into the CRC of the whole.
-using ZeroTables = std::array<std::array<std::uint32_t, 256>, 4>;
-
-std::uint32_t matrixTimes(const std::uint32_t* matrix, std::uint32_t vector) {
-    std::uint32_t sum = 0;
-    for (; vector != 0; vector >>= 1, ++matrix)
-        if (vector & 1u)
-            sum ^= *matrix;
-    return sum;
-}
-
-void matrixSquare(std::uint32_t* square, const std::uint32_t* matrix) {
-    for (int n = 0; n < 32; ++n)
-        square[n] = matrixTimes(matrix, matrix[n]);
-}
-
-// Operator for `bytes` zero bytes; `bytes` is a power of two.
-ZeroTables makeZeroTables(std::size_t bytes) {
-    std::uint32_t odd[32], even[32];
-    odd[0] = kPolynomial;  // one zero bit
-    for (int n = 1; n < 32; ++n)
-        odd[n] = 1u << (n - 1);
-    matrixSquare(even, odd);  // two bits
-    matrixSquare(odd, even);  // four bits
-    const std::uint32_t* result = odd;
-    for (;;) {
-        matrixSquare(even, odd);  // doubles: 8 bits, 32, ...
-        result = even;
-        bytes >>= 1;
-        if (bytes == 0)
-            break;
-        matrixSquare(odd, even);
-        result = odd;
-        bytes >>= 1;
-        if (bytes == 0)
-            break;
-    }
-    ZeroTables t{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-        t[0][n] = matrixTimes(result, n);
-        t[1][n] = matrixTimes(result, n << 8);
-        t[2][n] = matrixTimes(result, n << 16);
-        t[3][n] = matrixTimes(result, n << 24);
-    }
-    return t;
-}
-
-inline std::uint32_t shift(const ZeroTables& t, std::uint32_t crc) {
-    return t[0][crc & 0xFF] ^ t[1][(crc >> 8) & 0xFF] ^ t[2][(crc >> 16) & 0xFF] ^ t[3][crc >> 24];
-}
-
-constexpr std::size_t kLong = 8192;    // stream length of the three-way loop for large data
-constexpr std::size_t kMedium = 1024;  // for pieces of a few KiB (slices of 16 KiB)
-constexpr std::size_t kShort = 256;    // and for the rest
-
-__attribute__((target("sse4.2"))) std::uint64_t threeStreams(std::uint64_t c,
-                                                             const unsigned char*& p,
-                                                             std::size_t& size, std::size_t stream,
-                                                             const ZeroTables& zeros) {
-    // The instruction has a latency of three cycles and a throughput of one: three independent
-    // streams keep it busy, then the pieces are combined.
-    while (size >= 3 * stream) {
-        std::uint64_t c1 = 0, c2 = 0;
-        const unsigned char* end = p + stream;
-        do {
-            c = _mm_crc32_u64(c, load64(p));
-            c1 = _mm_crc32_u64(c1, load64(p + stream));
-            c2 = _mm_crc32_u64(c2, load64(p + 2 * stream));
-            p += 8;
-        } while (p < end);
-        c = shift(zeros, static_cast<std::uint32_t>(c)) ^ c1;
-        c = shift(zeros, static_cast<std::uint32_t>(c)) ^ c2;
-        p += 2 * stream;
-        size -= 3 * stream;
-    }
-    return c;
-}
-
+// Short blocks only (Extend hands longer ones to ISA-L): one stream of the instruction.
 __attribute__((target("sse4.2"))) std::uint32_t extendSse42(std::uint32_t crc,
                                                             const unsigned char* p,
                                                             std::size_t size) {
-    static const ZeroTables longZeros = makeZeroTables(kLong);
-    static const ZeroTables mediumZeros = makeZeroTables(kMedium);
-    static const ZeroTables shortZeros = makeZeroTables(kShort);
     std::uint64_t c = ~crc;
     // Align to eight bytes so the wide loads do not straddle lines.
     while (size > 0 && (reinterpret_cast<std::uintptr_t>(p) & 7) != 0) {
         c = _mm_crc32_u8(static_cast<std::uint32_t>(c), *p++);
         --size;
     }
-    c = threeStreams(c, p, size, kLong, longZeros);
-    c = threeStreams(c, p, size, kMedium, mediumZeros);
-    c = threeStreams(c, p, size, kShort, shortZeros);
     while (size >= 8) {
         c = _mm_crc32_u64(c, load64(p));
         p += 8;

@@ -79,24 +79,6 @@ TEST(Crc32c, HardwareAndPortableAgreeOnAllLengthsAndAlignments) {
     }
 }
 
-// Large buffers go through three interleaved streams whose CRCs are combined; every length
-// and start around the stream sizes must still give the plain CRC.
-TEST(Crc32c, InterleavedStreamsCombineToThePlainCrc) {
-    std::mt19937 random(9);
-    std::vector<unsigned char> buffer(3 * 8192 * 3 + 64);
-    for (auto& b : buffer)
-        b = static_cast<unsigned char>(random());
-    for (std::size_t size : {767u, 768u, 769u, 3071u, 3072u, 3073u, 3072u + 768u + 5u, 16384u,
-                             24575u, 24576u, 24577u, 24576u + 3072u + 768u + 5u, 73727u}) {
-        for (std::size_t offset : {0u, 1u, 7u}) {
-            ASSERT_LE(offset + size, buffer.size());
-            ASSERT_EQ(ExtendHardware(0xDEADBEEFu, buffer.data() + offset, size),
-                      ExtendPortable(0xDEADBEEFu, buffer.data() + offset, size))
-                << offset << "/" << size;
-        }
-    }
-}
-
 // The folding CRC (ISA-L) from every start and length around its own block sizes and the
 // length where Extend switches to it, and in pieces as it takes lengths past an int.
 TEST(Crc32c, FoldingAgreesWithPortableAndAcrossPieces) {
