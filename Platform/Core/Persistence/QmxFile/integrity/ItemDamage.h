@@ -22,9 +22,6 @@ enum class Coverage {
     Unknown,  // a query failed (reading the file, say): HDF5's error stack says why
 };
 Coverage storedCoverage(hid_t dataset, hsize_t count, size_t elementSize);
-inline bool storageCovers(hid_t dataset, hsize_t count, size_t elementSize) {
-    return storedCoverage(dataset, count, elementSize) == Coverage::Covered;
-}
 
 // Whether HDF5's error stack holds a failed read of the file (the file layer's report, not a
 // check's finding): a failed check then says nothing about the stored bytes.

@@ -22,20 +22,6 @@ void pushReason(const char* function, unsigned line, const char* reason) {
     pushSliceReason(function, line, reason);
 }
 
-// Reads stored elements [first, first + count) in the stored type into `out`.
-bool readStored(hid_t dataset, hid_t fileType, hsize_t first, hsize_t count, void* out) {
-    ErrorKeeper keeper;  // the failure's reason outlives closing the spaces
-    Hid fileSpace(H5Dget_space(dataset));
-    Hid memorySpace(H5Screate_simple(1, &count, nullptr));
-    if (fileSpace && memorySpace &&
-        H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, nullptr, &count, nullptr) >=
-            0 &&
-        H5Dread(dataset, fileType, memorySpace.get(), fileSpace.get(), H5P_DEFAULT, out) >= 0)
-        return true;
-    keeper.capture();
-    return false;
-}
-
 // Converts `count` stored elements into the caller's buffer as whole reads do: records
 // matched by member name, members the stored records lack keeping what the buffer holds.
 bool convertInto(hid_t fileType, hid_t memoryType, hsize_t count, const unsigned char* stored,
@@ -136,7 +122,7 @@ herr_t readRangeChecked(hid_t dataset, hid_t memoryType, hsize_t total, hsize_t 
             new unsigned char[static_cast<size_t>(end - start) * fileSize]);
         const StoredElements elements(dataset, fileSize, total);
         if (!(elements.direct() ? elements.readDirect(start, end - start, stored.get())
-                                : readStored(dataset, fileType.get(), start, end - start,
+                                : readStoredRange(dataset, fileType.get(), start, end - start,
                                              stored.get())))
             return failed();
         for (hsize_t k = firstSlice; k <= lastSlice; ++k) {
@@ -183,7 +169,7 @@ herr_t readRangeChecked(hid_t dataset, hid_t memoryType, hsize_t total, hsize_t 
     }
     H5Eclear2(H5E_DEFAULT);
     std::unique_ptr<unsigned char[]> stored(new unsigned char[static_cast<size_t>(count) * fileSize]);
-    if (!readStored(dataset, fileType.get(), first, count, stored.get()) ||
+    if (!readStoredRange(dataset, fileType.get(), first, count, stored.get()) ||
         !convertInto(fileType.get(), memoryType, count, stored.get(), out))
         return failed();
     return 0;

@@ -40,6 +40,22 @@ bool forEachSlice(hid_t dataset, size_t sliceBytes, size_t elementSize, hsize_t 
     return true;
 }
 
+// Selects elements [first, first + count) in the item and in a memory space of their own for
+// `io(memorySpace, fileSpace)`.
+template <typename Io>
+bool withRange(hid_t dataset, hsize_t first, hsize_t count, Io io) {
+    ErrorKeeper keeper;  // the failure's reason outlives closing the spaces
+    Hid fileSpace(H5Dget_space(dataset));
+    Hid memorySpace(H5Screate_simple(1, &count, nullptr));
+    if (fileSpace && memorySpace &&
+        H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, nullptr, &count, nullptr) >=
+            0 &&
+        io(memorySpace.get(), fileSpace.get()))
+        return true;
+    keeper.capture();
+    return false;
+}
+
 // One slice's worth of scratch space for converting between the stored and the caller's type.
 // Conversion happens in place, so the buffer holds the larger of both; records that need
 // HDF5's conversion also need a background buffer in the destination type. Not zeroed: every
@@ -223,6 +239,19 @@ hsize_t readSliceElements(hid_t dataset, size_t elementSize) {
         default:
             return 0;
     }
+}
+
+bool readStoredRange(hid_t dataset, hid_t fileType, hsize_t first, hsize_t count, void* out) {
+    return withRange(dataset, first, count, [&](hid_t memorySpace, hid_t fileSpace) {
+        return H5Dread(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, out) >= 0;
+    });
+}
+
+bool writeStoredRange(hid_t dataset, hid_t fileType, hsize_t first, hsize_t count,
+                      const void* in) {
+    return withRange(dataset, first, count, [&](hid_t memorySpace, hid_t fileSpace) {
+        return H5Dwrite(dataset, fileType, memorySpace, fileSpace, H5P_DEFAULT, in) >= 0;
+    });
 }
 
 bool selfContained(hid_t type) {

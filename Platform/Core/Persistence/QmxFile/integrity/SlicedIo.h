@@ -27,6 +27,11 @@ bool isContiguous(hid_t dataset);
 // chunked item whole chunks; 0 when it must be read whole (not one-dimensional, or laid out
 // otherwise).
 hsize_t readSliceElements(hid_t dataset, size_t elementSize);
+// Elements [first, first + count) of a one-dimensional item in its stored type `fileType`:
+// read into `out`, or written from `in`. False with the failing call's reason kept.
+bool readStoredRange(hid_t dataset, hid_t fileType, hsize_t first, hsize_t count, void* out);
+bool writeStoredRange(hid_t dataset, hid_t fileType, hsize_t first, hsize_t count,
+                      const void* in);
 // Types whose values live outside the element (variable-length data, references) cannot be
 // converted apart from the file; they take HDF5's own conversion during the read or write.
 bool selfContained(hid_t type);

@@ -11,6 +11,7 @@
 #include "Layout.h"
 #include "SliceChecksums.h"
 #include "SliceCrcs.h"
+#include "SlicedIo.h"
 
 #include <algorithm>
 #include <bit>
@@ -64,21 +65,6 @@ Bytes toStored(hid_t fileType, hid_t memoryType, hsize_t count, const void* data
     return buffer;
 }
 
-// Writes stored elements [first, first + count) of an already large enough dataset.
-bool writeStored(hid_t dataset, hid_t fileType, hsize_t first, hsize_t count,
-                 const unsigned char* bytes) {
-    ErrorKeeper keeper;  // the failure's reason outlives closing the spaces
-    Hid fileSpace(H5Dget_space(dataset));
-    Hid memorySpace(H5Screate_simple(1, &count, nullptr));
-    if (fileSpace && memorySpace &&
-        H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &first, nullptr, &count, nullptr) >=
-            0 &&
-        H5Dwrite(dataset, fileType, memorySpace.get(), fileSpace.get(), H5P_DEFAULT, bytes) >= 0)
-        return true;
-    keeper.capture();
-    return false;
-}
-
 // Appends stored elements to an extendible dataset of `stored` elements whose verified slice
 // checksums are `slices`: only the new elements are written, the last slice's CRC is extended
 // from its stored value and new slices are added. `path` as for writeSlices.
@@ -96,7 +82,7 @@ herr_t extend(hid_t dataset, hid_t fileType, hsize_t stored, const StoredSlices&
         H5Dset_extent(dataset, &stored);
         return -1;
     };
-    if (!writeStored(dataset, fileType, stored, count, bytes))
+    if (!writeStoredRange(dataset, fileType, stored, count, bytes))
         return undo();
     const size_t sliceBytes = static_cast<size_t>(slices.perSlice) * fileSize;
     const size_t lastBytes =
