@@ -207,13 +207,6 @@ TEST_F(SliceChecksums, DamageFailsOnlyTheRangesThatTouchItsSlice) {
         << "a damaged item does not move to another layout with new checksums";
 }
 
-// A read-only session reads a large item's bytes from the file without HDF5: they must still be
-// checked slice by slice (the last slice, summed by the caller, included), and a failing read
-// of the file must reach the caller as an error, whichever read fails.
-// A read-only session reads a large item's bytes from the file without HDF5: they must still be
-// checked slice by slice (the last slice, summed by the caller, included), as stored and
-// converted, and a failing read of the file must reach the caller as an error with its reason,
-// whichever read fails.
 // Whole reads (1 MiB slices) and range reads (the slices a range touches), as stored and
 // converted: read-only sessions take the bytes from the file itself, others through HDF5.
 // Either way damage in a slice read fails the read and zeroes the buffer. (Failing reads of the
@@ -288,8 +281,9 @@ TEST_F(SliceChecksums, WholeAndRangeReadsFindDamageInEverySliceTheyTouch) {
 }
 
 // A damaged address of a large item's bytes (its layout message) is where a read-only read
-// (whole or of a range) would take the bytes from without HDF5: past the file's end, overflowing, or at other bytes of
-// the file, the read fails cleanly, and it reads again once the address is right.
+// (whole or of a range) would take the bytes from without HDF5: past the file's end,
+// overflowing, or at other bytes of the file, the read fails cleanly, and it reads again once
+// the address is right.
 TEST_F(SliceChecksums, ADamagedDataAddressFailsAReadOnlyReadCleanly) {
     close();
     haddr_t offset = HADDR_UNDEF;

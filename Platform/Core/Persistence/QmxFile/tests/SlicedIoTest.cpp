@@ -99,10 +99,6 @@ TEST(WriteChecksummed, AFailingWriteIsReportedEitherWay) {
     H5Fclose(file);
 }
 
-// Large items read back with their checksum every way (on the checksum thread or the caller's,
-// through HDF5 or, in a file open read-only, straight from the file), as stored and converted
-// (the moves shared between both threads): the values, and the sum of one pass over the
-// stored bytes.
 // Reading in slices needs a one-dimensional item laid out in one block or in chunks; slices of a
 // chunked one hold whole chunks however large they are. Anything else is read whole.
 TEST(ReadChecksummed, SlicesHoldWholeChunksAndOnlyOneDimensionalItemsAreSliced) {
@@ -144,6 +140,10 @@ TEST(ReadChecksummed, SlicesHoldWholeChunksAndOnlyOneDimensionalItemsAreSliced) 
     H5Fclose(file);
 }
 
+// Large items read back with their checksum every way (on the checksum thread or the caller's,
+// through HDF5 or, in a file open read-only, straight from the file), as stored and converted
+// (the moves shared between both threads): the values, and the sum of one pass over the
+// stored bytes.
 TEST(ReadChecksummed, EveryWayReadsTheValuesAndTheirSum) {
     Quellmar::testing::TempDir dir;
     const std::string path = dir.file("raw.h5");
