@@ -1,9 +1,11 @@
 // qmx_bench: the library against raw HDF5, SQLite and plain file I/O, workload by workload.
+#include "ChildProcess.h"
 #include "LibraryHost.h"
 #include "Machine.h"
 #include "Options.h"
 #include "RawHdf5.h"
 #include "Report.h"
+#include "RowCodec.h"
 #include "Scratch.h"
 #include "Workloads.h"
 
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -73,6 +76,51 @@ const std::vector<std::pair<std::string, Maker>>& makers() {
     return all;
 }
 
+// One workload measured: its title, its rows, and whether every contender succeeded and
+// closed what it opened.
+struct Measured {
+    std::string title;
+    std::vector<ResultRow> rows;
+    bool ok = true;
+};
+
+Measured measure(const Options& o, const Scratch& scratch, Maker make) {
+    const Workload w = make(o, scratch);
+    std::cerr << "running " << w.id << (o.secondCoreBusy ? " (second core busy)" : "") << ": "
+              << w.title << "\n";
+    const WorkloadRun r = runWorkload(w, o.reps, o.warmup);
+    Measured m;
+    m.title = w.title;
+    m.ok = r.failures.empty() && !leftOpen();
+    m.rows = summarize(r);
+    if (o.secondCoreBusy)
+        markSecondCoreBusy(m.rows);
+    return m;
+}
+
+// The same in a process of its own (see ChildProcess.h), unless the options say otherwise.
+Measured measureApart(const Options& o, const Scratch& scratch, Maker make) {
+    if (o.inProcess)
+        return measure(o, scratch, make);
+    const std::string answer = runInChild([&] {
+        const Measured m = measure(o, scratch, make);
+        std::ostringstream out;
+        out << (m.ok ? '1' : '0') << m.title.size() << ':' << m.title << encodeRows(m.rows);
+        return out.str();
+    });
+    Measured m;
+    const size_t colon = answer.find(':');
+    const size_t length = colon == std::string::npos
+                              ? 0
+                              : std::strtoull(answer.substr(1, colon - 1).c_str(), nullptr, 10);
+    if (answer.empty() || colon == std::string::npos || length > answer.size() - colon - 1)
+        throw BenchFailure("a workload's process answered in a form not its own");
+    m.ok = answer[0] == '1';
+    m.title = answer.substr(colon + 1, length);
+    m.rows = decodeRows(answer.substr(colon + 1 + length));
+    return m;
+}
+
 // Runs the chosen workloads (only the large-data ones when `largeOnly`), adding their rows and
 // titles; false when a contender failed or left something open.
 bool runWorkloads(const Options& o, const Scratch& scratch, bool largeOnly,
@@ -81,17 +129,11 @@ bool runWorkloads(const Options& o, const Scratch& scratch, bool largeOnly,
     for (const auto& [id, make] : makers()) {
         if (!o.wants(id) || (largeOnly && !Options::isLargeData(id)))
             continue;
-        const Workload w = make(o, scratch);
-        std::cerr << "running " << w.id << (o.secondCoreBusy ? " (second core busy)" : "") << ": "
-                  << w.title << "\n";
+        Measured m = measureApart(o, scratch, make);
         if (!o.secondCoreBusy)
-            titles << "- " << w.id << ": " << w.title << "\n";
-        const WorkloadRun r = runWorkload(w, o.reps, o.warmup);
-        ok = r.failures.empty() && !leftOpen() && ok;
-        std::vector<ResultRow> summary = summarize(r);
-        if (o.secondCoreBusy)
-            markSecondCoreBusy(summary);
-        for (ResultRow& row : summary)
+            titles << "- " << id << ": " << m.title << "\n";
+        ok = m.ok && ok;
+        for (ResultRow& row : m.rows)
             rows.push_back(std::move(row));
     }
     return ok;

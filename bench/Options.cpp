@@ -10,7 +10,7 @@ namespace Quellmar::bench {
 
 const char* usage() {
     return "usage: qmx_bench [--smoke] [--reps N] [--warmup N] [--out DIR] [--dir SCRATCH]\n"
-           "                 [--only W1,W2,...] [--busy on|off|only]\n"
+           "                 [--only W1,W2,...] [--busy on|off|only] [--in-process]\n"
            "                 [--w1-count N] [--w1-size BYTES] [--w2-mib N]\n"
            "                 [--w3-count N] [--w3-level 1..9] [--w4-count N] [--w4-size N]\n"
            "                 [--w5-count N] [--w5-size BYTES] [--w5-synced N]\n"
@@ -121,6 +121,10 @@ Options parseOptions(int argc, char** argv) {
         const std::string flag = argv[i];
         if (flag == "--smoke") {
             makeSmoke(o);
+            continue;
+        }
+        if (flag == "--in-process") {
+            o.inProcess = true;
             continue;
         }
         const auto it = valued.find(flag);

@@ -19,6 +19,8 @@ struct Options {
     enum class Busy { On, Off, Only };
     Busy busy = Busy::On;
     bool secondCoreBusy = false;  // set while that repetition runs; it skips compression
+    // Every workload runs in a process of its own unless this is set (for a profiler).
+    bool inProcess = false;
 
     int w1Count = 10000;
     int w1Size = 100;

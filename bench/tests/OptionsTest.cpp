@@ -28,6 +28,8 @@ TEST(BenchOptions, SmokeShrinksEverythingAndLaterFlagsStillApply) {
     EXPECT_TRUE(o.wants("W5"));
     EXPECT_FALSE(o.wants("W2"));
     EXPECT_FALSE(o.wants(""));
+    EXPECT_FALSE(o.inProcess);
+    EXPECT_TRUE(parse({"--in-process", "--reps", "2"}).inProcess);
 }
 
 TEST(BenchOptions, BadInputIsRefused) {
