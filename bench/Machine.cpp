@@ -36,10 +36,13 @@ CpuSample sampleCpu() {
     if (std::getline(stat, line))
         if (const auto t = parseCpuLine(line))
             s.machine = *t;
-    rusage u{};
-    if (getrusage(RUSAGE_SELF, &u) == 0)
-        s.ownSeconds = double(u.ru_utime.tv_sec) + double(u.ru_stime.tv_sec) +
-                       1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+    // The workloads' own processes count as ours once they are waited for.
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage u{};
+        if (getrusage(who, &u) == 0)
+            s.ownSeconds += double(u.ru_utime.tv_sec) + double(u.ru_stime.tv_sec) +
+                            1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+    }
     s.wallSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     return s;

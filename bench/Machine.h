@@ -21,7 +21,7 @@ std::optional<CpuTimes> parseCpuLine(const std::string& line);
 
 struct CpuSample {
     CpuTimes machine;
-    double ownSeconds = 0;   // CPU time of this process, all threads
+    double ownSeconds = 0;   // CPU time of this process, all threads, and its waited-for children
     double wallSeconds = 0;  // a monotonic clock
 };
 CpuSample sampleCpu();

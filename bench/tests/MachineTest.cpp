@@ -1,3 +1,4 @@
+#include "ChildProcess.h"
 #include "Machine.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +48,19 @@ TEST(BenchMachine, TheBusyCoreSpinsAndStops) {
         EXPECT_GE(spinner.spins(), 100u);
     }  // joins: a hang here fails the test by its timeout
     EXPECT_GT(sampleCpu().ownSeconds, from.ownSeconds);
+}
+
+TEST(BenchMachine, AWorkloadsProcessCountsAsOurOwn) {
+    // Each workload runs in a child: its CPU time must not be reported as another program's.
+    const CpuSample from = sampleCpu();
+    runInChild([] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+        volatile unsigned long long spins = 0;
+        while (std::chrono::steady_clock::now() < until)
+            spins = spins + 1;
+        return std::string();
+    });
+    EXPECT_GE(sampleCpu().ownSeconds - from.ownSeconds, 0.15);
 }
 
 }  // namespace
