@@ -184,7 +184,9 @@ int run(const Options& o) {
        << "Medians of " << o.reps << " repetitions (" << o.warmup
        << " discarded warm-up); ratios are medians of per-repetition ratios. Large reads go "
           "into a page-aligned buffer and into one 16 bytes past a page; every writer writes from "
-          "page-aligned data.\n\n"
+          "page-aligned data. "
+       << (o.inProcess ? "All workloads ran in this one process (--in-process).\n\n"
+                       : "Each workload ran in a process of its own.\n\n")
        << titles.str() << "\n";
     writeMarkdown(md, rows);
     std::cout << md.str();
