@@ -4,6 +4,7 @@
 // end with the host seeing an exception that names the failure, or with the right values when
 // the library could do without the failed operation; never wrong values, never a crash.
 #include "FailingFileOps.h"
+#include "LastError.h"
 #include "QMXL.h"
 #include "SessionFixture.h"
 #include "TempDir.h"
@@ -243,18 +244,6 @@ TEST(ReadErrorLoop, EveryFailingFileOperationOfAReadReachesTheHost) {
                 failed, readPast);
 }
 
-namespace {
-
-std::string lastMessage() {
-    char* text = nullptr;
-    QMXLgetLastErrorMessage(&text);
-    std::string message = text ? text : "";
-    QMXLreleaseString(&text);
-    return message;
-}
-
-}  // namespace
-
 // What `qmx check` asks of every object (verify) and the sealing of an item: a read of the file
 // that fails is said to have failed, with its reason, never taken for damage.
 TEST(ReadErrorLoop, AFailedReadIsNeverCalledDamageByTheChecks) {
@@ -277,12 +266,12 @@ TEST(ReadErrorLoop, AFailedReadIsNeverCalledDamageByTheChecks) {
         const auto once = [&](qt::FailingFileOps& ops, std::string& message) {
             const int f = check.readOnly ? QMXLopenFileReadOnly(file.c_str())
                                          : QMXLopenFile(file.c_str());
-            EXPECT_GT(f, 0) << lastMessage();
+            EXPECT_GT(f, 0) << qt::lastError();
             int result = 0;
             {
                 qt::ScopedFileOps layer(ops);
                 result = check.run(f);
-                message = lastMessage();
+                message = qt::lastError();
             }
             QMXLcloseFile(f);
             return result;

@@ -3,6 +3,7 @@
 #include "CallCounter.h"
 #include "DAOExceptions.h"
 #include "HDFException.h"
+#include "LastError.h"
 #include "QMXTransactions.h"
 #include "StorageFixture.h"
 #include "TransactionStack.h"
@@ -253,19 +254,12 @@ protected:
         storage = storageFor("creation.qmz");
         handle = storage->getHandleToStorage();
         ASSERT_GT(handle, 0);
-        ASSERT_GT(QMXLcreateOpaqueDataGroup(handle, "/objects"), 0) << QMXBaseDAOMessage();
+        ASSERT_GT(QMXLcreateOpaqueDataGroup(handle, "/objects"), 0) << Quellmar::testing::lastError();
         QMXLcloseOpenedObjectsForFile(handle);
         const char bytes[] = "payload";
         ASSERT_GE(
             QMXLcreateCompressedOpaqueData(handle, "/objects", "item", 0, 0, sizeof bytes, bytes),
             0);
-    }
-    static std::string QMXBaseDAOMessage() {
-        char* m = nullptr;
-        QMXLgetLastErrorMessage(&m);
-        std::string text = m ? m : "";
-        QMXLreleaseString(&m);
-        return text;
     }
     bool itemExists(const std::string& name) {
         long long size = 0;

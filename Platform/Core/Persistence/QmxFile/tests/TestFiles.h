@@ -3,6 +3,7 @@
 
 #include "ConcurrentCrc.h"
 #include "Crc32c.h"
+#include "LastError.h"
 #include "QMXLLists.h"
 #include "TempDir.h"
 
@@ -14,15 +15,6 @@
 #include <vector>
 
 namespace Quellmar::testing {
-
-// The last error message of this thread, empty when there is none.
-inline std::string lastError() {
-    char* text = nullptr;
-    QMXLgetLastErrorMessage(&text);
-    std::string result = text ? text : "";
-    QMXLreleaseString(&text);
-    return result;
-}
 
 // A library call that must succeed (return 1), showing the library's message when it does not.
 #define ASSERT_OK(call) ASSERT_EQ(call, 1) << ::Quellmar::testing::lastError()
