@@ -11,11 +11,11 @@ namespace Quellmar::qmxfile {
 // are trusted.
 
 // Covered when the dataset's stored bytes can hold `count` elements of `elementSize` bytes,
-// and the bytes they take fit a long long; Short when they cannot. HDF5 1.10 trusts the size a compact or contiguous
-// layout claims and reads past the stored bytes when a damaged dataspace claims more
-// elements than are stored; callers size buffers by what the size queries say. Contiguous
-// storage never allocated reads as fill values and passes. Costs the same for an item of any
-// length: a chunked item is checked by looking up its last chunk.
+// and the bytes they take fit a long long; Short when they cannot. HDF5 1.10 trusts the size
+// a compact or contiguous layout claims and reads past the stored bytes when a damaged
+// dataspace claims more elements than are stored; callers size buffers by what the size
+// queries say. Contiguous storage never allocated reads as fill values and passes. Costs the
+// same for an item of any length: a chunked item is checked by looking up its last chunk.
 enum class Coverage {
     Covered,
     Short,
