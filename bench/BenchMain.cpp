@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -76,14 +75,7 @@ const std::vector<std::pair<std::string, Maker>>& makers() {
     return all;
 }
 
-// One workload measured: its title, its rows, and whether every contender succeeded and
-// closed what it opened.
-struct Measured {
-    std::string title;
-    std::vector<ResultRow> rows;
-    bool ok = true;
-};
-
+// Runs one workload in this process and summarizes it.
 Measured measure(const Options& o, const Scratch& scratch, Maker make) {
     const Workload w = make(o, scratch);
     std::cerr << "running " << w.id << (o.secondCoreBusy ? " (second core busy)" : "") << ": "
@@ -102,23 +94,8 @@ Measured measure(const Options& o, const Scratch& scratch, Maker make) {
 Measured measureApart(const Options& o, const Scratch& scratch, Maker make) {
     if (o.inProcess)
         return measure(o, scratch, make);
-    const std::string answer = runInChild([&] {
-        const Measured m = measure(o, scratch, make);
-        std::ostringstream out;
-        out << (m.ok ? '1' : '0') << m.title.size() << ':' << m.title << encodeRows(m.rows);
-        return out.str();
-    });
-    Measured m;
-    const size_t colon = answer.find(':');
-    const size_t length = colon == std::string::npos
-                              ? 0
-                              : std::strtoull(answer.substr(1, colon - 1).c_str(), nullptr, 10);
-    if (answer.empty() || colon == std::string::npos || length > answer.size() - colon - 1)
-        throw BenchFailure("a workload's process answered in a form not its own");
-    m.ok = answer[0] == '1';
-    m.title = answer.substr(colon + 1, length);
-    m.rows = decodeRows(answer.substr(colon + 1 + length));
-    return m;
+    return decodeMeasured(
+        runInChild([&] { return encodeMeasured(measure(o, scratch, make)); }));
 }
 
 // Runs the chosen workloads (only the large-data ones when `largeOnly`), adding their rows and

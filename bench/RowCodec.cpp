@@ -93,10 +93,7 @@ private:
     size_t m_pos = 0;
 };
 
-}  // namespace
-
-std::string encodeRows(const std::vector<ResultRow>& rows) {
-    std::ostringstream out;
+void putRows(std::ostringstream& out, const std::vector<ResultRow>& rows) {
     out << rows.size() << '\n';
     for (const ResultRow& r : rows) {
         putText(out, r.workload);
@@ -110,11 +107,9 @@ std::string encodeRows(const std::vector<ResultRow>& rows) {
         putNumber(out, r.ratio);
         putText(out, r.failed);
     }
-    return out.str();
 }
 
-std::vector<ResultRow> decodeRows(const std::string& text) {
-    Reader in(text);
+std::vector<ResultRow> readRows(Reader& in) {
     std::vector<ResultRow> rows(in.count());
     for (ResultRow& r : rows) {
         r.workload = in.text();
@@ -136,9 +131,45 @@ std::vector<ResultRow> decodeRows(const std::string& text) {
         r.ratio = in.number();
         r.failed = in.text();
     }
+    return rows;
+}
+
+}  // namespace
+
+std::string encodeRows(const std::vector<ResultRow>& rows) {
+    std::ostringstream out;
+    putRows(out, rows);
+    return out.str();
+}
+
+std::vector<ResultRow> decodeRows(const std::string& text) {
+    Reader in(text);
+    std::vector<ResultRow> rows = readRows(in);
     if (!in.done())
         in.fail("text follows the last row");
     return rows;
+}
+
+std::string encodeMeasured(const Measured& measured) {
+    std::ostringstream out;
+    out << (measured.ok ? 1 : 0) << '\n';
+    putText(out, measured.title);
+    putRows(out, measured.rows);
+    return out.str();
+}
+
+Measured decodeMeasured(const std::string& text) {
+    Reader in(text);
+    Measured m;
+    const std::string ok = in.line();
+    if (ok != "0" && ok != "1")
+        in.fail("'" + ok + "' is not a workload's outcome");
+    m.ok = ok == "1";
+    m.title = in.text();
+    m.rows = readRows(in);
+    if (!in.done())
+        in.fail("text follows the last row");
+    return m;
 }
 
 }  // namespace Quellmar::bench

@@ -58,6 +58,14 @@ TEST(BenchRowCodec, RowsComeBackExactly) {
         EXPECT_EQ(back[i].failed, rows[i].failed);
     }
     EXPECT_TRUE(decodeRows(encodeRows({})).empty());
+    // A whole workload: its outcome and title with them.
+    const Measured failed{"W7: 1000 rows\n of 8: ranges", rows, false};
+    const Measured back2 = decodeMeasured(encodeMeasured(failed));
+    EXPECT_FALSE(back2.ok);
+    EXPECT_EQ(back2.title, failed.title);
+    ASSERT_EQ(back2.rows.size(), rows.size());
+    EXPECT_EQ(back2.rows[0].values, rows[0].values);
+    EXPECT_TRUE(decodeMeasured(encodeMeasured(Measured{})).ok);
 }
 
 TEST(BenchRowCodec, CutOrForeignTextIsRefused) {
@@ -67,6 +75,8 @@ TEST(BenchRowCodec, CutOrForeignTextIsRefused) {
     EXPECT_THROW(decodeRows(text + "x"), BenchFailure);
     EXPECT_THROW(decodeRows("1\n999:W7\n"), BenchFailure);
     EXPECT_THROW(decodeRows("one\n"), BenchFailure);
+    EXPECT_THROW(decodeMeasured("2\n0:\n0\n"), BenchFailure);
+    EXPECT_THROW(decodeMeasured(encodeMeasured(Measured{}) + "0\n"), BenchFailure);
 }
 
 TEST(BenchChildProcess, AnswersAndFailuresReachTheParent) {
