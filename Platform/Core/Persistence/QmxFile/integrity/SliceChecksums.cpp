@@ -35,6 +35,26 @@ hsize_t slicesFor(hsize_t count, hsize_t perSlice) {
     return perSlice == 0 ? 0 : (count + perSlice - 1) / perSlice;
 }
 
+// Writes `values` over a stored table of the same length and type: 1 when done, 0 when there
+// is none to write over, -1 on failure.
+htri_t rewriteInPlace(hid_t dataset, const std::vector<std::uint32_t>& values) {
+    const htri_t exists = H5Aexists(dataset, kSliceChecksumAttribute);
+    if (exists <= 0)
+        return exists;
+    Hid attribute(H5Aopen(dataset, kSliceChecksumAttribute, H5P_DEFAULT));
+    Hid type(attribute ? H5Aget_type(attribute.get()) : H5I_INVALID_HID);
+    Hid space(attribute ? H5Aget_space(attribute.get()) : H5I_INVALID_HID);
+    if (!type || !space)
+        return -1;
+    // Only the exact stored form: another integer type would convert, and could clip, the CRCs.
+    if (H5Tequal(type.get(), H5T_STD_U32LE) <= 0 || H5Sget_simple_extent_ndims(space.get()) != 1 ||
+        H5Sget_simple_extent_npoints(space.get()) != static_cast<hssize_t>(values.size()))
+        return 0;
+    if (H5Awrite(attribute.get(), H5T_NATIVE_UINT32, values.data()) < 0)
+        return -1;
+    return attribute.close() < 0 ? -1 : 1;
+}
+
 }  // namespace
 
 void pushSliceReason(const char* function, unsigned line, const std::string& reason) {
@@ -141,16 +161,21 @@ herr_t writeSlices(hid_t dataset, const StoredSlices& s, hsize_t count, bool fre
     values.push_back(static_cast<std::uint32_t>(s.perSlice));
     values.push_back(seal);
     values.insert(values.end(), s.crcs.begin(), s.crcs.end());
-    if (!fresh) {
-        // The slice count changes with the item: the attribute is made anew, and a whole-item
-        // checksum it replaces goes.
-        for (const char* name : {kSliceChecksumAttribute, kChecksumAttribute}) {
-            const htri_t exists = H5Aexists(dataset, name);
-            if (exists < 0 || (exists > 0 && H5Adelete(dataset, name) < 0))
-                return -1;
-        }
-    }
     const hsize_t points = values.size();
+    if (!fresh) {
+        // A whole-item checksum the slices replace goes.
+        const htri_t whole = H5Aexists(dataset, kChecksumAttribute);
+        if (whole < 0 || (whole > 0 && H5Adelete(dataset, kChecksumAttribute) < 0))
+            return -1;
+        // Most appends keep the slice count: the table is rewritten where it stands, which
+        // spares HDF5 freeing and finding room for it in the object header again.
+        const htri_t kept = rewriteInPlace(dataset, values);
+        if (kept != 0)
+            return kept > 0 ? 0 : -1;
+        const htri_t exists = H5Aexists(dataset, kSliceChecksumAttribute);
+        if (exists < 0 || (exists > 0 && H5Adelete(dataset, kSliceChecksumAttribute) < 0))
+            return -1;
+    }
     Hid space(H5Screate_simple(1, &points, nullptr));
     Hid attribute(space ? H5Acreate2(dataset, kSliceChecksumAttribute, H5T_STD_U32LE, space.get(),
                                      H5P_DEFAULT, H5P_DEFAULT)

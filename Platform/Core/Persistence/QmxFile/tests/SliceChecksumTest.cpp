@@ -449,6 +449,54 @@ TEST_F(SliceChecksums, ASmallerElementCountCannotSkipVerification) {
                 "checksum mismatch");
 }
 
+// Appends that stay inside the last slice rewrite the table where it stands; the table is
+// checked against the bytes, and one stored in another integer type is replaced in ours.
+TEST_F(SliceChecksums, AnAppendInsideTheLastSliceKeepsTheTableExact) {
+    std::vector<double> all = data;
+    const auto appendMore = [&](long long n) {
+        const auto more = distinct(n, static_cast<long long>(all.size()));
+        ASSERT_OK(QMXLappendTypedDataset(file, "/g", "d", QMXL_FLOAT64, n, more.data()));
+        all.insert(all.end(), more.begin(), more.end());
+    };
+    const auto lastSliceSum = [&] {
+        const size_t from = 146 * kPerSlice;
+        return crc32c::Value(all.data() + from, (all.size() - from) * sizeof(double));
+    };
+    const auto storedType = [&] {
+        close();
+        bool ours = false;
+        {
+            H5Id f(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+            H5Id a(H5Aopen_by_name(f.id, "/g/d", kSlices, H5P_DEFAULT, H5P_DEFAULT));
+            H5Id type(H5Aget_type(a.id));
+            ours = H5Tequal(type.id, H5T_STD_U32LE) > 0;
+        }
+        reopen();
+        return ours;
+    };
+    appendMore(5);  // moves to the extendible layout
+    appendMore(7);  // in place: 147 slices still
+    auto values = stored();
+    ASSERT_EQ(values.size(), 2u + 147u);
+    EXPECT_EQ(values.back(), lastSliceSum());
+    EXPECT_TRUE(storedType());
+
+    rewriteSlices(&values, H5T_STD_U32BE);  // the same numbers, as another writer might store them
+    std::vector<double> back;
+    ASSERT_OK(readRange(kCount, 12, back));
+    appendMore(3);
+    EXPECT_TRUE(storedType());
+    values = stored();
+    ASSERT_EQ(values.size(), 2u + 147u);
+    EXPECT_EQ(values.back(), lastSliceSum());
+
+    appendMore(kPerSlice);  // into a new slice: the table grows
+    EXPECT_EQ(stored().size(), 2u + 148u);
+    std::vector<double> whole(all.size());
+    ASSERT_OK(QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, whole.data()));
+    EXPECT_EQ(whole, all);
+}
+
 // ---- Items with one checksum over all of it ------------------------------------------------
 
 TEST_F(SliceChecksums, LargeItemsWithOneChecksumKeepReadingAndMoveToSlicesOnAppend) {
