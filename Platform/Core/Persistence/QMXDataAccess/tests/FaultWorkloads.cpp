@@ -254,7 +254,11 @@ Workload appendWorkload() {
              step("append rows to the array", {appendTo("p", "a", 5, 4, ints(20, -7))}),
              step("append and revert", {appendTo("p", "v", 2000, 0, doubles(2000, 4.0))}, true),
              step("append to the chunked vector",
-                  {appendTo("p", "v", 20000, 0, doubles(20000, -2.0))})}};
+                  {appendTo("p", "v", 20000, 0, doubles(20000, -2.0))}),
+             // 24,000 doubles fill 11 slices and part of a 12th: 10 more stay in it, and the
+             // slice checksum table is rewritten where it stands.
+             step("append inside the last slice",
+                  {appendTo("p", "v", 10, 0, doubles(10, 6.5))})}};
 }
 
 Workload spillWorkload() {

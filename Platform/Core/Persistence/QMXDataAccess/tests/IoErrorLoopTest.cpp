@@ -275,6 +275,9 @@ TEST_F(IoErrorLoop, RowsAppendedToAnArray) {
 TEST_F(IoErrorLoop, AnAppendToAChunkedVector) {
     run(upTo(appendWorkload(), "append to chunks", 5));
 }
+TEST_F(IoErrorLoop, AnAppendInsideTheLastSlice) {
+    run(upTo(appendWorkload(), "append inside the last slice", 6));
+}
 
 }  // namespace
 }  // namespace Quellmar::testing
