@@ -60,6 +60,12 @@ int registerFile(Call& call, Hid id, const std::string& name, bool readOnly, boo
     // The root's attributes (the marker, the format version) are read right after the open.
     else if (!checkPath(id.get(), Path{}, info->headerChecks))
         return call.failHdf5("cannot open file " + quoted(name));
+    // Every item's read and write asks for the checksum marker; a program that opens the file
+    // for each unit of work would read it at every open.
+    if (const std::optional<Checksums> known = recalledChecksums(info->headerChecks))
+        primeChecksums(id.get(), *known);
+    else if (!created)
+        rememberChecksums(info->headerChecks, checksumsOf(id.get()));
     info->name = name;
     info->readOnly = readOnly;
     info->native = native;

@@ -53,32 +53,44 @@ Checksums readChecksumsMarker(hid_t file) {
                                             : Checksums::Typed;
 }
 
+// HDF5 never hands out a file identifier twice while it stays open, so the last one asked
+// about names the same open file for as long as it is open. A missing marker is not
+// remembered: a new file gets its marker after its first attributes.
+thread_local hid_t t_lastFile = H5I_INVALID_HID;
+thread_local Checksums t_lastAnswer = Checksums::Typed;
+
 }  // namespace
 
 Checksums checksumsOf(hid_t object) {
-    // HDF5 never hands out a file identifier twice while it stays open, so the last one asked
-    // about names the same open file for as long as it is open. A missing marker is not
-    // remembered: a new file gets its marker after its first attributes.
-    thread_local hid_t lastFile = H5I_INVALID_HID;
-    thread_local Checksums lastAnswer = Checksums::Typed;
     const hid_t file = H5Iget_file_id(object);
     if (file < 0)
         return Checksums::Typed;
-    Checksums answer = lastAnswer;
-    if (file != lastFile) {
+    Checksums answer = t_lastAnswer;
+    if (file != t_lastFile) {
         // Looking leaves HDF5's error stack as the caller had it.
         ErrorKeeper keeper;
         keeper.capture();
         answer = readChecksumsMarker(file);
         if (answer != Checksums::Optional) {
-            lastFile = file;
-            lastAnswer = answer;
+            t_lastFile = file;
+            t_lastAnswer = answer;
         }
     }
     // The reference H5Iget_file_id added; H5Fclose would cost several times as much, and
     // this runs on every read and write of an item.
     H5Idec_ref(file);
     return answer;
+}
+
+void primeChecksums(hid_t file, Checksums answer) {
+    if (answer == Checksums::Optional)
+        return;
+    t_lastFile = file;
+    t_lastAnswer = answer;
+}
+
+void forgetChecksums() {
+    t_lastFile = H5I_INVALID_HID;
 }
 
 }  // namespace Quellmar::qmxfile

@@ -49,6 +49,11 @@ inline constexpr int kTypedChecksumsMarker = 3;
 // other than 1 or 2, counts as Typed: damage there must not turn checking off or weaken it.
 // Remembered per open file, so intact files pay no lookup per item.
 Checksums checksumsOf(hid_t object);
+// Gives checksumsOf the answer for a file just opened (file: its identifier), as an earlier
+// session of the unchanged file found it; a missing marker is never given this way.
+void primeChecksums(hid_t file, Checksums answer);
+// Makes checksumsOf read the marker again: it is being written.
+void forgetChecksums();
 // Whether the file carries any marker, i.e. an item without a checksum is damaged.
 inline bool checksumsRequired(hid_t object) {
     return checksumsOf(object) != Checksums::Optional;

@@ -36,6 +36,7 @@ struct Memory {
     // What read-only sessions verified of items, by path below the root (recalledItem).
     std::unordered_map<std::string, std::shared_ptr<const void>> items;
     std::optional<bool> marked;  // whether the root carries the container marker
+    std::optional<Checksums> checksums;  // what its checksum marker says, when it has one
 };
 
 // Enough for a program that reads a few hundred items unit after unit; a bound on what a
@@ -405,6 +406,24 @@ void rememberMarker(const std::shared_ptr<void>& fileChecks, bool marked) {
 void forgetMarker(const std::shared_ptr<void>& fileChecks) {
     if (auto* checks = static_cast<FileChecks*>(fileChecks.get()))
         checks->memory->marked.reset();
+}
+
+std::optional<Checksums> recalledChecksums(const std::shared_ptr<void>& fileChecks) {
+    const auto* checks = static_cast<const FileChecks*>(fileChecks.get());
+    if (!checks)
+        return std::nullopt;
+    return checks->memory->checksums;
+}
+
+void rememberChecksums(const std::shared_ptr<void>& fileChecks, Checksums found) {
+    auto* checks = static_cast<FileChecks*>(fileChecks.get());
+    if (checks && found != Checksums::Optional)
+        checks->memory->checksums = found;
+}
+
+void forgetChecksums(const std::shared_ptr<void>& fileChecks) {
+    if (auto* checks = static_cast<FileChecks*>(fileChecks.get()))
+        checks->memory->checksums.reset();
 }
 
 std::optional<StoredFile> readOnlyFileOf(hid_t object) {

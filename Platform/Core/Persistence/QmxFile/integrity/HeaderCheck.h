@@ -1,6 +1,7 @@
 #ifndef QUELLMAR_QMXFILE_HEADERCHECK_H
 #define QUELLMAR_QMXFILE_HEADERCHECK_H
 
+#include "Format.h"
 #include "Paths.h"
 
 #include <hdf5.h>
@@ -53,6 +54,11 @@ void rememberItem(const std::shared_ptr<void>& fileChecks, const std::string& pa
 std::optional<bool> recalledMarker(const std::shared_ptr<void>& fileChecks);
 void rememberMarker(const std::shared_ptr<void>& fileChecks, bool marked);
 void forgetMarker(const std::shared_ptr<void>& fileChecks);
+// The same for the checksum marker ("QMZ_CHECKSUMS"): what checksumsOf found in an earlier
+// session of the unchanged file, until the marker is written.
+std::optional<Checksums> recalledChecksums(const std::shared_ptr<void>& fileChecks);
+void rememberChecksums(const std::shared_ptr<void>& fileChecks, Checksums found);
+void forgetChecksums(const std::shared_ptr<void>& fileChecks);
 
 // The bytes of the file object lives in when that file is open read-only, as its checks found
 // them at the open (StoredFile.h): nobody changes such a file, and HDF5 holds no data of its own

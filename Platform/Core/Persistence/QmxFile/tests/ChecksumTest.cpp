@@ -158,6 +158,33 @@ TEST_F(Checksums, ItemsWithoutChecksumInAnUnmarkedFileStillReadAndGainOneOnUpdat
     EXPECT_EQ(storedChecksum("/g/old"), crc32c::Value(data.data(), data.size()));
 }
 
+// The checksum marker is remembered from one open of the unchanged file to the next; a marker
+// written through the library holds from the next read on, in this session and the next.
+TEST_F(Checksums, AMarkerWrittenThroughTheLibraryHoldsAtOnceAndAfterReopening) {
+    const std::string data = pattern(200, 13);
+    ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", "b", 0, 0, 200, data.data()));
+    std::string buffer(200, '\0');
+    const auto read = [&] { return QMXLreadOpaqueData(file, "/g", "b", buffer.data()); };
+    reopen();
+    reopen();
+    ASSERT_OK(read());
+    // Checksums of contents alone: the item's, which covers its path and type too, no longer
+    // matches.
+    const int plain = 1;
+    ASSERT_OK(QMXLupdateAttribute(file, kMarker, &plain));
+    expectDamaged(read(), "/g/b");
+    reopen();
+    expectDamaged(read(), "/g/b");
+    reopen();
+    expectDamaged(read(), "/g/b");
+    const int typed = 3;
+    ASSERT_OK(QMXLupdateAttribute(file, kMarker, &typed));
+    ASSERT_OK(read());
+    reopen();
+    ASSERT_OK(read());
+    EXPECT_EQ(buffer, data);
+}
+
 // A damaged type message that still names a type this library writes (a flipped sign bit makes
 // unsigned numbers signed) reads the same stored bytes as other numbers: HDF5 converts them
 // without complaint. New files cover each item's type with its checksum, whole or sliced.
