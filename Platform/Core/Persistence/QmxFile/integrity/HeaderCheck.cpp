@@ -391,39 +391,45 @@ void rememberItem(const std::shared_ptr<void>& fileChecks, const std::string& pa
         items[path] = std::move(what);
 }
 
+namespace {
+
+// The memory behind a file's checks; null for none.
+Memory* memoryOf(const std::shared_ptr<void>& fileChecks) {
+    auto* checks = static_cast<FileChecks*>(fileChecks.get());
+    return checks ? checks->memory.get() : nullptr;
+}
+
+}  // namespace
+
 std::optional<bool> recalledMarker(const std::shared_ptr<void>& fileChecks) {
-    const auto* checks = static_cast<const FileChecks*>(fileChecks.get());
-    if (!checks)
-        return std::nullopt;
-    return checks->memory->marked;
+    const Memory* memory = memoryOf(fileChecks);
+    return memory ? memory->marked : std::nullopt;
 }
 
 void rememberMarker(const std::shared_ptr<void>& fileChecks, bool marked) {
-    if (auto* checks = static_cast<FileChecks*>(fileChecks.get()))
-        checks->memory->marked = marked;
+    if (Memory* memory = memoryOf(fileChecks))
+        memory->marked = marked;
 }
 
 void forgetMarker(const std::shared_ptr<void>& fileChecks) {
-    if (auto* checks = static_cast<FileChecks*>(fileChecks.get()))
-        checks->memory->marked.reset();
+    if (Memory* memory = memoryOf(fileChecks))
+        memory->marked.reset();
 }
 
 std::optional<Checksums> recalledChecksums(const std::shared_ptr<void>& fileChecks) {
-    const auto* checks = static_cast<const FileChecks*>(fileChecks.get());
-    if (!checks)
-        return std::nullopt;
-    return checks->memory->checksums;
+    const Memory* memory = memoryOf(fileChecks);
+    return memory ? memory->checksums : std::nullopt;
 }
 
 void rememberChecksums(const std::shared_ptr<void>& fileChecks, Checksums found) {
-    auto* checks = static_cast<FileChecks*>(fileChecks.get());
-    if (checks && found != Checksums::Optional)
-        checks->memory->checksums = found;
+    Memory* memory = memoryOf(fileChecks);
+    if (memory && found != Checksums::Optional)
+        memory->checksums = found;
 }
 
 void forgetChecksums(const std::shared_ptr<void>& fileChecks) {
-    if (auto* checks = static_cast<FileChecks*>(fileChecks.get()))
-        checks->memory->checksums.reset();
+    if (Memory* memory = memoryOf(fileChecks))
+        memory->checksums.reset();
 }
 
 std::optional<StoredFile> readOnlyFileOf(hid_t object) {
