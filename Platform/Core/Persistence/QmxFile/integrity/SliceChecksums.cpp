@@ -167,8 +167,9 @@ herr_t writeSlices(hid_t dataset, const StoredSlices& s, hsize_t count, bool fre
         const htri_t whole = H5Aexists(dataset, kChecksumAttribute);
         if (whole < 0 || (whole > 0 && H5Adelete(dataset, kChecksumAttribute) < 0))
             return -1;
-        // Most appends keep the slice count: the table is rewritten where it stands, which
-        // spares HDF5 freeing and finding room for it in the object header again.
+        // A table that keeps its length (an append inside the last slice, an update of the
+        // same size) is rewritten where it stands: HDF5 need not free it and find room for it
+        // in the object header again.
         const htri_t kept = rewriteInPlace(dataset, values);
         if (kept != 0)
             return kept > 0 ? 0 : -1;
