@@ -64,8 +64,11 @@ int registerFile(Call& call, Hid id, const std::string& name, bool readOnly, boo
     // for each unit of work would read it at every open.
     if (const std::optional<Checksums> known = recalledChecksums(info->headerChecks))
         primeChecksums(id.get(), *known);
-    else if (!created)
-        rememberChecksums(info->headerChecks, checksumsOf(id.get()));
+    else if (!created) {
+        // A marker that could not be read is not kept: the next open asks again.
+        if (const std::optional<Checksums> found = readChecksums(id.get()))
+            rememberChecksums(info->headerChecks, *found);
+    }
     info->name = name;
     info->readOnly = readOnly;
     info->native = native;

@@ -2,6 +2,7 @@
 
 #include "Hid.h"
 
+#include <optional>
 #include <vector>
 
 namespace Quellmar::qmxfile {
@@ -35,19 +36,23 @@ void assignFormatVersion(int version, int (*predicate)(const char*)) {
 
 namespace {
 
-Checksums readChecksumsMarker(hid_t file) {
+// What the marker says; nothing when it cannot be read (taken as Typed: damage must not turn
+// checking off or weaken it, but a failed read is not an answer to keep).
+std::optional<Checksums> readChecksumsMarker(hid_t file) {
     // Opened straight away; only a failure asks whether it is there at all.
     Hid attribute(H5Aopen(file, kChecksumsMarkerAttribute, H5P_DEFAULT));
-    if (!attribute)
-        return H5Aexists(file, kChecksumsMarkerAttribute) == 0 ? Checksums::Optional
-                                                               : Checksums::Typed;
+    if (!attribute) {
+        if (H5Aexists(file, kChecksumsMarkerAttribute) == 0)
+            return Checksums::Optional;
+        return std::nullopt;
+    }
     // One value, read in the type it is written in (no conversion path to set up); a damaged
     // extent must not make HDF5 write past it.
     Hid space(H5Aget_space(attribute.get()));
     signed char value = 0;
     if (!space || H5Sget_simple_extent_npoints(space.get()) != 1 ||
         H5Aread(attribute.get(), H5T_NATIVE_SCHAR, &value) < 0)
-        return Checksums::Typed;
+        return std::nullopt;
     return value == 1                       ? Checksums::Plain
            : value == kNamedChecksumsMarker ? Checksums::Named
                                             : Checksums::Typed;
@@ -70,7 +75,7 @@ Checksums checksumsOf(hid_t object) {
         // Looking leaves HDF5's error stack as the caller had it.
         ErrorKeeper keeper;
         keeper.capture();
-        answer = readChecksumsMarker(file);
+        answer = readChecksumsMarker(file).value_or(Checksums::Typed);
         if (answer != Checksums::Optional) {
             t_lastFile = file;
             t_lastAnswer = answer;
@@ -80,6 +85,15 @@ Checksums checksumsOf(hid_t object) {
     // this runs on every read and write of an item.
     H5Idec_ref(file);
     return answer;
+}
+
+std::optional<Checksums> readChecksums(hid_t file) {
+    ErrorKeeper keeper;
+    keeper.capture();
+    const std::optional<Checksums> found = readChecksumsMarker(file);
+    if (found)
+        primeChecksums(file, *found);
+    return found;
 }
 
 void primeChecksums(hid_t file, Checksums answer) {

@@ -1,5 +1,6 @@
 // Checksums bound to the object's path: an object that damage shows under another name fails
 // its check, and files written with plain checksums (marker 1) read and grow as before.
+#include "FailingFileOps.h"
 #include "TestFiles.h"
 
 using namespace Quellmar;
@@ -215,6 +216,38 @@ TEST_F(PathChecksums, FilesWithNamedChecksumsReadAndGrowInTheirOwnForm) {
         ASSERT_EQ(appended[i], static_cast<double>(i) / 8) << i;
     for (const char* object : {"/results/more", "/results/appended"})
         EXPECT_EQ(QMXLverifyObject(file, object), 1) << object << ": " << lastError();
+}
+
+// The marker is kept from one open of the unchanged file to the next. An open that fails part
+// way, or succeeds past a failed read, must leave nothing that changes how the next session
+// checks this file's items (marker 2: under marker 3's checks they would read as damaged).
+TEST_F(PathChecksums, OpensThatMeetFailedCallsLeaveTheMarkerAsStored) {
+    path = dir.file("named.qmz");
+    Quellmar::testing::writeFile(path, Quellmar::testing::readFile(QMX_NAMED_CHECKSUMS_FILE));
+    close();
+    const auto openFailing = [&](FailingFileOps& ops) {
+        ScopedFileOps layer(ops);
+        const int f = QMXLopenFileReadOnly(path.c_str());
+        if (f > 0)
+            QMXLcloseFile(f);
+        return f > 0;
+    };
+    FailingFileOps counting(0, 0, false);
+    ASSERT_TRUE(openFailing(counting));
+    ASSERT_GE(counting.calls(), 3u);
+    std::size_t opened = 0;
+    for (const bool sticky : {false, true}) {
+        for (std::size_t n = 1; n <= counting.calls(); ++n) {
+            FailingFileOps failing(n, EIO, sticky);
+            opened += openFailing(failing) ? 1 : 0;
+            reopen(true);
+            std::string gearbox(300, '\0');
+            ASSERT_OK(QMXLreadOpaqueData(file, "/models", "gearbox", gearbox.data()))
+                << "call " << n << (sticky ? " and on" : "");
+            close();
+        }
+    }
+    EXPECT_GT(opened, 0u) << "no open got past its failed call";
 }
 
 // The marker is read per open file once; a damaged value must not weaken the checks of a new
