@@ -35,9 +35,9 @@ hsize_t slicesFor(hsize_t count, hsize_t perSlice) {
     return perSlice == 0 ? 0 : (count + perSlice - 1) / perSlice;
 }
 
-// Writes `values` over a stored table of the same length and type: 1 when done, 0 when there
-// is none to write over, -1 on failure.
-htri_t rewriteInPlace(hid_t dataset, const std::vector<std::uint32_t>& values) {
+// Writes `values` over the stored table when it has their length and this library's form: 1.
+// Otherwise removes any stored table, for a new one to be made: 0. -1 on failure.
+htri_t rewriteOrDrop(hid_t dataset, const std::vector<std::uint32_t>& values) {
     const htri_t exists = H5Aexists(dataset, kSliceChecksumAttribute);
     if (exists <= 0)
         return exists;
@@ -47,12 +47,15 @@ htri_t rewriteInPlace(hid_t dataset, const std::vector<std::uint32_t>& values) {
     if (!type || !space)
         return -1;
     // Only the exact stored form: another integer type would convert, and could clip, the CRCs.
-    if (H5Tequal(type.get(), H5T_STD_U32LE) <= 0 || H5Sget_simple_extent_ndims(space.get()) != 1 ||
-        H5Sget_simple_extent_npoints(space.get()) != static_cast<hssize_t>(values.size()))
-        return 0;
-    if (H5Awrite(attribute.get(), H5T_NATIVE_UINT32, values.data()) < 0)
+    if (H5Tequal(type.get(), H5T_STD_U32LE) > 0 && H5Sget_simple_extent_ndims(space.get()) == 1 &&
+        H5Sget_simple_extent_npoints(space.get()) == static_cast<hssize_t>(values.size())) {
+        if (H5Awrite(attribute.get(), H5T_NATIVE_UINT32, values.data()) < 0)
+            return -1;
+        return attribute.close() < 0 ? -1 : 1;
+    }
+    if (attribute.close() < 0 || H5Adelete(dataset, kSliceChecksumAttribute) < 0)
         return -1;
-    return attribute.close() < 0 ? -1 : 1;
+    return 0;
 }
 
 }  // namespace
@@ -170,12 +173,9 @@ herr_t writeSlices(hid_t dataset, const StoredSlices& s, hsize_t count, bool fre
         // A table that keeps its length (an append inside the last slice, an update of the
         // same size) is rewritten where it stands: HDF5 need not free it and find room for it
         // in the object header again.
-        const htri_t kept = rewriteInPlace(dataset, values);
+        const htri_t kept = rewriteOrDrop(dataset, values);
         if (kept != 0)
             return kept > 0 ? 0 : -1;
-        const htri_t exists = H5Aexists(dataset, kSliceChecksumAttribute);
-        if (exists < 0 || (exists > 0 && H5Adelete(dataset, kSliceChecksumAttribute) < 0))
-            return -1;
     }
     Hid space(H5Screate_simple(1, &points, nullptr));
     Hid attribute(space ? H5Acreate2(dataset, kSliceChecksumAttribute, H5T_STD_U32LE, space.get(),
