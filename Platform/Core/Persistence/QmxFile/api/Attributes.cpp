@@ -65,11 +65,8 @@ bool canWrite(Call& call, const Entry& e, const char* name) {
         // What the file's memory says of the container marker holds until the marker is written.
         if (e.info && std::strcmp(name, kMarkerAttribute) == 0)
             forgetMarker(e.info->headerChecks);
-        if (std::strcmp(name, kChecksumsMarkerAttribute) == 0) {
-            if (e.info)
-                forgetChecksums(e.info->headerChecks);
-            forgetChecksums();
-        }
+        if (std::strcmp(name, kChecksumsMarkerAttribute) == 0)
+            forgetChecksums(e.info ? e.info->headerChecks : nullptr);
         return true;
     }
     call.fail("cannot write " + on(e, name) + ": the file is open read-only");

@@ -60,7 +60,8 @@ std::optional<Checksums> readChecksumsMarker(hid_t file) {
 
 // HDF5 never hands out a file identifier twice while it stays open, so the last one asked
 // about names the same open file for as long as it is open. A missing marker is not
-// remembered: a new file gets its marker after its first attributes.
+// remembered (a new file gets its marker after its first attributes), nor one that could not
+// be read.
 thread_local hid_t t_lastFile = H5I_INVALID_HID;
 thread_local Checksums t_lastAnswer = Checksums::Typed;
 
@@ -70,17 +71,8 @@ Checksums checksumsOf(hid_t object) {
     const hid_t file = H5Iget_file_id(object);
     if (file < 0)
         return Checksums::Typed;
-    Checksums answer = t_lastAnswer;
-    if (file != t_lastFile) {
-        // Looking leaves HDF5's error stack as the caller had it.
-        ErrorKeeper keeper;
-        keeper.capture();
-        answer = readChecksumsMarker(file).value_or(Checksums::Typed);
-        if (answer != Checksums::Optional) {
-            t_lastFile = file;
-            t_lastAnswer = answer;
-        }
-    }
+    const Checksums answer =
+        file == t_lastFile ? t_lastAnswer : readChecksums(file).value_or(Checksums::Typed);
     // The reference H5Iget_file_id added; H5Fclose would cost several times as much, and
     // this runs on every read and write of an item.
     H5Idec_ref(file);

@@ -50,8 +50,8 @@ inline constexpr int kTypedChecksumsMarker = 3;
 // other than 1 or 2, counts as Typed: damage there must not turn checking off or weaken it.
 // Remembered per open file, so intact files pay no lookup per item.
 Checksums checksumsOf(hid_t object);
-// Reads the marker of a file just opened (file: its identifier) and gives checksumsOf the
-// answer; nothing when the marker cannot be read. HDF5's error stack stays as it was.
+// Reads the marker of an open file (file: its identifier) and gives checksumsOf the answer;
+// nothing when the marker cannot be read. HDF5's error stack stays as it was.
 std::optional<Checksums> readChecksums(hid_t file);
 // Gives checksumsOf the answer for a file just opened (file: its identifier), as an earlier
 // session of the unchanged file found it; a missing marker is never given this way.

@@ -430,6 +430,7 @@ void rememberChecksums(const std::shared_ptr<void>& fileChecks, Checksums found)
 void forgetChecksums(const std::shared_ptr<void>& fileChecks) {
     if (Memory* memory = memoryOf(fileChecks))
         memory->checksums.reset();
+    forgetChecksums();
 }
 
 std::optional<StoredFile> readOnlyFileOf(hid_t object) {

@@ -55,7 +55,8 @@ std::optional<bool> recalledMarker(const std::shared_ptr<void>& fileChecks);
 void rememberMarker(const std::shared_ptr<void>& fileChecks, bool marked);
 void forgetMarker(const std::shared_ptr<void>& fileChecks);
 // The same for the checksum marker ("QMZ_CHECKSUMS"): what checksumsOf found in an earlier
-// session of the unchanged file, until the marker is written.
+// session of the unchanged file, until the marker is written. Forgetting it also makes this
+// thread's checksumsOf read it again.
 std::optional<Checksums> recalledChecksums(const std::shared_ptr<void>& fileChecks);
 void rememberChecksums(const std::shared_ptr<void>& fileChecks, Checksums found);
 void forgetChecksums(const std::shared_ptr<void>& fileChecks);
