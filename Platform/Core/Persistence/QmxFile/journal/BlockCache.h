@@ -15,7 +15,9 @@ namespace Quellmar::qmxfile {
 // Past the end of the file a block holds zeros, as a read there returns.
 class BlockCache {
 public:
-    static constexpr size_t kBlockSize = 16 * 1024;
+    // A page: a unit that reads a few scattered headers (an item's, its checksum table's)
+    // copies little more than it uses; 16 KiB blocks made a row read 7-10% slower.
+    static constexpr size_t kBlockSize = 4 * 1024;
     // Reads of at least this many bytes go straight to the file: they gain nothing here.
     static constexpr size_t kLargeRead = kBlockSize;
 
