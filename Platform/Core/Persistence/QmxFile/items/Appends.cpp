@@ -73,17 +73,6 @@ herr_t extend(hid_t dataset, hid_t fileType, hsize_t stored, const StoredSlices&
     ErrorKeeper keeper;
     const size_t fileSize = H5Tget_size(fileType);
     const hsize_t total = stored + count;
-    if (H5Dset_extent(dataset, &total) < 0) {
-        keeper.capture();
-        return -1;
-    }
-    auto undo = [&] {
-        keeper.capture();
-        H5Dset_extent(dataset, &stored);
-        return -1;
-    };
-    if (!writeStoredRange(dataset, fileType, stored, count, bytes))
-        return undo();
     const size_t sliceBytes = static_cast<size_t>(slices.perSlice) * fileSize;
     const size_t lastBytes =
         slices.crcs.empty() ? 0
@@ -93,8 +82,28 @@ herr_t extend(hid_t dataset, hid_t fileType, hsize_t stored, const StoredSlices&
     sums.add(bytes, static_cast<size_t>(count) * fileSize);
     while (sums.crcs().size() > kMaxSlices)
         sums.doubleSlices(static_cast<size_t>(total) * fileSize);
-    if (writeSlices(dataset, StoredSlices{sums.sliceBytes() / fileSize, sums.crcs()}, total, false,
-                    path) < 0)
+    const StoredSlices grown{sums.sliceBytes() / fileSize, sums.crcs()};
+    // A table of another length needs new room in the header. HDF5 keeps no free space from
+    // one session to the next, so an old table freed after the new chunks were placed stayed
+    // unused in the file for good: 10 MB over 1,000 appends of 80 KB. Dropped first, it gives
+    // its room (at the file's end since the last append) back, and the new table goes after
+    // the new chunks, at the end again.
+    const bool moves = grown.crcs.size() != slices.crcs.size();
+    const htri_t dropped = moves ? H5Aexists(dataset, kSliceChecksumAttribute) : 0;
+    if (dropped < 0 || (dropped > 0 && H5Adelete(dataset, kSliceChecksumAttribute) < 0)) {
+        keeper.capture();
+        return -1;
+    }
+    auto undo = [&] {
+        keeper.capture();
+        H5Dset_extent(dataset, &stored);
+        if (dropped > 0)
+            writeSlices(dataset, slices, stored, false, path);
+        return -1;
+    };
+    if (H5Dset_extent(dataset, &total) < 0 ||
+        !writeStoredRange(dataset, fileType, stored, count, bytes) ||
+        (moves && H5Dflush(dataset) < 0) || writeSlices(dataset, grown, total, false, path) < 0)
         return undo();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <numeric>
 
 using namespace Quellmar::testing;
@@ -267,6 +268,27 @@ TEST_F(RangeAppend, ManyAppendsReadBackAsTheirConcatenation) {
     EXPECT_EQ(range("t", kPerSlice - 2, 4), counting(4, kPerSlice - 2));
     double x = 0;
     EXPECT_EQ(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, 1, &x), -1) << "read-only file";
+}
+
+// Every append that adds slices gives its item a longer checksum table. HDF5 forgets freed
+// room when the file closes, so a table replaced after the new chunks were placed stayed
+// unused in the file, a table's worth per append.
+TEST_F(RangeAppend, AppendsInSessionsOfTheirOwnLeaveNoOldTablesBehind) {
+    makeDoubles("t", 3000);
+    constexpr int kAppends = 200;
+    for (int k = 0; k < kAppends; ++k) {
+        reopen();
+        const auto more = counting(3000, 3000LL * (k + 1));
+        ASSERT_OK(QMXLappendTypedDataset(file, "/g", "t", QMXL_FLOAT64, 3000, more.data()));
+    }
+    reopen(true);
+    EXPECT_EQ(range("t", 3000LL * kAppends, 3000), counting(3000, 3000LL * kAppends));
+    close();
+    // 4,824,000 bytes of doubles: 205 KB more in the file while every replaced table stayed
+    // behind, 60 KB more (headers, chunk index) without them.
+    const auto data = static_cast<std::uintmax_t>(3000LL * (kAppends + 1) * sizeof(double));
+    const std::uintmax_t size = std::filesystem::file_size(path);
+    EXPECT_LT(size, data + data / 50) << "file of " << size << " bytes for " << data;
 }
 
 TEST_F(RangeAppend, AppendsConvertTheirElementsAndKeepTheAttributes) {
