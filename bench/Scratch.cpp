@@ -51,6 +51,10 @@ long long fileSize(const std::string& path) {
     return static_cast<long long>(size);
 }
 
+double mib(long long bytes) {
+    return double(bytes) / (1 << 20);
+}
+
 void removeFile(const std::string& path) {
     std::error_code ec;
     fs::remove(path, ec);

@@ -25,6 +25,8 @@ private:
 
 // Size of a file in bytes; throws BenchFailure when it cannot be read.
 long long fileSize(const std::string& path);
+// Bytes in MiB.
+double mib(long long bytes);
 void removeFile(const std::string& path);
 
 }  // namespace Quellmar::bench

@@ -45,10 +45,6 @@ struct Vector {
     }
 };
 
-double mib(long long bytes) {
-    return double(bytes) / (1 << 20);
-}
-
 void runLibrary(Vector& v, const Scratch& scratch, Sample& s) {
     for (const Setting& z : v.settings) {
         const std::string path = scratch.fresh("w3c-" + std::to_string(z.compressor) + ".qmz");

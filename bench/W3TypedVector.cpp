@@ -82,10 +82,6 @@ struct Vector {
     }
 };
 
-double mib(long long bytes) {
-    return double(bytes) / (1 << 20);
-}
-
 void libraryWrite(Vector& v, const std::string& path, int level, const std::string& phase,
                   Sample& s) {
     Stopwatch t;
