@@ -1,6 +1,8 @@
 #include "Call.h"
 
 #include "Errors.h"
+#include "Hid.h"
+#include "JournalDriver.h"
 #include "KeptItem.h"
 #include "Library.h"
 #include "QMXL.h"
@@ -34,6 +36,7 @@ int Call::fail(const std::string& why) {
     error.message = std::string(m_function) + ": " + why;
     error.stack.assign(1, error.message);
     error.kind = QMXL_FAILED_OTHER;
+    blameSessionFailure();
     return -1;
 }
 
@@ -64,7 +67,23 @@ int Call::failHdf5(const std::string& why) {
     error.stack.assign(1, error.message);
     error.stack.insert(error.stack.end(), stack.begin(), stack.end());
     error.kind = QMXL_FAILED_OTHER;
+    blameSessionFailure();
     return -1;
+}
+
+void Call::blameSessionFailure() {
+    LastError& error = lastError();
+    if (isExiting() || error.message.find("damaged") == std::string::npos)
+        return;
+    // After a failed write the session's view of the file can mix its changes with the old
+    // bytes, and the checks take the mix for damage. The file is as its last commit left it.
+    const std::string failure = sessionFailure();
+    if (failure.empty())
+        return;
+    error.message = std::string(m_function) + ": an earlier failure of this session (" + failure +
+                    ") left its view of the file unreliable; the file is as its last commit left "
+                    "it: open it again";
+    error.stack.insert(error.stack.begin(), error.message);
 }
 
 Entry* Call::entry(int handle) {
@@ -75,7 +94,19 @@ Entry* Call::entry(int handle) {
     Entry* e = HandleTable::instance().find(handle);
     if (!e)
         fail("handle " + std::to_string(handle) + " is unknown or closed");
+    else
+        m_object = e->id.get();
     return e;
+}
+
+std::string Call::sessionFailure() const {
+    if (m_object < 0 || H5Iis_valid(m_object) <= 0)
+        return {};
+    Hid file(H5Iget_file_id(m_object));
+    void* handle = nullptr;
+    if (!file || H5Fget_vfd_handle(file.get(), H5P_DEFAULT, &handle) < 0 || !handle)
+        return {};
+    return journaledFailure(handle);
 }
 
 Entry* Call::location(int handle) {

@@ -4,6 +4,8 @@
 #include "HandleTable.h"
 #include "Library.h"
 
+#include <hdf5.h>
+
 #include <mutex>
 #include <string>
 
@@ -47,8 +49,15 @@ public:
     bool exiting() const;
 
 private:
+    // The first failure of the write session of the file the call's handle lies in; empty
+    // when there was none.
+    std::string sessionFailure() const;
+    // A failure recorded as damage is put down to that failure, when there was one.
+    void blameSessionFailure();
+
     std::unique_lock<std::recursive_mutex> m_lock;
     const char* m_function;
+    hid_t m_object = H5I_INVALID_HID;  // the handle's object, once entry() found it
 };
 
 // Describes a handle's place for messages: "'/a/b' in file '/tmp/x.qmz'".

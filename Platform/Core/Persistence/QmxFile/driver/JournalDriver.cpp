@@ -353,6 +353,12 @@ std::shared_ptr<void> rememberedOf(const void* handle, const std::shared_ptr<voi
     return slot;
 }
 
+std::string journaledFailure(const void* handle) {
+    std::lock_guard<std::mutex> guard(s_openLock);
+    const auto found = openFiles().find(handle);
+    return found == openFiles().end() ? std::string() : found->second->failure();
+}
+
 std::uint64_t journaledLength(const void* handle) {
     std::lock_guard<std::mutex> guard(s_openLock);
     const auto found = openFiles().find(handle);

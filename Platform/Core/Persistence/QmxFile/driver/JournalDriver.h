@@ -58,6 +58,9 @@ bool readJournaled(const void* handle, std::uint64_t addr, std::size_t size, voi
                   std::string* error = nullptr);
 // That file's length, the session's appends included; 0 when none is open under the handle.
 std::uint64_t journaledLength(const void* handle);
+// That session's first I/O failure (JournaledFile::failure); empty when there was none or no
+// file is open under the handle.
+std::string journaledFailure(const void* handle);
 
 // What the file library remembers about the stored content of the open file under handle
 // (JournaledFile::remembered): what an earlier session of the unchanged file left, else

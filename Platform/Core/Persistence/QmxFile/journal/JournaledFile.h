@@ -65,6 +65,9 @@ public:
     ino_t inode() const { return m_inode; }
     int* descriptor() { return &m_fdValue; }
     const std::string& error() const { return m_error; }
+    // The session's first I/O failure; empty while there was none. After one nothing more is
+    // written, and what the session reads may mix its changes with the file's old bytes.
+    const std::string& failure() const { return m_cause; }
 
 private:
     enum class Step { Done, Retry, Failed };

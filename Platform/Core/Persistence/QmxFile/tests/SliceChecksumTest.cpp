@@ -497,6 +497,71 @@ TEST_F(SliceChecksums, AnAppendInsideTheLastSliceKeepsTheTableExact) {
     EXPECT_EQ(whole, all);
 }
 
+// An append that adds slices drops the stored table before it writes the new chunks. Whatever
+// call fails on the way, the item reads as it was in the same session, and the session after
+// it finds it whole, as it was or with the append.
+TEST_F(SliceChecksums, AnAppendThatFailsAtAnyCallLeavesItsItemReadable) {
+    ASSERT_OK(QMXLappendTypedDataset(file, "/g", "d", QMXL_FLOAT64, 5, data.data()));
+    std::vector<double> before = data;
+    before.insert(before.end(), data.begin(), data.begin() + 5);
+    std::vector<double> after = before;
+    const auto more = distinct(3 * kPerSlice, kCount + 5);  // three more slices
+    after.insert(after.end(), more.begin(), more.end());
+    close();
+    const std::string saved = path + ".before";
+    std::filesystem::copy_file(path, saved);
+    // Every run starts from the same file: an append in a session of its own.
+    const auto append = [&](FailingFileOps& ops) {
+        close();
+        std::filesystem::copy_file(saved, path, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::remove(path + "-journal");
+        reopen();
+        ScopedFileOps layer(ops);
+        return QMXLappendTypedDataset(file, "/g", "d", QMXL_FLOAT64, 3 * kPerSlice, more.data());
+    };
+    const auto readAll = [&](std::vector<double>& out) {
+        long long count = 0;
+        int type = -1;
+        if (QMXLgetDatasetInfo(file, "/g", "d", &count, &type) < 0)
+            return -1;
+        out.assign(static_cast<size_t>(count), 0.0);
+        return QMXLreadTypedDataset(file, "/g", "d", QMXL_FLOAT64, out.data());
+    };
+    FailingFileOps counting(0, 0, false);
+    ASSERT_OK(append(counting));
+    ASSERT_GE(counting.calls(), 2u);
+    std::size_t failed = 0;
+    for (std::size_t n = 1; n <= counting.calls(); ++n) {
+        FailingFileOps failing(n, ENOSPC, false);
+        std::vector<double> back;
+        bool committed = false;
+        if (append(failing) >= 0) {
+            committed = QMXLcommitFile(file) >= 0;
+        } else {
+            ++failed;
+            EXPECT_EQ(lastError().find("damaged"), std::string::npos)
+                << "call " << n << ": " << lastError();
+            // After a failed write the session cannot commit. What it still reads is the item
+            // as it was, or an error that names the failure: never damage.
+            if (readAll(back) >= 0) {
+                EXPECT_TRUE(back == before) << "call " << n << ", same session";
+            } else {
+                EXPECT_EQ(lastError().find("damaged"), std::string::npos)
+                    << "call " << n << ", same session: " << lastError();
+                EXPECT_NE(lastError().find("an earlier failure of this session"),
+                          std::string::npos)
+                    << "call " << n << ", same session: " << lastError();
+            }
+        }
+        // The next session finds the item as it was, or appended when append and commit said so.
+        close();
+        reopen();
+        ASSERT_OK(readAll(back)) << "call " << n << ", next session";
+        EXPECT_TRUE(back == (committed ? after : before)) << "call " << n << ", next session";
+    }
+    EXPECT_GT(failed, 0u);
+}
+
 // ---- Items with one checksum over all of it ------------------------------------------------
 
 TEST_F(SliceChecksums, LargeItemsWithOneChecksumKeepReadingAndMoveToSlicesOnAppend) {
