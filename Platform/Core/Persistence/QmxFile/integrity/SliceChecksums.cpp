@@ -186,11 +186,11 @@ herr_t writeSlices(hid_t dataset, const StoredSlices& s, hsize_t count, bool fre
     return attribute.close();
 }
 
-herr_t dropSlices(hid_t dataset) {
+htri_t dropSlices(hid_t dataset) {
     const htri_t exists = H5Aexists(dataset, kSliceChecksumAttribute);
-    if (exists < 0)
-        return -1;
-    return exists > 0 ? H5Adelete(dataset, kSliceChecksumAttribute) : 0;
+    if (exists <= 0)
+        return exists;
+    return H5Adelete(dataset, kSliceChecksumAttribute) < 0 ? -1 : 1;
 }
 
 }  // namespace Quellmar::qmxfile

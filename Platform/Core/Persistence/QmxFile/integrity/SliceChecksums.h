@@ -52,8 +52,9 @@ bool loadSlices(hid_t dataset, hsize_t count, StoredSlices& slices);
 // `fresh`). `path` as for storeChecksum.
 herr_t writeSlices(hid_t dataset, const StoredSlices& slices, hsize_t count, bool fresh,
                    const char* path = nullptr);
-// Removes the attribute when the item has it (an item that gets a whole-item checksum).
-herr_t dropSlices(hid_t dataset);
+// Removes the attribute when the item has it (an item that gets a whole-item checksum, an
+// append that makes the table anew): 1 when it was there, 0 when not, -1 on failure.
+htri_t dropSlices(hid_t dataset);
 // Pushes a reason on HDF5's error stack for the entry points.
 void pushSliceReason(const char* function, unsigned line, const std::string& reason);
 

@@ -89,8 +89,8 @@ herr_t extend(hid_t dataset, hid_t fileType, hsize_t stored, const StoredSlices&
     // its room (at the file's end since the last append) back, and the new table goes after
     // the new chunks, at the end again.
     const bool moves = grown.crcs.size() != slices.crcs.size();
-    const htri_t dropped = moves ? H5Aexists(dataset, kSliceChecksumAttribute) : 0;
-    if (dropped < 0 || (dropped > 0 && H5Adelete(dataset, kSliceChecksumAttribute) < 0)) {
+    const htri_t dropped = moves ? dropSlices(dataset) : 0;
+    if (dropped < 0) {
         keeper.capture();
         return -1;
     }
