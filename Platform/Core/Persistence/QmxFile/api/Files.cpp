@@ -1,5 +1,6 @@
 #include "Call.h"
 #include "FileAccess.h"
+#include "FreeLists.h"
 #include "Format.h"
 #include "HeaderCheck.h"
 #include "JournalDriver.h"
@@ -140,6 +141,7 @@ extern "C" int QMXLcloseFile(int file) {
     takeKeptFailure();  // a stale one belongs to an earlier close
     if (HandleTable::instance().drop(file) < 0)
         return call.failHdf5("closing " + quoted(name) + " failed");
+    releaseSpareHdf5Blocks();
     return uncommittedClose(call, name);
 }
 
@@ -212,6 +214,7 @@ extern "C" int QMXLcloseAllFileHandlesForFile(int file) {
     // Every reference goes, copies held by transactions included.
     if (HandleTable::instance().closeNow(file) < 0)
         return call.failHdf5("closing " + quoted(name) + " failed");
+    releaseSpareHdf5Blocks();
     return uncommittedClose(call, name);
 }
 

@@ -1,3 +1,4 @@
+#include "FreeLists.h"
 #include "TestFiles.h"
 
 #include <sys/stat.h>
@@ -194,6 +195,32 @@ TEST(Files, FlushMakesDataVisibleToAnotherReader) {
     EXPECT_EQ(size, 3);
     QMXLcloseFile(other);
     QMXLcloseFile(file);
+}
+
+// HDF5's own free lists keep what a unit of thousands of objects freed; left there, it slowed
+// every later small unit. A small unit's few blocks stay for the next one.
+TEST(Files, ClosingAfterALargeUnitGivesHdf5sSpareBlocksBack) {
+    TempDir dir;
+    const std::string path = dir.file("many.qmz");
+    int file = QMXLcreateFile(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    const int group = QMXLcreateOpaqueDataGroup(file, "/g");
+    ASSERT_GT(group, 0) << lastError();
+    ASSERT_OK(QMXLcloseGroup(group));
+    const std::string data(100, 'x');
+    for (int i = 0; i < 10000; ++i)
+        ASSERT_OK(QMXLcreateCompressedOpaqueData(file, "/g", ("o" + std::to_string(i)).c_str(), 0,
+                                                 0, data.size(), data.data()));
+    ASSERT_OK(QMXLcloseFile(file));
+    EXPECT_LE(Quellmar::qmxfile::spareHdf5Blocks(), Quellmar::qmxfile::kSpareHdf5BlockLimit);
+
+    file = QMXLopenFileReadOnly(path.c_str());
+    ASSERT_GT(file, 0) << lastError();
+    std::string back(data.size(), '\0');
+    ASSERT_OK(QMXLreadOpaqueData(file, "/g", "o9999", back.data()));
+    EXPECT_EQ(back, data);
+    ASSERT_OK(QMXLcloseFile(file));
+    EXPECT_GT(Quellmar::qmxfile::spareHdf5Blocks(), 0u);
 }
 
 TEST(Versions, FormatVersionIsWrittenReadAndAssignedByName) {
