@@ -7,9 +7,9 @@ namespace Quellmar::qmxfile {
 
 // HDF5 keeps the blocks it frees on free lists of its own, for reuse. A large unit of work
 // (thousands of objects created or read) leaves megabytes there, scattered over the heap among
-// what is still in use, and every later small unit ran a quarter slower among them (glibc's
-// malloc touching cold chunks). Called when a file closes: gives the lists back to the C library
-// once they hold more than `limit` bytes, which small units never leave.
+// what is still in use, and every later small unit ran up to a quarter slower among them
+// (glibc's malloc touching cold chunks). Called when a file closes: gives the lists back to the
+// C library once they hold more than `limit` bytes, which small units never leave.
 // A unit that opens one file and reads or writes a few items leaves about 0.3 MB.
 inline constexpr std::size_t kSpareHdf5BlockLimit = std::size_t{1} << 20;
 void releaseSpareHdf5Blocks(std::size_t limit = kSpareHdf5BlockLimit);
