@@ -11,9 +11,9 @@ std::size_t spareHdf5Blocks() {
     return regular + arrays + blocks + factories;
 }
 
-void releaseSpareHdf5Blocks(std::size_t limit) {
+void releaseSpareHdf5Blocks() {
     // Only memory nothing refers to is released; a failure leaves the lists as they were.
-    if (spareHdf5Blocks() > limit)
+    if (spareHdf5Blocks() > kSpareHdf5BlockLimit)
         H5garbage_collect();
 }
 
